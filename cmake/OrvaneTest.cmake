@@ -1,0 +1,15 @@
+# orvane_test(NAME SOURCES... LIBS ...): one test executable, one CTest entry.
+function(orvane_test name)
+  if(NOT ORVANE_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    ORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    ORVANE_CAPTURES_DIR="${PROJECT_SOURCE_DIR}/../shared/captures")
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+endfunction()

@@ -1,0 +1,56 @@
+// The one object through which a capture's records and payload are read, and
+// through which the device object drives the analyser's registers.
+#pragma once
+
+#include <cstdint>
+
+#include "DeviceStatus.h"
+#include "PacketRecord.h"
+
+namespace orvane {
+
+// Results of IDataSource::GetRecord.
+enum RecordResult : int32_t { RecordEnd = 0, RecordOk = 1, RecordNotYet = 2 };
+
+class IDataSource {
+public:
+    // Outside the device library only slots 0-3 are called.
+    virtual uint32_t GetCount() = 0;
+    virtual int32_t GetRecord(uint32_t index, PacketRecord* out) = 0;
+    // Copies at most `capacity` payload bytes (length field - 2) into dst and the
+    // CRC16 into *crc; returns the payload's full length, so a caller whose buffer
+    // was too small can size a second call. 0 when nothing can be served.
+    virtual int32_t GetPayload(const PacketRecord* record, uint8_t* dst, uint32_t capacity, uint16_t* crc) = 0;
+    virtual int32_t OpenOrSave(const char* packetPath, const char* dataPath, int32_t save) = 0;
+    virtual int32_t Release() = 0;
+    virtual int32_t GetDeviceInfo(DeviceInfo* out) = 0;
+    virtual int32_t GetStatus(DeviceStatus* out) = 0;
+    virtual int32_t DownloadImage() = 0;
+    virtual int32_t Reset() = 0;
+    virtual int32_t ResetFilter() = 0;
+    virtual int32_t WriteFilterHeld() = 0;
+    virtual int32_t WriteFilter() = 0;
+    virtual int32_t SetAdvancedFilter(int32_t enable) = 0;
+    virtual int32_t SetFilterFlags(uint32_t flags) = 0;
+    virtual int32_t SetDropMode(int32_t drop) = 0;
+    virtual int32_t SetCondition(uint32_t address, uint32_t id, uint32_t upstream, uint32_t downstream) = 0;
+    virtual int32_t ConfigureStorage(uint32_t prePacketBytes, uint32_t packetBytes, uint32_t prePayloadBytes,
+                                     uint32_t payloadBytes, uint32_t buffer) = 0;
+    virtual int32_t HoldCapture() = 0;
+    virtual int32_t StartCapture() = 0;
+    virtual int32_t SetRunning(int32_t run) = 0;
+    virtual int32_t ResetTrigger() = 0;
+    virtual int32_t SetTriggerStep(uint32_t index, uint32_t address, uint32_t endpoint, uint32_t pidMask,
+                                   const char* data) = 0;
+    virtual int32_t ArmTrigger() = 0;
+    virtual int32_t Reserved() = 0;
+    virtual IDataSource* GetDataSource() = 0;
+    virtual int32_t BeginUpload() = 0;
+    virtual int32_t EndUpload() = 0;
+    virtual int32_t ClearMemory() = 0;
+
+protected:
+    ~IDataSource() = default;  // freed only through Release
+};
+
+}  // namespace orvane

@@ -1,0 +1,33 @@
+// The device library's one object, made by its export "CreateDevice".
+#pragma once
+
+#include <cstdint>
+
+#include "DeviceStatus.h"
+#include "IDataSource.h"
+
+namespace orvane {
+
+class IDevice {
+public:
+    virtual int32_t Release() = 0;
+    virtual int32_t GetDeviceInfo(DeviceInfo* out) = 0;
+    virtual int32_t GetStatus(DeviceStatus* out) = 0;
+    // Takes the setup XML text by value; keeps nothing of it.
+    virtual int32_t ApplySetup(const char* setupXml) = 0;
+    virtual int32_t Start() = 0;
+    virtual int32_t Stop() = 0;
+    virtual int32_t Reserved1() = 0;
+    virtual int32_t Reserved2() = 0;
+    virtual IDataSource* GetDataSource() = 0;
+    virtual int32_t Control(int32_t op, int32_t* out) = 0;
+
+protected:
+    virtual ~IDevice() = default;  // the deleting destructor; callers use Release
+};
+
+// Export of the device library.
+using CreateDeviceFn = IDevice* (*)();
+constexpr const char* kCreateDeviceExport = "CreateDevice";
+
+}  // namespace orvane

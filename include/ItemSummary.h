@@ -1,0 +1,50 @@
+// The list-row summary that IDecode::Summarize fills; -1 marks an empty cell.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace orvane {
+
+// Low 16 bits of ItemSummary::status: the result.
+enum ItemStatus : int32_t {
+    StatusAck = 0, StatusNyet = 1, StatusNak = 2, StatusStall = 3,
+    StatusOk = 4, StatusFailed = 5, StatusError = 7,
+};
+// High 16 bits: the error class.
+enum ItemErrorClass : int32_t {
+    ErrorClassNone = 0, ErrorClassDataLength = 1, ErrorClassPid = 2,
+    ErrorClassCrc5 = 3, ErrorClassCrc16 = 4,
+};
+constexpr int32_t MakeItemStatus(int32_t result, int32_t errorClass) { return (errorClass << 16) | result; }
+
+enum BusSpeed : int32_t { BusSpeedLow = 1, BusSpeedHigh = 2, BusSpeedFull = 3 };
+
+struct ItemSummary {
+    std::string name;
+    int32_t icon = -1;
+    int32_t address = -1;
+    int32_t endpoint = -1;
+    int32_t interface = -1;
+    int32_t status = -1;
+    int32_t speed = -1;
+    int32_t size = -1;
+    int32_t duration = 0;   // ticks of 1/60 MHz
+    int32_t idle = 0;       // ticks since the end of the previous record
+    int64_t time = 0;       // 48-bit time stamp of the first packet
+};
+
+// One decoded field; becomes one `item` of a decode-result document.
+struct FieldRecord {
+    std::string name;
+    std::string value;
+    std::string tip;
+    uint32_t bits = 0;
+};
+
+enum NotifyCode : int32_t {
+    NotifyConfiguration = 0,  // arg: configuration descriptor bytes, param: their count
+    NotifyDataLength = 1,     // arg: the UsbItem, param: uint32_t* receiving its data length
+};
+
+}  // namespace orvane

@@ -1,0 +1,112 @@
+// One node of the item trees: packets, transactions, grouped runs, control
+// transfers and class-level items.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+namespace orvane {
+
+enum ItemType : uint16_t {
+    ItemBusEvent = 0,            // also a packet whose PID check failed
+    // 1-15: a single packet of that PID
+    ItemInTransaction = 16,
+    ItemOutTransaction = 17,
+    ItemSetupTransaction = 18,
+    ItemPingTransaction = 19,
+    ItemSsplitOut = 22,          // start split of an OUT or SETUP
+    ItemCsplitOut = 23,
+    ItemSsplitIn = 24,
+    ItemCsplitIn = 25,
+    ItemNakGroup = 29,
+    ItemSofGroup = 128,
+    ItemHostChirp = 129,
+    ItemControlTransfer = 256,
+    // above 256: meaningful only to the class decoder that made the item
+};
+
+enum ItemFlags : uint8_t {
+    ItemExpanded = 0x01,
+    ItemHiddenByFilter = 0x02,   // the view's SOF/NAK/bus-state filters
+    ItemHiddenByFilterBar = 0x04,
+};
+
+constexpr uint8_t kNone = 0xFF;
+
+struct UsbItem;
+
+// The ordered child list. One heap block holds the count, the capacity and the
+// pointers, so an item without children costs a single null pointer.
+class UsbItemList {
+public:
+    UsbItemList() = default;
+    UsbItemList(const UsbItemList&) = delete;
+    UsbItemList& operator=(const UsbItemList&) = delete;
+    ~UsbItemList() { std::free(block_); }
+
+    uint32_t size() const { return block_ ? block_->size : 0; }
+    bool empty() const { return size() == 0; }
+    UsbItem* operator[](uint32_t i) const { return block_->items[i]; }
+    UsbItem* front() const { return block_->items[0]; }
+    UsbItem* back() const { return block_->items[block_->size - 1]; }
+    UsbItem* const* begin() const { return block_ ? block_->items : nullptr; }
+    UsbItem* const* end() const { return block_ ? block_->items + block_->size : nullptr; }
+
+    void push_back(UsbItem* item) {
+        if (!block_ || block_->size == block_->capacity) Grow();
+        block_->items[block_->size++] = item;
+    }
+    void pop_back() { if (block_ && block_->size) --block_->size; }
+    // Forgets the members; frees nothing but the list itself.
+    void clear() { std::free(block_); block_ = nullptr; }
+    void reserve(uint32_t n) { if (n > (block_ ? block_->capacity : 0)) Resize(n); }
+
+private:
+    struct Block {
+        uint32_t size;
+        uint32_t capacity;
+        UsbItem* items[1];
+    };
+    void Grow() {
+        uint32_t cap = block_ ? block_->capacity : 0;
+        Resize(cap < 2 ? 2 : cap < 64 ? cap * 2 : cap + cap / 2);
+    }
+    void Resize(uint32_t cap) {
+        size_t bytes = sizeof(Block) + sizeof(UsbItem*) * (size_t(cap) - 1);
+        auto* b = static_cast<Block*>(std::realloc(block_, bytes));
+        if (!b) throw std::bad_alloc();
+        if (!block_) b->size = 0;
+        b->capacity = cap;
+        block_ = b;
+    }
+    Block* block_ = nullptr;
+};
+
+struct UsbItem {
+    uint8_t depth = 0;           // row depth, written by the packet list only
+    uint8_t flags = 0;
+    uint16_t type = 0;           // ItemType
+    uint8_t address = kNone;
+    uint8_t endpoint = kNone;
+    uint8_t interface = kNone;
+    uint8_t status = kNone;      // PID of the closing handshake
+    uint32_t firstRecord = 0;
+    UsbItem* parent = nullptr;
+    UsbItemList children;
+
+    UsbItem() = default;
+    UsbItem(uint16_t t, uint32_t first) : type(t), firstRecord(first) {}
+    UsbItem(const UsbItem&) = delete;
+    UsbItem& operator=(const UsbItem&) = delete;
+
+    // Takes `child` as the next member and makes this its parent. A transaction
+    // taken into a transfer-level item stays in its transaction-level list.
+    void Append(UsbItem* child) {
+        children.push_back(child);
+        child->parent = this;
+    }
+};
+
+
+}  // namespace orvane

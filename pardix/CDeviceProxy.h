@@ -1,0 +1,109 @@
+// The device library's data source: reads a capture's records and payload from
+// the analyser (online) or from saved files (offline), and carries the register
+// operations the device object drives.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "AnalyserProtocol.h"
+#include "CPayloadStore.h"
+#include "IDataSource.h"
+#include "Port.h"
+
+namespace orvane::pardix {
+
+// Upload thread states.
+enum UploadState : uint32_t { UploadQuit = 0, UploadIdle = 1, UploadRunning = 2, UploadStopRequested = 3 };
+
+class CDeviceProxy : public IDataSource {
+public:
+    // Polls of the clear-done bit before a clear is given up.
+    static constexpr int kClearPollLimit = 2000;
+
+    explicit CDeviceProxy(port::PortBackend* port = nullptr);
+    virtual ~CDeviceProxy();
+    CDeviceProxy(const CDeviceProxy&) = delete;
+    CDeviceProxy& operator=(const CDeviceProxy&) = delete;
+
+    // ---- IDataSource ----
+    uint32_t GetCount() override;
+    int32_t GetRecord(uint32_t index, PacketRecord* out) override;
+    int32_t GetPayload(const PacketRecord* record, uint8_t* dst, uint32_t capacity, uint16_t* crc) override;
+    int32_t OpenOrSave(const char* packetPath, const char* dataPath, int32_t save) override;
+    int32_t Release() override;
+    int32_t GetDeviceInfo(DeviceInfo* out) override;
+    int32_t GetStatus(DeviceStatus* out) override;
+    int32_t DownloadImage() override;
+    int32_t Reset() override;
+    int32_t ResetFilter() override;
+    int32_t WriteFilterHeld() override;
+    int32_t WriteFilter() override;
+    int32_t SetAdvancedFilter(int32_t enable) override;
+    int32_t SetFilterFlags(uint32_t flags) override;
+    int32_t SetDropMode(int32_t drop) override;
+    int32_t SetCondition(uint32_t address, uint32_t id, uint32_t upstream, uint32_t downstream) override;
+    int32_t ConfigureStorage(uint32_t prePacketBytes, uint32_t packetBytes, uint32_t prePayloadBytes,
+                             uint32_t payloadBytes, uint32_t buffer) override;
+    int32_t HoldCapture() override;
+    int32_t StartCapture() override;
+    int32_t SetRunning(int32_t run) override;
+    int32_t ResetTrigger() override;
+    int32_t SetTriggerStep(uint32_t index, uint32_t address, uint32_t endpoint, uint32_t pidMask,
+                           const char* data) override;
+    int32_t ArmTrigger() override;
+    int32_t Reserved() override { return 0; }
+    IDataSource* GetDataSource() override { return this; }
+    int32_t BeginUpload() override;
+    int32_t EndUpload() override;
+    int32_t ClearMemory() override;
+
+    // ---- command protocol; each runs under the data-source lock ----
+    bool SendCommand();
+    bool WriteRegisters(uint16_t argument, uint32_t address, const void* data, uint32_t bytes);
+    bool ReadRegisters(uint32_t address, void* dst, uint32_t bytes);
+    bool WriteMemory(uint16_t argument, uint32_t address, uint32_t dwordCount, const void* data);
+    bool ReadMemory(uint16_t argument, uint32_t address, uint32_t dwordCount, void* dst);
+    bool ReadStatus();
+    bool ReadRecords(uint32_t byteAddress, uint32_t count, PacketRecord* dst);
+    bool ReadPayload(uint32_t byteAddress, uint32_t byteCount, uint8_t* dst);
+    bool DownloadConfiguration(const std::vector<uint8_t>& image);
+
+    // Where DownloadImage finds the hardware configuration.
+    void SetConfigurationPath(const std::string& path) { configPath_ = path; }
+    const std::string& ConfigurationPath() const { return configPath_; }
+
+    std::recursive_mutex& Lock() { return lock_; }
+    ControlBlock ControlImage() const;
+    bool Offline() const { return offline_; }
+    uint32_t CachedCount() const { return cachedCount_.load(std::memory_order_acquire); }
+    uint32_t RecordCapacity() const { return capacity_; }
+
+protected:
+    // Replaces the record array; the cache starts empty.
+    bool AllocateRecords(uint32_t count);
+    bool FetchRecords(uint32_t index);
+    bool WriteControlImage();
+
+    port::PortBackend* port_;
+    std::recursive_mutex lock_;
+    CommandBlock block_{};
+    uint8_t reply_[kCommandBytes] = {};
+    ControlBlock control_{};
+
+    PacketRecord* records_ = nullptr;
+    uint32_t capacity_ = 0;
+    std::atomic<uint32_t> cachedCount_{0};
+    bool offline_ = false;
+
+    CPayloadStore store_;
+    std::unique_ptr<uint8_t[]> deviceBuffer_;
+    std::atomic<uint32_t> uploadState_{UploadIdle};
+    std::string configPath_;
+};
+
+}  // namespace orvane::pardix

@@ -1,0 +1,79 @@
+#include "CPayloadStore.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace orvane::pardix {
+
+CPayloadStore::CPayloadStore() : window_(new uint8_t[kWindowBytes]) {}
+
+CPayloadStore::~CPayloadStore() { Close(); }
+
+bool CPayloadStore::Open(const std::string& path) {
+    Close();
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    path_ = path;
+    return true;
+}
+
+bool CPayloadStore::Create(const std::string& path) {
+    Close();
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0) return false;
+    path_ = path;
+    return true;
+}
+
+void CPayloadStore::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    path_.clear();
+    EmptyWindow();
+}
+
+uint64_t CPayloadStore::Size() const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return 0;
+    return uint64_t(st.st_size);
+}
+
+const uint8_t* CPayloadStore::View(uint64_t offset, uint32_t count) {
+    if (fd_ < 0 || count > kWindowBytes) return nullptr;
+    uint64_t end = offset + count;
+    if (end > Size()) return nullptr;
+    if (offset < windowFirst_ || end > windowEnd_) {
+        EmptyWindow();
+        uint64_t got = 0;
+        while (got < kWindowBytes) {
+            ssize_t r = ::pread(fd_, window_.get() + got, kWindowBytes - got, off_t(offset + got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) break;
+            got += uint64_t(r);
+        }
+        if (got < count) return nullptr;
+        windowFirst_ = offset;
+        windowEnd_ = offset + got;
+    }
+    return window_.get() + (offset - windowFirst_);
+}
+
+bool CPayloadStore::Append(const uint8_t* data, uint32_t count) {
+    if (fd_ < 0) return false;
+    if (::lseek(fd_, 0, SEEK_END) < 0) return false;
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t w = ::write(fd_, data + done, count - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        done += uint32_t(w);
+    }
+    // Appending past the window leaves it valid: it only ever covers bytes already written.
+    return true;
+}
+
+}  // namespace orvane::pardix

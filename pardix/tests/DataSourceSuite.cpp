@@ -1,0 +1,223 @@
+// One IDataSource suite for both sides of the data source: a capture read from
+// the emulated analyser and the same capture opened from ".ph"/".data" files.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include "Crc.h"
+#include "ProxyFixture.h"
+#include "SessionBuilder.h"
+
+using namespace orvane;
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        char tmpl[] = "/tmp/orvane-ds-XXXXXX";
+        path_ = mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    fs::path path_;
+};
+
+void WriteFile(const std::string& path, const void* data, size_t size) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(static_cast<const char*>(data), std::streamsize(size));
+}
+
+// Writes a capture as the files a saved project holds; the payload store keeps
+// 1024 bytes beyond the captured payload, as an upload leaves it.
+void SaveCapture(const emu::BusCapture& c, const std::string& ph, const std::string& data) {
+    WriteFile(ph, c.records.data(), c.records.size() * sizeof(PacketRecord));
+    auto payload = c.payload;
+    payload.resize(payload.size() + 1024);
+    WriteFile(data, payload.data(), payload.size());
+}
+
+struct Side {
+    const char* name;
+    bool online;
+};
+
+class DataSourceSuite : public ::testing::TestWithParam<Side> {
+protected:
+    emu::EmulatedAnalyser emu;
+    std::unique_ptr<pardix::CDeviceProxy> proxy = std::make_unique<pardix::CDeviceProxy>(&emu);
+    TempDir dir;
+
+    IDataSource& Open(const emu::BusCapture& c) {
+        if (GetParam().online) {
+            EXPECT_TRUE(proxy->ConfigureStorage(1u << 20, 1u << 20, 1u << 22, 1u << 22, 0));
+            emu.SetPace(1000);
+            emu.SetTraffic(c);
+            EXPECT_TRUE(proxy->StartCapture());
+        } else {
+            SaveCapture(c, dir / "cap.ph", dir / "cap.data");
+            EXPECT_EQ(proxy->OpenOrSave((dir / "cap.ph").c_str(), (dir / "cap.data").c_str(), 0), 1);
+        }
+        return *proxy;
+    }
+};
+
+}  // namespace
+
+TEST_P(DataSourceSuite, ServesEveryRecordAndPayloadOfASession) {
+    for (auto kind : {emu::SessionBuilder::Kind::Mouse, emu::SessionBuilder::Kind::Disk}) {
+        emu::SessionBuilder::Options o;
+        o.kind = kind;
+        o.speed = SpeedHigh;
+        o.operations = 6;
+        if (kind == emu::SessionBuilder::Kind::Mouse) o.speed = SpeedFull;
+        auto capture = emu::SessionBuilder(o).Build();
+        IDataSource& source = Open(capture);
+
+        std::vector<uint8_t> bytes(65536);
+        PacketRecord r;
+        uint32_t index = 0;
+        for (int waits = 0; waits < 100000;) {
+            int32_t got = source.GetRecord(index, &r);
+            if (got == RecordEnd) break;
+            if (got == RecordNotYet) {
+                ++waits;
+                continue;
+            }
+            ASSERT_LT(index, capture.records.size());
+            const PacketRecord& want = capture.records[index];
+            ASSERT_EQ(r.word0, want.word0) << index;
+            ASSERT_EQ(uint32_t(r.word1), uint32_t(want.word1)) << index;
+            if (r.IsData() && r.Length() >= 2) {
+                uint16_t crc = 0;
+                int32_t n = source.GetPayload(&r, bytes.data(), uint32_t(bytes.size()), &crc);
+                ASSERT_EQ(n, int32_t(r.Length() - 2)) << index;
+                const uint8_t* expect = capture.payload.data() + want.PayloadOffset();
+                ASSERT_EQ(std::memcmp(bytes.data(), expect, size_t(n)), 0) << index;
+                ASSERT_EQ(crc, uint16_t(expect[n] | expect[n + 1] << 8)) << index;
+            }
+            ++index;
+        }
+        EXPECT_EQ(index, capture.records.size());
+        EXPECT_EQ(source.GetCount(), capture.records.size());
+        EXPECT_EQ(source.GetRecord(index, &r), RecordEnd);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sides, DataSourceSuite, ::testing::Values(Side{"online", true}, Side{"offline", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- offline only
+
+class OfflineSource : public ::testing::Test {
+protected:
+    emu::EmulatedAnalyser emu;
+    pardix::CDeviceProxy proxy{&emu};
+    TempDir dir;
+};
+
+TEST_F(OfflineSource, OpeningAPacketFileOfTenRecords) {
+    auto c = orvane::testing::InTraffic(10);
+    SaveCapture(c, dir / "a.ph", dir / "a.data");
+    ASSERT_EQ(proxy.OpenOrSave((dir / "a.ph").c_str(), (dir / "a.data").c_str(), 0), 1);
+    EXPECT_EQ(proxy.GetCount(), 10u);
+    PacketRecord r;
+    EXPECT_EQ(proxy.GetRecord(9, &r), RecordOk);
+    EXPECT_EQ(proxy.GetRecord(10, &r), RecordEnd);
+    unsigned before = emu.CommandCount();
+    EXPECT_EQ(proxy.GetRecord(11, &r), RecordEnd);
+    EXPECT_EQ(emu.CommandCount(), before);  // never touches the analyser offline
+}
+
+TEST_F(OfflineSource, DamagedOrMissingFilesChangeNothingOrServeSafely) {
+    auto good = orvane::testing::InTraffic(30);
+    SaveCapture(good, dir / "good.ph", dir / "good.data");
+    ASSERT_EQ(proxy.OpenOrSave((dir / "good.ph").c_str(), (dir / "good.data").c_str(), 0), 1);
+
+    // A packet file whose length is not whole records, and one that is missing.
+    WriteFile(dir / "odd.ph", good.records.data(), 17);
+    EXPECT_EQ(proxy.OpenOrSave((dir / "odd.ph").c_str(), (dir / "good.data").c_str(), 0), 0);
+    EXPECT_EQ(proxy.OpenOrSave((dir / "none.ph").c_str(), (dir / "good.data").c_str(), 0), 0);
+    EXPECT_EQ(proxy.GetCount(), 30u);
+    PacketRecord r;
+    uint8_t bytes[16];
+    uint16_t crc;
+    ASSERT_EQ(proxy.GetRecord(1, &r), RecordOk);
+    EXPECT_EQ(proxy.GetPayload(&r, bytes, sizeof bytes, &crc), 8);
+
+    // Records without their payload file: loaded, but no payload.
+    EXPECT_EQ(proxy.OpenOrSave((dir / "good.ph").c_str(), (dir / "none.data").c_str(), 0), 0);
+    EXPECT_EQ(proxy.GetCount(), 30u);
+    ASSERT_EQ(proxy.GetRecord(1, &r), RecordOk);
+    EXPECT_EQ(proxy.GetPayload(&r, bytes, sizeof bytes, &crc), 0);
+}
+
+TEST_F(OfflineSource, PayloadOnlyWhereTheFileHoldsAllOfIt) {
+    emu::BusTrafficBuilder b(SpeedFull);
+    b.Data(PidData0, {1, 2, 3, 4});   // offset 0, 6 bytes
+    b.Data(PidData1, {5, 6, 7, 8});   // offset 6, 6 bytes
+    auto c = b.Take();
+    WriteFile(dir / "p.ph", c.records.data(), c.records.size() * 16);
+    // The file ends exactly where the second packet ends, then one byte short of it.
+    for (size_t size : {size_t(12), size_t(11)}) {
+        WriteFile(dir / "p.data", c.payload.data(), size);
+        ASSERT_EQ(proxy.OpenOrSave((dir / "p.ph").c_str(), (dir / "p.data").c_str(), 0), 1);
+        PacketRecord r;
+        uint8_t bytes[8] = {};
+        uint16_t crc = 0;
+        ASSERT_EQ(proxy.GetRecord(1, &r), RecordOk);
+        EXPECT_EQ(proxy.GetPayload(&r, bytes, sizeof bytes, &crc), size == 12 ? 4 : 0) << size;
+    }
+    // An offset near the top of 32 bits must not wrap past the file's end.
+    PacketRecord far;
+    far.SetPidByte(PacketRecord::MakePidByte(PidData0));
+    far.SetLow16(0xFFFF);
+    far.SetPayloadOffset(0xFFFFFFF0u);
+    std::vector<uint8_t> big(0x10000);
+    uint16_t crc = 0;
+    EXPECT_EQ(proxy.GetPayload(&far, big.data(), uint32_t(big.size()), &crc), 0);
+}
+
+// ---------------------------------------------------------------- real captures
+
+class RealCapture : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RealCapture, RecordsAndPayloadCrcsHold) {
+    std::string base = std::string(ORVANE_CAPTURES_DIR) + "/" + GetParam();
+    if (!fs::exists(base + ".ph")) GTEST_SKIP() << "real captures not present";
+    emu::EmulatedAnalyser emu;
+    pardix::CDeviceProxy proxy(&emu);
+    ASSERT_EQ(proxy.OpenOrSave((base + ".ph").c_str(), (base + ".data").c_str(), 0), 1);
+    const uint32_t count = proxy.GetCount();
+    EXPECT_EQ(count * 16ull, fs::file_size(base + ".ph"));
+
+    std::vector<uint8_t> bytes(65536);
+    uint32_t dataPackets = 0;
+    uint64_t last = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        PacketRecord r;
+        ASSERT_EQ(proxy.GetRecord(i, &r), RecordOk);
+        EXPECT_GE(r.Timestamp(), last) << i;
+        last = r.Timestamp();
+        if (!r.IsData() || !r.PidCheckOk()) continue;
+        uint16_t crc = 0;
+        int32_t n = proxy.GetPayload(&r, bytes.data(), uint32_t(bytes.size()), &crc);
+        ASSERT_EQ(n, int32_t(r.PayloadLength())) << i;
+        bool flagged = r.ErrorFlags() & ErrCrc16;
+        bool good = emu::Crc::Crc16(std::span<const uint8_t>(bytes.data(), size_t(n))) == crc;
+        EXPECT_EQ(good, !flagged) << "record " << i;
+        ++dataPackets;
+    }
+    EXPECT_GT(dataPackets, 0u);
+    PacketRecord past;
+    EXPECT_EQ(proxy.GetRecord(count, &past), RecordEnd);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RealCapture,
+                         ::testing::Values("usb_ls_mouse", "usb_fs_vcp", "usb_hs_flash_drive"));
