@@ -53,7 +53,7 @@ struct PacketRecord {
     uint8_t BusEventCode() const { return uint8_t((word1 >> 24) & 0xF); }
     // Bits 16 and 17 both set: DATA0, DATA1, DATA2, MDATA.
     bool IsData() const { return (word1 & 0x30000) == 0x30000; }
-    bool HasError() const { return (word1 >> 31) != 0; }
+    bool HasError() const { return ((word1 >> 31) & 1) != 0; }
     uint8_t ErrorFlags() const { return HasError() ? uint8_t((word1 >> 24) & 0x1F) : 0; }
     uint8_t Speed() const { return uint8_t((word1 >> 29) & 3); }
 

@@ -89,6 +89,13 @@ TEST(PacketRecord, ErrorFlagsAndBusEvents) {
     EXPECT_EQ(e.BusEventCode(), 5);
     EXPECT_FALSE(e.HasError());
 
+    // The payload offset above bit 31 is no error.
+    PacketRecord data;
+    data.SetPidByte(PacketRecord::MakePidByte(PidData1));
+    data.SetPayloadOffset(0x80000001u);
+    EXPECT_FALSE(data.HasError());
+    EXPECT_EQ(data.ErrorFlags(), 0);
+
     // A bad check nibble is a PID-check failure.
     PacketRecord bad = Make(0, uint64_t(0x19) << 16);
     EXPECT_FALSE(bad.PidCheckOk());

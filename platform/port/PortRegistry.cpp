@@ -6,9 +6,8 @@
 #include <cstdlib>
 #include <mutex>
 
-#if ORVANE_HAVE_EMULATOR
 #include "EmulatedAnalyser.h"
-#endif
+#include "SessionBuilder.h"
 
 namespace orvane::port {
 namespace {
@@ -20,12 +19,26 @@ struct Row {
 
 std::shared_ptr<PortBackend> MakeLibusb() { return std::make_shared<LibusbBackend>(); }
 
+// The device whose traffic the emulated analyser records: ORVANE_EMULATED_DEVICE
+// names it (mouse, disk, camera, audio); each capture gets a new seed.
 std::shared_ptr<PortBackend> MakeEmulated() {
-#if ORVANE_HAVE_EMULATOR
-    return std::make_shared<emu::EmulatedAnalyser>();
-#else
-    return nullptr;
-#endif
+    auto analyser = std::make_shared<emu::EmulatedAnalyser>();
+    emu::SessionBuilder::Options options;
+    options.kind = emu::SessionBuilder::Kind::Mouse;
+    if (const char* name = std::getenv("ORVANE_EMULATED_DEVICE")) {
+        std::string kind(name);
+        if (kind == "disk") options.kind = emu::SessionBuilder::Kind::Disk;
+        if (kind == "camera") options.kind = emu::SessionBuilder::Kind::Camera;
+        if (kind == "audio") options.kind = emu::SessionBuilder::Kind::Audio;
+    }
+    if (options.kind != emu::SessionBuilder::Kind::Mouse) options.speed = SpeedHigh;
+    options.operations = 64;
+    analyser->SetTrafficProvider([options]() mutable {
+        auto capture = emu::SessionBuilder(options).Build();
+        ++options.seed;
+        return capture;
+    });
+    return analyser;
 }
 
 constexpr Row kRows[] = {
