@@ -44,26 +44,27 @@ bool CDeviceProxy::SendCommand() {
     return std::memcmp(reply_, &block_, 2) == 0;
 }
 
+bool CDeviceProxy::SendBlock(uint16_t opcode, uint16_t argument, uint32_t address, uint32_t length,
+                             const void* inlineData) {
+    std::memset(&block_, 0, sizeof block_);
+    block_.opcode = opcode;
+    block_.argument = argument;
+    block_.address = address;
+    block_.length = length;
+    if (inlineData) std::memcpy(block_.data, inlineData, length);
+    return SendCommand();
+}
+
 bool CDeviceProxy::WriteRegisters(uint16_t argument, uint32_t address, const void* data, uint32_t bytes) {
     if (bytes > kInlineBytes) return false;
     std::lock_guard guard(lock_);
-    std::memset(&block_, 0, sizeof block_);
-    block_.opcode = OpWriteRegisters;
-    block_.argument = argument;
-    block_.address = address;
-    block_.length = bytes;
-    std::memcpy(block_.data, data, bytes);
-    return SendCommand();
+    return SendBlock(OpWriteRegisters, argument, address, bytes, data);
 }
 
 bool CDeviceProxy::ReadRegisters(uint32_t address, void* dst, uint32_t bytes) {
     if (bytes > kCommandBytes - 4) return false;
     std::lock_guard guard(lock_);
-    std::memset(&block_, 0, sizeof block_);
-    block_.opcode = OpReadRegisters;
-    block_.address = address;
-    block_.length = bytes;
-    if (!SendCommand()) return false;
+    if (!SendBlock(OpReadRegisters, 0, address, bytes)) return false;
     std::memcpy(dst, reply_ + 4, bytes);
     return true;
 }
@@ -71,12 +72,7 @@ bool CDeviceProxy::ReadRegisters(uint32_t address, void* dst, uint32_t bytes) {
 bool CDeviceProxy::WriteMemory(uint16_t argument, uint32_t address, uint32_t dwordCount, const void* data) {
     if (dwordCount > 0x3FFFFFFF) return false;
     std::lock_guard guard(lock_);
-    std::memset(&block_, 0, sizeof block_);
-    block_.opcode = OpWriteMemory;
-    block_.argument = argument;
-    block_.address = address;
-    block_.length = dwordCount * 4;
-    if (!SendCommand()) return false;
+    if (!SendBlock(OpWriteMemory, argument, address, dwordCount * 4)) return false;
     const auto* bytes = static_cast<const uint8_t*>(data);
     uint32_t total = dwordCount * 4, sent = 0;
     while (sent < total) {
@@ -93,12 +89,7 @@ bool CDeviceProxy::WriteMemory(uint16_t argument, uint32_t address, uint32_t dwo
 bool CDeviceProxy::ReadMemory(uint16_t argument, uint32_t address, uint32_t dwordCount, void* dst) {
     if (dwordCount > 0x3FFFFFFF) return false;
     std::lock_guard guard(lock_);
-    std::memset(&block_, 0, sizeof block_);
-    block_.opcode = OpReadMemory;
-    block_.argument = argument;
-    block_.address = address;
-    block_.length = dwordCount * 4;
-    if (!SendCommand()) return false;
+    if (!SendBlock(OpReadMemory, argument, address, dwordCount * 4)) return false;
     unsigned long want = dwordCount * 4ul;
     // A short read is dropped and the whole read repeated into the same buffer.
     for (int attempt = 0; attempt < kShortReadRetries; ++attempt) {

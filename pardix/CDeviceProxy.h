@@ -88,6 +88,9 @@ protected:
     bool AllocateRecords(uint32_t count);
     bool FetchRecords(uint32_t index);
     bool WriteControlImage();
+    // Fills the command block afresh and sends it; inline data only for register writes.
+    bool SendBlock(uint16_t opcode, uint16_t argument, uint32_t address, uint32_t length,
+                   const void* inlineData = nullptr);
 
     port::PortBackend* port_;
     std::recursive_mutex lock_;
