@@ -48,6 +48,10 @@ public:
     virtual int32_t BeginUpload() = 0;
     virtual int32_t EndUpload() = 0;
     virtual int32_t ClearMemory() = 0;
+    // Records [index, index + *count) that are already held in memory, for a
+    // reader that walks a loaded or uploaded capture without a call per record;
+    // null and *count 0 when the record at `index` has to be fetched with GetRecord.
+    virtual const PacketRecord* PeekRecords(uint32_t index, uint32_t* count) = 0;
 
 protected:
     ~IDataSource() = default;  // freed only through Release

@@ -34,16 +34,24 @@ enum ItemFlags : uint8_t {
 
 constexpr uint8_t kNone = 0xFF;
 
+// Items and child lists come from one process-wide pool (liborvane_items.so),
+// shared by the program and every plug-in: a capture of tens of millions of
+// packets must not cost a heap allocation per packet or per child list.
+void* ItemPoolAllocate(size_t bytes);
+void ItemPoolFree(void* p, size_t bytes);
+
 struct UsbItem;
 
-// The ordered child list. One heap block holds the count, the capacity and the
+#pragma pack(push, 4)
+
+// The ordered child list. One block holds the count, the capacity and the
 // pointers, so an item without children costs a single null pointer.
 class UsbItemList {
 public:
     UsbItemList() = default;
     UsbItemList(const UsbItemList&) = delete;
     UsbItemList& operator=(const UsbItemList&) = delete;
-    ~UsbItemList() { std::free(block_); }
+    ~UsbItemList() { clear(); }
 
     uint32_t size() const { return block_ ? block_->size : 0; }
     bool empty() const { return size() == 0; }
@@ -59,7 +67,10 @@ public:
     }
     void pop_back() { if (block_ && block_->size) --block_->size; }
     // Forgets the members; frees nothing but the list itself.
-    void clear() { std::free(block_); block_ = nullptr; }
+    void clear() {
+        if (block_) ItemPoolFree(block_, BlockBytes(block_->capacity));
+        block_ = nullptr;
+    }
     void reserve(uint32_t n) { if (n > (block_ ? block_->capacity : 0)) Resize(n); }
 
 private:
@@ -68,21 +79,24 @@ private:
         uint32_t capacity;
         UsbItem* items[1];
     };
+    static size_t BlockBytes(uint32_t cap) { return 8 + sizeof(UsbItem*) * size_t(cap); }
     void Grow() {
         uint32_t cap = block_ ? block_->capacity : 0;
         Resize(cap < 2 ? 2 : cap < 64 ? cap * 2 : cap + cap / 2);
     }
     void Resize(uint32_t cap) {
-        size_t bytes = sizeof(Block) + sizeof(UsbItem*) * (size_t(cap) - 1);
-        auto* b = static_cast<Block*>(std::realloc(block_, bytes));
-        if (!b) throw std::bad_alloc();
-        if (!block_) b->size = 0;
+        auto* b = static_cast<Block*>(ItemPoolAllocate(BlockBytes(cap)));
+        uint32_t n = size();
+        for (uint32_t i = 0; i < n; ++i) b->items[i] = block_->items[i];
+        b->size = n;
         b->capacity = cap;
+        clear();
         block_ = b;
     }
     Block* block_ = nullptr;
 };
 
+// Packed to 4 bytes as every deliverable lays it out: 28 bytes a node.
 struct UsbItem {
     uint8_t depth = 0;           // row depth, written by the packet list only
     uint8_t flags = 0;
@@ -100,6 +114,9 @@ struct UsbItem {
     UsbItem(const UsbItem&) = delete;
     UsbItem& operator=(const UsbItem&) = delete;
 
+    static void* operator new(size_t bytes) { return ItemPoolAllocate(bytes); }
+    static void operator delete(void* p, size_t bytes) { ItemPoolFree(p, bytes); }
+
     // Takes `child` as the next member and makes this its parent. A transaction
     // taken into a transfer-level item stays in its transaction-level list.
     void Append(UsbItem* child) {
@@ -108,5 +125,11 @@ struct UsbItem {
     }
 };
 
+#pragma pack(pop)
+
+static_assert(sizeof(UsbItem) == 28, "UsbItem is 28 bytes in every deliverable");
+
+// Bytes the pool holds from the system, for memory accounting.
+size_t ItemPoolReservedBytes();
 
 }  // namespace orvane

@@ -61,6 +61,11 @@ public:
     int32_t BeginUpload() override;
     int32_t EndUpload() override;
     int32_t ClearMemory() override;
+    const PacketRecord* PeekRecords(uint32_t index, uint32_t* count) override {
+        uint32_t cached = cachedCount_.load(std::memory_order_acquire);
+        *count = index < cached ? cached - index : 0;
+        return *count ? records_ + index : nullptr;
+    }
 
     // ---- command protocol; each runs under the data-source lock ----
     bool SendCommand();

@@ -1,0 +1,400 @@
+#include "CUsbParser.h"
+
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "ItemTree.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr uint32_t kProgressStride = 4096;  // records between looks at the clock
+constexpr auto kProgressInterval = std::chrono::milliseconds(500);
+
+bool IsHandshake(uint8_t pid) { return (pid & 3) == 2; }
+bool IsData(uint8_t pid) { return (pid & 3) == 3; }
+
+// PID of the last packet of a transaction that can end in NAK and repeat.
+uint8_t LastPid(const UsbItem* item) {
+    switch (item->type) {
+    case ItemInTransaction:
+    case ItemOutTransaction:
+    case ItemPingTransaction:
+    case ItemCsplitOut:
+    case ItemCsplitIn:
+        return item->children.empty() ? 0 : uint8_t(item->children.back()->type);
+    default:
+        return 0;
+    }
+}
+
+const char* const kTypeNames[] = {
+    "BUSTATE", "OUT", "ACK", "DATA0", "PING", "SOF", "NYTE", "DATA2", "SPLIT", "IN", "NAK", "DATA1",
+    "PRE(ERR)", "SETUP", "STALL", "MDATA", "IN transaction", "OUT transaction", "SETUP transaction",
+    "PING transaction",
+};
+
+}  // namespace
+
+CUsbParser::CUsbParser() = default;
+
+CUsbParser::~CUsbParser() { DropPending(); }
+
+void CUsbParser::Release() { delete this; }
+
+int32_t CUsbParser::SetDataSource(IDataSource* source) {
+    source_ = source;
+    reader_.SetSource(source);
+    return 1;
+}
+
+void CUsbParser::ResetLearning() {
+    std::memset(interfaceMap_, 0, sizeof interfaceMap_);
+    std::memset(seen_, 0, sizeof seen_);
+}
+
+void CUsbParser::SetEndpointInterface(uint8_t address, uint8_t endpoint, uint8_t interfaceNumber) {
+    if (address < 128 && endpoint < 16) interfaceMap_[address][endpoint] = uint8_t(interfaceNumber + 1);
+}
+
+// ---------------------------------------------------------------- reading
+
+int32_t CUsbParser::Read(uint32_t index, const PacketRecord** record) {
+    if (const PacketRecord* p = reader_.Peek(index)) {
+        *record = p;
+        return RecordOk;
+    }
+    if (!source_) return RecordEnd;
+    int32_t got = source_->GetRecord(index, &scratch_[0]);
+    if (got == RecordOk) *record = &scratch_[0];
+    return got;
+}
+
+uint8_t CUsbParser::PidAt(uint32_t index, const PacketRecord** record) {
+    if (const PacketRecord* p = reader_.Peek(index)) {
+        if (record) *record = p;
+        return p->PidNibble();
+    }
+    // A following record not captured yet is waited for like any other, so a
+    // live capture parses into the same tree as a finished one; one that can't
+    // be had counts as all zeros: PID 0.
+    static thread_local PacketRecord zero;
+    const PacketRecord* got = nullptr;
+    int32_t answer = source_ ? source_->GetRecord(index, &scratch_[1 + (index & 1)]) : RecordEnd;
+    if (answer == RecordOk) got = &scratch_[1 + (index & 1)];
+    else if (answer == RecordNotYet && WaitForRecord(index, &got)) {
+        scratch_[1 + (index & 1)] = *got;
+        got = &scratch_[1 + (index & 1)];
+    }
+    if (!got) {
+        zero = PacketRecord{};
+        got = &zero;
+    }
+    if (record) *record = got;
+    return got->PidNibble();
+}
+
+bool CUsbParser::WaitForRecord(uint32_t index, const PacketRecord** record) {
+    auto waited = std::chrono::milliseconds(0);
+    for (;;) {
+        if (cancel_) return false;
+        if (waitLimit_.count() > 0 && waited >= waitLimit_) return false;
+        std::this_thread::sleep_for(retryDelay_);
+        waited += retryDelay_;
+        int32_t got = Read(index, record);
+        if (got == RecordOk) return true;
+        if (got == RecordEnd) return false;
+    }
+}
+
+// ---------------------------------------------------------------- building
+
+UsbItem* CUsbParser::MakeItem(uint16_t type, uint32_t first, const uint32_t* children, const uint8_t* pids,
+                              uint32_t n) {
+    auto* item = new UsbItem(type, first);
+    item->children.reserve(n);
+    for (uint32_t i = 0; i < n; ++i) item->Append(new UsbItem(pids[i], children[i]));
+    return item;
+}
+
+UsbItem* CUsbParser::BuildBusEvent(uint32_t& index, const PacketRecord& r) {
+    const uint8_t code = r.BusEventCode();
+    if (code != 4 && code != 5) return new UsbItem(ItemBusEvent, index++);
+    // A run of host chirps J and K becomes one group whose first child is its own record.
+    auto* group = new UsbItem(ItemHostChirp, index);
+    for (;;) {
+        group->Append(new UsbItem(ItemBusEvent, index));
+        ++index;
+        const PacketRecord* next = nullptr;
+        if (PidAt(index, &next) != 0 || next->PidByte() != 0) break;
+        uint8_t c = next->BusEventCode();
+        if (c != 4 && c != 5) break;
+    }
+    return group;
+}
+
+UsbItem* CUsbParser::BuildTransaction(uint32_t& index, const PacketRecord& token) {
+    const uint8_t pid = token.PidNibble();
+    const uint8_t address = token.Address();
+    const uint8_t endpoint = token.Endpoint();
+    uint32_t kids[3] = {index, 0, 0};
+    uint8_t pids[3] = {pid, 0, 0};
+    uint32_t n = 1;
+    uint8_t status = kNone;
+    auto add = [&](uint8_t p) {
+        kids[n] = index + n;
+        pids[n] = p;
+        ++n;
+    };
+    uint16_t type = 0;
+    uint8_t p = PidAt(index + 1);
+    switch (pid) {
+    case PidIn:
+        type = ItemInTransaction;
+        if (IsData(p)) {
+            add(p);
+            if (PidAt(index + 2) == PidAck) add(PidAck), status = PidAck;
+        } else if (p == PidAck || p == PidNak || p == PidStall) {
+            add(p), status = p;
+        }
+        break;
+    case PidOut:
+        type = ItemOutTransaction;
+        if (IsData(p)) {
+            add(p);
+            uint8_t h = PidAt(index + 2);
+            if (IsHandshake(h)) add(h), status = h;
+        }
+        break;
+    case PidSetup:
+        type = ItemSetupTransaction;
+        if (p == PidData0) {
+            add(p);
+            if (PidAt(index + 2) == PidAck) add(PidAck), status = PidAck;
+        }
+        break;
+    default:  // PING
+        type = ItemPingTransaction;
+        if (p == PidAck || p == PidNak || p == PidStall) add(p), status = p;
+        break;
+    }
+    UsbItem* item = MakeItem(type, index, kids, pids, n);
+    item->status = status;
+    item->address = address;
+    item->endpoint = endpoint;
+    index += n;
+    return item;
+}
+
+UsbItem* CUsbParser::BuildSplit(uint32_t& index, const PacketRecord& split) {
+    const uint8_t sc = split.SplitComplete() ? 1 : 0;
+    const PacketRecord* token = nullptr;
+    const uint8_t tokenPid = PidAt(index + 1, &token);
+    if (tokenPid != PidIn && tokenPid != PidOut && tokenPid != PidSetup) {
+        // Nothing can continue it: the SPLIT stands alone as a packet.
+        return new UsbItem(PidSplit, index++);
+    }
+    const uint8_t address = token->Address();
+    const uint8_t endpoint = token->Endpoint();
+    uint32_t kids[4] = {index, index + 1, 0, 0};
+    uint8_t pids[4] = {PidSplit, tokenPid, 0, 0};
+    uint32_t n = 2;
+    uint8_t status = kNone;
+    auto add = [&](uint8_t p) {
+        kids[n] = index + n;
+        pids[n] = p;
+        ++n;
+    };
+    uint16_t type;
+    uint8_t p = PidAt(index + 2);
+    if (tokenPid == PidIn) {
+        type = uint16_t(ItemSsplitIn + sc);
+        if (IsHandshake(p) || IsData(p) || p == PidPre) {
+            add(p);
+            if (IsHandshake(p)) status = p;
+        }
+    } else {
+        type = uint16_t(ItemSsplitOut + sc);
+        if (IsHandshake(p) || (tokenPid == PidOut && (p == PidMData || p == PidPre))) {
+            add(p);
+            if (IsHandshake(p)) status = p;
+        } else if (IsData(p)) {
+            add(p);
+            uint8_t h = PidAt(index + 3);
+            if (h == PidAck || h == PidNak) add(h), status = h;
+        }
+    }
+    UsbItem* item = MakeItem(type, index, kids, pids, n);
+    item->status = status;
+    item->address = address;
+    item->endpoint = endpoint;
+    index += n;
+    return item;
+}
+
+// ---------------------------------------------------------------- grouping
+
+void CUsbParser::Offer(UsbItem* item) {
+    if (pendingFirst_) {
+        UsbItem* first = pendingFirst_;
+        bool joins = false;
+        if (first->type == item->type) {
+            if (item->type == PidSof) {
+                joins = true;
+            } else if (LastPid(item) == PidNak && LastPid(first) == PidNak) {
+                // Interleaved polling of two devices or endpoints gives separate runs.
+                joins = item->address == first->address && item->endpoint == first->endpoint;
+            }
+        }
+        if (joins) {
+            if (!pendingGroup_) {
+                pendingGroup_ = new UsbItem(first->type == PidSof ? ItemSofGroup : ItemNakGroup, first->firstRecord);
+                pendingGroup_->status = first->status;
+                pendingGroup_->Append(first);
+            }
+            pendingGroup_->Append(item);
+            pendingGroup_->address = first->address;
+            pendingGroup_->endpoint = first->endpoint;
+            pendingGroup_->interface = first->interface;
+            return;
+        }
+        ReleasePending();
+    }
+    pendingFirst_ = item;
+}
+
+void CUsbParser::ReleasePending() {
+    UsbItem* out = pendingGroup_ ? pendingGroup_ : pendingFirst_;
+    pendingFirst_ = pendingGroup_ = nullptr;
+    if (out && sink_) sink_->OnItem(out);
+}
+
+void CUsbParser::DropPending() {
+    if (pendingGroup_) {
+        FreeItemTree(pendingGroup_);
+    } else if (pendingFirst_) {
+        FreeItemTree(pendingFirst_);
+    }
+    pendingFirst_ = pendingGroup_ = nullptr;
+}
+
+// ---------------------------------------------------------------- the loop
+
+void CUsbParser::ReportProgress(uint32_t index) {
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastProgress_ <= kProgressInterval) return;
+    lastProgress_ = now;
+    uint32_t count = source_ ? source_->GetCount() : 0;
+    float fraction = count ? float(index) / float(count) : 0.0f;
+    sink_->OnProgress(fraction > 1.0f ? 1.0f : fraction);
+}
+
+int32_t CUsbParser::Parse(IProgress* sink) {
+    DropPending();
+    ResetLearning();
+    sink_ = sink;
+    cancelled_ = false;
+    lastProgress_ = {};
+    reader_.SetSource(source_);
+    int32_t result = 1;
+    try {
+        uint32_t index = 0;
+        uint32_t nextLook = 0;
+        for (;;) {
+            if (index >= nextLook) {
+                nextLook = index + kProgressStride;
+                if (cancel_) break;
+                if (sink_) ReportProgress(index);
+            }
+            const PacketRecord* r = nullptr;
+            int32_t got = Read(index, &r);
+            if (got == RecordNotYet && !WaitForRecord(index, &r)) break;
+            if (got == RecordEnd) break;
+            // Copy: the builders' look-ahead may reuse the scratch record.
+            const PacketRecord record = *r;
+
+            if (record.HasError() && !record.PidCheckOk()) {
+                // Straight to the sink, ahead of whatever run is pending.
+                auto* bad = new UsbItem(ItemBusEvent, index++);
+                if (sink_) sink_->OnItem(bad);
+                continue;
+            }
+            UsbItem* item;
+            switch (record.PidNibble()) {
+            case 0:
+                item = BuildBusEvent(index, record);
+                break;
+            case PidOut:
+            case PidIn:
+            case PidSetup:
+            case PidPing:
+                item = BuildTransaction(index, record);
+                break;
+            case PidSplit:
+                item = BuildSplit(index, record);
+                break;
+            default:
+                item = new UsbItem(record.PidNibble(), index++);
+                break;
+            }
+            Offer(item);
+            if (item->address != 0 && item->address != kNone && item->endpoint == 0) TrackControlTransfer(item);
+            if (item->address < 128 && item->endpoint != 0 && item->endpoint != kNone) {
+                seen_[item->address] = true;
+                item->interface = uint8_t(interfaceMap_[item->address][item->endpoint & 0xF] - 1);
+            }
+        }
+        cancelled_ = cancel_.exchange(false);
+        if (pendingGroup_ && pendingGroup_->children.size() == 1) {
+            // A lone member leaves its group node behind.
+            pendingFirst_ = pendingGroup_->children[0];
+            pendingGroup_->children.clear();
+            delete pendingGroup_;
+            pendingGroup_ = nullptr;
+        }
+        ReleasePending();
+    } catch (const std::bad_alloc&) {
+        DropPending();
+        result = 0;
+    }
+    if (sink_) sink_->OnFinish();
+    return result;
+}
+
+// ---------------------------------------------------------------- descriptions
+
+int32_t CUsbParser::GetTypeName(int32_t type, std::string& name) {
+    if (type >= 0 && type < int32_t(std::size(kTypeNames))) name = kTypeNames[type];
+    else if (type == ItemSsplitOut) name = "SSPLIT OUT transaction";
+    else if (type == ItemCsplitOut) name = "CSPLIT OUT transaction";
+    else if (type == ItemSsplitIn) name = "SSPLIT IN transaction";
+    else if (type == ItemCsplitIn) name = "CSPLIT IN transaction";
+    else if (type == ItemNakGroup) name = "Group";
+    else if (type == ItemHostChirp) name = "Host Chirp";
+    else if (type == ItemControlTransfer) name = "Transfer";
+    else name.clear();
+    return 1;
+}
+
+int32_t CUsbParser::GetDeviceTree(std::string& xml) {
+    xml = "<devices/>";
+    return 1;
+}
+
+int32_t CUsbParser::OnNotify(int32_t, void*, intptr_t) { return 0; }
+
+// Row descriptions come with the description tables.
+int32_t CUsbParser::Summarize(UsbItem*, ItemSummary*) { return 0; }
+int32_t CUsbParser::GetData(UsbItem*, uint8_t*, uint32_t) { return -1; }
+int32_t CUsbParser::GetDetail(UsbItem*, std::string&) { return 0; }
+const ImageList* CUsbParser::GetImageList(UsbItem*) { return nullptr; }
+int32_t CUsbParser::SummarizePacket(UsbItem*, ItemSummary*) { return 0; }
+int32_t CUsbParser::SummarizeTransaction(UsbItem*, ItemSummary*) { return 0; }
+int32_t CUsbParser::GetPacketData(UsbItem*, uint8_t*, uint32_t) { return -1; }
+int32_t CUsbParser::GetTransactionData(UsbItem*, uint8_t*, uint32_t) { return -1; }
+int32_t CUsbParser::GetPacketDetail(UsbItem*, std::string&) { return 0; }
+int32_t CUsbParser::GetTransactionDetail(UsbItem*, std::string&) { return 0; }
+
+}  // namespace orvane

@@ -1,0 +1,96 @@
+// The packet parser: turns a capture's packet records into the transaction-
+// level item tree of packets, transactions, split transactions, runs of NAKed
+// transactions, SOF runs and host-chirp runs, handed to a sink one step late.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "IDecode.h"
+#include "RecordReader.h"
+
+namespace orvane {
+
+class CUsbParser : public IUsbDecoder {
+public:
+    CUsbParser();
+    virtual ~CUsbParser();
+
+    // ---- IDecode ----
+    void Release() override;
+    int32_t Summarize(UsbItem* item, ItemSummary* out) override;
+    int32_t GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity) override;
+    int32_t GetDetail(UsbItem* item, std::string& xml) override;
+    const ImageList* GetImageList(UsbItem* item) override;
+    int32_t OnNotify(int32_t code, void* arg, intptr_t param) override;
+
+    // ---- IUsbDecoder ----
+    int32_t SetDataSource(IDataSource* source) override;
+    int32_t Parse(IProgress* sink) override;
+    int32_t GetDeviceTree(std::string& xml) override;
+    int32_t GetTypeName(int32_t type, std::string& name) override;
+    int32_t SummarizePacket(UsbItem* item, ItemSummary* out) override;
+    int32_t SummarizeTransaction(UsbItem* item, ItemSummary* out) override;
+    int32_t GetPacketData(UsbItem* item, uint8_t* buffer, uint32_t capacity) override;
+    int32_t GetTransactionData(UsbItem* item, uint8_t* buffer, uint32_t capacity) override;
+    int32_t GetPacketDetail(UsbItem* item, std::string& xml) override;
+    int32_t GetTransactionDetail(UsbItem* item, std::string& xml) override;
+
+    // Ends a running parse from any thread as if the capture ended there; a
+    // cancel that comes before a parse ends that parse at its first record.
+    void Cancel() { cancel_ = true; }
+    bool Cancelled() const { return cancelled_; }
+    // A record that stays "not yet" longer than this ends the parse; zero
+    // waits until cancelled.
+    void SetWaitLimit(std::chrono::milliseconds limit) { waitLimit_ = limit; }
+    void SetRetryDelay(std::chrono::milliseconds delay) { retryDelay_ = delay; }
+    IDataSource* DataSource() const { return source_; }
+
+protected:
+    // Learning seam: control traffic of an addressed device, in capture order.
+    virtual void TrackControlTransfer(UsbItem* item) {}
+    // Forgets what was learned; a new parse starts from nothing.
+    virtual void ResetLearning();
+    // What the endpoint-to-interface map holds for (address, configuration 1, endpoint).
+    void SetEndpointInterface(uint8_t address, uint8_t endpoint, uint8_t interfaceNumber);
+    bool AddressSeen(uint8_t address) const { return address < 128 && seen_[address]; }
+
+private:
+    // The record at `index` now: 1 delivered, 2 not yet, 0 none.
+    int32_t Read(uint32_t index, const PacketRecord** record);
+    // PID of a following record, 0 when it cannot be read right now.
+    uint8_t PidAt(uint32_t index, const PacketRecord** record = nullptr);
+
+    UsbItem* BuildBusEvent(uint32_t& index, const PacketRecord& r);
+    UsbItem* BuildTransaction(uint32_t& index, const PacketRecord& token);
+    UsbItem* BuildSplit(uint32_t& index, const PacketRecord& split);
+    UsbItem* MakeItem(uint16_t type, uint32_t first, const uint32_t* children, const uint8_t* pids, uint32_t n);
+
+    void Offer(UsbItem* item);
+    void ReleasePending();
+    void DropPending();
+    bool WaitForRecord(uint32_t index, const PacketRecord** record);
+    void ReportProgress(uint32_t index);
+
+    IDataSource* source_ = nullptr;
+    IProgress* sink_ = nullptr;
+    RecordReader reader_;
+    PacketRecord scratch_[4] = {};  // records read outside a peeked span
+
+    // The pending run: its first item, and the group node once a second joins.
+    UsbItem* pendingFirst_ = nullptr;
+    UsbItem* pendingGroup_ = nullptr;
+
+    uint8_t interfaceMap_[128][16] = {};  // interface + 1; 0 unknown
+    bool seen_[128] = {};
+
+    std::atomic<bool> cancel_{false};
+    bool cancelled_ = false;
+    std::chrono::milliseconds waitLimit_{0};
+    std::chrono::milliseconds retryDelay_{50};
+    std::chrono::steady_clock::time_point lastProgress_{};
+};
+
+}  // namespace orvane

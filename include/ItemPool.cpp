@@ -1,0 +1,142 @@
+// The item pool: size-classed slots carved from 4 MiB chunks, with a free list
+// per class and per thread, and a shared depot that moves freed slots between
+// threads in batches (the document frees on the UI thread, the parser
+// allocates on the worker). Chunks are kept for the next capture.
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "UsbItem.h"
+
+namespace orvane {
+namespace {
+
+constexpr size_t kGrain = 4;
+constexpr size_t kMaxSmall = 256;
+constexpr size_t kClasses = kMaxSmall / kGrain + 1;
+constexpr size_t kChunkBytes = 4u << 20;
+constexpr uint32_t kBatch = 1024;
+
+struct Node {
+    Node* next;
+};
+
+struct Batch {
+    Node* head;
+    uint32_t count;
+};
+
+std::atomic<size_t> gReserved{0};
+
+struct Depot {
+    std::mutex mutex;
+    std::vector<Batch> batches[kClasses];
+};
+
+Depot& TheDepot() {
+    static Depot* depot = new Depot;  // outlives every thread's cache
+    return *depot;
+}
+
+struct Cache {
+    Node* head[kClasses] = {};
+    uint32_t count[kClasses] = {};
+    char* bump = nullptr;
+    char* end = nullptr;
+
+    ~Cache() {
+        Depot& depot = TheDepot();
+        std::lock_guard lock(depot.mutex);
+        for (size_t c = 0; c < kClasses; ++c)
+            if (head[c]) depot.batches[c].push_back({head[c], count[c]});
+    }
+
+    void* Allocate(size_t c) {
+        if (Node* n = head[c]) {
+            head[c] = n->next;
+            --count[c];
+            return n;
+        }
+        if (Refill(c)) return Allocate(c);
+        size_t bytes = c * kGrain;
+        if (size_t(end - bump) < bytes) {
+            bump = static_cast<char*>(std::malloc(kChunkBytes));
+            if (!bump) throw std::bad_alloc();
+            end = bump + kChunkBytes;
+            gReserved += kChunkBytes;
+        }
+        void* p = bump;
+        bump += bytes;
+        return p;
+    }
+
+    bool Refill(size_t c) {
+        Depot& depot = TheDepot();
+        std::lock_guard lock(depot.mutex);
+        auto& list = depot.batches[c];
+        if (list.empty()) return false;
+        head[c] = list.back().head;
+        count[c] = list.back().count;
+        list.pop_back();
+        return true;
+    }
+
+    void Free(void* p, size_t c) {
+        auto* n = static_cast<Node*>(p);
+        n->next = head[c];
+        head[c] = n;
+        if (++count[c] < 2 * kBatch) return;
+        // Hand a batch to the depot so another thread can reuse it.
+        Node* first = head[c];
+        Node* last = first;
+        for (uint32_t i = 1; i < kBatch; ++i) last = last->next;
+        head[c] = last->next;
+        last->next = nullptr;
+        count[c] -= kBatch;
+        Depot& depot = TheDepot();
+        std::lock_guard lock(depot.mutex);
+        depot.batches[c].push_back({first, kBatch});
+    }
+};
+
+thread_local Cache tCache;
+
+size_t ClassOf(size_t bytes) { return (bytes + kGrain - 1) / kGrain; }
+
+}  // namespace
+
+// Under AddressSanitizer every slot is its own allocation, so a use after free
+// or an overrun is caught where the pool would hide it.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPlainHeap = true;
+#else
+constexpr bool kPlainHeap = false;
+#endif
+
+void* ItemPoolAllocate(size_t bytes) {
+    if (bytes < sizeof(Node)) bytes = sizeof(Node);
+    if (kPlainHeap || bytes > kMaxSmall) {
+        void* p = std::malloc(bytes);
+        if (!p) throw std::bad_alloc();
+        gReserved += bytes;
+        return p;
+    }
+    return tCache.Allocate(ClassOf(bytes));
+}
+
+void ItemPoolFree(void* p, size_t bytes) {
+    if (!p) return;
+    if (bytes < sizeof(Node)) bytes = sizeof(Node);
+    if (kPlainHeap || bytes > kMaxSmall) {
+        gReserved -= bytes;
+        std::free(p);
+        return;
+    }
+    tCache.Free(p, ClassOf(bytes));
+}
+
+size_t ItemPoolReservedBytes() { return gReserved.load(); }
+
+}  // namespace orvane
