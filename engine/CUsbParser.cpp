@@ -113,15 +113,16 @@ bool CUsbParser::WaitForRecord(uint32_t index, const PacketRecord** record) {
 
 UsbItem* CUsbParser::MakeItem(uint16_t type, uint32_t first, const uint32_t* children, const uint8_t* pids,
                               uint32_t n) {
-    auto* item = new UsbItem(type, first);
-    item->children.reserve(n);
-    for (uint32_t i = 0; i < n; ++i) item->Append(new UsbItem(pids[i], children[i]));
+    UsbItem* item = NewItem(type, first);
+    void* storage = n == 1 ? lists1_.Get() : n == 2 ? lists2_.Get() : n == 3 ? lists3_.Get() : lists4_.Get();
+    item->children.AssignStorage(storage, n <= 4 ? n : 4);
+    for (uint32_t i = 0; i < n; ++i) item->Append(NewItem(pids[i], children[i]));
     return item;
 }
 
 UsbItem* CUsbParser::BuildBusEvent(uint32_t& index, const PacketRecord& r) {
     const uint8_t code = r.BusEventCode();
-    if (code != 4 && code != 5) return new UsbItem(ItemBusEvent, index++);
+    if (code != 4 && code != 5) return NewItem(ItemBusEvent, index++);
     // A run of host chirps J and K becomes one group whose first child is its own record.
     auto* group = new UsbItem(ItemHostChirp, index);
     for (;;) {
@@ -336,7 +337,7 @@ int32_t CUsbParser::Parse(IProgress* sink) {
                 item = BuildSplit(index, record);
                 break;
             default:
-                item = new UsbItem(record.PidNibble(), index++);
+                item = NewItem(record.PidNibble(), index++);
                 break;
             }
             Offer(item);

@@ -10,6 +10,7 @@
 
 #include "IDecode.h"
 #include "RecordReader.h"
+#include "SlotCache.h"
 
 namespace orvane {
 
@@ -74,8 +75,15 @@ private:
     bool WaitForRecord(uint32_t index, const PacketRecord** record);
     void ReportProgress(uint32_t index);
 
+    UsbItem* NewItem(uint16_t type, uint32_t first) { return new (items_.Get()) UsbItem(type, first); }
+
     IDataSource* source_ = nullptr;
     IProgress* sink_ = nullptr;
+    SlotCache<sizeof(UsbItem)> items_;
+    SlotCache<UsbItemList::StorageBytes(1)> lists1_;
+    SlotCache<UsbItemList::StorageBytes(2)> lists2_;
+    SlotCache<UsbItemList::StorageBytes(3)> lists3_;
+    SlotCache<UsbItemList::StorageBytes(4)> lists4_;
     RecordReader reader_;
     PacketRecord scratch_[4] = {};  // records read outside a peeked span
 

@@ -2,8 +2,11 @@
 // per class and per thread, and a shared depot that moves freed slots between
 // threads in batches (the document frees on the UI thread, the parser
 // allocates on the worker). Chunks are kept for the next capture.
+#include <sys/mman.h>
+
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -18,6 +21,7 @@ constexpr size_t kMaxSmall = 256;
 constexpr size_t kClasses = kMaxSmall / kGrain + 1;
 constexpr size_t kChunkBytes = 4u << 20;
 constexpr uint32_t kBatch = 1024;
+constexpr size_t kHugePage = 2u << 20;
 
 struct Node {
     Node* next;
@@ -62,8 +66,10 @@ struct Cache {
         if (Refill(c)) return Allocate(c);
         size_t bytes = c * kGrain;
         if (size_t(end - bump) < bytes) {
-            bump = static_cast<char*>(std::malloc(kChunkBytes));
+            // Huge-page aligned, so a big capture faults in 2 MiB at a time.
+            bump = static_cast<char*>(std::aligned_alloc(kHugePage, kChunkBytes));
             if (!bump) throw std::bad_alloc();
+            ::madvise(bump, kChunkBytes, MADV_HUGEPAGE);
             end = bump + kChunkBytes;
             gReserved += kChunkBytes;
         }
@@ -101,7 +107,8 @@ struct Cache {
     }
 };
 
-thread_local Cache tCache;
+// The library is loaded with the program, so its few bytes of TLS can be static.
+__attribute__((tls_model("initial-exec"))) thread_local Cache tCache;
 
 size_t ClassOf(size_t bytes) { return (bytes + kGrain - 1) / kGrain; }
 
@@ -135,6 +142,34 @@ void ItemPoolFree(void* p, size_t bytes) {
         return;
     }
     tCache.Free(p, ClassOf(bytes));
+}
+
+void* ItemPoolReallocate(void* p, size_t oldBytes, size_t newBytes) {
+    if (oldBytes < sizeof(Node)) oldBytes = sizeof(Node);
+    if (newBytes < sizeof(Node)) newBytes = sizeof(Node);
+    if (!kPlainHeap && oldBytes > kMaxSmall && newBytes > kMaxSmall) {
+        // Large lists (the root, long runs) grow in place or by remapping.
+        void* q = std::realloc(p, newBytes);
+        if (!q) throw std::bad_alloc();
+        gReserved += newBytes;
+        gReserved -= oldBytes;
+        return q;
+    }
+    void* q = ItemPoolAllocate(newBytes);
+    std::memcpy(q, p, oldBytes < newBytes ? oldBytes : newBytes);
+    ItemPoolFree(p, oldBytes);
+    return q;
+}
+
+void ItemPoolAllocateBatch(size_t bytes, void** out, size_t count) {
+    if (bytes < sizeof(Node)) bytes = sizeof(Node);
+    if (kPlainHeap || bytes > kMaxSmall) {
+        for (size_t i = 0; i < count; ++i) out[i] = ItemPoolAllocate(bytes);
+        return;
+    }
+    Cache& cache = tCache;
+    size_t c = ClassOf(bytes);
+    for (size_t i = 0; i < count; ++i) out[i] = cache.Allocate(c);
 }
 
 size_t ItemPoolReservedBytes() { return gReserved.load(); }

@@ -39,6 +39,10 @@ constexpr uint8_t kNone = 0xFF;
 // packets must not cost a heap allocation per packet or per child list.
 void* ItemPoolAllocate(size_t bytes);
 void ItemPoolFree(void* p, size_t bytes);
+// Moves a block to a new size, keeping its first min(old, new) bytes.
+void* ItemPoolReallocate(void* p, size_t oldBytes, size_t newBytes);
+// Fills `out` with `count` slots of `bytes` each, for a builder that makes many.
+void ItemPoolAllocateBatch(size_t bytes, void** out, size_t count);
 
 struct UsbItem;
 
@@ -72,6 +76,15 @@ public:
         block_ = nullptr;
     }
     void reserve(uint32_t n) { if (n > (block_ ? block_->capacity : 0)) Resize(n); }
+    // Hands an empty list storage for `capacity` members, taken from the pool
+    // with StorageBytes(capacity).
+    void AssignStorage(void* storage, uint32_t capacity) {
+        clear();
+        block_ = static_cast<Block*>(storage);
+        block_->size = 0;
+        block_->capacity = capacity;
+    }
+    static constexpr size_t StorageBytes(uint32_t capacity) { return BlockBytes(capacity); }
 
 private:
     struct Block {
@@ -79,24 +92,26 @@ private:
         uint32_t capacity;
         UsbItem* items[1];
     };
-    static size_t BlockBytes(uint32_t cap) { return 8 + sizeof(UsbItem*) * size_t(cap); }
+    static constexpr size_t BlockBytes(uint32_t cap) { return 8 + sizeof(UsbItem*) * size_t(cap); }
     void Grow() {
         uint32_t cap = block_ ? block_->capacity : 0;
         Resize(cap < 2 ? 2 : cap < 64 ? cap * 2 : cap + cap / 2);
     }
     void Resize(uint32_t cap) {
-        auto* b = static_cast<Block*>(ItemPoolAllocate(BlockBytes(cap)));
-        uint32_t n = size();
-        for (uint32_t i = 0; i < n; ++i) b->items[i] = block_->items[i];
-        b->size = n;
-        b->capacity = cap;
-        clear();
-        block_ = b;
+        if (!block_) {
+            block_ = static_cast<Block*>(ItemPoolAllocate(BlockBytes(cap)));
+            block_->size = 0;
+        } else {
+            block_ = static_cast<Block*>(ItemPoolReallocate(block_, BlockBytes(block_->capacity), BlockBytes(cap)));
+        }
+        block_->capacity = cap;
     }
     Block* block_ = nullptr;
 };
 
-// Packed to 4 bytes as every deliverable lays it out: 28 bytes a node.
+// Packed to 4 bytes as every deliverable lays it out: 28 bytes a node. The
+// pointer members are not 8-aligned: read them by value, never bind a
+// reference to them (as EXPECT_EQ or std::min would).
 struct UsbItem {
     uint8_t depth = 0;           // row depth, written by the packet list only
     uint8_t flags = 0;
@@ -116,6 +131,9 @@ struct UsbItem {
 
     static void* operator new(size_t bytes) { return ItemPoolAllocate(bytes); }
     static void operator delete(void* p, size_t bytes) { ItemPoolFree(p, bytes); }
+    // Construction in a slot taken from the pool beforehand.
+    static void* operator new(size_t, void* slot) { return slot; }
+    static void operator delete(void*, void*) {}
 
     // Takes `child` as the next member and makes this its parent. A transaction
     // taken into a transfer-level item stays in its transaction-level list.

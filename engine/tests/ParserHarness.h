@@ -66,7 +66,7 @@ inline void CollectLeaves(const UsbItem* item, std::vector<uint32_t>& out) {
         return;
     }
     for (auto* child : item->children) {
-        EXPECT_EQ(child->parent, item);
+        EXPECT_TRUE(child->parent == item);
         CollectLeaves(child, out);
     }
 }

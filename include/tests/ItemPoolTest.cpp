@@ -39,7 +39,7 @@ TEST(ItemPool, ChildListsGrowFromSmallToLarge) {
     ASSERT_EQ(group.children.size(), 5000u);
     for (uint32_t i = 0; i < 5000; ++i) {
         ASSERT_EQ(group.children[i], &members[i]);
-        ASSERT_EQ(members[i].parent, &group);
+        ASSERT_TRUE(members[i].parent == &group);
     }
     group.children.clear();
     EXPECT_TRUE(group.children.empty());

@@ -126,7 +126,7 @@ TEST(Items, NewItemAndSummaryDefaults) {
     EXPECT_EQ(item.interface, 0xFF);
     EXPECT_EQ(item.status, 0xFF);
     EXPECT_EQ(item.flags, 0);
-    EXPECT_EQ(item.parent, nullptr);
+    EXPECT_TRUE(item.parent == nullptr);
     EXPECT_TRUE(item.children.empty());
 
     ItemSummary s;
@@ -151,6 +151,6 @@ TEST(Items, ChildListKeepsOrderAndAnItemCanStandInTwoTrees) {
     transfer.Append(made[7]);
     EXPECT_EQ(transactionRoot.children[7], made[7]);
     EXPECT_EQ(transfer.children[0], made[7]);
-    EXPECT_EQ(made[7]->parent, &transfer);
+    EXPECT_TRUE(made[7]->parent == &transfer);
     for (auto* p : made) delete p;
 }

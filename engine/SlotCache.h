@@ -1,0 +1,34 @@
+// A builder's own handful of pool slots of one size, refilled in batches, so
+// making an item costs no call into the pool.
+#pragma once
+
+#include <cstddef>
+
+#include "UsbItem.h"
+
+namespace orvane {
+
+template <size_t Bytes, size_t Batch = 256>
+class SlotCache {
+public:
+    SlotCache() = default;
+    SlotCache(const SlotCache&) = delete;
+    SlotCache& operator=(const SlotCache&) = delete;
+    ~SlotCache() {
+        for (size_t i = 0; i < count_; ++i) ItemPoolFree(slots_[i], Bytes);
+    }
+
+    void* Get() {
+        if (count_ == 0) {
+            ItemPoolAllocateBatch(Bytes, slots_, Batch);
+            count_ = Batch;
+        }
+        return slots_[--count_];
+    }
+
+private:
+    void* slots_[Batch];
+    size_t count_ = 0;
+};
+
+}  // namespace orvane

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in an optimised build and runs them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_BENCH=ON -DORVANE_TESTS=OFF >/dev/null
+cmake --build build-bench -j "$(nproc)" --target orvane_bench
+./build-bench/bin/orvane_bench "$@"
