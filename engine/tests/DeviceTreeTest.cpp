@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <vector>
+
+#include "DeviceTree.h"
+
+using orvane::DeviceTree;
+
+namespace {
+
+std::string Attr(const DeviceTree& tree, const std::string& xpath, const char* name)
+{
+    return tree.Document().selectSingleNode(xpath).attribute(name).value_or("<none>");
+}
+
+TEST(DeviceTree, WritersAddOnceAndOnlyUnderAParent)
+{
+    DeviceTree tree;
+    EXPECT_TRUE(tree.Document().selectNodes("/devices/*").empty());
+    EXPECT_FALSE(tree.AddConfigurationNode(5, 1, "09 "));  // no device yet
+    EXPECT_TRUE(tree.AddDeviceNode(5, 0x0200, 0, 0, 0, 0x046D, 0xC077, 0x7200));
+    EXPECT_FALSE(tree.AddDeviceNode(5, 0x0110, 9, 0, 0, 1, 2, 3));  // the first one stays
+    EXPECT_FALSE(tree.AddInterfaceNode(5, 1, 0, 0, 1, 3, 1, 2));     // no configuration yet
+    EXPECT_TRUE(tree.AddConfigurationNode(5, 1, "09 02 22 00 "));
+    EXPECT_FALSE(tree.AddConfigurationNode(5, 1, "other"));
+    EXPECT_TRUE(tree.AddInterfaceNode(5, 1, 0, 0, 1, 3, 1, 2));
+    EXPECT_FALSE(tree.AddInterfaceNode(5, 1, 0, 0, 1, 8, 6, 80));
+    EXPECT_TRUE(tree.AddInterfaceNode(5, 1, 0, 1, 1, 3, 0, 0));  // another alternate setting
+    EXPECT_FALSE(tree.AddEndpointNode(5, 1, 0, 2, 0x81, 3));     // no such alternate setting
+    EXPECT_TRUE(tree.AddEndpointNode(5, 1, 0, 0, 0x81, 3));
+    EXPECT_FALSE(tree.AddEndpointNode(5, 1, 0, 0, 0x81, 2));
+
+    const std::vector<std::pair<std::string, std::string>> device = {
+        {"address", "5"}, {"bcdUSB", "512"}, {"bDeviceClass", "0"}, {"bDeviceSubClass", "0"},
+        {"bDeviceProtocol", "0"}, {"idVendor", "1133"}, {"idPorduct", "49271"}, {"bcdDevice", "29184"}};
+    EXPECT_EQ(tree.Document().selectSingleNode("/devices/device").attributes(), device);
+    EXPECT_EQ(Attr(tree, "//interface[@bAlternateSetting='0']", "bInterfaceProtocol"), "2");
+    EXPECT_EQ(Attr(tree, "//endpoint", "bEndpointAddress"), "129");
+    EXPECT_EQ(tree.Document().selectNodes("//endpoint").size(), 1u);
+
+    std::string text = "unchanged";
+    EXPECT_TRUE(tree.GetConfigurationString(5, 1, text));
+    EXPECT_EQ(text, "09 02 22 00 ");
+    EXPECT_FALSE(tree.GetConfigurationString(5, 2, text));
+    EXPECT_FALSE(tree.GetConfigurationString(6, 1, text));
+    EXPECT_EQ(text, "09 02 22 00 ");
+
+    // A placeholder for an address whose descriptors were missed.
+    EXPECT_TRUE(tree.AddDeviceNode(7, -1, -1, -1, -1, -1, -1, -1));
+    EXPECT_EQ(Attr(tree, "/devices/device[@address='7']", "idPorduct"), "-1");
+
+    DeviceTree copy;
+    ASSERT_TRUE(copy.LoadDeviceTree(tree.GetText()));
+    EXPECT_EQ(copy.GetText(), tree.GetText());
+    tree.ResetDeviceTree();
+    EXPECT_TRUE(tree.Document().selectNodes("/devices/*").empty());
+}
+
+TEST(DeviceTree, ConfigurationBytesRoundTrip)
+{
+    const std::vector<uint8_t> bytes = {0x09, 0x02, 0x22, 0x00, 0xA0, 0xFF};
+    const std::string text = DeviceTree::FormatConfigurationBytes(bytes);
+    EXPECT_EQ(text, "09 02 22 00 A0 FF ");
+    EXPECT_EQ(DeviceTree::ParseConfigurationBytes(text), bytes);
+    EXPECT_EQ(DeviceTree::ParseConfigurationBytes("09 0g 22"), std::vector<uint8_t>{0x09});
+    EXPECT_EQ(DeviceTree::ParseConfigurationBytes("09 0"), std::vector<uint8_t>{0x09});
+    EXPECT_TRUE(DeviceTree::ParseConfigurationBytes("").empty());
+}
+
+TEST(DeviceTree, IndexesFromALoadedTree)
+{
+    DeviceTree tree;
+    ASSERT_TRUE(tree.LoadDeviceTree(R"(<devices>
+      <device address="3">
+        <configuration bConfigurationValue="1" strConfiguration="09 ">
+          <interface bInterfaceNumber="0" bAlternateSetting="0" bNumEndpoints="1" bInterfaceClass="3" bInterfaceSubClass="1" bInterfaceProtocol="2">
+            <endpoint bEndpointAddress="129" bmAttributes="3"/>
+          </interface>
+          <interface bInterfaceNumber="1" bAlternateSetting="0" bNumEndpoints="1" bInterfaceClass="8" bInterfaceSubClass="6" bInterfaceProtocol="80">
+            <endpoint bEndpointAddress="1" bmAttributes="2"/>
+          </interface>
+          <interface bInterfaceNumber="1" bAlternateSetting="1" bNumEndpoints="0" bInterfaceClass="8" bInterfaceSubClass="6" bInterfaceProtocol="98"/>
+          <interface bInterfaceNumber="-1" bAlternateSetting="0" bNumEndpoints="1" bInterfaceClass="255" bInterfaceSubClass="0" bInterfaceProtocol="0">
+            <endpoint bEndpointAddress="132" bmAttributes="2"/>
+          </interface>
+          <interface bInterfaceNumber="2" bAlternateSetting="0" bInterfaceSubClass="0" bInterfaceProtocol="0">
+            <endpoint bEndpointAddress="133" bmAttributes="2"/>
+          </interface>
+          <interface bInterfaceNumber="999" bAlternateSetting="0" bInterfaceClass="1" bInterfaceSubClass="0" bInterfaceProtocol="0">
+            <endpoint bEndpointAddress="134" bmAttributes="2"/>
+            <endpoint bmAttributes="2"/>
+          </interface>
+          <interface bInterfaceNumber="x7" bAlternateSetting="0" bInterfaceClass="junk" bInterfaceSubClass=" 4" bInterfaceProtocol="99999999999">
+            <endpoint bEndpointAddress="7"/>
+          </interface>
+        </configuration>
+      </device>
+      <device bcdUSB="512"><configuration><interface bInterfaceNumber="0" bInterfaceClass="3" bInterfaceSubClass="0" bInterfaceProtocol="0"><endpoint bEndpointAddress="1"/></interface></configuration></device>
+      <device address="300"><configuration><interface bInterfaceNumber="0" bInterfaceClass="3" bInterfaceSubClass="0" bInterfaceProtocol="0"><endpoint bEndpointAddress="1"/></interface></configuration></device>
+      <device address="-4"/>
+    </devices>)"));
+
+    using IC = DeviceTree::InterfaceClass;
+    // "x7" reads 0 and, coming later, overwrites interface 0; " 4" reads 4; an overflow saturates.
+    EXPECT_EQ(tree.FindInterface(3, 0), (IC{0, 4, INT32_MAX}));
+    EXPECT_EQ(tree.FindInterface(3, 1), (IC{8, 6, 98}));  // the last alternate setting decides
+    EXPECT_EQ(tree.FindInterface(3, 0 + 7), std::nullopt) << "junk number reads 0, not 7";
+    EXPECT_EQ(tree.FindEndpointInterface(3, 1), 2);       // 0x01 under interface 1 came after 0x81
+    EXPECT_EQ(tree.FindEndpointInterface(3, 0x81), 2);    // direction is not part of the key
+    EXPECT_EQ(tree.FindEndpointInterface(3, 4), 0);       // interface -1: present but no interface
+    EXPECT_EQ(tree.FindEndpointInterface(3, 5), 0);       // interface lacking its class: skipped
+    EXPECT_EQ(tree.FindEndpointInterface(3, 6), 0);       // interface 999 is out of range
+    EXPECT_EQ(tree.FindEndpointInterface(3, 7), 1);       // "x7" reads 0
+    EXPECT_EQ(tree.FindInterface(3, 999 & 0xFF), std::nullopt);
+    EXPECT_EQ(tree.FindEndpointInterface(0, 1), 0);       // the device without an address
+    EXPECT_EQ(tree.FindEndpointInterface(300 & 0x7F, 1), 0);
+    EXPECT_EQ(tree.FindInterface(-4, 0), std::nullopt);
+    EXPECT_EQ(tree.FindInterface(3, -1), std::nullopt);
+
+    // A rebuild starts both indexes afresh.
+    ASSERT_TRUE(tree.LoadDeviceTree("<devices/>"));
+    EXPECT_EQ(tree.InterfaceIndexSize(), 0u);
+    EXPECT_EQ(tree.EndpointIndexSize(), 0u);
+}
+
+TEST(DeviceTree, TextThatIsNotXmlKeepsTreeAndIndexes)
+{
+    DeviceTree tree;
+    ASSERT_TRUE(tree.LoadDeviceTree(
+        "<devices><device address='2'><configuration bConfigurationValue='1'><interface bInterfaceNumber='0' "
+        "bInterfaceClass='3' bInterfaceSubClass='0' bInterfaceProtocol='0'><endpoint bEndpointAddress='129'/>"
+        "</interface></configuration></device></devices>"));
+    const std::string before = tree.GetText();
+    for (const char* bad : {"", "<devices>", "not xml", "<devices><device address='1'></devices>"}) {
+        EXPECT_FALSE(tree.LoadDeviceTree(bad)) << bad;
+        EXPECT_EQ(tree.GetText(), before);
+        EXPECT_EQ(tree.FindEndpointInterface(2, 1), 1);
+    }
+    // Another root: nothing to index, and writers find no parent.
+    ASSERT_TRUE(tree.LoadDeviceTree("<other/>"));
+    EXPECT_EQ(tree.EndpointIndexSize(), 0u);
+    EXPECT_FALSE(tree.AddDeviceNode(1, 0, 0, 0, 0, 0, 0, 0));
+}
+
+}  // namespace
+
+namespace {
+
+orvane::CDeviceRequest GetDescriptor(uint8_t type, uint8_t requestType = 0x80)
+{
+    const uint8_t setup[] = {requestType, 0x06, 0x00, type, 0x00, 0x00, 0xFF, 0x00};
+    return orvane::CDeviceRequest(setup, 8, orvane::CUsbIdDatabase());
+}
+
+TEST(DeviceTree, LearnsFromGetDescriptorResponses)
+{
+    using Bytes = std::vector<uint8_t>;
+    const Bytes device = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x08, 0x6D,
+                          0x04, 0x77, 0xC0, 0x00, 0x72, 0x01, 0x02, 0x00, 0x01};
+    const Bytes other = {0x12, 0x01, 0x10, 0x01, 0x09, 0x00, 0x00, 0x40, 0x34,
+                         0x12, 0x78, 0x56, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01};
+    const Bytes configuration = {
+        0x09, 0x02, 0x22, 0x00, 0x01, 0x01, 0x00, 0xA0, 0x32, 0x07, 0x05, 0x82, 0x03, 0x04, 0x00, 0x0A,  // stray endpoint
+        0x09, 0x04, 0x00, 0x00, 0x01, 0x03, 0x01, 0x02, 0x00, 0x07, 0x05, 0x81, 0x03, 0x04, 0x00, 0x0A,
+        0x02, 0x30};  // an unknown 2-byte descriptor
+    DeviceTree tree;
+    bool sawEndpoint = true;
+    EXPECT_FALSE(tree.LearnFromGetDescriptor(5, GetDescriptor(2), configuration, &sawEndpoint));  // no device yet
+    EXPECT_FALSE(tree.LearnFromGetDescriptor(0, GetDescriptor(1), device));
+    EXPECT_FALSE(tree.LearnFromGetDescriptor(5, GetDescriptor(1), Bytes(device.begin(), device.begin() + 8)));
+    EXPECT_FALSE(tree.LearnFromGetDescriptor(5, GetDescriptor(1, 0xA0), device));  // a class request
+    EXPECT_TRUE(tree.LearnFromGetDescriptor(5, GetDescriptor(1), device));
+    EXPECT_FALSE(tree.LearnFromGetDescriptor(5, GetDescriptor(1), other));
+    EXPECT_EQ(Attr(tree, "/devices/device", "idVendor"), "1133");
+    EXPECT_EQ(Attr(tree, "/devices/device", "bcdUSB"), "512");
+
+    EXPECT_FALSE(tree.LearnFromGetDescriptor(5, GetDescriptor(2), Bytes(configuration.begin(), configuration.begin() + 9)));
+    EXPECT_TRUE(tree.Document().selectNodes("//configuration").empty());
+    EXPECT_TRUE(tree.LearnFromGetDescriptor(5, GetDescriptor(2), configuration, &sawEndpoint));
+    EXPECT_TRUE(sawEndpoint);
+    const std::string text = Attr(tree, "//configuration", "strConfiguration");
+    EXPECT_EQ(text, DeviceTree::FormatConfigurationBytes(configuration));
+    EXPECT_EQ(text.back(), ' ');
+    const auto endpoints = tree.Document().selectNodes("//interface/endpoint");
+    ASSERT_EQ(endpoints.size(), 1u);  // the one before any interface is not recorded
+    EXPECT_EQ(endpoints[0].attribute("bEndpointAddress"), "129");
+    EXPECT_FALSE(tree.LearnFromGetDescriptor(5, GetDescriptor(3), configuration));
+
+    EXPECT_TRUE(tree.AddPlaceholderDevice(9));
+    EXPECT_FALSE(tree.AddPlaceholderDevice(5));
+}
+
+}  // namespace
