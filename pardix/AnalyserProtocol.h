@@ -78,4 +78,39 @@ struct ControlBlock {
 };
 static_assert(sizeof(ControlBlock) == 44);
 
+// The filter register block; the data source keeps an image and writes it whole.
+struct FilterBlock {
+    uint32_t hold;
+    uint32_t flags;           // FilterFlags; bit 0 drop mode, bit 1 advanced conditions on
+    uint32_t addresses;       // condition i in bits 7i .. 7i+6
+    uint32_t unused;
+    uint16_t upstream[4];
+    uint16_t downstream[4];
+};
+static_assert(sizeof(FilterBlock) == 32);
+
+constexpr uint32_t kFilterDrop = 1u << 0;
+constexpr uint32_t kFilterAdvanced = 1u << 1;
+
+constexpr int kTriggerSteps = 16;
+constexpr uint32_t kPatternBytes = 512;
+
+#pragma pack(push, 1)
+// Sixteen step words and the hold word (1 held, 0 armed).
+struct TriggerTable {
+    uint64_t steps[kTriggerSteps];
+    uint32_t hold;
+};
+#pragma pack(pop)
+static_assert(sizeof(TriggerTable) == 132);
+
+// Fields of one trigger step word.
+constexpr uint64_t kStepPairsMask = 0x1FF;
+constexpr int kStepPidShift = 9;
+constexpr int kStepEndpointShift = 21;
+constexpr int kStepAnyAddressBit = 37;
+constexpr int kStepAddressShift = 38;
+constexpr int kStepUsedBit = 45;
+constexpr uint64_t kStepFieldsMask = (1ull << 46) - 1;
+
 }  // namespace orvane::pardix

@@ -1,14 +1,20 @@
 #include "CDeviceProxy.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
 
 #include "AppDirectory.h"
+#include "CAtomicFile.h"
 
 namespace orvane::pardix {
 
@@ -27,11 +33,22 @@ CDeviceProxy::CDeviceProxy(port::PortBackend* port)
     : port_(port ? port : &port::CurrentBackend()), deviceBuffer_(new uint8_t[kUploadChunk + 8]) {
     configPath_ = GetAppDirectory() + "/../common/device.rvs";
     port_->InitializeInterface(&port::kAnalyserInterface);
+    uploadThread_ = std::thread([this] { UploadLoop(); });
 }
 
 CDeviceProxy::~CDeviceProxy() {
-    uploadState_ = UploadQuit;
+    Shutdown();
+    store_.Close();
+    if (!tempFolder_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(tempFolder_, ignored);
+    }
     std::free(records_);
+}
+
+void CDeviceProxy::Shutdown() {
+    SetUploadState(UploadQuit);
+    if (uploadThread_.joinable()) uploadThread_.join();
 }
 
 // ---------------------------------------------------------------- protocol
@@ -105,6 +122,7 @@ bool CDeviceProxy::ReadStatus() {
     ControlBlock fresh{};
     if (!ReadRegisters(RegControlBlock, &fresh, sizeof fresh)) return false;
     control_ = fresh;
+    stateChanged_.notify_all();  // the upload waits on the image's end bits
     return true;
 }
 
@@ -279,8 +297,12 @@ int32_t CDeviceProxy::GetDeviceInfo(DeviceInfo* out) {
 }
 
 int32_t CDeviceProxy::DownloadImage() {
+    std::lock_guard guard(lock_);
     std::ifstream file(configPath_, std::ios::binary);
     if (!file) return 0;
+    // Only an analyser that has no configuration gets one.
+    DeviceInfo info;
+    if (!GetDeviceInfo(&info) || info.configVersion != kNoConfiguration) return 0;
     std::vector<uint8_t> image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     return DownloadConfiguration(image) ? 1 : 0;
 }
@@ -357,7 +379,12 @@ int32_t CDeviceProxy::StartCapture() {
     } else {
         cachedCount_.store(0, std::memory_order_release);
     }
-    return WriteControlImage() ? 1 : 0;
+    bool ok = WriteControlImage();
+    // The last capture's end bits must not let an upload start before the
+    // next status read shows this capture's own.
+    control_.control &= ~uint32_t(CtlDataComplete | CtlEnded | CtlTriggered);
+    control_.packetBytesCaptured = control_.payloadBytesCaptured = 0;
+    return ok ? 1 : 0;
 }
 
 int32_t CDeviceProxy::SetRunning(int32_t run) {
@@ -366,24 +393,369 @@ int32_t CDeviceProxy::SetRunning(int32_t run) {
     return WriteControlImage() ? 1 : 0;
 }
 
-// Filter and trigger registers and the upload come with the capture setup.
-int32_t CDeviceProxy::ResetFilter() { return 0; }
-int32_t CDeviceProxy::WriteFilterHeld() { return 0; }
-int32_t CDeviceProxy::WriteFilter() { return 0; }
-int32_t CDeviceProxy::SetAdvancedFilter(int32_t) { return 0; }
-int32_t CDeviceProxy::SetFilterFlags(uint32_t) { return 0; }
-int32_t CDeviceProxy::SetDropMode(int32_t) { return 0; }
-int32_t CDeviceProxy::SetCondition(uint32_t, uint32_t, uint32_t, uint32_t) { return 0; }
-int32_t CDeviceProxy::ResetTrigger() { return 0; }
-int32_t CDeviceProxy::SetTriggerStep(uint32_t, uint32_t, uint32_t, uint32_t, const char*) { return 0; }
-int32_t CDeviceProxy::ArmTrigger() { return 0; }
-int32_t CDeviceProxy::BeginUpload() { return 0; }
-int32_t CDeviceProxy::EndUpload() { return 1; }
+
+// ---------------------------------------------------------------- filter
+
+bool CDeviceProxy::WriteFilterImage() { return WriteRegisters(0, RegFilterBlock, &filter_, sizeof filter_); }
+
+FilterBlock CDeviceProxy::FilterImage() const {
+    std::lock_guard guard(const_cast<std::recursive_mutex&>(lock_));
+    return filter_;
+}
+
+int32_t CDeviceProxy::ResetFilter() {
+    std::lock_guard guard(lock_);
+    filter_ = FilterBlock{};
+    filter_.hold = 1;
+    return WriteFilterImage() ? 1 : 0;
+}
+
+int32_t CDeviceProxy::WriteFilterHeld() {
+    std::lock_guard guard(lock_);
+    filter_.hold = 1;
+    return WriteFilterImage() ? 1 : 0;
+}
+
+int32_t CDeviceProxy::WriteFilter() {
+    std::lock_guard guard(lock_);
+    filter_.hold = 0;
+    return WriteFilterImage() ? 1 : 0;
+}
+
+int32_t CDeviceProxy::SetAdvancedFilter(int32_t enable) {
+    std::lock_guard guard(lock_);
+    filter_.flags = (filter_.flags & ~kFilterAdvanced) | ((uint32_t(enable) & 1) << 1);
+    return 1;
+}
+
+int32_t CDeviceProxy::SetFilterFlags(uint32_t flags) {
+    std::lock_guard guard(lock_);
+    filter_.flags = flags;
+    return 1;
+}
+
+int32_t CDeviceProxy::SetDropMode(int32_t drop) {
+    std::lock_guard guard(lock_);
+    filter_.flags = (filter_.flags & ~kFilterDrop) | (uint32_t(drop) & 1);
+    return 1;
+}
+
+int32_t CDeviceProxy::SetCondition(uint32_t address, uint32_t id, uint32_t upstream, uint32_t downstream) {
+    if (id > 3) return 1;
+    std::lock_guard guard(lock_);
+    const uint32_t shift = 7 * id;
+    filter_.addresses = (filter_.addresses & ~(0x7Fu << shift)) | ((address & 0x7F) << shift);
+    filter_.upstream[id] = uint16_t(upstream);
+    filter_.downstream[id] = uint16_t(downstream);
+    return 1;
+}
+
+// ---------------------------------------------------------------- trigger
+
+bool CDeviceProxy::WriteTriggerImage() {
+    return WriteMemory(0, RegTriggerTable, sizeof trigger_ / 4, &trigger_);
+}
+
+TriggerTable CDeviceProxy::TriggerImage() const {
+    std::lock_guard guard(const_cast<std::recursive_mutex&>(lock_));
+    return trigger_;
+}
+
+int32_t CDeviceProxy::ResetTrigger() {
+    std::lock_guard guard(lock_);
+    trigger_ = TriggerTable{};
+    trigger_.hold = 1;
+    return WriteTriggerImage() ? 1 : 0;
+}
+
+int32_t CDeviceProxy::ArmTrigger() {
+    std::lock_guard guard(lock_);
+    trigger_.hold = 0;
+    return WriteTriggerImage() ? 1 : 0;
+}
+
+int32_t CDeviceProxy::SetTriggerStep(uint32_t index, uint32_t address, uint32_t endpoint, uint32_t pidMask,
+                                     const char* data) {
+    if (index >= uint32_t(kTriggerSteps)) return 0;
+    address &= 0xFF;
+    uint8_t pairs[kPatternBytes] = {};
+    const uint32_t bytes = ParseTriggerPattern(data ? data : "", pairs);
+    uint64_t word = uint64_t((bytes / 2) & kStepPairsMask) | uint64_t(pidMask & 0xFFF) << kStepPidShift |
+                    uint64_t(endpoint & 0xFFFF) << kStepEndpointShift |
+                    uint64_t(address > 127 ? 1 : 0) << kStepAnyAddressBit |
+                    uint64_t(address & 0x7F) << kStepAddressShift | 1ull << kStepUsedBit;
+    std::lock_guard guard(lock_);
+    trigger_.steps[index] = (trigger_.steps[index] & ~kStepFieldsMask) | word;
+    if (bytes == 0) return 1;
+    return WriteMemory(0, RegPatternBase + kPatternStride * index, kPatternBytes / 4, pairs) ? 1 : 0;
+}
+
+namespace {
+
+std::string Trim(const std::string& text) {
+    size_t first = 0, last = text.size();
+    while (first < last && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
+    while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1]))) --last;
+    return text.substr(first, last - first);
+}
+
+uint8_t HexDigit(char c) {
+    if (c >= '0' && c <= '9') return uint8_t(c - '0');
+    if (c >= 'A' && c <= 'F') return uint8_t(c - 'A' + 10);
+    return 0;
+}
+
+}  // namespace
+
+std::vector<std::string> CDeviceProxy::SplitTokens(const std::string& text) {
+    std::vector<std::string> tokens;
+    std::string current;
+    auto flush = [&] {
+        // "12 34 " would otherwise end in an empty token that matches a byte too many.
+        if (!current.empty() && tokens.size() < size_t(kMaxPatternTokens)) tokens.push_back(current);
+        current.clear();
+    };
+    for (char c : text) {
+        if (c == ' ' || c == ';' || c == ',')
+            flush();
+        else
+            current += c;
+    }
+    flush();
+    return tokens;
+}
+
+uint32_t CDeviceProxy::ParseTriggerPattern(const std::string& text, uint8_t (&pairs)[kPatternBytes]) {
+    std::string t = Trim(text);
+    for (char& c : t) c = char(std::toupper(static_cast<unsigned char>(c)));
+    if (t.empty()) return 0;
+    if (t == "?") {
+        pairs[0] = pairs[1] = 0;
+        return 2;
+    }
+    const char kind = t.back();
+    if (kind == 'H' || kind == 'B') t.pop_back();
+    const std::vector<std::string> tokens = SplitTokens(t);
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const std::string token = Trim(tokens[i]);
+        uint8_t value = 0, mask = 0;
+        if (kind == 'H') {
+            if (token.size() >= 2) {
+                value = uint8_t(HexDigit(token[0]) << 4 | HexDigit(token[1]));
+                mask = uint8_t((token[0] == '?' ? 0 : 0xF0) | (token[1] == '?' ? 0 : 0x0F));
+            }
+        } else if (kind == 'B') {
+            if (token.size() >= 8) {
+                for (int bit = 0; bit < 8; ++bit) {
+                    const uint8_t b = uint8_t(0x80 >> bit);
+                    if (token[size_t(bit)] == '1') value |= b;
+                    if (token[size_t(bit)] != '?') mask |= b;
+                }
+            }
+        } else if (token != "?") {
+            value = uint8_t(std::strtol(token.c_str(), nullptr, 10));
+            mask = 0xFF;
+        }
+        pairs[2 * i] = value;
+        pairs[2 * i + 1] = mask;
+    }
+    return uint32_t(2 * tokens.size());
+}
+
+// ---------------------------------------------------------------- upload
+
+void CDeviceProxy::SetUploadState(uint32_t state) {
+    {
+        std::lock_guard guard(stateMutex_);
+        uploadState_ = state;
+    }
+    stateChanged_.notify_all();
+}
+
+void CDeviceProxy::SetUploadWaiter(UploadWaiter waiter) {
+    std::lock_guard guard(stateMutex_);
+    waiter_ = std::move(waiter);
+}
+
+std::string CDeviceProxy::TemporaryFolder() const {
+    std::lock_guard guard(const_cast<std::recursive_mutex&>(lock_));
+    return tempFolder_;
+}
+
+bool CDeviceProxy::MakeTemporaryFolder() {
+    if (!tempFolder_.empty()) return true;
+    // A fresh folder of our own, made 0700 under a name nobody can guess, so no
+    // other user can plant or redirect the store.
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base == '/' ? base : "/tmp") + "/orvane-" +
+                          std::to_string(::geteuid()) + "-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (!::mkdtemp(name.data())) return false;
+    tempFolder_ = name.data();
+    return true;
+}
+
+int32_t CDeviceProxy::BeginUpload() {
+    std::lock_guard guard(lock_);
+    store_.Close();
+    if (!MakeTemporaryFolder() || !store_.Create(tempFolder_ + "/" + kStoreName)) return 0;
+    progress_ = 0;
+    std::lock_guard state(stateMutex_);
+    if (uploadState_ == UploadQuit) return 0;
+    ++uploadGeneration_;  // an upload still running starts over for the new store
+    uploadState_ = UploadRunning;
+    stateChanged_.notify_all();
+    return 1;
+}
+
+int32_t CDeviceProxy::EndUpload() {
+    std::unique_lock guard(stateMutex_);
+    if (uploadState_ != UploadRunning) return 1;
+    uploadState_ = UploadStopRequested;
+    stateChanged_.notify_all();
+    stateChanged_.wait(guard, [&] { return uploadState_ != UploadStopRequested; });
+    return 1;
+}
+
+bool CDeviceProxy::UploadGoesOn(uint64_t generation) const {
+    return uploadState_ == UploadRunning && uploadGeneration_ == generation;
+}
+
+void CDeviceProxy::UploadLoop() {
+    for (;;) {
+        uint64_t generation;
+        {
+            std::unique_lock guard(stateMutex_);
+            stateChanged_.wait_for(guard, std::chrono::milliseconds(50),
+                                   [&] { return uploadState_ != UploadIdle; });
+            if (uploadState_ == UploadQuit) return;
+            if (uploadState_ == UploadStopRequested) {
+                uploadState_ = UploadIdle;
+                stateChanged_.notify_all();
+                continue;
+            }
+            if (uploadState_ != UploadRunning) continue;
+            generation = uploadGeneration_;
+        }
+        if (!RunUpload(generation)) return;
+        std::lock_guard guard(stateMutex_);
+        if (uploadState_ == UploadQuit) return;
+        // A new request that came in meanwhile is left for the next turn, its progress untouched.
+        if (uploadGeneration_ != generation) continue;
+        progress_ = 100;
+        uploadState_ = UploadIdle;
+        stateChanged_.notify_all();
+    }
+}
+
+bool CDeviceProxy::RunUpload(uint64_t generation) {
+    // The data: ended and complete in the image that the status polling refreshes.
+    ControlBlock image;
+    for (;;) {
+        image = ControlImage();
+        const uint32_t done = CtlEnded | CtlDataComplete;
+        if ((image.control & done) == done) break;
+        std::unique_lock guard(stateMutex_);
+        if (uploadState_ == UploadQuit) return false;
+        if (!UploadGoesOn(generation)) return true;
+        stateChanged_.wait_for(guard, std::chrono::milliseconds(50));
+    }
+    const uint32_t lead = image.payloadStart % 8;
+    const uint32_t aligned = image.payloadStart - lead;
+    const uint64_t total = uint64_t(image.payloadBytesCaptured) + 1024;
+    if (total <= 1024) return true;
+    for (uint64_t offset = 0; offset < total; offset += kUploadChunk) {
+        std::lock_guard guard(lock_);
+        if (uploadState_ == UploadQuit) return false;
+        if (!UploadGoesOn(generation)) return true;
+        const uint32_t n = uint32_t(std::min<uint64_t>(total - offset, kUploadChunk));
+        const uint32_t bytes = (n + 7) & ~7u;
+        // A failed read (an unplugged analyser) ends the upload with what is stored.
+        if (!ReadPayload(uint32_t(aligned + offset), bytes, deviceBuffer_.get())) return true;
+        const bool first = offset == 0;
+        if (!store_.Append(deviceBuffer_.get() + (first ? lead : 0), first ? n - lead : n)) return true;
+        progress_ = int32_t(double(offset) * 100.0 / double(total));
+    }
+    return true;
+}
+
+void CDeviceProxy::WaitForUpload() {
+    std::unique_lock guard(stateMutex_);
+    while (uploadState_ == UploadRunning || uploadState_ == UploadStopRequested) {
+        guard.unlock();
+        {
+            // Refresh the image as the status polling would; an analyser that no
+            // longer answers can never finish the upload, so it is ended.
+            std::lock_guard data(lock_);
+            const uint32_t done = CtlEnded | CtlDataComplete;
+            if ((control_.control & done) != done && !ReadStatus()) {
+                std::lock_guard state(stateMutex_);
+                if (uploadState_ == UploadRunning) uploadState_ = UploadStopRequested;
+                stateChanged_.notify_all();
+            }
+        }
+        guard.lock();
+        stateChanged_.wait_for(guard, std::chrono::milliseconds(50), [&] {
+            return uploadState_ != UploadRunning && uploadState_ != UploadStopRequested;
+        });
+    }
+}
 
 // ---------------------------------------------------------------- files
 
 int32_t CDeviceProxy::OpenOrSave(const char* packetPath, const char* dataPath, int32_t save) {
-    if (!packetPath || !dataPath || save) return 0;
+    if (!packetPath || !dataPath || !*packetPath || !*dataPath) return 0;
+    return save ? Save(packetPath, dataPath) : Open(packetPath, dataPath);
+}
+
+int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dataPath) {
+    if (uploadState_ == UploadRunning && progress_ < 100) {
+        UploadWaiter waiter;
+        {
+            std::lock_guard guard(stateMutex_);
+            waiter = waiter_;
+        }
+        if (waiter && !waiter(progress_)) return 0;
+    }
+    {
+        // A finished capture that was never uploaded: its payload is fetched now
+        // rather than saved as nothing.
+        std::unique_lock guard(lock_);
+        const uint32_t done = CtlEnded | CtlDataComplete;
+        if (!offline_ && !store_.IsOpen() && uploadState_ == UploadIdle && ReadStatus() &&
+            (control_.control & done) == done && control_.payloadBytesCaptured > 0) {
+            guard.unlock();
+            BeginUpload();
+        }
+    }
+    // A store still being filled is never copied.
+    WaitForUpload();
+
+    std::lock_guard guard(lock_);
+    if (!offline_ && ReadStatus()) {
+        // Records the parse has not reached yet belong to the capture too.
+        uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
+        if (captured > CachedCount()) FetchRecords(captured - 1);
+    }
+    CAtomicFile packets(packetPath), payload(dataPath);
+    if (!packets.Create() || !payload.Create()) return 0;
+    if (!packets.Write(records_, size_t(CachedCount()) * sizeof(PacketRecord)) || !packets.Finish()) return 0;
+    // Copied from the open store itself, so saving onto the open ".data" is safe.
+    if (!store_.CopyTo(payload.Fd()) || !payload.Finish()) return 0;
+    if (!payload.Commit()) return 0;
+    if (!packets.Commit()) {
+        payload.Rollback();  // the old pair stays a pair
+        return 0;
+    }
+    // The saved copy serves the payload from now on; the old store stays if it won't open.
+    if (store_.IsOpen()) store_.Open(dataPath);
+    return 1;
+}
+
+int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dataPath) {
+    // An upload would go on appending to whatever store comes next.
+    EndUpload();
     std::lock_guard guard(lock_);
     std::ifstream file(packetPath, std::ios::binary | std::ios::ate);
     if (!file) return 0;

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AnalyserProtocol.h"
@@ -24,6 +27,12 @@ class CDeviceProxy : public IDataSource {
 public:
     // Polls of the clear-done bit before a clear is given up.
     static constexpr int kClearPollLimit = 2000;
+    static constexpr int kMaxPatternTokens = 256;
+    static constexpr const char* kStoreName = "orvane.data";
+
+    // Asked by a save that finds the upload still running; it may show the
+    // progress (0-100) and returns false when the user cancels the save.
+    using UploadWaiter = std::function<bool(const std::atomic<int32_t>& progress)>;
 
     explicit CDeviceProxy(port::PortBackend* port = nullptr);
     virtual ~CDeviceProxy();
@@ -78,6 +87,23 @@ public:
     bool ReadPayload(uint32_t byteAddress, uint32_t byteCount, uint8_t* dst);
     bool DownloadConfiguration(const std::vector<uint8_t>& image);
 
+    // Trigger data text to (value, mask) pairs; returns the byte count, 2 per pair.
+    static uint32_t ParseTriggerPattern(const std::string& text, uint8_t (&pairs)[kPatternBytes]);
+    // Splits on space, ";" and ","; empty tokens are skipped; at most kMaxPatternTokens.
+    static std::vector<std::string> SplitTokens(const std::string& text);
+
+    // ---- upload ----
+    void SetUploadWaiter(UploadWaiter waiter);
+    int32_t UploadProgress() const { return progress_.load(); }
+    uint32_t UploadStateNow() const { return uploadState_.load(); }
+    // The private folder of the temporary payload store; empty until the first upload.
+    std::string TemporaryFolder() const;
+    // Ends the upload thread; the source then serves only what it holds.
+    void Shutdown();
+
+    FilterBlock FilterImage() const;
+    TriggerTable TriggerImage() const;
+
     // Where DownloadImage finds the hardware configuration.
     void SetConfigurationPath(const std::string& path) { configPath_ = path; }
     const std::string& ConfigurationPath() const { return configPath_; }
@@ -96,6 +122,19 @@ protected:
     // Fills the command block afresh and sends it; inline data only for register writes.
     bool SendBlock(uint16_t opcode, uint16_t argument, uint32_t address, uint32_t length,
                    const void* inlineData = nullptr);
+    bool WriteFilterImage();
+    bool WriteTriggerImage();
+
+    void UploadLoop();
+    // One upload request; false when the thread must quit.
+    bool RunUpload(uint64_t generation);
+    bool UploadGoesOn(uint64_t generation) const;
+    void SetUploadState(uint32_t state);
+    // Waits until no upload runs; ends one the analyser can no longer finish.
+    void WaitForUpload();
+    bool MakeTemporaryFolder();
+    int32_t Save(const std::string& packetPath, const std::string& dataPath);
+    int32_t Open(const std::string& packetPath, const std::string& dataPath);
 
     port::PortBackend* port_;
     std::recursive_mutex lock_;
@@ -108,10 +147,22 @@ protected:
     std::atomic<uint32_t> cachedCount_{0};
     bool offline_ = false;
 
+    FilterBlock filter_{};
+    TriggerTable trigger_{};
+
     CPayloadStore store_;
     std::unique_ptr<uint8_t[]> deviceBuffer_;
-    std::atomic<uint32_t> uploadState_{UploadIdle};
     std::string configPath_;
+    std::string tempFolder_;
+
+    // The upload thread's state word, guarded for waiting by stateMutex_.
+    std::atomic<uint32_t> uploadState_{UploadIdle};
+    std::atomic<int32_t> progress_{100};
+    std::atomic<uint64_t> uploadGeneration_{0};
+    mutable std::mutex stateMutex_;
+    std::condition_variable stateChanged_;
+    UploadWaiter waiter_;
+    std::thread uploadThread_;
 };
 
 }  // namespace orvane::pardix

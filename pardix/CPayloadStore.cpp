@@ -14,9 +14,10 @@ CPayloadStore::CPayloadStore() : window_(new uint8_t[kWindowBytes]) {}
 CPayloadStore::~CPayloadStore() { Close(); }
 
 bool CPayloadStore::Open(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
     Close();
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return false;
+    fd_ = fd;
     path_ = path;
     return true;
 }
@@ -74,6 +75,24 @@ bool CPayloadStore::Append(const uint8_t* data, uint32_t count) {
     }
     // Appending past the window leaves it valid: it only ever covers bytes already written.
     return true;
+}
+
+bool CPayloadStore::CopyTo(int fd) const {
+    if (fd_ < 0) return true;
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kWindowBytes]);
+    for (off_t at = 0;;) {
+        ssize_t r = ::pread(fd_, buffer.get(), kWindowBytes, at);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return false;
+        if (r == 0) return true;
+        for (ssize_t done = 0; done < r;) {
+            ssize_t w = ::write(fd, buffer.get() + done, size_t(r - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return false;
+            done += w;
+        }
+        at += r;
+    }
 }
 
 }  // namespace orvane::pardix

@@ -17,7 +17,7 @@ public:
     CPayloadStore(const CPayloadStore&) = delete;
     CPayloadStore& operator=(const CPayloadStore&) = delete;
 
-    // Opens an existing file for reading.
+    // Opens an existing file for reading; on failure the open file stays.
     bool Open(const std::string& path);
     // Creates (or truncates) a file for reading and appending.
     bool Create(const std::string& path);
@@ -31,6 +31,8 @@ public:
     // until the next call. Null otherwise.
     const uint8_t* View(uint64_t offset, uint32_t count);
     bool Append(const uint8_t* data, uint32_t count);
+    // Writes the whole file to `fd` from its current position; true for no file.
+    bool CopyTo(int fd) const;
 
 private:
     void EmptyWindow() { windowFirst_ = windowEnd_ = 0; }

@@ -19,6 +19,36 @@
 //   payload buffers.
 // - Masks are normalised to the next (2^n - 1), at most 512 MiB - 1, and read
 //   back normalised.
+// - Recording follows the registers the host writes:
+//   * Storage: before the trigger only the pre-trigger amounts (ControlBlock
+//     words 2 and 4) are kept, older records and payload being overwritten;
+//     after it recording goes on until (buffer - pre-trigger amount) more
+//     bytes of records or of payload are written, then the capture ends. A
+//     pre-trigger amount of the whole buffer sets no post-trigger limit: the
+//     capture runs until the traffic is used up or the host stops it.
+//   * Filter block, while its hold word is 0 (a held filter passes all):
+//     flag 0x40 drops bus events, 0x20 SOFs, 0x08 packets with an error;
+//     0x10 drops transactions answered by NAK and 0x04 transactions without a
+//     handshake, whole. With flag bit 1 set the four conditions apply to
+//     transactions: one matches when its token's address equals the
+//     condition's and its endpoint bit is set in the condition's upstream
+//     mask (IN) or downstream mask (OUT, SETUP, PING); a zero mask matches
+//     nothing. Flag bit 0 set drops matching transactions, clear keeps only
+//     them. Lone packets (SOF, bus events) are left to the basic flags.
+//   * Trigger table, once armed (hold word 0) with used entries (bit 45): the
+//     used entries are steps in table order, each waited for after the one
+//     before, anything in between. A step matches a recorded transaction (a
+//     token and the data and handshake that follow it) or a lone packet when
+//     every packet's PID bit is in its PID mask, the token's address matches
+//     (or the step's any-address bit is set) with its endpoint bit in the
+//     endpoint mask (a packet without a token needs any address and endpoint
+//     mask 0xFFFF), and a data packet's bytes match the pattern block: each
+//     (value, mask) pair constrains one byte, a byte beyond the packet
+//     matches only a zero mask, and a pair count of 0 means an empty data
+//     packet. The trigger point follows the last record of the transaction
+//     that completes the last step, so DeviceStatus.trigger names that record.
+//     Without an armed table SetTriggerRecord decides.
+//   * The trigger sees only what the filter keeps.
 // The traffic provider is called with the model's lock held: it must not call
 // back into the analyser.
 #pragma once
@@ -110,8 +140,10 @@ public:
     void SetCaptureStart(uint32_t packetStart, uint32_t payloadStart);
     // Reads of the clear control register until it reports done (at least 1).
     void SetClearReads(unsigned reads);
-    // Records up to `records` more; returns how many were recorded.
+    // Takes up to `records` more traffic records; returns how many were taken.
     size_t AdvanceCapture(size_t records);
+    // Records written to capture memory in this capture (what the filter kept).
+    size_t RecordsWritten() const;
     // Records all remaining traffic and ends the capture.
     void FinishCapture();
     // False keeps a capture running after its traffic is used up, as a quiet
@@ -193,9 +225,27 @@ private:
     void StartClear();
     void ResetControl();
 
+    // A transaction (token, data, handshake) or a lone packet of the traffic.
+    struct Group {
+        size_t first = 0;
+        size_t last = 0;
+        std::optional<size_t> token;
+        std::optional<size_t> data;
+        uint8_t handshake = 0;  // PID nibble, 0 none
+    };
+
     void StartCapture();
+    void GroupTraffic();
     size_t Record(size_t records);
-    void RecordOne();
+    void ConsumeOne();
+    void WriteOne(size_t index);
+    bool GroupPasses(const Group& group) const;
+    bool RecordPasses(const PacketRecord& record) const;
+    bool TableArmed() const;
+    bool StepMatches(unsigned entry, const Group& group) const;
+    void EvaluateTrigger(const Group& group);
+    void Trigger(uint64_t recordsBefore, uint64_t payloadBefore);
+    void UpdateCounters();
     void EndCapture();
 
     mutable std::mutex mutex_;
@@ -224,8 +274,20 @@ private:
     BusCapture traffic_;
     bool capturing_ = false;
     bool endWhenExhausted_ = true;
-    size_t recorded_ = 0;
+    size_t recorded_ = 0;  // traffic records taken
+    std::vector<Group> groups_;
+    std::vector<uint32_t> groupOf_;
+    bool keepGroup_ = true;
+    std::vector<size_t> groupKept_;
+    uint64_t written_ = 0;  // records written to capture memory
     uint64_t payloadWritten_ = 0;
+    uint64_t payloadBeforeRecord_ = 0;
+    bool triggered_ = false;
+    unsigned stepsMatched_ = 0;
+    uint64_t packetBeforeTrigger_ = 0;   // bytes written before the trigger point
+    uint64_t payloadBeforeTrigger_ = 0;
+    uint64_t packetPreAtTrigger_ = 0;    // bytes kept from before it
+    uint64_t payloadPreAtTrigger_ = 0;
     uint32_t packetBase_ = 0;
     uint32_t payloadBase_ = 0;
     size_t pace_ = 4096;

@@ -383,9 +383,17 @@ void EmulatedAnalyser::ResetControl() {
 
 void EmulatedAnalyser::StartCapture() {
     traffic_ = provider_ ? provider_() : fixedTraffic_ ? *fixedTraffic_ : BusCapture{};
+    GroupTraffic();
     capturing_ = true;
     recorded_ = 0;
+    written_ = 0;
     payloadWritten_ = 0;
+    payloadBeforeRecord_ = 0;
+    triggered_ = false;
+    stepsMatched_ = 0;
+    packetBeforeTrigger_ = payloadBeforeTrigger_ = packetPreAtTrigger_ = payloadPreAtTrigger_ = 0;
+    keepGroup_ = true;
+    groupKept_.clear();
     packetBase_ = startPacket_ & control_[CbPacketMask];
     payloadBase_ = startPayload_ & control_[CbPayloadMask];
     control_[CbFlags] = FlagRun;
@@ -397,20 +405,112 @@ void EmulatedAnalyser::StartCapture() {
     if (traffic_.records.empty() && endWhenExhausted_) EndCapture();
 }
 
+namespace {
+
+bool IsToken(const PacketRecord& r) {
+    const uint8_t pid = r.PidNibble();
+    return !r.IsBusEvent() && (pid == PidOut || pid == PidIn || pid == PidSetup || pid == PidPing);
+}
+
+bool IsHandshake(const PacketRecord& r) {
+    const uint8_t pid = r.PidNibble();
+    return !r.IsBusEvent() && (pid == PidAck || pid == PidNak || pid == PidStall || pid == PidNyet);
+}
+
+// The PidMask bit of a packet; 0 for packets a step cannot name.
+uint16_t PidMaskBit(const PacketRecord& r) {
+    if (r.IsBusEvent()) return 0;
+    static constexpr uint16_t kBits[16] = {0,     0x100, 0x001, 0x010, 0,     0x200, 0x002, 0x020,
+                                           0,     0x400, 0x004, 0x040, 0,     0x800, 0x008, 0x080};
+    return kBits[r.PidNibble()];
+}
+
+}  // namespace
+
+void EmulatedAnalyser::GroupTraffic() {
+    groups_.clear();
+    groupOf_.assign(traffic_.records.size(), 0);
+    for (size_t i = 0; i < traffic_.records.size(); ++i) {
+        const PacketRecord& r = traffic_.records[i];
+        Group* open = groups_.empty() ? nullptr : &groups_.back();
+        if (open && (!open->token || open->handshake || open->last + 1 != i)) open = nullptr;
+        if (!IsToken(r) && open && r.IsData() && !r.IsBusEvent() && !open->data) {
+            open->data = i;
+            open->last = i;
+        } else if (!IsToken(r) && open && IsHandshake(r)) {
+            open->handshake = r.PidNibble();
+            open->last = i;
+        } else {
+            Group g;
+            g.first = g.last = i;
+            if (IsToken(r)) g.token = i;
+            groups_.push_back(g);
+        }
+        groupOf_[i] = uint32_t(groups_.size() - 1);
+    }
+}
+
 size_t EmulatedAnalyser::Record(size_t records) {
     size_t done = 0;
     while (capturing_ && done < records && recorded_ < traffic_.records.size()) {
-        RecordOne();
+        ConsumeOne();
         ++done;
     }
     if (capturing_ && recorded_ == traffic_.records.size() && endWhenExhausted_) EndCapture();
     return done;
 }
 
-void EmulatedAnalyser::RecordOne() {
+bool EmulatedAnalyser::GroupPasses(const Group& g) const {
+    uint8_t block[kFilterBlockSize];
+    std::memcpy(block, registers_.data() + (kFilterBlock - kRegisterBase), sizeof block);
+    if (GetU32(block) != 0 || !g.token) return true;  // held, or a lone packet
+    const uint32_t flags = GetU32(block + 4);
+    if ((flags & 0x10) && g.handshake == PidNak) return false;
+    if ((flags & 0x04) && g.handshake == 0) return false;
+    if (!(flags & 0x02)) return true;
+    const PacketRecord& token = traffic_.records[*g.token];
+    const uint32_t addresses = GetU32(block + 8);
+    const bool upstream = token.PidNibble() == PidIn;
+    bool match = false;
+    for (unsigned c = 0; c < 4; ++c) {
+        const uint16_t mask = GetU16(block + (upstream ? 16 : 24) + 2 * c);
+        if (((addresses >> (7 * c)) & 0x7F) == token.Address() && (mask >> token.Endpoint()) & 1) match = true;
+    }
+    return (flags & 0x01) ? !match : match;
+}
+
+bool EmulatedAnalyser::RecordPasses(const PacketRecord& r) const {
+    uint8_t block[8];
+    std::memcpy(block, registers_.data() + (kFilterBlock - kRegisterBase), sizeof block);
+    if (GetU32(block) != 0) return true;
+    const uint32_t flags = GetU32(block + 4);
+    if ((flags & 0x40) && r.IsBusEvent()) return false;
+    if ((flags & 0x20) && !r.IsBusEvent() && r.PidNibble() == PidSof) return false;
+    if ((flags & 0x08) && r.HasError()) return false;
+    return true;
+}
+
+void EmulatedAnalyser::ConsumeOne() {
+    const size_t i = recorded_;
+    const Group& g = groups_[groupOf_[i]];
+    if (i == g.first) {
+        keepGroup_ = GroupPasses(g);
+        groupKept_.clear();
+    }
+    if (keepGroup_ && RecordPasses(traffic_.records[i])) {
+        WriteOne(i);
+        groupKept_.push_back(i);
+    }
+    ++recorded_;
+    if (i == g.last && !groupKept_.empty() && !triggered_ && TableArmed()) EvaluateTrigger(g);
+    UpdateCounters();
+}
+
+void EmulatedAnalyser::WriteOne(size_t index) {
     const uint32_t packetMask = control_[CbPacketMask];
     const uint32_t payloadMask = control_[CbPayloadMask];
-    PacketRecord record = traffic_.records[recorded_];
+    PacketRecord record = traffic_.records[index];
+    payloadBeforeRecord_ = payloadWritten_;
 
     if (record.IsData()) {
         // Data bytes and CRC16 go on at the payload write position; the record
@@ -428,26 +528,113 @@ void EmulatedAnalyser::RecordOne() {
         payloadWritten_ += length;
     }
 
-    const uint32_t address = uint32_t((packetBase_ + uint64_t(recorded_) * 16) & packetMask);
+    const uint32_t address = uint32_t((packetBase_ + written_ * 16) & packetMask);
     uint8_t raw[16];
     PutU64(raw, record.word0);
     PutU64(raw + 8, record.word1);
     packetMemory_.Write(address, packetMask, raw, sizeof raw);
-    if (triggerRecord_ && *triggerRecord_ == recorded_) {
-        control_[CbFlags] |= FlagTriggered;
-        control_[CbTriggerAddress] = address;
-    }
-    ++recorded_;
+    ++written_;
+    if (!triggered_ && !TableArmed() && triggerRecord_ && *triggerRecord_ == index)
+        Trigger(written_ - 1, payloadBeforeRecord_);
+}
 
-    // Past a full buffer the oldest records and payload are overwritten: the
-    // start addresses follow the write position and the counters stay full.
-    const uint64_t packetBytes = uint64_t(recorded_) * 16;
+bool EmulatedAnalyser::TableArmed() const {
+    const uint8_t* table = registers_.data() + (kTriggerTable - kRegisterBase);
+    if (GetU32(table + 128) != 0) return false;
+    for (unsigned e = 0; e < 16; ++e)
+        if ((table[8 * e + 5] >> 5) & 1) return true;  // bit 45
+    return false;
+}
+
+bool EmulatedAnalyser::StepMatches(unsigned entry, const Group& g) const {
+    const uint8_t* table = registers_.data() + (kTriggerTable - kRegisterBase);
+    uint64_t word = 0;
+    for (int b = 7; b >= 0; --b) word = word << 8 | table[8 * entry + unsigned(b)];
+    const unsigned pairs = unsigned(word & 0x1FF);
+    const uint16_t pidMask = uint16_t((word >> 9) & 0xFFF);
+    const uint16_t endpoints = uint16_t(word >> 21);
+    const bool anyAddress = (word >> 37) & 1;
+    const uint8_t address = uint8_t((word >> 38) & 0x7F);
+
+    for (size_t i : groupKept_)
+        if (!(PidMaskBit(traffic_.records[i]) & pidMask)) return false;
+    const bool tokenKept = g.token && std::find(groupKept_.begin(), groupKept_.end(), *g.token) != groupKept_.end();
+    if (tokenKept) {
+        const PacketRecord& token = traffic_.records[*g.token];
+        if (!anyAddress && token.Address() != address) return false;
+        if (!((endpoints >> token.Endpoint()) & 1)) return false;
+    } else if (!anyAddress || endpoints != 0xFFFF) {
+        return false;
+    }
+    for (size_t i : groupKept_) {
+        const PacketRecord& r = traffic_.records[i];
+        if (!r.IsData()) continue;
+        const size_t length = r.PayloadLength();
+        if (pairs == 0) return length == 0;
+        const uint8_t* pattern = registers_.data() + (kPatternBlocks + 0x200 * entry - kRegisterBase);
+        for (unsigned p = 0; p < pairs; ++p) {
+            const uint8_t value = pattern[2 * p], mask = pattern[2 * p + 1];
+            if (mask == 0) continue;
+            const size_t at = size_t(r.PayloadOffset()) + p;
+            if (p >= length || at >= traffic_.payload.size()) return false;
+            if ((traffic_.payload[at] & mask) != (value & mask)) return false;
+        }
+    }
+    return true;
+}
+
+void EmulatedAnalyser::EvaluateTrigger(const Group& g) {
+    const uint8_t* table = registers_.data() + (kTriggerTable - kRegisterBase);
+    std::vector<unsigned> used;
+    for (unsigned e = 0; e < 16; ++e)
+        if ((table[8 * e + 5] >> 5) & 1) used.push_back(e);
+    if (stepsMatched_ >= used.size() || !StepMatches(used[stepsMatched_], g)) return;
+    if (++stepsMatched_ == used.size()) Trigger(written_, payloadWritten_);
+}
+
+void EmulatedAnalyser::Trigger(uint64_t recordsBefore, uint64_t payloadBefore) {
+    const uint32_t packetMask = control_[CbPacketMask];
     const uint64_t packetKeep = ((uint64_t(packetMask) + 1) / 16) * 16;
-    control_[CbPacketCaptured] = uint32_t(std::min(packetBytes, packetKeep));
-    control_[CbPacketStart] = uint32_t((packetBase_ + packetBytes - control_[CbPacketCaptured]) & packetMask);
+    const uint64_t payloadKeep = uint64_t(control_[CbPayloadMask]) + 1;
+    triggered_ = true;
+    packetBeforeTrigger_ = recordsBefore * 16;
+    payloadBeforeTrigger_ = payloadBefore;
+    packetPreAtTrigger_ = std::min({packetBeforeTrigger_, uint64_t(control_[CbPrePacket]) / 16 * 16, packetKeep});
+    payloadPreAtTrigger_ = std::min({payloadBefore, uint64_t(control_[CbPrePayload]), payloadKeep});
+    control_[CbFlags] |= FlagTriggered;
+    control_[CbTriggerAddress] = uint32_t((packetBase_ + packetBeforeTrigger_) & packetMask);
+}
+
+void EmulatedAnalyser::UpdateCounters() {
+    const uint32_t packetMask = control_[CbPacketMask];
+    const uint32_t payloadMask = control_[CbPayloadMask];
+    const uint64_t packetKeep = ((uint64_t(packetMask) + 1) / 16) * 16;
     const uint64_t payloadKeep = uint64_t(payloadMask) + 1;
-    control_[CbPayloadCaptured] = uint32_t(std::min(payloadWritten_, payloadKeep));
-    control_[CbPayloadStart] = uint32_t((payloadBase_ + payloadWritten_ - control_[CbPayloadCaptured]) & payloadMask);
+    const uint64_t packetPre = std::min(uint64_t(control_[CbPrePacket]) / 16 * 16, packetKeep);
+    const uint64_t payloadPre = std::min(uint64_t(control_[CbPrePayload]), payloadKeep);
+    const uint64_t packetBytes = written_ * 16;
+
+    // Before the trigger only the pre-trigger share survives; past a full
+    // buffer the oldest bytes are overwritten and the start follows the writes.
+    uint64_t packets, payload;
+    if (!triggered_) {
+        packets = std::min(packetBytes, packetPre);
+        payload = std::min(payloadWritten_, payloadPre);
+    } else {
+        packets = std::min(packetPreAtTrigger_ + packetBytes - packetBeforeTrigger_, packetKeep);
+        payload = std::min(payloadPreAtTrigger_ + payloadWritten_ - payloadBeforeTrigger_, payloadKeep);
+    }
+    control_[CbPacketCaptured] = uint32_t(packets);
+    control_[CbPacketStart] = uint32_t((packetBase_ + packetBytes - packets) & packetMask);
+    control_[CbPayloadCaptured] = uint32_t(payload);
+    control_[CbPayloadStart] = uint32_t((payloadBase_ + payloadWritten_ - payload) & payloadMask);
+
+    if (triggered_ && capturing_) {
+        const uint64_t packetPost = packetKeep - packetPre, payloadPost = payloadKeep - payloadPre;
+        if ((packetPost > 0 && packetBytes - packetBeforeTrigger_ >= packetPost) ||
+            (payloadPost > 0 && payloadWritten_ - payloadBeforeTrigger_ >= payloadPost))
+            EndCapture();
+    }
 }
 
 void EmulatedAnalyser::EndCapture() {
@@ -496,6 +683,7 @@ void EmulatedAnalyser::FinishCapture() {
 }
 void EmulatedAnalyser::SetEndWhenExhausted(bool end) { std::lock_guard lock(mutex_); endWhenExhausted_ = end; }
 bool EmulatedAnalyser::Capturing() const { std::lock_guard lock(mutex_); return capturing_; }
+size_t EmulatedAnalyser::RecordsWritten() const { std::lock_guard lock(mutex_); return size_t(written_); }
 
 void EmulatedAnalyser::SetConfigured(bool configured) {
     std::lock_guard lock(mutex_);

@@ -1,4 +1,5 @@
 #include "EmulatedAnalyser.h"
+#include "BusTrafficBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -118,6 +119,9 @@ public:
         image[A::CbHold] = 1;
         image[A::CbPacketMask] = packetMask;
         image[A::CbPayloadMask] = payloadMask;
+        // Whole buffers before the trigger: no post-trigger end.
+        image[A::CbPrePacket] = packetMask + 1;
+        image[A::CbPrePayload] = payloadMask + 1;
         if (!WriteControl(image)) return false;
         image = Status();
         image[A::CbHold] = 0;
@@ -598,4 +602,158 @@ TEST(AnalyserFaults, WrongEchoAndWrongAcknowledgementsHitOneReply) {
     EXPECT_NE(h.Read(1, 2), (Bytes{0x01, 0xFE}));
     ASSERT_TRUE(h.Write(2, Bytes(4, 9)));
     EXPECT_EQ(h.Read(1, 2), (Bytes{0xAA, 0x55}));
+}
+
+// ---------------------------------------------------------------- filter and trigger
+
+namespace {
+
+using orvane::emu::BusTrafficBuilder;
+
+uint64_t StepWord(unsigned address, uint16_t endpoints, uint16_t pids, unsigned pairs) {
+    return pairs | uint64_t(pids & 0xFFF) << 9 | uint64_t(endpoints) << 21 | uint64_t(address > 127) << 37 |
+           uint64_t(address & 0x7F) << 38 | 1ull << 45;
+}
+
+struct Rules {
+    uint32_t packetMask = 0xFFFF, payloadMask = 0xFFFF;
+    uint32_t prePacket = 0x10000, prePayload = 0x10000;
+    std::vector<uint32_t> filter = std::vector<uint32_t>(8, 0);
+    std::vector<std::pair<unsigned, uint64_t>> steps;
+    std::vector<std::pair<unsigned, Bytes>> patterns;
+};
+
+// Configures, starts, arms and records everything, as the device object does.
+A::ControlImage RunWith(A& a, const BusCapture& traffic, const Rules& r) {
+    Host h(a);
+    a.SetTraffic(traffic);
+    a.SetPace(0);
+    a.SetTriggerRecord(std::nullopt);
+    A::ControlImage image{};
+    image[A::CbHold] = 1;
+    image[A::CbPacketMask] = r.packetMask;
+    image[A::CbPayloadMask] = r.payloadMask;
+    image[A::CbPrePacket] = r.prePacket;
+    image[A::CbPrePayload] = r.prePayload;
+    EXPECT_TRUE(h.WriteControl(image));
+    for (auto& [entry, pattern] : r.patterns) EXPECT_TRUE(h.WriteMemory(A::kPatternBlocks + 0x200 * entry, pattern));
+    image[A::CbHold] = 0;
+    image[A::CbFlags] = A::FlagRun;
+    EXPECT_TRUE(h.WriteControl(image));
+    Bytes table(132, 0);
+    for (auto& [entry, word] : r.steps)
+        for (int b = 0; b < 8; ++b) table[8 * entry + size_t(b)] = uint8_t(word >> (8 * b));
+    EXPECT_TRUE(h.WriteMemory(A::kTriggerTable, table));
+    EXPECT_TRUE(h.WriteRegs(A::kFilterBlock, Words(r.filter)));
+    return h.Status();
+}
+
+std::vector<PacketRecord> Recorded(A& a, const A::ControlImage& st) {
+    std::vector<PacketRecord> out;
+    Bytes raw = a.ReadPacketMemory(st[A::CbPacketStart], st[A::CbPacketCaptured]);
+    for (size_t at = 0; at + 16 <= raw.size(); at += 16) out.push_back({U64(raw, at), U64(raw, at + 8)});
+    return out;
+}
+
+}  // namespace
+
+TEST(AnalyserRecordingRules, FilterDropsWhatItNames) {
+    BusTrafficBuilder b(orvane::SpeedFull);
+    b.Sof(1);                                           // 1 record
+    b.InNak(2, 1);                                      // 2
+    b.In(2, 1, orvane::PidData0, {1, 2});               // 3
+    b.Out(3, 2, orvane::PidData1, {3});                 // 3
+    b.BusEvent(orvane::emu::EvBusSuspend);              // 1
+    b.Damage(b.Data(orvane::PidData0, {4}), orvane::ErrCrc16);  // 1, lone and damaged
+    b.In(4, 5, orvane::PidData0, {5}, BusTrafficBuilder::kNoHandshake);  // 2, isochronous
+    const BusCapture traffic = b.Take();
+    struct Case {
+        uint32_t hold, flags, addresses;
+        uint16_t up0, down0;
+        size_t kept;
+    };
+    for (Case c : {Case{0, 0, 0, 0, 0, 13}, {1, 0x7C, 0, 0, 0, 13}, {0, 0x40, 0, 0, 0, 12}, {0, 0x20, 0, 0, 0, 12},
+                   {0, 0x10, 0, 0, 0, 11}, {0, 0x08, 0, 0, 0, 12}, {0, 0x04, 0, 0, 0, 11},
+                   {0, 0x02, 2, 0x0002, 0, 8},           // keep: address 2 IN on endpoint 1
+                   {0, 0x03, 2, 0x0002, 0, 8},           // drop the same: the other transactions and lone packets
+                   {0, 0x02, 3, 0xFFFF, 0, 3},           // address 3 only sends: its upstream mask never applies
+                   {0, 0x02, 3, 0, 0x0004, 6}}) {        // keeps OUT to 3/2 and the lone packets
+        A a;
+        Rules r;
+        r.filter = {c.hold, c.flags, c.addresses, 0, c.up0, 0, c.down0, 0};
+        A::ControlImage st = RunWith(a, traffic, r);
+        EXPECT_EQ(a.RecordsWritten(), c.kept) << std::hex << c.flags << " " << c.addresses;
+        EXPECT_EQ(st[A::CbPacketCaptured], c.kept * 16);
+    }
+}
+
+TEST(AnalyserRecordingRules, StepsMatchInOrderWithTheirPatterns) {
+    BusTrafficBuilder b(orvane::SpeedHigh);
+    b.Out(3, 2, orvane::PidData0, {9});              // 0-2: step B before step A: no match yet
+    b.In(2, 1, orvane::PidData1, {0xAB, 0x01});      // 3-5: A's pattern fails on the second byte
+    b.In(2, 1, orvane::PidData1, {0xA7, 0x02, 7});   // 6-8: A
+    b.In(2, 1, orvane::PidData1, {});                // 9-11
+    b.Out(3, 2, orvane::PidData0, {9});              // 12-14: B completes the trigger
+    b.Out(3, 2, orvane::PidData0, {9});              // 15-17
+    const BusCapture traffic = b.Take();
+    const Bytes patternA = {0xA0, 0xF0, 0x02, 0xFF};  // "A? 02 H"
+    struct Case {
+        uint64_t a, b;
+        std::optional<uint32_t> triggerRecord;  // last record of the matching transaction
+    };
+    for (Case c : {Case{StepWord(2, 0x0002, 0x441, 2), StepWord(3, 0x0004, 0x111, 0), std::nullopt},
+                   Case{StepWord(2, 0x0002, 0x441, 2), StepWord(255, 0xFFFF, 0x111, 1), 14},
+                   Case{StepWord(2, 0xFFFD, 0x441, 2), StepWord(255, 0xFFFF, 0x111, 1), std::nullopt},
+                   Case{StepWord(2, 0x0002, 0x041, 2), StepWord(255, 0xFFFF, 0x111, 1), std::nullopt},
+                   Case{StepWord(255, 0xFFFF, 0x441, 0), StepWord(255, 0xFFFF, 0x111, 1), 14}}) {
+        A a;
+        Rules r;
+        r.steps = {{14, c.a}, {15, c.b}};
+        r.patterns = {{14, patternA}, {15, {0, 0}}};
+        A::ControlImage st = RunWith(a, traffic, r);
+        if (!c.triggerRecord) {
+            EXPECT_FALSE(st[A::CbFlags] & A::FlagTriggered) << std::hex << c.a;
+            continue;
+        }
+        ASSERT_TRUE(st[A::CbFlags] & A::FlagTriggered) << std::hex << c.a;
+        EXPECT_EQ(st[A::CbTriggerAddress], (*c.triggerRecord + 1) * 16) << "the point follows the transaction";
+    }
+    // A held table does not trigger; SetTriggerRecord is what then decides.
+    A a;
+    Rules r;
+    r.steps = {{15, StepWord(255, 0xFFFF, 0xFFF, 1)}};
+    Host h(a);
+    A::ControlImage st = RunWith(a, traffic, r);
+    EXPECT_TRUE(st[A::CbFlags] & A::FlagTriggered);
+    Bytes held(132, 0);
+    held[128] = 1;
+    a.SetTriggerRecord(std::nullopt);
+    ASSERT_TRUE(h.WriteMemory(A::kTriggerTable, held));
+    EXPECT_TRUE(h.Start(0xFFFF, 0xFFFF));
+    EXPECT_FALSE(h.Status()[A::CbFlags] & A::FlagTriggered);
+}
+
+TEST(AnalyserRecordingRules, PreTriggerShareAndPostTriggerEnd) {
+    BusTrafficBuilder b(orvane::SpeedFull);
+    for (int i = 0; i < 30; ++i) b.In(1, 1, orvane::PidData0, {uint8_t(i)});
+    b.Out(7, 1, orvane::PidData0, {0x55});  // records 90-92: the trigger
+    for (int i = 0; i < 60; ++i) b.In(1, 1, orvane::PidData0, {uint8_t(i)});
+    const BusCapture traffic = b.Take();
+    A a;
+    Rules r;
+    r.packetMask = 0x3FF;  // 64 records
+    r.prePacket = 0x100;   // 16 of them before the trigger
+    r.steps = {{15, StepWord(7, 0xFFFF, 0xFFF, 0)}};
+    r.patterns = {};
+    r.steps[0].second |= 1;  // one pair: any data
+    A::ControlImage st = RunWith(a, traffic, r);
+    EXPECT_EQ(st[A::CbFlags], A::FlagTriggered | A::FlagEnded | A::FlagComplete) << "ended before the traffic";
+    EXPECT_EQ(a.RecordsWritten(), 93u + 48);
+    EXPECT_EQ(st[A::CbPacketCaptured], 0x400u);
+    const uint32_t rel = (st[A::CbTriggerAddress] - st[A::CbPacketStart] + 0x400) & 0x3FF;
+    EXPECT_EQ(rel / 16 - 1, 15u) << "the trigger's last record is the 16th kept";
+    auto kept = Recorded(a, st);
+    ASSERT_EQ(kept.size(), 64u);
+    EXPECT_EQ(kept[15].PidNibble(), orvane::PidAck);
+    EXPECT_EQ(kept[13].Address(), 7);
 }

@@ -1,0 +1,169 @@
+#include "SetupXml.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+namespace orvane::app {
+
+const char* const SetupXml::kDefaultText =
+    "<setup>   <storage packet=\"32768\" payload=\"1048576\" pre_trigger_percent=\"50\"/>   <filter>   "
+    "<basic flags=\"0xFFFFFFFF\"/>   <advance drop=\"0\">   "
+    "<conditon id=\"0\" enable=\"0\" address=\"0\" upstream=\"0xFFFF\" downstream=\"0xFFFF\"/>   "
+    "<conditon id=\"1\" enable=\"0\" address=\"0\" upstream=\"0xFFFF\" downstream=\"0xFFFF\"/>   "
+    "<conditon id=\"2\" enable=\"0\" address=\"0\" upstream=\"0xFFFF\" downstream=\"0xFFFF\"/>   "
+    "<conditon id=\"3\" enable=\"0\" address=\"0\" upstream=\"0xFFFF\" downstream=\"0xFFFF\"/>   "
+    "</advance>   </filter>   <trigger>   </trigger>   </setup>";
+
+const char* const SetupXml::kTooManyStepsText = "当前版本最多支持 16 级事物触发，请过滤 NAK 事物后重试。";
+
+namespace {
+
+// Leading decimal digits, as the C runtime's string-to-integer reads them.
+std::optional<uint32_t> Decimal(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    return uint32_t(std::strtol(text->c_str(), nullptr, 10));
+}
+
+std::optional<uint32_t> Hex(const std::string& text) {
+    std::string upper = text;
+    for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+    unsigned value = 0;
+    if (std::sscanf(upper.c_str(), "0X%X", &value) != 1) return std::nullopt;
+    return uint32_t(value);
+}
+
+std::string Format(const char* format, uint32_t value) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+}  // namespace
+
+SetupXml::SetupXml() { doc_.loadXML(kDefaultText); }
+
+bool SetupXml::Load(const std::string& text) { return doc_.loadXML(text); }
+
+void SetupXml::LoadOrDefault(const std::string& text) {
+    if (!Load(text)) doc_.loadXML(kDefaultText);
+}
+
+xml::Node SetupXml::Storage() const { return doc_.selectSingleNode("setup/storage"); }
+
+std::optional<uint32_t> SetupXml::PacketRecords() const { return Decimal(Storage().attribute("packet")); }
+std::optional<uint32_t> SetupXml::PayloadBytes() const { return Decimal(Storage().attribute("payload")); }
+std::optional<uint32_t> SetupXml::PreTriggerPercent() const {
+    return Decimal(Storage().attribute("pre_trigger_percent"));
+}
+
+bool SetupXml::SetExisting(const std::string& path, const std::string& attribute, const std::string& value) {
+    xml::Node node = doc_.selectSingleNode(path);
+    if (!node || !node.attribute(attribute)) return false;
+    return node.setAttribute(attribute, value);
+}
+
+bool SetupXml::SetPacketRecords(uint32_t records) {
+    return SetExisting("setup/storage", "packet", Format("%d", records));
+}
+bool SetupXml::SetPayloadBytes(uint32_t bytes) { return SetExisting("setup/storage", "payload", Format("%d", bytes)); }
+bool SetupXml::SetPreTriggerPercent(uint32_t percent) {
+    return SetExisting("setup/storage", "pre_trigger_percent", Format("%d", percent));
+}
+
+namespace {
+int Position(uint32_t units, int positions) {
+    int position = 0;
+    while (units > 1) {
+        units /= 2;
+        ++position;
+    }
+    return position < positions ? position : positions - 1;
+}
+}  // namespace
+
+int SetupXml::PacketPosition(uint32_t records) { return Position(records / 1024, kPacketPositions); }
+int SetupXml::PayloadPosition(uint32_t bytes) { return Position(bytes / 0x100000, kPayloadPositions); }
+
+uint32_t SetupXml::FilterFlags() const {
+    auto text = doc_.selectSingleNode("setup/filter/basic").attribute("flags");
+    if (!text) return 0xFFFFFFFFu;
+    return Hex(*text).value_or(0xFFFFFFFFu);
+}
+
+bool SetupXml::SetFilterFlags(uint32_t flags) {
+    return SetExisting("setup/filter/basic", "flags", Format("0X%X", flags));
+}
+
+bool SetupXml::DropMode() const {
+    return Decimal(doc_.selectSingleNode("setup/filter/advance").attribute("drop")).value_or(0) > 0;
+}
+
+bool SetupXml::SetDropMode(bool drop) { return SetExisting("setup/filter/advance", "drop", drop ? "1" : "0"); }
+
+std::array<SetupXml::Condition, SetupXml::kConditions> SetupXml::Conditions() const {
+    std::array<Condition, kConditions> out{};
+    for (const xml::Node& child : doc_.selectSingleNode("setup/filter/advance").childNodes()) {
+        auto id = Decimal(child.attribute("id"));
+        if (!id || *id >= uint32_t(kConditions)) continue;
+        Condition& c = out[*id];
+        c.enable = Decimal(child.attribute("enable")).value_or(0) != 0;
+        c.address = Decimal(child.attribute("address")).value_or(0);
+        if (auto up = child.attribute("upstream")) c.upstream = *up;
+        if (auto down = child.attribute("downstream")) c.downstream = *down;
+    }
+    return out;
+}
+
+bool SetupXml::SetCondition(int id, const Condition& condition) {
+    if (id < 0 || id >= kConditions) return false;
+    for (xml::Node child : doc_.selectSingleNode("setup/filter/advance").childNodes()) {
+        if (Decimal(child.attribute("id")) != uint32_t(id)) continue;
+        auto update = [&](const char* name, const std::string& value) {
+            if (child.attribute(name)) child.setAttribute(name, value);
+        };
+        update("enable", condition.enable ? "1" : "0");
+        update("address", Format("%d", condition.address));
+        update("upstream", condition.upstream);
+        update("downstream", condition.downstream);
+        return true;
+    }
+    return false;
+}
+
+std::vector<TriggerStep> SetupXml::LoadTriggerSteps() const {
+    std::vector<TriggerStep> steps;
+    for (const xml::Node& node : doc_.selectNodes("//trigger/step")) {
+        TriggerStep s;
+        if (auto v = Decimal(node.attribute("address"))) s.address = uint8_t(*v);
+        if (auto v = Decimal(node.attribute("endpoint"))) s.endpoint = uint16_t(*v);
+        if (auto v = Decimal(node.attribute("pid_mask"))) s.pidMask = uint16_t(*v);
+        if (auto v = node.attribute("data")) s.data = *v;
+        steps.push_back(std::move(s));
+    }
+    return steps;
+}
+
+bool SetupXml::WriteTriggerSteps(const std::vector<TriggerStep>& steps, bool append) {
+    xml::Node trigger = doc_.selectSingleNode("//trigger");
+    if (!trigger) {
+        xml::Node root = doc_.documentElement();
+        if (!root) return false;
+        trigger = root.appendChild(doc_.createElement("trigger"));
+    }
+    // Counted before anything changes, so a refusal leaves the document as it was.
+    size_t kept = append ? doc_.selectNodes("//step").size() : 0;
+    if (kept + steps.size() > kMaxSteps) return false;
+    if (!append)
+        for (xml::Node child : trigger.childNodes()) trigger.removeChild(child);
+    for (const TriggerStep& s : steps) {
+        xml::Node step = trigger.appendChild(doc_.createElement("step"));
+        step.setAttribute("address", Format("%u", s.address));
+        step.setAttribute("endpoint", Format("%u", s.endpoint));
+        step.setAttribute("pid_mask", Format("%u", s.pidMask));
+        step.setAttribute("data", s.data);
+    }
+    return true;
+}
+
+}  // namespace orvane::app

@@ -1,0 +1,23 @@
+// Turns capture settings (setup XML) into the analyser's storage, filter and
+// trigger registers through a data source, leaving them held for the start.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "IDataSource.h"
+
+namespace orvane::pardix {
+
+class CSetupLoader {
+public:
+    // The largest circular buffer the analyser has.
+    static constexpr uint64_t kMaxBufferBytes = 0x20000000;
+
+    // 1 when applied; 0 for text that is not XML, storage the analyser cannot
+    // have (sizes zero, not a power of two, too large; a share above 100 %),
+    // or a failed exchange with the analyser.
+    static int32_t Apply(IDataSource& source, const std::string& setupXml);
+};
+
+}  // namespace orvane::pardix

@@ -1,0 +1,308 @@
+// The payload upload into the temporary store, and saving and opening the
+// ".ph"/".data" pair, with faults injected mid-upload and mid-save.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <thread>
+
+#include "ProxyFixture.h"
+
+using namespace orvane;
+using namespace orvane::pardix;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// Holds the upload inside a chunk's payload read until released.
+class GatedPort : public port::PortBackend {
+public:
+    explicit GatedPort(port::PortBackend& inner) : inner_(inner) {}
+    int InitializeInterface(const port::InterfaceGuid* g) override { return inner_.InitializeInterface(g); }
+    int WritePort(int d, int p, const void* b, unsigned long n, unsigned long* t, unsigned long ms) override {
+        return inner_.WritePort(d, p, b, n, t, ms);
+    }
+    int ReadPort(int d, int p, void* b, unsigned long n, unsigned long* t, unsigned long ms) override {
+        if (p == port::kBulkInPipe && n > 0x10000) {
+            std::unique_lock guard(mutex_);
+            entered_ = true;
+            changed_.notify_all();
+            changed_.wait(guard, [&] { return open_; });
+        }
+        return inner_.ReadPort(d, p, b, n, t, ms);
+    }
+    std::string Name() const override { return "gated"; }
+    void WaitEntered() {
+        std::unique_lock guard(mutex_);
+        changed_.wait(guard, [&] { return entered_; });
+    }
+    void Open() {
+        std::lock_guard guard(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    port::PortBackend& inner_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false;
+    bool open_ = false;
+};
+
+// `packets` data packets of `bytes` payload bytes each (length field bytes + 2).
+emu::BusCapture DataTraffic(int packets, size_t bytes) {
+    emu::BusTrafficBuilder b(SpeedHigh);
+    for (int i = 0; i < packets; ++i) {
+        Bytes data(bytes);
+        for (size_t k = 0; k < bytes; ++k) data[k] = uint8_t(i * 7 + k);
+        b.In(2, 1, PidData0, data);
+    }
+    return b.Take();
+}
+
+class Upload : public ::testing::Test {
+protected:
+    emu::EmulatedAnalyser emu;
+    std::unique_ptr<CDeviceProxy> proxy = std::make_unique<CDeviceProxy>(&emu);
+    fs::path dir = [] {
+        char folder[] = "/tmp/orvane-files-XXXXXX";
+        return fs::path(::mkdtemp(folder));
+    }();
+
+    ~Upload() override { fs::remove_all(dir); }
+    std::string Path(const char* name) const { return (dir / name).string(); }
+
+    // A finished capture whose status the proxy has read.
+    void Capture(emu::BusCapture traffic, uint32_t payloadStart = 0, CDeviceProxy* source = nullptr) {
+        source = source ? source : proxy.get();
+        emu.SetPace(0);
+        emu.SetCaptureStart(0, payloadStart);
+        emu.SetTraffic(std::move(traffic));
+        ASSERT_TRUE(source->ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+        ASSERT_TRUE(source->StartCapture());
+        DeviceStatus s;
+        ASSERT_EQ(source->GetStatus(&s), 1);
+        ASSERT_TRUE(s.flags & StatusComplete);
+    }
+
+    // Uploads while polling the status as the worker thread does.
+    void RunUpload() {
+        ASSERT_EQ(proxy->BeginUpload(), 1);
+        for (int i = 0; i < 5000 && proxy->UploadStateNow() != UploadIdle; ++i) {
+            DeviceStatus s;
+            proxy->GetStatus(&s);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_EQ(proxy->UploadStateNow(), UploadIdle);
+        EXPECT_EQ(proxy->UploadProgress(), 100);
+    }
+
+    std::string Store() const { return proxy->TemporaryFolder() + "/" + CDeviceProxy::kStoreName; }
+
+    std::vector<std::array<uint32_t, 4>> PayloadWindows(size_t from) const {
+        std::vector<std::array<uint32_t, 4>> out;
+        auto writes = emu.RegisterWrites();
+        for (size_t i = from; i < writes.size(); ++i) {
+            if (writes[i].address != RegPayloadWindow) continue;
+            std::array<uint32_t, 4> w;
+            std::memcpy(w.data(), writes[i].data.data(), 16);
+            out.push_back(w);
+        }
+        return out;
+    }
+
+    // Every record and payload the source serves, as one byte string.
+    Bytes Served(IDataSource& source) {
+        Bytes out;
+        PacketRecord r;
+        for (uint32_t i = 0; source.GetRecord(i, &r) == RecordOk; ++i) {
+            out.insert(out.end(), reinterpret_cast<uint8_t*>(&r), reinterpret_cast<uint8_t*>(&r) + 16);
+            if (!r.IsData()) continue;
+            Bytes payload(r.PayloadLength() + 2, 0xEE);
+            uint16_t crc = 0;
+            int32_t n = source.GetPayload(&r, payload.data(), uint32_t(payload.size()), &crc);
+            payload.resize(size_t(std::max(n, 0)));
+            payload.push_back(uint8_t(crc));
+            out.insert(out.end(), payload.begin(), payload.end());
+        }
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(Upload, ChunksFromAnUnalignedPayloadStart) {
+    Capture(DataTraffic(300, 998), 0x1003);  // 300 x 1000 = 300000 payload bytes
+    ASSERT_EQ(proxy->ControlImage().payloadBytesCaptured, 300000u);
+    size_t before = emu.RegisterWrites().size();
+    RunUpload();
+    auto windows = PayloadWindows(before);
+    ASSERT_EQ(windows.size(), 3u);
+    const uint32_t want[3][2] = {{0x1000, 0x20000}, {0x21000, 0x20000}, {0x41000, 38880}};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(windows[i][0], want[i][0]) << i;
+        EXPECT_EQ(windows[i][1] * 8, want[i][1]) << i;
+    }
+    Bytes store = ReadFile(Store());
+    ASSERT_EQ(store.size(), 301024u - 3);
+    EXPECT_EQ(store, emu.ReadPayloadMemory(0x1003, store.size()));
+
+    // The store is a private folder of ours, gone with the data source.
+    const std::string folder = proxy->TemporaryFolder();
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    proxy.reset();
+    EXPECT_FALSE(fs::exists(folder));
+}
+
+TEST_F(Upload, EndUploadIdleReturnsAtOnceAndMidUploadAfterTheChunk) {
+    EXPECT_EQ(proxy->EndUpload(), 1);
+    GatedPort gate(emu);
+    proxy = std::make_unique<CDeviceProxy>(&gate);
+    Capture(DataTraffic(300, 998), 0, proxy.get());
+    ASSERT_EQ(proxy->BeginUpload(), 1);
+    gate.WaitEntered();
+    auto ended = std::async(std::launch::async, [&] { return proxy->EndUpload(); });
+    while (proxy->UploadStateNow() != UploadStopRequested) std::this_thread::yield();
+    gate.Open();
+    EXPECT_EQ(ended.get(), 1);
+    EXPECT_EQ(proxy->UploadStateNow(), UploadIdle);
+    EXPECT_EQ(proxy->UploadProgress(), 100);
+    EXPECT_EQ(fs::file_size(Store()), 0x20000u) << "the chunk in progress, no more";
+
+    // A new upload starts from 0 and waits for its capture's end bits.
+    ASSERT_TRUE(proxy->StartCapture());
+    ASSERT_EQ(proxy->BeginUpload(), 1);
+    EXPECT_EQ(proxy->UploadProgress(), 0);
+    EXPECT_EQ(fs::file_size(Store()), 0u);
+    proxy->EndUpload();
+}
+
+TEST_F(Upload, UnpluggedMidUploadEndsCleanlyAndLosesNothingSaved) {
+    Capture(DataTraffic(60, 998));
+    RunUpload();
+    const Bytes first = Served(*proxy);
+    ASSERT_EQ(proxy->OpenOrSave(Path("a.ph").c_str(), Path("a.data").c_str(), 1), 1);
+    const Bytes savedPh = ReadFile(Path("a.ph")), savedData = ReadFile(Path("a.data"));
+
+    Capture(DataTraffic(300, 998));
+    emu.DisconnectAtCommand(3);  // the second chunk's window write
+    ASSERT_EQ(proxy->BeginUpload(), 1);
+    for (int i = 0; i < 5000 && proxy->UploadStateNow() != UploadIdle; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(proxy->UploadStateNow(), UploadIdle);
+    EXPECT_EQ(proxy->UploadProgress(), 100);
+    EXPECT_EQ(fs::file_size(Store()), 0x20000u);
+    PacketRecord r;
+    EXPECT_EQ(proxy->GetRecord(0, &r), RecordEnd) << "nothing read from a gone analyser";
+    EXPECT_EQ(ReadFile(Path("a.ph")), savedPh);
+    EXPECT_EQ(ReadFile(Path("a.data")), savedData);
+
+    CDeviceProxy reopened(&emu);
+    ASSERT_EQ(reopened.OpenOrSave(Path("a.ph").c_str(), Path("a.data").c_str(), 0), 1);
+    EXPECT_EQ(Served(reopened), first);
+}
+
+TEST_F(Upload, SavingWhileUploadingWaitsOrIsCancelled) {
+    Capture(DataTraffic(300, 998));
+    ASSERT_TRUE(proxy->StartCapture());  // the image lacks the end bits: the upload waits
+    ASSERT_EQ(proxy->BeginUpload(), 1);
+    int asked = 0;
+    proxy->SetUploadWaiter([&](const std::atomic<int32_t>& progress) {
+        ++asked;
+        EXPECT_LT(progress.load(), 100);
+        return false;
+    });
+    EXPECT_EQ(proxy->OpenOrSave(Path("c.ph").c_str(), Path("c.data").c_str(), 1), 0);
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(fs::exists(Path("c.ph")));
+    EXPECT_FALSE(fs::exists(Path("c.data")));
+
+    // The default: the save refreshes the status itself and waits for the whole store.
+    proxy->SetUploadWaiter(nullptr);
+    ASSERT_EQ(proxy->OpenOrSave(Path("c.ph").c_str(), Path("c.data").c_str(), 1), 1);
+    EXPECT_EQ(proxy->UploadStateNow(), UploadIdle);
+    EXPECT_EQ(fs::file_size(Path("c.data")), 301024u);
+    EXPECT_EQ(fs::file_size(Path("c.ph")), 900u * 16) << "records the parse never reached are saved too";
+}
+
+TEST_F(Upload, SavingTwiceOntoTheOpenFilesKeepsThePayload) {
+    Capture(DataTraffic(40, 100));
+    RunUpload();
+    const Bytes served = Served(*proxy);
+    for (int round = 0; round < 2; ++round)
+        ASSERT_EQ(proxy->OpenOrSave(Path("p.ph").c_str(), Path("p.data").c_str(), 1), 1) << round;
+    EXPECT_EQ(fs::file_size(Path("p.data")), 40u * 102 + 1024);
+    EXPECT_EQ(Served(*proxy), served);
+
+    ASSERT_EQ(proxy->OpenOrSave(Path("p.ph").c_str(), Path("p.data").c_str(), 0), 1);
+    ASSERT_EQ(proxy->OpenOrSave(Path("p.ph").c_str(), Path("p.data").c_str(), 1), 1);
+    EXPECT_EQ(Served(*proxy), served);
+    CDeviceProxy fresh(&emu);
+    ASSERT_EQ(fresh.OpenOrSave(Path("p.ph").c_str(), Path("p.data").c_str(), 0), 1);
+    EXPECT_EQ(Served(fresh), served);
+}
+
+TEST_F(Upload, AFailedSaveLeavesTheOldPairAndSaysSo) {
+    Capture(DataTraffic(10, 20));
+    RunUpload();
+    ASSERT_EQ(proxy->OpenOrSave(Path("q.ph").c_str(), Path("q.data").c_str(), 1), 1);
+    const Bytes ph = ReadFile(Path("q.ph")), data = ReadFile(Path("q.data"));
+
+    Capture(DataTraffic(30, 50));
+    RunUpload();
+    EXPECT_EQ(proxy->OpenOrSave(Path("none/q.ph").c_str(), Path("none/q.data").c_str(), 1), 0);
+    // The packet file cannot be replaced: the payload file already renamed goes back.
+    fs::create_directories(Path("r.ph/inside"));
+    WriteFile(Path("r.data"), data);
+    EXPECT_EQ(proxy->OpenOrSave(Path("r.ph").c_str(), Path("r.data").c_str(), 1), 0);
+    EXPECT_EQ(ReadFile(Path("r.data")), data);
+    EXPECT_EQ(ReadFile(Path("q.ph")), ph);
+    EXPECT_EQ(ReadFile(Path("q.data")), data);
+    for (auto& entry : fs::directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename().string().find(".ph."), std::string::npos) << "no temporaries left";
+}
+
+TEST_F(Upload, ProjectsWithoutAnUploadedPayload) {
+    // A finished capture never uploaded: the save fetches its payload.
+    Capture(DataTraffic(20, 30));
+    const Bytes served = Served(*proxy);
+    ASSERT_EQ(proxy->OpenOrSave(Path("u.ph").c_str(), Path("u.data").c_str(), 1), 1);
+    EXPECT_EQ(fs::file_size(Path("u.data")), 20u * 32 + 1024);
+    CDeviceProxy saved(&emu);
+    ASSERT_EQ(saved.OpenOrSave(Path("u.ph").c_str(), Path("u.data").c_str(), 0), 1);
+    EXPECT_EQ(Served(saved), served);
+
+    // Records whose payload file is missing save and reopen with their records.
+    fs::remove(Path("u.data"));
+    CDeviceProxy offline(&emu);
+    EXPECT_EQ(offline.OpenOrSave(Path("u.ph").c_str(), Path("u.data").c_str(), 0), 0);
+    EXPECT_EQ(offline.GetCount(), 20u * 3);
+    ASSERT_EQ(offline.OpenOrSave(Path("v.ph").c_str(), Path("v.data").c_str(), 1), 1);
+    CDeviceProxy again(&emu);
+    ASSERT_EQ(again.OpenOrSave(Path("v.ph").c_str(), Path("v.data").c_str(), 0), 1);
+    EXPECT_EQ(again.GetCount(), 20u * 3);
+    PacketRecord r;
+    ASSERT_EQ(again.GetRecord(1, &r), RecordOk);
+    uint8_t bytes[64];
+    uint16_t crc;
+    EXPECT_EQ(again.GetPayload(&r, bytes, sizeof bytes, &crc), 0);
+}
