@@ -4,6 +4,7 @@
 #include <new>
 #include <thread>
 
+#include "CDeviceRequest.h"
 #include "ItemTree.h"
 
 namespace orvane {
@@ -51,8 +52,44 @@ int32_t CUsbParser::SetDataSource(IDataSource* source) {
 }
 
 void CUsbParser::ResetLearning() {
+    for (auto& learner : learners_) learner.reset();
+    tree_.ResetDeviceTree();
     std::memset(interfaceMap_, 0, sizeof interfaceMap_);
     std::memset(seen_, 0, sizeof seen_);
+}
+
+void CUsbParser::TrackControlTransfer(UsbItem* item) {
+    auto& learner = learners_[item->address & 0x7F];
+    if (!learner) {
+        learner = std::make_unique<CDecodeRequest>();
+        learner->SetHost(this);
+    }
+    // The learner's transfers are scaffolding: the item keeps the parent its
+    // own tree gives it.
+    UsbItem* parent = item->parent;
+    UsbItem* done = learner->OnTransaction(item);
+    item->parent = parent;
+    if (!done || done == item || done->type != ItemControlTransfer) return;
+    Learn(item->address, done);
+    done->children.clear();
+    delete done;
+}
+
+void CUsbParser::Learn(uint8_t address, UsbItem* transfer) {
+    uint8_t setupBytes[8] = {};
+    int32_t got = GetData(transfer->children[0], setupBytes, sizeof setupBytes);
+    if (got < 8) return;
+    CDeviceRequest setup(setupBytes, 8);
+    if (!setup.IsStandard() || setup.bRequest() != 6) return;
+    int32_t length = GetData(transfer, nullptr, 0);
+    if (length <= 0) return;
+    std::vector<uint8_t> data(static_cast<size_t>(length));
+    GetData(transfer, data.data(), uint32_t(data.size()));
+    bool sawEndpoint = false;
+    if (!tree_.LearnFromGetDescriptor(address, setup, data, &sawEndpoint) || !sawEndpoint) return;
+    seen_[address] = true;
+    tree_.BuildDeviceIndex();
+    for (uint8_t ep = 1; ep < 16; ++ep) interfaceMap_[address][ep] = uint8_t(tree_.FindEndpointInterface(address, ep));
 }
 
 void CUsbParser::SetEndpointInterface(uint8_t address, uint8_t endpoint, uint8_t interfaceNumber) {
@@ -380,22 +417,12 @@ int32_t CUsbParser::GetTypeName(int32_t type, std::string& name) {
 }
 
 int32_t CUsbParser::GetDeviceTree(std::string& xml) {
-    xml = "<devices/>";
+    for (int address = 1; address < 128; ++address)
+        if (seen_[address]) tree_.AddPlaceholderDevice(address);
+    xml = tree_.GetText();
     return 1;
 }
 
 int32_t CUsbParser::OnNotify(int32_t, void*, intptr_t) { return 0; }
-
-// Row descriptions come with the description tables.
-int32_t CUsbParser::Summarize(UsbItem*, ItemSummary*) { return 0; }
-int32_t CUsbParser::GetData(UsbItem*, uint8_t*, uint32_t) { return -1; }
-int32_t CUsbParser::GetDetail(UsbItem*, std::string&) { return 0; }
-const ImageList* CUsbParser::GetImageList(UsbItem*) { return nullptr; }
-int32_t CUsbParser::SummarizePacket(UsbItem*, ItemSummary*) { return 0; }
-int32_t CUsbParser::SummarizeTransaction(UsbItem*, ItemSummary*) { return 0; }
-int32_t CUsbParser::GetPacketData(UsbItem*, uint8_t*, uint32_t) { return -1; }
-int32_t CUsbParser::GetTransactionData(UsbItem*, uint8_t*, uint32_t) { return -1; }
-int32_t CUsbParser::GetPacketDetail(UsbItem*, std::string&) { return 0; }
-int32_t CUsbParser::GetTransactionDetail(UsbItem*, std::string&) { return 0; }
 
 }  // namespace orvane

@@ -8,6 +8,11 @@
 #include <cstdint>
 #include <string>
 
+#include <memory>
+#include <vector>
+
+#include "CDecodeRequest.h"
+#include "DeviceTree.h"
 #include "IDecode.h"
 #include "RecordReader.h"
 #include "SlotCache.h"
@@ -50,10 +55,10 @@ public:
     IDataSource* DataSource() const { return source_; }
 
 protected:
-    // Learning seam: control traffic of an addressed device, in capture order.
-    virtual void TrackControlTransfer(UsbItem* item) {}
+    // Learns each device's descriptors from its completed standard requests.
+    void TrackControlTransfer(UsbItem* item);
     // Forgets what was learned; a new parse starts from nothing.
-    virtual void ResetLearning();
+    void ResetLearning();
     // What the endpoint-to-interface map holds for (address, configuration 1, endpoint).
     void SetEndpointInterface(uint8_t address, uint8_t endpoint, uint8_t interfaceNumber);
     bool AddressSeen(uint8_t address) const { return address < 128 && seen_[address]; }
@@ -75,6 +80,11 @@ private:
     bool WaitForRecord(uint32_t index, const PacketRecord** record);
     void ReportProgress(uint32_t index);
 
+    // The record an item starts at, read again from the source.
+    bool RecordOf(const UsbItem* item, PacketRecord* out);
+    bool RecordAt(uint32_t index, PacketRecord* out);
+    int32_t PacketBytes(const PacketRecord& record, uint16_t type, uint8_t* buffer, uint32_t capacity);
+
     UsbItem* NewItem(uint16_t type, uint32_t first) { return new (items_.Get()) UsbItem(type, first); }
 
     IDataSource* source_ = nullptr;
@@ -86,11 +96,17 @@ private:
     SlotCache<UsbItemList::StorageBytes(4)> lists4_;
     RecordReader reader_;
     PacketRecord scratch_[4] = {};  // records read outside a peeked span
+    std::vector<uint8_t> payload_;  // one data packet's payload, for descriptions
 
     // The pending run: its first item, and the group node once a second joins.
     UsbItem* pendingFirst_ = nullptr;
     UsbItem* pendingGroup_ = nullptr;
 
+    void Learn(uint8_t address, UsbItem* transfer);
+
+    // Per-address standard-request decoders; the transfers they build belong to no tree.
+    std::unique_ptr<CDecodeRequest> learners_[128];
+    DeviceTree tree_;
     uint8_t interfaceMap_[128][16] = {};  // interface + 1; 0 unknown
     bool seen_[128] = {};
 

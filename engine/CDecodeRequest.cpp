@@ -1,0 +1,153 @@
+#include "CDecodeRequest.h"
+
+#include "CDeviceRequest.h"
+
+namespace orvane {
+
+namespace {
+
+// What a transaction, split or not, does to a control pipe.
+enum class Stage { Setup, SetupHalf, In, InHalf, Out, OutHalf, Other };
+
+// Token PID of a split transaction (its second child), 0 when it has none.
+uint8_t SplitToken(const UsbItem* item) {
+    return item->children.size() > 1 ? uint8_t(item->children[1]->type) : 0;
+}
+
+Stage StageOf(const UsbItem* item) {
+    switch (item->type) {
+    case ItemSetupTransaction:
+        return Stage::Setup;
+    case ItemInTransaction:
+        return Stage::In;
+    case ItemOutTransaction:
+        return Stage::Out;
+    // Behind a high-speed hub a stage is a start split and a complete split;
+    // the setup bytes ride in the start split, IN data in the complete split.
+    case ItemSsplitOut:
+        return SplitToken(item) == PidSetup ? Stage::Setup : Stage::OutHalf;
+    case ItemCsplitOut:
+        if (SplitToken(item) == PidSetup) return Stage::SetupHalf;
+        return item->status == PidNyet ? Stage::OutHalf : Stage::Out;
+    case ItemSsplitIn:
+        return Stage::InHalf;
+    case ItemCsplitIn:
+        // A NYET (not yet) or ERR answer is part of the stage but not its end.
+        return item->status == PidNyet || item->children.size() < 3 ? Stage::InHalf : Stage::In;
+    default:
+        return Stage::Other;
+    }
+}
+
+}  // namespace
+
+CDecodeRequest::~CDecodeRequest() {
+    if (open_) {
+        open_->children.clear();
+        delete open_;
+    }
+}
+
+bool CDecodeRequest::Owns(const UsbItem* item) const {
+    // Only the stages of the pipe that opened the transfer belong to it.
+    return open_ && item->address == open_->address && item->endpoint == open_->endpoint;
+}
+
+UsbItem* CDecodeRequest::Open(UsbItem* setup) {
+    UsbItem* earlier = open_;
+    open_ = new UsbItem(ItemControlTransfer, setup->firstRecord);
+    open_->address = setup->address;
+    open_->endpoint = setup->endpoint;
+    open_->Append(setup);
+    uint8_t bytes[8] = {};
+    int32_t got = host_ ? host_->GetData(setup, bytes, sizeof bytes) : 0;
+    CDeviceRequest request(bytes, got > 0 ? uint32_t(got < 8 ? got : 8) : 0);
+    wLength_ = request.wLength();
+    received_ = 0;
+    // No data stage: only the IN status stage is left (not ORed with a direction).
+    state_ = wLength_ == 0 ? InStatus : request.IsDeviceToHost() ? InData : OutData;
+    if (request.RequestRecipient() == CDeviceRequest::RecipientInterface) {
+        setup->interface = uint8_t(request.wIndex() & 0xFF);
+        open_->interface = setup->interface;
+    }
+    return earlier;
+}
+
+UsbItem* CDecodeRequest::End() {
+    UsbItem* done = open_;
+    open_ = nullptr;
+    state_ = Idle;
+    return done;
+}
+
+bool CDecodeRequest::TakeData(UsbItem* item) {
+    int32_t bytes = host_ ? host_->GetData(item, nullptr, 0) : 0;
+    if (bytes < 0) bytes = 0;
+    if (item->status != PidNak && received_ + uint32_t(bytes) > wLength_) return false;
+    if (item->status != PidNak) received_ += uint32_t(bytes);
+    open_->Append(item);
+    return true;
+}
+
+UsbItem* CDecodeRequest::OnTransaction(UsbItem* item) {
+    if (!item) {
+        UsbItem* pending = open_;
+        open_ = nullptr;
+        return pending;
+    }
+    if (item->type == ItemControlTransfer) return item;
+    const Stage stage = StageOf(item);
+    if (stage == Stage::Setup) {
+        if (item->status != PidAck) return item;
+        return Open(item);
+    }
+    if (!Owns(item)) return item;
+
+    switch (stage) {
+    case Stage::In:
+        if (state_ & InData) {
+            if (!TakeData(item)) return item;
+            state_ = AfterInData;
+            return item->status == PidStall ? End() : nullptr;
+        }
+        if (state_ & InStatus) {
+            open_->Append(item);
+            return item->status == PidNak || (item->status == kNone && item->type != ItemCsplitIn) ? nullptr : End();
+        }
+        return item;
+    case Stage::Out:
+        if (state_ & OutData) {
+            if (!TakeData(item)) return item;
+            state_ = AfterOutData;
+            return nullptr;
+        }
+        if (state_ & OutStatus) {
+            open_->Append(item);
+            return item->status == PidNak || item->status == kNone ? nullptr : End();
+        }
+        return item;
+    default:
+        // Halves of split stages, PINGs and NAK runs inside a transfer are part of it.
+        open_->Append(item);
+        return nullptr;
+    }
+}
+
+// ---------------------------------------------------------------- descriptions
+
+int32_t CDecodeRequest::Summarize(UsbItem* item, ItemSummary* out) {
+    if (item && item->type == ItemControlTransfer && host_) host_->Summarize(item, out);
+    return 0;
+}
+
+int32_t CDecodeRequest::GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity) {
+    if (!item || item->type != ItemControlTransfer || !host_) return 0;
+    int32_t n = host_->GetData(item, buffer, capacity);
+    return n > 0 ? n : 0;
+}
+
+int32_t CDecodeRequest::GetDetail(UsbItem* item, std::string& xml) { return host_ ? host_->GetDetail(item, xml) : 0; }
+
+const ImageList* CDecodeRequest::GetImageList(UsbItem* item) { return host_ ? host_->GetImageList(item) : nullptr; }
+
+}  // namespace orvane

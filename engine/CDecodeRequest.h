@@ -1,0 +1,57 @@
+// The built-in standard-request decoder: assembles the transactions of a
+// default control pipe into control transfers (SETUP, data and status stages).
+#pragma once
+
+#include <cstdint>
+
+#include "IDecode.h"
+
+namespace orvane {
+
+class CDecodeRequest : public IDecodeClass {
+public:
+    // Stage expectations.
+    enum State : uint32_t {
+        Idle = 1,
+        InData = 2,
+        OutData = 4,
+        InStatus = 8,
+        OutStatus = 16,
+        AfterOutData = OutData | InStatus,  // 12
+        AfterInData = InData | OutStatus,   // 18
+    };
+
+    CDecodeRequest() = default;
+    // An open transfer belongs to no tree yet: it goes with the decoder.
+    virtual ~CDecodeRequest();
+
+    void Release() override { delete this; }
+    int32_t Summarize(UsbItem* item, ItemSummary* out) override;
+    int32_t GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity) override;
+    int32_t GetDetail(UsbItem* item, std::string& xml) override;
+    const ImageList* GetImageList(UsbItem* item) override;
+    int32_t OnNotify(int32_t, void*, intptr_t) override { return 0; }
+
+    int32_t GetClassCode(int32_t*, int32_t*, int32_t*) override { return 0; }
+    void SetHost(IDecode* host) override { host_ = host; }
+    UsbItem* OnTransaction(UsbItem* item) override;
+    void Reset() override {}
+
+    uint32_t StageState() const { return state_; }
+    const UsbItem* OpenTransfer() const { return open_; }
+
+private:
+    UsbItem* Open(UsbItem* setup);
+    UsbItem* End();
+    // Appends a data-stage transaction unless it would carry the data past wLength.
+    bool TakeData(UsbItem* item);
+    bool Owns(const UsbItem* item) const;
+
+    UsbItem* open_ = nullptr;
+    IDecode* host_ = nullptr;
+    uint32_t state_ = Idle;
+    uint32_t wLength_ = 0;
+    uint32_t received_ = 0;
+};
+
+}  // namespace orvane

@@ -1,0 +1,222 @@
+// Control transfers assembled by the standard-request decoder, and what the
+// parser learns from them while it parses.
+#include "ParserHarness.h"
+#include "SessionBuilder.h"
+
+using namespace orvane;
+using namespace orvane::testing;
+using B = emu::BusTrafficBuilder;
+using emu::SessionBuilder;
+
+namespace {
+
+// Parses `b`'s traffic, then runs every top-level item through one decoder
+// with the parser as host; returns what comes out, described.
+class Assembly {
+public:
+    explicit Assembly(B& b) : source_(b.Take()) {
+        parser_.SetDataSource(&source_);
+        parser_.Parse(&sink_);
+        decoder_.SetHost(&parser_);
+        for (auto* item : sink_.root.children) Emit(decoder_.OnTransaction(item));
+        Emit(decoder_.OnTransaction(nullptr));
+    }
+    ~Assembly() {
+        for (auto* t : transfers_) {
+            t->children.clear();
+            delete t;
+        }
+    }
+    std::string Out() const { return out_; }
+    CUsbParser& Parser() { return parser_; }
+    const std::vector<UsbItem*>& Transfers() const { return transfers_; }
+
+private:
+    void Emit(UsbItem* r) {
+        if (!r) return;
+        if (r->type == ItemControlTransfer) transfers_.push_back(r);
+        out_ += (out_.empty() ? "" : " ") + Brief(r);
+    }
+    // Transfers by their members' types only: "256(18 16 17)".
+    static std::string Brief(const UsbItem* item) {
+        std::string s = std::to_string(item->type);
+        if (item->type != ItemControlTransfer) return s;
+        s += "(";
+        for (uint32_t i = 0; i < item->children.size(); ++i)
+            s += (i ? " " : "") + std::to_string(item->children[i]->type);
+        return s + ")";
+    }
+
+    emu::CaptureSource source_;
+    CUsbParser parser_;
+    CollectingSink sink_;
+    CDecodeRequest decoder_;
+    std::vector<UsbItem*> transfers_;
+    std::string out_;
+};
+
+const B::Bytes kGetDevice = SessionBuilder::SetupPacket(0x80, 6, 0x0100, 0, 18);
+const B::Bytes kSetAddress = SessionBuilder::SetupPacket(0x00, 5, 7, 0, 0);
+B::Bytes Bytes(size_t n) {
+    B::Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = uint8_t(i + 1);
+    return b;
+}
+
+}  // namespace
+
+TEST(ControlTransfer, StagesMakeTransfers) {
+    struct Row {
+        const char* name;
+        std::function<void(B&)> traffic;
+        const char* expected;
+    } rows[] = {
+        {"get descriptor: setup, in data, out status",
+         [](B& b) { b.ControlTransfer(0, kGetDevice, Bytes(18), {.maxPacket = 64}); }, "256(18 16 17)"},
+        {"data stage over many packets", [](B& b) { b.ControlTransfer(0, kGetDevice, Bytes(18), {.maxPacket = 8}); },
+         "256(18 16 16 16 17)"},
+        {"set address: setup, in status; a NAK stays inside",
+         [](B& b) { b.ControlTransfer(0, kSetAddress, {}, {.naks = 1}); }, "256(18 16 16)"},
+        {"stall in the data stage ends it",
+         [](B& b) { b.ControlTransfer(0, kGetDevice, Bytes(18), {.stall = true}); }, "256(18 16)"},
+        {"setup without ack is no transfer",
+         [](B& b) { b.Token(PidSetup, 0, 0), b.Data(PidData0, kGetDevice), b.Handshake(PidNak); }, "18 10"},
+        {"in while idle passes", [](B& b) { b.In(0, 0, PidData1, {1, 2}); }, "16"},
+        {"no status stage: closed by the next setup",
+         [](B& b) {
+             b.Setup(0, kGetDevice), b.In(0, 0, PidData1, Bytes(18));
+             b.ControlTransfer(0, kSetAddress, {});
+         },
+         "256(18 16) 256(18 16)"},
+        {"setup retried after a timeout",
+         [](B& b) {
+             b.Token(PidSetup, 0, 0), b.Data(PidData0, kGetDevice);  // no handshake: lost
+             b.ControlTransfer(0, kGetDevice, Bytes(18));
+         },
+         "18 256(18 16 17)"},
+        {"other pipes pass by an open transfer",
+         [](B& b) {
+             b.Setup(0, kGetDevice);
+             b.InNak(0, 1), b.In(3, 0, PidData0, {9});
+             b.In(0, 0, PidData1, Bytes(18)), b.Out(0, 0, PidData1, {});
+         },
+         "16 16 256(18 16 17)"},
+        {"data never grows past wLength",
+         [](B& b) {
+             b.Setup(0, SessionBuilder::SetupPacket(0x80, 6, 0x0100, 0, 8));
+             b.In(0, 0, PidData1, Bytes(8)), b.In(0, 0, PidData0, Bytes(8));
+             b.Out(0, 0, PidData1, {});
+         },
+         "16 256(18 16 17)"},
+        {"split transactions behind a hub",
+         [](B& b) { b.ControlTransfer(0, kGetDevice, Bytes(18), {.hub = B::HubPort{}}); },
+         "256(22 23 24 25 22 23)"},
+    };
+    for (auto& row : rows) {
+        B b(SpeedHigh);
+        row.traffic(b);
+        Assembly a(b);
+        EXPECT_EQ(a.Out(), row.expected) << row.name;
+    }
+}
+
+TEST(ControlTransfer, ClassRequestNamesItsInterface) {
+    B b(SpeedFull);
+    b.ControlTransfer(4, SessionBuilder::SetupPacket(0x21, 0x0A, 0, 2, 0), {});
+    Assembly a(b);
+    ASSERT_EQ(a.Transfers().size(), 1u);
+    EXPECT_EQ(a.Transfers()[0]->interface, 2);
+    EXPECT_EQ(a.Transfers()[0]->children[0]->interface, 2);
+    ItemSummary row;
+    EXPECT_EQ(a.Parser().Summarize(a.Transfers()[0], &row), 0);  // the interface's decoder has its turn
+    std::string xml;
+    EXPECT_EQ(a.Parser().GetDetail(a.Transfers()[0], xml), 0);
+}
+
+TEST(ControlTransfer, GetDescriptorDescribesEachDescriptor) {
+    SessionBuilder::Options o;
+    o.kind = SessionBuilder::Kind::Mouse;
+    SessionBuilder session(o);
+    auto config = session.ConfigDescriptor();
+    B b(SpeedFull);
+    b.ControlTransfer(5, SessionBuilder::SetupPacket(0x80, 6, 0x0200, 0, uint16_t(config.size())), config);
+    Assembly a(b);
+    ASSERT_EQ(a.Transfers().size(), 1u);
+    UsbItem* transfer = a.Transfers()[0];
+    ItemSummary row;
+    EXPECT_EQ(a.Parser().Summarize(transfer, &row), 1);
+    EXPECT_EQ(row.status, StatusOk);
+    EXPECT_EQ(row.size, int32_t(config.size()));
+    EXPECT_EQ(row.icon, 25);
+    std::string xml;
+    ASSERT_EQ(a.Parser().GetDetail(transfer, xml), 1);
+    // configuration, interface, HID class descriptor, endpoint
+    size_t groups = 0;
+    for (size_t at = xml.find("<group "); at != std::string::npos; at = xml.find("<group ", at + 1)) ++groups;
+    EXPECT_EQ(groups, 4u) << xml;
+}
+
+TEST(Learning, EnumerationBuildsTheDeviceTreeAndInterfaces) {
+    for (auto kind : {SessionBuilder::Kind::Mouse, SessionBuilder::Kind::Disk}) {
+        SessionBuilder::Options o;
+        o.kind = kind;
+        o.speed = kind == SessionBuilder::Kind::Disk ? SpeedHigh : SpeedFull;
+        SessionBuilder session(o);
+        emu::CaptureSource source(session.Build());
+        CUsbParser parser;
+        parser.SetDataSource(&source);
+        CollectingSink sink;
+        ASSERT_EQ(parser.Parse(&sink), 1);
+        std::string tree;
+        parser.GetDeviceTree(tree);
+        EXPECT_NE(tree.find("<device address=\"5\""), std::string::npos) << tree;
+        EXPECT_NE(tree.find("<configuration bConfigurationValue=\"1\""), std::string::npos) << tree;
+        EXPECT_EQ(tree.find("address=\"0\""), std::string::npos) << "address 0 is never learned";
+        // Every transaction on a data endpoint of the device now names interface 0.
+        size_t onInterface = 0, others = 0;
+        std::vector<const UsbItem*> stack(sink.root.children.begin(), sink.root.children.end());
+        while (!stack.empty()) {
+            const UsbItem* item = stack.back();
+            stack.pop_back();
+            if (item->type == ItemNakGroup)
+                for (auto* c : item->children) stack.push_back(c);
+            if (item->type < ItemInTransaction || item->type > ItemPingTransaction || item->address != 5 ||
+                item->endpoint == 0)
+                continue;
+            (item->interface == 0 ? onInterface : others)++;
+        }
+        EXPECT_GT(onInterface, 0u);
+        EXPECT_EQ(others, 0u);
+    }
+}
+
+TEST(Learning, TrafficWithoutDescriptorsStillListsTheDevice) {
+    B b(SpeedFull);
+    b.InNak(7, 2);
+    emu::CaptureSource source(b.Take());
+    CUsbParser parser;
+    parser.SetDataSource(&source);
+    CollectingSink sink;
+    parser.Parse(&sink);
+    std::string tree;
+    parser.GetDeviceTree(tree);
+    EXPECT_NE(tree.find("<device address=\"7\""), std::string::npos) << tree;
+    EXPECT_NE(tree.find("idVendor=\"-1\""), std::string::npos) << tree;
+}
+
+TEST(Learning, AConfigurationReadInPartAddsNothing) {
+    SessionBuilder::Options o;
+    SessionBuilder session(o);
+    auto config = session.ConfigDescriptor();
+    B b(SpeedFull);
+    B::Bytes head(config.begin(), config.begin() + 9);
+    b.ControlTransfer(5, SessionBuilder::SetupPacket(0x80, 6, 0x0200, 0, 9), head);
+    emu::CaptureSource source(b.Take());
+    CUsbParser parser;
+    parser.SetDataSource(&source);
+    CollectingSink sink;
+    parser.Parse(&sink);
+    std::string tree;
+    parser.GetDeviceTree(tree);
+    EXPECT_EQ(tree.find("<configuration"), std::string::npos) << tree;
+}

@@ -1,0 +1,131 @@
+// Rows, bytes and detail documents the parser gives of its items.
+#include "ParserHarness.h"
+
+using namespace orvane;
+using namespace orvane::testing;
+using B = emu::BusTrafficBuilder;
+
+namespace {
+
+class Described {
+public:
+    explicit Described(B& b) : source_(b.Take()) {
+        parser.SetDataSource(&source_);
+        parser.Parse(&sink);
+    }
+    UsbItem* Top(size_t i) { return sink.root.children[uint32_t(i)]; }
+    ItemSummary Row(UsbItem* item) {
+        ItemSummary s;
+        EXPECT_EQ(parser.Summarize(item, &s), 1);
+        return s;
+    }
+
+    CUsbParser parser;
+    CollectingSink sink;
+
+private:
+    emu::CaptureSource source_;
+};
+
+}  // namespace
+
+TEST(Descriptions, DataPacketRowBytesAndDetail) {
+    B b(SpeedFull);
+    std::vector<uint8_t> payload(64);
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = uint8_t(i);
+    b.Token(PidIn, 2, 1), b.Data(PidData1, payload), b.Handshake(PidAck);
+    Described d(b);
+    UsbItem* data = d.Top(0)->children[1];
+    ItemSummary row = d.Row(data);
+    EXPECT_EQ(row.size, 64);
+    EXPECT_EQ(row.icon, 8);  // sent by the device
+    std::vector<uint8_t> bytes(100, 0xEE);
+    ASSERT_EQ(d.parser.GetData(data, bytes.data(), uint32_t(bytes.size())), 67);
+    EXPECT_EQ(bytes[0], PacketRecord::MakePidByte(PidData1));
+    EXPECT_EQ(bytes[64], 63);
+    EXPECT_EQ(bytes[67], 0xEE);
+    // A buffer too small is filled, not overrun, and the length still told.
+    std::vector<uint8_t> small(11, 0);
+    small.back() = 0x5A;
+    EXPECT_EQ(d.parser.GetData(data, small.data(), 10), 67);
+    EXPECT_EQ(small.back(), 0x5A);
+
+    std::string xml;
+    ASSERT_EQ(d.parser.GetDetail(data, xml), 1);
+    EXPECT_NE(xml.find("name=\"CRC-16\""), std::string::npos);
+    EXPECT_NE(xml.find("offset=\"520\" bits=\"16\""), std::string::npos) << xml;
+    EXPECT_EQ(d.parser.GetData(d.Top(0), bytes.data(), uint32_t(bytes.size())), 64);
+}
+
+TEST(Descriptions, IconsFollowTheDirectionOfTheTransaction) {
+    B b(SpeedFull);
+    b.In(2, 1, PidData0, {1}), b.Out(2, 2, PidData0, {1});
+    Described d(b);
+    UsbItem* in = d.Top(0);
+    UsbItem* out = d.Top(1);
+    EXPECT_EQ(d.Row(in->children[0]).icon, 0);  // IN token inside an IN transaction
+    EXPECT_EQ(d.Row(in->children[2]).icon, 6);  // ACK from the host
+    EXPECT_EQ(d.Row(out->children[2]).icon, 8); // ACK from the device
+    EXPECT_EQ(d.Row(in).icon, 13);
+    EXPECT_EQ(d.Row(in).name, "IN transaction");
+    EXPECT_EQ(d.Row(in).status, StatusAck);
+}
+
+TEST(Descriptions, RunsTimesAndLoneTokens) {
+    B b(SpeedFull);
+    b.Sof(100);
+    for (int i = 0; i < 12; ++i) b.InNak(3, 1);
+    b.Sof(101), b.Sof(102);
+    b.Token(PidIn, 3, 1);
+    Described d(b);
+    ItemSummary sof = d.Row(d.Top(0));
+    EXPECT_EQ(sof.idle, 0);  // the capture's first record
+    EXPECT_EQ(sof.name, "SOF packet 100");
+    std::vector<uint8_t> bytes(8);
+    ASSERT_EQ(d.parser.GetData(d.Top(0), bytes.data(), 8), 3);
+    EXPECT_EQ(bytes[1] | (bytes[2] & 7) << 8, 100);
+
+    ItemSummary naks = d.Row(d.Top(1));
+    EXPECT_EQ(naks.name, "IN transactions (12)");
+    EXPECT_EQ(naks.icon, 15);
+    EXPECT_GT(naks.duration, 0);
+    EXPECT_EQ(d.Row(d.Top(2)).name, "SOFs (2)");
+    std::string xml;
+    ASSERT_EQ(d.parser.GetDetail(d.Top(2), xml), 1);
+    EXPECT_NE(xml.find("SOFs (2)"), std::string::npos);
+
+    ItemSummary lone = d.Row(d.Top(3));
+    ItemSummary token = d.Row(d.Top(3)->children[0]);
+    EXPECT_EQ(lone.duration, token.duration);
+    EXPECT_EQ(lone.icon, 17);  // device to host, no handshake
+}
+
+TEST(Descriptions, DamagedAndShortPackets) {
+    B b(SpeedHigh);
+    b.Damage(b.Handshake(PidAck), ErrPidCheck);
+    b.DataWithLength(PidData0, {}, 1);
+    b.BusEvent(emu::EvBusSuspend);
+    Described d(b);
+    ItemSummary bad = d.Row(d.Top(0));
+    EXPECT_EQ(bad.status, 0x20007);
+    EXPECT_EQ(bad.name.rfind("Error PID (0x", 0), 0u);
+    ItemSummary shortData = d.Row(d.Top(1));
+    EXPECT_EQ(shortData.size, 0);
+    uint8_t bytes[4];
+    EXPECT_EQ(d.parser.GetData(d.Top(1), bytes, sizeof bytes), 1);
+    EXPECT_EQ(d.Row(d.Top(2)).name, "Bus Suspend");
+    std::string xml = "untouched";
+    EXPECT_EQ(d.parser.GetDetail(d.Top(2), xml), 1);
+    EXPECT_EQ(xml, "untouched");
+}
+
+TEST(Descriptions, TypeNames) {
+    CUsbParser parser;
+    std::string name = "x";
+    for (auto [type, text] : {std::pair{6, "NYTE"}, {12, "PRE(ERR)"}, {22, "SSPLIT OUT transaction"},
+                              {25, "CSPLIT IN transaction"}, {29, "Group"}, {128, ""}, {129, "Host Chirp"},
+                              {256, "Transfer"}, {300, ""}}) {
+        parser.GetTypeName(type, name);
+        EXPECT_EQ(name, text) << type;
+    }
+}
