@@ -2,6 +2,7 @@
 // and reports records per second and the bytes per record the tree adds.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "CUsbParser.h"
@@ -31,30 +32,47 @@ emu::CaptureSource& Source(size_t records) {
     return *source;
 }
 
+double ParseOnce(emu::CaptureSource& source, size_t* items) {
+    CUsbParser parser;
+    parser.SetDataSource(&source);
+    TreeSink sink;
+    auto start = std::chrono::steady_clock::now();
+    parser.Parse(&sink);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    *items = sink.root.children.size();
+    FreeChildren(&sink.root);
+    return seconds;
+}
+
+// The first parse of a process also pays for faulting in fresh memory; it is
+// reported on its own, the timed runs reuse the pool as every later parse does.
 void BM_ParseLoadedCapture(benchmark::State& state) {
     const size_t records = size_t(state.range(0));
     emu::CaptureSource& source = Source(records);
     const size_t before = ItemPoolReservedBytes();
-    size_t peak = 0, items = 0;
-    for (auto _ : state) {
+    size_t items = 0;
+    double cold = 0;
+    {
+        // Peak memory: measured with the tree still alive.
         CUsbParser parser;
         parser.SetDataSource(&source);
         TreeSink sink;
+        auto start = std::chrono::steady_clock::now();
         parser.Parse(&sink);
-        state.PauseTiming();
-        peak = std::max(peak, ItemPoolReservedBytes() - before);
+        cold = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         items = sink.root.children.size();
+        state.counters["tree_bytes_per_record"] = double(ItemPoolReservedBytes() - before) / double(records);
         FreeChildren(&sink.root);
-        state.ResumeTiming();
     }
+    for (auto _ : state) state.SetIterationTime(ParseOnce(source, &items));
     state.counters["records_per_s"] =
         benchmark::Counter(double(records), benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["tree_bytes_per_record"] = double(peak) / double(records);
+    state.counters["first_parse_records_per_s"] = double(records) / cold;
     state.counters["top_level_items"] = double(items);
 }
 
 }  // namespace
 
-BENCHMARK(BM_ParseLoadedCapture)->Arg(32 << 20)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParseLoadedCapture)->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
