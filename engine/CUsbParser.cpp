@@ -148,12 +148,15 @@ bool CUsbParser::WaitForRecord(uint32_t index, const PacketRecord** record) {
 
 // ---------------------------------------------------------------- building
 
-UsbItem* CUsbParser::MakeItem(uint16_t type, uint32_t first, const uint32_t* children, const uint8_t* pids,
-                              uint32_t n) {
-    UsbItem* item = NewItem(type, first);
-    void* storage = n == 1 ? lists1_.Get() : n == 2 ? lists2_.Get() : n == 3 ? lists3_.Get() : lists4_.Get();
-    item->children.AssignStorage(storage, n <= 4 ? n : 4);
-    for (uint32_t i = 0; i < n; ++i) item->Append(NewItem(pids[i], children[i]));
+UsbItem* CUsbParser::MakeTransaction(uint16_t type, const Members& m, const PacketRecord& token, uint32_t& index) {
+    UsbItem* item = NewItem(type, m.first);
+    void* storage = m.n == 1 ? lists1_.Get() : m.n == 2 ? lists2_.Get() : m.n == 3 ? lists3_.Get() : lists4_.Get();
+    item->children.AssignStorage(storage, m.n);
+    for (uint32_t i = 0; i < m.n; ++i) item->Append(NewItem(m.pids[i], m.first + i));
+    item->status = m.status;
+    item->address = token.Address();
+    item->endpoint = token.Endpoint();
+    index += m.n;
     return item;
 }
 
@@ -175,55 +178,41 @@ UsbItem* CUsbParser::BuildBusEvent(uint32_t& index, const PacketRecord& r) {
 
 UsbItem* CUsbParser::BuildTransaction(uint32_t& index, const PacketRecord& token) {
     const uint8_t pid = token.PidNibble();
-    const uint8_t address = token.Address();
-    const uint8_t endpoint = token.Endpoint();
-    uint32_t kids[3] = {index, 0, 0};
-    uint8_t pids[3] = {pid, 0, 0};
-    uint32_t n = 1;
-    uint8_t status = kNone;
-    auto add = [&](uint8_t p) {
-        kids[n] = index + n;
-        pids[n] = p;
-        ++n;
-    };
+    Members m(index);
+    m.Add(pid);
     uint16_t type = 0;
     uint8_t p = PidAt(index + 1);
     switch (pid) {
     case PidIn:
         type = ItemInTransaction;
         if (IsData(p)) {
-            add(p);
-            if (PidAt(index + 2) == PidAck) add(PidAck), status = PidAck;
+            m.Add(p);
+            if (PidAt(index + 2) == PidAck) m.End(PidAck);
         } else if (p == PidAck || p == PidNak || p == PidStall) {
-            add(p), status = p;
+            m.End(p);
         }
         break;
     case PidOut:
         type = ItemOutTransaction;
         if (IsData(p)) {
-            add(p);
+            m.Add(p);
             uint8_t h = PidAt(index + 2);
-            if (IsHandshake(h)) add(h), status = h;
+            if (IsHandshake(h)) m.End(h);
         }
         break;
     case PidSetup:
         type = ItemSetupTransaction;
         if (p == PidData0) {
-            add(p);
-            if (PidAt(index + 2) == PidAck) add(PidAck), status = PidAck;
+            m.Add(p);
+            if (PidAt(index + 2) == PidAck) m.End(PidAck);
         }
         break;
     default:  // PING
         type = ItemPingTransaction;
-        if (p == PidAck || p == PidNak || p == PidStall) add(p), status = p;
+        if (p == PidAck || p == PidNak || p == PidStall) m.End(p);
         break;
     }
-    UsbItem* item = MakeItem(type, index, kids, pids, n);
-    item->status = status;
-    item->address = address;
-    item->endpoint = endpoint;
-    index += n;
-    return item;
+    return MakeTransaction(type, m, token, index);
 }
 
 UsbItem* CUsbParser::BuildSplit(uint32_t& index, const PacketRecord& split) {
@@ -234,42 +223,29 @@ UsbItem* CUsbParser::BuildSplit(uint32_t& index, const PacketRecord& split) {
         // Nothing can continue it: the SPLIT stands alone as a packet.
         return new UsbItem(PidSplit, index++);
     }
-    const uint8_t address = token->Address();
-    const uint8_t endpoint = token->Endpoint();
-    uint32_t kids[4] = {index, index + 1, 0, 0};
-    uint8_t pids[4] = {PidSplit, tokenPid, 0, 0};
-    uint32_t n = 2;
-    uint8_t status = kNone;
-    auto add = [&](uint8_t p) {
-        kids[n] = index + n;
-        pids[n] = p;
-        ++n;
-    };
+    const PacketRecord tokenRecord = *token;
+    Members m(index);
+    m.Add(PidSplit);
+    m.Add(tokenPid);
     uint16_t type;
     uint8_t p = PidAt(index + 2);
     if (tokenPid == PidIn) {
         type = uint16_t(ItemSsplitIn + sc);
-        if (IsHandshake(p) || IsData(p) || p == PidPre) {
-            add(p);
-            if (IsHandshake(p)) status = p;
-        }
+        if (IsHandshake(p)) m.End(p);
+        else if (IsData(p) || p == PidPre) m.Add(p);
     } else {
         type = uint16_t(ItemSsplitOut + sc);
-        if (IsHandshake(p) || (tokenPid == PidOut && (p == PidMData || p == PidPre))) {
-            add(p);
-            if (IsHandshake(p)) status = p;
+        if (IsHandshake(p)) {
+            m.End(p);
+        } else if (tokenPid == PidOut && (p == PidMData || p == PidPre)) {
+            m.Add(p);
         } else if (IsData(p)) {
-            add(p);
+            m.Add(p);
             uint8_t h = PidAt(index + 3);
-            if (h == PidAck || h == PidNak) add(h), status = h;
+            if (h == PidAck || h == PidNak) m.End(h);
         }
     }
-    UsbItem* item = MakeItem(type, index, kids, pids, n);
-    item->status = status;
-    item->address = address;
-    item->endpoint = endpoint;
-    index += n;
-    return item;
+    return MakeTransaction(type, m, tokenRecord, index);
 }
 
 // ---------------------------------------------------------------- grouping

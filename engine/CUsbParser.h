@@ -72,7 +72,17 @@ private:
     UsbItem* BuildBusEvent(uint32_t& index, const PacketRecord& r);
     UsbItem* BuildTransaction(uint32_t& index, const PacketRecord& token);
     UsbItem* BuildSplit(uint32_t& index, const PacketRecord& split);
-    UsbItem* MakeItem(uint16_t type, uint32_t first, const uint32_t* children, const uint8_t* pids, uint32_t n);
+    // The packets of one transaction, consecutive records from `first`.
+    struct Members {
+        explicit Members(uint32_t at) : first(at) {}
+        void Add(uint8_t pid) { pids[n++] = pid; }
+        void End(uint8_t handshake) { Add(handshake), status = handshake; }
+        uint32_t first;
+        uint8_t pids[4] = {};
+        uint32_t n = 0;
+        uint8_t status = kNone;
+    };
+    UsbItem* MakeTransaction(uint16_t type, const Members& m, const PacketRecord& token, uint32_t& index);
 
     void Offer(UsbItem* item);
     void ReleasePending();

@@ -1,0 +1,122 @@
+#include "CClassDecoderBase.h"
+
+namespace orvane {
+
+CClassDecoderBase::CClassDecoderBase(int32_t cls, int32_t subclass, int32_t protocol, const ImageList* images)
+    : images_(images), class_(cls), subclass_(subclass), protocol_(protocol)
+{
+}
+
+void CClassDecoderBase::Release() { delete this; }
+
+int32_t CClassDecoderBase::Summarize(UsbItem* item, ItemSummary* out)
+{
+    if (!item || !out) return 0;
+    try {
+        return SummarizeItem(item, *out);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int32_t CClassDecoderBase::GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity)
+{
+    if (!item) return -1;
+    try {
+        return GetItemData(item, buffer, capacity);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int32_t CClassDecoderBase::GetDetail(UsbItem* item, std::string& xml)
+{
+    if (!item) return 0;
+    try {
+        CDecodeResultWriter document;
+        if (DescribeItem(item, document)) {
+            xml = document.Text();
+            return 1;
+        }
+        return DetailFallsToHost() && host_ ? host_->GetDetail(item, xml) : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+const ImageList* CClassDecoderBase::GetImageList(UsbItem* item)
+{
+    try {
+        return ItemImages(item);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int32_t CClassDecoderBase::OnNotify(int32_t code, void* arg, intptr_t param)
+{
+    try {
+        if (code == NotifyConfiguration && arg && param > 0) {
+            const auto* bytes = static_cast<const uint8_t*>(arg);
+            configuration_.assign(bytes, bytes + param);
+        }
+        return Notify(code, arg, param);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int32_t CClassDecoderBase::GetClassCode(int32_t* cls, int32_t* subclass, int32_t* protocol)
+{
+    if (cls) *cls = class_;
+    if (subclass) *subclass = subclass_;
+    if (protocol) *protocol = protocol_;
+    return 1;
+}
+
+UsbItem* CClassDecoderBase::OnTransaction(UsbItem* item)
+{
+    try {
+        return Transaction(item);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void CClassDecoderBase::Reset()
+{
+    try {
+        ResetState();
+    } catch (...) {
+    }
+}
+
+void CClassDecoderBase::MergeCells(ItemSummary& row, const ItemSummary& child)
+{
+    for (auto cell : {&ItemSummary::address, &ItemSummary::endpoint, &ItemSummary::interface, &ItemSummary::status,
+                      &ItemSummary::speed, &ItemSummary::size})
+        if (row.*cell < 0) row.*cell = child.*cell;
+    if (row.time <= 0) row.time = child.time;
+}
+
+void CClassDecoderBase::MergeChildSummaries(UsbItem* item, ItemSummary& row)
+{
+    for (UsbItem* child : item->children) {
+        ItemSummary summary;
+        Summarize(child, &summary);
+        MergeCells(row, summary);
+    }
+    if (row.status == StatusAck || row.status == StatusNyet) row.status = StatusOk;
+}
+
+int32_t CClassDecoderBase::SummarizeItem(UsbItem* item, ItemSummary& out)
+{
+    return host_ ? host_->Summarize(item, &out) : 0;
+}
+
+int32_t CClassDecoderBase::GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capacity)
+{
+    return host_ ? host_->GetData(item, buffer, capacity) : -1;
+}
+
+}  // namespace orvane

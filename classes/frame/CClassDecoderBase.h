@@ -1,0 +1,73 @@
+// What every class decoder plug-in shares: the object's life, the host, the
+// image list, the configuration it was told of, the merge of child summaries
+// into a class-level row, and a guard that keeps exceptions inside the
+// library. A decoder fills in the protected hooks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "CDecodeResultWriter.h"
+#include "IDecode.h"
+
+namespace orvane {
+
+class CClassDecoderBase : public IDecodeClass {
+public:
+    // `images` is the library's own strip; null when the decoder has no icons.
+    CClassDecoderBase(int32_t cls, int32_t subclass, int32_t protocol, const ImageList* images);
+    // After the interface slots, so the table the host sees is unchanged.
+    virtual ~CClassDecoderBase() = default;
+    CClassDecoderBase(const CClassDecoderBase&) = delete;
+    CClassDecoderBase& operator=(const CClassDecoderBase&) = delete;
+
+    // Every slot answers its failure value when the decoder throws.
+    void Release() final;
+    int32_t Summarize(UsbItem* item, ItemSummary* out) final;
+    int32_t GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity) final;
+    // On failure `xml` is left as it was.
+    int32_t GetDetail(UsbItem* item, std::string& xml) final;
+    const ImageList* GetImageList(UsbItem* item) final;
+    int32_t OnNotify(int32_t code, void* arg, intptr_t param) final;
+    int32_t GetClassCode(int32_t* cls, int32_t* subclass, int32_t* protocol) final;
+    void SetHost(IDecode* host) final { host_ = host; }
+    UsbItem* OnTransaction(UsbItem* item) final;
+    void Reset() final;
+
+    // Merge rule for one child: negative cells and a non-positive time stamp
+    // take the child's value; cells already set stay.
+    static void MergeCells(ItemSummary& row, const ItemSummary& child);
+
+protected:
+    IDecode* Host() const { return host_; }
+    const ImageList* Images() const { return images_; }
+    // The configuration descriptor of configuration 1, as notified.
+    const std::vector<uint8_t>& Configuration() const { return configuration_; }
+
+    // Summarises every child of `item` through Summarize and merges the cells
+    // into `row`; a merged status of ACK or NYET becomes OK.
+    void MergeChildSummaries(UsbItem* item, ItemSummary& row);
+
+    // Hooks. The defaults hand items the decoder does not own to the host.
+    virtual int32_t SummarizeItem(UsbItem* item, ItemSummary& out);
+    virtual int32_t GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capacity);
+    // Writes the item's groups and answers true, or false when not handled.
+    virtual bool DescribeItem(UsbItem* item, CDecodeResultWriter& document) { return false; }
+    // Whether an item DescribeItem refuses goes on to the host's GetDetail.
+    virtual bool DetailFallsToHost() const { return false; }
+    virtual const ImageList* ItemImages(UsbItem* item) { return images_; }
+    virtual int32_t Notify(int32_t code, void* arg, intptr_t param) { return 0; }
+    virtual UsbItem* Transaction(UsbItem* item) { return item; }
+    virtual void ResetState() {}
+
+private:
+    IDecode* host_ = nullptr;
+    const ImageList* images_;
+    std::vector<uint8_t> configuration_;
+    int32_t class_;
+    int32_t subclass_;
+    int32_t protocol_;
+};
+
+}  // namespace orvane

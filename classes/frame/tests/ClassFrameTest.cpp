@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <new>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "CClassDecoderBase.h"
+#include "CDecodeFactory.h"
+#include "Document.h"
+#include "WriteEnumerableGroup.h"
+
+using namespace orvane;
+
+namespace {
+
+// The packet parser as far as a class decoder needs it: transaction rows and
+// payload bytes, keyed by the item's first record.
+class FakeHost : public IDecode {
+public:
+    std::map<uint32_t, std::vector<uint8_t>> payload;
+    std::map<uint32_t, ItemSummary> rows;
+
+    void Release() override {}
+    int32_t Summarize(UsbItem* item, ItemSummary* out) override
+    {
+        const auto row = rows.find(item->firstRecord);
+        if (row == rows.end()) return 0;
+        *out = row->second;
+        return 1;
+    }
+    int32_t GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity) override
+    {
+        const auto& bytes = payload[item->firstRecord];
+        if (buffer) std::memcpy(buffer, bytes.data(), std::min<size_t>(capacity, bytes.size()));
+        return int32_t(bytes.size());
+    }
+    int32_t GetDetail(UsbItem*, std::string& xml) override
+    {
+        xml = "<host/>";
+        return 1;
+    }
+    const ImageList* GetImageList(UsbItem*) override { return nullptr; }
+    int32_t OnNotify(int32_t, void*, intptr_t) override { return 0; }
+};
+
+ItemSummary Row(int address, int status, int64_t time, int size = -1)
+{
+    ItemSummary row;
+    row.address = address;
+    row.endpoint = address < 0 ? -1 : 1;
+    row.status = status;
+    row.time = time;
+    row.size = size;
+    return row;
+}
+
+// A decoder made in-process that rows every item from its children.
+class Grouping : public CClassDecoderBase {
+public:
+    Grouping() : CClassDecoderBase(3, -1, -1, nullptr) {}
+    int32_t SummarizeItem(UsbItem* item, ItemSummary& out) override
+    {
+        if (item->children.empty()) return CClassDecoderBase::SummarizeItem(item, out);
+        MergeChildSummaries(item, out);
+        return 1;
+    }
+};
+
+TEST(ClassFrame, MergeTakesOnlyEmptyCellsAndMapsAckAndNyetToOk)
+{
+    ItemSummary row = Row(-1, -1, 0);
+    row.speed = 2;
+    CClassDecoderBase::MergeCells(row, Row(5, 2, 700, 64));
+    CClassDecoderBase::MergeCells(row, Row(9, 0, 900, 8));
+    EXPECT_EQ(std::tie(row.address, row.endpoint, row.status, row.speed, row.size, row.time),
+              std::make_tuple(5, 1, 2, 2, 64, int64_t(700)));
+    ItemSummary late = Row(-1, -1, -5);
+    CClassDecoderBase::MergeCells(late, Row(-1, -1, 300));
+    EXPECT_EQ(late.time, 300) << "a negative time stamp is not a set one";
+
+    // status of the first child -> merged status of the row
+    const std::vector<std::pair<int, int>> statuses = {
+        {0, StatusOk}, {1, StatusOk}, {2, 2}, {3, 3}, {MakeItemStatus(StatusError, ErrorClassCrc16), 0x40007}, {-1, -1}};
+    for (const auto& [child, merged] : statuses) {
+        FakeHost host;
+        host.rows[1] = Row(-1, child, 0);
+        host.rows[2] = Row(-1, 0, 0);  // all cells empty but status
+        Grouping decoder;
+        decoder.SetHost(&host);
+        UsbItem parent(300, 1), a(ItemInTransaction, 1), b(ItemInTransaction, 2);
+        parent.Append(&a);
+        parent.Append(&b);
+        ItemSummary out;
+        ASSERT_EQ(decoder.Summarize(&parent, &out), 1);
+        EXPECT_EQ(out.status, child == -1 ? StatusOk : merged) << child;
+        EXPECT_EQ(std::tie(out.address, out.endpoint, out.interface, out.speed, out.size),
+                  std::make_tuple(-1, -1, -1, -1, -1));
+        EXPECT_EQ(out.time, 0);
+    }
+}
+
+class Fields : public IEnumerable {
+public:
+    explicit Fields(std::vector<FieldRecord> fields) : fields_(std::move(fields)) {}
+    void SetData(const uint8_t*, uint32_t) override {}
+    void GetName(std::string& name) override { name = "unused"; }
+    void Enumerate(std::vector<FieldRecord>& out) override { out.insert(out.end(), fields_.begin(), fields_.end()); }
+
+private:
+    std::vector<FieldRecord> fields_;
+};
+
+TEST(ClassFrame, WalkerGroupsRunOnFromTheCallersOffset)
+{
+    CDecodeResultWriter document;
+    int64_t offset = 16;
+    Fields header({{"bTag", "0x01", "tag", 8}, {"wLength", "3", "length", 16}});
+    Fields none({});
+    WriteEnumerableGroup(document, header, "Header", offset);
+    WriteEnumerableGroup(document, none, "Nothing", offset);
+    WriteEnumerableGroup(document, header, "Again", offset);
+    EXPECT_EQ(offset, 16 + 24 + 24);
+
+    xml::Document parsed;
+    ASSERT_TRUE(parsed.loadXML(document.Text()));
+    const auto groups = parsed.selectNodes("/groups/group");
+    ASSERT_EQ(groups.size(), 3u);
+    EXPECT_EQ(groups[1].attribute("name"), "Nothing");
+    EXPECT_TRUE(groups[1].childNodes().empty()) << "a walker without fields still writes its group";
+    std::vector<std::string> offsets;
+    for (const auto& item : parsed.selectNodes("//item")) offsets.push_back(*item.attribute("offset"));
+    EXPECT_EQ(offsets, (std::vector<std::string>{"16", "24", "40", "48"}));
+    const std::vector<std::pair<std::string, std::string>> first = {
+        {"name", "bTag"}, {"value", "0x01"}, {"tip", "tag"}, {"offset", "16"}, {"bits", "8"}};
+    EXPECT_EQ(groups[0].firstChild().attributes(), first);
+}
+
+// The test plug-in, loaded from "classes" beside this program.
+constexpr uint16_t kPair = 258, kFaulty = 259;
+
+class PluginTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        index_ = factory_.Find(3, 0, 0);
+        ASSERT_GE(index_, 0);
+        host_.rows[1] = Row(4, StatusNyet, 100);
+        host_.rows[2] = Row(4, StatusAck, 200, 8);
+        host_.payload[1] = {0xA5, 0x03};
+        host_.payload[2] = {0x00, 0x77};
+    }
+    IDecodeClass* Make()
+    {
+        IDecodeClass* decoder = factory_.Create(index_);
+        if (decoder) decoder->SetHost(&host_);
+        return decoder;
+    }
+
+    CDecodeFactory factory_;
+    FakeHost host_;
+    int index_ = -1;
+};
+
+TEST_F(PluginTest, TwoDecodersGroupIndependentlyAndDescribeTheirItems)
+{
+    IDecodeClass* a = Make();
+    IDecodeClass* b = Make();
+    ASSERT_TRUE(a && b);
+    ASSERT_NE(a, b);
+    UsbItem t1(ItemInTransaction, 1), t2(ItemInTransaction, 2), t3(ItemInTransaction, 3);
+    EXPECT_EQ(a->OnTransaction(&t1), nullptr);
+    EXPECT_EQ(b->OnTransaction(&t3), nullptr);
+    UsbItem* pair = a->OnTransaction(&t2);
+    ASSERT_NE(pair, nullptr);
+    EXPECT_EQ(pair->type, kPair);
+    ASSERT_EQ(pair->children.size(), 2u);
+    UsbItem* const parent = t2.parent;  // packed member: read by value
+    EXPECT_EQ(parent, pair);
+    EXPECT_EQ(a->OnTransaction(nullptr), nullptr) << "nothing held after a completed pair";
+    UsbItem* single = b->OnTransaction(nullptr);
+    ASSERT_NE(single, nullptr);
+    EXPECT_EQ(single->children.size(), 1u);
+
+    ItemSummary row;
+    ASSERT_EQ(a->Summarize(pair, &row), 1);
+    EXPECT_EQ(row.name, "Test pair");
+    EXPECT_EQ(std::tie(row.icon, row.address, row.status, row.size, row.time),
+              std::make_tuple(0, 4, int(StatusOk), 8, int64_t(100)));
+
+    uint8_t bytes[8] = {};
+    EXPECT_EQ(a->GetData(pair, bytes, sizeof bytes), 4);
+    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 4), (std::vector<uint8_t>{0xA5, 0x03, 0x00, 0x77}));
+
+    std::string xml;
+    ASSERT_EQ(a->GetDetail(pair, xml), 1);
+    xml::Document detail;
+    ASSERT_TRUE(detail.loadXML(xml));
+    const auto items = detail.selectNodes("/groups/group[@name='Test header']/item");
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].attribute("value"), "0xA5");
+    EXPECT_EQ(items[1].attribute("value"), "3");
+    EXPECT_EQ(std::make_pair(*items[1].attribute("offset"), *items[1].attribute("bits")),
+              std::make_pair(std::string("8"), std::string("16")));
+
+    const ImageList* images = a->GetImageList(pair);
+    ASSERT_NE(images, nullptr);
+    ASSERT_GE(images->pngSize, 8u);
+    EXPECT_EQ(std::memcmp(images->png, "\x89PNG", 4), 0);
+    EXPECT_EQ(images->count, 2u);
+    EXPECT_EQ(a->GetImageList(&t1), nullptr) << "transactions have no icon in the plug-in's list";
+
+    // Items the decoder made belong to the tree, not to the decoder.
+    factory_.ReleaseDecoder(a);
+    factory_.ReleaseDecoder(b);
+    EXPECT_FALSE(factory_.IsLoaded(index_));
+    // What the library handed out stays readable after its last decoder went.
+    EXPECT_EQ(std::memcmp(images->png, "\x89PNG", 4), 0);
+    delete pair;
+    delete single;
+}
+
+TEST_F(PluginTest, FailuresInsideTheDecoderBecomeItsZeroResult)
+{
+    IDecodeClass* decoder = Make();
+    ASSERT_NE(decoder, nullptr);
+    UsbItem faulty(kFaulty, 9);
+    ItemSummary row;
+    EXPECT_EQ(decoder->Summarize(&faulty, &row), 0);
+    EXPECT_EQ(decoder->GetData(&faulty, nullptr, 0), 0);
+    std::string xml = "kept";
+    EXPECT_EQ(decoder->GetDetail(&faulty, xml), 0);
+    EXPECT_EQ(xml, "kept");
+    EXPECT_EQ(decoder->OnTransaction(&faulty), nullptr);
+
+    // Unknown items are refused, and the decoder carries on.
+    UsbItem t1(ItemInTransaction, 1);
+    EXPECT_EQ(decoder->GetDetail(&t1, xml), 0);
+    EXPECT_EQ(xml, "kept");
+    EXPECT_EQ(decoder->OnTransaction(&t1), nullptr);
+    // Released while holding an open pair: the decoder frees it.
+    factory_.ReleaseDecoder(decoder);
+    EXPECT_FALSE(factory_.IsLoaded(index_));
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+#include "CDecoderManager.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#include "CDecodeRequest.h"
+#include "CDeviceRequest.h"
+
+namespace orvane {
+
+namespace {
+
+// A whole configuration descriptor set: wTotalLength is 16 bits.
+constexpr uint32_t kWorkBytes = 0xFFFF;
+
+uint32_t ClassKey(uint8_t address, uint8_t interface) { return uint32_t(address) << 8 | interface; }
+uint32_t BuiltInKey(uint8_t address) { return 0xFFu << 16 | uint32_t(address) << 8; }
+
+}  // namespace
+
+CDecoderManager::CDecoderManager(IDecodeFactory* factory) : factory_(factory), work_(kWorkBytes) {}
+
+CDecoderManager::~CDecoderManager() {
+    ReleaseDecoders();
+    DropPendingSofs();
+}
+
+int32_t CDecoderManager::LoadDeviceTree(const std::string& xml) {
+    tree_.LoadDeviceTree(xml);
+    return 1;
+}
+
+void CDecoderManager::ReleaseDecoders() {
+    for (auto& [key, cached] : decoders_) {
+        // The built-in decoders were made here, not by the factory.
+        if (cached.builtIn) cached.decoder->Release();
+        else if (factory_) factory_->ReleaseDecoder(cached.decoder);
+    }
+    decoders_.clear();
+    failed_.clear();
+}
+
+uint32_t CDecoderManager::ParseHexBytes(std::string_view text, uint8_t* buffer, uint32_t capacity) {
+    uint32_t count = 0;
+    size_t at = 0;
+    while (count < capacity) {
+        while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+        if (at == text.size()) break;
+        size_t end = at;
+        while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
+        const std::string token(text.substr(at, end - at));
+        buffer[count++] = uint8_t(std::strtoul(token.c_str(), nullptr, 16));
+        at = end;
+    }
+    return count;
+}
+
+// ---------------------------------------------------------------- binding
+
+bool CDecoderManager::IsClassRequest(const UsbItem* transfer) {
+    if (!host_ || transfer->children.empty()) return false;
+    uint8_t bytes[8] = {};
+    const int32_t got = host_->GetData(transfer->children[0], bytes, sizeof bytes);
+    return got > 0 && (bytes[0] & 0x60) == 0x20;
+}
+
+IDecodeClass* CDecoderManager::BuiltInDecoder(uint8_t address) {
+    const uint32_t key = BuiltInKey(address);
+    auto it = decoders_.find(key);
+    if (it != decoders_.end()) return it->second.decoder;
+    auto* decoder = new CDecodeRequest;
+    decoder->SetHost(host_);
+    decoders_[key] = {decoder, true};
+    return decoder;
+}
+
+IDecodeClass* CDecoderManager::CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t key) {
+    const auto found = tree_.FindInterface(address, interface);
+    if (!found || !factory_) return nullptr;
+    const ClassCode code{found->cls, found->subclass, found->protocol};
+    // A plug-in that cannot be found or made is asked once per run, not per item.
+    if (failed_.count(code)) return nullptr;
+    const int32_t index = factory_->Find(found->cls, found->subclass, found->protocol);
+    IDecodeClass* decoder = index >= 0 ? factory_->Create(index) : nullptr;
+    if (!decoder) {
+        failed_.insert(code);
+        return nullptr;
+    }
+    decoder->SetHost(host_);
+    std::string text;
+    if (tree_.GetConfigurationString(address, 1, text)) {
+        const uint32_t count = ParseHexBytes(text, work_.data(), uint32_t(work_.size()));
+        if (count) decoder->OnNotify(NotifyConfiguration, work_.data(), intptr_t(count));
+    }
+    decoders_[key] = {decoder, false};
+    return decoder;
+}
+
+IDecodeClass* CDecoderManager::GetDecoder(const UsbItem* item, uint8_t interface) {
+    if (!item || item->address >= 128) return nullptr;
+    if (interface == kNone) interface = item->interface;
+    if (interface == kNone) {
+        if (item->type != ItemControlTransfer || !IsClassRequest(item)) return BuiltInDecoder(item->address);
+        interface = 0;  // a class request the device tree does not place
+    }
+    const uint32_t key = ClassKey(item->address, interface);
+    auto it = decoders_.find(key);
+    if (it != decoders_.end()) return it->second.decoder;
+    return CreateClassDecoder(item->address, interface, key);
+}
+
+IDecodeClass* CDecoderManager::DecoderForDescription(const UsbItem* item) {
+    // Looked up as interface 0 rather than by writing the shared item.
+    return item && item->interface == kNone ? GetDecoder(item, 0) : GetDecoder(item);
+}
+
+// ---------------------------------------------------------------- decoding
+
+int32_t CDecoderManager::DecodeAll(IProgress* sink) {
+    if (!root_ || !host_ || !sink) return 0;
+    // Every run starts with fresh decoders and forgets earlier failures.
+    ReleaseDecoders();
+    DropPendingSofs();
+    sink_ = sink;
+
+    const uint32_t n = root_->children.size();
+    for (uint32_t i = 0; i < n; ++i) {
+        UsbItem* item = root_->children[i];
+        item->interface = kNone;
+        if (item->address < 128 && item->endpoint < 16) {
+            const int32_t number = tree_.FindEndpointInterface(item->address, item->endpoint);
+            item->interface = uint8_t(number - 1);
+        }
+        IDecodeClass* decoder = GetDecoder(item);
+        if (decoder && item->type >= 16 && item->type <= ItemControlTransfer) {
+            UsbItem* r = decoder->OnTransaction(item);
+            if (r && r->type == ItemControlTransfer) {
+                // A class request's transfer goes on to the decoder of its interface.
+                IDecodeClass* next = GetDecoder(r);
+                if (next) r = next->OnTransaction(r);
+            }
+            if (r) Emit(r);
+        } else {
+            Emit(item);
+        }
+        if (i % 1000 == 0) sink_->OnProgress(float(i + 1) / float(n));
+    }
+
+    for (auto& [key, cached] : decoders_) {
+        if (UsbItem* rest = cached.decoder->OnTransaction(nullptr)) sink_->OnItem(rest);
+    }
+    ReleasePendingSofs();
+    sink_->OnFinish();
+    sink_ = nullptr;
+    return 1;
+}
+
+void CDecoderManager::TakeSof(UsbItem* sof, uint32_t firstRecord) {
+    if (!pendingSofs_) pendingSofs_ = new UsbItem(ItemSofGroup, firstRecord);
+    pendingSofs_->children.push_back(sof);
+}
+
+void CDecoderManager::Emit(UsbItem* item) {
+    if (item->type == PidSof) {
+        TakeSof(item, item->firstRecord);
+        return;
+    }
+    if (item->type == ItemSofGroup) {
+        // The parser's group node stays in the transaction-level tree only.
+        for (UsbItem* sof : item->children) TakeSof(sof, item->firstRecord);
+        return;
+    }
+    ReleasePendingSofs();
+    sink_->OnItem(item);
+}
+
+void CDecoderManager::ReleasePendingSofs() {
+    UsbItem* group = pendingSofs_;
+    if (!group) return;
+    pendingSofs_ = nullptr;
+    if (group->children.size() < 2) {
+        UsbItem* only = group->children.empty() ? nullptr : group->children[0];
+        delete group;
+        if (only) sink_->OnItem(only);
+        return;
+    }
+    for (UsbItem* sof : group->children) sof->parent = group;
+    sink_->OnItem(group);
+}
+
+void CDecoderManager::DropPendingSofs() {
+    delete pendingSofs_;  // the node only: its members belong to the parser's tree
+    pendingSofs_ = nullptr;
+}
+
+// ---------------------------------------------------------------- descriptions
+
+int32_t CDecoderManager::Summarize(UsbItem* item, ItemSummary* out) {
+    if (!item || !out) return 0;
+    if (host_ && host_->Summarize(item, out)) return 1;
+    IDecodeClass* decoder = DecoderForDescription(item);
+    return decoder ? decoder->Summarize(item, out) : 0;
+}
+
+int32_t CDecoderManager::GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity) {
+    if (!item) return -1;
+    if (host_) {
+        const int32_t n = host_->GetData(item, buffer, capacity);
+        if (n >= 0) return n;
+    }
+    IDecodeClass* decoder = DecoderForDescription(item);
+    return decoder ? decoder->GetData(item, buffer, capacity) : -1;
+}
+
+int32_t CDecoderManager::GetDetail(UsbItem* item, std::string& xml) {
+    if (!item) return 0;
+    if (host_ && host_->GetDetail(item, xml)) return 1;
+    IDecodeClass* decoder = DecoderForDescription(item);
+    return decoder && decoder->GetDetail(item, xml) ? 1 : 0;
+}
+
+const ImageList* CDecoderManager::GetImageList(UsbItem* item) {
+    if (!item) return nullptr;
+    if (host_) {
+        if (const ImageList* list = host_->GetImageList(item)) return list;
+    }
+    IDecodeClass* decoder = DecoderForDescription(item);
+    return decoder ? decoder->GetImageList(item) : nullptr;
+}
+
+int32_t CDecoderManager::OnNotify(int32_t code, void* arg, intptr_t param) {
+    IDecodeClass* decoder = GetDecoder(static_cast<UsbItem*>(arg));
+    return decoder ? decoder->OnNotify(code, arg, param) : 0;
+}
+
+}  // namespace orvane

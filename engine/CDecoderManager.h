@@ -1,0 +1,86 @@
+// Builds the transfer-level tree: binds one class decoder per (device address,
+// interface) through the device tree, feeds it its interface's transactions,
+// merges SOF runs, and afterwards describes the rows it handed out.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "DeviceTree.h"
+#include "IDecode.h"
+
+namespace orvane {
+
+class CDecoderManager final : public IDecoderManager {
+public:
+    // `factory` (not owned, may be null) makes the class decoders.
+    explicit CDecoderManager(IDecodeFactory* factory);
+    ~CDecoderManager();
+    CDecoderManager(const CDecoderManager&) = delete;
+    CDecoderManager& operator=(const CDecoderManager&) = delete;
+
+    // ---- IDecode: the host first, then the item's decoder ----
+    void Release() override { delete this; }
+    int32_t Summarize(UsbItem* item, ItemSummary* out) override;
+    int32_t GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity) override;
+    int32_t GetDetail(UsbItem* item, std::string& xml) override;
+    const ImageList* GetImageList(UsbItem* item) override;
+    int32_t OnNotify(int32_t code, void* arg, intptr_t param) override;
+
+    // ---- IDecoderManager ----
+    void SetRoot(UsbItem* root) override { root_ = root; }
+    void SetHost(IDecode* host) override { host_ = host; }
+    // 1 either way; a text that is not XML keeps the previous tree.
+    int32_t LoadDeviceTree(const std::string& xml) override;
+    // 0 without root, host or sink. Starts from fresh decoders.
+    int32_t DecodeAll(IProgress* sink) override;
+
+    // Gives the factory's decoders back to it and destroys the built-in ones.
+    void ReleaseDecoders();
+
+    // Blank-separated hex tokens as bytes (a token that does not parse gives
+    // 0); writes at most `capacity` and returns how many it wrote.
+    static uint32_t ParseHexBytes(std::string_view text, uint8_t* buffer, uint32_t capacity);
+
+    size_t DecoderCount() const { return decoders_.size(); }
+
+private:
+    struct Cached {
+        IDecodeClass* decoder = nullptr;
+        bool builtIn = false;
+    };
+    using ClassCode = std::tuple<int32_t, int32_t, int32_t>;
+
+    // `interface` stands in for the item's own when not kNone.
+    IDecodeClass* GetDecoder(const UsbItem* item, uint8_t interface = kNone);
+    IDecodeClass* CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t key);
+    IDecodeClass* BuiltInDecoder(uint8_t address);
+    // The forwarding calls' lookup: an item of no interface counts as interface 0.
+    IDecodeClass* DecoderForDescription(const UsbItem* item);
+    bool IsClassRequest(const UsbItem* transfer);
+
+    void Emit(UsbItem* item);
+    void TakeSof(UsbItem* sof, uint32_t firstRecord);
+    void ReleasePendingSofs();
+    void DropPendingSofs();
+
+    IDecodeFactory* factory_;
+    IDecode* host_ = nullptr;
+    UsbItem* root_ = nullptr;
+    IProgress* sink_ = nullptr;
+    // Members are gathered without their parent set until the group is
+    // released, so a lone SOF never points at a freed group.
+    UsbItem* pendingSofs_ = nullptr;
+    std::map<uint32_t, Cached> decoders_;
+    // Class codes whose plug-in could not be found or made in this run.
+    std::set<ClassCode> failed_;
+    DeviceTree tree_;
+    std::vector<uint8_t> work_;
+};
+
+}  // namespace orvane

@@ -1,0 +1,461 @@
+#include <functional>
+#include <set>
+#include <unordered_set>
+
+#include "CDecoderManager.h"
+#include "DeviceTree.h"
+#include "ParserHarness.h"
+#include "SessionBuilder.h"
+
+using namespace orvane;
+using namespace orvane::testing;
+using B = emu::BusTrafficBuilder;
+using S = emu::SessionBuilder;
+
+namespace {
+
+constexpr uint16_t kClassTransfer = 258;  // a class decoder's wrapper of a control transfer
+constexpr uint16_t kClassGroup = 300;     // a class decoder's group of transactions
+
+// A HID decoder: wraps control transfers, groups transactions `groupSize` at a
+// time (0 holds them all until the flush).
+class FakeDecoder final : public IDecodeClass {
+public:
+    FakeDecoder(std::set<IDecodeClass*>& live, uint32_t groupSize) : live_(live), groupSize_(groupSize) {
+        live_.insert(this);
+    }
+    IDecode* host = nullptr;
+    std::vector<uint8_t> configuration;
+    int notifications = 0;
+
+    void Release() override {
+        live_.erase(this);
+        delete open_;
+        delete this;
+    }
+    int32_t Summarize(UsbItem* item, ItemSummary* out) override {
+        out->name = "fake";
+        return item->type > ItemControlTransfer;
+    }
+    int32_t GetData(UsbItem* item, uint8_t*, uint32_t) override { return item->type > ItemControlTransfer ? 3 : -1; }
+    int32_t GetDetail(UsbItem* item, std::string&) override { return item->type > ItemControlTransfer; }
+    const ImageList* GetImageList(UsbItem*) override { return nullptr; }
+    int32_t OnNotify(int32_t code, void* arg, intptr_t param) override {
+        ++notifications;
+        if (code != NotifyConfiguration) return 7;
+        configuration.assign(static_cast<const uint8_t*>(arg), static_cast<const uint8_t*>(arg) + param);
+        return 1;
+    }
+    int32_t GetClassCode(int32_t* c, int32_t* s, int32_t* p) override { return *c = 3, *s = -1, *p = -1, 1; }
+    void SetHost(IDecode* h) override { host = h; }
+    UsbItem* OnTransaction(UsbItem* item) override {
+        if (!item) return std::exchange(open_, nullptr);
+        if (item->type == ItemControlTransfer) return Wrap(kClassTransfer, item);
+        if (open_) open_->Append(item);
+        else open_ = Wrap(kClassGroup, item);
+        return open_->children.size() == groupSize_ ? std::exchange(open_, nullptr) : nullptr;
+    }
+    void Reset() override {}
+
+private:
+    static UsbItem* Wrap(uint16_t type, UsbItem* first) {
+        auto* group = new UsbItem(type, first->firstRecord);
+        group->address = first->address;
+        group->endpoint = first->endpoint;
+        group->interface = first->interface;
+        group->Append(first);
+        return group;
+    }
+    std::set<IDecodeClass*>& live_;
+    uint32_t groupSize_;
+    UsbItem* open_ = nullptr;
+};
+
+// Serves HID (class 3) only.
+class FakeFactory : public IDecodeFactory {
+public:
+    std::set<IDecodeClass*> live;
+    std::vector<FakeDecoder*> made;
+    int creates = 0;
+    bool failCreate = false;
+    uint32_t groupSize = 2;
+
+    int32_t GetCount() override { return 1; }
+    int32_t GetInfo(int32_t, int32_t*, int32_t*, int32_t*) override { return 0; }
+    int32_t Find(int32_t cls, int32_t, int32_t) override { return cls == 3 ? 0 : -1; }
+    IDecodeClass* Create(int32_t) override {
+        ++creates;
+        if (failCreate) return nullptr;
+        made.push_back(new FakeDecoder(live, groupSize));
+        return made.back();
+    }
+    void ReleaseDecoder(IDecodeClass* decoder) override {
+        ASSERT_TRUE(live.count(decoder)) << "not made by this factory";
+        decoder->Release();
+    }
+    std::string* GetPath(std::string* out, int32_t) override { return out; }
+};
+
+// Frees the transfer-level nodes node by node; the transactions they hold
+// belong to the transaction-level tree.
+void FreeTransferLevel(UsbItem& decoded, const UsbItem& parsed) {
+    std::unordered_set<const UsbItem*> shared;
+    std::vector<const UsbItem*> walk{&parsed};
+    while (!walk.empty()) {
+        const UsbItem* item = walk.back();
+        walk.pop_back();
+        shared.insert(item);
+        for (auto* child : item->children) walk.push_back(child);
+    }
+    std::function<void(UsbItem*)> free = [&](UsbItem* item) {
+        if (shared.count(item)) return;
+        for (auto* child : item->children) free(child);
+        item->children.clear();
+        delete item;
+    };
+    for (auto* item : decoded.children) free(item);
+    decoded.children.clear();
+}
+
+// "type@address.endpoint#interface:status", SOF groups as "128xN", and the
+// members of higher-level items as "type:status".
+std::string Brief(const UsbItem* item) {
+    std::string s = std::to_string(item->type);
+    if (item->address != kNone) s += "@" + std::to_string(item->address) + "." + std::to_string(item->endpoint);
+    if (item->interface != kNone) s += "#" + std::to_string(item->interface);
+    if (item->status != kNone && item->type < ItemControlTransfer) s += ":" + std::to_string(item->status);
+    if (item->type == ItemSofGroup) return s + "x" + std::to_string(item->children.size());
+    if (item->type < ItemControlTransfer) return s;
+    s += "(";
+    for (uint32_t i = 0; i < item->children.size(); ++i) {
+        const UsbItem* c = item->children[i];
+        s += (i ? " " : "") + std::to_string(c->type) + (c->status != kNone ? ":" + std::to_string(c->status) : "");
+    }
+    return s + ")";
+}
+
+// Capture -> parse -> learn -> decode, with the parser as host.
+struct Pipeline {
+    emu::CaptureSource source;
+    CUsbParser parser;
+    CollectingSink parsed;
+    FakeFactory factory;
+    CDecoderManager manager{&factory};
+    CollectingSink decoded;  // emptied by hand: its nodes are shared
+
+    explicit Pipeline(emu::BusCapture capture) : source(std::move(capture)) {
+        parser.SetDataSource(&source);
+        EXPECT_EQ(parser.Parse(&parsed), 1);
+        manager.SetHost(&parser);
+        manager.SetRoot(&parsed.root);
+    }
+    ~Pipeline() {
+        manager.ReleaseDecoders();
+        EXPECT_TRUE(factory.live.empty());
+        FreeTransferLevel(decoded.root, parsed.root);
+    }
+    std::string Learn() {
+        std::string xml;
+        parser.GetDeviceTree(xml);
+        manager.LoadDeviceTree(xml);
+        return xml;
+    }
+    std::string Decode() {
+        FreeTransferLevel(decoded.root, parsed.root);
+        decoded.finished = 0;
+        EXPECT_EQ(manager.DecodeAll(&decoded), 1);
+        EXPECT_EQ(decoded.finished, 1);
+        ExpectEveryRecordOnce(decoded, source.Capture().records.size());
+        std::string s;
+        for (auto* item : decoded.root.children) s += (s.empty() ? "" : " ") + Brief(item);
+        return s;
+    }
+};
+
+const S::Bytes kDevice = {18, 1, 0x00, 0x02, 0, 0, 0, 64, 0x34, 0x12, 0x78, 0x56, 0x00, 0x01, 1, 2, 0, 1};
+// One HID mouse interface (3/1/2) with interrupt IN endpoint 0x81.
+const S::Bytes kConfig = {9, 2, 34, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 1, 3, 1, 2, 0, 9, 0x21, 0x11,
+                          0x01, 0, 1, 0x22, 52, 0, 7, 5, 0x81, 3, 4, 0, 10};
+const S::Bytes k3 = {1, 2, 3};
+
+S::Bytes Request(uint8_t type, uint8_t request, uint16_t value, uint16_t index, uint16_t length) {
+    return S::SetupPacket(type, request, value, index, length);
+}
+S::Bytes GetDescriptor(uint16_t value, uint16_t length, uint16_t index = 0) {
+    return Request(0x80, 6, value, index, length);
+}
+
+void Enumerate(B& b, uint8_t address) {
+    b.ControlTransfer(0, GetDescriptor(0x100, 8), S::Bytes(kDevice.begin(), kDevice.begin() + 8));
+    b.ControlTransfer(0, Request(0x00, 5, address, 0, 0), {});
+    b.ControlTransfer(address, GetDescriptor(0x100, 18), kDevice);
+    b.ControlTransfer(address, GetDescriptor(0x200, 9), S::Bytes(kConfig.begin(), kConfig.begin() + 9));
+    b.ControlTransfer(address, GetDescriptor(0x200, 34), kConfig);
+}
+
+// Address 5 of configuration `value`: interface 0 HID with endpoint 0x81,
+// interface 1 of a class no plug-in serves.
+std::string HandTree(int value = 1) {
+    return "<devices><device address='5'><configuration bConfigurationValue='" + std::to_string(value) +
+           "' strConfiguration='09 02 22 00 02 01 00 80 32 '><interface bInterfaceNumber='0' "
+           "bInterfaceClass='3' bInterfaceSubClass='1' bInterfaceProtocol='2'><endpoint bEndpointAddress='129'/>"
+           "</interface><interface bInterfaceNumber='1' bInterfaceClass='255' bInterfaceSubClass='0' "
+           "bInterfaceProtocol='0'/></configuration></device></devices>";
+}
+
+TEST(DecoderManager, EnumerationGivesDeviceTreeTransfersAndClassGroups) {
+    B b;
+    Enumerate(b, 3);
+    b.ControlTransfer(3, GetDescriptor(0x300, 255), {4, 3, 0x09, 0x04});
+    b.ControlTransfer(3, GetDescriptor(0x301, 255, 0x0409), {6, 3, 'O', 0, 'r', 0});
+    b.ControlTransfer(3, Request(0x00, 9, 1, 0, 0), {});
+    for (int i = 0; i < 3; ++i) b.In(3, 1, i % 2 ? PidData1 : PidData0, k3);
+    Pipeline p(b.Take());
+
+    DeviceTree tree;
+    ASSERT_TRUE(tree.LoadDeviceTree(p.Learn()));
+    EXPECT_EQ(tree.FindInterface(3, 0), (DeviceTree::InterfaceClass{3, 1, 2}));
+    EXPECT_EQ(tree.FindEndpointInterface(3, 1), 1);
+    EXPECT_FALSE(tree.FindInterface(0, 0));
+
+    const std::string in = " 256@3.0(18:2 16:2 17:2)";
+    EXPECT_EQ(p.Decode(), "256@0.0(18:2 16:2 17:2) 256@0.0(18:2 16:2)" + in + in + in + in + in +
+                              " 256@3.0(18:2 16:2) 300@3.1#0(16:2 16:2) 300@3.1#0(16:2)");
+    ASSERT_EQ(p.factory.made.size(), 1u);
+    EXPECT_TRUE(p.factory.made[0]->host == &p.parser);
+    EXPECT_EQ(p.factory.made[0]->configuration, kConfig);
+    EXPECT_EQ(p.manager.DecoderCount(), 3u);  // built-ins of 0 and 3, HID of 3.0
+    // A transaction stands in both trees; its parent is the transfer-level item.
+    const UsbItem* transfer = p.decoded.root.children[0];
+    EXPECT_TRUE(p.parsed.root.children[0] == transfer->children[0]);
+    EXPECT_TRUE(transfer->children[0]->parent == transfer);
+}
+
+enum class Tree { Learned, Hand, None };
+
+struct Case {
+    const char* name;
+    Tree tree;
+    std::function<void(B&)> traffic;
+    std::string expected;
+};
+
+TEST(DecoderManager, TransferLevelShapes) {
+    const std::string in3 = "256@3.0(18:2 16:2 17:2)";
+    const Case cases[] = {
+        {"data stage over many packets", Tree::Learned,
+         [](B& b) {
+             B::ControlOptions o;
+             o.maxPacket = 8;
+             b.ControlTransfer(3, GetDescriptor(0x200, 34), kConfig, o);
+         },
+         "256@3.0(18:2 16:2 16:2 16:2 16:2 16:2 17:2)"},
+        {"stalled data stage", Tree::Learned,
+         [](B& b) {
+             B::ControlOptions o;
+             o.stall = true;
+             b.ControlTransfer(3, GetDescriptor(0x600, 10), {}, o);
+             b.ControlTransfer(3, GetDescriptor(0x100, 18), kDevice);
+         },
+         "256@3.0(18:2 16:14) " + in3},
+        {"no status stage: closed by the next setup and by the flush", Tree::Learned,
+         [](B& b) {
+             b.Setup(3, GetDescriptor(0x100, 18)), b.In(3, 0, PidData1, kDevice);
+             b.ControlTransfer(3, Request(0x00, 9, 1, 0, 0), {});
+             b.Setup(3, GetDescriptor(0x100, 18)), b.In(3, 0, PidData1, kDevice);
+         },
+         "256@3.0(18:2 16:2) 256@3.0(18:2 16:2) 256@3.0(18:2 16:2)"},
+        {"setup retried after a timeout", Tree::Learned,
+         [](B& b) {
+             b.Token(PidSetup, 3, 0), b.Data(PidData0, GetDescriptor(0x100, 18));
+             b.Idle(20000);
+             b.ControlTransfer(3, GetDescriptor(0x100, 18), kDevice);
+         },
+         "18@3.0 " + in3},
+        {"two devices enumerate on address 0 one after the other", Tree::Learned,
+         [](B& b) { Enumerate(b, 1), Enumerate(b, 2); },
+         "256@0.0(18:2 16:2 17:2) 256@0.0(18:2 16:2) 256@1.0(18:2 16:2 17:2) 256@1.0(18:2 16:2 17:2) "
+         "256@1.0(18:2 16:2 17:2) 256@0.0(18:2 16:2 17:2) 256@0.0(18:2 16:2) 256@2.0(18:2 16:2 17:2) "
+         "256@2.0(18:2 16:2 17:2) 256@2.0(18:2 16:2 17:2)"},
+        {"no device tree: other endpoints pass the built-in decoder unchanged", Tree::None,
+         [](B& b) {
+             b.In(5, 1, PidData0, k3), b.Setup(5, GetDescriptor(0x100, 18)), b.In(5, 2, PidData0, k3);
+             b.In(5, 0, PidData1, kDevice), b.Out(5, 0, PidData1, {});
+         },
+         "16@5.1:2 16@5.2:2 256@5.0(18:2 16:2 17:2)"},
+        {"class request to HID interface 0", Tree::Hand,
+         [](B& b) { b.ControlTransfer(5, Request(0x21, 0x0A, 0, 0, 0), {}); }, "258@5.0#0(256)"},
+        {"class request to an endpoint counts as interface 0", Tree::Hand,
+         [](B& b) { b.ControlTransfer(5, Request(0x22, 0x01, 0, 0x81, 0), {}); }, "258@5.0(256)"},
+        {"standard request to the interface", Tree::Hand,
+         [](B& b) { b.ControlTransfer(5, Request(0x81, 6, 0x2200, 0, 3), k3); }, "258@5.0#0(256)"},
+        {"standard request to the device stays built-in", Tree::Hand,
+         [](B& b) { b.ControlTransfer(5, GetDescriptor(0x100, 18), kDevice); }, "256@5.0(18:2 16:2 17:2)"},
+        {"interface without a plug-in", Tree::Hand,
+         [](B& b) { b.ControlTransfer(5, Request(0x21, 1, 0, 1, 0), {}); }, "256@5.0#1(18:2 16:2)"},
+        {"interface missing from the tree", Tree::Hand,
+         [](B& b) { b.ControlTransfer(5, Request(0x21, 1, 0, 2, 0), {}); }, "256@5.0#2(18:2 16:2)"},
+        {"ten SOF groups split by held-back transactions", Tree::Hand,
+         [](B& b) {
+             for (int i = 0; i < 10; ++i) b.SofRun(3), b.In(5, 1, PidData0, k3);
+         },
+         "300@5.1#0(16:2 16:2 16:2 16:2 16:2 16:2 16:2 16:2 16:2 16:2) 128x30"},
+        {"a lone SOF goes out alone", Tree::Hand,
+         [](B& b) {
+             b.SofRun(1), b.In(5, 2, PidData0, k3);
+             b.SofRun(2), b.In(5, 2, PidData0, k3), b.SofRun(1);
+         },
+         "5 16@5.2:2 128x2 16@5.2:2 5"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        B b;
+        c.traffic(b);
+        Pipeline p(b.Take());
+        p.factory.groupSize = 0;
+        if (c.tree == Tree::Learned) p.Learn();
+        if (c.tree == Tree::Hand) p.manager.LoadDeviceTree(HandTree());
+        EXPECT_EQ(p.Decode(), c.expected);
+    }
+}
+
+TEST(DecoderManager, ProgressOncePerThousandItems) {
+    UsbItem root;
+    for (uint32_t i = 0; i < 2500; ++i) root.Append(new UsbItem(ItemBusEvent, i));
+    CUsbParser host;
+    CDecoderManager manager(nullptr);
+    CollectingSink sink;
+    EXPECT_EQ(manager.DecodeAll(&sink), 0);  // no root, no host
+    manager.SetRoot(&root);
+    EXPECT_EQ(manager.DecodeAll(&sink), 0);
+    manager.SetHost(&host);
+    EXPECT_EQ(manager.DecodeAll(nullptr), 0);
+    EXPECT_EQ(manager.DecodeAll(&sink), 1);
+    EXPECT_EQ(sink.progress, (std::vector<float>{1 / 2500.f, 1001 / 2500.f, 2001 / 2500.f}));
+    EXPECT_EQ(sink.root.children.size(), 2500u);
+    sink.root.children.clear();  // the same nodes as root's
+    FreeChildren(&root);
+}
+
+TEST(DecoderManager, DecoderLifecycle) {
+    S::Options o;
+    o.damageRate = 0;
+    o.operations = 30;
+    S session(o);
+    const emu::BusCapture capture = session.Build();
+    {
+        SCOPED_TRACE("a realistic session; every run starts with fresh decoders");
+        Pipeline p(capture);
+        p.Learn();
+        const std::string decoded = p.Decode();
+        ASSERT_EQ(p.factory.made.size(), 1u);
+        EXPECT_EQ(p.factory.made[0]->configuration, session.ConfigDescriptor());
+        // SET_IDLE and the report descriptor read reach the HID decoder.
+        int classTransfers = 0;
+        for (auto* item : p.decoded.root.children) {
+            if (item->address == 5 && item->endpoint == 0) {
+                EXPECT_GE(item->type, ItemControlTransfer);
+                classTransfers += item->type == kClassTransfer && item->interface == 0;
+            }
+        }
+        EXPECT_EQ(classTransfers, 2) << decoded;
+        p.Decode();
+        EXPECT_EQ(p.factory.creates, 2);
+        EXPECT_EQ(p.factory.live.size(), 1u);
+    }
+    {
+        SCOPED_TRACE("a plug-in that fails is asked once per run; its items pass through");
+        Pipeline p(capture);
+        p.factory.failCreate = true;
+        p.Learn();
+        const std::string decoded = p.Decode();
+        EXPECT_EQ(p.factory.creates, 1);
+        EXPECT_NE(decoded.find("16@5.1#0:2"), std::string::npos);
+        EXPECT_NE(decoded.find("256@5.0#0("), std::string::npos);
+        p.Decode();
+        EXPECT_EQ(p.factory.creates, 2);
+    }
+    {
+        SCOPED_TRACE("no configuration 1: no notice; a text that is not XML keeps the tree");
+        Pipeline p(capture);
+        p.manager.LoadDeviceTree(HandTree(2));
+        EXPECT_EQ(p.manager.LoadDeviceTree("<devices"), 1);
+        p.Decode();
+        ASSERT_EQ(p.factory.made.size(), 1u);
+        EXPECT_EQ(p.factory.made[0]->notifications, 0);
+    }
+    {
+        SCOPED_TRACE("Release gives the decoders back");
+        Pipeline p(capture);
+        FakeFactory factory;
+        auto* manager = new CDecoderManager(&factory);
+        manager->SetHost(&p.parser);
+        manager->SetRoot(&p.parsed.root);
+        manager->LoadDeviceTree(p.Learn());
+        EXPECT_EQ(manager->DecodeAll(&p.decoded), 1);
+        EXPECT_EQ(factory.live.size(), 1u);
+        manager->Release();
+        EXPECT_TRUE(factory.live.empty());
+    }
+}
+
+TEST(DecoderManager, DescriptionsAskTheHostFirstThenTheItemsDecoder) {
+    B b;
+    b.ControlTransfer(5, GetDescriptor(0x100, 18), kDevice);
+    b.In(5, 1, PidData0, k3), b.In(5, 1, PidData1, k3);
+    Pipeline p(b.Take());
+    p.manager.LoadDeviceTree(HandTree());
+    ASSERT_EQ(p.Decode(), "256@5.0(18:2 16:2 17:2) 300@5.1#0(16:2 16:2)");
+    UsbItem* transfer = p.decoded.root.children[0];
+    UsbItem* group = p.decoded.root.children[1];
+
+    ItemSummary row;
+    std::string xml;
+    EXPECT_EQ(p.manager.Summarize(transfer, &row), 1);  // the parser's
+    EXPECT_EQ(p.manager.GetData(transfer, nullptr, 0), 18);
+    for (uint8_t interface : {uint8_t(0), kNone}) {
+        SCOPED_TRACE(interface);
+        group->interface = interface;  // none is looked up as interface 0
+        row = {};
+        EXPECT_EQ(p.manager.Summarize(group, &row), 1);
+        EXPECT_EQ(row.name, "fake");
+        EXPECT_EQ(p.manager.GetData(group, nullptr, 0), 3);
+        EXPECT_EQ(p.manager.GetDetail(group, xml), 1);
+        EXPECT_EQ(group->interface, interface);
+    }
+    group->interface = 0;
+    uint32_t length = 0;
+    EXPECT_EQ(p.manager.OnNotify(NotifyDataLength, group, intptr_t(&length)), 7);
+
+    UsbItem stray(kClassGroup, 0);  // no address: no decoder
+    EXPECT_EQ(p.manager.Summarize(&stray, &row), 0);
+    EXPECT_EQ(p.manager.GetData(&stray, nullptr, 0), -1);
+    EXPECT_EQ(p.manager.GetDetail(&stray, xml), 0);
+    EXPECT_EQ(p.manager.GetImageList(&stray), nullptr);
+    EXPECT_EQ(p.manager.OnNotify(NotifyDataLength, &stray, 0), 0);
+    EXPECT_EQ(p.manager.OnNotify(NotifyDataLength, nullptr, 0), 0);
+}
+
+TEST(DecoderManager, ParseHexBytes) {
+    const struct {
+        const char* text;
+        uint32_t capacity;
+        std::vector<uint8_t> expected;
+    } cases[] = {
+        {"09 02 22 00 ", 8, {0x09, 0x02, 0x22, 0x00}},
+        {"  0a\tFF\n1 ", 8, {0x0A, 0xFF, 0x01}},
+        {"zz 0x1F 7g", 8, {0x00, 0x1F, 0x07}},
+        {"", 8, {}},
+        {"01 02 03 04", 2, {0x01, 0x02}},
+        {"01", 0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<uint8_t> buffer(c.capacity + 1, 0xEE);
+        const uint32_t n = CDecoderManager::ParseHexBytes(c.text, buffer.data(), c.capacity);
+        EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + n), c.expected);
+        EXPECT_EQ(buffer[c.capacity], 0xEE);  // nothing past the capacity
+    }
+}
+
+}  // namespace
