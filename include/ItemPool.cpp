@@ -1,4 +1,4 @@
-// The item pool: size-classed slots carved from 4 MiB chunks, with a free list
+// The item pool: size-classed slots carved from large chunks, with a free list
 // per class and per thread, and a shared depot that moves freed slots between
 // threads in batches (the document frees on the UI thread, the parser
 // allocates on the worker). Chunks are kept for the next capture.
@@ -9,6 +9,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <algorithm>
 #include <vector>
 
 #include "UsbItem.h"
@@ -20,8 +21,8 @@ constexpr size_t kGrain = 4;
 constexpr size_t kMaxSmall = 256;
 constexpr size_t kClasses = kMaxSmall / kGrain + 1;
 constexpr size_t kChunkBytes = 4u << 20;
+constexpr size_t kMaxChunkBytes = 64u << 20;
 constexpr uint32_t kBatch = 1024;
-constexpr size_t kHugePage = 2u << 20;
 
 struct Node {
     Node* next;
@@ -33,10 +34,15 @@ struct Batch {
 };
 
 std::atomic<size_t> gReserved{0};
+std::atomic<int64_t> gLiveLarge{0};   // bytes handed out above kMaxSmall
+std::atomic<int64_t> gLiveRetired{0}; // what caches of ended threads still had out
+
+struct Cache;
 
 struct Depot {
     std::mutex mutex;
     std::vector<Batch> batches[kClasses];
+    std::vector<Cache*> caches;  // for the live-bytes count
 };
 
 Depot& TheDepot() {
@@ -49,33 +55,59 @@ struct Cache {
     uint32_t count[kClasses] = {};
     char* bump = nullptr;
     char* end = nullptr;
+    size_t chunkBytes = kChunkBytes;
+    // Bytes this thread took minus bytes it gave back; only the owner writes,
+    // so relaxed loads and stores suffice and cost plain moves.
+    std::atomic<int64_t> live{0};
+    void Count(int64_t bytes) { live.store(live.load(std::memory_order_relaxed) + bytes, std::memory_order_relaxed); }
 
+    Cache() {
+        Depot& depot = TheDepot();
+        std::lock_guard lock(depot.mutex);
+        depot.caches.push_back(this);
+    }
     ~Cache() {
         Depot& depot = TheDepot();
         std::lock_guard lock(depot.mutex);
         for (size_t c = 0; c < kClasses; ++c)
             if (head[c]) depot.batches[c].push_back({head[c], count[c]});
+        gLiveRetired += live.load();
+        std::erase(depot.caches, this);
     }
 
     void* Allocate(size_t c) {
+        Count(int64_t(c * kGrain));
         if (Node* n = head[c]) {
             head[c] = n->next;
             --count[c];
             return n;
         }
-        if (Refill(c)) return Allocate(c);
-        size_t bytes = c * kGrain;
-        if (size_t(end - bump) < bytes) {
-            // Huge-page aligned, so a big capture faults in 2 MiB at a time.
-            bump = static_cast<char*>(std::aligned_alloc(kHugePage, kChunkBytes));
-            if (!bump) throw std::bad_alloc();
-            ::madvise(bump, kChunkBytes, MADV_HUGEPAGE);
-            end = bump + kChunkBytes;
-            gReserved += kChunkBytes;
+        if (Refill(c)) {
+            Count(-int64_t(c * kGrain));
+            return Allocate(c);
         }
+        size_t bytes = c * kGrain;
+        if (size_t(end - bump) < bytes) NewChunk();
         void* p = bump;
         bump += bytes;
         return p;
+    }
+
+    // Chunks grow from 4 MiB to 64 MiB and are mapped in huge pages and
+    // populated at once: faulting in a big capture's tree page by page costs
+    // more than parsing it.
+    void NewChunk() {
+        size_t bytes = chunkBytes;
+        if (chunkBytes < kMaxChunkBytes) chunkBytes *= 2;
+        void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        ::madvise(p, bytes, MADV_HUGEPAGE);
+#ifdef MADV_POPULATE_WRITE
+        ::madvise(p, bytes, MADV_POPULATE_WRITE);  // an older kernel refuses: pages then fault in as used
+#endif
+        bump = static_cast<char*>(p);
+        end = bump + bytes;
+        gReserved += bytes;
     }
 
     bool Refill(size_t c) {
@@ -90,6 +122,7 @@ struct Cache {
     }
 
     void Free(void* p, size_t c) {
+        Count(-int64_t(c * kGrain));
         auto* n = static_cast<Node*>(p);
         n->next = head[c];
         head[c] = n;
@@ -128,6 +161,7 @@ void* ItemPoolAllocate(size_t bytes) {
         void* p = std::malloc(bytes);
         if (!p) throw std::bad_alloc();
         gReserved += bytes;
+        gLiveLarge += int64_t(bytes);
         return p;
     }
     return tCache.Allocate(ClassOf(bytes));
@@ -138,6 +172,7 @@ void ItemPoolFree(void* p, size_t bytes) {
     if (bytes < sizeof(Node)) bytes = sizeof(Node);
     if (kPlainHeap || bytes > kMaxSmall) {
         gReserved -= bytes;
+        gLiveLarge -= int64_t(bytes);
         std::free(p);
         return;
     }
@@ -153,6 +188,7 @@ void* ItemPoolReallocate(void* p, size_t oldBytes, size_t newBytes) {
         if (!q) throw std::bad_alloc();
         gReserved += newBytes;
         gReserved -= oldBytes;
+        gLiveLarge += int64_t(newBytes) - int64_t(oldBytes);
         return q;
     }
     void* q = ItemPoolAllocate(newBytes);
@@ -173,5 +209,13 @@ void ItemPoolAllocateBatch(size_t bytes, void** out, size_t count) {
 }
 
 size_t ItemPoolReservedBytes() { return gReserved.load(); }
+
+size_t ItemPoolLiveBytes() {
+    Depot& depot = TheDepot();
+    std::lock_guard lock(depot.mutex);
+    int64_t live = gLiveLarge + gLiveRetired;
+    for (const Cache* cache : depot.caches) live += cache->live.load(std::memory_order_relaxed);
+    return live > 0 ? size_t(live) : 0;
+}
 
 }  // namespace orvane

@@ -147,7 +147,9 @@ struct UsbItem {
 
 static_assert(sizeof(UsbItem) == 28, "UsbItem is 28 bytes in every deliverable");
 
-// Bytes the pool holds from the system, for memory accounting.
+// Bytes the pool holds from the system, and bytes handed out and not yet
+// given back, for memory accounting.
 size_t ItemPoolReservedBytes();
+size_t ItemPoolLiveBytes();
 
 }  // namespace orvane
