@@ -1,0 +1,97 @@
+// The three real captures parsed, learned and decoded, each dumped row by row
+// and compared whole with its stored dump. Set ORVANE_UPDATE_GOLDEN=1 to
+// rewrite the stored dumps after a deliberate change.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "CDecoderManager.h"
+#include "ParserHarness.h"
+
+using namespace orvane;
+using namespace orvane::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> ReadFile(const fs::path& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+void DumpRows(IDecode& decoder, const UsbItem& root, const char* level, std::ostringstream& out) {
+    ItemSummary row;
+    for (UsbItem* item : root.children) {
+        int32_t described = decoder.Summarize(item, &row);
+        std::string xml;
+        decoder.GetDetail(item, xml);
+        int32_t bytes = decoder.GetData(item, nullptr, 0);
+        out << level << ' ' << item->firstRecord << " t" << item->type << " a" << row.address << " e"
+            << row.endpoint << " i" << row.interface << " s" << row.status << " n" << row.size << " d" << bytes
+            << " k" << item->children.size() << ' ' << (described ? row.name : "-") << '\n';
+    }
+}
+
+class RealCaptureGolden : public ::testing::TestWithParam<const char*> {};
+
+}  // namespace
+
+TEST_P(RealCaptureGolden, MatchesTheStoredDump) {
+    fs::path base = fs::path(ORVANE_CAPTURES_DIR) / GetParam();
+    if (!fs::exists(base.string() + ".ph")) GTEST_SKIP() << "real captures not present";
+    emu::BusCapture capture;
+    auto ph = ReadFile(base.string() + ".ph");
+    capture.records.resize(ph.size() / 16);
+    std::memcpy(capture.records.data(), ph.data(), capture.records.size() * 16);
+    capture.payload = ReadFile(base.string() + ".data");
+    emu::CaptureSource source(std::move(capture));
+
+    CUsbParser parser;
+    parser.SetDataSource(&source);
+    CollectingSink transactions;
+    ASSERT_EQ(parser.Parse(&transactions), 1);
+    std::string tree;
+    parser.GetDeviceTree(tree);
+
+    CDecoderManager manager(nullptr);
+    manager.LoadDeviceTree(tree);
+    manager.SetHost(&parser);
+    manager.SetRoot(&transactions.root);
+    CollectingSink transfers;
+    ASSERT_EQ(manager.DecodeAll(&transfers), 1);
+
+    std::ostringstream dump;
+    dump << tree << '\n';
+    DumpRows(parser, transactions.root, "T", dump);
+    DumpRows(manager, transfers.root, "X", dump);
+    // The transfer level holds items of the transaction level: free only its own nodes.
+    for (UsbItem* item : transfers.root.children)
+        if (item->type == ItemSofGroup || item->type >= ItemControlTransfer) {
+            item->children.clear();
+            delete item;
+        }
+    transfers.root.children.clear();
+    manager.ReleaseDecoders();
+
+    fs::path golden = fs::path(ORVANE_SOURCE_DIR) / "engine/tests/golden" / (std::string(GetParam()) + ".txt");
+    if (std::getenv("ORVANE_UPDATE_GOLDEN")) {
+        std::ofstream(golden) << dump.str();
+        GTEST_SKIP() << "rewrote " << golden;
+    }
+    std::ifstream stored(golden);
+    ASSERT_TRUE(stored) << "no stored dump " << golden << " (run with ORVANE_UPDATE_GOLDEN=1)";
+    std::string expected((std::istreambuf_iterator<char>(stored)), std::istreambuf_iterator<char>());
+    if (expected != dump.str()) {
+        fs::path actual = fs::temp_directory_path() / (std::string(GetParam()) + ".actual.txt");
+        std::ofstream(actual) << dump.str();
+        std::string command = "diff -u '" + golden.string() + "' '" + actual.string() + "' | head -60";
+        std::fflush(stdout);
+        std::system(command.c_str());
+        FAIL() << "dump differs from " << golden;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RealCaptureGolden,
+                         ::testing::Values("usb_ls_mouse", "usb_fs_vcp", "usb_hs_flash_drive"));
