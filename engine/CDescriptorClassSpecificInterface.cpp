@@ -1,7 +1,5 @@
 #include "CDescriptorClassSpecificInterface.h"
 
-#include "CFieldWalker.h"
-
 namespace orvane {
 namespace {
 
@@ -15,21 +13,6 @@ constexpr FieldSpec kFields[] = {
 
 }  // namespace
 
-void CDescriptorClassSpecificInterface::GetName(std::string& out)
-{
-    out = "Class Specific Interface Descriptor";
-}
-
-int32_t CDescriptorClassSpecificInterface::GetFieldCount()
-{
-    return static_cast<int32_t>(std::size(kFields));
-}
-
-int32_t CDescriptorClassSpecificInterface::GetField(int32_t index, FieldRecord* out)
-{
-    if (!out || !CFieldWalker::Describe(kFields, index, kept_.Received(), *ids_, *out)) return 0;
-    out->tip = index == 0 ? kept_.MalformedNote() : std::string();
-    return 1;
-}
+std::span<const FieldSpec> CDescriptorClassSpecificInterface::Fields() { return kFields; }
 
 }  // namespace orvane

@@ -1,31 +1,16 @@
 // A class-specific interface descriptor; only its header is decoded here.
 #pragma once
 
-#include "CKeptBytes.h"
-#include "CUsbIdDatabase.h"
-#include "IDecode.h"
+#include "CDescriptorFixed.h"
 
 namespace orvane {
 
-class CDescriptorClassSpecificInterface final : public IDescriptor {
+class CDescriptorClassSpecificInterface final : public CDescriptorFixed<CDescriptorClassSpecificInterface, 2> {
 public:
-    static constexpr size_t kKeptBytes = 2;
+    using CDescriptorFixed::CDescriptorFixed;
 
-    explicit CDescriptorClassSpecificInterface(const CUsbIdDatabase& ids = CUsbIdDatabase::Instance()) : ids_(&ids) {}
-
-    void Parse(const uint8_t* data, uint32_t length) override { kept_.Assign(data, length); }
-    void GetName(std::string& out) override;
-    int32_t GetFieldCount() override;
-    // 0 for an index outside 0 to GetFieldCount() - 1.
-    int32_t GetField(int32_t index, FieldRecord* out) override;
-
-    // The kept bytes; zero where the data ran short.
-    const CKeptBytes<kKeptBytes>& Kept() const { return kept_; }
-    uint8_t bLength() const { return kept_.U8(0); }
-
-private:
-    const CUsbIdDatabase* ids_;
-    CKeptBytes<kKeptBytes> kept_;
+    static std::span<const FieldSpec> Fields();
+    static const char* Title(const KeptBytes&) { return "Class Specific Interface Descriptor"; }
 };
 
 }  // namespace orvane

@@ -1,7 +1,5 @@
 #include "CDescriptorConfiguration.h"
 
-#include "CFieldWalker.h"
-
 namespace orvane {
 namespace {
 
@@ -26,21 +24,6 @@ constexpr FieldSpec kFields[] = {
 
 }  // namespace
 
-void CDescriptorConfiguration::GetName(std::string& out)
-{
-    out = kept_.U8(1) == 2 ? "Configuration Descriptor" : "Ohter Speed Configuration Descriptor";
-}
-
-int32_t CDescriptorConfiguration::GetFieldCount()
-{
-    return static_cast<int32_t>(std::size(kFields));
-}
-
-int32_t CDescriptorConfiguration::GetField(int32_t index, FieldRecord* out)
-{
-    if (!out || !CFieldWalker::Describe(kFields, index, kept_.Received(), *ids_, *out)) return 0;
-    out->tip = index == 0 ? kept_.MalformedNote() : std::string();
-    return 1;
-}
+std::span<const FieldSpec> CDescriptorConfiguration::Fields() { return kFields; }
 
 }  // namespace orvane

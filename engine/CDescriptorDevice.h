@@ -1,39 +1,26 @@
 // A device descriptor (USB 2.0, 9.6.1).
 #pragma once
 
-#include "CKeptBytes.h"
-#include "CUsbIdDatabase.h"
-#include "IDecode.h"
+#include "CDescriptorFixed.h"
 
 namespace orvane {
 
-class CDescriptorDevice final : public IDescriptor {
+class CDescriptorDevice final : public CDescriptorFixed<CDescriptorDevice, 18> {
 public:
-    static constexpr size_t kKeptBytes = 18;
+    using CDescriptorFixed::CDescriptorFixed;
 
-    explicit CDescriptorDevice(const CUsbIdDatabase& ids = CUsbIdDatabase::Instance()) : ids_(&ids) {}
+    static std::span<const FieldSpec> Fields();
+    static const char* Title(const KeptBytes&) { return "Device Descriptor"; }
 
-    void Parse(const uint8_t* data, uint32_t length) override { kept_.Assign(data, length); }
-    void GetName(std::string& out) override;
-    int32_t GetFieldCount() override;
-    // 0 for an index outside 0 to GetFieldCount() - 1.
-    int32_t GetField(int32_t index, FieldRecord* out) override;
-
-    // The kept bytes; zero where the data ran short.
-    const CKeptBytes<kKeptBytes>& Kept() const { return kept_; }
-    uint16_t bcdUSB() const { return kept_.U16(2); }
-    uint8_t bDeviceClass() const { return kept_.U8(4); }
-    uint8_t bDeviceSubClass() const { return kept_.U8(5); }
-    uint8_t bDeviceProtocol() const { return kept_.U8(6); }
-    uint8_t bMaxPacketSize0() const { return kept_.U8(7); }
-    uint16_t idVendor() const { return kept_.U16(8); }
-    uint16_t idProduct() const { return kept_.U16(10); }
-    uint16_t bcdDevice() const { return kept_.U16(12); }
-    uint8_t bNumConfigurations() const { return kept_.U8(17); }
-
-private:
-    const CUsbIdDatabase* ids_;
-    CKeptBytes<kKeptBytes> kept_;
+    uint16_t bcdUSB() const { return Kept().U16(2); }
+    uint8_t bDeviceClass() const { return Kept().U8(4); }
+    uint8_t bDeviceSubClass() const { return Kept().U8(5); }
+    uint8_t bDeviceProtocol() const { return Kept().U8(6); }
+    uint8_t bMaxPacketSize0() const { return Kept().U8(7); }
+    uint16_t idVendor() const { return Kept().U16(8); }
+    uint16_t idProduct() const { return Kept().U16(10); }
+    uint16_t bcdDevice() const { return Kept().U16(12); }
+    uint8_t bNumConfigurations() const { return Kept().U8(17); }
 };
 
 }  // namespace orvane

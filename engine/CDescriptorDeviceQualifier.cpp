@@ -1,7 +1,5 @@
 #include "CDescriptorDeviceQualifier.h"
 
-#include "CFieldWalker.h"
-
 namespace orvane {
 namespace {
 
@@ -21,21 +19,6 @@ constexpr FieldSpec kFields[] = {
 
 }  // namespace
 
-void CDescriptorDeviceQualifier::GetName(std::string& out)
-{
-    out = "Device Qualifier Descriptor";
-}
-
-int32_t CDescriptorDeviceQualifier::GetFieldCount()
-{
-    return static_cast<int32_t>(std::size(kFields));
-}
-
-int32_t CDescriptorDeviceQualifier::GetField(int32_t index, FieldRecord* out)
-{
-    if (!out || !CFieldWalker::Describe(kFields, index, kept_.Received(), *ids_, *out)) return 0;
-    out->tip = index == 0 ? kept_.MalformedNote() : std::string();
-    return 1;
-}
+std::span<const FieldSpec> CDescriptorDeviceQualifier::Fields() { return kFields; }
 
 }  // namespace orvane

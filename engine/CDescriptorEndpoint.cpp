@@ -1,7 +1,5 @@
 #include "CDescriptorEndpoint.h"
 
-#include "CFieldWalker.h"
-
 namespace orvane {
 namespace {
 
@@ -18,21 +16,6 @@ constexpr FieldSpec kFields[] = {
 
 }  // namespace
 
-void CDescriptorEndpoint::GetName(std::string& out)
-{
-    out = "Endpoint Descriptor";
-}
-
-int32_t CDescriptorEndpoint::GetFieldCount()
-{
-    return static_cast<int32_t>(std::size(kFields));
-}
-
-int32_t CDescriptorEndpoint::GetField(int32_t index, FieldRecord* out)
-{
-    if (!out || !CFieldWalker::Describe(kFields, index, kept_.Received(), *ids_, *out)) return 0;
-    out->tip = index == 0 ? kept_.MalformedNote() : std::string();
-    return 1;
-}
+std::span<const FieldSpec> CDescriptorEndpoint::Fields() { return kFields; }
 
 }  // namespace orvane

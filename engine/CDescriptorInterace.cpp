@@ -1,7 +1,5 @@
 #include "CDescriptorInterace.h"
 
-#include "CFieldWalker.h"
-
 namespace orvane {
 namespace {
 
@@ -21,21 +19,6 @@ constexpr FieldSpec kFields[] = {
 
 }  // namespace
 
-void CDescriptorInterace::GetName(std::string& out)
-{
-    out = "Interace Descriptor";
-}
-
-int32_t CDescriptorInterace::GetFieldCount()
-{
-    return static_cast<int32_t>(std::size(kFields));
-}
-
-int32_t CDescriptorInterace::GetField(int32_t index, FieldRecord* out)
-{
-    if (!out || !CFieldWalker::Describe(kFields, index, kept_.Received(), *ids_, *out)) return 0;
-    out->tip = index == 0 ? kept_.MalformedNote() : std::string();
-    return 1;
-}
+std::span<const FieldSpec> CDescriptorInterace::Fields() { return kFields; }
 
 }  // namespace orvane

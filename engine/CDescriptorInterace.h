@@ -1,36 +1,23 @@
 // An interface descriptor (USB 2.0, 9.6.5).
 #pragma once
 
-#include "CKeptBytes.h"
-#include "CUsbIdDatabase.h"
-#include "IDecode.h"
+#include "CDescriptorFixed.h"
 
 namespace orvane {
 
-class CDescriptorInterace final : public IDescriptor {
+class CDescriptorInterace final : public CDescriptorFixed<CDescriptorInterace, 9> {
 public:
-    static constexpr size_t kKeptBytes = 9;
+    using CDescriptorFixed::CDescriptorFixed;
 
-    explicit CDescriptorInterace(const CUsbIdDatabase& ids = CUsbIdDatabase::Instance()) : ids_(&ids) {}
+    static std::span<const FieldSpec> Fields();
+    static const char* Title(const KeptBytes&) { return "Interace Descriptor"; }
 
-    void Parse(const uint8_t* data, uint32_t length) override { kept_.Assign(data, length); }
-    void GetName(std::string& out) override;
-    int32_t GetFieldCount() override;
-    // 0 for an index outside 0 to GetFieldCount() - 1.
-    int32_t GetField(int32_t index, FieldRecord* out) override;
-
-    // The kept bytes; zero where the data ran short.
-    const CKeptBytes<kKeptBytes>& Kept() const { return kept_; }
-    uint8_t bInterfaceNumber() const { return kept_.U8(2); }
-    uint8_t bAlternateSetting() const { return kept_.U8(3); }
-    uint8_t bNumEndpoints() const { return kept_.U8(4); }
-    uint8_t bInterfaceClass() const { return kept_.U8(5); }
-    uint8_t bInterfaceSubClass() const { return kept_.U8(6); }
-    uint8_t bInterfaceProtocol() const { return kept_.U8(7); }
-
-private:
-    const CUsbIdDatabase* ids_;
-    CKeptBytes<kKeptBytes> kept_;
+    uint8_t bInterfaceNumber() const { return Kept().U8(2); }
+    uint8_t bAlternateSetting() const { return Kept().U8(3); }
+    uint8_t bNumEndpoints() const { return Kept().U8(4); }
+    uint8_t bInterfaceClass() const { return Kept().U8(5); }
+    uint8_t bInterfaceSubClass() const { return Kept().U8(6); }
+    uint8_t bInterfaceProtocol() const { return Kept().U8(7); }
 };
 
 }  // namespace orvane

@@ -1,7 +1,5 @@
 #include "CDescriptorInteraceAssociation.h"
 
-#include "CFieldWalker.h"
-
 namespace orvane {
 namespace {
 
@@ -20,21 +18,6 @@ constexpr FieldSpec kFields[] = {
 
 }  // namespace
 
-void CDescriptorInteraceAssociation::GetName(std::string& out)
-{
-    out = "Interface Association Descriptor";
-}
-
-int32_t CDescriptorInteraceAssociation::GetFieldCount()
-{
-    return static_cast<int32_t>(std::size(kFields));
-}
-
-int32_t CDescriptorInteraceAssociation::GetField(int32_t index, FieldRecord* out)
-{
-    if (!out || !CFieldWalker::Describe(kFields, index, kept_.Received(), *ids_, *out)) return 0;
-    out->tip = index == 0 ? kept_.MalformedNote() : std::string();
-    return 1;
-}
+std::span<const FieldSpec> CDescriptorInteraceAssociation::Fields() { return kFields; }
 
 }  // namespace orvane

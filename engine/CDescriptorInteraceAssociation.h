@@ -1,35 +1,22 @@
 // An interface association descriptor (USB 2.0 ECN, IAD).
 #pragma once
 
-#include "CKeptBytes.h"
-#include "CUsbIdDatabase.h"
-#include "IDecode.h"
+#include "CDescriptorFixed.h"
 
 namespace orvane {
 
-class CDescriptorInteraceAssociation final : public IDescriptor {
+class CDescriptorInteraceAssociation final : public CDescriptorFixed<CDescriptorInteraceAssociation, 8> {
 public:
-    static constexpr size_t kKeptBytes = 8;
+    using CDescriptorFixed::CDescriptorFixed;
 
-    explicit CDescriptorInteraceAssociation(const CUsbIdDatabase& ids = CUsbIdDatabase::Instance()) : ids_(&ids) {}
+    static std::span<const FieldSpec> Fields();
+    static const char* Title(const KeptBytes&) { return "Interface Association Descriptor"; }
 
-    void Parse(const uint8_t* data, uint32_t length) override { kept_.Assign(data, length); }
-    void GetName(std::string& out) override;
-    int32_t GetFieldCount() override;
-    // 0 for an index outside 0 to GetFieldCount() - 1.
-    int32_t GetField(int32_t index, FieldRecord* out) override;
-
-    // The kept bytes; zero where the data ran short.
-    const CKeptBytes<kKeptBytes>& Kept() const { return kept_; }
-    uint8_t bFirstInterface() const { return kept_.U8(2); }
-    uint8_t bInterfaceCount() const { return kept_.U8(3); }
-    uint8_t bFunctionClass() const { return kept_.U8(4); }
-    uint8_t bFunctionSubClass() const { return kept_.U8(5); }
-    uint8_t bFunctionProtocol() const { return kept_.U8(6); }
-
-private:
-    const CUsbIdDatabase* ids_;
-    CKeptBytes<kKeptBytes> kept_;
+    uint8_t bFirstInterface() const { return Kept().U8(2); }
+    uint8_t bInterfaceCount() const { return Kept().U8(3); }
+    uint8_t bFunctionClass() const { return Kept().U8(4); }
+    uint8_t bFunctionSubClass() const { return Kept().U8(5); }
+    uint8_t bFunctionProtocol() const { return Kept().U8(6); }
 };
 
 }  // namespace orvane

@@ -1,7 +1,5 @@
 #include "CDescriptorUnknown.h"
 
-#include "CFieldWalker.h"
-
 namespace orvane {
 namespace {
 
@@ -13,21 +11,6 @@ constexpr FieldSpec kFields[] = {
 
 }  // namespace
 
-void CDescriptorUnknown::GetName(std::string& out)
-{
-    out = "Unknown descriptor";
-}
-
-int32_t CDescriptorUnknown::GetFieldCount()
-{
-    return static_cast<int32_t>(std::size(kFields));
-}
-
-int32_t CDescriptorUnknown::GetField(int32_t index, FieldRecord* out)
-{
-    if (!out || !CFieldWalker::Describe(kFields, index, kept_.Received(), *ids_, *out)) return 0;
-    out->tip = index == 0 ? kept_.MalformedNote() : std::string();
-    return 1;
-}
+std::span<const FieldSpec> CDescriptorUnknown::Fields() { return kFields; }
 
 }  // namespace orvane

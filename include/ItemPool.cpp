@@ -24,9 +24,12 @@ constexpr size_t kChunkBytes = 4u << 20;
 constexpr size_t kMaxChunkBytes = 64u << 20;
 constexpr uint32_t kBatch = 1024;
 
+// Slots are 4-aligned (items are 28 bytes), so the free-list link is too.
+#pragma pack(push, 4)
 struct Node {
     Node* next;
 };
+#pragma pack(pop)
 
 struct Batch {
     Node* head;
@@ -149,7 +152,12 @@ size_t ClassOf(size_t bytes) { return (bytes + kGrain - 1) / kGrain; }
 
 // Under AddressSanitizer every slot is its own allocation, so a use after free
 // or an overrun is caught where the pool would hide it.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORVANE_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(ORVANE_ASAN)
 constexpr bool kPlainHeap = true;
 #else
 constexpr bool kPlainHeap = false;

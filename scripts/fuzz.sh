@@ -11,12 +11,12 @@ cmake -S engine/fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-cl
 cmake --build build-fuzz -j "${JOBS:-$(nproc)}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for target in DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer; do
+for target in DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer; do
   work=build-fuzz/corpus/$target
   mkdir -p "$work"
   echo "== $target =="
   dict=()
   [ -f "engine/fuzz/${target%Fuzzer}.dict" ] && dict=(-dict="engine/fuzz/${target%Fuzzer}.dict")
-  "build-fuzz/$target" "${dict[@]}" -runs="$RUNS" -max_total_time="$SECONDS_PER_TARGET" -max_len=4096 \
+  "build-fuzz/$target" "${dict[@]}" -runs="$RUNS" -max_total_time="$SECONDS_PER_TARGET" -max_len=8192 \
     -print_final_stats=1 "$work" "engine/fuzz/corpus/$target"
 done

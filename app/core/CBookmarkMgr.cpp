@@ -1,0 +1,133 @@
+#include "CBookmarkMgr.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "Document.h"
+
+namespace orvane::app {
+
+int32_t CBookmarkMgr::GetCount() { return int32_t(marks_.size()); }
+
+int32_t CBookmarkMgr::GetAt(int32_t index, Mark* out)
+{
+    if (!out || !InRange(index)) return 0;
+    *out = marks_[size_t(index)];
+    return 1;
+}
+
+int32_t CBookmarkMgr::Add(const Mark& mark)
+{
+    auto at = std::lower_bound(marks_.begin(), marks_.end(), mark.packet,
+                               [](const Mark& m, int32_t packet) { return m.packet < packet; });
+    marks_.insert(at, mark);
+    return 1;
+}
+
+int32_t CBookmarkMgr::Modify(int32_t index, const Mark& mark)
+{
+    if (!InRange(index)) return 0;
+    Mark& stored = marks_[size_t(index)];
+    if (stored.packet != mark.packet) return 0;
+    stored.name = mark.name;
+    stored.comment = mark.comment;
+    return 1;
+}
+
+int32_t CBookmarkMgr::Remove(int32_t index)
+{
+    if (!InRange(index)) return 0;
+    marks_.erase(marks_.begin() + index);
+    return 1;
+}
+
+int32_t CBookmarkMgr::RemoveAll()
+{
+    marks_.clear();
+    return 1;
+}
+
+int32_t CBookmarkMgr::FindNext(int32_t* packet)
+{
+    if (!packet) return -1;
+    for (size_t i = 0; i < marks_.size(); ++i) {
+        if (marks_[i].packet > *packet) {
+            *packet = marks_[i].packet;
+            return int32_t(i);
+        }
+    }
+    return -1;
+}
+
+int32_t CBookmarkMgr::FindPrev(int32_t* packet)
+{
+    if (!packet) return -1;
+    for (size_t i = marks_.size(); i-- > 0;) {
+        if (marks_[i].packet < *packet) {
+            *packet = marks_[i].packet;
+            return int32_t(i);
+        }
+    }
+    return -1;
+}
+
+int32_t CBookmarkMgr::ParsePacket(const std::string& text)
+{
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    uint32_t value = 0;  // wraps by design; no overflow to fear
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+        value = value * 10u + uint32_t(text[i] - '0');
+    if (negative) value = 0u - value;
+    return int32_t(value);
+}
+
+int32_t CBookmarkMgr::Serialize(xml::Node* project, int32_t load)
+{
+    if (!project || project->isNull()) return 0;
+    return load ? Load(*project) : Save(*project);
+}
+
+int32_t CBookmarkMgr::Load(const xml::Node& project)
+{
+    std::vector<xml::Node> elements = project.selectNodes("//mark");
+    marks_.clear();
+    for (const xml::Node& element : elements) {
+        Mark mark;
+        // A mark without a packet is kept at packet 0 rather than dropped.
+        mark.packet = ParsePacket(element.attribute("packet").value_or(""));
+        mark.name = element.attribute("name").value_or("");
+        mark.comment = element.attribute("comment").value_or("");
+        Add(mark);
+    }
+    return 1;
+}
+
+int32_t CBookmarkMgr::Save(const xml::Node& project)
+{
+    // New elements are made in a scratch document; appending copies them in.
+    xml::Document scratch;
+    xml::Node marks = project.selectSingleNode("//marks");
+    if (!marks) {
+        xml::Node root = project.selectSingleNode("/*");
+        if (!root) return 0;
+        marks = root.appendChild(scratch.createElement("marks"));
+        if (!marks) return 0;
+    }
+    for (xml::Node child : marks.childNodes()) marks.removeChild(child);
+    for (const Mark& mark : marks_) {
+        xml::Node element = scratch.createElement("mark");
+        char packet[16];
+        std::snprintf(packet, sizeof packet, "%u", uint32_t(mark.packet));
+        element.setAttribute("packet", packet);
+        element.setAttribute("name", mark.name);
+        element.setAttribute("comment", mark.comment);
+        marks.appendChild(element);
+    }
+    return 1;
+}
+
+}  // namespace orvane::app

@@ -1,0 +1,193 @@
+#include "COrvaneDoc.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+namespace orvane::app {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Leading decimal digits (with a sign); text without digits gives 0.
+int32_t LeadingInteger(const std::string& text) { return int32_t(std::strtol(text.c_str(), nullptr, 10)); }
+
+std::vector<Mark> CopyMarks(IBookmark& marks) {
+    std::vector<Mark> copy(size_t(marks.GetCount()));
+    for (int32_t i = 0; i < int32_t(copy.size()); ++i) marks.GetAt(i, &copy[size_t(i)]);
+    return copy;
+}
+
+// Add puts a mark before equal ones, so adding from the back keeps their order.
+void RestoreMarks(IBookmark& marks, const std::vector<Mark>& copy) {
+    marks.RemoveAll();
+    for (auto m = copy.rbegin(); m != copy.rend(); ++m) marks.Add(*m);
+}
+
+}  // namespace
+
+COrvaneDoc::COrvaneDoc(IDecodeFactory* factory)
+    : parser_(std::make_unique<CUsbParser>()),
+      manager_(std::make_unique<CDecoderManager>(factory)),
+      bookmarks_(std::make_unique<CBookmarkMgr>()) {
+    transactionRoot_.flags |= ItemExpanded;
+    transferRoot_.flags |= ItemExpanded;
+    project_.loadXML(kNewProject);
+}
+
+COrvaneDoc::~COrvaneDoc() { ClearTrees(); }
+
+// ---------------------------------------------------------------- trees
+
+void COrvaneDoc::FreeTransactionItems(UsbItem* root) {
+    if (!root) return;
+    std::vector<std::pair<UsbItem*, uint32_t>> stack;
+    for (UsbItem* top : root->children) {
+        stack.emplace_back(top, 0);
+        while (!stack.empty()) {
+            auto& [node, next] = stack.back();
+            if (next < node->children.size()) {
+                UsbItem* child = node->children[next++];
+                stack.emplace_back(child, 0);
+                continue;
+            }
+            UsbItem* done = node;
+            stack.pop_back();
+            delete done;
+        }
+    }
+}
+
+void COrvaneDoc::FreeTransferTree() {
+    // Class-level items can nest; below 256 everything belongs to the
+    // transaction level, except the SOF runs the decoder manager gathered.
+    std::vector<std::pair<UsbItem*, uint32_t>> stack;
+    for (UsbItem* top : transferRoot_.children) {
+        if (top->type == ItemSofGroup) {
+            top->children.clear();
+            delete top;
+            continue;
+        }
+        if (top->type < ItemControlTransfer) continue;
+        stack.emplace_back(top, 0);
+        while (!stack.empty()) {
+            auto& [node, next] = stack.back();
+            if (next < node->children.size()) {
+                UsbItem* child = node->children[next++];
+                if (child->type >= ItemControlTransfer) stack.emplace_back(child, 0);
+                continue;
+            }
+            UsbItem* done = node;
+            stack.pop_back();
+            done->children.clear();
+            delete done;
+        }
+    }
+    transferRoot_.children.clear();
+}
+
+void COrvaneDoc::ClearTrees() {
+    FreeTransferTree();
+    FreeTransactionItems(&transactionRoot_);
+    transactionRoot_.children.clear();
+}
+
+// ---------------------------------------------------------------- project XML
+
+std::string COrvaneDoc::ElementText(const char* xpath) const {
+    xml::Node node = project_.selectSingleNode(xpath);
+    return node ? node.text() : std::string();
+}
+
+std::string COrvaneDoc::GetConfiguration() const { return ElementText("//Configuration"); }
+
+void COrvaneDoc::SetConfiguration(const std::string& deviceTreeXml) {
+    if (xml::Node node = project_.selectSingleNode("//Configuration")) node.setText(deviceTreeXml);
+}
+
+std::string COrvaneDoc::GetSetup() const { return ElementText("//Setup"); }
+
+void COrvaneDoc::SetSetup(const std::string& setupXml) {
+    if (xml::Node node = project_.selectSingleNode("//Setup")) node.setText(setupXml);
+    modified_ = true;
+}
+
+// ---------------------------------------------------------------- open, save, new
+
+bool COrvaneDoc::OnOpenDocument(const std::string& path, IDataSource* source, std::string* error) {
+    // Whatever a failed open read is undone: the user keeps the project they had.
+    const std::string previous = project_.xml();
+    const std::vector<Mark> previousMarks = CopyMarks(*bookmarks_);
+    const int32_t previousTrigger = trigger_;
+    auto fail = [&] {
+        project_.loadXML(previous);
+        RestoreMarks(*bookmarks_, previousMarks);
+        trigger_ = previousTrigger;
+        if (error) *error = kOpenError;
+        return false;
+    };
+
+    xml::Document loaded;
+    if (!loaded.load(path)) return fail();
+    project_ = std::move(loaded);
+    xml::Node packet = project_.selectSingleNode("//Packet");
+    if (packet) {
+        if (auto number = packet.attribute("TriggerNum")) trigger_ = LeadingInteger(*number);
+    }
+    if (xml::Node marks = project_.documentElement()) bookmarks_->Serialize(&marks, 1);
+    xml::Node data = project_.selectSingleNode("//Data");
+    auto packetName = packet ? packet.attribute("PathName") : std::nullopt;
+    auto dataName = data ? data.attribute("PathName") : std::nullopt;
+    if (!packetName || !dataName) return fail();
+
+    // Bare file names, resolved against the project's folder.
+    const fs::path folder = fs::path(path).parent_path();
+    const std::string packetPath = (folder / *packetName).string();
+    const std::string dataPath = (folder / *dataName).string();
+    if (!source || source->OpenOrSave(packetPath.c_str(), dataPath.c_str(), 0) != 1) return fail();
+    modified_ = false;
+    return true;
+}
+
+bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, std::string* error) {
+    const fs::path project(path);
+    const fs::path base = project.parent_path() / project.stem();
+    const fs::path packetFile = base.string() + ".ph";
+    const fs::path dataFile = base.string() + ".data";
+
+    xml::Node packet = project_.selectSingleNode("//Packet");
+    xml::Node data = project_.selectSingleNode("//Data");
+    if (packet) packet.setAttribute("PathName", packetFile.filename().string());
+    if (data) data.setAttribute("PathName", dataFile.filename().string());
+    if (packet && packet.attribute("TriggerNum")) packet.setAttribute("TriggerNum", std::to_string(trigger_));
+    if (xml::Node root = project_.documentElement()) bookmarks_->Serialize(&root, 0);
+
+    // The project file is written beside its target and renamed over it, so a
+    // failed save never leaves half a project where a good one was.
+    const std::string temporary = path + ".saving";
+    if (!project_.save(temporary) || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        if (error) error->clear();
+        return false;
+    }
+    if (source && source->OpenOrSave(packetFile.c_str(), dataFile.c_str(), 1) != 1) {
+        if (error) error->clear();
+        return false;  // the capture files could not be written: not a successful save
+    }
+    modified_ = false;
+    return true;
+}
+
+bool COrvaneDoc::OnNewDocument() {
+    project_.loadXML(kNewProject);
+    bookmarks_->RemoveAll();
+    trigger_ = -1;
+    modified_ = false;
+    return true;
+}
+
+}  // namespace orvane::app

@@ -1,0 +1,79 @@
+// The capture project: the parser, the decoder manager, the bookmarks, both
+// item trees and the project XML ("*.usb"), opened, saved and renewed here.
+// The captured records and payload live in the device library and are written
+// or read beside the project file through the data source.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "CBookmarkMgr.h"
+#include "CDecoderManager.h"
+#include "CUsbParser.h"
+#include "Document.h"
+
+namespace orvane::app {
+
+class COrvaneDoc {
+public:
+    // The one message every failed open shows.
+    static constexpr const char* kOpenError = "意外的文件格式！";
+    static constexpr const char* kNewProject =
+        "<Orvane Version=\"2.0\"><Packet PathName=\"\" TriggerNum=\"-1\"/><Data PathName=\"\"/>"
+        "<Configuration/><Setup/><marks/></Orvane>";
+
+    explicit COrvaneDoc(IDecodeFactory* factory = nullptr);
+    ~COrvaneDoc();
+    COrvaneDoc(const COrvaneDoc&) = delete;
+    COrvaneDoc& operator=(const COrvaneDoc&) = delete;
+
+    // Loads the project and opens its capture files through `source` (null: no
+    // device, which fails). A failed open leaves the previous project, its
+    // bookmarks and trigger as they were and sets `error`.
+    bool OnOpenDocument(const std::string& path, IDataSource* source, std::string* error);
+    // Writes the project file (all or nothing), then the capture files beside
+    // it through `source` when there is one; a failure of either is a failure.
+    bool OnSaveDocument(const std::string& path, IDataSource* source, std::string* error);
+    // A new, empty project; the caller has cleared the view.
+    bool OnNewDocument();
+
+    std::string GetConfiguration() const;
+    void SetConfiguration(const std::string& deviceTreeXml);
+    std::string GetSetup() const;
+    void SetSetup(const std::string& setupXml);
+
+    // Every descendant of `root`, children before parents; the root's own list is left alone.
+    static void FreeTransactionItems(UsbItem* root);
+    // The transfer level's own nodes (control transfers, class-level items, the
+    // SOF runs the decoder manager made); transaction-level items met there stay.
+    void FreeTransferTree();
+    // Both trees, the transfer level first: its nodes still point into the other.
+    void ClearTrees();
+
+    bool IsModified() const { return modified_; }
+    void SetModified(bool modified) { modified_ = modified; }
+    int32_t TriggerRecord() const { return trigger_; }
+    void SetTriggerRecord(int32_t record) { trigger_ = record; }
+
+    CUsbParser& Parser() { return *parser_; }
+    CDecoderManager& Manager() { return *manager_; }
+    CBookmarkMgr& Bookmarks() { return *bookmarks_; }
+    UsbItem& TransactionRoot() { return transactionRoot_; }
+    UsbItem& TransferRoot() { return transferRoot_; }
+    const xml::Document& Project() const { return project_; }
+
+private:
+    std::string ElementText(const char* xpath) const;
+
+    std::unique_ptr<CUsbParser> parser_;
+    std::unique_ptr<CDecoderManager> manager_;
+    std::unique_ptr<CBookmarkMgr> bookmarks_;
+    int32_t trigger_ = -1;
+    UsbItem transactionRoot_;
+    UsbItem transferRoot_;
+    xml::Document project_;
+    bool modified_ = false;
+};
+
+}  // namespace orvane::app

@@ -1,0 +1,109 @@
+#include "CViewFactory.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "AppDirectory.h"
+
+namespace orvane::app {
+
+namespace {
+
+// Once a plug-in made a view the library is pinned: views, vtables and static
+// texts it handed out stay valid even if a view outlives the factory.
+constexpr int kPinnedFlags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
+
+std::string LastDlError()
+{
+    const char* text = ::dlerror();
+    return text ? text : "unknown loader error";
+}
+
+void LogSkipped(const std::string& path, const std::string& why)
+{
+    std::fprintf(stderr, "orvane: view plug-in %s skipped: %s\n", path.c_str(), why.c_str());
+}
+
+std::string MissingExport() { return std::string("no \"") + kCreateUsbViewExport + "\" export"; }
+
+}  // namespace
+
+CViewFactory::CViewFactory() : CViewFactory(GetAppDirectory() + "/view") {}
+
+CViewFactory::CViewFactory(const std::string& folder) { Scan(folder); }
+
+CViewFactory::~CViewFactory()
+{
+    for (Entry& entry : entries_)
+        if (entry.module) ::dlclose(entry.module);
+}
+
+void CViewFactory::Scan(const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (it->path().extension() == ".so" && it->is_regular_file(typeError))
+            names.push_back(it->path().filename().string());
+    }
+    // Directory order is arbitrary; the menu and the pane order must not be.
+    std::sort(names.begin(), names.end());
+
+    for (const std::string& name : names) {
+        ScanRecord record{folder + "/" + name, {}};
+        // Not pinned: only looked at, so it is truly unloaded again.
+        if (void* module = ::dlopen(record.path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+            ::dlerror();
+            if (!::dlsym(module, kCreateUsbViewExport)) record.error = MissingExport();
+            ::dlclose(module);
+        } else {
+            record.error = LastDlError();
+        }
+        if (record.error.empty())
+            entries_.push_back({record.path, nullptr});
+        else
+            LogSkipped(record.path, record.error);
+        report_.push_back(std::move(record));
+    }
+}
+
+IUsbView* CViewFactory::CreateView(int32_t index)
+{
+    if (!InRange(index)) return nullptr;
+    Entry& entry = entries_[size_t(index)];
+    if (!entry.module) {
+        entry.module = ::dlopen(entry.path.c_str(), kPinnedFlags);
+        if (!entry.module) {
+            LogSkipped(entry.path, LastDlError());
+            return nullptr;
+        }
+    }
+    ::dlerror();
+    void* symbol = ::dlsym(entry.module, kCreateUsbViewExport);
+    if (!symbol) {
+        LogSkipped(entry.path, MissingExport());
+        return nullptr;
+    }
+    try {
+        return reinterpret_cast<CreateUsbViewFn>(symbol)();
+    } catch (...) {
+        // A plug-in that throws is one that made no view.
+        LogSkipped(entry.path, std::string("\"") + kCreateUsbViewExport + "\" threw");
+        return nullptr;
+    }
+}
+
+std::string CViewFactory::GetPath(int32_t index) const
+{
+    return InRange(index) ? entries_[size_t(index)].path : std::string();
+}
+
+bool CViewFactory::IsLoaded(int32_t index) const { return InRange(index) && entries_[size_t(index)].module; }
+
+}  // namespace orvane::app

@@ -1,0 +1,89 @@
+// Arbitrary packet records and payload bytes through the whole engine: parse
+// with learning, every description of every item, then class decoding.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "CDecoderManager.h"
+#include "CUsbParser.h"
+#include "CaptureSource.h"
+#include "ItemTree.h"
+
+using namespace orvane;
+
+namespace {
+
+class Sink : public IProgress {
+public:
+    UsbItem root;
+    int32_t OnItem(UsbItem* item) override {
+        root.Append(item);
+        return 1;
+    }
+    int32_t OnProgress(float) override { return 1; }
+    int32_t OnFinish() override { return 1; }
+    int32_t Reserved() override { return 0; }
+};
+
+void DescribeAll(IDecode& decoder, const UsbItem& root) {
+    uint8_t bytes[512];
+    for (UsbItem* top : root.children) {
+        const UsbItem* stack[64];
+        int depth = 0;
+        stack[depth++] = top;
+        while (depth) {
+            UsbItem* item = const_cast<UsbItem*>(stack[--depth]);
+            ItemSummary row;
+            decoder.Summarize(item, &row);
+            decoder.GetData(item, bytes, sizeof bytes);
+            std::string xml;
+            decoder.GetDetail(item, xml);
+            decoder.GetImageList(item);
+            for (UsbItem* child : item->children)
+                if (depth < 64) stack[depth++] = child;
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) return 0;
+    size_t payloadBytes = (data[0] | data[1] << 8) % 4096;
+    data += 2;
+    size -= 2;
+    if (payloadBytes > size) payloadBytes = size;
+    emu::BusCapture capture;
+    capture.payload.assign(data, data + payloadBytes);
+    data += payloadBytes;
+    size -= payloadBytes;
+    capture.records.resize(size / 16);
+    if (!capture.records.empty()) std::memcpy(capture.records.data(), data, capture.records.size() * 16);
+
+    emu::CaptureSource source(std::move(capture));
+    CUsbParser parser;
+    parser.SetDataSource(&source);
+    Sink transactions;
+    parser.Parse(&transactions);
+    std::string tree;
+    parser.GetDeviceTree(tree);
+    DescribeAll(parser, transactions.root);
+
+    CDecoderManager manager(nullptr);
+    manager.LoadDeviceTree(tree);
+    manager.SetHost(&parser);
+    manager.SetRoot(&transactions.root);
+    Sink transfers;
+    manager.DecodeAll(&transfers);
+    DescribeAll(manager, transfers.root);
+
+    for (UsbItem* item : transfers.root.children)
+        if (item->type == ItemSofGroup || item->type >= ItemControlTransfer) {
+            item->children.clear();
+            delete item;
+        }
+    transfers.root.children.clear();
+    manager.ReleaseDecoders();
+    FreeChildren(&transactions.root);
+    return 0;
+}
