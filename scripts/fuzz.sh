@@ -17,6 +17,6 @@ for target in DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer; do
   echo "== $target =="
   dict=()
   [ -f "engine/fuzz/${target%Fuzzer}.dict" ] && dict=(-dict="engine/fuzz/${target%Fuzzer}.dict")
-  "build-fuzz/$target" "${dict[@]}" -runs="$RUNS" -max_total_time="$SECONDS_PER_TARGET" -max_len=8192 \
+  "build-fuzz/$target" -artifact_prefix=build-fuzz/ "${dict[@]}" -runs="$RUNS" -max_total_time="$SECONDS_PER_TARGET" -max_len=8192 \
     -print_final_stats=1 "$work" "engine/fuzz/corpus/$target"
 done
