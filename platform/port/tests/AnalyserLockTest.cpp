@@ -29,22 +29,17 @@ Result AcquireInChild() {
 }
 
 // A child that acquires the lock and keeps it until `release` is closed.
-struct Holder {
-    pid_t pid = -1;
-    int release = -1;
-};
+struct Holder { pid_t pid = -1; int release = -1; };
 
 Holder HoldInChild() {
     int ready[2], release[2];
     if (pipe(ready) != 0 || pipe(release) != 0) return {};
     const pid_t pid = fork();
     if (pid == 0) {
-        close(ready[0]);
         close(release[1]);
         const char result = static_cast<char>(AnalyserLock::TryAcquire());
         (void)!write(ready[1], &result, 1);
-        char ignored;
-        while (read(release[0], &ignored, 1) > 0) {
+        while (read(release[0], ready, 1) > 0) {
         }
         _exit(0);
     }
@@ -84,10 +79,16 @@ TEST_F(AnalyserLockTest, KeepsOtherProcessesOffUntilLastRelease) {
     EXPECT_TRUE(AnalyserLock::HeldByThisProcess());
     EXPECT_EQ(AcquireInChild(), Result::HeldByOther);
 
+    // A program spawned meanwhile (no fork handlers run) must not inherit it.
+    pid_t sleeper = -1;
+    char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("60"), nullptr};
+    ASSERT_EQ(posix_spawnp(&sleeper, "sleep", nullptr, nullptr, argv, environ), 0);
     AnalyserLock::Release();
     AnalyserLock::Release();  // one too many is ignored
     EXPECT_FALSE(AnalyserLock::HeldByThisProcess());
     EXPECT_EQ(AcquireInChild(), Result::Acquired);
+    kill(sleeper, SIGKILL);
+    waitpid(sleeper, nullptr, 0);
 }
 
 TEST_F(AnalyserLockTest, FreedWhenTheHolderExitsOrIsKilled) {
@@ -107,18 +108,6 @@ TEST_F(AnalyserLockTest, FreedWhenTheHolderExitsOrIsKilled) {
         EXPECT_EQ(AnalyserLock::TryAcquire(), Result::Acquired);
         AnalyserLock::Release();
     }
-}
-
-TEST_F(AnalyserLockTest, SpawnedProgramDoesNotInheritTheLock) {
-    ASSERT_EQ(AnalyserLock::TryAcquire(), Result::Acquired);
-    // posix_spawn skips fork handlers, so only O_CLOEXEC keeps the fd out.
-    pid_t sleeper = -1;
-    char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("60"), nullptr};
-    ASSERT_EQ(posix_spawnp(&sleeper, "sleep", nullptr, nullptr, argv, environ), 0);
-    AnalyserLock::Release();
-    EXPECT_EQ(AcquireInChild(), Result::Acquired);
-    kill(sleeper, SIGKILL);
-    waitpid(sleeper, nullptr, 0);
 }
 
 TEST_F(AnalyserLockTest, RefusesUnusableFoldersNamesAndSymlinks) {
@@ -145,34 +134,25 @@ TEST_F(AnalyserLockTest, RefusesUnusableFoldersNamesAndSymlinks) {
     EXPECT_FALSE(AnalyserLock::HeldByThisProcess());
 }
 
-TEST_F(AnalyserLockTest, ChoosesFolderFromEnvironment) {
+TEST_F(AnalyserLockTest, ChoosesAPrivateFolderFromTheEnvironment) {
     EnvGuard env;
     AnalyserLock::SetDirectory("");
-    env.Set("ORVANE_LOCK_DIR", dir_ + "/env");
-    env.Set("XDG_RUNTIME_DIR", dir_ + "/xdg");
-    EXPECT_EQ(AnalyserLock::LockFilePath(), dir_ + "/env/ORVANE_DEVICE.lock");
-    ASSERT_EQ(AnalyserLock::TryAcquire(), Result::Acquired);  // creates the folder
-    EXPECT_TRUE(std::filesystem::is_regular_file(dir_ + "/env/ORVANE_DEVICE.lock"));
-    AnalyserLock::Release();
-
-    env.Set("ORVANE_LOCK_DIR", std::nullopt);
-    EXPECT_EQ(AnalyserLock::LockFilePath(), dir_ + "/xdg/ORVANE_DEVICE.lock");
-
-    env.Set("XDG_RUNTIME_DIR", std::nullopt);
-    env.Set("HOME", dir_);
     const std::string run = dir_ + "/.cache/orvane/run-" + std::to_string(geteuid());
-    EXPECT_EQ(AnalyserLock::LockFilePath(), run + "/ORVANE_DEVICE.lock");
-    ASSERT_EQ(AnalyserLock::TryAcquire(), Result::Acquired);
-    struct stat st {};
-    ASSERT_EQ(stat(run.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    struct stat file {};
+    struct Case { const char *lockDir, *xdg; std::string folder; };
+    for (const Case& c : {Case{"/env", "/xdg", dir_ + "/env"}, {nullptr, "/xdg", dir_ + "/xdg"}, {nullptr, nullptr, run}}) {
+        env.Set("ORVANE_LOCK_DIR", c.lockDir ? std::optional(dir_ + c.lockDir) : std::nullopt);
+        env.Set("XDG_RUNTIME_DIR", c.xdg ? std::optional(dir_ + c.xdg) : std::nullopt);
+        env.Set("HOME", dir_);
+        EXPECT_EQ(AnalyserLock::LockFilePath(), c.folder + "/ORVANE_DEVICE.lock");
+    }
+    ASSERT_EQ(AnalyserLock::TryAcquire(), Result::Acquired);  // creates the folder
+    struct stat folder {}, file {};
+    ASSERT_EQ(stat(run.c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700u);
     ASSERT_EQ(stat((run + "/ORVANE_DEVICE.lock").c_str(), &file), 0);
     EXPECT_EQ(file.st_mode & 0777, 0600u);
     AnalyserLock::Release();
-
-    // A private folder others could write into is not trusted.
-    chmod(run.c_str(), 0770);
+    chmod(run.c_str(), 0770);  // a private folder others could write into is not trusted
     EXPECT_EQ(AnalyserLock::TryAcquire(), Result::Failed);
 }
 

@@ -5,40 +5,34 @@
 
 #include <atomic>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace orvane::port {
 namespace {
 
-// Records the last call; counts every call into a total it may share.
+// Keeps the last call's arguments; counts every call into a total it may share.
 class FakeBackend : public PortBackend {
 public:
-    struct Call {
-        int device, pipe;
-        const void* buffer;
-        unsigned long length;
-        unsigned long* transferred;
-        unsigned long timeoutMs;
-        bool operator==(const Call&) const = default;
-    };
-    explicit FakeBackend(std::shared_ptr<std::atomic<int>> total = std::make_shared<std::atomic<int>>(0))
-        : total(std::move(total)) {}
+    using Call = std::tuple<int, int, const void*, unsigned long, unsigned long*, unsigned long>;
+    explicit FakeBackend(std::shared_ptr<std::atomic<int>> total = std::make_shared<std::atomic<int>>(0), bool keep = true)
+        : total(std::move(total)), keep(keep) {}
     int InitializeInterface(const InterfaceGuid* guid) override { return guid == &kAnalyserInterface ? 11 : 0; }
     int WritePort(int d, int p, const void* b, unsigned long l, unsigned long* t, unsigned long ms) override {
-        return Record({d, p, b, l, t, ms}, 22);
+        return Count({d, p, b, l, t, ms}, 22);
     }
     int ReadPort(int d, int p, void* b, unsigned long l, unsigned long* t, unsigned long ms) override {
-        return Record({d, p, b, l, t, ms}, 33);
+        return Count({d, p, b, l, t, ms}, 33);
     }
     std::string Name() const override { return "fake"; }
 
     std::shared_ptr<std::atomic<int>> total;
+    bool keep;  // off when several threads call at once
     Call last{};
-    bool record = true;  // off when several threads call at once
 
 private:
-    int Record(const Call& call, int result) {
-        if (record) last = call;
+    int Count(const Call& call, int result) {
+        if (keep) last = call;
         ++*total;
         return result;
     }
@@ -46,21 +40,15 @@ private:
 
 class PortRegistryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        env_.Set("ORVANE_PORT", std::nullopt);
-        env_.Set("ORVANE_ANALYSER_ID", std::nullopt);
-    }
     void TearDown() override { SetBackend(nullptr); }
     EnvGuard env_;
 };
 
 TEST_F(PortRegistryTest, DispatchReachesInstalledBackendWithExactArguments) {
-    auto fake = std::make_shared<FakeBackend>();
-    auto other = std::make_shared<FakeBackend>();
+    auto fake = std::make_shared<FakeBackend>(), other = std::make_shared<FakeBackend>();
     SetBackend(other);
     EXPECT_EQ(SetBackend(fake), other);
     EXPECT_EQ(&CurrentBackend(), fake.get());
-
     EXPECT_EQ(InitializeInterface(&kAnalyserInterface), 11);
     char data[60];
     unsigned long count = 0;
@@ -72,34 +60,21 @@ TEST_F(PortRegistryTest, DispatchReachesInstalledBackendWithExactArguments) {
     EXPECT_EQ(SetBackend(nullptr), fake);
 }
 
-TEST_F(PortRegistryTest, DefaultChoiceFollowsOrvanePortOnFirstUse) {
-    env_.Set("ORVANE_PORT", "libusb");
-    SetBackend(nullptr);
-    EXPECT_EQ(CurrentBackend().Name(), "libusb");
+TEST_F(PortRegistryTest, DefaultFollowsOrvanePortOnFirstUseAndFallsBackToTheEmulator) {
+    const std::string fallback = ORVANE_PORT_HAS_EMULATOR ? "emulated" : "libusb";
+    struct Case { std::optional<std::string> port, id; std::string chosen; };
+    for (const Case& c : {Case{std::nullopt, std::nullopt, fallback}, {"bogus", "ffff:fffe", fallback},
+                          {"emulated", std::nullopt, fallback}, {"libusb", std::nullopt, "libusb"}}) {
+        env_.Set("ORVANE_PORT", c.port);
+        env_.Set("ORVANE_ANALYSER_ID", c.id);
+        SetBackend(nullptr);
+        EXPECT_EQ(CurrentBackend().Name(), c.chosen) << c.port.value_or("unset");
+    }
     env_.Set("ORVANE_PORT", "emulated");
-    EXPECT_EQ(CurrentBackend().Name(), "libusb");  // already chosen
-#if ORVANE_PORT_HAS_EMULATOR
-    SetBackend(nullptr);
-    EXPECT_EQ(CurrentBackend().Name(), "emulated");
-#endif
-}
-
-TEST_F(PortRegistryTest, WithoutAPluggedAnalyserDefaultIsEmulated) {
-    const char* expected = ORVANE_PORT_HAS_EMULATOR ? "emulated" : "libusb";
-    SetBackend(nullptr);
-    EXPECT_EQ(CurrentBackend().Name(), expected);
-
-    env_.Set("ORVANE_PORT", "bogus");
-    env_.Set("ORVANE_ANALYSER_ID", "ffff:fffe");
-    SetBackend(nullptr);
-    EXPECT_EQ(CurrentBackend().Name(), expected);
-}
-
-TEST_F(PortRegistryTest, MakesBackendsByName) {
-    EXPECT_EQ(BackendNames(), (std::vector<std::string>{"libusb", "emulated"}));
+    EXPECT_EQ(CurrentBackend().Name(), "libusb") << "already chosen";
     for (const std::string& name : BackendNames()) {
-        auto backend = MakeBackend(name);
         if (name == "emulated" && !ORVANE_PORT_HAS_EMULATOR) continue;
+        auto backend = MakeBackend(name);
         ASSERT_TRUE(backend) << name;
         EXPECT_EQ(backend->Name(), name);
     }
@@ -109,12 +84,7 @@ TEST_F(PortRegistryTest, MakesBackendsByName) {
 // A back end swapped out mid-call must stay alive until the call returns.
 TEST_F(PortRegistryTest, SwappingWhileCallsRunLosesNoCall) {
     auto total = std::make_shared<std::atomic<int>>(0);
-    auto makeFake = [&] {
-        auto fake = std::make_shared<FakeBackend>(total);
-        fake->record = false;
-        return fake;
-    };
-    SetBackend(makeFake());
+    SetBackend(std::make_shared<FakeBackend>(total, false));
     constexpr int kThreads = 4, kCalls = 2000;
     std::vector<std::thread> callers;
     for (int t = 0; t < kThreads; ++t)
@@ -126,7 +96,7 @@ TEST_F(PortRegistryTest, SwappingWhileCallsRunLosesNoCall) {
                 ReadPort(0, kCommandPipe, &byte, 1, &n, kTimeoutMs);
             }
         });
-    for (int i = 0; i < kCalls; ++i) SetBackend(makeFake());
+    for (int i = 0; i < kCalls; ++i) SetBackend(std::make_shared<FakeBackend>(total, false));
     for (auto& caller : callers) caller.join();
     EXPECT_EQ(*total, 2 * kThreads * kCalls);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -50,13 +51,9 @@ TEST(XmlLoad, MalformedTextFailsAndKeepsPreviousContent)
         EXPECT_EQ(doc.xml(), "<keep v=\"1\"/>") << text;
     }
     Document doc;
-    EXPECT_FALSE(doc.loadXML("<a>\n  <b>\n  </c>\n</a>"));
-    EXPECT_NE(doc.lastError().find("line 3"), std::string::npos) << doc.lastError();
     EXPECT_FALSE(doc.loadXML("<a/>\n<b/>"));
     EXPECT_NE(doc.lastError().find("line 2, column 2"), std::string::npos) << doc.lastError();
-    EXPECT_TRUE(doc.loadXML("<?xml version=\"1.0\"?>\n<!-- note -->\n<new/>"));
-    EXPECT_TRUE(doc.lastError().empty());
-    EXPECT_EQ(doc.documentElement().name(), "new");
+    EXPECT_TRUE(doc.loadXML("<?xml version=\"1.0\"?>\n<!-- note -->\n<new/>") && doc.lastError().empty());
 }
 
 TEST(XmlLoad, ReferencesAreDecoded)
@@ -109,11 +106,9 @@ TEST(XmlFile, SaveAndLoadRoundTrip)
     EXPECT_EQ(back.xml(), doc.xml());
     EXPECT_EQ(back.selectSingleNode("Orvane/Configuration").text(), kDeviceTree);
 
-    // Failures: unwritable or missing paths, a broken file, nothing to save.
+    // Failures: an unwritable path, a broken file (the content stays), nothing to save.
     EXPECT_FALSE(back.save((dir / "no/such/dir/x.xml").string()));
     EXPECT_FALSE(back.lastError().empty());
-    EXPECT_FALSE(back.save(dir.string()));
-    EXPECT_FALSE(back.load((dir / "missing.xml").string()));
     std::ofstream(dir / "bad.xml") << "<a>\n<b>\n</a>";
     EXPECT_FALSE(back.load((dir / "bad.xml").string()));
     EXPECT_NE(back.lastError().find("line 3"), std::string::npos) << back.lastError();
@@ -139,77 +134,70 @@ TEST(XmlText, MarkupCharactersRoundTrip)
 TEST(XmlText, SetTextReplacesChildrenAndKeepsTheirHandles)
 {
     Document doc = loaded("<a>one<b>two<c>three</c></b><![CDATA[<four>]]><!--no--></a>");
-    Node a = doc.documentElement();
+    Node a = doc.documentElement(), b = a.selectSingleNode("b");
     EXPECT_EQ(doc.node().text(), "onetwothree<four>");
-    Node b = a.selectSingleNode("b");
     ASSERT_TRUE(a.setText("new"));
-    EXPECT_EQ(a.childNodes().size(), 1u);
-    EXPECT_EQ(a.firstChild().type(), NodeType::Text);
+    EXPECT_EQ(doc.xml(), "<a>new</a>");
     EXPECT_TRUE(b.parent().isNull());
     EXPECT_EQ(b.text(), "twothree");
-    EXPECT_TRUE(doc.selectNodes("//b").empty());
-    ASSERT_TRUE(a.firstChild().setText("via text node"));
-    EXPECT_EQ(a.text(), "via text node");
     ASSERT_TRUE(a.setText(""));
     EXPECT_EQ(doc.xml(), "<a/>");
 }
 
-TEST(XmlXPath, SelectsNodesInDocumentOrder)
+TEST(XmlXPath, SelectsNodesInDocumentOrderAndReportsBadExpressions)
 {
-    const std::pair<const char*, size_t> cases[] = {
+    const std::pair<const char*, int> cases[] = {   // -1: a bad expression, or one not selecting nodes
         {"devices/device", 2}, {"/devices/device[@address=\"3\"]", 1}, {"devices/device[@address='9']", 0},
-        {"//interface", 2}, {"//endpoint", 3}, {"//interface[@bInterfaceNumber=\"1\"]/endpoint", 2},
-        {"/*", 1}, {"//configuration/..", 1},
+        {"//endpoint", 3}, {"//interface[@bInterfaceNumber=\"1\"]/endpoint", 2}, {"/*", 1}, {"//configuration/..", 1},
+        {"", -1}, {"devices/device[", -1}, {"//", -1}, {"count(//device)", -1}, {"//device/@address", -1},
+        {"nosuch(1)", -1}, {"$var", -1}, {"devices]]", -1}, {"'text'", -1},
     };
     Document doc = loaded(kDeviceTree);
     for (const auto& [xpath, count] : cases) {
-        std::string error = "stale";
-        EXPECT_EQ(doc.selectNodes(xpath, &error).size(), count) << xpath;
-        EXPECT_TRUE(error.empty()) << xpath << ": " << error;
+        std::string error = "stale", singleError;
+        EXPECT_EQ(doc.selectNodes(xpath, &error).size(), size_t(std::max(count, 0))) << xpath;
+        EXPECT_EQ(error.empty(), count >= 0) << xpath << ": " << error;
+        EXPECT_EQ(doc.selectSingleNode(xpath, &singleError).isNull(), count <= 0) << xpath;
+        EXPECT_EQ(singleError.empty(), count >= 0) << xpath;
     }
     Node device = doc.selectSingleNode("devices/device[@address='3']");
-    EXPECT_EQ(device.selectSingleNode("./configuration[@bConfigurationValue=\"1\"]").attribute("strConfiguration"),
-              "09 02 ");
     std::vector<std::string> seen;
     for (Node ep : device.selectNodes(".//endpoint")) seen.push_back(*ep.attribute("bEndpointAddress"));
     for (Node n : doc.selectSingleNode("//endpoint").selectNodes("ancestor::*")) seen.push_back(n.name());
     EXPECT_EQ(seen, (std::vector<std::string>{"129", "2", "130", "devices", "device", "configuration", "interface"}));
 }
 
-TEST(XmlXPath, BadExpressionsGiveErrorNotException)
+TEST(XmlTree, CreateMoveRemoveAndEditAttributes)
 {
-    Document doc = loaded(kDeviceTree);
-    for (const char* xpath : {"", "devices/device[", "//", "count(//device)", "//device/@address", "nosuch(1)",
-                              "$var", "devices]]", "'text'"}) {
-        std::string error;
-        EXPECT_TRUE(doc.selectNodes(xpath, &error).empty()) << xpath;
-        EXPECT_FALSE(error.empty()) << xpath;
-        error.clear();
-        EXPECT_TRUE(doc.selectSingleNode(xpath, &error).isNull()) << xpath;
-        EXPECT_FALSE(error.empty()) << xpath;
-    }
-}
-
-TEST(XmlTree, CreateAppendAndSerialise)
-{
-    Document doc = loaded("<groups/>");
-    Node group = doc.createNode(NodeType::Element, "group");
-    EXPECT_TRUE(group.parent().isNull());
-    EXPECT_EQ(doc.selectNodes("/descendant-or-self::node()").size(), 2u);   // detached nodes are not in the tree
-    EXPECT_EQ(doc.xml(), "<groups/>");
-
-    EXPECT_EQ(doc.documentElement().appendChild(group), group);   // the handle keeps its identity
-    group.setAttribute("name", "Setup");
-    Node item = group.appendChild(doc.createElement("item"));
-    item.setAttribute("bits", "8");
+    Document doc = loaded("<marks><mark p=\"1\"/><mark p=\"2\"/><mark p=\"3\"/></marks>");
+    Node marks = doc.documentElement();
+    Node item = doc.createElement("item");
+    EXPECT_TRUE(item.parent().isNull());
+    EXPECT_EQ(doc.selectNodes("//item").size(), 0u) << "detached nodes are not in the tree";
+    EXPECT_EQ(marks.appendChild(item), item);   // the handle keeps its identity
     item.appendChild(doc.createNode(NodeType::Text, "x<y"));
-    EXPECT_EQ(doc.xml(), "<groups><group name=\"Setup\"><item bits=\"8\">x&lt;y</item></group></groups>");
-    EXPECT_EQ(item.xml(), "<item bits=\"8\">x&lt;y</item>");
-    EXPECT_EQ(doc.selectSingleNode("groups/group/item"), item);
-    EXPECT_EQ(doc.firstChild(), doc.documentElement());
+    EXPECT_TRUE(item.setAttribute("bits", "8"));
+    EXPECT_TRUE(item.setAttribute("bits", "9"));   // replaced, not duplicated
+    EXPECT_TRUE(item.setAttribute("empty", ""));
+    EXPECT_TRUE(item.removeAttribute("empty"));
+    EXPECT_FALSE(item.removeAttribute("empty"));
+    EXPECT_EQ(item.xml(), "<item bits=\"9\">x&lt;y</item>");
+
+    Node second = doc.selectSingleNode("marks/mark[@p='2']");
+    EXPECT_TRUE(second.removeChild(marks).isNull());   // not a child
+    EXPECT_EQ(marks.removeChild(second), second);
+    EXPECT_TRUE(marks.removeChild(second).isNull());   // already gone
+    EXPECT_EQ(marks.appendChild(second), second);
+    marks.appendChild(marks.firstChild());   // a move, not a copy
+    EXPECT_EQ(doc.xml(), "<marks><mark p=\"3\"/><item bits=\"9\">x&lt;y</item><mark p=\"2\"/><mark p=\"1\"/></marks>");
+
+    ASSERT_FALSE(doc.removeChild(marks).isNull());
+    EXPECT_EQ(doc.xml(), "");
+    EXPECT_FALSE(doc.appendChild(doc.createElement("fresh")).isNull());
+    EXPECT_EQ(doc.xml(), "<fresh/>");
 }
 
-TEST(XmlTree, InvalidStructureIsRefused)
+TEST(XmlTree, InvalidStructureAndNamesAreRefused)
 {
     Document doc = loaded("<a><b><c/></b></a>");
     Node a = doc.documentElement(), b = a.firstChild(), c = b.firstChild();
@@ -219,74 +207,33 @@ TEST(XmlTree, InvalidStructureIsRefused)
     EXPECT_TRUE(doc.appendChild(doc.createTextNode("t")).isNull());
     EXPECT_TRUE(a.appendChild(doc.node()).isNull());
     EXPECT_TRUE(doc.createTextNode("t").appendChild(doc.createElement("x")).isNull());
-    EXPECT_TRUE(a.appendChild(Node()).isNull());
+    EXPECT_FALSE(doc.createTextNode("t").setAttribute("a", "b"));
+    EXPECT_FALSE(doc.node().setAttribute("a", "b"));
     EXPECT_EQ(doc.xml(), "<a><b><c/></b></a>");
-
     for (const char* name : {"", "1x", "a b", "a<b", "a\"", "-x", "a/b"}) {
         EXPECT_TRUE(doc.createElement(name).isNull()) << name;
         EXPECT_FALSE(a.setAttribute(name, "v")) << name;
     }
-    EXPECT_FALSE(doc.createElement("设备").isNull());
-    EXPECT_FALSE(doc.createElement("ns:x-1.y_z").isNull());
+    EXPECT_FALSE(doc.createElement("设备").isNull() || doc.createElement("ns:x-1.y_z").isNull());
     EXPECT_TRUE(doc.createNode(NodeType::Comment, "c").isNull());
-}
-
-TEST(XmlTree, RemoveMoveAndReattach)
-{
-    Document doc = loaded("<marks><mark p=\"1\"/><mark p=\"2\"/><mark p=\"3\"/></marks>");
-    Node marks = doc.documentElement();
-    Node second = doc.selectSingleNode("marks/mark[@p='2']");
-    EXPECT_TRUE(second.removeChild(marks).isNull());   // not a child
-    EXPECT_EQ(marks.removeChild(second), second);
-    EXPECT_TRUE(marks.removeChild(second).isNull());   // already gone
-    EXPECT_EQ(doc.xml(), "<marks><mark p=\"1\"/><mark p=\"3\"/></marks>");
-
-    EXPECT_EQ(marks.appendChild(second), second);
-    marks.appendChild(marks.firstChild());   // a move, not a copy
-    EXPECT_EQ(doc.xml(), "<marks><mark p=\"3\"/><mark p=\"2\"/><mark p=\"1\"/></marks>");
-
-    ASSERT_FALSE(doc.removeChild(marks).isNull());
-    EXPECT_EQ(doc.xml(), "");
-    EXPECT_FALSE(doc.appendChild(doc.createElement("fresh")).isNull());
-    EXPECT_EQ(doc.xml(), "<fresh/>");
 }
 
 TEST(XmlTree, CloneIsIndependentAndCrossesDocuments)
 {
     Document tree = loaded(kDeviceTree);
     Node config = tree.selectSingleNode("//configuration");
-    Node deep = config.cloneNode(true);
+    Node deep = config.cloneNode(true), shallow = config.cloneNode(false);
     EXPECT_EQ(deep.xml(), config.xml());
     EXPECT_EQ(deep.selectNodes(".//endpoint").size(), 3u);   // XPath works on a detached copy
     deep.setAttribute("name", "mine");
     EXPECT_FALSE(config.attribute("name").has_value());
-    EXPECT_EQ(tree.selectNodes("//configuration").size(), 1u);
-
-    Node shallow = config.cloneNode(false);
     EXPECT_EQ(shallow.attributes(), config.attributes());
     EXPECT_TRUE(shallow.childNodes().empty());
-    EXPECT_TRUE(tree.node().cloneNode(true).isNull());
 
     Document settings = loaded("<settings><configurations/></settings>");
-    Node copy = settings.selectSingleNode("//configurations").appendChild(deep);
-    EXPECT_NE(copy, deep);
+    EXPECT_NE(settings.selectSingleNode("//configurations").appendChild(deep), deep);   // copied in
     EXPECT_EQ(settings.selectSingleNode("//configuration").attribute("name"), "mine");
     EXPECT_EQ(settings.selectNodes("//configuration//endpoint").size(), 3u);
-}
-
-TEST(XmlAttributes, GetSetRemoveIterate)
-{
-    Document doc = loaded("<endpoint bEndpointAddress=\"129\" bmAttributes=\"2\"/>");
-    Node ep = doc.documentElement();
-    EXPECT_FALSE(ep.attribute("missing").has_value());
-    EXPECT_TRUE(ep.setAttribute("bmAttributes", "3"));   // replaced, not duplicated
-    EXPECT_TRUE(ep.setAttribute("empty", ""));
-    EXPECT_TRUE(ep.removeAttribute("bEndpointAddress"));
-    EXPECT_FALSE(ep.removeAttribute("bEndpointAddress"));
-    using Attrs = std::vector<std::pair<std::string, std::string>>;
-    EXPECT_EQ(ep.attributes(), (Attrs{{"bmAttributes", "3"}, {"empty", ""}}));
-    EXPECT_FALSE(ep.appendChild(doc.createTextNode("t")).setAttribute("a", "b"));
-    EXPECT_FALSE(doc.node().setAttribute("a", "b"));
 }
 
 TEST(XmlNull, NullHandlesAndMovedFromDocumentsAreHarmless)
@@ -294,9 +241,8 @@ TEST(XmlNull, NullHandlesAndMovedFromDocumentsAreHarmless)
     Node null;
     EXPECT_EQ(null.type(), NodeType::Null);
     EXPECT_EQ(null.name() + null.text() + null.xml(), "");
-    EXPECT_FALSE(null.setText("x"));
+    EXPECT_FALSE(null.setText("x") || null.setAttribute("a", "b"));
     EXPECT_TRUE(null.parent().isNull() && null.firstChild().isNull() && null.cloneNode(true).isNull());
-    EXPECT_FALSE(null.setAttribute("a", "b"));
     std::string error;
     EXPECT_TRUE(null.selectNodes("//a", &error).empty());
     EXPECT_FALSE(error.empty());
@@ -307,5 +253,4 @@ TEST(XmlNull, NullHandlesAndMovedFromDocumentsAreHarmless)
     EXPECT_FALSE(doc.loadXML("<b/>"));   // NOLINT(bugprone-use-after-move): must stay harmless
     EXPECT_EQ(doc.xml(), "");
     EXPECT_TRUE(doc.createElement("x").isNull());
-    EXPECT_TRUE(doc.selectSingleNode("a").isNull());
 }

@@ -1,3 +1,5 @@
+// The builder's own guarantees. engine/tests parse its traffic of every shape
+// and check what each transaction means.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,101 +15,66 @@ namespace {
 using Bytes = BusTrafficBuilder::Bytes;
 using B = BusTrafficBuilder;
 
-std::vector<uint8_t> Pids(const BusTrafficBuilder& b, size_t from = 0) {
+std::vector<uint8_t> Pids(const B& b) {
     std::vector<uint8_t> out;
-    for (size_t i = from; i < b.Count(); ++i)
+    for (size_t i = 0; i < b.Count(); ++i)
         if (b.Record(i).PidNibble() != PidSof) out.push_back(b.Record(i).PidNibble());
     return out;
 }
 
-uint16_t StoredCrc16(const BusTrafficBuilder& b, size_t i) {
+uint16_t StoredCrc16(const B& b, size_t i) {
     const PacketRecord& r = b.Record(i);
     const auto& p = b.Capture().payload;
     return uint16_t(p[r.PayloadOffset() + r.Length() - 2] | p[r.PayloadOffset() + r.Length() - 1] << 8);
 }
 
-TEST(BusTrafficBuilder, TokenAndSofFields) {
-    B b(SpeedFull);
-    struct Case { Pid pid; uint8_t address, endpoint; };
-    const Case cases[] = {{PidOut, 0x15, 0xE}, {PidIn, 0x7F, 0xF}, {PidSetup, 0, 0}, {PidPing, 0x3A, 0xA}};
-    for (const Case& c : cases) {
-        const PacketRecord& r = b.Record(b.Token(c.pid, c.address, c.endpoint));
-        EXPECT_EQ(r.PidByte(), PacketRecord::MakePidByte(c.pid));
-        EXPECT_TRUE(r.PidCheckOk());
-        EXPECT_FALSE(r.HasError());
-        EXPECT_FALSE(r.IsData());
-        EXPECT_EQ(r.Address(), c.address);
-        EXPECT_EQ(r.Endpoint(), c.endpoint);
-        EXPECT_EQ(r.Crc5(), Crc::Token(c.address, c.endpoint));
-        EXPECT_EQ(r.Speed(), SpeedFull);
+TEST(BusTrafficBuilder, PacketFieldsAndTheirCrcs) {
+    B b(SpeedHigh);
+    for (auto [pid, address, endpoint] : {std::tuple{PidOut, 0x15, 0xE}, {PidIn, 0x7F, 0xF}, {PidSetup, 0, 0}}) {
+        const PacketRecord& r = b.Record(b.Token(pid, uint8_t(address), uint8_t(endpoint)));
+        EXPECT_TRUE(r.PidCheckOk() && !r.HasError() && !r.IsData());
+        EXPECT_EQ(r.PidNibble(), pid);
+        EXPECT_EQ(r.Address(), address);
+        EXPECT_EQ(r.Endpoint(), endpoint);
+        EXPECT_EQ(r.Crc5(), Crc::Token(uint8_t(address), uint8_t(endpoint)));
+        EXPECT_EQ(r.Speed(), SpeedHigh);
     }
     const PacketRecord& sof = b.Record(b.Sof(0x710));
-    EXPECT_EQ(sof.PidNibble(), PidSof);
     EXPECT_EQ(sof.FrameNumber(), 0x710);
-    EXPECT_EQ(sof.Crc5(), 0x05);
-}
+    EXPECT_EQ(sof.Crc5(), Crc::Sof(0x710));
 
-TEST(BusTrafficBuilder, SplitFields) {
-    B b(SpeedHigh);
-    b.Idle(1234);
-    size_t i = b.Split(0x55, 0x12, true, true, false, B::EtInterrupt);
-    const PacketRecord& r = b.Record(i);
-    EXPECT_EQ(r.Timestamp(), 1234u);
-    EXPECT_EQ(r.PidByte(), 0x78);
-    EXPECT_EQ(r.SplitHubAddress(), 0x55);
-    EXPECT_TRUE(r.SplitComplete());
-    EXPECT_EQ(r.SplitHubPort(), 0x12);
-    EXPECT_TRUE(r.SplitS());
-    EXPECT_FALSE(r.SplitE());
-    EXPECT_EQ(r.SplitEt(), B::EtInterrupt);
-    EXPECT_EQ(r.Crc5(), Crc::Split(0x55, true, 0x12, true, false, B::EtInterrupt));
-    EXPECT_EQ(r.SplitDuration(), 9);  // (32 + 32 + 8) bits / 8
-    EXPECT_EQ(r.Speed(), SpeedHigh);
-    EXPECT_FALSE(b.Record(b.Split(1, 2, false, false, true, B::EtIso)).SplitComplete());
+    const PacketRecord& split = b.Record(b.Split(0x55, 0x12, true, true, false, B::EtInterrupt));
+    EXPECT_EQ(split.SplitHubAddress(), 0x55);
+    EXPECT_EQ(split.SplitHubPort(), 0x12);
+    EXPECT_TRUE(split.SplitComplete() && split.SplitS() && !split.SplitE());
+    EXPECT_EQ(split.SplitEt(), B::EtInterrupt);
+    EXPECT_EQ(split.Crc5(), Crc::Split(0x55, true, 0x12, true, false, B::EtInterrupt));
+
+    const uint64_t before = b.Now();
+    const PacketRecord& e = b.Record(b.BusEvent(EvHostResetCompleted, 100000));
+    EXPECT_TRUE(e.IsBusEvent() && !e.HasError());
+    EXPECT_EQ(e.BusEventCode(), EvHostResetCompleted);
+    EXPECT_EQ(e.Duration(), 0xFFFF);  // saturated, the clock still moves the full time
+    EXPECT_EQ(b.Now(), before + 100000);
 }
 
 TEST(BusTrafficBuilder, DataPacketsCarryPayloadAndCrc) {
     B b;
-    const Bytes first{0x00, 0x01, 0x02, 0x03}, second(64, 0xA5);
-    size_t a = b.Data(PidData0, first), c = b.Data(PidData1, {}), d = b.Data(PidMData, second);
-    for (auto [i, data, pid] : {std::tuple{a, first, PidData0}, {c, Bytes{}, PidData1}, {d, second, PidMData}}) {
+    for (const Bytes& data : {Bytes{0x00, 0x01, 0x02, 0x03}, Bytes{}, Bytes(64, 0xA5)}) {
+        const size_t offset = b.Capture().payload.size();
+        const size_t i = b.Data(PidData1, data);
         const PacketRecord& r = b.Record(i);
         EXPECT_TRUE(r.IsData());
-        EXPECT_EQ(r.PidNibble(), pid);
+        EXPECT_EQ(r.PayloadOffset(), offset);
         EXPECT_EQ(r.Length(), data.size() + 2);
-        EXPECT_EQ(r.PayloadLength(), data.size());
-        auto got = b.PayloadOf(i);
-        EXPECT_EQ(Bytes(got.begin(), got.end()), data);
+        EXPECT_EQ(Bytes(b.PayloadOf(i).begin(), b.PayloadOf(i).end()), data);
         EXPECT_EQ(StoredCrc16(b, i), Crc::Crc16(data));
     }
-    EXPECT_EQ(b.Record(a).PayloadOffset(), 0u);
-    EXPECT_EQ(b.Record(c).PayloadOffset(), 6u);
-    EXPECT_EQ(b.Record(d).PayloadOffset(), 8u);
-    EXPECT_EQ(b.Capture().payload[4], 0xEF);  // CRC16 0x7AEF low byte first
-    EXPECT_EQ(b.Capture().payload[5], 0x7A);
-    EXPECT_TRUE(b.Record(b.Data(PidData2, {1})).IsData());
-
-    for (uint16_t length : {0, 1}) {
+    for (uint16_t length : {0, 1}) {  // too short for a CRC: no payload
         size_t i = b.DataWithLength(PidData0, Bytes(length, 0x11), length);
         EXPECT_EQ(b.Record(i).Length(), length);
-        EXPECT_EQ(b.Record(i).PayloadLength(), 0u);
         EXPECT_TRUE(b.PayloadOf(i).empty());
     }
-}
-
-TEST(BusTrafficBuilder, HandshakeAndBusEvent) {
-    B b(SpeedLow);
-    const PacketRecord& h = b.Record(b.Handshake(PidStall));
-    EXPECT_EQ(h.PidByte(), 0x1E);
-    EXPECT_EQ(h.Length(), 0);
-    EXPECT_EQ(h.Speed(), SpeedLow);
-    uint64_t before = b.Now();
-    const PacketRecord& e = b.Record(b.BusEvent(EvHostResetCompleted, 100000));
-    EXPECT_TRUE(e.IsBusEvent());
-    EXPECT_EQ(e.BusEventCode(), EvHostResetCompleted);
-    EXPECT_FALSE(e.HasError());
-    EXPECT_EQ(e.Duration(), 0xFFFF);  // saturated, the clock still moves the full time
-    EXPECT_EQ(b.Now(), before + 100000);
 }
 
 TEST(BusTrafficBuilder, DamageMakesTheStatedFault) {
@@ -119,68 +86,33 @@ TEST(BusTrafficBuilder, DamageMakesTheStatedFault) {
 
     EXPECT_FALSE(b.Record(token).PidCheckOk());
     EXPECT_EQ(b.Record(token).PidNibble(), PidIn);
-    EXPECT_EQ(b.Record(token).ErrorFlags(), ErrPidCheck);
     EXPECT_NE(b.Record(sof).Crc5(), Crc::Sof(7));
-    EXPECT_EQ(b.Record(sof).FrameNumber(), 7);
     EXPECT_NE(b.Record(split).Crc5(), Crc::Split(1, false, 1, false, false, 0));
     EXPECT_EQ(b.Record(hs).ErrorFlags(), ErrBitStuff | ErrLength);
-    EXPECT_TRUE(b.Record(hs).PidCheckOk());
-    // Damaging twice must not restore the CRC.
-    EXPECT_NE(StoredCrc16(b, data), Crc::Crc16(Bytes{1, 2, 3}));
+    EXPECT_NE(StoredCrc16(b, data), Crc::Crc16(Bytes{1, 2, 3})) << "damaging twice must not restore the CRC";
     EXPECT_EQ(b.Record(data).ErrorFlags(), ErrCrc16);
-    EXPECT_TRUE(b.Record(data).IsData());
-    EXPECT_TRUE(b.Record(ev).IsBusEvent());
-    EXPECT_EQ(b.Record(ev).BusEventCode(), EvBusSuspend);
-    EXPECT_FALSE(b.Record(ev).HasError());
+    EXPECT_FALSE(b.Record(ev).HasError()) << "bus events are never damaged";
     for (size_t i : {token, sof, split, hs, data}) EXPECT_EQ(b.Record(i).word1 >> 31 & 1, 1u) << i;
-}
-
-TEST(BusTrafficBuilder, DurationsFollowBitTimes) {
-    struct Case { SpeedCode speed; uint16_t token, sof, handshake, data64; };
-    const Case cases[] = {
-        {SpeedLow, 35 * 40, 35 * 40, 19 * 40, 547 * 40},
-        {SpeedFull, 35 * 5, 35 * 5, 19 * 5, 547 * 5},
-        {SpeedHigh, 8, 12, 6, 72},
-    };
-    for (const Case& c : cases) {
-        B b(c.speed);
-        EXPECT_EQ(b.Record(b.Token(PidIn, 1, 1)).Duration(), c.token);
-        EXPECT_EQ(b.Record(b.Sof(1)).Duration(), c.sof);
-        EXPECT_EQ(b.Record(b.Handshake(PidAck)).Duration(), c.handshake);
-        EXPECT_EQ(b.Record(b.Data(PidData0, Bytes(64))).Duration(), c.data64);
-    }
-    EXPECT_EQ(B::PacketTicks(SpeedHigh, 0), 5);
-    EXPECT_EQ(B::PacketTicks(SpeedLow, 60000), 0xFFFF);
 }
 
 TEST(BusTrafficBuilder, ClockNeverGoesBackAndPacketsDoNotOverlap) {
     for (SpeedCode speed : {SpeedLow, SpeedFull, SpeedHigh}) {
         B b(speed);
         b.AdvanceTo(5000).AdvanceTo(10);
-        EXPECT_EQ(b.Now(), 5000u);
         b.In(1, 1, PidData0, Bytes(8));
         b.Out(1, 2, PidData1, Bytes(3), PidNyet);
         b.Setup(1, Bytes(8));
         b.Idle(77).Ping(1, 2, PidNak);
         b.SofRun(2);
+        EXPECT_EQ(b.Record(0).Timestamp(), 5000u);
         for (size_t i = 1; i < b.Count(); ++i) {
             const PacketRecord &p = b.Record(i - 1), &r = b.Record(i);
             ASSERT_GE(r.Timestamp(), p.Timestamp() + p.Duration() + b.InterPacketGap()) << i;
         }
-        EXPECT_EQ(b.Record(0).Timestamp(), 5000u);
     }
 }
 
-TEST(BusTrafficBuilder, SofRunsFollowTheFrameGrid) {
-    B fs(SpeedFull);
-    fs.SetFrame(0x7FE);
-    fs.SofRun(3);
-    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(fs.Record(i).Timestamp(), i * 60000);
-    EXPECT_EQ(fs.Record(0).FrameNumber(), 0x7FE);
-    EXPECT_EQ(fs.Record(1).FrameNumber(), 0x7FF);
-    EXPECT_EQ(fs.Record(2).FrameNumber(), 0);
-    EXPECT_EQ(fs.Frame(), 1);
-
+TEST(BusTrafficBuilder, SofsFollowTheFrameGridAndStayBetweenTransactions) {
     B hs(SpeedHigh);
     hs.SetFrame(5, 6);
     hs.SofRun(12);
@@ -188,11 +120,11 @@ TEST(BusTrafficBuilder, SofRunsFollowTheFrameGrid) {
     for (size_t i = 0; i < 12; ++i) {
         EXPECT_EQ(hs.Record(i).FrameNumber(), frames[i]) << i;
         EXPECT_EQ(hs.Record(i).Timestamp(), i * 7500) << i;
-        EXPECT_EQ(hs.Record(i).Crc5(), Crc::Sof(frames[i]));
     }
-}
+    B fs(SpeedFull);
+    fs.SetFrame(0x7FF).SofRun(2);
+    EXPECT_EQ(fs.Record(1).FrameNumber(), 0) << "frame numbers wrap at 11 bits";
 
-TEST(BusTrafficBuilder, AutomaticSofsStayBetweenTransactions) {
     B b(SpeedFull);
     b.SetAutoSof(true).SetFrame(100);
     b.Idle(3 * 60000 - 10);
@@ -201,13 +133,12 @@ TEST(BusTrafficBuilder, AutomaticSofsStayBetweenTransactions) {
     size_t first = b.In(1, 2, PidData0, Bytes(64));
     EXPECT_EQ(b.Record(first - 1).PidNibble(), PidSof);
     EXPECT_EQ(b.Record(first - 1).Timestamp(), 180000u);
-    EXPECT_EQ(b.Record(first - 1).FrameNumber(), 103);
     for (int i = 0; i < 40; ++i) b.InNak(1, 2);
-    for (size_t i = 0; i < b.Count(); ++i)
-        if (b.Record(i).PidNibble() == PidIn) { EXPECT_NE(b.Record(i + 1).PidNibble(), PidSof) << i; }
     uint16_t frame = 100;
-    for (size_t i = 0; i < b.Count(); ++i)
+    for (size_t i = 0; i < b.Count(); ++i) {
+        if (b.Record(i).PidNibble() == PidIn) { EXPECT_NE(b.Record(i + 1).PidNibble(), PidSof) << i; }
         if (b.Record(i).PidNibble() == PidSof) { EXPECT_EQ(b.Record(i).FrameNumber(), frame++); }
+    }
 }
 
 TEST(BusTrafficBuilder, TransactionShapes) {
@@ -247,56 +178,33 @@ TEST(BusTrafficBuilder, TransactionShapes) {
         for (size_t i = 0; i < b.Count(); ++i) {
             const PacketRecord& r = b.Record(i);
             EXPECT_EQ(r.Speed(), c.speed);
-            if (r.PidNibble() == PidSplit) {
-                EXPECT_EQ(r.SplitHubAddress(), 2);
-                EXPECT_EQ(r.SplitHubPort(), 3);
-                sc += r.SplitComplete() ? 'C' : 'S';
-            }
+            if (r.PidNibble() != PidSplit) continue;
+            EXPECT_EQ(r.SplitHubAddress(), 2);
+            EXPECT_EQ(r.SplitHubPort(), 3);
+            sc += r.SplitComplete() ? 'C' : 'S';
         }
         EXPECT_EQ(sc, c.splits);
     }
 }
 
-TEST(BusTrafficBuilder, SplitFieldsBySpeedAndType) {
-    B b(SpeedHigh);
-    b.SplitIn({1, 4, true}, 9, 1, B::EtInterrupt, PidData0, {1});
-    EXPECT_TRUE(b.Record(0).SplitS());  // low-speed device
-    EXPECT_EQ(b.Record(0).SplitEt(), B::EtInterrupt);
-    EXPECT_EQ(b.Record(1).Address(), 9);
-
-    B iso(SpeedHigh);
-    iso.SplitOut({1, 4, false}, 9, 2, B::EtIso, PidData0, Bytes(200));
-    const PacketRecord &first = iso.Record(0), &last = iso.Record(3);
-    EXPECT_TRUE(first.SplitS());
-    EXPECT_FALSE(first.SplitE());
-    EXPECT_FALSE(last.SplitS());
-    EXPECT_TRUE(last.SplitE());
-    EXPECT_EQ(iso.Record(2).PayloadLength(), 188u);
-    EXPECT_EQ(iso.Record(5).PayloadLength(), 12u);
-}
-
-struct ControlCase {
-    const char* name;
-    Bytes setup, data;
-    B::ControlOptions options;
-    std::vector<uint8_t> pids;  // without the SETUP stage
-};
-
 TEST(BusTrafficBuilder, ControlTransferStagesAndToggles) {
     B::ControlOptions mps8;
     mps8.maxPacket = 8;
-    B::ControlOptions stall = mps8;
+    B::ControlOptions stall = mps8, naks = mps8;
     stall.stall = true;
-    B::ControlOptions naks = mps8;
     naks.naks = 1;
-    const Bytes descriptor(18, 0x12);
-    const ControlCase cases[] = {
-        {"in 18 of 18", {0x80, 6, 0, 1, 0, 0, 18, 0}, descriptor, mps8,
+    struct Case {
+        const char* name;
+        Bytes setup, data;
+        B::ControlOptions options;
+        std::vector<uint8_t> pids;  // after the SETUP stage
+    };
+    const Case cases[] = {
+        {"in 18 of 18", {0x80, 6, 0, 1, 0, 0, 18, 0}, Bytes(18, 0x12), mps8,
          {PidIn, PidData1, PidAck, PidIn, PidData0, PidAck, PidIn, PidData1, PidAck, PidOut, PidData1, PidAck}},
         {"short on boundary", {0x80, 6, 0, 3, 0, 0, 255, 0}, Bytes(16, 1), mps8,
          {PidIn, PidData1, PidAck, PidIn, PidData0, PidAck, PidIn, PidData1, PidAck, PidOut, PidData1, PidAck}},
-        {"out data", {0x22, 1, 0, 1, 1, 0, 3, 0}, {0x80, 0xBB, 0}, mps8,
-         {PidOut, PidData1, PidAck, PidIn, PidData1, PidAck}},
+        {"out data", {0x22, 1, 0, 1, 1, 0, 3, 0}, {0x80, 0xBB, 0}, mps8, {PidOut, PidData1, PidAck, PidIn, PidData1, PidAck}},
         {"no data", {0, 5, 7, 0, 0, 0, 0, 0}, {}, mps8, {PidIn, PidData1, PidAck}},
         {"stalled data", {0x80, 6, 0, 6, 0, 0, 10, 0}, {}, stall, {PidIn, PidStall}},
         {"stalled status", {0x21, 0x0A, 0, 0, 0, 0, 0, 0}, {}, stall, {PidIn, PidStall}},
@@ -304,26 +212,22 @@ TEST(BusTrafficBuilder, ControlTransferStagesAndToggles) {
          {PidIn, PidNak, PidIn, PidData1, PidAck, PidIn, PidNak, PidIn, PidData0, PidAck, PidOut, PidData1, PidNak,
           PidOut, PidData1, PidAck}},
     };
-    for (const ControlCase& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         B b(SpeedFull);
         EXPECT_EQ(b.ControlTransfer(7, c.setup, c.data, c.options), 0u);
         const std::vector<uint8_t> all = Pids(b);
-        std::vector<uint8_t> head(all.begin(), all.begin() + 3);
-        EXPECT_EQ(head, (std::vector<uint8_t>{PidSetup, PidData0, PidAck}));
-        EXPECT_EQ(Pids(b, 3), c.pids);
+        ASSERT_GE(all.size(), 3u);
+        EXPECT_EQ(std::vector<uint8_t>(all.begin(), all.begin() + 3), (std::vector<uint8_t>{PidSetup, PidData0, PidAck}));
+        EXPECT_EQ(std::vector<uint8_t>(all.begin() + 3, all.end()), c.pids);
         EXPECT_EQ(Bytes(b.PayloadOf(1).begin(), b.PayloadOf(1).end()), c.setup);
         Bytes moved;
-        for (size_t i = 3; i < b.Count(); ++i) {
-            EXPECT_EQ(b.Record(i).Speed(), SpeedFull);
-            if (b.Record(i).IsData() && b.Record(i + 1).PidNibble() == PidAck)
+        for (size_t i = 0; i + 1 < b.Count(); ++i) {
+            if (b.Record(i).PidNibble() == PidIn || b.Record(i).PidNibble() == PidOut) { EXPECT_EQ(b.Record(i).Address(), 7); }
+            if (i > 2 && b.Record(i).IsData() && b.Record(i + 1).PidNibble() == PidAck)
                 moved.insert(moved.end(), b.PayloadOf(i).begin(), b.PayloadOf(i).end());
-            if (!b.Record(i).IsData() && b.Record(i).PidNibble() != PidNak && b.Record(i).PidNibble() != PidAck &&
-                b.Record(i).PidNibble() != PidStall) {
-                EXPECT_EQ(b.Record(i).Address(), 7);
-            }
         }
-        EXPECT_EQ(moved, c.options.stall ? Bytes{} : c.data);
+        EXPECT_EQ(moved, c.data);
     }
 }
 
