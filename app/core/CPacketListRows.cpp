@@ -1,0 +1,533 @@
+#include "CPacketListRows.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace orvane::app {
+
+namespace {
+
+constexpr int kNotFound = -2;
+// Rows materialised around an asked row: a screenful either way and then some.
+constexpr int kWindowBehind = 200;
+constexpr size_t kWindowRows = 1200;
+
+uint64_t SteadyMs()
+{
+    using namespace std::chrono;
+    return uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+}  // namespace
+
+CPacketListRows::CPacketListRows() : clock_(SteadyMs) {}
+
+void CPacketListRows::SetRoot(UsbItem* root)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    root_ = root;
+}
+
+UsbItem* CPacketListRows::LastLeaf(UsbItem* item)
+{
+    while (item && !item->children.empty()) item = item->children.back();
+    return item;
+}
+
+bool CPacketListRows::InRange(UsbItem* item, uint32_t record)
+{
+    return item->firstRecord <= record && record <= LastLeaf(item)->firstRecord;
+}
+
+size_t CPacketListRows::TopCount() const
+{
+    return blocks_.empty() ? 0 : (blocks_.size() - 1) * kBlockItems + blocks_.back().items.size();
+}
+
+int CPacketListRows::BlockEndRow(size_t block) const
+{
+    return block + 1 < blocks_.size() ? blocks_[block + 1].firstRow : rowCount_;
+}
+
+size_t CPacketListRows::TopLevelCount() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return TopCount();
+}
+
+UsbItem* CPacketListRows::TopLevelAt(size_t index) const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return index < TopCount() ? TopAt(index) : nullptr;
+}
+
+std::vector<int> CPacketListRows::BlockFirstRows() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    std::vector<int> rows;
+    for (const RowBlock& block : blocks_) rows.push_back(block.firstRow);
+    return rows;
+}
+
+int CPacketListRows::RowCount() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return rowCount_;
+}
+
+void CPacketListRows::AppendItem(UsbItem* item)
+{
+    bool push = false;
+    int count = 0;
+    {
+        // The root's list and the row count are read by the UI thread: both
+        // change only under the lock, together with the blocks.
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!root_ || !item) return;
+        item->flags &= uint8_t(~ItemExpanded);
+        root_->Append(item);
+        int before = rowCount_;
+        if (Shown(item)) ++rowCount_;
+        AppendToBlocks(item, before);
+        count = rowCount_;
+        uint64_t now = clock_();
+        if (now - lastPush_ > kPushIntervalMs) {
+            lastPush_ = now;
+            push = true;
+        }
+    }
+    if (push && listener_) listener_(count);
+}
+
+void CPacketListRows::AppendToBlocks(UsbItem* item, int rowsBefore)
+{
+    if (blocks_.empty() || blocks_.back().items.size() >= kBlockItems) {
+        RowBlock block;
+        block.items.reserve(kBlockItems);
+        block.firstRow = rowsBefore;
+        block.firstRecord = block.lastRecord = item->firstRecord;
+        blocks_.push_back(std::move(block));
+    }
+    RowBlock& block = blocks_.back();
+    block.items.push_back(item);
+    block.firstRecord = std::min(block.firstRecord, item->firstRecord);
+    block.lastRecord = std::max(block.lastRecord, LastLeaf(item)->firstRecord);
+}
+
+int CPacketListRows::RebuildRows()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    blocks_.clear();
+    counts_.clear();
+    rowCount_ = 0;
+    ClearCachesLocked();
+    if (!root_) return 0;
+    for (UsbItem* item : root_->children) {
+        AppendToBlocks(item, rowCount_);
+        rowCount_ += int(Rows(item));
+    }
+    return rowCount_;
+}
+
+void CPacketListRows::ClearRowCaches()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    ClearCachesLocked();
+}
+
+void CPacketListRows::ClearCachesLocked()
+{
+    window_.clear();
+    windowDepth_.clear();
+    windowParent_.clear();
+    windowFirst_ = 0;
+    recordRows_.clear();
+}
+
+uint32_t CPacketListRows::Descendants(UsbItem* item)
+{
+    if (!Expanded(item) || !HasChildren(item)) return 0;
+    auto found = counts_.find(item);
+    if (found != counts_.end()) return found->second.rows;
+    Count count;
+    const UsbItemList& kids = item->children;
+    const uint32_t n = kids.size();
+    const bool chunked = n > kChunk;
+    if (chunked) count.chunk.reserve(n / kChunk + 1);
+    uint32_t total = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        if (chunked && i % kChunk == 0) count.chunk.push_back(total);
+        UsbItem* child = kids[i];
+        ++visits_;
+        if (Shown(child)) total += 1 + Descendants(child);
+    }
+    count.rows = total;
+    counts_.emplace(item, std::move(count));
+    return total;
+}
+
+bool CPacketListRows::Seek(int row, std::vector<Step>& path)
+{
+    path.clear();
+    if (row < 0 || row >= rowCount_ || blocks_.empty()) return false;
+    auto after = std::upper_bound(blocks_.begin(), blocks_.end(), row,
+                                  [](int r, const RowBlock& b) { return r < b.firstRow; });
+    size_t b = after == blocks_.begin() ? 0 : size_t(after - blocks_.begin()) - 1;
+    UsbItem* item = nullptr;
+    int counter = 0;
+    size_t index = 0;
+    for (; b < blocks_.size() && !item; ++b) {
+        if (row >= BlockEndRow(b)) continue;
+        counter = blocks_[b].firstRow;
+        const auto& items = blocks_[b].items;
+        for (size_t i = 0; i < items.size(); ++i) {
+            ++visits_;
+            int n = int(Rows(items[i]));
+            if (row < counter + n) {
+                item = items[i];
+                index = b * kBlockItems + i;
+                break;
+            }
+            counter += n;
+        }
+    }
+    while (item) {
+        path.push_back({item, counter, index});
+        if (row == counter) return true;
+        // The row lies among this item's descendants.
+        const UsbItemList& kids = item->children;
+        int c = counter + 1;
+        size_t start = 0;
+        Descendants(item);
+        auto found = counts_.find(item);
+        if (found != counts_.end() && !found->second.chunk.empty()) {
+            const auto& chunk = found->second.chunk;
+            size_t k = size_t(std::upper_bound(chunk.begin(), chunk.end(), uint32_t(row - c)) - chunk.begin()) - 1;
+            start = k * kChunk;
+            c += int(chunk[k]);
+        }
+        UsbItem* next = nullptr;
+        for (size_t i = start; i < kids.size(); ++i) {
+            ++visits_;
+            int n = int(Rows(kids[i]));
+            if (row < c + n) {
+                next = kids[i];
+                index = i;
+                counter = c;
+                break;
+            }
+            c += n;
+        }
+        item = next;
+    }
+    path.clear();
+    return false;
+}
+
+bool CPacketListRows::Advance(std::vector<Step>& path)
+{
+    const Step current = path.back();
+    const int nextRow = current.row + 1;
+    if (Expanded(current.item)) {
+        const UsbItemList& kids = current.item->children;
+        for (size_t i = 0; i < kids.size(); ++i) {
+            ++visits_;
+            if (Shown(kids[i])) {
+                path.push_back({kids[i], nextRow, i});
+                return true;
+            }
+        }
+    }
+    while (!path.empty()) {
+        const Step done = path.back();
+        path.pop_back();
+        if (path.empty()) {
+            const size_t total = TopCount();
+            for (size_t i = done.index + 1; i < total;) {
+                size_t b = i / kBlockItems;
+                // A block whose items are all hidden makes no rows: skip it whole.
+                if (i % kBlockItems == 0 && BlockEndRow(b) == blocks_[b].firstRow) {
+                    i += kBlockItems;
+                    continue;
+                }
+                ++visits_;
+                UsbItem* top = TopAt(i);
+                if (Shown(top)) {
+                    path.push_back({top, nextRow, i});
+                    return true;
+                }
+                ++i;
+            }
+            return false;
+        }
+        const UsbItemList& siblings = path.back().item->children;
+        for (size_t i = done.index + 1; i < siblings.size(); ++i) {
+            ++visits_;
+            if (Shown(siblings[i])) {
+                path.push_back({siblings[i], nextRow, i});
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void CPacketListRows::Materialise(int row)
+{
+    window_.clear();
+    windowDepth_.clear();
+    windowParent_.clear();
+    int start = std::max(0, row - kWindowBehind);
+    if (!Seek(start, path_)) return;
+    windowFirst_ = start;
+    do {
+        const Step& step = path_.back();
+        uint8_t depth = uint8_t(std::min<size_t>(path_.size(), 255));
+        step.item->depth = depth;
+        window_.push_back(step.item);
+        windowDepth_.push_back(depth);
+        windowParent_.push_back(path_.size() > 1 ? path_[path_.size() - 2].row : -1);
+    } while (window_.size() < kWindowRows && windowFirst_ + int(window_.size()) < rowCount_ && Advance(path_));
+}
+
+UsbItem* CPacketListRows::ItemAtRow(int row)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (row < 0 || row >= rowCount_) return nullptr;
+    if (row < windowFirst_ || row >= windowFirst_ + int(window_.size())) Materialise(row);
+    if (row < windowFirst_ || row >= windowFirst_ + int(window_.size())) return nullptr;
+    return window_[size_t(row - windowFirst_)];
+}
+
+int CPacketListRows::DepthOfRow(int row)
+{
+    if (!ItemAtRow(row)) return 0;
+    std::lock_guard<std::mutex> guard(lock_);
+    return row >= windowFirst_ && row < windowFirst_ + int(window_.size()) ? windowDepth_[size_t(row - windowFirst_)] : 0;
+}
+
+int CPacketListRows::ParentRow(int row)
+{
+    if (!ItemAtRow(row)) return -1;
+    std::lock_guard<std::mutex> guard(lock_);
+    return row >= windowFirst_ && row < windowFirst_ + int(window_.size()) ? windowParent_[size_t(row - windowFirst_)] : -1;
+}
+
+bool CPacketListRows::ContainsLeaf(UsbItem* item, uint32_t record)
+{
+    std::vector<UsbItem*> stack{item};
+    while (!stack.empty()) {
+        UsbItem* x = stack.back();
+        stack.pop_back();
+        ++visits_;
+        if (x->children.empty()) {
+            if (x->firstRecord == record) return true;
+            continue;
+        }
+        for (UsbItem* child : x->children)
+            if (InRange(child, record)) stack.push_back(child);
+    }
+    return false;
+}
+
+// `item` is shown at `row`: the row that shows `record` inside it, or kNotFound.
+int CPacketListRows::MatchRecord(UsbItem* item, int row, uint32_t record)
+{
+    ++visits_;
+    if (!HasChildren(item)) return item->firstRecord == record ? row : kNotFound;
+    if (!Expanded(item)) return ContainsLeaf(item, record) ? row : kNotFound;
+    const UsbItemList& kids = item->children;
+    const int base = row + 1;
+    size_t start = 0;
+    int startRow = base;
+    Descendants(item);
+    auto found = counts_.find(item);
+    if (found != counts_.end() && !found->second.chunk.empty()) {
+        // Children come in record order: start at the chunk that should hold it.
+        const auto& chunk = found->second.chunk;
+        size_t lo = 0, hi = chunk.size();
+        while (hi - lo > 1) {
+            size_t mid = (lo + hi) / 2;
+            if (kids[uint32_t(mid * kChunk)]->firstRecord <= record) lo = mid; else hi = mid;
+        }
+        start = lo * kChunk;
+        startRow = base + int(chunk[lo]);
+    }
+    // A second pass from the first child covers children out of record order.
+    for (int pass = 0; pass < 2; ++pass) {
+        size_t from = pass == 0 ? start : 0;
+        size_t to = pass == 0 ? kids.size() : start;
+        int c = pass == 0 ? startRow : base;
+        for (size_t i = from; i < to; ++i) {
+            UsbItem* child = kids[uint32_t(i)];
+            ++visits_;
+            if (Shown(child)) {
+                int n = 1 + int(Descendants(child));
+                if (InRange(child, record)) {
+                    int r = MatchRecord(child, c, record);
+                    if (r != kNotFound) return r;
+                }
+                c += n;
+            } else if (InRange(child, record) && ContainsLeaf(child, record)) {
+                return row;  // a hidden child's packets belong to the row above it
+            }
+        }
+    }
+    return kNotFound;
+}
+
+int CPacketListRows::RowOfRecord(uint32_t record)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    auto cached = recordRows_.find(record);
+    if (cached != recordRows_.end()) return cached->second;
+    for (size_t b = 0; b < blocks_.size(); ++b) {
+        const RowBlock& block = blocks_[b];
+        if (record < block.firstRecord || record > block.lastRecord) continue;
+        int counter = block.firstRow;
+        for (UsbItem* item : block.items) {
+            ++visits_;
+            int n = int(Rows(item));
+            if (n && InRange(item, record)) {
+                int r = MatchRecord(item, counter, record);
+                if (r >= 0) {
+                    recordRows_[record] = r;
+                    return r;
+                }
+            }
+            counter += n;
+        }
+    }
+    // Not cached: the record may yet arrive with a later item.
+    return -1;
+}
+
+void CPacketListRows::ShiftBlocks(int row, int delta)
+{
+    if (!delta) return;
+    auto first = std::upper_bound(blocks_.begin(), blocks_.end(), row,
+                                  [](int r, const RowBlock& b) { return r < b.firstRow; });
+    for (auto it = first; it != blocks_.end(); ++it) it->firstRow += delta;
+}
+
+void CPacketListRows::AdjustAncestors(const std::vector<Step>& path, int delta)
+{
+    for (size_t j = 0; j + 1 < path.size(); ++j) {
+        auto found = counts_.find(path[j].item);
+        if (found == counts_.end()) continue;
+        Count& count = found->second;
+        count.rows = uint32_t(int64_t(count.rows) + delta);
+        size_t child = path[j + 1].index;
+        for (size_t k = child / kChunk + 1; k < count.chunk.size(); ++k)
+            count.chunk[k] = uint32_t(int64_t(count.chunk[k]) + delta);
+    }
+}
+
+CPacketListRows::RowChange CPacketListRows::ToggleExpand(int row)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    RowChange change;
+    if (!Seek(row, path_)) return change;
+    UsbItem* item = path_.back().item;
+    change.first = row + 1;
+    if (Expanded(item) && HasChildren(item)) {
+        change.removed = int(Descendants(item));
+        item->flags &= uint8_t(~ItemExpanded);
+        counts_.erase(item);
+    } else {
+        item->flags |= ItemExpanded;
+        counts_.erase(item);
+        change.inserted = int(Descendants(item));
+    }
+    AdjustAncestors(path_, change.Delta());
+    rowCount_ += change.Delta();
+    ShiftBlocks(row, change.Delta());
+    ClearCachesLocked();
+    return change;
+}
+
+CPacketListRows::RowChange CPacketListRows::ToggleSubtree(int row, int* select)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (select) *select = -1;
+    RowChange change;
+    if (!Seek(row, path_)) return change;
+    UsbItem* top = path_.front().item;
+    const int topRow = path_.front().row;
+    const uint32_t before = Descendants(top);
+    const bool expand = !(Expanded(top) && HasChildren(top));
+    std::vector<UsbItem*> stack{top};
+    while (!stack.empty()) {
+        UsbItem* x = stack.back();
+        stack.pop_back();
+        ++visits_;
+        counts_.erase(x);
+        if (expand) x->flags |= ItemExpanded; else x->flags &= uint8_t(~ItemExpanded);
+        for (UsbItem* child : x->children) stack.push_back(child);
+    }
+    const uint32_t after = Descendants(top);
+    change = {topRow + 1, int(before), int(after)};
+    rowCount_ += change.Delta();
+    ShiftBlocks(topRow, change.Delta());
+    ClearCachesLocked();
+    if (select && !(Expanded(top) && HasChildren(top))) *select = topRow;
+    return change;
+}
+
+int CPacketListRows::RowOfTop(UsbItem* top)
+{
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const RowBlock& block : blocks_) {
+            if (pass == 0 && (top->firstRecord < block.firstRecord || top->firstRecord > block.lastRecord)) continue;
+            int counter = block.firstRow;
+            for (UsbItem* item : block.items) {
+                ++visits_;
+                if (item == top) return Shown(top) ? counter : -1;
+                counter += int(Rows(item));
+            }
+        }
+    }
+    return -1;
+}
+
+bool CPacketListRows::RevealItem(UsbItem* top, UsbItem* item, RowChange* change)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (change) *change = RowChange();
+    if (!top || !item) return false;
+    // Depth-first through every child, shown or not; the stack is the path.
+    std::vector<std::pair<UsbItem*, uint32_t>> stack{{top, 0}};
+    bool found = top == item;
+    while (!found && !stack.empty()) {
+        auto& [node, next] = stack.back();
+        if (next >= node->children.size()) {
+            stack.pop_back();
+            continue;
+        }
+        UsbItem* child = node->children[next++];
+        ++visits_;
+        if (child == item) found = true; else stack.push_back({child, 0});
+    }
+    if (!found) return false;
+    const int topRow = RowOfTop(top);
+    const uint32_t before = Descendants(top);
+    if (item != top) {
+        for (auto& [ancestor, next] : stack) {
+            (void)next;
+            ancestor->flags |= ItemExpanded;
+            counts_.erase(ancestor);
+        }
+    }
+    const uint32_t after = Descendants(top);
+    // A hidden top-level item makes no rows, expanded or not.
+    if (topRow >= 0 && after != before) {
+        RowChange c{topRow + 1, int(before), int(after)};
+        rowCount_ += c.Delta();
+        ShiftBlocks(topRow, c.Delta());
+        if (change) *change = c;
+    }
+    ClearCachesLocked();
+    return true;
+}
+
+}  // namespace orvane::app

@@ -1,0 +1,142 @@
+// The packet list's row index: the shown item tree as numbered rows, for a
+// list that asks for rows on demand. Top-level items sit in blocks of 500 that
+// know their first row; an expanded item's descendant row count is kept once
+// computed, so finding, expanding and collapsing a row cost the path to it and
+// the toggled subtree, never the whole capture.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "UsbItem.h"
+
+namespace orvane::app {
+
+class CPacketListRows {
+public:
+    static constexpr uint32_t kBlockItems = 500;
+    static constexpr uint64_t kPushIntervalMs = 100;
+
+    // Rows [first, first + removed) went away and then rows [first, first +
+    // inserted) came, for a model to announce.
+    struct RowChange {
+        int first = -1;
+        int removed = 0;
+        int inserted = 0;
+        int Delta() const { return inserted - removed; }
+    };
+
+    CPacketListRows();
+    CPacketListRows(const CPacketListRows&) = delete;
+    CPacketListRows& operator=(const CPacketListRows&) = delete;
+
+    // Null: no tree. Follow with RebuildRows.
+    void SetRoot(UsbItem* root);
+    UsbItem* Root() const { return root_; }
+
+    // Worker thread: takes a finished top-level item into the root's children
+    // and a block. The listener then hears the row count, at most every 100 ms.
+    void AppendItem(UsbItem* item);
+    // Called outside the lock on the appending thread.
+    void SetRowCountListener(std::function<void(int)> listener) { listener_ = std::move(listener); }
+    // Milliseconds of a monotonic clock, for the append throttle.
+    void SetClock(std::function<uint64_t()> clock) { clock_ = std::move(clock); }
+
+    // Blocks anew from the root's children; answers the row count.
+    int RebuildRows();
+    int RowCount() const;
+    void ClearRowCaches();
+
+    // Null for a row outside [0, RowCount()).
+    UsbItem* ItemAtRow(int row);
+    // Tree depth of the row (1 top level); 0 without a row.
+    int DepthOfRow(int row);
+    // Row of the row's parent in the shown tree; -1 for a top-level row.
+    int ParentRow(int row);
+    // The row showing the record's packet, the collapsed row holding it, or -1
+    // when a hidden item holds it or no item does.
+    int RowOfRecord(uint32_t record);
+
+    // Nothing for a row without an item (first -1).
+    RowChange ToggleExpand(int row);
+    // Expands or collapses the whole top-level item holding the row; `select`
+    // receives the row to select (-1 when it ends expanded with children).
+    RowChange ToggleSubtree(int row, int* select = nullptr);
+    // Expands every ancestor of `item` below `top`; false when `item` is not below `top`.
+    bool RevealItem(UsbItem* top, UsbItem* item, RowChange* change = nullptr);
+
+    size_t TopLevelCount() const;
+    UsbItem* TopLevelAt(size_t index) const;
+
+    static UsbItem* LastLeaf(UsbItem* item);
+    static bool Shown(const UsbItem* item) { return (item->flags & (ItemHiddenByFilter | ItemHiddenByFilterBar)) == 0; }
+    static bool HasChildren(const UsbItem* item) { return !item->children.empty(); }
+    static bool Expanded(const UsbItem* item) { return (item->flags & ItemExpanded) != 0; }
+
+    // First row of every block of top-level items.
+    std::vector<int> BlockFirstRows() const;
+
+    // Items touched by walks since construction: lets a test see that work
+    // grows with what changed, not with the capture.
+    uint64_t VisitCount() const { return visits_; }
+
+private:
+    struct RowBlock {
+        std::vector<UsbItem*> items;
+        int firstRow = 0;
+        uint32_t firstRecord = 0;  // smallest first record: parsed items may come out of order
+        uint32_t lastRecord = 0;
+    };
+    // Descendant rows of an expanded item; with many children also the row
+    // offset of every kChunk-th child, so a seek skips runs of children.
+    struct Count {
+        uint32_t rows = 0;
+        std::vector<uint32_t> chunk;
+    };
+    static constexpr uint32_t kChunk = 512;
+    struct Step {
+        UsbItem* item;
+        int row;
+        size_t index;  // among the top level, or in the parent's children
+    };
+
+    void AppendToBlocks(UsbItem* item, int rowsBefore);
+    uint32_t Descendants(UsbItem* item);
+    uint32_t Rows(UsbItem* item) { return Shown(item) ? 1 + Descendants(item) : 0; }
+    UsbItem* TopAt(size_t index) const { return blocks_[index / kBlockItems].items[index % kBlockItems]; }
+    size_t TopCount() const;
+    int BlockEndRow(size_t block) const;
+    bool Seek(int row, std::vector<Step>& path);
+    bool Advance(std::vector<Step>& path);
+    void Materialise(int row);
+    int MatchRecord(UsbItem* item, int row, uint32_t record);
+    bool ContainsLeaf(UsbItem* item, uint32_t record);
+    static bool InRange(UsbItem* item, uint32_t record);
+    void AdjustAncestors(const std::vector<Step>& path, int delta);
+    void ShiftBlocks(int row, int delta);
+    int RowOfTop(UsbItem* top);
+    void ClearCachesLocked();
+
+    mutable std::mutex lock_;
+    UsbItem* root_ = nullptr;
+    std::vector<RowBlock> blocks_;
+    int rowCount_ = 0;
+    std::unordered_map<const UsbItem*, Count> counts_;
+    // The materialised rows [windowFirst_, windowFirst_ + window_.size()).
+    std::vector<UsbItem*> window_;
+    std::vector<uint8_t> windowDepth_;
+    std::vector<int> windowParent_;
+    int windowFirst_ = 0;
+    std::unordered_map<uint32_t, int> recordRows_;
+    std::vector<Step> path_;
+
+    std::function<void(int)> listener_;
+    std::function<uint64_t()> clock_;
+    uint64_t lastPush_ = 0;
+    uint64_t visits_ = 0;
+};
+
+}  // namespace orvane::app

@@ -1,0 +1,166 @@
+// Cell texts of the packet list: sizes, times at 16.7 ns a tick, status
+// texts with their error classes, counts with commas, idle times read from
+// the capture, and the summary cache behind them.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "CPacketListCells.h"
+#include "CaptureSource.h"
+#include "PacketListTestTree.h"
+
+using orvane::ItemSummary;
+using orvane::PacketRecord;
+using orvane::UsbItem;
+using orvane::app::CPacketListCells;
+using namespace orvane::testing;
+
+namespace {
+
+TEST(CellTextTest, Sizes)
+{
+    struct { int32_t size; const char* text; } cases[] = {
+        {-1, ""}, {0, "0 bytes"}, {1023, "1023 bytes"}, {1024, "1 KB"}, {1536, "1.5 KB"},
+        {100000, "97.7 KB"}, {1023487, "999 KB"},
+        // Past 999.5 KB the short form would turn to exponents.
+        {1023488, "1000 KB"}, {1048575, "1024 KB"},
+        {1048576, "1 MB"}, {1572864, "1.5 MB"}, {2147483647, "2048 MB"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CPacketListCells::SizeText(c.size), c.text) << c.size;
+}
+
+TEST(CellTextTest, TimesAndDurations)
+{
+    struct { int64_t ticks; const char* time; const char* duration; } cases[] = {
+        {0, "0.000 000 000", ""},
+        {1, "0.000 000 017", "0.000 000 017"},   // 16.7 + 0.5, truncated
+        {3, "0.000 000 050", "0.000 000 050"},   // 50.1
+        {60, "0.000 001 002", "0.000 001 002"},
+        {60000000, "1.002 000 000", "1.002 000 000"},
+        {0xFFFFFFFFFFFFll, "4700632.111 067 938", "4700632.111 067 938"},
+        {-3, "", ""},
+    };
+    for (const auto& c : cases) {
+        if (c.ticks >= 0) {
+            EXPECT_EQ(CPacketListCells::TimeText(c.ticks), c.time) << c.ticks;
+        }
+        EXPECT_EQ(CPacketListCells::DurationText(c.ticks), c.duration) << c.ticks;
+    }
+}
+
+TEST(CellTextTest, StatusTexts)
+{
+    struct { int32_t status; const char* text; bool red; } cases[] = {
+        {-1, "", false}, {0, "ACK", false}, {1, "NYET", false}, {2, "NAK", false}, {3, "STALL", false},
+        {4, "OK", false}, {5, "FAILED", false}, {6, "", false}, {7, "Error", false}, {8, "", false},
+        {0x00040000, "ACK (CRC16 Error)", true}, {0x00010002, "NAK (Data Length Error)", true},
+        {0x00020007, "Error (Pid Error)", true}, {0x00030004, "OK (CRC5 Error)", true},
+        {0x00040006, " (CRC16 Error)", true}, {0x00050000, "ACK", true}, {int32_t(0xFFFF0003), "STALL", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CPacketListCells::StatusText(c.status), c.text) << std::hex << c.status;
+        EXPECT_EQ(CPacketListCells::IsErrorStatus(c.status), c.red) << std::hex << c.status;
+    }
+}
+
+TEST(CellTextTest, NumbersSpeedsAndPacketIndexes)
+{
+    struct { uint32_t value; const char* text; } counts[] = {
+        {0, "0"}, {999, "999"}, {1000, "1,000"}, {123456, "123,456"}, {1234567, "1,234,567"},
+        {4294967295u, "4,294,967,295"},
+    };
+    for (const auto& c : counts) EXPECT_EQ(CPacketListCells::ThousandsText(c.value), c.text);
+    struct { int32_t speed; const char* text; } speeds[] = {{1, "LS"}, {2, "HS"}, {3, "FS"}, {0, ""}, {-1, ""}, {4, ""}};
+    for (const auto& c : speeds) EXPECT_EQ(CPacketListCells::SpeedText(c.speed), c.text);
+    EXPECT_EQ(CPacketListCells::NumberText(-1), "");
+    EXPECT_EQ(CPacketListCells::NumberText(0), "0");
+    EXPECT_EQ(CPacketListCells::NumberText(127), "127");
+    const uint8_t bytes[] = {0x00, 0x0A, 0xFF};
+    EXPECT_EQ(CPacketListCells::HexBytes(bytes, 3), "00 0A FF ");
+}
+
+PacketRecord Record(uint64_t time, uint16_t duration)
+{
+    PacketRecord r;
+    r.SetTimestamp(time);
+    r.SetDuration(duration);
+    return r;
+}
+
+struct CellsFixture : ::testing::Test {
+    FakeDecode decoder;
+    CPacketListCells cells;
+    orvane::emu::CaptureSource source{{{Record(100, 20), Record(150, 10), Record(200, 0)}, {}}};
+    UsbItem first{1, 0}, second{1, 1}, third{1, 2};
+
+    CellsFixture()
+    {
+        cells.SetDecoder(&decoder);
+        cells.SetDataSource(&source);
+        ItemSummary s;
+        s.name = "IN 命令";
+        s.address = 3;
+        s.endpoint = 0;
+        s.interface = -1;
+        s.speed = 2;
+        s.status = 0x00040000;
+        s.size = 2000;
+        s.time = 200;
+        s.duration = 0;
+        s.idle = 999;  // not what the list shows
+        decoder.summaries[&second] = s;
+        s.size = 0;
+        s.time = 100;  // starts before the previous record ended
+        decoder.summaries[&third] = s;
+        s.time = 60000000;
+        decoder.summaries[&first] = s;
+        for (int i = 0; i < 2000; ++i) decoder.bytes.push_back(uint8_t(i));
+    }
+};
+
+TEST_F(CellsFixture, EveryColumnOfARow)
+{
+    const std::string data = CPacketListCells::HexBytes(decoder.bytes.data(), 1024);
+    const char* expected[] = {"IN 命令", "3", "0", "", "HS", "ACK (CRC16 Error)", data.c_str(),
+                              "1.95 KB", "0.000 003 340", "", "0.000 001 336", "1"};
+    // Idle: 200 - 100 - 20 ticks = 80 ticks = 1336 ns.
+    for (int column = 0; column < CPacketListCells::kColumnCount; ++column)
+        EXPECT_EQ(cells.GetCellText(&second, column), expected[column]) << column;
+    EXPECT_EQ(cells.GetCellText(&second, 12), "");
+    EXPECT_EQ(cells.GetCellText(nullptr, 0), "");
+}
+
+TEST_F(CellsFixture, IdleAndDataEdges)
+{
+    EXPECT_EQ(cells.GetCellText(&first, CPacketListCells::ColIdle), "");   // record 0
+    EXPECT_EQ(cells.GetCellText(&third, CPacketListCells::ColIdle), "");   // negative gap
+    EXPECT_EQ(cells.GetCellText(&third, CPacketListCells::ColData), "");   // size 0
+    EXPECT_EQ(cells.GetCellText(&first, CPacketListCells::ColTime), "1.002 000 000");
+    cells.SetDataSource(nullptr);
+    EXPECT_EQ(cells.GetCellText(&second, CPacketListCells::ColIdle), "");
+    // A record the source cannot serve gives no idle time.
+    orvane::emu::CaptureSource empty{{{}, {}}};
+    cells.SetDataSource(&empty);
+    EXPECT_EQ(cells.GetCellText(&second, CPacketListCells::ColIdle), "");
+}
+
+TEST_F(CellsFixture, SummariesAreAskedForOnceAndDroppedWhole)
+{
+    cells.GetCellText(&second, 0);
+    cells.GetCellText(&second, 5);
+    EXPECT_EQ(decoder.summarizeCalls, 1);
+    cells.ClearSummaryCache();
+    cells.GetCellText(&second, 0);
+    EXPECT_EQ(decoder.summarizeCalls, 2);
+    FakeDecode other;
+    cells.SetDecoder(&other);
+    EXPECT_EQ(cells.CachedSummaries(), 0u);
+    EXPECT_EQ(cells.GetCellText(&second, 0), "");
+
+    // Scrolling through more rows than the cache keeps does not grow it.
+    auto many = std::make_unique<UsbItem[]>(CPacketListCells::kSummaryCacheLimit + 10);
+    for (size_t i = 0; i < CPacketListCells::kSummaryCacheLimit + 10; ++i) cells.GetCellText(&many[i], 1);
+    EXPECT_LT(cells.CachedSummaries(), 100u);
+}
+
+}  // namespace

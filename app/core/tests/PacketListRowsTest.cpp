@@ -1,0 +1,304 @@
+// The packet list's row index: blocks, hidden items, expanding and
+// collapsing, rows of records, appends from a worker thread, and work that
+// grows with what changed rather than with the capture.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+#include "CPacketListRows.h"
+#include "PacketListTestTree.h"
+
+using orvane::UsbItem;
+using orvane::app::CPacketListRows;
+using namespace orvane::testing;
+
+namespace {
+
+constexpr uint8_t kExpanded = orvane::ItemExpanded;
+constexpr uint8_t kFiltered = orvane::ItemHiddenByFilter;
+constexpr uint8_t kBarHidden = orvane::ItemHiddenByFilterBar;
+
+// The row index agrees with the tree flattened the obvious way: every row,
+// its depth and parent row, and the row of every record.
+void ExpectMatchesTree(CPacketListRows& rows, UsbItem* root, uint32_t records)
+{
+    std::vector<FlatRow> flat = FlattenShown(root);
+    ASSERT_EQ(rows.RowCount(), int(flat.size()));
+    std::vector<int> parents(flat.size(), -1);
+    std::vector<int> stack;
+    for (size_t r = 0; r < flat.size(); ++r) {
+        stack.resize(size_t(flat[r].depth - 1));
+        parents[r] = stack.empty() ? -1 : stack.back();
+        stack.push_back(int(r));
+    }
+    for (size_t r = 0; r < flat.size(); ++r) {
+        ASSERT_TRUE(rows.ItemAtRow(int(r)) == flat[r].item) << "row " << r;
+        ASSERT_EQ(rows.DepthOfRow(int(r)), flat[r].depth) << "row " << r;
+        ASSERT_EQ(int(rows.ItemAtRow(int(r))->depth), flat[r].depth);
+        ASSERT_EQ(rows.ParentRow(int(r)), parents[r]) << "row " << r;
+    }
+    EXPECT_TRUE(rows.ItemAtRow(int(flat.size())) == nullptr);
+    std::vector<int> expected = NaiveRecordRows(root, records);
+    for (uint32_t record = 0; record < records; ++record)
+        ASSERT_EQ(rows.RowOfRecord(record), expected[record]) << "record " << record;
+}
+
+struct ListFixture : ::testing::Test {
+    TestTree tree;
+    CPacketListRows rows;
+    ListFixture() { rows.SetRoot(&tree.root); }
+};
+
+using RowsTest = ListFixture;
+
+TEST_F(RowsTest, BlocksOf500TopLevelItemsStartAtTheirRows)
+{
+    for (uint32_t i = 0; i < 1200; ++i) rows.AppendItem(MakeItem(1, i));
+    EXPECT_EQ(rows.BlockFirstRows(), (std::vector<int>{0, 500, 1000}));
+    EXPECT_EQ(rows.RowCount(), 1200);
+    EXPECT_EQ(tree.root.children.size(), 1200u);
+    EXPECT_TRUE(tree.root.children[7]->parent == &tree.root);
+    EXPECT_TRUE(rows.ItemAtRow(1199) == tree.root.children[1199]);
+    EXPECT_TRUE(rows.ItemAtRow(1200) == nullptr);
+    EXPECT_TRUE(rows.ItemAtRow(-1) == nullptr);
+    // A rebuild gives the same blocks.
+    EXPECT_EQ(rows.RebuildRows(), 1200);
+    EXPECT_EQ(rows.BlockFirstRows(), (std::vector<int>{0, 500, 1000}));
+}
+
+TEST_F(RowsTest, HiddenItemsJoinBlocksWithoutRows)
+{
+    for (uint32_t i = 0; i < 600; ++i) rows.AppendItem(MakeItem(1, i, (i % 2 || i == 500) ? kFiltered : 0));
+    // 250 shown in the first block; the second starts with a hidden item.
+    EXPECT_EQ(rows.BlockFirstRows(), (std::vector<int>{0, 250}));
+    EXPECT_EQ(rows.RowCount(), 250 + 49);
+    EXPECT_EQ(rows.TopLevelCount(), 600u);
+    EXPECT_TRUE(rows.ItemAtRow(250) == tree.root.children[502]);
+    ExpectMatchesTree(rows, &tree.root, 600);
+}
+
+TEST_F(RowsTest, AppendClearsTheExpandedBitAndKeepsTheFilterBits)
+{
+    rows.AppendItem(MakeTransaction(0, 3, kExpanded));
+    rows.AppendItem(MakeTransaction(3, 3, kExpanded | kBarHidden));
+    EXPECT_EQ(tree.root.children[0]->flags, 0);
+    EXPECT_EQ(tree.root.children[1]->flags, kBarHidden);
+    EXPECT_EQ(rows.RowCount(), 1);
+}
+
+TEST_F(RowsTest, RecordInsideCollapsedOrHiddenItems)
+{
+    rows.AppendItem(MakeTransaction(0, 3));
+    rows.AppendItem(MakeTransaction(3, 3, kFiltered));
+    rows.AppendItem(MakeTransaction(6, 3, kBarHidden));
+    rows.AppendItem(MakeTransaction(9, 3));
+    struct Case {
+        uint32_t record;
+        int collapsed;
+        int expanded;  // after expanding row 0
+    } cases[] = {{0, 0, 1}, {1, 0, 2}, {2, 0, 3}, {4, -1, -1}, {7, -1, -1}, {10, 1, 4}, {12, -1, -1}};
+    for (const Case& c : cases) EXPECT_EQ(rows.RowOfRecord(c.record), c.collapsed) << c.record;
+    auto change = rows.ToggleExpand(0);
+    EXPECT_EQ(change.first, 1);
+    EXPECT_EQ(change.inserted, 3);
+    for (const Case& c : cases) EXPECT_EQ(rows.RowOfRecord(c.record), c.expanded) << c.record;
+}
+
+TEST_F(RowsTest, ExpandingAChildlessRowSetsTheBitOnly)
+{
+    rows.AppendItem(MakeItem(5, 0));
+    rows.AppendItem(MakeItem(5, 1));
+    auto change = rows.ToggleExpand(0);
+    EXPECT_EQ(change.Delta(), 0);
+    EXPECT_TRUE(tree.root.children[0]->flags & kExpanded);
+    EXPECT_EQ(rows.RowCount(), 2);
+    EXPECT_EQ(rows.ToggleExpand(-1).first, -1);
+    EXPECT_EQ(rows.ToggleExpand(2).first, -1);
+}
+
+TEST_F(RowsTest, NestedToggleSubtreeAndReveal)
+{
+    // A control transfer of two transactions, between two single packets.
+    rows.AppendItem(MakeItem(5, 0));
+    UsbItem* transfer = MakeItem(orvane::ItemControlTransfer, 1);
+    transfer->Append(MakeTransaction(1, 3));
+    transfer->Append(MakeTransaction(4, 3));
+    rows.AppendItem(transfer);
+    rows.AppendItem(MakeItem(5, 7));
+    UsbItem* packet = transfer->children[1]->children[2];
+
+    int select = 0;
+    auto open = rows.ToggleSubtree(1, &select);
+    EXPECT_EQ(open.first, 2);
+    EXPECT_EQ(open.removed, 0);
+    EXPECT_EQ(open.inserted, 8);
+    EXPECT_EQ(select, -1);
+    ExpectMatchesTree(rows, &tree.root, 8);
+    EXPECT_EQ(rows.RowOfRecord(6), 9);
+
+    // From a packet row the whole transfer closes, and its row is the one to select.
+    auto close = rows.ToggleSubtree(8, &select);
+    EXPECT_EQ(close.removed, 8);
+    EXPECT_EQ(close.inserted, 0);
+    EXPECT_EQ(select, 1);
+    ExpectMatchesTree(rows, &tree.root, 8);
+
+    CPacketListRows::RowChange change;
+    EXPECT_TRUE(rows.RevealItem(transfer, packet, &change));
+    EXPECT_EQ(change.Delta(), 5);  // the transfer's two transactions and the second's packets
+    EXPECT_EQ(rows.RowOfRecord(6), 6);
+    EXPECT_FALSE(packet->flags & kExpanded);
+    ExpectMatchesTree(rows, &tree.root, 8);
+    EXPECT_FALSE(rows.RevealItem(tree.root.children[0], packet));
+}
+
+TEST_F(RowsTest, RevealingUnderAHiddenTopChangesNoRows)
+{
+    rows.AppendItem(MakeTransaction(0, 3, kBarHidden));
+    rows.AppendItem(MakeTransaction(3, 3));
+    CPacketListRows::RowChange change;
+    EXPECT_TRUE(rows.RevealItem(tree.root.children[0], tree.root.children[0]->children[1], &change));
+    EXPECT_EQ(change.Delta(), 0);
+    EXPECT_EQ(rows.RowCount(), 1);
+    ExpectMatchesTree(rows, &tree.root, 6);
+}
+
+// Random trees with runs longer than a chunk of children, random toggles and
+// filter bits: the index must agree with the plain flattening after each step.
+TEST_F(RowsTest, RandomTogglesAgreeWithTheFlattenedTree)
+{
+    std::mt19937 random(7);
+    uint32_t record = 0;
+    for (int t = 0; t < 40; ++t) {
+        uint8_t flags = random() % 6 == 0 ? kFiltered : 0;
+        switch (random() % 4) {
+        case 0: rows.AppendItem(MakeItem(5, record++, flags)); break;
+        case 1: {
+            UsbItem* group = MakeItem(orvane::ItemSofGroup, record, flags);
+            uint32_t n = 1 + random() % 1500;
+            for (uint32_t i = 0; i < n; ++i) group->Append(MakeItem(5, record++, random() % 50 == 0 ? kFiltered : 0));
+            rows.AppendItem(group);
+            break;
+        }
+        default: {
+            UsbItem* transfer = MakeItem(orvane::ItemControlTransfer, record, flags);
+            uint32_t n = 1 + random() % 700;
+            for (uint32_t i = 0; i < n; ++i) {
+                transfer->Append(MakeTransaction(record, 2 + random() % 2, random() % 40 == 0 ? kFiltered : 0));
+                record += transfer->children.back()->children.size();
+            }
+            rows.AppendItem(transfer);
+        }
+        }
+    }
+    ExpectMatchesTree(rows, &tree.root, record);
+    for (int step = 0; step < 60; ++step) {
+        int count = rows.RowCount();
+        int row = int(random() % uint32_t(count));
+        int before = count;
+        CPacketListRows::RowChange change = random() % 5 == 0 ? rows.ToggleSubtree(row) : rows.ToggleExpand(row);
+        EXPECT_EQ(rows.RowCount(), before + change.Delta());
+        if (step % 6 == 5) ExpectMatchesTree(rows, &tree.root, record);
+        else ASSERT_TRUE(rows.ItemAtRow(rows.RowCount() - 1) == FlattenShown(&tree.root).back().item);
+    }
+    // Filter bits changed behind the index's back count after a rebuild.
+    for (UsbItem* top : tree.root.children)
+        if (random() % 3 == 0) top->flags ^= kBarHidden;
+    rows.RebuildRows();
+    ExpectMatchesTree(rows, &tree.root, record);
+}
+
+TEST_F(RowsTest, RowCountReachesTheListenerAtMostEvery100Ms)
+{
+    uint64_t now = 1000;
+    std::vector<int> pushed;
+    rows.SetClock([&] { return now; });
+    rows.SetRowCountListener([&](int count) { pushed.push_back(count); });
+    rows.AppendItem(MakeItem(5, 0));
+    now += 100;  // not more than 100 ms
+    rows.AppendItem(MakeItem(5, 1));
+    rows.AppendItem(MakeItem(5, 2, kFiltered));
+    now += 1;
+    rows.AppendItem(MakeItem(5, 3));
+    EXPECT_EQ(pushed, (std::vector<int>{1, 3}));
+}
+
+TEST_F(RowsTest, WorkerAppendsWhileTheListReads)
+{
+    constexpr uint32_t kItems = 60000;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (uint32_t i = 0; i < kItems; ++i) rows.AppendItem(MakeTransaction(i * 2, 2, i % 7 == 0 ? kFiltered : 0));
+        done = true;
+    });
+    int toggles = 0;
+    while (!done) {
+        int count = rows.RowCount();
+        if (count > 10) {
+            UsbItem* item = rows.ItemAtRow(count - 1);
+            ASSERT_TRUE(item != nullptr);
+            if (toggles < 200) rows.ToggleExpand(toggles++ % 10);
+            rows.RowOfRecord(uint32_t(count));
+        }
+    }
+    worker.join();
+    ExpectMatchesTree(rows, &tree.root, 2000);
+    EXPECT_EQ(tree.root.children.size(), kItems);
+}
+
+// Not timed: the index counts the items it touches. A million top-level
+// items, then a group of 100,000 children opened, walked and closed.
+TEST_F(RowsTest, WorkGrowsWithWhatChanged)
+{
+    constexpr uint32_t kTop = 1000000, kChildren = 100000;
+    const uint32_t groupAt = kTop / 2;
+    for (uint32_t i = 0; i < kTop; ++i) {
+        if (i != groupAt) {
+            tree.root.Append(MakeItem(5, i < groupAt ? i : i + kChildren));
+            continue;
+        }
+        UsbItem* group = MakeItem(orvane::ItemSofGroup, i);
+        group->children.reserve(kChildren);
+        for (uint32_t c = 0; c < kChildren; ++c) group->Append(MakeItem(5, i + c));
+        tree.root.Append(group);
+    }
+    uint64_t v0 = rows.VisitCount();
+    EXPECT_EQ(rows.RebuildRows(), int(kTop));
+    EXPECT_LE(rows.VisitCount() - v0, 2ull * kTop);
+
+    v0 = rows.VisitCount();
+    auto open = rows.ToggleExpand(int(groupAt));
+    EXPECT_EQ(open.inserted, int(kChildren));
+    EXPECT_LE(rows.VisitCount() - v0, 2ull * kChildren);
+
+    // Every row of the group, then scattered rows from the far end backwards.
+    v0 = rows.VisitCount();
+    for (uint32_t c = 0; c <= kChildren; ++c) ASSERT_TRUE(rows.ItemAtRow(int(groupAt + c)) != nullptr);
+    EXPECT_LE(rows.VisitCount() - v0, 3ull * kChildren);
+    v0 = rows.VisitCount();
+    uint64_t jumps = 0;
+    for (int row = rows.RowCount() - 1; row >= 0; row -= 4999, ++jumps) ASSERT_TRUE(rows.ItemAtRow(row) != nullptr);
+    EXPECT_LE(rows.VisitCount() - v0, jumps * 2500);
+    EXPECT_TRUE(rows.ItemAtRow(int(groupAt + 1 + 77777)) == tree.root.children[groupAt]->children[77777]);
+
+    // Toggling a row after the group walks no part of it.
+    v0 = rows.VisitCount();
+    rows.ToggleExpand(int(kTop + kChildren - 1));
+    rows.ItemAtRow(int(kTop + kChildren - 1));
+    EXPECT_LE(rows.VisitCount() - v0, 5000u);
+
+    v0 = rows.VisitCount();
+    EXPECT_EQ(rows.RowOfRecord(groupAt + 54321), int(groupAt + 1 + 54321));
+    EXPECT_EQ(rows.RowOfRecord(groupAt + kChildren + 10), int(groupAt + kChildren + 10));
+    EXPECT_LE(rows.VisitCount() - v0, 20000u);
+
+    v0 = rows.VisitCount();
+    auto close = rows.ToggleExpand(int(groupAt));
+    EXPECT_EQ(close.removed, int(kChildren));
+    EXPECT_EQ(rows.RowCount(), int(kTop));
+    EXPECT_LE(rows.VisitCount() - v0, 2000u);
+}
+
+}  // namespace
