@@ -1,0 +1,455 @@
+#include "CCaptureWorker.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace orvane::app {
+
+namespace {
+
+// IDevice::Control operations.
+constexpr int32_t kBeginUpload = 1;
+constexpr int32_t kEndUpload = 2;
+
+std::string Grouped(uint32_t value) {
+    std::string digits = std::to_string(value);
+    for (int i = int(digits.size()) - 3; i > 0; i -= 3) digits.insert(size_t(i), ",");
+    return digits;
+}
+
+std::string PayloadSize(uint32_t bytes) {
+    char text[48];
+    if (bytes < 1024) std::snprintf(text, sizeof text, "%u bytes", bytes);
+    else if (bytes < 1048576) std::snprintf(text, sizeof text, "%.3f KB", double(bytes) / 1024.0);
+    else std::snprintf(text, sizeof text, "%.3f MB", double(bytes) / 1048576.0);
+    return text;
+}
+
+}  // namespace
+
+CCaptureWorker::CCaptureWorker(COrvaneDoc& doc, IDevice* device, IPacketListSink* list, Options options)
+    : doc_(doc), device_(device), list_(list), options_(std::move(options)) {
+    thread_ = std::thread([this] { Run(); });
+}
+
+CCaptureWorker::~CCaptureWorker() { Shutdown(); }
+
+// ---------------------------------------------------------------- worker thread
+
+void CCaptureWorker::Run() {
+    for (;;) {
+        switch (State()) {
+        case CaptureState::Quit:
+            return;
+        case CaptureState::Capturing:
+            PollCapture();
+            break;
+        case CaptureState::Parse:
+            RunParse();
+            break;
+        case CaptureState::ClassDecode:
+            RunDecode();
+            break;
+        default:
+            Wait(options_.idleInterval);
+            break;
+        }
+    }
+}
+
+void CCaptureWorker::Wait(std::chrono::milliseconds interval) {
+    // Woken early by every state change, so a quit or a command never waits a poll out.
+    std::unique_lock lock(stateMutex_);
+    wake_.wait_for(lock, interval, [&] { return woken_; });
+    woken_ = false;
+}
+
+bool CCaptureWorker::Transition(CaptureState from, CaptureState to) {
+    {
+        std::lock_guard lock(stateMutex_);
+        if (state_ != uint32_t(from)) return false;
+        state_ = uint32_t(to);
+        woken_ = true;
+    }
+    wake_.notify_all();
+    return true;
+}
+
+void CCaptureWorker::PollCapture() {
+    DeviceStatus status{};
+    if (!device_ || !device_->GetStatus(&status)) {
+        // The analyser stopped answering: what was captured is all there is.
+        std::lock_guard lock(stateMutex_);
+        if (state_ == uint32_t(CaptureState::Capturing)) {
+            dataAvailable_ = true;
+            state_ = uint32_t(CaptureState::Idle);
+        }
+        return;
+    }
+    if (!(status.flags & StatusComplete)) {
+        Wait(options_.pollInterval);
+        return;
+    }
+    // Leaving the capture under the lock keeps a stop from reaching the
+    // analyser once the upload has begun.
+    if (!Transition(CaptureState::Capturing, CaptureState::Parse)) return;
+    {
+        std::lock_guard lock(docMutex_);
+        doc_.SetTriggerRecord(status.trigger);
+    }
+    device_->Control(kBeginUpload, nullptr);
+    RunParse();
+}
+
+void CCaptureWorker::RunParse() {
+    CUsbParser& parser = doc_.Parser();
+    IDataSource* source = device_ ? device_->GetDataSource() : nullptr;
+    if (list_) {
+        list_->SetRowDecoder(&parser);
+        list_->SetDataSource(source);
+    }
+    appendRoot_ = &doc_.TransactionRoot();
+    {
+        std::lock_guard lock(stateMutex_);
+        if (state_ == uint32_t(CaptureState::Quit)) return;
+        parsing_ = true;
+    }
+    // Even without a source: the parse then forgets the last capture's devices,
+    // so an empty tree is stored rather than a stale one.
+    parser.SetDataSource(source);
+    parser.Parse(this);
+    {
+        std::lock_guard lock(stateMutex_);
+        parsing_ = false;
+        if (state_ == uint32_t(CaptureState::Quit)) return;
+    }
+
+    std::string tree;
+    parser.GetDeviceTree(tree);
+    {
+        std::lock_guard lock(docMutex_);
+        doc_.SetConfiguration(tree);
+    }
+    IEventHandler* sender = list_ ? list_->EventHandler() : nullptr;
+    Publish(sender, EventDeviceTreeChanged, reinterpret_cast<intptr_t>(&tree), 0);
+    Publish(sender, EventDataReady, reinterpret_cast<intptr_t>(source), 0);
+    Publish(sender, EventParseFinished, reinterpret_cast<intptr_t>(&doc_.TransactionRoot()),
+            reinterpret_cast<intptr_t>(static_cast<IUsbDecoder*>(&parser)));
+    Publish(sender, EventMarksChanged, reinterpret_cast<intptr_t>(static_cast<IBookmark*>(&doc_.Bookmarks())), 0);
+    dataAvailable_ = true;
+    Transition(CaptureState::Parse, CaptureState::Idle);
+}
+
+void CCaptureWorker::RunDecode() {
+    CDecoderManager& manager = doc_.Manager();
+    appendRoot_ = &doc_.TransferRoot();
+    manager.ReleaseDecoders();
+    manager.DecodeAll(this);
+    std::lock_guard lock(stateMutex_);
+    // A tree edited meanwhile leaves the level to be decoded again.
+    classDecoded_ = !treeEditedDuringDecode_.exchange(false);
+    if (state_ == uint32_t(CaptureState::ClassDecode)) state_ = uint32_t(CaptureState::Idle);
+}
+
+void CCaptureWorker::Publish(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t param2) {
+    if (IEventPublisher* bus = publisher_.load()) bus->Publish(sender, type, param1, param2);
+}
+
+// ---------------------------------------------------------------- IProgress
+
+int32_t CCaptureWorker::OnItem(UsbItem* item) {
+    if (!item) return 1;
+    // The whole subtree: a NAKed transaction inside a transfer is hidden too.
+    FilterSubtree(item, hideFilter_);
+    if (list_) {
+        list_->AppendItem(item);
+    } else if (appendRoot_) {
+        item->flags &= uint8_t(~ItemExpanded);
+        appendRoot_->Append(item);
+    }
+    return 1;
+}
+
+int32_t CCaptureWorker::OnProgress(float fraction) {
+    if (options_.progress) options_.progress(int32_t(fraction * 100.0f));
+    return 1;
+}
+
+int32_t CCaptureWorker::OnFinish() {
+    if (list_) list_->SetRowCount(list_->RowCount());
+    if (options_.progress) options_.progress(-1);
+    return 1;
+}
+
+// ---------------------------------------------------------------- hide filter
+
+uint32_t CCaptureWorker::HideClass(const UsbItem& item) {
+    if (item.type == PidSof || item.type == ItemSofGroup) return HideSof;
+    if (item.type == ItemNakGroup || item.status == PidNak) return HideNak;
+    if (item.type == ItemBusEvent || item.type == ItemHostChirp) return HideBusState;
+    return 0;
+}
+
+void CCaptureWorker::FilterSubtree(UsbItem* top, uint32_t flags) {
+    std::vector<UsbItem*> stack{top};
+    while (!stack.empty()) {
+        UsbItem* item = stack.back();
+        stack.pop_back();
+        if (HideClass(*item) & flags) item->flags |= ItemHiddenByFilter;
+        else item->flags &= uint8_t(~ItemHiddenByFilter);
+        for (UsbItem* child : item->children) stack.push_back(child);
+    }
+}
+
+void CCaptureWorker::ApplyHideFilter(UsbItem* root, uint32_t flags) {
+    if (!root) return;
+    for (UsbItem* top : root->children) FilterSubtree(top, flags);
+}
+
+bool CCaptureWorker::SetHideFilter(uint32_t flags) {
+    std::lock_guard command(commandMutex_);
+    // The worker appends to the tree while it is busy.
+    if (!IsIdle()) return false;
+    hideFilter_ = flags & (HideSof | HideNak | HideBusState);
+    RefreshList(ShownRoot());
+    return true;
+}
+
+bool CCaptureWorker::ToggleHideFilter(uint32_t flag) { return SetHideFilter(hideFilter_ ^ flag); }
+
+// ---------------------------------------------------------------- list helpers
+
+UsbItem* CCaptureWorker::ShownRoot() { return transferShown_ ? &doc_.TransferRoot() : &doc_.TransactionRoot(); }
+
+void CCaptureWorker::RefreshList(UsbItem* root) {
+    ApplyHideFilter(root, hideFilter_);
+    if (!list_) return;
+    list_->ClearRowCaches();
+    list_->SetRowCount(list_->RebuildRows());
+}
+
+void CCaptureWorker::ResetListRows() {
+    if (!list_) return;
+    list_->ClearRowCaches();
+    list_->ClearSummaryCache();
+    list_->SetRowCount(list_->RebuildRows());
+}
+
+void CCaptureWorker::PrepareDecoding(const std::string& deviceTreeXml) {
+    {
+        std::lock_guard lock(docMutex_);
+        doc_.FreeTransferTree();
+    }
+    CDecoderManager& manager = doc_.Manager();
+    manager.LoadDeviceTree(deviceTreeXml);
+    manager.SetHost(&doc_.Parser());
+    manager.SetRoot(&doc_.TransactionRoot());
+    treeEditedDuringDecode_ = false;
+}
+
+// ---------------------------------------------------------------- capture commands
+
+CCaptureWorker::StartResult CCaptureWorker::StartRecord() {
+    std::lock_guard command(commandMutex_);
+    // A parse or decoding still running owns the trees.
+    if (!IsIdle()) return StartResult::Busy;
+    std::string setup;
+    {
+        std::lock_guard lock(docMutex_);
+        doc_.SetModified(true);
+        setup = doc_.GetSetup();
+    }
+    if (!device_) return StartResult::NoDevice;
+    if (!device_->ApplySetup(setup.c_str())) return StartResult::SetupRejected;
+    device_->Control(kEndUpload, nullptr);
+    device_->Start();
+
+    if (list_) list_->SetRoot(&doc_.TransactionRoot());
+    Publish(nullptr, EventCaptureCleared, 0, 0);
+    {
+        std::lock_guard lock(docMutex_);
+        doc_.ClearTrees();
+    }
+    transferShown_ = dataAvailable_ = classDecoded_ = false;
+    if (list_) list_->ClearHeaderFilter();
+    ResetListRows();
+    Transition(CaptureState::Idle, CaptureState::Capturing);
+    return StartResult::Started;
+}
+
+bool CCaptureWorker::StopRecord() {
+    // Under the state lock: once the worker has left the capture for the upload, no stop.
+    std::lock_guard lock(stateMutex_);
+    if (state_ != uint32_t(CaptureState::Capturing) || !device_) return false;
+    device_->Stop();
+    return true;
+}
+
+// ---------------------------------------------------------------- levels
+
+bool CCaptureWorker::OnTransactionLevel() {
+    std::lock_guard command(commandMutex_);
+    if (!IsIdle()) return false;
+    transferShown_ = false;
+    if (list_) {
+        list_->ClearHeaderFilter();
+        list_->SetRoot(&doc_.TransactionRoot());
+        list_->SetRowDecoder(&doc_.Parser());
+    }
+    RefreshList(&doc_.TransactionRoot());
+    return true;
+}
+
+bool CCaptureWorker::OnTransferLevel() {
+    std::lock_guard command(commandMutex_);
+    if (!IsIdle() || !dataAvailable_) return false;
+    CDecoderManager& manager = doc_.Manager();
+    const bool decode = !classDecoded_;
+    if (list_) {
+        list_->ClearHeaderFilter();
+        list_->SetRoot(&doc_.TransferRoot());
+    }
+    manager.ReleaseDecoders();
+    if (list_) list_->SetRowDecoder(&manager);
+    if (decode) {
+        if (list_) {
+            list_->ClearRowCaches();
+            list_->ClearSummaryCache();
+        }
+        std::string tree;
+        {
+            std::lock_guard lock(docMutex_);
+            tree = doc_.GetConfiguration();
+        }
+        PrepareDecoding(tree);
+    }
+    RefreshList(&doc_.TransferRoot());
+    transferShown_ = true;
+    if (decode) Transition(CaptureState::Idle, CaptureState::ClassDecode);
+    return true;
+}
+
+void CCaptureWorker::OnDeviceTreeEdited(const std::string& deviceTreeXml) {
+    std::lock_guard command(commandMutex_);
+    {
+        std::lock_guard lock(docMutex_);
+        doc_.SetConfiguration(deviceTreeXml);
+        doc_.SetModified(true);
+    }
+    {
+        std::lock_guard lock(stateMutex_);
+        if (state_ == uint32_t(CaptureState::ClassDecode)) treeEditedDuringDecode_ = true;
+        if (state_ != uint32_t(CaptureState::Idle)) return;
+    }
+    CDecoderManager& manager = doc_.Manager();
+    manager.ReleaseDecoders();
+    if (!transferShown_) {
+        // The transaction level keeps the parser as its describer.
+        classDecoded_ = false;
+        return;
+    }
+    if (list_) {
+        list_->SetRowDecoder(&manager);
+        list_->ClearRowCaches();
+        list_->ClearSummaryCache();
+    }
+    PrepareDecoding(deviceTreeXml);
+    if (list_) {
+        list_->SetRoot(&doc_.TransferRoot());
+        list_->SetRowCount(list_->RebuildRows());
+    }
+    Transition(CaptureState::Idle, CaptureState::ClassDecode);
+}
+
+// ---------------------------------------------------------------- projects
+
+void CCaptureWorker::ResetTrees() {
+    if (list_) {
+        list_->SetRoot(&doc_.TransactionRoot());
+        list_->ClearHeaderFilter();
+    }
+    {
+        std::lock_guard lock(docMutex_);
+        doc_.ClearTrees();
+    }
+    transferShown_ = dataAvailable_ = classDecoded_ = false;
+    ResetListRows();
+}
+
+bool CCaptureWorker::ResetForOpenedProject() {
+    std::lock_guard command(commandMutex_);
+    if (!IsIdle()) return false;
+    ResetTrees();
+    return Transition(CaptureState::Idle, CaptureState::Parse);
+}
+
+bool CCaptureWorker::OpenProject(const std::string& path, std::string* error) {
+    std::lock_guard command(commandMutex_);
+    // Refused before the data source is touched: a parse may be reading it.
+    if (!IsIdle()) {
+        if (error) error->clear();
+        return false;
+    }
+    IDataSource* source = device_ ? device_->GetDataSource() : nullptr;
+    {
+        std::lock_guard lock(docMutex_);
+        if (!doc_.OnOpenDocument(path, source, error)) return false;
+    }
+    ResetTrees();
+    return Transition(CaptureState::Idle, CaptureState::Parse);
+}
+
+bool CCaptureWorker::SaveProject(const std::string& path, std::string* error) {
+    std::lock_guard lock(docMutex_);
+    return doc_.OnSaveDocument(path, device_ ? device_->GetDataSource() : nullptr, error);
+}
+
+bool CCaptureWorker::ClearCapture() {
+    std::lock_guard command(commandMutex_);
+    if (!IsIdle()) return false;
+    ResetTrees();
+    Publish(list_ ? list_->EventHandler() : nullptr, EventCaptureCleared, 0, 0);
+    return true;
+}
+
+// ---------------------------------------------------------------- status and shut-down
+
+std::string CCaptureWorker::StatusText() {
+    if (!device_) return {};
+    DeviceStatus status{};
+    status.trigger = 0;
+    device_->GetStatus(&status);
+    lastFlags_ = status.flags;
+    return FormatStatus(status);
+}
+
+std::string CCaptureWorker::FormatStatus(const DeviceStatus& status) {
+    // Unsigned throughout: a payload of 2 GiB or more is no negative byte count.
+    if (status.flags & StatusComplete)
+        return "数据:包(" + Grouped(status.packets) + "),负载(" + PayloadSize(status.payloadBytes) + ")";
+    if (status.flags & StatusTriggered) return "触发";
+    if (status.flags & StatusRunning) return "运行(等待触发)";
+    if (status.flags & StatusOnline2) return "在线";
+    return "离线";
+}
+
+void CCaptureWorker::Shutdown() {
+    {
+        std::lock_guard lock(stateMutex_);
+        state_ = uint32_t(CaptureState::Quit);
+        woken_ = true;
+        // Only a running parse: a cancel left pending would end the document's next parse at once.
+        if (parsing_) doc_.Parser().Cancel();
+    }
+    wake_.notify_all();
+    // Joined without a time limit: the parse is cancelled and a poll ends at
+    // once, so only a class decoding (which always finishes) can keep it, and
+    // it reads the device and the document until it does.
+    if (thread_.joinable()) thread_.join();
+    if (device_) {
+        device_->Release();
+        device_ = nullptr;
+    }
+}
+
+}  // namespace orvane::app

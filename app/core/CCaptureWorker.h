@@ -1,0 +1,158 @@
+// The analyser view's core: holds the device for the run, carries the capture
+// and level commands, and runs the one worker thread that waits for a capture
+// to end, parses it into the transaction level, decodes the transfer level on
+// demand and publishes the results. The GUI view wraps it: it calls the
+// commands from its UI thread, the status text from its 200 ms timer, and
+// forwards progress to its progress bar.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "COrvaneDoc.h"
+#include "IDecode.h"
+#include "IDevice.h"
+#include "IEventBus.h"
+#include "IPacketListSink.h"
+
+namespace orvane::app {
+
+class CCaptureWorker : private IProgress {
+public:
+    enum class CaptureState : uint32_t { Quit = 0, Idle = 1, Capturing = 2, Parse = 3, ClassDecode = 4 };
+    enum HideFilter : uint32_t { HideSof = 1, HideNak = 2, HideBusState = 4 };
+    enum class StartResult {
+        Started,
+        Busy,           // the worker is not idle: nothing done
+        NoDevice,       // the document was marked modified, nothing more
+        SetupRejected,  // open the record settings, store them, start again
+    };
+
+    struct Options {
+        std::chrono::milliseconds pollInterval{50};   // status polls while capturing
+        std::chrono::milliseconds idleInterval{100};
+        // Progress of a parse or decoding, 0-100, and -1 when it ends; worker thread.
+        std::function<void(int32_t)> progress;
+    };
+
+    // Takes `device` (may be null: every device command does nothing) and
+    // releases it at shut-down. `list` may be null; then items go straight into
+    // the document's trees. The worker thread starts at once.
+    CCaptureWorker(COrvaneDoc& doc, IDevice* device, IPacketListSink* list, Options options);
+    CCaptureWorker(COrvaneDoc& doc, IDevice* device, IPacketListSink* list)
+        : CCaptureWorker(doc, device, list, Options{}) {}
+    ~CCaptureWorker();
+    CCaptureWorker(const CCaptureWorker&) = delete;
+    CCaptureWorker& operator=(const CCaptureWorker&) = delete;
+
+    // The bus of the main window; null (the default) publishes nothing.
+    void SetPublisher(IEventPublisher* publisher) { publisher_ = publisher; }
+
+    // ---- commands, UI thread ----
+    StartResult StartRecord();
+    // False unless a capture was running; the worker then parses what it holds.
+    bool StopRecord();
+    bool OnTransactionLevel();
+    // Decodes the transfer level on the worker when it is not decoded yet.
+    bool OnTransferLevel();
+    // Toggles one HideFilter flag and refreshes the shown level.
+    bool ToggleHideFilter(uint32_t flag);
+    bool SetHideFilter(uint32_t flags);
+    // Stores the edited device tree and redoes or schedules the class decoding.
+    void OnDeviceTreeEdited(const std::string& deviceTreeXml);
+
+    // Opens a project and parses its capture; refused (false, empty error) while busy.
+    bool OpenProject(const std::string& path, std::string* error);
+    bool SaveProject(const std::string& path, std::string* error);
+    // After the capture files were opened elsewhere: resets and parses them.
+    bool ResetForOpenedProject();
+    // For a new project: resets and publishes CaptureCleared.
+    bool ClearCapture();
+
+    // The status bar text of the 200 ms timer; empty without a device.
+    std::string StatusText();
+    static std::string FormatStatus(const DeviceStatus& status);
+    // The item's HideFilter class, 0 for none.
+    static uint32_t HideClass(const UsbItem& item);
+    // Sets or clears every descendant's filter bit for `flags`.
+    static void ApplyHideFilter(UsbItem* root, uint32_t flags);
+
+    // Ends the worker, cancelling a parse, then releases the device. Call it
+    // before the list goes: the worker feeds the list until it ends. Idempotent.
+    void Shutdown();
+
+    // ---- command enabling and state ----
+    CaptureState State() const { return CaptureState(state_.load()); }
+    bool IsIdle() const { return State() == CaptureState::Idle; }
+    bool CanStart() const { return IsIdle() && (lastFlags_.load() & StatusOnline); }
+    bool CanStop() const { return State() == CaptureState::Capturing; }
+    bool DataAvailable() const { return dataAvailable_; }
+    bool ClassDecoded() const { return classDecoded_; }
+    bool TransferLevelShown() const { return transferShown_; }
+    uint32_t HideFilterFlags() const { return hideFilter_; }
+    // Held by the worker while it writes the document; hold it to read or save
+    // the project from another thread.
+    std::mutex& DocumentMutex() { return docMutex_; }
+
+private:
+    // ---- IProgress, worker thread ----
+    int32_t OnItem(UsbItem* item) override;
+    int32_t OnProgress(float fraction) override;
+    int32_t OnFinish() override;
+    int32_t Reserved() override { return 0; }
+
+    void Run();
+    void Wait(std::chrono::milliseconds interval);
+    void PollCapture();
+    void RunParse();
+    void RunDecode();
+    void Publish(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t param2);
+    // Moves `from` to `to` only when the state is still `from`, so a quit is never overwritten.
+    bool Transition(CaptureState from, CaptureState to);
+
+    // The resetting of an opened or new project; the caller holds commandMutex_.
+    void ResetTrees();
+    void RefreshList(UsbItem* root);
+    void ResetListRows();
+    UsbItem* ShownRoot();
+    // Frees the transfer level and aims the decoder manager at the parsed tree.
+    void PrepareDecoding(const std::string& deviceTreeXml);
+    // Sets or clears the filter bit of `top` and of everything below it.
+    static void FilterSubtree(UsbItem* top, uint32_t flags);
+
+    COrvaneDoc& doc_;
+    IDevice* device_;
+    IPacketListSink* list_;
+    Options options_;
+    std::atomic<IEventPublisher*> publisher_{nullptr};
+
+    // Serialises the commands; the worker never takes it.
+    std::mutex commandMutex_;
+    std::mutex docMutex_;
+    // Guards state changes that must not interleave: a stop or quit against the
+    // worker leaving the capture, a quit against the start of a parse.
+    std::mutex stateMutex_;
+    std::condition_variable wake_;
+    bool woken_ = false;
+
+    std::atomic<uint32_t> state_{uint32_t(CaptureState::Idle)};
+    bool parsing_ = false;  // under stateMutex_
+    std::atomic<bool> dataAvailable_{false};
+    std::atomic<bool> classDecoded_{false};
+    std::atomic<bool> transferShown_{false};
+    std::atomic<bool> treeEditedDuringDecode_{false};
+    std::atomic<uint32_t> hideFilter_{0};
+    std::atomic<uint32_t> lastFlags_{0};
+    // Where items go when there is no list: the root of the level being built.
+    UsbItem* appendRoot_ = nullptr;
+
+    std::thread thread_;
+};
+
+}  // namespace orvane::app

@@ -1,0 +1,439 @@
+// The capture worker against the emulated analyser through a real device
+// object, and against a stub device for failures a real one cannot show on demand.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "CCaptureWorker.h"
+#include "CDevice.h"
+#include "CEventPublisher.h"
+#include "CaptureSource.h"
+#include "EmulatedAnalyser.h"
+#include "SessionBuilder.h"
+#include "SetupXml.h"
+
+using namespace orvane;
+using namespace orvane::app;
+using State = CCaptureWorker::CaptureState;
+using Start = CCaptureWorker::StartResult;
+
+namespace {
+
+// A bound against hanging, never a timing assertion.
+bool WaitUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 60000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done();
+}
+
+CCaptureWorker::Options Fast() {
+    CCaptureWorker::Options o;
+    o.pollInterval = o.idleInterval = std::chrono::milliseconds(2);
+    return o;
+}
+
+emu::BusCapture Session(int operations) {
+    emu::SessionBuilder::Options o;
+    o.operations = operations;
+    return emu::SessionBuilder(o).Build();
+}
+
+// Behaves as the packet list does: appends to its root and counts shown rows.
+struct FakeList : IPacketListSink, IEventHandler {
+    void AppendItem(UsbItem* item) override {
+        std::lock_guard lock(mutex);
+        item->flags &= uint8_t(~ItemExpanded);
+        root->Append(item);
+        ++appended[root];
+        counted += (item->flags & ItemHiddenByFilter) ? 0 : 1;
+    }
+    void SetRowDecoder(IDecode* d) override { decoder = d; }
+    void SetDataSource(IDataSource*) override {}
+    int32_t RowCount() override { return counted; }
+    void SetRowCount(int32_t n) override { rows = n; }
+    void SetRoot(UsbItem* r) override {
+        std::lock_guard lock(mutex);
+        root = r;
+    }
+    int32_t RebuildRows() override {
+        std::lock_guard lock(mutex);
+        ++rebuilds;
+        counted = 0;
+        if (root)
+            for (UsbItem* top : root->children) counted += (top->flags & ItemHiddenByFilter) ? 0 : 1;
+        return counted;
+    }
+    void ClearRowCaches() override {}
+    void ClearSummaryCache() override {}
+    void ClearHeaderFilter() override {}
+    IEventHandler* EventHandler() override { return this; }
+    int32_t SetPublisher(IEventPublisher*) override { return 0; }
+    int32_t OnEvent(IEventHandler*, int32_t, intptr_t, intptr_t) override { return 0; }
+    int Appended(UsbItem* r) {
+        std::lock_guard lock(mutex);
+        return appended[r];
+    }
+
+    std::mutex mutex;
+    UsbItem* root = nullptr;
+    std::map<UsbItem*, int> appended;
+    std::atomic<IDecode*> decoder{nullptr};
+    std::atomic<int32_t> rows{0}, counted{0};
+    int rebuilds = 0;
+};
+
+struct Event {
+    IEventHandler* sender;
+    int32_t type;
+    intptr_t param1, param2;
+    std::string text;  // DeviceTreeChanged's string, read while it lives
+};
+
+struct EventLog : IEventHandler {
+    int32_t SetPublisher(IEventPublisher*) override { return 0; }
+    int32_t OnEvent(IEventHandler* sender, int32_t type, intptr_t p1, intptr_t p2) override {
+        std::lock_guard lock(mutex);
+        events.push_back({sender, type, p1, p2,
+                          type == EventDeviceTreeChanged ? *reinterpret_cast<std::string*>(p1) : std::string()});
+        return 1;
+    }
+    std::vector<int32_t> Types() {
+        std::lock_guard lock(mutex);
+        std::vector<int32_t> types;
+        for (const Event& e : events) types.push_back(e.type);
+        return types;
+    }
+    std::mutex mutex;
+    std::vector<Event> events;
+};
+
+const std::vector<int32_t> kCapture = {EventCaptureCleared, EventDeviceTreeChanged, EventDataReady,
+                                       EventParseFinished, EventMarksChanged};
+
+int CountItems(const UsbItem* root, const std::function<bool(const UsbItem&)>& test) {
+    int n = 0;
+    for (UsbItem* child : root->children) n += (test(*child) ? 1 : 0) + CountItems(child, test);
+    return n;
+}
+
+class CaptureWorker : public ::testing::Test {
+protected:
+    void SetUp() override {
+        emu.SetTraffic(Session(20));
+        SetupXml setup;
+        setup.SetFilterFlags(0);  // keep SOFs, NAKs and bus states for the hide filters
+        doc.SetSetup(setup.Text());
+        device = new pardix::CDevice(&emu, "orvane-worker-test-" + std::to_string(::getpid()));
+        bus.Subscribe(&log);
+        worker = std::make_unique<CCaptureWorker>(doc, device, &list, Fast());
+        worker->SetPublisher(&bus);
+    }
+    void Capture() {
+        ASSERT_EQ(worker->StartRecord(), Start::Started);
+        ASSERT_TRUE(WaitUntil([&] { return worker->IsIdle() && worker->DataAvailable(); }));
+    }
+    bool Settled() { return WaitUntil([&] { return worker->IsIdle(); }); }
+
+    emu::EmulatedAnalyser emu;
+    pardix::CDevice* device = nullptr;  // released by the worker
+    COrvaneDoc doc;
+    FakeList list;
+    CEventPublisher bus;
+    EventLog log;
+    std::unique_ptr<CCaptureWorker> worker;
+};
+
+TEST_F(CaptureWorker, CaptureIsParsedAndPublishedThenTheTransferLevelDecodesOnce) {
+    EXPECT_EQ(worker->StatusText(), "在线");
+    EXPECT_TRUE(worker->CanStart());
+    ASSERT_TRUE(worker->SetHideFilter(CCaptureWorker::HideSof));
+    Capture();
+
+    ASSERT_EQ(log.Types(), kCapture);
+    const auto& e = log.events;
+    EXPECT_EQ(e[0].sender, nullptr);
+    for (size_t i = 1; i < 5; ++i) EXPECT_EQ(e[i].sender, &list);
+    EXPECT_NE(e[1].text.find("address=\"5\""), std::string::npos);
+    EXPECT_EQ(e[1].text, doc.GetConfiguration());
+    EXPECT_EQ(e[2].param1, reinterpret_cast<intptr_t>(device->GetDataSource()));
+    EXPECT_EQ(e[3].param1, reinterpret_cast<intptr_t>(&doc.TransactionRoot()));
+    EXPECT_EQ(e[3].param2, reinterpret_cast<intptr_t>(static_cast<IUsbDecoder*>(&doc.Parser())));
+    EXPECT_EQ(e[4].param1, reinterpret_cast<intptr_t>(static_cast<IBookmark*>(&doc.Bookmarks())));
+
+    // The whole capture went through the list into the transaction level.
+    DeviceStatus status;
+    ASSERT_EQ(device->GetStatus(&status), 1);
+    EXPECT_EQ(doc.TriggerRecord(), status.trigger);
+    UsbItem& root = doc.TransactionRoot();
+    EXPECT_EQ(list.Appended(&root), int(root.children.size()));
+    const UsbItem* last = root.children.back();
+    while (!last->children.empty()) last = last->children.back();
+    EXPECT_EQ(last->firstRecord + 1, status.packets);
+    EXPECT_EQ(list.rows.load(), list.counted.load()) << "the final row count pushed";
+
+    // The SOF filter was applied as items arrived, at every depth.
+    auto isSof = [](const UsbItem& i) { return i.type == PidSof || i.type == ItemSofGroup; };
+    ASSERT_GT(CountItems(&root, isSof), 0);
+    EXPECT_EQ(CountItems(&root, [&](const UsbItem& i) { return isSof(i) != bool(i.flags & ItemHiddenByFilter); }), 0);
+
+    // The first switch decodes on the worker; later switches do not.
+    UsbItem& transfer = doc.TransferRoot();
+    ASSERT_TRUE(worker->OnTransferLevel());
+    ASSERT_TRUE(Settled());
+    EXPECT_TRUE(worker->ClassDecoded());
+    EXPECT_EQ(list.decoder.load(), static_cast<IDecode*>(&doc.Manager()));
+    EXPECT_GT(CountItems(&transfer, [](const UsbItem& i) { return i.type == ItemControlTransfer; }), 0);
+    const int decoded = list.Appended(&transfer);
+    ASSERT_TRUE(worker->OnTransferLevel());
+    ASSERT_TRUE(worker->OnTransactionLevel());
+    EXPECT_EQ(list.decoder.load(), static_cast<IDecode*>(&doc.Parser()));
+    ASSERT_TRUE(worker->OnTransferLevel());
+    EXPECT_EQ(worker->State(), State::Idle);
+    EXPECT_EQ(list.Appended(&transfer), decoded);
+
+    // A tree edit at the transaction level only marks the transfer level.
+    ASSERT_TRUE(worker->OnTransactionLevel());
+    worker->OnDeviceTreeEdited(doc.GetConfiguration());
+    EXPECT_EQ(worker->State(), State::Idle);
+    EXPECT_EQ(list.decoder.load(), static_cast<IDecode*>(&doc.Parser())) << "rows still described by the parser";
+    ASSERT_TRUE(worker->OnTransferLevel());
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(list.Appended(&transfer), 2 * decoded);
+    EXPECT_EQ(int(transfer.children.size()), decoded) << "the old level was freed first";
+    // At the transfer level an edit decodes again at once.
+    worker->OnDeviceTreeEdited(doc.GetConfiguration());
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(list.Appended(&transfer), 3 * decoded);
+}
+
+TEST_F(CaptureWorker, StopMidCaptureParsesWhatWasRecorded) {
+    emu.SetEndWhenExhausted(false);
+    emu.SetPace(64);
+    EXPECT_FALSE(worker->StopRecord());
+    ASSERT_EQ(worker->StartRecord(), Start::Started);
+    EXPECT_EQ(worker->StartRecord(), Start::Busy);
+    ASSERT_TRUE(WaitUntil([&] { return worker->StatusText() == "触发"; }));
+    EXPECT_FALSE(worker->CanStart());
+    EXPECT_TRUE(worker->StopRecord());
+    ASSERT_TRUE(WaitUntil([&] { return worker->IsIdle() && worker->DataAvailable(); }));
+    EXPECT_FALSE(worker->StopRecord());
+    EXPECT_GT(doc.TransactionRoot().children.size(), 0u);
+    EXPECT_EQ(log.Types(), kCapture);
+}
+
+TEST_F(CaptureWorker, SavedProjectOpensAndParsesAgain) {
+    Capture();
+    const auto dir = std::filesystem::temp_directory_path() / ("orvane-worker-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::string error;
+    ASSERT_TRUE(worker->SaveProject(dir / "cap.usb", &error));
+    const uint32_t count = doc.TransactionRoot().children.size();
+    const std::string tree = doc.GetConfiguration();
+    ASSERT_TRUE(worker->OnTransferLevel());
+    ASSERT_TRUE(Settled());
+    worker->OnDeviceTreeEdited("<devices/>");
+    ASSERT_TRUE(Settled());
+
+    ASSERT_TRUE(worker->OpenProject(dir / "cap.usb", &error)) << error;
+    ASSERT_TRUE(WaitUntil([&] { return worker->IsIdle() && worker->DataAvailable(); }));
+    EXPECT_EQ(log.Types().size(), 9u);
+    EXPECT_EQ(log.Types().back(), EventMarksChanged);
+    EXPECT_FALSE(worker->TransferLevelShown());
+    EXPECT_EQ(doc.TransactionRoot().children.size(), count);
+    EXPECT_EQ(doc.TransferRoot().children.size(), 0u);
+    EXPECT_EQ(doc.GetConfiguration(), tree) << "the edit replaced by the parsed tree";
+
+    EXPECT_FALSE(worker->OpenProject(dir / "missing.usb", &error));
+    EXPECT_EQ(doc.TransactionRoot().children.size(), count) << "a failed open keeps the capture";
+
+    ASSERT_TRUE(worker->ClearCapture());
+    EXPECT_EQ(doc.TransactionRoot().children.size(), 0u);
+    EXPECT_FALSE(worker->OnTransferLevel()) << "no data";
+    EXPECT_EQ(log.Types().back(), EventCaptureCleared);
+    EXPECT_EQ(log.events.back().sender, &list);
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(CaptureWorker, RejectedSetupStartsNothingAndLeavesTheListAlone) {
+    Capture();
+    const int rebuilds = list.rebuilds;
+    doc.SetSetup("<setup><storage packet=\"3\"/></setup>");
+    doc.SetModified(false);
+    EXPECT_EQ(worker->StartRecord(), Start::SetupRejected);
+    EXPECT_TRUE(doc.IsModified());
+    EXPECT_TRUE(worker->IsIdle() && worker->DataAvailable());
+    EXPECT_GT(doc.TransactionRoot().children.size(), 0u);
+    EXPECT_EQ(list.rebuilds, rebuilds);
+    EXPECT_EQ(log.Types().size(), kCapture.size());
+}
+
+struct StubDevice : IDevice {
+    int32_t Release() override {
+        released = true;
+        return 0;
+    }
+    int32_t GetDeviceInfo(DeviceInfo*) override { return 0; }
+    int32_t GetStatus(DeviceStatus* out) override {
+        out->flags = flags;
+        out->trigger = 7;
+        return answers;
+    }
+    int32_t ApplySetup(const char*) override { return 1; }
+    int32_t Start() override { return 1; }
+    int32_t Stop() override { return 1; }
+    int32_t Reserved1() override { return 0; }
+    int32_t Reserved2() override { return 0; }
+    IDataSource* GetDataSource() override { return source; }
+    int32_t Control(int32_t op, int32_t*) override {
+        if (op == 1) ++uploads;
+        return 1;
+    }
+
+    std::atomic<int32_t> answers{1};
+    std::atomic<uint32_t> flags{StatusOnline | StatusOnline2 | StatusComplete};
+    std::atomic<IDataSource*> source{nullptr};
+    std::atomic<bool> released{false};
+    std::atomic<int> uploads{0};
+};
+
+TEST(CaptureWorkerStub, QuitDuringAParseThatWaitsForeverReturnsAndBusyRefusesCommands) {
+    emu::CaptureSource source(Session(3));
+    source.SetAvailable(source.Capture().records.size() / 2);  // then "not yet" for ever
+    source.SetEnded(false);
+    std::atomic<bool> waiting{false};
+    source.SetOnNotYet([](emu::CaptureSource&, void* flag) { static_cast<std::atomic<bool>*>(flag)->store(true); },
+                       &waiting);
+    StubDevice device;
+    device.source = &source;
+    COrvaneDoc doc;
+    FakeList list;
+    CCaptureWorker worker(doc, &device, &list, Fast());
+    ASSERT_TRUE(worker.ResetForOpenedProject());
+    ASSERT_TRUE(WaitUntil([&] { return waiting.load(); }));
+
+    std::string error = "x";
+    EXPECT_EQ(worker.StartRecord(), Start::Busy);
+    EXPECT_FALSE(worker.OpenProject("/nonexistent.usb", &error));
+    EXPECT_TRUE(error.empty());
+    EXPECT_FALSE(worker.ResetForOpenedProject() || worker.ClearCapture() || worker.SetHideFilter(1) ||
+                 worker.OnTransactionLevel() || worker.OnTransferLevel() || worker.StopRecord());
+    EXPECT_FALSE(doc.IsModified());
+
+    worker.Shutdown();
+    EXPECT_TRUE(doc.Parser().Cancelled());
+    EXPECT_TRUE(device.released);
+    worker.Shutdown();
+}
+
+TEST(CaptureWorkerStub, FailingStatusEndsTheCaptureWithoutAParse) {
+    StubDevice device;
+    device.flags = StatusOnline | StatusOnline2 | StatusRunning;
+    COrvaneDoc doc;
+    CCaptureWorker worker(doc, &device, nullptr, Fast());
+    ASSERT_EQ(worker.StartRecord(), Start::Started);
+    device.answers = 0;
+    ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle(); }));
+    EXPECT_TRUE(worker.DataAvailable());
+    EXPECT_EQ(device.uploads.load(), 0);
+
+    COrvaneDoc other;
+    CCaptureWorker none(other, nullptr, nullptr, Fast());
+    EXPECT_EQ(none.StatusText(), "");
+    EXPECT_EQ(none.StartRecord(), Start::NoDevice);
+    EXPECT_TRUE(other.IsModified());
+}
+
+TEST(CaptureWorkerStub, NoDataSourceStoresAnEmptyTreeAndStillPublishes) {
+    emu::CaptureSource source(Session(3));
+    StubDevice device;
+    device.source = &source;
+    COrvaneDoc doc;
+    CCaptureWorker worker(doc, &device, nullptr, Fast());  // headless: items go straight into the tree
+    CEventPublisher bus;
+    EventLog log;
+    bus.Subscribe(&log);
+    worker.SetPublisher(&bus);
+    for (bool withSource : {true, false}) {
+        device.source = withSource ? &source : nullptr;
+        ASSERT_EQ(worker.StartRecord(), Start::Started);
+        ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle() && worker.DataAvailable(); }));
+        EXPECT_EQ(doc.TransactionRoot().children.size() > 0, withSource);
+        EXPECT_EQ(doc.GetConfiguration().find("address=\"5\"") != std::string::npos, withSource);
+    }
+    EXPECT_EQ(doc.TriggerRecord(), 7);
+    EXPECT_EQ(device.uploads.load(), 2);
+    ASSERT_EQ(log.Types().size(), 2 * kCapture.size());
+    EXPECT_EQ(log.events[7].param1, 0) << "DataReady without a source";
+}
+
+TEST(CaptureWorkerFilter, HideFlagsSetAndClearTheFilterBitAtEveryLevel) {
+    COrvaneDoc doc;
+    UsbItem& root = doc.TransactionRoot();
+    auto add = [](UsbItem* parent, uint16_t type, uint8_t status = kNone) {
+        auto* item = new UsbItem(type, 0);
+        item->status = status;
+        parent->Append(item);
+        return item;
+    };
+    UsbItem* sofs = add(&root, ItemSofGroup);
+    UsbItem* naks = add(&root, ItemNakGroup);
+    UsbItem* transfer = add(&root, ItemControlTransfer);
+    UsbItem* in = add(transfer, ItemInTransaction, PidAck);
+    const std::pair<UsbItem*, uint32_t> rows[] = {
+        {add(&root, PidSof), CCaptureWorker::HideSof},
+        {sofs, CCaptureWorker::HideSof},
+        {add(sofs, PidSof), CCaptureWorker::HideSof},
+        {naks, CCaptureWorker::HideNak},
+        {add(naks, ItemInTransaction, PidNak), CCaptureWorker::HideNak},
+        {add(&root, ItemBusEvent, PidNak), CCaptureWorker::HideNak},  // NAK before bus state
+        {add(&root, ItemBusEvent), CCaptureWorker::HideBusState},
+        {add(&root, ItemHostChirp), CCaptureWorker::HideBusState},
+        {transfer, 0},
+        {in, 0},
+        {add(in, PidNak), 0},  // a NAK packet is no NAK-status item
+        {add(transfer, PidSof), CCaptureWorker::HideSof},
+        {add(transfer, ItemInTransaction, PidNak), CCaptureWorker::HideNak},
+    };
+    FakeList list;
+    CCaptureWorker worker(doc, nullptr, &list, Fast());
+    for (uint32_t flags : {1u, 2u, 4u, 7u, 0u}) {
+        ASSERT_TRUE(worker.SetHideFilter(flags));
+        for (const auto& [item, hideClass] : rows) {
+            EXPECT_EQ(CCaptureWorker::HideClass(*item), hideClass);
+            EXPECT_EQ(bool(item->flags & ItemHiddenByFilter), bool(hideClass & flags)) << item->type << " " << flags;
+        }
+    }
+    ASSERT_TRUE(worker.ToggleHideFilter(CCaptureWorker::HideNak));
+    EXPECT_TRUE(naks->flags & ItemHiddenByFilter);
+    ASSERT_TRUE(worker.ToggleHideFilter(CCaptureWorker::HideNak));
+    EXPECT_EQ(worker.HideFilterFlags(), 0u);
+}
+
+TEST(CaptureWorkerStatus, TextFollowsTheFirstMatchingFlag) {
+    const uint32_t on = StatusOnline | StatusOnline2, done = StatusComplete;
+    const std::tuple<uint32_t, uint32_t, uint32_t, const char*> rows[] = {
+        {0, 0, 0, "离线"},
+        {on, 0, 0, "在线"},
+        {on | StatusRunning, 0, 0, "运行(等待触发)"},
+        {on | StatusRunning | StatusTriggered, 0, 0, "触发"},
+        {on | StatusTriggered | done, 1234, 1536, "数据:包(1,234),负载(1.500 KB)"},
+        {done, 999, 1023, "数据:包(999),负载(1023 bytes)"},
+        {done, 1000, 1024, "数据:包(1,000),负载(1.000 KB)"},
+        {done, 1234567, 1048576, "数据:包(1,234,567),负载(1.000 MB)"},
+        {done, 4294967295u, 2147483648u, "数据:包(4,294,967,295),负载(2048.000 MB)"},
+    };
+    for (const auto& [flags, packets, bytes, text] : rows) {
+        DeviceStatus status;
+        status.flags = flags;
+        status.packets = packets;
+        status.payloadBytes = bytes;
+        EXPECT_EQ(CCaptureWorker::FormatStatus(status), text);
+    }
+}
+
+}  // namespace
