@@ -15,16 +15,9 @@ using namespace orvane;
 
 namespace {
 
-class TreeSink : public IProgress {
-public:
+struct TreeSink {
     UsbItem root;
-    int32_t OnItem(UsbItem* item) override {
-        root.Append(item);
-        return 1;
-    }
-    int32_t OnProgress(float) override { return 1; }
-    int32_t OnFinish() override { return 1; }
-    int32_t Reserved() override { return 0; }
+    AppendingSink sink{root};
 };
 
 emu::CaptureSource& Source(size_t records) {
@@ -38,7 +31,7 @@ double ParseOnce(emu::CaptureSource& source, size_t* items) {
     parser.SetDataSource(&source);
     TreeSink sink;
     auto start = std::chrono::steady_clock::now();
-    parser.Parse(&sink);
+    parser.Parse(&sink.sink);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     *items = sink.root.children.size();
     FreeChildren(&sink.root);
@@ -59,7 +52,7 @@ void BM_ParseLoadedCapture(benchmark::State& state) {
         parser.SetDataSource(&source);
         TreeSink sink;
         auto start = std::chrono::steady_clock::now();
-        parser.Parse(&sink);
+        parser.Parse(&sink.sink);
         cold = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         items = sink.root.children.size();
         state.counters["tree_bytes_per_record"] = double(ItemPoolLiveBytes() - before) / double(records);
@@ -70,17 +63,6 @@ void BM_ParseLoadedCapture(benchmark::State& state) {
         benchmark::Counter(double(records), benchmark::Counter::kIsIterationInvariantRate);
     state.counters["first_parse_records_per_s"] = double(records) / cold;
     state.counters["top_level_items"] = double(items);
-}
-
-// Nodes the decoder manager made (transfers, SOF runs, class-level items); the
-// transactions inside them belong to the transaction-level tree.
-void FreeTransferLevel(UsbItem& root) {
-    for (UsbItem* item : root.children) {
-        if (item->type != ItemSofGroup && item->type < ItemControlTransfer) continue;
-        item->children.clear();
-        delete item;
-    }
-    root.children.clear();
 }
 
 // Parse, then build the transfer level: each step timed on its own, and the
@@ -95,7 +77,7 @@ void BM_ParseAndDecode(benchmark::State& state) {
         parser.SetDataSource(&source);
         TreeSink transactions;
         auto t0 = std::chrono::steady_clock::now();
-        parser.Parse(&transactions);
+        parser.Parse(&transactions.sink);
         auto t1 = std::chrono::steady_clock::now();
         const size_t afterParse = ItemPoolLiveBytes();
         std::string tree;
@@ -106,7 +88,7 @@ void BM_ParseAndDecode(benchmark::State& state) {
         manager.SetRoot(&transactions.root);
         TreeSink transfers;
         auto t2 = std::chrono::steady_clock::now();
-        manager.DecodeAll(&transfers);
+        manager.DecodeAll(&transfers.sink);
         auto t3 = std::chrono::steady_clock::now();
         parseSeconds = std::chrono::duration<double>(t1 - t0).count();
         decodeSeconds = std::chrono::duration<double>(t3 - t2).count();
@@ -114,7 +96,7 @@ void BM_ParseAndDecode(benchmark::State& state) {
         decodeBytes = double(ItemPoolLiveBytes() - afterParse);
         state.SetIterationTime(parseSeconds + decodeSeconds);
         manager.ReleaseDecoders();
-        FreeTransferLevel(transfers.root);
+        FreeTransferLevel(&transfers.root);
         FreeChildren(&transactions.root);
     }
     state.counters["parse_s"] = parseSeconds;

@@ -1,5 +1,7 @@
 #include "CDecodeFactory.h"
 
+#include "PluginFolder.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -66,20 +68,9 @@ CDecodeFactory::~CDecodeFactory()
 
 void CDecodeFactory::Scan(const std::string& folder)
 {
-    namespace fs = std::filesystem;
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code typeError;
-        if (it->path().extension() == ".so" && it->is_regular_file(typeError))
-            names.push_back(it->path().filename().string());
-    }
-    // Directory order is arbitrary; the registry must not depend on it.
-    std::sort(names.begin(), names.end());
-
-    for (const std::string& name : names) {
+    for (const std::string& path : ListPluginLibraries(folder)) {
         ScanRecord record;
-        record.path = folder + "/" + name;
+        record.path = path;
         Probe(record);
         if (record.state != PluginState::Probed) LogSkipped(record.path, record.error);
         report_.push_back(std::move(record));

@@ -5,7 +5,7 @@
 
 namespace orvane {
 
-void FreeChildren(UsbItem* root) {
+void FreeDescendants(UsbItem* root) {
     if (!root) return;
     std::vector<std::pair<UsbItem*, uint32_t>> stack;
     stack.emplace_back(root, 0);
@@ -20,13 +20,46 @@ void FreeChildren(UsbItem* root) {
         stack.pop_back();
         if (done != root) delete done;
     }
+}
+
+void FreeChildren(UsbItem* root) {
+    if (!root) return;
+    FreeDescendants(root);
     root->children.clear();
 }
 
 void FreeItemTree(UsbItem* root) {
     if (!root) return;
-    FreeChildren(root);
+    FreeDescendants(root);
     delete root;
+}
+
+void FreeTransferLevel(UsbItem* root) {
+    if (!root) return;
+    std::vector<std::pair<UsbItem*, uint32_t>> stack;
+    for (UsbItem* top : root->children) {
+        // The SOF runs are the decoder manager's; their SOFs are not.
+        if (top->type == ItemSofGroup) {
+            top->children.clear();
+            delete top;
+            continue;
+        }
+        if (top->type < ItemControlTransfer) continue;
+        stack.emplace_back(top, 0);
+        while (!stack.empty()) {
+            auto& [node, next] = stack.back();
+            if (next < node->children.size()) {
+                UsbItem* child = node->children[next++];
+                if (child->type >= ItemControlTransfer) stack.emplace_back(child, 0);
+                continue;
+            }
+            UsbItem* done = node;
+            stack.pop_back();
+            done->children.clear();
+            delete done;
+        }
+    }
+    root->children.clear();
 }
 
 }  // namespace orvane

@@ -1,5 +1,7 @@
 #include "COrvaneDoc.h"
 
+#include "ItemTree.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -43,52 +45,9 @@ COrvaneDoc::~COrvaneDoc() { ClearTrees(); }
 
 // ---------------------------------------------------------------- trees
 
-void COrvaneDoc::FreeTransactionItems(UsbItem* root) {
-    if (!root) return;
-    std::vector<std::pair<UsbItem*, uint32_t>> stack;
-    for (UsbItem* top : root->children) {
-        stack.emplace_back(top, 0);
-        while (!stack.empty()) {
-            auto& [node, next] = stack.back();
-            if (next < node->children.size()) {
-                UsbItem* child = node->children[next++];
-                stack.emplace_back(child, 0);
-                continue;
-            }
-            UsbItem* done = node;
-            stack.pop_back();
-            delete done;
-        }
-    }
-}
+void COrvaneDoc::FreeTransactionItems(UsbItem* root) { FreeDescendants(root); }
 
-void COrvaneDoc::FreeTransferTree() {
-    // Class-level items can nest; below 256 everything belongs to the
-    // transaction level, except the SOF runs the decoder manager gathered.
-    std::vector<std::pair<UsbItem*, uint32_t>> stack;
-    for (UsbItem* top : transferRoot_.children) {
-        if (top->type == ItemSofGroup) {
-            top->children.clear();
-            delete top;
-            continue;
-        }
-        if (top->type < ItemControlTransfer) continue;
-        stack.emplace_back(top, 0);
-        while (!stack.empty()) {
-            auto& [node, next] = stack.back();
-            if (next < node->children.size()) {
-                UsbItem* child = node->children[next++];
-                if (child->type >= ItemControlTransfer) stack.emplace_back(child, 0);
-                continue;
-            }
-            UsbItem* done = node;
-            stack.pop_back();
-            done->children.clear();
-            delete done;
-        }
-    }
-    transferRoot_.children.clear();
-}
+void COrvaneDoc::FreeTransferTree() { FreeTransferLevel(&transferRoot_); }
 
 void COrvaneDoc::ClearTrees() {
     FreeTransferTree();

@@ -1,5 +1,7 @@
 #include "CViewFactory.h"
 
+#include "PluginFolder.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -44,19 +46,8 @@ CViewFactory::~CViewFactory()
 
 void CViewFactory::Scan(const std::string& folder)
 {
-    namespace fs = std::filesystem;
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code typeError;
-        if (it->path().extension() == ".so" && it->is_regular_file(typeError))
-            names.push_back(it->path().filename().string());
-    }
-    // Directory order is arbitrary; the menu and the pane order must not be.
-    std::sort(names.begin(), names.end());
-
-    for (const std::string& name : names) {
-        ScanRecord record{folder + "/" + name, {}};
+    for (const std::string& path : ListPluginLibraries(folder)) {
+        ScanRecord record{path, {}};
         // Not pinned: only looked at, so it is truly unloaded again.
         if (void* module = ::dlopen(record.path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
             ::dlerror();

@@ -14,6 +14,7 @@
 #include "CDecodeFactory.h"
 #include "COrvaneDoc.h"
 #include "IDevice.h"
+#include "ItemTree.h"
 #include "SetupXml.h"
 
 using namespace orvane;
@@ -25,21 +26,6 @@ std::string Version(uint32_t v) {
     std::snprintf(text, sizeof text, "%u.%u.%u.%u", v >> 24, (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
     return text;
 }
-
-class Rows : public IProgress {
-public:
-    explicit Rows(UsbItem& root) : root_(root) {}
-    int32_t OnItem(UsbItem* item) override {
-        root_.Append(item);
-        return 1;
-    }
-    int32_t OnProgress(float) override { return 1; }
-    int32_t OnFinish() override { return 1; }
-    int32_t Reserved() override { return 0; }
-
-private:
-    UsbItem& root_;
-};
 
 void Print(IDecode& decoder, const UsbItem& root, const char* title, size_t limit) {
     std::printf("\n%s: %u rows\n%8s %14s  %-40s %4s %3s %6s %6s\n", title, root.children.size(), "record", "time (ns)",
@@ -119,7 +105,7 @@ int main(int argc, char** argv) {
         app::COrvaneDoc doc(&factory);
         IDataSource* source = device->GetDataSource();
         doc.Parser().SetDataSource(source);
-        Rows transactions(doc.TransactionRoot());
+        AppendingSink transactions(doc.TransactionRoot());
         doc.Parser().Parse(&transactions);
         std::string tree;
         doc.Parser().GetDeviceTree(tree);
@@ -129,7 +115,7 @@ int main(int argc, char** argv) {
         doc.Manager().SetHost(&doc.Parser());
         doc.Manager().SetRoot(&doc.TransactionRoot());
         doc.Manager().ReleaseDecoders();
-        Rows transfers(doc.TransferRoot());
+        AppendingSink transfers(doc.TransferRoot());
         doc.Manager().DecodeAll(&transfers);
         Print(doc.Manager(), doc.TransferRoot(), "transfer level", 40);
         std::printf("\ndevice tree: %s\n", tree.c_str());

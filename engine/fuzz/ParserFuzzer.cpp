@@ -13,16 +13,9 @@ using namespace orvane;
 
 namespace {
 
-class Sink : public IProgress {
-public:
+struct Sink {
     UsbItem root;
-    int32_t OnItem(UsbItem* item) override {
-        root.Append(item);
-        return 1;
-    }
-    int32_t OnProgress(float) override { return 1; }
-    int32_t OnFinish() override { return 1; }
-    int32_t Reserved() override { return 0; }
+    AppendingSink sink{root};
 };
 
 void DescribeAll(IDecode& decoder, const UsbItem& root) {
@@ -64,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CUsbParser parser;
     parser.SetDataSource(&source);
     Sink transactions;
-    parser.Parse(&transactions);
+    parser.Parse(&transactions.sink);
     std::string tree;
     parser.GetDeviceTree(tree);
     DescribeAll(parser, transactions.root);
@@ -74,15 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     manager.SetHost(&parser);
     manager.SetRoot(&transactions.root);
     Sink transfers;
-    manager.DecodeAll(&transfers);
+    manager.DecodeAll(&transfers.sink);
     DescribeAll(manager, transfers.root);
 
-    for (UsbItem* item : transfers.root.children)
-        if (item->type == ItemSofGroup || item->type >= ItemControlTransfer) {
-            item->children.clear();
-            delete item;
-        }
-    transfers.root.children.clear();
+    FreeTransferLevel(&transfers.root);
     manager.ReleaseDecoders();
     FreeChildren(&transactions.root);
     return 0;

@@ -57,6 +57,18 @@ private:
 
 const B::Bytes kGetDevice = SessionBuilder::SetupPacket(0x80, 6, 0x0100, 0, 18);
 const B::Bytes kSetAddress = SessionBuilder::SetupPacket(0x00, 5, 7, 0, 0);
+// The device tree the parser learns from `b`'s traffic.
+std::string LearnedTree(B& b) {
+    emu::CaptureSource source(b.Take());
+    CUsbParser parser;
+    parser.SetDataSource(&source);
+    CollectingSink sink;
+    parser.Parse(&sink);
+    std::string tree;
+    parser.GetDeviceTree(tree);
+    return tree;
+}
+
 B::Bytes Bytes(size_t n) {
     B::Bytes b(n);
     for (size_t i = 0; i < n; ++i) b[i] = uint8_t(i + 1);
@@ -193,13 +205,7 @@ TEST(Learning, EnumerationBuildsTheDeviceTreeAndInterfaces) {
 TEST(Learning, TrafficWithoutDescriptorsStillListsTheDevice) {
     B b(SpeedFull);
     b.InNak(7, 2);
-    emu::CaptureSource source(b.Take());
-    CUsbParser parser;
-    parser.SetDataSource(&source);
-    CollectingSink sink;
-    parser.Parse(&sink);
-    std::string tree;
-    parser.GetDeviceTree(tree);
+    std::string tree = LearnedTree(b);
     EXPECT_NE(tree.find("<device address=\"7\""), std::string::npos) << tree;
     EXPECT_NE(tree.find("idVendor=\"-1\""), std::string::npos) << tree;
 }
@@ -211,12 +217,6 @@ TEST(Learning, AConfigurationReadInPartAddsNothing) {
     B b(SpeedFull);
     B::Bytes head(config.begin(), config.begin() + 9);
     b.ControlTransfer(5, SessionBuilder::SetupPacket(0x80, 6, 0x0200, 0, 9), head);
-    emu::CaptureSource source(b.Take());
-    CUsbParser parser;
-    parser.SetDataSource(&source);
-    CollectingSink sink;
-    parser.Parse(&sink);
-    std::string tree;
-    parser.GetDeviceTree(tree);
+    std::string tree = LearnedTree(b);
     EXPECT_EQ(tree.find("<configuration"), std::string::npos) << tree;
 }

@@ -66,13 +66,7 @@ TEST_P(RealCaptureGolden, MatchesTheStoredDump) {
     dump << tree << '\n';
     DumpRows(parser, transactions.root, "T", dump);
     DumpRows(manager, transfers.root, "X", dump);
-    // The transfer level holds items of the transaction level: free only its own nodes.
-    for (UsbItem* item : transfers.root.children)
-        if (item->type == ItemSofGroup || item->type >= ItemControlTransfer) {
-            item->children.clear();
-            delete item;
-        }
-    transfers.root.children.clear();
+    FreeTransferLevel(&transfers.root);
     manager.ReleaseDecoders();
 
     fs::path golden = fs::path(ORVANE_SOURCE_DIR) / "engine/tests/golden" / (std::string(GetParam()) + ".txt");

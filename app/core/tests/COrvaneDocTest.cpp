@@ -7,6 +7,7 @@
 #include "COrvaneDoc.h"
 #include "CaptureSource.h"
 #include "EmulatedAnalyser.h"
+#include "ItemTree.h"
 #include "SessionBuilder.h"
 
 using namespace orvane;
@@ -162,20 +163,9 @@ TEST_F(Doc, AFailedSaveLeavesTheOldProjectFile) {
 TEST_F(Doc, BothTreesAreFreedWithoutTouchingSharedItems) {
     auto capture = Session();
     emu::CaptureSource source(capture);
-    struct Sink : IProgress {
-        UsbItem* root;
-        int32_t OnItem(UsbItem* item) override {
-            root->Append(item);
-            return 1;
-        }
-        int32_t OnProgress(float) override { return 1; }
-        int32_t OnFinish() override { return 1; }
-        int32_t Reserved() override { return 0; }
-    };
     for (int round = 0; round < 2; ++round) {  // a second capture into the same document
         doc.Parser().SetDataSource(&source);
-        Sink transactions;
-        transactions.root = &doc.TransactionRoot();
+        AppendingSink transactions(doc.TransactionRoot());
         ASSERT_EQ(doc.Parser().Parse(&transactions), 1);
         std::string tree;
         doc.Parser().GetDeviceTree(tree);
@@ -183,8 +173,7 @@ TEST_F(Doc, BothTreesAreFreedWithoutTouchingSharedItems) {
         doc.Manager().SetHost(&doc.Parser());
         doc.Manager().SetRoot(&doc.TransactionRoot());
         doc.Manager().ReleaseDecoders();
-        Sink transfers;
-        transfers.root = &doc.TransferRoot();
+        AppendingSink transfers(doc.TransferRoot());
         ASSERT_EQ(doc.Manager().DecodeAll(&transfers), 1);
         EXPECT_GT(doc.TransferRoot().children.size(), 0u);
         doc.ClearTrees();  // ASan and LeakSanitizer check the rest
