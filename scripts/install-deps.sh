@@ -7,6 +7,7 @@ PACKAGES=(
   libpugixml-dev libusb-1.0-0-dev usb.ids
   qt6-base-dev
   clang libclang-rt-14-dev
+  fonts-wqy-microhei
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

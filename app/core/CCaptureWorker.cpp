@@ -266,12 +266,13 @@ CCaptureWorker::StartResult CCaptureWorker::StartRecord() {
 
     if (list_) list_->SetRoot(&doc_.TransactionRoot());
     Publish(nullptr, EventCaptureCleared, 0, 0);
+    // Before the trees go: the filter walks the list's rows, which still hold their items.
+    if (list_) list_->ClearHeaderFilter();
     {
         std::lock_guard lock(docMutex_);
         doc_.ClearTrees();
     }
     transferShown_ = dataAvailable_ = classDecoded_ = false;
-    if (list_) list_->ClearHeaderFilter();
     ResetListRows();
     Transition(CaptureState::Idle, CaptureState::Capturing);
     return StartResult::Started;

@@ -1,0 +1,74 @@
+// The packet list as a Qt model: an owner-data list over CPacketList. The
+// capture worker feeds it through IPacketListSink from its own thread; the
+// model itself is only ever changed on the UI thread.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QPixmap>
+
+#include "CPacketList.h"
+#include "IPacketListSink.h"
+
+namespace orvane::app {
+
+class CCaptureWorker;
+
+class CPacketListModel : public QAbstractTableModel, public IPacketListSink, public IEventHandler {
+    Q_OBJECT
+public:
+    enum Role { DepthRole = Qt::UserRole + 1, HasChildrenRole, ExpandedRole };
+
+    explicit CPacketListModel(QObject* parent = nullptr);
+    ~CPacketListModel() override;
+
+    CPacketList& List() { return list_; }
+    void SetWorker(CCaptureWorker* worker) { worker_ = worker; }
+    IEventPublisher* Publisher() const { return publisher_; }
+    UsbItem* ItemAt(int row);
+    IDecode* Decoder() { return list_.Cells().Decoder(); }
+    // Expands or collapses the row and announces the rows that came and went.
+    void ToggleExpand(int row);
+
+    // ---- QAbstractItemModel ----
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // ---- IPacketListSink ----
+    void AppendItem(UsbItem* item) override { list_.Rows().AppendItem(item); }
+    void SetRowDecoder(IDecode* decoder) override { list_.SetDecoder(decoder); }
+    void SetDataSource(IDataSource* source) override { list_.SetDataSource(source); }
+    int32_t RowCount() override { return list_.Rows().RowCount(); }
+    void SetRowCount(int32_t rows) override;
+    void SetRoot(UsbItem* root) override { list_.SetRoot(root); }
+    int32_t RebuildRows() override { return list_.Rows().RebuildRows(); }
+    void ClearRowCaches() override { list_.Rows().ClearRowCaches(); }
+    void ClearSummaryCache() override { list_.Cells().ClearSummaryCache(); }
+    void ClearHeaderFilter() override { list_.ClearHeaderFilter(); }
+    IEventHandler* EventHandler() override { return this; }
+
+    // ---- IEventHandler ----
+    int32_t SetPublisher(IEventPublisher* publisher) override;
+    int32_t OnEvent(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t param2) override;
+
+signals:
+    // A packet to show was asked for; -1 when a hidden item holds it.
+    void GoToRow(int row);
+
+private:
+    // Rows only ever grow from the worker's pushes: a reset comes from the UI thread.
+    void GrowTo(int rows);
+    void ResetTo(int rows);
+    QPixmap Icon(const ImageList* icons, int index) const;
+
+    // data() is const for Qt, but the list caches summaries as it answers.
+    mutable CPacketList list_;
+    int shown_ = 0;
+    CCaptureWorker* worker_ = nullptr;
+    IEventPublisher* publisher_ = nullptr;
+    mutable QHash<const ImageList*, QPixmap> strips_;
+};
+
+}  // namespace orvane::app

@@ -1,0 +1,123 @@
+// The main window over the emulated analyser: a capture fills the list, a
+// selected row fills the detail pane, the transfer level decodes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "CDevice.h"
+#include "CMainFrame.h"
+#include "CPacketListModel.h"
+#include "CPanelDetail.h"
+#include "CPanelDevice.h"
+#include "CUsbListCtrl.h"
+#include "EmulatedAnalyser.h"
+#include "SessionBuilder.h"
+
+using namespace orvane;
+using namespace orvane::app;
+
+namespace {
+
+// The application lives between gtest's set-up and tear-down, inside main.
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "gui_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app_;
+};
+[[maybe_unused]] ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+struct RangeLog : IEventHandler {
+    int32_t SetPublisher(IEventPublisher*) override { return 0; }
+    int32_t OnEvent(IEventHandler*, int32_t type, intptr_t p1, intptr_t p2) override {
+        std::lock_guard lock(mutex);
+        if (type == EventByteRangeSelected) ranges.emplace_back(int32_t(p1), int32_t(p2));
+        return 1;
+    }
+    std::mutex mutex;
+    std::vector<std::pair<int32_t, int32_t>> ranges;
+};
+
+// A bound against hanging, not a timing assertion.
+constexpr int kBoundMs = 60000;
+
+}  // namespace
+
+TEST(MainFrame, CaptureFillsTheListTheDetailAndTheTransferLevel) {
+    emu::EmulatedAnalyser emu;
+    emu::SessionBuilder::Options session;
+    session.operations = 20;
+    emu.SetTraffic(emu::SessionBuilder(session).Build());
+    // Released by the worker at shut-down.
+    auto* device = new pardix::CDevice(&emu, "orvane-gui-test-" + std::to_string(::getpid()));
+    CMainFrame frame(device);
+    RangeLog log;
+    frame.Publisher().Subscribe(&log);
+    frame.show();
+    CPacketListModel& model = *frame.ListModel();
+    CCaptureWorker& worker = frame.Worker();
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return worker.CanStart(); }, kBoundMs));
+    frame.OnStartRecord();  // the empty setup of a new project is replaced by the default
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return worker.IsIdle() && worker.DataAvailable() && model.rowCount() > 0; }, kBoundMs));
+    EXPECT_EQ(model.rowCount(), model.RowCount()) << "every parsed row reached the view";
+    EXPECT_EQ(model.Decoder(), static_cast<IDecode*>(&frame.Document().Parser()));
+    EXPECT_FALSE(model.data(model.index(0, CPacketListCells::ColItem), Qt::DisplayRole).toString().isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.DevicePane()->Tree()->topLevelItemCount() > 0; }, kBoundMs));
+    EXPECT_TRUE(frame.DevicePane()->Tree()->topLevelItem(0)->text(0).startsWith("Address 5"));
+
+    // The first row whose decoder gives a detail fills the pane when selected.
+    CUsbListCtrl& list = *frame.ListCtrl();
+    QTreeWidget& detail = *frame.DetailPane()->Tree();
+    int row = 0;
+    for (; row < model.rowCount() && detail.topLevelItemCount() == 0; ++row) list.setCurrentIndex(model.index(row, 0));
+    ASSERT_GT(detail.topLevelItemCount(), 0);
+    ASSERT_FALSE(frame.DetailPane()->FieldRanges().empty());
+    QTreeWidgetItem* field = detail.topLevelItem(0)->child(0);
+    ASSERT_NE(field, nullptr);
+    detail.setCurrentItem(field);
+    ASSERT_EQ(log.ranges.size(), 1u);
+    EXPECT_EQ(log.ranges[0], frame.DetailPane()->FieldRanges()[0]);
+
+    // A row with children opens under itself and closes again.
+    int parent = -1;
+    for (int r = 0; r < model.rowCount() && parent < 0; ++r)
+        if (model.index(r, 0).data(CPacketListModel::HasChildrenRole).toBool()) parent = r;
+    ASSERT_GE(parent, 0);
+    const int before = model.rowCount();
+    list.scrollTo(model.index(parent, 0));
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.ExpandBox(model.index(parent, 0)).center());
+    EXPECT_GT(model.rowCount(), before);
+    EXPECT_EQ(model.index(parent + 1, 0).data(CPacketListModel::DepthRole).toInt(), 2);
+    list.setCurrentIndex(model.index(parent, 0));
+    QTest::keyClick(&list, Qt::Key_Return);
+    EXPECT_EQ(model.rowCount(), before);
+
+    frame.OnTransferLevel();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return worker.IsIdle() && worker.ClassDecoded() && model.rowCount() > 0; }, kBoundMs));
+    EXPECT_EQ(model.Decoder(), static_cast<IDecode*>(&frame.Document().Manager()));
+    EXPECT_EQ(model.rowCount(), model.RowCount());
+
+    // A new capture empties the panes and the list at once.
+    frame.OnStartRecord();
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_EQ(detail.topLevelItemCount(), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable(); }, kBoundMs));
+    frame.Publisher().Unsubscribe(&log);
+}
