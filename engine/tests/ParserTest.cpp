@@ -1,5 +1,3 @@
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -258,29 +256,3 @@ TEST(Parser, SessionsOfEveryKindCoverEveryRecordOnce) {
         ExpectEveryRecordOnce(sink, records);
     }
 }
-
-class RealCaptures : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(RealCaptures, EveryRecordOnceAndTransactionsCarryTheirToken) {
-    std::string path = std::string(ORVANE_CAPTURES_DIR) + "/" + GetParam() + ".ph";
-    if (!std::filesystem::exists(path)) GTEST_SKIP() << "real captures not present";
-    std::ifstream f(path, std::ios::binary);
-    emu::BusCapture capture;
-    capture.records.resize(std::filesystem::file_size(path) / 16);
-    f.read(reinterpret_cast<char*>(capture.records.data()), std::streamsize(capture.records.size() * 16));
-    auto records = capture.records;
-    CollectingSink sink;
-    Parse(std::move(capture), sink);
-    ExpectEveryRecordOnce(sink, records.size());
-    size_t transactions = 0;
-    for (auto* item : sink.root.children) {
-        if (item->type < ItemInTransaction || item->type > ItemPingTransaction) continue;
-        ++transactions;
-        const PacketRecord& token = records[item->firstRecord];
-        EXPECT_EQ(item->address, token.Address());
-        EXPECT_EQ(item->endpoint, token.Endpoint());
-    }
-    EXPECT_GT(transactions, 10u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Files, RealCaptures, ::testing::Values("usb_ls_mouse", "usb_fs_vcp", "usb_hs_flash_drive"));

