@@ -55,6 +55,8 @@ public:
     void SetModified(bool modified) { modified_ = modified; }
     int32_t TriggerRecord() const { return trigger_; }
     void SetTriggerRecord(int32_t record) { trigger_ = record; }
+    // For the list's trigger row; the worker writes it only while the list is idle.
+    const int32_t* TriggerRecordAddress() const { return &trigger_; }
 
     CUsbParser& Parser() { return *parser_; }
     CDecoderManager& Manager() { return *manager_; }

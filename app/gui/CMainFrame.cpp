@@ -65,6 +65,7 @@ CMainFrame::CMainFrame(IDevice* device, QWidget* parent)
 
     CPacketList& list = model_->List();
     list.SetBookmarks(&doc_.Bookmarks());
+    list.SetTriggerRecord(doc_.TriggerRecordAddress());
     model_->SetRoot(&doc_.TransactionRoot());
     model_->SetRowDecoder(&doc_.Parser());
     model_->SetRowCount(model_->RebuildRows());
