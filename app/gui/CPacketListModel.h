@@ -6,6 +6,7 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QPixmap>
+#include <QThread>
 
 #include "CPacketList.h"
 #include "IPacketListSink.h"
@@ -38,8 +39,14 @@ public:
 
     // ---- IPacketListSink ----
     void AppendItem(UsbItem* item) override { list_.Rows().AppendItem(item); }
-    void SetRowDecoder(IDecode* decoder) override { list_.SetDecoder(decoder); }
-    void SetDataSource(IDataSource* source) override { list_.SetDataSource(source); }
+    // The worker sets these from its thread before a parse; the cells are read
+    // on the UI thread, so the change goes there, ahead of the rows it queues.
+    void SetRowDecoder(IDecode* decoder) override {
+        OnUiThread([this, decoder] { list_.SetDecoder(decoder); });
+    }
+    void SetDataSource(IDataSource* source) override {
+        OnUiThread([this, source] { list_.SetDataSource(source); });
+    }
     int32_t RowCount() override { return list_.Rows().RowCount(); }
     void SetRowCount(int32_t rows) override;
     void SetRoot(UsbItem* root) override { list_.SetRoot(root); }
@@ -58,6 +65,12 @@ signals:
     void GoToRow(int row);
 
 private:
+    template <class F>
+    void OnUiThread(F f) {
+        if (QThread::currentThread() == thread()) f();
+        else QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+    }
+
     // Rows only ever grow from the worker's pushes: a reset comes from the UI thread.
     void GrowTo(int rows);
     void ResetTo(int rows);
