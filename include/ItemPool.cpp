@@ -102,8 +102,16 @@ struct Cache {
     void NewChunk() {
         size_t bytes = chunkBytes;
         if (chunkBytes < kMaxChunkBytes) chunkBytes *= 2;
-        void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) throw std::bad_alloc();
+        // Over-map by one huge page and trim, so the chunk starts on a 2 MiB
+        // boundary and every part of it can be a huge page.
+        constexpr size_t kHuge = 2u << 20;
+        void* raw = ::mmap(nullptr, bytes + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (raw == MAP_FAILED) throw std::bad_alloc();
+        const uintptr_t start = (uintptr_t(raw) + kHuge - 1) & ~uintptr_t(kHuge - 1);
+        const size_t head = start - uintptr_t(raw);
+        if (head) ::munmap(raw, head);
+        if (kHuge - head) ::munmap(reinterpret_cast<void*>(start + bytes), kHuge - head);
+        void* p = reinterpret_cast<void*>(start);
         ::madvise(p, bytes, MADV_HUGEPAGE);
 #ifdef MADV_POPULATE_WRITE
         ::madvise(p, bytes, MADV_POPULATE_WRITE);  // an older kernel refuses: pages then fault in as used
