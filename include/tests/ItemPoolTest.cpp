@@ -20,7 +20,7 @@ TEST(ItemPool, SlotsAreDistinctAndReusedAcrossThreads) {
     EXPECT_EQ(distinct.size(), items.size());
     for (int i = 0; i < 100000; ++i) EXPECT_EQ(items[size_t(i)]->firstRecord, uint32_t(i));
     for (auto* p : items) delete p;
-    size_t reserved = ItemPoolReservedBytes();
+    [[maybe_unused]] size_t reserved = ItemPoolReservedBytes();
 
     std::thread again([&] {
         for (int i = 0; i < 100000; ++i) items[size_t(i)] = new UsbItem(ItemSofGroup, 1);
