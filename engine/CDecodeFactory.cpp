@@ -1,30 +1,11 @@
 #include "CDecodeFactory.h"
 
-#include "PluginFolder.h"
-
-#include <dlfcn.h>
-
-#include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
-
 #include "AppDirectory.h"
+#include "PluginFolder.h"
 
 namespace orvane {
 
 namespace {
-
-// Libraries are opened with RTLD_NODELETE once their code is called: a later
-// dlclose only drops the count, so nothing a decoder handed out (vtables,
-// image data, static texts) can ever point into unmapped memory.
-constexpr int kPinnedFlags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
-
-std::string LastDlError()
-{
-    const char* text = ::dlerror();
-    return text ? text : "unknown loader error";
-}
 
 // Calls the export; a plug-in that throws is treated as one that failed.
 IDecodeClass* CallCreate(void* symbol, std::string& error)
@@ -48,10 +29,7 @@ void ReleaseQuietly(IDecodeClass* decoder)
     }
 }
 
-void LogSkipped(const std::string& path, const std::string& why)
-{
-    std::fprintf(stderr, "orvane: class plug-in %s skipped: %s\n", path.c_str(), why.c_str());
-}
+void LogSkipped(const std::string& path, const std::string& why) { LogSkippedPlugin("class", path, why); }
 
 }  // namespace
 
@@ -94,7 +72,7 @@ void CDecodeFactory::Probe(ScanRecord& record)
         return;
     }
     record.state = PluginState::FactoryResolved;
-    if (void* pin = ::dlopen(record.path.c_str(), kPinnedFlags | RTLD_NOLOAD)) ::dlclose(pin);
+    if (void* pin = ::dlopen(record.path.c_str(), kPinnedPluginFlags | RTLD_NOLOAD)) ::dlclose(pin);
 
     if (IDecodeClass* decoder = CallCreate(symbol, record.error)) {
         Entry entry;
@@ -139,7 +117,7 @@ IDecodeClass* CDecodeFactory::Create(int32_t index)
     if (!InRange(index)) return nullptr;
     Entry& entry = entries_[size_t(index)];
     if (!entry.module) {
-        entry.module = ::dlopen(entry.path.c_str(), kPinnedFlags);
+        entry.module = ::dlopen(entry.path.c_str(), kPinnedPluginFlags);
         if (!entry.module) {
             LogSkipped(entry.path, LastDlError());
             return nullptr;

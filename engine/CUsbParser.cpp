@@ -117,18 +117,17 @@ uint8_t CUsbParser::PidAt(uint32_t index, const PacketRecord** record) {
     // A following record not captured yet is waited for like any other, so a
     // live capture parses into the same tree as a finished one; one that can't
     // be had counts as all zeros: PID 0.
-    static thread_local PacketRecord zero;
+    static const PacketRecord kNoRecord{};
+    PacketRecord& slot = scratch_[1 + (index & 1)];
     const PacketRecord* got = nullptr;
-    int32_t answer = source_ ? source_->GetRecord(index, &scratch_[1 + (index & 1)]) : RecordEnd;
-    if (answer == RecordOk) got = &scratch_[1 + (index & 1)];
-    else if (answer == RecordNotYet && WaitForRecord(index, &got)) {
-        scratch_[1 + (index & 1)] = *got;
-        got = &scratch_[1 + (index & 1)];
+    int32_t answer = source_ ? source_->GetRecord(index, &slot) : RecordEnd;
+    if (answer == RecordOk) {
+        got = &slot;
+    } else if (answer == RecordNotYet && WaitForRecord(index, &got)) {
+        slot = *got;
+        got = &slot;
     }
-    if (!got) {
-        zero = PacketRecord{};
-        got = &zero;
-    }
+    if (!got) got = &kNoRecord;
     if (record) *record = got;
     return got->PidNibble();
 }

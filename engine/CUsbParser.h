@@ -105,7 +105,7 @@ private:
     SlotCache<UsbItemList::StorageBytes(3)> lists3_;
     SlotCache<UsbItemList::StorageBytes(4)> lists4_;
     RecordReader reader_;
-    PacketRecord scratch_[4] = {};  // records read outside a peeked span
+    PacketRecord scratch_[3] = {};  // the current record and two look-aheads read outside a peeked span
     std::vector<uint8_t> payload_;  // one data packet's payload, for descriptions
 
     // The pending run: its first item, and the group node once a second joins.

@@ -1,7 +1,10 @@
 // The plug-in libraries of a folder beside the program.
 #pragma once
 
+#include <dlfcn.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -23,6 +26,21 @@ inline std::vector<std::string> ListPluginLibraries(const std::string& folder) {
     std::sort(names.begin(), names.end());
     for (std::string& name : names) name = folder + "/" + name;
     return names;
+}
+
+// Once a library's code has run it stays mapped: a later dlclose only drops the
+// count, so nothing it handed out (vtables, image data, static texts) can point
+// into unmapped memory.
+constexpr int kPinnedPluginFlags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
+
+inline std::string LastDlError() {
+    const char* text = ::dlerror();
+    return text ? text : "unknown loader error";
+}
+
+// One log line per library that is left out; a broken plug-in is never fatal.
+inline void LogSkippedPlugin(const char* kind, const std::string& path, const std::string& why) {
+    std::fprintf(stderr, "orvane: %s plug-in %s skipped: %s\n", kind, path.c_str(), why.c_str());
 }
 
 }  // namespace orvane

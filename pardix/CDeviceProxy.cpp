@@ -167,7 +167,7 @@ bool CDeviceProxy::WriteControlImage() {
 }
 
 ControlBlock CDeviceProxy::ControlImage() const {
-    std::lock_guard guard(const_cast<std::recursive_mutex&>(lock_));
+    std::lock_guard guard(lock_);
     return control_;
 }
 
@@ -399,7 +399,7 @@ int32_t CDeviceProxy::SetRunning(int32_t run) {
 bool CDeviceProxy::WriteFilterImage() { return WriteRegisters(0, RegFilterBlock, &filter_, sizeof filter_); }
 
 FilterBlock CDeviceProxy::FilterImage() const {
-    std::lock_guard guard(const_cast<std::recursive_mutex&>(lock_));
+    std::lock_guard guard(lock_);
     return filter_;
 }
 
@@ -457,7 +457,7 @@ bool CDeviceProxy::WriteTriggerImage() {
 }
 
 TriggerTable CDeviceProxy::TriggerImage() const {
-    std::lock_guard guard(const_cast<std::recursive_mutex&>(lock_));
+    std::lock_guard guard(lock_);
     return trigger_;
 }
 
@@ -578,7 +578,7 @@ void CDeviceProxy::SetUploadWaiter(UploadWaiter waiter) {
 }
 
 std::string CDeviceProxy::TemporaryFolder() const {
-    std::lock_guard guard(const_cast<std::recursive_mutex&>(lock_));
+    std::lock_guard guard(lock_);
     return tempFolder_;
 }
 

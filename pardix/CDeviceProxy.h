@@ -137,7 +137,7 @@ protected:
     int32_t Open(const std::string& packetPath, const std::string& dataPath);
 
     port::PortBackend* port_;
-    std::recursive_mutex lock_;
+    mutable std::recursive_mutex lock_;
     CommandBlock block_{};
     uint8_t reply_[kCommandBytes] = {};
     ControlBlock control_{};

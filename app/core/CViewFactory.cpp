@@ -1,34 +1,13 @@
 #include "CViewFactory.h"
 
-#include "PluginFolder.h"
-
-#include <dlfcn.h>
-
-#include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
-
 #include "AppDirectory.h"
+#include "PluginFolder.h"
 
 namespace orvane::app {
 
 namespace {
 
-// Once a plug-in made a view the library is pinned: views, vtables and static
-// texts it handed out stay valid even if a view outlives the factory.
-constexpr int kPinnedFlags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
-
-std::string LastDlError()
-{
-    const char* text = ::dlerror();
-    return text ? text : "unknown loader error";
-}
-
-void LogSkipped(const std::string& path, const std::string& why)
-{
-    std::fprintf(stderr, "orvane: view plug-in %s skipped: %s\n", path.c_str(), why.c_str());
-}
+void LogSkipped(const std::string& path, const std::string& why) { LogSkippedPlugin("view", path, why); }
 
 std::string MissingExport() { return std::string("no \"") + kCreateUsbViewExport + "\" export"; }
 
@@ -69,7 +48,7 @@ IUsbView* CViewFactory::CreateView(int32_t index)
     if (!InRange(index)) return nullptr;
     Entry& entry = entries_[size_t(index)];
     if (!entry.module) {
-        entry.module = ::dlopen(entry.path.c_str(), kPinnedFlags);
+        entry.module = ::dlopen(entry.path.c_str(), kPinnedPluginFlags);
         if (!entry.module) {
             LogSkipped(entry.path, LastDlError());
             return nullptr;

@@ -1,6 +1,6 @@
-// Captures from the analyser through the device library, as the program does,
-// then parses, learns and decodes the capture and prints both levels of the
-// packet list and the learned device tree. Without --capture it shows the
+// Captures from the analyser through the device library and the capture
+// worker, as the window does, and prints both levels of the packet list and the
+// learned device tree. Without --capture it shows the
 // analyser's identity and status only.
 #include <dlfcn.h>
 
@@ -11,10 +11,10 @@
 #include <thread>
 
 #include "AppDirectory.h"
+#include "CCaptureWorker.h"
 #include "CDecodeFactory.h"
 #include "COrvaneDoc.h"
 #include "IDevice.h"
-#include "ItemTree.h"
 #include "SetupXml.h"
 
 using namespace orvane;
@@ -86,41 +86,25 @@ int main(int argc, char** argv) {
     };
     replace("flags=\"0xFFFFFFFF\"", "flags=\"0X0\"");
     replace("pre_trigger_percent=\"50\"", "pre_trigger_percent=\"100\"");
-    int32_t unused = 0;
-    if (!device->ApplySetup(setup.c_str()) || !device->Control(2, &unused) || !device->Start()) {
-        std::printf("capture could not start\n");
-        device->Release();
+    // The capture runs as in the window: through the capture worker.
+    CDecodeFactory factory;
+    app::COrvaneDoc doc(&factory);
+    doc.SetSetup(setup);
+    app::CCaptureWorker worker(doc, device, nullptr);  // owns the device from here
+    auto waitFor = [&worker](auto done) {
+        for (int i = 0; i < 1200 && !(worker.IsIdle() && done()); ++i)  // at most 60 s
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return worker.IsIdle() && done();
+    };
+    if (worker.StartRecord() != app::CCaptureWorker::StartResult::Started ||
+        !waitFor([&worker] { return worker.DataAvailable(); })) {
+        std::printf("capture could not be taken\n");
         return 1;
     }
-    for (int polls = 0; polls < 600; ++polls) {  // at most 30 s
-        if (device->GetStatus(&status) && (status.flags & StatusComplete)) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    device->Control(1, &unused);  // upload the payload while the records are parsed
-    std::printf("captured %u records, %u payload bytes, trigger at record %d\n", status.packets, status.payloadBytes,
-                status.trigger);
-
-    CDecodeFactory factory;
-    {
-        app::COrvaneDoc doc(&factory);
-        IDataSource* source = device->GetDataSource();
-        doc.Parser().SetDataSource(source);
-        AppendingSink transactions(doc.TransactionRoot());
-        doc.Parser().Parse(&transactions);
-        std::string tree;
-        doc.Parser().GetDeviceTree(tree);
-        Print(doc.Parser(), doc.TransactionRoot(), "transaction level", 40);
-
-        doc.Manager().LoadDeviceTree(tree);
-        doc.Manager().SetHost(&doc.Parser());
-        doc.Manager().SetRoot(&doc.TransactionRoot());
-        doc.Manager().ReleaseDecoders();
-        AppendingSink transfers(doc.TransferRoot());
-        doc.Manager().DecodeAll(&transfers);
+    Print(doc.Parser(), doc.TransactionRoot(), "transaction level", 40);
+    if (worker.OnTransferLevel() && waitFor([&worker] { return worker.ClassDecoded(); }))
         Print(doc.Manager(), doc.TransferRoot(), "transfer level", 40);
-        std::printf("\ndevice tree: %s\n", tree.c_str());
-        doc.Manager().ReleaseDecoders();
-    }
-    device->Release();
+    std::printf("\ndevice tree: %s\n", doc.GetConfiguration().c_str());
+    worker.Shutdown();
     return 0;
 }

@@ -21,11 +21,11 @@ struct Sink {
 void DescribeAll(IDecode& decoder, const UsbItem& root) {
     uint8_t bytes[512];
     for (UsbItem* top : root.children) {
-        const UsbItem* stack[64];
+        UsbItem* stack[64];
         int depth = 0;
         stack[depth++] = top;
         while (depth) {
-            UsbItem* item = const_cast<UsbItem*>(stack[--depth]);
+            UsbItem* item = stack[--depth];
             ItemSummary row;
             decoder.Summarize(item, &row);
             decoder.GetData(item, bytes, sizeof bytes);
