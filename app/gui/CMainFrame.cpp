@@ -20,6 +20,7 @@
 #include "CPanelDetail.h"
 #include "CPanelDevice.h"
 #include "CUsbListCtrl.h"
+#include "IPrompt.h"
 #include "SetupXml.h"
 
 namespace orvane::app {
@@ -215,7 +216,7 @@ void CMainFrame::SetProgress(int position) {
 }
 
 void CMainFrame::ShowError(const std::string& error) {
-    if (!error.empty()) QMessageBox::warning(this, "Orvane", QString::fromStdString(error));
+    if (!error.empty()) Prompt().Message(this, QMessageBox::Warning, QString::fromStdString(error));
 }
 
 void CMainFrame::OnFileNew() {
@@ -227,7 +228,7 @@ void CMainFrame::OnFileNew() {
 }
 
 void CMainFrame::OnFileOpen() {
-    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), kFileFilter);
+    const QString path = Prompt().OpenFileName(this, QString(), kFileFilter);
     if (!path.isEmpty()) OpenProject(path);
 }
 
@@ -259,7 +260,7 @@ void CMainFrame::OnFileSave() {
 }
 
 void CMainFrame::OnFileSaveAs() {
-    QString path = QFileDialog::getSaveFileName(this, QString(), path_, kFileFilter);
+    QString path = Prompt().SaveFileName(this, path_, kFileFilter);
     if (path.isEmpty()) return;
     if (!path.endsWith(".usb", Qt::CaseInsensitive)) path += ".usb";
     SaveProject(path);
