@@ -1,5 +1,8 @@
 #include "CPacketList.h"
 
+#include <algorithm>
+#include <numeric>
+
 namespace orvane::app {
 
 namespace {
@@ -75,20 +78,51 @@ std::string CPacketList::CopyText(int row)
 int CPacketList::MarkAtRow(int row)
 {
     if (row < 0 || !bookmarks_ || bookmarks_->GetCount() <= 0) return -1;
-    UsbItem* item = rows_.ItemAtRow(row);
-    if (!item) return -1;
-    // Only packets inside the row's item can land on it; the marks are kept
-    // in packet order, so look at those alone rather than at every mark.
-    const int64_t last = CPacketListRows::LastLeaf(item)->firstRecord;
-    int32_t start = int32_t(item->firstRecord) - 1;
-    int index = bookmarks_->FindNext(&start);
+    RefreshMarkRows();
+    auto found = markRows_.find(row);
+    return found == markRows_.end() ? -1 : found->second;
+}
+
+void CPacketList::RefreshMarkRows()
+{
+    // Asked for every painted row, with perhaps thousands of marks from find:
+    // one pass over the marks and blocks serves every row until something moves.
+    const uint64_t generation = rows_.Generation();
     const int count = bookmarks_->GetCount();
-    for (; index >= 0 && index < count; ++index) {
-        Mark mark;
-        if (!bookmarks_->GetAt(index, &mark) || int64_t(uint32_t(mark.packet)) > last) break;
-        if (rows_.RowOfRecord(uint32_t(mark.packet)) == row) return index;
+    if (builtMarksVersion_ == marksVersion_ && builtGeneration_ == generation && builtMarkCount_ == count) return;
+    std::vector<uint32_t> records;
+    std::vector<int> owners;
+    records.reserve(size_t(count));
+    owners.reserve(size_t(count));
+    Mark mark;
+    for (int i = 0; i < count; ++i) {
+        if (!bookmarks_->GetAt(i, &mark) || mark.packet < 0) continue;
+        records.push_back(uint32_t(mark.packet));
+        owners.push_back(i);
     }
-    return -1;
+    if (!std::is_sorted(records.begin(), records.end())) {
+        std::vector<size_t> order(records.size());
+        std::iota(order.begin(), order.end(), size_t(0));
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return records[a] < records[b]; });
+        std::vector<uint32_t> sortedRecords;
+        std::vector<int> sortedOwners;
+        for (size_t i : order) {
+            sortedRecords.push_back(records[i]);
+            sortedOwners.push_back(owners[i]);
+        }
+        records.swap(sortedRecords);
+        owners.swap(sortedOwners);
+    }
+    const std::vector<int> rows = rows_.RowsOfRecords(records);
+    markRows_.clear();
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i] < 0) continue;
+        auto [at, added] = markRows_.emplace(rows[i], owners[i]);
+        if (!added) at->second = std::min(at->second, owners[i]);  // the first mark in bookmark order
+    }
+    builtMarksVersion_ = marksVersion_;
+    builtGeneration_ = generation;
+    builtMarkCount_ = count;
 }
 
 int CPacketList::TriggerRow()

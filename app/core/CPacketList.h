@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "CPacketListCells.h"
@@ -63,9 +64,11 @@ public:
     void SetRoot(UsbItem* root) { rows_.SetRoot(root); }
     void SetDecoder(IDecode* decoder) { cells_.SetDecoder(decoder); }
     void SetDataSource(IDataSource* source) { cells_.SetDataSource(source); }
-    void SetBookmarks(IBookmark* bookmarks) { bookmarks_ = bookmarks; }
+    void SetBookmarks(IBookmark* bookmarks) { bookmarks_ = bookmarks; InvalidateMarkRows(); }
+    IBookmark* Bookmarks() const { return bookmarks_; }
     // The document's trigger record index, -1 for none; may be null.
     void SetTriggerRecord(const int32_t* record) { trigger_ = record; }
+    int32_t TriggerRecord() const { return trigger_ ? *trigger_ : -1; }
 
     // After the tree, level or packet filters changed: filter bar cleared,
     // caches emptied, rows rebuilt. Answers the row count.
@@ -84,7 +87,10 @@ public:
     std::string CopyText(int row);
 
     // First mark in bookmark order whose packet this row shows; -1 when none.
+    // Answered from a row map built on first use after the marks or the rows changed.
     int MarkAtRow(int row);
+    // The marks changed, or rows were appended: the row map is built anew.
+    void InvalidateMarkRows() { ++marksVersion_; }
     int TriggerRow();
     RowPaint PaintRow(int row);
     // The row that shows the packet, or -1: then the hidden-packet tip is due.
@@ -104,6 +110,15 @@ private:
     IBookmark* bookmarks_ = nullptr;
     const int32_t* trigger_ = nullptr;
     std::vector<std::string> filter_;
+
+    void RefreshMarkRows();
+    // Row to first mark index; valid for the rows' generation, the marks'
+    // version and the mark count it was built at.
+    std::unordered_map<int, int> markRows_;
+    uint64_t marksVersion_ = 0;
+    uint64_t builtMarksVersion_ = ~uint64_t(0);
+    uint64_t builtGeneration_ = 0;
+    int builtMarkCount_ = -1;
 };
 
 }  // namespace orvane::app

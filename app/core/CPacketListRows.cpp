@@ -137,6 +137,7 @@ void CPacketListRows::ClearRowCaches()
 
 void CPacketListRows::ClearCachesLocked()
 {
+    generation_.fetch_add(1, std::memory_order_relaxed);
     window_.clear();
     windowDepth_.clear();
     windowParent_.clear();
@@ -381,25 +382,46 @@ int CPacketListRows::RowOfRecord(uint32_t record)
     std::lock_guard<std::mutex> guard(lock_);
     auto cached = recordRows_.find(record);
     if (cached != recordRows_.end()) return cached->second;
-    for (size_t b = 0; b < blocks_.size(); ++b) {
-        const RowBlock& block = blocks_[b];
+    for (const RowBlock& block : blocks_) {
         if (record < block.firstRecord || record > block.lastRecord) continue;
-        int counter = block.firstRow;
-        for (UsbItem* item : block.items) {
-            ++visits_;
-            int n = int(Rows(item));
-            if (n && InRange(item, record)) {
-                int r = MatchRecord(item, counter, record);
-                if (r >= 0) {
-                    recordRows_[record] = r;
-                    return r;
-                }
-            }
-            counter += n;
+        int r = RowInBlock(block, record);
+        if (r >= 0) {
+            recordRows_[record] = r;
+            return r;
         }
     }
     // Not cached: the record may yet arrive with a later item.
     return -1;
+}
+
+int CPacketListRows::RowInBlock(const RowBlock& block, uint32_t record)
+{
+    int counter = block.firstRow;
+    for (UsbItem* item : block.items) {
+        ++visits_;
+        int n = int(Rows(item));
+        if (n && InRange(item, record)) {
+            int r = MatchRecord(item, counter, record);
+            if (r >= 0) return r;
+        }
+        counter += n;
+    }
+    return -1;
+}
+
+std::vector<int> CPacketListRows::RowsOfRecords(const std::vector<uint32_t>& records)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    std::vector<int> rows(records.size(), -1);
+    for (const RowBlock& block : blocks_) {
+        auto first = std::lower_bound(records.begin(), records.end(), block.firstRecord);
+        auto last = std::upper_bound(first, records.end(), block.lastRecord);
+        for (auto it = first; it != last; ++it) {
+            int& row = rows[size_t(it - records.begin())];
+            if (row < 0) row = RowInBlock(block, *it);
+        }
+    }
+    return rows;
 }
 
 void CPacketListRows::ShiftBlocks(int row, int delta)

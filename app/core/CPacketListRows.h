@@ -5,6 +5,7 @@
 // the toggled subtree, never the whole capture.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -59,6 +60,11 @@ public:
     // The row showing the record's packet, the collapsed row holding it, or -1
     // when a hidden item holds it or no item does.
     int RowOfRecord(uint32_t record);
+    // RowOfRecord of each record of an ascending list, in one pass over the
+    // blocks; answers are not cached.
+    std::vector<int> RowsOfRecords(const std::vector<uint32_t>& records);
+    // Moves whenever rows already given out may have changed (not on appends).
+    uint64_t Generation() const { return generation_.load(std::memory_order_relaxed); }
 
     // Nothing for a row without an item (first -1).
     RowChange ToggleExpand(int row);
@@ -113,6 +119,7 @@ private:
     bool Advance(std::vector<Step>& path);
     void Materialise(int row);
     int MatchRecord(UsbItem* item, int row, uint32_t record);
+    int RowInBlock(const RowBlock& block, uint32_t record);
     bool ContainsLeaf(UsbItem* item, uint32_t record);
     static bool InRange(UsbItem* item, uint32_t record);
     void AdjustAncestors(const std::vector<Step>& path, int delta);
@@ -137,6 +144,7 @@ private:
     std::function<uint64_t()> clock_;
     uint64_t lastPush_ = 0;
     uint64_t visits_ = 0;
+    std::atomic<uint64_t> generation_{0};
 };
 
 }  // namespace orvane::app
