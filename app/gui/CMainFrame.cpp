@@ -78,6 +78,7 @@ CMainFrame::CMainFrame(IDevice* device, QWidget* parent)
     };
     worker_ = std::make_unique<CCaptureWorker>(doc_, device, model_.get(), std::move(options));
     model_->SetWorker(worker_.get());
+    list_->SetDocument(&doc_, &worker_->DocumentMutex());
     worker_->SetPublisher(&bus_);
 
     bus_.Subscribe(detail_);

@@ -32,6 +32,8 @@ void CPacketListModel::GrowTo(int rows) {
     // A push queued before a reset may be stale: never show rows the index lacks.
     rows = std::min(rows, list_.Rows().RowCount());
     if (rows <= shown_) return;
+    // New rows may show packets that carry marks.
+    list_.InvalidateMarkRows();
     beginInsertRows({}, shown_, rows - 1);
     shown_ = rows;
     endInsertRows();
@@ -39,13 +41,12 @@ void CPacketListModel::GrowTo(int rows) {
 
 void CPacketListModel::ResetTo(int rows) {
     beginResetModel();
+    list_.InvalidateMarkRows();
     shown_ = std::max(0, std::min<int>(rows, list_.Rows().RowCount()));
     endResetModel();
 }
 
-void CPacketListModel::ToggleExpand(int row) {
-    if (row < 0 || row >= shown_) return;
-    const CPacketListRows::RowChange change = list_.Rows().ToggleExpand(row);
+void CPacketListModel::Announce(const CPacketListRows::RowChange& change) {
     if (change.first < 0) return;
     if (change.removed > 0) {
         beginRemoveRows({}, change.first, change.first + change.removed - 1);
@@ -57,7 +58,33 @@ void CPacketListModel::ToggleExpand(int row) {
         shown_ += change.inserted;
         endInsertRows();
     }
+}
+
+void CPacketListModel::ToggleExpand(int row) {
+    if (row < 0 || row >= shown_) return;
+    const CPacketListRows::RowChange change = list_.Rows().ToggleExpand(row);
+    if (change.first < 0) return;
+    Announce(change);
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+}
+
+int CPacketListModel::ToggleSubtree(int row) {
+    if (row < 0 || row >= shown_) return -1;
+    int select = -1;
+    const CPacketListRows::RowChange change = list_.Rows().ToggleSubtree(row, &select);
+    if (change.first < 0) return -1;
+    Announce(change);
+    emit dataChanged(index(change.first - 1, 0), index(change.first - 1, columnCount() - 1));
+    return select;
+}
+
+void CPacketListModel::ApplyHeaderFilter(const std::vector<std::string>& texts) {
+    ResetTo(list_.ApplyHeaderFilter(texts));
+}
+
+void CPacketListModel::ClearHeaderFilter() {
+    list_.ClearHeaderFilter();
+    OnUiThread([this] { emit HeaderFilterCleared(); });
 }
 
 int CPacketListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_; }
@@ -117,18 +144,30 @@ int32_t CPacketListModel::SetPublisher(IEventPublisher* publisher) {
 }
 
 int32_t CPacketListModel::OnEvent(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t) {
-    if (type == EventGoToPacket) {
+    switch (type) {
+    case EventGoToPacket: {
         const uint32_t record = uint32_t(param1);
-        QMetaObject::invokeMethod(this, [this, record] { emit GoToRow(list_.GoToPacket(record)); });
-        return 1;
+        OnUiThread([this, record] { emit GoToRow(list_.GoToPacket(record)); });
+        break;
     }
-    if (type == EventDeviceTreeChanged && sender != this && param1) {
-        // The text lives only while it is published.
-        const std::string tree = *reinterpret_cast<const std::string*>(param1);
-        QMetaObject::invokeMethod(this, [this, tree] {
-            if (worker_) worker_->OnDeviceTreeEdited(tree);
+    case EventDeviceTreeChanged:
+        if (sender != this && param1) {
+            // The text lives only while it is published.
+            const std::string tree = *reinterpret_cast<const std::string*>(param1);
+            QMetaObject::invokeMethod(this, [this, tree] {
+                if (worker_) worker_->OnDeviceTreeEdited(tree);
+            });
+        }
+        break;
+    case EventMarksChanged:
+        // After a parse this comes on the worker thread.
+        OnUiThread([this] {
+            list_.InvalidateMarkRows();
+            emit MarksChanged();
         });
-        return 1;
+        break;
+    default:
+        break;
     }
     return 0;
 }

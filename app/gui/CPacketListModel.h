@@ -28,8 +28,14 @@ public:
     IEventPublisher* Publisher() const { return publisher_; }
     UsbItem* ItemAt(int row);
     IDecode* Decoder() { return list_.Cells().Decoder(); }
+    // One icon of a decoder's image list; null for none.
+    QPixmap Icon(const ImageList* icons, int index) const;
     // Expands or collapses the row and announces the rows that came and went.
     void ToggleExpand(int row);
+    // The whole top-level item holding the row; answers the row to select, -1 none.
+    int ToggleSubtree(int row);
+    // One text per column index; hides the top-level rows that do not match.
+    void ApplyHeaderFilter(const std::vector<std::string>& texts);
 
     // ---- QAbstractItemModel ----
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -53,7 +59,7 @@ public:
     int32_t RebuildRows() override { return list_.Rows().RebuildRows(); }
     void ClearRowCaches() override { list_.Rows().ClearRowCaches(); }
     void ClearSummaryCache() override { list_.Cells().ClearSummaryCache(); }
-    void ClearHeaderFilter() override { list_.ClearHeaderFilter(); }
+    void ClearHeaderFilter() override;
     IEventHandler* EventHandler() override { return this; }
 
     // ---- IEventHandler ----
@@ -63,6 +69,10 @@ public:
 signals:
     // A packet to show was asked for; -1 when a hidden item holds it.
     void GoToRow(int row);
+    // The filter bar's texts no longer apply: the header empties its edits.
+    void HeaderFilterCleared();
+    // The marks changed elsewhere: their symbols are drawn anew.
+    void MarksChanged();
 
 private:
     template <class F>
@@ -74,7 +84,7 @@ private:
     // Rows only ever grow from the worker's pushes: a reset comes from the UI thread.
     void GrowTo(int rows);
     void ResetTo(int rows);
-    QPixmap Icon(const ImageList* icons, int index) const;
+    void Announce(const CPacketListRows::RowChange& change);
 
     // data() is const for Qt, but the list caches summaries as it answers.
     mutable CPacketList list_;

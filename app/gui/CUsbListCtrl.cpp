@@ -1,62 +1,37 @@
 #include "CUsbListCtrl.h"
 
-#include <QHeaderView>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QCursor>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
+#include <QPainterPath>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
+
+#include <memory>
+
+#include "CBookmarkDlg.h"
+#include "CListHeader.h"
+#include "IPrompt.h"
+#include "SettingStore.h"
+#include "SetupXml.h"
 
 namespace orvane::app {
 
 namespace {
 
-constexpr int kBoxSize = 9;
+using Cmd = CPacketListCommands;
 
-int IndentOf(const QModelIndex& index) {
-    const int depth = index.data(CPacketListModel::DepthRole).toInt();
-    return std::max(0, depth - 1) * CPacketList::kIndentStep;
-}
+QString U(const char* text) { return QString::fromUtf8(text); }
 
-QRect BoxIn(const QRect& cell, const QModelIndex& index) {
-    const int left = cell.left() + IndentOf(index) + 3;
-    return QRect(left, cell.top() + (cell.height() - kBoxSize) / 2, kBoxSize, kBoxSize);
-}
-
-// Draws the depth indent and the expand box, then the icon and text after them.
-class ItemDelegate : public QStyledItemDelegate {
+// Every row is kRowHeight high; the view draws the rows itself.
+class RowHeightDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        if (index.column() != CPacketListCells::ColItem) {
-            QStyledItemDelegate::paint(painter, option, index);
-            return;
-        }
-        QStyleOptionViewItem background = option;
-        initStyleOption(&background, index);
-        background.text.clear();
-        background.icon = QIcon();
-        const QWidget* widget = option.widget;
-        QStyle* style = widget ? widget->style() : nullptr;
-        if (style) style->drawPrimitive(QStyle::PE_PanelItemViewItem, &background, painter, widget);
-
-        if (index.data(CPacketListModel::HasChildrenRole).toBool()) {
-            const QRect box = BoxIn(option.rect, index);
-            painter->save();
-            painter->setPen(QColor(0x80, 0x80, 0x80));
-            painter->setBrush(Qt::white);
-            painter->drawRect(box.adjusted(0, 0, -1, -1));
-            painter->setPen(Qt::black);
-            const int midY = box.center().y(), midX = box.center().x();
-            painter->drawLine(box.left() + 2, midY, box.right() - 2, midY);
-            if (!index.data(CPacketListModel::ExpandedRole).toBool())
-                painter->drawLine(midX, box.top() + 2, midX, box.bottom() - 2);
-            painter->restore();
-        }
-        QStyleOptionViewItem rest = option;
-        rest.rect.setLeft(option.rect.left() + IndentOf(index) + kBoxSize + 6);
-        QStyledItemDelegate::paint(painter, rest, index);
-    }
-
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
         size.setHeight(CPacketList::kRowHeight);
@@ -64,11 +39,77 @@ public:
     }
 };
 
+// The list's own artwork: two expand boxes (11 x 11), the trigger and the
+// bookmark symbols (16 x 16).
+struct Artwork {
+    QPixmap expand[2];
+    QPixmap mark[2];
+
+    Artwork() {
+        for (int open = 0; open < 2; ++open) {
+            QPixmap box(11, 11);
+            box.fill(Qt::white);
+            QPainter p(&box);
+            p.setPen(QColor(0x80, 0x80, 0x80));
+            p.drawRect(0, 0, 10, 10);
+            p.setPen(Qt::black);
+            p.drawLine(2, 5, 8, 5);
+            if (!open) p.drawLine(5, 2, 5, 8);
+            expand[open] = box;
+        }
+        QPixmap trigger(16, 16);
+        trigger.fill(Qt::transparent);
+        {
+            QPainter p(&trigger);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(QPen(QColor(0x80, 0, 0), 1));
+            p.setBrush(QColor(0xE0, 0x20, 0x20));
+            const QPointF bolt[] = {{9, 1}, {3, 9}, {7.5, 9}, {6, 15}, {13, 6}, {8.5, 6}, {10, 1}};
+            p.drawPolygon(bolt, int(std::size(bolt)));
+        }
+        mark[0] = trigger;
+        QPixmap bookmark(16, 16);
+        bookmark.fill(Qt::transparent);
+        {
+            QPainter p(&bookmark);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(QPen(QColor(0x10, 0x30, 0x90), 1));
+            p.setBrush(QColor(0x30, 0x70, 0xE0));
+            const QPointF flag[] = {{4, 1.5}, {12, 1.5}, {12, 14.5}, {8, 10.5}, {4, 14.5}};
+            p.drawPolygon(flag, int(std::size(flag)));
+        }
+        mark[1] = bookmark;
+    }
+};
+
+const Artwork& Art() {
+    static const Artwork art;
+    return art;
+}
+
+void RowHighlight(QPainter* p, const QRectF& r, const CPacketList::Highlight& colours) {
+    QLinearGradient gradient(r.topLeft(), r.bottomLeft());
+    gradient.setColorAt(0, QColor::fromRgba(colours.gradientTop));
+    gradient.setColorAt(1, QColor::fromRgba(colours.gradientBottom));
+    QPainterPath outer, inner;
+    outer.addRoundedRect(r.adjusted(3, 1, -3, -1), 2, 2);
+    inner.addRoundedRect(r.adjusted(4, 2, -4, -2), 2, 2);
+    p->fillPath(outer, gradient);
+    p->strokePath(inner, QPen(QColor::fromRgba(colours.innerPen), 1));
+    p->strokePath(outer, QPen(QColor::fromRgba(colours.outerPen), 1));
+}
+
 }  // namespace
 
-CUsbListCtrl::CUsbListCtrl(CPacketListModel* model, QWidget* parent) : QTreeView(parent), model_(model) {
+CUsbListCtrl::CUsbListCtrl(CPacketListModel* model, QWidget* parent)
+    : QTreeView(parent),
+      model_(model),
+      header_(new CListHeader(model->List().Columns(), this)),
+      commands_(model->List()),
+      tip_(new QLabel(this, Qt::ToolTip)) {
+    setHeader(header_);
     setModel(model);
-    setItemDelegate(new ItemDelegate(this));
+    setItemDelegate(new RowHeightDelegate(this));
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
@@ -76,15 +117,47 @@ CUsbListCtrl::CUsbListCtrl(CPacketListModel* model, QWidget* parent) : QTreeView
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setIconSize(QSize(16, 16));
-    header()->setSectionsMovable(true);
-    header()->setStretchLastSection(false);
+    setMouseTracking(true);
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(14);
+    setFont(font);
+
+    tip_->setForegroundRole(QPalette::ToolTipText);
+    tip_->setBackgroundRole(QPalette::ToolTipBase);
+    tip_->setAutoFillBackground(true);
+    tip_->setFrameStyle(QFrame::Box | QFrame::Plain);
+    tip_->setMargin(4);
+    tip_->setText(U(CPacketList::kHiddenPacketTip));
+    tipTimer_.setSingleShot(true);
+    connect(&tipTimer_, &QTimer::timeout, tip_, &QWidget::hide);
+
     ApplyColumns();
+    connect(header_, &QHeaderView::sectionMoved, this, &CUsbListCtrl::ScheduleLayoutSave);
+    connect(header_, &QHeaderView::sectionResized, this, &CUsbListCtrl::ScheduleLayoutSave);
+    connect(header_, &CListHeader::FilterChanged, this, &CUsbListCtrl::ApplyHeaderFilter);
+    connect(header_, &CListHeader::ColumnToggled, this, &CUsbListCtrl::ToggleColumn);
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, header_, &CListHeader::PlaceEdits);
     connect(model, &CPacketListModel::GoToRow, this, [this](int row) {
-        if (row >= 0) SelectRow(row);
+        tipTimer_.stop();
+        tip_->hide();
+        if (row >= 0) SelectRow(row); else ShowHiddenPacketTip();
     });
+    connect(model, &CPacketListModel::HeaderFilterCleared, header_, &CListHeader::ClearFilterTexts);
+    connect(model, &CPacketListModel::MarksChanged, viewport(), qOverload<>(&QWidget::update));
+}
+
+CUsbListCtrl::~CUsbListCtrl() = default;
+
+// ---------------------------------------------------------------- columns
+
+void CUsbListCtrl::SetSettings(SettingStore* settings) {
+    settings_ = settings;
+    if (settings_) model_->List().Columns().Load(*settings_);
+    ApplyColumns();
 }
 
 void CUsbListCtrl::ApplyColumns() {
+    applyingColumns_ = true;
     CPacketListColumns& columns = model_->List().Columns();
     QHeaderView* h = header();
     const auto& order = columns.Order();
@@ -97,17 +170,134 @@ void CUsbListCtrl::ApplyColumns() {
         h->setSectionHidden(c, !columns.Visible(c));
         if (columns.Visible(c)) h->resizeSection(c, columns.Width(c));
     }
+    applyingColumns_ = false;
+    header_->PlaceEdits();
 }
 
-QRect CUsbListCtrl::ExpandBox(const QModelIndex& index) const {
-    const QModelIndex cell = index.siblingAtColumn(CPacketListCells::ColItem);
-    return BoxIn(visualRect(cell), cell);
+void CUsbListCtrl::ScheduleLayoutSave() {
+    // Once per burst of header changes, after the header has settled.
+    if (applyingColumns_ || savePending_) return;
+    savePending_ = true;
+    QMetaObject::invokeMethod(this, [this] { SaveColumnLayout(); }, Qt::QueuedConnection);
 }
+
+void CUsbListCtrl::SaveColumnLayout() {
+    savePending_ = false;
+    CPacketListColumns& columns = model_->List().Columns();
+    const QHeaderView* h = header();
+    std::vector<int> order;
+    for (int visual = 0; visual < CPacketListColumns::kCount; ++visual) order.push_back(h->logicalIndex(visual));
+    columns.SetOrder(order);
+    for (int c = 0; c < CPacketListColumns::kCount; ++c)
+        if (!h->isSectionHidden(c)) columns.SetWidth(c, h->sectionSize(c));
+    if (settings_) columns.Save(*settings_);
+}
+
+void CUsbListCtrl::ToggleColumn(int column) {
+    // The header's widths first, so a hidden column keeps the width it had.
+    SaveColumnLayout();
+    if (!model_->List().Columns().ToggleColumn(column)) return;
+    ApplyColumns();
+    SaveColumnLayout();
+    viewport()->update();
+}
+
+// ---------------------------------------------------------------- filter bar
+
+void CUsbListCtrl::ApplyHeaderFilter() {
+    model_->ApplyHeaderFilter(header_->FilterTexts());
+}
+
+void CUsbListCtrl::OnClearFilter() {
+    header_->ClearFilterTexts();
+    model_->ApplyHeaderFilter({});
+}
+
+// ---------------------------------------------------------------- drawing
+
+QRect CUsbListCtrl::ExpandBox(const QModelIndex& index) const {
+    const QHeaderView* h = header();
+    int first = -1;
+    for (int visual = 0; visual < h->count() && first < 0; ++visual)
+        if (!h->isSectionHidden(h->logicalIndex(visual))) first = h->logicalIndex(visual);
+    const QRect row = visualRect(index.siblingAtColumn(CPacketListCells::ColItem));
+    const int depth = index.isValid() ? index.data(CPacketListModel::DepthRole).toInt() : 0;
+    const CPacketList::Rect r = CPacketList::ExpandBoxRect(depth, first == CPacketListCells::ColItem,
+                                                           h->sectionPosition(CPacketListCells::ColItem), h->offset(),
+                                                           row.top(), row.top() + CPacketList::kRowHeight);
+    return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
+
+void CUsbListCtrl::drawRow(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    if (model_->rowCount() < 1) return;
+    CPacketList& list = model_->List();
+    const QHeaderView* h = header();
+    const int row = index.row();
+    const QRect R(-h->offset(), option.rect.top(), h->length(), option.rect.height());
+    std::vector<int> shown;
+    for (int visual = 0; visual < h->count(); ++visual)
+        if (!h->isSectionHidden(h->logicalIndex(visual))) shown.push_back(h->logicalIndex(visual));
+    p->save();
+
+    p->setPen(QColor(QRgb(CPacketList::kGridLine)));
+    for (int column : shown) {
+        const int x = h->sectionViewportPosition(column) + h->sectionSize(column) - 1;
+        p->drawLine(x, R.top(), x, R.bottom());
+    }
+
+    p->setRenderHint(QPainter::Antialiasing, true);
+    const QRectF highlight(R.left() + CPacketList::kMarkArea, R.top(), R.width() - CPacketList::kMarkArea, R.height());
+    if (selectionModel() && selectionModel()->isRowSelected(row, QModelIndex()))
+        RowHighlight(p, highlight, hasFocus() ? CPacketList::kSelectedFocused : CPacketList::kSelectedUnfocused);
+    if (hoverRow_ == row) RowHighlight(p, highlight, CPacketList::kHover);
+    p->setRenderHint(QPainter::Antialiasing, false);
+
+    const CPacketList::RowPaint paint = list.PaintRow(row);
+    if (!paint.item) {
+        p->restore();
+        return;
+    }
+    const Artwork& art = Art();
+    const QColor text = QColor(QRgb(paint.textColour));
+    const QFontMetrics metrics(font());
+    bool first = true;
+    for (int column : shown) {
+        const QRect cell(h->sectionViewportPosition(column), R.top(), h->sectionSize(column), R.height());
+        int left = cell.left();
+        if (first) {
+            p->fillRect(QRect(left, cell.top(), CPacketList::kMarkArea, CPacketList::kRowHeight),
+                        palette().color(QPalette::Button));
+            if (paint.mark) p->drawPixmap(left, cell.top() + 2, art.mark[1]);
+            if (paint.trigger) p->drawPixmap(left, cell.top() + 2, art.mark[0]);
+            left += CPacketList::kMarkArea;
+            first = false;
+        }
+        left += CPacketList::kCellPadding;
+        if (column == CPacketListCells::ColItem) {
+            const QRect box = ExpandBox(index);
+            if (paint.hasChildren) p->drawPixmap(box.topLeft(), art.expand[paint.expanded ? 1 : 0]);
+            left = box.right() + 1 + CPacketList::kCellPadding;
+            const QPixmap icon = model_->Icon(paint.icons, paint.icon);
+            if (!icon.isNull()) p->drawPixmap(left, cell.top() + 2, icon);
+            left += CPacketList::kIconWidth;
+        }
+        const int width = cell.right() + 1 - left;
+        if (width <= 0) continue;
+        const QString cellText = QString::fromStdString(list.GetCellText(paint.item, column));
+        p->setPen(text);
+        p->drawText(QRect(left, cell.top(), width, cell.height()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                    metrics.elidedText(cellText, Qt::ElideRight, width));
+    }
+    p->restore();
+}
+
+// ---------------------------------------------------------------- mouse and keys
 
 void CUsbListCtrl::mousePressEvent(QMouseEvent* event) {
     const QModelIndex index = indexAt(event->position().toPoint());
-    if (index.isValid() && index.data(CPacketListModel::HasChildrenRole).toBool() &&
-        ExpandBox(index).adjusted(-2, -2, 2, 2).contains(event->position().toPoint())) {
+    if (event->button() == Qt::LeftButton && index.isValid() &&
+        index.data(CPacketListModel::HasChildrenRole).toBool() &&
+        ExpandBox(index).adjusted(-1, -1, 1, 1).contains(event->position().toPoint())) {
         model_->ToggleExpand(index.row());
         SelectRow(index.row());
         return;
@@ -115,14 +305,72 @@ void CUsbListCtrl::mousePressEvent(QMouseEvent* event) {
     QTreeView::mousePressEvent(event);
 }
 
-void CUsbListCtrl::keyPressEvent(QKeyEvent* event) {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid()) {
-        const int row = currentIndex().row();
-        model_->ToggleExpand(row);
-        SelectRow(row);
+void CUsbListCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (event->button() != Qt::LeftButton || !index.isValid()) {
+        QTreeView::mouseDoubleClickEvent(event);
         return;
     }
-    QTreeView::keyPressEvent(event);
+    model_->ToggleExpand(index.row());
+    SelectRow(index.row());
+}
+
+void CUsbListCtrl::mouseMoveEvent(QMouseEvent* event) {
+    const int row = indexAt(event->position().toPoint()).row();
+    if (row != hoverRow_) {
+        hoverRow_ = row;
+        viewport()->update();
+    }
+    QTreeView::mouseMoveEvent(event);
+}
+
+void CUsbListCtrl::leaveEvent(QEvent* event) {
+    hoverRow_ = kNoHover;
+    viewport()->update();
+    QTreeView::leaveEvent(event);
+}
+
+void CUsbListCtrl::keyPressEvent(QKeyEvent* event) {
+    const int row = SelectedRow();
+    UsbItem* item = row >= 0 ? model_->ItemAt(row) : nullptr;
+    const int key = event->key();
+    if (!item || (key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Return && key != Qt::Key_Enter)) {
+        QTreeView::keyPressEvent(event);
+        return;
+    }
+    const bool children = CPacketListRows::HasChildren(item);
+    const bool open = children && CPacketListRows::Expanded(item);
+    if (key == Qt::Key_Left) {
+        if (open) {
+            model_->ToggleExpand(row);
+        } else if (const int parentRow = model_->List().Rows().ParentRow(row); parentRow >= 0) {
+            SelectRow(parentRow);
+            viewport()->update();
+        }
+    } else if (key == Qt::Key_Right) {
+        if (children && !open) {
+            model_->ToggleExpand(row);
+        } else if (open) {
+            const bool scrolls = hasAutoScroll();
+            setAutoScroll(false);
+            setCurrentIndex(model_->index(row + 1, 0));
+            setAutoScroll(scrolls);
+        }
+    } else {
+        model_->ToggleExpand(row);
+    }
+    event->accept();
+}
+
+// ---------------------------------------------------------------- selection
+
+int CUsbListCtrl::SelectedRow() const {
+    const QItemSelectionModel* selection = selectionModel();
+    if (!selection) return -1;
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && selection->isRowSelected(current.row(), QModelIndex())) return current.row();
+    const QModelIndexList rows = selection->selectedRows();
+    return rows.isEmpty() ? -1 : rows.front().row();
 }
 
 void CUsbListCtrl::SelectRow(int row) {
@@ -140,6 +388,158 @@ void CUsbListCtrl::currentChanged(const QModelIndex& current, const QModelIndex&
     if (!item || !bus) return;
     bus->Publish(model_, EventItemSelected, reinterpret_cast<intptr_t>(item),
                  reinterpret_cast<intptr_t>(model_->Decoder()));
+}
+
+// ---------------------------------------------------------------- commands
+
+bool CUsbListCtrl::HandlesCommand(int id) const {
+    if (CPacketListColumns::Valid(id) || id == Cmd::CmdClearFilter) return true;
+    for (const Cmd::MenuEntry& entry : Cmd::RowMenu())
+        if (entry.id != 0 && entry.id == id) return true;
+    return false;
+}
+
+bool CUsbListCtrl::IsCommandEnabled(int id) {
+    if (CPacketListColumns::Valid(id)) return id != CPacketListCells::ColItem;
+    return commands_.Enabled(id, SelectedRow());
+}
+
+void CUsbListCtrl::OnCommand(int id) {
+    if (CPacketListColumns::Valid(id)) {
+        ToggleColumn(id);
+        return;
+    }
+    switch (id) {
+    case Cmd::CmdClearFilter: OnClearFilter(); break;
+    case Cmd::CmdCopy: OnCopy(); break;
+    case Cmd::CmdToggleSubtree: OnToggleSubtree(); break;
+    case Cmd::CmdSetTrigger: OnSetTriggerCondition(); break;
+    case Cmd::CmdAddTrigger: OnAddTriggerCondition(); break;
+    case Cmd::CmdGoToTrigger: OnGoToTrigger(); break;
+    case Cmd::CmdAddMark: OnAddMark(); break;
+    case Cmd::CmdEditMark: OnEditMark(); break;
+    case Cmd::CmdDeleteMark: OnDeleteMark(); break;
+    case Cmd::CmdDeleteAllMarks: OnDeleteAllMarks(); break;
+    case Cmd::CmdPrevMark: OnPrevMark(); break;
+    case Cmd::CmdNextMark: OnNextMark(); break;
+    default: emit CommandRequested(id); break;
+    }
+}
+
+QMenu* CUsbListCtrl::CreateRowMenu(QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    const int selected = SelectedRow();
+    for (const Cmd::MenuEntry& entry : Cmd::RowMenu()) {
+        if (entry.id == 0) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(U(entry.text));
+        action->setData(entry.id);
+        action->setEnabled(commands_.RowMenuEnabled(entry.id, selected));
+        connect(action, &QAction::triggered, this, [this, id = entry.id] { OnCommand(id); });
+    }
+    return menu;
+}
+
+void CUsbListCtrl::contextMenuEvent(QContextMenuEvent* event) {
+    if (event->reason() == QContextMenuEvent::Keyboard) return;
+    std::unique_ptr<QMenu> menu(CreateRowMenu(this));
+    menu->exec(event->globalPos());
+}
+
+void CUsbListCtrl::OnCopy() {
+    const std::string text = model_->List().CopyText(SelectedRow());
+    if (text.empty()) return;
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setText(QString::fromStdString(text));
+}
+
+void CUsbListCtrl::OnToggleSubtree() {
+    const int row = SelectedRow();
+    if (row < 0) return;
+    const int select = model_->ToggleSubtree(row);
+    if (select >= 0) SelectRow(select);
+}
+
+void CUsbListCtrl::SetTriggerCondition(bool append) {
+    switch (commands_.SetTriggerCondition(SelectedRow(), append)) {
+    case Cmd::TriggerResult::Refused:
+        Prompt().Message(this, QMessageBox::Warning, U(SetupXml::kTooManyStepsText));
+        break;
+    case Cmd::TriggerResult::NoSteps:
+    case Cmd::TriggerResult::Stored:
+        viewport()->update();  // the trigger symbol moved
+        break;
+    case Cmd::TriggerResult::NoItem:
+        break;
+    }
+}
+
+void CUsbListCtrl::OnGoToTrigger() {
+    const int row = model_->List().TriggerRow();
+    if (row >= 0) SelectRow(row);
+}
+
+void CUsbListCtrl::MarksChanged() {
+    viewport()->update();
+    IBookmark* marks = model_->List().Bookmarks();
+    if (IEventPublisher* bus = model_->Publisher(); bus && marks)
+        bus->Publish(model_, EventMarksChanged, reinterpret_cast<intptr_t>(marks), 0);
+}
+
+void CUsbListCtrl::OnAddMark() {
+    Mark mark;
+    if (!commands_.ProposeMark(SelectedRow(), mark)) return;
+    CBookmarkDlg dialog(CBookmarkDlg::Mode::Add, QString::fromStdString(mark.name), QString(), this);
+    if (Prompt().Exec(dialog) != QDialog::Accepted) return;
+    mark.name = dialog.Name().toStdString();
+    mark.comment = dialog.Comment().toStdString();
+    if (commands_.AddMark(mark)) MarksChanged();
+}
+
+void CUsbListCtrl::OnEditMark() {
+    const int index = commands_.MarkAtRow(SelectedRow());
+    IBookmark* marks = model_->List().Bookmarks();
+    Mark mark;
+    if (index < 0 || !marks || !marks->GetAt(index, &mark)) return;
+    CBookmarkDlg dialog(CBookmarkDlg::Mode::Edit, QString::fromStdString(mark.name),
+                        QString::fromStdString(mark.comment), this);
+    if (Prompt().Exec(dialog) != QDialog::Accepted) return;
+    if (commands_.EditMark(index, dialog.Name().toStdString(), dialog.Comment().toStdString())) MarksChanged();
+}
+
+void CUsbListCtrl::OnDeleteMark() {
+    if (commands_.DeleteMark(SelectedRow())) MarksChanged();
+}
+
+void CUsbListCtrl::OnDeleteAllMarks() {
+    if (commands_.MarkCount() <= 0) return;
+    if (Prompt().Message(this, QMessageBox::Question, U(Cmd::kDeleteAllQuestion),
+                         QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
+    if (commands_.DeleteAllMarks()) MarksChanged();
+}
+
+void CUsbListCtrl::OnPrevMark() {
+    const int row = commands_.PrevMarkRow(SelectedRow());
+    if (row == Cmd::kStay) return;
+    if (row >= 0) SelectRow(row);
+    else Prompt().Message(this, QMessageBox::Information, U(Cmd::kFileStart));
+}
+
+void CUsbListCtrl::OnNextMark() {
+    const int row = commands_.NextMarkRow(SelectedRow());
+    if (row >= 0) SelectRow(row);
+    else Prompt().Message(this, QMessageBox::Information, U(Cmd::kFileEnd));
+}
+
+// ---------------------------------------------------------------- balloon
+
+void CUsbListCtrl::ShowHiddenPacketTip() {
+    tip_->adjustSize();
+    tip_->move(QCursor::pos());
+    tip_->show();
+    tipTimer_.start(CPacketList::kHiddenPacketTipMs);
 }
 
 }  // namespace orvane::app

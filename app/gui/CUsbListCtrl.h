@@ -1,33 +1,110 @@
-// The packet list's widget: a flat view of CPacketListModel whose "Item"
-// column draws the tree's indent and expand boxes itself.
+// The packet list's widget: a flat view of CPacketListModel that draws each
+// row itself (mark area, tree indent, expand boxes, grid lines, rounded
+// highlights), carries the row and column menus, the filter bar in its header
+// and the list's commands. The commands are public so the frame can route its
+// menu and toolbar ids to them.
 #pragma once
 
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
 #include <QTreeView>
 
+#include <mutex>
+
+#include "CPacketListCommands.h"
 #include "CPacketListModel.h"
 
+class QMenu;
+
 namespace orvane::app {
+
+class CListHeader;
+class COrvaneDoc;
+class SettingStore;
 
 class CUsbListCtrl : public QTreeView {
     Q_OBJECT
 public:
     explicit CUsbListCtrl(CPacketListModel* model, QWidget* parent = nullptr);
+    ~CUsbListCtrl() override;
 
     CPacketListModel* ListModel() const { return model_; }
+    CListHeader* Header() const { return header_; }
+    CPacketListCommands& Commands() { return commands_; }
+    // The document whose setup, trigger record and modified flag the trigger
+    // commands change; `lock` is the capture worker's document lock.
+    void SetDocument(COrvaneDoc* doc, std::mutex* lock) { commands_.SetDocument(doc, lock); }
+    // Loads the column layout from the settings and saves it there after
+    // every change of the columns; null keeps the layout in memory only.
+    void SetSettings(SettingStore* settings);
+
     // Where the expand box of the row's "Item" cell sits, in viewport coordinates.
     QRect ExpandBox(const QModelIndex& index) const;
     // Applies the columns' widths, order and visibility to the header.
     void ApplyColumns();
+    // The first selected row, -1 without one.
+    int SelectedRow() const;
+    void SelectRow(int row);
+
+    // ---- commands by id (CPacketListCommands::Id, and 0-11 for the columns) ----
+    bool HandlesCommand(int id) const;
+    bool IsCommandEnabled(int id);
+    void OnCommand(int id);
+    // The row menu with its greyed entries; the action's data is the command id.
+    QMenu* CreateRowMenu(QWidget* parent);
+
+    void OnCopy();
+    void OnToggleSubtree();
+    void OnSetTriggerCondition() { SetTriggerCondition(false); }
+    void OnAddTriggerCondition() { SetTriggerCondition(true); }
+    void OnGoToTrigger();
+    void OnAddMark();
+    void OnEditMark();
+    void OnDeleteMark();
+    void OnDeleteAllMarks();
+    void OnPrevMark();
+    void OnNextMark();
+    // "清除过滤": empties the filter bar and shows every row again.
+    void OnClearFilter();
+    void ApplyHeaderFilter();
+    void ToggleColumn(int column);
+    // Reads the header's order and widths into the columns and stores them.
+    void SaveColumnLayout();
+
+    // The balloon shown for a packet that a filter hides.
+    QLabel* HiddenPacketTip() const { return tip_; }
+    static constexpr int kNoHover = -1;
+
+signals:
+    // Commands whose dialogs live elsewhere (find, the trigger settings sheet).
+    void CommandRequested(int id);
 
 protected:
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
-    void SelectRow(int row);
+    void SetTriggerCondition(bool append);
+    void MarksChanged();
+    void ShowHiddenPacketTip();
+    void ScheduleLayoutSave();
 
     CPacketListModel* model_;
+    CListHeader* header_;
+    CPacketListCommands commands_;
+    SettingStore* settings_ = nullptr;
+    QLabel* tip_;
+    QTimer tipTimer_;
+    int hoverRow_ = kNoHover;
+    bool applyingColumns_ = false;
+    bool savePending_ = false;
 };
 
 }  // namespace orvane::app

@@ -18,6 +18,7 @@
 #include "CPanelDevice.h"
 #include "CUsbListCtrl.h"
 #include "EmulatedAnalyser.h"
+#include "QtTestEnvironment.h"
 #include "SessionBuilder.h"
 
 using namespace orvane;
@@ -25,21 +26,8 @@ using namespace orvane::app;
 
 namespace {
 
-// The application lives between gtest's set-up and tear-down, inside main.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "gui_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const kQt =
+    ::testing::AddGlobalTestEnvironment(new orvane::testing::QtEnvironment);
 
 struct RangeLog : IEventHandler {
     int32_t SetPublisher(IEventPublisher*) override { return 0; }

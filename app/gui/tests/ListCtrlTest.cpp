@@ -1,0 +1,388 @@
+// The packet list widget over a hand-made tree: bookmarks through the dialog,
+// the mark walk, trigger conditions, copy, the row and column menus, the
+// layout kept in setting.xml, the filter bar, keys and the hidden-packet balloon.
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QDialog>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+#include "CBookmarkDlg.h"
+#include "CEventPublisher.h"
+#include "CListHeader.h"
+#include "COrvaneDoc.h"
+#include "CPacketListModel.h"
+#include "CUsbListCtrl.h"
+#include "IPrompt.h"
+#include "PacketListTestTree.h"
+#include "QtTestEnvironment.h"
+#include "SettingStore.h"
+#include "SetupXml.h"
+#include "TestFiles.h"
+
+using namespace orvane;
+using namespace orvane::app;
+using namespace orvane::testing;
+using Cmd = CPacketListCommands;
+
+namespace {
+
+[[maybe_unused]] ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+QString U(const char* text) { return QString::fromUtf8(text); }
+
+// Answers every prompt from the test and keeps what was asked.
+struct ScriptPrompt : IPrompt {
+    QStringList messages;
+    QMessageBox::StandardButton answer = QMessageBox::Ok;
+    std::function<int(QDialog&)> dialog = [](QDialog&) { return int(QDialog::Rejected); };
+
+    ScriptPrompt() { SetPrompt(this); }
+    ~ScriptPrompt() override { SetPrompt(nullptr); }
+    QMessageBox::StandardButton Message(QWidget*, QMessageBox::Icon, const QString& text, QMessageBox::StandardButtons,
+                                        QMessageBox::StandardButton) override {
+        messages << text;
+        return answer;
+    }
+    int Exec(QDialog& d) override { return dialog(d); }
+    QString OpenFileName(QWidget*, const QString&, const QString&) override { return {}; }
+    QString SaveFileName(QWidget*, const QString&, const QString&) override { return {}; }
+};
+
+struct EventLog : IEventHandler {
+    std::vector<int32_t> types;
+    int32_t SetPublisher(IEventPublisher*) override { return 0; }
+    int32_t OnEvent(IEventHandler*, int32_t type, intptr_t, intptr_t) override {
+        types.push_back(type);
+        return 0;
+    }
+    int Count(int32_t type) const { return int(std::count(types.begin(), types.end(), type)); }
+};
+
+// Rows: 0-5 IN transactions of three packets each (records 3i .. 3i+2; the
+// third with a NAK, the fifth hidden by the packet filter so it makes no
+// row), then a NAK group of twenty transactions (records 100-139).
+struct ListCtrlTest : ::testing::Test {
+    TestTree tree;
+    FakeDecode decoder;
+    COrvaneDoc doc;
+    CEventPublisher bus;
+    EventLog log;
+    CPacketListModel model;
+    std::unique_ptr<CUsbListCtrl> list;
+    ScriptPrompt prompt;
+
+    ListCtrlTest() {
+        model.List().SetBookmarks(&doc.Bookmarks());
+        model.List().SetTriggerRecord(doc.TriggerRecordAddress());
+        model.SetRoot(&tree.root);
+        model.SetRowDecoder(&decoder);
+        for (uint32_t i = 0; i < 6; ++i) {
+            UsbItem* t = MakeTransaction(i * 3, 3, i == 4 ? ItemHiddenByFilter : 0);
+            model.AppendItem(t);
+            ItemSummary s;
+            s.name = "IN";
+            s.address = 1;
+            s.endpoint = 2;
+            s.interface = 0;
+            s.speed = 3;
+            s.status = i == 2 ? 2 : 0;
+            s.size = 8;
+            s.time = 60 * i;
+            decoder.summaries[t] = s;
+        }
+        UsbItem* naks = MakeItem(ItemNakGroup, 100);
+        for (uint32_t i = 0; i < 20; ++i) naks->Append(MakeTransaction(100 + 2 * i, 2));
+        model.AppendItem(naks);
+        model.SetRowCount(model.RebuildRows());
+        bus.Subscribe(&log);
+        model.SetPublisher(&bus);
+        list = std::make_unique<CUsbListCtrl>(&model);
+        list->SetDocument(&doc, nullptr);
+        list->resize(900, 400);
+        list->show();
+    }
+    ~ListCtrlTest() override {
+        list.reset();
+        bus.Unsubscribe(&model);
+    }
+    int Selected() { return list->SelectedRow(); }
+    QString Cell(int row, int column) { return model.index(row, column).data().toString(); }
+};
+
+TEST_F(ListCtrlTest, BookmarksAddEditWalkAndDelete) {
+    ASSERT_EQ(model.rowCount(), 6);
+    // Adding proposes the row's name; the dialog's edits are what is stored.
+    QString title, proposed;
+    prompt.dialog = [&](QDialog& d) {
+        auto& dlg = dynamic_cast<CBookmarkDlg&>(d);
+        title = dlg.windowTitle();
+        proposed = dlg.Name();
+        dlg.CommentEdit()->setText(U("注释一"));
+        return int(QDialog::Accepted);
+    };
+    list->SelectRow(1);
+    list->OnAddMark();
+    EXPECT_EQ(title, U("添加标签"));
+    EXPECT_EQ(proposed, "IN");
+    Mark mark;
+    ASSERT_TRUE(doc.Bookmarks().GetAt(0, &mark));
+    EXPECT_EQ(mark.packet, 3);
+    EXPECT_EQ(mark.comment, "注释一");
+    EXPECT_EQ(log.Count(EventMarksChanged), 1);
+    EXPECT_TRUE(list->IsCommandEnabled(Cmd::CmdEditMark));
+
+    // Editing shows the stored texts and replaces them; cancelling changes nothing.
+    prompt.dialog = [&](QDialog& d) {
+        auto& dlg = dynamic_cast<CBookmarkDlg&>(d);
+        title = dlg.windowTitle();
+        proposed = dlg.Comment();
+        dlg.NameEdit()->setText("renamed");
+        return int(QDialog::Accepted);
+    };
+    list->OnEditMark();
+    EXPECT_EQ(title, U("编辑标签"));
+    EXPECT_EQ(proposed, U("注释一"));
+    ASSERT_TRUE(doc.Bookmarks().GetAt(0, &mark));
+    EXPECT_EQ(mark.name, "renamed");
+    prompt.dialog = [](QDialog& d) {
+        dynamic_cast<CBookmarkDlg&>(d).NameEdit()->setText("lost");
+        return int(QDialog::Rejected);
+    };
+    list->OnEditMark();
+    list->SelectRow(3);
+    list->OnAddMark();
+    EXPECT_EQ(doc.Bookmarks().GetCount(), 1);
+    EXPECT_EQ(log.Count(EventMarksChanged), 2);
+
+    // Marks on the hidden transaction (record 13) and on row 5 (record 16).
+    doc.Bookmarks().Add({13, "hidden", ""});
+    doc.Bookmarks().Add({16, "last", ""});
+    bus.Publish(nullptr, EventMarksChanged, 0, 0);
+    list->SelectRow(0);
+    list->OnNextMark();
+    EXPECT_EQ(Selected(), 1);
+    list->OnNextMark();
+    EXPECT_EQ(Selected(), 4) << "the hidden mark is passed over";
+    list->OnPrevMark();
+    EXPECT_EQ(Selected(), 1);
+    list->OnNextMark();
+    list->OnNextMark();
+    EXPECT_EQ(prompt.messages, QStringList{U("到达文件结尾！")});
+    EXPECT_EQ(Selected(), 4);
+    list->SelectRow(5);
+    list->OnNextMark();
+    EXPECT_EQ(Selected(), 1) << "from the last row Next starts again at the first mark";
+    list->OnPrevMark();
+    EXPECT_EQ(prompt.messages.last(), U("到达文件开头！"));
+    EXPECT_EQ(Selected(), 1);
+    list->SelectRow(0);
+    list->OnPrevMark();  // record 0: nothing to do, nothing said
+    EXPECT_EQ(prompt.messages.size(), 2);
+
+    // Only the hidden mark remains ahead of row 2.
+    doc.Bookmarks().Remove(2);
+    bus.Publish(nullptr, EventMarksChanged, 0, 0);
+    list->SelectRow(2);
+    list->OnNextMark();
+    EXPECT_EQ(prompt.messages.last(), U("到达文件结尾！"));
+    EXPECT_EQ(Selected(), 2);
+
+    // Delete on a row without a mark does nothing; delete all asks first.
+    list->OnDeleteMark();
+    EXPECT_EQ(doc.Bookmarks().GetCount(), 2);
+    list->SelectRow(1);
+    list->OnDeleteMark();
+    EXPECT_EQ(doc.Bookmarks().GetCount(), 1);
+    prompt.answer = QMessageBox::No;
+    list->OnDeleteAllMarks();
+    EXPECT_EQ(prompt.messages.last(), U("确认删除所有标签？"));
+    EXPECT_EQ(doc.Bookmarks().GetCount(), 1);
+    prompt.answer = QMessageBox::Yes;
+    list->OnDeleteAllMarks();
+    EXPECT_EQ(doc.Bookmarks().GetCount(), 0);
+    const int asked = int(prompt.messages.size());
+    list->OnDeleteAllMarks();
+    EXPECT_EQ(prompt.messages.size(), asked) << "nothing to delete: no question";
+}
+
+TEST_F(ListCtrlTest, TriggerFromTwentyPacketsIsRefusedAndTheOldTriggerStays) {
+    SetupXml setup;
+    ASSERT_TRUE(setup.WriteTriggerSteps({TriggerStep{4, 2, 0x441, "12 H"}}, false));
+    doc.SetSetup(setup.Text());
+    doc.SetTriggerRecord(7);
+    doc.SetModified(false);
+    const std::string before = doc.GetSetup();
+
+    list->SelectRow(5);  // the NAK group: twenty steps
+    list->OnSetTriggerCondition();
+    EXPECT_EQ(prompt.messages, QStringList{U(SetupXml::kTooManyStepsText)});
+    EXPECT_EQ(doc.GetSetup(), before);
+    EXPECT_EQ(doc.TriggerRecord(), 7);
+    EXPECT_FALSE(doc.IsModified());
+
+    // One transaction is taken, marks the project and moves the trigger row.
+    list->SelectRow(2);
+    list->OnAddTriggerCondition();
+    SetupXml stored;
+    ASSERT_TRUE(stored.Load(doc.GetSetup()));
+    EXPECT_EQ(stored.LoadTriggerSteps().size(), 2u);
+    EXPECT_TRUE(doc.IsModified());
+    EXPECT_EQ(doc.TriggerRecord(), 8);
+    list->SelectRow(0);
+    ASSERT_TRUE(list->IsCommandEnabled(Cmd::CmdGoToTrigger));
+    list->OnGoToTrigger();
+    EXPECT_EQ(Selected(), 2);
+}
+
+TEST_F(ListCtrlTest, CopyGivesTheDefaultColumnsTabSeparated) {
+    QGuiApplication::clipboard()->setText("before");
+    list->OnCopy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "before") << "nothing selected: nothing copied";
+    list->SelectRow(2);
+    list->OnCopy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "IN\t1\t2\t0\tFS\tNAK\t8 bytes\t0.000 002 004\t");
+}
+
+TEST_F(ListCtrlTest, RowMenuEntriesAndGreyOut) {
+    auto enabledIds = [&] {
+        std::unique_ptr<QMenu> menu(list->CreateRowMenu(nullptr));
+        std::vector<int> ids;
+        int entries = 0;
+        for (QAction* action : menu->actions()) {
+            if (action->isSeparator()) continue;
+            ++entries;
+            if (action->isEnabled()) ids.push_back(action->data().toInt());
+        }
+        EXPECT_EQ(entries, 16);
+        EXPECT_EQ(menu->actions().size(), 19);
+        return ids;
+    };
+    EXPECT_EQ(enabledIds(), (std::vector<int>{Cmd::CmdFindSettings, Cmd::CmdFindPrev, Cmd::CmdFindNext,
+                                              Cmd::CmdAddTrigger, Cmd::CmdTriggerSettings}));
+    doc.Bookmarks().Add({4, "", ""});
+    bus.Publish(nullptr, EventMarksChanged, 0, 0);
+    doc.SetTriggerRecord(4);
+    list->SelectRow(1);
+    std::vector<int> all;
+    for (const Cmd::MenuEntry& e : Cmd::RowMenu())
+        if (e.id) all.push_back(e.id);
+    EXPECT_EQ(enabledIds(), all);
+    list->SelectRow(0);
+    std::vector<int> noMarkHere = all;
+    std::erase_if(noMarkHere, [](int id) { return id == Cmd::CmdEditMark || id == Cmd::CmdDeleteMark; });
+    EXPECT_EQ(enabledIds(), noMarkHere);
+
+    // An entry runs its command.
+    std::unique_ptr<QMenu> menu(list->CreateRowMenu(nullptr));
+    for (QAction* action : menu->actions())
+        if (action->data().toInt() == Cmd::CmdToggleSubtree) action->trigger();
+    EXPECT_EQ(model.rowCount(), 9);
+    EXPECT_EQ(menu->actions().front()->text(), U("复制"));
+}
+
+TEST_F(ListCtrlTest, ColumnMenuAndLayoutRoundTripThroughSettings) {
+    TempDir dir;
+    const std::string path = dir / "setting.xml";
+    {
+        SettingStore store(path);
+        list->SetSettings(&store);
+        std::unique_ptr<QMenu> menu(list->Header()->CreateColumnMenu(nullptr));
+        ASSERT_EQ(menu->actions().size(), 12);
+        EXPECT_FALSE(menu->actions()[0]->isEnabled()) << "Item stays";
+        EXPECT_TRUE(menu->actions()[1]->isChecked());
+        EXPECT_FALSE(menu->actions()[11]->isChecked());
+        list->header()->resizeSection(1, 130);
+        menu->actions()[1]->trigger();   // hide Address
+        menu->actions()[11]->trigger();  // show Packet #
+        list->header()->moveSection(list->header()->visualIndex(8), 0);  // Time first
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(list->header()->isSectionHidden(1));
+        EXPECT_FALSE(list->header()->isSectionHidden(11));
+        EXPECT_EQ(list->header()->sectionSize(11), 80);
+        ASSERT_TRUE(store.Save());
+    }
+    SettingStore reread(path);
+    CPacketListModel otherModel;
+    CUsbListCtrl other(&otherModel);
+    other.SetSettings(&reread);
+    QHeaderView* h = other.header();
+    EXPECT_TRUE(h->isSectionHidden(1));
+    EXPECT_FALSE(h->isSectionHidden(11));
+    EXPECT_EQ(h->logicalIndex(0), 8);
+    EXPECT_EQ(h->logicalIndex(1), 0);
+    // Address comes back at the width it had when hidden.
+    other.ToggleColumn(1);
+    EXPECT_EQ(h->sectionSize(1), 130);
+    EXPECT_FALSE(other.IsCommandEnabled(0));
+}
+
+TEST_F(ListCtrlTest, FilterBarAppliesAndClears) {
+    QLineEdit* status = list->Header()->FilterEdit(CPacketListCells::ColStatus);
+    ASSERT_NE(status, nullptr);
+    QTest::keyClicks(status, "nak");
+    QTest::keyClick(status, Qt::Key_Return);
+    EXPECT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(Cell(0, CPacketListCells::ColTime), "0.000 002 004");
+    // A pause in typing applies it too.
+    status->clear();
+    QTest::keyClicks(status, "ack");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.rowCount() == 4; }, 5000));
+
+    list->OnClearFilter();
+    EXPECT_EQ(model.rowCount(), 6);
+    EXPECT_TRUE(status->text().isEmpty());
+    // The capture worker clears the bar on its own resets: the edits follow.
+    QTest::keyClicks(status, "nak");
+    QTest::keyClick(status, Qt::Key_Return);
+    model.ClearHeaderFilter();
+    model.SetRowCount(model.RebuildRows());
+    EXPECT_TRUE(status->text().isEmpty());
+    EXPECT_EQ(model.rowCount(), 6);
+}
+
+TEST_F(ListCtrlTest, KeysAndDoubleClickExpandAndCollapse) {
+    list->setFocus();
+    list->SelectRow(1);
+    QTest::keyClick(list.get(), Qt::Key_Right);
+    EXPECT_EQ(model.rowCount(), 9);
+    EXPECT_EQ(Selected(), 1);
+    QTest::keyClick(list.get(), Qt::Key_Right);
+    EXPECT_EQ(Selected(), 2) << "an open row moves to its first child";
+    QTest::keyClick(list.get(), Qt::Key_Right);
+    EXPECT_EQ(Selected(), 2) << "a packet has nothing to open";
+    QTest::keyClick(list.get(), Qt::Key_Left);
+    EXPECT_EQ(Selected(), 1) << "to the parent";
+    QTest::keyClick(list.get(), Qt::Key_Left);
+    EXPECT_EQ(model.rowCount(), 6);
+    QTest::keyClick(list.get(), Qt::Key_Left);
+    EXPECT_EQ(Selected(), 1) << "a top-level row has no parent row";
+
+    const QPoint cell = list->visualRect(model.index(3, CPacketListCells::ColAddress)).center();
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
+    EXPECT_EQ(model.rowCount(), 9);
+    EXPECT_EQ(Selected(), 3);
+}
+
+TEST_F(ListCtrlTest, GoToPacketSelectsOrShowsTheBalloon) {
+    list->SelectRow(0);
+    bus.Publish(nullptr, EventGoToPacket, 13, 0);  // the hidden transaction
+    EXPECT_EQ(Selected(), 0);
+    EXPECT_TRUE(list->HiddenPacketTip()->isVisible());
+    EXPECT_EQ(list->HiddenPacketTip()->text(), U("节点被隐藏而无法显示！"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !list->HiddenPacketTip()->isVisible(); }, 5000));
+
+    bus.Publish(nullptr, EventGoToPacket, 10, 0);  // inside the collapsed row 3
+    EXPECT_EQ(Selected(), 3);
+    EXPECT_FALSE(list->HiddenPacketTip()->isVisible());
+    EXPECT_GE(log.Count(EventItemSelected), 2);
+}
+
+}  // namespace
