@@ -45,6 +45,18 @@ struct Artwork {
     QPixmap expand[2];
     QPixmap mark[2];
 
+    template <size_t N>
+    static QPixmap Symbol(const QPointF (&outline)[N], const QColor& pen, const QColor& fill) {
+        QPixmap symbol(16, 16);
+        symbol.fill(Qt::transparent);
+        QPainter p(&symbol);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(pen, 1));
+        p.setBrush(fill);
+        p.drawPolygon(outline, int(N));
+        return symbol;
+    }
+
     Artwork() {
         for (int open = 0; open < 2; ++open) {
             QPixmap box(11, 11);
@@ -57,28 +69,10 @@ struct Artwork {
             if (!open) p.drawLine(5, 2, 5, 8);
             expand[open] = box;
         }
-        QPixmap trigger(16, 16);
-        trigger.fill(Qt::transparent);
-        {
-            QPainter p(&trigger);
-            p.setRenderHint(QPainter::Antialiasing);
-            p.setPen(QPen(QColor(0x80, 0, 0), 1));
-            p.setBrush(QColor(0xE0, 0x20, 0x20));
-            const QPointF bolt[] = {{9, 1}, {3, 9}, {7.5, 9}, {6, 15}, {13, 6}, {8.5, 6}, {10, 1}};
-            p.drawPolygon(bolt, int(std::size(bolt)));
-        }
-        mark[0] = trigger;
-        QPixmap bookmark(16, 16);
-        bookmark.fill(Qt::transparent);
-        {
-            QPainter p(&bookmark);
-            p.setRenderHint(QPainter::Antialiasing);
-            p.setPen(QPen(QColor(0x10, 0x30, 0x90), 1));
-            p.setBrush(QColor(0x30, 0x70, 0xE0));
-            const QPointF flag[] = {{4, 1.5}, {12, 1.5}, {12, 14.5}, {8, 10.5}, {4, 14.5}};
-            p.drawPolygon(flag, int(std::size(flag)));
-        }
-        mark[1] = bookmark;
+        const QPointF bolt[] = {{9, 1}, {3, 9}, {7.5, 9}, {6, 15}, {13, 6}, {8.5, 6}, {10, 1}};
+        mark[0] = Symbol(bolt, QColor(0x80, 0, 0), QColor(0xE0, 0x20, 0x20));
+        const QPointF flag[] = {{4, 1.5}, {12, 1.5}, {12, 14.5}, {8, 10.5}, {4, 14.5}};
+        mark[1] = Symbol(flag, QColor(0x10, 0x30, 0x90), QColor(0x30, 0x70, 0xE0));
     }
 };
 
