@@ -308,6 +308,7 @@ TEST_F(ListCtrlTest, ColumnMenuAndLayoutRoundTripThroughSettings) {
         EXPECT_FALSE(list->header()->isSectionHidden(11));
         EXPECT_EQ(list->header()->sectionSize(11), 80);
         ASSERT_TRUE(store.Save());
+        list->SetSettings(nullptr);
     }
     SettingStore reread(path);
     CPacketListModel otherModel;
