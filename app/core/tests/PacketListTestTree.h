@@ -113,7 +113,7 @@ struct FakeDecode : IDecode {
     }
     int32_t GetData(UsbItem*, uint8_t* buffer, uint32_t capacity) override
     {
-        std::memcpy(buffer, bytes.data(), std::min<size_t>(capacity, bytes.size()));
+        if (!bytes.empty()) std::memcpy(buffer, bytes.data(), std::min<size_t>(capacity, bytes.size()));
         return int32_t(bytes.size());
     }
     int32_t GetDetail(UsbItem*, std::string&) override { return 0; }
