@@ -109,11 +109,21 @@ bool CPacketListCommands::ProposeMark(int row, Mark& out)
     return true;
 }
 
+void CPacketListCommands::MarksEdited()
+{
+    list_.InvalidateMarkRows();
+    // The marks are saved with the project: closing must not drop them unasked.
+    if (!doc_) return;
+    std::unique_lock<std::mutex> guard;
+    if (docLock_) guard = std::unique_lock<std::mutex>(*docLock_);
+    doc_->SetModified(true);
+}
+
 bool CPacketListCommands::AddMark(const Mark& mark)
 {
     IBookmark* marks = list_.Bookmarks();
     if (!marks || !marks->Add(mark)) return false;
-    list_.InvalidateMarkRows();
+    MarksEdited();
     return true;
 }
 
@@ -124,7 +134,9 @@ bool CPacketListCommands::EditMark(int index, const std::string& name, const std
     if (!marks || !marks->GetAt(index, &mark)) return false;
     mark.name = name;
     mark.comment = comment;
-    return marks->Modify(index, mark) != 0;
+    if (!marks->Modify(index, mark)) return false;
+    MarksEdited();
+    return true;
 }
 
 bool CPacketListCommands::DeleteMark(int row)
@@ -132,7 +144,7 @@ bool CPacketListCommands::DeleteMark(int row)
     const int index = MarkAtRow(row);
     IBookmark* marks = list_.Bookmarks();
     if (index < 0 || !marks || !marks->Remove(index)) return false;
-    list_.InvalidateMarkRows();
+    MarksEdited();
     return true;
 }
 
@@ -141,7 +153,7 @@ bool CPacketListCommands::DeleteAllMarks()
     IBookmark* marks = list_.Bookmarks();
     if (!marks || marks->GetCount() <= 0) return false;
     marks->RemoveAll();
-    list_.InvalidateMarkRows();
+    MarksEdited();
     return true;
 }
 

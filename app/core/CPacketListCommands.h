@@ -76,6 +76,7 @@ public:
 
     // The row's record and the name the add dialog proposes; false without an item.
     bool ProposeMark(int row, Mark& out);
+    // Each change of the marks marks the document modified.
     bool AddMark(const Mark& mark);
     // The first mark on the row; -1 when none.
     int MarkAtRow(int row) { return list_.MarkAtRow(row); }
@@ -91,6 +92,7 @@ public:
     int NextMarkRow(int selected);
 
 private:
+    void MarksEdited();
     int WalkMarks(int32_t start, bool next);
     UsbItem* ItemAt(int row) { return row >= 0 ? list_.Rows().ItemAtRow(row) : nullptr; }
 

@@ -156,7 +156,9 @@ TEST_F(CommandsTest, MarksAddEditDeleteAndTheRowMap)
     EXPECT_FALSE(commands.ProposeMark(4, proposed));
 
     proposed.comment = "c";
+    ASSERT_FALSE(doc.IsModified());
     ASSERT_TRUE(commands.AddMark(proposed));
+    EXPECT_TRUE(doc.IsModified()) << "the marks are saved with the project";
     EXPECT_EQ(commands.MarkAtRow(1), 0);
     ASSERT_TRUE(commands.AddMark({48, "out", ""}));
     EXPECT_EQ(commands.MarkAtRow(3), 1);
@@ -177,8 +179,11 @@ TEST_F(CommandsTest, MarksAddEditDeleteAndTheRowMap)
     doc.Bookmarks().Add({3, "", ""});
     EXPECT_EQ(commands.MarkAtRow(4), 1);
 
+    doc.SetModified(false);
     EXPECT_FALSE(commands.DeleteMark(3));
+    EXPECT_FALSE(doc.IsModified());
     EXPECT_TRUE(commands.DeleteMark(4));
+    EXPECT_TRUE(doc.IsModified());
     EXPECT_EQ(commands.MarkAtRow(4), -1);
     EXPECT_EQ(commands.MarkCount(), 2);
     EXPECT_TRUE(commands.DeleteAllMarks());
