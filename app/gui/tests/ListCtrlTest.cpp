@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "CBookmarkDlg.h"
+#include "CCaptureWorker.h"
 #include "CEventPublisher.h"
 #include "CListHeader.h"
 #include "COrvaneDoc.h"
@@ -384,6 +385,29 @@ TEST_F(ListCtrlTest, GoToPacketSelectsOrShowsTheBalloon) {
     EXPECT_EQ(Selected(), 3);
     EXPECT_FALSE(list->HiddenPacketTip()->isVisible());
     EXPECT_GE(log.Count(EventItemSelected), 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ListCtrlTest, DeviceTreeEditedElsewhereReachesTheDocument) {
+    CCaptureWorker worker(doc, nullptr, &model);
+    model.SetWorker(&worker);
+    doc.SetModified(false);
+    const std::string own = "<devices><device address=\"1\"/></devices>";
+    bus.Publish(&model, EventDeviceTreeChanged, reinterpret_cast<intptr_t>(&own), 0);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(doc.IsModified()) << "the list's own publication is not an edit";
+    {
+        // The text lives only while it is published.
+        const std::string edited = "<devices><device address=\"2\"/></devices>";
+        bus.Publish(nullptr, EventDeviceTreeChanged, reinterpret_cast<intptr_t>(&edited), 0);
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return doc.IsModified(); }, 5000));
+    EXPECT_EQ(doc.GetConfiguration(), "<devices><device address=\"2\"/></devices>");
+    model.SetWorker(nullptr);
+    worker.Shutdown();
 }
 
 }  // namespace
