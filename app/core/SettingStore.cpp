@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
+
+#include "RegularFile.h"
 
 namespace orvane::app {
 
@@ -60,21 +60,6 @@ std::string WriteList(const int* values, int count)
     std::string text;
     for (int i = 0; i < count; ++i) text += std::to_string(values[i]) + ";";
     return text;
-}
-
-// False for anything that is not a regular file that reads to the end.
-bool ReadWhole(const std::string& path, std::string& text)
-{
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) return false;
-    try {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) return false;
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        return !in.bad();
-    } catch (const std::exception&) {
-        return false;  // the library reports some read errors by throwing
-    }
 }
 
 // The first of "<path>.damaged", "<path>.damaged-2", ... that does not exist yet.
@@ -126,7 +111,7 @@ void SettingStore::Load()
     if (fs::symlink_status(path_, ec).type() == fs::file_type::not_found) return;  // first run
 
     std::string text;
-    if (!ReadWhole(path_, text)) {
+    if (!ReadRegularFile(path_, UINT64_MAX, text)) {
         keepFile_ = true;
         loadError_ = "无法读取设置文件 " + path_ + "，已改用默认设置；为免覆盖该文件，本次的设置不会保存。";
         return;

@@ -1,6 +1,7 @@
 // An XML document: parsing, serialising and the factory for new nodes.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,7 +21,8 @@ public:
 
     // Replace the content with a parsed file or text. On failure the previous
     // content stays and lastError() names the fault and its line and column.
-    bool load(const std::string& path);
+    // Only a regular file of at most `maxBytes` bytes is read.
+    bool load(const std::string& path, uint64_t maxBytes = UINT64_MAX);
     bool loadXML(const std::string& text);
     // UTF-8 with an XML declaration; false when the file cannot be written.
     bool save(const std::string& path);

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "Detail.h"
+#include "RegularFile.h"
 
 namespace orvane::xml {
 
@@ -141,17 +142,12 @@ Document::~Document() = default;
 Document::Document(Document&&) noexcept = default;
 Document& Document::operator=(Document&&) noexcept = default;
 
-bool Document::load(const std::string& path)
+bool Document::load(const std::string& path, uint64_t maxBytes)
 {
     if (!impl_) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        impl_->error = "Cannot open " + path;
-        return false;
-    }
-    std::string buffer((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        impl_->error = "Cannot read " + path;
+    std::string buffer;
+    if (!ReadRegularFile(path, maxBytes, buffer)) {
+        impl_->error = "Cannot read " + path + " as a regular file of at most " + std::to_string(maxBytes) + " bytes";
         return false;
     }
     return parse(buffer);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -114,6 +117,29 @@ TEST(XmlFile, SaveAndLoadRoundTrip)
     EXPECT_NE(back.lastError().find("line 3"), std::string::npos) << back.lastError();
     EXPECT_EQ(back.xml(), doc.xml());
     EXPECT_FALSE(Document().save(file));
+    std::filesystem::remove_all(dir);
+}
+
+TEST(XmlFile, OnlyRegularFilesWithinTheBoundLoad)
+{
+    char folder[] = "/tmp/orvane-xml-XXXXXX";
+    const std::filesystem::path dir = ::mkdtemp(folder);
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir / "folder");
+    std::ofstream(dir / "ten.xml") << "<a>12</a>\n";  // ten bytes
+
+    // A folder fails on read, /dev/zero never ends, a pipe blocks the open: none is read.
+    const std::pair<std::string, uint64_t> refused[] = {
+        {(dir / "folder").string(), UINT64_MAX}, {"/dev/zero", UINT64_MAX}, {(dir / "pipe").string(), UINT64_MAX},
+        {(dir / "ten.xml").string(), 9},         {(dir / "none.xml").string(), UINT64_MAX}};
+    for (const auto& [path, bound] : refused) {
+        Document doc = loaded("<keep/>");
+        EXPECT_FALSE(doc.load(path, bound)) << path;
+        EXPECT_FALSE(doc.lastError().empty()) << path;
+        EXPECT_EQ(doc.xml(), "<keep/>") << path;
+    }
+    Document doc;
+    EXPECT_TRUE(doc.load((dir / "ten.xml").string(), 10)) << doc.lastError();
     std::filesystem::remove_all(dir);
 }
 
