@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 
 #include "AppDirectory.h"
 #include "CAtomicFile.h"
+#include "RegularFile.h"
 
 namespace orvane::pardix {
 
@@ -26,6 +28,32 @@ constexpr int kShortReadRetries = 64;
 bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The records of a ".ph" file, allocated with calloc, and their count; null
+// for anything but a regular file whose length is a whole number of records.
+PacketRecord* ReadPacketFile(const std::string& path, uint32_t* count) {
+    const int fd = OpenRegularFile(path);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    PacketRecord* loaded = nullptr;
+    if (::fstat(fd, &st) == 0 && st.st_size % 16 == 0 && st.st_size / 16 <= 0xFFFFFFFFll) {
+        *count = uint32_t(st.st_size / 16);
+        loaded = static_cast<PacketRecord*>(std::calloc(*count ? *count : 1, sizeof(PacketRecord)));
+    }
+    auto* bytes = reinterpret_cast<uint8_t*>(loaded);
+    for (size_t got = 0, size = size_t(st.st_size); loaded && got < size;) {
+        const ssize_t r = ::pread(fd, bytes + got, size - got, off_t(got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+            std::free(loaded);  // shrank or failed while being read
+            loaded = nullptr;
+        } else {
+            got += size_t(r);
+        }
+    }
+    ::close(fd);
+    return loaded;
+}
 
 }  // namespace
 
@@ -754,22 +782,18 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
 }
 
 int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dataPath) {
+    // Both files are checked and the records read before anything changes, so a
+    // refused open leaves the capture (and an upload still running) as it was.
+    // Only regular files: a pipe would block the open and a device never ends.
+    // A payload file that is missing still loads the records, without payload.
+    if (IsOtherThanRegularFile(dataPath)) return 0;
+    uint32_t count = 0;
+    PacketRecord* loaded = ReadPacketFile(packetPath, &count);
+    if (!loaded) return 0;
+
     // An upload would go on appending to whatever store comes next.
     EndUpload();
     std::lock_guard guard(lock_);
-    std::ifstream file(packetPath, std::ios::binary | std::ios::ate);
-    if (!file) return 0;
-    std::streamoff size = file.tellg();
-    // Records are 16 bytes: any other length is not a packet file of ours.
-    if (size < 0 || size % 16 != 0 || size / 16 > 0xFFFFFFFFll) return 0;
-    uint32_t count = uint32_t(size / 16);
-    auto* loaded = static_cast<PacketRecord*>(std::calloc(count ? count : 1, sizeof(PacketRecord)));
-    if (!loaded) return 0;
-    file.seekg(0);
-    if (count && !file.read(reinterpret_cast<char*>(loaded), std::streamsize(size))) {
-        std::free(loaded);
-        return 0;
-    }
     std::free(records_);
     records_ = loaded;
     capacity_ = count;

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "RegularFile.h"
+
 namespace orvane::pardix {
 
 CPayloadStore::CPayloadStore() : window_(new uint8_t[kWindowBytes]) {}
@@ -14,7 +16,7 @@ CPayloadStore::CPayloadStore() : window_(new uint8_t[kWindowBytes]) {}
 CPayloadStore::~CPayloadStore() { Close(); }
 
 bool CPayloadStore::Open(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenRegularFile(path);
     if (fd < 0) return false;
     Close();
     fd_ = fd;

@@ -17,7 +17,8 @@ public:
     CPayloadStore(const CPayloadStore&) = delete;
     CPayloadStore& operator=(const CPayloadStore&) = delete;
 
-    // Opens an existing file for reading; on failure the open file stays.
+    // Opens an existing regular file for reading (never blocking on a pipe);
+    // on failure the open file stays.
     bool Open(const std::string& path);
     // Creates (or truncates) a file for reading and appending.
     bool Create(const std::string& path);

@@ -290,3 +290,48 @@ TEST_F(Upload, ProjectsWithoutAnUploadedPayload) {
     uint16_t crc;
     EXPECT_EQ(again.GetPayload(&r, bytes, sizeof bytes, &crc), 0);
 }
+
+TEST_F(Upload, OpeningRefusesFilesThatAreNotRegularAndChangesNothing) {
+    Capture(DataTraffic(20, 30));
+    RunUpload();
+    ASSERT_EQ(proxy->OpenOrSave(Path("u.ph").c_str(), Path("u.data").c_str(), 1), 1);
+    ASSERT_EQ(proxy->OpenOrSave(Path("u.ph").c_str(), Path("u.data").c_str(), 0), 1);
+    const Bytes served = Served(*proxy);
+    ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
+    fs::create_directory(Path("folder"));
+    fs::create_symlink("/dev/zero", Path("zero"));
+
+    // A pipe would block the open, /dev/zero never ends, a folder cannot be read.
+    const std::pair<std::string, std::string> cases[] = {
+        {Path("pipe"), Path("u.data")},   {Path("folder"), Path("u.data")}, {Path("zero"), Path("u.data")},
+        {"/dev/zero", Path("u.data")},    {Path("u.ph"), Path("pipe")},     {Path("u.ph"), Path("folder")},
+        {Path("u.ph"), Path("zero")},     {Path("u.ph"), "/dev/zero"},
+    };
+    for (const auto& [packets, payload] : cases) {
+        EXPECT_EQ(proxy->OpenOrSave(packets.c_str(), payload.c_str(), 0), 0) << packets << " " << payload;
+        EXPECT_EQ(Served(*proxy), served) << packets << " " << payload;
+    }
+}
+
+TEST_F(Upload, ARefusedOpenLeavesARunningUploadAlone) {
+    GatedPort gate(emu);
+    proxy = std::make_unique<CDeviceProxy>(&gate);
+    Capture(DataTraffic(300, 998), 0, proxy.get());
+    ASSERT_EQ(proxy->BeginUpload(), 1);
+    gate.WaitEntered();
+    fs::create_directory(Path("folder.ph"));
+    auto refused = std::async(std::launch::async, [&] {
+        return proxy->OpenOrSave(Path("folder.ph").c_str(), Path("folder.data").c_str(), 0);
+    });
+    const bool atOnce = refused.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_EQ(proxy->UploadStateNow(), UploadRunning);
+    gate.Open();
+    EXPECT_TRUE(atOnce) << "the open waited for the upload it had no business ending";
+    EXPECT_EQ(refused.get(), 0);
+    for (int i = 0; i < 5000 && proxy->UploadStateNow() != UploadIdle; ++i) {
+        DeviceStatus s;
+        proxy->GetStatus(&s);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(fs::file_size(Store()), 300u * 1000 + 1024) << "the whole payload, not one chunk";
+}
