@@ -35,6 +35,9 @@ public:
     // sign, 0 without digits, taken modulo 2^32 so "%u" text reads back as written.
     static int32_t ParsePacket(const std::string& text);
 
+    // Exchanges the marks with `other`'s: an open loads aside and takes them over only when it succeeds.
+    void Swap(CBookmarkMgr& other) noexcept { marks_.swap(other.marks_); }
+
 private:
     bool InRange(int32_t index) const { return index >= 0 && size_t(index) < marks_.size(); }
     int32_t Load(const xml::Node& project);

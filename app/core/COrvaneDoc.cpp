@@ -18,16 +18,11 @@ namespace {
 // Leading decimal digits (with a sign); text without digits gives 0.
 int32_t LeadingInteger(const std::string& text) { return int32_t(std::strtol(text.c_str(), nullptr, 10)); }
 
-std::vector<Mark> CopyMarks(IBookmark& marks) {
-    std::vector<Mark> copy(size_t(marks.GetCount()));
-    for (int32_t i = 0; i < int32_t(copy.size()); ++i) marks.GetAt(i, &copy[size_t(i)]);
-    return copy;
-}
-
-// Add puts a mark before equal ones, so adding from the back keeps their order.
-void RestoreMarks(IBookmark& marks, const std::vector<Mark>& copy) {
-    marks.RemoveAll();
-    for (auto m = copy.rbegin(); m != copy.rend(); ++m) marks.Add(*m);
+// Capture files are named bare, so they stay in the project's folder: a name
+// with a folder in it ("../x.ph", "/tmp/x.ph") would have the open read files
+// elsewhere.
+bool IsBareFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
 }  // namespace
@@ -78,38 +73,38 @@ void COrvaneDoc::SetSetup(const std::string& setupXml) {
 // ---------------------------------------------------------------- open, save, new
 
 bool COrvaneDoc::OnOpenDocument(const std::string& path, IDataSource* source, std::string* error) {
-    // Whatever a failed open read is undone: the user keeps the project they had.
-    const std::string previous = project_.xml();
-    const std::vector<Mark> previousMarks = CopyMarks(*bookmarks_);
-    const int32_t previousTrigger = trigger_;
     auto fail = [&] {
-        project_.loadXML(previous);
-        RestoreMarks(*bookmarks_, previousMarks);
-        trigger_ = previousTrigger;
         if (error) *error = kOpenError;
         return false;
     };
+    // Everything is read aside and taken over only when the whole open worked,
+    // so the user keeps the project they had.
+    try {
+        xml::Document loaded;
+        if (!loaded.load(path, kMaxProjectBytes)) return fail();
+        xml::Node packet = loaded.selectSingleNode("//Packet");
+        xml::Node data = loaded.selectSingleNode("//Data");
+        auto packetName = packet ? packet.attribute("PathName") : std::nullopt;
+        auto dataName = data ? data.attribute("PathName") : std::nullopt;
+        if (!packetName || !dataName || !IsBareFileName(*packetName) || !IsBareFileName(*dataName)) return fail();
+        int32_t trigger = trigger_;
+        if (auto number = packet.attribute("TriggerNum")) trigger = LeadingInteger(*number);
+        CBookmarkMgr marks;
+        if (xml::Node root = loaded.documentElement()) marks.Serialize(&root, 1);
 
-    xml::Document loaded;
-    if (!loaded.load(path)) return fail();
-    project_ = std::move(loaded);
-    xml::Node packet = project_.selectSingleNode("//Packet");
-    if (packet) {
-        if (auto number = packet.attribute("TriggerNum")) trigger_ = LeadingInteger(*number);
+        const fs::path folder = fs::path(path).parent_path();
+        const std::string packetPath = (folder / *packetName).string();
+        const std::string dataPath = (folder / *dataName).string();
+        if (!source || source->OpenOrSave(packetPath.c_str(), dataPath.c_str(), 0) != 1) return fail();
+
+        project_ = std::move(loaded);
+        bookmarks_->Swap(marks);
+        trigger_ = trigger;
+        modified_ = false;
+        return true;
+    } catch (const std::exception&) {
+        return fail();  // out of memory on a large project, say: the open fails, the program goes on
     }
-    if (xml::Node marks = project_.documentElement()) bookmarks_->Serialize(&marks, 1);
-    xml::Node data = project_.selectSingleNode("//Data");
-    auto packetName = packet ? packet.attribute("PathName") : std::nullopt;
-    auto dataName = data ? data.attribute("PathName") : std::nullopt;
-    if (!packetName || !dataName) return fail();
-
-    // Bare file names, resolved against the project's folder.
-    const fs::path folder = fs::path(path).parent_path();
-    const std::string packetPath = (folder / *packetName).string();
-    const std::string dataPath = (folder / *dataName).string();
-    if (!source || source->OpenOrSave(packetPath.c_str(), dataPath.c_str(), 0) != 1) return fail();
-    modified_ = false;
-    return true;
 }
 
 bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, std::string* error) {

@@ -19,6 +19,9 @@ class COrvaneDoc {
 public:
     // The one message every failed open shows.
     static constexpr const char* kOpenError = "意外的文件格式！";
+    // Projects are read whole into memory; a real one (device tree, setup and
+    // a few hundred thousand bookmarks) is a few MB, so anything larger is refused.
+    static constexpr uint64_t kMaxProjectBytes = 64u << 20;
     static constexpr const char* kNewProject =
         "<Orvane Version=\"2.0\"><Packet PathName=\"\" TriggerNum=\"-1\"/><Data PathName=\"\"/>"
         "<Configuration/><Setup/><marks/></Orvane>";
@@ -29,8 +32,10 @@ public:
     COrvaneDoc& operator=(const COrvaneDoc&) = delete;
 
     // Loads the project and opens its capture files through `source` (null: no
-    // device, which fails). A failed open leaves the previous project, its
-    // bookmarks and trigger as they were and sets `error`.
+    // device, which fails). Only a regular file of at most kMaxProjectBytes is
+    // read, and only capture files named bare, in the project's own folder. A
+    // failed open leaves the previous project, its bookmarks and trigger as they
+    // were and sets `error`; it never throws.
     bool OnOpenDocument(const std::string& path, IDataSource* source, std::string* error);
     // Writes the project file (all or nothing), then the capture files beside
     // it through `source` when there is one; a failure of either is a failure.

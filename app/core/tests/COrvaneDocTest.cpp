@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -161,4 +163,91 @@ TEST_F(Doc, BothTreesAreFreedWithoutTouchingSharedItems) {
         EXPECT_TRUE(doc.TransactionRoot().children.empty());
         EXPECT_TRUE(doc.TransferRoot().children.empty());
     }
+}
+
+TEST_F(Doc, HostileProjectsAreRefusedAndTheOpenProjectStays) {
+    // An open project with its capture, marks and trigger; its folder "proj" sits
+    // beside an "x" capture pair that the hostile projects point at.
+    auto capture = Session();
+    LoadOffline(proxy, capture, dir);
+    ASSERT_TRUE(proxy.OpenOrSave((dir / "src.ph").c_str(), (dir / "src.data").c_str(), 1) == 1);
+    fs::create_directory(dir / "proj");
+    doc.Bookmarks().Add(Mark{7, "kept", "note"});
+    doc.SetTriggerRecord(5);
+    doc.SetSetup("<setup/>");
+    ASSERT_TRUE(doc.OnSaveDocument(dir / "proj/open.usb", &proxy, nullptr));
+    ASSERT_TRUE(doc.OnOpenDocument(dir / "proj/open.usb", &proxy, nullptr));
+    ASSERT_TRUE(doc.OnSaveDocument(dir / "x.usb", &proxy, nullptr));  // a good pair outside proj
+    const std::string outside = ReadText(dir / "x.ph");
+    const std::string project = doc.Project().xml();
+    auto records = [&] {
+        std::string all;
+        PacketRecord r;
+        for (uint32_t i = 0; proxy.GetRecord(i, &r) == RecordOk; ++i) all.append(reinterpret_cast<char*>(&r), 16);
+        return all;
+    };
+    const std::string served = records();
+
+    ASSERT_EQ(::mkfifo((dir / "proj/pipe.usb").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir / "proj/pipe.ph").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir / "proj/pipe.data").c_str(), 0600), 0);
+    fs::create_directories(dir / "proj/folder.usb");
+    fs::create_directories(dir / "proj/folder.ph");
+    fs::create_symlink("/dev/zero", dir / "proj/zero.ph");
+    fs::create_directories(dir / "proj/sub");
+    fs::copy_file(dir / "x.ph", dir / "proj/sub/x.ph");
+    fs::copy_file(dir / "x.data", dir / "proj/sub/x.data");
+    // A good project but for its size: padded with trailing blanks beyond the bound.
+    std::string big = ReadText(dir / "proj/open.usb");
+    big.resize(COrvaneDoc::kMaxProjectBytes + 1, ' ');
+    WriteText(dir / "proj/big.usb", big);
+    const std::string absolute = dir / "x.ph";
+
+    // Either a path to open, or the capture file names of a project written at proj/bad.usb.
+    struct Case {
+        std::string path, packet, data;
+    } cases[] = {
+        {dir / "proj/folder.usb", "", ""},
+        {"/dev/zero", "", ""},
+        {dir / "proj/pipe.usb", "", ""},
+        {dir / "proj/big.usb", "", ""},
+        {"", "../x.ph", "../x.data"},
+        {"", "/tmp/x.ph", "/tmp/x.data"},
+        {"", absolute, "x.data"},
+        {"", "open.ph", "../x.data"},
+        {"", "sub/x.ph", "sub/x.data"},
+        {"", "", "open.data"},
+        {"", ".", "open.data"},
+        {"", "..", "open.data"},
+        {"", "pipe.ph", "open.data"},
+        {"", "open.ph", "pipe.data"},
+        {"", "folder.ph", "open.data"},
+        {"", "zero.ph", "open.data"},
+    };
+    for (const Case& c : cases) {
+        std::string path = c.path;
+        if (path.empty()) {
+            path = dir / "proj/bad.usb";
+            WriteText(path, "<Orvane Version=\"2.0\"><Packet PathName=\"" + c.packet +
+                                "\" TriggerNum=\"99\"/><Data PathName=\"" + c.data +
+                                "\"/><marks><mark packet=\"1\" name=\"hostile\"/></marks></Orvane>");
+        }
+        const std::string what = path + " " + c.packet + " " + c.data;
+        std::string error;
+        EXPECT_FALSE(doc.OnOpenDocument(path, &proxy, &error)) << what;
+        EXPECT_EQ(error, COrvaneDoc::kOpenError) << what;
+        EXPECT_EQ(doc.Project().xml(), project) << what;
+        ASSERT_EQ(doc.Bookmarks().GetCount(), 1) << what;
+        Mark kept;
+        doc.Bookmarks().GetAt(0, &kept);
+        EXPECT_EQ(kept.name, "kept") << what;
+        EXPECT_EQ(doc.TriggerRecord(), 5) << what;
+        EXPECT_EQ(records(), served) << what;
+    }
+
+    // A later save writes beside the project, never where a refused one pointed.
+    ASSERT_TRUE(doc.OnSaveDocument(dir / "proj/again.usb", &proxy, nullptr));
+    EXPECT_TRUE(fs::is_regular_file(dir / "proj/again.ph"));
+    EXPECT_EQ(ReadText(dir / "x.ph"), outside);
+    EXPECT_TRUE(doc.OnOpenDocument(dir / "proj/again.usb", &proxy, nullptr));
 }
