@@ -94,14 +94,20 @@ int32_t CBookmarkMgr::Serialize(xml::Node* project, int32_t load)
 int32_t CBookmarkMgr::Load(const xml::Node& project)
 {
     std::vector<xml::Node> elements = project.selectNodes("//mark");
+    // Sorted once, by packet and then last in the file first: the order adding
+    // each in turn gives (a new mark goes before equal ones), without inserting
+    // into the middle of the sequence each time.
+    std::vector<std::pair<int32_t, uint32_t>> order;  // packet, index from the file's end
+    order.reserve(elements.size());
+    for (size_t i = 0; i < elements.size(); ++i)
+        order.emplace_back(ParsePacket(elements[i].attribute("packet").value_or("")), uint32_t(elements.size() - 1 - i));
+    std::sort(order.begin(), order.end());
     marks_.clear();
-    for (const xml::Node& element : elements) {
-        Mark mark;
+    marks_.reserve(order.size());
+    for (const auto& [packet, fromEnd] : order) {
+        const xml::Node& element = elements[elements.size() - 1 - fromEnd];
         // A mark without a packet is kept at packet 0 rather than dropped.
-        mark.packet = ParsePacket(element.attribute("packet").value_or(""));
-        mark.name = element.attribute("name").value_or("");
-        mark.comment = element.attribute("comment").value_or("");
-        Add(mark);
+        marks_.push_back(Mark{packet, element.attribute("name").value_or(""), element.attribute("comment").value_or("")});
     }
     return 1;
 }

@@ -119,6 +119,26 @@ TEST(BookmarkMgr, ProjectMarksLoadSortedAndSaveInOrder)
     EXPECT_EQ(multi.comment, "line one\nline two");
 }
 
+TEST(BookmarkMgr, LoadingOrdersMarksAsAddingEachInTurnWould)
+{
+    // Equal packets, ascending and descending runs: a later mark goes before equal earlier ones.
+    const std::vector<Mark> file = {{5, "a", ""}, {5, "b", ""}, {3, "c", ""}, {5, "d", ""}, {9, "e", ""},
+                                    {3, "f", ""}, {-2, "g", ""}, {9, "h", ""}, {0, "i", ""}};
+    std::string text = "<project><marks>";
+    CBookmarkMgr added;
+    for (const Mark& m : file) {
+        text += "<mark packet=\"" + std::to_string(m.packet) + "\" name=\"" + m.name + "\"/>";
+        added.Add(m);
+    }
+    orvane::xml::Document doc;
+    ASSERT_TRUE(doc.loadXML(text + "</marks></project>"));
+    CBookmarkMgr loaded;
+    orvane::xml::Node node = doc.node();
+    ASSERT_EQ(loaded.Serialize(&node, 1), 1);
+    EXPECT_EQ(Marks(loaded), Marks(added));
+    EXPECT_EQ(Marks(loaded).front(), "-2:g");
+}
+
 TEST(BookmarkMgr, SaveCreatesMarksAsTheRootsLastChild)
 {
     orvane::xml::Document doc;
