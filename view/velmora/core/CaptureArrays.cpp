@@ -1,0 +1,174 @@
+#include "CaptureArrays.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "IDataSource.h"
+
+namespace orvane::velmora {
+
+namespace {
+
+bool IsDataNibble(uint8_t nibble) { return (nibble & 3) == 3; }
+
+// Seconds to whole ticks, floored and kept far inside int64.
+int64_t TicksAt(double t)
+{
+    double ticks = std::floor(t / kTickSeconds);
+    if (!(ticks > -4e18)) return int64_t(-4e18);
+    if (ticks > 4e18) return int64_t(4e18);
+    return int64_t(ticks);
+}
+
+}  // namespace
+
+std::shared_ptr<const CaptureArrays> CaptureArrays::Load(IDataSource* source)
+{
+    std::shared_ptr<CaptureArrays> arrays(new CaptureArrays);
+    if (!source) return arrays;
+    uint32_t n = source->GetCount();
+    arrays->packetCount_ = n;
+    arrays->pidBytes_.resize(n);
+    arrays->startWords_.resize(n);
+    uint8_t* pids = arrays->pidBytes_.data();
+    uint64_t* starts = arrays->startWords_.data();
+    int32_t maxData = 0;
+    PacketRecord record;  // all zero until the first read; "not yet" repeats the last
+    auto take = [&](uint32_t i, const PacketRecord& r) {
+        pids[i] = r.PidByte();
+        starts[i] = (r.word0 << 16) | (r.word0 >> 48);
+        if (IsDataNibble(r.PidNibble())) maxData = std::max(maxData, int32_t(r.Length()) - 2);
+    };
+    uint32_t read = 0;
+    while (read < n) {
+        uint32_t held = 0;
+        if (const PacketRecord* chunk = source->PeekRecords(read, &held)) {
+            held = std::min(held, n - read);
+            for (uint32_t k = 0; k < held; ++k) take(read + k, chunk[k]);
+            read += held;
+            record = chunk[held - 1];
+            continue;
+        }
+        if (source->GetRecord(read, &record) == RecordEnd) break;
+        take(read, record);
+        ++read;
+    }
+    arrays->pidBytes_.resize(read);
+    arrays->startWords_.resize(read);
+    arrays->maxDataLength_ = maxData;
+    arrays->Finish();
+    return arrays;
+}
+
+std::shared_ptr<const CaptureArrays> CaptureArrays::FromWords(std::vector<uint8_t> pidBytes,
+                                                              std::vector<uint64_t> startWords,
+                                                              uint64_t packetCount)
+{
+    std::shared_ptr<CaptureArrays> arrays(new CaptureArrays);
+    size_t n = std::min(pidBytes.size(), startWords.size());
+    pidBytes.resize(n);
+    startWords.resize(n);
+    arrays->pidBytes_ = std::move(pidBytes);
+    arrays->startWords_ = std::move(startWords);
+    arrays->packetCount_ = packetCount;
+    arrays->Finish();
+    return arrays;
+}
+
+void CaptureArrays::Finish()
+{
+    if (!startWords_.empty()) {
+        // A capture of one instant still spans one tick, so fitting never divides by 0.
+        uint64_t end = End(Count() - 1);
+        totalTime_ = double(std::max<uint64_t>(end, 1)) * kTickSeconds;
+    }
+    levels_.clear();
+    size_t n = startWords_.size();
+    if (n == 0) return;
+    std::vector<Block> level((n + (size_t(1) << kBlockShift) - 1) >> kBlockShift);
+    for (size_t i = 0; i < n; ++i) {
+        Block& block = level[i >> kBlockShift];
+        ++block.counts[pidBytes_[i] & 0xF];
+        block.maxEnd = std::max(block.maxEnd, End(int64_t(i)));
+    }
+    levels_.push_back(std::move(level));
+    while (levels_.back().size() > 1) {
+        const std::vector<Block>& below = levels_.back();
+        std::vector<Block> next((below.size() + 15) >> kFanShift);
+        for (size_t i = 0; i < below.size(); ++i) {
+            Block& block = next[i >> kFanShift];
+            for (size_t k = 0; k < 16; ++k) block.counts[k] += below[i].counts[k];
+            block.maxEnd = std::max(block.maxEnd, below[i].maxEnd);
+        }
+        levels_.push_back(std::move(next));
+    }
+}
+
+int64_t CaptureArrays::UpperBound(int64_t target) const
+{
+    if (target < 0) return 0;
+    auto it = std::upper_bound(startWords_.begin(), startWords_.end(), uint64_t(target),
+                               [](uint64_t t, uint64_t word) { return t < (word >> 16); });
+    return int64_t(it - startWords_.begin());
+}
+
+int64_t CaptureArrays::FindIndex(double t, int mode) const
+{
+    int64_t count = Count();
+    if (count == 0) return -1;
+    int64_t target = TicksAt(t);
+    int64_t lo = UpperBound(target);
+    int64_t k = lo - 1;
+    if (lo > 0 && lo < count) {
+        if (mode == 2)
+            k = lo;
+        else if (mode == 0)
+            k = std::llabs(int64_t(End(k)) - target) < std::llabs(int64_t(Start(lo)) - target) ? k : lo;
+    }
+    return std::clamp<int64_t>(k, 0, count - 1);
+}
+
+int64_t CaptureArrays::FindData(int64_t from, bool forward) const
+{
+    int64_t count = Count();
+    constexpr int64_t kBlock = int64_t(1) << kBlockShift;
+    auto hasData = [&](int64_t block) {
+        const auto& c = levels_[0][size_t(block)].counts;
+        return c[3] + c[7] + c[11] + c[15] != 0;
+    };
+    int64_t i = from;
+    while (i >= 0 && i < count) {
+        if (!hasData(i >> kBlockShift)) {
+            i = forward ? ((i >> kBlockShift) + 1) * kBlock : (i >> kBlockShift) * kBlock - 1;
+            continue;
+        }
+        if (IsDataNibble(Nibble(i))) return i;
+        i += forward ? 1 : -1;
+    }
+    return -1;
+}
+
+int64_t CaptureArrays::NearestDataIndexAt(double t) const
+{
+    int64_t count = Count();
+    if (count == 0) return -1;
+    int64_t target = TicksAt(t);
+    int64_t lo = UpperBound(target);
+    int64_t earlier = FindData(lo - 1, false);
+    if (earlier < 0) earlier = FindData(0, true);
+    int64_t later = FindData(lo, true);
+    if (later < 0) later = FindData(count - 1, false);
+    if (earlier < 0 || later < 0) return std::clamp<int64_t>(lo, 0, count - 1);
+    int64_t before = std::llabs(int64_t(End(earlier)) - target);
+    int64_t after = std::llabs(int64_t(Start(later)) - target);
+    return std::clamp<int64_t>(before < after ? earlier : later, 0, count - 1);
+}
+
+int64_t CaptureArrays::CountBetween(double t1, double t2) const
+{
+    int64_t from = FindIndex(t1, 2);
+    int64_t to = std::min(FindIndex(t2, 1) + 1, Count());
+    return to - std::max<int64_t>(from, 0);
+}
+
+}  // namespace orvane::velmora

@@ -1,0 +1,121 @@
+// What the charts read of a loaded capture: one PID byte and one start word
+// per record, the capture's length and largest payload, and per-block
+// summaries (PID counts, latest end) so that a zoomed-out paint visits blocks,
+// not records. Built once per capture off the GUI thread; read-only after.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "ChartText.h"
+
+namespace orvane {
+class IDataSource;
+}
+
+namespace orvane::velmora {
+
+using PidCounts = std::array<uint64_t, 16>;
+
+class CaptureArrays {
+public:
+    // Reads every record of `source` once; a read that fails ends the capture
+    // there, "not yet" repeats the previous record. Null source: an empty capture.
+    static std::shared_ptr<const CaptureArrays> Load(IDataSource* source);
+    // From records already in memory (tests and benchmarks).
+    static std::shared_ptr<const CaptureArrays> FromWords(std::vector<uint8_t> pidBytes,
+                                                          std::vector<uint64_t> startWords, uint64_t packetCount);
+
+    int64_t Count() const { return int64_t(startWords_.size()); }
+    bool Empty() const { return startWords_.empty(); }
+    // The source's own count, which a failed read leaves above Count().
+    uint64_t PacketCount() const { return packetCount_; }
+    double TotalTime() const { return totalTime_; }
+    int32_t MaxDataLength() const { return maxDataLength_; }
+
+    uint8_t PidByte(int64_t i) const { return pidBytes_[size_t(i)]; }
+    uint8_t Nibble(int64_t i) const { return pidBytes_[size_t(i)] & 0xF; }
+    // Word 0 rotated left by 16: start in bits 16-63, duration in bits 0-15.
+    uint64_t StartWord(int64_t i) const { return startWords_[size_t(i)]; }
+    uint64_t Start(int64_t i) const { return startWords_[size_t(i)] >> 16; }
+    uint64_t End(int64_t i) const { return Start(i) + (startWords_[size_t(i)] & 0xFFFF); }
+    const std::vector<uint8_t>& PidBytes() const { return pidBytes_; }
+    const std::vector<uint64_t>& StartWords() const { return startWords_; }
+
+    // The record at time t (seconds; may be negative): mode 0 nearest, 1 the
+    // one before, 2 the one after; -1 for an empty capture.
+    int64_t FindIndex(double t, int mode) const;
+    // The data packet nearest to t; -1 for an empty capture.
+    int64_t NearestDataIndexAt(double t) const;
+    // The packets between two times as the info strip counts them.
+    int64_t CountBetween(double t1, double t2) const;
+
+    // From `from` on (below `limit`), the first record whose end fails
+    // `endOk`, which must be monotone (true up to some end, false after);
+    // `counts` gains the PID nibbles of the records passed over. Blocks whose
+    // latest end passes are skipped whole.
+    template <class EndOk>
+    int64_t SkipWhile(int64_t from, int64_t limit, EndOk endOk, PidCounts& counts) const;
+
+    static constexpr int kBlockShift = 7;   // 128 records
+    static constexpr int kFanShift = 4;     // 16 blocks per block of the next level
+
+private:
+    struct Block {
+        std::array<uint32_t, 16> counts{};
+        uint64_t maxEnd = 0;
+    };
+
+    CaptureArrays() = default;
+    void Finish();
+    // Index of the first record whose start exceeds `target` ticks.
+    int64_t UpperBound(int64_t target) const;
+    // The first data packet at or after `from` (forward) or at or before it; -1 when none.
+    int64_t FindData(int64_t from, bool forward) const;
+    int BlockShift(size_t level) const { return kBlockShift + int(level) * kFanShift; }
+
+    std::vector<uint8_t> pidBytes_;
+    std::vector<uint64_t> startWords_;
+    uint64_t packetCount_ = 0;
+    double totalTime_ = 1.0;
+    int32_t maxDataLength_ = 0;
+    // levels_[0] summarises 128 records a block, each next level 16 blocks.
+    std::vector<std::vector<Block>> levels_;
+};
+
+template <class EndOk>
+int64_t CaptureArrays::SkipWhile(int64_t from, int64_t limit, EndOk endOk, PidCounts& counts) const
+{
+    limit = std::min(limit, Count());
+    int64_t p = from;
+    while (p < limit) {
+        // The largest whole block starting at p that ends below limit and passes.
+        int best = -1;
+        for (size_t level = 0; level < levels_.size(); ++level) {
+            int shift = BlockShift(level);
+            int64_t size = int64_t(1) << shift;
+            if ((p & (size - 1)) != 0 || p + size > limit) break;
+            if (!endOk(levels_[level][size_t(p >> shift)].maxEnd)) break;
+            best = int(level);
+        }
+        if (best < 0) {
+            // Record by record up to the next block boundary.
+            int64_t stop = std::min(limit, (p | ((int64_t(1) << kBlockShift) - 1)) + 1);
+            for (; p < stop; ++p) {
+                if (!endOk(End(p))) return p;
+                ++counts[Nibble(p)];
+            }
+            continue;
+        }
+        int shift = BlockShift(size_t(best));
+        const Block& block = levels_[size_t(best)][size_t(p >> shift)];
+        for (int n = 0; n < 16; ++n) counts[size_t(n)] += block.counts[size_t(n)];
+        p += int64_t(1) << shift;
+    }
+    return limit;
+}
+
+}  // namespace orvane::velmora

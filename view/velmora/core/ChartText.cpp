@@ -1,0 +1,101 @@
+#include "ChartText.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <utility>
+
+namespace orvane::velmora {
+
+namespace {
+
+std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Printf(const char* format, ...)
+{
+    char buffer[256];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return n < 0 ? std::string() : std::string(buffer, std::min(size_t(n), sizeof buffer - 1));
+}
+
+constexpr const char* kTypeNames[16] = {"BusSemp", "OUT",   "ACK", "DATA0", "PING",    "SOF",   "NYET",  "DATA2",
+                                        "SPLIT",   "IN",    "NAK", "DATA1", "PRE/ERR", "SETUP", "STALL", "MDATA"};
+
+}  // namespace
+
+std::string FormatByteSize(uint64_t bytes)
+{
+    constexpr uint64_t kK = 1000ull * 1024, kM = kK * 1024;
+    if (bytes < 1000) return Printf("%dbyte", int(bytes));
+    if (bytes < kK) return Printf("%.2lfKb", double(bytes) / 1024.0);
+    if (bytes < kM) return Printf("%.2lfMb", double(bytes) / (1024.0 * 1024.0));
+    return Printf("%.2lfGb", double(bytes) / (1024.0 * 1024.0 * 1024.0));
+}
+
+bool FormatTime(double seconds, std::string* out)
+{
+    bool negative = seconds < -1e-12;
+    double a = std::fabs(seconds);
+    if (a <= 1e-12 || std::isnan(a)) {
+        *out = "0s";
+        return true;
+    }
+    int k = 0;
+    while (a < 0.999999999999 && k <= 4) {
+        a *= 1000.0;
+        ++k;
+    }
+    std::string text;
+    switch (k) {
+    case 0: text = Printf("%.12gs", a); break;
+    case 1: text = Printf("%.9gms", a); break;
+    case 2: text = Printf("%.6gus", a); break;
+    case 3: text = Printf("%.3gns", a); break;
+    case 4: text = Printf("%gps", a); break;
+    default: return false;
+    }
+    *out = negative ? "-" + text : text;
+    return true;
+}
+
+std::string FormatTime(double seconds)
+{
+    std::string text;
+    return FormatTime(seconds, &text) ? text : std::string();
+}
+
+const char* PidName(uint8_t pid)
+{
+    uint8_t nibble = pid & 0xF;
+    return nibble == 0 ? " " : kTypeNames[nibble];
+}
+
+std::string PacketTypeName(uint8_t pidByte)
+{
+    uint8_t nibble = pidByte & 0xF;
+    if (nibble == 0) return kTypeNames[0];
+    if (((pidByte >> 4) ^ 0xF) != nibble) return std::string("Error(") + kTypeNames[nibble] + ")";
+    return kTypeNames[nibble];
+}
+
+std::string SelectionText(double t1, double t2)
+{
+    if (t2 < t1) std::swap(t1, t2);
+    return "开始：" + FormatTime(t1) + " | 结束：" + FormatTime(t2) + " | 宽度：" + FormatTime(t2 - t1);
+}
+
+std::string PacketCountText(int64_t count) { return Printf("包数量：%lld", (long long)count); }
+
+std::string HoverText(double t, int64_t index, uint8_t pidByte)
+{
+    return "时间：" + FormatTime(t) + Printf(" | 包序号：%lld | 包类型：", (long long)index) + PacketTypeName(pidByte);
+}
+
+std::string JoinInfo(const std::string& left, const std::string& right) { return left + " | " + right; }
+
+std::string UsageUnitText(int32_t maxValue) { return maxValue >= 50 ? "(%)" : "(‰)"; }
+
+}  // namespace orvane::velmora

@@ -1,0 +1,89 @@
+#include "TimeView.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace orvane::velmora {
+
+void TimeView::UpdateRange()
+{
+    hMin = 0.0;
+    hMax = plotWidth + scale * totalTime;
+}
+
+ScrollBarState TimeView::Bar() const
+{
+    double range = hMax - hMin;
+    ScrollBarState bar;
+    bar.maximum = int32_t(std::clamp(range, 0.0, double(INT32_MAX)));
+    bar.page = std::max(plotWidth, 0);
+    // Scaled like the position of a range past 2^31 pixels.
+    double position = range > 0 ? (hPos - hMin) * bar.maximum / range : 0.0;
+    bar.position = int32_t(std::clamp(std::trunc(position), 0.0, double(INT32_MAX)));
+    return bar;
+}
+
+void TimeView::SetHPos(double value)
+{
+    value = std::min(value, hMax - std::max(plotWidth, 0));
+    hPos = std::max(value, hMin);
+}
+
+void TimeView::Scroll(int32_t code, int32_t track)
+{
+    ScrollBarState bar = Bar();
+    double pos = hPos;
+    switch (code) {
+    case ScrollLineBack: pos -= kLineStep; break;
+    case ScrollLineForward: pos += kLineStep; break;
+    case ScrollPageBack: pos -= bar.page; break;
+    case ScrollPageForward: pos += bar.page; break;
+    case ScrollThumbPosition:
+    case ScrollThumbTrack:
+        if (bar.maximum > 0) pos = std::trunc(hMin + (hMax - hMin) / bar.maximum * track);
+        break;
+    case ScrollToStart: pos = bar.minimum; break;
+    case ScrollToEnd: pos = hMax; break;
+    default: return;
+    }
+    SetHPos(pos);
+}
+
+double TimeView::Usable() const
+{
+    // A plot too narrow for the margins still gets a positive scale.
+    return plotWidth > 2 * kFitMargin ? double(plotWidth - 2 * kFitMargin) : 1.0;
+}
+
+bool TimeView::IsFit() const { return std::fabs(scale - Usable() / totalTime) <= 2e-15; }
+
+void TimeView::Fit()
+{
+    scale = Usable() / totalTime;
+    UpdateRange();
+    SetHPos(plotWidth * 0.5 - kFitMargin);
+}
+
+void TimeView::ZoomAt(int32_t px, double factor)
+{
+    double old = scale;
+    double m = std::trunc(hPos) + px;
+    scale *= factor;
+    UpdateRange();
+    SetHPos((m - plotWidth * 0.5) / old * scale - px + plotWidth * 0.5);
+}
+
+double TimeView::TimeAt(int32_t clientX) const
+{
+    return (std::trunc(hPos) + clientX - plotLeft - plotWidth * 0.5 + 0.5) / scale;
+}
+
+double TimeView::VisibleStart() const { return (std::trunc(hPos) - plotWidth * 0.5) / scale; }
+
+double TimeView::CenterTime(double hPos, int32_t left, int32_t right, double scale)
+{
+    return (std::trunc(hPos) + (left + right) / 2 - left - (right - left) * 0.5 + 0.5) / scale;
+}
+
+}  // namespace orvane::velmora

@@ -1,0 +1,72 @@
+// The horizontal view of a chart: pixels per second, the scroll range and
+// position in pixels (doubles, so a deep zoom of a long capture scrolls past
+// 2^31 pixels), and the int scroll bar that shows it, scaled when the range
+// does not fit.
+#pragma once
+
+#include <cstdint>
+
+namespace orvane::velmora {
+
+struct ScrollBarState {
+    int32_t minimum = 0;
+    int32_t maximum = 0;
+    int32_t page = 0;
+    int32_t position = 0;
+    friend bool operator==(const ScrollBarState&, const ScrollBarState&) = default;
+};
+
+// The codes of a scroll bar action, as the bars report them.
+enum ScrollCode : int32_t {
+    ScrollLineBack = 0, ScrollLineForward = 1, ScrollPageBack = 2, ScrollPageForward = 3,
+    ScrollThumbPosition = 4, ScrollThumbTrack = 5, ScrollToStart = 6, ScrollToEnd = 7,
+};
+
+class TimeView {
+public:
+    static constexpr double kDefaultScale = 100.0;
+    static constexpr double kMaxScale = 1e10;
+    static constexpr int32_t kFitMargin = 20;   // pixels spared on each side by a fit
+    static constexpr int32_t kLineStep = 40;    // pixels per wheel step or line click
+
+    double scale = kDefaultScale;  // pixels per second
+    double hMin = 0.0;
+    double hMax = 100.0;
+    double hPos = 0.0;             // pixels; hPos / scale is the time at the plot's centre
+    int32_t plotLeft = 0;
+    int32_t plotWidth = 0;
+    double totalTime = 1.0;
+
+    // ---- the pane's bar ----
+    // Range from the plot width, scale and capture length; the bar follows.
+    void UpdateRange();
+    ScrollBarState Bar() const;
+    // Clamped into the range; the bar position follows.
+    void SetHPos(double value);
+    // A bar action (ScrollCode) with the bar's track position.
+    void Scroll(int32_t code, int32_t track);
+
+    // ---- zoom ----
+    bool CanZoomIn() const { return scale < kMaxScale; }
+    bool CanZoomOut() const { return totalTime * scale > 100.0; }
+    bool IsFit() const;
+    void Fit();
+    // Zoom by `factor` keeping the time under plot x `px` where it was.
+    void ZoomAt(int32_t px, double factor);
+
+    // ---- mapping ----
+    // The time under client x.
+    double TimeAt(int32_t clientX) const;
+    // The visible times of a paint.
+    double VisibleStart() const;
+    double VisibleEnd() const { return VisibleStart() + plotWidth / scale; }
+    // Jump so that t is at the centre.
+    void GoToTime(double t) { SetHPos(t * scale); }
+    // The time at the centre of a plot from left to right, as the pane hands it across families.
+    static double CenterTime(double hPos, int32_t left, int32_t right, double scale);
+
+private:
+    double Usable() const;
+};
+
+}  // namespace orvane::velmora

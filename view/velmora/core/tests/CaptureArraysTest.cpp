@@ -1,0 +1,167 @@
+// Loading a capture into the charts' arrays (failed and late reads, the
+// largest payload, the length of a capture) and finding records by time.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "BusTrafficBuilder.h"
+#include "CaptureArrays.h"
+#include "CaptureSource.h"
+
+using namespace orvane;
+using namespace orvane::velmora;
+using orvane::emu::BusTrafficBuilder;
+using orvane::emu::CaptureSource;
+
+namespace {
+
+// A source whose reads fail from `failAt` on, or answer "not yet" at `lateAt`.
+class FlakySource : public CaptureSource {
+public:
+    FlakySource(emu::BusCapture capture, int64_t failAt, int64_t lateAt)
+        : CaptureSource(std::move(capture)), failAt_(failAt), lateAt_(lateAt) { SetPeekable(false); }
+    int32_t GetRecord(uint32_t index, PacketRecord* out) override {
+        if (int64_t(index) == lateAt_) return RecordNotYet;
+        if (int64_t(index) >= failAt_) return RecordEnd;
+        return CaptureSource::GetRecord(index, out);
+    }
+
+private:
+    int64_t failAt_, lateAt_;
+};
+
+// Records at given start ticks and durations.
+std::shared_ptr<const CaptureArrays> At(std::vector<std::pair<uint64_t, uint16_t>> packets, uint8_t pid = 0xA5)
+{
+    std::vector<uint8_t> pids;
+    std::vector<uint64_t> words;
+    for (auto [start, duration] : packets) {
+        pids.push_back(pid);
+        words.push_back(start << 16 | duration);
+    }
+    return CaptureArrays::FromWords(pids, words, packets.size());
+}
+
+emu::BusCapture Transactions()
+{
+    BusTrafficBuilder b(SpeedHigh);
+    b.In(3, 1, PidData0, {1, 2, 3, 4});
+    b.Out(3, 2, PidData1, std::vector<uint8_t>(100, 7));
+    b.InNak(3, 1, 2);
+    return b.Take();
+}
+
+}  // namespace
+
+TEST(CaptureArrays, LoadKeepsPidAndRotatedStartOfEveryRecord)
+{
+    emu::BusCapture capture = Transactions();
+    for (bool peek : {true, false}) {
+        CaptureSource source(capture);
+        source.SetPeekable(peek);
+        auto arrays = CaptureArrays::Load(&source);
+        ASSERT_EQ(arrays->Count(), int64_t(capture.records.size()));
+        for (size_t i = 0; i < capture.records.size(); ++i) {
+            const PacketRecord& r = capture.records[i];
+            EXPECT_EQ(arrays->PidByte(int64_t(i)), r.PidByte());
+            EXPECT_EQ(arrays->StartWord(int64_t(i)), r.Timestamp() << 16 | r.Duration());
+        }
+        EXPECT_EQ(arrays->MaxDataLength(), 100);
+        const PacketRecord& last = capture.records.back();
+        EXPECT_DOUBLE_EQ(arrays->TotalTime(), double(last.Timestamp() + last.Duration()) * kTickSeconds);
+    }
+}
+
+TEST(CaptureArrays, FailedReadsShortenAndLateReadsRepeat)
+{
+    emu::BusCapture capture = Transactions();
+    size_t n = capture.records.size();
+    struct { int64_t failAt, lateAt; int64_t count; } cases[] = {{0, -1, 0}, {3, -1, 3}, {int64_t(n), 2, int64_t(n)}};
+    for (const auto& c : cases) {
+        FlakySource source(capture, c.failAt, c.lateAt);
+        auto arrays = CaptureArrays::Load(&source);
+        EXPECT_EQ(arrays->Count(), c.count);
+        EXPECT_EQ(arrays->PacketCount(), n) << "the source's count is kept";
+        if (c.lateAt > 0) {
+            EXPECT_EQ(arrays->StartWord(c.lateAt), arrays->StartWord(c.lateAt - 1));
+        }
+        EXPECT_EQ(arrays->FindIndex(0.0, 0), c.count ? 0 : -1);
+    }
+    EXPECT_TRUE(CaptureArrays::Load(nullptr)->Empty());
+}
+
+TEST(CaptureArrays, ShortDataPacketsNeverLowerTheMaximumBelowZero)
+{
+    BusTrafficBuilder b(SpeedFull);
+    b.Token(PidIn, 1, 1);
+    b.DataWithLength(PidData0, {}, 1);
+    CaptureSource source(b.Take());
+    EXPECT_EQ(CaptureArrays::Load(&source)->MaxDataLength(), 0);
+}
+
+TEST(CaptureArrays, OnePacketAtTimeZeroStillSpansATick)
+{
+    EXPECT_DOUBLE_EQ(At({{0, 0}})->TotalTime(), kTickSeconds);
+}
+
+TEST(CaptureArrays, FindIndexModesAtTheEndsInGapsAndLeftOfZero)
+{
+    // Packets [100,110) [200,210) [300,305).
+    auto arrays = At({{100, 10}, {200, 10}, {300, 5}});
+    auto t = [](double ticks) { return ticks * kTickSeconds; };
+    struct { double ticks; int mode; int64_t index; } cases[] = {
+        {-1e9, 0, 0}, {-1e9, 1, 0}, {-1e9, 2, 0},     // left of zero
+        {50, 2, 0}, {50, 1, 0},                       // before the first packet
+        {120.5, 0, 0}, {180.5, 0, 1},                 // nearest of the two around a gap
+        {150.5, 1, 0}, {150.5, 2, 1},                 // before / after in the gap
+        {200.5, 2, 2}, {200.5, 1, 1},
+        {1e6, 0, 2}, {1e6, 2, 2}, {1e6, 1, 2},        // after the last
+    };
+    for (const auto& c : cases) EXPECT_EQ(arrays->FindIndex(t(c.ticks), c.mode), c.index) << c.ticks << " " << c.mode;
+    EXPECT_EQ(At({})->FindIndex(0.0, 0), -1);
+    EXPECT_EQ(arrays->CountBetween(t(150.5), t(1e6)), 2);
+    EXPECT_EQ(arrays->CountBetween(t(150.5), t(160.5)), 0);
+}
+
+TEST(CaptureArrays, NearestDataPacket)
+{
+    BusTrafficBuilder b(SpeedHigh);
+    b.In(2, 1, PidData0, {1});   // 0 IN, 1 DATA0, 2 ACK
+    b.Idle(3000);
+    b.InNak(2, 1, 3);            // 3-8: no data
+    b.Idle(3000);
+    b.In(2, 1, PidData1, {2});   // 9 IN, 10 DATA1, 11 ACK
+    CaptureSource source(b.Take());
+    auto arrays = CaptureArrays::Load(&source);
+    auto mid = [&](int64_t i) { return (double(arrays->Start(i)) + 0.5) * kTickSeconds; };
+    EXPECT_EQ(arrays->NearestDataIndexAt(mid(2)), 1);
+    EXPECT_EQ(arrays->NearestDataIndexAt(mid(9)), 10);
+    EXPECT_EQ(arrays->NearestDataIndexAt(-1.0), 1);
+    EXPECT_EQ(arrays->NearestDataIndexAt(1e3), 10);
+}
+
+TEST(CaptureArrays, SkippingBlocksCountsAsRecordByRecord)
+{
+    std::mt19937 rng(7);
+    std::vector<uint8_t> pids;
+    std::vector<uint64_t> words;
+    uint64_t t = 0;
+    for (int i = 0; i < 70000; ++i) {
+        pids.push_back(PacketRecord::MakePidByte(uint8_t(rng() % 16)));
+        uint16_t duration = uint16_t(rng() % 5 == 0 ? rng() % 3000 : rng() % 20);
+        words.push_back(t << 16 | duration);
+        t += rng() % 40;
+    }
+    auto arrays = CaptureArrays::FromWords(pids, words, pids.size());
+    for (int trial = 0; trial < 200; ++trial) {
+        int64_t from = rng() % 70000, limit = from + rng() % 30000;
+        uint64_t threshold = arrays->Start(from) + rng() % 200000;
+        PidCounts fast{}, slow{};
+        int64_t got = arrays->SkipWhile(from, limit, [&](uint64_t end) { return end <= threshold; }, fast);
+        int64_t want = from;
+        for (; want < std::min<int64_t>(limit, arrays->Count()) && arrays->End(want) <= threshold; ++want)
+            ++slow[arrays->Nibble(want)];
+        ASSERT_EQ(got, want) << trial;
+        ASSERT_EQ(fast, slow) << trial;
+    }
+}
