@@ -92,26 +92,21 @@ void ValueScale::Scroll(int32_t code, int32_t track)
 
 void ValueScale::ZoomOut(int32_t py, const std::function<void()>& grow, const std::function<void()>& update)
 {
-    double f = pixelsPerUnit;
-    int32_t pos = vPos;
-    grow();
-    SetRowValue(rowValue);
-    update();
-    ApplyZoom(py, f, pos, true);
+    Zoom(py, grow, update, true);
 }
 
 void ValueScale::ZoomIn(int32_t py, const std::function<void()>& shrink, const std::function<void()>& update)
 {
-    double f = pixelsPerUnit;
-    int32_t pos = vPos;
-    shrink();
-    SetRowValue(rowValue);
-    update();
-    ApplyZoom(py, f, pos, false);
+    Zoom(py, shrink, update, false);
 }
 
-void ValueScale::ApplyZoom(int32_t py, double oldPerUnit, int32_t oldPos, bool out)
+void ValueScale::Zoom(int32_t py, const std::function<void()>& change, const std::function<void()>& update, bool out)
 {
+    double oldPerUnit = pixelsPerUnit;
+    int32_t oldPos = vPos;
+    change();
+    SetRowValue(rowValue);
+    update();
     double below = PlotHeight() - py;
     double v = oldPerUnit > 0 ? (below + oldPos) / oldPerUnit : 0.0;
     double pos = std::trunc(std::min(double(maxValue), v) * pixelsPerUnit - below);

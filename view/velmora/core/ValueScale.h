@@ -64,7 +64,7 @@ public:
     int64_t AxisValue(int32_t row, int64_t base) const;
 
 private:
-    void ApplyZoom(int32_t py, double oldPerUnit, int32_t oldPos, bool out);
+    void Zoom(int32_t py, const std::function<void()>& change, const std::function<void()>& update, bool out);
 };
 
 }  // namespace orvane::velmora
