@@ -1,0 +1,344 @@
+// The chart pane offscreen: tool bar states, layout, the capture arriving on
+// another thread, selections and double-clicks through the event bus, the
+// rendered band colours and centre line, and two panes side by side.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "BusTrafficBuilder.h"
+#include "CaptureSource.h"
+#include "ChartColour.h"
+#include "ChartCommands.h"
+#include "ChartText.h"
+#include "CTrafficCtrl.h"
+#include "CTrafficPane.h"
+#include "CVelmoraView.h"
+#include "UsbItem.h"
+
+using namespace orvane;
+using namespace orvane::velmora;
+
+namespace {
+
+// Settings go to a folder of their own, never the user's.
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
+        static int argc = 1;
+        static char name[] = "velmora_gui_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    QTemporaryDir config_;
+    std::unique_ptr<QApplication> app_;
+};
+[[maybe_unused]] ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+constexpr int kBoundMs = 20000;  // against hanging, not a timing check
+
+// The bus as the host runs it, with a packet list that answers GoToPacket by
+// selecting the row, which publishes ItemSelected.
+class Bus : public IEventPublisher, public IEventHandler {
+public:
+    Bus() { Subscribe(this); }
+    int32_t Subscribe(IEventHandler* h) override {
+        handlers.push_back(h);
+        return 1;
+    }
+    int32_t Unsubscribe(IEventHandler*) override { return 0; }
+    int32_t Publish(IEventHandler* sender, int32_t type, intptr_t p1, intptr_t p2) override {
+        for (IEventHandler* h : std::vector<IEventHandler*>(handlers)) h->OnEvent(sender, type, p1, p2);
+        return 1;
+    }
+    int32_t SetPublisher(IEventPublisher*) override { return 0; }
+    int32_t OnEvent(IEventHandler* sender, int32_t type, intptr_t p1, intptr_t) override {
+        if (type != EventGoToPacket) return 1;
+        goTo.push_back(int32_t(p1));
+        selected = std::make_unique<UsbItem>(uint16_t(1), uint32_t(p1));
+        Publish(this, EventItemSelected, intptr_t(selected.get()), 0);
+        return 1;
+    }
+    void Select(uint32_t record) {
+        selected = std::make_unique<UsbItem>(uint16_t(1), record);
+        Publish(this, EventItemSelected, intptr_t(selected.get()), 0);
+    }
+    std::vector<IEventHandler*> handlers;
+    std::vector<int32_t> goTo;
+    std::unique_ptr<UsbItem> selected;
+};
+
+// SOFs every frame with IN transactions between them.
+emu::BusCapture Traffic(int frames)
+{
+    emu::BusTrafficBuilder b(SpeedFull);
+    b.SetAutoSof(true);
+    for (int i = 0; i < frames; ++i) {
+        b.In(3, 1, i % 2 ? PidData1 : PidData0, {uint8_t(i), 2, 3});
+        b.AdvanceTo(b.NextSofTime());
+    }
+    return b.Take();
+}
+
+void SetChildViewType(int value)
+{
+    QSettings settings(text::kSettingsOrg, text::kSettingsApp);
+    settings.clear();
+    settings.setValue("Velmora/ChildViewType", value);
+}
+
+struct PaneFixture {
+    explicit PaneFixture(int childViewType = 1, QSize size = QSize(800, 300)) {
+        SetChildViewType(childViewType);
+        view.Attach(&bus);
+        host.resize(size);
+        pane = static_cast<CTrafficPane*>(static_cast<QWidget*>(view.Create(&host)));
+        pane->setGeometry(QRect(QPoint(0, 0), size));
+        host.show();
+        QCoreApplication::processEvents();
+    }
+    CTrafficCtrl* Chart() const { return static_cast<CTrafficCtrl*>(pane->Chart(ChartTraffic)); }
+    // DataReady as the capture worker publishes it: from its own thread.
+    void Load(emu::CaptureSource& source) {
+        std::thread worker([&] { bus.Publish(nullptr, EventDataReady, intptr_t(&source), 0); });
+        worker.join();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.Model().source == &source; }, kBoundMs));
+        QCoreApplication::processEvents();
+    }
+    QImage Plot() const {
+        QImage image = Chart()->grab().toImage();
+        return image.copy(Chart()->PlotRect());
+    }
+    double CentreTime() const { return Chart()->View().hPos / Chart()->View().scale; }
+
+    Bus bus;
+    QWidget host;
+    CVelmoraView view;
+    CTrafficPane* pane = nullptr;
+};
+
+QColor At(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
+
+}  // namespace
+
+TEST(TrafficPane, ToolBarFollowsTheCaptureAndTheCurrentChart)
+{
+    PaneFixture f;
+    auto state = [&](uint32_t id) { return std::pair(f.pane->Action(id)->isEnabled(), f.pane->Action(id)->isChecked()); };
+    EXPECT_EQ(state(CmdPointer), std::pair(true, true));
+    for (uint32_t id : {CmdZoomInH, CmdZoomOutH, CmdFitH, CmdZoomInV, CmdZoomOutV, CmdFitV})
+        EXPECT_FALSE(f.pane->Action(id)->isEnabled()) << id << " without a capture";
+    EXPECT_FALSE(f.pane->Action(CmdSyncViews)->isEnabled()) << "one chart";
+    EXPECT_TRUE(f.pane->ChartAction(ChartTraffic)->isChecked());
+    EXPECT_FALSE(f.pane->ChartAction(ChartBusUsage)->isEnabled());
+
+    emu::CaptureSource source(Traffic(20));
+    f.Load(source);
+    EXPECT_TRUE(f.Chart()->IsFitH()) << "a loaded capture is fitted";
+    EXPECT_EQ(state(CmdFitH), std::pair(false, false));
+    EXPECT_EQ(state(CmdZoomInH).first, true);
+    EXPECT_EQ(state(CmdZoomOutH).first, true);
+    EXPECT_FALSE(f.pane->Action(CmdZoomInV)->isEnabled()) << "the packet-type chart has no value axis";
+    f.pane->Action(CmdZoomInH)->trigger();
+    EXPECT_EQ(state(CmdZoomInH), std::pair(true, true));
+    EXPECT_EQ(state(CmdPointer), std::pair(true, false));
+    f.pane->Action(CmdZoomInH)->trigger();
+    EXPECT_EQ(f.pane->ToolMode(), uint32_t(CmdPointer)) << "pressed again: back to the pointer";
+    f.pane->Action(CmdZoomInH)->trigger();
+    f.bus.Publish(nullptr, EventCaptureCleared, 0, 0);
+    EXPECT_EQ(f.pane->ToolMode(), uint32_t(CmdPointer)) << "a disabled active tool falls back";
+    EXPECT_FALSE(f.pane->Action(CmdZoomInH)->isEnabled());
+}
+
+TEST(TrafficPane, ChartFillsTheAreaBetweenToolBarAndScrollBarOrThePaneIsGrey)
+{
+    PaneFixture f;
+    QRect rect = f.pane->ChartRectOf(ChartTraffic);
+    EXPECT_EQ(rect.top(), f.pane->ToolBar()->geometry().bottom() + 1);
+    EXPECT_EQ(rect.bottom() + 1, f.pane->HBar()->geometry().top());
+    EXPECT_EQ(rect.width(), 800);
+    EXPECT_EQ(f.Chart()->PlotRect(), QRect(41, 25, 800 - 68, rect.height() - 75));
+    f.pane->ChartAction(ChartTraffic)->trigger();
+    EXPECT_TRUE(f.pane->NoCharts());
+    EXPECT_EQ(f.pane->CurrentChart(), nullptr);
+    EXPECT_TRUE(f.pane->ChartRectOf(ChartTraffic).isNull());
+    QImage image = f.pane->grab().toImage();
+    EXPECT_EQ(At(image, 400, 150), QColor(220, 220, 220));
+    EXPECT_EQ(QSettings(text::kSettingsOrg, text::kSettingsApp).value("Velmora/ChildViewType").toInt(), 0);
+    f.pane->ChartAction(ChartTraffic)->trigger();
+    EXPECT_EQ(f.pane->CurrentChart(), f.Chart());
+    EXPECT_EQ(f.pane->ChartRectOf(ChartTraffic), rect);
+}
+
+TEST(TrafficPane, NoChartShownWithoutStoredSettingsAndAChartShownLaterFitsTheCapture)
+{
+    PaneFixture f(0);
+    EXPECT_TRUE(f.pane->NoCharts());
+    emu::CaptureSource source(Traffic(10));
+    f.Load(source);
+    f.pane->ChartAction(ChartTraffic)->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(f.Chart()->IsFitH());
+    EXPECT_NEAR(f.Chart()->View().scale * source.Capture().records.size(), 0, 1e300);
+    EXPECT_DOUBLE_EQ(f.Chart()->View().scale, (f.Chart()->PlotRect().width() - 40) / f.view.Model().TotalTime());
+}
+
+TEST(TrafficPane, DoubleClickGoesToThePacketAndTheListsEchoIsDroppedOnce)
+{
+    PaneFixture f;
+    emu::CaptureSource source(Traffic(20));
+    f.Load(source);
+    const auto& records = source.Capture().records;
+    CTrafficCtrl* chart = f.Chart();
+    QPoint middle = chart->PlotRect().center();
+    double t = chart->View().TimeAt(middle.x());
+    int64_t expected = f.view.Model().arrays->FindIndex(t, 2);
+    QTest::mouseDClick(chart, Qt::LeftButton, {}, middle);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(f.bus.goTo, std::vector<int32_t>{int32_t(expected)});
+    double packetTime = double(records[size_t(expected)].Timestamp()) * kTickSeconds;
+    EXPECT_NEAR(f.CentreTime(), packetTime, 1.0 / chart->View().scale);
+    EXPECT_FALSE(f.view.Model().suppressNextSelect) << "the echo was dropped";
+
+    // A later selection in the list moves the chart.
+    f.bus.Select(5);
+    QCoreApplication::processEvents();
+    EXPECT_NEAR(f.CentreTime(), double(records[5].Timestamp()) * kTickSeconds, 1.0 / chart->View().scale);
+
+    // Right button: the packet before.
+    int64_t before = f.view.Model().arrays->FindIndex(chart->View().TimeAt(middle.x()), 1);
+    QTest::mouseDClick(chart, Qt::RightButton, {}, middle);
+    EXPECT_EQ(f.bus.goTo.back(), int32_t(before));
+    // With a zoom tool nothing is published.
+    f.pane->Action(CmdZoomOutH)->trigger();
+    size_t n = f.bus.goTo.size();
+    QTest::mouseDClick(chart, Qt::LeftButton, {}, middle);
+    EXPECT_EQ(f.bus.goTo.size(), n);
+}
+
+TEST(TrafficPane, WheelAndBarScrollTheChartAndTheBarFollows)
+{
+    PaneFixture f;
+    emu::CaptureSource source(Traffic(50));
+    f.Load(source);
+    CTrafficCtrl* chart = f.Chart();
+    chart->ZoomInAt({0, 0});
+    chart->ZoomInAt({0, 0});
+    chart->ZoomInAt({0, 0});
+    double before = chart->View().hPos;
+    QWheelEvent wheel(QPointF(100, 100), chart->mapToGlobal(QPointF(100, 100)), {}, {0, -120}, Qt::NoButton, {},
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(chart, &wheel);
+    QCoreApplication::processEvents();
+    EXPECT_DOUBLE_EQ(chart->View().hPos, before + 40);
+    EXPECT_EQ(f.pane->HBar()->value(), chart->View().Bar().position);
+    f.pane->HBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(chart->View().hPos, 0.0);
+    EXPECT_EQ(f.pane->HBar()->value(), 0);
+    f.pane->Action(CmdFitH)->trigger();
+    QTest::mouseClick(chart, Qt::LeftButton, {}, chart->PlotRect().center());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(chart->IsFitH());
+}
+
+TEST(TrafficPane, BandColoursCentreLineAndCells)
+{
+    PaneFixture f;
+    emu::BusTrafficBuilder b(SpeedFull);
+    b.Sof(1);
+    b.Idle(60000);
+    b.Token(PidIn, 5, 1);
+    b.Idle(60000);
+    b.Sof(2);
+    emu::CaptureSource source(b.Take());
+    f.Load(source);
+    CTrafficCtrl* chart = f.Chart();
+    const CaptureArrays& arrays = *f.view.Model().arrays;
+    int32_t width = chart->PlotRect().width(), band = chart->BandTop() + 19;
+    QImage plot = f.Plot();
+    auto xOf = [&](uint64_t ticks) {
+        double a = chart->View().VisibleStart(), e = chart->View().VisibleEnd();
+        return int(std::trunc((double(ticks) * kTickSeconds - a) / (e - a) * width));
+    };
+    EXPECT_EQ(At(plot, xOf(arrays.Start(0)), band), QColor(0, 255, 255)) << "SOF";
+    EXPECT_EQ(At(plot, xOf(arrays.Start(2)), band), QColor(0, 255, 255));
+    EXPECT_EQ(At(plot, xOf(arrays.Start(1)), band), QColor(64, 0, 64)) << "IN";
+    EXPECT_EQ(At(plot, 5, band), QColor(Qt::white));
+    QColor centre = At(plot, width / 2, 2);
+    EXPECT_EQ(centre.red(), 255);
+    EXPECT_LT(centre.green(), 200) << "red over white at alpha 100";
+    EXPECT_EQ(centre.green(), centre.blue());
+
+    // The IN token 300 pixels wide: its cells, PID first (8 of 24 bits).
+    PacketRecord in = source.Capture().records[1];
+    chart->View().scale = 300.0 / (in.Duration() * kTickSeconds);
+    chart->UpdateHScroll();
+    chart->ShowPacket(nullptr, in);
+    QCoreApplication::processEvents();
+    plot = f.Plot();
+    int32_t left = xOf(arrays.Start(1));
+    EXPECT_EQ(At(plot, left + 20, chart->BandTop() + 6), QColor(64, 0, 64)) << "PID cell";
+    EXPECT_EQ(At(plot, left + 120, chart->BandTop() + 6), QColor(0, 0, 64)) << "Address cell";
+    EXPECT_EQ(At(plot, left + 120, chart->BandTop() + 30), QColor(Qt::white)) << "the value half is not filled";
+}
+
+TEST(TrafficPane, NarrowAndLowPanesAndOnePacketCapturesPaint)
+{
+    for (QSize size : {QSize(60, 80), QSize(20, 20), QSize(300, 100)}) {
+        PaneFixture f(1, size);
+        emu::BusTrafficBuilder b(SpeedHigh);
+        b.Token(PidOut, 1, 0);
+        emu::CaptureSource source(b.Take());
+        f.Load(source);
+        bool sized = f.Chart()->height() > 0;  // the smallest has no room below the tool bar
+        EXPECT_EQ(f.Chart()->grab().isNull(), !sized) << size.width();
+        EXPECT_GT(f.Chart()->View().scale, 0.0);
+        f.bus.Select(0);
+        f.bus.Publish(nullptr, EventGoToPacket, 3, 0);  // past the end: the record reads as empty
+        EXPECT_EQ(f.Chart()->grab().isNull(), !sized);
+    }
+}
+
+TEST(TrafficPane, TwoPanesKeepTheirOwnCaptures)
+{
+    PaneFixture one, two;
+    emu::CaptureSource small(Traffic(5)), large(Traffic(40));
+    one.Load(small);
+    two.Load(large);
+    EXPECT_EQ(one.view.Model().arrays->Count(), int64_t(small.Capture().records.size()));
+    EXPECT_EQ(two.view.Model().arrays->Count(), int64_t(large.Capture().records.size()));
+    EXPECT_NE(one.Chart()->View().scale, two.Chart()->View().scale);
+    one.bus.Publish(nullptr, EventCaptureCleared, 0, 0);
+    EXPECT_FALSE(one.view.Model().Loaded());
+    EXPECT_TRUE(two.view.Model().Loaded());
+}
+
+TEST(TrafficPane, EmptySourcesAndClearedCapturesLoadNothing)
+{
+    PaneFixture f;
+    emu::CaptureSource empty(emu::BusCapture{});
+    f.bus.Publish(nullptr, EventDataReady, intptr_t(&empty), 0);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f.view.Model().Loaded());
+    // Arrays built for a capture that is cleared before they arrive are dropped.
+    emu::CaptureSource source(Traffic(5));
+    f.bus.Publish(nullptr, EventDataReady, intptr_t(&source), 0);
+    f.bus.Publish(nullptr, EventCaptureCleared, 0, 0);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f.view.Model().Loaded());
+    EXPECT_TRUE(f.view.Model().arrays->Empty());
+}
