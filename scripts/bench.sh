@@ -4,5 +4,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_BENCH=ON -DORVANE_TESTS=OFF >/dev/null
-cmake --build build-bench -j "$(nproc)" --target orvane_bench
+cmake --build build-bench -j "$(nproc)" --target orvane_bench velmora_bench
 ./build-bench/bin/orvane_bench "$@"
+./build-bench/bin/velmora_bench "$@"

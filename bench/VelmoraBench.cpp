@@ -1,0 +1,110 @@
+// The chart view at scale: loading a capture of up to 32 M records into the
+// pane's arrays and block summaries (records per second), and painting the
+// packet-type chart offscreen at fit zoom and three deeper zooms (ms per
+// paint) for 1 M, 8 M and 32 M records. A paint at fit zoom visits blocks,
+// not records, so its time must not grow with the record count.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <map>
+#include <memory>
+
+#include "CTrafficCtrl.h"
+#include "CTrafficPane.h"
+#include "CVelmoraView.h"
+#include "CaptureArrays.h"
+#include "CaptureSource.h"
+#include "SyntheticCapture.h"
+
+using namespace orvane;
+using namespace orvane::velmora;
+
+namespace {
+
+emu::CaptureSource& Source(size_t records)
+{
+    static std::map<size_t, std::unique_ptr<emu::CaptureSource>> sources;
+    auto& source = sources[records];
+    if (!source) {
+        // One capture in memory at a time keeps the peak near 1 GB.
+        sources.clear();
+        auto& fresh = sources[records];
+        fresh = std::make_unique<emu::CaptureSource>(bench::SyntheticCapture::Build(records));
+        return *fresh;
+    }
+    return *source;
+}
+
+QApplication& App()
+{
+    static QTemporaryDir config;
+    static int argc = 1;
+    static char name[] = "velmora_bench";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    static QApplication app(argc, argv);
+    return app;
+}
+
+void BM_LoadArrays(benchmark::State& state)
+{
+    emu::CaptureSource& source = Source(size_t(state.range(0)));
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        auto arrays = CaptureArrays::Load(&source);
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        benchmark::DoNotOptimize(arrays->Count());
+    }
+    state.counters["records_per_s"] =
+        benchmark::Counter(double(state.range(0)) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// range(0): records; range(1): zoom steps of x16 beyond fit.
+void BM_PaintPacketChart(benchmark::State& state)
+{
+    App();
+    emu::CaptureSource& source = Source(size_t(state.range(0)));
+    {
+        QSettings settings("Kavrin", "Orvane");
+        settings.setValue("Velmora/ChildViewType", 1);
+    }
+    CVelmoraView view;
+    QWidget host;
+    host.resize(1280, 300);
+    auto* pane = static_cast<CTrafficPane*>(static_cast<QWidget*>(view.Create(&host)));
+    pane->setGeometry(0, 0, 1280, 300);
+    host.show();
+    view.OnEvent(nullptr, EventDataReady, intptr_t(&source), 0);
+    QCoreApplication::processEvents();
+    auto* chart = static_cast<CTrafficCtrl*>(pane->Chart(ChartTraffic));
+    double middle = view.Model().TotalTime() * 0.37;
+    for (int64_t i = 0; i < state.range(1); ++i) chart->View().scale *= 16.0;
+    chart->UpdateHScroll();
+    chart->GoToTime(middle);
+    for (auto _ : state) {
+        chart->Invalidate();
+        auto start = std::chrono::steady_clock::now();
+        QPixmap picture = chart->grab();
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        benchmark::DoNotOptimize(picture.cacheKey());
+    }
+    state.counters["px_per_s"] = chart->View().scale;
+}
+
+constexpr int64_t kM = 1 << 20;
+
+}  // namespace
+
+BENCHMARK(BM_LoadArrays)->Arg(32 * kM)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PaintPacketChart)
+    ->ArgsProduct({{1 * kM, 8 * kM, 32 * kM}, {0, 1, 3, 5}})
+    ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
