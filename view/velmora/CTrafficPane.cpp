@@ -21,19 +21,6 @@ namespace {
 
 constexpr int kToolbarTimerMs = 500;
 
-int32_t ScrollCodeOfAction(int action)
-{
-    switch (action) {
-    case QAbstractSlider::SliderSingleStepSub: return ScrollLineBack;
-    case QAbstractSlider::SliderSingleStepAdd: return ScrollLineForward;
-    case QAbstractSlider::SliderPageStepSub: return ScrollPageBack;
-    case QAbstractSlider::SliderPageStepAdd: return ScrollPageForward;
-    case QAbstractSlider::SliderMove: return ScrollThumbTrack;
-    case QAbstractSlider::SliderToMinimum: return ScrollToStart;
-    case QAbstractSlider::SliderToMaximum: return ScrollToEnd;
-    default: return -1;
-    }
-}
 
 }  // namespace
 
@@ -337,7 +324,7 @@ void CTrafficPane::SetHBar(const ScrollBarState& bar)
 
 void CTrafficPane::OnHScrollAction(int action)
 {
-    int32_t code = ScrollCodeOfAction(action);
+    int32_t code = ScrollCodeOf(action);
     if (!current_ || code < 0) return;
     current_->HScroll(code, hbar_->sliderPosition());
     hbar_->setSliderPosition(current_->View().Bar().position);

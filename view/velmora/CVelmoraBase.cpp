@@ -16,19 +16,6 @@ namespace orvane::velmora {
 namespace {
 
 // A bar action as the scroll codes count them.
-int32_t ScrollCodeOf(int action)
-{
-    switch (action) {
-    case QAbstractSlider::SliderSingleStepSub: return ScrollLineBack;
-    case QAbstractSlider::SliderSingleStepAdd: return ScrollLineForward;
-    case QAbstractSlider::SliderPageStepSub: return ScrollPageBack;
-    case QAbstractSlider::SliderPageStepAdd: return ScrollPageForward;
-    case QAbstractSlider::SliderMove: return ScrollThumbTrack;
-    case QAbstractSlider::SliderToMinimum: return ScrollToStart;
-    case QAbstractSlider::SliderToMaximum: return ScrollToEnd;
-    default: return -1;
-    }
-}
 
 Qt::CursorShape CursorOf(uint32_t tool)
 {

@@ -3,11 +3,15 @@
 #include <QFontMetrics>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QScrollBar>
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 #include "ChartCommands.h"
 #include "IDataSource.h"
+#include "TimeView.h"
 
 namespace orvane::velmora {
 
@@ -25,7 +29,33 @@ void CentredText(QPainter& p, const QString& text, int64_t left, int64_t right, 
     p.drawText(box, Qt::AlignCenter | Qt::TextSingleLine, p.fontMetrics().elidedText(text, Qt::ElideRight, box.width()));
 }
 
+// A double-headed arrow from a to b.
+void Arrow(QPainter& p, QPointF a, QPointF b)
+{
+    QPointF d = (b - a) / std::max(1e-9, std::hypot(b.x() - a.x(), b.y() - a.y())) * 3.0;
+    QPointF n(-d.y(), d.x());
+    p.drawLine(a, b);
+    for (auto [tip, dir] : {std::pair(a, d), std::pair(b, -d)}) {
+        p.drawLine(tip, tip + dir + n);
+        p.drawLine(tip, tip + dir - n);
+    }
+}
+
 }  // namespace
+
+int32_t ScrollCodeOf(int action)
+{
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub: return ScrollLineBack;
+    case QAbstractSlider::SliderSingleStepAdd: return ScrollLineForward;
+    case QAbstractSlider::SliderPageStepSub: return ScrollPageBack;
+    case QAbstractSlider::SliderPageStepAdd: return ScrollPageForward;
+    case QAbstractSlider::SliderMove: return ScrollThumbTrack;
+    case QAbstractSlider::SliderToMinimum: return ScrollToStart;
+    case QAbstractSlider::SliderToMaximum: return ScrollToEnd;
+    default: return -1;
+    }
+}
 
 void PacketPainter::PaintPacket(QPainter& p, IDataSource* source, const PacketRecord& record, int64_t left,
                                 int32_t top, int64_t right, int32_t bottom, int32_t clipLeft, int32_t clipRight)
@@ -115,18 +145,10 @@ QIcon CommandIcon(uint32_t command)
         p.drawLine(QPointF(15, 1), QPointF(15, 14));
         break;
     case CmdFitH:
-        p.drawLine(QPointF(1, 7.5), QPointF(15, 7.5));
-        p.drawLine(QPointF(1, 7.5), QPointF(4, 4.5));
-        p.drawLine(QPointF(1, 7.5), QPointF(4, 10.5));
-        p.drawLine(QPointF(15, 7.5), QPointF(12, 4.5));
-        p.drawLine(QPointF(15, 7.5), QPointF(12, 10.5));
+        Arrow(p, QPointF(1, 7.5), QPointF(15, 7.5));
         break;
     case CmdFitV:
-        p.drawLine(QPointF(8, 1), QPointF(8, 14));
-        p.drawLine(QPointF(8, 1), QPointF(5, 4));
-        p.drawLine(QPointF(8, 1), QPointF(11, 4));
-        p.drawLine(QPointF(8, 14), QPointF(5, 11));
-        p.drawLine(QPointF(8, 14), QPointF(11, 11));
+        Arrow(p, QPointF(8, 1), QPointF(8, 14));
         break;
     case CmdSyncViews:
         p.drawRect(QRectF(1.5, 1.5, 13, 5));

@@ -43,6 +43,9 @@ private:
     std::vector<uint8_t> payload_ = std::vector<uint8_t>(65536);
 };
 
+// A scroll bar action as the charts' scroll codes count them; -1 for none.
+int32_t ScrollCodeOf(int action);
+
 // The tool bar's, title buttons' and view's images, drawn rather than shipped.
 QIcon CommandIcon(uint32_t command);
 QImage ViewIcon();

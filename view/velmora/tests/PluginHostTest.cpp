@@ -4,6 +4,8 @@
 // double-click reaching the bus.
 #include <gtest/gtest.h>
 
+#include "QtTestApp.h"
+
 #include <QApplication>
 #include <QImage>
 #include <QSettings>
@@ -23,22 +25,8 @@ using namespace orvane;
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
-        static int argc = 1;
-        static char name[] = "velmora_plugin_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    QTemporaryDir config_;
-    std::unique_ptr<QApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const kQt =
+    ::testing::AddGlobalTestEnvironment(new orvane::velmora::test::QtTestApp);
 
 struct GoToLog : IEventHandler {
     int32_t SetPublisher(IEventPublisher*) override { return 0; }

@@ -3,6 +3,8 @@
 // rendered band colours and centre line, and two panes side by side.
 #include <gtest/gtest.h>
 
+#include "QtTestApp.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QScrollBar>
@@ -30,23 +32,8 @@ using namespace orvane::velmora;
 
 namespace {
 
-// Settings go to a folder of their own, never the user's.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
-        static int argc = 1;
-        static char name[] = "velmora_gui_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    QTemporaryDir config_;
-    std::unique_ptr<QApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const kQt =
+    ::testing::AddGlobalTestEnvironment(new orvane::velmora::test::QtTestApp);
 
 constexpr int kBoundMs = 20000;  // against hanging, not a timing check
 
