@@ -29,18 +29,11 @@ CTrafficPane::CTrafficPane(PaneModel& model, QWidget* parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     childViewFlags_ = model_.store.ReadChildViewType();
-    // The charts this build has; the others come with their own classes.
-    charts_[ChartTraffic] = new CTrafficCtrl(*this, this);
-    for (CVelmoraBase* chart : charts_) {
-        if (!chart) continue;
-        chart->hide();
-        chart->LoadSettings();
-    }
     CreateToolBar();
     hbar_ = new QScrollBar(Qt::Horizontal, this);
     connect(hbar_, &QScrollBar::actionTriggered, this, &CTrafficPane::OnHScrollAction);
-    ShowCharts(childViewFlags_);
-    syncViews_ = groups_.AllInOneGroup();
+    // The charts this build has; the others come with their own classes.
+    InstallChart(new CTrafficCtrl(*this, this));
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &CTrafficPane::UpdateCommands);
     timer_->start(kToolbarTimerMs);
@@ -97,6 +90,24 @@ void CTrafficPane::CreateToolBar()
         uint32_t id = info.id;
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     }
+}
+
+bool CTrafficPane::InstallChart(CVelmoraBase* chart)
+{
+    CVelmoraBase*& slot = charts_[size_t(chart->Class())];
+    if (slot) return false;
+    slot = chart;
+    chart->setParent(this);
+    chart->hide();
+    chart->LoadSettings();
+    if (childViewFlags_ & ChartBitOf(chart->Class())) {
+        ShowCharts(ChartBitOf(chart->Class()));
+        syncViews_ = groups_.AllInOneGroup();
+        RecalcLayout();
+        if (model_.Loaded()) chart->Reload();
+    }
+    UpdateCommands();
+    return true;
 }
 
 QAction* CTrafficPane::Action(uint32_t command) const

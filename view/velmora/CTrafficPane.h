@@ -38,6 +38,9 @@ public:
     PacketPainter& Painter() { return painter_; }
     ChartGroups& Groups() { return groups_; }
 
+    // Gives the pane the chart of a class it has none for (taking it over);
+    // false when it has one. The pane builds its own charts this way.
+    bool InstallChart(CVelmoraBase* chart);
     // The chart of a class; null for a class this build has no chart for.
     CVelmoraBase* Chart(int32_t cls) const { return charts_[size_t(cls)]; }
     CVelmoraBase* CurrentChart() const { return current_; }

@@ -329,3 +329,70 @@ TEST(TrafficPane, EmptySourcesAndClearedCapturesLoadNothing)
     EXPECT_FALSE(f.view.Model().Loaded());
     EXPECT_TRUE(f.view.Model().arrays->Empty());
 }
+
+namespace {
+
+// A chart of another class for the group tests: it draws nothing.
+class BlankChart : public CVelmoraBase {
+public:
+    BlankChart(CTrafficPane& pane, int32_t cls) : CVelmoraBase(pane, cls, &pane) {}
+};
+
+}  // namespace
+
+TEST(TrafficPane, ZoomAndScrollFollowTheGroupAndSyncViewsRegroups)
+{
+    PaneFixture f(int(ChartBitOf(ChartTraffic) | ChartBitOf(ChartDataLength) | ChartBitOf(ChartSpeed)),
+                  QSize(800, 600));
+    auto* data = new BlankChart(*f.pane, ChartDataLength);
+    auto* speed = new BlankChart(*f.pane, ChartSpeed);
+    ASSERT_TRUE(f.pane->InstallChart(data));
+    ASSERT_TRUE(f.pane->InstallChart(speed));
+    EXPECT_FALSE(f.pane->InstallChart(new BlankChart(*f.pane, ChartSpeed)));
+    EXPECT_TRUE(f.pane->SyncViews()) << "three charts, all in group 0";
+    EXPECT_EQ(f.pane->ChartRectOf(ChartSpeed).bottom() + 1, f.pane->HBar()->geometry().top());
+    emu::CaptureSource source(Traffic(30));
+    f.Load(source);
+    CTrafficCtrl* traffic = f.Chart();
+    EXPECT_EQ(f.pane->CurrentChart(), traffic);
+    EXPECT_DOUBLE_EQ(data->View().scale, traffic->View().scale) << "one family: the same view";
+
+    traffic->ZoomInAt({100, 10});
+    f.pane->PostGroupMessage(GroupZoomIn);
+    QCoreApplication::processEvents();
+    EXPECT_DOUBLE_EQ(data->View().scale, traffic->View().scale);
+    EXPECT_DOUBLE_EQ(data->View().hPos, std::trunc(traffic->View().hPos));
+    // The per-bin chart takes its partner's scale and the centre time.
+    EXPECT_NEAR(speed->View().hPos / speed->View().scale, f.pane->GetCenterTime(*traffic), 2.0 / speed->View().scale);
+
+    f.pane->Action(CmdSyncViews)->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f.pane->SyncViews());
+    EXPECT_EQ(f.pane->GetChartGroup(data), 1);
+    EXPECT_EQ(QSettings(text::kSettingsOrg, text::kSettingsApp).value("Velmora/CSpeed/Group").toInt(), 2);
+    double dataScale = data->View().scale;
+    traffic->ZoomInAt({100, 10});
+    f.pane->PostGroupMessage(GroupZoomIn);
+    QCoreApplication::processEvents();
+    EXPECT_DOUBLE_EQ(data->View().scale, dataScale) << "another group";
+
+    // A chart's GoToPacket moves the current chart's group (the list's echo is
+    // dropped), a selection in the list every chart.
+    const auto& records = source.Capture().records;
+    double dataPos = data->View().hPos;
+    f.pane->PublishGoToPacket(40);
+    EXPECT_NEAR(f.CentreTime(), double(records[40].Timestamp()) * kTickSeconds, 1.0 / traffic->View().scale);
+    EXPECT_EQ(data->View().hPos, dataPos);
+    f.bus.Select(60);
+    EXPECT_NEAR(data->View().hPos / data->View().scale, double(records[60].Timestamp()) * kTickSeconds,
+                1.0 / data->View().scale);
+
+    f.pane->Action(CmdSyncViews)->trigger();
+    EXPECT_TRUE(f.pane->SyncViews());
+    EXPECT_EQ(f.pane->GetChartGroup(speed), 0);
+
+    // Hiding the current chart makes the top remaining one current.
+    f.pane->ToggleChart(traffic);
+    EXPECT_EQ(f.pane->CurrentChart(), data);
+    EXPECT_EQ(f.pane->ChartRectOf(ChartDataLength).top(), f.pane->ToolBar()->geometry().bottom() + 1);
+}
