@@ -305,7 +305,8 @@ void CVelmoraBase::PaintBand(QPainter& p)
 
 void CVelmoraBase::PaintInfoStrip(QPainter& p)
 {
-    if (!Model().Loaded() || infoRect_.width() <= 2) return;
+    // Shown once the pointer has been over the chart.
+    if (!Model().Loaded() || infoRect_.width() <= 2 || lastMouse_.x() < 0) return;
     QRect inner = infoRect_.adjusted(1, 1, -1, -1);
     p.fillRect(inner, Qt::white);
     p.setFont(fonts_.info);

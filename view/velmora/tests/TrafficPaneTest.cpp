@@ -216,6 +216,34 @@ TEST(TrafficPane, DoubleClickGoesToThePacketAndTheListsEchoIsDroppedOnce)
     EXPECT_EQ(f.bus.goTo.size(), n);
 }
 
+TEST(TrafficPane, InfoStripNamesThePacketUnderThePointerAndCountsASelection)
+{
+    PaneFixture f;
+    emu::CaptureSource source(Traffic(20));
+    CTrafficCtrl* chart = f.Chart();
+    QPoint a = chart->PlotRect().center(), b = a + QPoint(150, 0);
+    QTest::mouseMove(chart, a);
+    EXPECT_TRUE(chart->GetInfoText().isEmpty()) << "no capture";
+    f.Load(source);
+    QTest::mouseMove(chart, a + QPoint(1, 0));
+    const CaptureArrays& arrays = *f.view.Model().arrays;
+    double t = chart->View().TimeAt(a.x() + 1);
+    int64_t index = arrays.FindIndex(t, 0);
+    EXPECT_EQ(chart->GetInfoText().toStdString(), HoverText(t, index, arrays.PidByte(index)));
+    QTest::mousePress(chart, Qt::LeftButton, {}, a);
+    QMouseEvent drag(QEvent::MouseMove, QPointF(b), chart->mapToGlobal(QPointF(b)), Qt::NoButton, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(chart, &drag);
+    double t1 = chart->View().TimeAt(a.x()), t2 = chart->View().TimeAt(b.x());
+    EXPECT_EQ(chart->GetInfoText().toStdString(),
+              JoinInfo(SelectionText(t1, t2), PacketCountText(arrays.CountBetween(t1, t2))));
+    QImage image = chart->grab().toImage();
+    QColor band = image.pixelColor(a.x() + 75, chart->PlotRect().top() + 3);
+    EXPECT_LT(band.red(), band.blue()) << "the rubber band tints the plot blue";
+    QTest::mouseRelease(chart, Qt::LeftButton, {}, b);
+    EXPECT_EQ(chart->grab().toImage().pixelColor(a.x() + 75, chart->PlotRect().top() + 3), QColor(Qt::white))
+        << "and is gone with the button";
+}
+
 TEST(TrafficPane, WheelAndBarScrollTheChartAndTheBarFollows)
 {
     PaneFixture f;
