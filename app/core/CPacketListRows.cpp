@@ -414,11 +414,35 @@ std::vector<int> CPacketListRows::RowsOfRecords(const std::vector<uint32_t>& rec
     std::lock_guard<std::mutex> guard(lock_);
     std::vector<int> rows(records.size(), -1);
     for (const RowBlock& block : blocks_) {
-        auto first = std::lower_bound(records.begin(), records.end(), block.firstRecord);
-        auto last = std::upper_bound(first, records.end(), block.lastRecord);
-        for (auto it = first; it != last; ++it) {
-            int& row = rows[size_t(it - records.begin())];
-            if (row < 0) row = RowInBlock(block, *it);
+        const auto lo = std::lower_bound(records.begin(), records.end(), block.firstRecord);
+        const auto hi = std::upper_bound(lo, records.end(), block.lastRecord);
+        if (lo == hi) continue;
+        // One walk through the block serves all its records: items come in
+        // record order, so the next record to place only moves forward.
+        int counter = block.firstRow;
+        auto next = lo;
+        uint32_t previousFirst = 0;
+        for (UsbItem* item : block.items) {
+            // Past the block's last record: what is left unplaced is searched below.
+            if (next == hi && item->firstRecord >= previousFirst) break;
+            ++visits_;
+            const int n = int(Rows(item));
+            if (item->firstRecord < previousFirst) next = std::lower_bound(lo, hi, item->firstRecord);
+            previousFirst = item->firstRecord;
+            while (next != hi && *next < item->firstRecord) ++next;
+            if (n && next != hi) {
+                const uint32_t last = LastLeaf(item)->firstRecord;
+                for (auto r = next; r != hi && *r <= last; ++r) {
+                    int& row = rows[size_t(r - records.begin())];
+                    if (row < 0) row = std::max(-1, MatchRecord(item, counter, *r));
+                }
+            }
+            counter += n;
+        }
+        // A record an item out of order passed by gets the full search.
+        for (auto r = lo; r != hi; ++r) {
+            int& row = rows[size_t(r - records.begin())];
+            if (row < 0) row = RowInBlock(block, *r);
         }
     }
     return rows;

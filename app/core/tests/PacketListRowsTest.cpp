@@ -3,6 +3,8 @@
 // grows with what changed rather than with the capture.
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include <atomic>
 #include <random>
 #include <thread>
@@ -43,6 +45,9 @@ void ExpectMatchesTree(CPacketListRows& rows, UsbItem* root, uint32_t records)
     std::vector<int> expected = NaiveRecordRows(root, records);
     for (uint32_t record = 0; record < records; ++record)
         ASSERT_EQ(rows.RowOfRecord(record), expected[record]) << "record " << record;
+    std::vector<uint32_t> all(records);
+    std::iota(all.begin(), all.end(), 0u);
+    EXPECT_EQ(rows.RowsOfRecords(all), expected) << "every record at once";
 }
 
 struct ListFixture : ::testing::Test {
@@ -173,6 +178,35 @@ TEST_F(RowsTest, RandomTogglesAgreeWithTheFlattenedTree)
     for (UsbItem* top : tree.root.children)
         if (random() % 3 == 0) top->flags ^= kBarHidden;
     rows.RebuildRows();
+    ExpectMatchesTree(rows, &tree.root, record);
+}
+
+// Many blocks, hidden and expanded items, and items that arrive out of record
+// order: all records at once agree with one at a time.
+TEST_F(RowsTest, RecordsLookedUpTogetherAgreeWithOneAtATime)
+{
+    std::mt19937 random(11);
+    uint32_t record = 0;
+    std::vector<UsbItem*> late;
+    for (int t = 0; t < 1800; ++t) {
+        uint8_t flags = random() % 9 == 0 ? kFiltered : 0;
+        UsbItem* item = MakeTransaction(record, 1 + random() % 3, flags);
+        record += item->children.size();
+        // Every so often an item is held back and appended a little later.
+        if (random() % 50 == 0) late.push_back(item); else rows.AppendItem(item);
+        if (late.size() > 2 || (!late.empty() && random() % 7 == 0)) {
+            rows.AppendItem(late.front());
+            late.erase(late.begin());
+        }
+    }
+    for (UsbItem* item : late) rows.AppendItem(item);
+    for (int i = 0; i < 200; ++i) rows.ToggleExpand(int(random() % uint32_t(rows.RowCount())));
+    std::vector<uint32_t> some;
+    for (uint32_t r = 0; r < record + 5; r += 1 + random() % 4) some.push_back(r);
+    std::vector<int> together = rows.RowsOfRecords(some);
+    ASSERT_EQ(together.size(), some.size());
+    for (size_t i = 0; i < some.size(); ++i)
+        ASSERT_EQ(together[i], rows.RowOfRecord(some[i])) << "record " << some[i];
     ExpectMatchesTree(rows, &tree.root, record);
 }
 

@@ -1,0 +1,71 @@
+// The packet list asks which mark lies on each row it paints. With many marks
+// (find can place one on every hit) that answer comes from a row map built
+// once after the rows or the marks change; this times the rebuild with a
+// screenful of rows, and the screenful alone, over a million transactions.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "CBookmarkMgr.h"
+#include "CPacketList.h"
+#include "ItemTree.h"
+
+using namespace orvane;
+
+namespace {
+
+constexpr uint32_t kTransactions = 1'000'000;
+constexpr int kScreenRows = 50;
+
+struct MarkedList {
+    UsbItem root;
+    app::CBookmarkMgr marks;
+    app::CPacketList list;
+
+    explicit MarkedList(int count) {
+        list.SetRoot(&root);
+        list.SetBookmarks(&marks);
+        for (uint32_t i = 0; i < kTransactions; ++i) {
+            auto* t = new UsbItem(ItemInTransaction, i * 3);
+            for (uint32_t p = 0; p < 3; ++p) t->Append(new UsbItem(uint16_t(p == 0 ? 9 : p == 1 ? 3 : 2), i * 3 + p));
+            list.Rows().AppendItem(t);
+        }
+        list.Rows().RebuildRows();
+        const uint32_t step = count ? kTransactions * 3 / uint32_t(count) : 0;
+        for (int m = 0; m < count; ++m) marks.Add({int32_t(uint32_t(m) * step + 1), "", ""});
+    }
+    ~MarkedList() { FreeChildren(&root); }
+};
+
+int PaintScreen(app::CPacketList& list, int first) {
+    int found = 0;
+    for (int row = first; row < first + kScreenRows; ++row) found += list.MarkAtRow(row) >= 0;
+    return found;
+}
+
+void BM_MarkRowsAfterAChange(benchmark::State& state) {
+    MarkedList fixture(int(state.range(0)));
+    int first = 0;
+    for (auto _ : state) {
+        fixture.list.InvalidateMarkRows();
+        benchmark::DoNotOptimize(PaintScreen(fixture.list, first));
+        first = (first + 7919 * kScreenRows) % int(kTransactions - kScreenRows);
+    }
+    state.counters["marks"] = double(state.range(0));
+}
+
+void BM_MarkRowsScreenful(benchmark::State& state) {
+    MarkedList fixture(int(state.range(0)));
+    int first = 0;
+    PaintScreen(fixture.list, first);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(PaintScreen(fixture.list, first));
+        first = (first + 7919 * kScreenRows) % int(kTransactions - kScreenRows);
+    }
+    state.counters["marks"] = double(state.range(0));
+}
+
+}  // namespace
+
+BENCHMARK(BM_MarkRowsAfterAChange)->Arg(0)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MarkRowsScreenful)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
