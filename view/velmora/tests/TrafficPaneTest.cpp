@@ -22,6 +22,7 @@
 #include "ChartColour.h"
 #include "ChartCommands.h"
 #include "ChartText.h"
+#include "ChartDraw.h"
 #include "CTrafficCtrl.h"
 #include "CTrafficPane.h"
 #include "CVelmoraView.h"
@@ -80,16 +81,17 @@ emu::BusCapture Traffic(int frames)
     return b.Take();
 }
 
-void SetChildViewType(int value)
+void SetSettings(int childViewType, int showFly)
 {
     QSettings settings(text::kSettingsOrg, text::kSettingsApp);
     settings.clear();
-    settings.setValue("Velmora/ChildViewType", value);
+    settings.setValue("Velmora/ChildViewType", childViewType);
+    settings.setValue("Velmora/CTrafficCtrl/ShowFly", showFly);
 }
 
 struct PaneFixture {
-    explicit PaneFixture(int childViewType = 1, QSize size = QSize(800, 300)) {
-        SetChildViewType(childViewType);
+    explicit PaneFixture(int childViewType = 1, QSize size = QSize(800, 300), int showFly = 0) {
+        SetSettings(childViewType, showFly);
         view.Attach(&bus);
         host.resize(size);
         pane = static_cast<CTrafficPane*>(static_cast<QWidget*>(view.Create(&host)));
@@ -423,4 +425,28 @@ TEST(TrafficPane, ZoomAndScrollFollowTheGroupAndSyncViewsRegroups)
     f.pane->ToggleChart(traffic);
     EXPECT_EQ(f.pane->CurrentChart(), data);
     EXPECT_EQ(f.pane->ChartRectOf(ChartDataLength).top(), f.pane->ToolBar()->geometry().bottom() + 1);
+}
+
+TEST(TrafficPane, ShowFlyDrawsThePacketUnderThePointerAboveThePlotBottom)
+{
+    for (int showFly : {0, 1}) {
+        PaneFixture f(1, QSize(800, 300), showFly);
+        emu::BusTrafficBuilder b(SpeedFull);
+        b.Idle(1000);
+        b.Token(PidSetup, 1, 0);
+        b.Idle(1000);
+        emu::CaptureSource source(b.Take());
+        f.Load(source);
+        CTrafficCtrl* chart = f.Chart();
+        EXPECT_EQ(chart->LinearScale(), showFly == 1);
+        QRect plot = chart->PlotRect();
+        QPoint pointer(plot.center().x(), plot.top() + 5);
+        QTest::mouseMove(chart, pointer);
+        QImage image = chart->grab().toImage();
+        int bottom = plot.top() + plot.height();
+        // The PID cell, the left third of 300 pixels, 50 pixels above the bottom.
+        QColor cell = image.pixelColor(pointer.x() - 140, bottom - 50);
+        EXPECT_EQ(cell, showFly ? FromColorRef(ColourOf(PidSetup)) : QColor(Qt::white)) << showFly;
+        EXPECT_EQ(image.pixelColor(pointer.x() - 160, bottom - 50), QColor(Qt::white)) << "300 pixels wide";
+    }
 }
