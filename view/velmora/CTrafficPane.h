@@ -88,6 +88,10 @@ public:
     void OnDataLoaded();
     void ShowPacket(const UsbItem* item, const PacketRecord& record, bool currentGroupOnly);
 
+    // Room for the tool bar and one chart with its axes and info strip.
+    QSize sizeHint() const override { return QSize(640, 280); }
+    QSize minimumSizeHint() const override { return QSize(160, 150); }
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
