@@ -39,6 +39,13 @@ Stage StageOf(const UsbItem* item) {
     }
 }
 
+// The handshake that closes a stage transaction; a complete split's IN data
+// needs none.
+uint8_t StageHandshake(const UsbItem* item) {
+    if (item->status == kNone && item->type == ItemCsplitIn) return PidAck;
+    return item->status;
+}
+
 }  // namespace
 
 CDecodeRequest::~CDecodeRequest() {
@@ -64,6 +71,7 @@ UsbItem* CDecodeRequest::Open(UsbItem* setup) {
     CDeviceRequest request(bytes, got > 0 ? uint32_t(got < 8 ? got : 8) : 0);
     wLength_ = request.wLength();
     received_ = 0;
+    lostData_ = false;
     // No data stage: only the IN status stage is left (not ORed with a direction).
     state_ = wLength_ == 0 ? InStatus : request.IsDeviceToHost() ? InData : OutData;
     if (request.RequestRecipient() == CDeviceRequest::RecipientInterface) {
@@ -73,10 +81,13 @@ UsbItem* CDecodeRequest::Open(UsbItem* setup) {
     return earlier;
 }
 
-UsbItem* CDecodeRequest::End() {
+UsbItem* CDecodeRequest::End(uint8_t handshake) {
     UsbItem* done = open_;
     open_ = nullptr;
     state_ = Idle;
+    // The transfer's result is its last stage's handshake, unless the host
+    // took data the capture lacks: then it is not complete.
+    done->status = lostData_ && handshake != PidStall ? kNone : handshake;
     return done;
 }
 
@@ -108,22 +119,27 @@ UsbItem* CDecodeRequest::OnTransaction(UsbItem* item) {
         if (state_ & InData) {
             if (!TakeData(item)) return item;
             state_ = AfterInData;
-            return item->status == PidStall ? End() : nullptr;
+            // An IN that the capture shows unanswered, when it is the last
+            // before the status stage, had its data taken by the host unseen.
+            lostData_ = item->status == kNone && item->children.size() == 1;
+            return item->status == PidStall ? End(PidStall) : nullptr;
         }
         if (state_ & InStatus) {
             open_->Append(item);
-            return item->status == PidNak || (item->status == kNone && item->type != ItemCsplitIn) ? nullptr : End();
+            const uint8_t handshake = StageHandshake(item);
+            return handshake == PidNak || handshake == kNone ? nullptr : End(handshake);
         }
         return item;
     case Stage::Out:
         if (state_ & OutData) {
             if (!TakeData(item)) return item;
             state_ = AfterOutData;
-            return nullptr;
+            // A STALLed data stage ends the transfer: the host goes no further with it.
+            return item->status == PidStall ? End(PidStall) : nullptr;
         }
         if (state_ & OutStatus) {
             open_->Append(item);
-            return item->status == PidNak || item->status == kNone ? nullptr : End();
+            return item->status == PidNak || item->status == kNone ? nullptr : End(item->status);
         }
         return item;
     default:

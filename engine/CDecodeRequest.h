@@ -42,7 +42,8 @@ public:
 
 private:
     UsbItem* Open(UsbItem* setup);
-    UsbItem* End();
+    // Hands out the open transfer with `handshake` as its result.
+    UsbItem* End(uint8_t handshake);
     // Appends a data-stage transaction unless it would carry the data past wLength.
     bool TakeData(UsbItem* item);
     bool Owns(const UsbItem* item) const;
@@ -52,6 +53,7 @@ private:
     uint32_t state_ = Idle;
     uint32_t wLength_ = 0;
     uint32_t received_ = 0;
+    bool lostData_ = false;  // the last IN data transaction went unanswered
 };
 
 }  // namespace orvane

@@ -18,7 +18,7 @@ uint32_t BuiltInKey(uint8_t address) { return 0xFFu << 16 | uint32_t(address) <<
 
 }  // namespace
 
-CDecoderManager::CDecoderManager(IDecodeFactory* factory) : factory_(factory), work_(kWorkBytes) {}
+CDecoderManager::CDecoderManager(IDecodeFactory* factory) : factory_(factory) {}
 
 CDecoderManager::~CDecoderManager() {
     ReleaseDecoders();
@@ -89,6 +89,7 @@ IDecodeClass* CDecoderManager::CreateClassDecoder(uint8_t address, uint8_t inter
     decoder->SetHost(host_);
     std::string text;
     if (tree_.GetConfigurationString(address, 1, text)) {
+        if (work_.empty()) work_.resize(kWorkBytes);  // only once a class decoder is bound
         const uint32_t count = ParseHexBytes(text, work_.data(), uint32_t(work_.size()));
         if (count) decoder->OnNotify(NotifyConfiguration, work_.data(), intptr_t(count));
     }

@@ -16,6 +16,9 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(500);
 
 bool IsHandshake(uint8_t pid) { return (pid & 3) == 2; }
 bool IsData(uint8_t pid) { return (pid & 3) == 3; }
+// A token whose CRC5 fails may carry a corrupt address and endpoint: a device
+// ignores it, and so does the parser.
+bool Crc5Fails(const PacketRecord& r) { return r.HasError() && (r.ErrorFlags() & ErrCrc5); }
 
 // PID of the last packet of a transaction that can end in NAK and repeat.
 uint8_t LastPid(const UsbItem* item) {
@@ -56,6 +59,7 @@ void CUsbParser::ResetLearning() {
     tree_.ResetDeviceTree();
     std::memset(interfaceMap_, 0, sizeof interfaceMap_);
     std::memset(seen_, 0, sizeof seen_);
+    std::memset(handedOut_, 0, sizeof handedOut_);
 }
 
 void CUsbParser::TrackControlTransfer(UsbItem* item) {
@@ -80,13 +84,28 @@ void CUsbParser::Learn(uint8_t address, UsbItem* transfer) {
     int32_t got = GetData(transfer->children[0], setupBytes, sizeof setupBytes);
     if (got < 8) return;
     CDeviceRequest setup(setupBytes, 8);
-    if (!setup.IsStandard() || setup.bRequest() != 6) return;
+    if (!setup.IsStandard()) return;
+    if (setup.bRequest() == 5 && setup.RequestRecipient() == CDeviceRequest::RecipientDevice) {
+        // The address now belongs to whichever device asked for it; its
+        // device descriptor will start the address afresh.
+        if (transfer->status == PidAck) handedOut_[setup.wValue() & 0x7F] = true;
+        return;
+    }
+    if (setup.bRequest() != 6 || address == 0) return;
     int32_t length = GetData(transfer, nullptr, 0);
     if (length <= 0) return;
     std::vector<uint8_t> data(static_cast<size_t>(length));
     GetData(transfer, data.data(), uint32_t(data.size()));
     bool sawEndpoint = false;
-    if (!tree_.LearnFromGetDescriptor(address, setup, data, &sawEndpoint) || !sawEndpoint) return;
+    bool replaced = false;
+    const bool learned = tree_.LearnFromGetDescriptor(address, setup, data, &sawEndpoint,
+                                                      handedOut_[address] ? &replaced : nullptr);
+    if (replaced) {
+        // Traffic from here on is the new device's: nothing of the old one binds it.
+        handedOut_[address] = false;
+        std::memset(interfaceMap_[address], 0, sizeof interfaceMap_[address]);
+    }
+    if (!learned || !sawEndpoint) return;
     seen_[address] = true;
     tree_.BuildDeviceIndex();
     for (uint8_t ep = 1; ep < 16; ++ep) interfaceMap_[address][ep] = uint8_t(tree_.FindEndpointInterface(address, ep));
@@ -187,7 +206,9 @@ UsbItem* CUsbParser::BuildTransaction(uint32_t& index, const PacketRecord& token
         if (IsData(p)) {
             m.Add(p);
             if (PidAt(index + 2) == PidAck) m.End(PidAck);
-        } else if (p == PidAck || p == PidNak || p == PidStall) {
+        } else if (p == PidNak || p == PidStall) {
+            // A function answers IN with data, NAK or STALL only: an ACK here
+            // is the host's, for a data packet that was not captured.
             m.End(p);
         }
         break;
@@ -218,7 +239,7 @@ UsbItem* CUsbParser::BuildSplit(uint32_t& index, const PacketRecord& split) {
     const uint8_t sc = split.SplitComplete() ? 1 : 0;
     const PacketRecord* token = nullptr;
     const uint8_t tokenPid = PidAt(index + 1, &token);
-    if (tokenPid != PidIn && tokenPid != PidOut && tokenPid != PidSetup) {
+    if ((tokenPid != PidIn && tokenPid != PidOut && tokenPid != PidSetup) || Crc5Fails(*token)) {
         // Nothing can continue it: the SPLIT stands alone as a packet.
         return new UsbItem(PidSplit, index++);
     }
@@ -343,17 +364,18 @@ int32_t CUsbParser::Parse(IProgress* sink) {
             case PidIn:
             case PidSetup:
             case PidPing:
-                item = BuildTransaction(index, record);
+                item = Crc5Fails(record) ? NewItem(record.PidNibble(), index++) : BuildTransaction(index, record);
                 break;
             case PidSplit:
-                item = BuildSplit(index, record);
+                item = Crc5Fails(record) ? NewItem(PidSplit, index++) : BuildSplit(index, record);
                 break;
             default:
                 item = NewItem(record.PidNibble(), index++);
                 break;
             }
             Offer(item);
-            if (item->address != 0 && item->address != kNone && item->endpoint == 0) TrackControlTransfer(item);
+            // Address 0 is watched too, for the SET_ADDRESS that hands an address to a new device.
+            if (item->address < 128 && item->endpoint == 0) TrackControlTransfer(item);
             if (item->address < 128 && item->endpoint != 0 && item->endpoint != kNone) {
                 seen_[item->address] = true;
                 item->interface = uint8_t(interfaceMap_[item->address][item->endpoint & 0xF] - 1);

@@ -93,6 +93,8 @@ private:
     // The record an item starts at, read again from the source.
     bool RecordOf(const UsbItem* item, PacketRecord* out);
     bool RecordAt(uint32_t index, PacketRecord* out);
+    // The error class of the first damaged packet below `item`, 0 for none.
+    int32_t ErrorClassWithin(const UsbItem* item);
     int32_t PacketBytes(const PacketRecord& record, uint16_t type, uint8_t* buffer, uint32_t capacity);
 
     UsbItem* NewItem(uint16_t type, uint32_t first) { return new (items_.Get()) UsbItem(type, first); }
@@ -119,6 +121,7 @@ private:
     DeviceTree tree_;
     uint8_t interfaceMap_[128][16] = {};  // interface + 1; 0 unknown
     bool seen_[128] = {};
+    bool handedOut_[128] = {};  // a SET_ADDRESS gave the address to a device not yet described
 
     std::atomic<bool> cancel_{false};
     bool cancelled_ = false;

@@ -1,5 +1,6 @@
 // The parser's descriptions of its items: list rows, bytes, detail documents
 // and icons. Everything is read again from the data source.
+#include <algorithm>
 #include <cstdio>
 
 #include "CDecodeResultWriter.h"
@@ -41,6 +42,29 @@ bool IsToken(uint16_t type) { return type == PidOut || type == PidIn || type == 
 bool IsDataType(uint16_t type) { return type < 16 && (type & 3) == 3; }
 bool IsHandshakeType(uint16_t type) { return type < 16 && (type & 3) == 2; }
 bool PidCheckFails(const PacketRecord& r) { return r.HasError() && !r.PidCheckOk(); }
+
+// The one error class a row can show for a damaged record: the packet's own
+// check first, then its length, then bit stuffing.
+int32_t ErrorClassOf(const PacketRecord& r) {
+    if (!r.HasError()) return ErrorClassNone;
+    const uint8_t flags = r.ErrorFlags();
+    if (!r.PidCheckOk()) return ErrorClassPid;
+    if (flags & ErrCrc5) return ErrorClassCrc5;
+    if (flags & ErrCrc16) return ErrorClassCrc16;
+    if (flags & ErrLength) return ErrorClassDataLength;
+    if (flags & ErrBitStuff) return ErrorClassBitStuff;
+    return ErrorClassNone;
+}
+
+int32_t ResultOf(int32_t status) { return status < 0 ? -1 : status & 0xFFFF; }
+int32_t ClassOf(int32_t status) { return status < 0 ? ErrorClassNone : status >> 16; }
+
+// A row's result with an error class added; a row without a result of its own
+// reads "Error".
+int32_t WithErrorClass(int32_t status, int32_t errorClass) {
+    if (errorClass == ErrorClassNone) return status;
+    return MakeItemStatus(status < 0 ? StatusError : ResultOf(status), errorClass);
+}
 
 std::string Dec(int64_t v) { return std::to_string(v); }
 
@@ -113,16 +137,25 @@ int32_t CUsbParser::Summarize(UsbItem* item, ItemSummary* out) {
         uint8_t bytes[8] = {};
         int32_t got = GetData(item->children[0], bytes, sizeof bytes);
         CDeviceRequest setup(bytes, got > 0 ? uint32_t(std::min(got, 8)) : 0);
-        out->status = StatusOk;
+        int32_t errorClass = ClassOf(out->status);
+        // The handshake that ended the last stage; a transfer handed out
+        // without its status stage has none and shows no result.
+        switch (item->status) {
+        case PidAck: case PidNyet: out->status = StatusOk; break;
+        case PidStall: out->status = StatusStall; break;
+        default: out->status = -1; break;
+        }
         out->name = setup.FormatRequestSummary();
         int32_t size = 0;
         ItemSummary child;
         for (uint32_t i = 1; i < item->children.size(); ++i) {
             UsbItem* c = item->children[i];
-            if (c->status == PidNak) continue;
             Summarize(c, &child);
+            if (errorClass == ErrorClassNone) errorClass = ClassOf(child.status);
+            if (c->status == PidNak) continue;
             if (child.size > 0) size += child.size;
         }
+        out->status = WithErrorClass(out->status, errorClass);
         out->size = size;
         out->icon = 24 + (setup.bmRequestType() >> 7);
         return setup.IsStandard() && setup.RequestRecipient() != CDeviceRequest::RecipientInterface ? 1 : 0;
@@ -172,7 +205,18 @@ int32_t CUsbParser::SummarizePacket(UsbItem* item, ItemSummary* out) {
     } else if (type == ItemBusEvent) {
         if (r.BusEventCode() < 10) out->name = kBusEvents[r.BusEventCode()];
     }
+    out->status = WithErrorClass(out->status, ErrorClassOf(r));
     return 1;
+}
+
+int32_t CUsbParser::ErrorClassWithin(const UsbItem* item) {
+    if (item->children.empty()) {
+        PacketRecord r;
+        return RecordOf(item, &r) ? ErrorClassOf(r) : ErrorClassNone;
+    }
+    for (const UsbItem* child : item->children)
+        if (int32_t found = ErrorClassWithin(child)) return found;
+    return ErrorClassNone;
 }
 
 int32_t CUsbParser::SummarizeTransaction(UsbItem* item, ItemSummary* out) {
@@ -183,17 +227,23 @@ int32_t CUsbParser::SummarizeTransaction(UsbItem* item, ItemSummary* out) {
     if (transaction) {
         SummarizePacket(item->children[0], out);
         GetTypeName(type, out->name);
+        // The handshake gives the result; a damaged packet anywhere gives the class.
+        int32_t errorClass = ClassOf(out->status);
+        out->status = -1;
         ItemSummary scratch;
         for (uint32_t i = 1; i < item->children.size(); ++i) {
             SummarizePacket(item->children[i], &scratch);
+            if (errorClass == ErrorClassNone) errorClass = ClassOf(scratch.status);
             if (out->address < 0) out->address = scratch.address;
             if (out->endpoint < 0) out->endpoint = scratch.endpoint;
             if (out->interface < 0) out->interface = scratch.interface;
-            if (out->status < 0) out->status = scratch.status;
+            if (out->status < 0 && scratch.status >= 0 && ResultOf(scratch.status) != StatusError)
+                out->status = ResultOf(scratch.status);
             if (out->speed < 0) out->speed = scratch.speed;
             if (out->size < 0) out->size = scratch.size;
             if (out->time < 0) out->time = scratch.time;
         }
+        out->status = WithErrorClass(out->status, errorClass);
         out->interface = item->interface == kNone ? -1 : item->interface;
         if (item->children.size() > 1) {
             ItemSummary last;
@@ -213,6 +263,7 @@ int32_t CUsbParser::SummarizeTransaction(UsbItem* item, ItemSummary* out) {
         Summarize(item->children.back(), &last);
         if (type != ItemHostChirp)
             out->duration = int32_t(uint32_t(last.time) - uint32_t(out->time) + uint32_t(last.duration));
+        if (ClassOf(out->status) == ErrorClassNone) out->status = WithErrorClass(out->status, ErrorClassWithin(item));
     }
     return 1;
 }
@@ -244,13 +295,18 @@ int32_t CUsbParser::PacketBytes(const PacketRecord& r, uint16_t type, uint8_t* b
     if (IsDataType(type)) {
         const uint32_t length = r.Length();
         if (length < 2) return 1;  // no room for even the CRC16
-        payload_.resize(length - 2);
+        // Only what fits is read: a length field of 65535 costs nothing when
+        // the caller asks for the size alone.
+        const uint32_t payload = length - 2;
+        const uint32_t room = buffer && capacity > 1 ? std::min(payload, capacity - 1) : 0;
+        payload_.resize(room);
         uint16_t crc = 0;
-        int32_t got = source_ ? source_->GetPayload(&r, payload_.data(), uint32_t(payload_.size()), &crc) : 0;
+        int32_t got = source_ ? source_->GetPayload(&r, payload_.data(), room, &crc) : 0;
         if (got < 0) got = 0;
-        payload_.resize(size_t(got) < payload_.size() ? size_t(got) : payload_.size());
-        payload_.resize(length - 2, 0);  // bytes the store lacks read as 0
-        out.Put(payload_.data(), uint32_t(payload_.size()));
+        // Bytes the store lacks read as 0.
+        if (uint32_t(got) < room) std::fill(payload_.begin() + got, payload_.end(), uint8_t(0));
+        out.Put(payload_.data(), room);
+        out.length = 1 + payload;
         out.Put(uint8_t(crc));
         out.Put(uint8_t(crc >> 8));
         return int32_t(out.length);
@@ -354,8 +410,7 @@ int32_t CUsbParser::GetPacketDetail(UsbItem* item, std::string& xml) {
         add("Data", Dec(payload) + " bytes", 8, 8 * payload);
         if (r.Length() >= 2) {
             uint16_t crc = 0;
-            payload_.resize(size_t(payload));
-            if (source_) source_->GetPayload(&r, payload_.data(), uint32_t(payload_.size()), &crc);
+            if (source_) source_->GetPayload(&r, nullptr, 0, &crc);  // the CRC alone
             add("CRC-16", Dec(crc), 8 + 8 * payload, 16);
         }
     } else if (IsHandshakeType(type)) {

@@ -142,9 +142,10 @@ bool DeviceTree::AddEndpointNode(int address, int bConfigurationValue, int bInte
 }
 
 bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup, std::span<const uint8_t> data,
-                                        bool* sawEndpoint)
+                                        bool* sawEndpoint, bool* replaced)
 {
     if (sawEndpoint) *sawEndpoint = false;
+    if (replaced) *replaced = false;
     if (!setup.IsStandard() || setup.bRequest() != 6 || address < 1 || address > 127) return false;
     // Only the kept bytes are read: no name look-ups on the capture thread.
     static const CUsbIdDatabase kNoNames;
@@ -154,6 +155,11 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
         const auto* device = list.As<CDescriptorDevice>(0);
         // A partial read (the first 8 bytes, say) would record zeros as identity.
         if (!device || !device->Kept().Complete()) return false;
+        if (replaced) {
+            // A new device never merges into the one that held the address before.
+            RemoveDeviceNode(address);
+            *replaced = true;
+        }
         return AddDeviceNode(address, device->bcdUSB(), device->bDeviceClass(), device->bDeviceSubClass(),
                              device->bDeviceProtocol(), device->idVendor(), device->idProduct(), device->bcdDevice());
     }
@@ -181,6 +187,14 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
         }
     }
     return added;
+}
+
+bool DeviceTree::RemoveDeviceNode(int address)
+{
+    xml::Node device = FindDevice(address);
+    if (!device) return false;
+    device.parent().removeChild(device);
+    return true;
 }
 
 bool DeviceTree::LoadDeviceTree(const std::string& text)

@@ -45,9 +45,14 @@ public:
     // exactly wTotalLength bytes adds the configuration, its interfaces and
     // their endpoints. Anything else, and address 0, writes nothing. True when
     // an element was added; `sawEndpoint` tells of an endpoint descriptor in a
-    // complete configuration response.
+    // complete configuration response. With `replaced` given, the address has
+    // been handed to a new device: a whole device descriptor then replaces the
+    // address's device (configurations and all) rather than leaving the old
+    // one, and *replaced tells that it did.
     bool LearnFromGetDescriptor(int address, const CDeviceRequest& setup, std::span<const uint8_t> data,
-                                bool* sawEndpoint = nullptr);
+                                bool* sawEndpoint = nullptr, bool* replaced = nullptr);
+    // Removes the address's device with everything under it; false when there is none.
+    bool RemoveDeviceNode(int address);
     // Gives an address seen on the bus a device of -1s unless it has one.
     bool AddPlaceholderDevice(int address) { return AddDeviceNode(address, -1, -1, -1, -1, -1, -1, -1); }
 

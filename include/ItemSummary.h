@@ -14,7 +14,7 @@ enum ItemStatus : int32_t {
 // High 16 bits: the error class.
 enum ItemErrorClass : int32_t {
     ErrorClassNone = 0, ErrorClassDataLength = 1, ErrorClassPid = 2,
-    ErrorClassCrc5 = 3, ErrorClassCrc16 = 4,
+    ErrorClassCrc5 = 3, ErrorClassCrc16 = 4, ErrorClassBitStuff = 5,
 };
 constexpr int32_t MakeItemStatus(int32_t result, int32_t errorClass) { return (errorClass << 16) | result; }
 

@@ -66,6 +66,7 @@ std::string CPacketListCells::StatusText(int32_t status)
     case ErrorClassPid: text += " (Pid Error)"; break;
     case ErrorClassCrc5: text += " (CRC5 Error)"; break;
     case ErrorClassCrc16: text += " (CRC16 Error)"; break;
+    case ErrorClassBitStuff: text += " (Bit Stuff Error)"; break;
     default: break;
     }
     return text;

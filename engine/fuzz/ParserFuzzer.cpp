@@ -1,5 +1,6 @@
 // Arbitrary packet records and payload bytes through the whole engine: parse
 // with learning, every description of every item, then class decoding.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +13,10 @@
 using namespace orvane;
 
 namespace {
+
+// Enough records for every transaction, split and transfer shape and a
+// learned device or two; more only make an input slower, not more telling.
+constexpr size_t kMaxRecords = 96;
 
 struct Sink {
     UsbItem root;
@@ -50,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     capture.payload.assign(data, data + payloadBytes);
     data += payloadBytes;
     size -= payloadBytes;
-    capture.records.resize(size / 16);
+    capture.records.resize(std::min(size / 16, kMaxRecords));
     if (!capture.records.empty()) std::memcpy(capture.records.data(), data, capture.records.size() * 16);
 
     emu::CaptureSource source(std::move(capture));

@@ -163,12 +163,12 @@ S::Bytes GetDescriptor(uint16_t value, uint16_t length, uint16_t index = 0) {
     return Request(0x80, 6, value, index, length);
 }
 
-void Enumerate(B& b, uint8_t address) {
-    b.ControlTransfer(0, GetDescriptor(0x100, 8), S::Bytes(kDevice.begin(), kDevice.begin() + 8));
+void Enumerate(B& b, uint8_t address, const S::Bytes& device = kDevice, const S::Bytes& config = kConfig) {
+    b.ControlTransfer(0, GetDescriptor(0x100, 8), S::Bytes(device.begin(), device.begin() + 8));
     b.ControlTransfer(0, Request(0x00, 5, address, 0, 0), {});
-    b.ControlTransfer(address, GetDescriptor(0x100, 18), kDevice);
-    b.ControlTransfer(address, GetDescriptor(0x200, 9), S::Bytes(kConfig.begin(), kConfig.begin() + 9));
-    b.ControlTransfer(address, GetDescriptor(0x200, 34), kConfig);
+    b.ControlTransfer(address, GetDescriptor(0x100, 18), device);
+    b.ControlTransfer(address, GetDescriptor(0x200, 9), S::Bytes(config.begin(), config.begin() + 9));
+    b.ControlTransfer(address, GetDescriptor(0x200, uint16_t(config.size())), config);
 }
 
 // Address 5 of configuration `value`: interface 0 HID with endpoint 0x81,
@@ -258,11 +258,11 @@ TEST(DecoderManager, TransferLevelShapes) {
          },
          "16@5.1:2 16@5.2:2 256@5.0(18:2 16:2 17:2)"},
         {"class request to HID interface 0", Tree::Hand,
-         [](B& b) { b.ControlTransfer(5, Request(0x21, 0x0A, 0, 0, 0), {}); }, "258@5.0#0(256)"},
+         [](B& b) { b.ControlTransfer(5, Request(0x21, 0x0A, 0, 0, 0), {}); }, "258@5.0#0(256:2)"},
         {"class request to an endpoint counts as interface 0", Tree::Hand,
-         [](B& b) { b.ControlTransfer(5, Request(0x22, 0x01, 0, 0x81, 0), {}); }, "258@5.0(256)"},
+         [](B& b) { b.ControlTransfer(5, Request(0x22, 0x01, 0, 0x81, 0), {}); }, "258@5.0(256:2)"},
         {"standard request to the interface", Tree::Hand,
-         [](B& b) { b.ControlTransfer(5, Request(0x81, 6, 0x2200, 0, 3), k3); }, "258@5.0#0(256)"},
+         [](B& b) { b.ControlTransfer(5, Request(0x81, 6, 0x2200, 0, 3), k3); }, "258@5.0#0(256:2)"},
         {"standard request to the device stays built-in", Tree::Hand,
          [](B& b) { b.ControlTransfer(5, GetDescriptor(0x100, 18), kDevice); }, "256@5.0(18:2 16:2 17:2)"},
         {"interface without a plug-in", Tree::Hand,
@@ -433,3 +433,46 @@ TEST(DecoderManager, ParseHexBytes) {
 }
 
 }  // namespace
+
+// A device unplugged and another plugged in, given the same address after a
+// reset: the second replaces the first in the tree, never merges into it, and
+// its traffic is bound by its own interfaces.
+TEST(DecoderManager, AnAddressHandedToANewDeviceStartsAfresh) {
+    const S::Bytes disk = {18, 1, 0x00, 0x02, 0, 0, 0, 64, 0x81, 0x07, 0x67, 0x55, 0x00, 0x01, 1, 2, 3, 1};
+    // A vendor interface 0 without endpoints, then mass storage (8/6/0x50) on
+    // interface 1 with bulk IN 0x81 and bulk OUT 0x02.
+    const S::Bytes diskConfig = {9, 2, 41, 0, 2, 1, 0, 0x80, 50, 9, 4, 0, 0, 0, 255, 0, 0, 0,
+                                 9, 4, 1, 0, 2, 8, 6, 0x50, 0, 7, 5, 0x81, 2, 64, 0, 0, 7, 5, 0x02, 2, 64, 0, 0};
+    B b;
+    Enumerate(b, 1);
+    b.In(1, 1, PidData0, k3);
+    b.BusEvent(emu::EvDeviceDisconnect), b.BusEvent(emu::EvDeviceConnect);
+    b.BusEvent(emu::EvHostReset, 600000);
+    Enumerate(b, 1, disk, diskConfig);
+    b.In(1, 1, PidData0, S::Bytes(64, 0x55)), b.Out(1, 2, PidData0, S::Bytes(31, 0x43));
+    Pipeline p(b.Take());
+
+    // Transaction level: one device at address 1, the disk, with nothing of the mouse.
+    const std::string tree = p.Learn();
+    size_t devices = 0;
+    for (size_t at = tree.find("<device "); at != std::string::npos; at = tree.find("<device ", at + 1)) ++devices;
+    EXPECT_EQ(devices, 1u) << tree;
+    EXPECT_NE(tree.find("<device address=\"1\" bcdUSB=\"512\" bDeviceClass=\"0\" bDeviceSubClass=\"0\" "
+                        "bDeviceProtocol=\"0\" idVendor=\"1921\" idPorduct=\"21863\""),
+              std::string::npos)
+        << tree;
+    EXPECT_NE(tree.find("bInterfaceClass=\"8\""), std::string::npos) << tree;
+    EXPECT_EQ(tree.find("bInterfaceClass=\"3\""), std::string::npos) << tree;
+    // Each device's traffic carries the interface of the device that held the address then.
+    std::vector<uint8_t> interfaces;
+    for (const UsbItem* item : p.parsed.root.children)
+        if (item->address == 1 && item->endpoint != 0) interfaces.push_back(item->interface);
+    EXPECT_EQ(interfaces, (std::vector<uint8_t>{0, 1, 1}));
+
+    // Transfer level: the disk's bulk traffic reaches no HID decoder; the
+    // mouse's report, which the tree no longer describes, is bound by the latest.
+    const std::string decoded = p.Decode();
+    EXPECT_TRUE(p.factory.made.empty()) << decoded;
+    EXPECT_NE(decoded.find("256@1.0(18:2 16:2 17:2) 16@1.1#1:2 0 0 0 "), std::string::npos) << decoded;
+    EXPECT_NE(decoded.find("16@1.1#1:2 17@1.2#1:2"), std::string::npos) << decoded;
+}

@@ -181,6 +181,20 @@ TEST(DeviceTree, LearnsFromGetDescriptorResponses)
 
     EXPECT_TRUE(tree.AddPlaceholderDevice(9));
     EXPECT_FALSE(tree.AddPlaceholderDevice(5));
+
+    // Address 5 handed to a new device: only a whole device descriptor
+    // replaces the old device, configuration and all.
+    bool replaced = true;
+    EXPECT_FALSE(tree.LearnFromGetDescriptor(5, GetDescriptor(1), Bytes(other.begin(), other.begin() + 8),
+                                             nullptr, &replaced));
+    EXPECT_FALSE(replaced);
+    EXPECT_TRUE(tree.LearnFromGetDescriptor(5, GetDescriptor(1), other, nullptr, &replaced));
+    EXPECT_TRUE(replaced);
+    EXPECT_EQ(tree.Document().selectNodes("/devices/device[@address=\"5\"]").size(), 1u);
+    EXPECT_EQ(Attr(tree, "/devices/device[@address=\"5\"]", "idVendor"), "4660");
+    EXPECT_TRUE(tree.Document().selectNodes("//configuration").empty());
+    EXPECT_TRUE(tree.RemoveDeviceNode(9));
+    EXPECT_FALSE(tree.RemoveDeviceNode(9));
 }
 
 }  // namespace

@@ -79,11 +79,13 @@ const Shape kShapes[] = {
          b.Sof(3);
      },
      "0 128(5 5 5)"},
-    {"crc errors do not break transactions",
-     [](B& b) {
-         b.Damage(b.Token(PidIn, 3, 1), ErrCrc5), b.Damage(b.Data(PidData0, k8), ErrCrc16), b.Handshake(PidAck);
-     },
+    {"a crc16 error does not break a transaction",
+     [](B& b) { b.Token(PidIn, 3, 1), b.Damage(b.Data(PidData0, k8), ErrCrc16), b.Handshake(PidAck); },
      "16@3.1:2(9 3 2)"},
+    {"a token failing its crc5 stands alone, and so does what follows",
+     [](B& b) { b.Damage(b.Token(PidIn, 3, 1), ErrCrc5), b.Data(PidData0, k8), b.Handshake(PidAck); }, "9 3 2"},
+    {"in answered by the host's ack has lost its data", [](B& b) { b.Token(PidIn, 3, 1), b.Handshake(PidAck); },
+     "16@3.1(9) 2"},
     {"host chirps run into one group",
      [](B& b) {
          b.BusEvent(emu::EvDeviceChirp);

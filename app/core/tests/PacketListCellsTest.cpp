@@ -54,7 +54,8 @@ TEST(CellTextTest, StatusTexts)
         {-1, "", false}, {0, "ACK", false}, {6, "", false}, {7, "Error", false}, {8, "", false},
         {0x00040000, "ACK (CRC16 Error)", true}, {0x00010002, "NAK (Data Length Error)", true},
         {0x00020007, "Error (Pid Error)", true}, {0x00030004, "OK (CRC5 Error)", true},
-        {0x00040006, " (CRC16 Error)", true}, {0x00050000, "ACK", true}, {int32_t(0xFFFF0003), "STALL", true},
+        {0x00040006, " (CRC16 Error)", true}, {0x00060000, "ACK", true},
+        {0x00050007, "Error (Bit Stuff Error)", true}, {int32_t(0xFFFF0003), "STALL", true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(CPacketListCells::StatusText(c.status), c.text) << std::hex << c.status;
