@@ -20,8 +20,10 @@ public:
 
     void* Get() {
         if (count_ == 0) {
-            ItemPoolAllocateBatch(Bytes, slots_, Batch);
-            count_ = Batch;
+            // Refills grow to the full batch, so a parse of a few records takes few slots.
+            ItemPoolAllocateBatch(Bytes, slots_, refill_);
+            count_ = refill_;
+            if (refill_ < Batch) refill_ = refill_ * 2 < Batch ? refill_ * 2 : Batch;
         }
         return slots_[--count_];
     }
@@ -29,6 +31,7 @@ public:
 private:
     void* slots_[Batch];
     size_t count_ = 0;
+    size_t refill_ = Batch < 8 ? Batch : 8;
 };
 
 }  // namespace orvane
