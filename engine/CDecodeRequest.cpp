@@ -71,7 +71,8 @@ UsbItem* CDecodeRequest::Open(UsbItem* setup) {
     CDeviceRequest request(bytes, got > 0 ? uint32_t(got < 8 ? got : 8) : 0);
     wLength_ = request.wLength();
     received_ = 0;
-    lostData_ = false;
+    lostData_ = lastInUnanswered_ = false;
+    nextToggle_ = PidData1;
     // No data stage: only the IN status stage is left (not ORed with a direction).
     state_ = wLength_ == 0 ? InStatus : request.IsDeviceToHost() ? InData : OutData;
     if (request.RequestRecipient() == CDeviceRequest::RecipientInterface) {
@@ -87,7 +88,7 @@ UsbItem* CDecodeRequest::End(uint8_t handshake) {
     state_ = Idle;
     // The transfer's result is its last stage's handshake, unless the host
     // took data the capture lacks: then it is not complete.
-    done->status = lostData_ && handshake != PidStall ? kNone : handshake;
+    done->status = (lostData_ || lastInUnanswered_) && handshake != PidStall ? kNone : handshake;
     return done;
 }
 
@@ -98,6 +99,19 @@ bool CDecodeRequest::TakeData(UsbItem* item) {
     if (item->status != PidNak) received_ += uint32_t(bytes);
     open_->Append(item);
     return true;
+}
+
+void CDecodeRequest::NoteInData(const UsbItem* item) {
+    // An IN that the capture shows unanswered, when it is the last before the
+    // status stage, had its data taken by the host unseen; so had one whose
+    // loss shows as a data toggle skipped by the next accepted packet.
+    lastInUnanswered_ = item->status == kNone && item->children.size() == 1;
+    const uint32_t at = item->type == ItemCsplitIn ? 2 : 1;
+    if (StageHandshake(item) != PidAck || item->children.size() <= at) return;
+    const uint8_t pid = uint8_t(item->children[at]->type);
+    if (pid != PidData0 && pid != PidData1) return;
+    if (pid != nextToggle_) lostData_ = true;
+    nextToggle_ = pid == PidData0 ? PidData1 : PidData0;
 }
 
 UsbItem* CDecodeRequest::OnTransaction(UsbItem* item) {
@@ -119,9 +133,7 @@ UsbItem* CDecodeRequest::OnTransaction(UsbItem* item) {
         if (state_ & InData) {
             if (!TakeData(item)) return item;
             state_ = AfterInData;
-            // An IN that the capture shows unanswered, when it is the last
-            // before the status stage, had its data taken by the host unseen.
-            lostData_ = item->status == kNone && item->children.size() == 1;
+            NoteInData(item);
             return item->status == PidStall ? End(PidStall) : nullptr;
         }
         if (state_ & InStatus) {

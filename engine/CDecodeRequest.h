@@ -53,7 +53,12 @@ private:
     uint32_t state_ = Idle;
     uint32_t wLength_ = 0;
     uint32_t received_ = 0;
-    bool lostData_ = false;  // the last IN data transaction went unanswered
+    // What an IN data-stage transaction tells of data the capture lacks.
+    void NoteInData(const UsbItem* item);
+
+    bool lostData_ = false;           // an accepted data packet was not captured
+    bool lastInUnanswered_ = false;   // the latest IN data transaction had no answer
+    uint8_t nextToggle_ = PidData1;   // PID of the next data packet the host accepts
 };
 
 }  // namespace orvane

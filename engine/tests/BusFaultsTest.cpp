@@ -139,6 +139,24 @@ TEST(BusFaults, BothLevels) {
          },
          "18@4.0:2(13 3 2)[0/0] 16@4.0(9)[-] 2[0/0] 17@4.0:2(1 11 2)[0/0]",
          "2[0/0] 256@4.0(18@4.0:2(13 3 2) 16@4.0(9) 17@4.0:2(1 11 2))[-]"},
+        {"a lost data packet shows in the toggle of the next",
+         [](B& b) {
+             b.Setup(4, GetDescriptor(0x100, 18));
+             b.Token(PidIn, 4, 0), b.Handshake(PidAck);
+             b.In(4, 0, PidData0, B::Bytes(kDevice.begin() + 8, kDevice.begin() + 16));
+             b.In(4, 0, PidData1, B::Bytes(kDevice.begin() + 16, kDevice.end())), b.Out(4, 0, PidData1, {});
+         },
+         "18@4.0:2(13 3 2)[0/0] 16@4.0(9)[-] 2[0/0] 16@4.0:2(9 3 2)[0/0] 16@4.0:2(9 11 2)[0/0] "
+         "17@4.0:2(1 11 2)[0/0]",
+         "2[0/0] 256@4.0(18@4.0:2(13 3 2) 16@4.0(9) 16@4.0:2(9 3 2) 16@4.0:2(9 11 2) 17@4.0:2(1 11 2))[-]"},
+        {"an in retried after the device's time-out loses nothing",
+         [](B& b) {
+             b.Setup(4, GetDescriptor(0x100, 18));
+             b.Token(PidIn, 4, 0), b.Idle(400);
+             b.In(4, 0, PidData1, kDevice), b.Out(4, 0, PidData1, {});
+         },
+         "18@4.0:2(13 3 2)[0/0] 16@4.0(9)[-] 16@4.0:2(9 11 2)[0/0] 17@4.0:2(1 11 2)[0/0]",
+         "256@4.0:2(18@4.0:2(13 3 2) 16@4.0(9) 16@4.0:2(9 11 2) 17@4.0:2(1 11 2))[4/0]"},
         {"in followed by ack in a status stage",
          [](B& b) {
              b.Setup(4, S::SetupPacket(0x00, 9, 1, 0, 0));
