@@ -381,7 +381,13 @@ bool CCaptureWorker::ResetForOpenedProject() {
     std::lock_guard command(commandMutex_);
     if (!IsIdle()) return false;
     ResetTrees();
+    PublishCleared();
     return Transition(CaptureState::Idle, CaptureState::Parse);
+}
+
+void CCaptureWorker::PublishCleared() {
+    // The panes and views drop what they show of the capture that went.
+    Publish(list_ ? list_->EventHandler() : nullptr, EventCaptureCleared, 0, 0);
 }
 
 bool CCaptureWorker::OpenProject(const std::string& path, std::string* error) {
@@ -397,6 +403,7 @@ bool CCaptureWorker::OpenProject(const std::string& path, std::string* error) {
         if (!doc_.OnOpenDocument(path, source, error)) return false;
     }
     ResetTrees();
+    PublishCleared();
     return Transition(CaptureState::Idle, CaptureState::Parse);
 }
 
@@ -409,7 +416,7 @@ bool CCaptureWorker::ClearCapture() {
     std::lock_guard command(commandMutex_);
     if (!IsIdle()) return false;
     ResetTrees();
-    Publish(list_ ? list_->EventHandler() : nullptr, EventCaptureCleared, 0, 0);
+    PublishCleared();
     return true;
 }
 

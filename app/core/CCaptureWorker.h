@@ -67,7 +67,8 @@ public:
     // Stores the edited device tree and redoes or schedules the class decoding.
     void OnDeviceTreeEdited(const std::string& deviceTreeXml);
 
-    // Opens a project and parses its capture; refused (false, empty error) while busy.
+    // Opens a project and parses its capture; refused (false, empty error) while
+    // busy. The capture shown before is cleared (CaptureCleared) at once.
     bool OpenProject(const std::string& path, std::string* error);
     bool SaveProject(const std::string& path, std::string* error);
     // After the capture files were opened elsewhere: resets and parses them.
@@ -113,6 +114,8 @@ private:
     void RunParse();
     void RunDecode();
     void Publish(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t param2);
+    // CaptureCleared from the list, for a new or opened project.
+    void PublishCleared();
     // Moves `from` to `to` only when the state is still `from`, so a quit is never overwritten.
     bool Transition(CaptureState from, CaptureState to);
 

@@ -81,6 +81,10 @@ CMainFrame::CMainFrame(IDevice* device, QWidget* parent)
     list_->SetDocument(&doc_, &worker_->DocumentMutex());
     worker_->SetPublisher(&bus_);
 
+    // A reset list has lost its rows, and maybe the tree they showed: the
+    // detail pane must not go on showing, or ask about, an item of it.
+    connect(model_.get(), &QAbstractItemModel::modelReset, detail_, &CPanelDetail::Clear);
+
     bus_.Subscribe(detail_);
     bus_.Subscribe(device_);
     detail_->SetPublisher(&bus_);

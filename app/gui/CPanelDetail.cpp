@@ -1,44 +1,30 @@
 #include "CPanelDetail.h"
 
-#include <QHeaderView>
+#include <QScrollArea>
 #include <QThread>
-#include <QTreeWidget>
+#include <QTimer>
+#include <QVBoxLayout>
 
-#include <charconv>
-
-#include "Document.h"
+#include "CDetailGroup.h"
 #include "IDecode.h"
 
 namespace orvane::app {
 
-namespace {
-
-constexpr int kRangeRole = Qt::UserRole + 1;
-
-QString Attr(const xml::Node& node, const char* name) {
-    return QString::fromStdString(node.attribute(name).value_or(std::string()));
-}
-
-// Decimal; empty or non-numeric text reads as 0.
-int32_t DecimalAttr(const xml::Node& node, const char* name) {
-    const std::string text = node.attribute(name).value_or(std::string());
-    int32_t value = 0;
-    if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) return 0;
-    return value;
-}
-
-}  // namespace
-
 CPanelDetail::CPanelDetail(QWidget* parent) : QDockWidget(QString::fromUtf8("解码"), parent) {
     setObjectName("pane4002");
-    tree_ = new QTreeWidget(this);
-    tree_->setColumnCount(2);
-    tree_->setHeaderHidden(true);
-    tree_->setRootIsDecorated(true);
-    tree_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    setWidget(tree_);
-    connect(tree_, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnCurrentChanged(current); });
+    scroll_ = new QScrollArea(this);
+    scroll_->setWidgetResizable(true);
+    auto* content = new QWidget(scroll_);
+    layout_ = new QVBoxLayout(content);
+    layout_->setContentsMargins(2, 2, 2, 2);
+    layout_->setSpacing(2);
+    layout_->addStretch(1);
+    scroll_->setWidget(content);
+    setWidget(scroll_);
+
+    coalesce_ = new QTimer(this);
+    coalesce_->setSingleShot(true);
+    connect(coalesce_, &QTimer::timeout, this, &CPanelDetail::ShowPending);
 }
 
 int32_t CPanelDetail::SetPublisher(IEventPublisher* publisher) {
@@ -47,64 +33,83 @@ int32_t CPanelDetail::SetPublisher(IEventPublisher* publisher) {
 }
 
 int32_t CPanelDetail::OnEvent(IEventHandler*, int32_t type, intptr_t param1, intptr_t param2) {
+    // Both come from the UI thread; anything else is moved there.
+    const bool here = QThread::currentThread() == thread();
     if (type == EventItemSelected) {
         auto* item = reinterpret_cast<UsbItem*>(param1);
         auto* decoder = reinterpret_cast<IDecode*>(param2);
-        std::string text;
-        if (decoder && item) decoder->GetDetail(item, text);
-        ShowDecodeDetail(text);
+        if (here) Select(item, decoder);
+        else QMetaObject::invokeMethod(this, [this, item, decoder] { Select(item, decoder); }, Qt::QueuedConnection);
     } else if (type == EventCaptureCleared) {
-        QMetaObject::invokeMethod(this, [this] {
-            tree_->clear();
-            ranges_.clear();
-        });
+        if (here) Clear();
+        else QMetaObject::invokeMethod(this, [this] { Clear(); }, Qt::QueuedConnection);
     }
     return 1;
 }
 
+void CPanelDetail::Select(UsbItem* item, IDecode* decoder) {
+    pendingItem_ = item;
+    pendingDecoder_ = decoder;
+    pending_ = true;
+    if (coalesce_->isActive()) return;
+    const qint64 since = sinceShown_.isValid() ? sinceShown_.elapsed() : kCoalesceMs;
+    // A lone selection shows at once; one soon after the last waits, so a
+    // held arrow key costs one decode per interval, not one per row.
+    if (since >= kCoalesceMs) ShowPending();
+    else coalesce_->start(int(kCoalesceMs - since));
+}
+
+void CPanelDetail::ShowPending() {
+    if (!pending_) return;
+    pending_ = false;
+    std::string text;
+    // GetDetail's answer is not needed: whatever text it made is shown.
+    if (pendingItem_ && pendingDecoder_) pendingDecoder_->GetDetail(pendingItem_, text);
+    pendingItem_ = nullptr;
+    pendingDecoder_ = nullptr;
+    ShowDecodeDetail(text);
+    sinceShown_.start();
+}
+
+void CPanelDetail::Clear() {
+    coalesce_->stop();
+    pending_ = false;
+    pendingItem_ = nullptr;
+    pendingDecoder_ = nullptr;
+    rows_.Clear();
+    SetGroupCount(0);
+}
+
 bool CPanelDetail::ShowDecodeDetail(const std::string& text) {
-    tree_->setUpdatesEnabled(false);
-    tree_->clear();
-    ranges_.clear();
-    xml::Document doc;
-    const bool loaded = !text.empty() && doc.loadXML(text);
-    // A faulty decoder's document without "groups" shows nothing, as a non-XML text does.
-    xml::Node groups = loaded ? doc.selectSingleNode("/groups") : xml::Node();
-    if (groups) {
-        for (const xml::Node& group : groups.childNodes()) {
-            if (group.type() != xml::NodeType::Element) continue;
-            auto* row = new QTreeWidgetItem(tree_, {Attr(group, "name")});
-            row->setFirstColumnSpanned(true);
-            QFont bold = row->font(0);
-            bold.setBold(true);
-            row->setFont(0, bold);
-            for (const xml::Node& item : group.childNodes())
-                if (item.type() == xml::NodeType::Element) AddFieldRow(row, item);
-            row->setExpanded(true);
-        }
+    QWidget* content = scroll_->widget();
+    content->setUpdatesEnabled(false);
+    const bool shown = rows_.Load(text);
+    const auto& groups = rows_.Groups();
+    SetGroupCount(int(groups.size()));
+    for (size_t i = 0; i < groups.size(); ++i) groups_[i]->Fill(groups[i]);
+    content->setUpdatesEnabled(true);
+    return shown;
+}
+
+void CPanelDetail::SetGroupCount(int n) {
+    while (int(groups_.size()) > n) {
+        delete groups_.back();
+        groups_.pop_back();
     }
-    tree_->setUpdatesEnabled(true);
-    return loaded;
+    for (CDetailGroup* group : groups_) group->Empty();
+    while (int(groups_.size()) < n) {
+        auto* group = new CDetailGroup(scroll_->widget());
+        connect(group, &CDetailGroup::FieldSelected, this, &CPanelDetail::OnFieldSelected);
+        // Before the closing stretch.
+        layout_->insertWidget(layout_->count() - 1, group);
+        groups_.push_back(group);
+    }
 }
 
-void CPanelDetail::AddFieldRow(QTreeWidgetItem* parent, const xml::Node& item) {
-    auto* row = new QTreeWidgetItem(parent, {Attr(item, "name"), Attr(item, "value")});
-    const QString tip = Attr(item, "tip");
-    row->setToolTip(0, tip);
-    row->setToolTip(1, tip);
-    row->setData(0, kRangeRole, int(ranges_.size()));
-    ranges_.emplace_back(DecimalAttr(item, "offset"), DecimalAttr(item, "bits"));
-    for (const xml::Node& child : item.childNodes())
-        if (child.type() == xml::NodeType::Element) AddFieldRow(row, child);
-    row->setExpanded(true);
-}
-
-void CPanelDetail::OnCurrentChanged(QTreeWidgetItem* current) {
-    if (!current || !publisher_) return;
-    const QVariant index = current->data(0, kRangeRole);
-    if (!index.isValid() || index.toInt() >= int(ranges_.size())) return;
-    const auto& [offset, bits] = ranges_[size_t(index.toInt())];
-    publisher_->Publish(this, EventByteRangeSelected, offset, bits);
+void CPanelDetail::OnFieldSelected(qulonglong range) {
+    const CDetailRows::Range* field = rows_.RangeAt(size_t(range));
+    if (!field || !publisher_) return;
+    publisher_->Publish(this, EventByteRangeSelected, intptr_t(field->offset), intptr_t(field->bits));
 }
 
 }  // namespace orvane::app

@@ -1,43 +1,72 @@
-// The decode-detail pane: the selected row's decode result as groups of
-// name/value rows; picking a field publishes its byte range.
+// The decode-detail pane: the selected row's decode result as collapsible
+// groups, each a name/value grid with nested rows and a tip line; picking a
+// field publishes its byte range. Group widgets are kept by position from one
+// display to the next, and a fast walk through the list shows only where it
+// stopped.
 #pragma once
 
 #include <QDockWidget>
+#include <QElapsedTimer>
 
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "CDetailRows.h"
 #include "IEventBus.h"
 
-class QTreeWidget;
-class QTreeWidgetItem;
+class QScrollArea;
+class QTimer;
+class QVBoxLayout;
 
-namespace orvane::xml { class Node; }
+namespace orvane {
+class IDecode;
+struct UsbItem;
+}
 
 namespace orvane::app {
+
+class CDetailGroup;
 
 class CPanelDetail : public QDockWidget, public IEventHandler {
     Q_OBJECT
 public:
+    // Selections closer together than this are shown as the last of them.
+    static constexpr int kCoalesceMs = 50;
+
     explicit CPanelDetail(QWidget* parent = nullptr);
 
-    // False (and an empty pane) when the text is not XML.
+    // False (and an empty pane) when the text is not a decode result.
     bool ShowDecodeDetail(const std::string& text);
-    QTreeWidget* Tree() const { return tree_; }
-    // (bit offset, bit count) of every field row, in the order the rows were made.
-    const std::vector<std::pair<int32_t, int32_t>>& FieldRanges() const { return ranges_; }
+    // Empties the pane and forgets a selection not shown yet: its item may be
+    // freed with the tree it belongs to.
+    void Clear();
+
+    int GroupCount() const { return int(groups_.size()); }
+    CDetailGroup* Group(int index) const { return groups_.at(size_t(index)); }
+    const std::vector<CDetailRows::Range>& FieldRanges() const { return rows_.Ranges(); }
+    bool SelectionPending() const { return pending_; }
 
     int32_t SetPublisher(IEventPublisher* publisher) override;
     int32_t OnEvent(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t param2) override;
 
 private:
-    void AddFieldRow(QTreeWidgetItem* parent, const xml::Node& item);
-    void OnCurrentChanged(QTreeWidgetItem* current);
+    void Select(UsbItem* item, IDecode* decoder);
+    void ShowPending();
+    // Keeps the first n group widgets (emptied), drops the rest, adds new ones.
+    void SetGroupCount(int n);
+    void OnFieldSelected(qulonglong range);
 
-    QTreeWidget* tree_;
+    QScrollArea* scroll_;
+    QVBoxLayout* layout_;
+    std::vector<CDetailGroup*> groups_;
+    CDetailRows rows_;
     IEventPublisher* publisher_ = nullptr;
-    std::vector<std::pair<int32_t, int32_t>> ranges_;
+
+    UsbItem* pendingItem_ = nullptr;
+    IDecode* pendingDecoder_ = nullptr;
+    bool pending_ = false;
+    QTimer* coalesce_;
+    QElapsedTimer sinceShown_;
 };
 
 }  // namespace orvane::app

@@ -1,12 +1,17 @@
 #include "CPanelDevice.h"
 
+#include <QAction>
+#include <QComboBox>
+#include <QSignalBlocker>
 #include <QStyle>
+#include <QThread>
+#include <QToolBar>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
-#include <charconv>
+#include <vector>
 
 #include "CUsbIdDatabase.h"
-#include "Document.h"
 
 namespace orvane::app {
 
@@ -14,23 +19,48 @@ namespace {
 
 constexpr int kAddressRole = Qt::UserRole + 1;
 
-int IntAttr(const xml::Node& node, const char* name) {
-    const std::string text = node.attribute(name).value_or(std::string());
-    int value = 0;
-    if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) return 0;
-    return value;
-}
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+QString U(const char* text) { return QString::fromUtf8(text); }
 
 }  // namespace
 
-CPanelDevice::CPanelDevice(QWidget* parent) : QDockWidget(QString::fromUtf8("设备"), parent) {
+CPanelDevice::CPanelDevice(QWidget* parent) : QDockWidget(U("设备"), parent) {
     setObjectName("pane4000");
-    tree_ = new QTreeWidget(this);
+    auto* content = new QWidget(this);
+    auto* layout = new QVBoxLayout(content);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    toolbar_ = new QToolBar(content);
+    toolbar_->setIconSize(QSize(16, 16));
+    combo_ = new QComboBox(toolbar_);
+    combo_->setToolTip(U("配置"));
+    combo_->setMinimumContentsLength(12);
+    combo_->setFixedWidth(kComboWidth);
+    toolbar_->addWidget(combo_);
+    toolbar_->addSeparator();
+    QStyle* s = style();
+    save_ = toolbar_->addAction(s->standardIcon(QStyle::SP_DialogApplyButton), U("保存配置"), this,
+                                &CPanelDevice::OnSaveConfiguration);
+    export_ = toolbar_->addAction(s->standardIcon(QStyle::SP_DialogSaveButton), U("导出到收藏夹"), this,
+                                  &CPanelDevice::OnExportToFavorites);
+    layout->addWidget(toolbar_);
+
+    tree_ = new QTreeWidget(content);
     tree_->setHeaderHidden(true);
     tree_->setColumnCount(1);
-    setWidget(tree_);
+    layout->addWidget(tree_);
+    setWidget(content);
+
+    // Only a pick by the user: refilling and matching the combo do not apply anything.
+    connect(combo_, &QComboBox::activated, this, &CPanelDevice::OnConfigurationSelected);
+    connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { OnTreeSelChanged(); });
+    UpdateCommands();
+}
+
+void CPanelDevice::SetSettings(SettingStore* settings) {
+    editor_.SetStore(settings);
+    FillConfigurationCombo();
+    OnTreeSelChanged();
 }
 
 int32_t CPanelDevice::SetPublisher(IEventPublisher* publisher) {
@@ -38,77 +68,133 @@ int32_t CPanelDevice::SetPublisher(IEventPublisher* publisher) {
     return 1;
 }
 
-int32_t CPanelDevice::OnEvent(IEventHandler*, int32_t type, intptr_t param1, intptr_t) {
-    if (type == EventDeviceTreeChanged && param1) {
-        // The worker publishes after a parse; the text lives only for the publication.
-        const std::string text = *reinterpret_cast<const std::string*>(param1);
-        QMetaObject::invokeMethod(this, [this, text] {
-            lastText_ = text;
-            BuildDeviceTree(text);
-        });
+int32_t CPanelDevice::OnEvent(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t) {
+    const bool here = QThread::currentThread() == thread();
+    if (type == EventDeviceTreeChanged) {
+        // Our own apply: the copy already is that tree.
+        if (sender == this || !param1) return 1;
+        // The text lives only while it is published, and after a parse that is
+        // on the worker thread: copy it and build on the UI thread.
+        std::string text = *reinterpret_cast<const std::string*>(param1);
+        if (here) {
+            ++generation_;
+            Receive(text);
+            return 1;
+        }
+        const uint64_t generation = ++generation_;
+        QMetaObject::invokeMethod(this, [this, text = std::move(text), generation] {
+            // A later tree or a clear has come since: this one is gone.
+            if (generation_.load() == generation) Receive(text);
+        }, Qt::QueuedConnection);
     } else if (type == EventCaptureCleared) {
-        QMetaObject::invokeMethod(this, [this] { BuildDeviceTree("<devices/>"); });
+        ++generation_;
+        if (here) Reset();
+        else QMetaObject::invokeMethod(this, [this] { Reset(); }, Qt::QueuedConnection);
     }
     return 1;
 }
 
-QString CPanelDevice::EndpointText(int address, int attributes) {
-    static const char* const kTypes[] = {"Control", "Isochronous", "Bulk", "Interrupt"};
-    static const char* const kSync[] = {"No Synchronization", "Asynchronous", "Adaptive", "Synchronous"};
-    static const char* const kUsage[] = {"Data endpoint", "Feedback endpoint", "Implicit feedback Data endpoint",
-                                         "Reserved"};
-    return QString("Endpoint %1 (%2/%3/%4/%5)")
-        .arg(address & 0x0F)
-        .arg(address >= 0x80 ? "IN" : "OUT")
-        .arg(kTypes[attributes & 3], kSync[(attributes >> 2) & 3], kUsage[(attributes >> 4) & 3]);
+void CPanelDevice::Receive(const std::string& text) {
+    editor_.Receive(text);
+    BuildDeviceTree();
 }
 
-void CPanelDevice::BuildDeviceTree(const std::string& deviceTreeXml) {
-    QTreeWidgetItem* selected = tree_->currentItem();
-    const int keep = selected ? selected->data(0, kAddressRole).toInt() : -1;
-    tree_->clear();
-    xml::Document doc;
-    if (!doc.loadXML(deviceTreeXml)) return;
-    const CUsbIdDatabase& ids = CUsbIdDatabase::Instance();
-    QStyle* s = style();
-    const QIcon deviceIcon = s->standardIcon(QStyle::SP_DriveHDIcon);
-    const QIcon interfaceIcon = s->standardIcon(QStyle::SP_DirIcon);
-    const QIcon endpointIcon = s->standardIcon(QStyle::SP_FileIcon);
-    for (const xml::Node& device : doc.selectNodes("//device")) {
-        const int address = IntAttr(device, "address");
-        const int vendor = IntAttr(device, "idVendor"), product = IntAttr(device, "idPorduct");
-        auto* top = new QTreeWidgetItem(tree_, {QString("Address %1 (%2/%3)")
-                                                    .arg(address)
-                                                    .arg(Q(ids.GetProductName(vendor, product)),
-                                                         Q(ids.GetVendorName(vendor)))});
-        top->setIcon(0, deviceIcon);
-        top->setData(0, kAddressRole, address);
-        if (address == keep) tree_->setCurrentItem(top);
-        xml::Node configuration = device.firstChild();
-        if (configuration) {
-            for (const xml::Node& interface : configuration.childNodes()) {
-                if (interface.type() != xml::NodeType::Element) continue;
-                const int cls = IntAttr(interface, "bInterfaceClass");
-                auto* row = new QTreeWidgetItem(top, {QString("Interface %1 (%2/%3),bAlternateSetting %4")
-                                                          .arg(IntAttr(interface, "bInterfaceNumber"))
-                                                          .arg(Q(ids.GetClassName(cls)),
-                                                               Q(ids.GetSubClassName(
-                                                                   cls, IntAttr(interface, "bInterfaceSubClass"))))
-                                                          .arg(IntAttr(interface, "bAlternateSetting"))});
-                row->setIcon(0, interfaceIcon);
-                row->setData(0, kAddressRole, address);
-                for (const xml::Node& endpoint : interface.childNodes()) {
-                    if (endpoint.type() != xml::NodeType::Element) continue;
-                    auto* leaf = new QTreeWidgetItem(row, {EndpointText(IntAttr(endpoint, "bEndpointAddress"),
-                                                                        IntAttr(endpoint, "bmAttributes"))});
-                    leaf->setIcon(0, endpointIcon);
-                    leaf->setData(0, kAddressRole, address);
-                }
-                row->setExpanded(true);
-            }
+void CPanelDevice::Reset() {
+    editor_.Clear();
+    BuildDeviceTree();
+}
+
+int CPanelDevice::SelectedAddress() const {
+    const QTreeWidgetItem* item = tree_->currentItem();
+    return item ? item->data(0, kAddressRole).toInt() : -1;
+}
+
+bool CPanelDevice::SelectDevice(int address) {
+    for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = tree_->topLevelItem(i);
+        if (item->data(0, kAddressRole).toInt() == address) {
+            tree_->setCurrentItem(item);
+            return true;
         }
-        top->setExpanded(true);
     }
+    return false;
+}
+
+void CPanelDevice::BuildDeviceTree() {
+    const int keep = SelectedAddress();
+    {
+        const QSignalBlocker block(tree_);
+        tree_->clear();
+        QStyle* s = style();
+        const QIcon icons[] = {s->standardIcon(QStyle::SP_DriveHDIcon), s->standardIcon(QStyle::SP_DirIcon),
+                               s->standardIcon(QStyle::SP_FileIcon)};
+        std::vector<QTreeWidgetItem*> made;
+        for (const CDeviceTreeEditor::Row& row : editor_.Rows(CUsbIdDatabase::Instance())) {
+            QTreeWidgetItem* item = row.parent < 0 ? new QTreeWidgetItem(tree_)
+                                                   : new QTreeWidgetItem(made[size_t(row.parent)]);
+            item->setText(0, QString::fromStdString(row.text));
+            item->setIcon(0, icons[row.level]);
+            item->setData(0, kAddressRole, row.address);
+            made.push_back(item);
+            // A selected interface or endpoint gives way to its device's line.
+            if (row.level == CDeviceTreeEditor::LevelDevice && row.address == keep) tree_->setCurrentItem(item);
+        }
+        tree_->expandAll();
+    }
+    OnTreeSelChanged();
+}
+
+void CPanelDevice::FillConfigurationCombo() {
+    const QSignalBlocker block(combo_);
+    combo_->clear();
+    // Entry i is stored configuration i: the combo's index is the store's.
+    for (const std::string& name : editor_.StoredNames()) combo_->addItem(QString::fromStdString(name));
+    combo_->setCurrentIndex(-1);
+}
+
+void CPanelDevice::OnTreeSelChanged() {
+    const int address = SelectedAddress();
+    if (address >= 0 && editor_.HasDevice(address)) {
+        const int index = editor_.StoredIndexOf(address);
+        if (combo_->currentIndex() != index) {
+            const QSignalBlocker block(combo_);
+            combo_->setCurrentIndex(index);
+        }
+    }
+    UpdateCommands();
+}
+
+void CPanelDevice::OnConfigurationSelected(int index) {
+    const int address = SelectedAddress();
+    // The device may have gone with a tree that came after it was selected.
+    if (address < 0 || index < 0 || !editor_.PickConfiguration(address, index)) {
+        UpdateCommands();
+        return;
+    }
+    BuildDeviceTree();
+}
+
+void CPanelDevice::OnSaveConfiguration() {
+    if (!editor_.Modified()) return;
+    const std::string text = editor_.Apply();
+    if (publisher_) publisher_->Publish(this, EventDeviceTreeChanged, reinterpret_cast<intptr_t>(&text), 0);
+    UpdateCommands();
+}
+
+void CPanelDevice::OnExportToFavorites() {
+    const int address = SelectedAddress();
+    if (address < 0) return;
+    const int selected = combo_->currentIndex();
+    if (editor_.ExportToFavorites(address, CUsbIdDatabase::Instance()) < 0) return;
+    FillConfigurationCombo();
+    const QSignalBlocker block(combo_);
+    combo_->setCurrentIndex(selected);
+}
+
+void CPanelDevice::UpdateCommands() {
+    combo_->setEnabled(tree_->currentItem() != nullptr);
+    save_->setEnabled(editor_.Modified());
+    export_->setEnabled(true);
 }
 
 }  // namespace orvane::app

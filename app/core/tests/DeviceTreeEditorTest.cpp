@@ -87,7 +87,7 @@ TEST(DeviceTreeEditor, EndpointTexts) {
     } cases[] = {
         {0x81, 0x02, "Endpoint 1 (IN/Bulk/No Synchronization/Data endpoint)"},
         {0x03, 0x0D, "Endpoint 3 (OUT/Isochronous/Synchronous/Data endpoint)"},
-        {0x8F, 0x15, "Endpoint 15 (IN/Isochronous/Adaptive/Feedback endpoint)"},
+        {0x8F, 0x19, "Endpoint 15 (IN/Isochronous/Adaptive/Feedback endpoint)"},
         {0x00, 0x38, "Endpoint 0 (OUT/Control/Adaptive/Reserved)"},
         {0x82, 0x25, "Endpoint 2 (IN/Isochronous/Asynchronous/Implicit feedback Data endpoint)"},
     };

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CDevice.h"
+#include "CDetailGroup.h"
 #include "CMainFrame.h"
 #include "CPacketListModel.h"
 #include "CPanelDetail.h"
@@ -71,16 +72,19 @@ TEST(MainFrame, CaptureFillsTheListTheDetailAndTheTransferLevel) {
 
     // The first row whose decoder gives a detail fills the pane when selected.
     CUsbListCtrl& list = *frame.ListCtrl();
-    QTreeWidget& detail = *frame.DetailPane()->Tree();
-    int row = 0;
-    for (; row < model.rowCount() && detail.topLevelItemCount() == 0; ++row) list.setCurrentIndex(model.index(row, 0));
-    ASSERT_GT(detail.topLevelItemCount(), 0);
-    ASSERT_FALSE(frame.DetailPane()->FieldRanges().empty());
-    QTreeWidgetItem* field = detail.topLevelItem(0)->child(0);
+    CPanelDetail& detail = *frame.DetailPane();
+    for (int row = 0; row < model.rowCount() && detail.GroupCount() == 0; ++row) {
+        list.setCurrentIndex(model.index(row, 0));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !detail.SelectionPending(); }));
+    }
+    ASSERT_GT(detail.GroupCount(), 0);
+    ASSERT_FALSE(detail.FieldRanges().empty());
+    QTreeWidgetItem* field = detail.Group(0)->Grid()->topLevelItem(0);
     ASSERT_NE(field, nullptr);
-    detail.setCurrentItem(field);
+    detail.Group(0)->Grid()->setCurrentItem(field);
     ASSERT_EQ(log.ranges.size(), 1u);
-    EXPECT_EQ(log.ranges[0], frame.DetailPane()->FieldRanges()[0]);
+    EXPECT_EQ(log.ranges[0].first, detail.FieldRanges()[0].offset);
+    EXPECT_EQ(log.ranges[0].second, detail.FieldRanges()[0].bits);
 
     // A row with children opens under itself and closes again.
     int parent = -1;
@@ -105,7 +109,7 @@ TEST(MainFrame, CaptureFillsTheListTheDetailAndTheTransferLevel) {
     // A new capture empties the panes and the list at once.
     frame.OnStartRecord();
     EXPECT_EQ(model.rowCount(), 0);
-    EXPECT_EQ(detail.topLevelItemCount(), 0);
+    EXPECT_EQ(detail.GroupCount(), 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable(); }, kBoundMs));
     frame.Publisher().Unsubscribe(&log);
 }
