@@ -150,6 +150,7 @@ uint32_t CPacketListRows::Descendants(UsbItem* item)
     if (!Expanded(item) || !HasChildren(item)) return 0;
     auto found = counts_.find(item);
     if (found != counts_.end()) return found->second.rows;
+    const uint64_t visitsBefore = visits_;
     Count count;
     const UsbItemList& kids = item->children;
     const uint32_t n = kids.size();
@@ -163,7 +164,7 @@ uint32_t CPacketListRows::Descendants(UsbItem* item)
         if (Shown(child)) total += 1 + Descendants(child);
     }
     count.rows = total;
-    counts_.emplace(item, std::move(count));
+    if (chunked || visits_ - visitsBefore >= kCountKeptFrom) counts_.emplace(item, std::move(count));
     return total;
 }
 
@@ -518,6 +519,40 @@ CPacketListRows::RowChange CPacketListRows::ToggleSubtree(int row, int* select)
     ClearCachesLocked();
     if (select && !(Expanded(top) && HasChildren(top))) *select = topRow;
     return change;
+}
+
+int CPacketListRows::ExpandAll(bool expand)
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (root_) {
+            std::vector<UsbItem*> stack(root_->children.begin(), root_->children.end());
+            while (!stack.empty()) {
+                UsbItem* x = stack.back();
+                stack.pop_back();
+                ++visits_;
+                if (expand) x->flags |= ItemExpanded; else x->flags &= uint8_t(~ItemExpanded);
+                for (UsbItem* child : x->children)
+                    if (HasChildren(child)) stack.push_back(child);
+            }
+        }
+    }
+    return RebuildRows();
+}
+
+size_t CPacketListRows::IndexBytes() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    // A hash node holds its value, the next pointer and the cached hash.
+    constexpr size_t kNode = 2 * sizeof(void*);
+    size_t bytes = blocks_.capacity() * sizeof(RowBlock);
+    for (const RowBlock& block : blocks_) bytes += block.items.capacity() * sizeof(UsbItem*);
+    bytes += counts_.bucket_count() * sizeof(void*) + counts_.size() * (sizeof(*counts_.begin()) + kNode);
+    for (const auto& entry : counts_) bytes += entry.second.chunk.capacity() * sizeof(uint32_t);
+    bytes += window_.capacity() * sizeof(UsbItem*) + windowDepth_.capacity() + windowParent_.capacity() * sizeof(int);
+    bytes += recordRows_.bucket_count() * sizeof(void*) + recordRows_.size() * (sizeof(*recordRows_.begin()) + kNode);
+    bytes += path_.capacity() * sizeof(Step);
+    return bytes;
 }
 
 int CPacketListRows::RowOfTop(UsbItem* top)

@@ -71,6 +71,9 @@ public:
     // Expands or collapses the whole top-level item holding the row; `select`
     // receives the row to select (-1 when it ends expanded with children).
     RowChange ToggleSubtree(int row, int* select = nullptr);
+    // Expands (or collapses) every item of the tree and rebuilds the rows;
+    // answers the row count.
+    int ExpandAll(bool expand);
     // Expands every ancestor of `item` below `top`; false when `item` is not below `top`.
     bool RevealItem(UsbItem* top, UsbItem* item, RowChange* change = nullptr);
 
@@ -84,6 +87,10 @@ public:
 
     // First row of every block of top-level items.
     std::vector<int> BlockFirstRows() const;
+
+    // Heap bytes of the index itself (blocks, counts, row window, caches); the
+    // items are the document's.
+    size_t IndexBytes() const;
 
     // Items touched by walks since construction: lets a test see that work
     // grows with what changed, not with the capture.
@@ -103,6 +110,9 @@ private:
         std::vector<uint32_t> chunk;
     };
     static constexpr uint32_t kChunk = 512;
+    // A subtree counted in fewer visits is counted again when asked: keeping
+    // its count would cost more memory than the walk costs time.
+    static constexpr uint64_t kCountKeptFrom = 64;
     struct Step {
         UsbItem* item;
         int row;

@@ -113,6 +113,8 @@ CMainFrame::~CMainFrame() {
     list_ = nullptr;
 }
 
+void CMainFrame::SetSettings(SettingStore* settings) { device_->SetSettings(settings); }
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
     QSettings settings("Kavrin", "Orvane");
     settings.setValue("NormalLayout", saveState());

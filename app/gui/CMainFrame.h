@@ -23,6 +23,7 @@ class CPacketListModel;
 class CPanelDetail;
 class CPanelDevice;
 class CUsbListCtrl;
+class SettingStore;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -30,6 +31,9 @@ public:
     // Takes `device` (null: no analyser; every capture command does nothing).
     explicit CMainFrame(IDevice* device, QWidget* parent = nullptr);
     ~CMainFrame() override;
+
+    // The user's settings (not owned) for the panes that keep things there.
+    void SetSettings(SettingStore* settings);
 
     // The device library beside the program, or null without one.
     static IDevice* LoadDevice();

@@ -87,6 +87,8 @@ void CPacketListModel::ClearHeaderFilter() {
     OnUiThread([this] { emit HeaderFilterCleared(); });
 }
 
+void CPacketListModel::ExpandAll(bool expand) { ResetTo(list_.Rows().ExpandAll(expand)); }
+
 int CPacketListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_; }
 
 int CPacketListModel::columnCount(const QModelIndex& parent) const {

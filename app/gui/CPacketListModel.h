@@ -36,6 +36,8 @@ public:
     int ToggleSubtree(int row);
     // One text per column index; hides the top-level rows that do not match.
     void ApplyHeaderFilter(const std::vector<std::string>& texts);
+    // Expands every row of the shown level, or collapses them all.
+    void ExpandAll(bool expand = true);
 
     // ---- QAbstractItemModel ----
     int rowCount(const QModelIndex& parent = {}) const override;

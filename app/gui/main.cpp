@@ -8,6 +8,7 @@
 #include "CMainFrame.h"
 #include "CPacketListModel.h"
 #include "CUsbListCtrl.h"
+#include "SettingStore.h"
 
 using orvane::app::CMainFrame;
 
@@ -20,7 +21,10 @@ int main(int argc, char** argv) {
     const QString shotPath = shot > 0 && shot + 1 < args.size() ? args[shot + 1] : QString();
     const bool capture = args.contains("--capture") || !shotPath.isEmpty();
 
+    // Built before the frame so that it outlives it; it is written back at the end.
+    orvane::app::SettingStore settings;
     CMainFrame frame(CMainFrame::LoadDevice());
+    frame.SetSettings(&settings);
     QString project;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--screenshot") ++i;

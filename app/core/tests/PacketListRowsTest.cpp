@@ -179,6 +179,15 @@ TEST_F(RowsTest, RandomTogglesAgreeWithTheFlattenedTree)
         if (random() % 3 == 0) top->flags ^= kBarHidden;
     rows.RebuildRows();
     ExpectMatchesTree(rows, &tree.root, record);
+
+    // Everything opened, toggled here and there, everything closed.
+    const int expanded = rows.ExpandAll(true);
+    EXPECT_EQ(expanded, int(FlattenShown(&tree.root).size()));
+    ExpectMatchesTree(rows, &tree.root, record);
+    for (int step = 0; step < 10; ++step) rows.ToggleExpand(int(random() % uint32_t(rows.RowCount())));
+    ExpectMatchesTree(rows, &tree.root, record);
+    rows.ExpandAll(false);
+    ExpectMatchesTree(rows, &tree.root, record);
 }
 
 // Many blocks, hidden and expanded items, and items that arrive out of record

@@ -339,7 +339,7 @@ TEST(PanesInTheWindow, LevelSwitchesClearTheDetailAndADeviceTreeEditIsDecodedAga
     auto* device = new pardix::CDevice(&emu, "orvane-panes-test-" + std::to_string(::getpid()));
     CMainFrame frame(device);
     SettingStore store("");
-    frame.DevicePane()->SetSettings(&store);
+    frame.SetSettings(&store);
     frame.show();
     CPacketListModel& model = *frame.ListModel();
     CCaptureWorker& worker = frame.Worker();
