@@ -113,6 +113,16 @@ void BM_ListAtScale(benchmark::State& state) {
         PaintScreen(model, found - kScreenRows / 2);
         const double goTo = MsSince(t);
 
+        // The index alone, without the cells: a record's row, and opening the
+        // first row, which moves every row after it.
+        t = Clock::now();
+        benchmark::DoNotOptimize(model.List().Rows().RowOfRecord(target - 7));
+        const double rowOfRecord = MsSince(t);
+        t = Clock::now();
+        model.ToggleExpand(0);
+        const double expandFirst = MsSince(t);
+        model.ToggleExpand(0);
+
         const size_t beforeBytes = model.List().Rows().IndexBytes();
         t = Clock::now();
         model.ExpandAll();
@@ -130,15 +140,18 @@ void BM_ListAtScale(benchmark::State& state) {
         state.counters["all_rows_ms"] = allRows;
         state.counters["scroll_to_end_ms"] = scrollEnd;
         state.counters["go_to_record_ms"] = goTo;
+        state.counters["row_of_record_ms"] = rowOfRecord;
+        state.counters["expand_first_row_ms"] = expandFirst;
         state.counters["expand_all_ms"] = expandAll;
         state.counters["expanded_rows"] = expandedRows;
         state.counters["expanded_end_ms"] = expandedEnd;
         state.counters["bytes_per_row"] = double(beforeBytes) / std::max(rows, 1);
         state.counters["expanded_bytes_per_row"] = double(expandedBytes) / std::max(expandedRows, 1);
         std::printf("%zu records: %d rows; first rows %.1f ms (screen %.1f ms), all rows %.0f ms; "
-                    "scroll to end %.3f ms; go to record %u (row %d) %.3f ms; expand all %.0f ms -> %d rows, "
+                    "scroll to end %.3f ms; go to record %u (row %d) %.3f ms (its row alone %.3f ms); "
+                    "expand the first row %.3f ms; expand all %.0f ms -> %d rows, "
                     "its last screen %.3f ms; model %.2f bytes/row, %.2f expanded\n",
-                    records, rows, firstRows, firstScreen, allRows, scrollEnd, target, found, goTo, expandAll,
+                    records, rows, firstRows, firstScreen, allRows, scrollEnd, target, found, goTo, rowOfRecord, expandFirst, expandAll,
                     expandedRows, expandedEnd, double(beforeBytes) / std::max(rows, 1),
                     double(expandedBytes) / std::max(expandedRows, 1));
         worker.Shutdown();

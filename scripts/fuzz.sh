@@ -11,7 +11,7 @@ cmake -S engine/fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-cl
 cmake --build build-fuzz -j "${JOBS:-$(nproc)}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for target in DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer; do
+for target in DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer; do
   work=build-fuzz/corpus/$target
   mkdir -p "$work"
   echo "== $target =="
