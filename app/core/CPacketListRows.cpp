@@ -44,9 +44,46 @@ size_t CPacketListRows::TopCount() const
     return blocks_.empty() ? 0 : (blocks_.size() - 1) * kBlockItems + blocks_.back().items.size();
 }
 
-int CPacketListRows::BlockEndRow(size_t block) const
+int CPacketListRows::FirstRow(size_t block) const
 {
-    return block + 1 < blocks_.size() ? blocks_[block + 1].firstRow : rowCount_;
+    int sum = 0;
+    for (size_t i = std::min(block, blocks_.size()); i > 0; i &= i - 1) sum += blockRows_[i];
+    return sum;
+}
+
+size_t CPacketListRows::BlockOfRow(int row) const
+{
+    // Down the tree: the most blocks whose rows all lie before the row.
+    size_t at = 0;
+    size_t step = 1;
+    while (step * 2 <= blocks_.size()) step *= 2;
+    for (; step > 0; step /= 2) {
+        if (at + step <= blocks_.size() && blockRows_[at + step] <= row) {
+            at += step;
+            row -= blockRows_[at];
+        }
+    }
+    return at;
+}
+
+void CPacketListRows::AddBlockRows(size_t block, int delta)
+{
+    blocks_[block].rows += delta;
+    for (size_t i = block + 1; i < blockRows_.size(); i += i & (~i + 1)) blockRows_[i] += delta;
+}
+
+template <class Visit>
+void CPacketListRows::ForBlocksHolding(uint32_t record, Visit visit)
+{
+    // Blocks before the first whose running last record reaches the record
+    // end before it; the scan ends where every later block starts after it.
+    size_t b = size_t(std::lower_bound(lastUpTo_.begin(), lastUpTo_.end(), record) - lastUpTo_.begin());
+    for (; b < blocks_.size() && firstFrom_[b] <= record; ++b) {
+        ++visits_;
+        const RowBlock& block = blocks_[b];
+        if (record < block.firstRecord || record > block.lastRecord) continue;
+        if (visit(b)) return;
+    }
 }
 
 size_t CPacketListRows::TopLevelCount() const
@@ -65,7 +102,7 @@ std::vector<int> CPacketListRows::BlockFirstRows() const
 {
     std::lock_guard<std::mutex> guard(lock_);
     std::vector<int> rows;
-    for (const RowBlock& block : blocks_) rows.push_back(block.firstRow);
+    for (size_t b = 0; b < blocks_.size(); ++b) rows.push_back(FirstRow(b));
     return rows;
 }
 
@@ -86,9 +123,9 @@ void CPacketListRows::AppendItem(UsbItem* item)
         if (!root_ || !item) return;
         item->flags &= uint8_t(~ItemExpanded);
         root_->Append(item);
-        int before = rowCount_;
-        if (Shown(item)) ++rowCount_;
-        AppendToBlocks(item, before);
+        const int rows = Shown(item) ? 1 : 0;
+        rowCount_ += rows;
+        AppendToBlocks(item, rows);
         count = rowCount_;
         uint64_t now = clock_();
         if (now - lastPush_ > kPushIntervalMs) {
@@ -99,32 +136,46 @@ void CPacketListRows::AppendItem(UsbItem* item)
     if (push && listener_) listener_(count);
 }
 
-void CPacketListRows::AppendToBlocks(UsbItem* item, int rowsBefore)
+void CPacketListRows::AppendToBlocks(UsbItem* item, int rows)
 {
     if (blocks_.empty() || blocks_.back().items.size() >= kBlockItems) {
         RowBlock block;
         block.items.reserve(kBlockItems);
-        block.firstRow = rowsBefore;
         block.firstRecord = block.lastRecord = item->firstRecord;
         blocks_.push_back(std::move(block));
+        // The new node covers the blocks (i - lowbit(i), i], all before it but itself.
+        const size_t i = blocks_.size();
+        blockRows_.push_back(FirstRow(i - 1) - FirstRow(i - (i & (~i + 1))));
+        lastUpTo_.push_back(lastUpTo_.empty() ? item->firstRecord : std::max(lastUpTo_.back(), item->firstRecord));
+        firstFrom_.push_back(item->firstRecord);
     }
     RowBlock& block = blocks_.back();
     block.items.push_back(item);
     block.firstRecord = std::min(block.firstRecord, item->firstRecord);
     block.lastRecord = std::max(block.lastRecord, LastLeaf(item)->firstRecord);
+    lastUpTo_.back() = std::max(lastUpTo_.back(), block.lastRecord);
+    // An item earlier than blocks before it lowers their bound too; items
+    // come nearly in order, so this seldom walks back more than a block.
+    for (size_t b = blocks_.size(); b > 0 && firstFrom_[b - 1] > block.firstRecord; --b)
+        firstFrom_[b - 1] = block.firstRecord;
+    if (rows) AddBlockRows(blocks_.size() - 1, rows);
 }
 
 int CPacketListRows::RebuildRows()
 {
     std::lock_guard<std::mutex> guard(lock_);
     blocks_.clear();
+    blockRows_.assign(1, 0);
+    lastUpTo_.clear();
+    firstFrom_.clear();
     counts_.clear();
     rowCount_ = 0;
     ClearCachesLocked();
     if (!root_) return 0;
     for (UsbItem* item : root_->children) {
-        AppendToBlocks(item, rowCount_);
-        rowCount_ += int(Rows(item));
+        const int rows = int(Rows(item));
+        AppendToBlocks(item, rows);
+        rowCount_ += rows;
     }
     return rowCount_;
 }
@@ -172,26 +223,20 @@ bool CPacketListRows::Seek(int row, std::vector<Step>& path)
 {
     path.clear();
     if (row < 0 || row >= rowCount_ || blocks_.empty()) return false;
-    auto after = std::upper_bound(blocks_.begin(), blocks_.end(), row,
-                                  [](int r, const RowBlock& b) { return r < b.firstRow; });
-    size_t b = after == blocks_.begin() ? 0 : size_t(after - blocks_.begin()) - 1;
+    const size_t b = BlockOfRow(row);
     UsbItem* item = nullptr;
-    int counter = 0;
+    int counter = FirstRow(b);
     size_t index = 0;
-    for (; b < blocks_.size() && !item; ++b) {
-        if (row >= BlockEndRow(b)) continue;
-        counter = blocks_[b].firstRow;
-        const auto& items = blocks_[b].items;
-        for (size_t i = 0; i < items.size(); ++i) {
-            ++visits_;
-            int n = int(Rows(items[i]));
-            if (row < counter + n) {
-                item = items[i];
-                index = b * kBlockItems + i;
-                break;
-            }
-            counter += n;
+    const auto& items = blocks_[b].items;
+    for (size_t i = 0; i < items.size(); ++i) {
+        ++visits_;
+        int n = int(Rows(items[i]));
+        if (row < counter + n) {
+            item = items[i];
+            index = b * kBlockItems + i;
+            break;
         }
+        counter += n;
     }
     while (item) {
         path.push_back({item, counter, index});
@@ -248,7 +293,7 @@ bool CPacketListRows::Advance(std::vector<Step>& path)
             for (size_t i = done.index + 1; i < total;) {
                 size_t b = i / kBlockItems;
                 // A block whose items are all hidden makes no rows: skip it whole.
-                if (i % kBlockItems == 0 && BlockEndRow(b) == blocks_[b].firstRow) {
+                if (i % kBlockItems == 0 && blocks_[b].rows == 0) {
                     i += kBlockItems;
                     continue;
                 }
@@ -383,22 +428,17 @@ int CPacketListRows::RowOfRecord(uint32_t record)
     std::lock_guard<std::mutex> guard(lock_);
     auto cached = recordRows_.find(record);
     if (cached != recordRows_.end()) return cached->second;
-    for (const RowBlock& block : blocks_) {
-        if (record < block.firstRecord || record > block.lastRecord) continue;
-        int r = RowInBlock(block, record);
-        if (r >= 0) {
-            recordRows_[record] = r;
-            return r;
-        }
-    }
-    // Not cached: the record may yet arrive with a later item.
-    return -1;
+    int found = -1;
+    ForBlocksHolding(record, [&](size_t b) { return (found = RowInBlock(b, record)) >= 0; });
+    // Not cached when not found: the record may yet arrive with a later item.
+    if (found >= 0) recordRows_[record] = found;
+    return found;
 }
 
-int CPacketListRows::RowInBlock(const RowBlock& block, uint32_t record)
+int CPacketListRows::RowInBlock(size_t b, uint32_t record)
 {
-    int counter = block.firstRow;
-    for (UsbItem* item : block.items) {
+    int counter = FirstRow(b);
+    for (UsbItem* item : blocks_[b].items) {
         ++visits_;
         int n = int(Rows(item));
         if (n && InRange(item, record)) {
@@ -414,13 +454,14 @@ std::vector<int> CPacketListRows::RowsOfRecords(const std::vector<uint32_t>& rec
 {
     std::lock_guard<std::mutex> guard(lock_);
     std::vector<int> rows(records.size(), -1);
-    for (const RowBlock& block : blocks_) {
+    for (size_t b = 0; b < blocks_.size(); ++b) {
+        const RowBlock& block = blocks_[b];
         const auto lo = std::lower_bound(records.begin(), records.end(), block.firstRecord);
         const auto hi = std::upper_bound(lo, records.end(), block.lastRecord);
         if (lo == hi) continue;
         // One walk through the block serves all its records: items come in
         // record order, so the next record to place only moves forward.
-        int counter = block.firstRow;
+        int counter = FirstRow(b);
         auto next = lo;
         uint32_t previousFirst = 0;
         for (UsbItem* item : block.items) {
@@ -443,7 +484,7 @@ std::vector<int> CPacketListRows::RowsOfRecords(const std::vector<uint32_t>& rec
         // A record an item out of order passed by gets the full search.
         for (auto r = lo; r != hi; ++r) {
             int& row = rows[size_t(r - records.begin())];
-            if (row < 0) row = RowInBlock(block, *r);
+            if (row < 0) row = RowInBlock(b, *r);
         }
     }
     return rows;
@@ -451,10 +492,8 @@ std::vector<int> CPacketListRows::RowsOfRecords(const std::vector<uint32_t>& rec
 
 void CPacketListRows::ShiftBlocks(int row, int delta)
 {
-    if (!delta) return;
-    auto first = std::upper_bound(blocks_.begin(), blocks_.end(), row,
-                                  [](int r, const RowBlock& b) { return r < b.firstRow; });
-    for (auto it = first; it != blocks_.end(); ++it) it->firstRow += delta;
+    if (!delta || blocks_.empty()) return;
+    AddBlockRows(BlockOfRow(row), delta);
 }
 
 void CPacketListRows::AdjustAncestors(const std::vector<Step>& path, int delta)
@@ -545,7 +584,8 @@ size_t CPacketListRows::IndexBytes() const
     std::lock_guard<std::mutex> guard(lock_);
     // A hash node holds its value, the next pointer and the cached hash.
     constexpr size_t kNode = 2 * sizeof(void*);
-    size_t bytes = blocks_.capacity() * sizeof(RowBlock);
+    size_t bytes = blocks_.capacity() * sizeof(RowBlock) + blockRows_.capacity() * sizeof(int) +
+                   (lastUpTo_.capacity() + firstFrom_.capacity()) * sizeof(uint32_t);
     for (const RowBlock& block : blocks_) bytes += block.items.capacity() * sizeof(UsbItem*);
     bytes += counts_.bucket_count() * sizeof(void*) + counts_.size() * (sizeof(*counts_.begin()) + kNode);
     for (const auto& entry : counts_) bytes += entry.second.chunk.capacity() * sizeof(uint32_t);
@@ -557,18 +597,20 @@ size_t CPacketListRows::IndexBytes() const
 
 int CPacketListRows::RowOfTop(UsbItem* top)
 {
-    for (int pass = 0; pass < 2; ++pass) {
-        for (const RowBlock& block : blocks_) {
-            if (pass == 0 && (top->firstRecord < block.firstRecord || top->firstRecord > block.lastRecord)) continue;
-            int counter = block.firstRow;
-            for (UsbItem* item : block.items) {
-                ++visits_;
-                if (item == top) return Shown(top) ? counter : -1;
-                counter += int(Rows(item));
-            }
+    auto rowIn = [&](size_t b) {
+        int counter = FirstRow(b);
+        for (UsbItem* item : blocks_[b].items) {
+            ++visits_;
+            if (item == top) return Shown(top) ? counter : -1;
+            counter += int(Rows(item));
         }
-    }
-    return -1;
+        return -2;
+    };
+    int row = -2;
+    ForBlocksHolding(top->firstRecord, [&](size_t b) { return (row = rowIn(b)) != -2; });
+    // Every block, should the records not say where it is.
+    for (size_t b = 0; row == -2 && b < blocks_.size(); ++b) row = rowIn(b);
+    return std::max(row, -1);
 }
 
 bool CPacketListRows::RevealItem(UsbItem* top, UsbItem* item, RowChange* change)

@@ -1,8 +1,11 @@
 // The packet list's row index: the shown item tree as numbered rows, for a
-// list that asks for rows on demand. Top-level items sit in blocks of 500 that
-// know their first row; an expanded item's descendant row count is kept once
-// computed, so finding, expanding and collapsing a row cost the path to it and
-// the toggled subtree, never the whole capture.
+// list that asks for rows on demand. Top-level items sit in blocks of 500
+// whose row counts add up in a Fenwick tree, so a block's first row, the block
+// of a row and the shift after an expansion cost the logarithm of the block
+// count; records find their block through running bounds of the blocks'
+// records. An expanded item's descendant row count is kept once computed, so
+// finding, expanding and collapsing a row cost the path to it and the toggled
+// subtree, never the whole capture.
 #pragma once
 
 #include <atomic>
@@ -99,7 +102,7 @@ public:
 private:
     struct RowBlock {
         std::vector<UsbItem*> items;
-        int firstRow = 0;
+        int rows = 0;              // rows its items make
         uint32_t firstRecord = 0;  // smallest first record: parsed items may come out of order
         uint32_t lastRecord = 0;
     };
@@ -119,20 +122,29 @@ private:
         size_t index;  // among the top level, or in the parent's children
     };
 
-    void AppendToBlocks(UsbItem* item, int rowsBefore);
+    void AppendToBlocks(UsbItem* item, int rows);
     uint32_t Descendants(UsbItem* item);
     uint32_t Rows(UsbItem* item) { return Shown(item) ? 1 + Descendants(item) : 0; }
     UsbItem* TopAt(size_t index) const { return blocks_[index / kBlockItems].items[index % kBlockItems]; }
     size_t TopCount() const;
-    int BlockEndRow(size_t block) const;
+    int FirstRow(size_t block) const;
+    int BlockEndRow(size_t block) const { return FirstRow(block + 1); }
+    // The block that holds the row; the row must lie in [0, rowCount_).
+    size_t BlockOfRow(int row) const;
+    void AddBlockRows(size_t block, int delta);
+    // Calls visit(block index) for each block that may hold the record, in
+    // order, until it answers true.
+    template <class Visit>
+    void ForBlocksHolding(uint32_t record, Visit visit);
     bool Seek(int row, std::vector<Step>& path);
     bool Advance(std::vector<Step>& path);
     void Materialise(int row);
     int MatchRecord(UsbItem* item, int row, uint32_t record);
-    int RowInBlock(const RowBlock& block, uint32_t record);
+    int RowInBlock(size_t block, uint32_t record);
     bool ContainsLeaf(UsbItem* item, uint32_t record);
     static bool InRange(UsbItem* item, uint32_t record);
     void AdjustAncestors(const std::vector<Step>& path, int delta);
+    // Rows after the row moved by delta: the block holding it grew or shrank.
     void ShiftBlocks(int row, int delta);
     int RowOfTop(UsbItem* top);
     void ClearCachesLocked();
@@ -140,6 +152,12 @@ private:
     mutable std::mutex lock_;
     UsbItem* root_ = nullptr;
     std::vector<RowBlock> blocks_;
+    // Fenwick tree of the blocks' row counts, 1-based.
+    std::vector<int> blockRows_{0};
+    // Highest last record of the blocks up to each one and lowest first
+    // record from each one on: both never fall, so they can be searched.
+    std::vector<uint32_t> lastUpTo_;
+    std::vector<uint32_t> firstFrom_;
     int rowCount_ = 0;
     std::unordered_map<const UsbItem*, Count> counts_;
     // The materialised rows [windowFirst_, windowFirst_ + window_.size()).

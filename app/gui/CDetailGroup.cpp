@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QSignalBlocker>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -12,6 +13,17 @@ namespace orvane::app {
 namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// Rows of the grid's fixed height, so the grid fits the group's height.
+class RowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(CDetailRows::kGridRowHeight);
+        return size;
+    }
+};
 
 }  // namespace
 
@@ -47,9 +59,9 @@ CDetailGroup::CDetailGroup(QWidget* parent) : QWidget(parent) {
     grid_->setIndentation(12);
     grid_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid_->header()->setSectionResizeMode(0, QHeaderView::Interactive);
+    grid_->setItemDelegate(new RowDelegate(grid_));
+    grid_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     grid_->header()->setStretchLastSection(true);
-    grid_->setColumnWidth(0, 160);
     // The grid's colours: a pale view, green-grey row lines and a grey help area.
     grid_->setStyleSheet("QTreeWidget { background: #F7F3E9; color: black; }"
                          "QTreeWidget::item { border-bottom: 1px solid #B6D2BD; }");
@@ -88,7 +100,6 @@ void CDetailGroup::Fill(const CDetailRows::Group& group) {
         row->setText(1, Q(field.value));
         row->setData(0, kRangeRole, qulonglong(field.range));
         row->setData(1, Qt::UserRole, Q(field.tip));
-        row->setSizeHint(0, QSize(-1, CDetailRows::kGridRowHeight));
         made.push_back(row);
     }
     grid_->expandAll();

@@ -113,7 +113,10 @@ CMainFrame::~CMainFrame() {
     list_ = nullptr;
 }
 
-void CMainFrame::SetSettings(SettingStore* settings) { device_->SetSettings(settings); }
+void CMainFrame::SetSettings(SettingStore* settings) {
+    list_->SetSettings(settings);
+    device_->SetSettings(settings);
+}
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     QSettings settings("Kavrin", "Orvane");

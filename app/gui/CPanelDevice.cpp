@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QThread>
@@ -9,6 +10,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <vector>
 
 #include "CUsbIdDatabase.h"
@@ -34,8 +36,8 @@ CPanelDevice::CPanelDevice(QWidget* parent) : QDockWidget(U("设备"), parent) {
     toolbar_->setIconSize(QSize(16, 16));
     combo_ = new QComboBox(toolbar_);
     combo_->setToolTip(U("配置"));
-    combo_->setMinimumContentsLength(12);
-    combo_->setFixedWidth(kComboWidth);
+    combo_->setMinimumContentsLength(8);
+
     toolbar_->addWidget(combo_);
     toolbar_->addSeparator();
     QStyle* s = style();
@@ -55,6 +57,11 @@ CPanelDevice::CPanelDevice(QWidget* parent) : QDockWidget(U("设备"), parent) {
     connect(combo_, &QComboBox::activated, this, &CPanelDevice::OnConfigurationSelected);
     connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { OnTreeSelChanged(); });
     UpdateCommands();
+}
+
+void CPanelDevice::resizeEvent(QResizeEvent* event) {
+    QDockWidget::resizeEvent(event);
+    combo_->setFixedWidth(std::max(combo_->minimumSizeHint().width(), widget()->width() - kButtonsWidth));
 }
 
 void CPanelDevice::SetSettings(SettingStore* settings) {

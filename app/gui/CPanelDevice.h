@@ -25,7 +25,8 @@ class SettingStore;
 class CPanelDevice : public QDockWidget, public IEventHandler {
     Q_OBJECT
 public:
-    static constexpr int kComboWidth = 300;
+    // The combo leaves this much of the pane's width to the buttons.
+    static constexpr int kButtonsWidth = 60;
 
     explicit CPanelDevice(QWidget* parent = nullptr);
 
@@ -54,6 +55,9 @@ public:
 
     int32_t SetPublisher(IEventPublisher* publisher) override;
     int32_t OnEvent(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t param2) override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void Receive(const std::string& text);

@@ -259,6 +259,35 @@ TEST_F(RowsTest, WorkerAppendsWhileTheListReads)
 
 // Not timed: the index counts the items it touches. A million top-level
 // items, then a group of 100,000 children opened, walked and closed.
+// Items handed over late (a group that began before items already in the
+// list) are found by their records, and their rows stay right as rows before
+// them open and close.
+TEST_F(RowsTest, LateItemsAndShiftsAcrossBlocks)
+{
+    uint32_t record = 10;
+    for (uint32_t i = 0; i < 1700; ++i) {
+        if (i == 1234) {
+            UsbItem* group = MakeItem(orvane::ItemNakGroup, 3);  // its first packet came before all others
+            group->Append(MakeTransaction(3, 2));
+            group->Append(MakeTransaction(record, 2));
+            record += 2;
+            rows.AppendItem(group);
+            continue;
+        }
+        rows.AppendItem(i % 7 == 0 ? MakeTransaction(record, 3) : MakeItem(5, record));
+        record += i % 7 == 0 ? 3 : 1;
+    }
+    ExpectMatchesTree(rows, &tree.root, record);
+    EXPECT_EQ(rows.RowOfRecord(4), 1234);
+    for (int row : {0, 7, 1234, 1235, 503, 1000}) {
+        rows.ToggleExpand(row);
+        ExpectMatchesTree(rows, &tree.root, record);
+    }
+    rows.ToggleSubtree(1240);
+    EXPECT_TRUE(rows.RevealItem(tree.root.children[1234], tree.root.children[1234]->children[0]->children[1]));
+    ExpectMatchesTree(rows, &tree.root, record);
+}
+
 TEST_F(RowsTest, WorkGrowsWithWhatChanged)
 {
     constexpr uint32_t kTop = 1000000, kChildren = 100000;
@@ -297,6 +326,11 @@ TEST_F(RowsTest, WorkGrowsWithWhatChanged)
     rows.ToggleExpand(int(kTop + kChildren - 1));
     rows.ItemAtRow(int(kTop + kChildren - 1));
     EXPECT_LE(rows.VisitCount() - v0, 5000u);
+
+    // A record and a toggle at the far end look at a few of the 2,000 blocks.
+    v0 = rows.VisitCount();
+    EXPECT_EQ(rows.RowOfRecord(kTop + kChildren - 3), int(kTop + kChildren - 3));
+    EXPECT_LE(rows.VisitCount() - v0, 600u);
 
     v0 = rows.VisitCount();
     EXPECT_EQ(rows.RowOfRecord(groupAt + 54321), int(groupAt + 1 + 54321));
