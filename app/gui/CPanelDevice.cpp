@@ -61,7 +61,12 @@ CPanelDevice::CPanelDevice(QWidget* parent) : QDockWidget(U("设备"), parent) {
 
 void CPanelDevice::resizeEvent(QResizeEvent* event) {
     QDockWidget::resizeEvent(event);
-    combo_->setFixedWidth(std::max(combo_->minimumSizeHint().width(), widget()->width() - kButtonsWidth));
+    // The buttons keep the room they need; the combo takes the rest.
+    int buttons = kToolbarMargins;
+    for (QAction* action : {save_, export_})
+        if (QWidget* button = toolbar_->widgetForAction(action)) buttons += button->sizeHint().width();
+    buttons = std::max(kButtonsWidth, buttons);
+    combo_->setFixedWidth(std::max(combo_->minimumSizeHint().width(), widget()->width() - buttons));
 }
 
 void CPanelDevice::SetSettings(SettingStore* settings) {

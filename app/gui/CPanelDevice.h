@@ -27,6 +27,8 @@ class CPanelDevice : public QDockWidget, public IEventHandler {
 public:
     // The combo leaves this much of the pane's width to the buttons.
     static constexpr int kButtonsWidth = 60;
+    // The toolbar's handle, separator and spacing around the buttons.
+    static constexpr int kToolbarMargins = 28;
 
     explicit CPanelDevice(QWidget* parent = nullptr);
 
