@@ -3,27 +3,17 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QSignalBlocker>
-#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include "CFixedRowDelegate.h"
 
 namespace orvane::app {
 
 namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
-
-// Rows of the grid's fixed height, so the grid fits the group's height.
-class RowDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        size.setHeight(CDetailRows::kGridRowHeight);
-        return size;
-    }
-};
 
 }  // namespace
 
@@ -59,7 +49,8 @@ CDetailGroup::CDetailGroup(QWidget* parent) : QWidget(parent) {
     grid_->setIndentation(12);
     grid_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid_->setItemDelegate(new RowDelegate(grid_));
+    // Rows of the grid's fixed height, so the grid fits the group's height.
+    grid_->setItemDelegate(new CFixedRowDelegate(CDetailRows::kGridRowHeight, grid_));
     grid_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     grid_->header()->setStretchLastSection(true);
     // The grid's colours: a pale view, green-grey row lines and a grey help area.

@@ -10,11 +10,11 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
-#include <QStyledItemDelegate>
 
 #include <memory>
 
 #include "CBookmarkDlg.h"
+#include "CFixedRowDelegate.h"
 #include "CListHeader.h"
 #include "IPrompt.h"
 #include "SettingStore.h"
@@ -27,17 +27,6 @@ namespace {
 using Cmd = CPacketListCommands;
 
 QString U(const char* text) { return QString::fromUtf8(text); }
-
-// Every row is kRowHeight high; the view draws the rows itself.
-class RowHeightDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        size.setHeight(CPacketList::kRowHeight);
-        return size;
-    }
-};
 
 // The list's own artwork: two expand boxes (11 x 11), the trigger and the
 // bookmark symbols (16 x 16).
@@ -103,7 +92,8 @@ CUsbListCtrl::CUsbListCtrl(CPacketListModel* model, QWidget* parent)
       tip_(new QLabel(this, Qt::ToolTip)) {
     setHeader(header_);
     setModel(model);
-    setItemDelegate(new RowHeightDelegate(this));
+    // Every row is kRowHeight high; the view draws the rows itself.
+    setItemDelegate(new CFixedRowDelegate(CPacketList::kRowHeight, this));
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
