@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in an optimised build and runs them: the parser's and the
-# project's, then the packet list's. Arguments go to both (for example --benchmark_filter=...).
+# Builds the benchmarks in an optimised build and runs them: the parser's, the
+# project's and the mark rows', the charts', then the packet list's. Arguments go to
+# each (for example --benchmark_filter=...).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
