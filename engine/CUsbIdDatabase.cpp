@@ -4,6 +4,13 @@
 #include <fstream>
 #include <optional>
 
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "AppDirectory.h"
+
 #ifndef ORVANE_USB_IDS
 #define ORVANE_USB_IDS "/usr/share/misc/usb.ids"
 #endif
@@ -117,9 +124,24 @@ CUsbIdDatabase CUsbIdDatabase::FromFile(const std::string& path)
     return CUsbIdDatabase(text);
 }
 
+std::vector<std::string> CUsbIdDatabase::SearchPaths()
+{
+    return {GetAppDirectory() + "/../common/usb.ids", DefaultPath()};
+}
+
 const CUsbIdDatabase& CUsbIdDatabase::Instance()
 {
-    static const CUsbIdDatabase instance = FromFile(DefaultPath());
+    static const CUsbIdDatabase instance = [] {
+        const std::vector<std::string> paths = SearchPaths();
+        for (const std::string& path : paths) {
+            std::error_code ec;
+            if (std::filesystem::is_regular_file(path, ec)) return FromFile(path);
+        }
+        // Said once: every name look-up then answers an empty text.
+        std::fprintf(stderr, "orvane: no usb.ids in %s or %s; vendor, product and class names stay empty\n",
+                     paths[0].c_str(), paths[1].c_str());
+        return CUsbIdDatabase();
+    }();
     return instance;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace orvane {
 
@@ -23,8 +24,11 @@ public:
     explicit CUsbIdDatabase(std::string_view text);
     // An empty table when the file cannot be read.
     static CUsbIdDatabase FromFile(const std::string& path);
-    // The system's list, read on first use and kept for the process.
+    // The list found first in SearchPaths(), read on first use and kept for the
+    // process; empty (and said once on stderr) when there is none.
     static const CUsbIdDatabase& Instance();
+    // "../common/usb.ids" beside the program, then the system's list.
+    static std::vector<std::string> SearchPaths();
     static const char* DefaultPath();
 
     // Each answers the stored name (UTF-8) or an empty text; none changes the table.

@@ -26,6 +26,12 @@ protected:
     virtual ~IDevice() = default;  // the deleting destructor; callers use Release
 };
 
+// IDevice::Control operations the program uses by number.
+constexpr int32_t kControlBeginUpload = 1;
+constexpr int32_t kControlEndUpload = 2;
+// Writes the running payload upload's progress (0-100) to `out`, 100 when no upload runs.
+constexpr int32_t kControlUploadProgress = 4;
+
 // Export of the device library.
 using CreateDeviceFn = IDevice* (*)();
 constexpr const char* kCreateDeviceExport = "CreateDevice";

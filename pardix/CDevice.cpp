@@ -59,6 +59,11 @@ int32_t CDevice::Stop() {
 }
 
 int32_t CDevice::Control(int32_t op, int32_t* out) {
+    // Asked while saving: never waits for the analyser.
+    if (op == OpUploadProgress) {
+        if (out) *out = source_.IsUploading() ? source_.UploadProgress() : 100;
+        return 1;
+    }
     if (!OpenAnalyser()) return 0;
     switch (op) {
     case OpBeginUpload:

@@ -95,6 +95,7 @@ public:
     // ---- upload ----
     void SetUploadWaiter(UploadWaiter waiter);
     int32_t UploadProgress() const { return progress_.load(); }
+    bool IsUploading() const { return uploadState_ == UploadRunning; }
     uint32_t UploadStateNow() const { return uploadState_.load(); }
     // The private folder of the temporary payload store; empty until the first upload.
     std::string TemporaryFolder() const;

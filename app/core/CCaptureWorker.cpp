@@ -7,10 +7,6 @@ namespace orvane::app {
 
 namespace {
 
-// IDevice::Control operations.
-constexpr int32_t kBeginUpload = 1;
-constexpr int32_t kEndUpload = 2;
-
 std::string Grouped(uint32_t value) {
     std::string digits = std::to_string(value);
     for (int i = int(digits.size()) - 3; i > 0; i -= 3) digits.insert(size_t(i), ",");
@@ -72,18 +68,25 @@ bool CCaptureWorker::Transition(CaptureState from, CaptureState to) {
         woken_ = true;
     }
     wake_.notify_all();
+    NotifyState();
     return true;
+}
+
+void CCaptureWorker::NotifyState() {
+    if (options_.stateChanged) options_.stateChanged();
 }
 
 void CCaptureWorker::PollCapture() {
     DeviceStatus status{};
     if (!device_ || !device_->GetStatus(&status)) {
         // The analyser stopped answering: what was captured is all there is.
-        std::lock_guard lock(stateMutex_);
-        if (state_ == uint32_t(CaptureState::Capturing)) {
+        {
+            std::lock_guard lock(stateMutex_);
+            if (state_ != uint32_t(CaptureState::Capturing)) return;
             dataAvailable_ = true;
             state_ = uint32_t(CaptureState::Idle);
         }
+        NotifyState();
         return;
     }
     if (!(status.flags & StatusComplete)) {
@@ -97,7 +100,7 @@ void CCaptureWorker::PollCapture() {
         std::lock_guard lock(docMutex_);
         doc_.SetTriggerRecord(status.trigger);
     }
-    device_->Control(kBeginUpload, nullptr);
+    device_->Control(kControlBeginUpload, nullptr);
     RunParse();
 }
 
@@ -145,10 +148,14 @@ void CCaptureWorker::RunDecode() {
     appendRoot_ = &doc_.TransferRoot();
     manager.ReleaseDecoders();
     manager.DecodeAll(this);
-    std::lock_guard lock(stateMutex_);
-    // A tree edited meanwhile leaves the level to be decoded again.
-    classDecoded_ = !treeEditedDuringDecode_.exchange(false);
-    if (state_ == uint32_t(CaptureState::ClassDecode)) state_ = uint32_t(CaptureState::Idle);
+    {
+        std::lock_guard lock(stateMutex_);
+        // A tree edited meanwhile leaves the level to be decoded again.
+        classDecoded_ = !treeEditedDuringDecode_.exchange(false);
+        if (state_ != uint32_t(CaptureState::ClassDecode)) return;
+        state_ = uint32_t(CaptureState::Idle);
+    }
+    NotifyState();
 }
 
 void CCaptureWorker::Publish(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t param2) {
@@ -261,7 +268,7 @@ CCaptureWorker::StartResult CCaptureWorker::StartRecord() {
     }
     if (!device_) return StartResult::NoDevice;
     if (!device_->ApplySetup(setup.c_str())) return StartResult::SetupRejected;
-    device_->Control(kEndUpload, nullptr);
+    device_->Control(kControlEndUpload, nullptr);
     device_->Start();
 
     if (list_) list_->SetRoot(&doc_.TransactionRoot());

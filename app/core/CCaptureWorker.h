@@ -39,6 +39,8 @@ public:
         std::chrono::milliseconds idleInterval{100};
         // Progress of a parse or decoding, 0-100, and -1 when it ends; worker thread.
         std::function<void(int32_t)> progress;
+        // After every change of the capture state; any thread.
+        std::function<void()> stateChanged;
     };
 
     // Takes `device` (may be null: every device command does nothing) and
@@ -118,6 +120,7 @@ private:
     void PublishCleared();
     // Moves `from` to `to` only when the state is still `from`, so a quit is never overwritten.
     bool Transition(CaptureState from, CaptureState to);
+    void NotifyState();
 
     // The resetting of an opened or new project; the caller holds commandMutex_.
     void ResetTrees();

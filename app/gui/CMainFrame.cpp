@@ -3,12 +3,15 @@
 #include <dlfcn.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
-#include <QFileDialog>
+#include <QDir>
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
-#include <QMessageBox>
+#include <QMimeData>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QSettings>
 #include <QStatusBar>
@@ -16,20 +19,50 @@
 #include <QToolBar>
 
 #include "AppDirectory.h"
+#include "CAboutDlg.h"
+#include "CCustomizeDlg.h"
 #include "CPacketListModel.h"
 #include "CPanelDetail.h"
 #include "CPanelDevice.h"
+#include "CProgressDlg.h"
 #include "CUsbListCtrl.h"
+#include "CViewFactory.h"
+#include "DesktopServices.h"
 #include "IPrompt.h"
+#include "SettingStore.h"
 #include "SetupXml.h"
+#include "StandardCommands.h"
 
 namespace orvane::app {
 
 namespace {
 
 const char* const kFileFilter = "Orvane Files (*.usb)";
+const char* const kLayoutKey = "NormalLayout";
+const char* const kRecentKey = "Recent File List";
+constexpr int kRecentCount = 4;
+constexpr int kDemoLimit = cmd::DemoLast - cmd::DemoFirst + 1;
 
 QString U(const char* text) { return QString::fromUtf8(text); }
+
+QString PaneName(uint32_t id) { return QStringLiteral("Pane%1").arg(id); }
+
+// The first icon of a plug-in's strip; none when it has no image.
+QIcon FirstIcon(const ImageList& list) {
+    QPixmap strip;
+    if (!list.png || !list.pngSize || !strip.loadFromData(list.png, list.pngSize)) return {};
+    return QIcon(strip.copy(0, 0, int(list.iconWidth), int(list.iconHeight)));
+}
+
+bool IsProjectFile(const QString& path) { return path.endsWith(".usb", Qt::CaseInsensitive); }
+
+// The first local ".usb" file of a drag, empty when there is none.
+QString DroppedProject(const QMimeData* data) {
+    if (!data || !data->hasUrls()) return {};
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile() && IsProjectFile(url.toLocalFile())) return url.toLocalFile();
+    return {};
+}
 
 }  // namespace
 
@@ -41,17 +74,23 @@ IDevice* CMainFrame::LoadDevice() {
     return create ? create() : nullptr;
 }
 
-CMainFrame::CMainFrame(IDevice* device, QWidget* parent)
-    : QMainWindow(parent), doc_(&factory_), model_(std::make_unique<CPacketListModel>()) {
+CMainFrame::CMainFrame(IDevice* device, QWidget* parent) : CMainFrame(Options{.device = device}, parent) {}
+
+CMainFrame::CMainFrame(Options options, QWidget* parent)
+    : QMainWindow(parent),
+      device_(options.device),
+      ownFactory_(options.factory ? nullptr : std::make_unique<CDecodeFactory>()),
+      factory_(options.factory ? options.factory : ownFactory_.get()),
+      ownSettings_(options.settings ? nullptr : std::make_unique<SettingStore>(std::string())),
+      settings_(options.settings ? options.settings : ownSettings_.get()),
+      doc_(factory_),
+      model_(std::make_unique<CPacketListModel>()),
+      demoFolder_(options.demoFolder.empty() ? GetAppDirectory() + "/../demo" : options.demoFolder) {
     setObjectName("CMainFrame");
+    setAcceptDrops(true);
+    setDockOptions(dockOptions() | QMainWindow::AllowTabbedDocks);
     list_ = new CUsbListCtrl(model_.get(), this);
     setCentralWidget(list_);
-
-    device_ = new CPanelDevice(this);
-    detail_ = new CPanelDetail(this);
-    addDockWidget(Qt::LeftDockWidgetArea, device_);
-    addDockWidget(Qt::RightDockWidgetArea, detail_);
-    resizeDocks({device_, detail_}, {260, 320}, Qt::Horizontal);
 
     progress_ = new QProgressBar(this);
     progress_->setRange(0, 100);
@@ -71,38 +110,60 @@ CMainFrame::CMainFrame(IDevice* device, QWidget* parent)
     model_->SetRowDecoder(&doc_.Parser());
     model_->SetRowCount(model_->RebuildRows());
 
-    CCaptureWorker::Options options;
-    // Worker thread: the bar is moved on the UI thread.
-    options.progress = [this](int32_t position) {
+    CCaptureWorker::Options workerOptions;
+    // Worker thread: the bar is moved and the commands updated on the UI thread.
+    workerOptions.progress = [this](int32_t position) {
         QMetaObject::invokeMethod(this, [this, position] { SetProgress(position); }, Qt::QueuedConnection);
     };
-    worker_ = std::make_unique<CCaptureWorker>(doc_, device, model_.get(), std::move(options));
+    workerOptions.stateChanged = [this] {
+        QMetaObject::invokeMethod(this, [this] { UpdateCommands(); }, Qt::QueuedConnection);
+    };
+    worker_ = std::make_unique<CCaptureWorker>(doc_, device_, model_.get(), std::move(workerOptions));
     model_->SetWorker(worker_.get());
     list_->SetDocument(&doc_, &worker_->DocumentMutex());
+    list_->SetSettings(settings_);
     worker_->SetPublisher(&bus_);
 
+    devicePane_ = new CPanelDevice(this);
+    detail_ = new CPanelDetail(this);
+    devicePane_->setObjectName(PaneName(cmd::PaneDevice));
+    devicePane_->SetSettings(settings_);
     // A reset list has lost its rows, and maybe the tree they showed: the
     // detail pane must not go on showing, or ask about, an item of it.
     connect(model_.get(), &QAbstractItemModel::modelReset, detail_, &CPanelDetail::Clear);
-
+    detail_->setObjectName(PaneName(cmd::PaneDetail));
+    addDockWidget(Qt::LeftDockWidgetArea, devicePane_);
+    addDockWidget(Qt::RightDockWidgetArea, detail_);
+    resizeDocks({devicePane_, detail_}, {260, 320}, Qt::Horizontal);
+    // Detail pane first, then the device pane: the order handlers hear events in.
     bus_.Subscribe(detail_);
-    bus_.Subscribe(device_);
+    bus_.Subscribe(devicePane_);
     detail_->SetPublisher(&bus_);
-    device_->SetPublisher(&bus_);
+    devicePane_->SetPublisher(&bus_);
     model_->SetPublisher(&bus_);
 
-    CreateActions();
-    CreateMenusAndToolbar();
+    commands_ = new CCommandRegistry(this);
+    DefineStandardCommands(*commands_);
+    BindCommands();
+    toolbar_ = addToolBar("Standard");
+    toolbar_->setObjectName("Standard");
+    CreateMenus();
+    views_ = std::make_unique<CViewFactory>(options.viewFolder.empty() ? GetAppDirectory() + "/view"
+                                                                        : options.viewFolder);
+    CreatePluginPanes();
+    CreateDemoMenu();
+    LoadCommandBars();
+    BuildToolbar();
 
+    resize(1280, 720);
     QSettings settings("Kavrin", "Orvane");
-    restoreState(settings.value("NormalLayout").toByteArray());
+    restoreState(settings.value(kLayoutKey).toByteArray());
 
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &CMainFrame::UpdateStatus);
     timer_->start(200);
     UpdateStatus();
     UpdateTitle();
-    resize(1280, 720);
 }
 
 CMainFrame::~CMainFrame() {
@@ -111,114 +172,293 @@ CMainFrame::~CMainFrame() {
     worker_->Shutdown();
     delete list_;
     list_ = nullptr;
+    // The views go before their libraries: the factory unloads them.
+    for (auto& [id, pane] : plugins_) {
+        if (pane.dock) pane.dock->setWidget(nullptr);
+        if (pane.view) pane.view->Release();
+        pane.view = nullptr;
+    }
+    views_.reset();
 }
 
 void CMainFrame::SetSettings(SettingStore* settings) {
-    list_->SetSettings(settings);
-    device_->SetSettings(settings);
+    if (!settings && !ownSettings_) ownSettings_ = std::make_unique<SettingStore>(std::string());
+    settings_ = settings ? settings : ownSettings_.get();
+    list_->SetSettings(settings_);
+    devicePane_->SetSettings(settings_);
+}
+
+// ---------------------------------------------------------------- commands and menus
+
+void CMainFrame::BindCommands() {
+    CCommandRegistry& c = *commands_;
+    CCaptureWorker& w = *worker_;
+    auto idle = [&w] { return w.IsIdle(); };
+    c.Bind(cmd::FileNew, [this] { OnFileNew(); }, idle);
+    c.Bind(cmd::FileOpen, [this] { OnFileOpen(); }, idle);
+    c.Bind(cmd::FileSave, [this] { OnFileSave(); }, idle);
+    c.Bind(cmd::FileSaveAs, [this] { OnFileSaveAs(); }, idle);
+    c.Bind(cmd::AppExit, [this] { close(); });
+    c.Bind(cmd::StartRecord, [this] { OnStartRecord(); }, [&w] { return w.CanStart(); });
+    c.Bind(cmd::StopRecord, [this] { OnStopRecord(); }, [&w] { return w.CanStop(); });
+    c.Bind(cmd::StorageSettings, [this] { OnStorageSettings(); });
+    c.Bind(cmd::TransactionLevel, [this] { OnTransactionLevel(); }, idle,
+           [&w] { return !w.TransferLevelShown(); });
+    c.Bind(cmd::TransferLevel, [this] { OnTransferLevel(); }, [&w] { return w.IsIdle() && w.DataAvailable(); },
+           [&w] { return w.TransferLevelShown(); });
+    const std::pair<int, uint32_t> hides[] = {{cmd::HideSof, CCaptureWorker::HideSof},
+                                              {cmd::HideNak, CCaptureWorker::HideNak},
+                                              {cmd::HideBusState, CCaptureWorker::HideBusState}};
+    for (auto [id, flag] : hides)
+        c.Bind(id, [this, flag] { OnToggleHide(flag); }, idle,
+               [&w, flag] { return (w.HideFilterFlags() & flag) != 0; });
+    // The packet list serves its own commands, from the menus and the toolbar as from its row menu.
+    for (int id : {cmd::ClearFilter, cmd::CopyRows, cmd::ToggleSubtree, cmd::SetTrigger, cmd::AddTrigger,
+                   cmd::GoToTrigger, cmd::AddMark, cmd::EditMark, cmd::DeleteMark, cmd::DeleteAllMarks,
+                   cmd::PreviousMark, cmd::NextMark})
+        c.Bind(id, [this, id] { list_->OnCommand(id); }, [this, id] { return list_->IsCommandEnabled(id); });
+    // The standard copy key copies the list's rows whenever they can be copied.
+    c.Bind(cmd::EditCopy, [&c] { c.Execute(cmd::CopyRows); },
+           [&c] { return c.Action(cmd::CopyRows)->isEnabled(); });
+    c.Bind(cmd::ViewToolBar, [this] { toolbar_->setVisible(!toolbar_->isVisible()); }, {},
+           [this] { return toolbar_ && !toolbar_->isHidden(); });
+    c.Bind(cmd::ViewStatusBar, [this] { statusBar()->setVisible(!statusBar()->isVisible()); }, {},
+           [this] { return !statusBar()->isHidden(); });
+    c.Bind(cmd::PaneDevice, [this] { ShowPane(cmd::PaneDevice); });
+    c.Bind(cmd::PaneDetail, [this] { ShowPane(cmd::PaneDetail); });
+    c.Bind(cmd::NextPane, [this] { CyclePane(true); });
+    c.Bind(cmd::PreviousPane, [this] { CyclePane(false); });
+    c.Bind(cmd::Customize, [this] { OnCustomize(); });
+    c.Bind(cmd::About, [this] { OnAbout(); });
+    c.Bind(cmd::HelpTopics, [] { OpenHelp(); });
+    c.Bind(cmd::CheckUpdate, [] { StartUpdater(); });
+}
+
+void CMainFrame::CreateMenus() {
+    for (const MenuLayout& layout : StandardMenus()) {
+        QMenu* menu = menuBar()->addMenu(U(layout.title));
+        commands_->WatchMenu(menu);
+        for (int entry : layout.entries) {
+            if (entry == MenuSeparator) {
+                menu->addSeparator();
+            } else if (entry == MenuDemoFiles) {
+                demoMenu_ = menu->addMenu(U("演示文件"));
+                commands_->WatchMenu(demoMenu_);
+            } else if (entry == MenuRecentFiles) {
+                fileMenu_ = menu;
+                recentAnchor_ = menu->addSeparator();
+            } else {
+                menu->addAction(commands_->Action(entry));
+            }
+        }
+        if (std::find(layout.entries.begin(), layout.entries.end(), int(cmd::PaneDetail)) != layout.entries.end())
+            viewMenu_ = menu;
+    }
+    connect(fileMenu_, &QMenu::aboutToShow, this, &CMainFrame::UpdateRecentMenu);
+    UpdateRecentMenu();
+}
+
+void CMainFrame::BuildToolbar() {
+    toolbar_->clear();
+    QSettings settings("Kavrin", "Orvane");
+    const QList<int> hidden = CCustomizeDlg::HiddenButtons(settings);
+    bool pendingBar = false;
+    for (int id : StandardToolbar()) {
+        if (id == MenuSeparator) {
+            pendingBar = !toolbar_->actions().isEmpty();
+            continue;
+        }
+        if (hidden.contains(id)) continue;
+        if (pendingBar) toolbar_->addSeparator();
+        pendingBar = false;
+        toolbar_->addAction(commands_->Action(id));
+    }
+}
+
+void CMainFrame::LoadCommandBars() {
+    QSettings settings("Kavrin", "Orvane");
+    CCustomizeDlg::LoadShortcuts(settings, *commands_);
+}
+
+void CMainFrame::CreatePluginPanes() {
+    // Each item goes in right after "解码(&T)", so the plug-ins list in reverse factory order.
+    QAction* detailItem = commands_->Action(cmd::PaneDetail);
+    const QList<QAction*> items = viewMenu_->actions();
+    const qsizetype detailAt = items.indexOf(detailItem);
+    for (int32_t i = 0; i < views_->GetCount(); ++i) {
+        IUsbView* view = views_->CreateView(i);
+        if (!view) continue;
+        ViewInfo info;
+        view->GetInfo(&info);
+        const uint32_t id = info.id;
+        if (id < cmd::PluginPaneFirst || id > cmd::PaneLast || plugins_.count(id)) {
+            std::fprintf(stderr, "orvane: view plug-in %s skipped: pane id %u is not free\n",
+                         views_->GetPath(i).c_str(), id);
+            view->Release();
+            continue;
+        }
+        PluginPane& pane = plugins_[id];
+        pane.view = view;
+        view->Attach(&bus_);
+        const QString title = QString::fromStdString(info.title);
+        QAction* item = commands_->Define(int(id), title);
+        commands_->Bind(int(id), [this, id] { ShowPane(id); });
+        QAction* before = detailAt + 1 < viewMenu_->actions().size() ? viewMenu_->actions()[detailAt + 1] : nullptr;
+        viewMenu_->insertAction(before, item);
+
+        pane.dock = new QDockWidget(title, this);
+        pane.dock->setObjectName(PaneName(id));
+        const QIcon icon = FirstIcon(info.icon);
+        item->setIcon(icon);
+        pane.dock->setWindowIcon(icon);
+        addDockWidget(Qt::BottomDockWidgetArea, pane.dock);
+        pane.dock->hide();
+        // The window is made on the first showing, also when a restored layout shows it.
+        connect(pane.dock, &QDockWidget::visibilityChanged, this, [this, id](bool visible) {
+            if (visible) EnsurePaneWindow(id);
+        });
+    }
+}
+
+void CMainFrame::EnsurePaneWindow(uint32_t id) {
+    auto it = plugins_.find(id);
+    if (it == plugins_.end() || !it->second.view || it->second.dock->widget()) return;
+    IUsbView* view = it->second.view;
+    auto* window = static_cast<QWidget*>(view->GetHwnd());
+    if (!window) window = static_cast<QWidget*>(view->Create(this));
+    if (!window) return;
+    it->second.dock->setWidget(window);
+    window->show();
+}
+
+void CMainFrame::CreateDemoMenu() {
+    QDir folder(QString::fromStdString(demoFolder_));
+    const QStringList names = folder.entryList({"*.usb"}, QDir::Files, QDir::Name);
+    for (const QString& name : names) {
+        if (demoFiles_.size() == kDemoLimit) break;
+        const int id = cmd::DemoFirst + int(demoFiles_.size());
+        const int index = int(demoFiles_.size());
+        demoFiles_.append(folder.absoluteFilePath(name));
+        demoMenu_->addAction(commands_->Define(id, name));
+        commands_->Bind(id, [this, index] { OpenDemoFile(index); }, [this] { return worker_->IsIdle(); });
+    }
+    demoMenu_->setEnabled(!demoFiles_.isEmpty());
+}
+
+QDockWidget* CMainFrame::Pane(uint32_t id) const {
+    if (id == cmd::PaneDevice) return devicePane_;
+    if (id == cmd::PaneDetail) return detail_;
+    auto it = plugins_.find(id);
+    return it == plugins_.end() ? nullptr : it->second.dock;
+}
+
+void CMainFrame::ShowPane(uint32_t id) {
+    QDockWidget* dock = Pane(id);
+    if (!dock) return;
+    dock->show();
+    dock->raise();
+    EnsurePaneWindow(id);
+    if (QWidget* inside = dock->widget()) inside->setFocus(Qt::OtherFocusReason);
+}
+
+void CMainFrame::CyclePane(bool forward) {
+    QList<QWidget*> panes{list_};
+    for (QDockWidget* dock : findChildren<QDockWidget*>(Qt::FindDirectChildrenOnly))
+        if (dock->isVisible() && dock->widget()) panes.append(dock->widget());
+    int current = -1;
+    for (QWidget* focus = QApplication::focusWidget(); focus && current < 0; focus = focus->parentWidget())
+        current = int(panes.indexOf(focus));
+    const int count = int(panes.size());
+    const int next = current < 0 ? 0 : (current + (forward ? 1 : count - 1)) % count;
+    panes[next]->setFocus(Qt::OtherFocusReason);
+}
+
+// ---------------------------------------------------------------- recent files
+
+QStringList CMainFrame::RecentFiles() const {
+    QSettings settings("Kavrin", "Orvane");
+    QStringList files;
+    for (int i = 1; i <= kRecentCount; ++i) {
+        const QString file = settings.value(QStringLiteral("%1/File%2").arg(kRecentKey).arg(i)).toString();
+        if (!file.isEmpty()) files.append(file);
+    }
+    return files;
+}
+
+void CMainFrame::AddRecentFile(const QString& path) {
+    QStringList files = RecentFiles();
+    const QString full = QFileInfo(path).absoluteFilePath();
+    files.removeAll(full);
+    files.prepend(full);
+    QSettings settings("Kavrin", "Orvane");
+    for (int i = 0; i < kRecentCount; ++i)
+        settings.setValue(QStringLiteral("%1/File%2").arg(kRecentKey).arg(i + 1), i < files.size() ? files[i] : QString());
+    UpdateRecentMenu();
+}
+
+void CMainFrame::UpdateRecentMenu() {
+    const QStringList files = RecentFiles();
+    for (int i = 0; i < kRecentCount; ++i) {
+        const int id = cmd::FileMru1 + i;
+        QAction* action = commands_->Define(id, QString());
+        if (!recentActions_.contains(action)) {
+            fileMenu_->insertAction(recentAnchor_, action);
+            recentActions_.append(action);
+            commands_->Bind(id, [this, i] { OpenRecentFile(i); }, [this] { return worker_->IsIdle(); });
+        }
+        action->setVisible(i < files.size());
+        if (i < files.size()) action->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(files[i]).fileName()));
+    }
+    recentAnchor_->setVisible(!files.isEmpty());
+}
+
+void CMainFrame::OpenRecentFile(int index) {
+    const QStringList files = RecentFiles();
+    if (index < 0 || index >= files.size() || !SaveModified()) return;
+    OpenProject(files[index]);
+}
+
+// ---------------------------------------------------------------- layout, drops, close
+
+void CMainFrame::SaveLayout() {
+    QSettings settings("Kavrin", "Orvane");
+    settings.setValue(kLayoutKey, saveState());
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-    QSettings settings("Kavrin", "Orvane");
-    settings.setValue("NormalLayout", saveState());
+    if (!SaveModified()) {
+        event->ignore();
+        return;
+    }
+    SaveLayout();
     worker_->Shutdown();
     event->accept();
 }
 
-void CMainFrame::CreateActions() {
-    QStyle* s = style();
-    auto make = [this](const char* text, const QIcon& icon, QKeySequence key, auto handler) {
-        auto* action = new QAction(icon, U(text), this);
-        if (!key.isEmpty()) action->setShortcut(key);
-        connect(action, &QAction::triggered, this, handler);
-        return action;
-    };
-    new_ = make("新建(&N)", s->standardIcon(QStyle::SP_FileIcon), QKeySequence::New, &CMainFrame::OnFileNew);
-    open_ = make("打开(&O)...", s->standardIcon(QStyle::SP_DialogOpenButton), QKeySequence::Open,
-                 &CMainFrame::OnFileOpen);
-    save_ = make("保存(&S)", s->standardIcon(QStyle::SP_DialogSaveButton), QKeySequence::Save,
-                 &CMainFrame::OnFileSave);
-    saveAs_ = make("另存为(&A)...", QIcon(), QKeySequence(), &CMainFrame::OnFileSaveAs);
-    exit_ = make("退出(&X)", QIcon(), QKeySequence(), &QWidget::close);
-    start_ = make("开始(&S)", s->standardIcon(QStyle::SP_MediaPlay), QKeySequence(Qt::Key_F5),
-                  &CMainFrame::OnStartRecord);
-    stop_ = make("停止(&P)", s->standardIcon(QStyle::SP_MediaStop), QKeySequence(Qt::Key_F7),
-                 &CMainFrame::OnStopRecord);
-    storage_ = make("存储设置(&R)", s->standardIcon(QStyle::SP_FileDialogInfoView), QKeySequence(),
-                    &CMainFrame::OnStorageSettings);
-    transaction_ = make("事务级别显示", s->standardIcon(QStyle::SP_FileDialogListView), QKeySequence(),
-                        &CMainFrame::OnTransactionLevel);
-    transfer_ = make("传输级别显示", s->standardIcon(QStyle::SP_FileDialogDetailedView), QKeySequence(),
-                     &CMainFrame::OnTransferLevel);
-    hideSof_ = make("隐藏 &SOFs", QIcon(), QKeySequence(), [this] { OnToggleHide(CCaptureWorker::HideSof); });
-    hideNak_ = make("隐藏 &NAKs", QIcon(), QKeySequence(), [this] { OnToggleHide(CCaptureWorker::HideNak); });
-    hideBus_ = make("隐藏总线状态(&B)", QIcon(), QKeySequence(),
-                    [this] { OnToggleHide(CCaptureWorker::HideBusState); });
-    for (QAction* a : {transaction_, transfer_, hideSof_, hideNak_, hideBus_}) a->setCheckable(true);
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedProject(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
-void CMainFrame::CreateMenusAndToolbar() {
-    QMenu* file = menuBar()->addMenu(U("文件(&F)"));
-    file->addActions({new_, open_, save_, saveAs_});
-    file->addSeparator();
-    file->addAction(exit_);
-
-    QMenu* record = menuBar()->addMenu(U("记录(&R)"));
-    record->addActions({start_, stop_});
-    record->addSeparator();
-    record->addAction(storage_);
-
-    QMenu* view = menuBar()->addMenu(U("视图(&V)"));
-    view->addActions({transaction_, transfer_});
-    view->addSeparator();
-    view->addActions({hideSof_, hideNak_, hideBus_});
-    view->addSeparator();
-    QAction* devicePane = device_->toggleViewAction();
-    QAction* detailPane = detail_->toggleViewAction();
-    detailPane->setText(U("解码(&T)"));
-    view->addActions({devicePane, detailPane});
-
-    QToolBar* bar = addToolBar("Standard");
-    bar->setObjectName("Standard");
-    bar->addActions({new_, open_, save_});
-    bar->addSeparator();
-    bar->addActions({start_, stop_});
-    bar->addSeparator();
-    bar->addActions({transaction_, transfer_});
-    bar->addSeparator();
-    bar->addActions({hideSof_, hideNak_, hideBus_});
-    bar->addSeparator();
-    bar->addAction(storage_);
+void CMainFrame::dropEvent(QDropEvent* event) {
+    const QString path = DroppedProject(event->mimeData());
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    if (!worker_->IsIdle() || !SaveModified()) return;
+    OpenProject(path);
 }
 
-void CMainFrame::UpdateTitle() {
-    const QString name = path_.isEmpty() ? U("无标题") : QFileInfo(path_).fileName();
-    setWindowTitle(name + " - Orvane");
-}
+// ---------------------------------------------------------------- status
+
+void CMainFrame::UpdateTitle() { setWindowTitle(DisplayName() + " - Orvane"); }
+
+QString CMainFrame::DisplayName() const { return path_.isEmpty() ? U("无标题") : QFileInfo(path_).fileName(); }
 
 void CMainFrame::UpdateStatus() {
     status_->setText(QString::fromStdString(worker_->StatusText()));
     UpdateCommands();
 }
 
-void CMainFrame::UpdateCommands() {
-    const bool idle = worker_->IsIdle();
-    start_->setEnabled(worker_->CanStart());
-    stop_->setEnabled(worker_->CanStop());
-    transaction_->setEnabled(idle);
-    transfer_->setEnabled(idle && worker_->DataAvailable());
-    transaction_->setChecked(!worker_->TransferLevelShown());
-    transfer_->setChecked(worker_->TransferLevelShown());
-    const uint32_t hide = worker_->HideFilterFlags();
-    hideSof_->setEnabled(idle);
-    hideNak_->setEnabled(idle);
-    hideBus_->setEnabled(idle);
-    hideSof_->setChecked(hide & CCaptureWorker::HideSof);
-    hideNak_->setChecked(hide & CCaptureWorker::HideNak);
-    hideBus_->setChecked(hide & CCaptureWorker::HideBusState);
-    // Opening, renewing or saving while the worker owns the trees is refused.
-    for (QAction* a : {new_, open_, save_, saveAs_}) a->setEnabled(idle);
-}
+void CMainFrame::UpdateCommands() { commands_->Update(); }
 
 void CMainFrame::SetProgress(int position) {
     progress_->setVisible(position >= 0);
@@ -229,17 +469,35 @@ void CMainFrame::ShowError(const std::string& error) {
     if (!error.empty()) Prompt().Message(this, QMessageBox::Warning, QString::fromStdString(error));
 }
 
+// ---------------------------------------------------------------- projects
+
+bool CMainFrame::SaveModified() {
+    if (!doc_.IsModified()) return true;
+    const QMessageBox::StandardButton answer =
+        Prompt().Message(this, QMessageBox::Question, U("是否将更改保存到 %1？").arg(DisplayName()),
+                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+    if (answer == QMessageBox::No) return true;
+    if (answer != QMessageBox::Yes) return false;
+    return OnFileSave();
+}
+
 void CMainFrame::OnFileNew() {
+    if (!worker_->IsIdle() || !SaveModified()) return;
     if (!worker_->ClearCapture()) return;
     doc_.OnNewDocument();
     path_.clear();
     UpdateTitle();
-    UpdateCommands();
 }
 
 void CMainFrame::OnFileOpen() {
+    if (!worker_->IsIdle() || !SaveModified()) return;
     const QString path = Prompt().OpenFileName(this, QString(), kFileFilter);
     if (!path.isEmpty()) OpenProject(path);
+}
+
+void CMainFrame::OpenDemoFile(int index) {
+    if (index < 0 || index >= demoFiles_.size() || !SaveModified()) return;
+    OpenProject(demoFiles_[index]);
 }
 
 bool CMainFrame::OpenProject(const QString& path) {
@@ -249,47 +507,68 @@ bool CMainFrame::OpenProject(const QString& path) {
         return false;
     }
     path_ = path;
+    AddRecentFile(path);
     UpdateTitle();
     UpdateCommands();
     return true;
 }
 
+bool CMainFrame::WaitForUpload() {
+    int32_t progress = 100;
+    if (!device_ || !device_->Control(kControlUploadProgress, &progress) || progress >= 100) return true;
+    CProgressDlg dialog([this] {
+        int32_t now = 100;
+        return device_->Control(kControlUploadProgress, &now) ? now : 100;
+    }, this);
+    return Prompt().Exec(dialog) == QDialog::Accepted;
+}
+
 bool CMainFrame::SaveProject(const QString& path) {
+    // The worker owns the trees and the records while it captures, parses or decodes.
+    if (!worker_->IsIdle()) {
+        Prompt().Message(this, QMessageBox::Information, U("正在记录或解析数据，请稍后再保存。"));
+        return false;
+    }
+    if (!WaitForUpload()) return false;
     std::string error;
     if (!worker_->SaveProject(path.toStdString(), &error)) {
         ShowError(error);
         return false;
     }
     path_ = path;
+    AddRecentFile(path);
     UpdateTitle();
     return true;
 }
 
-void CMainFrame::OnFileSave() {
-    if (path_.isEmpty()) OnFileSaveAs(); else SaveProject(path_);
+bool CMainFrame::OnFileSave() { return path_.isEmpty() ? OnFileSaveAs() : SaveProject(path_); }
+
+bool CMainFrame::OnFileSaveAs() {
+    QString path = Prompt().SaveFileName(this, path_, kFileFilter);
+    if (path.isEmpty()) return false;
+    if (!IsProjectFile(path)) path += ".usb";
+    return SaveProject(path);
 }
 
-void CMainFrame::OnFileSaveAs() {
-    QString path = Prompt().SaveFileName(this, path_, kFileFilter);
-    if (path.isEmpty()) return;
-    if (!path.endsWith(".usb", Qt::CaseInsensitive)) path += ".usb";
-    SaveProject(path);
-}
+// ---------------------------------------------------------------- capture
 
 void CMainFrame::OnStartRecord() {
     CCaptureWorker::StartResult result = worker_->StartRecord();
     if (result == CCaptureWorker::StartResult::SetupRejected) {
-        // No settings sheet yet: the default settings stand in for it.
-        OnStorageSettings();
-        result = worker_->StartRecord();
+        // No settings sheet yet: a setup that is not valid XML gives way to the default once.
+        SetupXml setup;
+        if (!setup.Load(doc_.GetSetup())) {
+            OnStorageSettings();
+            result = worker_->StartRecord();
+        }
     }
-    UpdateCommands();
+    if (result == CCaptureWorker::StartResult::SetupRejected)
+        Prompt().Message(this, QMessageBox::Warning,
+                         U("分析仪不接受当前的记录设置，记录没有开始。请检查存储设置和触发设置。"));
+    UpdateTitle();
 }
 
-void CMainFrame::OnStopRecord() {
-    worker_->StopRecord();
-    UpdateCommands();
-}
+void CMainFrame::OnStopRecord() { worker_->StopRecord(); }
 
 void CMainFrame::OnStorageSettings() {
     SetupXml setup;
@@ -298,19 +577,25 @@ void CMainFrame::OnStorageSettings() {
     doc_.SetSetup(setup.Text());
 }
 
-void CMainFrame::OnTransactionLevel() {
-    worker_->OnTransactionLevel();
-    UpdateCommands();
+void CMainFrame::OnTransactionLevel() { worker_->OnTransactionLevel(); }
+
+void CMainFrame::OnTransferLevel() { worker_->OnTransferLevel(); }
+
+void CMainFrame::OnToggleHide(uint32_t flag) { worker_->ToggleHideFilter(flag); }
+
+// ---------------------------------------------------------------- dialogs
+
+void CMainFrame::OnCustomize() {
+    CCustomizeDlg dialog(*commands_, StandardToolbar(), this);
+    if (Prompt().Exec(dialog) != QDialog::Accepted) return;
+    QSettings settings("Kavrin", "Orvane");
+    dialog.Apply(settings);
+    BuildToolbar();
 }
 
-void CMainFrame::OnTransferLevel() {
-    worker_->OnTransferLevel();
-    UpdateCommands();
-}
-
-void CMainFrame::OnToggleHide(uint32_t flag) {
-    worker_->ToggleHideFilter(flag);
-    UpdateCommands();
+void CMainFrame::OnAbout() {
+    CAboutDlg dialog(CAboutDlg::Collect(device_, factory_), this);
+    Prompt().Exec(dialog);
 }
 
 }  // namespace orvane::app

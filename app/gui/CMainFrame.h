@@ -1,21 +1,30 @@
-// The analyser's main window: menus, toolbar, status bar, the packet list in
-// the middle and the device and decode panes docked beside it. It owns the
-// event bus, the document and the capture worker.
+// The analyser's main window: menus, the "Standard" toolbar, the status bar,
+// the packet list in the middle, the device and decode panes and one pane per
+// view plug-in docked around it. It owns the event bus, the document, the
+// capture worker and the command registry.
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
 
+#include <map>
 #include <memory>
+#include <string>
 
 #include "CCaptureWorker.h"
+#include "CCommandRegistry.h"
 #include "CDecodeFactory.h"
 #include "CEventPublisher.h"
 #include "COrvaneDoc.h"
+#include "CommandIds.h"
 
 class QAction;
+class QDockWidget;
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QTimer;
+class QToolBar;
 
 namespace orvane::app {
 
@@ -23,16 +32,27 @@ class CPacketListModel;
 class CPanelDetail;
 class CPanelDevice;
 class CUsbListCtrl;
+class CViewFactory;
 class SettingStore;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
+    struct Options {
+        IDevice* device = nullptr;           // taken; null: no analyser
+        CDecodeFactory* factory = nullptr;   // not owned; null: the frame scans its own
+        SettingStore* settings = nullptr;    // not owned; null: in memory only
+        std::string viewFolder;              // empty: "view" beside the program
+        std::string demoFolder;              // empty: "../demo" beside the program
+    };
+
+    explicit CMainFrame(Options options, QWidget* parent = nullptr);
     // Takes `device` (null: no analyser; every capture command does nothing).
     explicit CMainFrame(IDevice* device, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
-    // The user's settings (not owned) for the panes that keep things there.
+    // Other settings (not owned) for the panes that keep things there; null
+    // goes back to the frame's own.
     void SetSettings(SettingStore* settings);
 
     // The device library beside the program, or null without one.
@@ -41,68 +61,115 @@ public:
     CCaptureWorker& Worker() { return *worker_; }
     COrvaneDoc& Document() { return doc_; }
     IEventPublisher& Publisher() { return bus_; }
+    CCommandRegistry& Commands() { return *commands_; }
+    SettingStore& Settings() { return *settings_; }
+    IDevice* Device() const { return device_; }
+    IDecodeFactory& DecodeFactory() { return *factory_; }
     CPacketListModel* ListModel() const { return model_.get(); }
     CUsbListCtrl* ListCtrl() const { return list_; }
     CPanelDetail* DetailPane() const { return detail_; }
-    CPanelDevice* DevicePane() const { return device_; }
+    CPanelDevice* DevicePane() const { return devicePane_; }
     QLabel* StatusPane() const { return status_; }
+    QToolBar* StandardBar() const { return toolbar_; }
+    QMenu* ViewMenu() const { return viewMenu_; }
+    QMenu* DemoMenu() const { return demoMenu_; }
+    // The dock of a pane id (4000, 4002, a plug-in's), null for none.
+    QDockWidget* Pane(uint32_t id) const;
+    // The demonstration projects in menu order; entry i is command DemoFirst + i.
+    const QStringList& DemoFiles() const { return demoFiles_; }
+    const QString& ProjectPath() const { return path_; }
 
     // ---- commands ----
     void OnFileNew();
     void OnFileOpen();
+    // Asks to save a modified project first; false when the user cancelled.
+    bool SaveModified();
+    // Opens without asking (the caller asked).
     bool OpenProject(const QString& path);
     bool SaveProject(const QString& path);
-    void OnFileSave();
-    void OnFileSaveAs();
+    bool OnFileSave();
+    bool OnFileSaveAs();
     void OnStartRecord();
     void OnStopRecord();
     void OnStorageSettings();
     void OnTransactionLevel();
     void OnTransferLevel();
     void OnToggleHide(uint32_t flag);
+    void OpenDemoFile(int index);
+    void OpenRecentFile(int index);
+    // Shows, raises and focuses a pane; its window is created on the first showing.
+    void ShowPane(uint32_t id);
+    // Moves the focus to the next (or previous) visible pane, the list included.
+    void CyclePane(bool forward);
+    void OnCustomize();
+    void OnAbout();
+
+    // Waits for a running payload upload behind the cancellable progress dialog;
+    // false when the user cancelled.
+    bool WaitForUpload();
 
     // The 200 ms tick: device status and command states.
     void UpdateStatus();
     void UpdateCommands();
 
+    // The recent-file list, newest first, at most 4 entries.
+    QStringList RecentFiles() const;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
-    void CreateActions();
-    void CreateMenusAndToolbar();
+    struct PluginPane {
+        IUsbView* view = nullptr;
+        QDockWidget* dock = nullptr;
+    };
+
+    void BindCommands();
+    void CreateMenus();
+    void BuildToolbar();
+    void CreatePluginPanes();
+    void CreateDemoMenu();
+    void UpdateRecentMenu();
+    void AddRecentFile(const QString& path);
+    void EnsurePaneWindow(uint32_t id);
+    void LoadCommandBars();
+    void SaveLayout();
     void UpdateTitle();
     void ShowError(const std::string& error);
-    bool ConfirmDiscard();
     void SetProgress(int position);
+    QString DisplayName() const;
 
-    CDecodeFactory factory_;
+    IDevice* device_;
+    std::unique_ptr<CDecodeFactory> ownFactory_;
+    CDecodeFactory* factory_;
+    std::unique_ptr<SettingStore> ownSettings_;
+    SettingStore* settings_;
     COrvaneDoc doc_;
     CEventPublisher bus_;
     std::unique_ptr<CPacketListModel> model_;
     std::unique_ptr<CCaptureWorker> worker_;
+    std::unique_ptr<CViewFactory> views_;
+    std::map<uint32_t, PluginPane> plugins_;
+    std::string demoFolder_;
+    QStringList demoFiles_;
     QString path_;
 
+    CCommandRegistry* commands_ = nullptr;
     CUsbListCtrl* list_ = nullptr;
     CPanelDetail* detail_ = nullptr;
-    CPanelDevice* device_ = nullptr;
+    CPanelDevice* devicePane_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* status_ = nullptr;
     QTimer* timer_ = nullptr;
-
-    QAction* new_ = nullptr;
-    QAction* open_ = nullptr;
-    QAction* save_ = nullptr;
-    QAction* saveAs_ = nullptr;
-    QAction* exit_ = nullptr;
-    QAction* start_ = nullptr;
-    QAction* stop_ = nullptr;
-    QAction* storage_ = nullptr;
-    QAction* transaction_ = nullptr;
-    QAction* transfer_ = nullptr;
-    QAction* hideSof_ = nullptr;
-    QAction* hideNak_ = nullptr;
-    QAction* hideBus_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
+    QMenu* viewMenu_ = nullptr;
+    QMenu* demoMenu_ = nullptr;
+    QMenu* fileMenu_ = nullptr;
+    QAction* recentAnchor_ = nullptr;
+    QList<QAction*> recentActions_;
+    bool layoutSaved_ = false;
 };
 
 }  // namespace orvane::app

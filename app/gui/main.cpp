@@ -6,65 +6,71 @@
 #include <QTimer>
 
 #include "CMainFrame.h"
+#include "COrvaneApp.h"
 #include "CPacketListModel.h"
 #include "CUsbListCtrl.h"
-#include "SettingStore.h"
 
 using orvane::app::CMainFrame;
+using orvane::app::COrvaneApp;
+
+namespace {
+
+void TakeScreenshot(CMainFrame& frame, const QString& shotPath) {
+    auto* poll = new QTimer(&frame);
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(poll, &QTimer::timeout, &frame, [&frame, poll, clock, shotPath] {
+        const bool ready =
+            frame.Worker().IsIdle() && frame.Worker().DataAvailable() && frame.ListModel()->rowCount() > 0;
+        if (!ready && clock->elapsed() < 30000) return;
+        poll->stop();
+        if (ready) {
+            // A setup transaction of the device, opened, shows the most detail.
+            auto* model = frame.ListModel();
+            int row = 0;
+            for (int r = 0; r < model->rowCount(); ++r) {
+                const QModelIndex index = model->index(r, 0);
+                if (index.data().toString().startsWith("SETUP") && model->index(r, 1).data().toString() != "0") {
+                    row = r;
+                    break;
+                }
+            }
+            model->ToggleExpand(row);
+            frame.ListCtrl()->setFocus();
+            frame.ListCtrl()->setCurrentIndex(model->index(row, 0));
+        }
+        QTimer::singleShot(500, &frame, [&frame, shotPath, clock] {
+            frame.grab().save(shotPath, "PNG");
+            delete clock;
+            // A picture, not a session: the capture is not offered for saving.
+            frame.Document().SetModified(false);
+            frame.close();
+        });
+    });
+    poll->start(100);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    QApplication qt(argc, argv);
     QApplication::setOrganizationName("Kavrin");
     QApplication::setApplicationName("Orvane");
-    const QStringList args = app.arguments();
+    COrvaneApp::LoadTranslations(qt);
+
+    QStringList args = qt.arguments();
+    args.removeFirst();
     const int shot = int(args.indexOf("--screenshot"));
-    const QString shotPath = shot > 0 && shot + 1 < args.size() ? args[shot + 1] : QString();
+    const QString shotPath = shot >= 0 && shot + 1 < args.size() ? args.takeAt(shot + 1) : QString();
     const bool capture = args.contains("--capture") || !shotPath.isEmpty();
 
-    // Built before the frame so that it outlives it; it is written back at the end.
-    orvane::app::SettingStore settings;
-    CMainFrame frame(CMainFrame::LoadDevice());
-    frame.SetSettings(&settings);
-    QString project;
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "--screenshot") ++i;
-        else if (!args[i].startsWith("--")) project = args[i];
-    }
-    frame.show();
-    if (!project.isEmpty() && !frame.OpenProject(project)) return 1;
+    COrvaneApp::Options options;
+    options.loadDevice = true;
+    COrvaneApp app(std::move(options));
+    const int code = app.Start(args);
+    if (code >= 0) return code;
+    CMainFrame& frame = *app.Frame();
     if (capture) QTimer::singleShot(300, &frame, [&frame] { frame.OnStartRecord(); });
-
-    if (!shotPath.isEmpty()) {
-        auto* poll = new QTimer(&frame);
-        auto* clock = new QElapsedTimer;
-        clock->start();
-        QObject::connect(poll, &QTimer::timeout, &frame, [&frame, poll, clock, shotPath] {
-            const bool ready = frame.Worker().IsIdle() && frame.Worker().DataAvailable() &&
-                               frame.ListModel()->rowCount() > 0;
-            if (!ready && clock->elapsed() < 30000) return;
-            poll->stop();
-            if (ready) {
-                // A setup transaction of the device, opened, shows the most detail.
-                auto* model = frame.ListModel();
-                int row = 0;
-                for (int r = 0; r < model->rowCount(); ++r) {
-                    const QModelIndex index = model->index(r, 0);
-                    if (index.data().toString().startsWith("SETUP") && model->index(r, 1).data().toString() != "0") {
-                        row = r;
-                        break;
-                    }
-                }
-                model->ToggleExpand(row);
-                frame.ListCtrl()->setFocus();
-                frame.ListCtrl()->setCurrentIndex(model->index(row, 0));
-            }
-            QTimer::singleShot(500, &frame, [&frame, shotPath, clock] {
-                frame.grab().save(shotPath, "PNG");
-                delete clock;
-                frame.close();
-            });
-        });
-        poll->start(100);
-    }
-    return app.exec();
+    if (!shotPath.isEmpty()) TakeScreenshot(frame, shotPath);
+    return qt.exec();
 }

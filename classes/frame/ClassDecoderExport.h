@@ -22,7 +22,10 @@ IDecodeClass* CreateClassDecoder() noexcept
 
 }  // namespace orvane
 
+// The About box lists the plug-in with this version.
 #define ORVANE_CLASS_DECODER_EXPORT(Decoder)                                                  \
+    extern "C" __attribute__((visibility("default"))) const char OrvaneFileVersion[] =       \
+        ORVANE_VERSION;                                                                       \
     extern "C" __attribute__((visibility("default"))) orvane::IDecodeClass* CreateDecoder() \
     {                                                                                         \
         return orvane::CreateClassDecoder<Decoder>();                                         \

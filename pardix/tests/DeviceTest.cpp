@@ -162,8 +162,10 @@ TEST(Device, ControlOperations) {
     emu::EmulatedAnalyser emu;
     CDevice device(&emu);
     int32_t out = -1;
-    EXPECT_EQ(device.Control(4, &out), 0);
+    EXPECT_EQ(device.Control(99, &out), 0);
     EXPECT_EQ(out, -1);
+    EXPECT_EQ(device.Control(kControlUploadProgress, &out), 1);
+    EXPECT_EQ(out, 100) << "no upload running";
     EXPECT_EQ(device.Control(3, &out), 1);
     EXPECT_EQ(out, 1);
     emu.DisconnectAtCommand(1);

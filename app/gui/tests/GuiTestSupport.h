@@ -1,0 +1,74 @@
+// What the window's tests share: a prompt that answers from a script, a
+// desktop that records instead of starting anything, and program settings kept
+// in a folder of the test's own.
+#pragma once
+
+#include <QDialog>
+#include <QSettings>
+#include <QStringList>
+
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <string>
+#include <unistd.h>
+
+#include "DesktopServices.h"
+#include "IPrompt.h"
+
+namespace orvane::app::test {
+
+class ScriptedPrompt : public IPrompt {
+public:
+    ScriptedPrompt() { SetPrompt(this); }
+    ~ScriptedPrompt() override { SetPrompt(nullptr); }
+
+    QMessageBox::StandardButton Message(QWidget*, QMessageBox::Icon, const QString& text,
+                                        QMessageBox::StandardButtons, QMessageBox::StandardButton) override {
+        messages.append(text);
+        if (answers.empty()) return QMessageBox::Ok;
+        const QMessageBox::StandardButton answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    int Exec(QDialog& dialog) override {
+        dialogs.append(dialog.metaObject()->className());
+        return onExec ? onExec(dialog) : QDialog::Rejected;
+    }
+    QString OpenFileName(QWidget*, const QString&, const QString&) override { return openName; }
+    QString SaveFileName(QWidget*, const QString&, const QString&) override { return saveName; }
+
+    QStringList messages;
+    std::deque<QMessageBox::StandardButton> answers;
+    QStringList dialogs;
+    std::function<int(QDialog&)> onExec;
+    QString openName;
+    QString saveName;
+};
+
+class RecordingDesktop : public IDesktop {
+public:
+    RecordingDesktop() { SetDesktop(this); }
+    ~RecordingDesktop() override { SetDesktop(nullptr); }
+    bool StartDetached(const QString& program, const QStringList& arguments) override {
+        started.append(program + " " + arguments.join(' '));
+        return true;
+    }
+    bool OpenUrl(const QUrl& url) override {
+        opened.append(url.toString());
+        return true;
+    }
+    QStringList started;
+    QStringList opened;
+};
+
+// A fresh folder under the test's temporary directory.
+inline std::string TempFolder(const char* name) {
+    std::string pattern = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/orvane-" + name + "-XXXXXX";
+    return ::mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+// Empties the program's settings (kept under the test's own folder).
+inline void ClearProgramSettings() { QSettings("Kavrin", "Orvane").clear(); }
+
+}  // namespace orvane::app::test

@@ -1,0 +1,467 @@
+// The main frame: command ids and their shortcuts, the toolbar, command states
+// through a capture, view plug-in panes, the layout, the demo menu, drops and
+// the customise dialog.
+#include <gtest/gtest.h>
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDockWidget>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeySequenceEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QTableWidget>
+#include <QTest>
+#include <QToolBar>
+#include <QUrl>
+
+#include <set>
+
+#include "CCustomizeDlg.h"
+#include "CDevice.h"
+#include "CMainFrame.h"
+#include "CProgressDlg.h"
+#include "CPacketListModel.h"
+#include "CUsbListCtrl.h"
+#include "EmulatedAnalyser.h"
+#include "GuiTestSupport.h"
+#include "NullDevice.h"
+#include "SessionBuilder.h"
+#include "StandardCommands.h"
+
+using namespace orvane;
+using namespace orvane::app;
+using namespace orvane::app::test;
+
+namespace {
+
+constexpr int kBoundMs = 60000;
+
+std::string FixtureFolder() { return ORVANE_GUI_FIXTURES; }
+
+// Create calls so far of the fixture library `name` (loaded by the view factory).
+int Creates(const char* name) {
+    const std::string path = FixtureFolder() + "/" + name + ".so";
+    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!module) return 0;
+    auto creates = reinterpret_cast<int (*)()>(::dlsym(module, "GuiFixtureCreates"));
+    const int count = creates ? creates() : -1;
+    ::dlclose(module);
+    return count;
+}
+
+CMainFrame::Options WithPlugins(std::string demo = "/nonexistent") {
+    CMainFrame::Options options;
+    options.viewFolder = FixtureFolder();
+    options.demoFolder = std::move(demo);
+    return options;
+}
+
+QList<int> ToolbarIds(const QToolBar& bar) {
+    QList<int> ids;
+    for (QAction* action : bar.actions()) ids.append(action->isSeparator() ? 0 : CCommandRegistry::IdOf(action));
+    return ids;
+}
+
+pardix::CDevice* EmulatedDevice(emu::EmulatedAnalyser& emu, int operations) {
+    emu::SessionBuilder::Options session;
+    session.operations = operations;
+    emu.SetTraffic(emu::SessionBuilder(session).Build());
+    // Released by the worker at shut-down.
+    return new pardix::CDevice(&emu, "orvane-frame-test-" + std::to_string(::getpid()));
+}
+
+}  // namespace
+
+TEST(MainFrameCommands, IdsShortcutsAndToolbarOrder) {
+    ClearProgramSettings();
+    CMainFrame frame(CMainFrame::Options{.demoFolder = "/nonexistent"});
+    CCommandRegistry& commands = frame.Commands();
+    const struct {
+        int id;
+        std::vector<QKeySequence> keys;
+    } rows[] = {
+        {57600, {QKeySequence("Ctrl+N")}},
+        {57601, {QKeySequence("Ctrl+O")}},
+        {57603, {QKeySequence("Ctrl+S")}},
+        {57607, {QKeySequence("Ctrl+P")}},
+        {32846, {QKeySequence("Ctrl+F")}},
+        {32780, {QKeySequence("F5")}},
+        {32781, {QKeySequence("F7")}},
+        {57680, {QKeySequence("F6")}},
+        {57681, {QKeySequence("Shift+F6")}},
+        {57634, {QKeySequence("Ctrl+C"), QKeySequence("Ctrl+Ins")}},
+        {57635, {QKeySequence("Ctrl+X"), QKeySequence("Shift+Del")}},
+        {57637, {QKeySequence("Ctrl+V"), QKeySequence("Shift+Ins")}},
+        {57643, {QKeySequence("Ctrl+Z"), QKeySequence("Alt+Backspace")}},
+        {32852, {}},
+        {35001, {}},
+    };
+    for (const auto& row : rows) {
+        QAction* action = commands.Action(row.id);
+        ASSERT_NE(action, nullptr) << row.id;
+        EXPECT_EQ(CCommandRegistry::IdOf(action), row.id);
+        EXPECT_EQ(action->shortcuts(), QList<QKeySequence>(row.keys.begin(), row.keys.end())) << row.id;
+    }
+    // No two commands share a key.
+    std::set<QString> keys;
+    for (int id : commands.Ids())
+        for (const QKeySequence& key : commands.Action(id)->shortcuts())
+            EXPECT_TRUE(keys.insert(key.toString()).second) << key.toString().toStdString();
+
+    const QList<int> expected = {57600, 57601, 57603, 0, 32780, 32781, 0, 32784, 32785, 0, 32788, 32789,
+                                 32790, 0, 32852, 32854, 32855, 32856, 32857, 32851, 0, 32846, 32848, 32849,
+                                 0, 32782, 32850, 32834};
+    EXPECT_EQ(ToolbarIds(*frame.StandardBar()), expected);
+    EXPECT_EQ(frame.StandardBar()->objectName(), "Standard");
+    EXPECT_EQ(frame.Pane(4000)->objectName(), "Pane4000");
+    EXPECT_EQ(frame.Pane(4002)->objectName(), "Pane4002");
+
+    // The list serves its commands through the registry: no row, no mark to add.
+    commands.Update();
+    EXPECT_FALSE(commands.Action(cmd::AddMark)->isEnabled());
+    EXPECT_TRUE(commands.Action(cmd::ClearFilter)->isEnabled());
+    EXPECT_FALSE(commands.Action(cmd::DeleteAllMarks)->isEnabled());
+
+    // A command nobody serves stays disabled; binding it enables it.
+    const int id = 39999;
+    commands.Define(id, "test");
+    EXPECT_FALSE(commands.Action(id)->isEnabled());
+    EXPECT_FALSE(commands.Execute(id));
+    int runs = 0;
+    bool allowed = false;
+    commands.Bind(id, [&] { ++runs; }, [&] { return allowed; });
+    EXPECT_FALSE(commands.Execute(id));
+    allowed = true;
+    commands.Update();
+    EXPECT_TRUE(commands.Action(id)->isEnabled());
+    commands.Action(id)->trigger();
+    EXPECT_EQ(runs, 1);
+    // A shortcut between two update passes finds the state as it is now.
+    allowed = false;
+    commands.Action(id)->trigger();
+    EXPECT_EQ(runs, 1);
+    EXPECT_FALSE(commands.Action(id)->isEnabled());
+}
+
+TEST(MainFrameCommands, F6CyclesThroughTheVisiblePanes) {
+    ClearProgramSettings();
+    CMainFrame frame(CMainFrame::Options{.demoFolder = "/nonexistent"});
+    frame.show();
+    QApplication::setActiveWindow(&frame);
+    frame.ListCtrl()->setFocus();
+    std::vector<QWidget*> seen;
+    for (int i = 0; i < 3; ++i) {
+        frame.Commands().Execute(cmd::NextPane);
+        seen.push_back(QApplication::focusWidget());
+    }
+    ASSERT_NE(seen[0], nullptr);
+    EXPECT_TRUE(frame.Pane(4000)->isAncestorOf(seen[0]) || frame.Pane(4002)->isAncestorOf(seen[0]));
+    EXPECT_EQ(seen[2], frame.ListCtrl()) << "round the two panes and back to the list";
+    frame.Commands().Execute(cmd::PreviousPane);
+    EXPECT_EQ(QApplication::focusWidget(), seen[1]);
+}
+
+TEST(MainFrameCommands, StatesFollowACaptureFromIdleToParsed) {
+    ClearProgramSettings();
+    emu::EmulatedAnalyser emu;
+    CMainFrame frame(CMainFrame::Options{.device = EmulatedDevice(emu, 400), .demoFolder = "/nonexistent"});
+    CCommandRegistry& c = frame.Commands();
+    CCaptureWorker& worker = frame.Worker();
+    using State = CCaptureWorker::CaptureState;
+    struct Snapshot {
+        State state;
+        bool start, stop, transaction, transfer, hide, open;
+    };
+    std::vector<Snapshot> log;
+    auto enabled = [&](int id) { return c.Action(id)->isEnabled(); };
+    QObject::connect(&c, &CCommandRegistry::Updated, [&] {
+        log.push_back({worker.State(), enabled(cmd::StartRecord), enabled(cmd::StopRecord),
+                       enabled(cmd::TransactionLevel), enabled(cmd::TransferLevel), enabled(cmd::HideSof),
+                       enabled(cmd::FileOpen)});
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { frame.UpdateStatus(); return enabled(cmd::StartRecord); }, kBoundMs));
+    EXPECT_FALSE(enabled(cmd::StopRecord));
+    EXPECT_FALSE(enabled(cmd::TransferLevel)) << "no data yet";
+    EXPECT_FALSE(frame.Document().IsModified());
+
+    ASSERT_TRUE(c.Execute(cmd::StartRecord));
+    EXPECT_TRUE(frame.Document().IsModified()) << "a capture is never lost without the prompt";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable(); }, kBoundMs));
+    QTest::qWait(50);  // the last queued update
+    EXPECT_TRUE(enabled(cmd::TransferLevel));
+    EXPECT_TRUE(enabled(cmd::StartRecord));
+    EXPECT_FALSE(enabled(cmd::StopRecord));
+
+    std::set<State> states;
+    for (const Snapshot& s : log) {
+        states.insert(s.state);
+        const bool idle = s.state == State::Idle;
+        EXPECT_EQ(s.stop, s.state == State::Capturing);
+        if (!idle) {
+            EXPECT_FALSE(s.start);
+            EXPECT_FALSE(s.transaction);
+            EXPECT_FALSE(s.transfer);
+            EXPECT_FALSE(s.hide);
+            EXPECT_FALSE(s.open) << "no project is opened under the worker";
+        } else {
+            EXPECT_TRUE(s.transaction && s.hide && s.open);
+        }
+    }
+    EXPECT_TRUE(states.count(State::Capturing));
+    // The upload and parse (state Parse) are often over before an update pass sees them;
+    // when one does, the rules above held for it too.
+}
+
+TEST(MainFramePlugins, ViewMenuOrderAndWindowsMadeOnFirstShowingOnly) {
+    ClearProgramSettings();
+    const int chartBefore = Creates("a_chart");
+    const int summaryBefore = Creates("b_summary");
+    {
+        CMainFrame frame(WithPlugins());
+        frame.show();
+        QTest::qWait(20);
+        // Inserted one by one after "解码(&T)": reverse factory order.
+        const QList<QAction*> items = frame.ViewMenu()->actions();
+        const qsizetype detail = items.indexOf(frame.Commands().Action(cmd::PaneDetail));
+        ASSERT_EQ(detail, 4);
+        ASSERT_GT(items.size(), detail + 2);
+        EXPECT_EQ(CCommandRegistry::IdOf(items[detail + 1]), 4005);
+        EXPECT_EQ(items[detail + 1]->text(), QString::fromUtf8("统计"));
+        EXPECT_EQ(CCommandRegistry::IdOf(items[detail + 2]), 4004);
+        EXPECT_EQ(items[detail + 2]->text(), QString::fromUtf8("包视图"));
+        ASSERT_NE(frame.Pane(4004), nullptr);
+        EXPECT_EQ(frame.Pane(4004)->objectName(), "Pane4004");
+        EXPECT_FALSE(frame.Pane(4004)->isVisible()) << "plug-in panes start closed";
+        EXPECT_EQ(Creates("a_chart"), chartBefore);
+
+        ASSERT_TRUE(frame.Commands().Execute(4004));
+        EXPECT_TRUE(frame.Pane(4004)->isVisible());
+        ASSERT_NE(frame.Pane(4004)->widget(), nullptr);
+        EXPECT_EQ(Creates("a_chart"), chartBefore + 1);
+        frame.Pane(4004)->hide();
+        frame.Commands().Execute(4004);
+        EXPECT_EQ(Creates("a_chart"), chartBefore + 1) << "made once";
+        EXPECT_EQ(Creates("b_summary"), summaryBefore) << "never shown, never made";
+    }
+    // The frame released its views before the factory unloaded their libraries.
+    void* module = ::dlopen((FixtureFolder() + "/a_chart.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (module) {
+        auto alive = reinterpret_cast<int (*)()>(::dlsym(module, "GuiFixtureAlive"));
+        EXPECT_EQ(alive(), 0);
+        ::dlclose(module);
+    }
+}
+
+TEST(MainFramePlugins, LayoutRoundTripShowsAPluginPaneAgain) {
+    ClearProgramSettings();
+    {
+        CMainFrame frame(WithPlugins());
+        frame.show();
+        frame.Commands().Execute(4005);
+        frame.Pane(4000)->hide();
+        frame.close();
+    }
+    const int before = Creates("b_summary");
+    CMainFrame frame(WithPlugins());
+    frame.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Pane(4005)->isVisible(); }, 2000));
+    EXPECT_NE(frame.Pane(4005)->widget(), nullptr) << "the restored pane got its window";
+    EXPECT_EQ(Creates("b_summary"), before + 1);
+    EXPECT_FALSE(frame.Pane(4000)->isVisible());
+    EXPECT_FALSE(frame.Pane(4004)->isVisible());
+}
+
+TEST(MainFrameFiles, DemoMenuListsUpTo101ProjectsByName) {
+    ClearProgramSettings();
+    const std::string folder = TempFolder("demo");
+    for (const char* name : {"c.usb", "a.usb", "b.usb", "notes.txt"}) QFile(QString::fromStdString(folder + "/" + name)).open(QIODevice::WriteOnly);
+    {
+        CMainFrame frame(WithPlugins(folder));
+        ASSERT_EQ(frame.DemoFiles().size(), 3);
+        const QList<QAction*> items = frame.DemoMenu()->actions();
+        ASSERT_EQ(items.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(CCommandRegistry::IdOf(items[i]), 40000 + i);
+            EXPECT_EQ(items[i]->text(), QString("abc"[i]) + ".usb");
+            EXPECT_EQ(frame.DemoFiles()[i], QString::fromStdString(folder) + "/" + QString("abc"[i]) + ".usb");
+        }
+    }
+    for (int i = 0; i < 120; ++i)
+        QFile(QString::fromStdString(folder) + QStringLiteral("/d%1.usb").arg(i, 3, 10, QChar('0'))).open(QIODevice::WriteOnly);
+    CMainFrame frame(WithPlugins(folder));
+    EXPECT_EQ(frame.DemoFiles().size(), 101);
+    EXPECT_EQ(CCommandRegistry::IdOf(frame.DemoMenu()->actions().last()), 40100);
+    EXPECT_EQ(frame.Commands().Action(40101), nullptr);
+}
+
+TEST(MainFrameFiles, DroppedProjectAsksToSaveFirst) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    CMainFrame frame(CMainFrame::Options{.demoFolder = "/nonexistent"});
+    frame.show();
+    const QString damaged = QString::fromStdString(TempFolder("drop")) + "/broken.usb";
+    {
+        QFile file(damaged);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<Orvane");
+    }
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile("/tmp/readme.txt")});
+    QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame, &refused);
+    EXPECT_FALSE(refused.isAccepted()) << "only projects are taken";
+
+    data.setUrls({QUrl::fromLocalFile(damaged)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+
+    frame.Document().SetModified(true);
+    prompt.answers = {QMessageBox::Cancel};
+    QDropEvent cancelled(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame, &cancelled);
+    ASSERT_EQ(prompt.messages.size(), 1);
+    EXPECT_TRUE(prompt.messages[0].contains(QString::fromUtf8("保存"))) << prompt.messages[0].toStdString();
+    EXPECT_TRUE(frame.Document().IsModified()) << "cancel keeps the project";
+
+    prompt.answers = {QMessageBox::No};
+    QDragEnterEvent again(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame, &again);  // each drop follows its own drag
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame, &drop);
+    ASSERT_EQ(prompt.messages.size(), 3) << prompt.messages.join('|').toStdString();
+    EXPECT_EQ(prompt.messages[2], QString::fromUtf8(COrvaneDoc::kOpenError)) << "it tried the dropped file";
+}
+
+TEST(MainFrameCommands, CustomisedShortcutsAndButtonsAreKept) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    {
+        CMainFrame frame(CMainFrame::Options{.demoFolder = "/nonexistent"});
+        prompt.onExec = [](QDialog& dialog) {
+            auto& customise = static_cast<CCustomizeDlg&>(dialog);
+            QTableWidget* keys = customise.ShortcutTable();
+            for (int row = 0; row < keys->rowCount(); ++row)
+                if (keys->item(row, 0)->text() == QString::fromUtf8("添加标签..."))
+                    static_cast<QKeySequenceEdit*>(keys->cellWidget(row, 1))->setKeySequence(QKeySequence("Ctrl+B"));
+            QListWidget* buttons = customise.ButtonList();
+            for (int i = 0; i < buttons->count(); ++i)
+                if (buttons->item(i)->text() == QString::fromUtf8("隐藏 SOFs")) buttons->item(i)->setCheckState(Qt::Unchecked);
+            return int(QDialog::Accepted);
+        };
+        frame.Commands().Execute(cmd::Customize);
+        EXPECT_EQ(prompt.dialogs, QStringList{"orvane::app::CCustomizeDlg"});
+        EXPECT_EQ(frame.Commands().Action(cmd::AddMark)->shortcut(), QKeySequence("Ctrl+B"));
+        EXPECT_FALSE(ToolbarIds(*frame.StandardBar()).contains(cmd::HideSof));
+    }
+    CMainFrame frame(CMainFrame::Options{.demoFolder = "/nonexistent"});
+    EXPECT_EQ(frame.Commands().Action(cmd::AddMark)->shortcut(), QKeySequence("Ctrl+B"));
+    const QList<int> ids = ToolbarIds(*frame.StandardBar());
+    EXPECT_FALSE(ids.contains(cmd::HideSof));
+    EXPECT_TRUE(ids.contains(cmd::HideNak));
+    EXPECT_TRUE(QSettings("Kavrin", "Orvane").childGroups().contains("CommandBars"));
+}
+
+TEST(MainFrameFiles, ModifiedProjectIsNeverDroppedWithoutAsking) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    const QString saveAs = QString::fromStdString(TempFolder("prompt")) + "/kept";
+    // (answer, file name the save dialog gives) → does New go on, is the project still modified.
+    const struct {
+        QMessageBox::StandardButton answer;
+        QString saveName;
+        bool goesOn;
+        bool stillModified;
+    } rows[] = {
+        {QMessageBox::Cancel, {}, false, true},
+        {QMessageBox::No, {}, true, false},
+        {QMessageBox::Yes, {}, false, true},  // the save dialog was cancelled
+        {QMessageBox::Yes, saveAs, true, false},
+    };
+    for (const auto& row : rows) {
+        CMainFrame frame(CMainFrame::Options{.demoFolder = "/nonexistent"});
+        frame.Document().SetModified(true);
+        frame.Document().Bookmarks().Add({7, "mark", ""});
+        prompt.messages.clear();
+        prompt.answers = {row.answer};
+        prompt.saveName = row.saveName;
+        frame.Commands().Execute(cmd::FileNew);
+        ASSERT_EQ(prompt.messages.size(), 1);
+        EXPECT_EQ(frame.Document().Bookmarks().GetCount() == 0, row.goesOn) << int(row.answer);
+        EXPECT_EQ(frame.Document().IsModified(), row.stillModified) << int(row.answer);
+    }
+    EXPECT_TRUE(QFileInfo::exists(saveAs + ".usb")) << "saved with the extension added";
+
+    // Closing asks too; cancel keeps the window.
+    CMainFrame frame(CMainFrame::Options{.demoFolder = "/nonexistent"});
+    frame.show();
+    frame.Document().SetModified(true);
+    prompt.messages.clear();
+    prompt.answers = {QMessageBox::Cancel};
+    EXPECT_FALSE(frame.close());
+    EXPECT_EQ(prompt.messages.size(), 1);
+    prompt.answers = {QMessageBox::No};
+    EXPECT_TRUE(frame.close());
+}
+
+TEST(MainFrameCommands, RefusedCaptureSaysWhy) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    emu::EmulatedAnalyser emu;
+    CMainFrame frame(CMainFrame::Options{.device = EmulatedDevice(emu, 20), .demoFolder = "/nonexistent"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { frame.UpdateStatus(); return frame.Worker().CanStart(); }, kBoundMs));
+    // A storage of 3 records is no buffer size the analyser has.
+    frame.Document().SetSetup("<setup><storage packet=\"3\" payload=\"3\" pre_trigger_percent=\"50\"/></setup>");
+    frame.Document().SetModified(false);
+    frame.OnStartRecord();
+    ASSERT_EQ(prompt.messages.size(), 1);
+    EXPECT_TRUE(prompt.messages[0].contains(QString::fromUtf8("记录没有开始")));
+    EXPECT_TRUE(frame.Worker().IsIdle());
+    EXPECT_TRUE(frame.Document().IsModified());
+}
+
+namespace {
+
+// An analyser whose payload upload is half done.
+struct UploadingDevice final : orvane::test::NullDevice {
+    int32_t Control(int32_t op, int32_t* out) override {
+        if (op != kControlUploadProgress) return 0;
+        *out = progress;
+        return 1;
+    }
+    int32_t progress = 50;
+};
+
+}  // namespace
+
+TEST(MainFrameFiles, SaveWaitsForTheUploadBehindACancellableDialog) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    UploadingDevice device;
+    CMainFrame frame(CMainFrame::Options{.device = &device, .demoFolder = "/nonexistent"});
+    const QString path = QString::fromStdString(TempFolder("upload")) + "/cap.usb";
+    int shownAt = -1;
+    prompt.onExec = [&](QDialog& dialog) {
+        shownAt = static_cast<CProgressDlg&>(dialog).Bar()->value();
+        return int(QDialog::Rejected);
+    };
+    EXPECT_FALSE(frame.SaveProject(path));
+    EXPECT_EQ(prompt.dialogs, QStringList{"orvane::app::CProgressDlg"});
+    EXPECT_EQ(shownAt, 50);
+    EXPECT_FALSE(QFileInfo::exists(path)) << "cancel gives the save up";
+
+    prompt.onExec = [&](QDialog&) {
+        device.progress = 100;
+        return int(QDialog::Accepted);
+    };
+    EXPECT_TRUE(frame.SaveProject(path));
+    EXPECT_TRUE(QFileInfo::exists(path));
+    prompt.dialogs.clear();
+    EXPECT_TRUE(frame.SaveProject(path));
+    EXPECT_TRUE(prompt.dialogs.isEmpty()) << "no upload, no dialog";
+}
