@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz and runs each for a
-# bounded time over the seed corpus in engine/fuzz/corpus. New inputs go to
-# build-fuzz/corpus, never into the repository.
+# bounded time over its seed corpus (engine/fuzz/corpus, tooltip/fuzz/corpus).
+# New inputs go to build-fuzz/corpus, never into the repository.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 RUNS=${RUNS:-100000}
@@ -11,12 +11,29 @@ cmake -S engine/fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-cl
 cmake --build build-fuzz -j "${JOBS:-$(nproc)}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for target in DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer; do
+for target in DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer HtmlFuzzer; do
   work=build-fuzz/corpus/$target
   mkdir -p "$work"
   echo "== $target =="
+  src=engine/fuzz runs=$RUNS seconds=$SECONDS_PER_TARGET
+  # Tip texts come from captured data: the text engine gets a million inputs.
+  [ "$target" = HtmlFuzzer ] && src=tooltip/fuzz runs=${HTML_RUNS:-1000000} seconds=${HTML_SECONDS:-900}
   dict=()
-  [ -f "engine/fuzz/${target%Fuzzer}.dict" ] && dict=(-dict="engine/fuzz/${target%Fuzzer}.dict")
-  "build-fuzz/$target" -artifact_prefix=build-fuzz/ "${dict[@]}" -runs="$RUNS" -max_total_time="$SECONDS_PER_TARGET" -max_len=8192 \
-    -print_final_stats=1 "$work" "engine/fuzz/corpus/$target"
+  [ -f "$src/${target%Fuzzer}.dict" ] && dict=(-dict="$src/${target%Fuzzer}.dict")
+  parallel=()
+  if [ "$target" = HtmlFuzzer ]; then
+    # Spread over the build's jobs; each writes build-fuzz/fuzz-N.log.
+    n=${JOBS:-$(nproc)}
+    parallel=(-jobs="$n" -workers="$n")
+    runs=$((runs / n))
+    rm -f build-fuzz/fuzz-*.log
+  fi
+  (cd build-fuzz && "./$target" -artifact_prefix=./ "${dict[@]/-dict=/-dict=../}" -runs="$runs" \
+    -max_total_time="$seconds" -max_len=8192 -print_final_stats=1 "${parallel[@]}" \
+    "${work#build-fuzz/}" "../$src/corpus/$target")
+  if ((${#parallel[@]})); then
+    grep -h "number_of_executed_units" build-fuzz/fuzz-*.log |
+      awk '{ n += $2 } END { print "HtmlFuzzer: " n " inputs in all jobs" }'
+    if grep -l "ERROR\|deadly signal" build-fuzz/fuzz-*.log; then exit 1; fi
+  fi
 done
