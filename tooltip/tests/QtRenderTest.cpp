@@ -2,6 +2,7 @@
 // with QPainter offscreen; checked by probing pixels, not against stored glyphs.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPainter>
 #include <cstdio>
@@ -103,7 +104,7 @@ TEST(QtRenderTest, EveryFeature) {
         QtHtmlCanvas canvas(painter);
         drawer.DrawPreparedOutput(canvas, rect);
     }
-    image.save("tooltip-render.png");
+    image.save(QCoreApplication::applicationDirPath() + "/tooltip-render.png");  // for a look by eye
 
     int images = 0, lines = 0, fills = 0, texts = 0;
     for (const Placed& p : Places(recording.calls)) {
