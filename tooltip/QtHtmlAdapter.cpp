@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QScreen>
 #include <QUrl>
 
 namespace orvane {
@@ -276,6 +277,11 @@ void ConnectToDesktop(CHtmlDrawer& drawer) {
         return QDesktopServices::openUrl(target);
     });
     drawer.SetImageFolder(QCoreApplication::applicationDirPath().toStdString());
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect desktop = screen->virtualGeometry();
+        drawer.SetMaxSize({desktop.width(), desktop.height()});
+    }
 }
 
 }  // namespace orvane

@@ -85,7 +85,8 @@ private:
 
 // The desktop's palette in the classic system-colour order.
 CHtmlDrawer::SystemColors QtSystemColors();
-// Links open through QDesktopServices; "file" images come from the program's folder.
+// Links open through QDesktopServices; "file" images come from the program's folder;
+// the measured size stays within the virtual desktop.
 void ConnectToDesktop(CHtmlDrawer& drawer);
 
 }  // namespace orvane

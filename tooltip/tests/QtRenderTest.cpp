@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
 #include <cstdio>
 #include <sstream>
 
@@ -146,6 +147,16 @@ TEST(QtRenderTest, EveryFeature) {
     EXPECT_GT(dark, 50);
     EXPECT_GT(yellow, 20);
     EXPECT_GT(blue, 20);
+    // Connected to the desktop, a tip never measures larger than the screens.
+    CHtmlDrawer desktop(measurer, &resources);
+    ConnectToDesktop(desktop);
+    std::u16string tall;
+    for (int i = 0; i < 2000; ++i) tall += u"line<br>";
+    const HtmlSize capped = desktop.PrepareOutput(tall);
+    const QRect screens = QGuiApplication::primaryScreen()->virtualGeometry();
+    EXPECT_EQ(capped.cy, screens.height());
+    EXPECT_LE(capped.cx, screens.width());
+
     // Nothing is drawn outside the measured size.
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
