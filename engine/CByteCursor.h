@@ -38,6 +38,24 @@ public:
         offset_ += count;
         return value;
     }
+    // The same, most significant byte first (SCSI, PTP's odd fields).
+    std::optional<uint64_t> ReadBE(size_t count)
+    {
+        if (count > 8 || !Has(count)) return std::nullopt;
+        uint64_t value = 0;
+        for (size_t i = 0; i < count; ++i) value = value << 8 | bytes_[offset_ + i];
+        offset_ += count;
+        return value;
+    }
+    // Reads at an absolute offset, leaving the position alone: for structures
+    // whose fields stand at fixed places.
+    std::optional<uint64_t> LEAt(size_t offset, size_t count) const { return At(offset, count, false); }
+    std::optional<uint64_t> BEAt(size_t offset, size_t count) const { return At(offset, count, true); }
+    // Whether `count` bytes from the absolute `offset` lie inside the span.
+    bool HasAt(size_t offset, size_t count) const
+    {
+        return offset <= bytes_.size() && count <= bytes_.size() - offset;
+    }
     std::optional<uint8_t> ReadU8()
     {
         auto v = ReadLE(1);
@@ -63,6 +81,14 @@ public:
     void Seek(size_t offset) { offset_ = offset < bytes_.size() ? offset : bytes_.size(); }
 
 private:
+    std::optional<uint64_t> At(size_t offset, size_t count, bool bigEndian) const
+    {
+        if (!HasAt(offset, count)) return std::nullopt;
+        CByteCursor view(bytes_);
+        view.offset_ = offset;
+        return bigEndian ? view.ReadBE(count) : view.ReadLE(count);
+    }
+
     std::span<const uint8_t> bytes_;
     size_t offset_ = 0;
 };

@@ -60,6 +60,12 @@ int32_t CClassDecoderBase::OnNotify(int32_t code, void* arg, intptr_t param)
             const auto* bytes = static_cast<const uint8_t*>(arg);
             configuration_.assign(bytes, bytes + param);
         }
+        // The data pane sizes its buffer by this answer, so it must be exactly
+        // what GetData will give, however large.
+        if (code == NotifyDataLength && arg && param) {
+            const int32_t length = GetData(static_cast<UsbItem*>(arg), nullptr, 0);
+            if (length >= 0) *reinterpret_cast<uint32_t*>(param) = uint32_t(length);
+        }
         return Notify(code, arg, param);
     } catch (...) {
         return 0;

@@ -29,6 +29,7 @@ public:
     // On failure `xml` is left as it was.
     int32_t GetDetail(UsbItem* item, std::string& xml) final;
     const ImageList* GetImageList(UsbItem* item) final;
+    // Code 1 is answered here for every decoder: the item's GetData length.
     int32_t OnNotify(int32_t code, void* arg, intptr_t param) final;
     int32_t GetClassCode(int32_t* cls, int32_t* subclass, int32_t* protocol) final;
     void SetHost(IDecode* host) final { host_ = host; }
