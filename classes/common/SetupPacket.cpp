@@ -5,20 +5,6 @@
 
 namespace orvane {
 
-namespace {
-
-constexpr const char* kRecipients[] = {"Device", "Interface", "Endpoint", "Other"};
-constexpr const char* kTypes[] = {"Standard", "Class", "Vendor", "Reserved"};
-constexpr const char* kDirections[] = {"Host-to-device", "Device-to-host"};
-
-}  // namespace
-
-const std::array<ClassField, 3> kRequestTypeFields = {{
-    {.name = "bmRequestType.Recipient", .byte = 0, .bit = 0, .bits = 5, .format = "Reserved", .names = kRecipients},
-    {.name = "bmRequestType.Type", .byte = 0, .bit = 5, .bits = 2, .names = kTypes},
-    {.name = "bmRequestType.Direction", .byte = 0, .bit = 7, .bits = 1, .names = kDirections},
-}};
-
 std::optional<SetupPacket> SetupPacket::From(std::span<const uint8_t> bytes)
 {
     CByteCursor cursor(bytes);

@@ -43,8 +43,20 @@ struct SetupPacket {
     bool IsStandard() const { return RequestType() == TypeStandard; }
 };
 
+namespace setup_names {
+inline constexpr const char* kRecipients[] = {"Device", "Interface", "Endpoint", "Other"};
+inline constexpr const char* kTypes[] = {"Standard", "Class", "Vendor", "Reserved"};
+inline constexpr const char* kDirections[] = {"Host-to-device", "Device-to-host"};
+}  // namespace setup_names
+
 // "bmRequestType.Recipient" (5 bits, 4 to 31 "Reserved"), ".Type" (2) and
-// ".Direction" (1), byte 0 of the setup packet; each tip is its value.
-extern const std::array<ClassField, 3> kRequestTypeFields;
+// ".Direction" (1), byte 0 of the setup packet; each tip is its value. A
+// decoder's own table copies them (constexpr) and may change their tips.
+inline constexpr std::array<ClassField, 3> kRequestTypeFields = {{
+    {.name = "bmRequestType.Recipient", .byte = 0, .bit = 0, .bits = 5, .format = "Reserved",
+     .names = setup_names::kRecipients},
+    {.name = "bmRequestType.Type", .byte = 0, .bit = 5, .bits = 2, .names = setup_names::kTypes},
+    {.name = "bmRequestType.Direction", .byte = 0, .bit = 7, .bits = 1, .names = setup_names::kDirections},
+}};
 
 }  // namespace orvane

@@ -1,12 +1,14 @@
-// The three real captures parsed, learned and decoded, each dumped row by row
-// and compared whole with its stored dump. Set ORVANE_UPDATE_GOLDEN=1 to
-// rewrite the stored dumps after a deliberate change.
+// The three real captures parsed, learned and decoded with the class plug-ins
+// of the build, each dumped row by row and compared whole with its stored
+// dump. Set ORVANE_UPDATE_GOLDEN=1 to rewrite the stored dumps after a
+// deliberate change.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "CDecodeFactory.h"
 #include "CDecoderManager.h"
 #include "ParserHarness.h"
 
@@ -21,16 +23,20 @@ std::vector<uint8_t> ReadFile(const fs::path& path) {
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
-void DumpRows(IDecode& decoder, const UsbItem& root, const char* level, std::ostringstream& out) {
+// Class-level items (types above 256) are dumped with the class-level items
+// below them, one more space of indent a level.
+void DumpRows(IDecode& decoder, const UsbItem& root, const char* level, std::ostringstream& out,
+              const std::string& indent = "") {
     ItemSummary row;
     for (UsbItem* item : root.children) {
         int32_t described = decoder.Summarize(item, &row);
         std::string xml;
         decoder.GetDetail(item, xml);
         int32_t bytes = decoder.GetData(item, nullptr, 0);
-        out << level << ' ' << item->firstRecord << " t" << item->type << " a" << row.address << " e"
+        out << level << indent << ' ' << item->firstRecord << " t" << item->type << " a" << row.address << " e"
             << row.endpoint << " i" << row.interface << " s" << row.status << " n" << row.size << " d" << bytes
             << " k" << item->children.size() << ' ' << (described ? row.name : "-") << '\n';
+        if (item->type > ItemControlTransfer) DumpRows(decoder, *item, level, out, indent + " ");
     }
 }
 
@@ -55,7 +61,9 @@ TEST_P(RealCaptureGolden, MatchesTheStoredDump) {
     std::string tree;
     parser.GetDeviceTree(tree);
 
-    CDecoderManager manager(nullptr);
+    // The class plug-ins of this build, as the program loads them.
+    CDecodeFactory factory(ORVANE_CLASSES_DIR);
+    CDecoderManager manager(&factory);
     manager.LoadDeviceTree(tree);
     manager.SetHost(&parser);
     manager.SetRoot(&transactions.root);

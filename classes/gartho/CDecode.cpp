@@ -1,0 +1,384 @@
+#include "CDecode.h"
+
+#include "BoundedFetch.h"
+#include "ScsiWalkers.h"
+#include "SetupPacket.h"
+#include "TransportWalkers.h"
+#include "WriteEnumerableGroup.h"
+
+namespace orvane::gartho {
+
+namespace {
+
+const uint8_t kIconStrip[] = {
+#include "GarthoIconsData.inc"
+};
+const ImageList kImages{kIconStrip, sizeof kIconStrip, 16, 16, 2};
+constexpr int32_t kIconIn = 0, kIconOut = 1;
+
+// The largest data a data walker is given; the structures it reads are far shorter.
+constexpr uint32_t kDataWalkerBytes = 1024;
+
+const char* PhaseName(uint16_t type)
+{
+    switch (type) {
+    case TypeBulkTransfer: return "Bulk Transfer";
+    case TypeCommandTransport: return "Command Transport";
+    case TypeDataIn: case TypeDataOut: return "Data Transport";
+    case TypeStatusTransport: return "Status Transport";
+    default: return "";
+    }
+}
+
+bool IsPhase(uint16_t type) { return type >= TypeCommandTransport && type <= TypeStatusTransport; }
+bool Accepted(const UsbItem& item) { return item.status == PidAck || item.status == PidNyet; }
+// An IN or OUT transaction the device took or answered.
+bool Valid(const UsbItem& item)
+{
+    return (item.type == ItemInTransaction || item.type == ItemOutTransaction) && Accepted(item);
+}
+bool IsNakRun(const UsbItem& item) { return item.type == ItemNakGroup; }
+
+// What comes before an accepted wrapper on the OUT pipe and is part of
+// sending it: refused tries, PINGs, and runs of them.
+bool LeadsIntoWrapper(const UsbItem& item)
+{
+    if (item.type == ItemPingTransaction) return true;
+    if (item.type == ItemOutTransaction) return !Accepted(item);
+    if (!IsNakRun(item)) return false;
+    const UsbItem* first = item.children.empty() ? nullptr : item.children[0];
+    return !first || first->type == ItemOutTransaction || first->type == ItemPingTransaction;
+}
+
+UsbItem* NewItem(uint16_t type, const UsbItem& header)
+{
+    auto* item = new UsbItem(type, header.firstRecord);
+    item->address = header.address;
+    item->endpoint = header.endpoint;
+    item->interface = header.interface;
+    return item;
+}
+
+// Duration from the row's start to the end of `last`.
+int32_t DurationTo(const ItemSummary& row, const ItemSummary& last)
+{
+    return int32_t(uint32_t(last.time) + uint32_t(last.duration) - uint32_t(row.time));
+}
+
+}  // namespace
+
+CDecode::CDecode() : CClassDecoderBase(8, 6, 0x50, &kImages) {}
+
+// ---------------------------------------------------------------- transport
+
+bool CDecode::ReadWrapper(UsbItem* out, bool& dataIn)
+{
+    uint8_t cbw[kCbwBytes];
+    // The signature is not compared: the size alone marks a wrapper.
+    if (out->type != ItemOutTransaction || !FetchExact(Host(), out, cbw)) return false;
+    dataIn = (cbw[kCbwFlags] & 0x80) != 0;
+    return true;
+}
+
+UsbItem* CDecode::Transaction(UsbItem* item)
+{
+    if (!item) return BuildBulkTransfer();
+    if (!Valid(*item)) {
+        if (state_ == DataInPhase && LeadsIntoWrapper(*item)) {
+            // The host is about to send (a PING, or an OUT try the device
+            // refused): the data-in command is over, its status included.
+            UsbItem* built = BuildBulkTransfer();
+            pending_.push_back(item);
+            state_ = AwaitingCommand;
+            return built;
+        }
+        if (item->type == ItemControlTransfer) return item;
+        pending_.push_back(item);
+        return nullptr;
+    }
+
+    bool dataIn = false;
+    UsbItem* built = nullptr;
+    switch (state_) {
+    case AwaitingCommand:
+        if (ReadWrapper(item, dataIn)) {
+            // Traffic of a command whose wrapper was not captured goes out on
+            // its own first, so the new command starts clean and nothing is lost.
+            auto own = pending_.end();
+            while (own != pending_.begin() && LeadsIntoWrapper(**(own - 1))) --own;
+            if (own != pending_.begin()) {
+                std::vector<UsbItem*> tries(own, pending_.end());
+                pending_.erase(own, pending_.end());
+                built = BuildBulkTransfer();
+                pending_ = std::move(tries);
+            }
+            state_ = dataIn ? DataInPhase : DataOutPhase;
+        }
+        pending_.push_back(item);
+        return built;
+    case DataInPhase:
+        if (item->type == ItemInTransaction) {
+            pending_.push_back(item);
+            return nullptr;
+        }
+        built = BuildBulkTransfer();
+        pending_.push_back(item);
+        if (ReadWrapper(item, dataIn)) state_ = dataIn ? DataInPhase : DataOutPhase;
+        return built;
+    case DataOutPhase:
+        pending_.push_back(item);
+        if (item->type == ItemOutTransaction) return nullptr;
+        state_ = AwaitingCommand;
+        return BuildBulkTransfer();
+    }
+    return nullptr;
+}
+
+UsbItem* CDecode::BuildBulkTransfer()
+{
+    if (pending_.empty()) return nullptr;
+    UsbItem* transfer = NewItem(TypeBulkTransfer, *pending_.front());
+    Cursor at = pending_.cbegin();
+    UsbItem* command = CollectCommandTransport(at);
+    transfer->Append(command);
+    uint8_t cbw[kCbwBytes];
+    if (FetchExact(this, command, cbw)) {
+        transfer->type = uint16_t(TypeCommandBase + cbw[kCommandBlockAt]);
+        const bool dataIn = (cbw[kCbwFlags] & 0x80) != 0;
+        const uint32_t length = uint32_t(cbw[kCbwLength]) | uint32_t(cbw[kCbwLength + 1]) << 8 |
+                                uint32_t(cbw[kCbwLength + 2]) << 16 | uint32_t(cbw[kCbwLength + 3]) << 24;
+        if (length != 0) {
+            if (UsbItem* data = dataIn ? CollectDataInTransport(at) : CollectDataOutTransport(at))
+                transfer->Append(data);
+        }
+        if (UsbItem* status = CollectStatusTransport(at)) transfer->Append(status);
+    }
+    // Whatever no phase took stays in the transfer: nothing captured may
+    // vanish from the transfer level.
+    for (; at != pending_.cend(); ++at) transfer->Append(*at);
+    pending_.clear();
+    return transfer;
+}
+
+UsbItem* CDecode::CollectCommandTransport(Cursor& at)
+{
+    UsbItem* phase = NewItem(TypeCommandTransport, **at);
+    for (; at != pending_.cend(); ++at) {
+        UsbItem& item = **at;
+        if (item.type != ItemOutTransaction && !IsNakRun(item) && item.type != ItemPingTransaction) break;
+        phase->Append(&item);
+        if (item.type == ItemOutTransaction && Accepted(item)) {
+            ++at;
+            break;
+        }
+    }
+    return phase;
+}
+
+bool CDecode::EndsWithStatusWrapper()
+{
+    UsbItem* last = pending_.back();
+    uint8_t csw[kCswBytes];
+    return last->type == ItemInTransaction && FetchExact(this, last, csw);
+}
+
+UsbItem* CDecode::CollectDataInTransport(Cursor& at)
+{
+    if (at == pending_.cend()) return nullptr;
+    UsbItem* phase = NewItem(TypeDataIn, **at);
+    const bool statusLast = EndsWithStatusWrapper();
+    for (; at != pending_.cend(); ++at) {
+        UsbItem& item = **at;
+        if (item.type != ItemInTransaction && !IsNakRun(item)) break;
+        if (statusLast && &item == pending_.back()) break;
+        phase->Append(&item);
+    }
+    return phase;
+}
+
+UsbItem* CDecode::CollectDataOutTransport(Cursor& at)
+{
+    if (at == pending_.cend()) return nullptr;
+    UsbItem* phase = NewItem(TypeDataOut, **at);
+    for (; at != pending_.cend(); ++at) {
+        UsbItem& item = **at;
+        if (item.type != ItemOutTransaction && !IsNakRun(item) && item.type != ItemPingTransaction) break;
+        phase->Append(&item);
+    }
+    if (phase->children.empty()) {
+        delete phase;
+        return nullptr;
+    }
+    return phase;
+}
+
+UsbItem* CDecode::CollectStatusTransport(Cursor& at)
+{
+    if (at == pending_.cend()) return nullptr;
+    UsbItem* phase = NewItem(TypeStatusTransport, **at);
+    for (; at != pending_.cend(); ++at) phase->Append(*at);
+    return phase;
+}
+
+// ---------------------------------------------------------------- rows
+
+int32_t CDecode::SummarizeItem(UsbItem* item, ItemSummary& out)
+{
+    if (Host() && Host()->Summarize(item, &out)) return 1;
+    if (item->type == ItemControlTransfer) return SummarizeControlTransfer(item, out);
+    if (item->type < ItemControlTransfer) return 0;
+    out = ItemSummary{};
+    if (IsPhase(item->type)) SummarizePhase(item, out);
+    else SummarizeTransfer(item, out);
+    return 1;
+}
+
+int32_t CDecode::SummarizeControlTransfer(UsbItem* item, ItemSummary& out)
+{
+    if (Host()) Host()->Summarize(item, &out);
+    const auto setup = SetupPacket::FetchOfTransfer(this, item);
+    if (!setup || !setup->IsClass()) return 0;
+    if (setup->bRequest == kGetMaxLun) out.name = "GetMaxLun ( )";
+    if (setup->bRequest == kBulkOnlyReset) out.name = "Reset()";
+    return 1;
+}
+
+void CDecode::SummarizePhase(UsbItem* item, ItemSummary& out)
+{
+    const uint16_t type = item->type;
+    out.name = PhaseName(type);
+    if (type == TypeStatusTransport) {
+        if (!item->children.empty()) Summarize(item->children[0], &out);
+        if (out.status == StatusAck) out.status = StatusOk;
+        out.name = PhaseName(type);
+        out.icon = kIconIn;
+        return;
+    }
+    if (type == TypeCommandTransport) {
+        MergeChildSummaries(item, out);
+        if (!item->children.empty()) {
+            ItemSummary last;
+            Summarize(item->children.back(), &last);
+            out.duration = DurationTo(out, last);
+        }
+        out.icon = kIconOut;
+        return;
+    }
+    out.size = 0;
+    for (UsbItem* child : item->children) {
+        ItemSummary row;
+        Summarize(child, &row);
+        MergeCells(out, row);
+        if (row.size > 0 && child->status != PidNak) out.size += row.size;
+        out.duration = DurationTo(out, row);
+    }
+    out.status = StatusOk;
+    out.icon = type == TypeDataIn ? kIconIn : kIconOut;
+}
+
+void CDecode::SummarizeTransfer(UsbItem* item, ItemSummary& out)
+{
+    out.icon = kIconOut;
+    bool summarizedApart = false;
+    ItemSummary last;
+    for (UsbItem* child : item->children) {
+        if (child->type == TypeCommandTransport) {
+            Summarize(child, &out);
+            out.size = 0;
+            out.name = PhaseName(item->type);
+            uint8_t cbw[kCbwBytes];
+            if (FetchExact(this, child, cbw)) {
+                if (auto walker = MakeWalker(cbw[kCommandBlockAt])) {
+                    walker->SetData(cbw + kCommandBlockAt, kCommandBlockBytes);
+                    walker->GetName(out.name);
+                }
+                out.icon = (cbw[kCbwFlags] & 0x80) ? kIconIn : kIconOut;
+            }
+            continue;
+        }
+        Summarize(child, &last);
+        summarizedApart = true;
+        if (child->type == TypeDataIn || child->type == TypeDataOut) {
+            out.size = last.size;
+        } else if (!IsPhase(child->type)) {
+            // Traffic outside any phase: its cells fill the row, its data count.
+            MergeCells(out, last);
+            if (last.size > 0 && child->status != PidNak) out.size = (out.size > 0 ? out.size : 0) + last.size;
+        }
+    }
+    if (out.name.empty() && item->type == TypeBulkTransfer) out.name = PhaseName(item->type);
+    if (summarizedApart) out.duration = DurationTo(out, last);
+}
+
+int32_t CDecode::GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capacity)
+{
+    if (IsPhase(item->type)) return ConcatChildData(this, *item, buffer, capacity, Accepted);
+    if (item->type >= TypeCommandBase) {
+        for (UsbItem* child : item->children)
+            if (child->type == TypeDataIn || child->type == TypeDataOut) return GetData(child, buffer, capacity);
+        return 0;
+    }
+    if (item->type == TypeBulkTransfer) {
+        // Everything the device or host accepted, phase or not.
+        return ConcatChildData(this, *item, buffer, capacity,
+                               [](const UsbItem& child) { return IsPhase(child.type) || Accepted(child); });
+    }
+    return CClassDecoderBase::GetItemData(item, buffer, capacity);
+}
+
+const ImageList* CDecode::ItemImages(UsbItem* item)
+{
+    return item && item->type > ItemControlTransfer ? Images() : nullptr;
+}
+
+// ---------------------------------------------------------------- detail
+
+bool CDecode::DescribeItem(UsbItem* item, CDecodeResultWriter& document)
+{
+    int64_t offset = 0;
+    switch (item->type) {
+    case ItemSetupTransaction: {
+        uint8_t setup[SetupPacket::kSize];
+        if (!FetchExact(this, item, setup) || ((setup[0] & 0x60) != 0x20)) return false;
+        WriteFieldGroup(document, "Setup request", DeviceRequestFields(), setup, offset);
+        return true;
+    }
+    case ItemControlTransfer: return true;
+    case TypeCommandTransport: {
+        uint8_t cbw[kCbwBytes];
+        if (!FetchExact(this, item, cbw)) return false;
+        WriteFieldGroup(document, "Command Block Wrapper", CommandBlockWrapperFields(), cbw, offset);
+        if (auto walker = MakeWalker(cbw[kCommandBlockAt])) {
+            walker->SetData(cbw + kCommandBlockAt, kCommandBlockBytes);
+            offset = kCbwFieldBits;
+            WriteEnumerableGroup(document, *walker, "Command", offset);
+        }
+        return true;
+    }
+    case TypeDataIn:
+    case TypeDataOut:
+    case TypeBulkTransfer: return true;
+    case TypeStatusTransport: {
+        uint8_t csw[kCswBytes];
+        if (!FetchExact(this, item, csw)) return false;
+        WriteFieldGroup(document, "Command Status Wrapper", CommandStatusWrapperFields(), csw, offset);
+        return true;
+    }
+    default: break;
+    }
+    if (item->type < TypeCommandBase) return false;
+    if (auto walker = MakeWalker(item->type)) {
+        // A fresh buffer per item: a short answer never shows an earlier command's bytes.
+        std::vector<uint8_t> data;
+        FetchAll(this, item, data, kDataWalkerBytes);
+        if (!data.empty()) {
+            walker->SetData(data.data(), uint32_t(data.size()));
+            std::string title;
+            walker->GetName(title);
+            WriteEnumerableGroup(document, *walker, title, offset);
+        }
+    }
+    return true;
+}
+
+}  // namespace orvane::gartho

@@ -1,0 +1,200 @@
+// The plug-in as the program uses it: loaded by the factory from the build's
+// "classes" folder and driven by the decoder manager over parsed captures,
+// an emulated disk session and the real flash-drive capture.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "BoundedFetch.h"
+#include "CDecodeFactory.h"
+#include "CDecoderManager.h"
+#include "Document.h"
+#include "ParserHarness.h"
+#include "SessionBuilder.h"
+
+using namespace orvane;
+using namespace orvane::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint16_t kCommandBase = 0xFF00;
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at)
+{
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+struct Command {
+    uint8_t opcode;
+    std::string name;
+    uint32_t expected;   // dCBWDataTransferLength
+    int32_t data;        // the transfer's data, -1 without a data transport
+    std::string detail;
+    bool complete = false;  // closed by its status transport
+};
+
+// Parses, learns and decodes a capture through the factory's plug-ins.
+class Decoded {
+public:
+    explicit Decoded(emu::BusCapture capture) : records(capture.records.size()), source_(std::move(capture))
+    {
+        parser_.SetDataSource(&source_);
+        EXPECT_EQ(parser_.Parse(&transactions), 1);
+        std::string tree;
+        parser_.GetDeviceTree(tree);
+        manager_.LoadDeviceTree(tree);
+        manager_.SetHost(&parser_);
+        manager_.SetRoot(&transactions.root);
+        EXPECT_EQ(manager_.DecodeAll(&transfers), 1);
+    }
+    ~Decoded()
+    {
+        FreeTransferLevel(&transfers.root);
+        manager_.ReleaseDecoders();
+    }
+
+    // Every mass-storage command at the transfer level, checked as it goes:
+    // its wrapper, the phases it has and the status that closes it.
+    std::vector<Command> Commands()
+    {
+        std::vector<Command> commands;
+        for (UsbItem* item : transfers.root.children) {
+            if (item->type < kCommandBase) {
+                EXPECT_NE(item->type, 257) << "a command without its wrapper at record " << item->firstRecord;
+                continue;
+            }
+            Command c;
+            ItemSummary row;
+            EXPECT_EQ(manager_.Summarize(item, &row), 1);
+            c.name = row.name;
+            std::vector<uint8_t> cbw, csw;
+            EXPECT_FALSE(item->children.empty());
+            UsbItem* first = item->children.empty() ? nullptr : item->children[0];
+            UsbItem* last = item->children.empty() ? nullptr : item->children.back();
+            EXPECT_TRUE(first && first->type == 258);
+            EXPECT_EQ(FetchAll(&manager_, first, cbw), 31u);
+            if (cbw.size() != 31) continue;
+            c.opcode = cbw[15];
+            EXPECT_EQ(item->type, kCommandBase + c.opcode);
+            c.expected = Le32(cbw, 8);
+            c.data = -1;
+            for (UsbItem* phase : item->children)
+                if (phase->type == 259 || phase->type == 260) c.data = manager_.GetData(item, nullptr, 0);
+            // A capture may end before the last command's status.
+            c.complete = last && last->type == 261;
+            if (c.complete) {
+                EXPECT_EQ(FetchAll(&manager_, last, csw), 13u) << c.name;
+            }
+            if (csw.size() == 13) {
+                EXPECT_EQ(Le32(csw, 0), 0x53425355u) << c.name;
+                EXPECT_EQ(Le32(csw, 4), Le32(cbw, 4)) << "the status answers its own command";
+            }
+            EXPECT_EQ(manager_.GetDetail(item, c.detail), 1);
+            commands.push_back(c);
+        }
+        return commands;
+    }
+
+    std::string Name(const UsbItem* item)
+    {
+        ItemSummary row;
+        manager_.Summarize(const_cast<UsbItem*>(item), &row);
+        return row.name;
+    }
+
+    size_t records;
+    CollectingSink transactions;
+    CollectingSink transfers;
+
+private:
+    emu::CaptureSource source_;
+    CUsbParser parser_;
+    CDecodeFactory factory_{ORVANE_CLASSES_DIR};
+    CDecoderManager manager_{&factory_};
+};
+
+std::vector<uint8_t> ReadFile(const fs::path& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+TEST(GarthoCapture, TheFactoryFindsThePluginAsAMassStorageDecoder)
+{
+    CDecodeFactory factory(ORVANE_CLASSES_DIR);
+    const int32_t index = factory.Find(8, 6, 0x50);
+    ASSERT_GE(index, 0);
+    std::string path;
+    factory.GetPath(&path, index);
+    EXPECT_EQ(fs::path(path).filename(), "gartho.so");
+    EXPECT_LT(factory.Find(8, 6, 0x62), 0) << "only bulk-only transport";
+}
+
+TEST(GarthoCapture, AnEmulatedDiskSessionDecodesCommandByCommand)
+{
+    for (bool damaged : {false, true}) {
+        SCOPED_TRACE(damaged ? "with damaged packets" : "clean");
+        emu::SessionBuilder::Options options;
+        options.kind = emu::SessionBuilder::Kind::Disk;
+        options.speed = SpeedHigh;
+        options.operations = 24;
+        options.damageRate = damaged ? 0.05 : 0;
+        emu::SessionBuilder builder(options);
+        Decoded decoded(builder.Build());
+        ExpectEveryRecordOnce(decoded.transfers, decoded.records);
+
+        bool maxLun = false;
+        for (const UsbItem* item : decoded.transfers.root.children)
+            maxLun |= item->type == ItemControlTransfer && decoded.Name(item) == "GetMaxLun ( )";
+        EXPECT_TRUE(maxLun) << "the class request is named at the transfer level";
+
+        const std::vector<Command> commands = decoded.Commands();
+        ASSERT_EQ(commands.size(), size_t(options.operations));
+        EXPECT_EQ(commands[0].name, "Inquery (Lun 0)");
+        EXPECT_EQ(commands[0].data, 36);
+        EXPECT_EQ(commands[1].name, "Test Unit Ready (Lun 0)");
+        EXPECT_EQ(commands[1].data, -1) << "no data transport";
+        EXPECT_EQ(commands[2].name, "Read Capacity (Lun 0,Lba 0x00000000)");
+        EXPECT_NE(commands[2].detail.find("value=\"0x0003FFFF\""), std::string::npos) << commands[2].detail;
+        EXPECT_NE(commands[2].detail.find("value=\"512 bytes\""), std::string::npos);
+        std::map<uint8_t, int> seen;
+        for (const Command& c : commands) {
+            EXPECT_TRUE(c.complete) << c.name;
+            ++seen[c.opcode];
+            if (c.expected) {
+                EXPECT_EQ(c.data, int32_t(c.expected)) << c.name;
+            }
+            if (c.opcode == 0x28 || c.opcode == 0x2A) {
+                EXPECT_EQ(c.name.substr(0, 5), c.opcode == 0x28 ? "Read " : "Write");
+            }
+        }
+        EXPECT_GT(seen[0x28], 0) << "reads in the mix";
+    }
+}
+
+TEST(GarthoCapture, TheRealFlashDriveCaptureDecodesEveryCommand)
+{
+    const fs::path base = fs::path(ORVANE_CAPTURES_DIR) / "usb_hs_flash_drive";
+    if (!fs::exists(base.string() + ".ph")) GTEST_SKIP() << "real captures not present";
+    emu::BusCapture capture;
+    const auto ph = ReadFile(base.string() + ".ph");
+    capture.records.resize(ph.size() / 16);
+    std::memcpy(capture.records.data(), ph.data(), capture.records.size() * 16);
+    capture.payload = ReadFile(base.string() + ".data");
+    Decoded decoded(std::move(capture));
+    ExpectEveryRecordOnce(decoded.transfers, decoded.records);
+    const std::vector<Command> commands = decoded.Commands();
+    ASSERT_FALSE(commands.empty());
+    for (const Command& c : commands) {
+        EXPECT_TRUE(c.complete || &c == &commands.back()) << "only the capture's last command may lack its status";
+        EXPECT_FALSE(c.name.empty()) << "opcode " << int(c.opcode) << " has a walker";
+        if (c.data >= 0) {
+            EXPECT_LE(c.data, int32_t(c.expected)) << c.name;
+        }
+    }
+}
+
+}  // namespace
