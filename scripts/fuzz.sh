@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz and runs each for a
 # bounded time over its seed corpus (engine/fuzz/corpus, tooltip/fuzz/corpus).
-# New inputs go to build-fuzz/corpus, never into the repository.
+# TARGETS picks some, RUNS and SECONDS_PER_TARGET bound each. New inputs go
+# to build-fuzz/corpus, never into the repository.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 RUNS=${RUNS:-100000}
@@ -11,7 +12,8 @@ cmake -S engine/fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-cl
 cmake --build build-fuzz -j "${JOBS:-$(nproc)}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for target in DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer HtmlFuzzer; do
+TARGETS=${TARGETS:-"DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer HtmlFuzzer GarthoFuzzer"}
+for target in $TARGETS; do
   work=build-fuzz/corpus/$target
   mkdir -p "$work"
   echo "== $target =="

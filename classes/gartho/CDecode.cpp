@@ -160,19 +160,25 @@ UsbItem* CDecode::BuildBulkTransfer()
     return transfer;
 }
 
+UsbItem* CDecode::TakePhase(uint16_t type, Cursor& at, Cursor end)
+{
+    UsbItem* phase = NewItem(type, **at);
+    phase->children.reserve(uint32_t(end - at));
+    for (; at != end; ++at) phase->Append(*at);
+    return phase;
+}
+
 UsbItem* CDecode::CollectCommandTransport(Cursor& at)
 {
-    UsbItem* phase = NewItem(TypeCommandTransport, **at);
-    for (; at != pending_.cend(); ++at) {
-        UsbItem& item = **at;
+    // OUT tries, NAK runs and PINGs up to the first accepted OUT.
+    Cursor end = at;
+    while (end != pending_.cend()) {
+        const UsbItem& item = **end;
         if (item.type != ItemOutTransaction && !IsNakRun(item) && item.type != ItemPingTransaction) break;
-        phase->Append(&item);
-        if (item.type == ItemOutTransaction && Accepted(item)) {
-            ++at;
-            break;
-        }
+        ++end;
+        if (item.type == ItemOutTransaction && Accepted(item)) break;
     }
-    return phase;
+    return TakePhase(TypeCommandTransport, at, end);
 }
 
 bool CDecode::EndsWithStatusWrapper()
@@ -185,39 +191,27 @@ bool CDecode::EndsWithStatusWrapper()
 UsbItem* CDecode::CollectDataInTransport(Cursor& at)
 {
     if (at == pending_.cend()) return nullptr;
-    UsbItem* phase = NewItem(TypeDataIn, **at);
-    const bool statusLast = EndsWithStatusWrapper();
-    for (; at != pending_.cend(); ++at) {
-        UsbItem& item = **at;
-        if (item.type != ItemInTransaction && !IsNakRun(item)) break;
-        if (statusLast && &item == pending_.back()) break;
-        phase->Append(&item);
-    }
-    return phase;
+    // INs and NAK runs, short of a status wrapper that ends the list.
+    const Cursor stop = EndsWithStatusWrapper() ? pending_.cend() - 1 : pending_.cend();
+    Cursor end = at;
+    while (end != stop && ((*end)->type == ItemInTransaction || IsNakRun(**end))) ++end;
+    return TakePhase(TypeDataIn, at, end);
 }
 
 UsbItem* CDecode::CollectDataOutTransport(Cursor& at)
 {
-    if (at == pending_.cend()) return nullptr;
-    UsbItem* phase = NewItem(TypeDataOut, **at);
-    for (; at != pending_.cend(); ++at) {
-        UsbItem& item = **at;
-        if (item.type != ItemOutTransaction && !IsNakRun(item) && item.type != ItemPingTransaction) break;
-        phase->Append(&item);
+    Cursor end = at;
+    while (end != pending_.cend()) {
+        const uint16_t type = (*end)->type;
+        if (type != ItemOutTransaction && type != ItemNakGroup && type != ItemPingTransaction) break;
+        ++end;
     }
-    if (phase->children.empty()) {
-        delete phase;
-        return nullptr;
-    }
-    return phase;
+    return end == at ? nullptr : TakePhase(TypeDataOut, at, end);
 }
 
 UsbItem* CDecode::CollectStatusTransport(Cursor& at)
 {
-    if (at == pending_.cend()) return nullptr;
-    UsbItem* phase = NewItem(TypeStatusTransport, **at);
-    for (; at != pending_.cend(); ++at) phase->Append(*at);
-    return phase;
+    return at == pending_.cend() ? nullptr : TakePhase(TypeStatusTransport, at, pending_.cend());
 }
 
 // ---------------------------------------------------------------- rows

@@ -41,6 +41,8 @@ private:
     // A command block wrapper's direction, when the OUT item is one.
     bool ReadWrapper(UsbItem* out, bool& dataIn);
     UsbItem* BuildBulkTransfer();
+    // A phase item of `type` taking the pending items from `at` to `end`.
+    UsbItem* TakePhase(uint16_t type, Cursor& at, Cursor end);
     UsbItem* CollectCommandTransport(Cursor& at);
     UsbItem* CollectDataInTransport(Cursor& at);
     UsbItem* CollectDataOutTransport(Cursor& at);
