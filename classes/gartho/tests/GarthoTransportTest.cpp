@@ -243,7 +243,8 @@ TEST_F(GarthoRead, DetailOfTheWrapperAndItsCommand)
 
     EXPECT_TRUE(Detail(transfer_).selectNodes("/groups/group").empty()) << "READ(10) data have no walker";
     EXPECT_TRUE(Detail(transfer_->children[1]).selectNodes("/groups/group").empty());
-    const auto status = Detail(transfer_->children[2]).selectNodes("/groups/group[@name='Command Status Wrapper']/item");
+    const xml::Document statusDetail = Detail(transfer_->children[2]);
+    const auto status = statusDetail.selectNodes("/groups/group[@name='Command Status Wrapper']/item");
     ASSERT_EQ(status.size(), 4u);
     EXPECT_EQ(status[3].attribute("value"), "Command Passed");
 }
