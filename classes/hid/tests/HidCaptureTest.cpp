@@ -1,0 +1,171 @@
+// The plug-in as the program uses it: loaded by the factory from the build's
+// "classes" folder and driven by the decoder manager over the emulated mouse
+// session and the real low-speed mouse capture.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "CDecodeFactory.h"
+#include "CDecoderManager.h"
+#include "HidTestData.h"
+#include "ParserHarness.h"
+#include "SessionBuilder.h"
+
+using namespace orvane;
+using namespace orvane::testing;
+using namespace orvane::hid::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Decoded {
+public:
+    explicit Decoded(emu::BusCapture capture) : records(capture.records.size()), source_(std::move(capture))
+    {
+        parser_.SetDataSource(&source_);
+        EXPECT_EQ(parser_.Parse(&transactions), 1);
+        std::string tree;
+        parser_.GetDeviceTree(tree);
+        manager_.LoadDeviceTree(tree);
+        manager_.SetHost(&parser_);
+        manager_.SetRoot(&transactions.root);
+        EXPECT_EQ(manager_.DecodeAll(&transfers), 1);
+    }
+    ~Decoded()
+    {
+        FreeTransferLevel(&transfers.root);
+        manager_.ReleaseDecoders();
+    }
+
+    ItemSummary Row(UsbItem* item)
+    {
+        ItemSummary row;
+        EXPECT_EQ(manager_.Summarize(item, &row), 1);
+        return row;
+    }
+    std::vector<DetailGroup> Detail(UsbItem* item)
+    {
+        std::string xml;
+        EXPECT_EQ(manager_.GetDetail(item, xml), 1);
+        return ReadDetail(xml);
+    }
+    std::vector<uint8_t> Data(UsbItem* item)
+    {
+        std::vector<uint8_t> bytes(size_t(std::max(manager_.GetData(item, nullptr, 0), 0)));
+        manager_.GetData(item, bytes.data(), uint32_t(bytes.size()));
+        return bytes;
+    }
+
+    size_t records;
+    CollectingSink transactions;
+    CollectingSink transfers;
+
+private:
+    emu::CaptureSource source_;
+    CUsbParser parser_;
+    CDecodeFactory factory_{ORVANE_CLASSES_DIR};
+    CDecoderManager manager_{&factory_};
+};
+
+// The report descriptor's listing and layout, and every input report as
+// three buttons and X/Y whose values are the report's bytes.
+void ExpectMouseDecoded(Decoded& decoded, size_t minimumReports)
+{
+    size_t reports = 0, descriptors = 0;
+    for (UsbItem* item : decoded.transfers.root.children) {
+        UsbItem* transfer = item;
+        if (item->type == 269 && !item->children.empty() && item->children[0]->type != ItemSetupTransaction)
+            transfer = item->children.back();
+        if (transfer->type == ItemControlTransfer && decoded.Row(item).name == "GetDescriptor ( Report )") {
+            ++descriptors;
+            const auto groups = decoded.Detail(item);
+            ASSERT_GE(groups.size(), 2u);
+            EXPECT_EQ(groups[0].name, "HID Report Descriptor");
+            EXPECT_FALSE(groups[0].items.empty());
+            EXPECT_EQ(groups[1].name, "Input Report 0");
+        }
+        if (item->type != 267) continue;
+        ++reports;
+        const ItemSummary row = decoded.Row(item);
+        EXPECT_EQ(row.name, "Input Report");
+        EXPECT_EQ(row.icon, 1);
+        const std::vector<uint8_t> data = decoded.Data(item);
+        const auto groups = decoded.Detail(item);
+        ASSERT_EQ(groups.size(), 1u) << "report at record " << item->firstRecord;
+        const auto& fields = groups[0].items;
+        ASSERT_GE(fields.size(), 6u);
+        ASSERT_GE(data.size(), 3u);
+        for (int button = 0; button < 3; ++button)
+            EXPECT_EQ(fields[button].value, std::to_string((data[0] >> button) & 1));
+        auto field = [&](const std::string& name) -> const DetailItem* {
+            for (const DetailItem& f : fields)
+                if (f.name == name) return &f;
+            return nullptr;
+        };
+        const DetailItem* x = field("Direction-X");
+        const DetailItem* y = field("Direction-Y");
+        ASSERT_TRUE(x && y);
+        EXPECT_EQ(x->value, std::to_string(int8_t(data[1])));
+        EXPECT_EQ(y->value, std::to_string(int8_t(data[2])));
+        EXPECT_EQ(x->offset, 8);
+        EXPECT_EQ(y->offset, 16);
+    }
+    EXPECT_GE(descriptors, 1u);
+    EXPECT_GE(reports, minimumReports);
+}
+
+std::vector<uint8_t> ReadFile(const fs::path& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+TEST(HidCapture, TheFactoryFindsThePluginForEveryHidInterface)
+{
+    CDecodeFactory factory(ORVANE_CLASSES_DIR);
+    for (const auto& [subclass, protocol] : {std::pair{0, 0}, {1, 1}, {1, 2}}) {
+        const int32_t index = factory.Find(3, subclass, protocol);
+        ASSERT_GE(index, 0);
+        std::string path;
+        factory.GetPath(&path, index);
+        EXPECT_EQ(fs::path(path).filename(), "hid.so");
+    }
+}
+
+TEST(HidCapture, TheEmulatedMouseSessionDecodesEveryReport)
+{
+    for (bool damaged : {false, true}) {
+        SCOPED_TRACE(damaged ? "with damaged packets" : "clean");
+        emu::SessionBuilder::Options options;
+        options.kind = emu::SessionBuilder::Kind::Mouse;
+        options.speed = SpeedLow;
+        options.operations = 40;
+        options.damageRate = damaged ? 0.05 : 0;
+        emu::SessionBuilder builder(options);
+        Decoded decoded(builder.Build());
+        ExpectEveryRecordOnce(decoded.transfers, decoded.records);
+        ExpectMouseDecoded(decoded, damaged ? 20 : 40);
+        bool setIdle = false;
+        for (UsbItem* item : decoded.transfers.root.children)
+            setIdle |= item->type == 269 && decoded.Row(item).name == "SetIdle (  )";
+        EXPECT_TRUE(setIdle);
+    }
+}
+
+TEST(HidCapture, TheRealMouseCaptureDecodesEveryReport)
+{
+    const fs::path base = fs::path(ORVANE_CAPTURES_DIR) / "usb_ls_mouse";
+    if (!fs::exists(base.string() + ".ph")) GTEST_SKIP() << "real captures not present";
+    emu::BusCapture capture;
+    const auto ph = ReadFile(base.string() + ".ph");
+    capture.records.resize(ph.size() / 16);
+    std::memcpy(capture.records.data(), ph.data(), capture.records.size() * 16);
+    capture.payload = ReadFile(base.string() + ".data");
+    Decoded decoded(std::move(capture));
+    ExpectEveryRecordOnce(decoded.transfers, decoded.records);
+    ExpectMouseDecoded(decoded, 1);
+}
+
+}  // namespace

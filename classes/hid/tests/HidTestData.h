@@ -1,0 +1,58 @@
+// Descriptors of the HID standard's examples, the fixture usage names and a
+// reader of decode-result documents, shared by the HID tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "CUsbIdDatabase.h"
+#include "Document.h"
+
+namespace orvane::hid::testing {
+
+inline const std::vector<uint8_t> kBootKeyboard = {
+    0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7, 0x15, 0x00, 0x25, 0x01,
+    0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0x95, 0x01, 0x75, 0x08, 0x81, 0x01, 0x95, 0x05, 0x75, 0x01,
+    0x05, 0x08, 0x19, 0x01, 0x29, 0x05, 0x91, 0x02, 0x95, 0x01, 0x75, 0x03, 0x91, 0x01, 0x95, 0x06,
+    0x75, 0x08, 0x15, 0x00, 0x25, 0x65, 0x05, 0x07, 0x19, 0x00, 0x29, 0x65, 0x81, 0x00, 0xC0,
+};
+
+inline const std::vector<uint8_t> kBootMouse = {
+    0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x01, 0xA1, 0x00, 0x05, 0x09, 0x19, 0x01, 0x29, 0x03, 0x15,
+    0x00, 0x25, 0x01, 0x95, 0x03, 0x75, 0x01, 0x81, 0x02, 0x95, 0x01, 0x75, 0x05, 0x81, 0x01, 0x05, 0x01,
+    0x09, 0x30, 0x09, 0x31, 0x15, 0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x02, 0x81, 0x06, 0xC0, 0xC0,
+};
+
+inline const CUsbIdDatabase& FixtureNames()
+{
+    static const CUsbIdDatabase names = CUsbIdDatabase::FromFile(ORVANE_HID_FIXTURES "/usb.ids");
+    return names;
+}
+
+struct DetailItem {
+    std::string name, value, tip;
+    int64_t offset = 0, bits = 0;
+};
+struct DetailGroup {
+    std::string name;
+    std::vector<DetailItem> items;
+};
+
+inline std::vector<DetailGroup> ReadDetail(const std::string& text)
+{
+    std::vector<DetailGroup> groups;
+    xml::Document document;
+    if (!document.loadXML(text)) return groups;
+    for (const xml::Node& g : document.selectNodes("/groups/group")) {
+        DetailGroup group{g.attribute("name").value_or("")};
+        for (const xml::Node& i : g.selectNodes("item"))
+            group.items.push_back({i.attribute("name").value_or(""), i.attribute("value").value_or(""),
+                                   i.attribute("tip").value_or(""), std::stoll(i.attribute("offset").value_or("0")),
+                                   std::stoll(i.attribute("bits").value_or("0"))});
+        groups.push_back(std::move(group));
+    }
+    return groups;
+}
+
+}  // namespace orvane::hid::testing
