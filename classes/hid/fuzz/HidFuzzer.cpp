@@ -10,51 +10,15 @@
 
 #include "CClassDecoder.h"
 #include "CFakeHost.h"
+#include "FuzzInput.h"
 
 using namespace orvane;
 
 namespace {
 
-class Input {
-public:
-    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool Empty() const { return at_ >= size_; }
-    uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-    std::vector<uint8_t> Bytes(size_t n)
-    {
-        if (n > size_ - at_) n = size_ - at_;
-        std::vector<uint8_t> out(data_ + at_, data_ + at_ + n);
-        at_ += n;
-        return out;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-};
-
 std::vector<uint8_t> Setup(uint8_t type, uint8_t request, uint16_t value, size_t length)
 {
     return {type, request, uint8_t(value), uint8_t(value >> 8), 0, 0, uint8_t(length), uint8_t(length >> 8)};
-}
-
-void Describe(IDecodeClass& decoder, UsbItem* item, int depth)
-{
-    ItemSummary row;
-    decoder.Summarize(item, &row);
-    const int32_t length = decoder.GetData(item, nullptr, 0);
-    if (length > 0) {
-        std::vector<uint8_t> half(size_t(length) / 2);
-        decoder.GetData(item, half.data(), uint32_t(half.size()));
-    }
-    uint32_t size = 0;
-    decoder.OnNotify(NotifyDataLength, item, reinterpret_cast<intptr_t>(&size));
-    std::string xml;
-    decoder.GetDetail(item, xml);
-    decoder.GetImageList(item);
-    if (depth < 3)
-        for (UsbItem* child : item->children) Describe(decoder, child, depth + 1);
 }
 
 const CUsbIdDatabase& Names()
@@ -67,7 +31,7 @@ const CUsbIdDatabase& Names()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Input in(data, size);
+    FuzzInput in(data, size);
     const size_t descriptorBytes = size_t(in.Byte()) | size_t(in.Byte()) << 8;
     const std::vector<uint8_t> descriptor = in.Bytes(descriptorBytes);
     CFakeHost host;
@@ -103,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     const std::vector<UsbItem*> out = Feed(decoder, items);
-    for (UsbItem* item : out) Describe(decoder, item, 0);
+    for (UsbItem* item : out) DescribeEverySlot(decoder, item, 3);
     // A second decoder that never saw the descriptor finds it beside the reports.
     UsbItem root;
     for (UsbItem* item : out) root.children.push_back(item);

@@ -3,15 +3,10 @@
 // session and the real low-speed mouse capture.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 
-#include "CDecodeFactory.h"
-#include "CDecoderManager.h"
+#include "DecodedCapture.h"
 #include "HidTestData.h"
-#include "ParserHarness.h"
-#include "SessionBuilder.h"
 
 using namespace orvane;
 using namespace orvane::testing;
@@ -20,53 +15,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Decoded {
+class Decoded : public DecodedCapture {
 public:
-    explicit Decoded(emu::BusCapture capture) : records(capture.records.size()), source_(std::move(capture))
-    {
-        parser_.SetDataSource(&source_);
-        EXPECT_EQ(parser_.Parse(&transactions), 1);
-        std::string tree;
-        parser_.GetDeviceTree(tree);
-        manager_.LoadDeviceTree(tree);
-        manager_.SetHost(&parser_);
-        manager_.SetRoot(&transactions.root);
-        EXPECT_EQ(manager_.DecodeAll(&transfers), 1);
-    }
-    ~Decoded()
-    {
-        FreeTransferLevel(&transfers.root);
-        manager_.ReleaseDecoders();
-    }
-
-    ItemSummary Row(UsbItem* item)
-    {
-        ItemSummary row;
-        EXPECT_EQ(manager_.Summarize(item, &row), 1);
-        return row;
-    }
-    std::vector<DetailGroup> Detail(UsbItem* item)
-    {
-        std::string xml;
-        EXPECT_EQ(manager_.GetDetail(item, xml), 1);
-        return ReadDetail(xml);
-    }
-    std::vector<uint8_t> Data(UsbItem* item)
-    {
-        std::vector<uint8_t> bytes(size_t(std::max(manager_.GetData(item, nullptr, 0), 0)));
-        manager_.GetData(item, bytes.data(), uint32_t(bytes.size()));
-        return bytes;
-    }
-
-    size_t records;
-    CollectingSink transactions;
-    CollectingSink transfers;
-
-private:
-    emu::CaptureSource source_;
-    CUsbParser parser_;
-    CDecodeFactory factory_{ORVANE_CLASSES_DIR};
-    CDecoderManager manager_{&factory_};
+    explicit Decoded(emu::BusCapture capture) : DecodedCapture(std::move(capture), ORVANE_CLASSES_DIR) {}
+    std::vector<DetailGroup> Groups(UsbItem* item) { return ReadDetail(Detail(item)); }
 };
 
 // The report descriptor's listing and layout, and every input report as
@@ -80,7 +32,7 @@ void ExpectMouseDecoded(Decoded& decoded, size_t minimumReports)
             transfer = item->children.back();
         if (transfer->type == ItemControlTransfer && decoded.Row(item).name == "GetDescriptor ( Report )") {
             ++descriptors;
-            const auto groups = decoded.Detail(item);
+            const auto groups = decoded.Groups(item);
             ASSERT_GE(groups.size(), 2u);
             EXPECT_EQ(groups[0].name, "HID Report Descriptor");
             EXPECT_FALSE(groups[0].items.empty());
@@ -92,7 +44,7 @@ void ExpectMouseDecoded(Decoded& decoded, size_t minimumReports)
         EXPECT_EQ(row.name, "Input Report");
         EXPECT_EQ(row.icon, 1);
         const std::vector<uint8_t> data = decoded.Data(item);
-        const auto groups = decoded.Detail(item);
+        const auto groups = decoded.Groups(item);
         ASSERT_EQ(groups.size(), 1u) << "report at record " << item->firstRecord;
         const auto& fields = groups[0].items;
         ASSERT_GE(fields.size(), 6u);
@@ -114,12 +66,6 @@ void ExpectMouseDecoded(Decoded& decoded, size_t minimumReports)
     }
     EXPECT_GE(descriptors, 1u);
     EXPECT_GE(reports, minimumReports);
-}
-
-std::vector<uint8_t> ReadFile(const fs::path& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
 TEST(HidCapture, TheFactoryFindsThePluginForEveryHidInterface)
@@ -158,12 +104,7 @@ TEST(HidCapture, TheRealMouseCaptureDecodesEveryReport)
 {
     const fs::path base = fs::path(ORVANE_CAPTURES_DIR) / "usb_ls_mouse";
     if (!fs::exists(base.string() + ".ph")) GTEST_SKIP() << "real captures not present";
-    emu::BusCapture capture;
-    const auto ph = ReadFile(base.string() + ".ph");
-    capture.records.resize(ph.size() / 16);
-    std::memcpy(capture.records.data(), ph.data(), capture.records.size() * 16);
-    capture.payload = ReadFile(base.string() + ".data");
-    Decoded decoded(std::move(capture));
+    Decoded decoded(DecodedCapture::ReadCapture(base));
     ExpectEveryRecordOnce(decoded.transfers, decoded.records);
     ExpectMouseDecoded(decoded, 1);
 }
