@@ -8,10 +8,6 @@ namespace orvane::hid {
 
 namespace {
 
-// A layout never holds more fields than this in all: a report count is the
-// device's word, and a real descriptor lays out a few thousand at most.
-constexpr size_t kMaxFields = 0x40000;
-
 const char* const kDash = "\xE2\x80\x94";  // U+2014
 
 std::string Signed(int64_t value)
@@ -220,7 +216,7 @@ void CReportDescriptor::MakeFields(HidReport& report, uint32_t& offset, size_t& 
 {
     // False once the report's bits or the layout's fields run out.
     auto add = [&](std::string name, bool array = false) {
-        if (size == 0 || size > kMaxReportBits - offset || made >= kMaxFields) return false;
+        if (size == 0 || size > kMaxReportBits - offset || made >= kMaxLayoutFields) return false;
         HidField field;
         field.bitOffset = uint16_t(offset);
         field.bits = uint16_t(size);

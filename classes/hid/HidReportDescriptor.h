@@ -24,6 +24,8 @@ enum ReportKind : uint32_t { KindNone = 0, KindInput = 128, KindOutput = 144 };
 
 // Report offsets are 16-bit: no report is laid out past this many bits.
 constexpr uint32_t kMaxReportBits = 0xFFFF;
+// Nor does a layout hold more fields than this in all.
+constexpr size_t kMaxLayoutFields = 0x2000;
 
 struct DescriptorItem {
     uint32_t bitOffset = 0;  // the item's byte position × 8
