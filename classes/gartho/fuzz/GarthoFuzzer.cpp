@@ -8,32 +8,14 @@
 
 #include "CDecode.h"
 #include "CFakeHost.h"
+#include "FuzzInput.h"
 
 using namespace orvane;
 
 namespace {
 
-class Input {
-public:
-    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool Empty() const { return at_ >= size_; }
-    uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-    std::vector<uint8_t> Bytes(size_t n)
-    {
-        if (n > size_ - at_) n = size_ - at_;
-        std::vector<uint8_t> out(data_ + at_, data_ + at_ + n);
-        at_ += n;
-        return out;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-};
-
 // A wrapper with the input's flags, length and command block behind a real signature.
-std::vector<uint8_t> Wrapper(Input& in)
+std::vector<uint8_t> Wrapper(FuzzInput& in)
 {
     std::vector<uint8_t> cbw = {0x55, 0x53, 0x42, 0x43};
     const std::vector<uint8_t> rest = in.Bytes(27);
@@ -42,29 +24,11 @@ std::vector<uint8_t> Wrapper(Input& in)
     return cbw;
 }
 
-void Describe(IDecodeClass& decoder, UsbItem* item, int depth)
-{
-    ItemSummary row;
-    decoder.Summarize(item, &row);
-    const int32_t length = decoder.GetData(item, nullptr, 0);
-    if (length > 0) {
-        std::vector<uint8_t> half(size_t(length) / 2);
-        decoder.GetData(item, half.data(), uint32_t(half.size()));
-    }
-    uint32_t size = 0;
-    decoder.OnNotify(NotifyDataLength, item, reinterpret_cast<intptr_t>(&size));
-    std::string xml;
-    decoder.GetDetail(item, xml);
-    decoder.GetImageList(item);
-    if (depth < 4)
-        for (UsbItem* child : item->children) Describe(decoder, child, depth + 1);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Input in(data, size);
+    FuzzInput in(data, size);
     CFakeHost host;
     host.SetDevice(3, 0);
     std::vector<UsbItem*> items;
@@ -94,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     gartho::CDecode decoder;
     decoder.SetHost(&host);
     const std::vector<UsbItem*> out = Feed(decoder, items);
-    for (UsbItem* item : out) Describe(decoder, item, 0);
+    for (UsbItem* item : out) DescribeEverySlot(decoder, item, 4);
     host.FreeDecoderItems(out);
     return 0;
 }

@@ -8,11 +8,8 @@
 #include <map>
 
 #include "BoundedFetch.h"
-#include "CDecodeFactory.h"
-#include "CDecoderManager.h"
+#include "DecodedCapture.h"
 #include "Document.h"
-#include "ParserHarness.h"
-#include "SessionBuilder.h"
 
 using namespace orvane;
 using namespace orvane::testing;
@@ -37,25 +34,9 @@ struct Command {
 };
 
 // Parses, learns and decodes a capture through the factory's plug-ins.
-class Decoded {
+class Decoded : public DecodedCapture {
 public:
-    explicit Decoded(emu::BusCapture capture) : records(capture.records.size()), source_(std::move(capture))
-    {
-        parser_.SetDataSource(&source_);
-        EXPECT_EQ(parser_.Parse(&transactions), 1);
-        std::string tree;
-        parser_.GetDeviceTree(tree);
-        manager_.LoadDeviceTree(tree);
-        manager_.SetHost(&parser_);
-        manager_.SetRoot(&transactions.root);
-        EXPECT_EQ(manager_.DecodeAll(&transfers), 1);
-    }
-    ~Decoded()
-    {
-        FreeTransferLevel(&transfers.root);
-        manager_.ReleaseDecoders();
-    }
-
+    explicit Decoded(emu::BusCapture capture) : DecodedCapture(std::move(capture), ORVANE_CLASSES_DIR) {}
     // Every mass-storage command at the transfer level, checked as it goes:
     // its wrapper, the phases it has and the status that closes it.
     std::vector<Command> Commands()
@@ -68,31 +49,31 @@ public:
             }
             Command c;
             ItemSummary row;
-            EXPECT_EQ(manager_.Summarize(item, &row), 1);
+            EXPECT_EQ(Manager().Summarize(item, &row), 1);
             c.name = row.name;
             std::vector<uint8_t> cbw, csw;
             EXPECT_FALSE(item->children.empty());
             UsbItem* first = item->children.empty() ? nullptr : item->children[0];
             UsbItem* last = item->children.empty() ? nullptr : item->children.back();
             EXPECT_TRUE(first && first->type == 258);
-            EXPECT_EQ(FetchAll(&manager_, first, cbw), 31u);
+            EXPECT_EQ(FetchAll(&Manager(), first, cbw), 31u);
             if (cbw.size() != 31) continue;
             c.opcode = cbw[15];
             EXPECT_EQ(item->type, kCommandBase + c.opcode);
             c.expected = Le32(cbw, 8);
             c.data = -1;
             for (UsbItem* phase : item->children)
-                if (phase->type == 259 || phase->type == 260) c.data = manager_.GetData(item, nullptr, 0);
+                if (phase->type == 259 || phase->type == 260) c.data = Manager().GetData(item, nullptr, 0);
             // A capture may end before the last command's status.
             c.complete = last && last->type == 261;
             if (c.complete) {
-                EXPECT_EQ(FetchAll(&manager_, last, csw), 13u) << c.name;
+                EXPECT_EQ(FetchAll(&Manager(), last, csw), 13u) << c.name;
             }
             if (csw.size() == 13) {
                 EXPECT_EQ(Le32(csw, 0), 0x53425355u) << c.name;
                 EXPECT_EQ(Le32(csw, 4), Le32(cbw, 4)) << "the status answers its own command";
             }
-            EXPECT_EQ(manager_.GetDetail(item, c.detail), 1);
+            EXPECT_EQ(Manager().GetDetail(item, c.detail), 1);
             commands.push_back(c);
         }
         return commands;
@@ -101,26 +82,10 @@ public:
     std::string Name(const UsbItem* item)
     {
         ItemSummary row;
-        manager_.Summarize(const_cast<UsbItem*>(item), &row);
+        Manager().Summarize(const_cast<UsbItem*>(item), &row);
         return row.name;
     }
-
-    size_t records;
-    CollectingSink transactions;
-    CollectingSink transfers;
-
-private:
-    emu::CaptureSource source_;
-    CUsbParser parser_;
-    CDecodeFactory factory_{ORVANE_CLASSES_DIR};
-    CDecoderManager manager_{&factory_};
 };
-
-std::vector<uint8_t> ReadFile(const fs::path& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
 
 TEST(GarthoCapture, TheFactoryFindsThePluginAsAMassStorageDecoder)
 {
@@ -179,12 +144,7 @@ TEST(GarthoCapture, TheRealFlashDriveCaptureDecodesEveryCommand)
 {
     const fs::path base = fs::path(ORVANE_CAPTURES_DIR) / "usb_hs_flash_drive";
     if (!fs::exists(base.string() + ".ph")) GTEST_SKIP() << "real captures not present";
-    emu::BusCapture capture;
-    const auto ph = ReadFile(base.string() + ".ph");
-    capture.records.resize(ph.size() / 16);
-    std::memcpy(capture.records.data(), ph.data(), capture.records.size() * 16);
-    capture.payload = ReadFile(base.string() + ".data");
-    Decoded decoded(std::move(capture));
+    Decoded decoded(DecodedCapture::ReadCapture(base));
     ExpectEveryRecordOnce(decoded.transfers, decoded.records);
     const std::vector<Command> commands = decoded.Commands();
     ASSERT_FALSE(commands.empty());
