@@ -21,26 +21,18 @@
 #include "CVelmoraView.h"
 #include "CaptureSource.h"
 #include "ChartText.h"
+#include "tests/TestRecords.h"
 
 using namespace orvane;
 using namespace orvane::velmora;
+using orvane::velmora::test::Rec;
+using orvane::velmora::test::Token;
 
 namespace {
 
 // The application comes from TrafficPaneTest.cpp's environment, one per binary.
 constexpr int kBoundMs = 20000;  // against hanging, not a timing check
 
-PacketRecord Rec(uint64_t tick, uint16_t duration, uint8_t pid, uint16_t low16 = 0, uint8_t speed = SpeedHigh)
-{
-    PacketRecord r;
-    r.SetTimestamp(tick);
-    r.SetDuration(duration);
-    r.SetPidByte(PacketRecord::MakePidByte(pid));
-    r.SetLow16(low16);
-    r.SetSpeed(speed);
-    return r;
-}
-uint16_t Token(int address, int endpoint) { return uint16_t(address | endpoint << 7); }
 
 // Records only: payload reads give zeros.
 emu::BusCapture Capture(std::vector<PacketRecord> records)

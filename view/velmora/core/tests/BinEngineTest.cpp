@@ -10,23 +10,15 @@
 
 #include "BinEngine.h"
 #include "ChartColour.h"
+#include "TestRecords.h"
 
 using namespace orvane;
 using namespace orvane::velmora;
+using orvane::velmora::test::Rec;
+using orvane::velmora::test::Token;
 
 namespace {
 
-PacketRecord Rec(uint64_t tick, uint16_t duration, uint8_t pid, uint16_t low16 = 0, uint8_t speed = SpeedHigh)
-{
-    PacketRecord r;
-    r.SetTimestamp(tick);
-    r.SetDuration(duration);
-    r.SetPidByte(PacketRecord::MakePidByte(pid));
-    r.SetLow16(low16);
-    r.SetSpeed(speed);
-    return r;
-}
-uint16_t Token(int address, int endpoint) { return uint16_t(address | endpoint << 7); }
 bool IsToken(uint8_t n) { return n == PidOut || n == PidIn || n == PidSetup || n == PidPing; }
 uint32_t BytesOf(const PacketRecord& r)
 {

@@ -10,22 +10,15 @@
 #include "ConfigRules.h"
 #include "LengthBars.h"
 #include "PacketRuns.h"
+#include "TestRecords.h"
 
 using namespace orvane;
 using namespace orvane::velmora;
+using orvane::velmora::test::Rec;
+using orvane::velmora::test::Token;
 
 namespace {
 
-PacketRecord Rec(uint64_t tick, uint16_t duration, uint8_t pid, uint16_t low16 = 0)
-{
-    PacketRecord r;
-    r.SetTimestamp(tick);
-    r.SetDuration(duration);
-    r.SetPidByte(PacketRecord::MakePidByte(pid));
-    r.SetLow16(low16);
-    r.SetSpeed(SpeedHigh);
-    return r;
-}
 
 auto Arrays(const std::vector<PacketRecord>& records) { return CaptureArrays::FromRecords(records, records.size()); }
 
