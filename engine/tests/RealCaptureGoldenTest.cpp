@@ -2,14 +2,13 @@
 // of the build, each dumped row by row and compared whole with its stored
 // dump. Set ORVANE_UPDATE_GOLDEN=1 to rewrite the stored dumps after a
 // deliberate change.
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "CDecodeFactory.h"
 #include "CDecoderManager.h"
+#include "GoldenFile.h"
 #include "ParserHarness.h"
 
 using namespace orvane;
@@ -77,22 +76,8 @@ TEST_P(RealCaptureGolden, MatchesTheStoredDump) {
     FreeTransferLevel(&transfers.root);
     manager.ReleaseDecoders();
 
-    fs::path golden = fs::path(ORVANE_SOURCE_DIR) / "engine/tests/golden" / (std::string(GetParam()) + ".txt");
-    if (std::getenv("ORVANE_UPDATE_GOLDEN")) {
-        std::ofstream(golden) << dump.str();
-        GTEST_SKIP() << "rewrote " << golden;
-    }
-    std::ifstream stored(golden);
-    ASSERT_TRUE(stored) << "no stored dump " << golden << " (run with ORVANE_UPDATE_GOLDEN=1)";
-    std::string expected((std::istreambuf_iterator<char>(stored)), std::istreambuf_iterator<char>());
-    if (expected != dump.str()) {
-        fs::path actual = fs::temp_directory_path() / (std::string(GetParam()) + ".actual.txt");
-        std::ofstream(actual) << dump.str();
-        std::string command = "diff -u '" + golden.string() + "' '" + actual.string() + "' | head -60";
-        std::fflush(stdout);
-        std::system(command.c_str());
-        FAIL() << "dump differs from " << golden;
-    }
+    ExpectMatchesGolden(fs::path(ORVANE_SOURCE_DIR) / "engine/tests/golden" / (std::string(GetParam()) + ".txt"),
+                        dump.str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, RealCaptureGolden,
