@@ -8,7 +8,7 @@
 
 #include "CDecodeFactory.h"
 #include "CDecoderManager.h"
-#include "GoldenFile.h"
+#include "GoldenDump.h"
 #include "ParserHarness.h"
 
 using namespace orvane;
@@ -20,23 +20,6 @@ namespace {
 std::vector<uint8_t> ReadFile(const fs::path& path) {
     std::ifstream f(path, std::ios::binary);
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
-// Class-level items (types above 256) are dumped with the class-level items
-// below them, one more space of indent a level.
-void DumpRows(IDecode& decoder, const UsbItem& root, const char* level, std::ostringstream& out,
-              const std::string& indent = "") {
-    ItemSummary row;
-    for (UsbItem* item : root.children) {
-        int32_t described = decoder.Summarize(item, &row);
-        std::string xml;
-        decoder.GetDetail(item, xml);
-        int32_t bytes = decoder.GetData(item, nullptr, 0);
-        out << level << indent << ' ' << item->firstRecord << " t" << item->type << " a" << row.address << " e"
-            << row.endpoint << " i" << row.interface << " s" << row.status << " n" << row.size << " d" << bytes
-            << " k" << item->children.size() << ' ' << (described ? row.name : "-") << '\n';
-        if (item->type > ItemControlTransfer) DumpRows(decoder, *item, level, out, indent + " ");
-    }
 }
 
 class RealCaptureGolden : public ::testing::TestWithParam<const char*> {};
@@ -76,8 +59,7 @@ TEST_P(RealCaptureGolden, MatchesTheStoredDump) {
     FreeTransferLevel(&transfers.root);
     manager.ReleaseDecoders();
 
-    ExpectMatchesGolden(fs::path(ORVANE_SOURCE_DIR) / "engine/tests/golden" / (std::string(GetParam()) + ".txt"),
-                        dump.str());
+    ExpectMatchesGolden(dump.str(), fs::path(ORVANE_SOURCE_DIR) / "engine/tests/golden" / (std::string(GetParam()) + ".txt"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, RealCaptureGolden,

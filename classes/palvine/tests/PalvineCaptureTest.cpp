@@ -8,7 +8,7 @@
 
 #include "DecodedCapture.h"
 #include "Document.h"
-#include "GoldenFile.h"
+#include "GoldenDump.h"
 
 using namespace orvane;
 using namespace orvane::testing;
@@ -165,7 +165,7 @@ TEST(PalvineCapture, TheCameraSessionMatchesItsGoldenDump)
     Decoded decoded(CameraSession(SpeedHigh, 8, 0.02));
     std::ostringstream dump;
     Dump(decoded, decoded.transfers.root, "", dump);
-    ExpectMatchesGolden(fs::path(ORVANE_PALVINE_GOLDEN) / "camera_session.txt", dump.str());
+    ExpectMatchesGolden(dump.str(), fs::path(ORVANE_PALVINE_GOLDEN) / "camera_session.txt");
 }
 
 }  // namespace
