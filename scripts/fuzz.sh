@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz and runs each for a
 # bounded time over its seed corpus (engine/fuzz/corpus, tooltip/fuzz/corpus);
-# the HTML and audio targets run a million inputs spread over the jobs.
+# the HTML, still-image and audio targets run a million inputs spread over the jobs.
 # TARGETS picks some, RUNS and SECONDS_PER_TARGET bound each. New inputs go
 # to build-fuzz/corpus, never into the repository.
 set -euo pipefail
@@ -13,7 +13,7 @@ cmake -S engine/fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-cl
 cmake --build build-fuzz -j "${JOBS:-$(nproc)}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-TARGETS=${TARGETS:-"DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer HtmlFuzzer GarthoFuzzer HidFuzzer AudioFuzzer"}
+TARGETS=${TARGETS:-"DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer HtmlFuzzer GarthoFuzzer HidFuzzer PalvineFuzzer AudioFuzzer"}
 for target in $TARGETS; do
   work=build-fuzz/corpus/$target
   mkdir -p "$work"
@@ -21,12 +21,14 @@ for target in $TARGETS; do
   src=engine/fuzz runs=$RUNS seconds=$SECONDS_PER_TARGET
   # Tip texts come from captured data: the text engine gets a million inputs.
   [ "$target" = HtmlFuzzer ] && src=tooltip/fuzz runs=${HTML_RUNS:-1000000} seconds=${HTML_SECONDS:-900}
+  # Still-image containers and datasets come straight from the device: a million too.
+  [ "$target" = PalvineFuzzer ] && runs=${PALVINE_RUNS:-1000000} seconds=${PALVINE_SECONDS:-900}
   # Entity tables and parameter blocks come from editable configurations and captured data: a million too.
   [ "$target" = AudioFuzzer ] && runs=${AUDIO_RUNS:-1000000} seconds=${AUDIO_SECONDS:-900}
   dict=()
   [ -f "$src/${target%Fuzzer}.dict" ] && dict=(-dict="$src/${target%Fuzzer}.dict")
   parallel=()
-  if [ "$target" = HtmlFuzzer ] || [ "$target" = AudioFuzzer ]; then
+  if [ "$target" = HtmlFuzzer ] || [ "$target" = PalvineFuzzer ] || [ "$target" = AudioFuzzer ]; then
     # Spread over the build's jobs; each writes build-fuzz/fuzz-N.log.
     n=${JOBS:-$(nproc)}
     parallel=(-jobs="$n" -workers="$n")
