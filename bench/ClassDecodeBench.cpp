@@ -1,7 +1,8 @@
-// Class decoding of a mixed capture through the plug-ins in "classes" beside
-// this program: a disk, a mouse and a speaker, one session after the other on
-// one bus, parsed once and decoded again each iteration; prints records per
-// second of the decoding and how many class-level rows each plug-in made.
+// Class decoding of a mixed capture through the four plug-ins in "classes"
+// beside this program: a disk, a mouse, a speaker and a camera, one session
+// after the other on one bus, parsed once and decoded again each iteration;
+// prints records per second of the decoding and how many class-level rows
+// each plug-in made.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -32,6 +33,7 @@ emu::BusCapture MixedCapture()
         {emu::SessionBuilder::Kind::Disk, 5, 12000},
         {emu::SessionBuilder::Kind::Mouse, 6, 40000},
         {emu::SessionBuilder::Kind::Audio, 7, 120000},
+        {emu::SessionBuilder::Kind::Camera, 8, 200},
     };
     emu::BusCapture mix;
     uint64_t start = 0;
@@ -78,8 +80,8 @@ void BM_ClassDecodeMix(benchmark::State& state)
     parser.GetDeviceTree(tree);
 
     CDecodeFactory factory;
-    // Rows above a control transfer, by the kind of plug-in that made them.
-    size_t storage = 0, hid = 0, audio = 0;
+    // Rows above a control transfer by device address, so by the plug-in that made them.
+    size_t rows[4] = {};
     double seconds = 1e9;
     for (auto _ : state) {
         CDecoderManager manager(&factory);
@@ -93,25 +95,24 @@ void BM_ClassDecodeMix(benchmark::State& state)
         // The least of the runs: the others were disturbed by something else.
         seconds = std::min(seconds, t);
         state.SetIterationTime(t);
-        storage = hid = audio = 0;
-        for (const UsbItem* item : transfers.root.children) {
-            storage += item->type >= 0xFF00;
-            hid += item->type == 267 || item->type == 269;
-            audio += item->type >= 0x201 && item->type <= 0x10FF;
-        }
+        std::fill(std::begin(rows), std::end(rows), 0);
+        for (const UsbItem* item : transfers.root.children)
+            if (item->type > ItemControlTransfer && item->address >= 5 && item->address <= 8) ++rows[item->address - 5];
         FreeTransferLevel(&transfers.root);
         manager.ReleaseDecoders();
     }
     FreeChildren(&transactions.root);
-    if (factory.Find(8, 6, 0x50) < 0 || factory.Find(3, 0, 0) < 0 || factory.Find(1, 1, 0) < 0)
+    if (factory.Find(8, 6, 0x50) < 0 || factory.Find(3, 0, 0) < 0 || factory.Find(1, 1, 0) < 0 ||
+        factory.Find(6, 1, 1) < 0)
         state.SkipWithError("a class plug-in is missing from classes/");
     const double records = double(source.GetCount());
     state.counters["records"] = records;
     state.counters["decode_s"] = seconds;
     state.counters["class_decode_records_per_s"] = records / seconds;
-    state.counters["scsi_commands"] = double(storage);
-    state.counters["hid_rows"] = double(hid);
-    state.counters["audio_requests"] = double(audio);
+    state.counters["scsi_commands"] = double(rows[0]);
+    state.counters["hid_rows"] = double(rows[1]);
+    state.counters["audio_requests"] = double(rows[2]);
+    state.counters["ptp_rows"] = double(rows[3]);
 }
 
 }  // namespace
