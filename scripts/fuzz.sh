@@ -24,7 +24,7 @@ for target in $TARGETS; do
   # Still-image containers and datasets come straight from the device: a million too.
   [ "$target" = PalvineFuzzer ] && runs=${PALVINE_RUNS:-1000000} seconds=${PALVINE_SECONDS:-900}
   # Entity tables and parameter blocks come from editable configurations and captured data: a million too.
-  [ "$target" = AudioFuzzer ] && runs=${AUDIO_RUNS:-1000000} seconds=${AUDIO_SECONDS:-900}
+  [ "$target" = AudioFuzzer ] && runs=${AUDIO_RUNS:-1000000} seconds=${AUDIO_SECONDS:-2400}
   dict=()
   [ -f "$src/${target%Fuzzer}.dict" ] && dict=(-dict="$src/${target%Fuzzer}.dict")
   parallel=()
