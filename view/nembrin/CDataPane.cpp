@@ -57,7 +57,7 @@ QSize CDataPane::CellSize()
     return size;
 }
 
-CDataPane::CDataPane(CShowDataCtrl& ctrl, QWidget* parent) : QAbstractScrollArea(parent), ctrl_(ctrl)
+CDataPane::CDataPane(CShowDataCtrl& ctrl, QWidget* parent) : QAbstractScrollArea(parent), ctrl_(ctrl), menu_(this)
 {
     setObjectName(QStringLiteral("NembrinDataPane"));
     setFocusPolicy(Qt::StrongFocus);
