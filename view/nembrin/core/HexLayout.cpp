@@ -240,8 +240,10 @@ std::vector<RowCell> RowCells(int32_t area, const uint8_t* bytes, int64_t count,
         }
         for (int32_t c = 0; c < unit; ++c) {
             uint8_t f = 0;
-            int64_t first = 8 * (rowStart + j) + c * bitsPerCell;
-            for (int32_t b = 0; b < bitsPerCell; ++b) f |= lit.At(first + b);
+            // Digits run most significant first; field offsets count a byte's
+            // bits from its least significant, as USB numbers them.
+            const int64_t byteBit = 8 * (rowStart + j);
+            for (int32_t b = 0; b < bitsPerCell; ++b) f |= lit.At(byteBit + 7 - (c * bitsPerCell + b));
             cells.push_back({text[at++], recency.MostRecent(f)});
             flags.push_back(f);
             gap.push_back(false);

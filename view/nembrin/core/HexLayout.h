@@ -107,6 +107,7 @@ struct RowCell {
 // blank between groups (none for characters).
 std::string RowText(int32_t area, const uint8_t* bytes, int64_t count, int32_t group);
 // The same row cell by cell with its colours; rowStart is the row's first byte.
+// Bit 8 * i + k of the data is bit k of byte i, k = 0 its least significant.
 std::vector<RowCell> RowCells(int32_t area, const uint8_t* bytes, int64_t count, int32_t group, int64_t rowStart,
                               const Highlights& lit, const Recency& recency);
 

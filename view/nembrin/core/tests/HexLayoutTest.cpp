@@ -128,11 +128,16 @@ TEST(HexHighlights, ColourGoesToTheMostRecentKind)
     EXPECT_EQ(cells[3].kind, KindField) << "activating again makes it the newest";
     EXPECT_EQ(cells[5].kind, KindSelection);
 
-    // A 4-bit field colours one hexadecimal digit and one character.
+    // A field of bits 4-7 (the high nibble, as USB numbers bits) colours one
+    // hexadecimal digit, four binary digits and one character.
     Highlights nibble{{4, 8}, {}, nullptr};
     cells = RowCells(AreaHex, bytes, 1, 1, 0, nibble, recency);
-    EXPECT_EQ(cells[0].kind, 0);
-    EXPECT_EQ(cells[1].kind, KindField);
+    EXPECT_EQ(cells[0].kind, KindField);
+    EXPECT_EQ(cells[1].kind, 0);
+    Highlights direction{{7, 8}, {}, nullptr};  // bmRequestType's D7
+    cells = RowCells(AreaBinary, bytes, 1, 1, 0, direction, recency);
+    EXPECT_EQ(cells[0].kind, KindField) << "the leftmost binary digit";
+    EXPECT_EQ(cells[7].kind, 0);
     cells = RowCells(AreaChars, bytes, 2, 1, 0, nibble, recency);
     EXPECT_EQ(cells[0].kind, KindField);
     EXPECT_EQ(cells[1].kind, 0);
