@@ -13,16 +13,17 @@ cmake -S engine/fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-cl
 cmake --build build-fuzz -j "${JOBS:-$(nproc)}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-TARGETS=${TARGETS:-"DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer HtmlFuzzer GarthoFuzzer HidFuzzer"}
+TARGETS=${TARGETS:-"DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer HtmlFuzzer GarthoFuzzer HidFuzzer PalvineFuzzer"}
 for target in $TARGETS; do
   work=build-fuzz/corpus/$target
   mkdir -p "$work"
   echo "== $target =="
   src=engine/fuzz runs=$RUNS seconds=$SECONDS_PER_TARGET million=0
-  # Tip texts and the class plug-ins' input come from captured data: each of
-  # them gets a million inputs.
+  # Tip texts and the class plug-ins' input (still-image containers and
+  # datasets, bulk-only wrappers, report descriptors) come from captured data:
+  # each of them gets a million inputs.
   [ "$target" = HtmlFuzzer ] && src=tooltip/fuzz
-  case "$target" in HtmlFuzzer | GarthoFuzzer | HidFuzzer) million=1 ;; esac
+  case "$target" in HtmlFuzzer | PalvineFuzzer | GarthoFuzzer | HidFuzzer) million=1 ;; esac
   ((million)) && runs=${MILLION_RUNS:-1000000} seconds=${MILLION_SECONDS:-900}
   dict=()
   [ -f "$src/${target%Fuzzer}.dict" ] && dict=(-dict="$src/${target%Fuzzer}.dict")

@@ -53,21 +53,6 @@ bool LeadsIntoWrapper(const UsbItem& item)
     return !first || first->type == ItemOutTransaction || first->type == ItemPingTransaction;
 }
 
-UsbItem* NewItem(uint16_t type, const UsbItem& header)
-{
-    auto* item = new UsbItem(type, header.firstRecord);
-    item->address = header.address;
-    item->endpoint = header.endpoint;
-    item->interface = header.interface;
-    return item;
-}
-
-// Duration from the row's start to the end of `last`.
-int32_t DurationTo(const ItemSummary& row, const ItemSummary& last)
-{
-    return int32_t(uint32_t(last.time) + uint32_t(last.duration) - uint32_t(row.time));
-}
-
 }  // namespace
 
 CDecode::CDecode() : CClassDecoderBase(8, 6, 0x50, &kImages) {}
