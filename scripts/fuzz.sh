@@ -32,7 +32,7 @@ for target in $TARGETS; do
     # Spread over the build's jobs; each writes build-fuzz/fuzz-N.log.
     n=${JOBS:-$(nproc)}
     parallel=(-jobs="$n" -workers="$n")
-    runs=$((runs / n))
+    runs=$(((runs + n - 1) / n))  # at least the whole count over the jobs
     rm -f build-fuzz/fuzz-*.log
   fi
   (cd build-fuzz && "./$target" -artifact_prefix=./ "${dict[@]/-dict=/-dict=../}" -runs="$runs" \
