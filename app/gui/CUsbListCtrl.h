@@ -5,7 +5,6 @@
 // menu and toolbar ids to them.
 #pragma once
 
-#include <QLabel>
 #include <QPointer>
 #include <QTimer>
 #include <QTreeView>
@@ -14,6 +13,7 @@
 
 #include "CPacketListCommands.h"
 #include "CPacketListModel.h"
+#include "CTooltipWindow.h"
 
 class QMenu;
 
@@ -72,8 +72,11 @@ public:
     // Reads the header's order and widths into the columns and stores them.
     void SaveColumnLayout();
 
-    // The balloon shown for a packet that a filter hides.
-    QLabel* HiddenPacketTip() const { return tip_; }
+    // The rich tips: a bookmarked row's name and comment, and the balloon
+    // shown for a packet that a filter hides.
+    CTooltipWindow& Tooltip() { return tooltip_; }
+    static constexpr uint32_t kToolId = 0xE900;
+    static constexpr int kTipTransparency = 30;
     static constexpr int kNoHover = -1;
 
 signals:
@@ -94,13 +97,14 @@ private:
     void SetTriggerCondition(bool append);
     void MarksChanged();
     void ShowHiddenPacketTip();
+    void AnswerTipNotify(ToolTipDisplayNotify& notify);
     void ScheduleLayoutSave();
 
     CPacketListModel* model_;
     CListHeader* header_;
     CPacketListCommands commands_;
     SettingStore* settings_ = nullptr;
-    QLabel* tip_;
+    CTooltipWindow tooltip_;
     QTimer tipTimer_;
     int hoverRow_ = kNoHover;
     bool applyingColumns_ = false;
