@@ -11,7 +11,7 @@ namespace orvane::gartho {
 namespace {
 
 const uint8_t kIconStrip[] = {
-#include "GarthoIconsData.inc"
+#include "DirectionIconsData.inc"
 };
 const ImageList kImages{kIconStrip, sizeof kIconStrip, 16, 16, 2};
 constexpr int32_t kIconIn = 0, kIconOut = 1;

@@ -132,22 +132,10 @@ void SessionBuilder::MakeDescriptors() {
         endpoint(0x02, 0x02, bulkMaxPacket_, 0);
         endpoint(0x83, 0x03, 8, interruptInterval);
         break;
-    case Kind::Audio: {
+    case Kind::Audio:
         interfaces = 2;
-        // Audio control: header, USB-streaming input terminal, speaker output terminal.
-        Append(body, {9, 4, 0, 0, 0, 0x01, 0x01, 0x00, 0});
-        Append(body, {9, 0x24, 0x01, 0x00, 0x01, 30, 0, 1, 1});
-        Append(body, {12, 0x24, 0x02, 1, 0x01, 0x01, 0, 2, 0x03, 0x00, 0, 0});
-        Append(body, {9, 0x24, 0x03, 2, 0x01, 0x03, 0, 1, 0});
-        // Streaming: zero-bandwidth alternate 0, then 48 kHz 16-bit stereo PCM.
-        Append(body, {9, 4, 1, 0, 0, 0x01, 0x02, 0x00, 0});
-        Append(body, {9, 4, 1, 1, 1, 0x01, 0x02, 0x00, 0});
-        Append(body, {7, 0x24, 0x01, 1, 1, 0x01, 0x00});
-        Append(body, {11, 0x24, 0x02, 0x01, 2, 2, 16, 1, 0x80, 0xBB, 0x00});
-        Append(body, {9, 5, 0x01, 0x09, 192, 0, uint8_t(high ? 4 : 1), 0, 0});
-        Append(body, {7, 0x25, 0x01, 0x01, 0, 0, 0});
+        AudioInterfaces(body);
         break;
-    }
     }
     const uint8_t attributes = opts_.kind == Kind::Mouse ? 0xA0 : 0x80;
     config_ = {9, kDescConfig};
@@ -504,28 +492,6 @@ void SessionBuilder::CameraTraffic() {
         case 3: operation(0x1005, storage, &storageInfo); break;  // GetStorageInfo
         default: operation(0x1001, {}, &deviceInfo); break;
         }
-    }
-}
-
-void SessionBuilder::AudioTraffic() {
-    const uint8_t a = opts_.address;
-    Control(a, SetupPacket(0x01, kSetInterface, 0, 1, 0), {});
-    Control(a, SetupPacket(0x01, kSetInterface, 1, 1, 0), {});
-    const Bytes rate{0x80, 0xBB, 0x00};  // 48000 Hz
-    Control(a, SetupPacket(0x22, 0x01, 0x0100, 0x01, 3), rate);  // SET_CUR sampling frequency
-    Control(a, SetupPacket(0xA2, 0x81, 0x0100, 0x01, 3), rate);  // GET_CUR
-    // 1 ms of a triangle wave per frame: 48 stereo 16-bit samples.
-    int phase = int(Random(256));
-    uint64_t due = b_.NextSofTime();
-    for (int op = 0; op < opts_.operations; ++op, due += kTicksPerMs) {
-        Bytes samples;
-        for (int i = 0; i < 48; ++i, phase = (phase + 8) % 512) {
-            int16_t v = int16_t(((phase < 256 ? phase : 511 - phase) - 128) * 64);
-            Put16(samples, uint16_t(v));
-            Put16(samples, uint16_t(v));
-        }
-        b_.AdvanceTo(due);
-        OutPacket(1, B::EtIso, samples, 0);
     }
 }
 

@@ -244,6 +244,17 @@ TEST(SessionBuilder, ClassTraffic) {
         case Kind::Audio: {
             EXPECT_TRUE(has(SessionBuilder::SetupPacket(0x22, 0x01, 0x0100, 0x01, 3)));
             EXPECT_TRUE(has(SessionBuilder::SetupPacket(0x01, 11, 1, 1, 0)));
+            // Feature unit 5 of interface 0: volume of each channel read and set, the master mute set.
+            for (uint16_t channel : {1, 2}) {
+                EXPECT_TRUE(has(SessionBuilder::SetupPacket(0xA1, 0x82, uint16_t(0x0200 | channel), 0x0500, 2)));
+                EXPECT_TRUE(has(SessionBuilder::SetupPacket(0x21, 0x01, uint16_t(0x0200 | channel), 0x0500, 2)));
+            }
+            EXPECT_TRUE(has(SessionBuilder::SetupPacket(0x21, 0x01, 0x0100, 0x0500, 1)));
+            // Its descriptor among the audio-control interface's, which the header's total length covers.
+            const Bytes& config = sb.ConfigDescriptor();
+            const Bytes featureUnit{10, 0x24, 0x06, 5, 1, 1, 0x01, 0x02, 0x02, 0};
+            EXPECT_NE(std::search(config.begin(), config.end(), featureUnit.begin(), featureUnit.end()), config.end());
+            EXPECT_EQ(config[18 + 5], 40) << "header wTotalLength";
             size_t iso = 0, bytes = 0;
             for (size_t i = 0; i + 2 < c.records.size(); ++i) {
                 const PacketRecord& r = c.records[i];
