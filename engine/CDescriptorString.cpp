@@ -74,17 +74,18 @@ int32_t CDescriptorString::GetField(int32_t index, FieldRecord* out)
     return 1;
 }
 
-std::string CDescriptorString::Text() const
+std::string CDescriptorString::TextOf(std::span<const uint16_t> units)
 {
     constexpr uint32_t kReplacement = 0xFFFD;
     std::string out;
-    for (size_t i = 0; i < units_.size(); ++i) {
-        uint32_t cp = units_[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units_.size() && units_[i + 1] >= 0xDC00 &&
-            units_[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (units_[i + 1] - 0xDC00);
+    for (size_t i = 0; i < units.size(); ++i) {
+        uint32_t cp = units[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
             ++i;
-        } else if ((cp >= 0xD800 && cp <= 0xDFFF) || (cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r')) {
+        } else if ((cp >= 0xD800 && cp <= 0xDFFF) || (cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r') ||
+                   cp >= 0xFFFE) {
             cp = kReplacement;
         }
         AppendUtf8(out, cp);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "CKeptBytes.h"
@@ -29,7 +31,11 @@ public:
     const std::vector<uint16_t>& CodeUnits() const { return units_; }
     // The code units as UTF-8; unpaired surrogates and control characters,
     // which no text can carry, read U+FFFD.
-    std::string Text() const;
+    std::string Text() const { return TextOf(units_); }
+    // UTF-16 code units as UTF-8 that any XML text can carry: unpaired
+    // surrogates, control characters and the non-characters U+FFFE and U+FFFF
+    // read U+FFFD.
+    static std::string TextOf(std::span<const uint16_t> units);
 
 private:
     const CUsbIdDatabase* ids_;

@@ -12,7 +12,7 @@ cmake -S engine/fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-cl
 cmake --build build-fuzz -j "${JOBS:-$(nproc)}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-TARGETS=${TARGETS:-"DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer HtmlFuzzer GarthoFuzzer HidFuzzer"}
+TARGETS=${TARGETS:-"DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer HtmlFuzzer GarthoFuzzer HidFuzzer PalvineFuzzer"}
 for target in $TARGETS; do
   work=build-fuzz/corpus/$target
   mkdir -p "$work"
@@ -20,10 +20,12 @@ for target in $TARGETS; do
   src=engine/fuzz runs=$RUNS seconds=$SECONDS_PER_TARGET
   # Tip texts come from captured data: the text engine gets a million inputs.
   [ "$target" = HtmlFuzzer ] && src=tooltip/fuzz runs=${HTML_RUNS:-1000000} seconds=${HTML_SECONDS:-900}
+  # Still-image containers and datasets come straight from the device: a million too.
+  [ "$target" = PalvineFuzzer ] && runs=${PALVINE_RUNS:-1000000} seconds=${PALVINE_SECONDS:-900}
   dict=()
   [ -f "$src/${target%Fuzzer}.dict" ] && dict=(-dict="$src/${target%Fuzzer}.dict")
   parallel=()
-  if [ "$target" = HtmlFuzzer ]; then
+  if [ "$target" = HtmlFuzzer ] || [ "$target" = PalvineFuzzer ]; then
     # Spread over the build's jobs; each writes build-fuzz/fuzz-N.log.
     n=${JOBS:-$(nproc)}
     parallel=(-jobs="$n" -workers="$n")
@@ -35,7 +37,7 @@ for target in $TARGETS; do
     "${work#build-fuzz/}" "../$src/corpus/$target")
   if ((${#parallel[@]})); then
     grep -h "number_of_executed_units" build-fuzz/fuzz-*.log |
-      awk '{ n += $2 } END { print "HtmlFuzzer: " n " inputs in all jobs" }'
+      awk -v t="$target" '{ n += $2 } END { print t ": " n " inputs in all jobs" }'
     if grep -l "ERROR\|deadly signal" build-fuzz/fuzz-*.log; then exit 1; fi
   fi
 done

@@ -162,6 +162,18 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &CMainFrame::UpdateStatus);
     timer_->start(200);
+    // A changed layout or a named configuration reaches the disk soon, not only
+    // at exit: a killed or crashed program keeps what the user set.
+    settingsSave_ = new QTimer(this);
+    settingsSave_->setSingleShot(true);
+    settingsSave_->setInterval(kSettingsSaveDelayMs);
+    connect(settingsSave_, &QTimer::timeout, this, [this] {
+        if (settings_->GetPath().empty()) return;  // in memory only
+        std::string error;
+        if (!settings_->Save(&error)) qWarning("%s", error.c_str());
+    });
+    connect(list_, &CUsbListCtrl::SettingsChanged, settingsSave_, qOverload<>(&QTimer::start));
+    connect(devicePane_, &CPanelDevice::SettingsChanged, settingsSave_, qOverload<>(&QTimer::start));
     UpdateStatus();
     UpdateTitle();
 }
@@ -218,6 +230,10 @@ void CMainFrame::BindCommands() {
                    cmd::PreviousMark, cmd::NextMark})
         c.Bind(id, [this, id] { list_->OnCommand(id); }, [this, id] { return list_->IsCommandEnabled(id); });
     // The standard copy key copies the list's rows whenever they can be copied.
+    // The row menu runs the same actions, so its entries show their shortcuts
+    // and every command picked there is followed by one update pass.
+    list_->SetRowMenuRoute([&c](int id) { return c.Action(id); });
+    connect(list_, &CUsbListCtrl::RowMenuAboutToShow, &c, &CCommandRegistry::Update);
     c.Bind(cmd::EditCopy, [&c] { c.Execute(cmd::CopyRows); },
            [&c] { return c.Action(cmd::CopyRows)->isEnabled(); });
     c.Bind(cmd::ViewToolBar, [this] { toolbar_->setVisible(!toolbar_->isVisible()); }, {},

@@ -38,6 +38,9 @@ class SettingStore;
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
+    // How long after a change of the settings they are written.
+    static constexpr int kSettingsSaveDelayMs = 500;
+
     struct Options {
         IDevice* device = nullptr;           // taken; null: no analyser
         CDecodeFactory* factory = nullptr;   // not owned; null: the frame scans its own
@@ -163,6 +166,7 @@ private:
     QProgressBar* progress_ = nullptr;
     QLabel* status_ = nullptr;
     QTimer* timer_ = nullptr;
+    QTimer* settingsSave_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     QMenu* viewMenu_ = nullptr;
     QMenu* demoMenu_ = nullptr;

@@ -198,6 +198,7 @@ void CPanelDevice::OnExportToFavorites() {
     if (address < 0) return;
     const int selected = combo_->currentIndex();
     if (editor_.ExportToFavorites(address, CUsbIdDatabase::Instance()) < 0) return;
+    emit SettingsChanged();
     FillConfigurationCombo();
     const QSignalBlocker block(combo_);
     combo_->setCurrentIndex(selected);

@@ -58,6 +58,10 @@ public:
     int32_t SetPublisher(IEventPublisher* publisher) override;
     int32_t OnEvent(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t param2) override;
 
+signals:
+    // A named configuration was added to the settings.
+    void SettingsChanged();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 

@@ -174,7 +174,9 @@ void CUsbListCtrl::SaveColumnLayout() {
     columns.SetOrder(order);
     for (int c = 0; c < CPacketListColumns::kCount; ++c)
         if (!h->isSectionHidden(c)) columns.SetWidth(c, h->sectionSize(c));
-    if (settings_) columns.Save(*settings_);
+    if (!settings_) return;
+    columns.Save(*settings_);
+    emit SettingsChanged();
 }
 
 void CUsbListCtrl::ToggleColumn(int column) {
@@ -411,6 +413,7 @@ void CUsbListCtrl::OnCommand(int id) {
 }
 
 QMenu* CUsbListCtrl::CreateRowMenu(QWidget* parent) {
+    emit RowMenuAboutToShow();
     auto* menu = new QMenu(parent);
     const int selected = SelectedRow();
     for (const Cmd::MenuEntry& entry : Cmd::RowMenu()) {
@@ -420,8 +423,17 @@ QMenu* CUsbListCtrl::CreateRowMenu(QWidget* parent) {
         }
         QAction* action = menu->addAction(U(entry.text));
         action->setData(entry.id);
-        action->setEnabled(commands_.RowMenuEnabled(entry.id, selected));
-        connect(action, &QAction::triggered, this, [this, id = entry.id] { OnCommand(id); });
+        bool enabled = commands_.RowMenuEnabled(entry.id, selected);
+        if (QAction* shared = route_ ? route_(entry.id) : nullptr) {
+            // An entry the window cannot run now would do nothing when picked.
+            enabled = enabled && shared->isEnabled();
+            action->setShortcut(shared->shortcut());
+            action->setShortcutContext(Qt::WidgetShortcut);
+            connect(action, &QAction::triggered, shared, &QAction::trigger);
+        } else {
+            connect(action, &QAction::triggered, this, [this, id = entry.id] { OnCommand(id); });
+        }
+        action->setEnabled(enabled);
     }
     return menu;
 }

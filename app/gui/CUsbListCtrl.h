@@ -10,11 +10,13 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <functional>
 #include <mutex>
 
 #include "CPacketListCommands.h"
 #include "CPacketListModel.h"
 
+class QAction;
 class QMenu;
 
 namespace orvane::app {
@@ -53,6 +55,11 @@ public:
     void OnCommand(int id);
     // The row menu with its greyed entries; the action's data is the command id.
     QMenu* CreateRowMenu(QWidget* parent);
+    // The window's own action of a command id, or null. With a route the row
+    // menu runs its entries through those actions (one update pass after each,
+    // their shortcuts shown) and greys what they cannot run.
+    using ActionRoute = std::function<QAction*(int id)>;
+    void SetRowMenuRoute(ActionRoute route) { route_ = std::move(route); }
 
     void OnCopy();
     void OnToggleSubtree();
@@ -79,6 +86,10 @@ public:
 signals:
     // Commands whose dialogs live elsewhere (find, the trigger settings sheet).
     void CommandRequested(int id);
+    // Before the row menu reads any state: the owner brings its actions up to date.
+    void RowMenuAboutToShow();
+    // The column layout in the settings changed.
+    void SettingsChanged();
 
 protected:
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
@@ -100,6 +111,7 @@ private:
     CListHeader* header_;
     CPacketListCommands commands_;
     SettingStore* settings_ = nullptr;
+    ActionRoute route_;
     QLabel* tip_;
     QTimer tipTimer_;
     int hoverRow_ = kNoHover;

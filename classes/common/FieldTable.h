@@ -46,6 +46,13 @@ struct ClassField {
     const char* tip = nullptr;                // null: the value text is the tip
 };
 
+// `field` with its own tip, for tables that copy a shared field.
+constexpr ClassField WithTip(ClassField field, const char* tip)
+{
+    field.tip = tip;
+    return field;
+}
+
 // "No", "Yes" by a one-bit value.
 extern const char* const kYesNo[2];
 

@@ -115,6 +115,20 @@ void CClassDecoderBase::MergeChildSummaries(UsbItem* item, ItemSummary& row)
     if (row.status == StatusAck || row.status == StatusNyet) row.status = StatusOk;
 }
 
+UsbItem* CClassDecoderBase::NewItem(uint16_t type, const UsbItem& header)
+{
+    auto* item = new UsbItem(type, header.firstRecord);
+    item->address = header.address;
+    item->endpoint = header.endpoint;
+    item->interface = header.interface;
+    return item;
+}
+
+int32_t CClassDecoderBase::DurationTo(const ItemSummary& row, const ItemSummary& last)
+{
+    return int32_t(uint32_t(last.time) + uint32_t(last.duration) - uint32_t(row.time));
+}
+
 int32_t CClassDecoderBase::SummarizeItem(UsbItem* item, ItemSummary& out)
 {
     return host_ ? host_->Summarize(item, &out) : 0;

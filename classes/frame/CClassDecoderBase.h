@@ -50,6 +50,12 @@ protected:
     // into `row`; a merged status of ACK or NYET becomes OK.
     void MergeChildSummaries(UsbItem* item, ItemSummary& row);
 
+    // A new class-level item of `type` standing where `header` stands: its
+    // first record, address, endpoint and interface.
+    static UsbItem* NewItem(uint16_t type, const UsbItem& header);
+    // Duration from the row's start to the end of `last`, in the low 32 bits.
+    static int32_t DurationTo(const ItemSummary& row, const ItemSummary& last);
+
     // Hooks. The defaults hand items the decoder does not own to the host.
     virtual int32_t SummarizeItem(UsbItem* item, ItemSummary& out);
     virtual int32_t GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capacity);

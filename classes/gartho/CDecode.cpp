@@ -11,7 +11,7 @@ namespace orvane::gartho {
 namespace {
 
 const uint8_t kIconStrip[] = {
-#include "GarthoIconsData.inc"
+#include "DirectionIconsData.inc"
 };
 const ImageList kImages{kIconStrip, sizeof kIconStrip, 16, 16, 2};
 constexpr int32_t kIconIn = 0, kIconOut = 1;
@@ -48,21 +48,6 @@ bool LeadsIntoWrapper(const UsbItem& item)
     if (!IsNakRun(item)) return false;
     const UsbItem* first = item.children.empty() ? nullptr : item.children[0];
     return !first || first->type == ItemOutTransaction || first->type == ItemPingTransaction;
-}
-
-UsbItem* NewItem(uint16_t type, const UsbItem& header)
-{
-    auto* item = new UsbItem(type, header.firstRecord);
-    item->address = header.address;
-    item->endpoint = header.endpoint;
-    item->interface = header.interface;
-    return item;
-}
-
-// Duration from the row's start to the end of `last`.
-int32_t DurationTo(const ItemSummary& row, const ItemSummary& last)
-{
-    return int32_t(uint32_t(last.time) + uint32_t(last.duration) - uint32_t(row.time));
 }
 
 }  // namespace

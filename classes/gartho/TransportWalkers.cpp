@@ -37,12 +37,6 @@ constexpr const char* kDirections[] = {"Data-Out from host to the device", "Data
 // "Reserved (Obsolete" as users of the decode know it.
 constexpr const char* kCswStatus[] = {"Command Passed", "Command Failed", "Reserved (Obsolete"};
 
-constexpr ClassField WithTip(ClassField field, const char* tip)
-{
-    field.tip = tip;
-    return field;
-}
-
 constexpr ClassField kDeviceRequest[] = {
     WithTip(kRequestTypeFields[0], ""),
     WithTip(kRequestTypeFields[1], ""),

@@ -2,14 +2,13 @@
 // of the build, each dumped row by row and compared whole with its stored
 // dump. Set ORVANE_UPDATE_GOLDEN=1 to rewrite the stored dumps after a
 // deliberate change.
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "CDecodeFactory.h"
 #include "CDecoderManager.h"
+#include "GoldenDump.h"
 #include "ParserHarness.h"
 
 using namespace orvane;
@@ -21,23 +20,6 @@ namespace {
 std::vector<uint8_t> ReadFile(const fs::path& path) {
     std::ifstream f(path, std::ios::binary);
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
-// Class-level items (types above 256) are dumped with the class-level items
-// below them, one more space of indent a level.
-void DumpRows(IDecode& decoder, const UsbItem& root, const char* level, std::ostringstream& out,
-              const std::string& indent = "") {
-    ItemSummary row;
-    for (UsbItem* item : root.children) {
-        int32_t described = decoder.Summarize(item, &row);
-        std::string xml;
-        decoder.GetDetail(item, xml);
-        int32_t bytes = decoder.GetData(item, nullptr, 0);
-        out << level << indent << ' ' << item->firstRecord << " t" << item->type << " a" << row.address << " e"
-            << row.endpoint << " i" << row.interface << " s" << row.status << " n" << row.size << " d" << bytes
-            << " k" << item->children.size() << ' ' << (described ? row.name : "-") << '\n';
-        if (item->type > ItemControlTransfer) DumpRows(decoder, *item, level, out, indent + " ");
-    }
 }
 
 class RealCaptureGolden : public ::testing::TestWithParam<const char*> {};
@@ -77,22 +59,7 @@ TEST_P(RealCaptureGolden, MatchesTheStoredDump) {
     FreeTransferLevel(&transfers.root);
     manager.ReleaseDecoders();
 
-    fs::path golden = fs::path(ORVANE_SOURCE_DIR) / "engine/tests/golden" / (std::string(GetParam()) + ".txt");
-    if (std::getenv("ORVANE_UPDATE_GOLDEN")) {
-        std::ofstream(golden) << dump.str();
-        GTEST_SKIP() << "rewrote " << golden;
-    }
-    std::ifstream stored(golden);
-    ASSERT_TRUE(stored) << "no stored dump " << golden << " (run with ORVANE_UPDATE_GOLDEN=1)";
-    std::string expected((std::istreambuf_iterator<char>(stored)), std::istreambuf_iterator<char>());
-    if (expected != dump.str()) {
-        fs::path actual = fs::temp_directory_path() / (std::string(GetParam()) + ".actual.txt");
-        std::ofstream(actual) << dump.str();
-        std::string command = "diff -u '" + golden.string() + "' '" + actual.string() + "' | head -60";
-        std::fflush(stdout);
-        std::system(command.c_str());
-        FAIL() << "dump differs from " << golden;
-    }
+    ExpectMatchesGolden(dump.str(), fs::path(ORVANE_SOURCE_DIR) / "engine/tests/golden" / (std::string(GetParam()) + ".txt"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, RealCaptureGolden,

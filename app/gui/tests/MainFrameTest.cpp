@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDockWidget>
 #include <QFile>
 #include <QFileInfo>
@@ -19,7 +20,9 @@
 #include <QToolBar>
 #include <QUrl>
 
+#include <map>
 #include <set>
+#include <thread>
 
 #include "CCustomizeDlg.h"
 #include "CDevice.h"
@@ -31,6 +34,7 @@
 #include "GuiTestSupport.h"
 #include "NullDevice.h"
 #include "SessionBuilder.h"
+#include "SettingStore.h"
 #include "StandardCommands.h"
 
 using namespace orvane;
@@ -189,8 +193,20 @@ TEST(MainFrameCommands, StatesFollowACaptureFromIdleToParsed) {
     EXPECT_FALSE(enabled(cmd::TransferLevel)) << "no data yet";
     EXPECT_FALSE(frame.Document().IsModified());
 
+    // The upload is held until the states were seen during it. No event runs
+    // meanwhile: the status poll would wait for the held read.
+    struct Release {
+        emu::EmulatedAnalyser& emu;
+        ~Release() { emu.HoldMemoryReads(false); }
+    } release{emu};
+    emu.HoldMemoryReads(true);
     ASSERT_TRUE(c.Execute(cmd::StartRecord));
     EXPECT_TRUE(frame.Document().IsModified()) << "a capture is never lost without the prompt";
+    for (int waited = 0; worker.State() != State::Parse && waited < kBoundMs; waited += 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(worker.State(), State::Parse) << "the capture ended and its upload began";
+    c.Update();
+    emu.HoldMemoryReads(false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable(); }, kBoundMs));
     QTest::qWait(50);  // the last queued update
     EXPECT_TRUE(enabled(cmd::TransferLevel));
@@ -213,8 +229,7 @@ TEST(MainFrameCommands, StatesFollowACaptureFromIdleToParsed) {
         }
     }
     EXPECT_TRUE(states.count(State::Capturing));
-    // The upload and parse (state Parse) are often over before an update pass sees them;
-    // when one does, the rules above held for it too.
+    EXPECT_TRUE(states.count(State::Parse));
 }
 
 TEST(MainFramePlugins, ViewMenuOrderAndWindowsMadeOnFirstShowingOnly) {
@@ -464,4 +479,56 @@ TEST(MainFrameFiles, SaveWaitsForTheUploadBehindACancellableDialog) {
     prompt.dialogs.clear();
     EXPECT_TRUE(frame.SaveProject(path));
     EXPECT_TRUE(prompt.dialogs.isEmpty()) << "no upload, no dialog";
+}
+
+TEST(MainFrameCommands, RowMenuRunsTheWindowsOwnActions) {
+    ClearProgramSettings();
+    emu::EmulatedAnalyser emu;
+    CMainFrame frame(CMainFrame::Options{.device = EmulatedDevice(emu, 40), .demoFolder = "/nonexistent"});
+    CCommandRegistry& c = frame.Commands();
+    CCaptureWorker& worker = frame.Worker();
+    ASSERT_TRUE(QTest::qWaitFor([&] { frame.UpdateStatus(); return c.Action(cmd::StartRecord)->isEnabled(); },
+                                kBoundMs));
+    ASSERT_TRUE(c.Execute(cmd::StartRecord));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable(); }, kBoundMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.ListCtrl()->model()->rowCount() > 0; }, kBoundMs));
+    frame.ListCtrl()->SelectRow(0);
+
+    std::unique_ptr<QMenu> menu(frame.ListCtrl()->CreateRowMenu(nullptr));
+    std::map<int, QAction*> entries;
+    for (QAction* action : menu->actions())
+        if (!action->isSeparator()) entries[action->data().toInt()] = action;
+    ASSERT_EQ(entries.size(), 16u);
+    for (auto [id, entry] : entries) {
+        QAction* shared = c.Action(id);
+        ASSERT_NE(shared, nullptr) << id;
+        EXPECT_EQ(entry->shortcut(), shared->shortcut()) << id;
+        if (!shared->isEnabled()) EXPECT_FALSE(entry->isEnabled()) << id << " would do nothing";
+    }
+
+    std::vector<int> executed;
+    QObject::connect(&c, &CCommandRegistry::Executed, [&](int id) { executed.push_back(id); });
+    QGuiApplication::clipboard()->clear();
+    ASSERT_TRUE(entries.at(cmd::CopyRows)->isEnabled());
+    entries.at(cmd::CopyRows)->trigger();
+    EXPECT_EQ(executed, std::vector<int>{cmd::CopyRows}) << "picked through the registry, so states update";
+    EXPECT_FALSE(QGuiApplication::clipboard()->text().isEmpty());
+}
+
+TEST(MainFrameFiles, ColumnLayoutReachesTheSettingsFileWithoutWaitingForExit) {
+    ClearProgramSettings();
+    const std::string path = TempFolder("frame-settings") + "/setting.xml";
+    ::unlink(path.c_str());
+    SettingStore store(path);
+    CMainFrame frame(CMainFrame::Options{.settings = &store, .demoFolder = "/nonexistent"});
+    const bool shown = frame.ListCtrl()->ListModel()->List().Columns().Visible(CPacketListCells::ColInterface);
+    frame.ListCtrl()->ToggleColumn(CPacketListCells::ColInterface);
+    // Read back by a second store, as the next run of the program would.
+    auto stored = [&] {
+        SettingStore next(path);
+        int visible[CPacketListColumns::kCount] = {};
+        return next.ExchangeListLayout(nullptr, nullptr, visible, CPacketListColumns::kCount, true) != 0 &&
+               (visible[CPacketListCells::ColInterface] != 0) != shown;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(stored, kBoundMs)) << "a killed program would have lost it";
 }

@@ -172,7 +172,8 @@ void CFakeHost::FreeDecoderItems(const std::vector<UsbItem*>& items)
 int32_t CFakeHost::Summarize(UsbItem* item, ItemSummary* out)
 {
     auto it = entries_.find(item);
-    if (!out || it == entries_.end()) return 0;
+    // The parser knows its own types only, also on an item a decoder retyped.
+    if (!out || it == entries_.end() || item->type > ItemControlTransfer) return 0;
     *out = it->second.row;
     if (item->type != ItemControlTransfer) return 1;
     // As the parser: the request is the interface decoder's unless standard and

@@ -1,5 +1,5 @@
-// Descriptors of the HID standard's examples, the fixture usage names and a
-// reader of decode-result documents, shared by the HID tests.
+// Descriptors of the HID standard's examples and the fixture usage names,
+// shared by the HID tests.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "CUsbIdDatabase.h"
-#include "Document.h"
+#include "DetailReader.h"
 
 namespace orvane::hid::testing {
 
@@ -30,29 +30,8 @@ inline const CUsbIdDatabase& FixtureNames()
     return names;
 }
 
-struct DetailItem {
-    std::string name, value, tip;
-    int64_t offset = 0, bits = 0;
-};
-struct DetailGroup {
-    std::string name;
-    std::vector<DetailItem> items;
-};
-
-inline std::vector<DetailGroup> ReadDetail(const std::string& text)
-{
-    std::vector<DetailGroup> groups;
-    xml::Document document;
-    if (!document.loadXML(text)) return groups;
-    for (const xml::Node& g : document.selectNodes("/groups/group")) {
-        DetailGroup group{g.attribute("name").value_or("")};
-        for (const xml::Node& i : g.selectNodes("item"))
-            group.items.push_back({i.attribute("name").value_or(""), i.attribute("value").value_or(""),
-                                   i.attribute("tip").value_or(""), std::stoll(i.attribute("offset").value_or("0")),
-                                   std::stoll(i.attribute("bits").value_or("0"))});
-        groups.push_back(std::move(group));
-    }
-    return groups;
-}
+using orvane::DetailGroup;
+using orvane::DetailItem;
+using orvane::ReadDetail;
 
 }  // namespace orvane::hid::testing

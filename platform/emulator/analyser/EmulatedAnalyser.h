@@ -57,6 +57,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -170,6 +171,9 @@ public:
     void CorruptNextEcho();
     // The next acknowledgement (01 FE or AA 55) is wrong.
     void CorruptNextAck();
+    // While held, reads of capture memory wait: an upload stalls where it is,
+    // so a caller can look at the program while it uploads. Register reads go on.
+    void HoldMemoryReads(bool hold);
 
     // ---- inspection ----
     // Command blocks accepted.
@@ -249,6 +253,8 @@ private:
     void EndCapture();
 
     mutable std::mutex mutex_;
+    std::condition_variable released_;
+    bool holdMemoryReads_ = false;
 
     std::vector<uint8_t> registers_;
     ControlImage control_{};

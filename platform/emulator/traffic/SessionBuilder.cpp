@@ -44,31 +44,6 @@ const Bytes kMouseReport = {
     0x09, 0x30, 0x09, 0x31, 0x15, 0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x02, 0x81, 0x06, 0xC0, 0xC0,
 };
 
-// PTP containers (PIMA 15740): length, type, code, transaction id, parameters.
-enum PtpType : uint16_t { PtpCommand = 1, PtpData = 2, PtpResponse = 3 };
-Bytes PtpContainer(uint16_t type, uint16_t code, uint32_t transaction, const Bytes& payload) {
-    Bytes c;
-    Put32(c, uint32_t(12 + payload.size()));
-    Put16(c, type);
-    Put16(c, code);
-    Put32(c, transaction);
-    c.insert(c.end(), payload.begin(), payload.end());
-    return c;
-}
-void PtpString(Bytes& b, const std::string& s) {
-    if (s.empty()) {
-        b.push_back(0);
-        return;
-    }
-    b.push_back(uint8_t(s.size() + 1));
-    for (char c : s) Put16(b, uint8_t(c));
-    Put16(b, 0);
-}
-void PtpArray16(Bytes& b, std::initializer_list<uint16_t> values) {
-    Put32(b, uint32_t(values.size()));
-    for (uint16_t v : values) Put16(b, v);
-}
-
 }  // namespace
 
 Bytes SessionBuilder::SetupPacket(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
@@ -130,24 +105,12 @@ void SessionBuilder::MakeDescriptors() {
         Append(body, {9, 4, 0, 0, 3, 0x06, 0x01, 0x01, 0});
         endpoint(0x81, 0x02, bulkMaxPacket_, 0);
         endpoint(0x02, 0x02, bulkMaxPacket_, 0);
-        endpoint(0x83, 0x03, 8, interruptInterval);
+        endpoint(0x83, 0x03, 64, interruptInterval);  // one packet holds any event
         break;
-    case Kind::Audio: {
+    case Kind::Audio:
         interfaces = 2;
-        // Audio control: header, USB-streaming input terminal, speaker output terminal.
-        Append(body, {9, 4, 0, 0, 0, 0x01, 0x01, 0x00, 0});
-        Append(body, {9, 0x24, 0x01, 0x00, 0x01, 30, 0, 1, 1});
-        Append(body, {12, 0x24, 0x02, 1, 0x01, 0x01, 0, 2, 0x03, 0x00, 0, 0});
-        Append(body, {9, 0x24, 0x03, 2, 0x01, 0x03, 0, 1, 0});
-        // Streaming: zero-bandwidth alternate 0, then 48 kHz 16-bit stereo PCM.
-        Append(body, {9, 4, 1, 0, 0, 0x01, 0x02, 0x00, 0});
-        Append(body, {9, 4, 1, 1, 1, 0x01, 0x02, 0x00, 0});
-        Append(body, {7, 0x24, 0x01, 1, 1, 0x01, 0x00});
-        Append(body, {11, 0x24, 0x02, 0x01, 2, 2, 16, 1, 0x80, 0xBB, 0x00});
-        Append(body, {9, 5, 0x01, 0x09, 192, 0, uint8_t(high ? 4 : 1), 0, 0});
-        Append(body, {7, 0x25, 0x01, 0x01, 0, 0, 0});
+        AudioInterfaces(body);
         break;
-    }
     }
     const uint8_t attributes = opts_.kind == Kind::Mouse ? 0xA0 : 0x80;
     config_ = {9, kDescConfig};
@@ -445,87 +408,6 @@ void SessionBuilder::DiskTraffic() {
         case 6: transfer10(0x2A, Random(lastLba - 8), uint16_t(1 + Random(4))); break;  // WRITE(10)
         default: transfer10(0x28, Random(lastLba - 8), uint16_t(1 + Random(8))); break;  // READ(10)
         }
-    }
-}
-
-void SessionBuilder::CameraTraffic() {
-    Bytes deviceInfo;
-    Put16(deviceInfo, 100);  // standard version 1.00
-    Put32(deviceInfo, 0);
-    Put16(deviceInfo, 0);
-    PtpString(deviceInfo, "");
-    Put16(deviceInfo, 0);
-    PtpArray16(deviceInfo, {0x1001, 0x1002, 0x1003, 0x1004, 0x1005, 0x1007, 0x1008, 0x1009});
-    PtpArray16(deviceInfo, {0x4002, 0x4003});
-    PtpArray16(deviceInfo, {0x5001});
-    PtpArray16(deviceInfo, {});
-    PtpArray16(deviceInfo, {0x3801});
-    PtpString(deviceInfo, "Orvane Test");
-    PtpString(deviceInfo, "Emulated Camera");
-    PtpString(deviceInfo, "1.0");
-    PtpString(deviceInfo, "0001");
-    Bytes storageIds;
-    Put32(storageIds, 1);
-    Put32(storageIds, 0x00010001);
-    Bytes storageInfo;
-    Append(storageInfo, {0x04, 0x00, 0x02, 0x00, 0x00, 0x00});  // removable RAM, hierarchical, read-write
-    Put32(storageInfo, 0);
-    Put32(storageInfo, 2);  // 8 GiB capacity
-    Put32(storageInfo, 0);
-    Put32(storageInfo, 1);  // 4 GiB free
-    Put32(storageInfo, 0xFFFFFFFF);
-    PtpString(storageInfo, "Card");
-    PtpString(storageInfo, "");
-
-    // GetDeviceInfo may come before the session; OpenSession itself is transaction 0.
-    uint32_t transaction = 0;
-    bool open = false;
-    auto operation = [&](uint16_t code, const Bytes& params, const Bytes* data) {
-        uint32_t id = open ? transaction++ : 0;
-        BulkOut(PtpContainer(PtpCommand, code, id, params), false);
-        if (data) BulkIn(PtpContainer(PtpData, code, id, *data), true);
-        BulkIn(PtpContainer(PtpResponse, 0x2001, id, {}), false);  // OK
-        b_.Idle(b_.FrameTicks() / 2);
-    };
-    Bytes session;
-    Put32(session, 1);
-    Bytes storage;
-    Put32(storage, 0x00010001);
-    for (int op = 0; op < opts_.operations; ++op) {
-        uint32_t choice = op < 3 ? uint32_t(op) : 2 + Random(3);
-        switch (choice) {
-        case 0: operation(0x1001, {}, &deviceInfo); break;  // GetDeviceInfo
-        case 1:                                              // OpenSession
-            operation(0x1002, session, nullptr);
-            open = true;
-            transaction = 1;
-            break;
-        case 2: operation(0x1004, {}, &storageIds); break;  // GetStorageIDs
-        case 3: operation(0x1005, storage, &storageInfo); break;  // GetStorageInfo
-        default: operation(0x1001, {}, &deviceInfo); break;
-        }
-    }
-}
-
-void SessionBuilder::AudioTraffic() {
-    const uint8_t a = opts_.address;
-    Control(a, SetupPacket(0x01, kSetInterface, 0, 1, 0), {});
-    Control(a, SetupPacket(0x01, kSetInterface, 1, 1, 0), {});
-    const Bytes rate{0x80, 0xBB, 0x00};  // 48000 Hz
-    Control(a, SetupPacket(0x22, 0x01, 0x0100, 0x01, 3), rate);  // SET_CUR sampling frequency
-    Control(a, SetupPacket(0xA2, 0x81, 0x0100, 0x01, 3), rate);  // GET_CUR
-    // 1 ms of a triangle wave per frame: 48 stereo 16-bit samples.
-    int phase = int(Random(256));
-    uint64_t due = b_.NextSofTime();
-    for (int op = 0; op < opts_.operations; ++op, due += kTicksPerMs) {
-        Bytes samples;
-        for (int i = 0; i < 48; ++i, phase = (phase + 8) % 512) {
-            int16_t v = int16_t(((phase < 256 ? phase : 511 - phase) - 128) * 64);
-            Put16(samples, uint16_t(v));
-            Put16(samples, uint16_t(v));
-        }
-        b_.AdvanceTo(due);
-        OutPacket(1, B::EtIso, samples, 0);
     }
 }
 

@@ -63,6 +63,8 @@ private:
     void MouseTraffic();
     void DiskTraffic();
     void CameraTraffic();
+    // The audio function's interfaces, appended to the configuration.
+    void AudioInterfaces(Bytes& body) const;
     void AudioTraffic();
 
     void InPacket(uint8_t endpoint, uint8_t et, const Bytes& bytes, int naks);

@@ -89,7 +89,12 @@ int EmulatedAnalyser::WritePort(int device, int pipe, const void* buffer, unsign
 
 int EmulatedAnalyser::ReadPort(int device, int pipe, void* buffer, unsigned long length, unsigned long* transferred,
                                unsigned long) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    if (pipe == port::kBulkInPipe)
+        released_.wait(lock, [this] {
+            return !holdMemoryReads_ ||
+                   (bulkRead_.source != Target::PacketMemory && bulkRead_.source != Target::PayloadMemory);
+        });
     if (transferred) *transferred = 0;
     if (pipe >= 1 && pipe <= 3) ++transfers_[size_t(pipe)];
     if (!Admit(false)) return 0;
@@ -713,6 +718,14 @@ void EmulatedAnalyser::Reconnect() {
 void EmulatedAnalyser::ShortenNextBulkRead(unsigned long bytes) { std::lock_guard lock(mutex_); shortRead_ = bytes; }
 void EmulatedAnalyser::CorruptNextEcho() { std::lock_guard lock(mutex_); corruptEcho_ = true; }
 void EmulatedAnalyser::CorruptNextAck() { std::lock_guard lock(mutex_); corruptAck_ = true; }
+
+void EmulatedAnalyser::HoldMemoryReads(bool hold) {
+    {
+        std::lock_guard lock(mutex_);
+        holdMemoryReads_ = hold;
+    }
+    released_.notify_all();
+}
 unsigned EmulatedAnalyser::CommandCount() const { std::lock_guard lock(mutex_); return commands_; }
 
 unsigned EmulatedAnalyser::TransferCount(int pipe) const {

@@ -237,13 +237,37 @@ TEST(SessionBuilder, ClassTraffic) {
             std::vector<uint16_t> commands;
             for (const Bytes& b : dataAfter(c, PidOut, 2))
                 if (b.size() >= 12 && b[4] == 1) commands.push_back(uint16_t(b[6] | b[7] << 8));
-            ASSERT_EQ(commands.size(), 12u);
-            EXPECT_EQ(std::vector<uint16_t>(commands.begin(), commands.begin() + 3), (std::vector<uint16_t>{0x1001, 0x1002, 0x1004}));
+            // Three objects: two listed, one announced by an event during the session.
+            EXPECT_EQ(commands, (std::vector<uint16_t>{0x1001, 0x1002, 0x1004, 0x1005, 0x1007, 0x1008, 0x1009, 0x1008,
+                                                       0x1009, 0x1008, 0x1009, 0x1003}));
+            const auto events = dataAfter(c, PidIn, 3);
+            ASSERT_EQ(events.size(), 1u);
+            EXPECT_EQ(events[0], (Bytes{0x10, 0, 0, 0, 4, 0, 0x02, 0x40, 0, 0, 0, 0, 0x23, 0, 0, 0}));
+            // Each GetObject's data container holds a picture of a few hundred KB.
+            size_t pictureBytes = 0;
+            for (const Bytes& b : dataAfter(c, PidIn, 1)) pictureBytes += b.size();
+            EXPECT_GT(pictureBytes, 3u * 150 * 1024);
+            size_t polls = 0;
+            for (size_t i = 0; i + 1 < c.records.size(); ++i)
+                polls += c.records[i].PidNibble() == PidIn && c.records[i].Endpoint() == 3 &&
+                         c.records[i + 1].PidNibble() == PidNak;
+            EXPECT_GE(polls, 2u) << "the host polls the event pipe";
             break;
         }
         case Kind::Audio: {
             EXPECT_TRUE(has(SessionBuilder::SetupPacket(0x22, 0x01, 0x0100, 0x01, 3)));
             EXPECT_TRUE(has(SessionBuilder::SetupPacket(0x01, 11, 1, 1, 0)));
+            // Feature unit 5 of interface 0: volume of each channel read and set, the master mute set.
+            for (uint16_t channel : {1, 2}) {
+                EXPECT_TRUE(has(SessionBuilder::SetupPacket(0xA1, 0x82, uint16_t(0x0200 | channel), 0x0500, 2)));
+                EXPECT_TRUE(has(SessionBuilder::SetupPacket(0x21, 0x01, uint16_t(0x0200 | channel), 0x0500, 2)));
+            }
+            EXPECT_TRUE(has(SessionBuilder::SetupPacket(0x21, 0x01, 0x0100, 0x0500, 1)));
+            // Its descriptor among the audio-control interface's, which the header's total length covers.
+            const Bytes& config = sb.ConfigDescriptor();
+            const Bytes featureUnit{10, 0x24, 0x06, 5, 1, 1, 0x01, 0x02, 0x02, 0};
+            EXPECT_NE(std::search(config.begin(), config.end(), featureUnit.begin(), featureUnit.end()), config.end());
+            EXPECT_EQ(config[18 + 5], 40) << "header wTotalLength";
             size_t iso = 0, bytes = 0;
             for (size_t i = 0; i + 2 < c.records.size(); ++i) {
                 const PacketRecord& r = c.records[i];

@@ -1,0 +1,39 @@
+// For the plug-ins' tests: a decode-result document read back into its
+// groups and items.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Document.h"
+
+namespace orvane {
+
+struct DetailItem {
+    std::string name, value, tip;
+    int64_t offset = 0, bits = 0;
+};
+struct DetailGroup {
+    std::string name;
+    std::vector<DetailItem> items;
+};
+
+// Empty when the text is no document.
+inline std::vector<DetailGroup> ReadDetail(const std::string& text)
+{
+    std::vector<DetailGroup> groups;
+    xml::Document document;
+    if (!document.loadXML(text)) return groups;
+    for (const xml::Node& g : document.selectNodes("/groups/group")) {
+        DetailGroup group{g.attribute("name").value_or("")};
+        for (const xml::Node& i : g.selectNodes("item"))
+            group.items.push_back({i.attribute("name").value_or(""), i.attribute("value").value_or(""),
+                                   i.attribute("tip").value_or(""), std::stoll(i.attribute("offset").value_or("0")),
+                                   std::stoll(i.attribute("bits").value_or("0"))});
+        groups.push_back(std::move(group));
+    }
+    return groups;
+}
+
+}  // namespace orvane

@@ -1,0 +1,5 @@
+// The library's one export.
+#include "CClassDecoder.h"
+#include "ClassDecoderExport.h"
+
+ORVANE_CLASS_DECODER_EXPORT(orvane::palvine::CClassDecoder)
