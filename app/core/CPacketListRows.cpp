@@ -109,6 +109,33 @@ std::vector<int> CPacketListRows::BlockFirstRows() const
     return rows;
 }
 
+size_t CPacketListRows::BlockCount() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return blocks_.size();
+}
+
+bool CPacketListRows::CopyBlock(size_t block, std::vector<UsbItem*>& items, uint32_t* firstRecord,
+                                uint32_t* lastRecord) const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (block >= blocks_.size()) return false;
+    const RowBlock& b = blocks_[block];
+    items.assign(b.items.begin(), b.items.end());
+    *firstRecord = b.firstRecord;
+    *lastRecord = b.lastRecord;
+    return true;
+}
+
+int CPacketListRows::RowOfItem(UsbItem* item)
+{
+    if (!item) return -1;
+    // The row of its first record is the item's own or one below it.
+    for (int row = RowOfRecord(item->firstRecord); row >= 0; row = ParentRow(row))
+        if (ItemAtRow(row) == item) return row;
+    return -1;
+}
+
 int CPacketListRows::RowCount() const
 {
     std::lock_guard<std::mutex> guard(lock_);

@@ -92,6 +92,14 @@ public:
 
     // First row of every block of top-level items.
     std::vector<int> BlockFirstRows() const;
+    // For a walk that must not hold the lock while it works (the worker keeps
+    // appending): the block count, and one block's items and record bounds
+    // copied under the lock. False past the last block.
+    size_t BlockCount() const;
+    bool CopyBlock(size_t block, std::vector<UsbItem*>& items, uint32_t* firstRecord, uint32_t* lastRecord) const;
+    // The row that shows `item` itself, or -1 when it has none (hidden, or
+    // inside a collapsed item).
+    int RowOfItem(UsbItem* item);
 
     // Heap bytes of the index itself (blocks, counts, row window, caches); the
     // items are the document's.

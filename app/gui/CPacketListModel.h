@@ -38,6 +38,9 @@ public:
     void ApplyHeaderFilter(const std::vector<std::string>& texts);
     // Expands every row of the shown level, or collapses them all.
     void ExpandAll(bool expand = true);
+    // Expands the ancestors of `item` below the top-level `top`; answers the
+    // row that shows the item itself, -1 for none.
+    int RevealItem(UsbItem* top, UsbItem* item);
 
     // ---- QAbstractItemModel ----
     int rowCount(const QModelIndex& parent = {}) const override;
