@@ -1,8 +1,10 @@
 // The chart view at scale: loading a capture of up to 32 M records into the
-// pane's arrays and block summaries (records per second), and painting the
-// packet-type chart offscreen at fit zoom and three deeper zooms (ms per
-// paint) for 1 M, 8 M and 32 M records. A paint at fit zoom visits blocks,
-// not records, so its time must not grow with the record count.
+// pane's arrays, block summaries and byte sums with the bin maxima
+// (records per second), painting the packet-type chart offscreen at fit zoom
+// and three deeper zooms, and the four value charts (packet length, data
+// length, bus usage, transfer rate) at fit zoom (ms per paint), for 1 M, 8 M
+// and 32 M records. A paint visits blocks or bins, not records, so its time
+// must not grow with the record count.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -64,6 +66,49 @@ void BM_LoadArrays(benchmark::State& state)
         benchmark::Counter(double(state.range(0)) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// A pane showing one chart class, loaded with `records` records.
+struct LoadedPane {
+    LoadedPane(size_t records, int32_t cls) : source(Source(records)) {
+        App();
+        {
+            QSettings settings("Kavrin", "Orvane");
+            settings.setValue("Velmora/ChildViewType", int(ChartBitOf(cls)));
+        }
+        host.resize(1280, 300);
+        pane = static_cast<CTrafficPane*>(static_cast<QWidget*>(view.Create(&host)));
+        pane->setGeometry(0, 0, 1280, 300);
+        host.show();
+        view.OnEvent(nullptr, EventDataReady, intptr_t(&source), 0);
+        QCoreApplication::processEvents();
+        chart = pane->Chart(cls);
+    }
+    emu::CaptureSource& source;
+    CVelmoraView view;
+    QWidget host;
+    CTrafficPane* pane = nullptr;
+    CVelmoraBase* chart = nullptr;
+};
+
+void PaintRepeatedly(benchmark::State& state, CVelmoraBase* chart)
+{
+    for (auto _ : state) {
+        chart->Invalidate();
+        auto start = std::chrono::steady_clock::now();
+        QPixmap picture = chart->grab();
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        benchmark::DoNotOptimize(picture.cacheKey());
+    }
+    state.counters["px_per_s"] = chart->View().scale;
+}
+
+// range(0): records; range(1): the chart class, at fit zoom.
+void BM_PaintValueChart(benchmark::State& state)
+{
+    LoadedPane loaded(size_t(state.range(0)), int32_t(state.range(1)));
+    state.SetLabel(kChartClassNames[size_t(state.range(1))]);
+    PaintRepeatedly(state, loaded.chart);
+}
+
 // range(0): records; range(1): zoom steps of x16 beyond fit.
 void BM_PaintPacketChart(benchmark::State& state)
 {
@@ -86,14 +131,7 @@ void BM_PaintPacketChart(benchmark::State& state)
     for (int64_t i = 0; i < state.range(1); ++i) chart->View().scale *= 16.0;
     chart->UpdateHScroll();
     chart->GoToTime(middle);
-    for (auto _ : state) {
-        chart->Invalidate();
-        auto start = std::chrono::steady_clock::now();
-        QPixmap picture = chart->grab();
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-        benchmark::DoNotOptimize(picture.cacheKey());
-    }
-    state.counters["px_per_s"] = chart->View().scale;
+    PaintRepeatedly(state, chart);
 }
 
 constexpr int64_t kM = 1 << 20;
@@ -103,6 +141,11 @@ constexpr int64_t kM = 1 << 20;
 BENCHMARK(BM_LoadArrays)->Arg(32 * kM)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PaintPacketChart)
     ->ArgsProduct({{1 * kM, 8 * kM, 32 * kM}, {0, 1, 3, 5}})
+    ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PaintValueChart)
+    ->ArgsProduct({{1 * kM, 8 * kM, 32 * kM}, {ChartPacketLength, ChartDataLength, ChartBusUsage, ChartSpeed}})
     ->Iterations(20)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz and runs each for a
 # bounded time over its seed corpus (engine/fuzz/corpus, tooltip/fuzz/corpus).
-# TARGETS picks some, RUNS and SECONDS_PER_TARGET bound each. New inputs go
+# TARGETS picks some, RUNS and SECONDS_PER_TARGET bound each (MILLION_RUNS and
+# MILLION_SECONDS the targets that get a million inputs). New inputs go
 # to build-fuzz/corpus, never into the repository.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,19 +18,21 @@ for target in $TARGETS; do
   work=build-fuzz/corpus/$target
   mkdir -p "$work"
   echo "== $target =="
-  src=engine/fuzz runs=$RUNS seconds=$SECONDS_PER_TARGET
-  # Tip texts come from captured data: the text engine gets a million inputs.
-  [ "$target" = HtmlFuzzer ] && src=tooltip/fuzz runs=${HTML_RUNS:-1000000} seconds=${HTML_SECONDS:-900}
-  # Still-image containers and datasets come straight from the device: a million too.
-  [ "$target" = PalvineFuzzer ] && runs=${PALVINE_RUNS:-1000000} seconds=${PALVINE_SECONDS:-900}
+  src=engine/fuzz runs=$RUNS seconds=$SECONDS_PER_TARGET million=0
+  # Tip texts and the class plug-ins' input (still-image containers and
+  # datasets, bulk-only wrappers, report descriptors) come from captured data:
+  # each of them gets a million inputs.
+  [ "$target" = HtmlFuzzer ] && src=tooltip/fuzz
+  case "$target" in HtmlFuzzer | PalvineFuzzer | GarthoFuzzer | HidFuzzer) million=1 ;; esac
+  ((million)) && runs=${MILLION_RUNS:-1000000} seconds=${MILLION_SECONDS:-900}
   dict=()
   [ -f "$src/${target%Fuzzer}.dict" ] && dict=(-dict="$src/${target%Fuzzer}.dict")
   parallel=()
-  if [ "$target" = HtmlFuzzer ] || [ "$target" = PalvineFuzzer ]; then
+  if ((million)); then
     # Spread over the build's jobs; each writes build-fuzz/fuzz-N.log.
     n=${JOBS:-$(nproc)}
     parallel=(-jobs="$n" -workers="$n")
-    runs=$((runs / n))
+    runs=$(((runs + n - 1) / n))  # at least the whole count over the jobs
     rm -f build-fuzz/fuzz-*.log
   fi
   (cd build-fuzz && "./$target" -artifact_prefix=./ "${dict[@]/-dict=/-dict=../}" -runs="$runs" \

@@ -26,18 +26,25 @@ void CPacketListCells::SetDecoder(IDecode* decoder)
     decoder_ = decoder;
 }
 
+bool CPacketListCells::Cached(UsbItem* item, ItemSummary& out) const
+{
+    auto found = summaries_.find(item);
+    if (found == summaries_.end()) return false;
+    out = found->second;
+    return true;
+}
+
 void CPacketListCells::GetRowSummary(UsbItem* item, ItemSummary& out)
 {
-    if (!item) return;
-    auto found = summaries_.find(item);
-    if (found != summaries_.end()) {
-        out = found->second;
-        return;
-    }
-    if (!decoder_) return;
+    if (!item || Cached(item, out) || !decoder_) return;
     decoder_->Summarize(item, &out);
     if (summaries_.size() >= kSummaryCacheLimit) summaries_.clear();
     summaries_.emplace(item, out);
+}
+
+void CPacketListCells::Summarize(UsbItem* item, ItemSummary& out)
+{
+    if (item && !Cached(item, out) && decoder_) decoder_->Summarize(item, &out);
 }
 
 const std::vector<uint8_t>& CPacketListCells::GetItemData(UsbItem* item, size_t* count)

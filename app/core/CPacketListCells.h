@@ -33,6 +33,8 @@ public:
 
     // `out` starts as an empty summary.
     void GetRowSummary(UsbItem* item, ItemSummary& out);
+    // The same without adding to the cache, for walks over the whole capture.
+    void Summarize(UsbItem* item, ItemSummary& out);
     void ClearSummaryCache() { summaries_.clear(); }
     size_t CachedSummaries() const { return summaries_.size(); }
     // The item's bytes, valid until the next call; empty without a decoder.
@@ -55,6 +57,7 @@ public:
     static bool IsErrorStatus(int32_t status) { return status != -1 && (status >> 16) != 0; }
 
 private:
+    bool Cached(UsbItem* item, ItemSummary& out) const;
     std::string IdleText(UsbItem* item, const ItemSummary& summary);
 
     IDecode* decoder_ = nullptr;

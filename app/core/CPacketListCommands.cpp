@@ -72,14 +72,16 @@ bool CPacketListCommands::RowMenuEnabled(int id, int selected)
     return Enabled(id, selected);
 }
 
-CPacketListCommands::TriggerResult CPacketListCommands::SetTriggerCondition(int row, bool append)
+CPacketListCommands::TriggerResult CPacketListCommands::SetTriggerCondition(int row, bool append, bool* patternCut)
 {
+    if (patternCut) *patternCut = false;
     UsbItem* item = ItemAt(row);
     if (!item) return TriggerResult::NoItem;
     std::vector<UsbItem*> packets;
     CollectPackets(item, packets);
     std::vector<TriggerStep> steps;
-    BuildTriggerSteps(packets, steps, list_.Cells().Decoder());
+    bool cut = false;
+    BuildTriggerSteps(packets, steps, list_.Cells().Decoder(), &cut);
 
     std::unique_lock<std::mutex> guard;
     if (docLock_) guard = std::unique_lock<std::mutex>(*docLock_);
@@ -94,6 +96,7 @@ CPacketListCommands::TriggerResult CPacketListCommands::SetTriggerCondition(int 
         if (!steps.empty()) doc_->SetSetup(setup.Text());
         doc_->SetModified(true);
     }
+    if (patternCut) *patternCut = cut && !steps.empty();
     return steps.empty() ? TriggerResult::NoSteps : TriggerResult::Stored;
 }
 

@@ -57,6 +57,8 @@ public:
         doc_ = doc;
         docLock_ = lock;
     }
+    COrvaneDoc* Document() const { return doc_; }
+    std::mutex* DocumentLock() const { return docLock_; }
 
     // Menu and toolbar state of a command, given the selected row (-1 none).
     bool Enabled(int id, int selected);
@@ -71,8 +73,9 @@ public:
     };
     // Trigger steps from the row's item replace (or follow) those of the
     // document's setup; the trigger row moves to the item's last packet. Both
-    // mark the document modified.
-    TriggerResult SetTriggerCondition(int row, bool append);
+    // mark the document modified. `patternCut` (may be null) tells whether a
+    // data packet was longer than a step's pattern holds.
+    TriggerResult SetTriggerCondition(int row, bool append, bool* patternCut = nullptr);
 
     // The row's record and the name the add dialog proposes; false without an item.
     bool ProposeMark(int row, Mark& out);

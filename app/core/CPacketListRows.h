@@ -43,7 +43,9 @@ public:
 
     // Worker thread: takes a finished top-level item into the root's children
     // and a block. The listener then hears the row count, at most every 100 ms.
-    void AppendItem(UsbItem* item);
+    void AppendItem(UsbItem* item) { AppendItems(&item, 1); }
+    // Several in order, under one hold of the lock.
+    void AppendItems(UsbItem* const* items, size_t count);
     // Called outside the lock on the appending thread.
     void SetRowCountListener(std::function<void(int)> listener) { listener_ = std::move(listener); }
     // Milliseconds of a monotonic clock, for the append throttle.
@@ -90,6 +92,14 @@ public:
 
     // First row of every block of top-level items.
     std::vector<int> BlockFirstRows() const;
+    // For a walk that must not hold the lock while it works (the worker keeps
+    // appending): the block count, and one block's items and record bounds
+    // copied under the lock. False past the last block.
+    size_t BlockCount() const;
+    bool CopyBlock(size_t block, std::vector<UsbItem*>& items, uint32_t* firstRecord, uint32_t* lastRecord) const;
+    // The row that shows `item` itself, or -1 when it has none (hidden, or
+    // inside a collapsed item).
+    int RowOfItem(UsbItem* item);
 
     // Heap bytes of the index itself (blocks, counts, row window, caches); the
     // items are the document's.

@@ -16,6 +16,8 @@ const char* const SetupXml::kDefaultText =
     "</advance>   </filter>   <trigger>   </trigger>   </setup>";
 
 const char* const SetupXml::kTooManyStepsText = "当前版本最多支持 16 级事物触发，请过滤 NAK 事物后重试。";
+const char* const SetupXml::kImportFailedText = "无法导入设置，当前设置保持不变：";
+const char* const SetupXml::kExportFailedText = "无法导出设置：";
 
 namespace {
 
@@ -131,13 +133,28 @@ bool SetupXml::SetCondition(int id, const Condition& condition) {
     return false;
 }
 
+uint16_t SetupXml::MaskOfText(const std::string& text) { return uint16_t(Hex(text).value_or(0)); }
+
+std::string SetupXml::MaskText(uint16_t mask) { return Format("0x%04X", mask); }
+
+namespace {
+// A decimal attribute within [0, max] (or exactly `any`); anything else is `any`.
+template <class T>
+void ReadRanged(const xml::Node& node, const char* name, long long max, T any, T& out) {
+    auto text = node.attribute(name);
+    if (!text) return;
+    const long long v = std::strtoll(text->c_str(), nullptr, 10);
+    out = (v >= 0 && v <= max) || v == (long long)any ? T(v) : any;
+}
+}  // namespace
+
 std::vector<TriggerStep> SetupXml::LoadTriggerSteps() const {
     std::vector<TriggerStep> steps;
     for (const xml::Node& node : doc_.selectNodes("//trigger/step")) {
         TriggerStep s;
-        if (auto v = Decimal(node.attribute("address"))) s.address = uint8_t(*v);
-        if (auto v = Decimal(node.attribute("endpoint"))) s.endpoint = uint16_t(*v);
-        if (auto v = Decimal(node.attribute("pid_mask"))) s.pidMask = uint16_t(*v);
+        ReadRanged<uint8_t>(node, "address", 127, 255, s.address);
+        ReadRanged<uint16_t>(node, "endpoint", 0xFFFF, 0xFFFF, s.endpoint);
+        ReadRanged<uint16_t>(node, "pid_mask", 0xFFF, 0xFFFF, s.pidMask);
         if (auto v = node.attribute("data")) s.data = *v;
         steps.push_back(std::move(s));
     }
@@ -164,6 +181,27 @@ bool SetupXml::WriteTriggerSteps(const std::vector<TriggerStep>& steps, bool app
         step.setAttribute("data", s.data);
     }
     return true;
+}
+
+bool SetupXml::Import(const std::string& path, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    xml::Document loaded;
+    if (!loaded.load(path, kMaxFileBytes))
+        return fail(loaded.lastError().empty() ? "文件无法读取。" : loaded.lastError());
+    const xml::Node root = loaded.documentElement();
+    if (!root || root.name() != "setup") return fail("文件不是记录设置（根元素不是 setup）。");
+    if (loaded.selectNodes("//trigger/step").size() > kMaxSteps) return fail("最多支持16级触发！");
+    doc_ = std::move(loaded);
+    return true;
+}
+
+bool SetupXml::Export(const std::string& path, std::string* error) {
+    if (doc_.save(path)) return true;
+    if (error) *error = "文件无法写入：" + path;
+    return false;
 }
 
 }  // namespace orvane::app

@@ -65,12 +65,28 @@ public:
     std::array<Condition, kConditions> Conditions() const;
     bool SetCondition(int id, const Condition& condition);
 
+    // A mask text as the picker writes it ("0x%04X"), read upper-cased with
+    // "0X%X"; 0 when it does not scan.
+    static uint16_t MaskOfText(const std::string& text);
+    static std::string MaskText(uint16_t mask);
+
     // ---- trigger ----
-    // Every "//trigger/step" in order; missing attributes take the page's defaults.
+    // Every "//trigger/step" in order; missing attributes take the page's
+    // defaults, values outside their ranges are any.
     std::vector<TriggerStep> LoadTriggerSteps() const;
     // Replaces (append false) or extends the steps; false, writing nothing, when
     // more than kMaxSteps would result.
     bool WriteTriggerSteps(const std::vector<TriggerStep>& steps, bool append);
+
+    // ---- files ----
+    static constexpr uint64_t kMaxFileBytes = 4 << 20;
+    static const char* const kImportFailedText;
+    static const char* const kExportFailedText;
+    // Takes the file only when it is a setup document of at most 16 steps;
+    // otherwise `error` says why and the settings stay as they were.
+    bool Import(const std::string& path, std::string* error);
+    // False, with `error`, when the file could not be written.
+    bool Export(const std::string& path, std::string* error);
 
 private:
     xml::Node Storage() const;

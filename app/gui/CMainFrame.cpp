@@ -30,6 +30,7 @@
 #include "DesktopServices.h"
 #include "IPrompt.h"
 #include "SettingStore.h"
+#include "CRecordSheet.h"
 #include "SetupXml.h"
 #include "StandardCommands.h"
 
@@ -227,7 +228,8 @@ void CMainFrame::BindCommands() {
     // The packet list serves its own commands, from the menus and the toolbar as from its row menu.
     for (int id : {cmd::ClearFilter, cmd::CopyRows, cmd::ToggleSubtree, cmd::SetTrigger, cmd::AddTrigger,
                    cmd::GoToTrigger, cmd::AddMark, cmd::EditMark, cmd::DeleteMark, cmd::DeleteAllMarks,
-                   cmd::PreviousMark, cmd::NextMark})
+                   cmd::PreviousMark, cmd::NextMark, cmd::FindSettings, cmd::SetFindCondition, cmd::FindPrevious,
+                   cmd::FindNext, cmd::TriggerSettings})
         c.Bind(id, [this, id] { list_->OnCommand(id); }, [this, id] { return list_->IsCommandEnabled(id); });
     // The standard copy key copies the list's rows whenever they can be copied.
     // The row menu runs the same actions, so its entries show their shortcuts
@@ -569,28 +571,23 @@ bool CMainFrame::OnFileSaveAs() {
 // ---------------------------------------------------------------- capture
 
 void CMainFrame::OnStartRecord() {
-    CCaptureWorker::StartResult result = worker_->StartRecord();
-    if (result == CCaptureWorker::StartResult::SetupRejected) {
-        // No settings sheet yet: a setup that is not valid XML gives way to the default once.
+    {
+        // A project without settings (or with text that is no XML) captures with the default ones.
+        std::lock_guard lock(worker_->DocumentMutex());
         SetupXml setup;
-        if (!setup.Load(doc_.GetSetup())) {
-            OnStorageSettings();
-            result = worker_->StartRecord();
-        }
+        if (!setup.Load(doc_.GetSetup())) doc_.SetSetup(setup.Text());
     }
-    if (result == CCaptureWorker::StartResult::SetupRejected)
-        Prompt().Message(this, QMessageBox::Warning,
-                         U("分析仪不接受当前的记录设置，记录没有开始。请检查存储设置和触发设置。"));
+    // While the analyser refuses the settings the sheet comes back; Cancel gives the capture up.
+    while (worker_->StartRecord() == CCaptureWorker::StartResult::SetupRejected)
+        if (!CRecordSheet::EditDocumentSetup(this, doc_, &worker_->DocumentMutex(), -1)) break;
     UpdateTitle();
 }
 
 void CMainFrame::OnStopRecord() { worker_->StopRecord(); }
 
 void CMainFrame::OnStorageSettings() {
-    SetupXml setup;
-    setup.LoadOrDefault(doc_.GetSetup());
-    std::lock_guard lock(worker_->DocumentMutex());
-    doc_.SetSetup(setup.Text());
+    CRecordSheet::EditDocumentSetup(this, doc_, &worker_->DocumentMutex(), CRecordSheet::RecordPage);
+    UpdateTitle();
 }
 
 void CMainFrame::OnTransactionLevel() { worker_->OnTransactionLevel(); }

@@ -87,6 +87,16 @@ void CPacketListModel::ClearHeaderFilter() {
     OnUiThread([this] { emit HeaderFilterCleared(); });
 }
 
+int CPacketListModel::RevealItem(UsbItem* top, UsbItem* item) {
+    CPacketListRows::RowChange change;
+    if (!list_.Rows().RevealItem(top, item, &change)) return -1;
+    if (change.first >= 0) {
+        Announce(change);
+        emit dataChanged(index(change.first - 1, 0), index(change.first - 1, columnCount() - 1));
+    }
+    return list_.Rows().RowOfItem(item);
+}
+
 void CPacketListModel::ExpandAll(bool expand) { ResetTo(list_.Rows().ExpandAll(expand)); }
 
 int CPacketListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_; }

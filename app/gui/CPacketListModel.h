@@ -38,6 +38,9 @@ public:
     void ApplyHeaderFilter(const std::vector<std::string>& texts);
     // Expands every row of the shown level, or collapses them all.
     void ExpandAll(bool expand = true);
+    // Expands the ancestors of `item` below the top-level `top`; answers the
+    // row that shows the item itself, -1 for none.
+    int RevealItem(UsbItem* top, UsbItem* item);
 
     // ---- QAbstractItemModel ----
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -46,7 +49,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     // ---- IPacketListSink ----
-    void AppendItem(UsbItem* item) override { list_.Rows().AppendItem(item); }
+    void AppendItem(UsbItem* item) override { list_.Rows().AppendItems(&item, 1); }
+    void AppendItems(UsbItem* const* items, size_t count) override { list_.Rows().AppendItems(items, count); }
     // The worker sets these from its thread before a parse; the cells are read
     // on the UI thread, so the change goes there, ahead of the rows it queues.
     void SetRowDecoder(IDecode* decoder) override {

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
+#include <QProgressDialog>
 #include <QCursor>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -14,6 +16,8 @@
 #include <memory>
 
 #include "CBookmarkDlg.h"
+#include "CFindSheet.h"
+#include "CRecordSheet.h"
 #include "CFixedRowDelegate.h"
 #include "CListHeader.h"
 #include "IPrompt.h"
@@ -89,6 +93,7 @@ CUsbListCtrl::CUsbListCtrl(CPacketListModel* model, QWidget* parent)
       model_(model),
       header_(new CListHeader(model->List().Columns(), this)),
       commands_(model->List()),
+      find_(model->List()),
       tip_(new QLabel(this, Qt::ToolTip)) {
     setHeader(header_);
     setModel(model);
@@ -408,6 +413,11 @@ void CUsbListCtrl::OnCommand(int id) {
     case Cmd::CmdDeleteAllMarks: OnDeleteAllMarks(); break;
     case Cmd::CmdPrevMark: OnPrevMark(); break;
     case Cmd::CmdNextMark: OnNextMark(); break;
+    case Cmd::CmdFindSettings: OnFindSettings(); break;
+    case Cmd::CmdFindCondition: OnSetFindCondition(); break;
+    case Cmd::CmdFindPrev: OnFind(false); break;
+    case Cmd::CmdFindNext: OnFind(true); break;
+    case Cmd::CmdTriggerSettings: OnTriggerSettings(); break;
     default: emit CommandRequested(id); break;
     }
 }
@@ -458,12 +468,15 @@ void CUsbListCtrl::OnToggleSubtree() {
 }
 
 void CUsbListCtrl::SetTriggerCondition(bool append) {
-    switch (commands_.SetTriggerCondition(SelectedRow(), append)) {
+    bool cut = false;
+    switch (commands_.SetTriggerCondition(SelectedRow(), append, &cut)) {
     case Cmd::TriggerResult::Refused:
         Prompt().Message(this, QMessageBox::Warning, U(SetupXml::kTooManyStepsText));
         break;
-    case Cmd::TriggerResult::NoSteps:
     case Cmd::TriggerResult::Stored:
+        if (cut) Prompt().Message(this, QMessageBox::Information, U(kPatternCutText));
+        [[fallthrough]];
+    case Cmd::TriggerResult::NoSteps:
         viewport()->update();  // the trigger symbol moved
         break;
     case Cmd::TriggerResult::NoItem:
@@ -527,6 +540,82 @@ void CUsbListCtrl::OnNextMark() {
     const int row = commands_.NextMarkRow(SelectedRow());
     if (row >= 0) SelectRow(row);
     else Prompt().Message(this, QMessageBox::Information, U(Cmd::kFileEnd));
+}
+
+// ---------------------------------------------------------------- find
+
+CFindSheet* CUsbListCtrl::EnsureFindSheet() {
+    if (!findSheet_) {
+        findSheet_ = new CFindSheet(find_.Condition(), this);
+        connect(findSheet_, &CFindSheet::FindRequested, this, &CUsbListCtrl::OnFind);
+    }
+    return findSheet_;
+}
+
+void CUsbListCtrl::OnFindSettings() {
+    CFindSheet* sheet = EnsureFindSheet();
+    sheet->show();
+    sheet->raise();
+    sheet->activateWindow();
+}
+
+void CUsbListCtrl::OnSetFindCondition() {
+    const int row = SelectedRow();
+    if (!model_->ItemAt(row)) return;
+    CFindSheet* sheet = EnsureFindSheet();
+    sheet->SetActivePage(CFindSheet::RowPage);
+    sheet->show();
+    sheet->raise();
+    // The transaction page is read first, so switching pages loses nothing typed there.
+    sheet->ReadTransactionPage();
+    find_.SetAsFindCondition(row);
+    sheet->WriteRowConditions();
+}
+
+void CUsbListCtrl::OnFind(bool forward) {
+    // A sheet never opened searches with the condition as it stands.
+    if (findSheet_) findSheet_->ReadCondition();
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QProgressDialog> progress;
+    qint64 lastPump = 0;
+    auto report = [&](size_t done, size_t total) {
+        const qint64 now = clock.elapsed();
+        if (now < kFindProgressDelayMs || now - lastPump < 50) return !progress || !progress->wasCanceled();
+        lastPump = now;
+        if (!progress) {
+            progress = std::make_unique<QProgressDialog>(U("正在查找..."), U("取消"), 0, 1000, this);
+            progress->setWindowTitle(U("查找"));
+            progress->setWindowModality(Qt::WindowModal);
+            progress->setMinimumDuration(0);
+        }
+        progress->setValue(total ? int(uint64_t(done) * 1000 / total) : 0);
+        QCoreApplication::processEvents();
+        return !progress->wasCanceled();
+    };
+    CPacketListFind::Hit hit;
+    const CPacketListFind::Outcome outcome = find_.FindItem(SelectedRow(), forward, hit, report);
+    progress.reset();
+    if (outcome == CPacketListFind::Outcome::Cancelled) return;
+    if (outcome == CPacketListFind::Outcome::NotFound) {
+        Prompt().Message(this, QMessageBox::Information,
+                         U(forward ? CPacketListFind::kFileEnd : CPacketListFind::kFileStart));
+        return;
+    }
+    if (find_.Condition().placeMark && commands_.AddMark(Mark{int32_t(hit.item->firstRecord), "", ""}))
+        MarksChanged();
+    // The hit's own row, so that the bytes highlighted belong to the selection.
+    const int row = model_->RevealItem(hit.top, hit.item);
+    if (row >= 0) SelectRow(row);
+    IEventPublisher* bus = model_->Publisher();
+    if (bus && hit.length >= 0)
+        bus->Publish(model_, EventByteRangeSelected, intptr_t(hit.offset * 8), intptr_t(hit.length * 8));
+}
+
+void CUsbListCtrl::OnTriggerSettings() {
+    COrvaneDoc* doc = commands_.Document();
+    if (!doc) return;
+    CRecordSheet::EditDocumentSetup(this, *doc, commands_.DocumentLock(), CRecordSheet::TriggerPage);
 }
 
 // ---------------------------------------------------------------- balloon

@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "CPacketListCommands.h"
+#include "CPacketListFind.h"
 #include "CPacketListModel.h"
 
 class QAction;
@@ -21,6 +22,7 @@ class QMenu;
 
 namespace orvane::app {
 
+class CFindSheet;
 class CListHeader;
 class COrvaneDoc;
 class SettingStore;
@@ -72,6 +74,18 @@ public:
     void OnDeleteAllMarks();
     void OnPrevMark();
     void OnNextMark();
+    // Find: the sheet (made on first use, then shown and hidden), a row as the
+    // condition, and the search from the selected row.
+    void OnFindSettings();
+    void OnSetFindCondition();
+    void OnFind(bool forward);
+    // The record settings sheet on its trigger page.
+    void OnTriggerSettings();
+    CPacketListFind& Find() { return find_; }
+    // Null until the first find command.
+    CFindSheet* FindSheet() const { return findSheet_; }
+    // A search shows its progress (and can be cancelled) once it has run this long.
+    static constexpr int kFindProgressDelayMs = 400;
     // "清除过滤": empties the filter bar and shows every row again.
     void OnClearFilter();
     void ApplyHeaderFilter();
@@ -103,6 +117,7 @@ protected:
 
 private:
     void SetTriggerCondition(bool append);
+    CFindSheet* EnsureFindSheet();
     void MarksChanged();
     void ShowHiddenPacketTip();
     void ScheduleLayoutSave();
@@ -110,6 +125,8 @@ private:
     CPacketListModel* model_;
     CListHeader* header_;
     CPacketListCommands commands_;
+    CPacketListFind find_;
+    CFindSheet* findSheet_ = nullptr;
     SettingStore* settings_ = nullptr;
     ActionRoute route_;
     QLabel* tip_;

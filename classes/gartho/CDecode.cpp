@@ -1,5 +1,8 @@
 #include "CDecode.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "BoundedFetch.h"
 #include "ScsiWalkers.h"
 #include "SetupPacket.h"
@@ -58,11 +61,25 @@ CDecode::CDecode() : CClassDecoderBase(8, 6, 0x50, &kImages) {}
 
 bool CDecode::ReadWrapper(UsbItem* out, bool& dataIn)
 {
-    uint8_t cbw[kCbwBytes];
+    wrapperItem_ = nullptr;
     // The signature is not compared: the size alone marks a wrapper.
-    if (out->type != ItemOutTransaction || !FetchExact(Host(), out, cbw)) return false;
-    dataIn = (cbw[kCbwFlags] & 0x80) != 0;
+    if (out->type != ItemOutTransaction || !FetchExact(Host(), out, wrapper_)) return false;
+    wrapperItem_ = out;
+    dataIn = (wrapper_[kCbwFlags] & 0x80) != 0;
     return true;
+}
+
+bool CDecode::CommandWrapper(UsbItem* command, uint8_t (&cbw)[kCbwBytes])
+{
+    // The phase's data are those of its accepted children; when the kept
+    // wrapper is the only one, they are its bytes.
+    const auto& tries = command->children;
+    if (!tries.empty() && tries.back() == wrapperItem_ &&
+        std::none_of(tries.begin(), tries.end() - 1, [](const UsbItem* t) { return Accepted(*t); })) {
+        std::memcpy(cbw, wrapper_, kCbwBytes);
+        return true;
+    }
+    return FetchExact(this, command, cbw);
 }
 
 UsbItem* CDecode::Transaction(UsbItem* item)
@@ -123,11 +140,12 @@ UsbItem* CDecode::BuildBulkTransfer()
 {
     if (pending_.empty()) return nullptr;
     UsbItem* transfer = NewItem(TypeBulkTransfer, *pending_.front());
+    transfer->children.reserve(3);  // its phases, in one block
     Cursor at = pending_.cbegin();
     UsbItem* command = CollectCommandTransport(at);
     transfer->Append(command);
     uint8_t cbw[kCbwBytes];
-    if (FetchExact(this, command, cbw)) {
+    if (CommandWrapper(command, cbw)) {
         transfer->type = uint16_t(TypeCommandBase + cbw[kCommandBlockAt]);
         const bool dataIn = (cbw[kCbwFlags] & 0x80) != 0;
         const uint32_t length = uint32_t(cbw[kCbwLength]) | uint32_t(cbw[kCbwLength + 1]) << 8 |
@@ -170,7 +188,8 @@ bool CDecode::EndsWithStatusWrapper()
 {
     UsbItem* last = pending_.back();
     uint8_t csw[kCswBytes];
-    return last->type == ItemInTransaction && FetchExact(this, last, csw);
+    // A transaction of the host's: its data come from the host itself.
+    return last->type == ItemInTransaction && FetchExact(Host(), last, csw);
 }
 
 UsbItem* CDecode::CollectDataInTransport(Cursor& at)

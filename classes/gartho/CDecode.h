@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CClassDecoderBase.h"
+#include "TransportWalkers.h"
 
 namespace orvane::gartho {
 
@@ -33,13 +34,20 @@ protected:
     bool DescribeItem(UsbItem* item, CDecodeResultWriter& document) override;
     const ImageList* ItemImages(UsbItem* item) override;
     UsbItem* Transaction(UsbItem* item) override;
-    void ResetState() override { state_ = AwaitingCommand; }
+    void ResetState() override
+    {
+        state_ = AwaitingCommand;
+        wrapperItem_ = nullptr;
+    }
 
 private:
     using Cursor = std::vector<UsbItem*>::const_iterator;
 
     // A command block wrapper's direction, when the OUT item is one.
     bool ReadWrapper(UsbItem* out, bool& dataIn);
+    // The wrapper of a command transport: the one ReadWrapper kept when the
+    // phase's data are that item's alone, else fetched.
+    bool CommandWrapper(UsbItem* command, uint8_t (&cbw)[kCbwBytes]);
     UsbItem* BuildBulkTransfer();
     // A phase item of `type` taking the pending items from `at` to `end`.
     UsbItem* TakePhase(uint16_t type, Cursor& at, Cursor end);
@@ -57,6 +65,10 @@ private:
     // The transactions of the current command, in arrival order; they belong
     // to the transaction-level tree.
     std::vector<UsbItem*> pending_;
+    // The last OUT that ReadWrapper took as a wrapper, and its bytes: the
+    // build of its command reads them from here rather than fetching again.
+    const UsbItem* wrapperItem_ = nullptr;
+    uint8_t wrapper_[kCbwBytes] = {};
 };
 
 }  // namespace orvane::gartho

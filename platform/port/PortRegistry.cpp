@@ -27,7 +27,10 @@ std::shared_ptr<PortBackend> MakeEmulated() {
     options.kind = emu::SessionBuilder::Kind::Mouse;
     if (const char* name = std::getenv("ORVANE_EMULATED_DEVICE")) {
         std::string kind(name);
-        if (kind == "disk") options.kind = emu::SessionBuilder::Kind::Disk;
+        if (kind == "disk") {
+            options.kind = emu::SessionBuilder::Kind::Disk;
+            options.largeReadBytes = 4 * 1024 * 1024;  // one long READ, as a file copy does
+        }
         if (kind == "camera") options.kind = emu::SessionBuilder::Kind::Camera;
         if (kind == "audio") options.kind = emu::SessionBuilder::Kind::Audio;
     }

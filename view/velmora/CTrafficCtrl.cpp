@@ -1,5 +1,6 @@
 #include "CTrafficCtrl.h"
 
+#include "CDlgConfigBase.h"
 #include "CTrafficPane.h"
 #include "IDataSource.h"
 #include "PacketRuns.h"
@@ -30,6 +31,11 @@ void CTrafficCtrl::PaintData(QPainter& plot, double start, double end)
     }
     plot.setPen(QPen(FromArgb(kCentreLine), 1));
     plot.drawLine(width / 2, 0, width / 2, height);
+}
+
+void CTrafficCtrl::ShowConfigDialog()
+{
+    OpenConfigDialog([this] { return CDlgConfigBase::Make(*this); });
 }
 
 void CTrafficCtrl::OnPointerMoved(QPoint point)

@@ -18,6 +18,7 @@ public:
     bool CanZoomInV() const override { return false; }
     bool CanZoomOutV() const override { return false; }
     QString GetInfoText() const override;
+    void ShowConfigDialog() override;
 
     // The band's top in the plot.
     int32_t BandTop() const { return (PlotRect().height() - kBandHeight) / 2; }

@@ -12,6 +12,9 @@
 
 #include "ChartCommands.h"
 #include "ChartText.h"
+#include "BinEngine.h"
+#include "CBinChart.h"
+#include "CLengthChart.h"
 #include "CTrafficCtrl.h"
 #include "IDataSource.h"
 
@@ -32,8 +35,11 @@ CTrafficPane::CTrafficPane(PaneModel& model, QWidget* parent)
     CreateToolBar();
     hbar_ = new QScrollBar(Qt::Horizontal, this);
     connect(hbar_, &QScrollBar::actionTriggered, this, &CTrafficPane::OnHScrollAction);
-    // The charts this build has; the others come with their own classes.
     InstallChart(new CTrafficCtrl(*this, this));
+    InstallChart(new CPacketLenght(*this, this));
+    InstallChart(new CDataLength(*this, this));
+    InstallChart(new CBusUsage(*this, this));
+    InstallChart(new CSpeed(*this, this));
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &CTrafficPane::UpdateCommands);
     timer_->start(kToolbarTimerMs);
@@ -321,6 +327,9 @@ int32_t CTrafficPane::GetSyncView(CVelmoraBase* chart, double* scale, double* of
         return 1;
     }
     if (CVelmoraBase* partner = FindGroupPartner(chart)) *scale = partner->View().scale;
+    // A bin chart keeps to its own zoom range, so a deep per-packet zoom
+    // never makes it walk millions of empty bins.
+    if (!IsPerPacket(chart->Class())) *scale = std::clamp(*scale, kMinBinScale, kMaxBinScale);
     *offset = std::max(0.0, GetCenterTime(*source) * chart->View().scale);
     return 0;
 }

@@ -8,6 +8,7 @@
 
 #include "ChartCommands.h"
 #include "ChartText.h"
+#include "CDlgConfigBase.h"
 #include "CTrafficPane.h"
 #include "TimeAxis.h"
 
@@ -47,7 +48,13 @@ CVelmoraBase::CVelmoraBase(CTrafficPane& pane, int32_t cls, QWidget* parent)
     }
 }
 
-CVelmoraBase::~CVelmoraBase() = default;
+CVelmoraBase::~CVelmoraBase()
+{
+    if (configDialog_) {
+        configDialog_->Disarm();
+        delete configDialog_;
+    }
+}
 
 const PaneModel& CVelmoraBase::Model() const { return pane_.Model(); }
 PaneModel& CVelmoraBase::Model() { return pane_.Model(); }
@@ -65,7 +72,7 @@ void CVelmoraBase::Invalidate()
 void CVelmoraBase::resizeEvent(QResizeEvent*)
 {
     // A fitted chart stays fitted, also one fitted before it first had a size.
-    bool fit = view_.IsFit();
+    bool fit = IsPerPacket(cls_) && view_.IsFit();
     Layout();
     if (fit) view_.Fit();
     UpdateHScroll();
@@ -241,6 +248,11 @@ void CVelmoraBase::ApplySettings()
     Invalidate();
 }
 
+void CVelmoraBase::ShowConfig()
+{
+    if (configDialog_) configDialog_->ShowBelow();
+}
+
 void CVelmoraBase::SetUnitText(const QString& text)
 {
     unitText_ = text;
@@ -272,6 +284,7 @@ void CVelmoraBase::RenderCache()
             PaintData(plotPainter, start, end);
         }
         p.drawPixmap(plotRect_.topLeft(), plot);
+        PaintFrameExtras(p);
     }
     dirty_ = false;
 }
@@ -373,7 +386,7 @@ void CVelmoraBase::DrawVAxis(QPainter& p, const QRect& axis)
         int32_t right = axis.left() + axis.width();
         p.drawLine(right - 3, centre, right, centre);
         p.drawText(QRect(QPoint(axis.left(), top), QPoint(right - 4, top + fontHeight)),
-                   Qt::AlignRight | Qt::AlignVCenter, QString::number(VAxisValue(i, rows.base)));
+                   Qt::AlignRight | Qt::AlignVCenter, VAxisLabel(VAxisValue(i, rows.base)));
     }
 }
 

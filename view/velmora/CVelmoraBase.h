@@ -9,6 +9,9 @@
 #include <QScrollBar>
 #include <QWidget>
 
+#include <string>
+#include <vector>
+
 #include "ChartDraw.h"
 #include "ChartGroups.h"
 #include "PaneModel.h"
@@ -19,6 +22,13 @@
 namespace orvane::velmora {
 
 class CTrafficPane;
+class CDlgConfigBase;
+
+// One entry of a chart's series list in its settings panel.
+struct SeriesEntry {
+    bool shown = false;
+    std::string name;
+};
 
 class CVelmoraBase : public QWidget {
     Q_OBJECT
@@ -61,13 +71,20 @@ public:
     virtual int32_t LoadSettings();
     virtual void DrawVAxis(QPainter& p, const QRect& axis);
     virtual int64_t VAxisValue(int32_t row, int64_t base) const { return vscale_.AxisValue(row, base); }
+    // The value axis' label of a value.
+    virtual QString VAxisLabel(int64_t value) const { return QString::number(value); }
+    virtual void GetSeriesList(std::vector<SeriesEntry>*) const {}
+    virtual void SetSeriesVisibility(const std::vector<bool>&) {}
     virtual int32_t GetSeriesCount() const { return 0; }
     virtual void ApplySettings();
+    // The settings panel below the settings button, made on first use.
+    CDlgConfigBase* ConfigDialog() const { return configDialog_; }
 
     // ---- shared ----
     TimeView& View() { return view_; }
     const TimeView& View() const { return view_; }
     ValueScale& Scale() { return vscale_; }
+    const ValueScale& Scale() const { return vscale_; }
     void SetHPos(double value);
     void UpdateHScroll();
     void GoToTime(double t);
@@ -76,6 +93,7 @@ public:
     void HScroll(int32_t code, int32_t track);
     void SetUnitText(const QString& text);
     bool LinearScale() const { return linearScale_; }
+    void SetLinearScale(bool on) { linearScale_ = on; }
     int32_t DragModeNow() const { return dragMode_; }
     // The cached picture is rebuilt at the next paint.
     void Invalidate();
@@ -93,6 +111,14 @@ protected:
     virtual void PaintData(QPainter& plot, double start, double end) {}
     // Transient marks of the chart itself over the cached picture.
     virtual void PaintOverlay(QPainter& p) {}
+    // Drawn into the cached picture after the plot (the bin charts' legend).
+    virtual void PaintFrameExtras(QPainter& p) {}
+    // Opens the chart's panel, making it with `make` on first use.
+    template <class Make>
+    void OpenConfigDialog(Make make) {
+        if (!configDialog_) configDialog_ = make();
+        ShowConfig();
+    }
     bool HasValueAxis() const { return cls_ != ChartTraffic; }
     virtual void OnPointerMoved(QPoint point) {}
     // The packet a double-click goes to, or -1.
@@ -102,6 +128,11 @@ protected:
     const PaneModel& Model() const;
     PaneModel& Model();
     ChartFonts& Fonts() { return fonts_; }
+    const ChartFonts& Fonts() const { return fonts_; }
+    // The time under the pointer.
+    double PointerTime() const { return view_.TimeAt(lastMouse_.x()); }
+    // The value under the pointer.
+    double PointerValue() const { return vscale_.ValueAt(lastMouse_.y()); }
     void DrawFrame(QPainter& p);
     void DrawTimeAxis(QPainter& p, double start, double end);
     void DrawGrid(QPainter& plot, double start);
@@ -122,6 +153,7 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
+    friend class CDlgConfigBase;
     void Layout();
     void RenderCache();
     void PaintInfoStrip(QPainter& p);
@@ -129,6 +161,7 @@ private:
     void UpdateCursor(QPoint point);
     void BecomeCurrent();
     void OnVScroll(int action);
+    void ShowConfig();
 
     CTrafficPane& pane_;
     int32_t cls_;
@@ -146,6 +179,7 @@ private:
     QPoint dragStart_;
     QPoint lastMouse_{-1, -1};
     bool pointerInPlot_ = false;
+    CDlgConfigBase* configDialog_ = nullptr;  // a child: deleted with the chart
     QPixmap cache_;
     bool dirty_ = true;
     QRect plotRect_, infoRect_, timeAxisRect_, vAxisRect_, settingsRect_, closeRect_;

@@ -118,8 +118,8 @@ TEST_F(CommandsTest, TriggerConditionFromRows)
     ASSERT_TRUE(stored.Load(doc.GetSetup()));
     auto steps = stored.LoadTriggerSteps();
     ASSERT_EQ(steps.size(), 3u);
-    // The test tree's transactions carry no address and three OUT-typed packets.
-    EXPECT_EQ(steps[2], (TriggerStep{255, 0x8000, 0x100, ""}));
+    // The test tree's transactions carry no address or endpoint and three OUT-typed packets.
+    EXPECT_EQ(steps[2], (TriggerStep{255, 0xFFFF, 0x100, ""}));
     EXPECT_EQ(doc.TriggerRecord(), 3) << "the transaction's last packet";
     EXPECT_EQ(list.TriggerRow(), 1);
     EXPECT_TRUE(doc.IsModified());

@@ -48,6 +48,26 @@ TEST(TriggerStep, StepsBuiltFromItems)
          {{3, 0x0002, 0x811, "12 34 H"}, {3, 0x0002, 0x141, "12 34 H"}}},
         {"a SOF group gives nothing", sofGroup, {}},
         {"a PING transaction gives nothing", ping, {}},
+        {"a SETUP transaction", Transaction(orvane::ItemSetupTransaction, {13, 3, 2}), {{3, 0x0002, 0x811, "12 34 H"}}},
+        {"a NAK group gives its transactions", [] {
+             UsbItem* naks = MakeItem(orvane::ItemNakGroup, 0);
+             for (int i = 0; i < 2; ++i) naks->Append(Transaction(orvane::ItemInTransaction, {9, 10}));
+             return naks;
+         }(),
+         {{3, 0x0002, 0x404, ""}, {3, 0x0002, 0x404, ""}}},
+        {"a class-level item gives what is below it", [] {
+             UsbItem* report = MakeItem(267, 0);
+             report->Append(Transaction(orvane::ItemInTransaction, {9, 11, 2}));
+             return report;
+         }(),
+         {{3, 0x0002, 0x441, "12 34 H"}}},
+        {"a bus event gives nothing", MakeItem(orvane::ItemBusEvent, 0), {}},
+        {"a transaction without an endpoint matches any endpoint", [] {
+             UsbItem* t = Transaction(orvane::ItemOutTransaction, {1, 3, 2});
+             t->endpoint = orvane::kNone;
+             return t;
+         }(),
+         {{3, 0xFFFF, 0x111, "12 34 H"}}},
     };
     for (const Case& c : cases) {
         tree.root.Append(c.item);
@@ -79,17 +99,54 @@ TEST(TriggerStep, DataPatternLeavesOutPidAndCrc)
         EXPECT_EQ(step.data, c.data);
         EXPECT_EQ(step.pidMask, MaskData0);
     }
-    // A decoder answering more than the buffer holds is read only as far as it wrote.
+    // A babble packet longer than the buffer (the decoder answers its full
+    // length) gives the 256 bytes the analyser compares, and says so.
     decoder.bytes.assign(5000, 0x11);
     UsbItem packet(11, 0);
     TriggerStep step;
-    AddPacketToStep(&packet, step, &decoder);
-    EXPECT_EQ(step.data.size(), (4100u - 3u) * 3u + 1u);
+    EXPECT_TRUE(AddPacketToStep(&packet, step, &decoder));
+    EXPECT_EQ(step.data.size(), kMaxPatternTokens * 3u + 1u);
+    EXPECT_EQ(PatternTokens(step.data), kMaxPatternTokens);
+    decoder.bytes.assign(256 + 3, 0x22);
+    step = TriggerStep{};
+    EXPECT_FALSE(AddPacketToStep(&packet, step, &decoder)) << "exactly 256 bytes are kept whole";
+    EXPECT_EQ(PatternTokens(step.data), 256u);
 
     uint16_t all = 0;
     for (uint8_t pid = 0; pid < 16; ++pid) all = uint16_t(all | PidMaskOf(pid));
     EXPECT_EQ(all, 0xFFF);
     for (uint8_t pid : {0, 4, 8, 12}) EXPECT_EQ(PidMaskOf(pid), 0) << int(pid);
+}
+
+TEST(TriggerStep, CollectingStopsPastTheLimit)
+{
+    TestTree tree;
+    UsbItem* control = MakeItem(orvane::ItemControlTransfer, 0);
+    tree.root.Append(control);
+    for (uint32_t i = 0; i < 1000; ++i) control->Append(Transaction(orvane::ItemInTransaction, {9, 10}, i * 2));
+    std::vector<UsbItem*> items;
+    CollectPackets(control, items);
+    EXPECT_EQ(items.size(), kCollectLimit);
+    items.clear();
+    CollectPackets(control, items, 3);
+    EXPECT_EQ(items.size(), 3u);
+}
+
+TEST(TriggerStep, AddressTexts)
+{
+    struct Case {
+        const char* text;
+        uint8_t address;
+    };
+    for (Case c : {Case{"", 255}, {"  ", 255}, {"0", 0}, {"127", 127}, {"128", 255}, {"-1", 255}, {"-200", 255},
+                   {" 12 ", 12}, {"x", 0}})
+        EXPECT_EQ(TriggerAddressOfText(c.text), c.address) << c.text;
+    EXPECT_EQ(TriggerAddressText(255), "");
+    EXPECT_EQ(TriggerAddressText(7), "7");
+    EXPECT_EQ(PatternTokens("01 02;03,04 H"), 4u);
+    EXPECT_EQ(PatternTokens(" 7;?;300 "), 3u);
+    EXPECT_EQ(PatternTokens(""), 0u);
+    EXPECT_EQ(PatternTokens("10?10?01B"), 1u);
 }
 
 }  // namespace

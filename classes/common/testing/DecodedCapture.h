@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ public:
         manager_.SetRoot(&transactions.root);
         EXPECT_EQ(manager_.DecodeAll(&transfers), 1);
     }
+#ifdef ORVANE_CLASSES_DIR
+    // Through the plug-ins of the test build's own "classes" folder.
+    explicit DecodedCapture(emu::BusCapture capture) : DecodedCapture(std::move(capture), ORVANE_CLASSES_DIR) {}
+#endif
     ~DecodedCapture()
     {
         FreeTransferLevel(&transfers.root);
@@ -51,6 +56,39 @@ public:
         std::memcpy(capture.records.data(), ph.data(), capture.records.size() * 16);
         capture.payload = ReadFile(base.string() + ".data");
         return capture;
+    }
+
+    // The shared folder's real capture `name`, or nothing when the folder
+    // does not hold it (the caller skips).
+    static std::optional<emu::BusCapture> RealCapture(const std::string& name)
+    {
+        const std::filesystem::path base = std::filesystem::path(ORVANE_CAPTURES_DIR) / name;
+        if (!std::filesystem::exists(base.string() + ".ph")) return std::nullopt;
+        return ReadCapture(base);
+    }
+
+#ifdef ORVANE_CLASSES_DIR
+    // The file name of the plug-in the test build's factory picks for an
+    // interface, or an empty text when none serves it.
+    static std::string PluginFor(int32_t cls, int32_t subclass, int32_t protocol)
+    {
+        CDecodeFactory factory(ORVANE_CLASSES_DIR);
+        const int32_t index = factory.Find(cls, subclass, protocol);
+        std::string path;
+        if (index >= 0) factory.GetPath(&path, index);
+        return std::filesystem::path(path).filename().string();
+    }
+#endif
+
+    // An emulated session of `kind`, clean or with a share of damaged packets.
+    static emu::BusCapture Session(emu::SessionBuilder::Kind kind, SpeedCode speed, int operations, double damageRate)
+    {
+        emu::SessionBuilder::Options options;
+        options.kind = kind;
+        options.speed = speed;
+        options.operations = operations;
+        options.damageRate = damageRate;
+        return emu::SessionBuilder(options).Build();
     }
 
     IDecoderManager& Manager() { return manager_; }

@@ -3,8 +3,6 @@
 // an emulated disk session and the real flash-drive capture.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <map>
 
 #include "BoundedFetch.h"
@@ -13,7 +11,6 @@
 
 using namespace orvane;
 using namespace orvane::testing;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -36,7 +33,7 @@ struct Command {
 // Parses, learns and decodes a capture through the factory's plug-ins.
 class Decoded : public DecodedCapture {
 public:
-    explicit Decoded(emu::BusCapture capture) : DecodedCapture(std::move(capture), ORVANE_CLASSES_DIR) {}
+    using DecodedCapture::DecodedCapture;
     // Every mass-storage command at the transfer level, checked as it goes:
     // its wrapper, the phases it has and the status that closes it.
     std::vector<Command> Commands()
@@ -78,46 +75,29 @@ public:
         }
         return commands;
     }
-
-    std::string Name(const UsbItem* item)
-    {
-        ItemSummary row;
-        Manager().Summarize(const_cast<UsbItem*>(item), &row);
-        return row.name;
-    }
 };
 
 TEST(GarthoCapture, TheFactoryFindsThePluginAsAMassStorageDecoder)
 {
-    CDecodeFactory factory(ORVANE_CLASSES_DIR);
-    const int32_t index = factory.Find(8, 6, 0x50);
-    ASSERT_GE(index, 0);
-    std::string path;
-    factory.GetPath(&path, index);
-    EXPECT_EQ(fs::path(path).filename(), "gartho.so");
-    EXPECT_LT(factory.Find(8, 6, 0x62), 0) << "only bulk-only transport";
+    EXPECT_EQ(Decoded::PluginFor(8, 6, 0x50), "gartho.so");
+    EXPECT_EQ(Decoded::PluginFor(8, 6, 0x62), "") << "only bulk-only transport";
 }
 
 TEST(GarthoCapture, AnEmulatedDiskSessionDecodesCommandByCommand)
 {
     for (bool damaged : {false, true}) {
         SCOPED_TRACE(damaged ? "with damaged packets" : "clean");
-        emu::SessionBuilder::Options options;
-        options.kind = emu::SessionBuilder::Kind::Disk;
-        options.speed = SpeedHigh;
-        options.operations = 24;
-        options.damageRate = damaged ? 0.05 : 0;
-        emu::SessionBuilder builder(options);
-        Decoded decoded(builder.Build());
+        const int operations = 24;
+        Decoded decoded(Decoded::Session(emu::SessionBuilder::Kind::Disk, SpeedHigh, operations, damaged ? 0.05 : 0));
         ExpectEveryRecordOnce(decoded.transfers, decoded.records);
 
         bool maxLun = false;
-        for (const UsbItem* item : decoded.transfers.root.children)
-            maxLun |= item->type == ItemControlTransfer && decoded.Name(item) == "GetMaxLun ( )";
+        for (UsbItem* item : decoded.transfers.root.children)
+            maxLun |= item->type == ItemControlTransfer && decoded.Row(item).name == "GetMaxLun ( )";
         EXPECT_TRUE(maxLun) << "the class request is named at the transfer level";
 
         const std::vector<Command> commands = decoded.Commands();
-        ASSERT_EQ(commands.size(), size_t(options.operations));
+        ASSERT_EQ(commands.size(), size_t(operations));
         EXPECT_EQ(commands[0].name, "Inquery (Lun 0)");
         EXPECT_EQ(commands[0].data, 36);
         EXPECT_EQ(commands[1].name, "Test Unit Ready (Lun 0)");
@@ -142,9 +122,9 @@ TEST(GarthoCapture, AnEmulatedDiskSessionDecodesCommandByCommand)
 
 TEST(GarthoCapture, TheRealFlashDriveCaptureDecodesEveryCommand)
 {
-    const fs::path base = fs::path(ORVANE_CAPTURES_DIR) / "usb_hs_flash_drive";
-    if (!fs::exists(base.string() + ".ph")) GTEST_SKIP() << "real captures not present";
-    Decoded decoded(DecodedCapture::ReadCapture(base));
+    auto capture = Decoded::RealCapture("usb_hs_flash_drive");
+    if (!capture) GTEST_SKIP() << "real captures not present";
+    Decoded decoded(std::move(*capture));
     ExpectEveryRecordOnce(decoded.transfers, decoded.records);
     const std::vector<Command> commands = decoded.Commands();
     ASSERT_FALSE(commands.empty());

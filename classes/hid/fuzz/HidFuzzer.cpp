@@ -69,14 +69,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::vector<UsbItem*> out = Feed(decoder, items);
     for (UsbItem* item : out) DescribeEverySlot(decoder, item, 3);
     // A second decoder that never saw the descriptor finds it beside the reports.
+    // The items stand under one parent for the search, as the transfer level does.
     UsbItem root;
-    for (UsbItem* item : out) root.children.push_back(item);
+    for (UsbItem* item : out) {
+        root.children.push_back(item);
+        item->parent = &root;
+    }
     hid::CClassDecoder late(&Names());
     late.SetHost(&host);
     for (size_t i = 0; i < out.size() && i < 4; ++i) {
         std::string xml;
         late.GetDetail(out[i], xml);
     }
+    for (UsbItem* item : out) item->parent = nullptr;
     root.children.clear();
     host.FreeDecoderItems(out);
     return 0;

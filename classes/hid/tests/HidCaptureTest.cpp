@@ -3,21 +3,18 @@
 // session and the real low-speed mouse capture.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "DecodedCapture.h"
 #include "HidTestData.h"
 
 using namespace orvane;
 using namespace orvane::testing;
 using namespace orvane::hid::testing;
-namespace fs = std::filesystem;
 
 namespace {
 
 class Decoded : public DecodedCapture {
 public:
-    explicit Decoded(emu::BusCapture capture) : DecodedCapture(std::move(capture), ORVANE_CLASSES_DIR) {}
+    using DecodedCapture::DecodedCapture;
     std::vector<DetailGroup> Groups(UsbItem* item) { return ReadDetail(Detail(item)); }
 };
 
@@ -70,27 +67,15 @@ void ExpectMouseDecoded(Decoded& decoded, size_t minimumReports)
 
 TEST(HidCapture, TheFactoryFindsThePluginForEveryHidInterface)
 {
-    CDecodeFactory factory(ORVANE_CLASSES_DIR);
-    for (const auto& [subclass, protocol] : {std::pair{0, 0}, {1, 1}, {1, 2}}) {
-        const int32_t index = factory.Find(3, subclass, protocol);
-        ASSERT_GE(index, 0);
-        std::string path;
-        factory.GetPath(&path, index);
-        EXPECT_EQ(fs::path(path).filename(), "hid.so");
-    }
+    for (const auto& [subclass, protocol] : {std::pair{0, 0}, {1, 1}, {1, 2}})
+        EXPECT_EQ(Decoded::PluginFor(3, subclass, protocol), "hid.so") << subclass << "/" << protocol;
 }
 
 TEST(HidCapture, TheEmulatedMouseSessionDecodesEveryReport)
 {
     for (bool damaged : {false, true}) {
         SCOPED_TRACE(damaged ? "with damaged packets" : "clean");
-        emu::SessionBuilder::Options options;
-        options.kind = emu::SessionBuilder::Kind::Mouse;
-        options.speed = SpeedLow;
-        options.operations = 40;
-        options.damageRate = damaged ? 0.05 : 0;
-        emu::SessionBuilder builder(options);
-        Decoded decoded(builder.Build());
+        Decoded decoded(Decoded::Session(emu::SessionBuilder::Kind::Mouse, SpeedLow, 40, damaged ? 0.05 : 0));
         ExpectEveryRecordOnce(decoded.transfers, decoded.records);
         ExpectMouseDecoded(decoded, damaged ? 20 : 40);
         bool setIdle = false;
@@ -102,9 +87,9 @@ TEST(HidCapture, TheEmulatedMouseSessionDecodesEveryReport)
 
 TEST(HidCapture, TheRealMouseCaptureDecodesEveryReport)
 {
-    const fs::path base = fs::path(ORVANE_CAPTURES_DIR) / "usb_ls_mouse";
-    if (!fs::exists(base.string() + ".ph")) GTEST_SKIP() << "real captures not present";
-    Decoded decoded(DecodedCapture::ReadCapture(base));
+    auto capture = Decoded::RealCapture("usb_ls_mouse");
+    if (!capture) GTEST_SKIP() << "real captures not present";
+    Decoded decoded(std::move(*capture));
     ExpectEveryRecordOnce(decoded.transfers, decoded.records);
     ExpectMouseDecoded(decoded, 1);
 }

@@ -403,6 +403,8 @@ void SessionBuilder::DiskTraffic() {
             Put32Be(capacity, lastLba);
             Put32Be(capacity, 512);
             scsi({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, true, capacity);
+            if (opts_.largeReadBytes >= 512)
+                transfer10(0x28, 0x100, uint16_t(std::min<uint32_t>(opts_.largeReadBytes / 512, 0xFFFF)));
             break;
         }
         case 6: transfer10(0x2A, Random(lastLba - 8), uint16_t(1 + Random(4))); break;  // WRITE(10)

@@ -29,6 +29,7 @@ public:
         double damageRate = 0.02;   // share of class transactions preceded by a damaged attempt
         bool behindHub = false;     // full/low-speed device below a high-speed hub
         uint8_t address = 5;
+        uint32_t largeReadBytes = 0;  // disk: one READ(10) of this many bytes after READ CAPACITY
     };
 
     static constexpr uint8_t kHubAddress = 1;

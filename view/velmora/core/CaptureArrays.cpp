@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "ChartColour.h"
 #include "IDataSource.h"
 
 namespace orvane::velmora {
@@ -10,6 +11,7 @@ namespace orvane::velmora {
 namespace {
 
 bool IsDataNibble(uint8_t nibble) { return (nibble & 3) == 3; }
+bool IsTokenNibble(uint8_t nibble) { return nibble == PidOut || nibble == PidIn || nibble == PidSetup || nibble == PidPing; }
 
 // Seconds to whole ticks, floored and kept far inside int64.
 int64_t TicksAt(double t)
@@ -30,13 +32,17 @@ std::shared_ptr<const CaptureArrays> CaptureArrays::Load(IDataSource* source)
     arrays->packetCount_ = n;
     arrays->pidBytes_.resize(n);
     arrays->startWords_.resize(n);
+    arrays->traffic_.resize(n);
     uint8_t* pids = arrays->pidBytes_.data();
     uint64_t* starts = arrays->startWords_.data();
+    uint32_t* traffic = arrays->traffic_.data();
     int32_t maxData = 0;
+    uint32_t charge = kNoCharge;
     PacketRecord record;  // all zero until the first read; "not yet" repeats the last
     auto take = [&](uint32_t i, const PacketRecord& r) {
         pids[i] = r.PidByte();
         starts[i] = (r.word0 << 16) | (r.word0 >> 48);
+        traffic[i] = TrafficOf(r, &charge);
         if (IsDataNibble(r.PidNibble())) maxData = std::max(maxData, int32_t(r.Length()) - 2);
     };
     uint32_t read = 0;
@@ -55,6 +61,7 @@ std::shared_ptr<const CaptureArrays> CaptureArrays::Load(IDataSource* source)
     }
     arrays->pidBytes_.resize(read);
     arrays->startWords_.resize(read);
+    arrays->traffic_.resize(read);
     arrays->maxDataLength_ = maxData;
     arrays->Finish();
     return arrays;
@@ -71,8 +78,39 @@ std::shared_ptr<const CaptureArrays> CaptureArrays::FromWords(std::vector<uint8_
     arrays->pidBytes_ = std::move(pidBytes);
     arrays->startWords_ = std::move(startWords);
     arrays->packetCount_ = packetCount;
+    // Without records: bytes by PID, no speed, nothing charged.
+    arrays->traffic_.resize(n);
+    for (size_t i = 0; i < n; ++i) arrays->traffic_[i] = uint32_t(kPacketSizes[arrays->pidBytes_[i] & 0xF]) | kNoCharge << kChargeShift;
     arrays->Finish();
     return arrays;
+}
+
+std::shared_ptr<const CaptureArrays> CaptureArrays::FromRecords(const std::vector<PacketRecord>& records,
+                                                                uint64_t packetCount)
+{
+    std::shared_ptr<CaptureArrays> arrays(new CaptureArrays);
+    arrays->packetCount_ = packetCount;
+    uint32_t charge = kNoCharge;
+    int32_t maxData = 0;
+    for (const PacketRecord& r : records) {
+        arrays->pidBytes_.push_back(r.PidByte());
+        arrays->startWords_.push_back((r.word0 << 16) | (r.word0 >> 48));
+        arrays->traffic_.push_back(TrafficOf(r, &charge));
+        if (IsDataNibble(r.PidNibble())) maxData = std::max(maxData, int32_t(r.Length()) - 2);
+    }
+    arrays->maxDataLength_ = maxData;
+    arrays->Finish();
+    return arrays;
+}
+
+uint32_t CaptureArrays::TrafficOf(const PacketRecord& r, uint32_t* charge)
+{
+    uint8_t nibble = r.PidNibble();
+    uint32_t bytes = IsDataNibble(nibble) ? uint32_t(r.Length()) + 1 : uint32_t(kPacketSizes[nibble]);
+    if (IsTokenNibble(nibble)) *charge = uint32_t(r.Address()) * 16 + r.Endpoint();
+    // SOFs belong to the whole bus only.
+    uint32_t slot = nibble == PidSof ? kNoCharge : *charge;
+    return bytes | uint32_t(r.Speed()) << kSpeedShift | slot << kChargeShift;
 }
 
 void CaptureArrays::Finish()
@@ -84,12 +122,22 @@ void CaptureArrays::Finish()
     }
     levels_.clear();
     size_t n = startWords_.size();
-    if (n == 0) return;
+    if (n == 0) {
+        sums_.Build(*this);
+        return;
+    }
     std::vector<Block> level((n + (size_t(1) << kBlockShift) - 1) >> kBlockShift);
     for (size_t i = 0; i < n; ++i) {
         Block& block = level[i >> kBlockShift];
-        ++block.counts[pidBytes_[i] & 0xF];
-        block.maxEnd = std::max(block.maxEnd, End(int64_t(i)));
+        uint8_t nibble = pidBytes_[i] & 0xF;
+        ++block.counts[nibble];
+        uint64_t end = End(int64_t(i));
+        block.maxEnd = std::max(block.maxEnd, end);
+        block.maxBytes = std::max(block.maxBytes, Bytes(int64_t(i)));
+        if (IsDataNibble(nibble)) {
+            block.maxDataEnd = std::max(block.maxDataEnd, end);
+            block.maxPayload = std::max(block.maxPayload, Payload(int64_t(i)));
+        }
     }
     levels_.push_back(std::move(level));
     while (levels_.back().size() > 1) {
@@ -99,9 +147,13 @@ void CaptureArrays::Finish()
             Block& block = next[i >> kFanShift];
             for (size_t k = 0; k < 16; ++k) block.counts[k] += below[i].counts[k];
             block.maxEnd = std::max(block.maxEnd, below[i].maxEnd);
+            block.maxDataEnd = std::max(block.maxDataEnd, below[i].maxDataEnd);
+            block.maxBytes = std::max(block.maxBytes, below[i].maxBytes);
+            block.maxPayload = std::max(block.maxPayload, below[i].maxPayload);
         }
         levels_.push_back(std::move(next));
     }
+    sums_.Build(*this);
 }
 
 int64_t CaptureArrays::UpperBound(int64_t target) const
@@ -109,6 +161,17 @@ int64_t CaptureArrays::UpperBound(int64_t target) const
     if (target < 0) return 0;
     auto it = std::upper_bound(startWords_.begin(), startWords_.end(), uint64_t(target),
                                [](uint64_t t, uint64_t word) { return t < (word >> 16); });
+    return int64_t(it - startWords_.begin());
+}
+
+int64_t CaptureArrays::FirstAfter(double t) const { return UpperBound(TicksAt(t)); }
+
+int64_t CaptureArrays::FirstStartingAfter(double t, int64_t from, int64_t to) const
+{
+    from = std::clamp<int64_t>(from, 0, Count());
+    to = std::clamp<int64_t>(to, from, Count());
+    auto it = std::upper_bound(startWords_.begin() + from, startWords_.begin() + to, t,
+                               [](double s, uint64_t word) { return s < double(word >> 16) * kTickSeconds; });
     return int64_t(it - startWords_.begin());
 }
 
@@ -132,10 +195,7 @@ int64_t CaptureArrays::FindData(int64_t from, bool forward) const
 {
     int64_t count = Count();
     constexpr int64_t kBlock = int64_t(1) << kBlockShift;
-    auto hasData = [&](int64_t block) {
-        const auto& c = levels_[0][size_t(block)].counts;
-        return c[3] + c[7] + c[11] + c[15] != 0;
-    };
+    auto hasData = [&](int64_t block) { return levels_[0][size_t(block)].HasData(); };
     int64_t i = from;
     while (i >= 0 && i < count) {
         if (!hasData(i >> kBlockShift)) {

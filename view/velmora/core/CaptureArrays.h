@@ -1,7 +1,9 @@
-// What the charts read of a loaded capture: one PID byte and one start word
-// per record, the capture's length and largest payload, and per-block
-// summaries (PID counts, latest end) so that a zoomed-out paint visits blocks,
-// not records. Built once per capture off the GUI thread; read-only after.
+// What the charts read of a loaded capture: one PID byte, one start word and
+// one traffic word (bytes on the bus, speed, the address and endpoint the
+// packet is charged to) per record, the capture's length and largest payload,
+// per-block summaries (PID counts, latest end, largest lengths) so that a
+// zoomed-out paint visits blocks, not records, and the byte sums the bin
+// charts read. Built once per capture off the GUI thread; read-only after.
 #pragma once
 
 #include <algorithm>
@@ -11,6 +13,8 @@
 #include <vector>
 
 #include "ChartText.h"
+#include "PacketRecord.h"
+#include "TrafficSums.h"
 
 namespace orvane {
 class IDataSource;
@@ -28,6 +32,8 @@ public:
     // From records already in memory (tests and benchmarks).
     static std::shared_ptr<const CaptureArrays> FromWords(std::vector<uint8_t> pidBytes,
                                                           std::vector<uint64_t> startWords, uint64_t packetCount);
+    static std::shared_ptr<const CaptureArrays> FromRecords(const std::vector<PacketRecord>& records,
+                                                            uint64_t packetCount);
 
     int64_t Count() const { return int64_t(startWords_.size()); }
     bool Empty() const { return startWords_.empty(); }
@@ -43,11 +49,30 @@ public:
     uint64_t Start(int64_t i) const { return startWords_[size_t(i)] >> 16; }
     uint64_t End(int64_t i) const { return Start(i) + (startWords_[size_t(i)] & 0xFFFF); }
     const std::vector<uint8_t>& PidBytes() const { return pidBytes_; }
+    static bool IsData(uint8_t nibble) { return (nibble & 3) == 3; }
+    double StartSeconds(int64_t i) const { return double(Start(i)) * kTickSeconds; }
+    // Bytes on the bus: a data packet its length field and PID, others by PID.
+    uint32_t Bytes(int64_t i) const { return traffic_[size_t(i)] & kBytesMask; }
+    uint8_t Speed(int64_t i) const { return uint8_t(traffic_[size_t(i)] >> kSpeedShift & 3); }
+    // A data packet's payload (0 below a length field of 2); 0 for others.
+    int32_t Payload(int64_t i) const { return IsData(Nibble(i)) ? std::max<int32_t>(int32_t(Bytes(i)) - 3, 0) : 0; }
+    // The address and endpoint slot (address * 16 + endpoint) the packet is
+    // charged to: its own for a token, the last token's for others, none
+    // (-1) for SOFs and packets before any token.
+    int32_t Charge(int64_t i) const {
+        uint32_t slot = traffic_[size_t(i)] >> kChargeShift;
+        return slot == kNoCharge ? -1 : int32_t(slot);
+    }
+    const TrafficSums& Sums() const { return sums_; }
     const std::vector<uint64_t>& StartWords() const { return startWords_; }
 
     // The record at time t (seconds; may be negative): mode 0 nearest, 1 the
     // one before, 2 the one after; -1 for an empty capture.
     int64_t FindIndex(double t, int mode) const;
+    // The first record that starts after t (ticks floored), Count() when none.
+    int64_t FirstAfter(double t) const;
+    // The first record in [from, to) that starts after t seconds, `to` when none.
+    int64_t FirstStartingAfter(double t, int64_t from, int64_t to) const;
     // The data packet nearest to t; -1 for an empty capture.
     int64_t NearestDataIndexAt(double t) const;
     // The packets between two times as the info strip counts them.
@@ -58,27 +83,48 @@ public:
     // `counts` gains the PID nibbles of the records passed over. Blocks whose
     // latest end passes are skipped whole.
     template <class EndOk>
-    int64_t SkipWhile(int64_t from, int64_t limit, EndOk endOk, PidCounts& counts) const;
+    int64_t SkipWhile(int64_t from, int64_t limit, EndOk endOk, PidCounts& counts) const {
+        return Scan(from, limit, endOk, false, counts, nullptr);
+    }
+    // The same, over data packets only when `dataOnly` (others neither end the
+    // scan nor count); `maxValue` (when given) gains the largest bytes on the
+    // bus of the records passed over, or with `dataOnly` the largest payload.
+    template <class EndOk>
+    int64_t Scan(int64_t from, int64_t limit, EndOk endOk, bool dataOnly, PidCounts& counts, int64_t* maxValue) const;
+    // The first data packet at or after `from` (forward) or at or before it; -1 when none.
+    int64_t FindData(int64_t from, bool forward) const;
 
     static constexpr int kBlockShift = 7;   // 128 records
     static constexpr int kFanShift = 4;     // 16 blocks per block of the next level
 
 private:
+    static constexpr uint32_t kBytesMask = 0x1FFFF;
+    static constexpr int kSpeedShift = 17;
+    static constexpr int kChargeShift = 19;
+    static constexpr uint32_t kNoCharge = 0xFFF;
+
     struct Block {
         std::array<uint32_t, 16> counts{};
         uint64_t maxEnd = 0;
+        uint64_t maxDataEnd = 0;  // 0 without data packets
+        uint32_t maxBytes = 0;
+        int32_t maxPayload = 0;
+        bool HasData() const { return counts[3] + counts[7] + counts[11] + counts[15] != 0; }
     };
+    friend class TrafficSums;
 
     CaptureArrays() = default;
     void Finish();
     // Index of the first record whose start exceeds `target` ticks.
     int64_t UpperBound(int64_t target) const;
-    // The first data packet at or after `from` (forward) or at or before it; -1 when none.
-    int64_t FindData(int64_t from, bool forward) const;
+    // One record's traffic word from its record, the charge running on.
+    static uint32_t TrafficOf(const PacketRecord& r, uint32_t* charge);
     int BlockShift(size_t level) const { return kBlockShift + int(level) * kFanShift; }
 
     std::vector<uint8_t> pidBytes_;
     std::vector<uint64_t> startWords_;
+    std::vector<uint32_t> traffic_;
+    TrafficSums sums_;
     uint64_t packetCount_ = 0;
     double totalTime_ = 1.0;
     int32_t maxDataLength_ = 0;
@@ -87,7 +133,8 @@ private:
 };
 
 template <class EndOk>
-int64_t CaptureArrays::SkipWhile(int64_t from, int64_t limit, EndOk endOk, PidCounts& counts) const
+int64_t CaptureArrays::Scan(int64_t from, int64_t limit, EndOk endOk, bool dataOnly, PidCounts& counts,
+                            int64_t* maxValue) const
 {
     limit = std::min(limit, Count());
     int64_t p = from;
@@ -98,21 +145,27 @@ int64_t CaptureArrays::SkipWhile(int64_t from, int64_t limit, EndOk endOk, PidCo
             int shift = BlockShift(level);
             int64_t size = int64_t(1) << shift;
             if ((p & (size - 1)) != 0 || p + size > limit) break;
-            if (!endOk(levels_[level][size_t(p >> shift)].maxEnd)) break;
+            const Block& block = levels_[level][size_t(p >> shift)];
+            if (dataOnly ? block.HasData() && !endOk(block.maxDataEnd) : !endOk(block.maxEnd)) break;
             best = int(level);
         }
         if (best < 0) {
             // Record by record up to the next block boundary.
             int64_t stop = std::min(limit, (p | ((int64_t(1) << kBlockShift) - 1)) + 1);
             for (; p < stop; ++p) {
+                if (dataOnly && !IsData(Nibble(p))) continue;
                 if (!endOk(End(p))) return p;
                 ++counts[Nibble(p)];
+                if (maxValue) *maxValue = std::max<int64_t>(*maxValue, dataOnly ? Payload(p) : Bytes(p));
             }
             continue;
         }
         int shift = BlockShift(size_t(best));
         const Block& block = levels_[size_t(best)][size_t(p >> shift)];
-        for (int n = 0; n < 16; ++n) counts[size_t(n)] += block.counts[size_t(n)];
+        for (int n = 0; n < 16; ++n)
+            if (!dataOnly || IsData(uint8_t(n))) counts[size_t(n)] += block.counts[size_t(n)];
+        if (maxValue && (!dataOnly || block.HasData()))
+            *maxValue = std::max<int64_t>(*maxValue, dataOnly ? block.maxPayload : block.maxBytes);
         p += int64_t(1) << shift;
     }
     return limit;

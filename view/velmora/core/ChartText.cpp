@@ -10,8 +10,12 @@ namespace orvane::velmora {
 
 namespace {
 
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...)
+constexpr const char* kTypeNames[16] = {"BusSemp", "OUT",   "ACK", "DATA0", "PING",    "SOF",   "NYET",  "DATA2",
+                                        "SPLIT",   "IN",    "NAK", "DATA1", "PRE/ERR", "SETUP", "STALL", "MDATA"};
+
+}  // namespace
+
+std::string Format(const char* format, ...)
 {
     char buffer[256];
     va_list args;
@@ -21,18 +25,13 @@ std::string Printf(const char* format, ...)
     return n < 0 ? std::string() : std::string(buffer, std::min(size_t(n), sizeof buffer - 1));
 }
 
-constexpr const char* kTypeNames[16] = {"BusSemp", "OUT",   "ACK", "DATA0", "PING",    "SOF",   "NYET",  "DATA2",
-                                        "SPLIT",   "IN",    "NAK", "DATA1", "PRE/ERR", "SETUP", "STALL", "MDATA"};
-
-}  // namespace
-
 std::string FormatByteSize(uint64_t bytes)
 {
     constexpr uint64_t kK = 1000ull * 1024, kM = kK * 1024;
-    if (bytes < 1000) return Printf("%dbyte", int(bytes));
-    if (bytes < kK) return Printf("%.2lfKb", double(bytes) / 1024.0);
-    if (bytes < kM) return Printf("%.2lfMb", double(bytes) / (1024.0 * 1024.0));
-    return Printf("%.2lfGb", double(bytes) / (1024.0 * 1024.0 * 1024.0));
+    if (bytes < 1000) return Format("%dbyte", int(bytes));
+    if (bytes < kK) return Format("%.2lfKb", double(bytes) / 1024.0);
+    if (bytes < kM) return Format("%.2lfMb", double(bytes) / (1024.0 * 1024.0));
+    return Format("%.2lfGb", double(bytes) / (1024.0 * 1024.0 * 1024.0));
 }
 
 bool FormatTime(double seconds, std::string* out)
@@ -50,11 +49,11 @@ bool FormatTime(double seconds, std::string* out)
     }
     std::string text;
     switch (k) {
-    case 0: text = Printf("%.12gs", a); break;
-    case 1: text = Printf("%.9gms", a); break;
-    case 2: text = Printf("%.6gus", a); break;
-    case 3: text = Printf("%.3gns", a); break;
-    case 4: text = Printf("%gps", a); break;
+    case 0: text = Format("%.12gs", a); break;
+    case 1: text = Format("%.9gms", a); break;
+    case 2: text = Format("%.6gus", a); break;
+    case 3: text = Format("%.3gns", a); break;
+    case 4: text = Format("%gps", a); break;
     default: return false;
     }
     *out = negative ? "-" + text : text;
@@ -87,11 +86,11 @@ std::string SelectionText(double t1, double t2)
     return "开始：" + FormatTime(t1) + " | 结束：" + FormatTime(t2) + " | 宽度：" + FormatTime(t2 - t1);
 }
 
-std::string PacketCountText(int64_t count) { return Printf("包数量：%lld", (long long)count); }
+std::string PacketCountText(int64_t count) { return Format("包数量：%lld", (long long)count); }
 
 std::string HoverText(double t, int64_t index, uint8_t pidByte)
 {
-    return "时间：" + FormatTime(t) + Printf(" | 包序号：%lld | 包类型：", (long long)index) + PacketTypeName(pidByte);
+    return "时间：" + FormatTime(t) + Format(" | 包序号：%lld | 包类型：", (long long)index) + PacketTypeName(pidByte);
 }
 
 std::string JoinInfo(const std::string& left, const std::string& right) { return left + " | " + right; }

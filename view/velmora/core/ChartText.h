@@ -9,6 +9,9 @@ namespace orvane::velmora {
 // Seconds per tick as every chart converts record times.
 constexpr double kTickSeconds = 1.67e-8;
 
+// printf into a string (texts stay short; a longer one is cut).
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // "999byte", "0.98Kb", ...: each unit takes over at 1000 of the smaller one.
 std::string FormatByteSize(uint64_t bytes);
 // "1.5ms", "-2ns", "0s"; false (and no text) below the picosecond range.

@@ -10,6 +10,7 @@ void TimeView::UpdateRange()
 {
     hMin = 0.0;
     hMax = plotWidth + scale * totalTime;
+    if (keepFitReachable) hMax = std::max(hMax, plotWidth * 1.5 - kFitMargin);
 }
 
 ScrollBarState TimeView::Bar() const

@@ -36,6 +36,9 @@ public:
     int32_t plotLeft = 0;
     int32_t plotWidth = 0;
     double totalTime = 1.0;
+    // The bin charts' fit puts time 0 near the plot's left edge whatever the
+    // capture's length: their range always reaches that position.
+    bool keepFitReachable = false;
 
     // ---- the pane's bar ----
     // Range from the plot width, scale and capture length; the bar follows.

@@ -132,7 +132,8 @@ TEST(TrafficPane, ToolBarFollowsTheCaptureAndTheCurrentChart)
         EXPECT_FALSE(f.pane->Action(id)->isEnabled()) << id << " without a capture";
     EXPECT_FALSE(f.pane->Action(CmdSyncViews)->isEnabled()) << "one chart";
     EXPECT_TRUE(f.pane->ChartAction(ChartTraffic)->isChecked());
-    EXPECT_FALSE(f.pane->ChartAction(ChartBusUsage)->isEnabled());
+    EXPECT_TRUE(f.pane->ChartAction(ChartBusUsage)->isEnabled());
+    EXPECT_FALSE(f.pane->ChartAction(ChartBusUsage)->isChecked());
 
     emu::CaptureSource source(Traffic(20));
     f.Load(source);
@@ -374,11 +375,9 @@ TEST(TrafficPane, ZoomAndScrollFollowTheGroupAndSyncViewsRegroups)
 {
     PaneFixture f(int(ChartBitOf(ChartTraffic) | ChartBitOf(ChartDataLength) | ChartBitOf(ChartSpeed)),
                   QSize(800, 600));
-    auto* data = new BlankChart(*f.pane, ChartDataLength);
-    auto* speed = new BlankChart(*f.pane, ChartSpeed);
-    ASSERT_TRUE(f.pane->InstallChart(data));
-    ASSERT_TRUE(f.pane->InstallChart(speed));
-    EXPECT_FALSE(f.pane->InstallChart(new BlankChart(*f.pane, ChartSpeed)));
+    CVelmoraBase* data = f.pane->Chart(ChartDataLength);
+    CVelmoraBase* speed = f.pane->Chart(ChartSpeed);
+    EXPECT_FALSE(f.pane->InstallChart(new BlankChart(*f.pane, ChartSpeed))) << "one chart a class";
     EXPECT_TRUE(f.pane->SyncViews()) << "three charts, all in group 0";
     EXPECT_EQ(f.pane->ChartRectOf(ChartSpeed).bottom() + 1, f.pane->HBar()->geometry().top());
     emu::CaptureSource source(Traffic(30));

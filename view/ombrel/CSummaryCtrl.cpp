@@ -1,0 +1,79 @@
+#include "CSummaryCtrl.h"
+
+#include <QPainter>
+
+#include "CSummaryPane.h"
+#include "IEventBus.h"
+
+namespace orvane::ombrel {
+
+CSummaryCtrl::CSummaryCtrl() : CUsbViewFrame(kViewId, "统计", SummaryIcon(0)) {}
+
+CSummaryCtrl::~CSummaryCtrl()
+{
+    DestroyWindow();
+    // The bus outlives its views: it must not call a released one.
+    if (IEventPublisher* bus = Publisher()) bus->Unsubscribe(this);
+}
+
+CSummaryPane* CSummaryCtrl::Pane() const { return static_cast<CSummaryPane*>(Window()); }
+
+QWidget* CSummaryCtrl::CreateWindow(QWidget* parent)
+{
+    auto* pane = new CSummaryPane(*this, parent);
+    pane->Show(rows_, marks_);
+    return pane;
+}
+
+int32_t CSummaryCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, intptr_t)
+{
+    switch (type) {
+    case EventCaptureCleared:
+        // The report keeps its figures until the next parse.
+        return 1;
+    case EventDataReady:
+        source_ = reinterpret_cast<IDataSource*>(param1);
+        return 1;
+    case EventParseFinished: {
+        // The tree is valid only while this publication lasts: count it now.
+        stats_.Clear();
+        stats_.Count(reinterpret_cast<const UsbItem*>(param1), source_.load());
+        std::vector<SummaryRow> rows = FillTree(stats_);
+        OnGui([this, rows = std::move(rows)]() mutable {
+            rows_ = std::move(rows);
+            Show();
+        });
+        return 1;
+    }
+    case EventMarksChanged: {
+        auto* bookmarks = reinterpret_cast<IBookmark*>(param1);
+        std::vector<Mark> marks;
+        const int32_t n = bookmarks ? bookmarks->GetCount() : 0;
+        for (int32_t i = 0; i < n; ++i) {
+            Mark mark;
+            if (bookmarks->GetAt(i, &mark)) marks.push_back(std::move(mark));
+        }
+        SummaryRow group = MarkGroup(marks);
+        OnGui([this, group = std::move(group)]() mutable {
+            marks_ = std::move(group);
+            Show();
+        });
+        return 1;
+    }
+    default:
+        return 1;
+    }
+}
+
+void CSummaryCtrl::Show()
+{
+    if (CSummaryPane* pane = Pane()) pane->Show(rows_, marks_);
+}
+
+void CSummaryCtrl::GoToMark(const std::string& text)
+{
+    const int32_t packet = PacketOfMarkText(text);
+    if (packet >= 0 && Publisher()) Publisher()->Publish(this, EventGoToPacket, packet, 0);
+}
+
+}  // namespace orvane::ombrel

@@ -1,0 +1,161 @@
+// The built summary plug-in as the window uses it: found and loaded through
+// the view factory, a parse published from a worker thread before and after
+// its window exists, the bookmarks listed, and a double-click on one going
+// to its packet.
+#include <gtest/gtest.h>
+
+#include "QtTestApp.h"
+
+#include <QTest>
+#include <QTreeWidget>
+
+#include <thread>
+
+#include "BusLog.h"
+#include "CBookmarkMgr.h"
+#include "CEventPublisher.h"
+#include "CViewFactory.h"
+#include "ParserHarness.h"
+#include "SessionBuilder.h"
+
+using namespace orvane;
+
+namespace {
+
+[[maybe_unused]] ::testing::Environment* const kQt =
+    ::testing::AddGlobalTestEnvironment(new orvane::velmora::test::QtTestApp);
+
+using view::test::GoToLog;
+
+// A session parsed as the capture worker does it.
+struct Parsed {
+    explicit Parsed(emu::SessionBuilder::Options options) : source(emu::SessionBuilder(options).Build()) {
+        parser.SetDataSource(&source);
+        EXPECT_EQ(parser.Parse(&sink), 1);
+    }
+    // Packets of a PID category: bus events and PID 12 stand outside them.
+    int64_t Packets(const UsbItem* item) const {
+        int64_t n = 0;
+        for (const UsbItem* child : item->children)
+            n += (child->type >= 1 && child->type <= 15 && child->type != 12) + Packets(child);
+        return n;
+    }
+    emu::CaptureSource source;
+    CUsbParser parser;
+    orvane::testing::CollectingSink sink;
+};
+
+std::string WithCommas(int64_t n)
+{
+    std::string digits = std::to_string(n), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+QTreeWidgetItem* TopRow(QTreeWidget* tree, const QString& caption)
+{
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        if (tree->topLevelItem(i)->text(0) == caption) return tree->topLevelItem(i);
+    return nullptr;
+}
+
+void PublishParse(app::CEventPublisher& bus, Parsed& parsed, IBookmark* marks)
+{
+    // The capture worker's order after a parse.
+    std::thread worker([&] {
+        bus.Publish(nullptr, EventDataReady, intptr_t(&parsed.source), 0);
+        bus.Publish(nullptr, EventParseFinished, intptr_t(&parsed.sink.root), intptr_t(&parsed.parser));
+        bus.Publish(nullptr, EventMarksChanged, intptr_t(marks), 0);
+    });
+    worker.join();
+}
+
+}  // namespace
+
+TEST(OmbrelPlugin, CountsAParseFromTheWorkerAndGoesToABookmark)
+{
+    app::CViewFactory factory(ORVANE_VIEW_DIR);
+    int32_t index = -1;
+    for (int32_t i = 0; i < factory.GetCount(); ++i)
+        if (factory.GetPath(i).ends_with("/ombrel.so")) index = i;
+    ASSERT_GE(index, 0) << "the plug-in is built into bin/view";
+    IUsbView* view = factory.CreateView(index);
+    ASSERT_NE(view, nullptr);
+    ViewInfo info;
+    ASSERT_EQ(view->GetInfo(&info), 1);
+    EXPECT_EQ(info.id, 4005u);
+    EXPECT_EQ(info.title, "统计");
+
+    app::CEventPublisher bus;
+    GoToLog log;
+    bus.Subscribe(&log);
+    view->Attach(&bus);
+
+    emu::SessionBuilder::Options options;
+    options.operations = 12;
+    Parsed first(options);
+    app::CBookmarkMgr marks;
+    marks.Add({17, "", "x"});
+    marks.Add({40, "start", "a (b)"});
+    // Before the window exists: counted now, shown when it is made.
+    PublishParse(bus, first, &marks);
+    QCoreApplication::processEvents();
+
+    QWidget dock;
+    dock.resize(700, 500);
+    auto* window = static_cast<QWidget*>(view->Create(&dock));
+    ASSERT_NE(window, nullptr);
+    window->setGeometry(0, 0, 700, 500);
+    dock.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dock));
+    auto* tree = window->findChild<QTreeWidget*>();
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(tree->headerItem()->text(0), "项目");
+    QTreeWidgetItem* packets = TopRow(tree, "封包");
+    ASSERT_NE(packets, nullptr);
+    EXPECT_EQ(packets->text(1).toStdString(), WithCommas(first.Packets(&first.sink.root)));
+    QTreeWidgetItem* transactions = TopRow(tree, "事物");
+    ASSERT_NE(transactions, nullptr);
+    ASSERT_GE(transactions->childCount(), 1);
+    EXPECT_EQ(transactions->child(0)->text(0), "Address 0") << "enumeration on address 0 comes first";
+    EXPECT_EQ(transactions->child(transactions->childCount() - 1)->text(0), "Address 5");
+    QTreeWidgetItem* bookmarks = TopRow(tree, "标签");
+    ASSERT_NE(bookmarks, nullptr);
+    EXPECT_EQ(tree->indexOfTopLevelItem(bookmarks), tree->topLevelItemCount() - 1);
+    ASSERT_EQ(bookmarks->childCount(), 2);
+    EXPECT_EQ(bookmarks->child(0)->text(0), "Bookmark:x(17)");
+
+    // A longer capture published after the window exists reaches it queued.
+    options.operations = 40;
+    Parsed second(options);
+    app::CBookmarkMgr none;
+    PublishParse(bus, second, &none);
+    const std::string expected = WithCommas(second.Packets(&second.sink.root));
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        QTreeWidgetItem* row = TopRow(tree, "封包");
+        return row && row->text(1).toStdString() == expected;
+    }, 5000));
+    EXPECT_EQ(TopRow(tree, "标签"), nullptr) << "no marks, no group";
+
+    PublishParse(bus, second, &marks);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return TopRow(tree, "标签") != nullptr; }, 5000));
+    TopRow(tree, "标签")->setExpanded(true);
+    QTreeWidgetItem* mark = TopRow(tree, "标签")->child(1);
+    tree->scrollToItem(mark);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(tree->visualItemRect(mark).isEmpty());
+    const QPoint at = tree->visualItemRect(mark).center();
+    QTest::mousePress(tree->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(tree->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
+    ASSERT_EQ(log.packets, std::vector<int32_t>{40}) << "the packet in the last parenthesis";
+    QTreeWidgetItem* group = TopRow(tree, "标签");
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(group).center());
+    EXPECT_EQ(log.packets.size(), 1u) << "the group row only opens or closes";
+
+    view->Release();
+    bus.Publish(nullptr, EventCaptureCleared, 0, 0);  // reaches no released view
+}

@@ -1,0 +1,181 @@
+// The length charts' bars: heights by PID, the pixel-column groups and their
+// colours, the labelled width, the data chart passing over other packets,
+// the block-skipping build against a walk over every record, the selection
+// totals, and the panels' rules.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "ConfigRules.h"
+#include "LengthBars.h"
+#include "PacketRuns.h"
+#include "TestRecords.h"
+
+using namespace orvane;
+using namespace orvane::velmora;
+using orvane::velmora::test::Rec;
+using orvane::velmora::test::Token;
+
+namespace {
+
+
+auto Arrays(const std::vector<PacketRecord>& records) { return CaptureArrays::FromRecords(records, records.size()); }
+
+// One pixel is 100 ticks over a plot of `width`.
+std::vector<LengthBar> Bars(const CaptureArrays& arrays, bool dataOnly, int32_t width = 100, DrawnRange* drawn = nullptr)
+{
+    DrawnRange local;
+    return BuildLengthBars(arrays, dataOnly, 0, double(width) * 100 * kTickSeconds, width, drawn ? drawn : &local);
+}
+
+// Bars by walking every record of the visible range.
+std::vector<LengthBar> Walk(const CaptureArrays& a, bool dataOnly, double t0, double t1, int32_t width)
+{
+    std::vector<LengthBar> bars;
+    auto x = [&](uint64_t ticks) { return int64_t(std::trunc((double(ticks) * kTickSeconds - t0) / (t1 - t0) * width)); };
+    int64_t i = std::max<int64_t>(a.FindIndex(std::max(t0, 0.0), 0), 0);
+    int64_t end = std::min<int64_t>(a.FindIndex(t1, 0) + 1, a.Count());
+    auto take = [&](int64_t k) { return !dataOnly || CaptureArrays::IsData(a.Nibble(k)); };
+    while (i < end && !take(i)) ++i;
+    while (i < end) {
+        int64_t g = x(a.Start(i)), x1 = x(a.End(i));
+        PidCounts counts{};
+        ++counts[a.Nibble(i)];
+        int64_t value = dataOnly ? a.Payload(i) : a.Bytes(i), last = i, j = i + 1;
+        for (; j < end; ++j) {
+            if (!take(j)) continue;
+            if (x(a.End(j)) > g) break;
+            ++counts[a.Nibble(j)];
+            value = std::max<int64_t>(value, dataOnly ? a.Payload(j) : a.Bytes(j));
+            last = j;
+        }
+        LengthBar bar{g, 0, value, {}, x1 - g > 4, i};
+        bar.x1 = bar.labelled ? x1 : g + std::max<int64_t>(x1 - g, 1);
+        bar.colour = bar.labelled ? RgbFromColorRef(ColourOf(a.Nibble(last))) : MeanColour(counts);
+        bars.push_back(bar);
+        i = j;
+        while (i < end && !take(i)) ++i;
+    }
+    return bars;
+}
+
+}  // namespace
+
+TEST(LengthBars, HeightsAreBytesOnTheBusOrPayload)
+{
+    auto arrays = Arrays({Rec(0, 1000, PidData0, 66), Rec(2000, 1000, PidAck), Rec(4000, 1000, PidIn, 0x81),
+                          Rec(6000, 1000, PidSplit, 0x12), Rec(8000, 1000, PidData1, 2)});
+    std::vector<LengthBar> bars = Bars(*arrays, false);
+    ASSERT_EQ(bars.size(), 5u);
+    int64_t want[] = {67, 1, 3, 4, 3};
+    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(bars[i].value, want[i]) << i;
+    std::vector<LengthBar> data = Bars(*arrays, true);
+    ASSERT_EQ(data.size(), 2u) << "only data packets";
+    EXPECT_EQ(data[0].value, 64);
+    EXPECT_EQ(data[1].value, 0) << "no payload";
+    EXPECT_EQ(BarHeight(0, 0, true), 1) << "an empty data packet stays visible";
+    EXPECT_EQ(BarHeight(0, 5, true), 0) << "unless the axis is scrolled up";
+    EXPECT_EQ(BarHeight(0, 0, false), 0);
+    EXPECT_EQ(BarHeight(30, 10, false), 20);
+    EXPECT_EQ(Arrays({Rec(0, 10, PidIn)})->MaxDataLength(), 0);
+}
+
+TEST(LengthBars, WidthDecidesTheLabelAndAColumnMergesIntoTheMeanColour)
+{
+    // 100 ticks a pixel: 500 ticks is 5 pixels, 400 is 4.
+    auto wide = Arrays({Rec(1000, 500, PidData0, 10)});
+    EXPECT_TRUE(Bars(*wide, false)[0].labelled);
+    auto narrow = Arrays({Rec(1000, 400, PidData0, 10)});
+    EXPECT_FALSE(Bars(*narrow, false)[0].labelled);
+    // Two packets in one column: one bar, as high as the larger, mean colour.
+    auto merged = Arrays({Rec(1000, 10, PidAck), Rec(1020, 30, PidIn, 0x81), Rec(5000, 10, PidAck)});
+    std::vector<LengthBar> bars = Bars(*merged, false);
+    ASSERT_EQ(bars.size(), 2u);
+    EXPECT_EQ(bars[0].value, 3);
+    EXPECT_EQ(bars[0].x1 - bars[0].x0, 1);
+    PidCounts counts{};
+    counts[PidAck] = counts[PidIn] = 1;
+    EXPECT_EQ(bars[0].colour, MeanColour(counts));
+    // The data chart passes over tokens and handshakes inside the column.
+    auto data = Arrays({Rec(1000, 10, PidData0, 6), Rec(1012, 5, PidAck), Rec(1020, 20, PidData1, 12),
+                        Rec(9000, 10, PidIn, 0x81)});
+    std::vector<LengthBar> dataBars = Bars(*data, true);
+    ASSERT_EQ(dataBars.size(), 1u);
+    EXPECT_EQ(dataBars[0].value, 10);
+}
+
+TEST(LengthBars, BlockBuildEqualsAWalkOverEveryRecord)
+{
+    std::mt19937 rng(5);
+    const uint8_t pids[] = {PidIn, PidData0, PidData1, PidAck, PidNak, PidSof, PidOut, PidSplit};
+    std::vector<PacketRecord> records;
+    uint64_t t = 0;
+    for (int i = 0; i < 60000; ++i) {
+        uint8_t pid = pids[rng() % 8];
+        records.push_back(Rec(t, uint16_t(rng() % 5 == 0 ? rng() % 3000 : rng() % 30), pid, uint16_t(rng() % 1100)));
+        t += rng() % 60;
+    }
+    auto arrays = Arrays(records);
+    double total = arrays->TotalTime();
+    for (int trial = 0; trial < 60; ++trial) {
+        bool dataOnly = trial % 2;
+        double t0 = total * (double(rng() % 1000) / 1000.0) - total * 0.05;
+        double t1 = t0 + total / double(1 << (rng() % 14));
+        int32_t width = 200 + int32_t(rng() % 1200);
+        DrawnRange drawn;
+        std::vector<LengthBar> got = BuildLengthBars(*arrays, dataOnly, t0, t1, width, &drawn);
+        std::vector<LengthBar> want = Walk(*arrays, dataOnly, t0, t1, width);
+        ASSERT_EQ(got.size(), want.size()) << trial;
+        for (size_t k = 0; k < got.size(); ++k) {
+            ASSERT_EQ(got[k].x0, want[k].x0) << trial << " " << k;
+            ASSERT_EQ(got[k].x1, want[k].x1) << trial << " " << k;
+            ASSERT_EQ(got[k].value, want[k].value) << trial << " " << k;
+            ASSERT_EQ(got[k].colour, want[k].colour) << trial << " " << k;
+            ASSERT_EQ(got[k].first, want[k].first) << trial << " " << k;
+        }
+    }
+}
+
+TEST(LengthBars, SelectionTotalsCountTheDrawnPacketsAndDataOnly)
+{
+    // IN, DATA1 (10 payload bytes), ACK, then far to the right another IN.
+    auto arrays = Arrays({Rec(100, 10, PidIn, 0x81), Rec(200, 10, PidData1, 12), Rec(300, 10, PidAck),
+                          Rec(100000000, 10, PidIn, 0x81)});
+    DrawnRange drawn;
+    BuildLengthBars(*arrays, false, 0, 400 * kTickSeconds, 100, &drawn);
+    EXPECT_EQ(drawn.first, 0);
+    EXPECT_EQ(drawn.last, 2) << "the far IN was not drawn";
+    EXPECT_EQ(DrawnBytes(*arrays, drawn, 0, 3), 3 + 13 + 1);
+    EXPECT_EQ(DrawnBytes(*arrays, drawn, 1, 1), 13);
+    EXPECT_EQ(DrawnBytes(*arrays, drawn, 2, 1), 0);
+    ByteSums sums = arrays->Sums().Total(0, 3);
+    EXPECT_EQ(sums.dataCount, 1u) << "IN, DATA1, ACK: one data packet";
+    EXPECT_EQ(sums.payload, 10u);
+    EXPECT_EQ(DataLengthBandText(1, 2, 1, 10), "开始：1s | 结束：2s | 宽度：1s | 数据包个数：1 | 数据总大小：10byte");
+    EXPECT_EQ(PacketLengthBandText(1, 2, 3, 17), "开始：1s | 结束：2s | 宽度：1s | 包数量：3 | 总大小：17byte");
+    EXPECT_EQ(LengthHoverText(false, 0.5, 7, 0x4B, 67), "时间：500ms | 包序号：7 | 包类型：DATA1 | 包长度：67byte");
+    EXPECT_EQ(LengthHoverText(true, 0.5, 7, 0xC3, 64), "时间：500ms | 包序号：7 | 包类型：DATA0 | 数据长度：64byte");
+    EXPECT_EQ(LengthCrossText(1, 12.9), "时间：1s | 包长度：12byte");
+}
+
+TEST(ConfigRules, PlacementButtonsAndStoredGroups)
+{
+    ChartRect button{500, 106, 512, 118}, pane{0, 0, 800, 600};
+    EXPECT_EQ(*PlaceBelow(button, 200, 100, pane), (PanelPoint{312, 118})) << "right-aligned below the button";
+    EXPECT_EQ(*PlaceBelow({500, 550, 512, 562}, 200, 100, pane), (PanelPoint{312, 500})) << "lifted onto the pane's bottom";
+    EXPECT_FALSE(PlaceBelow({500, 10, 490, 20}, 200, 100, pane));
+    EXPECT_EQ(CountCheckedRows({}), 0);
+    EXPECT_EQ(CountCheckedRows({true, false, true}), 1);
+    EXPECT_EQ(CountCheckedRows({true, true, true}), 2);
+    EXPECT_EQ(CountCheckedRows({false, false, false}), 3);
+    EXPECT_FALSE(SelectButtonsFor(0).enabled);
+    EXPECT_FALSE(SelectButtonsFor(0).all.has_value()) << "an empty list leaves the ticks";
+    EXPECT_EQ(*SelectButtonsFor(2).all, true);
+    EXPECT_EQ(*SelectButtonsFor(3).none, true);
+    EXPECT_EQ(*SelectButtonsFor(1).all, false);
+    EXPECT_TRUE(IsShowableGroup(0));
+    EXPECT_TRUE(IsShowableGroup(4));
+    EXPECT_FALSE(IsShowableGroup(5));
+    EXPECT_FALSE(IsShowableGroup(-1));
+}
