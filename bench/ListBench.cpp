@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "BenchWorker.h"
 #include "CCaptureWorker.h"
 #include "CPacketListModel.h"
 #include "CaptureSource.h"
@@ -25,31 +26,8 @@ using namespace orvane::app;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double MsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// An analyser whose capture is finished and uploaded: the worker parses at once.
-struct FinishedAnalyser : IDevice {
-    explicit FinishedAnalyser(IDataSource* s) : source(s) {}
-    int32_t Release() override { return 0; }
-    int32_t GetDeviceInfo(DeviceInfo*) override { return 0; }
-    int32_t GetStatus(DeviceStatus* out) override {
-        out->flags = StatusOnline | StatusOnline2 | StatusComplete;
-        out->trigger = -1;
-        return 1;
-    }
-    int32_t ApplySetup(const char*) override { return 1; }
-    int32_t Start() override { return 1; }
-    int32_t Stop() override { return 1; }
-    int32_t Reserved1() override { return 0; }
-    int32_t Reserved2() override { return 0; }
-    IDataSource* GetDataSource() override { return source; }
-    int32_t Control(int32_t, int32_t*) override { return 1; }
-    IDataSource* source;
-};
+using bench::MsSince;
+using bench::PumpUntil;
 
 constexpr int kScreenRows = 40;
 
@@ -67,30 +45,18 @@ void PaintScreen(CPacketListModel& model, int first) {
     }
 }
 
-template <class Done>
-void PumpUntil(Done done) {
-    while (!done()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-}
-
 void BM_ListAtScale(benchmark::State& state) {
     const size_t records = size_t(state.range(0));
     emu::CaptureSource source(bench::SyntheticCapture::Build(records));
-    FinishedAnalyser analyser(&source);
+    // Finished and uploaded: the worker parses at once.
+    bench::StaticAnalyser analyser(&source, StatusOnline | StatusOnline2 | StatusComplete);
     for (auto _ : state) {
-        COrvaneDoc doc;
-        CPacketListModel model;
-        model.SetRoot(&doc.TransactionRoot());
-        model.SetRowDecoder(&doc.Parser());
-        CCaptureWorker::Options options;
-        options.pollInterval = options.idleInterval = std::chrono::milliseconds(1);
-        CCaptureWorker worker(doc, &analyser, &model, options);
-        model.SetWorker(&worker);
+        bench::ListedDocument listed(&analyser);
+        CPacketListModel& model = listed.model;
+        CCaptureWorker& worker = listed.worker;
 
         // Streamed: rows reach the model from the worker while it parses.
-        const auto start = Clock::now();
+        const auto start = bench::Clock::now();
         if (worker.StartRecord() != CCaptureWorker::StartResult::Started) {
             state.SkipWithError("the capture did not start");
             return;
@@ -103,31 +69,31 @@ void BM_ListAtScale(benchmark::State& state) {
         const double allRows = MsSince(start);
         const int rows = model.rowCount();
 
-        auto t = Clock::now();
+        auto t = bench::Clock::now();
         PaintScreen(model, rows - kScreenRows);
         const double scrollEnd = MsSince(t);
 
         const uint32_t target = uint32_t(std::min<size_t>(31000000, records - 1000));
-        t = Clock::now();
+        t = bench::Clock::now();
         const int found = model.List().GoToPacket(target);
         PaintScreen(model, found - kScreenRows / 2);
         const double goTo = MsSince(t);
 
         // The index alone, without the cells: a record's row, and opening the
         // first row, which moves every row after it.
-        t = Clock::now();
+        t = bench::Clock::now();
         benchmark::DoNotOptimize(model.List().Rows().RowOfRecord(target - 7));
         const double rowOfRecord = MsSince(t);
-        t = Clock::now();
+        t = bench::Clock::now();
         model.ToggleExpand(0);
         const double expandFirst = MsSince(t);
         model.ToggleExpand(0);
 
         const size_t beforeBytes = model.List().Rows().IndexBytes();
-        t = Clock::now();
+        t = bench::Clock::now();
         model.ExpandAll();
         const double expandAll = MsSince(t);
-        t = Clock::now();
+        t = bench::Clock::now();
         PaintScreen(model, model.rowCount() - kScreenRows);
         const double expandedEnd = MsSince(t);
         const int expandedRows = model.rowCount();
@@ -154,8 +120,6 @@ void BM_ListAtScale(benchmark::State& state) {
                     records, rows, firstRows, firstScreen, allRows, scrollEnd, target, found, goTo, rowOfRecord, expandFirst, expandAll,
                     expandedRows, expandedEnd, double(beforeBytes) / std::max(rows, 1),
                     double(expandedBytes) / std::max(expandedRows, 1));
-        worker.Shutdown();
-        model.SetWorker(nullptr);
     }
 }
 

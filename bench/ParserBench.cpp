@@ -1,13 +1,15 @@
 // Parses a maximum-size capture (32 M records) from memory, as a loaded file,
 // and reports records per second and the bytes per record the tree adds; and
-// decodes a mass-storage session of millions of records through the class
-// plug-in, against the time its parse takes.
+// decodes mass-storage and HID sessions of as many records through the class
+// plug-ins, against the time their parse takes.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <map>
+#include <utility>
 
 #include "CDecodeFactory.h"
 #include "CDecoderManager.h"
@@ -111,17 +113,44 @@ void BM_ParseAndDecode(benchmark::State& state) {
     state.counters["transfer_level_bytes_per_record"] = decodeBytes / double(records);
 }
 
-// The emulator's disk session, long enough for millions of records: reads,
-// writes and unit tests at high speed with the usual NAKs and damage.
-emu::CaptureSource& DiskSource(int operations) {
-    static emu::CaptureSource* source = nullptr;
+// The class traffic of an emulator session repeated until it holds `records`
+// records: enumeration once, then the body from the first record on a class
+// endpoint over and over, later in time, its payload shared.
+emu::BusCapture Tiled(emu::BusCapture session, size_t records) {
+    size_t body = 0;
+    while (body < session.records.size()) {
+        const PacketRecord& r = session.records[body];
+        const uint8_t pid = r.PidNibble();
+        if ((pid == PidIn || pid == PidOut) && r.Endpoint() != 0) break;
+        ++body;
+    }
+    const size_t end = session.records.size();
+    if (body == end) return session;
+    const uint64_t span = session.records.back().Timestamp() - session.records[body].Timestamp() + 1000;
+    session.records.reserve(records);
+    for (uint64_t shift = span; session.records.size() < records; shift += span) {
+        for (size_t i = body; i < end && session.records.size() < records; ++i) {
+            PacketRecord r = session.records[i];
+            r.SetTimestamp(r.Timestamp() + shift);
+            session.records.push_back(r);
+        }
+    }
+    return session;
+}
+
+// An emulator session of mass-storage commands (reads, writes and unit tests
+// at high speed, with the usual NAKs and damage) or of HID input reports,
+// tiled to `records` records.
+emu::CaptureSource& ClassSource(emu::SessionBuilder::Kind kind, size_t records) {
+    static std::map<std::pair<int, size_t>, emu::CaptureSource*> sources;
+    emu::CaptureSource*& source = sources[{int(kind), records}];
     if (!source) {
         emu::SessionBuilder::Options options;
-        options.kind = emu::SessionBuilder::Kind::Disk;
-        options.speed = SpeedHigh;
-        options.operations = operations;
+        options.kind = kind;
+        options.speed = kind == emu::SessionBuilder::Kind::Disk ? SpeedHigh : SpeedFull;
+        options.operations = kind == emu::SessionBuilder::Kind::Disk ? 20000 : 100000;
         options.damageRate = 0.005;
-        source = new emu::CaptureSource(emu::SessionBuilder(options).Build());
+        source = new emu::CaptureSource(Tiled(emu::SessionBuilder(options).Build(), records));
     }
     return *source;
 }
@@ -135,7 +164,7 @@ double ThreadSeconds() {
 
 // Builds and frees the transfer level over a parsed tree with the factory's
 // plug-ins (none when null); answers the CPU seconds of the build and counts
-// the SCSI commands it made.
+// the class-level items it made.
 double DecodeTransferLevel(CUsbParser& parser, UsbItem& root, IDecodeFactory* factory, size_t* commands) {
     std::string tree;
     parser.GetDeviceTree(tree);
@@ -149,52 +178,62 @@ double DecodeTransferLevel(CUsbParser& parser, UsbItem& root, IDecodeFactory* fa
     const double seconds = ThreadSeconds() - start;
     if (commands) {
         *commands = 0;
-        for (UsbItem* item : transfers.root.children) *commands += item->type >= 0xFF00;
+        // Items of the class plug-ins: above the engine's own codes.
+        for (UsbItem* item : transfers.root.children) *commands += item->type > ItemControlTransfer;
     }
     FreeTransferLevel(&transfers.root);
     manager.ReleaseDecoders();
     return seconds;
 }
 
-// Class decoding of a mass-storage mix through the plug-in in "classes"
-// beside this program: records per second, and what the plug-in adds to the
-// decoder manager's own walk, against the time of the parse (CPU time of
-// this thread for each step).
-void BM_MassStorageDecode(benchmark::State& state) {
-    emu::CaptureSource& source = DiskSource(int(state.range(0)));
+// Class decoding of a mass-storage or HID mix through the plug-in in
+// "classes" beside this program: records per second, and what the plug-in
+// adds to the decoder manager's own walk, against the time of the parse (CPU
+// time of this thread for each step, the least of the runs: the others were
+// disturbed by something else).
+void ClassDecode(benchmark::State& state, emu::SessionBuilder::Kind kind, int cls, int subclass, int protocol) {
+    emu::CaptureSource& source = ClassSource(kind, size_t(state.range(0)));
     const double records = double(source.GetCount());
     CDecodeFactory factory;
+    if (factory.Find(cls, subclass, protocol) < 0) {
+        state.SkipWithError("no plug-in for the class in classes/");
+        return;
+    }
     double parseSeconds = 1e9, decodeSeconds = 1e9, bareSeconds = 1e9;
-    size_t transfers = 0;
+    size_t classItems = 0;
     for (auto _ : state) {
         CUsbParser parser;
         parser.SetDataSource(&source);
         TreeSink transactions;
         const double t0 = ThreadSeconds();
         parser.Parse(&transactions.sink);
-        const double t1 = ThreadSeconds();
-        // The least of the runs: the others were disturbed by something else.
-        parseSeconds = std::min(parseSeconds, t1 - t0);
-        const double decoded = DecodeTransferLevel(parser, transactions.root, &factory, &transfers);
+        parseSeconds = std::min(parseSeconds, ThreadSeconds() - t0);
+        const double decoded = DecodeTransferLevel(parser, transactions.root, &factory, &classItems);
         decodeSeconds = std::min(decodeSeconds, decoded);
         state.SetIterationTime(decoded);
         // The same walk without class plug-ins: what the manager costs alone.
         bareSeconds = std::min(bareSeconds, DecodeTransferLevel(parser, transactions.root, nullptr, nullptr));
         FreeChildren(&transactions.root);
     }
-    if (factory.Find(8, 6, 0x50) < 0) state.SkipWithError("no mass-storage plug-in in classes/");
     state.counters["records"] = records;
-    state.counters["scsi_commands"] = double(transfers);
-    state.counters["parse_s"] = parseSeconds;
-    state.counters["decode_s"] = decodeSeconds;
-    state.counters["decode_without_plugins_s"] = bareSeconds;
+    state.counters["class_items"] = double(classItems);
+    state.counters["parse_records_per_s"] = records / parseSeconds;
     state.counters["class_decode_records_per_s"] = records / decodeSeconds;
+    state.counters["decode_without_plugins_s"] = bareSeconds;
     state.counters["plugin_share_of_parse"] = (decodeSeconds - bareSeconds) / parseSeconds;
+    std::printf("class decoding of %.0f records (%s): %.1f M records/s, parse %.1f M records/s; "
+                "%.0f class-level items; the plug-in adds %.0f%% of the parse's time\n",
+                records, kind == emu::SessionBuilder::Kind::Disk ? "mass storage" : "HID", records / decodeSeconds / 1e6,
+                records / parseSeconds / 1e6, double(classItems), 100.0 * (decodeSeconds - bareSeconds) / parseSeconds);
 }
+
+void BM_MassStorageDecode(benchmark::State& state) { ClassDecode(state, emu::SessionBuilder::Kind::Disk, 8, 6, 0x50); }
+void BM_HidDecode(benchmark::State& state) { ClassDecode(state, emu::SessionBuilder::Kind::Mouse, 3, 1, 2); }
 
 }  // namespace
 
-BENCHMARK(BM_MassStorageDecode)->Arg(60000)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MassStorageDecode)->Arg(32 << 20)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HidDecode)->Arg(32 << 20)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseLoadedCapture)->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseAndDecode)->Arg(32 << 20)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "BenchFolder.h"
 #include "CDeviceProxy.h"
 #include "COrvaneDoc.h"
 #include "EmulatedAnalyser.h"
@@ -18,14 +19,6 @@ using namespace orvane;
 namespace {
 
 namespace fs = std::filesystem;
-
-struct ProjectFolder {
-    fs::path path = [] {
-        char folder[] = "/tmp/orvane-bench-XXXXXX";
-        return fs::path(::mkdtemp(folder));
-    }();
-    ~ProjectFolder() { fs::remove_all(path); }
-};
 
 // "p.usb" with `marks` bookmarks, and its "p.ph" (one record) and "p.data".
 void WriteProject(const fs::path& folder, int marks) {
@@ -44,7 +37,7 @@ void WriteProject(const fs::path& folder, int marks) {
 
 void BM_OpenProjectWithMarks(benchmark::State& state) {
     const int marks = int(state.range(0));
-    ProjectFolder folder;
+    bench::BenchFolder folder;
     WriteProject(folder.path, marks);
     const std::string project = (folder.path / "p.usb").string();
     emu::EmulatedAnalyser analyser;

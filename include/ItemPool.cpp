@@ -2,16 +2,18 @@
 // per class and per thread, and a shared depot that moves freed slots between
 // threads in batches (the document frees on the UI thread, the parser
 // allocates on the worker). Chunks are kept for the next capture.
-#include <sys/mman.h>
-
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <new>
 #include <algorithm>
 #include <vector>
 
+#include "HugePages.h"
 #include "UsbItem.h"
 
 namespace orvane {
@@ -40,11 +42,79 @@ std::atomic<size_t> gReserved{0};
 std::atomic<int64_t> gLiveLarge{0};   // bytes handed out above kMaxSmall
 std::atomic<int64_t> gLiveRetired{0}; // what caches of ended threads still had out
 
+// Maps a chunk in huge pages and populates it at once: faulting in a big
+// capture's tree page by page costs more than parsing it. Null when the
+// system has no memory for it.
+void* MapChunk(size_t bytes) {
+    void* p = MapHugePages(bytes, true);
+    if (p) gReserved += bytes;
+    return p;
+}
+
+// Prepares the next largest chunk on a thread of its own while a big tree is
+// built, so the fresh memory's faults and zeroing overlap the building
+// instead of stalling it. Only one chunk is held ready: what a finished
+// parse leaves unused stays small.
+class ChunkFiller {
+public:
+    // A populated chunk of kMaxChunkBytes; null without memory.
+    void* Take() {
+        void* chunk = nullptr;
+        {
+            std::lock_guard lock(mutex_);
+            StartLocked();
+            chunk = ready_;
+            ready_ = nullptr;
+            wanted_ = true;
+        }
+        wake_.notify_one();
+        // Not ready yet: this thread maps one of its own, side by side with the filler.
+        return chunk ? chunk : MapChunk(kMaxChunkBytes);
+    }
+
+private:
+    void StartLocked() {
+        if (started_) return;
+        started_ = true;
+        try {
+            std::thread([this] { Run(); }).detach();
+        } catch (const std::system_error&) {
+            // No thread to be had: every chunk is mapped where it is needed.
+        }
+    }
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return wanted_ && !ready_; });
+            wanted_ = false;
+            lock.unlock();
+            void* chunk = MapChunk(kMaxChunkBytes);
+            lock.lock();
+            ready_ = chunk;
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    void* ready_ = nullptr;
+    bool wanted_ = false;
+    bool started_ = false;
+};
+
+ChunkFiller& TheFiller() {
+    static ChunkFiller* filler = new ChunkFiller;  // its thread lives as long as the process
+    return *filler;
+}
+
 struct Cache;
 
 struct Depot {
     std::mutex mutex;
     std::vector<Batch> batches[kClasses];
+    // How many batches each class holds, read without the lock: a thread
+    // carving fresh slots must not take the lock for every slot to learn
+    // that there is nothing to reuse.
+    std::atomic<uint32_t> available[kClasses] = {};
     std::vector<Cache*> caches;  // for the live-bytes count
 };
 
@@ -73,7 +143,10 @@ struct Cache {
         Depot& depot = TheDepot();
         std::lock_guard lock(depot.mutex);
         for (size_t c = 0; c < kClasses; ++c)
-            if (head[c]) depot.batches[c].push_back({head[c], count[c]});
+            if (head[c]) {
+                depot.batches[c].push_back({head[c], count[c]});
+                depot.available[c].fetch_add(1, std::memory_order_relaxed);
+            }
         gLiveRetired += live.load();
         std::erase(depot.caches, this);
     }
@@ -96,36 +169,30 @@ struct Cache {
         return p;
     }
 
-    // Chunks grow from 4 MiB to 64 MiB and are mapped in huge pages and
-    // populated at once: faulting in a big capture's tree page by page costs
-    // more than parsing it.
+    // Chunks grow from 4 MiB to 64 MiB. A thread that has reached the
+    // largest builds a big tree: it takes the chunk the filler prepared
+    // meanwhile and has it prepare the next.
     void NewChunk() {
         size_t bytes = chunkBytes;
-        if (chunkBytes < kMaxChunkBytes) chunkBytes *= 2;
-        // Over-map by one huge page and trim, so the chunk starts on a 2 MiB
-        // boundary and every part of it can be a huge page.
-        constexpr size_t kHuge = 2u << 20;
-        void* raw = ::mmap(nullptr, bytes + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (raw == MAP_FAILED) throw std::bad_alloc();
-        const uintptr_t start = (uintptr_t(raw) + kHuge - 1) & ~uintptr_t(kHuge - 1);
-        const size_t head = start - uintptr_t(raw);
-        if (head) ::munmap(raw, head);
-        if (kHuge - head) ::munmap(reinterpret_cast<void*>(start + bytes), kHuge - head);
-        void* p = reinterpret_cast<void*>(start);
-        ::madvise(p, bytes, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-        ::madvise(p, bytes, MADV_POPULATE_WRITE);  // an older kernel refuses: pages then fault in as used
-#endif
+        void* p = nullptr;
+        if (chunkBytes < kMaxChunkBytes) {
+            chunkBytes *= 2;
+            p = MapChunk(bytes);
+        } else {
+            p = TheFiller().Take();
+        }
+        if (!p) throw std::bad_alloc();
         bump = static_cast<char*>(p);
         end = bump + bytes;
-        gReserved += bytes;
     }
 
     bool Refill(size_t c) {
         Depot& depot = TheDepot();
+        if (depot.available[c].load(std::memory_order_relaxed) == 0) return false;
         std::lock_guard lock(depot.mutex);
         auto& list = depot.batches[c];
         if (list.empty()) return false;
+        depot.available[c].fetch_sub(1, std::memory_order_relaxed);
         head[c] = list.back().head;
         count[c] = list.back().count;
         list.pop_back();
@@ -148,6 +215,7 @@ struct Cache {
         Depot& depot = TheDepot();
         std::lock_guard lock(depot.mutex);
         depot.batches[c].push_back({first, kBatch});
+        depot.available[c].fetch_add(1, std::memory_order_relaxed);
     }
 };
 

@@ -5,7 +5,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libpugixml-dev libusb-1.0-0-dev usb.ids
-  qt6-base-dev qt6-translations-l10n
+  qt6-base-dev qt6-translations-l10n libxcb1-dev
   clang libclang-rt-14-dev
   fonts-wqy-microhei
 )

@@ -20,35 +20,6 @@ QString ToQString(std::u16string_view text) {
     return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QImage Variant(QImage image, unsigned style, bool useMask, Colorref maskColor) {
-    image = image.convertToFormat(QImage::Format_ARGB32);
-    const QRgb mask = qRgb(RedOf(maskColor), GreenOf(maskColor), BlueOf(maskColor));
-    for (int y = 0; y < image.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            QRgb p = line[x];
-            if (useMask && (p & 0xFFFFFF) == (mask & 0xFFFFFF)) {
-                line[x] = 0;
-                continue;
-            }
-            int r = qRed(p), g = qGreen(p), b = qBlue(p);
-            if (style & ImageGrey) r = g = b = static_cast<int>(0.299 * r + 0.587 * g + 0.114 * b);
-            if (style & ImageDarker) {
-                r = r * 3 / 4;
-                g = g * 3 / 4;
-                b = b * 3 / 4;
-            }
-            if (style & ImageLighter) {
-                r = std::min(255, r * 5 / 4);
-                g = std::min(255, g * 5 / 4);
-                b = std::min(255, b * 5 / 4);
-            }
-            line[x] = qRgba(r, g, b, qAlpha(p));
-        }
-    }
-    return image;
-}
-
 }  // namespace
 
 QFont ToQFont(const HtmlFont& font) {
@@ -82,6 +53,10 @@ HtmlSize QtTextMeasurer::Extent(std::u16string_view text) const {
 
 int QtTextMeasurer::DpiY() const { return device_ ? device_->logicalDpiY() : 96; }
 
+QtHtmlCanvas::QtHtmlCanvas(QPainter& painter, CDrawHelper* helper)
+    : painter_(painter), ownHelper_(helper ? nullptr : std::make_unique<CDrawHelper>()),
+      helper_(helper ? *helper : *ownHelper_) {}
+
 void QtHtmlCanvas::DrawText(int x, int y, std::u16string_view text, const HtmlFont& font, const HtmlTextPaint& paint) {
     const QFont qfont = ToQFont(font);
     const QFontMetrics metrics(qfont, painter_.device());
@@ -94,116 +69,27 @@ void QtHtmlCanvas::DrawText(int x, int y, std::u16string_view text, const HtmlFo
 }
 
 void QtHtmlCanvas::DrawLine(int x1, int y1, int x2, int y2, Colorref color, int borderStyle, int width) {
-    if (width < 1) return;
-    QPen pen(ToQColor(color), width);
-    pen.setCapStyle(Qt::FlatCap);
-    switch (borderStyle) {
-    case 2: pen.setStyle(Qt::DashLine); break;
-    case 3: pen.setStyle(Qt::DotLine); break;
-    case 4: pen.setStyle(Qt::DashDotLine); break;
-    case 5: pen.setStyle(Qt::DashDotDotLine); break;
-    default: break;
-    }
-    painter_.setPen(pen);
-    painter_.drawLine(x1, y1, x2, y2);
-    if (borderStyle == 6) {
-        const int dx = x1 != x2 ? 0 : 2 * width;
-        const int dy = y1 != y2 ? 0 : 2 * width;
-        painter_.drawLine(x1 + dx, y1 + dy, x2 + dx, y2 + dy);
-    }
-}
-
-void QtHtmlCanvas::FillGradient(const HtmlRect& rect, Colorref from, Colorref to, bool horizontal) {
-    // 64 bands whatever the size, as the tip's gradients always had.
-    const int start = horizontal ? rect.left : rect.top;
-    const int64_t length = horizontal ? rect.Width() : rect.Height();
-    for (int i = 0; i < 64; ++i) {
-        const int a = start + static_cast<int>((i * length) >> 6);
-        const int b = start + static_cast<int>(((i + 1) * length) >> 6);
-        if (b <= a) continue;
-        auto mix = [i](unsigned c1, unsigned c2) { return (c1 * (64 - i) + c2 * i) >> 6; };
-        const Colorref c = MakeColorref(mix(RedOf(from), RedOf(to)), mix(GreenOf(from), GreenOf(to)),
-                                        mix(BlueOf(from), BlueOf(to)));
-        const QRect band = horizontal ? QRect(QPoint(a, rect.top), QPoint(b - 1, rect.bottom - 1))
-                                      : QRect(QPoint(rect.left, a), QPoint(rect.right - 1, b - 1));
-        painter_.fillRect(band, ToQColor(c));
-    }
+    CDrawHelper::DrawStyledLine(painter_, x1, y1, x2, y2, color, borderStyle, width);
 }
 
 void QtHtmlCanvas::FillEffect(const HtmlRect& rect, int effect, Colorref begin, Colorref middle, Colorref end,
                               int granularity) {
-    const int mx = rect.left + rect.Width() / 2;
-    const int my = rect.top + rect.Height() / 2;
-    switch (effect) {
-    case 1: FillGradient(rect, begin, end, true); break;
-    case 2: FillGradient(rect, begin, end, false); break;
-    case 3:
-        FillGradient({rect.left, rect.top, mx, rect.bottom}, begin, end, true);
-        FillGradient({mx, rect.top, rect.right, rect.bottom}, end, begin, true);
-        break;
-    case 4:
-        FillGradient({rect.left, rect.top, rect.right, my}, begin, end, false);
-        FillGradient({rect.left, my, rect.right, rect.bottom}, end, begin, false);
-        break;
-    case 5:
-        FillGradient({rect.left, rect.top, mx, rect.bottom}, begin, middle, true);
-        FillGradient({mx, rect.top, rect.right, rect.bottom}, middle, end, true);
-        break;
-    case 6:
-        FillGradient({rect.left, rect.top, rect.right, my}, begin, middle, false);
-        FillGradient({rect.left, my, rect.right, rect.bottom}, middle, end, false);
-        break;
-    default:
-        // The generated patterns (7-15) belong to the tooltip window's drawing helpers.
-        painter_.fillRect(QRect(QPoint(rect.left, rect.top), QPoint(rect.right - 1, rect.bottom - 1)),
-                          ToQColor(begin));
-        break;
-    }
+    helper_.FillEffect(painter_, effect, rect, begin, middle, end, granularity, 0);
 }
 
 void QtHtmlCanvas::DrawStyledRect(const HtmlRect& rect, Colorref topLeft, Colorref bottomRight, int borderStyle,
                                   int width) {
-    if (borderStyle == 0 || width < 1) return;
-    auto edges = [&](int inset) {
-        const int h = inset + width / 2;
-        const QPoint bl(rect.left + h, rect.bottom - 1 - h), tl(rect.left + h, rect.top + h),
-            tr(rect.right - 1 - h, rect.top + h), br(rect.right - 1 - h, rect.bottom - 1 - h);
-        QPen pen(ToQColor(topLeft), width);
-        pen.setCapStyle(Qt::SquareCap);
-        pen.setJoinStyle(Qt::MiterJoin);
-        if (borderStyle == 2) pen.setStyle(Qt::DashLine);
-        if (borderStyle == 3) pen.setStyle(Qt::DotLine);
-        painter_.setPen(pen);
-        const QPoint first[] = {bl, tl, tr};
-        painter_.drawPolyline(first, 3);
-        pen.setColor(ToQColor(bottomRight));
-        painter_.setPen(pen);
-        const QPoint second[] = {tr, br, bl};
-        painter_.drawPolyline(second, 3);
-    };
-    edges(0);
-    if (borderStyle == 6) edges(2 * width);
+    CDrawHelper::DrawStyledRect(painter_, rect.left, rect.top, rect.right, rect.bottom, topLeft, bottomRight,
+                                borderStyle, width);
 }
 
 void QtHtmlCanvas::DrawImage(const HtmlImage& image, const HtmlRect& source, int x, int y, int w, int h,
                              const HtmlImagePaint& paint) {
     const auto* qt = dynamic_cast<const QtHtmlImage*>(&image);
     if (!qt || w <= 0 || h <= 0) return;
-    const QImage part = qt->Image()
-                            .copy(QRect(source.left, source.top, source.Width(), source.Height()))
-                            .scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    const QImage picture = Variant(part, paint.style, paint.useMask, paint.maskColor);
-    if (paint.shadow && (paint.style & (ImageShadow | ImageBlurredShadow))) {
-        QImage shadow = picture;
-        const QColor color = ToQColor(paint.effectColor);
-        for (int yy = 0; yy < shadow.height(); ++yy) {
-            auto* line = reinterpret_cast<QRgb*>(shadow.scanLine(yy));
-            for (int xx = 0; xx < shadow.width(); ++xx)
-                line[xx] = qRgba(color.red(), color.green(), color.blue(), qAlpha(line[xx]) / 2);
-        }
-        painter_.drawImage(QPoint(x + paint.shadowDx, y + paint.shadowDy), shadow);
-    }
-    painter_.drawImage(QPoint(x, y), picture);
+    const QImage part = qt->Image().copy(QRect(source.left, source.top, source.Width(), source.Height()));
+    helper_.DrawBitmapImage(painter_, x, y, w, h, part, paint.useMask, paint.maskColor, paint.style, paint.shadow,
+                            paint.shadowDx, paint.shadowDy, paint.blurX, paint.blurY, paint.effectColor);
 }
 
 void QtHtmlCanvas::TileImage(const HtmlImage& image, const HtmlRect& rect) {

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QString>
 
+#include "CDrawHelper.h"
 #include "CHtmlDrawer.h"
 
 class QPainter;
@@ -48,7 +49,8 @@ private:
 
 class QtHtmlCanvas : public IHtmlCanvas {
 public:
-    explicit QtHtmlCanvas(QPainter& painter) : painter_(painter) {}
+    // Draws through the helper given, or one of its own.
+    explicit QtHtmlCanvas(QPainter& painter, CDrawHelper* helper = nullptr);
     void DrawText(int x, int y, std::u16string_view text, const HtmlFont& font, const HtmlTextPaint& paint) override;
     void DrawLine(int x1, int y1, int x2, int y2, Colorref color, int borderStyle, int width) override;
     void FillEffect(const HtmlRect& rect, int effect, Colorref begin, Colorref middle, Colorref end,
@@ -60,9 +62,9 @@ public:
     void TileImage(const HtmlImage& image, const HtmlRect& rect) override;
 
 private:
-    void FillGradient(const HtmlRect& rect, Colorref from, Colorref to, bool horizontal);
-
     QPainter& painter_;
+    std::unique_ptr<CDrawHelper> ownHelper_;
+    CDrawHelper& helper_;
 };
 
 // Bitmaps and icons as "<prefix>/bmp/<id>.png" and "<prefix>/icon/<id>.png"

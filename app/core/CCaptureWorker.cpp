@@ -1,5 +1,7 @@
 #include "CCaptureWorker.h"
 
+#include <time.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -169,7 +171,14 @@ int32_t CCaptureWorker::OnItem(UsbItem* item) {
     // The whole subtree: a NAKed transaction inside a transfer is hidden too.
     FilterSubtree(item, hideFilter_);
     if (list_) {
-        list_->AppendItem(item);
+        // Past the first rows, items reach the list in batches: one lock of
+        // its row index for many items. A batch waits at most kBatchWaitMs.
+        batch_.push_back(item);
+        const uint64_t now = TickMs();
+        if (handedToList_ < kSingleItems || batch_.size() >= kBatchItems || now - batchTick_ >= kBatchWaitMs) {
+            batchTick_ = now;
+            FlushBatch();
+        }
     } else if (appendRoot_) {
         item->flags &= uint8_t(~ItemExpanded);
         appendRoot_->Append(item);
@@ -177,13 +186,31 @@ int32_t CCaptureWorker::OnItem(UsbItem* item) {
     return 1;
 }
 
+void CCaptureWorker::FlushBatch() {
+    if (batch_.empty()) return;
+    list_->AppendItems(batch_.data(), batch_.size());
+    handedToList_ += batch_.size();
+    batch_.clear();
+}
+
+uint64_t CCaptureWorker::TickMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return uint64_t(now.tv_sec) * 1000 + uint64_t(now.tv_nsec) / 1000000;
+}
+
 int32_t CCaptureWorker::OnProgress(float fraction) {
+    if (list_) FlushBatch();
     if (options_.progress) options_.progress(int32_t(fraction * 100.0f));
     return 1;
 }
 
 int32_t CCaptureWorker::OnFinish() {
-    if (list_) list_->SetRowCount(list_->RowCount());
+    if (list_) {
+        FlushBatch();
+        handedToList_ = 0;  // the next parse or decoding shows its first rows at once too
+        list_->SetRowCount(list_->RowCount());
+    }
     if (options_.progress) options_.progress(-1);
     return 1;
 }
@@ -198,14 +225,11 @@ uint32_t CCaptureWorker::HideClass(const UsbItem& item) {
 }
 
 void CCaptureWorker::FilterSubtree(UsbItem* top, uint32_t flags) {
-    std::vector<UsbItem*> stack{top};
-    while (!stack.empty()) {
-        UsbItem* item = stack.back();
-        stack.pop_back();
-        if (HideClass(*item) & flags) item->flags |= ItemHiddenByFilter;
-        else item->flags &= uint8_t(~ItemHiddenByFilter);
-        for (UsbItem* child : item->children) stack.push_back(child);
-    }
+    // Runs for every item a parse hands over, so it allocates nothing; the
+    // engine's and decoders' trees are a few levels deep, whatever their breadth.
+    if (flags && (HideClass(*top) & flags)) top->flags |= ItemHiddenByFilter;
+    else top->flags &= uint8_t(~ItemHiddenByFilter);
+    for (UsbItem* child : top->children) FilterSubtree(child, flags);
 }
 
 void CCaptureWorker::ApplyHideFilter(UsbItem* root, uint32_t flags) {

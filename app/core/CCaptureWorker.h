@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "COrvaneDoc.h"
 #include "IDecode.h"
@@ -109,6 +110,9 @@ private:
     int32_t OnProgress(float fraction) override;
     int32_t OnFinish() override;
     int32_t Reserved() override { return 0; }
+    // Hands the items batched for the list over.
+    void FlushBatch();
+    static uint64_t TickMs();
 
     void Run();
     void Wait(std::chrono::milliseconds interval);
@@ -157,6 +161,14 @@ private:
     std::atomic<uint32_t> lastFlags_{0};
     // Where items go when there is no list: the root of the level being built.
     UsbItem* appendRoot_ = nullptr;
+    // Items for the list not handed over yet, worker thread only. The first
+    // kSingleItems of a parse or decoding go one by one, so rows show at once.
+    static constexpr size_t kSingleItems = 1024;
+    static constexpr size_t kBatchItems = 256;
+    static constexpr uint64_t kBatchWaitMs = 20;
+    std::vector<UsbItem*> batch_;
+    size_t handedToList_ = 0;
+    uint64_t batchTick_ = 0;
 
     std::thread thread_;
 };

@@ -1,7 +1,7 @@
 #include "CPacketListRows.h"
 
 #include <algorithm>
-#include <chrono>
+#include <time.h>
 
 namespace orvane::app {
 
@@ -12,10 +12,13 @@ constexpr int kNotFound = -2;
 constexpr int kWindowBehind = 200;
 constexpr size_t kWindowRows = 1200;
 
+// A tick count: read for every appended item, so the cheap coarse clock,
+// whose few milliseconds of granularity the 100 ms throttle does not mind.
 uint64_t SteadyMs()
 {
-    using namespace std::chrono;
-    return uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return uint64_t(now.tv_sec) * 1000 + uint64_t(now.tv_nsec) / 1000000;
 }
 
 }  // namespace
@@ -139,7 +142,7 @@ int CPacketListRows::RowCount() const
     return rowCount_;
 }
 
-void CPacketListRows::AppendItem(UsbItem* item)
+void CPacketListRows::AppendItems(UsbItem* const* items, size_t n)
 {
     bool push = false;
     int count = 0;
@@ -147,12 +150,16 @@ void CPacketListRows::AppendItem(UsbItem* item)
         // The root's list and the row count are read by the UI thread: both
         // change only under the lock, together with the blocks.
         std::lock_guard<std::mutex> guard(lock_);
-        if (!root_ || !item) return;
-        item->flags &= uint8_t(~ItemExpanded);
-        root_->Append(item);
-        const int rows = Shown(item) ? 1 : 0;
-        rowCount_ += rows;
-        AppendToBlocks(item, rows);
+        if (!root_) return;
+        for (size_t i = 0; i < n; ++i) {
+            UsbItem* item = items[i];
+            if (!item) continue;
+            item->flags &= uint8_t(~ItemExpanded);
+            root_->Append(item);
+            const int rows = Shown(item) ? 1 : 0;
+            rowCount_ += rows;
+            AppendToBlocks(item, rows);
+        }
         count = rowCount_;
         uint64_t now = clock_();
         if (now - lastPush_ > kPushIntervalMs) {

@@ -43,7 +43,9 @@ public:
 
     // Worker thread: takes a finished top-level item into the root's children
     // and a block. The listener then hears the row count, at most every 100 ms.
-    void AppendItem(UsbItem* item);
+    void AppendItem(UsbItem* item) { AppendItems(&item, 1); }
+    // Several in order, under one hold of the lock.
+    void AppendItems(UsbItem* const* items, size_t count);
     // Called outside the lock on the appending thread.
     void SetRowCountListener(std::function<void(int)> listener) { listener_ = std::move(listener); }
     // Milliseconds of a monotonic clock, for the append throttle.

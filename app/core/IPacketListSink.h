@@ -3,6 +3,7 @@
 // it when the trees are freed or the shown level changes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "IDataSource.h"
@@ -18,6 +19,10 @@ public:
     // One finished top-level item, its filter bit already set or cleared:
     // clears its expanded bit, appends it to the root and indexes its row.
     virtual void AppendItem(UsbItem* item) = 0;
+    // Several such items in order, for a list that indexes them in one go.
+    virtual void AppendItems(UsbItem* const* items, size_t count) {
+        for (size_t i = 0; i < count; ++i) AppendItem(items[i]);
+    }
     // Before the first item of a parse: who describes the rows, and the capture.
     virtual void SetRowDecoder(IDecode* decoder) = 0;
     virtual void SetDataSource(IDataSource* source) = 0;

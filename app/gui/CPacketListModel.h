@@ -49,7 +49,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     // ---- IPacketListSink ----
-    void AppendItem(UsbItem* item) override { list_.Rows().AppendItem(item); }
+    void AppendItem(UsbItem* item) override { list_.Rows().AppendItems(&item, 1); }
+    void AppendItems(UsbItem* const* items, size_t count) override { list_.Rows().AppendItems(items, count); }
     // The worker sets these from its thread before a parse; the cells are read
     // on the UI thread, so the change goes there, ahead of the rows it queues.
     void SetRowDecoder(IDecode* decoder) override {

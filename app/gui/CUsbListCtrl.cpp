@@ -21,6 +21,7 @@
 #include "CFixedRowDelegate.h"
 #include "CListHeader.h"
 #include "IPrompt.h"
+#include "MarkTip.h"
 #include "SettingStore.h"
 #include "SetupXml.h"
 
@@ -93,8 +94,7 @@ CUsbListCtrl::CUsbListCtrl(CPacketListModel* model, QWidget* parent)
       model_(model),
       header_(new CListHeader(model->List().Columns(), this)),
       commands_(model->List()),
-      find_(model->List()),
-      tip_(new QLabel(this, Qt::ToolTip)) {
+      find_(model->List()) {
     setHeader(header_);
     setModel(model);
     // Every row is kRowHeight high; the view draws the rows itself.
@@ -111,14 +111,18 @@ CUsbListCtrl::CUsbListCtrl(CPacketListModel* model, QWidget* parent)
     font.setPixelSize(14);
     setFont(font);
 
-    tip_->setForegroundRole(QPalette::ToolTipText);
-    tip_->setBackgroundRole(QPalette::ToolTipBase);
-    tip_->setAutoFillBackground(true);
-    tip_->setFrameStyle(QFrame::Box | QFrame::Plain);
-    tip_->setMargin(4);
-    tip_->setText(U(CPacketList::kHiddenPacketTip));
+    // One tool for the whole list; the text comes from the row under the cursor at each show.
+    tooltip_.Create(this);
+    tooltip_.SetNotify([this](ToolTipDisplayNotify& notify) { AnswerTipNotify(notify); });
+    ToolInfo tool;
+    tool.id = kToolId;
+    tool.mask = MaskBehaviour;
+    tool.behaviour = ShowAgain;
+    tooltip_.AddTool(this, tool);
+    tooltip_.RelayEventsOf(this);
+    tooltip_.RelayEventsOf(viewport());
     tipTimer_.setSingleShot(true);
-    connect(&tipTimer_, &QTimer::timeout, tip_, &QWidget::hide);
+    connect(&tipTimer_, &QTimer::timeout, this, [this] { tooltip_.HideTooltip(); });
 
     ApplyColumns();
     connect(header_, &QHeaderView::sectionMoved, this, &CUsbListCtrl::ScheduleLayoutSave);
@@ -128,7 +132,7 @@ CUsbListCtrl::CUsbListCtrl(CPacketListModel* model, QWidget* parent)
     connect(horizontalScrollBar(), &QScrollBar::valueChanged, header_, &CListHeader::PlaceEdits);
     connect(model, &CPacketListModel::GoToRow, this, [this](int row) {
         tipTimer_.stop();
-        tip_->hide();
+        tooltip_.HideTooltip();
         if (row >= 0) SelectRow(row); else ShowHiddenPacketTip();
     });
     connect(model, &CPacketListModel::HeaderFilterCleared, header_, &CListHeader::ClearFilterTexts);
@@ -621,10 +625,26 @@ void CUsbListCtrl::OnTriggerSettings() {
 // ---------------------------------------------------------------- balloon
 
 void CUsbListCtrl::ShowHiddenPacketTip() {
-    tip_->adjustSize();
-    tip_->move(QCursor::pos());
-    tip_->show();
+    ToolInfo balloon;
+    balloon.text = U(CPacketList::kHiddenPacketTip).toStdU16String();
+    balloon.mask = MaskBehaviour;
+    balloon.behaviour = tooltip_.Core().DefaultBehaviour() | NoAutoPop;
+    tooltip_.ShowTooltip(QCursor::pos(), balloon);
     tipTimer_.start(CPacketList::kHiddenPacketTipMs);
+}
+
+void CUsbListCtrl::AnswerTipNotify(ToolTipDisplayNotify& notify) {
+    notify.tool->transparency = kTipTransparency;
+    // Only the list's own tool takes a row's text; a balloon keeps its own.
+    if (notify.toolWindow != static_cast<const QWidget*>(this) || !notify.point) return;
+    const QPoint client = viewport()->mapFromGlobal(QPoint(notify.point->x, notify.point->y));
+    if (!viewport()->rect().contains(client)) return;
+    const int index = commands_.MarkAtRow(indexAt(client).row());
+    IBookmark* marks = model_->List().Bookmarks();
+    Mark mark;
+    if (index < 0 || !marks || !marks->GetAt(index, &mark)) return;
+    const std::string text = MarkTipText(mark);
+    if (!text.empty()) notify.tool->text = QString::fromStdString(text).toStdU16String();
 }
 
 }  // namespace orvane::app

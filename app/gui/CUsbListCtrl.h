@@ -5,7 +5,6 @@
 // menu and toolbar ids to them.
 #pragma once
 
-#include <QLabel>
 #include <QPointer>
 #include <QTimer>
 #include <QTreeView>
@@ -16,6 +15,7 @@
 #include "CPacketListCommands.h"
 #include "CPacketListFind.h"
 #include "CPacketListModel.h"
+#include "CTooltipWindow.h"
 
 class QAction;
 class QMenu;
@@ -93,8 +93,11 @@ public:
     // Reads the header's order and widths into the columns and stores them.
     void SaveColumnLayout();
 
-    // The balloon shown for a packet that a filter hides.
-    QLabel* HiddenPacketTip() const { return tip_; }
+    // The rich tips: a bookmarked row's name and comment, and the balloon
+    // shown for a packet that a filter hides.
+    CTooltipWindow& Tooltip() { return tooltip_; }
+    static constexpr uint32_t kToolId = 0xE900;
+    static constexpr int kTipTransparency = 30;
     static constexpr int kNoHover = -1;
 
 signals:
@@ -120,6 +123,7 @@ private:
     CFindSheet* EnsureFindSheet();
     void MarksChanged();
     void ShowHiddenPacketTip();
+    void AnswerTipNotify(ToolTipDisplayNotify& notify);
     void ScheduleLayoutSave();
 
     CPacketListModel* model_;
@@ -129,7 +133,7 @@ private:
     CFindSheet* findSheet_ = nullptr;
     SettingStore* settings_ = nullptr;
     ActionRoute route_;
-    QLabel* tip_;
+    CTooltipWindow tooltip_;
     QTimer tipTimer_;
     int hoverRow_ = kNoHover;
     bool applyingColumns_ = false;

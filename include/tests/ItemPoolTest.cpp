@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <thread>
 #include <vector>
@@ -46,4 +47,36 @@ TEST(ItemPool, ChildListsGrowFromSmallToLarge) {
     group.children.reserve(3);
     group.Append(&members[0]);
     EXPECT_EQ(group.children.back(), &members[0]);
+}
+
+TEST(ItemPool, ATreeLargerThanSeveralChunksGetsWholeDistinctSlots) {
+    // Past the first 60 MiB a thread takes the chunks prepared beside it: every
+    // slot is whole, none is handed out twice, and all go back to the pool.
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "under AddressSanitizer every slot is a heap block of its own";
+#endif
+    constexpr size_t kSlot = 256;
+    constexpr size_t kSlots = (260u << 20) / kSlot;
+    const size_t live = ItemPoolLiveBytes();
+    std::vector<void*> slots(kSlots);
+    std::thread builder([&] {
+        for (size_t i = 0; i < kSlots; i += 1024) ItemPoolAllocateBatch(kSlot, &slots[i], std::min<size_t>(1024, kSlots - i));
+        for (size_t i = 0; i < kSlots; ++i) {
+            auto* words = static_cast<uint32_t*>(slots[i]);
+            words[0] = words[kSlot / 4 - 1] = uint32_t(i);
+        }
+    });
+    builder.join();
+    EXPECT_EQ(ItemPoolLiveBytes(), live + kSlots * kSlot);
+    std::vector<void*> sorted(slots);
+    std::sort(sorted.begin(), sorted.end());
+    for (size_t i = 1; i < kSlots; ++i)
+        ASSERT_GE(static_cast<char*>(sorted[i]) - static_cast<char*>(sorted[i - 1]), ptrdiff_t(kSlot)) << "overlap";
+    for (size_t i = 0; i < kSlots; ++i) {
+        auto* words = static_cast<uint32_t*>(slots[i]);
+        ASSERT_EQ(words[0], uint32_t(i));
+        ASSERT_EQ(words[kSlot / 4 - 1], uint32_t(i));
+    }
+    for (void* p : slots) ItemPoolFree(p, kSlot);
+    EXPECT_EQ(ItemPoolLiveBytes(), live);
 }

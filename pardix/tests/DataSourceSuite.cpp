@@ -177,3 +177,37 @@ TEST_P(RealCapture, RecordsAndPayloadCrcsHold) {
 
 INSTANTIATE_TEST_SUITE_P(Files, RealCapture,
                          ::testing::Values("usb_ls_mouse", "usb_fs_vcp", "usb_hs_flash_drive"));
+
+// Record arrays of a few huge pages and of less than one page, one after the
+// other in one data source: each serves exactly its records, and replacing
+// one (by an open or by storage for a capture) frees it.
+TEST(RecordArrays, OpenedAndConfiguredArraysOfEverySizeServeTheirRecords) {
+    emu::EmulatedAnalyser emu;
+    pardix::CDeviceProxy proxy(&emu);
+    TempDir dir;
+    for (uint32_t count : {300000u, 0u, 1u, 131072u, 131073u}) {
+        emu::BusCapture capture;
+        for (uint32_t i = 0; i < count; ++i) {
+            PacketRecord r;
+            r.SetTimestamp(i);
+            r.SetLow16(uint16_t(i));
+            capture.records.push_back(r);
+        }
+        const std::string ph = dir / ("n" + std::to_string(count) + ".ph");
+        SaveCapture(capture, ph, dir / "n.data");
+        ASSERT_EQ(proxy.OpenOrSave(ph.c_str(), (dir / "n.data").c_str(), 0), 1) << count;
+        ASSERT_EQ(proxy.GetCount(), count);
+        PacketRecord r;
+        for (uint32_t i : {0u, 1u, count / 2, count - 1}) {
+            if (i >= count) continue;
+            ASSERT_EQ(proxy.GetRecord(i, &r), RecordOk) << count << " " << i;
+            EXPECT_EQ(r.Timestamp(), i);
+        }
+        uint32_t peeked = 0;
+        const PacketRecord* span = proxy.PeekRecords(0, &peeked);
+        EXPECT_EQ(peeked, count);
+        if (count) EXPECT_EQ(span[count - 1].Length(), uint16_t(count - 1));
+        EXPECT_EQ(proxy.GetRecord(count, &r), RecordEnd);
+        if (count == 131072u) ASSERT_TRUE(proxy.ConfigureStorage(1u << 20, 4u << 20, 1u << 20, 1u << 20, 0));
+    }
+}

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <thread>
 
 #include "CCaptureWorker.h"
@@ -372,6 +374,60 @@ TEST(CaptureWorkerStub, NoDataSourceStoresAnEmptyTreeAndStillPublishes) {
     EXPECT_EQ(device.uploads.load(), 2);
     ASSERT_EQ(log.Types().size(), 2 * kCapture.size());
     EXPECT_EQ(log.events[7].param1, 0) << "DataReady without a source";
+}
+
+TEST(CaptureWorkerStub, ALongParseReachesTheListInOrderAndWholeBeforeItIsPublished) {
+    // A lone OUT token and an SOF, over and over: two top-level items each.
+    emu::BusCapture capture;
+    constexpr uint32_t kPairs = 3000;
+    for (uint32_t i = 0; i < kPairs; ++i) {
+        PacketRecord out, sof;
+        out.SetLow16(uint16_t(3 | 1 << 7));
+        out.SetPidByte(PacketRecord::MakePidByte(PidOut));
+        sof.SetLow16(uint16_t(i & 0x7FF));
+        sof.SetPidByte(PacketRecord::MakePidByte(PidSof));
+        capture.records.push_back(out);
+        capture.records.push_back(sof);
+    }
+    emu::CaptureSource source(std::move(capture));
+    StubDevice device;
+    device.source = &source;
+
+    struct BatchList : FakeList {
+        void AppendItems(UsbItem* const* items, size_t count) override {
+            batches.push_back(count);
+            for (size_t i = 0; i < count; ++i) AppendItem(items[i]);
+        }
+        std::vector<size_t> batches;  // worker thread until the parse is published
+    } list;
+    struct AtParseFinished : IEventHandler {
+        int32_t SetPublisher(IEventPublisher*) override { return 0; }
+        int32_t OnEvent(IEventHandler*, int32_t type, intptr_t, intptr_t) override {
+            if (type == EventParseFinished) items = int(list->root->children.size());
+            return 1;
+        }
+        FakeList* list = nullptr;
+        std::atomic<int> items{-1};
+    } probe;
+    probe.list = &list;
+    CEventPublisher bus;
+    bus.Subscribe(&probe);
+    COrvaneDoc doc;
+    CCaptureWorker worker(doc, &device, &list, Fast());
+    worker.SetPublisher(&bus);
+    ASSERT_TRUE(worker.ResetForOpenedProject());
+    ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle() && worker.DataAvailable(); }));
+
+    EXPECT_EQ(probe.items.load(), int(2 * kPairs)) << "every item is in the list when the parse is published";
+    EXPECT_EQ(list.rows.load(), int(2 * kPairs));
+    const UsbItem& root = doc.TransactionRoot();
+    ASSERT_EQ(root.children.size(), 2 * kPairs);
+    for (uint32_t i = 0; i < root.children.size(); ++i) ASSERT_EQ(root.children[i]->firstRecord, i);
+    // The first rows one by one, so they show at once; the rest in batches.
+    ASSERT_GT(list.batches.size(), 1024u);
+    EXPECT_EQ(std::count(list.batches.begin(), list.batches.begin() + 1024, size_t(1)), 1024);
+    EXPECT_LT(list.batches.size(), 2 * kPairs);
+    EXPECT_EQ(std::accumulate(list.batches.begin(), list.batches.end(), size_t(0)), 2 * kPairs);
 }
 
 TEST(CaptureWorkerFilter, HideFlagsSetAndClearTheFilterBitAtEveryLevel) {

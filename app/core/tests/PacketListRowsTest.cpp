@@ -234,6 +234,34 @@ TEST_F(RowsTest, RowCountReachesTheListenerAtMostEvery100Ms)
     EXPECT_EQ(pushed, (std::vector<int>{1, 3}));
 }
 
+TEST_F(RowsTest, ABatchIndexesAsItsItemsOneByOneAndPushesOnce)
+{
+    // Transactions, hidden ones and bare packets across more than one block.
+    auto make = [](uint32_t i) {
+        return i % 5 == 0 ? MakeItem(5, i * 3) : MakeTransaction(i * 3, 3, i % 7 == 0 ? kFiltered : 0);
+    };
+    TestTree single;
+    CPacketListRows one;
+    one.SetRoot(&single.root);
+    for (uint32_t i = 0; i < 1300; ++i) one.AppendItem(make(i));
+
+    uint64_t now = 1000;
+    std::vector<int> pushed;
+    rows.SetClock([&] { return now; });
+    rows.SetRowCountListener([&](int count) { pushed.push_back(count); });
+    std::vector<UsbItem*> batch;
+    for (uint32_t i = 0; i < 1300; ++i) batch.push_back(make(i));
+    batch.insert(batch.begin() + 600, nullptr);  // skipped, as a single null is
+    rows.AppendItems(batch.data(), 700);
+    rows.AppendItems(batch.data() + 700, batch.size() - 700);
+    int firstRows = 0;
+    for (size_t i = 0; i < 700; ++i) firstRows += batch[i] && !(batch[i]->flags & kFiltered) ? 1 : 0;
+    EXPECT_EQ(pushed, (std::vector<int>{firstRows})) << "the second batch came within 100 ms";
+    EXPECT_EQ(rows.RowCount(), one.RowCount());
+    EXPECT_EQ(rows.BlockFirstRows(), one.BlockFirstRows());
+    ExpectMatchesTree(rows, &tree.root, 1300 * 3);
+}
+
 TEST_F(RowsTest, WorkerAppendsWhileTheListReads)
 {
     constexpr uint32_t kItems = 60000;

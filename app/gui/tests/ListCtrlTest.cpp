@@ -1,9 +1,11 @@
 // The packet list widget over a hand-made tree: bookmarks through the dialog,
 // the mark walk, trigger conditions, copy, the row and column menus, the
-// layout kept in setting.xml, the filter bar, keys and the hidden-packet balloon.
+// layout kept in setting.xml, the filter bar, keys, a bookmarked row's tip and the
+// hidden-packet balloon.
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QCursor>
 #include <QDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -374,17 +376,73 @@ TEST_F(ListCtrlTest, KeysAndDoubleClickExpandAndCollapse) {
 }
 
 TEST_F(ListCtrlTest, GoToPacketSelectsOrShowsTheBalloon) {
+    CTooltipWindow& tip = list->Tooltip();
     list->SelectRow(0);
     bus.Publish(nullptr, EventGoToPacket, 13, 0);  // the hidden transaction
     EXPECT_EQ(Selected(), 0);
-    EXPECT_TRUE(list->HiddenPacketTip()->isVisible());
-    EXPECT_EQ(list->HiddenPacketTip()->text(), U("节点被隐藏而无法显示！"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !list->HiddenPacketTip()->isVisible(); }, 5000));
+    EXPECT_TRUE(tip.isVisible());
+    EXPECT_EQ(QString::fromStdU16String(tip.Drawer().PreparedText()), U("节点被隐藏而无法显示！"));
+    EXPECT_TRUE(tip.Core().CurrentTool().behaviour & NoAutoPop);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !tip.isVisible(); }, 5000));
 
     bus.Publish(nullptr, EventGoToPacket, 10, 0);  // inside the collapsed row 3
     EXPECT_EQ(Selected(), 3);
-    EXPECT_FALSE(list->HiddenPacketTip()->isVisible());
+    EXPECT_FALSE(tip.isVisible());
     EXPECT_GE(log.Count(EventItemSelected), 2);
+}
+
+// Collects the text runs a drawing pass draws.
+struct TextCanvas : IHtmlCanvas {
+    QString text;
+    void DrawText(int, int, std::u16string_view run, const HtmlFont&, const HtmlTextPaint&) override {
+        text += QString::fromUtf16(run.data(), qsizetype(run.size()));
+    }
+    void DrawLine(int, int, int, int, Colorref, int, int) override {}
+    void FillEffect(const HtmlRect&, int, Colorref, Colorref, Colorref, int) override {}
+    void DrawStyledRect(const HtmlRect&, Colorref, Colorref, int, int) override {}
+    void DrawImage(const HtmlImage&, const HtmlRect&, int, int, int, int, const HtmlImagePaint&) override {}
+    void TileImage(const HtmlImage&, const HtmlRect&) override {}
+};
+
+TEST_F(ListCtrlTest, ABookmarkedRowShowsItsMarkInATip) {
+    // Record 3 is row 1's; the name tries to be a link.
+    doc.Bookmarks().Add({3, "<a href=\"http://example.com\">x</a>", "<b>注释</b>"});
+    list->Tooltip().Core().SetDelayTimes(20, 5000);
+    CTooltipWindow& tip = list->Tooltip();
+    auto hover = [&](int row) {
+        const QPoint local = list->visualRect(model.index(row, CPacketListCells::ColAddress)).center();
+        const QPoint global = list->viewport()->mapToGlobal(local);
+        QCursor::setPos(global);
+        QTest::mouseMove(list->viewport(), local);
+        return global;
+    };
+    const QPoint cursor = hover(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tip.isVisible(); }, 3000));
+    EXPECT_EQ(tip.Core().CurrentTool().transparency, CUsbListCtrl::kTipTransparency);
+    EXPECT_EQ(QString::fromStdU16String(tip.Drawer().PreparedText()),
+              U("<<a href=\"http://example.com\">x<</a><br><hr color=blue><font color=blue><br><<b>注释<</b></font>"));
+    EXPECT_TRUE(tip.Drawer().LinkAreas().empty()) << "a name never becomes a link";
+    TextCanvas canvas;
+    tip.Drawer().DrawPreparedOutput(canvas, tip.Placement().text);
+    EXPECT_EQ(canvas.text, U("<a href=\"http://example.com\">x</a><b>注释</b>"));
+
+    // Above the cursor with the tail's tip on it; the window is the balloon and its shadow.
+    const TipPlacement& t = tip.Placement();
+    EXPECT_EQ(t.direction, 16u);
+    EXPECT_EQ(tip.geometry().topLeft(), cursor - QPoint(t.anchor.x, t.anchor.y));
+    EXPECT_EQ(tip.size(), QSize(t.width + tip.Shadow().offsetX, t.height + tip.Shadow().offsetY));
+    EXPECT_EQ(t.height, t.body.bottom + tip.Metrics().tailHeight);
+    EXPECT_EQ(tip.mask(), tip.WindowRegion());
+    EXPECT_FALSE(tip.mask().contains(QPoint(0, 0))) << "a rounded corner";
+    EXPECT_TRUE(tip.mask().contains(QPoint(t.width / 2, t.body.bottom / 2)));
+    EXPECT_TRUE(tip.mask().contains(QPoint(t.anchor.x + 1, t.anchor.y - 4))) << "the tail";
+    EXPECT_TRUE(tip.mask().contains(QPoint(t.width + 2, t.body.bottom))) << "the shadow";
+
+    // A row without a mark shows nothing.
+    hover(0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !tip.isVisible(); }, 3000));
+    QTest::qWait(100);
+    EXPECT_FALSE(tip.isVisible());
 }
 
 }  // namespace
