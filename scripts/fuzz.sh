@@ -14,7 +14,7 @@ cmake -S engine/fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-cl
 cmake --build build-fuzz -j "${JOBS:-$(nproc)}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-TARGETS=${TARGETS:-"DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer HtmlFuzzer GarthoFuzzer HidFuzzer PalvineFuzzer ViewsFuzzer"}
+TARGETS=${TARGETS:-"DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer SetupFuzzer HtmlFuzzer GarthoFuzzer HidFuzzer PalvineFuzzer ViewsFuzzer"}
 for target in $TARGETS; do
   work=build-fuzz/corpus/$target
   mkdir -p "$work"

@@ -171,8 +171,11 @@ bool SetupXml::WriteTriggerSteps(const std::vector<TriggerStep>& steps, bool app
     // Counted before anything changes, so a refusal leaves the document as it was.
     size_t kept = append ? doc_.selectNodes("//step").size() : 0;
     if (kept + steps.size() > kMaxSteps) return false;
-    if (!append)
+    if (!append) {
         for (xml::Node child : trigger.childNodes()) trigger.removeChild(child);
+        // Steps of a second trigger element would be loaded again with the new ones.
+        for (xml::Node step : doc_.selectNodes("//trigger/step")) step.parent().removeChild(step);
+    }
     for (const TriggerStep& s : steps) {
         xml::Node step = trigger.appendChild(doc_.createElement("step"));
         step.setAttribute("address", Format("%u", s.address));

@@ -287,8 +287,11 @@ void CRecordSheet::accept() {
 }
 
 bool CRecordSheet::EditDocumentSetup(QWidget* parent, COrvaneDoc& doc, std::mutex* lock, int page) {
-    if (page >= 0) SetRememberedPage(page);
+    // The storage settings open on the first page from then on; the trigger
+    // settings open on theirs and leave the remembered page to the next OK.
+    if (page == RecordPage) SetRememberedPage(RecordPage);
     CRecordSheet sheet(parent);
+    if (page >= 0) sheet.Pages()->setCurrentIndex(page);
     std::string text;
     {
         std::unique_lock<std::mutex> guard;

@@ -128,7 +128,8 @@ public:
     QPushButton* RestoreButton() const { return restore_; }
     QPushButton* OkButton() const { return ok_; }
 
-    // Opens a sheet on `page` (-1: the remembered one) with the document's
+    // Opens a sheet on `page` (-1: the remembered one; the record page is
+    // remembered from then on) with the document's
     // setup; OK stores the edited text and marks the document modified.
     // `lock` guards the document against the capture worker (may be null).
     static bool EditDocumentSetup(QWidget* parent, COrvaneDoc& doc, std::mutex* lock, int page);

@@ -140,4 +140,10 @@ TEST(SetupFile, TriggerValuesOutsideTheirRangesAreAny)
     const std::vector<TriggerStep> expected = {
         {255, 0xFFFF, 0xFFFF, "?"}, {255, 0xFFFF, 0xFFFF, ""}, {255, 0xFFFF, 0xFFFF, ""}, {127, 0, 0xFFF, "01 H"}};
     EXPECT_EQ(setup.LoadTriggerSteps(), expected);
+
+    // Stored steps replace every step that loads, also those of a second trigger element.
+    ASSERT_TRUE(setup.Load("<setup><trigger><step address=\"1\"/></trigger><x><trigger><step/><step/></trigger></x></setup>"));
+    ASSERT_EQ(setup.LoadTriggerSteps().size(), 3u);
+    ASSERT_TRUE(setup.WriteTriggerSteps({{5, 1, 1, ""}}, false));
+    EXPECT_EQ(setup.LoadTriggerSteps(), (std::vector<TriggerStep>{{5, 1, 1, ""}}));
 }

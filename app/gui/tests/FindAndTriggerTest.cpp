@@ -19,6 +19,7 @@
 #include "CMainFrame.h"
 #include "CPacketListModel.h"
 #include "CRecordSheet.h"
+#include "CTriggerOptionDlg.h"
 #include "CUsbListCtrl.h"
 #include "EmulatedAnalyser.h"
 #include "GuiTestSupport.h"
@@ -131,6 +132,15 @@ TEST_F(CaptureTest, TriggerSetFromASelectedRowFiresOnItInTheNextCapture) {
     EXPECT_EQ(steps[0].address, chosen->address);
     EXPECT_EQ(steps[0].pidMask, MaskSetup | MaskData0 | MaskAck);
     EXPECT_TRUE(prompt.messages.isEmpty()) << prompt.messages.join(' ').toStdString();
+    // "触发设置..." shows the step on the trigger page.
+    prompt.onExec = [&](QDialog& dialog) {
+        auto& sheet = static_cast<CRecordSheet&>(dialog);
+        EXPECT_EQ(sheet.Pages()->currentIndex(), CRecordSheet::TriggerPage);
+        EXPECT_EQ(sheet.TriggerOptionPage()->Steps().Steps(), steps);
+        return int(QDialog::Rejected);
+    };
+    ASSERT_TRUE(frame->Commands().Execute(cmd::TriggerSettings));
+    EXPECT_EQ(prompt.dialogs.size(), 1);
 
     Capture();
     EXPECT_EQ(frame->Document().TriggerRecord(), expected) << "the analyser fired on the step";
