@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz and runs each for a
-# bounded time over its seed corpus (engine/fuzz/corpus, tooltip/fuzz/corpus).
+# bounded time over its seed corpus (engine/fuzz/corpus, tooltip/fuzz/corpus,
+# view/fuzz/corpus).
 # TARGETS picks some, RUNS and SECONDS_PER_TARGET bound each (MILLION_RUNS and
 # MILLION_SECONDS the targets that get a million inputs). New inputs go
 # to build-fuzz/corpus, never into the repository.
@@ -13,7 +14,7 @@ cmake -S engine/fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-cl
 cmake --build build-fuzz -j "${JOBS:-$(nproc)}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-TARGETS=${TARGETS:-"DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer SetupFuzzer HtmlFuzzer GarthoFuzzer HidFuzzer PalvineFuzzer"}
+TARGETS=${TARGETS:-"DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer SetupFuzzer HtmlFuzzer GarthoFuzzer HidFuzzer PalvineFuzzer ViewsFuzzer"}
 for target in $TARGETS; do
   work=build-fuzz/corpus/$target
   mkdir -p "$work"
@@ -23,6 +24,7 @@ for target in $TARGETS; do
   # datasets, bulk-only wrappers, report descriptors) come from captured data:
   # each of them gets a million inputs.
   [ "$target" = HtmlFuzzer ] && src=tooltip/fuzz
+  [ "$target" = ViewsFuzzer ] && src=view/fuzz
   case "$target" in HtmlFuzzer | PalvineFuzzer | GarthoFuzzer | HidFuzzer) million=1 ;; esac
   ((million)) && runs=${MILLION_RUNS:-1000000} seconds=${MILLION_SECONDS:-900}
   dict=()

@@ -107,6 +107,10 @@ void CNembrinView::FindAtEnd()
     if (CDataPane* pane = Pane()) pane->FindAtEnd();
 }
 
-bool CNembrinView::OnGuiThread() const { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
+bool CNembrinView::OnGuiThread() const
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
 
 }  // namespace orvane::nembrin

@@ -109,6 +109,8 @@ UsbItem* CFakeHost::ControlTransfer(std::span<const uint8_t> setup, std::vector<
     stages.push_back(Make(in ? ItemOutTransaction : ItemInTransaction, 0, PidAck, {}));
     UsbItem* transfer = Item(ItemControlTransfer, stages);
     transfer->endpoint = 0;
+    // As the parser: the handshake of the last stage.
+    transfer->status = stages.back()->status;
     // The standard-request decoder places a request to an interface there.
     if (setup.size() >= 6 && (setup[0] & 0x1F) == SetupPacket::RecipientInterface) {
         transfer->interface = setup[4];

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <regex>
+#include <tuple>
 
 #include "CClassDecoder.h"
 #include "CFakeHost.h"
@@ -175,6 +176,30 @@ TEST(HidGrouping, RowsOfReportsAndRequests)
         EXPECT_EQ(summary.status, StatusOk);
         EXPECT_EQ(summary.size, in ? row.setup[6] : 0);
         EXPECT_EQ(s.decoder->GetData(s.out[0], nullptr, 0), in ? row.setup[6] : 0);
+    }
+}
+
+TEST(HidGrouping, ARequestShowsTheHandshakeOfItsLastStage)
+{
+    // handshake of the status stage, the error class of its row, the request's status
+    const std::vector<std::tuple<uint8_t, int32_t, int32_t>> cases = {
+        {PidStall, ErrorClassNone, StatusStall},
+        {kNone, ErrorClassNone, -1},
+        {PidAck, ErrorClassCrc16, MakeItemStatus(StatusOk, ErrorClassCrc16)},
+        {kNone, ErrorClassPid, MakeItemStatus(StatusError, ErrorClassPid)},
+    };
+    for (const auto& [handshake, errorClass, status] : cases) {
+        SCOPED_TRACE(int(handshake) * 100 + errorClass);
+        Session s;
+        UsbItem* setIdle = s.host.ControlTransfer(SetupBytes(0x21, 0x0A, 0, 0, 0));
+        UsbItem* stage = setIdle->children.back();
+        stage->status = handshake;
+        setIdle->status = handshake;
+        s.host.Row(stage)->status = MakeItemStatus(StatusAck, errorClass);
+        s.Run({s.host.NakRun(ItemInTransaction, 2), setIdle});
+        ASSERT_EQ(s.out.size(), 1u);
+        EXPECT_EQ(s.Row(setIdle).status, status) << "a SET_IDLE the device refused is no success";
+        EXPECT_EQ(s.Row(s.out[0]).status, status) << "nor behind a held NAK run";
     }
 }
 

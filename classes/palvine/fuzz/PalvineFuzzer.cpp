@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CFakeHost host;
     host.SetDevice(3, 0);
     std::vector<UsbItem*> items;
-    while (!in.Empty() && items.size() < 96) {
+    while (!in.Empty() && items.size() < 64) {
         const uint8_t op = in.Byte();
         const uint8_t status = (op & 0x80) ? PidNak : (op & 0x40) ? PidNyet : PidAck;
         switch (op & 0x0F) {
@@ -79,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     palvine::CClassDecoder decoder;
     decoder.SetHost(&host);
     const std::vector<UsbItem*> out = Feed(decoder, items);
-    for (UsbItem* item : out) DescribeEverySlot(decoder, item, 3);
+    // The operations and their phases; what lies below them is the host's.
+    for (UsbItem* item : out) DescribeEverySlot(decoder, item, 1);
     host.FreeDecoderItems(out);
     return 0;
 }

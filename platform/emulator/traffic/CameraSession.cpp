@@ -123,12 +123,13 @@ void SessionBuilder::CameraTraffic()
         if (transaction) ++transaction;
     };
 
-    // Objects on the card, the last one taken during the session.
-    const uint32_t objects = uint32_t(std::clamp((opts_.operations - 6) / 2, 2, 12));
+    // The card holds some pictures; the host looks at each and downloads the
+    // newest. The pictures stay within what the analyser keeps by default.
+    const uint32_t listed = uint32_t(std::clamp(opts_.operations - 9, 1, 32));
     std::vector<uint32_t> handles, sizes;
-    for (uint32_t i = 0; i < objects; ++i) {
+    for (uint32_t i = 0; i <= listed; ++i) {
         handles.push_back(kFirstHandle + i);
-        sizes.push_back(150 * 1024 + Random(250 * 1024));
+        sizes.push_back(180 * 1024 + Random(50 * 1024));
     }
     const uint64_t freeBytes = uint64_t(5) << 30;
 
@@ -141,12 +142,14 @@ void SessionBuilder::CameraTraffic()
     operation(0x1004, {}, &storageIds);  // GetStorageIDs
     const Bytes storageInfo = StorageInfo(freeBytes);
     operation(0x1005, {kStorageId}, &storageInfo);  // GetStorageInfo
-    Bytes listed;
-    ptp::PutArray32(listed, std::vector<uint32_t>(handles.begin(), handles.end() - 1));
-    operation(0x1007, {kStorageId, 0, 0}, &listed);  // GetObjectHandles of the whole store
-    auto fetch = [&](uint32_t i) {
-        const Bytes info = ObjectInfo(i + 1, sizes[i]);
-        operation(0x1008, {handles[i]}, &info);  // GetObjectInfo
+    Bytes listing;
+    ptp::PutArray32(listing, std::vector<uint32_t>(handles.begin(), handles.end() - 1));
+    operation(0x1007, {kStorageId, 0, 0}, &listing);  // GetObjectHandles of the whole store
+    auto info = [&](uint32_t i) {
+        const Bytes dataset = ObjectInfo(i + 1, sizes[i]);
+        operation(0x1008, {handles[i]}, &dataset);  // GetObjectInfo
+    };
+    auto download = [&](uint32_t i) {
         Bytes jpeg = RandomBytes(sizes[i]);
         const uint8_t soi[] = {0xFF, 0xD8, 0xFF, 0xE1};
         std::copy(std::begin(soi), std::end(soi), jpeg.begin());
@@ -154,14 +157,16 @@ void SessionBuilder::CameraTraffic()
         jpeg.back() = 0xD9;
         operation(0x1009, {handles[i]}, &jpeg);  // GetObject
     };
-    for (uint32_t i = 0; i + 1 < objects; ++i) fetch(i);
+    for (uint32_t i = 0; i < listed; ++i) info(i);
+    download(listed - 1);
 
     // The shutter is pressed: the next poll of the event pipe carries ObjectAdded.
     WaitMs(uint32_t(pollPeriod / kTicksPerMs));
     InPacket(3, B::EtInterrupt, ptp::Container(ptp::Event, 0x4002, 0, {handles.back()}), 0);
     nextPoll = b_.Now() + pollPeriod;
     WaitMs(2);
-    fetch(objects - 1);
+    info(listed);
+    download(listed);
     operation(0x1003, {}, nullptr);  // CloseSession
 }
 

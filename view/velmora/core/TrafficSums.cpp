@@ -57,8 +57,7 @@ void TrafficSums::Build(const CaptureArrays& arrays)
         pairOfSlot_[size_t(slot)] = int32_t(pairs_.size());
     }
     // Block by block: the running totals, and each pair's blocks with traffic.
-    std::vector<std::vector<uint32_t>> blocksOf(pairs_.size());
-    std::vector<std::vector<ByteSums>> sumsOf(pairs_.size());
+    std::vector<std::vector<PairEntry>> entriesOf(pairs_.size());
     std::vector<ByteSums> running(pairs_.size());
     std::vector<ByteSums> inBlock(pairs_.size());
     std::vector<int32_t> touched;
@@ -76,21 +75,20 @@ void TrafficSums::Build(const CaptureArrays& arrays)
             inBlock[size_t(k)].Add(r);
         }
         for (int32_t k : touched) {
-            running[size_t(k)].Add(inBlock[size_t(k)]);
-            blocksOf[size_t(k)].push_back(uint32_t(b));
-            sumsOf[size_t(k)].push_back(running[size_t(k)]);
+            ByteSums& r = running[size_t(k)];
+            r.Add(inBlock[size_t(k)]);
+            entriesOf[size_t(k)].push_back({uint32_t(b), uint32_t(r.count), r.weighted, r.bytes});
             inBlock[size_t(k)] = {};
         }
         touched.clear();
     }
     blockSums_[size_t(blocks)] = total;
     pairStart_.assign(1, 0);
-    pairBlocks_.clear();
-    pairSums_.clear();
+    pairEntries_.clear();
     for (size_t k = 0; k < pairs_.size(); ++k) {
-        pairBlocks_.insert(pairBlocks_.end(), blocksOf[k].begin(), blocksOf[k].end());
-        pairSums_.insert(pairSums_.end(), sumsOf[k].begin(), sumsOf[k].end());
-        pairStart_.push_back(uint32_t(pairBlocks_.size()));
+        pairEntries_.insert(pairEntries_.end(), entriesOf[k].begin(), entriesOf[k].end());
+        std::vector<PairEntry>().swap(entriesOf[k]);
+        pairStart_.push_back(uint32_t(pairEntries_.size()));
     }
     hasCache_ = false;
     for (size_t s = 0; s < kCachedScales.size(); ++s) cached_[s] = RunMaxPass(arrays, kBinPixels / kCachedScales[s]);
@@ -128,11 +126,13 @@ ByteSums TrafficSums::PairSum(int32_t k, int64_t from, int64_t to) const
     if (to <= from) return {};
     constexpr int shift = CaptureArrays::kBlockShift;
     int32_t slot = pairs_[size_t(k)].address * 16 + pairs_[size_t(k)].endpoint;
-    auto first = pairBlocks_.begin() + pairStart_[size_t(k)], last = pairBlocks_.begin() + pairStart_[size_t(k) + 1];
+    auto first = pairEntries_.begin() + pairStart_[size_t(k)], last = pairEntries_.begin() + pairStart_[size_t(k) + 1];
     // The pair's sums over the records before block b.
     auto before = [&](int64_t b) {
-        auto it = std::lower_bound(first, last, uint32_t(b));
-        return it == first ? ByteSums{} : pairSums_[size_t(it - pairBlocks_.begin()) - 1];
+        auto it = std::lower_bound(first, last, uint32_t(b), [](const PairEntry& e, uint32_t v) { return e.block < v; });
+        if (it == first) return ByteSums{};
+        const PairEntry& e = *(it - 1);
+        return ByteSums{e.weighted, e.bytes, e.count, 0, 0};
     };
     auto prefix = [&](int64_t i) {
         ByteSums s = before(i >> shift);

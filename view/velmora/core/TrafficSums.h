@@ -57,7 +57,7 @@ public:
     PairKey Pair(int32_t k) const { return pairs_[size_t(k)]; }
     // The pair index of an address and endpoint; -1 when nothing is charged to it.
     int32_t PairIndex(int32_t address, int32_t endpoint) const;
-    // Records [from, to) charged to pair k.
+    // Records [from, to) charged to pair k: weighted, bytes and count.
     ByteSums PairSum(int32_t k, int64_t from, int64_t to) const;
     // The first token of pair k.
     int64_t FirstToken(int32_t k) const { return firstToken_[size_t(k)]; }
@@ -73,10 +73,16 @@ private:
     std::vector<PairKey> pairs_;
     std::array<int32_t, 2048> pairOfSlot_{};  // slot -> pair index + 1
     std::vector<int64_t> firstToken_;
-    // Per pair: its blocks with traffic and the running sums to each block's end.
-    std::vector<uint32_t> pairStart_;         // index into pairBlocks_ per pair, and the end
-    std::vector<uint32_t> pairBlocks_;
-    std::vector<ByteSums> pairSums_;
+    // Per pair: its blocks with traffic and the running sums to each block's end
+    // (at most one entry a record, so kept small).
+    struct PairEntry {
+        uint32_t block = 0;
+        uint32_t count = 0;
+        uint64_t weighted = 0;
+        uint64_t bytes = 0;
+    };
+    std::vector<uint32_t> pairStart_;         // index into pairEntries_ per pair, and the end
+    std::vector<PairEntry> pairEntries_;
     std::array<MaxPassResult, kCachedScales.size()> cached_{};
     bool hasCache_ = false;
 };

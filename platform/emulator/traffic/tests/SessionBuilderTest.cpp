@@ -237,21 +237,24 @@ TEST(SessionBuilder, ClassTraffic) {
             std::vector<uint16_t> commands;
             for (const Bytes& b : dataAfter(c, PidOut, 2))
                 if (b.size() >= 12 && b[4] == 1) commands.push_back(uint16_t(b[6] | b[7] << 8));
-            // Three objects: two listed, one announced by an event during the session.
-            EXPECT_EQ(commands, (std::vector<uint16_t>{0x1001, 0x1002, 0x1004, 0x1005, 0x1007, 0x1008, 0x1009, 0x1008,
+            // Three pictures listed and looked at, the newest downloaded, then one
+            // announced by an event during the session.
+            EXPECT_EQ(commands, (std::vector<uint16_t>{0x1001, 0x1002, 0x1004, 0x1005, 0x1007, 0x1008, 0x1008, 0x1008,
                                                        0x1009, 0x1008, 0x1009, 0x1003}));
             const auto events = dataAfter(c, PidIn, 3);
             ASSERT_EQ(events.size(), 1u);
-            EXPECT_EQ(events[0], (Bytes{0x10, 0, 0, 0, 4, 0, 0x02, 0x40, 0, 0, 0, 0, 0x23, 0, 0, 0}));
-            // Each GetObject's data container holds a picture of a few hundred KB.
+            EXPECT_EQ(events[0], (Bytes{0x10, 0, 0, 0, 4, 0, 0x02, 0x40, 0, 0, 0, 0, 0x24, 0, 0, 0}));
+            // Two pictures of a couple of hundred KB, within the half of the
+            // default capture memory that a capture without trigger keeps.
             size_t pictureBytes = 0;
             for (const Bytes& b : dataAfter(c, PidIn, 1)) pictureBytes += b.size();
-            EXPECT_GT(pictureBytes, 3u * 150 * 1024);
+            EXPECT_GT(pictureBytes, 2u * 180 * 1024);
+            EXPECT_LT(pictureBytes, 480u * 1024);
             size_t polls = 0;
             for (size_t i = 0; i + 1 < c.records.size(); ++i)
                 polls += c.records[i].PidNibble() == PidIn && c.records[i].Endpoint() == 3 &&
                          c.records[i + 1].PidNibble() == PidNak;
-            EXPECT_GE(polls, 2u) << "the host polls the event pipe";
+            EXPECT_GE(polls, 1u) << "the host polls the event pipe";
             break;
         }
         case Kind::Audio: {
