@@ -239,10 +239,17 @@ constexpr bool kPlainHeap = true;
 constexpr bool kPlainHeap = false;
 #endif
 
+// Lists of a million members and more (the root of a big capture, long SOF
+// runs) are mappings of their own in huge pages, grown by remapping: from
+// the heap, every 4 KiB of a growing list would fault in on its own.
+constexpr size_t kMappedList = 4u << 20;
+bool Mapped(size_t bytes) { return !kPlainHeap && bytes >= kMappedList; }
+size_t MappedBytes(size_t bytes) { return (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1); }
+
 void* ItemPoolAllocate(size_t bytes) {
     if (bytes < sizeof(Node)) bytes = sizeof(Node);
     if (kPlainHeap || bytes > kMaxSmall) {
-        void* p = std::malloc(bytes);
+        void* p = Mapped(bytes) ? MapHugePages(MappedBytes(bytes), false) : std::malloc(bytes);
         if (!p) throw std::bad_alloc();
         gReserved += bytes;
         gLiveLarge += int64_t(bytes);
@@ -257,7 +264,8 @@ void ItemPoolFree(void* p, size_t bytes) {
     if (kPlainHeap || bytes > kMaxSmall) {
         gReserved -= bytes;
         gLiveLarge -= int64_t(bytes);
-        std::free(p);
+        if (Mapped(bytes)) ::munmap(p, MappedBytes(bytes));
+        else std::free(p);
         return;
     }
     tCache.Free(p, ClassOf(bytes));
@@ -266,9 +274,17 @@ void ItemPoolFree(void* p, size_t bytes) {
 void* ItemPoolReallocate(void* p, size_t oldBytes, size_t newBytes) {
     if (oldBytes < sizeof(Node)) oldBytes = sizeof(Node);
     if (newBytes < sizeof(Node)) newBytes = sizeof(Node);
-    if (!kPlainHeap && oldBytes > kMaxSmall && newBytes > kMaxSmall) {
-        // Large lists (the root, long runs) grow in place or by remapping.
-        void* q = std::realloc(p, newBytes);
+    if (!kPlainHeap && oldBytes > kMaxSmall && newBytes > kMaxSmall && Mapped(oldBytes) == Mapped(newBytes)) {
+        // Large lists grow in place or by remapping, without a copy.
+        void* q = nullptr;
+        if (!Mapped(newBytes)) {
+            q = std::realloc(p, newBytes);
+        } else if (MappedBytes(oldBytes) == MappedBytes(newBytes)) {
+            q = p;
+        } else {
+            q = ::mremap(p, MappedBytes(oldBytes), MappedBytes(newBytes), MREMAP_MAYMOVE);
+            if (q == MAP_FAILED) q = nullptr;
+        }
         if (!q) throw std::bad_alloc();
         gReserved += newBytes;
         gReserved -= oldBytes;
