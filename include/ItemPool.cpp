@@ -220,7 +220,19 @@ struct Cache {
 };
 
 // The library is loaded with the program, so its few bytes of TLS can be static.
-__attribute__((tls_model("initial-exec"))) thread_local Cache tCache;
+__attribute__((tls_model("initial-exec"))) thread_local Cache tCacheObject;
+// Read on every allocation and free: a plain pointer needs no guard of its
+// own construction, as the cache object does.
+__attribute__((tls_model("initial-exec"))) constinit thread_local Cache* tCachePointer = nullptr;
+
+[[gnu::noinline]] Cache& FirstCache() {
+    tCachePointer = &tCacheObject;
+    return tCacheObject;
+}
+Cache& ThisCache() {
+    Cache* cache = tCachePointer;
+    return cache ? *cache : FirstCache();
+}
 
 size_t ClassOf(size_t bytes) { return (bytes + kGrain - 1) / kGrain; }
 
@@ -255,7 +267,7 @@ void* ItemPoolAllocate(size_t bytes) {
         gLiveLarge += int64_t(bytes);
         return p;
     }
-    return tCache.Allocate(ClassOf(bytes));
+    return ThisCache().Allocate(ClassOf(bytes));
 }
 
 void ItemPoolFree(void* p, size_t bytes) {
@@ -268,7 +280,7 @@ void ItemPoolFree(void* p, size_t bytes) {
         else std::free(p);
         return;
     }
-    tCache.Free(p, ClassOf(bytes));
+    ThisCache().Free(p, ClassOf(bytes));
 }
 
 void* ItemPoolReallocate(void* p, size_t oldBytes, size_t newBytes) {
@@ -303,7 +315,7 @@ void ItemPoolAllocateBatch(size_t bytes, void** out, size_t count) {
         for (size_t i = 0; i < count; ++i) out[i] = ItemPoolAllocate(bytes);
         return;
     }
-    Cache& cache = tCache;
+    Cache& cache = ThisCache();
     size_t c = ClassOf(bytes);
     for (size_t i = 0; i < count; ++i) out[i] = cache.Allocate(c);
 }
