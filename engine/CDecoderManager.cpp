@@ -27,6 +27,7 @@ CDecoderManager::~CDecoderManager() {
 
 int32_t CDecoderManager::LoadDeviceTree(const std::string& xml) {
     tree_.LoadDeviceTree(xml);
+    bindings_.clear();
     return 1;
 }
 
@@ -38,6 +39,7 @@ void CDecoderManager::ReleaseDecoders() {
     }
     decoders_.clear();
     failed_.clear();
+    bindings_.clear();
 }
 
 uint32_t CDecoderManager::ParseHexBytes(std::string_view text, uint8_t* buffer, uint32_t capacity) {
@@ -110,6 +112,23 @@ IDecodeClass* CDecoderManager::GetDecoder(const UsbItem* item, uint8_t interface
     return CreateClassDecoder(item->address, interface, key);
 }
 
+IDecodeClass* CDecoderManager::BindItem(UsbItem* item) {
+    if (item->address >= 128 || item->endpoint >= 16) {
+        item->interface = kNone;
+        return GetDecoder(item);
+    }
+    if (bindings_.empty()) bindings_.resize(kEndpointSlots);
+    EndpointBinding& binding = bindings_[size_t(item->address) * 16 + item->endpoint];
+    if (!binding.known) {
+        binding.interface = uint8_t(tree_.FindEndpointInterface(item->address, item->endpoint) - 1);
+        // Without an interface the decoder depends on the item (a class request or not).
+        if (binding.interface != kNone) binding.decoder = GetDecoder(item, binding.interface);
+        binding.known = true;
+    }
+    item->interface = binding.interface;
+    return binding.interface != kNone ? binding.decoder : GetDecoder(item);
+}
+
 IDecodeClass* CDecoderManager::DecoderForDescription(const UsbItem* item) {
     // Looked up as interface 0 rather than by writing the shared item.
     return item && item->interface == kNone ? GetDecoder(item, 0) : GetDecoder(item);
@@ -126,13 +145,12 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
 
     const uint32_t n = root_->children.size();
     for (uint32_t i = 0; i < n; ++i) {
+        // The items lie wherever the pool had room: ask for them ahead of
+        // the walk, and their child lists once the items are in.
+        if (i + 16 < n) __builtin_prefetch(root_->children[i + 16]);
+        if (i + 8 < n) __builtin_prefetch(root_->children[i + 8]->children.begin());
         UsbItem* item = root_->children[i];
-        item->interface = kNone;
-        if (item->address < 128 && item->endpoint < 16) {
-            const int32_t number = tree_.FindEndpointInterface(item->address, item->endpoint);
-            item->interface = uint8_t(number - 1);
-        }
-        IDecodeClass* decoder = GetDecoder(item);
+        IDecodeClass* decoder = BindItem(item);
         if (decoder && item->type >= 16 && item->type <= ItemControlTransfer) {
             UsbItem* r = decoder->OnTransaction(item);
             if (r && r->type == ItemControlTransfer) {
@@ -168,7 +186,13 @@ void CDecoderManager::Emit(UsbItem* item) {
     }
     if (item->type == ItemSofGroup) {
         // The parser's group node stays in the transaction-level tree only.
-        for (UsbItem* sof : item->children) TakeSof(sof, item->firstRecord);
+        const uint32_t count = item->children.size();
+        if (count == 0) return;
+        if (!pendingSofs_) pendingSofs_ = new UsbItem(ItemSofGroup, item->firstRecord);
+        // One growth for the whole run rather than one per doubling.
+        UsbItemList& members = pendingSofs_->children;
+        members.reserve(members.size() + count);
+        for (UsbItem* sof : item->children) members.push_back(sof);
         return;
     }
     ReleasePendingSofs();

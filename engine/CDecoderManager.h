@@ -54,12 +54,23 @@ private:
         IDecodeClass* decoder = nullptr;
         bool builtIn = false;
     };
+    // What one (address, endpoint) binds to in this run: the same for every
+    // item on it while the device tree and the decoders stay as they are.
+    struct EndpointBinding {
+        IDecodeClass* decoder = nullptr;
+        uint8_t interface = kNone;
+        bool known = false;
+    };
+    static constexpr size_t kEndpointSlots = 128 * 16;
     using ClassCode = std::tuple<int32_t, int32_t, int32_t>;
 
     // `interface` stands in for the item's own when not kNone.
     IDecodeClass* GetDecoder(const UsbItem* item, uint8_t interface = kNone);
     IDecodeClass* CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t key);
     IDecodeClass* BuiltInDecoder(uint8_t address);
+    // Binds a top-level transaction-level item: writes its interface and
+    // answers its decoder, looked up once per endpoint.
+    IDecodeClass* BindItem(UsbItem* item);
     // The forwarding calls' lookup: an item of no interface counts as interface 0.
     IDecodeClass* DecoderForDescription(const UsbItem* item);
     bool IsClassRequest(const UsbItem* transfer);
@@ -81,6 +92,8 @@ private:
     std::set<ClassCode> failed_;
     DeviceTree tree_;
     std::vector<uint8_t> work_;
+    // Indexed by address * 16 + endpoint; empty until a run needs it.
+    std::vector<EndpointBinding> bindings_;
 };
 
 }  // namespace orvane

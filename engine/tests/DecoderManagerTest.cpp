@@ -293,6 +293,24 @@ TEST(DecoderManager, TransferLevelShapes) {
     }
 }
 
+// Each endpoint is bound once per run: a later run sees the tree loaded
+// since, and items of several endpoints in turn each keep their own binding.
+TEST(DecoderManager, EndpointBindingsFollowTheDeviceTree) {
+    B b;
+    for (int i = 0; i < 3; ++i) b.In(5, 1, PidData0, k3), b.In(5, 2, PidData0, k3), b.In(6, 1, PidData0, k3);
+    Pipeline p(b.Take());
+    p.factory.groupSize = 0;
+    p.manager.LoadDeviceTree(HandTree());
+    // Interface 0's decoder holds its group to the end of the run.
+    EXPECT_EQ(p.Decode(), "16@5.2:2 16@6.1:2 16@5.2:2 16@6.1:2 16@5.2:2 16@6.1:2 300@5.1#0(16:2 16:2 16:2)");
+    p.manager.LoadDeviceTree("<devices/>");
+    const std::string unbound = "16@5.1:2 16@5.2:2 16@6.1:2 ";
+    std::string expected = unbound + unbound + unbound;
+    expected.pop_back();
+    EXPECT_EQ(p.Decode(), expected);
+    EXPECT_EQ(p.factory.creates, 1);
+}
+
 TEST(DecoderManager, ProgressOncePerThousandItems) {
     UsbItem root;
     for (uint32_t i = 0; i < 2500; ++i) root.Append(new UsbItem(ItemBusEvent, i));
