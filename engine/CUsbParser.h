@@ -64,6 +64,9 @@ protected:
     bool AddressSeen(uint8_t address) const { return address < 128 && seen_[address]; }
 
 private:
+    // SummarizePacket; without `named` the name is left as it is, for the
+    // packets of a transaction whose row takes the transaction's name.
+    int32_t FillPacketSummary(UsbItem* item, ItemSummary* out, bool named);
     // The record at `index` now: 1 delivered, 2 not yet, 0 none.
     int32_t Read(uint32_t index, const PacketRecord** record);
     // PID of a following record, 0 when it cannot be read right now.

@@ -163,7 +163,9 @@ int32_t CUsbParser::Summarize(UsbItem* item, ItemSummary* out) {
     return 0;
 }
 
-int32_t CUsbParser::SummarizePacket(UsbItem* item, ItemSummary* out) {
+int32_t CUsbParser::SummarizePacket(UsbItem* item, ItemSummary* out) { return FillPacketSummary(item, out, true); }
+
+int32_t CUsbParser::FillPacketSummary(UsbItem* item, ItemSummary* out, bool named) {
     PacketRecord r;
     if (!item || !out || !RecordOf(item, &r)) return 0;
     const bool split = item->type == PidSplit;
@@ -175,14 +177,17 @@ int32_t CUsbParser::SummarizePacket(UsbItem* item, ItemSummary* out) {
             out->idle = int32_t(uint32_t(r.word0) - uint32_t(prev.word0) - prevDuration);
         }
     }
-    std::string name;
-    GetTypeName(item->type, name);
-    out->name = name + " packet";
+    if (named) {
+        GetTypeName(item->type, out->name);
+        out->name += " packet";
+    }
     out->time = int64_t(r.Timestamp());
     if (PidCheckFails(r)) {
-        char text[32];
-        std::snprintf(text, sizeof text, "Error PID (0x%02X)", r.PidByte());
-        out->name = text;
+        if (named) {
+            char text[32];
+            std::snprintf(text, sizeof text, "Error PID (0x%02X)", r.PidByte());
+            out->name = text;
+        }
         out->status = MakeItemStatus(StatusError, ErrorClassPid);
         return 1;
     }
@@ -200,7 +205,7 @@ int32_t CUsbParser::SummarizePacket(UsbItem* item, ItemSummary* out) {
     } else if (type == PidSplit) {
         out->speed = r.Speed();
     } else if (type == PidSof) {
-        out->name += " " + Dec(r.FrameNumber());
+        if (named) out->name += " " + Dec(r.FrameNumber());
         out->speed = r.Speed();
     } else if (type == ItemBusEvent) {
         if (r.BusEventCode() < 10) out->name = kBusEvents[r.BusEventCode()];
@@ -225,14 +230,14 @@ int32_t CUsbParser::SummarizeTransaction(UsbItem* item, ItemSummary* out) {
     const bool transaction = (type >= ItemInTransaction && type <= ItemPingTransaction) ||
                              (type >= ItemSsplitOut && type <= ItemCsplitIn);
     if (transaction) {
-        SummarizePacket(item->children[0], out);
+        FillPacketSummary(item->children[0], out, false);
         GetTypeName(type, out->name);
         // The handshake gives the result; a damaged packet anywhere gives the class.
         int32_t errorClass = ClassOf(out->status);
         out->status = -1;
         ItemSummary scratch;
         for (uint32_t i = 1; i < item->children.size(); ++i) {
-            SummarizePacket(item->children[i], &scratch);
+            FillPacketSummary(item->children[i], &scratch, false);
             if (errorClass == ErrorClassNone) errorClass = ClassOf(scratch.status);
             if (out->address < 0) out->address = scratch.address;
             if (out->endpoint < 0) out->endpoint = scratch.endpoint;
@@ -247,7 +252,7 @@ int32_t CUsbParser::SummarizeTransaction(UsbItem* item, ItemSummary* out) {
         out->interface = item->interface == kNone ? -1 : item->interface;
         if (item->children.size() > 1) {
             ItemSummary last;
-            SummarizePacket(item->children.back(), &last);
+            FillPacketSummary(item->children.back(), &last, false);
             out->duration = int32_t(uint32_t(last.time) - uint32_t(out->time) + uint32_t(last.duration));
         }
         return 1;
