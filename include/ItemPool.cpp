@@ -220,7 +220,19 @@ struct Cache {
 };
 
 // The library is loaded with the program, so its few bytes of TLS can be static.
-__attribute__((tls_model("initial-exec"))) thread_local Cache tCache;
+__attribute__((tls_model("initial-exec"))) thread_local Cache tCacheObject;
+// Read on every allocation and free: a plain pointer needs no guard of its
+// own construction, as the cache object does.
+__attribute__((tls_model("initial-exec"))) constinit thread_local Cache* tCachePointer = nullptr;
+
+[[gnu::noinline]] Cache& FirstCache() {
+    tCachePointer = &tCacheObject;
+    return tCacheObject;
+}
+Cache& ThisCache() {
+    Cache* cache = tCachePointer;
+    return cache ? *cache : FirstCache();
+}
 
 size_t ClassOf(size_t bytes) { return (bytes + kGrain - 1) / kGrain; }
 
@@ -239,16 +251,23 @@ constexpr bool kPlainHeap = true;
 constexpr bool kPlainHeap = false;
 #endif
 
+// Lists of a million members and more (the root of a big capture, long SOF
+// runs) are mappings of their own in huge pages, grown by remapping: from
+// the heap, every 4 KiB of a growing list would fault in on its own.
+constexpr size_t kMappedList = 4u << 20;
+bool Mapped(size_t bytes) { return !kPlainHeap && bytes >= kMappedList; }
+size_t MappedBytes(size_t bytes) { return (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1); }
+
 void* ItemPoolAllocate(size_t bytes) {
     if (bytes < sizeof(Node)) bytes = sizeof(Node);
     if (kPlainHeap || bytes > kMaxSmall) {
-        void* p = std::malloc(bytes);
+        void* p = Mapped(bytes) ? MapHugePages(MappedBytes(bytes), false) : std::malloc(bytes);
         if (!p) throw std::bad_alloc();
         gReserved += bytes;
         gLiveLarge += int64_t(bytes);
         return p;
     }
-    return tCache.Allocate(ClassOf(bytes));
+    return ThisCache().Allocate(ClassOf(bytes));
 }
 
 void ItemPoolFree(void* p, size_t bytes) {
@@ -257,18 +276,27 @@ void ItemPoolFree(void* p, size_t bytes) {
     if (kPlainHeap || bytes > kMaxSmall) {
         gReserved -= bytes;
         gLiveLarge -= int64_t(bytes);
-        std::free(p);
+        if (Mapped(bytes)) ::munmap(p, MappedBytes(bytes));
+        else std::free(p);
         return;
     }
-    tCache.Free(p, ClassOf(bytes));
+    ThisCache().Free(p, ClassOf(bytes));
 }
 
 void* ItemPoolReallocate(void* p, size_t oldBytes, size_t newBytes) {
     if (oldBytes < sizeof(Node)) oldBytes = sizeof(Node);
     if (newBytes < sizeof(Node)) newBytes = sizeof(Node);
-    if (!kPlainHeap && oldBytes > kMaxSmall && newBytes > kMaxSmall) {
-        // Large lists (the root, long runs) grow in place or by remapping.
-        void* q = std::realloc(p, newBytes);
+    if (!kPlainHeap && oldBytes > kMaxSmall && newBytes > kMaxSmall && Mapped(oldBytes) == Mapped(newBytes)) {
+        // Large lists grow in place or by remapping, without a copy.
+        void* q = nullptr;
+        if (!Mapped(newBytes)) {
+            q = std::realloc(p, newBytes);
+        } else if (MappedBytes(oldBytes) == MappedBytes(newBytes)) {
+            q = p;
+        } else {
+            q = ::mremap(p, MappedBytes(oldBytes), MappedBytes(newBytes), MREMAP_MAYMOVE);
+            if (q == MAP_FAILED) q = nullptr;
+        }
         if (!q) throw std::bad_alloc();
         gReserved += newBytes;
         gReserved -= oldBytes;
@@ -287,7 +315,7 @@ void ItemPoolAllocateBatch(size_t bytes, void** out, size_t count) {
         for (size_t i = 0; i < count; ++i) out[i] = ItemPoolAllocate(bytes);
         return;
     }
-    Cache& cache = tCache;
+    Cache& cache = ThisCache();
     size_t c = ClassOf(bytes);
     for (size_t i = 0; i < count; ++i) out[i] = cache.Allocate(c);
 }

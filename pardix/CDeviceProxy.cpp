@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <system_error>
 #include <thread>
 
 #include "AppDirectory.h"
@@ -52,31 +53,22 @@ void UnmapRecords(PacketRecord* records, uint32_t count) {
     if (records) ::munmap(records, RecordArrayBytes(count));
 }
 
-// The records of a ".ph" file and their count; null for anything but a
-// regular file whose length is a whole number of records.
-PacketRecord* ReadPacketFile(const std::string& path, uint32_t* count) {
-    const int fd = OpenRegularFile(path);
-    if (fd < 0) return nullptr;
-    struct stat st {};
-    PacketRecord* loaded = nullptr;
-    if (::fstat(fd, &st) == 0 && st.st_size % 16 == 0 && st.st_size / 16 <= 0xFFFFFFFFll) {
-        *count = uint32_t(st.st_size / 16);
-        loaded = MapRecords(*count, true);
-    }
-    auto* bytes = reinterpret_cast<uint8_t*>(loaded);
-    for (size_t got = 0, size = size_t(st.st_size); loaded && got < size;) {
-        const ssize_t r = ::pread(fd, bytes + got, size - got, off_t(got));
+// Reads `bytes` at `offset` whole; false when the file ends or fails first.
+bool ReadFully(int fd, void* dst, size_t bytes, size_t offset) {
+    auto* at = static_cast<uint8_t*>(dst);
+    for (size_t got = 0; got < bytes;) {
+        const ssize_t r = ::pread(fd, at + got, bytes - got, off_t(offset + got));
         if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) {
-            UnmapRecords(loaded, *count);  // shrank or failed while being read
-            loaded = nullptr;
-        } else {
-            got += size_t(r);
-        }
+        if (r <= 0) return false;
+        got += size_t(r);
     }
-    ::close(fd);
-    return loaded;
+    return true;
 }
+
+// Records read before an open returns: enough for the first screens of rows;
+// the rest follows in chunks of kLoadChunk.
+constexpr uint32_t kFirstRecords = 1u << 16;
+constexpr uint32_t kLoadChunk = 1u << 19;
 
 }  // namespace
 
@@ -88,6 +80,7 @@ CDeviceProxy::CDeviceProxy(port::PortBackend* port)
 }
 
 CDeviceProxy::~CDeviceProxy() {
+    StopLoading();
     Shutdown();
     store_.Close();
     if (!tempFolder_.empty()) {
@@ -224,7 +217,42 @@ ControlBlock CDeviceProxy::ControlImage() const {
 
 // ---------------------------------------------------------------- read side
 
+void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
+    uint32_t at = from;
+    while (at < count && !stopLoading_) {
+        const uint32_t n = std::min(kLoadChunk, count - at);
+        PacketRecord* dst = records_ + at;
+#ifdef MADV_POPULATE_WRITE
+        // Faulted in before the copy: a read into pages not yet there is slower.
+        ::madvise(dst, size_t(n) * sizeof(PacketRecord), MADV_POPULATE_WRITE);
+#endif
+        if (!ReadFully(fd, dst, size_t(n) * sizeof(PacketRecord), size_t(at) * sizeof(PacketRecord))) break;
+        at += n;
+        std::lock_guard guard(loadMutex_);
+        cachedCount_.store(at, std::memory_order_release);
+        loaded_.notify_all();
+    }
+    ::close(fd);
+    // A file that shrank or failed while being read is what could be read of it.
+    std::lock_guard guard(loadMutex_);
+    offlineCount_.store(at, std::memory_order_release);
+    loading_.store(false, std::memory_order_release);
+    loaded_.notify_all();
+}
+
+void CDeviceProxy::WaitLoaded(uint32_t index) {
+    std::unique_lock guard(loadMutex_);
+    loaded_.wait(guard, [&] { return index < CachedCount() || !loading_.load(std::memory_order_acquire); });
+}
+
+void CDeviceProxy::StopLoading() {
+    stopLoading_ = true;
+    if (loader_.joinable()) loader_.join();
+    stopLoading_ = false;
+}
+
 bool CDeviceProxy::AllocateRecords(uint32_t count) {
+    StopLoading();
     // Not populated: a 32 M-record array costs nothing until records arrive.
     auto* fresh = MapRecords(count, false);
     if (!fresh) return false;
@@ -236,7 +264,7 @@ bool CDeviceProxy::AllocateRecords(uint32_t count) {
 }
 
 uint32_t CDeviceProxy::GetCount() {
-    if (offline_) return CachedCount();
+    if (offline_) return offlineCount_.load(std::memory_order_acquire);
     std::lock_guard guard(lock_);
     if (!ReadStatus()) return 0;
     // An analyser that answers all ones (power-cycled mid-capture) must not make
@@ -266,6 +294,7 @@ bool CDeviceProxy::FetchRecords(uint32_t index) {
 
 int32_t CDeviceProxy::GetRecord(uint32_t index, PacketRecord* out) {
     if (!out) return RecordEnd;
+    if (loading_.load(std::memory_order_acquire)) WaitLoaded(index);
     if (index < cachedCount_.load(std::memory_order_acquire)) {
         *out = records_[index];
         return RecordOk;
@@ -418,6 +447,7 @@ int32_t CDeviceProxy::HoldCapture() {
 }
 
 int32_t CDeviceProxy::StartCapture() {
+    StopLoading();
     std::lock_guard guard(lock_);
     control_.control |= CtlRun;
     control_.hold = 0;
@@ -780,8 +810,9 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
             BeginUpload();
         }
     }
-    // A store still being filled is never copied.
+    // A store still being filled is never copied, nor records still being read.
     WaitForUpload();
+    WaitLoaded(UINT32_MAX);
 
     std::lock_guard guard(lock_);
     if (!offline_ && ReadStatus()) {
@@ -805,23 +836,48 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
 }
 
 int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dataPath) {
-    // Both files are checked and the records read before anything changes, so a
-    // refused open leaves the capture (and an upload still running) as it was.
-    // Only regular files: a pipe would block the open and a device never ends.
-    // A payload file that is missing still loads the records, without payload.
+    // Both files are checked and the first records read before anything
+    // changes, so a refused open leaves the capture (and an upload still
+    // running) as it was. Only regular files: a pipe would block the open and
+    // a device never ends. A payload file that is missing still loads the
+    // records, without payload.
     if (IsOtherThanRegularFile(dataPath)) return 0;
-    uint32_t count = 0;
-    PacketRecord* loaded = ReadPacketFile(packetPath, &count);
-    if (!loaded) return 0;
+    const int fd = OpenRegularFile(packetPath);
+    if (fd < 0) return 0;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size % 16 != 0 || st.st_size / 16 > 0xFFFFFFFFll) {
+        ::close(fd);
+        return 0;
+    }
+    const uint32_t count = uint32_t(st.st_size / 16);
+    const uint32_t first = std::min(count, kFirstRecords);
+    PacketRecord* loaded = MapRecords(count, false);
+    if (!loaded || !ReadFully(fd, loaded, size_t(first) * sizeof(PacketRecord), 0)) {
+        UnmapRecords(loaded, count);
+        ::close(fd);
+        return 0;
+    }
 
     // An upload would go on appending to whatever store comes next.
     EndUpload();
+    StopLoading();
     std::lock_guard guard(lock_);
     UnmapRecords(records_, capacity_);
     records_ = loaded;
     capacity_ = count;
     offline_ = true;
-    cachedCount_.store(count, std::memory_order_release);
+    offlineCount_.store(count, std::memory_order_release);
+    cachedCount_.store(first, std::memory_order_release);
+    if (first < count) {
+        loading_ = true;
+        try {
+            loader_ = std::thread([this, fd, first, count] { LoadRest(fd, first, count); });
+        } catch (const std::system_error&) {
+            LoadRest(fd, first, count);  // no thread to be had: read it all now
+        }
+    } else {
+        ::close(fd);
+    }
     store_.Close();
     return store_.Open(dataPath) ? 1 : 0;
 }

@@ -148,6 +148,21 @@ protected:
     std::atomic<uint32_t> cachedCount_{0};
     bool offline_ = false;
 
+    // An opened ".ph" file is read on beyond its first records by a thread of
+    // its own, so its parse can start at once; the cached count grows as the
+    // records arrive and a reader ahead of them waits.
+    void LoadRest(int fd, uint32_t from, uint32_t count);
+    // Until the record at `index` is loaded or the load has ended.
+    void WaitLoaded(uint32_t index);
+    // Ends a load still running (the array is about to go) and waits for it.
+    void StopLoading();
+    std::thread loader_;
+    std::atomic<bool> loading_{false};
+    std::atomic<bool> stopLoading_{false};
+    std::atomic<uint32_t> offlineCount_{0};  // records of the opened file; fewer when it could not be read whole
+    std::mutex loadMutex_;
+    std::condition_variable loaded_;
+
     FilterBlock filter_{};
     TriggerTable trigger_{};
 

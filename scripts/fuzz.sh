@@ -14,19 +14,20 @@ cmake -S engine/fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-cl
 cmake --build build-fuzz -j "${JOBS:-$(nproc)}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-TARGETS=${TARGETS:-"DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer SetupFuzzer HtmlFuzzer GarthoFuzzer HidFuzzer PalvineFuzzer ViewsFuzzer"}
+TARGETS=${TARGETS:-"DescriptorFuzzer DeviceTreeFuzzer UsbIdsFuzzer ParserFuzzer PanesFuzzer SetupFuzzer HtmlFuzzer GarthoFuzzer HidFuzzer PalvineFuzzer ViewsFuzzer AudioFuzzer"}
 for target in $TARGETS; do
   work=build-fuzz/corpus/$target
   mkdir -p "$work"
   echo "== $target =="
   src=engine/fuzz runs=$RUNS seconds=$SECONDS_PER_TARGET million=0
   # Tip texts and the class plug-ins' input (still-image containers and
-  # datasets, bulk-only wrappers, report descriptors) come from captured data:
-  # each of them gets a million inputs.
+  # datasets, bulk-only wrappers, report descriptors, audio entity tables and
+  # parameter blocks) come from captured data or editable configurations:
+  # each of them gets a million inputs, in the time that takes on a loaded machine.
   [ "$target" = HtmlFuzzer ] && src=tooltip/fuzz
   [ "$target" = ViewsFuzzer ] && src=view/fuzz
-  case "$target" in HtmlFuzzer | PalvineFuzzer | GarthoFuzzer | HidFuzzer) million=1 ;; esac
-  ((million)) && runs=${MILLION_RUNS:-1000000} seconds=${MILLION_SECONDS:-900}
+  case "$target" in HtmlFuzzer | PalvineFuzzer | GarthoFuzzer | HidFuzzer | AudioFuzzer) million=1 ;; esac
+  ((million)) && runs=${MILLION_RUNS:-1000000} seconds=${MILLION_SECONDS:-2400}
   dict=()
   [ -f "$src/${target%Fuzzer}.dict" ] && dict=(-dict="$src/${target%Fuzzer}.dict")
   parallel=()

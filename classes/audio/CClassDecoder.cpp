@@ -141,7 +141,7 @@ int32_t CClassDecoder::SummarizeItem(UsbItem* item, ItemSummary& out)
     }
     if (out.status == StatusAck || out.status == StatusNyet) out.status = StatusOk;
     out.name = RowName(uint8_t(type));
-    out.duration = int32_t(uint32_t(scratch.time) - uint32_t(out.time) + uint32_t(scratch.duration));
+    out.duration = DurationTo(out, scratch);
     out.icon = in ? kIconIn : kIconOut;
     const uint16_t wLength = uint16_t(setup[6] | setup[7] << 8);
     // No data bytes leave the size at -1, so a request of wLength 0 is flagged too.

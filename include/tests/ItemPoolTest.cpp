@@ -80,3 +80,23 @@ TEST(ItemPool, ATreeLargerThanSeveralChunksGetsWholeDistinctSlots) {
     for (void* p : slots) ItemPoolFree(p, kSlot);
     EXPECT_EQ(ItemPoolLiveBytes(), live);
 }
+
+TEST(ItemPool, AListOfMillionsKeepsItsMembersThroughEveryGrowth) {
+    // Past 4 MiB a list is a mapping of its own, grown by remapping.
+    UsbItem root(ItemSofGroup, 0);
+    UsbItem member(ItemBusEvent, 0);
+    const size_t live = ItemPoolLiveBytes();
+    constexpr uint32_t kMembers = 3000000;
+    for (uint32_t i = 0; i < kMembers; ++i) {
+        root.children.push_back(reinterpret_cast<UsbItem*>(uintptr_t(i) * 4 + 4));
+        if (i == 524287 || i == 524288 || i == kMembers - 1) {
+            for (uint32_t j = 0; j <= i; j += 4099) ASSERT_EQ(uintptr_t(root.children[j]), uintptr_t(j) * 4 + 4) << i;
+            ASSERT_EQ(uintptr_t(root.children.back()), uintptr_t(i) * 4 + 4);
+        }
+    }
+    EXPECT_GE(ItemPoolLiveBytes(), live + size_t(kMembers) * sizeof(UsbItem*));
+    root.children.clear();
+    EXPECT_EQ(ItemPoolLiveBytes(), live);
+    root.Append(&member);
+    EXPECT_EQ(root.children.size(), 1u);
+}

@@ -1,5 +1,7 @@
 // One IDataSource suite for both sides of the data source: a capture read from
 // the emulated analyser and the same capture opened from ".ph"/".data" files.
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 #include "Crc.h"
@@ -209,5 +211,41 @@ TEST(RecordArrays, OpenedAndConfiguredArraysOfEverySizeServeTheirRecords) {
         if (count) EXPECT_EQ(span[count - 1].Length(), uint16_t(count - 1));
         EXPECT_EQ(proxy.GetRecord(count, &r), RecordEnd);
         if (count == 131072u) ASSERT_TRUE(proxy.ConfigureStorage(1u << 20, 4u << 20, 1u << 20, 1u << 20, 0));
+    }
+}
+
+// The records of an opened file beyond its first ones arrive while the
+// caller goes on: a read ahead of them waits, the count is the file's from
+// the start, a save right away writes them all, and another open or a new
+// capture may follow at once.
+TEST(RecordArrays, RecordsStillBeingLoadedAreWaitedForSavedWholeAndReplaceable) {
+    emu::EmulatedAnalyser emu;
+    pardix::CDeviceProxy proxy(&emu);
+    TempDir dir;
+    constexpr uint32_t kCount = 1500000;
+    emu::BusCapture capture;
+    for (uint32_t i = 0; i < kCount; ++i) {
+        PacketRecord r;
+        r.SetTimestamp(uint64_t(i) * 3);
+        capture.records.push_back(r);
+    }
+    SaveCapture(capture, dir / "big.ph", dir / "big.data");
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(proxy.OpenOrSave((dir / "big.ph").c_str(), (dir / "big.data").c_str(), 0), 1);
+        EXPECT_EQ(proxy.GetCount(), kCount);
+        PacketRecord r;
+        if (round == 0) {
+            ASSERT_EQ(proxy.GetRecord(kCount - 1, &r), RecordOk);
+            EXPECT_EQ(r.Timestamp(), uint64_t(kCount - 1) * 3);
+            EXPECT_EQ(proxy.GetRecord(kCount, &r), RecordEnd);
+        } else if (round == 1) {
+            ASSERT_EQ(proxy.OpenOrSave((dir / "copy.ph").c_str(), (dir / "copy.data").c_str(), 1), 1);
+            EXPECT_EQ(fs::file_size(dir / "copy.ph"), uint64_t(kCount) * 16);
+            std::ifstream a(dir / "big.ph", std::ios::binary), b(dir / "copy.ph", std::ios::binary);
+            EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {}));
+        } else {
+            ASSERT_TRUE(proxy.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+            EXPECT_EQ(proxy.GetRecord(0, &r), RecordEnd) << "a new, empty capture";
+        }
     }
 }

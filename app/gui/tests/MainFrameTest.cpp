@@ -502,7 +502,9 @@ TEST(MainFrameCommands, RowMenuRunsTheWindowsOwnActions) {
         QAction* shared = c.Action(id);
         ASSERT_NE(shared, nullptr) << id;
         EXPECT_EQ(entry->shortcut(), shared->shortcut()) << id;
-        if (!shared->isEnabled()) EXPECT_FALSE(entry->isEnabled()) << id << " would do nothing";
+        if (!shared->isEnabled()) {
+            EXPECT_FALSE(entry->isEnabled()) << id << " would do nothing";
+        }
     }
 
     std::vector<int> executed;
