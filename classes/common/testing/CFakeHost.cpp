@@ -213,7 +213,10 @@ int32_t CFakeHost::GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity)
     if (item->type > ItemControlTransfer) return -1;
     const std::vector<uint8_t>& bytes = it->second.payload;
     const size_t n = std::min<size_t>(capacity, bytes.size());
-    if (buffer && n) std::memcpy(buffer, bytes.data(), n);
+    if (buffer && n) {
+        std::memcpy(buffer, bytes.data(), n);
+        bytesCopied_ += n;
+    }
     return int32_t(bytes.size());
 }
 

@@ -71,6 +71,8 @@ public:
 
     // How many GetData calls reached the host.
     uint64_t DataCalls() const { return dataCalls_; }
+    // How many payload bytes GetData copied out.
+    uint64_t BytesCopied() const { return bytesCopied_; }
 
     // ---- IDecode ----
     void Release() override {}
@@ -96,6 +98,7 @@ private:
     uint8_t in_ = 1;
     uint8_t out_ = 2;
     uint64_t dataCalls_ = 0;
+    uint64_t bytesCopied_ = 0;
 };
 
 // Feeds `items` to the decoder in order, then flushes it; answers every item

@@ -259,6 +259,27 @@ TEST_F(PalvineOperation, AGetObjectOfAThousandBytesShowsItsSize)
     EXPECT_EQ(d.selectSingleNode("//item[@name='Payload']").attribute("bits"), std::to_string(988 * 8));
 }
 
+// A picture's rows and detail need its header only: selecting it again and
+// again never copies the whole object.
+TEST_F(PalvineOperation, APictureIsNotCopiedToBeDescribed)
+{
+    const Bytes picture = Data(0x1009, 7, Bytes(4 << 20, 0x33));
+    std::vector<UsbItem*> items{host_.Out(Command(0x1009, 7, {0x21}))};
+    for (size_t at = 0; at < picture.size(); at += 512)
+        items.push_back(host_.In(Bytes(picture.begin() + long(at), picture.begin() + long(std::min(picture.size(), at + 512)))));
+    items.push_back(host_.In(Ok(7)));
+    Decode(items);
+    const uint64_t before = host_.BytesCopied();
+    const ItemSummary row = Row(op_);
+    EXPECT_EQ(row.size, int32_t(picture.size()));
+    EXPECT_EQ(Detail(op_).selectSingleNode("//item[@name='Data']").attribute("value"), "4.00 MB(4194304 bytes)");
+    Detail(Phase(TypeDataPhase));
+    uint32_t count = 0;
+    decoder_.OnNotify(NotifyDataLength, op_, reinterpret_cast<intptr_t>(&count));
+    EXPECT_EQ(count, picture.size() + 10) << "a phase over 1 MB asks for 10 bytes more";
+    EXPECT_LT(host_.BytesCopied() - before, 4096u);
+}
+
 TEST_F(PalvineOperation, DatasetsOfTheDataPhaseAtTheirBitOffsets)
 {
     Bytes ids;
