@@ -208,9 +208,13 @@ TEST(RecordArrays, OpenedAndConfiguredArraysOfEverySizeServeTheirRecords) {
         uint32_t peeked = 0;
         const PacketRecord* span = proxy.PeekRecords(0, &peeked);
         EXPECT_EQ(peeked, count);
-        if (count) EXPECT_EQ(span[count - 1].Length(), uint16_t(count - 1));
+        if (count) {
+            EXPECT_EQ(span[count - 1].Length(), uint16_t(count - 1));
+        }
         EXPECT_EQ(proxy.GetRecord(count, &r), RecordEnd);
-        if (count == 131072u) ASSERT_TRUE(proxy.ConfigureStorage(1u << 20, 4u << 20, 1u << 20, 1u << 20, 0));
+        if (count == 131072u) {
+            ASSERT_TRUE(proxy.ConfigureStorage(1u << 20, 4u << 20, 1u << 20, 1u << 20, 0));
+        }
     }
 }
 

@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "CClassDecoder.h"
-#include "CFakeHost.h"
-#include "FuzzInput.h"
+#include "FuzzItems.h"
 
 using namespace orvane;
 
@@ -46,24 +45,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<UsbItem*> items;
     while (!in.Empty() && items.size() < 64) {
         const uint8_t op = in.Byte();
-        const uint8_t status = (op & 0x80) ? PidNak : (op & 0x40) ? PidNyet : PidAck;
+        if (UsbItem* shared = SharedFuzzItem(in, host, op)) {
+            items.push_back(shared);
+            continue;
+        }
+        const uint8_t status = FuzzStatus(op);
         switch (op & 0x0F) {
         case 0: items.push_back(host.Out(Container(in, 1, 4 * (in.Byte() % 6)), status)); break;
         case 1: items.push_back(host.In(Container(in, 2, in.Byte() * 2u))); break;
         case 2: items.push_back(host.In(Container(in, 3, 4 * (in.Byte() % 6)), status)); break;
         case 3: items.push_back(host.In(Container(in, 4, in.Byte() % 28))); break;
-        case 4: items.push_back(host.NakRun((op & 0x10) ? ItemOutTransaction : ItemInTransaction, 1 + in.Byte() % 4)); break;
-        case 5: items.push_back(host.Transaction(ItemPingTransaction, status)); break;
         case 6: items.push_back(host.In(in.Bytes(in.Byte()), status)); break;
         case 7: items.push_back(host.Out(in.Bytes(in.Byte()), status)); break;
-        case 8: {
-            const std::vector<uint8_t> setup = in.Bytes(8);
-            items.push_back(host.ControlTransfer(setup, in.Bytes(in.Byte() % 64), 1 + in.Byte() % 64));
-            break;
-        }
-        case 9: items.push_back(host.Transaction(uint16_t(16 + in.Byte() % 240), status, in.Bytes(in.Byte()))); break;
-        case 10: items.push_back(host.In(in.Bytes(size_t(in.Byte()) * 16 + in.Byte()))); break;
-        case 11: items.push_back(host.Item(uint16_t(257 + in.Byte()), {}, status, in.Bytes(in.Byte()))); break;
         case 12: {
             // A class request of the still-image class with the input's data.
             std::vector<uint8_t> setup = {uint8_t((op & 0x10) ? 0xA1 : 0x21), uint8_t(0x64 + in.Byte() % 4), 0, 0, 0, 0};
