@@ -3,7 +3,9 @@
 // types above the engine's.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "CFakeHost.h"
 #include "FuzzInput.h"
@@ -30,6 +32,20 @@ inline UsbItem* SharedFuzzItem(FuzzInput& in, CFakeHost& host, uint8_t op)
     case 11: return host.Item(uint16_t(257 + in.Byte()), {}, status, in.Bytes(in.Byte()));
     default: return nullptr;
     }
+}
+
+// Up to `most` items read from the input: the shared ones above, and for every
+// other byte what `own(op, status)` builds.
+template <class Own>
+std::vector<UsbItem*> FuzzItems(FuzzInput& in, CFakeHost& host, size_t most, Own own)
+{
+    std::vector<UsbItem*> items;
+    while (!in.Empty() && items.size() < most) {
+        const uint8_t op = in.Byte();
+        UsbItem* shared = SharedFuzzItem(in, host, op);
+        items.push_back(shared ? shared : own(op, FuzzStatus(op)));
+    }
+    return items;
 }
 
 }  // namespace orvane

@@ -30,24 +30,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzInput in(data, size);
     CFakeHost host;
     host.SetDevice(3, 0);
-    std::vector<UsbItem*> items;
-    while (!in.Empty() && items.size() < 96) {
-        const uint8_t op = in.Byte();
-        if (UsbItem* shared = SharedFuzzItem(in, host, op)) {
-            items.push_back(shared);
-            continue;
-        }
-        const uint8_t status = FuzzStatus(op);
+    const std::vector<UsbItem*> items = FuzzItems(in, host, 96, [&](uint8_t op, uint8_t status) -> UsbItem* {
         switch (op & 0x0F) {
-        case 0: items.push_back(host.Out(Wrapper(in))); break;
-        case 1: items.push_back(host.In(in.Bytes(13))); break;
-        case 2: items.push_back(host.In(in.Bytes(in.Byte()), status)); break;
-        case 3: items.push_back(host.Out(in.Bytes(in.Byte()), status)); break;
-        case 6: items.push_back(host.In(in.Bytes(in.Byte()), PidStall)); break;
-        case 7: items.push_back(host.Out(in.Bytes(31), kNone)); break;
-        default: items.push_back(host.Out(in.Bytes(in.Byte() % 40))); break;
+        case 0: return host.Out(Wrapper(in));
+        case 1: return host.In(in.Bytes(13));
+        case 2: return host.In(in.Bytes(in.Byte()), status);
+        case 3: return host.Out(in.Bytes(in.Byte()), status);
+        case 6: return host.In(in.Bytes(in.Byte()), PidStall);
+        case 7: return host.Out(in.Bytes(31), kNone);
+        default: return host.Out(in.Bytes(in.Byte() % 40));
         }
-    }
+    });
     gartho::CDecode decoder;
     decoder.SetHost(&host);
     const std::vector<UsbItem*> out = Feed(decoder, items);

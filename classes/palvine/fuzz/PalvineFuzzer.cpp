@@ -42,33 +42,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzInput in(data, size);
     CFakeHost host;
     host.SetDevice(3, 0);
-    std::vector<UsbItem*> items;
-    while (!in.Empty() && items.size() < 64) {
-        const uint8_t op = in.Byte();
-        if (UsbItem* shared = SharedFuzzItem(in, host, op)) {
-            items.push_back(shared);
-            continue;
-        }
-        const uint8_t status = FuzzStatus(op);
+    const std::vector<UsbItem*> items = FuzzItems(in, host, 64, [&](uint8_t op, uint8_t status) -> UsbItem* {
         switch (op & 0x0F) {
-        case 0: items.push_back(host.Out(Container(in, 1, 4 * (in.Byte() % 6)), status)); break;
-        case 1: items.push_back(host.In(Container(in, 2, in.Byte() * 2u))); break;
-        case 2: items.push_back(host.In(Container(in, 3, 4 * (in.Byte() % 6)), status)); break;
-        case 3: items.push_back(host.In(Container(in, 4, in.Byte() % 28))); break;
-        case 6: items.push_back(host.In(in.Bytes(in.Byte()), status)); break;
-        case 7: items.push_back(host.Out(in.Bytes(in.Byte()), status)); break;
+        case 0: return host.Out(Container(in, 1, 4 * (in.Byte() % 6)), status);
+        case 1: return host.In(Container(in, 2, in.Byte() * 2u));
+        case 2: return host.In(Container(in, 3, 4 * (in.Byte() % 6)), status);
+        case 3: return host.In(Container(in, 4, in.Byte() % 28));
+        case 6: return host.In(in.Bytes(in.Byte()), status);
+        case 7: return host.Out(in.Bytes(in.Byte()), status);
         case 12: {
             // A class request of the still-image class with the input's data.
             std::vector<uint8_t> setup = {uint8_t((op & 0x10) ? 0xA1 : 0x21), uint8_t(0x64 + in.Byte() % 4), 0, 0, 0, 0};
             const std::vector<uint8_t> body = in.Bytes(in.Byte() % 48);
             setup.push_back(uint8_t(body.size()));
             setup.push_back(0);
-            items.push_back(host.ControlTransfer(setup, body, 1 + in.Byte() % 64));
-            break;
+            return host.ControlTransfer(setup, body, 1 + in.Byte() % 64);
         }
-        default: items.push_back(host.In({}, PidNak)); break;
+        default: return host.In({}, PidNak);
         }
-    }
+    });
     palvine::CClassDecoder decoder;
     decoder.SetHost(&host);
     const std::vector<UsbItem*> out = Feed(decoder, items);
