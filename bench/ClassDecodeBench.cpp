@@ -3,6 +3,7 @@
 // after the other on one bus, parsed once and decoded again each iteration;
 // prints records per second of the decoding and how many class-level rows
 // each plug-in made.
+#include <memory>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -65,7 +66,8 @@ double ThreadSeconds()
 }
 
 struct TreeSink {
-    UsbItem root;
+    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
+    UsbItem& root = *rootItem_;
     AppendingSink sink{root};
 };
 

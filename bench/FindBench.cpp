@@ -44,7 +44,8 @@ struct ParsedCapture {
     uint32_t target = 0;
     emu::CaptureSource source;
     CUsbParser parser;
-    UsbItem root;
+    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
+    UsbItem& root = *rootItem_;
     CPacketList list;
 
     explicit ParsedCapture(size_t records) : source(MarkedCapture(records, &target)) {

@@ -18,7 +18,8 @@ constexpr uint32_t kTransactions = 1'000'000;
 constexpr int kScreenRows = 50;
 
 struct MarkedList {
-    UsbItem root;
+    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
+    UsbItem& root = *rootItem_;
     app::CBookmarkMgr marks;
     app::CPacketList list;
 

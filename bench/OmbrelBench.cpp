@@ -26,7 +26,8 @@ struct ParsedCapture {
     }
     ~ParsedCapture() { FreeChildren(&root); }
     emu::CaptureSource source;
-    UsbItem root;
+    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
+    UsbItem& root = *rootItem_;
 };
 
 // One capture in memory at a time keeps the peak near that of a parse.

@@ -2,6 +2,7 @@
 // and reports records per second and the bytes per record the tree adds; and
 // decodes mass-storage and HID sessions of as many records through the class
 // plug-ins, against the time their parse takes.
+#include <memory>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -24,7 +25,8 @@ using namespace orvane;
 namespace {
 
 struct TreeSink {
-    UsbItem root;
+    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
+    UsbItem& root = *rootItem_;
     AppendingSink sink{root};
 };
 

@@ -148,7 +148,7 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
         // The items lie wherever the pool had room: ask for them ahead of
         // the walk, and their child lists once the items are in.
         if (i + 16 < n) __builtin_prefetch(root_->children[i + 16]);
-        if (i + 8 < n) __builtin_prefetch(root_->children[i + 8]->children.begin());
+        if (i + 8 < n) __builtin_prefetch(root_->children[i + 8]->children.begin().address());
         UsbItem* item = root_->children[i];
         IDecodeClass* decoder = BindItem(item);
         if (decoder && item->type >= 16 && item->type <= ItemControlTransfer) {

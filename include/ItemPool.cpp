@@ -1,11 +1,13 @@
 // The item pool: size-classed slots carved from large chunks, with a free list
 // per class and per thread, and a shared depot that moves freed slots between
 // threads in batches (the document frees on the UI thread, the parser
-// allocates on the worker). Chunks are kept for the next capture.
+// allocates on the worker). Chunks are kept for the next capture. Everything
+// lies in one address range reserved at load time, so links are 32 bits.
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -15,6 +17,18 @@
 
 #include "HugePages.h"
 #include "UsbItem.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORVANE_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) && !defined(ORVANE_ASAN)
+#define ORVANE_ASAN 1
+#endif
+#ifdef ORVANE_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace orvane {
 namespace {
@@ -26,7 +40,121 @@ constexpr size_t kChunkBytes = 4u << 20;
 constexpr size_t kMaxChunkBytes = 64u << 20;
 constexpr uint32_t kBatch = 1024;
 
-// Slots are 4-aligned (items are 28 bytes), so the free-list link is too.
+std::atomic<size_t> gReserved{0};
+std::atomic<int64_t> gLiveLarge{0};   // bytes handed out above kMaxSmall
+std::atomic<int64_t> gLiveRetired{0}; // what caches of ended threads still had out
+
+// ---------------------------------------------------------------- the range
+
+// Address space only: memory is committed chunk by chunk as the pool grows.
+// A system that refuses the whole range gets a smaller one.
+struct Region {
+    char* base = nullptr;
+    size_t bytes = 0;
+    std::atomic<size_t> used{kHugePageBytes};  // the first huge page stays unused: link 0 is null
+};
+
+Region& TheRegion() {
+    static Region* region = [] {
+        auto* r = new Region;
+        for (size_t bytes = kItemRegionBytes; bytes >= (64u << 20); bytes /= 2) {
+            void* raw = ::mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+            if (raw == MAP_FAILED) continue;
+            // Huge-page aligned, so every chunk can be made of huge pages.
+            const uintptr_t start = (uintptr_t(raw) + kHugePageBytes - 1) & ~uintptr_t(kHugePageBytes - 1);
+            r->base = reinterpret_cast<char*>(start);
+            r->bytes = bytes - (start - uintptr_t(raw));
+            break;
+        }
+        return r;
+    }();
+    return *region;
+}
+
+// `bytes` (a multiple of kHugePageBytes) of fresh writable memory from the
+// range; `populate` faults it all in at once, for memory about to be filled.
+// Null when the range or the system has no more.
+void* Commit(size_t bytes, bool populate) {
+    Region& region = TheRegion();
+    if (!region.base) return nullptr;
+    size_t at = region.used.fetch_add(bytes);
+    if (at + bytes > region.bytes) return nullptr;
+    char* p = region.base + at;
+    if (::mprotect(p, bytes, PROT_READ | PROT_WRITE) != 0) return nullptr;
+    ::madvise(p, bytes, MADV_HUGEPAGE);
+#ifdef MADV_POPULATE_WRITE
+    if (populate) ::madvise(p, bytes, MADV_POPULATE_WRITE);  // an older kernel refuses: pages fault in as used
+#endif
+    gReserved += bytes;
+    return p;
+}
+
+// ---------------------------------------------------------------- large blocks
+
+// Blocks above kMaxSmall (long child lists) come in sizes a quarter of a power
+// of two apart, each size with a free list of its own. From 2 MiB on a freed
+// block gives its memory back and keeps only its addresses.
+constexpr size_t kLargeSizes = 4 * 40;
+
+size_t LargeIndex(size_t bytes) {
+    const int top = 63 - __builtin_clzll(bytes - 1);  // bytes - 1 < 2^(top + 1)
+    const size_t step = size_t(1) << (top - 2);
+    const size_t quarters = (bytes + step - 1) / step;  // 5..8
+    return size_t(top) * 4 + (quarters - 5);
+}
+size_t LargeBytes(size_t index) {
+    const size_t top = index / 4;
+    return (size_t(1) << (top - 2)) * (index % 4 + 5);
+}
+// What a block of that size holds of the range: a huge one is committed alone.
+size_t LargeSpan(size_t index) {
+    const size_t bytes = LargeBytes(index);
+    return bytes < kHugePageBytes ? bytes : (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+}
+
+struct LargeBlocks {
+    std::mutex mutex;
+    std::vector<char*> free[kLargeSizes];
+    char* bump = nullptr;
+    char* end = nullptr;
+
+    void* Allocate(size_t index) {
+        const size_t bytes = LargeBytes(index);
+        std::lock_guard lock(mutex);
+        if (!free[index].empty()) {
+            char* p = free[index].back();
+            free[index].pop_back();
+            if (bytes >= kHugePageBytes) gReserved += LargeSpan(index);
+            return p;
+        }
+        if (bytes >= kHugePageBytes) return Commit(LargeSpan(index), false);
+        if (size_t(end - bump) < bytes) {
+            bump = static_cast<char*>(Commit(kChunkBytes, false));
+            if (!bump) return nullptr;
+            end = bump + kChunkBytes;
+        }
+        char* p = bump;
+        bump += bytes;
+        return p;
+    }
+    void Free(void* p, size_t index) {
+        if (LargeBytes(index) >= kHugePageBytes) {
+            ::madvise(p, LargeSpan(index), MADV_DONTNEED);
+            gReserved -= LargeSpan(index);
+        }
+        std::lock_guard lock(mutex);
+        free[index].push_back(static_cast<char*>(p));
+    }
+};
+
+LargeBlocks& TheLargeBlocks() {
+    static LargeBlocks* blocks = new LargeBlocks;
+    return *blocks;
+}
+
+// ---------------------------------------------------------------- small slots
+
+// Slots are 4-aligned (items are 20 bytes), so the free-list link is too.
 #pragma pack(push, 4)
 struct Node {
     Node* next;
@@ -37,19 +165,6 @@ struct Batch {
     Node* head;
     uint32_t count;
 };
-
-std::atomic<size_t> gReserved{0};
-std::atomic<int64_t> gLiveLarge{0};   // bytes handed out above kMaxSmall
-std::atomic<int64_t> gLiveRetired{0}; // what caches of ended threads still had out
-
-// Maps a chunk in huge pages and populates it at once: faulting in a big
-// capture's tree page by page costs more than parsing it. Null when the
-// system has no memory for it.
-void* MapChunk(size_t bytes) {
-    void* p = MapHugePages(bytes, true);
-    if (p) gReserved += bytes;
-    return p;
-}
 
 // Prepares the next largest chunk on a thread of its own while a big tree is
 // built, so the fresh memory's faults and zeroing overlap the building
@@ -68,8 +183,8 @@ public:
             wanted_ = true;
         }
         wake_.notify_one();
-        // Not ready yet: this thread maps one of its own, side by side with the filler.
-        return chunk ? chunk : MapChunk(kMaxChunkBytes);
+        // Not ready yet: this thread commits one of its own, side by side with the filler.
+        return chunk ? chunk : Commit(kMaxChunkBytes, true);
     }
 
 private:
@@ -79,7 +194,7 @@ private:
         try {
             std::thread([this] { Run(); }).detach();
         } catch (const std::system_error&) {
-            // No thread to be had: every chunk is mapped where it is needed.
+            // No thread to be had: every chunk is committed where it is needed.
         }
     }
     void Run() {
@@ -88,7 +203,7 @@ private:
             wake_.wait(lock, [&] { return wanted_ && !ready_; });
             wanted_ = false;
             lock.unlock();
-            void* chunk = MapChunk(kMaxChunkBytes);
+            void* chunk = Commit(kMaxChunkBytes, true);
             lock.lock();
             ready_ = chunk;
         }
@@ -179,7 +294,7 @@ struct Cache {
         void* p = nullptr;
         if (chunkBytes < kMaxChunkBytes) {
             chunkBytes *= 2;
-            p = MapChunk(bytes);
+            p = Commit(bytes, true);
         } else {
             p = TheFiller().Take();
         }
@@ -238,73 +353,115 @@ Cache& ThisCache() {
 
 size_t ClassOf(size_t bytes) { return (bytes + kGrain - 1) / kGrain; }
 
+#ifdef ORVANE_ASAN
+// Under AddressSanitizer every block has a poisoned red zone behind it and a
+// freed block stays poisoned in a queue long enough for a use after free or
+// an overrun to be caught where the pool would hide it. One lock for all.
+struct CheckedPool {
+    static constexpr size_t kRedZone = 16;
+    static constexpr size_t kQuarantine = 4096;  // freed blocks held back per size
+    std::mutex mutex;
+    std::deque<char*> freed[kClasses + kLargeSizes];
+    char* bump = nullptr;
+    char* end = nullptr;
+
+    static size_t SlotBytes(size_t bytes) { return (bytes + kRedZone + 7) & ~size_t(7); }
+    static size_t Index(size_t slot) { return slot <= kMaxSmall ? slot / kGrain : kClasses + LargeIndex(slot); }
+
+    void* Allocate(size_t bytes) {
+        size_t slot = SlotBytes(bytes);
+        const size_t index = Index(slot);
+        if (slot > kMaxSmall) slot = LargeBytes(index - kClasses);
+        char* p = nullptr;
+        {
+            std::lock_guard lock(mutex);
+            auto& queue = freed[index];
+            if (queue.size() > kQuarantine) {
+                p = queue.front();
+                queue.pop_front();
+            } else {
+                if (size_t(end - bump) < slot) {
+                    const size_t chunk = std::max(kChunkBytes, (slot + kHugePageBytes - 1) & ~(kHugePageBytes - 1));
+                    bump = static_cast<char*>(Commit(chunk, false));
+                    if (!bump) throw std::bad_alloc();
+                    end = bump + chunk;
+                    ASAN_POISON_MEMORY_REGION(bump, chunk);
+                }
+                p = bump;
+                bump += slot;
+            }
+        }
+        ASAN_UNPOISON_MEMORY_REGION(p, bytes);
+        std::memset(p, 0xBE, bytes);  // never hand out what looks like a valid tree
+        gLiveLarge += int64_t(slot);
+        return p;
+    }
+    void Free(void* p, size_t bytes) {
+        size_t slot = SlotBytes(bytes);
+        const size_t index = Index(slot);
+        if (slot > kMaxSmall) slot = LargeBytes(index - kClasses);
+        ASAN_POISON_MEMORY_REGION(p, slot);
+        gLiveLarge -= int64_t(slot);
+        std::lock_guard lock(mutex);
+        freed[index].push_back(static_cast<char*>(p));
+    }
+};
+CheckedPool& TheCheckedPool() {
+    static CheckedPool* pool = new CheckedPool;
+    return *pool;
+}
+constexpr bool kChecked = true;
+#else
+struct CheckedPool {
+    void* Allocate(size_t) { return nullptr; }
+    void Free(void*, size_t) {}
+};
+CheckedPool& TheCheckedPool() {
+    static CheckedPool pool;
+    return pool;
+}
+constexpr bool kChecked = false;
+#endif
+
+void* AllocateLarge(size_t bytes) {
+    const size_t index = LargeIndex(bytes);
+    void* p = TheLargeBlocks().Allocate(index);
+    if (!p) throw std::bad_alloc();
+    gLiveLarge += int64_t(LargeBytes(index));
+    return p;
+}
+
+void FreeLarge(void* p, size_t bytes) {
+    const size_t index = LargeIndex(bytes);
+    gLiveLarge -= int64_t(LargeBytes(index));
+    TheLargeBlocks().Free(p, index);
+}
+
 }  // namespace
 
-// Under AddressSanitizer every slot is its own allocation, so a use after free
-// or an overrun is caught where the pool would hide it.
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ORVANE_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(ORVANE_ASAN)
-constexpr bool kPlainHeap = true;
-#else
-constexpr bool kPlainHeap = false;
-#endif
-
-// Lists of a million members and more (the root of a big capture, long SOF
-// runs) are mappings of their own in huge pages, grown by remapping: from
-// the heap, every 4 KiB of a growing list would fault in on its own.
-constexpr size_t kMappedList = 4u << 20;
-bool Mapped(size_t bytes) { return !kPlainHeap && bytes >= kMappedList; }
-size_t MappedBytes(size_t bytes) { return (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1); }
+extern char* const kItemRegion = TheRegion().base;
 
 void* ItemPoolAllocate(size_t bytes) {
     if (bytes < sizeof(Node)) bytes = sizeof(Node);
-    if (kPlainHeap || bytes > kMaxSmall) {
-        void* p = Mapped(bytes) ? MapHugePages(MappedBytes(bytes), false) : std::malloc(bytes);
-        if (!p) throw std::bad_alloc();
-        gReserved += bytes;
-        gLiveLarge += int64_t(bytes);
-        return p;
-    }
+    if (kChecked) return TheCheckedPool().Allocate(bytes);
+    if (bytes > kMaxSmall) return AllocateLarge(bytes);
     return ThisCache().Allocate(ClassOf(bytes));
 }
 
 void ItemPoolFree(void* p, size_t bytes) {
     if (!p) return;
     if (bytes < sizeof(Node)) bytes = sizeof(Node);
-    if (kPlainHeap || bytes > kMaxSmall) {
-        gReserved -= bytes;
-        gLiveLarge -= int64_t(bytes);
-        if (Mapped(bytes)) ::munmap(p, MappedBytes(bytes));
-        else std::free(p);
-        return;
-    }
+    if (kChecked) return TheCheckedPool().Free(p, bytes);
+    if (bytes > kMaxSmall) return FreeLarge(p, bytes);
     ThisCache().Free(p, ClassOf(bytes));
 }
 
 void* ItemPoolReallocate(void* p, size_t oldBytes, size_t newBytes) {
     if (oldBytes < sizeof(Node)) oldBytes = sizeof(Node);
     if (newBytes < sizeof(Node)) newBytes = sizeof(Node);
-    if (!kPlainHeap && oldBytes > kMaxSmall && newBytes > kMaxSmall && Mapped(oldBytes) == Mapped(newBytes)) {
-        // Large lists grow in place or by remapping, without a copy.
-        void* q = nullptr;
-        if (!Mapped(newBytes)) {
-            q = std::realloc(p, newBytes);
-        } else if (MappedBytes(oldBytes) == MappedBytes(newBytes)) {
-            q = p;
-        } else {
-            q = ::mremap(p, MappedBytes(oldBytes), MappedBytes(newBytes), MREMAP_MAYMOVE);
-            if (q == MAP_FAILED) q = nullptr;
-        }
-        if (!q) throw std::bad_alloc();
-        gReserved += newBytes;
-        gReserved -= oldBytes;
-        gLiveLarge += int64_t(newBytes) - int64_t(oldBytes);
-        return q;
-    }
+    // A long list that grows within its block's size stays where it is.
+    if (!kChecked && oldBytes > kMaxSmall && newBytes > kMaxSmall && LargeIndex(oldBytes) == LargeIndex(newBytes))
+        return p;
     void* q = ItemPoolAllocate(newBytes);
     std::memcpy(q, p, oldBytes < newBytes ? oldBytes : newBytes);
     ItemPoolFree(p, oldBytes);
@@ -313,7 +470,7 @@ void* ItemPoolReallocate(void* p, size_t oldBytes, size_t newBytes) {
 
 void ItemPoolAllocateBatch(size_t bytes, void** out, size_t count) {
     if (bytes < sizeof(Node)) bytes = sizeof(Node);
-    if (kPlainHeap || bytes > kMaxSmall) {
+    if (kChecked || bytes > kMaxSmall) {
         for (size_t i = 0; i < count; ++i) out[i] = ItemPoolAllocate(bytes);
         return;
     }

@@ -2,8 +2,11 @@
 // transfers and class-level items.
 #pragma once
 
+#include <compare>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <new>
 
 namespace orvane {
@@ -44,12 +47,46 @@ void* ItemPoolReallocate(void* p, size_t oldBytes, size_t newBytes);
 // Fills `out` with `count` slots of `bytes` each, for a builder that makes many.
 void ItemPoolAllocateBatch(size_t bytes, void** out, size_t count);
 
+// Everything the pool hands out lies in one reserved address range, so a
+// link between items is 32 bits: its offset from the range's start in 4-byte
+// units, 0 for none. Half the width of a pointer is a third of a tree's bytes.
+extern char* const kItemRegion;
+constexpr size_t kItemRegionBytes = size_t(1) << 34;  // what 32-bit links reach
+
+// The link to pool memory `p` (null gives 0). An item or list outside the pool
+// (on the stack, in a vector) cannot be linked to.
+inline uint32_t ItemLinkOf(const void* p) {
+    if (!p) return 0;
+    const size_t offset = size_t(static_cast<const char*>(p) - kItemRegion);
+#ifndef NDEBUG
+    if (offset >= kItemRegionBytes || (offset & 3)) std::abort();
+#endif
+    return uint32_t(offset >> 2);
+}
+// Pool memory of a link that is not 0.
+inline void* ItemLinkTarget(uint32_t link) { return kItemRegion + (size_t(link) << 2); }
+
 struct UsbItem;
 
-#pragma pack(push, 4)
+// A 32-bit reference to an item that reads and assigns like a UsbItem*.
+class ItemLink {
+public:
+    ItemLink() = default;
+    ItemLink(UsbItem* item) : link_(ItemLinkOf(item)) {}
+    ItemLink& operator=(UsbItem* item) {
+        link_ = ItemLinkOf(item);
+        return *this;
+    }
+    UsbItem* get() const { return link_ ? static_cast<UsbItem*>(ItemLinkTarget(link_)) : nullptr; }
+    operator UsbItem*() const { return get(); }
+    UsbItem* operator->() const { return get(); }
+
+private:
+    uint32_t link_ = 0;
+};
 
 // The ordered child list. One block holds the count, the capacity and the
-// pointers, so an item without children costs a single null pointer.
+// members' links, so an item without children costs a single 0.
 class UsbItemList {
 public:
     UsbItemList() = default;
@@ -57,32 +94,66 @@ public:
     UsbItemList& operator=(const UsbItemList&) = delete;
     ~UsbItemList() { clear(); }
 
-    uint32_t size() const { return block_ ? block_->size : 0; }
+    // Reads the members as UsbItem* values.
+    class const_iterator {
+    public:
+        using iterator_category = std::random_access_iterator_tag;
+        using value_type = UsbItem*;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = UsbItem*;
+        const_iterator() = default;
+        explicit const_iterator(const uint32_t* at) : at_(at) {}
+        UsbItem* operator*() const { return static_cast<UsbItem*>(ItemLinkTarget(*at_)); }
+        UsbItem* operator[](difference_type n) const { return static_cast<UsbItem*>(ItemLinkTarget(at_[n])); }
+        const_iterator& operator++() { return ++at_, *this; }
+        const_iterator operator++(int) { return const_iterator(at_++); }
+        const_iterator& operator--() { return --at_, *this; }
+        const_iterator operator--(int) { return const_iterator(at_--); }
+        const_iterator& operator+=(difference_type n) { return at_ += n, *this; }
+        const_iterator& operator-=(difference_type n) { return at_ -= n, *this; }
+        friend const_iterator operator+(const_iterator i, difference_type n) { return i += n; }
+        friend const_iterator operator+(difference_type n, const_iterator i) { return i += n; }
+        friend const_iterator operator-(const_iterator i, difference_type n) { return i -= n; }
+        friend difference_type operator-(const_iterator a, const_iterator b) { return a.at_ - b.at_; }
+        friend bool operator==(const_iterator a, const_iterator b) { return a.at_ == b.at_; }
+        friend auto operator<=>(const_iterator a, const_iterator b) { return a.at_ <=> b.at_; }
+        // Where the links lie, for a prefetch.
+        const void* address() const { return at_; }
+
+    private:
+        const uint32_t* at_ = nullptr;
+    };
+    using iterator = const_iterator;
+
+    uint32_t size() const { return block_ ? Get()->size : 0; }
     bool empty() const { return size() == 0; }
-    UsbItem* operator[](uint32_t i) const { return block_->items[i]; }
-    UsbItem* front() const { return block_->items[0]; }
-    UsbItem* back() const { return block_->items[block_->size - 1]; }
-    UsbItem* const* begin() const { return block_ ? block_->items : nullptr; }
-    UsbItem* const* end() const { return block_ ? block_->items + block_->size : nullptr; }
+    UsbItem* operator[](uint32_t i) const { return static_cast<UsbItem*>(ItemLinkTarget(Get()->items[i])); }
+    UsbItem* front() const { return (*this)[0]; }
+    UsbItem* back() const { return (*this)[Get()->size - 1]; }
+    const_iterator begin() const { return const_iterator(block_ ? Get()->items : nullptr); }
+    const_iterator end() const { return const_iterator(block_ ? Get()->items + Get()->size : nullptr); }
 
     void push_back(UsbItem* item) {
-        if (!block_ || block_->size == block_->capacity) Grow();
-        block_->items[block_->size++] = item;
+        Block* b = block_ ? Get() : nullptr;
+        if (!b || b->size == b->capacity) b = Grow();
+        b->items[b->size++] = ItemLinkOf(item);
     }
-    void pop_back() { if (block_ && block_->size) --block_->size; }
+    void pop_back() { if (block_ && Get()->size) --Get()->size; }
     // Forgets the members; frees nothing but the list itself.
     void clear() {
-        if (block_) ItemPoolFree(block_, BlockBytes(block_->capacity));
-        block_ = nullptr;
+        if (block_) ItemPoolFree(Get(), BlockBytes(Get()->capacity));
+        block_ = 0;
     }
-    void reserve(uint32_t n) { if (n > (block_ ? block_->capacity : 0)) Resize(n); }
+    void reserve(uint32_t n) { if (n > (block_ ? Get()->capacity : 0)) Resize(n); }
     // Hands an empty list storage for `capacity` members, taken from the pool
     // with StorageBytes(capacity).
     void AssignStorage(void* storage, uint32_t capacity) {
         clear();
-        block_ = static_cast<Block*>(storage);
-        block_->size = 0;
-        block_->capacity = capacity;
+        auto* b = static_cast<Block*>(storage);
+        b->size = 0;
+        b->capacity = capacity;
+        block_ = ItemLinkOf(b);
     }
     static constexpr size_t StorageBytes(uint32_t capacity) { return BlockBytes(capacity); }
 
@@ -90,28 +161,30 @@ private:
     struct Block {
         uint32_t size;
         uint32_t capacity;
-        UsbItem* items[1];
+        uint32_t items[1];
     };
-    static constexpr size_t BlockBytes(uint32_t cap) { return 8 + sizeof(UsbItem*) * size_t(cap); }
-    void Grow() {
-        uint32_t cap = block_ ? block_->capacity : 0;
-        Resize(cap < 2 ? 2 : cap < 64 ? cap * 2 : cap + cap / 2);
+    Block* Get() const { return static_cast<Block*>(ItemLinkTarget(block_)); }
+    static constexpr size_t BlockBytes(uint32_t cap) { return 8 + sizeof(uint32_t) * size_t(cap); }
+    Block* Grow() {
+        uint32_t cap = block_ ? Get()->capacity : 0;
+        return Resize(cap < 2 ? 2 : cap < 64 ? cap * 2 : cap + cap / 2);
     }
-    void Resize(uint32_t cap) {
+    Block* Resize(uint32_t cap) {
+        Block* b;
         if (!block_) {
-            block_ = static_cast<Block*>(ItemPoolAllocate(BlockBytes(cap)));
-            block_->size = 0;
+            b = static_cast<Block*>(ItemPoolAllocate(BlockBytes(cap)));
+            b->size = 0;
         } else {
-            block_ = static_cast<Block*>(ItemPoolReallocate(block_, BlockBytes(block_->capacity), BlockBytes(cap)));
+            b = static_cast<Block*>(ItemPoolReallocate(Get(), BlockBytes(Get()->capacity), BlockBytes(cap)));
         }
-        block_->capacity = cap;
+        b->capacity = cap;
+        block_ = ItemLinkOf(b);
+        return b;
     }
-    Block* block_ = nullptr;
+    uint32_t block_ = 0;
 };
 
-// Packed to 4 bytes as every deliverable lays it out: 28 bytes a node. The
-// pointer members are not 8-aligned: read them by value, never bind a
-// reference to them (as EXPECT_EQ or std::min would).
+// 20 bytes a node, links included.
 struct UsbItem {
     uint8_t depth = 0;           // row depth, written by the packet list only
     uint8_t flags = 0;
@@ -121,7 +194,7 @@ struct UsbItem {
     uint8_t interface = kNone;
     uint8_t status = kNone;      // PID of the closing handshake
     uint32_t firstRecord = 0;
-    UsbItem* parent = nullptr;
+    ItemLink parent;
     UsbItemList children;
 
     UsbItem() = default;
@@ -137,15 +210,14 @@ struct UsbItem {
 
     // Takes `child` as the next member and makes this its parent. A transaction
     // taken into a transfer-level item stays in its transaction-level list.
+    // Both must come from the pool (new UsbItem).
     void Append(UsbItem* child) {
         children.push_back(child);
         child->parent = this;
     }
 };
 
-#pragma pack(pop)
-
-static_assert(sizeof(UsbItem) == 28, "UsbItem is 28 bytes in every deliverable");
+static_assert(sizeof(UsbItem) == 20, "UsbItem is 20 bytes in every deliverable");
 
 // Bytes the pool holds from the system, and bytes handed out and not yet
 // given back, for memory accounting.

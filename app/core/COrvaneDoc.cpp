@@ -31,8 +31,8 @@ COrvaneDoc::COrvaneDoc(IDecodeFactory* factory)
     : parser_(std::make_unique<CUsbParser>()),
       manager_(std::make_unique<CDecoderManager>(factory)),
       bookmarks_(std::make_unique<CBookmarkMgr>()) {
-    transactionRoot_.flags |= ItemExpanded;
-    transferRoot_.flags |= ItemExpanded;
+    transactionRoot_->flags |= ItemExpanded;
+    transferRoot_->flags |= ItemExpanded;
     project_.loadXML(kNewProject);
 }
 
@@ -42,12 +42,12 @@ COrvaneDoc::~COrvaneDoc() { ClearTrees(); }
 
 void COrvaneDoc::FreeTransactionItems(UsbItem* root) { FreeDescendants(root); }
 
-void COrvaneDoc::FreeTransferTree() { FreeTransferLevel(&transferRoot_); }
+void COrvaneDoc::FreeTransferTree() { FreeTransferLevel(transferRoot_.get()); }
 
 void COrvaneDoc::ClearTrees() {
     FreeTransferTree();
-    FreeTransactionItems(&transactionRoot_);
-    transactionRoot_.children.clear();
+    FreeTransactionItems(transactionRoot_.get());
+    transactionRoot_->children.clear();
 }
 
 // ---------------------------------------------------------------- project XML

@@ -66,8 +66,8 @@ public:
     CUsbParser& Parser() { return *parser_; }
     CDecoderManager& Manager() { return *manager_; }
     CBookmarkMgr& Bookmarks() { return *bookmarks_; }
-    UsbItem& TransactionRoot() { return transactionRoot_; }
-    UsbItem& TransferRoot() { return transferRoot_; }
+    UsbItem& TransactionRoot() { return *transactionRoot_; }
+    UsbItem& TransferRoot() { return *transferRoot_; }
     const xml::Document& Project() const { return project_; }
 
 private:
@@ -77,8 +77,9 @@ private:
     std::unique_ptr<CDecoderManager> manager_;
     std::unique_ptr<CBookmarkMgr> bookmarks_;
     int32_t trigger_ = -1;
-    UsbItem transactionRoot_;
-    UsbItem transferRoot_;
+    // From the pool like every item, so their children can link to them.
+    std::unique_ptr<UsbItem> transactionRoot_ = std::make_unique<UsbItem>();
+    std::unique_ptr<UsbItem> transferRoot_ = std::make_unique<UsbItem>();
     xml::Document project_;
     bool modified_ = false;
 };

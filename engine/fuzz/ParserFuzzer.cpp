@@ -1,5 +1,6 @@
 // Arbitrary packet records and payload bytes through the whole engine: parse
 // with learning, every description of every item, then class decoding.
+#include <memory>
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +20,8 @@ namespace {
 constexpr size_t kMaxRecords = 32;
 
 struct Sink {
-    UsbItem root;
+    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
+    UsbItem& root = *rootItem_;
     AppendingSink sink{root};
 };
 

@@ -1,3 +1,4 @@
+#include <memory>
 #include <functional>
 #include <set>
 
@@ -312,7 +313,8 @@ TEST(DecoderManager, EndpointBindingsFollowTheDeviceTree) {
 }
 
 TEST(DecoderManager, ProgressOncePerThousandItems) {
-    UsbItem root;
+    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
+    UsbItem& root = *rootItem_;
     for (uint32_t i = 0; i < 2500; ++i) root.Append(new UsbItem(ItemBusEvent, i));
     CUsbParser host;
     CDecoderManager manager(nullptr);
@@ -419,7 +421,8 @@ TEST(DecoderManager, DescriptionsAskTheHostFirstThenTheItemsDecoder) {
     uint32_t length = 0;
     EXPECT_EQ(p.manager.OnNotify(NotifyDataLength, group, intptr_t(&length)), 7);
 
-    UsbItem stray(kClassGroup, 0);  // no address: no decoder
+    std::unique_ptr<UsbItem> strayItem_ = std::make_unique<UsbItem>(kClassGroup, 0);
+    UsbItem& stray = *strayItem_;  // no address: no decoder
     EXPECT_EQ(p.manager.Summarize(&stray, &row), 0);
     EXPECT_EQ(p.manager.GetData(&stray, nullptr, 0), -1);
     EXPECT_EQ(p.manager.GetDetail(&stray, xml), 0);

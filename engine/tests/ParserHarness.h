@@ -1,6 +1,7 @@
 // Runs the parser over built traffic and describes the tree it hands out.
 #pragma once
 
+#include <memory>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,7 +17,8 @@ namespace orvane::testing {
 
 class CollectingSink : public IProgress {
 public:
-    UsbItem root;
+    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
+    UsbItem& root = *rootItem_;
     std::vector<float> progress;
     int finished = 0;
 

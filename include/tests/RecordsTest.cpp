@@ -1,3 +1,4 @@
+#include <memory>
 #include <gtest/gtest.h>
 
 #include "ItemSummary.h"
@@ -138,7 +139,10 @@ TEST(Items, NewItemAndSummaryDefaults) {
 }
 
 TEST(Items, ChildListKeepsOrderAndAnItemCanStandInTwoTrees) {
-    UsbItem transactionRoot, transfer;
+    std::unique_ptr<UsbItem> transactionRootItem_ = std::make_unique<UsbItem>();
+    UsbItem& transactionRoot = *transactionRootItem_;
+    std::unique_ptr<UsbItem> transferItem_ = std::make_unique<UsbItem>();
+    UsbItem& transfer = *transferItem_;
     std::vector<UsbItem*> made;
     for (uint32_t i = 0; i < 1000; ++i) {
         made.push_back(new UsbItem(ItemInTransaction, i));

@@ -2,6 +2,7 @@
 // records parsed and counted into the summary's rows, and arbitrary item
 // bytes laid out, coloured and copied in every display mode, then searched
 // for a pattern typed from the input's tail.
+#include <memory>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -29,7 +30,8 @@ void Summary(const uint8_t* data, size_t size)
     emu::CaptureSource source(std::move(capture));
     CUsbParser parser;
     parser.SetDataSource(&source);
-    UsbItem root;
+    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
+    UsbItem& root = *rootItem_;
     AppendingSink sink(root);
     parser.Parse(&sink);
     ombrel::SummaryStats stats;

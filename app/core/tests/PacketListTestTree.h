@@ -2,6 +2,7 @@
 // slow, obvious way to compare the row index with.
 #pragma once
 
+#include <memory>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -16,7 +17,8 @@ namespace orvane::testing {
 
 // Owns what hangs below its root.
 struct TestTree {
-    UsbItem root;
+    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
+    UsbItem& root = *rootItem_;
     TestTree() = default;
     TestTree(const TestTree&) = delete;
     ~TestTree() { FreeChildren(&root); }

@@ -109,7 +109,8 @@ struct ListCtrlTest : ::testing::Test {
         model.SetPublisher(&bus);
         list = std::make_unique<CUsbListCtrl>(&model);
         list->SetDocument(&doc, nullptr);
-        list->resize(900, 400);
+        // Clear of the screen's top edge, so a tip fits above a row.
+        list->setGeometry(40, 200, 900, 400);
         list->show();
     }
     ~ListCtrlTest() override {

@@ -1,3 +1,4 @@
+#include <memory>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -90,7 +91,12 @@ TEST(ClassFrame, MergeTakesOnlyEmptyCellsAndMapsAckAndNyetToOk)
         host.rows[2] = Row(-1, 0, 0);  // all cells empty but status
         Grouping decoder;
         decoder.SetHost(&host);
-        UsbItem parent(300, 1), a(ItemInTransaction, 1), b(ItemInTransaction, 2);
+        std::unique_ptr<UsbItem> parentItem_ = std::make_unique<UsbItem>(300, 1);
+        UsbItem& parent = *parentItem_;
+        std::unique_ptr<UsbItem> aItem_ = std::make_unique<UsbItem>(ItemInTransaction, 1);
+        UsbItem& a = *aItem_;
+        std::unique_ptr<UsbItem> bItem_ = std::make_unique<UsbItem>(ItemInTransaction, 2);
+        UsbItem& b = *bItem_;
         parent.Append(&a);
         parent.Append(&b);
         ItemSummary out;
@@ -167,14 +173,19 @@ TEST_F(PluginTest, TwoDecodersGroupIndependentlyAndDescribeTheirItems)
     IDecodeClass* b = Make();
     ASSERT_TRUE(a && b);
     ASSERT_NE(a, b);
-    UsbItem t1(ItemInTransaction, 1), t2(ItemInTransaction, 2), t3(ItemInTransaction, 3);
+    std::unique_ptr<UsbItem> t1Item_ = std::make_unique<UsbItem>(ItemInTransaction, 1);
+    UsbItem& t1 = *t1Item_;
+    std::unique_ptr<UsbItem> t2Item_ = std::make_unique<UsbItem>(ItemInTransaction, 2);
+    UsbItem& t2 = *t2Item_;
+    std::unique_ptr<UsbItem> t3Item_ = std::make_unique<UsbItem>(ItemInTransaction, 3);
+    UsbItem& t3 = *t3Item_;
     EXPECT_EQ(a->OnTransaction(&t1), nullptr);
     EXPECT_EQ(b->OnTransaction(&t3), nullptr);
     UsbItem* pair = a->OnTransaction(&t2);
     ASSERT_NE(pair, nullptr);
     EXPECT_EQ(pair->type, kPair);
     ASSERT_EQ(pair->children.size(), 2u);
-    UsbItem* const parent = t2.parent;  // packed member: read by value
+    UsbItem* const parent = t2.parent;
     EXPECT_EQ(parent, pair);
     EXPECT_EQ(a->OnTransaction(nullptr), nullptr) << "nothing held after a completed pair";
     UsbItem* single = b->OnTransaction(nullptr);
@@ -223,7 +234,8 @@ TEST_F(PluginTest, FailuresInsideTheDecoderBecomeItsZeroResult)
 {
     IDecodeClass* decoder = Make();
     ASSERT_NE(decoder, nullptr);
-    UsbItem faulty(kFaulty, 9);
+    std::unique_ptr<UsbItem> faultyItem_ = std::make_unique<UsbItem>(kFaulty, 9);
+    UsbItem& faulty = *faultyItem_;
     ItemSummary row;
     EXPECT_EQ(decoder->Summarize(&faulty, &row), 0);
     EXPECT_EQ(decoder->GetData(&faulty, nullptr, 0), 0);
@@ -233,7 +245,8 @@ TEST_F(PluginTest, FailuresInsideTheDecoderBecomeItsZeroResult)
     EXPECT_EQ(decoder->OnTransaction(&faulty), nullptr);
 
     // Unknown items are refused, and the decoder carries on.
-    UsbItem t1(ItemInTransaction, 1);
+    std::unique_ptr<UsbItem> t1Item_ = std::make_unique<UsbItem>(ItemInTransaction, 1);
+    UsbItem& t1 = *t1Item_;
     EXPECT_EQ(decoder->GetDetail(&t1, xml), 0);
     EXPECT_EQ(xml, "kept");
     EXPECT_EQ(decoder->OnTransaction(&t1), nullptr);

@@ -4,6 +4,7 @@
 // (input reports, NAK runs, SET_REPORT and other requests, configurations)
 // and the bytes after it its payload. Every slot then describes everything
 // the decoder handed back.
+#include <memory>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -70,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (UsbItem* item : out) DescribeEverySlot(decoder, item, 3);
     // A second decoder that never saw the descriptor finds it beside the reports.
     // The items stand under one parent for the search, as the transfer level does.
-    UsbItem root;
+    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
+    UsbItem& root = *rootItem_;
     for (UsbItem* item : out) {
         root.children.push_back(item);
         item->parent = &root;

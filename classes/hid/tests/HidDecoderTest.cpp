@@ -404,7 +404,8 @@ TEST(HidDetail, TheDescriptorIsFoundBesideTheReportOnceAndByAddress)
     host.SetDevice(3, 0);
     UsbItem* own = host.ControlTransfer(ReportDescriptorSetup(kBootMouse), kBootMouse);
     UsbItem* report = host.In({0x01, 0x02, 0x03});
-    UsbItem root;
+    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
+    UsbItem& root = *rootItem_;
     for (UsbItem* item : {otherDevice, own}) root.Append(item);
     Decoder producer = MakeDecoder(host);
     UsbItem* input = producer->OnTransaction(report);
@@ -418,7 +419,8 @@ TEST(HidDetail, TheDescriptorIsFoundBesideTheReportOnceAndByAddress)
     EXPECT_EQ(groups[0].items.size(), 6u) << "the mouse's layout, not the other device's keyboard";
 
     Decoder lonely = MakeDecoder(host);
-    UsbItem bare;
+    std::unique_ptr<UsbItem> bareItem_ = std::make_unique<UsbItem>();
+    UsbItem& bare = *bareItem_;
     for (int i = 0; i < 50; ++i) bare.Append(host.ControlTransfer(SetupBytes(0x21, 0x0A, 0, 0, 0)));
     UsbItem* alone = producer->OnTransaction(host.In({1}));
     bare.Append(alone);

@@ -50,7 +50,8 @@ public:
         stats.Count(&root, source.get());
         return stats;
     }
-    UsbItem root;
+    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
+    UsbItem& root = *rootItem_;
     emu::BusCapture capture;
     std::unique_ptr<emu::CaptureSource> source;
 };
