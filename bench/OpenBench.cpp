@@ -129,14 +129,15 @@ int RunChild(int argc, char** argv, const char* project) {
     const double faultsParsed = MinorFaults();
     const double cpuParsed = CpuMs();
     const auto threads = ThreadCpuMs();
-    const size_t poolParsed = ItemPoolLiveBytes();
+    // The list's blocks come from the pool too; they are counted as the list's.
+    const size_t poolParsed = ItemPoolLiveBytes() - model.List().Rows().PoolBytes();
     const double records = double(proxy.GetCount());
 
     const auto decodeStart = Clock::now();
     worker.OnTransferLevel();
     PumpUntil([&] { return worker.IsIdle() && worker.ClassDecoded(); });
     const double decodeMs = MsSince(decodeStart);
-    const size_t poolDecoded = ItemPoolLiveBytes();
+    const size_t poolDecoded = ItemPoolLiveBytes() - model.List().Rows().PoolBytes();
 
     std::printf("records %.0f\n", records);
     std::printf("rows %d\n", model.RowCount());

@@ -46,29 +46,49 @@ std::atomic<int64_t> gLiveRetired{0}; // what caches of ended threads still had 
 
 // ---------------------------------------------------------------- the range
 
-// Address space only: memory is committed chunk by chunk as the pool grows.
+// Address space only: memory is taken chunk by chunk as the pool grows. The
+// range is writable from the start where the system allows it, so taking a
+// chunk changes no mapping: a change would wait for every fault and populate
+// in flight in the process, and stall the parser behind the chunk filler.
+// Elsewhere (strict overcommit) it is reserved inaccessible and opened per chunk.
 // A system that refuses the whole range gets a smaller one.
 struct Region {
     char* base = nullptr;
     size_t bytes = 0;
+    bool writable = false;
     std::atomic<size_t> used{kHugePageBytes};  // the first huge page stays unused: link 0 is null
 };
 
 Region& TheRegion() {
     static Region* region = [] {
         auto* r = new Region;
-        for (size_t bytes = kItemRegionBytes; bytes >= (64u << 20); bytes /= 2) {
-            void* raw = ::mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-            if (raw == MAP_FAILED) continue;
-            // Huge-page aligned, so every chunk can be made of huge pages.
-            const uintptr_t start = (uintptr_t(raw) + kHugePageBytes - 1) & ~uintptr_t(kHugePageBytes - 1);
-            r->base = reinterpret_cast<char*>(start);
-            r->bytes = bytes - (start - uintptr_t(raw));
-            break;
+        for (int prot : {PROT_READ | PROT_WRITE, PROT_NONE}) {
+            for (size_t bytes = kItemRegionBytes; bytes >= (64u << 20) && !r->base; bytes /= 2) {
+                void* raw = ::mmap(nullptr, bytes, prot, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+                if (raw == MAP_FAILED) continue;
+                // Huge-page aligned, so every chunk can be made of huge pages.
+                const uintptr_t start = (uintptr_t(raw) + kHugePageBytes - 1) & ~uintptr_t(kHugePageBytes - 1);
+                r->base = reinterpret_cast<char*>(start);
+                r->bytes = bytes - (start - uintptr_t(raw));
+                r->writable = prot != PROT_NONE;
+                if (r->writable) ::madvise(r->base, r->bytes, MADV_HUGEPAGE);
+            }
+            if (r->base) break;
         }
         return r;
     }();
     return *region;
+}
+
+// Faults `bytes` in a huge page at a time, each step short, so that a change
+// of mappings elsewhere in the process never waits for a whole chunk.
+void Populate(char* p, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+    for (size_t at = 0; at < bytes; at += kHugePageBytes)
+        if (::madvise(p + at, std::min(kHugePageBytes, bytes - at), MADV_POPULATE_WRITE) != 0) return;  // an older kernel refuses: pages fault in as used
+#else
+    (void)p, (void)bytes;
+#endif
 }
 
 // `bytes` (a multiple of kHugePageBytes) of fresh writable memory from the
@@ -80,11 +100,11 @@ void* Commit(size_t bytes, bool populate) {
     size_t at = region.used.fetch_add(bytes);
     if (at + bytes > region.bytes) return nullptr;
     char* p = region.base + at;
-    if (::mprotect(p, bytes, PROT_READ | PROT_WRITE) != 0) return nullptr;
-    ::madvise(p, bytes, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-    if (populate) ::madvise(p, bytes, MADV_POPULATE_WRITE);  // an older kernel refuses: pages fault in as used
-#endif
+    if (!region.writable) {
+        if (::mprotect(p, bytes, PROT_READ | PROT_WRITE) != 0) return nullptr;
+        ::madvise(p, bytes, MADV_HUGEPAGE);
+    }
+    if (populate) Populate(p, bytes);
     gReserved += bytes;
     return p;
 }

@@ -92,6 +92,15 @@ public:
     UsbItemList() = default;
     UsbItemList(const UsbItemList&) = delete;
     UsbItemList& operator=(const UsbItemList&) = delete;
+    UsbItemList(UsbItemList&& other) noexcept : block_(other.block_) { other.block_ = 0; }
+    UsbItemList& operator=(UsbItemList&& other) noexcept {
+        if (this != &other) {
+            clear();
+            block_ = other.block_;
+            other.block_ = 0;
+        }
+        return *this;
+    }
     ~UsbItemList() { clear(); }
 
     // Reads the members as UsbItem* values.
@@ -127,6 +136,7 @@ public:
     using iterator = const_iterator;
 
     uint32_t size() const { return block_ ? Get()->size : 0; }
+    uint32_t capacity() const { return block_ ? Get()->capacity : 0; }
     bool empty() const { return size() == 0; }
     UsbItem* operator[](uint32_t i) const { return static_cast<UsbItem*>(ItemLinkTarget(Get()->items[i])); }
     UsbItem* front() const { return (*this)[0]; }

@@ -54,6 +54,7 @@ int CPacketList::ApplyHeaderFilter(const std::vector<std::string>& texts)
             }
         }
         if (hide) item->flags |= ItemHiddenByFilterBar; else item->flags &= uint8_t(~ItemHiddenByFilterBar);
+        barHides_ = barHides_ || hide;
     }
     rows_.ClearRowCaches();
     return rows_.RebuildRows();
@@ -62,8 +63,11 @@ int CPacketList::ApplyHeaderFilter(const std::vector<std::string>& texts)
 void CPacketList::ClearHeaderFilter()
 {
     filter_.assign(CPacketListColumns::kCount, std::string());
+    // Nothing hidden since the last clear: no walk over millions of rows.
+    if (!barHides_) return;
     const size_t count = rows_.TopLevelCount();
     for (size_t i = 0; i < count; ++i) rows_.TopLevelAt(i)->flags &= uint8_t(~ItemHiddenByFilterBar);
+    barHides_ = false;
 }
 
 std::string CPacketList::CopyText(int row)

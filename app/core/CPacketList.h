@@ -110,6 +110,7 @@ private:
     IBookmark* bookmarks_ = nullptr;
     const int32_t* trigger_ = nullptr;
     std::vector<std::string> filter_;
+    bool barHides_ = false;  // the filter row hid a row since it was last cleared
 
     void RefreshMarkRows();
     // Row to first mark index; valid for the rows' generation, the marks'

@@ -620,12 +620,20 @@ size_t CPacketListRows::IndexBytes() const
     constexpr size_t kNode = 2 * sizeof(void*);
     size_t bytes = blocks_.capacity() * sizeof(RowBlock) + blockRows_.capacity() * sizeof(int) +
                    (lastUpTo_.capacity() + firstFrom_.capacity()) * sizeof(uint32_t);
-    for (const RowBlock& block : blocks_) bytes += block.items.capacity() * sizeof(UsbItem*);
+    for (const RowBlock& block : blocks_) bytes += UsbItemList::StorageBytes(block.items.capacity());
     bytes += counts_.bucket_count() * sizeof(void*) + counts_.size() * (sizeof(*counts_.begin()) + kNode);
     for (const auto& entry : counts_) bytes += entry.second.chunk.capacity() * sizeof(uint32_t);
     bytes += window_.capacity() * sizeof(UsbItem*) + windowDepth_.capacity() + windowParent_.capacity() * sizeof(int);
     bytes += recordRows_.bucket_count() * sizeof(void*) + recordRows_.size() * (sizeof(*recordRows_.begin()) + kNode);
     bytes += path_.capacity() * sizeof(Step);
+    return bytes;
+}
+
+size_t CPacketListRows::PoolBytes() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    size_t bytes = 0;
+    for (const RowBlock& block : blocks_) bytes += UsbItemList::StorageBytes(block.items.capacity());
     return bytes;
 }
 

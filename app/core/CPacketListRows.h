@@ -101,9 +101,11 @@ public:
     // inside a collapsed item).
     int RowOfItem(UsbItem* item);
 
-    // Heap bytes of the index itself (blocks, counts, row window, caches); the
+    // Bytes of the index itself (blocks, counts, row window, caches); the
     // items are the document's.
     size_t IndexBytes() const;
+    // The part of them taken from the item pool (the blocks of top-level items).
+    size_t PoolBytes() const;
 
     // Items touched by walks since construction: lets a test see that work
     // grows with what changed, not with the capture.
@@ -111,7 +113,9 @@ public:
 
 private:
     struct RowBlock {
-        std::vector<UsbItem*> items;
+        // From the item pool: the parse's hand-off allocates nothing from the
+        // heap, whose growth would wait on the pool's page population.
+        UsbItemList items;
         int rows = 0;              // rows its items make
         uint32_t firstRecord = 0;  // smallest first record: parsed items may come out of order
         uint32_t lastRecord = 0;
