@@ -37,7 +37,7 @@ constexpr size_t kGrain = 4;
 constexpr size_t kMaxSmall = 256;
 constexpr size_t kClasses = kMaxSmall / kGrain + 1;
 constexpr size_t kChunkBytes = 4u << 20;
-constexpr size_t kMaxChunkBytes = 64u << 20;
+constexpr size_t kMaxChunkBytes = 32u << 20;
 constexpr uint32_t kBatch = 1024;
 
 std::atomic<size_t> gReserved{0};
@@ -186,24 +186,30 @@ struct Batch {
     uint32_t count;
 };
 
-// Prepares the next largest chunk on a thread of its own while a big tree is
-// built, so the fresh memory's faults and zeroing overlap the building
-// instead of stalling it. Only one chunk is held ready: what a finished
-// parse leaves unused stays small.
+// Prepares the next largest chunks on threads of their own while a big tree
+// is built, so the fresh memory's faults and zeroing overlap the building
+// instead of stalling it. Zeroing fresh memory is slower than building the
+// tree on it, so several threads fill side by side; only a few chunks are
+// held ready, so what a finished parse leaves unused stays small.
 class ChunkFiller {
 public:
+    static constexpr int kThreads = 3;
+    static constexpr size_t kReady = 3;
+
     // A populated chunk of kMaxChunkBytes; null without memory.
     void* Take() {
         void* chunk = nullptr;
         {
             std::lock_guard lock(mutex_);
             StartLocked();
-            chunk = ready_;
-            ready_ = nullptr;
+            if (!ready_.empty()) {
+                chunk = ready_.front();
+                ready_.pop_front();
+            }
             wanted_ = true;
         }
-        wake_.notify_one();
-        // Not ready yet: this thread commits one of its own, side by side with the filler.
+        wake_.notify_all();
+        // None ready: this thread commits one of its own, side by side with the fillers.
         return chunk ? chunk : Commit(kMaxChunkBytes, true);
     }
 
@@ -211,27 +217,32 @@ private:
     void StartLocked() {
         if (started_) return;
         started_ = true;
-        try {
-            std::thread([this] { Run(); }).detach();
-        } catch (const std::system_error&) {
-            // No thread to be had: every chunk is committed where it is needed.
+        for (int i = 0; i < kThreads; ++i) {
+            try {
+                std::thread([this] { Run(); }).detach();
+            } catch (const std::system_error&) {
+                // No thread to be had: chunks are committed where they are needed.
+            }
         }
     }
     void Run() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [&] { return wanted_ && !ready_; });
-            wanted_ = false;
+            wake_.wait(lock, [&] { return wanted_ && ready_.size() + filling_ < kReady; });
+            ++filling_;
             lock.unlock();
             void* chunk = Commit(kMaxChunkBytes, true);
             lock.lock();
-            ready_ = chunk;
+            --filling_;
+            if (chunk) ready_.push_back(chunk);
+            else wanted_ = false;  // the range is spent: wait for the next Take
         }
     }
 
     std::mutex mutex_;
     std::condition_variable wake_;
-    void* ready_ = nullptr;
+    std::deque<void*> ready_;
+    size_t filling_ = 0;
     bool wanted_ = false;
     bool started_ = false;
 };
@@ -306,7 +317,7 @@ struct Cache {
         return p;
     }
 
-    // Chunks grow from 4 MiB to 64 MiB. A thread that has reached the
+    // Chunks grow from 4 MiB to 32 MiB. A thread that has reached the
     // largest builds a big tree: it takes the chunk the filler prepared
     // meanwhile and has it prepare the next.
     void NewChunk() {
