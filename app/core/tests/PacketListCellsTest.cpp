@@ -87,12 +87,7 @@ struct CellsFixture : ::testing::Test {
     FakeDecode decoder;
     CPacketListCells cells;
     orvane::emu::CaptureSource source{{{Record(100, 20), Record(150, 10), Record(200, 0)}, {}}};
-    std::unique_ptr<UsbItem> firstItem_ = std::make_unique<UsbItem>(1, 0);
-    UsbItem& first = *firstItem_;
-    std::unique_ptr<UsbItem> secondItem_ = std::make_unique<UsbItem>(1, 1);
-    UsbItem& second = *secondItem_;
-    std::unique_ptr<UsbItem> thirdItem_ = std::make_unique<UsbItem>(1, 2);
-    UsbItem& third = *thirdItem_;
+    UsbItem first{1, 0}, second{1, 1}, third{1, 2};
 
     CellsFixture()
     {

@@ -320,17 +320,12 @@ TEST_P(ClassDecoderSuite, UnknownTransactionsAndRequestsPassWithoutLoss)
     // Items of types no decoder made: described by nobody, or by the host, never a crash.
     Decoder decoder(GetParam(), host);
     ASSERT_TRUE(decoder.decoder);
-    std::unique_ptr<UsbItem> orphanItem_ = std::make_unique<UsbItem>(0x7777, 1);
-    UsbItem& orphan = *orphanItem_;
-    std::unique_ptr<UsbItem> emptyItem_ = std::make_unique<UsbItem>(257, 2);
-    UsbItem& empty = *emptyItem_;
-    std::unique_ptr<UsbItem> highItem_ = std::make_unique<UsbItem>(0xFFFF, 3);
-    UsbItem& high = *highItem_;
-    std::unique_ptr<UsbItem> withChildItem_ = std::make_unique<UsbItem>(300, 4);
-    UsbItem& withChild = *withChildItem_;
-    std::unique_ptr<UsbItem> childItem_ = std::make_unique<UsbItem>(ItemInTransaction, 5);
-    UsbItem& child = *childItem_;
-    withChild.children.push_back(&child);
+    UsbItem orphan(0x7777, 1);
+    UsbItem empty(257, 2);
+    UsbItem high(0xFFFF, 3);
+    UsbItem withChild(300, 4);
+    auto child = std::make_unique<UsbItem>(ItemInTransaction, 5);  // a list links only to pool items
+    withChild.children.push_back(child.get());
     for (UsbItem* item : {&orphan, &empty, &high, &withChild}) DescribeItem(*decoder.decoder, item);
     withChild.children.clear();
 }
