@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace orvane::app {
@@ -128,6 +129,11 @@ void CCaptureWorker::RunParse() {
         parsing_ = false;
         if (state_ == uint32_t(CaptureState::Quit)) return;
     }
+    // A file read on after the open that shrank or failed ends the capture
+    // where it could be read: the user is told, never shown less in silence.
+    const uint32_t opened = std::exchange(openedRecords_, 0);
+    if (opened && source && !parser.Cancelled() && source->GetCount() < opened && options_.warning)
+        options_.warning(ShortReadWarning(source->GetCount(), opened));
 
     std::string tree;
     parser.GetDeviceTree(tree);
@@ -412,14 +418,22 @@ void CCaptureWorker::ResetTrees() {
 bool CCaptureWorker::ResetForOpenedProject() {
     std::lock_guard command(commandMutex_);
     if (!IsIdle()) return false;
+    IDataSource* source = device_ ? device_->GetDataSource() : nullptr;
     ResetTrees();
     PublishCleared();
-    return Transition(CaptureState::Idle, CaptureState::Parse);
+    openedRecords_ = source ? uint32_t(source->GetCount()) : 0;
+    if (Transition(CaptureState::Idle, CaptureState::Parse)) return true;
+    openedRecords_ = 0;
+    return false;
 }
 
 void CCaptureWorker::PublishCleared() {
     // The panes and views drop what they show of the capture that went.
     Publish(list_ ? list_->EventHandler() : nullptr, EventCaptureCleared, 0, 0);
+}
+
+std::string CCaptureWorker::ShortReadWarning(uint32_t read, uint32_t expected) {
+    return "捕获文件未能读完：只读到 " + Grouped(read) + " 个包，文件原有 " + Grouped(expected) + " 个。";
 }
 
 bool CCaptureWorker::OpenProject(const std::string& path, std::string* error) {
@@ -436,7 +450,10 @@ bool CCaptureWorker::OpenProject(const std::string& path, std::string* error) {
     }
     ResetTrees();
     PublishCleared();
-    return Transition(CaptureState::Idle, CaptureState::Parse);
+    openedRecords_ = source ? uint32_t(source->GetCount()) : 0;
+    if (Transition(CaptureState::Idle, CaptureState::Parse)) return true;
+    openedRecords_ = 0;
+    return false;
 }
 
 bool CCaptureWorker::SaveProject(const std::string& path, std::string* error) {

@@ -42,6 +42,9 @@ public:
         std::function<void(int32_t)> progress;
         // After every change of the capture state; any thread.
         std::function<void()> stateChanged;
+        // A warning for the user after a parse (the opened capture file could
+        // not be read whole); worker thread.
+        std::function<void(const std::string&)> warning;
     };
 
     // Takes `device` (may be null: every device command does nothing) and
@@ -82,6 +85,8 @@ public:
     // The status bar text of the 200 ms timer; empty without a device.
     std::string StatusText();
     static std::string FormatStatus(const DeviceStatus& status);
+    // What the user is told when an opened capture file gave `read` of its `expected` records.
+    static std::string ShortReadWarning(uint32_t read, uint32_t expected);
     // The item's HideFilter class, 0 for none.
     static uint32_t HideClass(const UsbItem& item);
     // Sets or clears every descendant's filter bit for `flags`.
@@ -169,6 +174,8 @@ private:
     std::vector<UsbItem*> batch_;
     size_t handedToList_ = 0;
     uint64_t batchTick_ = 0;
+    // Records the opened capture file held when it opened; 0 after a capture.
+    uint32_t openedRecords_ = 0;
 
     std::thread thread_;
 };

@@ -119,6 +119,11 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     workerOptions.stateChanged = [this] {
         QMetaObject::invokeMethod(this, [this] { UpdateCommands(); }, Qt::QueuedConnection);
     };
+    workerOptions.warning = [this](const std::string& text) {
+        QMetaObject::invokeMethod(
+            this, [this, text] { Prompt().Message(this, QMessageBox::Warning, QString::fromStdString(text)); },
+            Qt::QueuedConnection);
+    };
     worker_ = std::make_unique<CCaptureWorker>(doc_, device_, model_.get(), std::move(workerOptions));
     model_->SetWorker(worker_.get());
     list_->SetDocument(&doc_, &worker_->DocumentMutex());

@@ -496,3 +496,51 @@ TEST(CaptureWorkerStatus, TextFollowsTheFirstMatchingFlag) {
 }
 
 }  // namespace
+
+// A capture file that the open found whole but that shrank before all of it
+// was read: the source then counts what it could read.
+struct ShrinkingSource : emu::CaptureSource {
+    using emu::CaptureSource::CaptureSource;
+    int32_t OpenOrSave(const char*, const char*, int32_t save) override { return save ? 0 : 1; }
+    uint32_t GetCount() override {
+        return countedOnce.exchange(true) ? CaptureSource::GetCount() : uint32_t(Capture().records.size());
+    }
+    std::atomic<bool> countedOnce{false};
+};
+
+TEST(CaptureWorkerStub, AnOpenedFileReadShortEndsWithAWarningNotInSilence) {
+    const orvane::testing::TempDir folder;
+    std::ofstream(folder / "p.usb") << "<Orvane><Packet PathName=\"p.ph\"/><Data PathName=\"p.data\"/></Orvane>";
+    for (bool shrinks : {true, false}) {
+        ShrinkingSource source(Session(3));
+        const uint32_t all = uint32_t(source.Capture().records.size());
+        source.SetAvailable(shrinks ? all / 2 : all);
+        StubDevice device;
+        device.source = &source;
+        COrvaneDoc doc;
+        FakeList list;
+        std::mutex mutex;
+        std::vector<std::string> warnings;
+        CCaptureWorker::Options options = Fast();
+        options.warning = [&](const std::string& text) {
+            std::lock_guard lock(mutex);
+            warnings.push_back(text);
+        };
+        CCaptureWorker worker(doc, &device, &list, options);
+        std::string error;
+        ASSERT_TRUE(worker.OpenProject(folder / "p.usb", &error)) << error;
+        ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle() && worker.DataAvailable(); }));
+        std::lock_guard lock(mutex);
+        if (!shrinks) {
+            EXPECT_TRUE(warnings.empty());
+            continue;
+        }
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_EQ(warnings[0], CCaptureWorker::ShortReadWarning(all / 2, all));
+        EXPECT_NE(warnings[0].find("捕获文件未能读完"), std::string::npos);
+        // Parsed again, the file counts what it could give: nothing more to say.
+        ASSERT_TRUE(worker.ResetForOpenedProject());
+        ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle(); }));
+        EXPECT_EQ(warnings.size(), 1u);
+    }
+}
