@@ -49,8 +49,10 @@ QApplication& App()
     static char* argv[] = {name, nullptr};
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: at exit Qt's own statics may already be gone, and the
+    // application's destructor would crash the run after its last benchmark.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 void BM_LoadArrays(benchmark::State& state)
@@ -69,7 +71,6 @@ void BM_LoadArrays(benchmark::State& state)
 // A pane showing one chart class, loaded with `records` records.
 struct LoadedPane {
     LoadedPane(size_t records, int32_t cls) : source(Source(records)) {
-        App();
         {
             QSettings settings("Kavrin", "Orvane");
             settings.setValue("Velmora/ChildViewType", int(ChartBitOf(cls)));
@@ -82,6 +83,7 @@ struct LoadedPane {
         QCoreApplication::processEvents();
         chart = pane->Chart(cls);
     }
+    QApplication& app = App();  // before the widgets below, also when a filter runs this benchmark alone
     emu::CaptureSource& source;
     CVelmoraView view;
     QWidget host;
