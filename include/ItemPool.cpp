@@ -396,13 +396,20 @@ struct CheckedPool {
     char* bump = nullptr;
     char* end = nullptr;
 
-    static size_t SlotBytes(size_t bytes) { return (bytes + kRedZone + 7) & ~size_t(7); }
-    static size_t Index(size_t slot) { return slot <= kMaxSmall ? slot / kGrain : kClasses + LargeIndex(slot); }
+    // The bytes of the slot that holds `bytes` and its red zone, and the queue of that size.
+    static size_t Slot(size_t bytes, size_t* index) {
+        const size_t slot = (bytes + kRedZone + 7) & ~size_t(7);
+        if (slot <= kMaxSmall) {
+            *index = slot / kGrain;
+            return slot;
+        }
+        *index = kClasses + LargeIndex(slot);
+        return LargeBytes(*index - kClasses);
+    }
 
     void* Allocate(size_t bytes) {
-        size_t slot = SlotBytes(bytes);
-        const size_t index = Index(slot);
-        if (slot > kMaxSmall) slot = LargeBytes(index - kClasses);
+        size_t index = 0;
+        const size_t slot = Slot(bytes, &index);
         char* p = nullptr;
         {
             std::lock_guard lock(mutex);
@@ -428,9 +435,8 @@ struct CheckedPool {
         return p;
     }
     void Free(void* p, size_t bytes) {
-        size_t slot = SlotBytes(bytes);
-        const size_t index = Index(slot);
-        if (slot > kMaxSmall) slot = LargeBytes(index - kClasses);
+        size_t index = 0;
+        const size_t slot = Slot(bytes, &index);
         ASAN_POISON_MEMORY_REGION(p, slot);
         gLiveLarge -= int64_t(slot);
         std::lock_guard lock(mutex);
