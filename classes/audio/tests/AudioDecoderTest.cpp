@@ -25,12 +25,7 @@ protected:
         EXPECT_EQ(decoder->OnTransaction(transfer), transfer) << "nothing is held or grouped";
         return transfer;
     }
-    ItemSummary Row(UsbItem* item)
-    {
-        ItemSummary row;
-        EXPECT_EQ(decoder->Summarize(item, &row), 1);
-        return row;
-    }
+    ItemSummary Row(UsbItem* item) { return DescribedRow(*decoder, item); }
     Bytes Data(UsbItem* item)
     {
         Bytes bytes(size_t(std::max(decoder->GetData(item, nullptr, 0), 0)));

@@ -1,12 +1,16 @@
-// For the plug-ins' tests: a decode-result document read back into its
-// groups and items.
+// For the plug-ins' tests: an item's row and detail as a decoder describes
+// them, and a decode-result document read back into its groups and items.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "Document.h"
+#include "IDecode.h"
+#include "ItemSummary.h"
 
 namespace orvane {
 
@@ -34,6 +38,22 @@ inline std::vector<DetailGroup> ReadDetail(const std::string& text)
         groups.push_back(std::move(group));
     }
     return groups;
+}
+
+// The decoder's row of `item`; one it does not describe fails the test.
+inline ItemSummary DescribedRow(IDecode& decoder, UsbItem* item)
+{
+    ItemSummary row;
+    EXPECT_EQ(decoder.Summarize(item, &row), 1);
+    return row;
+}
+
+// The decoder's detail text of `item`; likewise.
+inline std::string DescribedDetail(IDecode& decoder, UsbItem* item)
+{
+    std::string text;
+    EXPECT_EQ(decoder.GetDetail(item, text), 1);
+    return text;
 }
 
 }  // namespace orvane

@@ -7,6 +7,7 @@
 
 #include "CDecode.h"
 #include "CFakeHost.h"
+#include "DetailReader.h"
 #include "Document.h"
 #include "GarthoWire.h"
 
@@ -165,16 +166,10 @@ protected:
     }
     void TearDown() override { host_.FreeDecoderItems(out_); }
 
-    ItemSummary Row(UsbItem* item)
-    {
-        ItemSummary row;
-        EXPECT_EQ(decoder_.Summarize(item, &row), 1);
-        return row;
-    }
+    ItemSummary Row(UsbItem* item) { return DescribedRow(decoder_, item); }
     xml::Document Detail(UsbItem* item)
     {
-        std::string text;
-        EXPECT_EQ(decoder_.GetDetail(item, text), 1);
+        const std::string text = DescribedDetail(decoder_, item);
         xml::Document document;
         EXPECT_TRUE(document.loadXML(text)) << text;
         return document;

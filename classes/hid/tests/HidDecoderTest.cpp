@@ -56,18 +56,8 @@ struct Session {
     Session() { host.SetDevice(3, 0, BusSpeedLow); }
     ~Session() { host.FreeDecoderItems(out); }
     void Run(const std::vector<UsbItem*>& items) { out = Feed(*decoder, items); }
-    ItemSummary Row(UsbItem* item)
-    {
-        ItemSummary row;
-        EXPECT_EQ(decoder->Summarize(item, &row), 1);
-        return row;
-    }
-    std::vector<DetailGroup> Detail(UsbItem* item)
-    {
-        std::string xml;
-        EXPECT_EQ(decoder->GetDetail(item, xml), 1);
-        return ReadDetail(xml);
-    }
+    ItemSummary Row(UsbItem* item) { return DescribedRow(*decoder, item); }
+    std::vector<DetailGroup> Detail(UsbItem* item) { return ReadDetail(DescribedDetail(*decoder, item)); }
 };
 
 TEST(HidGrouping, NakRunsInTransactionsAndTransfers)

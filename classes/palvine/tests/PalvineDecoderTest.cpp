@@ -7,6 +7,7 @@
 
 #include "CClassDecoder.h"
 #include "CFakeHost.h"
+#include "DetailReader.h"
 #include "Document.h"
 #include "ParserHarness.h"
 #include "PtpWire.h"
@@ -151,16 +152,10 @@ protected:
     }
     ~PalvineOperation() override { host_.FreeDecoderItems(out_); }
 
-    ItemSummary Row(UsbItem* item)
-    {
-        ItemSummary row;
-        EXPECT_EQ(decoder_.Summarize(item, &row), 1);
-        return row;
-    }
+    ItemSummary Row(UsbItem* item) { return DescribedRow(decoder_, item); }
     xml::Document Detail(UsbItem* item)
     {
-        std::string text;
-        EXPECT_EQ(decoder_.GetDetail(item, text), 1);
+        const std::string text = DescribedDetail(decoder_, item);
         xml::Document d;
         EXPECT_TRUE(d.loadXML(text)) << text;
         return d;
