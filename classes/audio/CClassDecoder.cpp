@@ -7,17 +7,12 @@
 #include "AudioRequests.h"
 #include "AudioSetupFields.h"
 #include "BoundedFetch.h"
+#include "DirectionIcons.h"
 #include "WriteEnumerableGroup.h"
 
 namespace orvane::audio {
 
 namespace {
-
-const uint8_t kIconStrip[] = {
-#include "DirectionIconsData.inc"
-};
-const ImageList kImages{kIconStrip, sizeof kIconStrip, 16, 16, 2};
-constexpr int32_t kIconIn = 0, kIconOut = 1;
 
 // wLength is 16 bits; a data stage longer than that is read no further.
 constexpr uint32_t kParameterBlockLimit = 0xFFFF;
@@ -41,7 +36,7 @@ std::string Printf(const char* format, int a, int b = 0)
 
 }  // namespace
 
-CClassDecoder::CClassDecoder() : CClassDecoderBase(1, -1, 0, &kImages) {}
+CClassDecoder::CClassDecoder() : CClassDecoderBase(1, -1, 0, &DirectionIcons()) {}
 
 int32_t CClassDecoder::Notify(int32_t code, void*, intptr_t)
 {

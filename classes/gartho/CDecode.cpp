@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "BoundedFetch.h"
+#include "DirectionIcons.h"
 #include "ScsiWalkers.h"
 #include "SetupPacket.h"
 #include "TransportWalkers.h"
@@ -12,12 +13,6 @@
 namespace orvane::gartho {
 
 namespace {
-
-const uint8_t kIconStrip[] = {
-#include "DirectionIconsData.inc"
-};
-const ImageList kImages{kIconStrip, sizeof kIconStrip, 16, 16, 2};
-constexpr int32_t kIconIn = 0, kIconOut = 1;
 
 // The largest data a data walker is given; the structures it reads are far shorter.
 constexpr uint32_t kDataWalkerBytes = 1024;
@@ -55,7 +50,7 @@ bool LeadsIntoWrapper(const UsbItem& item)
 
 }  // namespace
 
-CDecode::CDecode() : CClassDecoderBase(8, 6, 0x50, &kImages) {}
+CDecode::CDecode() : CClassDecoderBase(8, 6, 0x50, &DirectionIcons()) {}
 
 // ---------------------------------------------------------------- transport
 
