@@ -3,11 +3,11 @@
 // after the other on one bus, parsed once and decoded again each iteration;
 // prints records per second of the decoding and how many class-level rows
 // each plug-in made.
-#include <memory>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <ctime>
+#include <memory>
 
 #include "CDecodeFactory.h"
 #include "CDecoderManager.h"

@@ -2,7 +2,6 @@
 // and reports records per second and the bytes per record the tree adds; and
 // decodes mass-storage and HID sessions of as many records through the class
 // plug-ins, against the time their parse takes.
-#include <memory>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <utility>
 
 #include "CDecodeFactory.h"

@@ -417,10 +417,14 @@ void CCaptureWorker::ResetTrees() {
 
 bool CCaptureWorker::ResetForOpenedProject() {
     std::lock_guard command(commandMutex_);
-    if (!IsIdle()) return false;
+    return IsIdle() && ParseOpenedFiles();
+}
+
+bool CCaptureWorker::ParseOpenedFiles() {
     IDataSource* source = device_ ? device_->GetDataSource() : nullptr;
     ResetTrees();
     PublishCleared();
+    // What the files held at the open, for the parse to compare with what could be read.
     openedRecords_ = source ? uint32_t(source->GetCount()) : 0;
     if (Transition(CaptureState::Idle, CaptureState::Parse)) return true;
     openedRecords_ = 0;
@@ -448,12 +452,7 @@ bool CCaptureWorker::OpenProject(const std::string& path, std::string* error) {
         std::lock_guard lock(docMutex_);
         if (!doc_.OnOpenDocument(path, source, error)) return false;
     }
-    ResetTrees();
-    PublishCleared();
-    openedRecords_ = source ? uint32_t(source->GetCount()) : 0;
-    if (Transition(CaptureState::Idle, CaptureState::Parse)) return true;
-    openedRecords_ = 0;
-    return false;
+    return ParseOpenedFiles();
 }
 
 bool CCaptureWorker::SaveProject(const std::string& path, std::string* error) {

@@ -133,6 +133,8 @@ private:
 
     // The resetting of an opened or new project; the caller holds commandMutex_.
     void ResetTrees();
+    // Resets and parses the capture files just opened; the caller holds commandMutex_.
+    bool ParseOpenedFiles();
     void RefreshList(UsbItem* root);
     void ResetListRows();
     UsbItem* ShownRoot();

@@ -620,7 +620,7 @@ size_t CPacketListRows::IndexBytes() const
     constexpr size_t kNode = 2 * sizeof(void*);
     size_t bytes = blocks_.capacity() * sizeof(RowBlock) + blockRows_.capacity() * sizeof(int) +
                    (lastUpTo_.capacity() + firstFrom_.capacity()) * sizeof(uint32_t);
-    for (const RowBlock& block : blocks_) bytes += UsbItemList::StorageBytes(block.items.capacity());
+    bytes += BlockBytesLocked();
     bytes += counts_.bucket_count() * sizeof(void*) + counts_.size() * (sizeof(*counts_.begin()) + kNode);
     for (const auto& entry : counts_) bytes += entry.second.chunk.capacity() * sizeof(uint32_t);
     bytes += window_.capacity() * sizeof(UsbItem*) + windowDepth_.capacity() + windowParent_.capacity() * sizeof(int);
@@ -632,6 +632,11 @@ size_t CPacketListRows::IndexBytes() const
 size_t CPacketListRows::PoolBytes() const
 {
     std::lock_guard<std::mutex> guard(lock_);
+    return BlockBytesLocked();
+}
+
+size_t CPacketListRows::BlockBytesLocked() const
+{
     size_t bytes = 0;
     for (const RowBlock& block : blocks_) bytes += UsbItemList::StorageBytes(block.items.capacity());
     return bytes;

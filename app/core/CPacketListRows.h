@@ -120,6 +120,8 @@ private:
         uint32_t firstRecord = 0;  // smallest first record: parsed items may come out of order
         uint32_t lastRecord = 0;
     };
+    // Pool bytes of the blocks' item lists; the caller holds lock_.
+    size_t BlockBytesLocked() const;
     // Descendant rows of an expanded item; with many children also the row
     // offset of every kChunk-th child, so a seek skips runs of children.
     struct Count {

@@ -1,10 +1,10 @@
 // Arbitrary packet records and payload bytes through the whole engine: parse
 // with learning, every description of every item, then class decoding.
-#include <memory>
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "CDecoderManager.h"
 #include "CUsbParser.h"

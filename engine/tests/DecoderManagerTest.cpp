@@ -1,5 +1,5 @@
-#include <memory>
 #include <functional>
+#include <memory>
 #include <set>
 
 #include "CDecoderManager.h"
@@ -421,8 +421,7 @@ TEST(DecoderManager, DescriptionsAskTheHostFirstThenTheItemsDecoder) {
     uint32_t length = 0;
     EXPECT_EQ(p.manager.OnNotify(NotifyDataLength, group, intptr_t(&length)), 7);
 
-    std::unique_ptr<UsbItem> strayItem_ = std::make_unique<UsbItem>(kClassGroup, 0);
-    UsbItem& stray = *strayItem_;  // no address: no decoder
+    UsbItem stray(kClassGroup, 0);  // no address: no decoder
     EXPECT_EQ(p.manager.Summarize(&stray, &row), 0);
     EXPECT_EQ(p.manager.GetData(&stray, nullptr, 0), -1);
     EXPECT_EQ(p.manager.GetDetail(&stray, xml), 0);

@@ -1,10 +1,10 @@
 // Runs the parser over built traffic and describes the tree it hands out.
 #pragma once
 
-#include <memory>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 

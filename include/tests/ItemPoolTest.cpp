@@ -1,7 +1,7 @@
-#include <memory>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <set>
 #include <thread>
 #include <vector>

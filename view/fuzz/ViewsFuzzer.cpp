@@ -2,10 +2,10 @@
 // records parsed and counted into the summary's rows, and arbitrary item
 // bytes laid out, coloured and copied in every display mode, then searched
 // for a pattern typed from the input's tail.
-#include <memory>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 

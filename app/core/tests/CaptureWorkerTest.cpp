@@ -495,7 +495,6 @@ TEST(CaptureWorkerStatus, TextFollowsTheFirstMatchingFlag) {
     }
 }
 
-}  // namespace
 
 // A capture file that the open found whole but that shrank before all of it
 // was read: the source then counts what it could read.
@@ -544,3 +543,5 @@ TEST(CaptureWorkerStub, AnOpenedFileReadShortEndsWithAWarningNotInSilence) {
         EXPECT_EQ(warnings.size(), 1u);
     }
 }
+
+}  // namespace

@@ -2,10 +2,10 @@
 // slow, obvious way to compare the row index with.
 #pragma once
 
-#include <memory>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 

@@ -1,8 +1,8 @@
-#include <memory>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <map>
+#include <memory>
 #include <new>
 #include <string>
 #include <tuple>
@@ -234,8 +234,7 @@ TEST_F(PluginTest, FailuresInsideTheDecoderBecomeItsZeroResult)
 {
     IDecodeClass* decoder = Make();
     ASSERT_NE(decoder, nullptr);
-    std::unique_ptr<UsbItem> faultyItem_ = std::make_unique<UsbItem>(kFaulty, 9);
-    UsbItem& faulty = *faultyItem_;
+    UsbItem faulty(kFaulty, 9);
     ItemSummary row;
     EXPECT_EQ(decoder->Summarize(&faulty, &row), 0);
     EXPECT_EQ(decoder->GetData(&faulty, nullptr, 0), 0);

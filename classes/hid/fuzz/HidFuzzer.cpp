@@ -4,9 +4,9 @@
 // (input reports, NAK runs, SET_REPORT and other requests, configurations)
 // and the bytes after it its payload. Every slot then describes everything
 // the decoder handed back.
-#include <memory>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "CClassDecoder.h"
