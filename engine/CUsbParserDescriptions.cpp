@@ -56,16 +56,6 @@ int32_t ErrorClassOf(const PacketRecord& r) {
     return ErrorClassNone;
 }
 
-int32_t ResultOf(int32_t status) { return status < 0 ? -1 : status & 0xFFFF; }
-int32_t ClassOf(int32_t status) { return status < 0 ? ErrorClassNone : status >> 16; }
-
-// A row's result with an error class added; a row without a result of its own
-// reads "Error".
-int32_t WithErrorClass(int32_t status, int32_t errorClass) {
-    if (errorClass == ErrorClassNone) return status;
-    return MakeItemStatus(status < 0 ? StatusError : ResultOf(status), errorClass);
-}
-
 std::string Dec(int64_t v) { return std::to_string(v); }
 
 // Copies what fits and always answers the whole length.
@@ -137,21 +127,15 @@ int32_t CUsbParser::Summarize(UsbItem* item, ItemSummary* out) {
         uint8_t bytes[8] = {};
         int32_t got = GetData(item->children[0], bytes, sizeof bytes);
         CDeviceRequest setup(bytes, got > 0 ? uint32_t(std::min(got, 8)) : 0);
-        int32_t errorClass = ClassOf(out->status);
-        // The handshake that ended the last stage; a transfer handed out
-        // without its status stage has none and shows no result.
-        switch (item->status) {
-        case PidAck: case PidNyet: out->status = StatusOk; break;
-        case PidStall: out->status = StatusStall; break;
-        default: out->status = -1; break;
-        }
+        int32_t errorClass = StatusErrorClass(out->status);
+        out->status = ControlTransferResult(item->status);
         out->name = setup.FormatRequestSummary();
         int32_t size = 0;
         ItemSummary child;
         for (uint32_t i = 1; i < item->children.size(); ++i) {
             UsbItem* c = item->children[i];
             Summarize(c, &child);
-            if (errorClass == ErrorClassNone) errorClass = ClassOf(child.status);
+            if (errorClass == ErrorClassNone) errorClass = StatusErrorClass(child.status);
             if (c->status == PidNak) continue;
             if (child.size > 0) size += child.size;
         }
@@ -233,17 +217,17 @@ int32_t CUsbParser::SummarizeTransaction(UsbItem* item, ItemSummary* out) {
         FillPacketSummary(item->children[0], out, false);
         GetTypeName(type, out->name);
         // The handshake gives the result; a damaged packet anywhere gives the class.
-        int32_t errorClass = ClassOf(out->status);
+        int32_t errorClass = StatusErrorClass(out->status);
         out->status = -1;
         ItemSummary scratch;
         for (uint32_t i = 1; i < item->children.size(); ++i) {
             FillPacketSummary(item->children[i], &scratch, false);
-            if (errorClass == ErrorClassNone) errorClass = ClassOf(scratch.status);
+            if (errorClass == ErrorClassNone) errorClass = StatusErrorClass(scratch.status);
             if (out->address < 0) out->address = scratch.address;
             if (out->endpoint < 0) out->endpoint = scratch.endpoint;
             if (out->interface < 0) out->interface = scratch.interface;
-            if (out->status < 0 && scratch.status >= 0 && ResultOf(scratch.status) != StatusError)
-                out->status = ResultOf(scratch.status);
+            if (out->status < 0 && scratch.status >= 0 && StatusResult(scratch.status) != StatusError)
+                out->status = StatusResult(scratch.status);
             if (out->speed < 0) out->speed = scratch.speed;
             if (out->size < 0) out->size = scratch.size;
             if (out->time < 0) out->time = scratch.time;
@@ -268,7 +252,7 @@ int32_t CUsbParser::SummarizeTransaction(UsbItem* item, ItemSummary* out) {
         Summarize(item->children.back(), &last);
         if (type != ItemHostChirp)
             out->duration = int32_t(uint32_t(last.time) - uint32_t(out->time) + uint32_t(last.duration));
-        if (ClassOf(out->status) == ErrorClassNone) out->status = WithErrorClass(out->status, ErrorClassWithin(item));
+        if (StatusErrorClass(out->status) == ErrorClassNone) out->status = WithErrorClass(out->status, ErrorClassWithin(item));
     }
     return 1;
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "PacketRecord.h"
+
 namespace orvane {
 
 // Low 16 bits of ItemSummary::status: the result.
@@ -17,6 +19,22 @@ enum ItemErrorClass : int32_t {
     ErrorClassCrc5 = 3, ErrorClassCrc16 = 4, ErrorClassBitStuff = 5,
 };
 constexpr int32_t MakeItemStatus(int32_t result, int32_t errorClass) { return (errorClass << 16) | result; }
+// The parts of a status; -1 (no status) has no result and no error class.
+constexpr int32_t StatusResult(int32_t status) { return status < 0 ? -1 : status & 0xFFFF; }
+constexpr int32_t StatusErrorClass(int32_t status) { return status < 0 ? ErrorClassNone : status >> 16; }
+// A row's status with an error class added; a row without a result of its
+// own reads "Error".
+constexpr int32_t WithErrorClass(int32_t status, int32_t errorClass)
+{
+    if (errorClass == ErrorClassNone) return status;
+    return MakeItemStatus(status < 0 ? StatusError : StatusResult(status), errorClass);
+}
+// A control transfer's result by the handshake that ended its last stage: a
+// STALL is no success, and without a status stage there is no result.
+constexpr int32_t ControlTransferResult(uint8_t handshake)
+{
+    return handshake == PidAck || handshake == PidNyet ? StatusOk : handshake == PidStall ? StatusStall : -1;
+}
 
 enum BusSpeed : int32_t { BusSpeedLow = 1, BusSpeedHigh = 2, BusSpeedFull = 3 };
 

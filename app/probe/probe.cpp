@@ -41,7 +41,7 @@ void Print(IDecode& decoder, const UsbItem& root, const char* title, size_t limi
         auto cell = [](int32_t v) { return v < 0 ? std::string() : std::to_string(v); };
         std::printf("%8u %14.0f  %-40.40s %4s %3s %6s %6s\n", item->firstRecord, double(row.time) * kTickNs,
                     row.name.c_str(), cell(row.address).c_str(), cell(row.endpoint).c_str(),
-                    cell(row.status < 0 ? -1 : row.status & 0xFFFF).c_str(), cell(row.size).c_str());
+                    cell(StatusResult(row.status)).c_str(), cell(row.size).c_str());
     }
 }
 

@@ -43,20 +43,6 @@ bool StartsWithSetup(const UsbItem& item)
     return !item.children.empty() && item.children[0]->type == ItemSetupTransaction;
 }
 
-int32_t ErrorClassOf(int32_t status) { return status < 0 ? ErrorClassNone : status >> 16; }
-
-// A control transfer's result as the host shows one: its last stage's
-// handshake (a STALLed SET_IDLE is no success), none without a status stage,
-// and the first damaged packet's error class.
-int32_t TransferStatus(uint8_t handshake, int32_t errorClass)
-{
-    const int32_t result = handshake == PidAck || handshake == PidNyet ? StatusOk
-                           : handshake == PidStall                    ? StatusStall
-                                                                      : -1;
-    if (errorClass == ErrorClassNone) return result;
-    return MakeItemStatus(result < 0 ? StatusError : result, errorClass);
-}
-
 std::string Printf(const char* format, int value)
 {
     char text[48];
@@ -177,16 +163,17 @@ int32_t CClassDecoder::SummarizeItem(UsbItem* item, ItemSummary& out)
         UsbItem* setupItem = item->children[0];
         if (Host()) Host()->Summarize(setupItem, &out);
         int32_t size = 0;
-        int32_t errorClass = ErrorClassOf(out.status);
+        int32_t errorClass = StatusErrorClass(out.status);
         for (UsbItem* child : item->children) {
             if (child == setupItem) continue;
             ItemSummary stage;
             if (Host()) Host()->Summarize(child, &stage);
-            if (errorClass == ErrorClassNone) errorClass = ErrorClassOf(stage.status);
+            if (errorClass == ErrorClassNone) errorClass = StatusErrorClass(stage.status);
             if (child->status != PidNak && stage.size > 0) size += stage.size;
         }
         const auto setup = SetupPacket::Fetch(Host(), setupItem);
-        out.status = TransferStatus(item->status, errorClass);
+        // As the host shows a transfer: a STALLed SET_IDLE is no success.
+        out.status = WithErrorClass(ControlTransferResult(item->status), errorClass);
         out.size = size;
         out.name = std::string(setup ? RequestName(setup->bRequest) : "") + " (  )";
         out.icon = keyboardMode_;

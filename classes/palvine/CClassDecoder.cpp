@@ -237,9 +237,7 @@ void CClassDecoder::SummarizePhase(UsbItem* item, ItemSummary& out)
             out.status = StatusOk;
         }
     }
-    if (!ContainerLengthMatches(item))
-        out.status = out.status < 0 ? MakeItemStatus(StatusError, ErrorClassDataLength)
-                                    : MakeItemStatus(out.status & 0xFFFF, ErrorClassDataLength);
+    if (!ContainerLengthMatches(item)) out.status = WithErrorClass(out.status, ErrorClassDataLength);
 }
 
 void CClassDecoder::SummarizeOperation(UsbItem* item, ItemSummary& out)
@@ -280,8 +278,8 @@ int32_t CClassDecoder::SummarizeClassRequest(UsbItem* item, ItemSummary& out)
         return 0;
     out.name = ClassRequestName(setup->bRequest);
     out.icon = setup->IsDeviceToHost() ? kIconIn : kIconOut;
-    if ((out.status & 0xFFFF) == StatusAck || (out.status & 0xFFFF) == StatusNyet)
-        out.status = MakeItemStatus(StatusOk, out.status >> 16);
+    const int32_t result = StatusResult(out.status);
+    if (result == StatusAck || result == StatusNyet) out.status = MakeItemStatus(StatusOk, StatusErrorClass(out.status));
     return 1;
 }
 
