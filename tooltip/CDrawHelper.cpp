@@ -13,7 +13,6 @@ namespace {
 
 QRgb ToRgb(Colorref c) { return 0xFF000000u | SwapRedBlue(c & 0xFFFFFF); }
 Colorref FromRgb(QRgb p) { return SwapRedBlue(p & 0xFFFFFF); }
-QColor ToColor(Colorref c) { return QColor::fromRgb(ToRgb(c)); }
 
 bool Is32Bit(const QImage& image) {
     const QImage::Format f = image.format();
@@ -50,7 +49,7 @@ bool ClipBlend(const QImage& dest, const QImage& source, int& x, int& y, int& w,
 }
 
 QPen BorderPen(Colorref colour, int borderStyle, int width) {
-    QPen pen(ToColor(colour), width);
+    QPen pen(ToQColor(colour), width);
     switch (borderStyle) {
     case 2: pen.setStyle(Qt::DashLine); break;
     case 3: pen.setStyle(Qt::DotLine); break;
@@ -143,7 +142,7 @@ void CDrawHelper::FillTwoColorGradient(QPainter& painter, const HtmlRect& rect, 
         const Colorref c = MakeColorref(mix(RedOf(c1), RedOf(c2)), mix(GreenOf(c1), GreenOf(c2)),
                                         mix(BlueOf(c1), BlueOf(c2)));
         const QRect band = horizontal ? QRect(a, rect.top, b - a, rect.Height()) : QRect(rect.left, a, rect.Width(), b - a);
-        painter.fillRect(band, ToColor(c));
+        painter.fillRect(band, ToQColor(c));
     }
 }
 
@@ -177,7 +176,7 @@ void CDrawHelper::FillEffect(QPainter& painter, int effect, const HtmlRect& rect
                 dib_.Draw(painter, rect.left, rect.top);
             break;
         }
-        painter.fillRect(QRect(rect.left, rect.top, rect.Width(), rect.Height()), ToColor(begin));
+        painter.fillRect(QRect(rect.left, rect.top, rect.Width(), rect.Height()), ToQColor(begin));
         break;
     }
 }
@@ -532,7 +531,7 @@ void CDrawHelper::DrawStyledRect(QPainter& painter, int left, int top, int right
         painter.setPen(pen);
         const QPoint first[] = {bl, tl, tr};
         painter.drawPolyline(first, 3);
-        pen.setColor(ToColor(bottomRight));
+        pen.setColor(ToQColor(bottomRight));
         painter.setPen(pen);
         const QPoint second[] = {tr, br, bl};
         painter.drawPolyline(second, 3);
@@ -554,5 +553,7 @@ void CDrawHelper::DrawStyledLine(QPainter& painter, int x1, int y1, int x2, int 
         painter.drawLine(x1 + dx, y1 + dy, x2 + dx, y2 + dy);
     }
 }
+
+QColor ToQColor(Colorref color) { return QColor::fromRgb(ToRgb(color)); }
 
 }  // namespace orvane

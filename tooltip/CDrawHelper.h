@@ -9,10 +9,12 @@
 #include <functional>
 #include <vector>
 
+#include <QColor>
 #include <QImage>
 #include <QRegion>
 
 #include "HtmlTypes.h"
+#include "IHtmlCanvas.h"
 
 class QPainter;
 
@@ -32,15 +34,19 @@ constexpr int64_t kMaxPixels = int64_t(1) << 26;
 bool ImageSizeFits(int64_t width, int64_t height);
 
 // ImageVariant flags; image styles add the shadow bits.
+// The text engine's image styles pass through as they are.
 enum ImageVariantFlag : unsigned {
-    VariantGrey = 0x0001,
-    VariantDarker = 0x0002,
-    VariantLighter = 0x0004,
+    VariantGrey = ImageGrey,
+    VariantDarker = ImageDarker,
+    VariantLighter = ImageLighter,
     VariantOneColor = 0x0008,
     VariantInverted = 0x8000,
-    StyleShadow = 0x0100,
-    StyleBlurredShadow = 0x0200,
+    StyleShadow = ImageShadow,
+    StyleBlurredShadow = ImageBlurredShadow,
 };
+
+// An opaque Qt colour of a COLORREF-ordered value.
+QColor ToQColor(Colorref color);
 
 // The 8-bit palette image the pattern effects are generated in.
 class CDibImage {

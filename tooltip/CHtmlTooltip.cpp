@@ -180,13 +180,8 @@ void CHtmlTooltip::OnShowTimer() {
     timers_.Kill(TimerShow);
     const TipPoint point = next_.mode == ShowMode::AtPoint ? last_ : window_.CursorPos();
     if (!(point == last_)) {
-        // The cursor moved on during the delay.
-        if (state_ == TipState::Appearing) {
-            timers_.Kill(TimerFadeIn);
-            OnTimer(TimerAutoPop);
-        } else if (state_ == TipState::Shown) {
-            OnTimer(TimerAutoPop);
-        }
+        // The cursor moved on during the delay: a tip up or coming goes.
+        HideTooltip();
         return;
     }
     if (state_ != TipState::Hidden) return;

@@ -32,8 +32,6 @@ QFont ToQFont(const HtmlFont& font) {
     return f;
 }
 
-QColor ToQColor(Colorref color) { return QColor::fromRgb(SwapRedBlue(color & 0xFFFFFF) | 0xFF000000u); }
-
 QtTextMeasurer::QtTextMeasurer(QPaintDevice* device) : device_(device) {
     metrics_ = std::make_unique<QFontMetrics>(ToQFont(font_), device_);
 }

@@ -20,7 +20,6 @@ class QPaintDevice;
 namespace orvane {
 
 QFont ToQFont(const HtmlFont& font);
-QColor ToQColor(Colorref color);
 
 class QtTextMeasurer : public ITextMeasurer {
 public:

@@ -16,22 +16,26 @@ bool TailOnRight(unsigned c) { return c >= 48 && c <= 50; }
 bool SideTail(unsigned c) { return TailOnLeft(c) || TailOnRight(c); }
 unsigned Along(unsigned c) { return c & 3; }  // 0 start, 1 end, 2 centred
 
+// The tail's position along its edge (start, end or centred) for a point at
+// coordinate q, a window n long on that axis and a screen from lo to hi.
+unsigned ChooseAlong(unsigned code, int q, int n, int lo, int hi, int off) {
+    switch (Along(code)) {
+    case 0:
+        if (q + n - off > hi) return q - n + off < lo ? code | 2 : code ^ 1;
+        return code;
+    case 1:
+        if (q + off - n < lo) return q - off + n > hi ? code ^ 3 : code ^ 1;
+        return code;
+    default:
+        if (q - lo <= off) return code ^ 2;
+        if (hi - q <= off) return code ^ 3;
+        return code;
+    }
+}
+
 // Step 2: the tail's position along a top or bottom edge, or the side for side tails.
 unsigned ChooseHorizontal(unsigned code, TipPoint p, const HtmlRect& s, int w, int off) {
-    if (!SideTail(code)) {
-        switch (Along(code)) {
-        case 0:
-            if (p.x + w - off > s.right) return p.x - w + off < s.left ? code | 2 : code ^ 1;
-            return code;
-        case 1:
-            if (p.x + off - w < s.left) return p.x - off + w > s.right ? code ^ 3 : code ^ 1;
-            return code;
-        default:
-            if (p.x - s.left <= off) return code ^ 2;
-            if (s.right - p.x <= off) return code ^ 3;
-            return code;
-        }
-    }
+    if (!SideTail(code)) return ChooseAlong(code, p.x, w, s.left, s.right, off);
     if (TailOnLeft(code) && p.x + w > s.right) return code ^ 16;
     if (TailOnRight(code) && p.x - w < s.left) return code ^ 16;
     return code;
@@ -41,18 +45,7 @@ unsigned ChooseHorizontal(unsigned code, TipPoint p, const HtmlRect& s, int w, i
 unsigned ChooseVertical(unsigned code, TipPoint p, const HtmlRect& s, int h, int off) {
     if (TailOnTop(code)) return p.y + h > s.bottom ? code ^ 16 : code;
     if (TailOnBottom(code)) return p.y - h < s.top ? code ^ 16 : code;
-    switch (Along(code)) {
-    case 0:
-        if (p.y + h - off > s.bottom) return p.y - h + off >= s.top ? code ^ 1 : code | 2;
-        return code;
-    case 1:
-        if (p.y + off - h < s.top) return p.y - off + h <= s.bottom ? code ^ 1 : code ^ 3;
-        return code;
-    default:
-        if (p.y - s.top <= off) return code ^ 2;
-        if (s.bottom - p.y <= off) return code ^ 3;
-        return code;
-    }
+    return ChooseAlong(code, p.y, h, s.top, s.bottom, off);
 }
 
 // The anchor along the tail's edge: point coordinate q, window length n on
@@ -152,13 +145,10 @@ QRegion RoundRectRegion(int left, int top, int right, int bottom, int cw, int ch
 
 QRegion MakeTipRegion(const TipPlacement& t, const TipMetrics& m) {
     const unsigned code = t.direction;
-    const int w = t.width, h = t.height, tail = std::max(0, m.tailHeight);
-    if (!IsTipDirection(code)) return RoundRectRegion(0, 0, w, h, m.cornerWidth, m.cornerHeight);
-    int left = 0, top = 0, right = w, bottom = h;
-    if (TailOnTop(code)) top = tail;
-    else if (TailOnBottom(code)) bottom = h - tail;
-    else if (TailOnLeft(code)) left = tail;
-    else right = w - tail;
+    const int tail = std::max(0, m.tailHeight);
+    // The body as placed: the window less the tail's strip.
+    const int left = t.body.left, top = t.body.top, right = t.body.right, bottom = t.body.bottom;
+    if (!IsTipDirection(code)) return RoundRectRegion(left, top, right, bottom, m.cornerWidth, m.cornerHeight);
     QRegion region = RoundRectRegion(left, top, right, bottom, m.cornerWidth, m.cornerHeight);
     if (tail == 0 || m.tailWidth <= 0) return region;
 
@@ -177,7 +167,7 @@ QRegion MakeTipRegion(const TipPlacement& t, const TipMetrics& m) {
     QPolygon triangle;
     if (side) triangle << QPoint(t.anchor.x, t.anchor.y) << QPoint(edge, b0) << QPoint(edge, b1);
     else triangle << QPoint(t.anchor.x, t.anchor.y) << QPoint(b0, edge) << QPoint(b1, edge);
-    return region.united(QRegion(triangle, Qt::OddEvenFill)).intersected(QRect(0, 0, w, h));
+    return region.united(QRegion(triangle, Qt::OddEvenFill)).intersected(QRect(0, 0, t.width, t.height));
 }
 
 QRegion FrameOf(const QRegion& region) {

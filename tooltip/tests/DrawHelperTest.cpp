@@ -204,7 +204,9 @@ TEST(DrawHelperTest, TileCopyRepeatsAndCuts) {
     EXPECT_EQ(dest.pixel(5, 2), qRgb(1, 1, 1));
     EXPECT_EQ(dest.pixel(6, 2), qRgb(0, 0, 0));
     EXPECT_EQ(dest.pixel(1, 0), qRgb(0, 0, 0));
-    CDrawHelper::TileCopy(dest, 0, 0, 8, 3, source, 0, 0, 0, 1);  // an empty tile does nothing
+    const QImage before = dest;
+    CDrawHelper::TileCopy(dest, 0, 0, 8, 3, source, 0, 0, 0, 1);
+    EXPECT_EQ(dest, before) << "an empty tile does nothing";
 }
 
 TEST(DrawHelperTest, BlurMapIsABoxMeanWithWhiteOutside) {
@@ -308,9 +310,13 @@ TEST(DrawHelperTest, KeyedBitmapLeavesTheBackgroundAndImageListCellsAreBounded) 
     QImage target = Filled(4, 4, qRgb(0, 0, 0));
     QPainter painter(&target);
     helper.DrawImageListImage(painter, 0, 0, 4, 4, grid, 1, 4, 4, false, 0, 0, false, 0, 0, 0, 0, 0);
-    helper.DrawImageListImage(painter, 0, 0, 4, 4, grid, 0, 0, 4, false, 0, 0, false, 0, 0, 0, 0, 0);
     painter.end();
     EXPECT_EQ(target.pixel(1, 1), qRgb(255, 0, 0));
+    QImage noCells = Filled(4, 4, qRgb(0, 0, 0));
+    painter.begin(&noCells);
+    helper.DrawImageListImage(painter, 0, 0, 4, 4, grid, 0, 0, 4, false, 0, 0, false, 0, 0, 0, 0, 0);
+    painter.end();
+    EXPECT_EQ(noCells.pixel(1, 1), qRgb(0, 0, 0)) << "cells of width 0 draw nothing";
 }
 
 TEST(DrawHelperTest, StyledFrames) {
