@@ -1,5 +1,6 @@
 #include "CDecoderManager.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -189,9 +190,11 @@ void CDecoderManager::Emit(UsbItem* item) {
         const uint32_t count = item->children.size();
         if (count == 0) return;
         if (!pendingSofs_) pendingSofs_ = new UsbItem(ItemSofGroup, item->firstRecord);
-        // One growth for the whole run rather than one per doubling.
+        // One growth for the whole run rather than one per doubling; runs that
+        // keep joining (a class decoder took what lay between) grow by half.
         UsbItemList& members = pendingSofs_->children;
-        members.reserve(members.size() + count);
+        const uint32_t needed = members.size() + count;
+        if (needed > members.capacity()) members.reserve(std::max(needed, members.capacity() + members.capacity() / 2));
         for (UsbItem* sof : item->children) members.push_back(sof);
         return;
     }

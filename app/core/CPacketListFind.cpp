@@ -12,6 +12,8 @@ bool CPacketListFind::MatchTree(UsbItem* item, bool forward, uint32_t start, Hit
         hit.item = item;
         return true;
     }
+    // A transaction condition matches transactions only: their packets need no visit.
+    if (condition_.mode == 0 && item->type >= ItemInTransaction && item->type <= ItemPingTransaction) return false;
     const uint32_t n = item->children.size();
     for (uint32_t i = 0; i < n; ++i)
         if (MatchTree(item->children[forward ? i : n - 1 - i], forward, start, hit)) return true;

@@ -422,7 +422,7 @@ void CUsbListCtrl::OnCommand(int id) {
     case Cmd::CmdFindPrev: OnFind(false); break;
     case Cmd::CmdFindNext: OnFind(true); break;
     case Cmd::CmdTriggerSettings: OnTriggerSettings(); break;
-    default: emit CommandRequested(id); break;
+    default: break;
     }
 }
 

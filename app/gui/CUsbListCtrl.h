@@ -101,8 +101,6 @@ public:
     static constexpr int kNoHover = -1;
 
 signals:
-    // Commands whose dialogs live elsewhere (find, the trigger settings sheet).
-    void CommandRequested(int id);
     // Before the row menu reads any state: the owner brings its actions up to date.
     void RowMenuAboutToShow();
     // The column layout in the settings changed.

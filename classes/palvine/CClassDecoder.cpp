@@ -55,9 +55,10 @@ UsbItem* CClassDecoder::Transaction(UsbItem* item)
     if (inSeen_ && (item->type == ItemOutTransaction || item->type == ItemPingTransaction)) {
         built = BuildOperation();
         inSeen_ = false;
-    } else if (item->type == ItemInTransaction && CarriesData(item)) {
+    } else if (!inSeen_ && item->type == ItemInTransaction && CarriesData(item)) {
         // Only an answer with data: a NAKed poll of the event pipe between the
-        // packets of a long SendObject must not cut it up.
+        // packets of a long SendObject must not cut it up. Once seen, the
+        // data of every further IN need not be asked for.
         inSeen_ = true;
     }
     pending_.push_back(item);

@@ -1,8 +1,9 @@
 #include "PtpDictionary.h"
 
-#include <cstdio>
 #include <map>
 #include <vector>
+
+#include "FieldTable.h"
 
 namespace orvane::palvine {
 
@@ -185,13 +186,6 @@ const CDictionary& Dictionary()
     return dictionary;
 }
 
-std::string Hex4(const char* format, uint32_t code)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, format, unsigned(code));
-    return text;
-}
-
 // The part of a "name@description" text before or after its first '@'.
 std::string Part(const char* text, bool description)
 {
@@ -207,7 +201,7 @@ std::string FormatCodeName(uint32_t code)
 {
     const CodeEntry* entry = Dictionary().Find(code);
     if (!entry) return {};
-    if ((entry->code & 0xFF) == 0) return std::string(entry->name) + Hex4(" (0x%04X)", code & 0xFFFF);
+    if ((entry->code & 0xFF) == 0) return std::string(entry->name) + FormatValue(" (0x%04X)", code & 0xFFFF);
     return entry->name;
 }
 
@@ -225,7 +219,7 @@ std::span<const char* const> GetResponseParamNames(uint32_t operationCode)
 
 std::string ObjectFormatName(uint32_t code)
 {
-    if (code > 0x7FFF) return Hex4("Vendor-Defined (0x%04X)", code);
+    if (code > 0x7FFF) return FormatValue("Vendor-Defined (0x%04X)", code);
     const char* text = Dictionary().Format(code);
     const std::string name = text ? Part(text, false) : std::string();
     return name.empty() ? "Undefined" : name;
@@ -241,7 +235,7 @@ std::string ObjectFormatDescription(uint32_t code)
 std::string AssociationTypeName(uint32_t code)
 {
     if (code < std::size(kAssociations)) return Part(kAssociations[code], false);
-    return Hex4(code > 0x7FFF ? "Vendor-Defined (%04X)" : "Reserved (%04X)", code);
+    return FormatValue(code > 0x7FFF ? "Vendor-Defined (%04X)" : "Reserved (%04X)", code);
 }
 
 std::string AssociationDescName(uint32_t code)
