@@ -1,11 +1,10 @@
 #include "CDecoderManager.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
 
 #include "CDecodeRequest.h"
 #include "CDeviceRequest.h"
+#include "HexText.h"
 
 namespace orvane {
 
@@ -44,18 +43,7 @@ void CDecoderManager::ReleaseDecoders() {
 }
 
 uint32_t CDecoderManager::ParseHexBytes(std::string_view text, uint8_t* buffer, uint32_t capacity) {
-    uint32_t count = 0;
-    size_t at = 0;
-    while (count < capacity) {
-        while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
-        if (at == text.size()) break;
-        size_t end = at;
-        while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
-        const std::string token(text.substr(at, end - at));
-        buffer[count++] = uint8_t(std::strtoul(token.c_str(), nullptr, 16));
-        at = end;
-    }
-    return count;
+    return uint32_t(ParseHexText(text, buffer, capacity));
 }
 
 // ---------------------------------------------------------------- binding

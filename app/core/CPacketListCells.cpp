@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "HexText.h"
+
 namespace orvane::app {
 
 namespace {
@@ -126,18 +128,7 @@ std::string CPacketListCells::DurationText(int64_t ticks)
     return ns < 1 ? std::string() : NsText(ns);
 }
 
-std::string CPacketListCells::HexBytes(const uint8_t* bytes, size_t count)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(count * 3);
-    for (size_t i = 0; i < count; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 0xF];
-        text += ' ';
-    }
-    return text;
-}
+std::string CPacketListCells::HexBytes(const uint8_t* bytes, size_t count) { return HexText(bytes, count); }
 
 std::string CPacketListCells::ThousandsText(uint32_t value)
 {

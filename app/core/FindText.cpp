@@ -1,10 +1,10 @@
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
 #include "FindCondition.h"
+#include "HexText.h"
 
 namespace orvane::app {
 
@@ -31,31 +31,12 @@ std::string NumberText(int32_t value) { return value < 0 ? std::string() : std::
 
 std::vector<uint8_t> HexBytes(const std::string& text)
 {
-    std::vector<uint8_t> bytes;
-    size_t i = 0;
-    while (i < text.size() && bytes.size() < FindCondition::kMaxData) {
-        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-        if (i >= text.size()) break;
-        size_t end = i;
-        while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
-        const std::string piece = text.substr(i, end - i);
-        bytes.push_back(uint8_t(std::strtoul(piece.c_str(), nullptr, 16)));
-        i = end;
-    }
+    std::vector<uint8_t> bytes(FindCondition::kMaxData);
+    bytes.resize(ParseHexText(text, bytes.data(), bytes.size()));
     return bytes;
 }
 
-std::string HexText(const std::vector<uint8_t>& bytes)
-{
-    std::string text;
-    char hex[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(hex, sizeof hex, "%02X", b);
-        text += hex;
-        text += ' ';
-    }
-    return text;
-}
+std::string HexText(const std::vector<uint8_t>& bytes) { return orvane::HexText(bytes.data(), bytes.size()); }
 
 int32_t SpeedOfIndex(int index)
 {
