@@ -38,7 +38,7 @@ int32_t CShowDataCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, in
         }
         // Off the GUI thread the bytes are fetched here, while the item is
         // sure to live, and handed over whole.
-        std::vector<uint8_t> builtIn(kBuiltInBytes, 0), large;
+        std::vector<uint8_t> builtIn, large;  // FetchItem sizes the one it fills
         const uint8_t* data = nullptr;
         uint64_t length = FetchItem(decode, item, builtIn, large, &data);
         const bool inLarge = data && !large.empty() && data == large.data();

@@ -229,13 +229,11 @@ std::vector<RowCell> RowCells(int32_t area, const uint8_t* bytes, int64_t count,
     cells.reserve(text.size());
     const int32_t unit = ColumnCells(area);
     const int32_t bitsPerCell = 8 / unit;
-    std::vector<uint8_t> flags;  // per cell, gaps 0
     std::vector<bool> gap;
     size_t at = 0;
     for (int64_t j = 0; j < count; ++j) {
         if (area != AreaChars && j > 0 && j % group == 0) {
             cells.push_back({text[at++], 0});
-            flags.push_back(0);
             gap.push_back(true);
         }
         for (int32_t c = 0; c < unit; ++c) {
@@ -245,7 +243,6 @@ std::vector<RowCell> RowCells(int32_t area, const uint8_t* bytes, int64_t count,
             const int64_t byteBit = 8 * (rowStart + j);
             for (int32_t b = 0; b < bitsPerCell; ++b) f |= lit.At(byteBit + 7 - (c * bitsPerCell + b));
             cells.push_back({text[at++], recency.MostRecent(f)});
-            flags.push_back(f);
             gap.push_back(false);
         }
     }
