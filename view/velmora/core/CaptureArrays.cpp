@@ -10,9 +10,6 @@ namespace orvane::velmora {
 
 namespace {
 
-bool IsDataNibble(uint8_t nibble) { return (nibble & 3) == 3; }
-bool IsTokenNibble(uint8_t nibble) { return nibble == PidOut || nibble == PidIn || nibble == PidSetup || nibble == PidPing; }
-
 // Seconds to whole ticks, floored and kept far inside int64.
 int64_t TicksAt(double t)
 {
@@ -43,7 +40,7 @@ std::shared_ptr<const CaptureArrays> CaptureArrays::Load(IDataSource* source)
         pids[i] = r.PidByte();
         starts[i] = (r.word0 << 16) | (r.word0 >> 48);
         traffic[i] = TrafficOf(r, &charge);
-        if (IsDataNibble(r.PidNibble())) maxData = std::max(maxData, int32_t(r.Length()) - 2);
+        if (IsData(r.PidNibble())) maxData = std::max(maxData, int32_t(r.Length()) - 2);
     };
     uint32_t read = 0;
     while (read < n) {
@@ -96,7 +93,7 @@ std::shared_ptr<const CaptureArrays> CaptureArrays::FromRecords(const std::vecto
         arrays->pidBytes_.push_back(r.PidByte());
         arrays->startWords_.push_back((r.word0 << 16) | (r.word0 >> 48));
         arrays->traffic_.push_back(TrafficOf(r, &charge));
-        if (IsDataNibble(r.PidNibble())) maxData = std::max(maxData, int32_t(r.Length()) - 2);
+        if (IsData(r.PidNibble())) maxData = std::max(maxData, int32_t(r.Length()) - 2);
     }
     arrays->maxDataLength_ = maxData;
     arrays->Finish();
@@ -106,8 +103,8 @@ std::shared_ptr<const CaptureArrays> CaptureArrays::FromRecords(const std::vecto
 uint32_t CaptureArrays::TrafficOf(const PacketRecord& r, uint32_t* charge)
 {
     uint8_t nibble = r.PidNibble();
-    uint32_t bytes = IsDataNibble(nibble) ? uint32_t(r.Length()) + 1 : uint32_t(kPacketSizes[nibble]);
-    if (IsTokenNibble(nibble)) *charge = uint32_t(r.Address()) * 16 + r.Endpoint();
+    uint32_t bytes = IsData(nibble) ? uint32_t(r.Length()) + 1 : uint32_t(kPacketSizes[nibble]);
+    if (IsToken(nibble)) *charge = uint32_t(r.Address()) * 16 + r.Endpoint();
     // SOFs belong to the whole bus only.
     uint32_t slot = nibble == PidSof ? kNoCharge : *charge;
     return bytes | uint32_t(r.Speed()) << kSpeedShift | slot << kChargeShift;
@@ -134,7 +131,7 @@ void CaptureArrays::Finish()
         uint64_t end = End(int64_t(i));
         block.maxEnd = std::max(block.maxEnd, end);
         block.maxBytes = std::max(block.maxBytes, Bytes(int64_t(i)));
-        if (IsDataNibble(nibble)) {
+        if (IsData(nibble)) {
             block.maxDataEnd = std::max(block.maxDataEnd, end);
             block.maxPayload = std::max(block.maxPayload, Payload(int64_t(i)));
         }
@@ -202,7 +199,7 @@ int64_t CaptureArrays::FindData(int64_t from, bool forward) const
             i = forward ? ((i >> kBlockShift) + 1) * kBlock : (i >> kBlockShift) * kBlock - 1;
             continue;
         }
-        if (IsDataNibble(Nibble(i))) return i;
+        if (IsData(Nibble(i))) return i;
         i += forward ? 1 : -1;
     }
     return -1;

@@ -50,6 +50,7 @@ public:
     uint64_t End(int64_t i) const { return Start(i) + (startWords_[size_t(i)] & 0xFFFF); }
     const std::vector<uint8_t>& PidBytes() const { return pidBytes_; }
     static bool IsData(uint8_t nibble) { return (nibble & 3) == 3; }
+    static bool IsToken(uint8_t nibble) { return nibble == PidOut || nibble == PidIn || nibble == PidSetup || nibble == PidPing; }
     double StartSeconds(int64_t i) const { return double(Start(i)) * kTickSeconds; }
     // Bytes on the bus: a data packet its length field and PID, others by PID.
     uint32_t Bytes(int64_t i) const { return traffic_[size_t(i)] & kBytesMask; }

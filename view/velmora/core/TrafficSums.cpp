@@ -7,12 +7,6 @@
 
 namespace orvane::velmora {
 
-namespace {
-
-bool IsToken(uint8_t nibble) { return nibble == 1 || nibble == 4 || nibble == 9 || nibble == 13; }
-
-}  // namespace
-
 ByteSums TrafficSums::Record(int64_t i) const
 {
     const CaptureArrays& a = *arrays_;
@@ -48,7 +42,7 @@ void TrafficSums::Build(const CaptureArrays& arrays)
         int32_t slot = arrays.Charge(i);
         if (slot < 0) continue;
         if (firstCharge[size_t(slot)] < 0) firstCharge[size_t(slot)] = i;
-        if (token[size_t(slot)] < 0 && IsToken(arrays.Nibble(i))) token[size_t(slot)] = i;
+        if (token[size_t(slot)] < 0 && CaptureArrays::IsToken(arrays.Nibble(i))) token[size_t(slot)] = i;
     }
     for (int32_t slot = 0; slot < 2048; ++slot) {
         if (firstCharge[size_t(slot)] < 0) continue;
