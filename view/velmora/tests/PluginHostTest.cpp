@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "BusLog.h"
 #include "CEventPublisher.h"
 #include "CViewFactory.h"
 #include "CaptureSource.h"
@@ -28,14 +29,7 @@ namespace {
 [[maybe_unused]] ::testing::Environment* const kQt =
     ::testing::AddGlobalTestEnvironment(new orvane::velmora::test::QtTestApp);
 
-struct GoToLog : IEventHandler {
-    int32_t SetPublisher(IEventPublisher*) override { return 0; }
-    int32_t OnEvent(IEventHandler* sender, int32_t type, intptr_t p1, intptr_t) override {
-        if (type == EventGoToPacket) packets.push_back(int32_t(p1));
-        return 1;
-    }
-    std::vector<int32_t> packets;
-};
+using view::test::GoToLog;
 
 QWidget* ChildOfClass(QWidget* root, const char* className)
 {
