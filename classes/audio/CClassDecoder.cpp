@@ -114,7 +114,8 @@ int32_t CClassDecoder::SummarizeItem(UsbItem* item, ItemSummary& out)
     ItemSummary scratch;
     uint8_t setup[SetupPacket::kSize] = {};
     for (UsbItem* child : item->children) {
-        if (Host() && Host()->Summarize(child, &scratch)) {
+        const bool described = Host() && Host()->Summarize(child, &scratch);
+        if (described) {
             for (auto cell : {&ItemSummary::address, &ItemSummary::endpoint, &ItemSummary::interface,
                               &ItemSummary::status, &ItemSummary::speed})
                 if (out.*cell < 0) out.*cell = scratch.*cell;
@@ -123,11 +124,8 @@ int32_t CClassDecoder::SummarizeItem(UsbItem* item, ItemSummary& out)
         if (child->type == ItemSetupTransaction) FetchExact(this, child, setup);
         // The data stage: what was acknowledged, each transaction once.
         const bool counted = child->type == ItemInTransaction || (!in && child->type == ItemOutTransaction);
-        if (counted && GetHandshake(*child) == 0) {
-            ItemSummary data;
-            if (Host() && Host()->Summarize(child, &data) && data.size > 0)
-                out.size = out.size < 0 ? data.size : out.size + data.size;
-        }
+        if (counted && described && GetHandshake(*child) == 0 && scratch.size > 0)
+            out.size = out.size < 0 ? scratch.size : out.size + scratch.size;
         // A stall anywhere is the row's result; a transaction without a
         // result (unanswered, damaged) tells nothing of the request's.
         if (scratch.status >= 0 && scratch.status != StatusAck && scratch.status != StatusNak &&
