@@ -43,7 +43,7 @@ void SummaryStats::Count(const UsbItem* item, IDataSource* source)
         for (const UsbItem* child : item->children) CountOne(child, source);
 }
 
-void SummaryStats::CountOne(const UsbItem* item, IDataSource* source)
+void SummaryStats::CountOne(const UsbItem* item, IDataSource* source, StatEntry* payloadOf)
 {
     const uint32_t k = item->type;
     if (k <= 15) {
@@ -57,8 +57,10 @@ void SummaryStats::CountOne(const UsbItem* item, IDataSource* source)
                 entry.bytes += 3;
             else if (k == 8)
                 entry.bytes += 4;
-            else if ((k & 3) == 3)
+            else if ((k & 3) == 3) {
                 entry.bytes += length + 1;  // the length holds the CRC16; 1 for the PID
+                if (payloadOf && length >= 2) payloadOf->bytes += length - 2;
+            }
             else if ((k & 3) == 2)
                 entry.bytes += 1;
             const uint32_t flags = uint32_t(record.word1 >> 24) & 0x1F;
@@ -76,14 +78,12 @@ void SummaryStats::CountOne(const UsbItem* item, IDataSource* source)
         const uint32_t slot = uint32_t(item->address) << 8 | item->endpoint;
         StatEntry& entry = transactions_[slot];
         seen_[slot] = 1;
-        if (item->children.size() >= 2) {
-            const UsbItem* data = item->children[1];
-            PacketRecord record;
-            if ((data->type & 3) == 3 && source && source->GetRecord(data->firstRecord, &record) == RecordOk &&
-                record.Length() >= 2)
-                entry.bytes += record.Length() - 2;
-        }
         entry.count += 1;
+        // The data packet, second of the transaction, adds its payload when
+        // its record is read for the packet counts: one read, not two.
+        const uint32_t n = item->children.size();
+        for (uint32_t i = 0; i < n; ++i) CountOne(item->children[i], source, i == 1 ? &entry : nullptr);
+        return;
     }
     for (const UsbItem* child : item->children) CountOne(child, source);
 }

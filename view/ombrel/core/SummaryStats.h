@@ -45,7 +45,8 @@ public:
     }
 
 private:
-    void CountOne(const UsbItem* item, IDataSource* source);
+    // `payloadOf`: the transaction whose data packet `item` is, if it is one.
+    void CountOne(const UsbItem* item, IDataSource* source, StatEntry* payloadOf = nullptr);
 
     std::array<StatEntry, 16> packets_{};
     std::array<int64_t, 5> errors_{};
