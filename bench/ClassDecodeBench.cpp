@@ -6,9 +6,8 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <ctime>
-#include <memory>
 
+#include "BenchDecode.h"
 #include "CDecodeFactory.h"
 #include "CDecoderManager.h"
 #include "CUsbParser.h"
@@ -17,6 +16,8 @@
 #include "SessionBuilder.h"
 
 using namespace orvane;
+using bench::DecodeTransferLevel;
+using bench::TreeSink;
 
 namespace {
 
@@ -58,19 +59,6 @@ emu::BusCapture MixedCapture()
     return mix;
 }
 
-double ThreadSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-struct TreeSink {
-    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
-    UsbItem& root = *rootItem_;
-    AppendingSink sink{root};
-};
-
 void BM_ClassDecodeMix(benchmark::State& state)
 {
     static emu::CaptureSource source(MixedCapture());
@@ -78,30 +66,21 @@ void BM_ClassDecodeMix(benchmark::State& state)
     parser.SetDataSource(&source);
     TreeSink transactions;
     parser.Parse(&transactions.sink);
-    std::string tree;
-    parser.GetDeviceTree(tree);
 
     CDecodeFactory factory;
     // Rows above a control transfer by device address, so by the plug-in that made them.
     size_t rows[4] = {};
     double seconds = 1e9;
     for (auto _ : state) {
-        CDecoderManager manager(&factory);
-        manager.LoadDeviceTree(tree);
-        manager.SetHost(&parser);
-        manager.SetRoot(&transactions.root);
-        TreeSink transfers;
-        const double t0 = ThreadSeconds();
-        manager.DecodeAll(&transfers.sink);
-        const double t = ThreadSeconds() - t0;
+        const double t = DecodeTransferLevel(parser, transactions.root, &factory, [&](const UsbItem& transfers) {
+            std::fill(std::begin(rows), std::end(rows), 0);
+            for (const UsbItem* item : transfers.children)
+                if (item->type > ItemControlTransfer && item->address >= 5 && item->address <= 8)
+                    ++rows[item->address - 5];
+        });
         // The least of the runs: the others were disturbed by something else.
         seconds = std::min(seconds, t);
         state.SetIterationTime(t);
-        std::fill(std::begin(rows), std::end(rows), 0);
-        for (const UsbItem* item : transfers.root.children)
-            if (item->type > ItemControlTransfer && item->address >= 5 && item->address <= 8) ++rows[item->address - 5];
-        FreeTransferLevel(&transfers.root);
-        manager.ReleaseDecoders();
     }
     FreeChildren(&transactions.root);
     if (factory.Find(8, 6, 0x50) < 0 || factory.Find(3, 0, 0) < 0 || factory.Find(1, 1, 0) < 0 ||

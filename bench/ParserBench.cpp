@@ -7,28 +7,24 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <map>
-#include <memory>
 #include <utility>
 
 #include "CDecodeFactory.h"
 #include "CDecoderManager.h"
 #include "CUsbParser.h"
+#include "BenchDecode.h"
 #include "CaptureSource.h"
 #include "ItemTree.h"
 #include "SessionBuilder.h"
 #include "SyntheticCapture.h"
 
 using namespace orvane;
+using bench::DecodeTransferLevel;
+using bench::ThreadSeconds;
+using bench::TreeSink;
 
 namespace {
-
-struct TreeSink {
-    std::unique_ptr<UsbItem> rootItem_ = std::make_unique<UsbItem>();
-    UsbItem& root = *rootItem_;
-    AppendingSink sink{root};
-};
 
 emu::CaptureSource& Source(size_t records) {
     static emu::CaptureSource* source = nullptr;
@@ -36,12 +32,6 @@ emu::CaptureSource& Source(size_t records) {
     return *source;
 }
 
-// This thread's CPU seconds: other work on a shared machine does not count.
-double ThreadSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
 
 // Answers the wall seconds of the parse and adds its CPU seconds to *cpu.
 double ParseOnce(emu::CaptureSource& source, size_t* items, double* cpu) {
@@ -171,30 +161,6 @@ emu::CaptureSource& ClassSource(emu::SessionBuilder::Kind kind, size_t records) 
 }
 
 
-// Builds and frees the transfer level over a parsed tree with the factory's
-// plug-ins (none when null); answers the CPU seconds of the build and counts
-// the class-level items it made.
-double DecodeTransferLevel(CUsbParser& parser, UsbItem& root, IDecodeFactory* factory, size_t* commands) {
-    std::string tree;
-    parser.GetDeviceTree(tree);
-    CDecoderManager manager(factory);
-    manager.LoadDeviceTree(tree);
-    manager.SetHost(&parser);
-    manager.SetRoot(&root);
-    TreeSink transfers;
-    const double start = ThreadSeconds();
-    manager.DecodeAll(&transfers.sink);
-    const double seconds = ThreadSeconds() - start;
-    if (commands) {
-        *commands = 0;
-        // Items of the class plug-ins: above the engine's own codes.
-        for (UsbItem* item : transfers.root.children) *commands += item->type > ItemControlTransfer;
-    }
-    FreeTransferLevel(&transfers.root);
-    manager.ReleaseDecoders();
-    return seconds;
-}
-
 // Class decoding of a mass-storage or HID mix through the plug-in in
 // "classes" beside this program: records per second, and what the plug-in
 // adds to the decoder manager's own walk, against the time of the parse (CPU
@@ -217,11 +183,15 @@ void ClassDecode(benchmark::State& state, emu::SessionBuilder::Kind kind, int cl
         const double t0 = ThreadSeconds();
         parser.Parse(&transactions.sink);
         parseSeconds = std::min(parseSeconds, ThreadSeconds() - t0);
-        const double decoded = DecodeTransferLevel(parser, transactions.root, &factory, &classItems);
+        const double decoded = DecodeTransferLevel(parser, transactions.root, &factory, [&](const UsbItem& transfers) {
+            // Items of the class plug-ins: above the engine's own codes.
+            classItems = 0;
+            for (const UsbItem* item : transfers.children) classItems += item->type > ItemControlTransfer;
+        });
         decodeSeconds = std::min(decodeSeconds, decoded);
         state.SetIterationTime(decoded);
         // The same walk without class plug-ins: what the manager costs alone.
-        bareSeconds = std::min(bareSeconds, DecodeTransferLevel(parser, transactions.root, nullptr, nullptr));
+        bareSeconds = std::min(bareSeconds, DecodeTransferLevel(parser, transactions.root, nullptr));
         FreeChildren(&transactions.root);
     }
     state.counters["records"] = records;
