@@ -63,8 +63,7 @@ void SummaryStats::CountOne(const UsbItem* item, IDataSource* source, StatEntry*
             }
             else if ((k & 3) == 2)
                 entry.bytes += 1;
-            const uint32_t flags = uint32_t(record.word1 >> 24) & 0x1F;
-            if (record.HasError() && flags) {
+            if (const uint32_t flags = record.ErrorFlags()) {
                 // A damaged PID says nothing of the rest: it counts alone.
                 if (flags & 0x01) {
                     errors_[0] += 1;
