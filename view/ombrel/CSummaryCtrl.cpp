@@ -29,7 +29,13 @@ int32_t CSummaryCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, int
 {
     switch (type) {
     case EventCaptureCleared:
-        // The report keeps its figures until the next parse.
+        // No figures outlive their capture, also for a window made later.
+        // Figures of the cleared capture still queued for the window are dropped.
+        ++generation_;
+        OnGui([this] {
+            rows_ = FixedTree();
+            Show();
+        });
         return 1;
     case EventDataReady:
         source_ = reinterpret_cast<IDataSource*>(param1);
@@ -39,7 +45,8 @@ int32_t CSummaryCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, int
         stats_.Clear();
         stats_.Count(reinterpret_cast<const UsbItem*>(param1), source_.load());
         std::vector<SummaryRow> rows = FillTree(stats_);
-        OnGui([this, rows = std::move(rows)]() mutable {
+        OnGui([this, rows = std::move(rows), generation = generation_.load()]() mutable {
+            if (generation != generation_) return;
             rows_ = std::move(rows);
             Show();
         });

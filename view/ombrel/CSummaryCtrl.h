@@ -39,6 +39,7 @@ private:
     void Show();
 
     std::atomic<IDataSource*> source_{nullptr};
+    std::atomic<uint64_t> generation_{0};  // counts clears
     SummaryStats stats_;  // touched only by the publishing thread of a parse
     std::vector<SummaryRow> rows_ = FixedTree();
     SummaryRow marks_;

@@ -1,5 +1,6 @@
 #include "CSummaryPane.h"
 
+#include <QCollator>
 #include <QHeaderView>
 #include <QPainter>
 #include <QSet>
@@ -12,6 +13,24 @@ namespace orvane::ombrel {
 namespace {
 
 constexpr int kIdRole = Qt::UserRole + 1;
+constexpr int kValueRole = Qt::UserRole + 2;
+
+// Counts and sizes sort by their figures ("--" first), captions in natural order ("Address 9" before 10).
+class SummaryItem : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        if (column > 0) return data(column, kValueRole).toLongLong() < other.data(column, kValueRole).toLongLong();
+        static const QCollator natural = [] {
+            QCollator c;
+            c.setNumericMode(true);
+            return c;
+        }();
+        return natural.compare(text(0), other.text(0)) < 0;
+    }
+};
 
 // A row's place in the tree as its ids from the top, for keeping what was open.
 QString PathOf(QTreeWidgetItem* item)
@@ -23,10 +42,12 @@ QString PathOf(QTreeWidgetItem* item)
 
 void AddRows(QTreeWidgetItem* parent, QTreeWidget* tree, const SummaryRow& row, const QSet<QString>& open)
 {
-    auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
+    auto* item = parent ? new SummaryItem(parent) : new SummaryItem(tree);
     item->setText(0, QString::fromStdString(row.caption));
     item->setText(1, QString::fromStdString(row.count));
     item->setText(2, QString::fromStdString(row.size));
+    item->setData(1, kValueRole, qlonglong(row.countValue));
+    item->setData(2, kValueRole, qlonglong(row.sizeValue));
     item->setData(0, kIdRole, row.id);
     if (row.icon >= 0) item->setIcon(0, QIcon(QPixmap::fromImage(SummaryIcon(row.icon))));
     for (const SummaryRow& child : row.children) AddRows(item, tree, child, open);
@@ -65,6 +86,13 @@ CSummaryPane::CSummaryPane(CSummaryCtrl& view, QWidget* parent) : QWidget(parent
     report_->header()->resizeSection(1, 180);
     report_->header()->resizeSection(2, 150);
     report_->setExpandsOnDoubleClick(true);
+    // Every column sorts: ascending, descending, then back to the report's own order.
+    QHeaderView* header = report_->header();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicatorClearable(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    connect(header, &QHeaderView::sortIndicatorChanged, this, [this] { Show(rows_, marks_); });
     toolbar_->addAction(QIcon(QPixmap::fromImage(SummaryIcon(1))), QStringLiteral("全部展开"), report_,
                         &QTreeWidget::expandAll);
     toolbar_->addAction(QIcon(QPixmap::fromImage(SummaryIcon(0))), QStringLiteral("全部折叠"), report_,
@@ -86,6 +114,12 @@ void CSummaryPane::Show(const std::vector<SummaryRow>& rows, const SummaryRow& m
     report_->clear();
     for (const SummaryRow& row : rows) AddRows(nullptr, report_, row, open);
     if (marks.id) AddRows(nullptr, report_, marks, open);
+    if (&rows != &rows_) {
+        rows_ = rows;
+        marks_ = marks;
+    }
+    if (int column = report_->header()->sortIndicatorSection(); column >= 0)
+        report_->sortItems(column, report_->header()->sortIndicatorOrder());
     if (first)
         for (int i = 0; i < report_->topLevelItemCount(); ++i) report_->topLevelItem(i)->setExpanded(true);
 }

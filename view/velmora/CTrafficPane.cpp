@@ -224,8 +224,10 @@ void CTrafficPane::OnToggleChart(int32_t cls)
     }
     RecalcLayout();
     model_.store.WriteChildViewType(childViewFlags_);
-    // A chart shown after the capture came fits it like the others.
-    if (CVelmoraBase* chart = charts_[size_t(cls)]; chart && groups_.IsShown(cls) && model_.Loaded()) chart->Reload();
+    // A chart shown after the capture came fits it like the others; one shown after a clear it missed
+    // drops the old capture's scale as the shown charts did.
+    if (CVelmoraBase* chart = charts_[size_t(cls)]; chart && groups_.IsShown(cls))
+        model_.Loaded() ? chart->Reload() : chart->Reset();
     UpdateCommands();
 }
 

@@ -1,5 +1,7 @@
 #include "SummaryStats.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -118,6 +120,8 @@ void SetValues(SummaryRow* row, int64_t count, int64_t size)
     if (!row) return;
     row->count = CountText(count);
     row->size = SizeText(size);
+    row->countValue = std::max<int64_t>(count, -1);
+    row->sizeValue = std::max<int64_t>(size, -1);
 }
 
 }  // namespace
@@ -171,6 +175,7 @@ std::vector<SummaryRow> FillTree(const SummaryStats& stats)
             transactions.children.push_back(Row(address, ("Address " + std::to_string(address)).c_str(), 0));
             addressRow = &transactions.children.back();
             addressRow->count = "0";
+            addressRow->countValue = 0;
         }
         SummaryRow endpointRow = Row(endpoint, ("Endpoint " + std::to_string(endpoint)).c_str(), -1);
         SetValues(&endpointRow, entry.count, entry.bytes);
@@ -206,6 +211,7 @@ SummaryRow MarkGroup(const std::vector<Mark>& marks)
     if (marks.empty()) return {};
     SummaryRow group = Row(kMarksId, "标签", 4);
     group.count = std::to_string(marks.size());
+    group.countValue = int64_t(marks.size());
     for (const Mark& mark : marks) group.children.push_back(Row(0, MarkText(mark).c_str(), 5));
     return group;
 }

@@ -62,6 +62,9 @@ struct SummaryRow {
     int32_t icon = 0;
     std::string count = "--";
     std::string size = "--";
+    // The figures behind the texts, for sorting; -1 where the text is "--".
+    int64_t countValue = -1;
+    int64_t sizeValue = -1;
     std::vector<SummaryRow> children;
 
     const SummaryRow* Find(int32_t childId) const;

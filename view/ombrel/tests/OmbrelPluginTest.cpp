@@ -6,9 +6,11 @@
 
 #include "QtTestApp.h"
 
+#include <QHeaderView>
 #include <QTest>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <thread>
 
 #include "BusLog.h"
@@ -155,6 +157,40 @@ TEST(OmbrelPlugin, CountsAParseFromTheWorkerAndGoesToABookmark)
     QTreeWidgetItem* group = TopRow(tree, "标签");
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(group).center());
     EXPECT_EQ(log.packets.size(), 1u) << "the group row only opens or closes";
+
+    // A header click sorts by the figures, not their text; the third click gives back the report's order.
+    auto clickHeader = [&](int section) {
+        QHeaderView* header = tree->header();
+        const QPoint at(header->sectionViewportPosition(section) + 5, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+    };
+    auto tokenCounts = [&] {
+        std::vector<qlonglong> counts;
+        QTreeWidgetItem* tokens = TopRow(tree, "封包")->child(0);
+        for (int i = 0; i < tokens->childCount(); ++i) {
+            const QString text = tokens->child(i)->text(1);
+            counts.push_back(text == "--" ? -1 : QString(text).remove(',').toLongLong());
+        }
+        return counts;
+    };
+    for (int i = 0; i < 2; ++i) clickHeader(1);
+    std::vector<qlonglong> descending = tokenCounts();
+    EXPECT_TRUE(std::is_sorted(descending.rbegin(), descending.rend())) << "by count, high to low";
+    clickHeader(1);
+    EXPECT_EQ(TopRow(tree, "封包")->child(0)->child(0)->text(0), "IN") << "unsorted: IN, OUT, SOF ...";
+
+    // A clear empties the figures, also of a window first made after it.
+    IUsbView* later = factory.CreateView(index);
+    later->Attach(&bus);
+    PublishParse(bus, second, &none);
+    bus.Publish(nullptr, EventCaptureCleared, 0, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(TopRow(tree, "封包")->text(1), "--");
+    auto* laterWindow = static_cast<QWidget*>(later->Create(&dock));
+    QTreeWidgetItem* laterPackets = TopRow(laterWindow->findChild<QTreeWidget*>(), "封包");
+    ASSERT_NE(laterPackets, nullptr);
+    EXPECT_EQ(laterPackets->text(1), "--");
+    later->Release();
 
     view->Release();
     bus.Publish(nullptr, EventCaptureCleared, 0, 0);  // reaches no released view

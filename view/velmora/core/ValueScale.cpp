@@ -112,8 +112,9 @@ void ValueScale::Zoom(int32_t py, const std::function<void()>& change, const std
     double pos = std::trunc(std::min(double(maxValue), v) * pixelsPerUnit - below);
     vPos = int32_t(std::clamp(pos, double(INT32_MIN), double(INT32_MAX)));
     if (out && pixelsPerUnit > 0) {
+        // The first grid line at the new position: a range whose top lies below it scrolls back to the bottom.
         Rows rows = GridRows();
-        double u0 = std::max(0.0, rows.base + std::ceil(std::max(0.0, oldPerUnit - plotTop) / pixelsPerUnit));
+        double u0 = std::max(0.0, rows.base + std::ceil(std::max(0.0, double(rows.offset) - plotTop) / pixelsPerUnit));
         if (maxValue < u0) vPos = 0;
     }
     SetVPos(vPos);

@@ -182,8 +182,24 @@ TEST(TrafficPane, NoChartShownWithoutStoredSettingsAndAChartShownLaterFitsTheCap
     f.pane->ChartAction(ChartTraffic)->trigger();
     QCoreApplication::processEvents();
     EXPECT_TRUE(f.Chart()->IsFitH());
-    EXPECT_NEAR(f.Chart()->View().scale * source.Capture().records.size(), 0, 1e300);
     EXPECT_DOUBLE_EQ(f.Chart()->View().scale, (f.Chart()->PlotRect().width() - 40) / f.view.Model().TotalTime());
+}
+
+TEST(TrafficPane, AChartHiddenWhileTheCaptureWasClearedComesBackEmpty)
+{
+    PaneFixture f(ChartBitOf(ChartTraffic) | ChartBitOf(ChartPacketLength), QSize(800, 500));
+    emu::CaptureSource source(Traffic(40));
+    f.Load(source);
+    CVelmoraBase* length = f.pane->Chart(ChartPacketLength);
+    double loadedScale = length->View().scale;
+    f.pane->ChartAction(ChartPacketLength)->trigger();  // hidden
+    f.bus.Publish(nullptr, EventCaptureCleared, 0, 0);
+    QCoreApplication::processEvents();
+    f.pane->ChartAction(ChartPacketLength)->trigger();  // shown again
+    QCoreApplication::processEvents();
+    EXPECT_NE(length->View().scale, loadedScale);
+    EXPECT_DOUBLE_EQ(length->View().scale, f.Chart()->View().scale) << "as the chart that was shown at the clear";
+    EXPECT_DOUBLE_EQ(length->View().hPos, f.Chart()->View().hPos);
 }
 
 TEST(TrafficPane, DoubleClickGoesToThePacketAndTheListsEchoIsDroppedOnce)

@@ -228,4 +228,16 @@ TEST(ValueScale, RangeScrollAndZoomStayDefined)
     EXPECT_EQ(z.rowValue, 100);
     for (int i = 0; i < 5; ++i) z.ZoomOut(0, [&] { z.Grow(); }, update);
     EXPECT_EQ(z.rowValue, 500) << "grows no further than the fit";
+
+    // Zoomed out at the bottom from high up: the view lands at 903, where the first grid line (97 px up,
+    // value 1000) puts 1097 above the largest value 1050, so it goes back to the bottom.
+    ValueScale a;
+    a.SetPlot(0, 306);
+    a.maxValue = 1050;
+    a.SetRowValue(50);
+    a.UpdateRange();
+    a.SetVPos(1806);
+    a.ZoomOut(306, [&] { a.Grow(); }, [&] { a.UpdateRange(); });
+    EXPECT_EQ(a.rowValue, 100);
+    EXPECT_EQ(a.vPos, 0);
 }
