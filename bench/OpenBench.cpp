@@ -1,5 +1,6 @@
-// Opens a saved project of a maximum-size capture (32 M records) in a fresh
-// process, as a user does after starting the program: the capture files are
+// Opens a saved project of a maximum-size capture (32 M records of synthetic
+// or of real traffic) in a fresh process, as a user does after starting the
+// program: the capture files are
 // read, the worker parses into the packet list model, then the transfer level
 // is built. The page cache holds the files; the process's memory is new. Each
 // run is a child process of this program, which reports what the child saw:
@@ -12,10 +13,8 @@
 #include <QGuiApplication>
 #include <QThread>
 
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchChild.h"
 #include "BenchFolder.h"
 #include "BenchWorker.h"
 #include "CCaptureWorker.h"
@@ -37,6 +37,7 @@
 #include "COrvaneDoc.h"
 #include "CPacketListModel.h"
 #include "EmulatedAnalyser.h"
+#include "RealTraffic.h"
 #include "SyntheticCapture.h"
 
 using namespace orvane;
@@ -160,9 +161,12 @@ int RunChild(int argc, char** argv, const char* project) {
     ::_exit(0);
 }
 
+enum class Traffic { Synthetic, Real };
+
 // "p.usb" and its capture files, as a save writes them.
-void WriteProject(const fs::path& folder, size_t records) {
-    const emu::BusCapture capture = bench::SyntheticCapture::Build(records);
+void WriteProject(const fs::path& folder, size_t records, Traffic traffic) {
+    const emu::BusCapture capture =
+        traffic == Traffic::Real ? bench::RealTraffic(records) : bench::SyntheticCapture::Build(records);
     std::ofstream(folder / "p.ph", std::ios::binary)
         .write(reinterpret_cast<const char*>(capture.records.data()),
                std::streamsize(capture.records.size() * sizeof(PacketRecord)));
@@ -182,64 +186,22 @@ void Warm(const fs::path& file) {
     }
 }
 
-// Runs this program as a child on the project; false when it failed.
-bool RunOpenChild(const std::string& project, std::map<std::string, double>* out) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::vector<char*> args{self.data(), const_cast<char*>(kChildFlag), const_cast<char*>(project.c_str()), nullptr};
-    pid_t child = 0;
-    const int spawned = posix_spawn(&child, self.c_str(), &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (spawned != 0) {
-        ::close(pipeFds[0]);
-        return false;
-    }
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
-    size_t at = 0;
-    while (at < text.size()) {
-        const size_t end = std::min(text.find('\n', at), text.size());
-        const std::string line = text.substr(at, end - at);
-        const size_t blank = line.find(' ');
-        if (blank != std::string::npos) (*out)[line.substr(0, blank)] = std::atof(line.c_str() + blank + 1);
-        at = end + 1;
-    }
-    return out->count("parsed_ms") > 0;
-}
-
-void BM_OpenSavedProject(benchmark::State& state) {
+void BM_OpenSavedProject(benchmark::State& state, Traffic traffic) {
     bench::BenchFolder folder;
-    WriteProject(folder.path, size_t(state.range(0)));
+    WriteProject(folder.path, size_t(state.range(0)), traffic);
     Warm(folder.path / "p.ph");
     const std::string project = (folder.path / "p.usb").string();
-    std::vector<std::map<std::string, double>> runs;
+    std::vector<bench::ChildRun> runs;
     for (auto _ : state) {
-        std::map<std::string, double> run;
-        if (!RunOpenChild(project, &run)) {
+        bench::ChildRun run;
+        if (!bench::RunChild({kChildFlag, project}, &run) || !run.count("parsed_ms")) {
             state.SkipWithError("the child process failed");
             return;
         }
         state.SetIterationTime(run["parsed_ms"] / 1000.0);
         runs.push_back(std::move(run));
     }
-    // The median run of each figure: a loaded machine disturbs single runs.
-    auto median = [&](const char* key) {
-        std::vector<double> values;
-        for (auto& run : runs) values.push_back(run[key]);
-        std::sort(values.begin(), values.end());
-        return values[values.size() / 2];
-    };
+    auto median = [&](const char* key) { return bench::Median(runs, key); };
     const double records = median("records");
     const double parsedMs = median("parsed_ms");
     state.counters["cold_open_records_per_s"] = records / (parsedMs / 1000.0);
@@ -255,11 +217,12 @@ void BM_OpenSavedProject(benchmark::State& state) {
     state.counters["transaction_bytes_per_record"] = median("transaction_bytes_per_record");
     state.counters["transfer_bytes_per_record"] = median("transfer_bytes_per_record");
     state.counters["peak_MB"] = median("peak_kb") / 1024.0;
-    std::printf("open of a saved %.0f-record project in a new process (median of %zu): %.1f M records/s "
+    state.counters["peak_bytes_per_record"] = median("peak_kb") * 1024.0 / records;
+    std::printf("open of a saved %.0f-record project of %s traffic in a new process (median of %zu): %.1f M records/s "
                 "open to parsed (%.0f ms, %.0f ms CPU, busiest thread %.0f user + %.0f system, next %.0f + %.0f; files read in %.0f ms), first rows %.1f ms; transfer level %.0f ms; "
                 "tree %.2f bytes/record + %.2f transfer level, list model %.2f; peak memory %.0f MB "
                 "(%.1f bytes/record); page faults %.0f open + %.0f parse\n",
-                records, runs.size(), records / parsedMs / 1000.0, parsedMs, median("cpu_ms"), median("thread0_user_ms"), median("thread0_system_ms"),
+                records, traffic == Traffic::Real ? "real" : "synthetic", runs.size(), records / parsedMs / 1000.0, parsedMs, median("cpu_ms"), median("thread0_user_ms"), median("thread0_system_ms"),
                 median("thread1_user_ms"), median("thread1_system_ms"), median("open_ms"),
                 median("first_rows_ms"), median("decode_ms"), median("transaction_bytes_per_record"),
                 median("transfer_bytes_per_record"), median("list_bytes_per_record"), median("peak_kb") / 1024.0,
@@ -268,7 +231,10 @@ void BM_OpenSavedProject(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_OpenSavedProject)->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OpenSavedProject, synthetic, Traffic::Synthetic)
+    ->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OpenSavedProject, real, Traffic::Real)
+    ->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], kChildFlag) == 0) return RunChild(argc, argv, argv[2]);

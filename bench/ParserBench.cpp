@@ -1,5 +1,6 @@
-// Parses a maximum-size capture (32 M records) from memory, as a loaded file,
-// and reports records per second and the bytes per record the tree adds; and
+// Parses a maximum-size capture (32 M records) of synthetic and of real traffic
+// from memory, as a loaded file, and reports records per second, warm and in a
+// fresh process, and the bytes per record the tree adds; and
 // decodes mass-storage and HID sessions of as many records through the class
 // plug-ins, against the time their parse takes.
 #include <benchmark/benchmark.h>
@@ -7,15 +8,21 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "CDecodeFactory.h"
 #include "CDecoderManager.h"
 #include "CUsbParser.h"
+#include "BenchChild.h"
 #include "BenchDecode.h"
 #include "CaptureSource.h"
 #include "ItemTree.h"
+#include "RealTraffic.h"
 #include "SessionBuilder.h"
 #include "SyntheticCapture.h"
 
@@ -26,12 +33,21 @@ using bench::TreeSink;
 
 namespace {
 
-emu::CaptureSource& Source(size_t records) {
-    static emu::CaptureSource* source = nullptr;
-    if (!source) source = new emu::CaptureSource(bench::SyntheticCapture::Build(records));
-    return *source;
+enum class Traffic { Synthetic, Real };
+const char* const kTrafficNames[] = {"synthetic", "real"};
+constexpr const char* kFirstParseFlag = "--first-parse";
+
+emu::BusCapture Build(Traffic traffic, size_t records, std::vector<std::string>* parts = nullptr) {
+    return traffic == Traffic::Real ? bench::RealTraffic(records, parts) : bench::SyntheticCapture::Build(records);
 }
 
+emu::CaptureSource& Source(size_t records, Traffic traffic = Traffic::Synthetic,
+                           std::vector<std::string>* parts = nullptr) {
+    static std::map<std::pair<Traffic, size_t>, emu::CaptureSource*> sources;
+    emu::CaptureSource*& source = sources[{traffic, records}];
+    if (!source) source = new emu::CaptureSource(Build(traffic, records, parts));
+    return *source;
+}
 
 // Answers the wall seconds of the parse and adds its CPU seconds to *cpu.
 double ParseOnce(emu::CaptureSource& source, size_t* items, double* cpu) {
@@ -48,34 +64,67 @@ double ParseOnce(emu::CaptureSource& source, size_t* items, double* cpu) {
     return seconds;
 }
 
-// The first parse of a process also pays for faulting in fresh memory; it is
-// reported on its own, the timed runs reuse the pool as every later parse does.
-void BM_ParseLoadedCapture(benchmark::State& state) {
-    const size_t records = size_t(state.range(0));
-    emu::CaptureSource& source = Source(records);
+// The first parse of a process, in a child process of its own: it also pays
+// for faulting in fresh memory. Prints the parse's seconds and the bytes per
+// record of the tree, measured with the tree alive.
+int FirstParseChild(Traffic traffic, size_t records) {
+    emu::CaptureSource source(Build(traffic, records));
     const size_t before = ItemPoolLiveBytes();
-    size_t items = 0;
-    double cold = 0;
-    {
-        // Peak memory: measured with the tree still alive.
-        CUsbParser parser;
-        parser.SetDataSource(&source);
-        TreeSink sink;
-        auto start = std::chrono::steady_clock::now();
-        parser.Parse(&sink.sink);
-        cold = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        items = sink.root.children.size();
-        state.counters["tree_bytes_per_record"] = double(ItemPoolLiveBytes() - before) / double(records);
-        FreeChildren(&sink.root);
+    CUsbParser parser;
+    parser.SetDataSource(&source);
+    TreeSink sink;
+    auto start = std::chrono::steady_clock::now();
+    parser.Parse(&sink.sink);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("first_parse_s %.6f\n", seconds);
+    std::printf("tree_bytes_per_record %.4f\n", double(ItemPoolLiveBytes() - before) / double(records));
+    std::fflush(stdout);
+    ::_exit(0);  // freeing the tree item by item measures nothing
+}
+
+// A capture of synthetic or of real traffic parsed as a loaded file: warm
+// parses in this process, which reuse the pool as every later parse does, and
+// the first parse of a fresh process (median of three).
+void BM_ParseLoadedCapture(benchmark::State& state, Traffic traffic) {
+    const size_t records = size_t(state.range(0));
+    std::vector<std::string> parts;
+    emu::CaptureSource& source = Source(records, traffic, &parts);
+    std::vector<bench::ChildRun> firsts;
+    for (int run = 0; run < 3; ++run) {
+        bench::ChildRun first;
+        if (!bench::RunChild({kFirstParseFlag, kTrafficNames[int(traffic)], std::to_string(records)}, &first)) {
+            state.SkipWithError("the first-parse child failed");
+            return;
+        }
+        firsts.push_back(std::move(first));
     }
+    size_t items = 0;
     double cpu = 0;
-    for (auto _ : state) state.SetIterationTime(ParseOnce(source, &items, &cpu));
+    std::vector<double> warm;
+    for (auto _ : state) {
+        warm.push_back(ParseOnce(source, &items, &cpu));
+        state.SetIterationTime(warm.back());
+    }
+    std::sort(warm.begin(), warm.end());
+    const double warmSeconds = warm[warm.size() / 2];
+    const double firstSeconds = bench::Median(firsts, "first_parse_s");
+    const double bytes = bench::Median(firsts, "tree_bytes_per_record");
     // On a loaded machine the CPU time of the parsing thread says more than the clock.
     state.counters["records_per_cpu_s"] = double(records) * double(state.iterations()) / cpu;
     state.counters["records_per_s"] =
         benchmark::Counter(double(records), benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["first_parse_records_per_s"] = double(records) / cold;
+    state.counters["warm_median_records_per_s"] = double(records) / warmSeconds;
+    state.counters["first_parse_records_per_s"] = double(records) / firstSeconds;
+    state.counters["tree_bytes_per_record"] = bytes;
     state.counters["top_level_items"] = double(items);
+    std::string made;
+    for (const std::string& part : parts) made += (made.empty() ? "" : ", ") + part;
+    std::printf("parse of %zu records of %s traffic%s%s%s: warm %.1f M records/s (median of %zu; %.1f M per CPU "
+                "second), first parse %.1f M records/s (median of %zu processes), %.2f bytes/record\n",
+                records, kTrafficNames[int(traffic)], made.empty() ? "" : " (", made.c_str(), made.empty() ? "" : ")",
+                double(records) / warmSeconds / 1e6, warm.size(),
+                double(records) * double(state.iterations()) / cpu / 1e6, double(records) / firstSeconds / 1e6,
+                firsts.size(), bytes);
 }
 
 // Parse, then build the transfer level: each step timed on its own, and the
@@ -118,31 +167,6 @@ void BM_ParseAndDecode(benchmark::State& state) {
     state.counters["transfer_level_bytes_per_record"] = decodeBytes / double(records);
 }
 
-// The class traffic of an emulator session repeated until it holds `records`
-// records: enumeration once, then the body from the first record on a class
-// endpoint over and over, later in time, its payload shared.
-emu::BusCapture Tiled(emu::BusCapture session, size_t records) {
-    size_t body = 0;
-    while (body < session.records.size()) {
-        const PacketRecord& r = session.records[body];
-        const uint8_t pid = r.PidNibble();
-        if ((pid == PidIn || pid == PidOut) && r.Endpoint() != 0) break;
-        ++body;
-    }
-    const size_t end = session.records.size();
-    if (body == end) return session;
-    const uint64_t span = session.records.back().Timestamp() - session.records[body].Timestamp() + 1000;
-    session.records.reserve(records);
-    for (uint64_t shift = span; session.records.size() < records; shift += span) {
-        for (size_t i = body; i < end && session.records.size() < records; ++i) {
-            PacketRecord r = session.records[i];
-            r.SetTimestamp(r.Timestamp() + shift);
-            session.records.push_back(r);
-        }
-    }
-    return session;
-}
-
 // An emulator session of mass-storage commands (reads, writes and unit tests
 // at high speed, with the usual NAKs and damage) or of HID input reports,
 // tiled to `records` records.
@@ -155,7 +179,9 @@ emu::CaptureSource& ClassSource(emu::SessionBuilder::Kind kind, size_t records) 
         options.speed = kind == emu::SessionBuilder::Kind::Disk ? SpeedHigh : SpeedFull;
         options.operations = kind == emu::SessionBuilder::Kind::Disk ? 20000 : 100000;
         options.damageRate = 0.005;
-        source = new emu::CaptureSource(Tiled(emu::SessionBuilder(options).Build(), records));
+        emu::BusCapture tiled;
+        bench::AppendTiled(tiled, emu::SessionBuilder(options).Build(), records);
+        source = new emu::CaptureSource(std::move(tiled));
     }
     return *source;
 }
@@ -213,7 +239,19 @@ void BM_HidDecode(benchmark::State& state) { ClassDecode(state, emu::SessionBuil
 
 BENCHMARK(BM_MassStorageDecode)->Arg(32 << 20)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HidDecode)->Arg(32 << 20)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ParseLoadedCapture)->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ParseLoadedCapture, synthetic, Traffic::Synthetic)
+    ->Arg(32 << 20)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ParseLoadedCapture, real, Traffic::Real)
+    ->Arg(32 << 20)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseAndDecode)->Arg(32 << 20)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], kFirstParseFlag) == 0)
+        return FirstParseChild(std::strcmp(argv[2], "real") == 0 ? Traffic::Real : Traffic::Synthetic,
+                               size_t(std::strtoull(argv[3], nullptr, 10)));
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -133,6 +133,9 @@ public:
     // Asked once at every capture start; takes precedence over SetTraffic.
     void SetTrafficProvider(std::function<BusCapture()> provider);
     void SetTraffic(BusCapture capture);
+    // The traffic the next capture records, built as a capture start builds it
+    // (a provider makes a new session each time it is asked).
+    BusCapture NextTraffic();
     // Records taken per ControlBlock status read; 0 takes everything at once.
     void SetPace(size_t recordsPerStatusRead);
     // The capture triggers on record `index`; nullopt never triggers.
@@ -239,6 +242,7 @@ private:
     };
 
     void StartCapture();
+    BusCapture BuildTraffic();
     void GroupTraffic();
     size_t Record(size_t records);
     void ConsumeOne();

@@ -387,7 +387,7 @@ void EmulatedAnalyser::ResetControl() {
 // ---------------------------------------------------------------- capture
 
 void EmulatedAnalyser::StartCapture() {
-    traffic_ = provider_ ? provider_() : fixedTraffic_ ? *fixedTraffic_ : BusCapture{};
+    traffic_ = BuildTraffic();
     GroupTraffic();
     capturing_ = true;
     recorded_ = 0;
@@ -652,6 +652,15 @@ void EmulatedAnalyser::EndCapture() {
 void EmulatedAnalyser::SetTrafficProvider(std::function<BusCapture()> provider) {
     std::lock_guard lock(mutex_);
     provider_ = std::move(provider);
+}
+
+BusCapture EmulatedAnalyser::BuildTraffic() {
+    return provider_ ? provider_() : fixedTraffic_ ? *fixedTraffic_ : BusCapture{};
+}
+
+BusCapture EmulatedAnalyser::NextTraffic() {
+    std::lock_guard lock(mutex_);
+    return BuildTraffic();
 }
 
 void EmulatedAnalyser::SetTraffic(BusCapture capture) {

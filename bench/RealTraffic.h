@@ -1,0 +1,101 @@
+// Real traffic of any size: the real captures beside the project (when the
+// folder is there) and the sessions the emulated analyser records for its four
+// devices, one after the other, each taking an equal share of the records.
+// A capture or session keeps its enumeration once and then repeats the rest,
+// later in time, so every device stays learned as on a real bus.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BusCapture.h"
+#include "EmulatedAnalyser.h"
+#include "PacketRecord.h"
+#include "Port.h"
+
+namespace orvane::bench {
+
+// Appends `session` to `into` until `records` of it are there: its first part
+// up to the first token on a class endpoint once, then the rest over and over.
+// Time stamps follow what `into` holds already; the payload is stored once and
+// shared by the repeats.
+inline void AppendTiled(emu::BusCapture& into, const emu::BusCapture& session, size_t records) {
+    if (session.records.empty()) return;
+    size_t body = 0;
+    while (body < session.records.size()) {
+        const PacketRecord& r = session.records[body];
+        const uint8_t pid = r.PidNibble();
+        if ((pid == PidIn || pid == PidOut) && r.Endpoint() != 0) break;
+        ++body;
+    }
+    if (body == session.records.size()) body = 0;  // nothing but enumeration: repeat it all
+    const uint64_t start = into.records.empty() ? 0 : into.records.back().Timestamp() + 60000;  // 1 ms apart
+    const uint64_t first = session.records.front().Timestamp();
+    const uint64_t span = session.records.back().Timestamp() - session.records[body].Timestamp() + 1000;
+    const auto payloadBase = uint32_t(into.payload.size());
+    into.payload.insert(into.payload.end(), session.payload.begin(), session.payload.end());
+    const size_t end = into.records.size() + records;
+    into.records.reserve(end);
+    size_t i = 0;
+    for (uint64_t shift = start - first; into.records.size() < end;) {
+        PacketRecord r = session.records[i];
+        r.SetTimestamp(r.Timestamp() + shift);
+        if (r.IsData()) r.SetPayloadOffset(r.PayloadOffset() + payloadBase);
+        into.records.push_back(r);
+        if (++i == session.records.size()) i = body, shift += span;
+    }
+}
+
+// The session a capture of the emulated analyser records with
+// ORVANE_EMULATED_DEVICE set to `device`, as the program builds it.
+inline emu::BusCapture EmulatedSession(const char* device) {
+    const char* before = std::getenv("ORVANE_EMULATED_DEVICE");
+    const std::string saved = before ? before : "";
+    ::setenv("ORVANE_EMULATED_DEVICE", device, 1);
+    auto analyser = std::dynamic_pointer_cast<emu::EmulatedAnalyser>(port::MakeBackend("emulated"));
+    if (before) ::setenv("ORVANE_EMULATED_DEVICE", saved.c_str(), 1);
+    else ::unsetenv("ORVANE_EMULATED_DEVICE");
+    return analyser ? analyser->NextTraffic() : emu::BusCapture{};
+}
+
+// A real capture's ".ph" and ".data" files; empty when they are not there.
+inline emu::BusCapture CaptureFiles(const std::filesystem::path& base) {
+    emu::BusCapture capture;
+    std::ifstream ph(base.string() + ".ph", std::ios::binary), data(base.string() + ".data", std::ios::binary);
+    if (!ph || !data) return capture;
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(ph)), std::istreambuf_iterator<char>());
+    capture.records.resize(bytes.size() / sizeof(PacketRecord));
+    std::memcpy(capture.records.data(), bytes.data(), capture.records.size() * sizeof(PacketRecord));
+    capture.payload.assign(std::istreambuf_iterator<char>(data), std::istreambuf_iterator<char>());
+    return capture;
+}
+
+// `records` records of real traffic; `parts`, when given, names what went in.
+inline emu::BusCapture RealTraffic(size_t records, std::vector<std::string>* parts = nullptr) {
+    std::vector<std::pair<std::string, emu::BusCapture>> sessions;
+    for (const char* name : {"usb_ls_mouse", "usb_fs_vcp", "usb_hs_flash_drive"}) {
+        emu::BusCapture capture = CaptureFiles(std::filesystem::path(ORVANE_CAPTURES_DIR) / name);
+        if (!capture.records.empty()) sessions.emplace_back(name, std::move(capture));
+    }
+    for (const char* device : {"mouse", "disk", "camera", "audio"}) {
+        emu::BusCapture session = EmulatedSession(device);
+        if (!session.records.empty()) sessions.emplace_back(std::string("emulated ") + device, std::move(session));
+    }
+    emu::BusCapture traffic;
+    traffic.records.reserve(records);
+    for (size_t i = 0; i < sessions.size(); ++i) {
+        const size_t share = records / sessions.size() + (i + 1 == sessions.size() ? records % sessions.size() : 0);
+        AppendTiled(traffic, sessions[i].second, share);
+        if (parts) parts->push_back(sessions[i].first);
+    }
+    return traffic;
+}
+
+}  // namespace orvane::bench
