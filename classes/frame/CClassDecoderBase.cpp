@@ -38,7 +38,7 @@ int32_t CClassDecoderBase::GetDetail(UsbItem* item, std::string& xml)
             xml = document.Text();
             return 1;
         }
-        return DetailFallsToHost() && host_ ? host_->GetDetail(item, xml) : 0;
+        return FallbackDetail(item, xml);
     } catch (...) {
         return 0;
     }
@@ -95,6 +95,12 @@ void CClassDecoderBase::Reset()
         ResetState();
     } catch (...) {
     }
+}
+
+const ImageList* CClassDecoderBase::ImagesByOwner(UsbItem* item) const
+{
+    if (item && item->type <= ItemControlTransfer) return host_ ? host_->GetImageList(item) : nullptr;
+    return images_;
 }
 
 void CClassDecoderBase::MergeCells(ItemSummary& row, const ItemSummary& child)

@@ -46,6 +46,10 @@ protected:
     // The configuration descriptor of configuration 1, as notified.
     const std::vector<uint8_t>& Configuration() const { return configuration_; }
 
+    // The host's icons for items of the host's types (transactions, control
+    // transfers, whose rows carry the host's icon), the decoder's own above.
+    const ImageList* ImagesByOwner(UsbItem* item) const;
+
     // Summarises every child of `item` through Summarize and merges the cells
     // into `row`; a merged status of ACK or NYET becomes OK.
     void MergeChildSummaries(UsbItem* item, ItemSummary& row);
@@ -61,8 +65,9 @@ protected:
     virtual int32_t GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capacity);
     // Writes the item's groups and answers true, or false when not handled.
     virtual bool DescribeItem(UsbItem* item, CDecodeResultWriter& document) { return false; }
-    // Whether an item DescribeItem refuses goes on to the host's GetDetail.
-    virtual bool DetailFallsToHost() const { return false; }
+    // The detail of an item DescribeItem refuses, in its place (the host's,
+    // say); 0 leaves `xml` as it was.
+    virtual int32_t FallbackDetail(UsbItem* item, std::string& xml) { return 0; }
     virtual const ImageList* ItemImages(UsbItem* item) { return images_; }
     virtual int32_t Notify(int32_t code, void* arg, intptr_t param) { return 0; }
     virtual UsbItem* Transaction(UsbItem* item) { return item; }

@@ -53,8 +53,15 @@ std::string Printf(const char* format, int value)
 }  // namespace
 
 CClassDecoder::CClassDecoder(const CUsbIdDatabase* usageNames)
-    : CClassDecoderBase(3, -1, -1, &kImages), usages_(usageNames), descriptor_(usages_)
+    : CClassDecoderBase(3, -1, -1, &kImages), usages_(usageNames),
+      descriptor_(std::make_shared<CReportDescriptor>(usages_))
 {
+}
+
+std::shared_ptr<const CReportDescriptor> CClassDecoder::Descriptor() const
+{
+    std::lock_guard lock(descriptorLock_);
+    return descriptor_;
 }
 
 int32_t CClassDecoder::Notify(int32_t code, void*, intptr_t)
@@ -87,16 +94,23 @@ bool CClassDecoder::IsReportDescriptorTransfer(const UsbItem* transfer)
            (setup->wValue >> 8) == kReportDescriptorType;
 }
 
-void CClassDecoder::TakeReportDescriptor(UsbItem* transfer)
+void CClassDecoder::TakeReportDescriptor(UsbItem* transfer, bool onlyFirst)
 {
     std::vector<uint8_t> bytes;
     FetchAll(Host(), transfer, bytes, kDescriptorLimit);
-    searched_ = true;
-    if (bytes.empty() || bytes == descriptorBytes_) return;
+    {
+        std::lock_guard lock(descriptorLock_);
+        searched_ = true;
+        if (bytes.empty() || bytes == descriptorBytes_ || (onlyFirst && !descriptorBytes_.empty())) return;
+    }
+    // Laid out apart and then swapped in: a reader keeps the layouts it took.
+    auto layouts = std::make_shared<CReportDescriptor>(usages_);
+    layouts->Parse(bytes);
+    std::lock_guard lock(descriptorLock_);
+    if (onlyFirst && !descriptorBytes_.empty()) return;
     // A different descriptor replaces the layouts: the device now sends those reports.
     descriptorBytes_ = std::move(bytes);
-    descriptor_.Clear();
-    descriptor_.Parse(descriptorBytes_);
+    descriptor_ = std::move(layouts);
 }
 
 // ---------------------------------------------------------------- grouping
@@ -114,9 +128,11 @@ UsbItem* CClassDecoder::Transaction(UsbItem* item)
     }
     if (item->type == ItemControlTransfer) {
         if (IsReportDescriptorTransfer(item)) {
-            TakeReportDescriptor(item);
+            TakeReportDescriptor(item, false);
         } else if (const auto setup = SetupPacket::FetchOfTransfer(Host(), item);
-                   setup && setup->RequestRecipient() == SetupPacket::RecipientInterface) {
+                   setup && setup->IsClass() && setup->RequestRecipient() == SetupPacket::RecipientInterface) {
+            // Standard requests to the interface (GET_DESCRIPTOR of the HID
+            // descriptor, SET_INTERFACE, GET_STATUS) stay the host's.
             item->type = TypeClassRequest;
         }
         if (!held_) return item;
@@ -207,33 +223,70 @@ int32_t CClassDecoder::GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capa
 
 // ---------------------------------------------------------------- detail
 
-void CClassDecoder::FindReportDescriptor(const UsbItem* item)
+bool CClassDecoder::StartSearch()
 {
     // Once per decoder: a capture without the descriptor is not walked again
     // on every selection.
+    std::lock_guard lock(descriptorLock_);
+    if (searched_ || !descriptor_->Empty()) return false;
     searched_ = true;
+    return true;
+}
+
+void CClassDecoder::FindReportDescriptor(const UsbItem* item)
+{
     const UsbItem* parent = item->parent;
     if (!parent) return;
     for (UsbItem* sibling : parent->children) {
-        UsbItem* candidate = sibling;
-        if (candidate->type == TypeClassRequest && !candidate->children.empty() && !StartsWithSetup(*candidate))
-            candidate = candidate->children.back();
+        UsbItem* candidate = Forwarded(sibling);
         if (candidate->type != ItemControlTransfer || candidate->address != item->address ||
             candidate->interface != item->interface || !IsReportDescriptorTransfer(candidate))
             continue;
-        TakeReportDescriptor(candidate);
+        TakeReportDescriptor(candidate, true);
         return;
     }
 }
 
-void CClassDecoder::DescribeDescriptor(CDecodeResultWriter& document) const
+UsbItem* CClassDecoder::Forwarded(UsbItem* item)
+{
+    while (item && item->type == TypeClassRequest && !item->children.empty() && !StartsWithSetup(*item))
+        item = item->children.back();
+    return item;
+}
+
+int32_t CClassDecoder::FallbackDetail(UsbItem* item, std::string& xml)
+{
+    if (!Host()) return 0;
+    item = Forwarded(item);
+    std::string text;
+    if (Host()->GetDetail(item, text)) {
+        xml = std::move(text);
+        return 1;
+    }
+    // The host writes a standard request's detail but leaves a request to an
+    // interface to that interface's decoder: here it is the standard one still.
+    const auto setup = item->type == ItemControlTransfer ? SetupPacket::FetchOfTransfer(Host(), item) : std::nullopt;
+    if (!setup || !setup->IsStandard() || text.empty()) return 0;
+    xml = std::move(text);
+    return 1;
+}
+
+const ImageList* CClassDecoder::ItemImages(UsbItem* item)
+{
+    // A group shows the row of its transfer, icon included; the host's rows
+    // (the report descriptor's, a standard request's) index the host's icons.
+    return ImagesByOwner(Forwarded(item));
+}
+
+void CClassDecoder::DescribeDescriptor(const CReportDescriptor& layouts, CDecodeResultWriter& document) const
 {
     const xml::Node group = document.AddGroup("HID Report Descriptor");
-    for (const DescriptorItem& entry : descriptor_.Items())
+    for (const DescriptorItem& entry : layouts.Items())
         document.AddItem(group, entry.value, entry.raw, TipOf(entry.tipKey, entry.value), entry.bitOffset, entry.bits);
-    for (const HidReport& report : descriptor_.Reports()) {
-        const char* title = report.kind == KindInput ? "Input Report %d" : report.kind == KindOutput ? "Output Report %d" : nullptr;
-        if (!title) continue;
+    for (const HidReport& report : layouts.Reports()) {
+        const char* title = report.kind == KindInput    ? "Input Report %d"
+                            : report.kind == KindOutput ? "Output Report %d"
+                                                        : "Feature Report %d";
         const xml::Node fields = document.AddGroup(Printf(title, int(report.id)));
         for (const HidField& field : report.fields)
             document.AddItem(fields, field.name, Printf(field.bits > 1 ? "%d bits" : "%d bit", field.bits),
@@ -241,73 +294,84 @@ void CClassDecoder::DescribeDescriptor(CDecodeResultWriter& document) const
     }
 }
 
-void CClassDecoder::DescribeInputReport(UsbItem* item, CDecodeResultWriter& document)
+void CClassDecoder::DescribeReport(const HidReport& report, std::span<const uint8_t> data, bool idByte,
+                                   CDecodeResultWriter& document) const
 {
-    std::vector<uint8_t> data;
-    FetchAll(this, item, data, kReportLimit);
-    const std::vector<HidReport>& reports = descriptor_.Reports();
-    // Longer than the first report: the first byte is a report ID.
-    const uint32_t reportBytes = reports.empty() ? 0 : reports.front().Bits() / 8;
-    const bool idByte = reportBytes < data.size();
-    const uint32_t id = idByte ? data[0] : 0;
+    const char* title = report.kind == KindInput    ? "Input report"
+                        : report.kind == KindOutput ? "Output report"
+                                                    : "Feature report";
+    const xml::Node group = document.AddGroup(title);
     const uint32_t shift = idByte ? 8 : 0;
-    for (const HidReport& report : reports) {
-        if (report.kind != KindInput || report.id != id) continue;
-        const xml::Node group = document.AddGroup("Input report");
-        if (idByte) {
-            const std::string value = FormatFieldValue(data, 0, 8);
-            document.AddItem(group, "Report ID", value, value, 0, 8);
-        }
-        for (const HidField& field : report.fields) {
-            const uint32_t offset = field.bitOffset + shift;
-            std::string value;
-            if (field.array && (field.bits == 8 || field.bits == 16)) {
-                // An array slot holds a usage of the field's page.
-                if (const auto number = ReadFieldNumber(data, offset, field.bits)) {
-                    const uint32_t usage = uint32_t(*number) & (field.bits == 8 ? 0xFFu : 0xFFFFu);
-                    value = usages_.GetUsageName(field.usagePage, usage);
-                    if (value.empty()) value = Printf(" (%d)", int(usage));
-                }
-            } else {
-                value = FormatFieldValue(data, offset, field.bits);
+    if (idByte) {
+        const std::string value = FormatFieldValue(data, 0, 8);
+        document.AddItem(group, "Report ID", value, value, 0, 8);
+    }
+    // Fields past the data's end are shown without a value, never read.
+    for (const HidField& field : report.fields) {
+        const uint32_t offset = field.bitOffset + shift;
+        std::string value;
+        if (field.array && (field.bits == 8 || field.bits == 16)) {
+            // An array slot holds a usage of the field's page.
+            if (const auto number = ReadFieldNumber(data, offset, field.bits)) {
+                const uint32_t usage = uint32_t(*number) & (field.bits == 8 ? 0xFFu : 0xFFFFu);
+                value = usages_.GetUsageName(field.usagePage, usage);
+                if (value.empty()) value = Printf(" (%d)", int(usage));
             }
-            document.AddItem(group, field.name, value, TipOf(field.tipKey, value), offset, field.bits);
+        } else {
+            value = FormatFieldValue(data, offset, field.bits);
         }
+        document.AddItem(group, field.name, value, TipOf(field.tipKey, value), offset, field.bits);
     }
 }
 
-void CClassDecoder::DescribeClassRequest(UsbItem* item, CDecodeResultWriter& document)
+void CClassDecoder::DescribeInputReport(const CReportDescriptor& layouts, UsbItem* item,
+                                        CDecodeResultWriter& document)
+{
+    std::vector<uint8_t> data;
+    FetchAll(this, item, data, kReportLimit);
+    // With report IDs every report starts with its own.
+    const bool idByte = layouts.UsesReportIds();
+    if (idByte && data.empty()) return;
+    if (const HidReport* report = layouts.Find(idByte ? data[0] : 0, KindInput))
+        DescribeReport(*report, data, idByte, document);
+}
+
+void CClassDecoder::DescribeReportRequest(const CReportDescriptor& layouts, UsbItem* item,
+                                          CDecodeResultWriter& document)
 {
     const auto setup = SetupPacket::Fetch(Host(), item->children[0]);
-    if (!setup || setup->bRequest != SetReport) return;
-    const uint32_t id = setup->wValue & 0xFF;
-    const uint32_t kind = (setup->wValue >> 8) == 1 ? KindInput : KindOutput;
+    if (!setup || (setup->bRequest != SetReport && setup->bRequest != GetReport)) return;
+    // wValue: the report type (1 input, 2 output, 3 feature) and the report ID.
+    static const uint32_t kKinds[] = {KindNone, KindInput, KindOutput, KindFeature};
+    const uint32_t type = setup->wValue >> 8;
+    const HidReport* report = type >= 1 && type <= 3 ? layouts.Find(setup->wValue & 0xFF, kKinds[type]) : nullptr;
+    if (!report) return;
+    // The data stage, of either direction; a report with an ID starts with it.
     std::vector<uint8_t> data;
-    // Fields past the data's end are shown without a value, never read.
     FetchAll(this, item, data, kReportLimit);
-    for (const HidReport& report : descriptor_.Reports()) {
-        if (report.kind != kind || report.id != id) continue;
-        const xml::Node group = document.AddGroup("Output report");
-        for (const HidField& field : report.fields) {
-            const std::string value = FormatFieldValue(data, field.bitOffset, field.bits);
-            document.AddItem(group, field.name, value, TipOf(field.tipKey, value), field.bitOffset, field.bits);
-        }
-    }
+    DescribeReport(*report, data, report->id != 0, document);
 }
 
 bool CClassDecoder::DescribeItem(UsbItem* item, CDecodeResultWriter& document)
 {
-    if (!searched_ && descriptor_.Empty()) FindReportDescriptor(item);
+    if (StartSearch()) FindReportDescriptor(item);
+    const std::shared_ptr<const CReportDescriptor> layouts = Descriptor();
     switch (item->type) {
-    case ItemControlTransfer:
+    case ItemControlTransfer: {
         if (!IsReportDescriptorTransfer(item)) return false;
-        DescribeDescriptor(document);
+        // The transfer's own descriptor, also where a later one is in force.
+        std::vector<uint8_t> bytes;
+        FetchAll(Host(), item, bytes, kDescriptorLimit);
+        CReportDescriptor own(usages_);
+        own.Parse(bytes);
+        DescribeDescriptor(own, document);
         return true;
-    case TypeInputReport: DescribeInputReport(item, document); return true;
+    }
+    case TypeInputReport: DescribeInputReport(*layouts, item, document); return true;
     case TypeClassRequest:
         if (item->children.empty()) return true;
         if (!StartsWithSetup(*item)) return DescribeItem(item->children.back(), document);
-        DescribeClassRequest(item, document);
+        DescribeReportRequest(*layouts, item, document);
         return true;
     case ItemSetupTransaction: {
         uint8_t setup[SetupPacket::kSize];

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -26,7 +28,9 @@ public:
 
     // 2 when the configuration's first interface is a boot keyboard, else 0.
     int32_t KeyboardMode() const { return keyboardMode_; }
-    const CReportDescriptor& Descriptor() const { return descriptor_; }
+    // The layouts in force. The worker may replace them with a later
+    // descriptor while the UI thread still describes an item with these.
+    std::shared_ptr<const CReportDescriptor> Descriptor() const;
     // Whether a control transfer is a standard GET_DESCRIPTOR of the
     // interface's report descriptor.
     bool IsReportDescriptorTransfer(const UsbItem* transfer);
@@ -35,20 +39,34 @@ protected:
     int32_t SummarizeItem(UsbItem* item, ItemSummary& out) override;
     int32_t GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capacity) override;
     bool DescribeItem(UsbItem* item, CDecodeResultWriter& document) override;
-    bool DetailFallsToHost() const override { return true; }
+    int32_t FallbackDetail(UsbItem* item, std::string& xml) override;
+    const ImageList* ItemImages(UsbItem* item) override;
     int32_t Notify(int32_t code, void* arg, intptr_t param) override;
     UsbItem* Transaction(UsbItem* item) override;
 
 private:
-    void TakeReportDescriptor(UsbItem* transfer);
-    // Looks once for the interface's report descriptor beside `item`.
+    // A held NAK run's group stands for the transfer behind it: that
+    // transfer; any other item itself.
+    static UsbItem* Forwarded(UsbItem* item);
+    // Lays out the transfer's descriptor unless it is the one in force;
+    // `onlyFirst` keeps whatever was taken meanwhile (a search beside an item).
+    void TakeReportDescriptor(UsbItem* transfer, bool onlyFirst);
+    // True once, while no descriptor was seen: then the caller searches.
+    bool StartSearch();
+    // Looks for the interface's report descriptor beside `item`.
     void FindReportDescriptor(const UsbItem* item);
-    void DescribeDescriptor(CDecodeResultWriter& document) const;
-    void DescribeInputReport(UsbItem* item, CDecodeResultWriter& document);
-    void DescribeClassRequest(UsbItem* item, CDecodeResultWriter& document);
+    void DescribeDescriptor(const CReportDescriptor& layouts, CDecodeResultWriter& document) const;
+    void DescribeInputReport(const CReportDescriptor& layouts, UsbItem* item, CDecodeResultWriter& document);
+    void DescribeReportRequest(const CReportDescriptor& layouts, UsbItem* item, CDecodeResultWriter& document);
+    // One report's fields over its bytes, behind its report ID byte when `idByte`.
+    void DescribeReport(const HidReport& report, std::span<const uint8_t> data, bool idByte,
+                        CDecodeResultWriter& document) const;
 
     CHidUsageTable usages_;
-    CReportDescriptor descriptor_;
+    // Guards the three below: the worker takes descriptors from the traffic,
+    // the UI thread searches for one and reads the layouts.
+    mutable std::mutex descriptorLock_;
+    std::shared_ptr<const CReportDescriptor> descriptor_;  // never null
     // The bytes the layouts were made from: an identical descriptor (every
     // re-enumeration sends it again) changes nothing.
     std::vector<uint8_t> descriptorBytes_;

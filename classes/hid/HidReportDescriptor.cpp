@@ -160,11 +160,15 @@ void CReportDescriptor::BuildLayouts()
     // Rebuilt from the whole listing: parsing again never adds copies.
     reports_.clear();
     if (items_.empty()) return;
+    // Each (report ID, kind) is one report whose fields follow each other in
+    // descriptor order, whichever collection they stand in; a Report ID item
+    // switches to another report. Global items hold until changed (Push and
+    // Pop are not followed); local ones end with each main item.
+    std::map<std::pair<uint32_t, uint32_t>, size_t> index;
+    std::vector<uint32_t> ends;  // each report's running bit offset
     size_t made = 0;
-    uint32_t page = 0, size = 0, count = 0, id = 0, offset = 0, depth = 0;
-    uint32_t kind = KindNone;
+    uint32_t page = 0, size = 0, count = 0, id = 0;
     std::vector<const DescriptorItem*> locals;
-    HidReport current;
     for (const DescriptorItem& item : items_) {
         switch (item.tag) {
         case TagUsagePage: page = item.data; break;
@@ -175,39 +179,40 @@ void CReportDescriptor::BuildLayouts()
         case TagReportId: id = item.data; break;
         case TagReportCount: count = item.data; break;
         case TagCollection:
-            ++depth;
-            locals.clear();
-            break;
-        case TagEndCollection:
-            if (depth == 1) {
-                depth = page = size = count = id = offset = 0;
-                locals.clear();
-                reports_.push_back(std::exchange(current, HidReport{}));
-            } else if (depth > 1) {
-                --depth;
-            }
-            break;
+        case TagEndCollection: locals.clear(); break;
         case TagInput:
         case TagOutput:
         case TagFeature: {
-            const uint32_t itemKind = item.tag == TagInput ? KindInput : KindOutput;
-            if (kind != itemKind) {
-                if (kind != KindNone) {
-                    reports_.push_back(std::exchange(current, HidReport{}));
-                    offset = 0;
-                }
-                kind = itemKind;
+            const uint32_t kind = item.tag;
+            const auto [at, fresh] = index.try_emplace({id, kind}, reports_.size());
+            if (fresh) {
+                HidReport report;
+                report.id = id;
+                report.kind = kind;
+                reports_.push_back(std::move(report));
+                ends.push_back(0);
             }
-            current.id = id;
-            current.kind = itemKind;
-            MakeFields(current, offset, made, locals, page, size, count);
+            MakeFields(reports_[at->second], ends[at->second], made, locals, page, size, count);
             locals.clear();
             break;
         }
         default: break;  // limits, units, designators, strings, Push, Pop, Delimiter
         }
     }
-    MergeReports();
+}
+
+const HidReport* CReportDescriptor::Find(uint32_t id, uint32_t kind) const
+{
+    for (const HidReport& report : reports_)
+        if (report.id == id && report.kind == kind) return &report;
+    return nullptr;
+}
+
+bool CReportDescriptor::UsesReportIds() const
+{
+    for (const HidReport& report : reports_)
+        if (report.id != 0) return true;
+    return false;
 }
 
 void CReportDescriptor::MakeFields(HidReport& report, uint32_t& offset, size_t& made,
@@ -266,28 +271,6 @@ void CReportDescriptor::MakeFields(HidReport& report, uint32_t& offset, size_t& 
         for (size_t k = usages.size(); k < count; ++k)
             if (!add(last)) return;
     }
-}
-
-void CReportDescriptor::MergeReports()
-{
-    std::vector<HidReport> merged;
-    std::map<std::pair<uint32_t, uint32_t>, size_t> first;
-    for (HidReport& report : reports_) {
-        const auto [at, fresh] = first.try_emplace({report.id, report.kind}, merged.size());
-        if (fresh) {
-            merged.push_back(std::move(report));
-            continue;
-        }
-        HidReport& into = merged[at->second];
-        const uint32_t shift = into.Bits();
-        for (HidField& field : report.fields) {
-            // Past the 16-bit offsets the rest of a joined report is not laid out.
-            if (uint32_t(field.bitOffset) + field.bits > kMaxReportBits - shift) break;
-            field.bitOffset = uint16_t(field.bitOffset + shift);
-            into.fields.push_back(std::move(field));
-        }
-    }
-    reports_ = std::move(merged);
 }
 
 }  // namespace orvane::hid

@@ -1,6 +1,6 @@
 // A HID report descriptor: the listing of its short items for the detail
 // pane, and the report layouts built from them (fields with bit offsets,
-// widths and usage names), joined by report ID and kind.
+// widths and usage names), one per report ID and kind.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +20,9 @@ enum ItemTag : uint8_t {
     TagFeature = 0xB0, TagEndCollection = 0xC0,
 };
 
-enum ReportKind : uint32_t { KindNone = 0, KindInput = 128, KindOutput = 144 };
+// The main item's tag: input, output and feature reports are laid out apart.
+enum ReportKind : uint32_t { KindNone = 0, KindInput = 128, KindOutput = 144, KindFeature = 176 };
+static_assert(KindInput == TagInput && KindOutput == TagOutput && KindFeature == TagFeature);
 
 // Report offsets are 16-bit: no report is laid out past this many bits.
 constexpr uint32_t kMaxReportBits = 0xFFFF;
@@ -62,15 +64,19 @@ public:
     void Clear();
 
     const std::vector<DescriptorItem>& Items() const { return items_; }
+    // In the order the descriptor first names each (report ID, kind).
     const std::vector<HidReport>& Reports() const { return reports_; }
     bool Empty() const { return items_.empty() && reports_.empty(); }
+    // The layout of one report; null when the descriptor has none.
+    const HidReport* Find(uint32_t id, uint32_t kind) const;
+    // Whether the reports start with a report ID byte (the descriptor names IDs).
+    bool UsesReportIds() const;
 
 private:
     void BuildLayouts();
     // The fields of one main item at `offset`; `made` counts the layout's fields.
     void MakeFields(HidReport& report, uint32_t& offset, size_t& made, const std::vector<const DescriptorItem*>& locals,
                     uint32_t page, uint32_t size, uint32_t count) const;
-    void MergeReports();
 
     const CHidUsageTable& usages_;
     std::vector<DescriptorItem> items_;

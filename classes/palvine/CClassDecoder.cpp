@@ -277,8 +277,8 @@ int32_t CClassDecoder::SummarizeClassRequest(UsbItem* item, ItemSummary& out)
     const auto setup = SetupPacket::FetchOfTransfer(this, item);
     if (!setup || !setup->IsClass() || setup->bRequest < RequestCancel || setup->bRequest > RequestGetDeviceStatus)
         return 0;
+    // The icon stays the host's control-transfer icon of its direction.
     out.name = ClassRequestName(setup->bRequest);
-    out.icon = setup->IsDeviceToHost() ? kIconIn : kIconOut;
     const int32_t result = StatusResult(out.status);
     if (result == StatusAck || result == StatusNyet) out.status = MakeItemStatus(StatusOk, StatusErrorClass(out.status));
     return 1;

@@ -36,6 +36,8 @@ protected:
     int32_t GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capacity) override;
     bool DescribeItem(UsbItem* item, CDecodeResultWriter& document) override;
     int32_t Notify(int32_t code, void* arg, intptr_t param) override;
+    // A class request stays a control transfer: its row carries the host's icon.
+    const ImageList* ItemImages(UsbItem* item) override { return ImagesByOwner(item); }
     UsbItem* Transaction(UsbItem* item) override;
 
 private:

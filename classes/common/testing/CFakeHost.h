@@ -18,6 +18,7 @@
 // stage as data), and refuse every other item.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -73,6 +74,8 @@ public:
     uint64_t DataCalls() const { return dataCalls_; }
     // How many payload bytes GetData copied out.
     uint64_t BytesCopied() const { return bytesCopied_; }
+    // The describing slots only read the items, so two threads may call them
+    // at once (a worker decoding while the UI thread describes).
 
     // ---- IDecode ----
     void Release() override {}
@@ -97,8 +100,8 @@ private:
     int32_t speed_ = BusSpeedHigh;
     uint8_t in_ = 1;
     uint8_t out_ = 2;
-    uint64_t dataCalls_ = 0;
-    uint64_t bytesCopied_ = 0;
+    std::atomic<uint64_t> dataCalls_ = 0;
+    std::atomic<uint64_t> bytesCopied_ = 0;
 };
 
 // Feeds `items` to the decoder in order, then flushes it; answers every item

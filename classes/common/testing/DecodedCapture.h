@@ -91,6 +91,23 @@ public:
         return emu::SessionBuilder(options).Build();
     }
 
+    // A device taking `address` on `bus` and telling its configuration, as
+    // the host enumerates it, so the device tree binds its interfaces.
+    static void Enumerate(emu::BusTrafficBuilder& bus, uint8_t address, const std::vector<uint8_t>& configuration)
+    {
+        using S = emu::SessionBuilder;
+        const std::vector<uint8_t> device = {18, 1, 0x00, 0x02, 0, 0, 0, 64, 0x34, 0x12, 0x78, 0x56, 0x00, 0x01, 1, 2, 0, 1};
+        bus.ControlTransfer(0, S::SetupPacket(0x80, 6, 0x100, 0, 8), std::vector<uint8_t>(device.begin(), device.begin() + 8));
+        bus.ControlTransfer(0, S::SetupPacket(0x00, 5, address, 0, 0), {});
+        bus.ControlTransfer(address, S::SetupPacket(0x80, 6, 0x100, 0, 18), device);
+        bus.ControlTransfer(address, S::SetupPacket(0x80, 6, 0x200, 0, uint16_t(configuration.size())), configuration);
+        bus.ControlTransfer(address, S::SetupPacket(0x00, 9, 1, 0, 0), {});
+    }
+
+    // Every row at the transfer level, down to the class level's children,
+    // shows an icon its item's list holds.
+    void ExpectEveryIconInItsList() { ExpectIconsInTheirLists(transfers.root); }
+
     IDecoderManager& Manager() { return manager_; }
     ItemSummary Row(UsbItem* item)
     {
@@ -116,6 +133,20 @@ public:
     CollectingSink transfers;
 
 private:
+    void ExpectIconsInTheirLists(const UsbItem& parent)
+    {
+        for (UsbItem* item : parent.children) {
+            const ItemSummary row = Row(item);
+            const ImageList* icons = manager_.GetImageList(item);
+            if (row.icon >= 0) {
+                EXPECT_TRUE(icons && uint32_t(row.icon) < icons->count)
+                    << "type " << item->type << " \"" << row.name << "\" icon " << row.icon << " of "
+                    << (icons ? int(icons->count) : 0);
+            }
+            if (item->type > ItemControlTransfer) ExpectIconsInTheirLists(*item);
+        }
+    }
+
     static std::vector<uint8_t> ReadFile(const std::string& path)
     {
         std::ifstream f(path, std::ios::binary);

@@ -1,7 +1,10 @@
 // The plug-in as the program uses it: loaded by the factory from the build's
 // "classes" folder and driven by the decoder manager over the emulated mouse
-// session and the real low-speed mouse capture.
+// session, the real low-speed mouse capture, and bus traffic of a composite
+// keyboard and a game controller whose reports carry IDs.
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "DecodedCapture.h"
 #include "HidTestData.h"
@@ -16,7 +19,99 @@ class Decoded : public DecodedCapture {
 public:
     using DecodedCapture::DecodedCapture;
     std::vector<DetailGroup> Groups(UsbItem* item) { return ReadDetail(Detail(item)); }
+    // The transfer-level rows that `match` picks, in order.
+    std::vector<UsbItem*> Rows(const std::function<bool(UsbItem*, const ItemSummary&)>& match)
+    {
+        std::vector<UsbItem*> found;
+        for (UsbItem* item : transfers.root.children)
+            if (match(item, Row(item))) found.push_back(item);
+        return found;
+    }
 };
+
+using Bytes = std::vector<uint8_t>;
+using S = emu::SessionBuilder;
+
+// One HID interface (class 3, boot subclass for a keyboard) with an interrupt
+// IN endpoint 1 and, when asked, an interrupt OUT endpoint 2.
+Bytes HidConfiguration(uint8_t protocol, size_t reportDescriptorBytes, bool outEndpoint)
+{
+    Bytes c = {9, 2, 0, 0, 1, 1, 0, 0xA0, 50, 9, 4, 0, 0, uint8_t(outEndpoint ? 2 : 1), 3, uint8_t(protocol ? 1 : 0),
+               protocol, 0, 9, 0x21, 0x11, 0x01, 0, 1, 0x22, uint8_t(reportDescriptorBytes),
+               uint8_t(reportDescriptorBytes >> 8), 7, 5, 0x81, 3, 64, 0, 1};
+    if (outEndpoint)
+        for (uint8_t b : {7, 5, 0x02, 3, 64, 0, 1}) c.push_back(b);
+    c[2] = uint8_t(c.size());
+    return c;
+}
+
+// A composite keyboard: report 1 the boot keyboard's input and LED output
+// with eight vendor feature bytes, report 2 a consumer-control usage.
+const Bytes kCompositeKeyboard = {
+    0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x85, 0x01,                                      //
+    0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02,  // modifiers
+    0x95, 0x01, 0x75, 0x08, 0x81, 0x01,                                                  // reserved byte
+    0x95, 0x05, 0x75, 0x01, 0x05, 0x08, 0x19, 0x01, 0x29, 0x05, 0x91, 0x02,              // LEDs
+    0x95, 0x01, 0x75, 0x03, 0x91, 0x01,                                                  // LED padding
+    0x95, 0x06, 0x75, 0x08, 0x15, 0x00, 0x25, 0x65, 0x05, 0x07, 0x19, 0x00, 0x29, 0x65, 0x81, 0x00,  // keys
+    0x06, 0x00, 0xFF, 0x09, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x08, 0xB1, 0x02,  // feature
+    0xC0,                                                                                //
+    0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x02,                                      //
+    0x15, 0x00, 0x26, 0xFF, 0x03, 0x19, 0x00, 0x2A, 0xFF, 0x03, 0x75, 0x10, 0x95, 0x01, 0x81, 0x00,  // one usage
+    0xC0,
+};
+
+// A game controller, all in one collection: input report 1 (16 buttons,
+// four axes, a hat switch), a 48-byte output report 2 and feature reports 3
+// (16 bytes), 4 (two 16-bit values) and 5 (63 bytes).
+const Bytes kGameController = {
+    0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x85, 0x01,                                      //
+    0x05, 0x09, 0x19, 0x01, 0x29, 0x10, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x10, 0x81, 0x02,  // buttons
+    0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x09, 0x32, 0x09, 0x35, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08,
+    0x95, 0x04, 0x81, 0x02,                                                              // X, Y, Z, Rz
+    0x09, 0x39, 0x15, 0x00, 0x25, 0x07, 0x75, 0x04, 0x95, 0x01, 0x81, 0x42,              // hat switch
+    0x75, 0x04, 0x95, 0x01, 0x81, 0x01,                                                  // padding
+    0x85, 0x02, 0x06, 0x00, 0xFF, 0x09, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x30, 0x91, 0x02,
+    0x85, 0x03, 0x09, 0x02, 0x95, 0x10, 0xB1, 0x02,                                      //
+    0x85, 0x04, 0x09, 0x03, 0x75, 0x10, 0x95, 0x02, 0xB1, 0x02,                          //
+    0x85, 0x05, 0x09, 0x04, 0x75, 0x08, 0x95, 0x3F, 0xB1, 0x02,                          //
+    0xC0,
+};
+
+// "offset/bits" of every field of a report's detail, and its values.
+std::vector<std::string> Offsets(const DetailGroup& group)
+{
+    std::vector<std::string> out;
+    for (const DetailItem& item : group.items) out.push_back(std::to_string(item.offset) + "/" + std::to_string(item.bits));
+    return out;
+}
+std::vector<std::string> Values(const DetailGroup& group)
+{
+    std::vector<std::string> out;
+    for (const DetailItem& item : group.items) out.push_back(item.value);
+    return out;
+}
+// "offset/bits" of `count` fields of `bits` each from `offset` on.
+std::vector<std::string> Fields(int offset, int bits, int count)
+{
+    std::vector<std::string> out;
+    for (int k = 0; k < count; ++k) out.push_back(std::to_string(offset + k * bits) + "/" + std::to_string(bits));
+    return out;
+}
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> out;
+    for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+// The one report group of an item's detail.
+DetailGroup ReportGroup(Decoded& decoded, UsbItem* item)
+{
+    const auto groups = decoded.Groups(item);
+    EXPECT_EQ(groups.size(), 1u) << "item at record " << item->firstRecord;
+    return groups.empty() ? DetailGroup{} : groups[0];
+}
 
 // The report descriptor's listing and layout, and every input report as
 // three buttons and X/Y whose values are the report's bytes.
@@ -92,6 +187,146 @@ TEST(HidCapture, TheRealMouseCaptureDecodesEveryReport)
     Decoded decoded(std::move(*capture));
     ExpectEveryRecordOnce(decoded.transfers, decoded.records);
     ExpectMouseDecoded(decoded, 1);
+}
+
+// Each (report ID, kind) is a report of its own, laid out as the HID
+// standard says: input reports, SET_REPORT and GET_REPORT read with their own.
+TEST(HidCapture, ACompositeKeyboardDecodesEachReportWithItsOwnLayout)
+{
+    emu::BusTrafficBuilder b(SpeedFull);
+    Decoded::Enumerate(b, 4, HidConfiguration(1, kCompositeKeyboard.size(), false));
+    b.ControlTransfer(4, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(kCompositeKeyboard.size())), kCompositeKeyboard);
+    b.In(4, 1, PidData0, {1, 0x02, 0, 0x04, 0x05, 0, 0, 0, 0});  // LeftShift, A, B
+    b.In(4, 1, PidData1, {2, 0xE9, 0x00});                       // Volume Increment
+    b.ControlTransfer(4, S::SetupPacket(0x21, 0x09, 0x0201, 0, 2), {1, 0x02});  // SET_REPORT output 1: CapsLock
+    b.ControlTransfer(4, S::SetupPacket(0xA1, 0x01, 0x0301, 0, 9), {1, 10, 20, 30, 40, 50, 60, 70, 80});
+    Decoded decoded(b.Take());
+
+    const auto descriptor = decoded.Rows([](UsbItem*, const ItemSummary& row) { return row.name == "GetDescriptor ( Report )"; });
+    ASSERT_EQ(descriptor.size(), 1u);
+    std::vector<std::string> titles;
+    for (const DetailGroup& group : decoded.Groups(descriptor[0])) titles.push_back(group.name);
+    EXPECT_EQ(titles, (std::vector<std::string>{"HID Report Descriptor", "Input Report 1", "Output Report 1",
+                                                "Feature Report 1", "Input Report 2"}));
+
+    const auto reports = decoded.Rows([](UsbItem* item, const ItemSummary&) { return item->type == 267; });
+    ASSERT_EQ(reports.size(), 2u);
+    const DetailGroup keys = ReportGroup(decoded, reports[0]);
+    EXPECT_EQ(keys.name, "Input report");
+    EXPECT_EQ(Offsets(keys), Join({{"0/8"}, Fields(8, 1, 8), {"16/8"}, Fields(24, 8, 6)}));
+    ASSERT_EQ(keys.items.size(), 16u);
+    EXPECT_EQ(keys.items[0].name, "Report ID");
+    EXPECT_EQ(keys.items[0].value, "1");
+    EXPECT_EQ(keys.items[2].value, "1") << "LeftShift";
+    EXPECT_EQ(keys.items[1].value, "0");
+    const DetailGroup consumer = ReportGroup(decoded, reports[1]);
+    EXPECT_EQ(Offsets(consumer), (std::vector<std::string>{"0/8", "8/16"}));
+    ASSERT_EQ(consumer.items.size(), 2u);
+    EXPECT_EQ(consumer.items[0].value, "2");
+    EXPECT_NE(consumer.items[1].value, " (233)") << "a consumer usage, named when usb.ids names it";
+
+    const auto requests = decoded.Rows([](UsbItem* item, const ItemSummary&) { return item->type == 269; });
+    ASSERT_EQ(requests.size(), 2u);
+    const DetailGroup leds = ReportGroup(decoded, requests[0]);
+    EXPECT_EQ(leds.name, "Output report");
+    EXPECT_EQ(Offsets(leds), Join({{"0/8"}, Fields(8, 1, 5), {"13/3"}}));
+    EXPECT_EQ(Values(leds), (std::vector<std::string>{"1", "0", "1", "0", "0", "0", "0"}));
+    const DetailGroup feature = ReportGroup(decoded, requests[1]);
+    EXPECT_EQ(feature.name, "Feature report");
+    EXPECT_EQ(Offsets(feature), Join({{"0/8"}, Fields(8, 8, 8)}));
+    EXPECT_EQ(Values(feature), (std::vector<std::string>{"1", "10", "20", "30", "40", "50", "60", "70", "80"}));
+}
+
+TEST(HidCapture, AGameControllerKeepsItsInputOutputAndFeatureReportsApart)
+{
+    emu::BusTrafficBuilder b(SpeedFull);
+    Decoded::Enumerate(b, 6, HidConfiguration(0, kGameController.size(), true));
+    b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(kGameController.size())), kGameController);
+    b.In(6, 1, PidData0, {1, 0x01, 0x80, 16, 32, 48, 64, 0x35});  // buttons 1 and 16, four axes, hat 5
+    Bytes rumble = {2};
+    for (uint8_t k = 0; k < 48; ++k) rumble.push_back(k);
+    b.ControlTransfer(6, S::SetupPacket(0x21, 0x09, 0x0202, 0, uint16_t(rumble.size())), rumble);
+    b.ControlTransfer(6, S::SetupPacket(0xA1, 0x01, 0x0304, 0, 5), {4, 0x34, 0x12, 0xFF, 0xFF});
+    Bytes calibration = {5};
+    calibration.resize(64, 7);
+    b.ControlTransfer(6, S::SetupPacket(0xA1, 0x01, 0x0305, 0, 64), calibration);
+    b.ControlTransfer(6, S::SetupPacket(0xA1, 0x01, 0x0303, 0, 17), Bytes(17, 3));
+    Decoded decoded(b.Take());
+
+    const auto descriptor = decoded.Rows([](UsbItem*, const ItemSummary& row) { return row.name == "GetDescriptor ( Report )"; });
+    ASSERT_EQ(descriptor.size(), 1u);
+    std::vector<std::string> titles;
+    for (const DetailGroup& group : decoded.Groups(descriptor[0])) titles.push_back(group.name + ":" + std::to_string(group.items.size()));
+    EXPECT_EQ(titles, (std::vector<std::string>{"HID Report Descriptor:" + std::to_string(decoded.Groups(descriptor[0])[0].items.size()),
+                                                "Input Report 1:22", "Output Report 2:48", "Feature Report 3:16",
+                                                "Feature Report 4:2", "Feature Report 5:63"}));
+
+    const auto reports = decoded.Rows([](UsbItem* item, const ItemSummary&) { return item->type == 267; });
+    ASSERT_EQ(reports.size(), 1u);
+    const DetailGroup input = ReportGroup(decoded, reports[0]);
+    EXPECT_EQ(Offsets(input), Join({{"0/8"}, Fields(8, 1, 16), Fields(24, 8, 4), {"56/4", "60/4"}}));
+    const auto values = Values(input);
+    ASSERT_EQ(values.size(), 23u);
+    EXPECT_EQ(values[1], "1");
+    EXPECT_EQ(values[2], "0");
+    EXPECT_EQ(values[16], "1") << "button 16";
+    EXPECT_EQ(std::vector<std::string>(values.begin() + 17, values.end()),
+              (std::vector<std::string>{"16", "32", "48", "64", "5", "3"}));
+
+    const auto requests = decoded.Rows([](UsbItem* item, const ItemSummary&) { return item->type == 269; });
+    ASSERT_EQ(requests.size(), 4u);
+    const DetailGroup output = ReportGroup(decoded, requests[0]);
+    EXPECT_EQ(output.name, "Output report");
+    EXPECT_EQ(Offsets(output), Join({{"0/8"}, Fields(8, 8, 48)}));
+    EXPECT_EQ(output.items.back().value, "47");
+    const DetailGroup pair = ReportGroup(decoded, requests[1]);
+    EXPECT_EQ(pair.name, "Feature report");
+    EXPECT_EQ(Offsets(pair), (std::vector<std::string>{"0/8", "8/16", "24/16"}));
+    EXPECT_EQ(Values(pair), (std::vector<std::string>{"4", "4660", "-1"}));
+    EXPECT_EQ(Offsets(ReportGroup(decoded, requests[2])), Join({{"0/8"}, Fields(8, 8, 63)}));
+    EXPECT_EQ(Offsets(ReportGroup(decoded, requests[3])), Join({{"0/8"}, Fields(8, 8, 16)}));
+}
+
+// Standard requests to the interface stay the standard decoder's; every row,
+// a held NAK run's group among them, shows an icon of its own list.
+TEST(HidCapture, StandardRequestsStayStandardAndEveryRowHasItsIcon)
+{
+    emu::BusTrafficBuilder b(SpeedFull);
+    const Bytes configuration = HidConfiguration(1, kCompositeKeyboard.size(), false);
+    Decoded::Enumerate(b, 4, configuration);
+    b.ControlTransfer(4, S::SetupPacket(0x81, 6, 0x2100, 0, 9), Bytes(configuration.begin() + 18, configuration.begin() + 27));
+    b.ControlTransfer(4, S::SetupPacket(0x01, 11, 0, 0, 0), {});  // SET_INTERFACE
+    b.ControlTransfer(4, S::SetupPacket(0x81, 0, 0, 0, 2), {0, 0});  // GET_STATUS of the interface
+    b.ControlTransfer(4, S::SetupPacket(0x21, 0x0A, 0, 0, 0), {});  // SET_IDLE
+    b.InNak(4, 1, 3);
+    b.ControlTransfer(4, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(kCompositeKeyboard.size())), kCompositeKeyboard);
+    b.InNak(4, 1, 2);
+    b.ControlTransfer(4, S::SetupPacket(0x81, 0, 0, 0, 2), {0, 0});
+    b.In(4, 1, PidData0, {1, 0, 0, 0x04, 0, 0, 0, 0, 0});
+    Decoded decoded(b.Take());
+    ExpectEveryRecordOnce(decoded.transfers, decoded.records);
+    decoded.ExpectEveryIconInItsList();
+
+    std::vector<std::string> rows;
+    for (UsbItem* item : decoded.transfers.root.children)
+        if (item->address == 4 && item->firstRecord > 0) rows.push_back(std::to_string(item->type) + " " + decoded.Row(item).name);
+    const std::vector<std::string> tail(rows.end() - 7, rows.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"256 GetDescriptor ( )", "256 SetInterface (  )", "256 GetStatus (  )",
+                                              "269 SetIdle (  )", "269 GetDescriptor ( Report )", "269 GetStatus (  )",
+                                              "267 Input Report"}));
+    const auto hidDescriptor = decoded.Rows([](UsbItem* item, const ItemSummary& row) {
+        return item->type == ItemControlTransfer && row.name == "GetDescriptor ( )";
+    });
+    ASSERT_EQ(hidDescriptor.size(), 1u);
+    EXPECT_FALSE(decoded.Groups(hidDescriptor[0]).empty()) << "the standard decoder's detail";
+    const auto heldStatus = decoded.Rows([](UsbItem* item, const ItemSummary& row) {
+        return item->type == 269 && row.name == "GetStatus (  )";
+    });
+    ASSERT_EQ(heldStatus.size(), 1u);
+    std::string standard, held;
+    ASSERT_EQ(decoded.Manager().GetDetail(heldStatus[0]->children.back(), standard), 1);
+    ASSERT_EQ(decoded.Manager().GetDetail(heldStatus[0], held), 1);
+    EXPECT_EQ(held, standard) << "a held run's group shows its transfer's detail";
 }
 
 }  // namespace

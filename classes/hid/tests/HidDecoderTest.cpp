@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <regex>
+#include <thread>
 #include <tuple>
 
 #include "CClassDecoder.h"
@@ -430,9 +431,36 @@ TEST(HidDetail, RepeatedDescriptorsDoNotGrowTheLayouts)
     std::vector<UsbItem*> items;
     for (int i = 0; i < 5; ++i) items.push_back(s.host.ControlTransfer(ReportDescriptorSetup(kBootKeyboard), kBootKeyboard));
     s.Run(items);
-    EXPECT_EQ(s.decoder->Descriptor().Items().size(), 32u);
-    EXPECT_EQ(s.decoder->Descriptor().Reports().size(), 2u);
-    EXPECT_EQ(s.decoder->Descriptor().Reports()[0].fields.size(), 15u);
+    EXPECT_EQ(s.decoder->Descriptor()->Items().size(), 32u);
+    EXPECT_EQ(s.decoder->Descriptor()->Reports().size(), 2u);
+    EXPECT_EQ(s.decoder->Descriptor()->Reports()[0].fields.size(), 15u);
+}
+
+// A second descriptor for the interface replaces the layouts on the worker
+// while the UI thread describes: every detail is whole, of one or the other.
+TEST(HidDetail, ADescriptorReplacedWhileADetailIsRead)
+{
+    Session s;
+    UsbItem* keyboard = s.host.ControlTransfer(ReportDescriptorSetup(kBootKeyboard), kBootKeyboard);
+    UsbItem* mouse = s.host.ControlTransfer(ReportDescriptorSetup(kBootMouse), kBootMouse);
+    s.Run({keyboard, s.host.In({0x02, 0x00, 0x04, 0x05, 0x00, 0x00, 0x00, 0x00})});
+    UsbItem* report = s.out.back();
+    std::thread worker([&] {
+        for (int i = 0; i < 200; ++i) {
+            s.decoder->OnTransaction(i % 2 ? keyboard : mouse);
+            std::this_thread::yield();
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        const auto groups = s.Detail(report);
+        ASSERT_EQ(groups.size(), 1u);
+        const size_t fields = groups[0].items.size();
+        EXPECT_TRUE(fields == 15 || fields == 6) << fields << " fields: neither layout";
+        const auto listing = s.Detail(mouse);
+        ASSERT_FALSE(listing.empty());
+        EXPECT_EQ(listing[0].items.size(), 26u) << "a transfer lists its own descriptor";
+    }
+    worker.join();
 }
 
 }  // namespace

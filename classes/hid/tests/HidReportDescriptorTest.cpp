@@ -173,6 +173,17 @@ TEST(HidReportDescriptor, ReportIdsSplitReportsAndEqualIdsAreJoined)
     EXPECT_EQ(p.Layout(1), std::vector<std::string>{"Direction-X@0/8"});
 }
 
+TEST(HidReportDescriptor, GlobalItemsHoldIntoTheNextCollection)
+{
+    // The second collection names only its usage: page, sizes and report ID
+    // are the first's still, so its field joins report 1.
+    const Parsed p({0x05, 0x01, 0xA1, 0x01, 0x85, 0x01, 0x09, 0x30, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02, 0xC0,
+                    0xA1, 0x01, 0x09, 0x31, 0x81, 0x02, 0xC0});
+    ASSERT_EQ(p.descriptor.Reports().size(), 1u);
+    EXPECT_EQ(p.descriptor.Reports()[0].id, 1u);
+    EXPECT_EQ(p.Layout(0), (std::vector<std::string>{"Direction-X@0/8", "Direction-Y@8/8"}));
+}
+
 TEST(HidReportDescriptor, LongTruncatedAndUnknownItemsStopTheLayout)
 {
     // A vendor descriptor with a long item in the middle.

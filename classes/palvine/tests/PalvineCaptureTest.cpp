@@ -169,4 +169,26 @@ TEST(PalvineCapture, TheCameraSessionMatchesItsGoldenDump)
     ExpectMatchesGolden(dump.str(), fs::path(ORVANE_PALVINE_GOLDEN) / "camera_session.txt");
 }
 
+// The class requests stay control transfers: each row shows the icon of a
+// control transfer of its direction, from the list the program draws it with.
+TEST(PalvineCapture, ClassRequestsShowTheIconsOfTheirList)
+{
+    using S = emu::SessionBuilder;
+    const std::vector<uint8_t> configuration = {9, 2, 39, 0, 1, 1, 0, 0xC0, 1, 9, 4, 0, 0, 3, 6, 1, 1, 0,
+                                                7, 5, 0x81, 2, 64, 0, 0, 7, 5, 0x02, 2, 64, 0, 0,
+                                                7, 5, 0x83, 3, 8, 0, 10};
+    emu::BusTrafficBuilder b(SpeedFull);
+    Decoded::Enumerate(b, 9, configuration);
+    b.ControlTransfer(9, S::SetupPacket(0x21, 0x64, 0, 0, 6), {0x01, 0x40, 5, 0, 0, 0});
+    b.ControlTransfer(9, S::SetupPacket(0xA1, 0x67, 0, 0, 4), {4, 0, 0x01, 0x20});
+    Decoded decoded(b.Take());
+    decoded.ExpectEveryIconInItsList();
+    std::vector<std::string> rows;
+    for (UsbItem* item : decoded.transfers.root.children) {
+        const ItemSummary row = decoded.Row(item);
+        if (row.name == "Cancel" || row.name == "GetDeviceStatus") rows.push_back(row.name + " " + std::to_string(row.icon));
+    }
+    EXPECT_EQ(rows, (std::vector<std::string>{"Cancel 24", "GetDeviceStatus 25"}));
+}
+
 }  // namespace

@@ -363,7 +363,10 @@ TEST_F(PalvineOperation, ClassRequestsOnTheControlPipe)
             host_.ControlTransfer(reset)});
     ASSERT_EQ(out_.size(), 3u);
     EXPECT_EQ(Row(out_[0]).name, "Cancel");
-    EXPECT_EQ(Row(out_[0]).icon, 1);
+    // Still control transfers: the host's icon of their direction, from the host's list.
+    EXPECT_EQ(Row(out_[0]).icon, 24);
+    EXPECT_EQ(Row(out_[1]).icon, 25);
+    EXPECT_EQ(decoder_.GetImageList(out_[0]), host_.GetImageList(out_[0]));
     EXPECT_EQ(Row(out_[1]).name, "GetDeviceStatus");
     EXPECT_EQ(Row(out_[1]).status, StatusOk);
     EXPECT_EQ(Detail(out_[0]).selectSingleNode("//item[@name='TransactionID']").attribute("value"), "0x00000005");
