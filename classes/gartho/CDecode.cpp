@@ -1,7 +1,9 @@
 #include "CDecode.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "BoundedFetch.h"
 #include "DirectionIcons.h"
@@ -46,6 +48,16 @@ bool LeadsIntoWrapper(const UsbItem& item)
     if (!IsNakRun(item)) return false;
     const UsbItem* first = item.children.empty() ? nullptr : item.children[0];
     return !first || first->type == ItemOutTransaction || first->type == ItemPingTransaction;
+}
+
+// A command without a walker (START STOP UNIT, SYNCHRONIZE CACHE, ...): its
+// operation code and the wrapper's LUN, which the command block of a newer
+// command no longer carries.
+std::string UnknownCommandName(const uint8_t (&cbw)[kCbwBytes])
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "SCSI Operation 0x%02X (Lun %u)", cbw[kCommandBlockAt], cbw[kCbwLun] & 0x0Fu);
+    return text;
 }
 
 }  // namespace
@@ -284,6 +296,8 @@ void CDecode::SummarizeTransfer(UsbItem* item, ItemSummary& out)
                 if (auto walker = MakeWalker(cbw[kCommandBlockAt])) {
                     walker->SetData(cbw + kCommandBlockAt, kCommandBlockBytes);
                     walker->GetName(out.name);
+                } else {
+                    out.name = UnknownCommandName(cbw);
                 }
                 out.icon = (cbw[kCbwFlags] & 0x80) ? kIconIn : kIconOut;
             }

@@ -14,6 +14,7 @@ constexpr uint32_t kCbwBytes = 31;
 constexpr uint32_t kCswBytes = 13;
 constexpr uint32_t kCbwFlags = 12;        // bmCBWFlags; bit 7 set: data in
 constexpr uint32_t kCbwLength = 8;        // dCBWDataTransferLength
+constexpr uint32_t kCbwLun = 13;          // bCBWLUN, bits 0-3
 constexpr uint32_t kCommandBlockAt = 15;  // CBWCB, its first byte the operation code
 constexpr uint32_t kCbwFieldBits = 120;   // the wrapper's fields before CBWCB
 

@@ -7,7 +7,9 @@
 
 #include "BoundedFetch.h"
 #include "DecodedCapture.h"
+#include "DetailReader.h"
 #include "Document.h"
+#include "GarthoWire.h"
 
 using namespace orvane;
 using namespace orvane::testing;
@@ -135,6 +137,45 @@ TEST(GarthoCapture, TheRealFlashDriveCaptureDecodesEveryCommand)
             EXPECT_LE(c.data, int32_t(c.expected)) << c.name;
         }
     }
+}
+
+// A command no walker knows (START STOP UNIT to LUN 1, as a real board's
+// drive is sent) is named after its operation code and LUN; its wrappers
+// are decoded as any command's.
+TEST(GarthoCapture, ACommandWithoutAWalkerIsNamedByItsCode)
+{
+    using gartho::testing::Cbw;
+    using gartho::testing::Csw;
+    const std::vector<uint8_t> configuration = {9, 2, 32, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 2, 8, 6, 0x50, 0,
+                                                7, 5, 0x81, 2, 0, 2, 0, 7, 5, 0x02, 2, 0, 2, 0};
+    emu::BusTrafficBuilder b(SpeedHigh);
+    Decoded::Enumerate(b, 3, configuration);
+    std::vector<uint8_t> startStop = Cbw({0x1B, 0x00, 0x00, 0x00, 0x01, 0x00}, 0, false, 7);
+    startStop[13] = 1;  // bCBWLUN
+    b.Out(3, 2, PidData0, startStop);
+    b.In(3, 1, PidData0, Csw(7));
+    b.Out(3, 2, PidData1, Cbw({0x00}, 0, false, 8));
+    b.In(3, 1, PidData1, Csw(8));
+    Decoded decoded(b.Take());
+    ExpectEveryRecordOnce(decoded.transfers, decoded.records);
+    decoded.ExpectEveryIconInItsList();
+
+    const std::vector<Command> commands = decoded.Commands();
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[0].name, "SCSI Operation 0x1B (Lun 1)");
+    EXPECT_TRUE(commands[0].complete);
+    EXPECT_EQ(commands[1].name, "Test Unit Ready (Lun 0)");
+    UsbItem* transfer = nullptr;
+    for (UsbItem* item : decoded.transfers.root.children)
+        if (item->type == kCommandBase + 0x1B) transfer = item;
+    ASSERT_TRUE(transfer);
+    ASSERT_EQ(transfer->children.size(), 2u);
+    const auto wrapper = ReadDetail(decoded.Detail(transfer->children[0]));
+    ASSERT_EQ(wrapper.size(), 1u) << "the command block is not decoded, its wrapper is";
+    EXPECT_EQ(wrapper[0].name, "Command Block Wrapper");
+    const auto status = ReadDetail(decoded.Detail(transfer->children[1]));
+    ASSERT_EQ(status.size(), 1u);
+    EXPECT_EQ(status[0].name, "Command Status Wrapper");
 }
 
 }  // namespace
