@@ -20,6 +20,7 @@
 
 #include "AppDirectory.h"
 #include "CAboutDlg.h"
+#include "CCommandBarsManager.h"
 #include "CCustomizeDlg.h"
 #include "CPacketListModel.h"
 #include "CPanelDetail.h"
@@ -29,6 +30,7 @@
 #include "CViewFactory.h"
 #include "DesktopServices.h"
 #include "IPrompt.h"
+#include "PaneIcons.h"
 #include "SettingStore.h"
 #include "CRecordSheet.h"
 #include "SetupXml.h"
@@ -53,6 +55,28 @@ QIcon FirstIcon(const ImageList& list) {
     QPixmap strip;
     if (!list.png || !list.pngSize || !strip.loadFromData(list.png, list.pngSize)) return {};
     return QIcon(strip.copy(0, 0, int(list.iconWidth), int(list.iconHeight)));
+}
+
+// The menu bar, the "Standard" toolbar and the menus as the program first has
+// them; the plug-ins' items follow "解码(&T)" in the menu that holds it.
+std::vector<CommandBar> FirstBars(const std::vector<int>& paneItems, std::string* viewMenu) {
+    CommandBar menuBar{CCommandBars::kMenuBar, {}, BarKind::MenuBar, false, {}};
+    CommandBar toolbar{CCommandBarsManager::kToolBar, {}, BarKind::ToolBar, false, {}};
+    for (int id : StandardToolbar()) toolbar.entries.push_back({id, {}});
+    std::vector<CommandBar> bars;
+    for (const MenuLayout& layout : StandardMenus()) {
+        CommandBar menu{"Menu" + std::to_string(bars.size()), layout.title, BarKind::Menu, false, {}};
+        for (int entry : layout.entries) {
+            menu.entries.push_back({entry, {}});
+            if (entry != cmd::PaneDetail) continue;
+            *viewMenu = menu.key;
+            for (int id : paneItems) menu.entries.push_back({id, {}});
+        }
+        menuBar.entries.push_back({0, menu.key});
+        bars.push_back(std::move(menu));
+    }
+    bars.insert(bars.begin(), {std::move(menuBar), std::move(toolbar)});
+    return bars;
 }
 
 bool IsProjectFile(const QString& path) { return path.endsWith(".usb", Qt::CaseInsensitive); }
@@ -150,16 +174,25 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
 
     commands_ = new CCommandRegistry(this);
     DefineStandardCommands(*commands_);
+    for (uint32_t id : {uint32_t(cmd::PaneDevice), uint32_t(cmd::PaneDetail)}) {
+        commands_->Action(int(id))->setIcon(PaneIcon(id));
+        Pane(id)->setWindowIcon(PaneIcon(id));
+    }
     BindCommands();
     toolbar_ = addToolBar("Standard");
     toolbar_->setObjectName("Standard");
-    CreateMenus();
+    demoMenu_ = new QMenu(U("演示文件"), this);
+    commands_->WatchMenu(demoMenu_);
+    for (int i = 0; i < kRecentCount; ++i) {
+        const int id = cmd::FileMru1 + i;
+        recentActions_.append(commands_->Define(id, QString()));
+        commands_->Bind(id, [this, i] { OpenRecentFile(i); }, [this] { return worker_->IsIdle(); });
+    }
     views_ = std::make_unique<CViewFactory>(options.viewFolder.empty() ? GetAppDirectory() + "/view"
                                                                         : options.viewFolder);
     CreatePluginPanes();
     CreateDemoMenu();
-    LoadCommandBars();
-    BuildToolbar();
+    CreateMenus();
 
     resize(1280, 720);
     QSettings settings("Kavrin", "Orvane");
@@ -258,56 +291,24 @@ void CMainFrame::BindCommands() {
 }
 
 void CMainFrame::CreateMenus() {
-    for (const MenuLayout& layout : StandardMenus()) {
-        QMenu* menu = menuBar()->addMenu(U(layout.title));
-        commands_->WatchMenu(menu);
-        for (int entry : layout.entries) {
-            if (entry == MenuSeparator) {
-                menu->addSeparator();
-            } else if (entry == MenuDemoFiles) {
-                demoMenu_ = menu->addMenu(U("演示文件"));
-                commands_->WatchMenu(demoMenu_);
-            } else if (entry == MenuRecentFiles) {
-                fileMenu_ = menu;
-                recentAnchor_ = menu->addSeparator();
-            } else {
-                menu->addAction(commands_->Action(entry));
-            }
+    std::string viewKey;
+    std::vector<CommandBar> first = FirstBars(paneItems_, &viewKey);
+    bars_ = new CCommandBarsManager(this, toolbar_, *commands_, std::move(first), [this](QMenu* menu, int marker) {
+        if (marker == MenuDemoFiles) {
+            menu->addMenu(demoMenu_);
+        } else if (marker == MenuRecentFiles) {
+            fileMenu_ = menu;
+            menu->addActions(recentActions_);
+            recentAnchor_ = menu->addSeparator();
+            connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateRecentMenu, Qt::UniqueConnection);
+            UpdateRecentMenu();
         }
-        if (std::find(layout.entries.begin(), layout.entries.end(), int(cmd::PaneDetail)) != layout.entries.end())
-            viewMenu_ = menu;
-    }
-    connect(fileMenu_, &QMenu::aboutToShow, this, &CMainFrame::UpdateRecentMenu);
-    UpdateRecentMenu();
-}
-
-void CMainFrame::BuildToolbar() {
-    toolbar_->clear();
-    QSettings settings("Kavrin", "Orvane");
-    const QList<int> hidden = CCustomizeDlg::HiddenButtons(settings);
-    bool pendingBar = false;
-    for (int id : StandardToolbar()) {
-        if (id == MenuSeparator) {
-            pendingBar = !toolbar_->actions().isEmpty();
-            continue;
-        }
-        if (hidden.contains(id)) continue;
-        if (pendingBar) toolbar_->addSeparator();
-        pendingBar = false;
-        toolbar_->addAction(commands_->Action(id));
-    }
-}
-
-void CMainFrame::LoadCommandBars() {
-    QSettings settings("Kavrin", "Orvane");
-    CCustomizeDlg::LoadShortcuts(settings, *commands_);
+    });
+    bars_->Load();
+    viewMenu_ = bars_->Menu(viewKey);
 }
 
 void CMainFrame::CreatePluginPanes() {
-    // Each item goes in right after "解码(&T)", so the plug-ins list in reverse factory order.
-    QAction* detailItem = commands_->Action(cmd::PaneDetail);
-    const QList<QAction*> items = viewMenu_->actions();
-    const qsizetype detailAt = items.indexOf(detailItem);
     for (int32_t i = 0; i < views_->GetCount(); ++i) {
         IUsbView* view = views_->CreateView(i);
         if (!view) continue;
@@ -326,8 +327,8 @@ void CMainFrame::CreatePluginPanes() {
         const QString title = QString::fromStdString(info.title);
         QAction* item = commands_->Define(int(id), title);
         commands_->Bind(int(id), [this, id] { ShowPane(id); });
-        QAction* before = detailAt + 1 < viewMenu_->actions().size() ? viewMenu_->actions()[detailAt + 1] : nullptr;
-        viewMenu_->insertAction(before, item);
+        // Each goes right after "解码(&T)", so the plug-ins list in reverse factory order.
+        paneItems_.insert(paneItems_.begin(), int(id));
 
         pane.dock = new QDockWidget(title, this);
         pane.dock->setObjectName(PaneName(id));
@@ -421,18 +422,12 @@ void CMainFrame::AddRecentFile(const QString& path) {
 
 void CMainFrame::UpdateRecentMenu() {
     const QStringList files = RecentFiles();
-    for (int i = 0; i < kRecentCount; ++i) {
-        const int id = cmd::FileMru1 + i;
-        QAction* action = commands_->Define(id, QString());
-        if (!recentActions_.contains(action)) {
-            fileMenu_->insertAction(recentAnchor_, action);
-            recentActions_.append(action);
-            commands_->Bind(id, [this, i] { OpenRecentFile(i); }, [this] { return worker_->IsIdle(); });
-        }
+    for (int i = 0; i < int(recentActions_.size()); ++i) {
+        QAction* action = recentActions_[i];
         action->setVisible(i < files.size());
         if (i < files.size()) action->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(files[i]).fileName()));
     }
-    recentAnchor_->setVisible(!files.isEmpty());
+    if (recentAnchor_) recentAnchor_->setVisible(!files.isEmpty());
 }
 
 void CMainFrame::OpenRecentFile(int index) {
@@ -449,6 +444,11 @@ void CMainFrame::SaveLayout() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // The customise sheet runs inside this window's command.
+    if (bars_->Customising()) {
+        event->ignore();
+        return;
+    }
     if (!SaveModified()) {
         event->ignore();
         return;
@@ -604,11 +604,11 @@ void CMainFrame::OnToggleHide(uint32_t flag) { worker_->ToggleHideFilter(flag); 
 // ---------------------------------------------------------------- dialogs
 
 void CMainFrame::OnCustomize() {
-    CCustomizeDlg dialog(*commands_, StandardToolbar(), this);
-    if (Prompt().Exec(dialog) != QDialog::Accepted) return;
-    QSettings settings("Kavrin", "Orvane");
-    dialog.Apply(settings);
-    BuildToolbar();
+    if (bars_->Customising()) return;
+    CCustomizeDlg dialog(*bars_, this);
+    bars_->SetCustomising(true);
+    Prompt().Exec(dialog);
+    bars_->SetCustomising(false);
 }
 
 void CMainFrame::OnAbout() {

@@ -5,11 +5,13 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "CCaptureWorker.h"
 #include "CCommandRegistry.h"
@@ -28,6 +30,7 @@ class QToolBar;
 
 namespace orvane::app {
 
+class CCommandBarsManager;
 class CPacketListModel;
 class CPanelDetail;
 class CPanelDevice;
@@ -65,6 +68,7 @@ public:
     COrvaneDoc& Document() { return doc_; }
     IEventPublisher& Publisher() { return bus_; }
     CCommandRegistry& Commands() { return *commands_; }
+    CCommandBarsManager& CommandBars() { return *bars_; }
     SettingStore& Settings() { return *settings_; }
     IDevice* Device() const { return device_; }
     IDecodeFactory& DecodeFactory() { return *factory_; }
@@ -131,13 +135,11 @@ private:
 
     void BindCommands();
     void CreateMenus();
-    void BuildToolbar();
     void CreatePluginPanes();
     void CreateDemoMenu();
     void UpdateRecentMenu();
     void AddRecentFile(const QString& path);
     void EnsurePaneWindow(uint32_t id);
-    void LoadCommandBars();
     void SaveLayout();
     void UpdateTitle();
     void ShowError(const std::string& error);
@@ -160,6 +162,8 @@ private:
     QString path_;
 
     CCommandRegistry* commands_ = nullptr;
+    CCommandBarsManager* bars_ = nullptr;
+    std::vector<int> paneItems_;  // the plug-ins' View-menu items in menu order
     CUsbListCtrl* list_ = nullptr;
     CPanelDetail* detail_ = nullptr;
     CPanelDevice* devicePane_ = nullptr;
@@ -171,7 +175,7 @@ private:
     QMenu* viewMenu_ = nullptr;
     QMenu* demoMenu_ = nullptr;
     QMenu* fileMenu_ = nullptr;
-    QAction* recentAnchor_ = nullptr;
+    QPointer<QAction> recentAnchor_;
     QList<QAction*> recentActions_;
     bool layoutSaved_ = false;
 };

@@ -1,21 +1,52 @@
 // Input: a setup document as a project or an imported "setup.xml" gives it:
 // the record page's values read and written back, the trigger steps loaded,
-// stored and loaded again, and the find sheet's edit texts.
+// stored and loaded again, and the find sheet's edit texts; the same text as
+// stored command bars, loaded, changed and stored again.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "CCommandBars.h"
 #include "CTriggerSteps.h"
 #include "FindCondition.h"
 #include "RecordOptions.h"
 
 using namespace orvane::app;
 
+namespace {
+
+void CheckCommandBars(const std::string& text)
+{
+    const std::vector<CommandBar> first = {
+        {CCommandBars::kMenuBar, "", BarKind::MenuBar, false, {{0, "Menu0"}}},
+        {"Standard", "", BarKind::ToolBar, false, {{1, {}}, {}, {2, {}}}},
+        {"Menu0", "A", BarKind::Menu, false, {{1, {}}, {-1, {}}, {0, "Menu1"}}},
+        {"Menu1", "B", BarKind::Menu, false, {{3, {}}}},
+    };
+    CCommandBars bars(first);
+    if (!bars.Load(text)) return;
+    for (const CommandBar& bar : bars.Bars()) {
+        for (const BarEntry& entry : bar.entries) {
+            if (entry.IsPopup() && (!bars.Find(entry.popup) || entry.popup == bar.key)) __builtin_trap();
+            if (!entry.IsPopup() && entry.id < 0 && entry.id != -1) __builtin_trap();
+        }
+        (void)bars.Shown(bar, false);
+    }
+    const std::string key = bars.AddMenu("x");
+    if (!bars.Insert("Standard", 0, {0, key}) || bars.Insert(key, 0, {0, key})) __builtin_trap();
+    CCommandBars again(first);
+    if (!again.Load(bars.Save()) || again.Save() != bars.Save()) __builtin_trap();
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
     if (FindText::HexBytes(text).size() > FindCondition::kMaxData) __builtin_trap();
     (void)FindText::Number(text);
+
+    CheckCommandBars(text);
 
     SetupXml setup;
     if (!setup.Load(text)) return 0;

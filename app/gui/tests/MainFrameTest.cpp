@@ -1,6 +1,5 @@
 // The main frame: command ids and their shortcuts, the toolbar, command states
-// through a capture, view plug-in panes, the layout, the demo menu, drops and
-// the customise dialog.
+// through a capture, view plug-in panes, the layout, the demo menu and drops.
 #include <gtest/gtest.h>
 #include <dlfcn.h>
 #include <unistd.h>
@@ -10,12 +9,9 @@
 #include <QDockWidget>
 #include <QFile>
 #include <QFileInfo>
-#include <QKeySequenceEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
-#include <QTableWidget>
 #include <QTest>
 #include <QToolBar>
 #include <QUrl>
@@ -24,7 +20,6 @@
 #include <set>
 #include <thread>
 
-#include "CCustomizeDlg.h"
 #include "CDevice.h"
 #include "CMainFrame.h"
 #include "CProgressDlg.h"
@@ -351,35 +346,6 @@ TEST(MainFrameFiles, DroppedProjectAsksToSaveFirst) {
     QApplication::sendEvent(&frame, &drop);
     ASSERT_EQ(prompt.messages.size(), 3) << prompt.messages.join('|').toStdString();
     EXPECT_EQ(prompt.messages[2], QString::fromUtf8(COrvaneDoc::kOpenError)) << "it tried the dropped file";
-}
-
-TEST(MainFrameCommands, CustomisedShortcutsAndButtonsAreKept) {
-    ClearProgramSettings();
-    ScriptedPrompt prompt;
-    {
-        CMainFrame frame(CMainFrame::Options{.demoFolder = "/nonexistent"});
-        prompt.onExec = [](QDialog& dialog) {
-            auto& customise = static_cast<CCustomizeDlg&>(dialog);
-            QTableWidget* keys = customise.ShortcutTable();
-            for (int row = 0; row < keys->rowCount(); ++row)
-                if (keys->item(row, 0)->text() == QString::fromUtf8("添加标签..."))
-                    static_cast<QKeySequenceEdit*>(keys->cellWidget(row, 1))->setKeySequence(QKeySequence("Ctrl+B"));
-            QListWidget* buttons = customise.ButtonList();
-            for (int i = 0; i < buttons->count(); ++i)
-                if (buttons->item(i)->text() == QString::fromUtf8("隐藏 SOFs")) buttons->item(i)->setCheckState(Qt::Unchecked);
-            return int(QDialog::Accepted);
-        };
-        frame.Commands().Execute(cmd::Customize);
-        EXPECT_EQ(prompt.dialogs, QStringList{"orvane::app::CCustomizeDlg"});
-        EXPECT_EQ(frame.Commands().Action(cmd::AddMark)->shortcut(), QKeySequence("Ctrl+B"));
-        EXPECT_FALSE(ToolbarIds(*frame.StandardBar()).contains(cmd::HideSof));
-    }
-    CMainFrame frame(CMainFrame::Options{.demoFolder = "/nonexistent"});
-    EXPECT_EQ(frame.Commands().Action(cmd::AddMark)->shortcut(), QKeySequence("Ctrl+B"));
-    const QList<int> ids = ToolbarIds(*frame.StandardBar());
-    EXPECT_FALSE(ids.contains(cmd::HideSof));
-    EXPECT_TRUE(ids.contains(cmd::HideNak));
-    EXPECT_TRUE(QSettings("Kavrin", "Orvane").childGroups().contains("CommandBars"));
 }
 
 TEST(MainFrameFiles, ModifiedProjectIsNeverDroppedWithoutAsking) {
