@@ -35,6 +35,9 @@ bool IsBufferSize(uint64_t bytes, uint64_t least) {
 int32_t CSetupLoader::Apply(IDataSource& source, const std::string& setupXml) {
     xml::Document doc;
     if (!doc.loadXML(setupXml)) return 0;
+    // Refused before the analyser is touched: the table would silently lose the first steps.
+    const auto steps = doc.selectNodes("setup/trigger/step");
+    if (steps.size() > kMaxTriggerSteps) return 0;
     if (!source.Reset()) return 0;
     bool ok = true;
 
@@ -73,12 +76,10 @@ int32_t CSetupLoader::Apply(IDataSource& source, const std::string& setupXml) {
     }
 
     ok &= source.ResetTrigger() != 0;
-    const auto steps = doc.selectNodes("setup/trigger/step");
     const int n = int(steps.size());
     for (int i = 0; i < n; ++i) {
-        // The steps fill the last n entries; beyond 16 the first ones have no entry.
-        const int index = 16 - n + i;
-        if (index < 0) continue;
+        // The steps fill the last n entries.
+        const int index = int(kMaxTriggerSteps) - n + i;
         const xml::Node& step = steps[size_t(i)];
         const std::string data = step.attribute("data").value_or("?");
         ok &= source.SetTriggerStep(uint32_t(index), uint32_t(Integer(step.attribute("address"), 255)),

@@ -2,6 +2,7 @@
 // trigger registers through a data source, leaving them held for the start.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -14,9 +15,13 @@ public:
     // The largest circular buffer the analyser has.
     static constexpr uint64_t kMaxBufferBytes = 0x20000000;
 
-    // 1 when applied; 0 for text that is not XML, storage the analyser cannot
-    // have (sizes zero, not a power of two, too large; a share above 100 %),
-    // or a failed exchange with the analyser.
+    // The trigger table's entries.
+    static constexpr size_t kMaxTriggerSteps = 16;
+
+    // 1 when applied; 0 for text that is not XML, more trigger steps than the
+    // table has (nothing sent), storage the analyser cannot have (sizes zero,
+    // not a power of two, too large; a share above 100 %), or a failed
+    // exchange with the analyser.
     static int32_t Apply(IDataSource& source, const std::string& setupXml);
 };
 

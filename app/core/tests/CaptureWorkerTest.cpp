@@ -267,14 +267,33 @@ TEST_F(CaptureWorker, SavedProjectOpensAndParsesAgain) {
 TEST_F(CaptureWorker, RejectedSetupStartsNothingAndLeavesTheListAlone) {
     Capture();
     const int rebuilds = list.rebuilds;
-    doc.SetSetup("<setup><storage packet=\"3\"/></setup>");
-    doc.SetModified(false);
-    EXPECT_EQ(worker->StartRecord(), Start::SetupRejected);
-    EXPECT_TRUE(doc.IsModified());
-    EXPECT_TRUE(worker->IsIdle() && worker->DataAvailable());
-    EXPECT_GT(doc.TransactionRoot().children.size(), 0u);
-    EXPECT_EQ(list.rebuilds, rebuilds);
-    EXPECT_EQ(log.Types().size(), kCapture.size());
+    auto steps = [](int n) {
+        std::string text = "<setup><trigger>";
+        for (int i = 0; i < n; ++i)
+            text += "<step address=\"" + std::to_string(i) + "\" endpoint=\"65535\" pid_mask=\"65535\" data=\"?\"/>";
+        return text + "</trigger></setup>";
+    };
+    // No buffer the analyser has; a new project's empty settings; a trigger
+    // longer than its table, whose first step would be lost.
+    for (const std::string& setup : {std::string("<setup><storage packet=\"3\"/></setup>"), std::string(), steps(17)}) {
+        doc.SetSetup(setup);
+        doc.SetModified(false);
+        EXPECT_EQ(worker->StartRecord(), Start::SetupRejected) << setup;
+        EXPECT_TRUE(doc.IsModified());
+        EXPECT_TRUE(worker->IsIdle() && worker->DataAvailable());
+        EXPECT_GT(doc.TransactionRoot().children.size(), 0u);
+        EXPECT_EQ(list.rebuilds, rebuilds);
+        EXPECT_EQ(log.Types().size(), kCapture.size());
+    }
+    EXPECT_EQ(device->Source().TriggerImage().steps[0], 0u) << "nothing of the 17 steps reached the table";
+
+    // Sixteen fill the table, the first step in its first entry.
+    doc.SetSetup(steps(16));
+    ASSERT_EQ(worker->StartRecord(), Start::Started);
+    EXPECT_EQ((device->Source().TriggerImage().steps[0] >> pardix::kStepAddressShift) & 0x7F, 0u);
+    EXPECT_EQ((device->Source().TriggerImage().steps[15] >> pardix::kStepAddressShift) & 0x7F, 15u);
+    worker->StopRecord();
+    ASSERT_TRUE(WaitUntil([&] { return worker->IsIdle(); }));
 }
 
 struct StubDevice : IDevice {
