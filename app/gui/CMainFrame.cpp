@@ -575,9 +575,8 @@ bool CMainFrame::OnFileSaveAs() {
 
 // ---------------------------------------------------------------- capture
 
-void CMainFrame::OnStartRecord() {
-    {
-        // A project without settings (or with text that is no XML) captures with the default ones.
+void CMainFrame::OnStartRecord(bool defaultSetup) {
+    if (defaultSetup) {
         std::lock_guard lock(worker_->DocumentMutex());
         SetupXml setup;
         if (!setup.Load(doc_.GetSetup())) doc_.SetSetup(setup.Text());

@@ -96,7 +96,10 @@ public:
     bool SaveProject(const QString& path);
     bool OnFileSave();
     bool OnFileSaveAs();
-    void OnStartRecord();
+    // A project whose settings the analyser refuses (a new one has none) opens
+    // the record settings first. `defaultSetup`, for the command line's
+    // demonstration capture: a project without settings takes the default ones.
+    void OnStartRecord(bool defaultSetup = false);
     void OnStopRecord();
     void OnStorageSettings();
     void OnTransactionLevel();

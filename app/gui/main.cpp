@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     const int code = app.Start(args);
     if (code >= 0) return code;
     CMainFrame& frame = *app.Frame();
-    if (capture) QTimer::singleShot(300, &frame, [&frame] { frame.OnStartRecord(); });
+    if (capture) QTimer::singleShot(300, &frame, [&frame] { frame.OnStartRecord(true); });
     if (!shotPath.isEmpty()) TakeScreenshot(frame, shotPath);
     return qt.exec();
 }

@@ -72,6 +72,7 @@ struct CaptureTest : ::testing::Test {
         options.device = new pardix::CDevice(&emu, "orvane-find-test-" + std::to_string(::getpid()));
         options.demoFolder = "/nonexistent";
         frame = std::make_unique<CMainFrame>(options);
+        frame->Document().SetSetup(SetupXml::kDefaultText);
         frame->Publisher().Subscribe(&log);
         ASSERT_TRUE(QTest::qWaitFor([&] { frame->UpdateStatus(); return frame->Worker().CanStart(); }, kBoundMs));
     }
@@ -166,6 +167,7 @@ TEST_F(CaptureTest, RecordSettingsSofFilterKeepsSofsOutOfTheCapture) {
     // 存储设置: tick SOF only and OK.
     prompt.onExec = [](QDialog& dialog) {
         auto& sheet = static_cast<CRecordSheet&>(dialog);
+        sheet.show();
         EXPECT_EQ(sheet.Pages()->currentIndex(), CRecordSheet::RecordPage);
         sheet.RecordOptionPage()->FilterBox(2)->click();
         sheet.OkButton()->click();
@@ -200,6 +202,7 @@ TEST_F(CaptureTest, RefusedSetupOpensTheSheetUntilItIsCancelledOrFixed) {
     // OK stores the sheet's sizes, which the analyser takes.
     prompt.onExec = [](QDialog& dialog) {
         auto& sheet = static_cast<CRecordSheet&>(dialog);
+        sheet.show();
         sheet.OkButton()->click();
         return sheet.result();
     };

@@ -61,7 +61,7 @@ TEST(MainFrame, CaptureFillsTheListTheDetailAndTheTransferLevel) {
     CCaptureWorker& worker = frame.Worker();
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return worker.CanStart(); }, kBoundMs));
-    frame.OnStartRecord();  // the empty setup of a new project is replaced by the default
+    frame.OnStartRecord(true);  // as the command line's capture: the default settings
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return worker.IsIdle() && worker.DataAvailable() && model.rowCount() > 0; }, kBoundMs));
     EXPECT_EQ(model.rowCount(), model.RowCount()) << "every parsed row reached the view";
@@ -107,7 +107,7 @@ TEST(MainFrame, CaptureFillsTheListTheDetailAndTheTransferLevel) {
     EXPECT_EQ(model.rowCount(), model.RowCount());
 
     // A new capture empties the panes and the list at once.
-    frame.OnStartRecord();
+    frame.OnStartRecord(true);
     EXPECT_EQ(model.rowCount(), 0);
     EXPECT_EQ(detail.GroupCount(), 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable(); }, kBoundMs));

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDockWidget>
 #include <QFile>
@@ -12,6 +13,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <QToolBar>
 #include <QUrl>
@@ -23,6 +26,7 @@
 #include "CDevice.h"
 #include "CMainFrame.h"
 #include "CProgressDlg.h"
+#include "CRecordSheet.h"
 #include "CPacketListModel.h"
 #include "CUsbListCtrl.h"
 #include "EmulatedAnalyser.h"
@@ -30,6 +34,7 @@
 #include "NullDevice.h"
 #include "SessionBuilder.h"
 #include "SettingStore.h"
+#include "SetupXml.h"
 #include "StandardCommands.h"
 
 using namespace orvane;
@@ -184,6 +189,8 @@ TEST(MainFrameCommands, StatesFollowACaptureFromIdleToParsed) {
                        enabled(cmd::FileOpen)});
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { frame.UpdateStatus(); return enabled(cmd::StartRecord); }, kBoundMs));
+    frame.Document().SetSetup(SetupXml::kDefaultText);
+    frame.Document().SetModified(false);
     EXPECT_FALSE(enabled(cmd::StopRecord));
     EXPECT_FALSE(enabled(cmd::TransferLevel)) << "no data yet";
     EXPECT_FALSE(frame.Document().IsModified());
@@ -390,19 +397,44 @@ TEST(MainFrameFiles, ModifiedProjectIsNeverDroppedWithoutAsking) {
     EXPECT_TRUE(frame.close());
 }
 
-TEST(MainFrameCommands, RefusedCaptureOpensTheRecordSettings) {
+TEST(MainFrameCommands, ANewProjectsFirstCaptureAsksForTheRecordSettings) {
     ClearProgramSettings();
     ScriptedPrompt prompt;
     emu::EmulatedAnalyser emu;
     CMainFrame frame(CMainFrame::Options{.device = EmulatedDevice(emu, 20), .demoFolder = "/nonexistent"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { frame.UpdateStatus(); return frame.Worker().CanStart(); }, kBoundMs));
-    // A storage of 3 records is no buffer size the analyser has.
-    frame.Document().SetSetup("<setup><storage packet=\"3\" payload=\"3\" pre_trigger_percent=\"50\"/></setup>");
-    frame.Document().SetModified(false);
-    frame.OnStartRecord();
-    EXPECT_EQ(prompt.dialogs, QStringList{"orvane::app::CRecordSheet"}) << "cancelled: no capture";
-    EXPECT_TRUE(frame.Worker().IsIdle());
-    EXPECT_TRUE(frame.Document().IsModified());
+    CCaptureWorker& worker = frame.Worker();
+    ASSERT_TRUE(QTest::qWaitFor([&] { frame.UpdateStatus(); return worker.CanStart(); }, kBoundMs));
+    ASSERT_EQ(frame.Document().GetSetup(), "") << "a new project has no settings";
+
+    // Cancel starts nothing and stores nothing.
+    ASSERT_TRUE(frame.Commands().Execute(cmd::StartRecord));
+    EXPECT_EQ(prompt.dialogs, QStringList{"orvane::app::CRecordSheet"});
+    EXPECT_TRUE(worker.IsIdle());
+    EXPECT_FALSE(worker.DataAvailable());
+    EXPECT_EQ(frame.Document().GetSetup(), "");
+
+    // OK stores the sheet's settings in the project, and they capture.
+    prompt.onExec = [](QDialog& dialog) {
+        auto& sheet = static_cast<CRecordSheet&>(dialog);
+        sheet.show();
+        EXPECT_EQ(sheet.Pages()->currentIndex(), CRecordSheet::RecordPage);
+        sheet.RecordOptionPage()->FilterAllBox()->click();  // keep everything
+        sheet.OkButton()->click();
+        return sheet.result();
+    };
+    ASSERT_TRUE(frame.Commands().Execute(cmd::StartRecord));
+    EXPECT_EQ(prompt.dialogs.size(), 2);
+    SetupXml stored;
+    ASSERT_TRUE(stored.Load(frame.Document().GetSetup()));
+    EXPECT_EQ(stored.FilterFlags(), 0u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable(); }, kBoundMs));
+    EXPECT_GT(frame.Document().TransactionRoot().children.size(), 0u);
+
+    // The next capture takes the stored settings without asking.
+    ASSERT_TRUE(QTest::qWaitFor([&] { frame.UpdateStatus(); return worker.CanStart(); }, kBoundMs));
+    ASSERT_TRUE(frame.Commands().Execute(cmd::StartRecord));
+    EXPECT_EQ(prompt.dialogs.size(), 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable(); }, kBoundMs));
 }
 
 namespace {
@@ -454,6 +486,7 @@ TEST(MainFrameCommands, RowMenuRunsTheWindowsOwnActions) {
     CCaptureWorker& worker = frame.Worker();
     ASSERT_TRUE(QTest::qWaitFor([&] { frame.UpdateStatus(); return c.Action(cmd::StartRecord)->isEnabled(); },
                                 kBoundMs));
+    frame.Document().SetSetup(SetupXml::kDefaultText);
     ASSERT_TRUE(c.Execute(cmd::StartRecord));
     ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable(); }, kBoundMs));
     ASSERT_TRUE(QTest::qWaitFor([&] { return frame.ListCtrl()->model()->rowCount() > 0; }, kBoundMs));

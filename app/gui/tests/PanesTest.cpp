@@ -344,7 +344,7 @@ TEST(PanesInTheWindow, LevelSwitchesClearTheDetailAndADeviceTreeEditIsDecodedAga
     CPacketListModel& model = *frame.ListModel();
     CCaptureWorker& worker = frame.Worker();
     ASSERT_TRUE(QTest::qWaitFor([&] { return worker.CanStart(); }, kBoundMs));
-    frame.OnStartRecord();
+    frame.OnStartRecord(true);
     ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable() && model.rowCount() > 0; },
                                 kBoundMs));
     CPanelDevice& pane = *frame.DevicePane();

@@ -65,7 +65,7 @@ TEST(StartUp, CommandLineOpensASavedProjectAndRefusesADamagedOne) {
         EXPECT_TRUE(frame.ProjectPath().isEmpty());
         EXPECT_EQ(frame.windowTitle(), QString::fromUtf8("无标题 - Orvane"));
         ASSERT_TRUE(QTest::qWaitFor([&] { frame.UpdateStatus(); return frame.Worker().CanStart(); }, kBoundMs));
-        frame.OnStartRecord();
+        frame.OnStartRecord(true);
         // The row count reaches the view by a queued call after the parse.
         ASSERT_TRUE(QTest::qWaitFor([&] {
             return frame.Worker().IsIdle() && frame.Worker().DataAvailable() && frame.ListModel()->rowCount() > 0 &&
