@@ -224,6 +224,7 @@ CRecordSheet::CRecordSheet(QWidget* parent)
     buttons->button(QDialogButtonBox::Cancel)->setText(U("取消"));
     connect(buttons, &QDialogButtonBox::accepted, this, &CRecordSheet::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(pages_, &QTabWidget::currentChanged, this, [this] { MarkShown(); });
     for (QPushButton* b : {import_, export_, restore_}) b->setAutoDefault(false);
     connect(import_, &QPushButton::clicked, this, &CRecordSheet::ImportSetup);
     connect(export_, &QPushButton::clicked, this, &CRecordSheet::ExportSetup);
@@ -258,10 +259,24 @@ void CRecordSheet::RestoreSetup() {
     trigger_->LoadTriggerSteps();
 }
 
-bool CRecordSheet::StorePages() { return record_->ExchangeSetup(false) && trigger_->StoreTriggerSteps(); }
+void CRecordSheet::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    MarkShown();
+}
+
+void CRecordSheet::MarkShown() {
+    const int page = pages_->currentIndex();
+    if (isVisible() && page >= 0 && size_t(page) < shown_.size()) shown_[size_t(page)] = true;
+}
+
+bool CRecordSheet::StorePages() {
+    return (!shown_[RecordPage] || record_->ExchangeSetup(false)) &&
+           (!shown_[TriggerPage] || trigger_->StoreTriggerSteps());
+}
 
 void CRecordSheet::ImportSetup() {
-    const QString path = Prompt().OpenFileName(this, QStringLiteral("setup.xml"), U(kFileFilter));
+    const QString path =
+        Prompt().OpenFileName(this, QStringLiteral("setup.xml"), U(kFileFilter), U(kImportTitle), QStringLiteral("xml"));
     if (path.isEmpty()) return;
     std::string error;
     // A file that is no setup leaves the settings and the pages as they are.
@@ -273,7 +288,8 @@ void CRecordSheet::ImportSetup() {
 }
 
 void CRecordSheet::ExportSetup() {
-    const QString path = Prompt().SaveFileName(this, QStringLiteral("setup.xml"), U(kFileFilter));
+    const QString path =
+        Prompt().SaveFileName(this, QStringLiteral("setup.xml"), U(kFileFilter), U(kExportTitle), QStringLiteral("xml"));
     if (path.isEmpty() || !StorePages()) return;
     std::string error;
     if (!setup_.Export(path.toStdString(), &error))

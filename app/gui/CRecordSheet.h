@@ -102,6 +102,8 @@ class CRecordSheet : public QDialog {
 public:
     enum Page { RecordPage = 0, TriggerPage = 1 };
     static constexpr const char* kFileFilter = "XML files(*.xml);;All Files(*)";
+    static constexpr const char* kImportTitle = "导入设置";
+    static constexpr const char* kExportTitle = "导出设置";
 
     explicit CRecordSheet(QWidget* parent = nullptr);
     ~CRecordSheet() override;
@@ -119,6 +121,9 @@ public:
     void ExportSetup();
     void RestoreSetup();
     void accept() override;
+    // Whether `page` was shown in this sheet; a page never shown leaves the
+    // settings as they are, so OK stores nothing of it.
+    bool PageShown(int page) const { return shown_[size_t(page)]; }
 
     QTabWidget* Pages() const { return pages_; }
     CRecordOptionDlg* RecordOptionPage() const { return record_; }
@@ -134,9 +139,13 @@ public:
     // `lock` guards the document against the capture worker (may be null).
     static bool EditDocumentSetup(QWidget* parent, COrvaneDoc& doc, std::mutex* lock, int page);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
-    // Both pages into the document; false when one refused.
+    // The pages shown into the document; false when one refused.
     bool StorePages();
+    void MarkShown();
 
     SetupXml setup_;
     QTabWidget* pages_;
@@ -146,6 +155,7 @@ private:
     QPushButton* export_;
     QPushButton* restore_;
     QPushButton* ok_;
+    std::array<bool, 2> shown_{};
 };
 
 }  // namespace orvane::app

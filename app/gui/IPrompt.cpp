@@ -17,11 +17,24 @@ public:
         return static_cast<QMessageBox::StandardButton>(box.exec());
     }
     int Exec(QDialog& dialog) override { return dialog.exec(); }
-    QString OpenFileName(QWidget* parent, const QString& directory, const QString& filter) override {
-        return QFileDialog::getOpenFileName(parent, QString(), directory, filter);
+    QString OpenFileName(QWidget* parent, const QString& directory, const QString& filter, const QString& title,
+                         const QString& defaultSuffix) override {
+        return AskFileName(parent, QFileDialog::AcceptOpen, directory, filter, title, defaultSuffix);
     }
-    QString SaveFileName(QWidget* parent, const QString& suggested, const QString& filter) override {
-        return QFileDialog::getSaveFileName(parent, QString(), suggested, filter);
+    QString SaveFileName(QWidget* parent, const QString& suggested, const QString& filter, const QString& title,
+                         const QString& defaultSuffix) override {
+        return AskFileName(parent, QFileDialog::AcceptSave, suggested, filter, title, defaultSuffix);
+    }
+
+private:
+    static QString AskFileName(QWidget* parent, QFileDialog::AcceptMode mode, const QString& start,
+                               const QString& filter, const QString& title, const QString& defaultSuffix) {
+        QFileDialog dialog(parent, title, start, filter);
+        dialog.setAcceptMode(mode);
+        dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+        dialog.setDefaultSuffix(defaultSuffix);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+        return dialog.selectedFiles().constFirst();
     }
 };
 

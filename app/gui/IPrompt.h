@@ -21,9 +21,12 @@ public:
                                                 QMessageBox::StandardButton defaultButton = QMessageBox::NoButton) = 0;
     // Runs a dialog modally; returns QDialog::exec's result.
     virtual int Exec(QDialog& dialog) = 0;
-    // Empty when cancelled.
-    virtual QString OpenFileName(QWidget* parent, const QString& directory, const QString& filter) = 0;
-    virtual QString SaveFileName(QWidget* parent, const QString& suggested, const QString& filter) = 0;
+    // Empty when cancelled. An empty `title` leaves the toolkit's own; a name
+    // typed without an extension gets `defaultSuffix` (no dot) when one is given.
+    virtual QString OpenFileName(QWidget* parent, const QString& directory, const QString& filter,
+                                 const QString& title = {}, const QString& defaultSuffix = {}) = 0;
+    virtual QString SaveFileName(QWidget* parent, const QString& suggested, const QString& filter,
+                                 const QString& title = {}, const QString& defaultSuffix = {}) = 0;
 };
 
 // The program's prompt: real dialogs unless a test installed its own.

@@ -35,12 +35,22 @@ public:
         dialogs.append(dialog.metaObject()->className());
         return onExec ? onExec(dialog) : QDialog::Rejected;
     }
-    QString OpenFileName(QWidget*, const QString&, const QString&) override { return openName; }
-    QString SaveFileName(QWidget*, const QString&, const QString&) override { return saveName; }
+    QString OpenFileName(QWidget*, const QString&, const QString&, const QString& title,
+                         const QString& defaultSuffix) override {
+        fileDialogs.append(title + "|" + defaultSuffix);
+        return openName;
+    }
+    QString SaveFileName(QWidget*, const QString&, const QString&, const QString& title,
+                         const QString& defaultSuffix) override {
+        fileDialogs.append(title + "|" + defaultSuffix);
+        return saveName;
+    }
 
     QStringList messages;
     std::deque<QMessageBox::StandardButton> answers;
     QStringList dialogs;
+    // Each file dialog asked for, as "title|default suffix".
+    QStringList fileDialogs;
     std::function<int(QDialog&)> onExec;
     QString openName;
     QString saveName;

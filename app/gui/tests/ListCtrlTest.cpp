@@ -55,8 +55,12 @@ struct ScriptPrompt : IPrompt {
         return answer;
     }
     int Exec(QDialog& d) override { return dialog(d); }
-    QString OpenFileName(QWidget*, const QString&, const QString&) override { return {}; }
-    QString SaveFileName(QWidget*, const QString&, const QString&) override { return {}; }
+    QString OpenFileName(QWidget*, const QString&, const QString&, const QString&, const QString&) override {
+        return {};
+    }
+    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&, const QString&) override {
+        return {};
+    }
 };
 
 struct EventLog : IEventHandler {

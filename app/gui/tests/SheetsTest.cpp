@@ -220,6 +220,9 @@ TEST(RecordSheet, ExportImportRestoreAndDamagedFiles)
     sheet.SetSetupXml(SetupXml::kDefaultText);
     CRecordOptionDlg* page = sheet.RecordOptionPage();
     CTriggerOptionDlg* trigger = sheet.TriggerOptionPage();
+    // Both pages seen: only a page shown stores its controls.
+    sheet.show();
+    for (int p : {CRecordSheet::TriggerPage, CRecordSheet::RecordPage}) sheet.Pages()->setCurrentIndex(p);
     page->PacketCombo()->setCurrentIndex(7);
     ASSERT_TRUE(trigger->Steps().Add());
     trigger->List()->Reload(-1);
@@ -227,6 +230,7 @@ TEST(RecordSheet, ExportImportRestoreAndDamagedFiles)
     prompt.saveName = QString::fromStdString(dir / "setup.xml");
     Click(sheet.ExportButton());
     EXPECT_TRUE(prompt.messages.isEmpty()) << prompt.messages.join(' ').toStdString();
+    EXPECT_EQ(prompt.fileDialogs, QStringList{U("导出设置|xml")});
 
     // Edits since then are undone by restore, and by importing the file.
     page->PacketCombo()->setCurrentIndex(0);
@@ -238,6 +242,7 @@ TEST(RecordSheet, ExportImportRestoreAndDamagedFiles)
     trigger->Steps().Clear();
     prompt.openName = prompt.saveName;
     Click(sheet.ImportButton());
+    EXPECT_EQ(prompt.fileDialogs.last(), U("导入设置|xml"));
     EXPECT_EQ(page->PacketCombo()->currentIndex(), 7);
     ASSERT_EQ(trigger->Steps().Count(), 1u);
     EXPECT_EQ(trigger->Steps().Steps()[0], (TriggerStep{3, 0x0002, 0x441, "12 34 H"}));
@@ -316,18 +321,40 @@ TEST(TriggerPage, StepsButtonsClicksEditsAndTheSixteenStepLimit)
     EXPECT_EQ(prompt.messages.last(), U("所有触发设置将清空！"));
 }
 
+namespace {
+
+// The default settings with values no page writes back as they stand: the
+// basic flags in their default spelling, an enabled condition the record page
+// refuses (address 200), and 17 trigger steps, one more than the table has.
+struct UnwritableSetup {
+    std::string text = SetupXml::kDefaultText;
+    const std::string plain = "<conditon id=\"1\" enable=\"0\" address=\"0\"";
+    const std::string refused = "<conditon id=\"1\" enable=\"1\" address=\"200\"";
+    UnwritableSetup() {
+        text.replace(text.find(plain), plain.size(), refused);
+        std::string steps = "<trigger>";
+        for (int i = 0; i < 17; ++i) steps += "<step address=\"1\" endpoint=\"2\" pid_mask=\"1024\" data=\"?\"/>";
+        text.replace(text.find("<trigger>"), 9, steps);
+    }
+    bool RecordPartKept(const std::string& stored) const {
+        return stored.find("flags=\"0xFFFFFFFF\"") != std::string::npos && stored.find(refused) != std::string::npos;
+    }
+};
+
+}  // namespace
+
 TEST(RecordSheet, OkRefusesSeventeenStepsFromTheProject)
 {
     ScriptedPrompt prompt;
-    std::string text = "<setup><trigger>";
-    for (int i = 0; i < 17; ++i) text += "<step address=\"1\" endpoint=\"2\" pid_mask=\"1024\" data=\"?\"/>";
-    text += "</trigger></setup>";
+    const UnwritableSetup setup;
     COrvaneDoc doc;
-    doc.SetSetup(text);
+    doc.SetSetup(setup.text);
     doc.SetModified(false);
     prompt.onExec = [&](QDialog& dialog) {
         auto& sheet = static_cast<CRecordSheet&>(dialog);
+        sheet.show();
         EXPECT_EQ(sheet.Pages()->currentIndex(), CRecordSheet::TriggerPage);
+        EXPECT_FALSE(sheet.PageShown(CRecordSheet::RecordPage));
         EXPECT_EQ(sheet.TriggerOptionPage()->Steps().Count(), 17u);
         Click(sheet.OkButton());
         EXPECT_NE(sheet.result(), QDialog::Accepted);
@@ -337,11 +364,11 @@ TEST(RecordSheet, OkRefusesSeventeenStepsFromTheProject)
         return sheet.result();
     };
     EXPECT_TRUE(CRecordSheet::EditDocumentSetup(nullptr, doc, nullptr, CRecordSheet::TriggerPage));
-    ASSERT_GE(prompt.messages.size(), 1);
-    EXPECT_EQ(prompt.messages[0], U(SetupXml::kTooManyStepsText));
+    ASSERT_EQ(prompt.messages, QStringList{U(SetupXml::kTooManyStepsText)}) << "the unseen condition refused nothing";
     SetupXml stored;
     ASSERT_TRUE(stored.Load(doc.GetSetup()));
     EXPECT_EQ(stored.LoadTriggerSteps().size(), 16u);
+    EXPECT_TRUE(setup.RecordPartKept(doc.GetSetup())) << "the record page was never shown: " << doc.GetSetup();
     EXPECT_TRUE(doc.IsModified());
 
     // Cancel keeps the project's text.
@@ -349,5 +376,20 @@ TEST(RecordSheet, OkRefusesSeventeenStepsFromTheProject)
     const std::string kept = doc.GetSetup();
     EXPECT_FALSE(CRecordSheet::EditDocumentSetup(nullptr, doc, nullptr, CRecordSheet::RecordPage));
     EXPECT_EQ(doc.GetSetup(), kept);
+
+    // OK on the record page alone leaves the steps for the capture start to refuse.
+    doc.SetSetup(setup.text);
+    prompt.onExec = [](QDialog& dialog) {
+        auto& sheet = static_cast<CRecordSheet&>(dialog);
+        sheet.show();
+        EXPECT_FALSE(sheet.PageShown(CRecordSheet::TriggerPage));
+        sheet.RecordOptionPage()->ConditionBox(1)->click();  // off: its address no longer counts
+        Click(sheet.OkButton());
+        return sheet.result();
+    };
+    EXPECT_TRUE(CRecordSheet::EditDocumentSetup(nullptr, doc, nullptr, CRecordSheet::RecordPage));
+    ASSERT_TRUE(stored.Load(doc.GetSetup()));
+    EXPECT_EQ(stored.LoadTriggerSteps().size(), 17u);
+    EXPECT_EQ(stored.FilterFlags(), 0x7Cu) << "written by the page shown";
     CRecordSheet::SetRememberedPage(CRecordSheet::RecordPage);
 }
