@@ -4,6 +4,7 @@
 // or read beside the project file through the data source.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -60,8 +61,9 @@ public:
     void SetModified(bool modified) { modified_ = modified; }
     int32_t TriggerRecord() const { return trigger_; }
     void SetTriggerRecord(int32_t record) { trigger_ = record; }
-    // For the list's trigger row; the worker writes it only while the list is idle.
-    const int32_t* TriggerRecordAddress() const { return &trigger_; }
+    // For the list's trigger row and commands, read on the UI thread while the
+    // worker writes it at the end of a capture.
+    const std::atomic<int32_t>* TriggerRecordAddress() const { return &trigger_; }
 
     CUsbParser& Parser() { return *parser_; }
     CDecoderManager& Manager() { return *manager_; }
@@ -76,7 +78,7 @@ private:
     std::unique_ptr<CUsbParser> parser_;
     std::unique_ptr<CDecoderManager> manager_;
     std::unique_ptr<CBookmarkMgr> bookmarks_;
-    int32_t trigger_ = -1;
+    std::atomic<int32_t> trigger_{-1};
     // From the pool like every item, so their children can link to them.
     std::unique_ptr<UsbItem> transactionRoot_ = std::make_unique<UsbItem>();
     std::unique_ptr<UsbItem> transferRoot_ = std::make_unique<UsbItem>();

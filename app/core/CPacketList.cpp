@@ -131,8 +131,9 @@ void CPacketList::RefreshMarkRows()
 
 int CPacketList::TriggerRow()
 {
-    if (!trigger_ || *trigger_ < 0) return -1;
-    return rows_.RowOfRecord(uint32_t(*trigger_));
+    // Read once: the worker may set it meanwhile.
+    const int32_t record = TriggerRecord();
+    return record < 0 ? -1 : rows_.RowOfRecord(uint32_t(record));
 }
 
 CPacketList::RowPaint CPacketList::PaintRow(int row)

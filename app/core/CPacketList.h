@@ -3,6 +3,7 @@
 // and what a painter needs for each row as plain data.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -67,8 +68,8 @@ public:
     void SetBookmarks(IBookmark* bookmarks) { bookmarks_ = bookmarks; InvalidateMarkRows(); }
     IBookmark* Bookmarks() const { return bookmarks_; }
     // The document's trigger record index, -1 for none; may be null.
-    void SetTriggerRecord(const int32_t* record) { trigger_ = record; }
-    int32_t TriggerRecord() const { return trigger_ ? *trigger_ : -1; }
+    void SetTriggerRecord(const std::atomic<int32_t>* record) { trigger_ = record; }
+    int32_t TriggerRecord() const { return trigger_ ? trigger_->load() : -1; }
 
     // After the tree, level or packet filters changed: filter bar cleared,
     // caches emptied, rows rebuilt. Answers the row count.
@@ -108,7 +109,7 @@ private:
     CPacketListCells cells_;
     CPacketListColumns columns_;
     IBookmark* bookmarks_ = nullptr;
-    const int32_t* trigger_ = nullptr;
+    const std::atomic<int32_t>* trigger_ = nullptr;
     std::vector<std::string> filter_;
     bool barHides_ = false;  // the filter row hid a row since it was last cleared
 

@@ -22,7 +22,7 @@ struct ListTest : ::testing::Test {
     TestTree tree;
     FakeDecode decoder;
     CBookmarkMgr marks;
-    int32_t trigger = -1;
+    std::atomic<int32_t> trigger{-1};
     CPacketList list;
 
     ListTest()
