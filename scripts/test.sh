@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Builds and runs every test twice: a normal build and an ASan+UBSan build.
+# Builds every fuzz target and runs its seeds, then every test twice: a normal build and an ASan+UBSan build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 JOBS=${JOBS:-$(nproc)}
+# Every fuzz target builds and runs its seeds (new inputs are scripts/fuzz.sh's
+# long runs, so a finding never makes this run flaky). First, so the test
+# summary ends the output.
+echo "== fuzz targets =="
+FUZZ_BUILD=build-test-fuzz JOBS=$JOBS SECONDS_PER_TARGET=60 RUNS=0 MILLION_RUNS=0 \
+  ./scripts/fuzz.sh >build-test-fuzz.log 2>&1 || { tail -n 60 build-test-fuzz.log; echo "fuzz targets failed"; exit 1; }
+grep -c "^== " build-test-fuzz.log | xargs echo "fuzz targets run:"
 for variant in release sanitize; do
   dir=build-test-$variant
   extra=()
