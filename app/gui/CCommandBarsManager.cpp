@@ -455,6 +455,9 @@ bool CCommandBarsManager::MouseOnBar(QWidget* bar, QEvent* event) {
     if (qobject_cast<QMenu*>(bar) && !bar->rect().contains(pos) && event->type() != QEvent::MouseMove) return false;
     switch (event->type()) {
     case QEvent::MouseButtonPress:
+        pressBar_ = nullptr;
+        // What a menu adds of its own (the entry that shows it whole) still works.
+        if (qobject_cast<QMenu*>(bar) && EntryAt(bar, pos) < 0) return false;
         if (mouse->button() != Qt::LeftButton) return true;
         pressBar_ = bar;
         pressPos_ = pos;
@@ -463,6 +466,7 @@ bool CCommandBarsManager::MouseOnBar(QWidget* bar, QEvent* event) {
     case QEvent::MouseButtonDblClick:
         return true;
     case QEvent::MouseButtonRelease: {
+        if (pressBar_ != bar && qobject_cast<QMenu*>(bar)) return false;
         // A click opens a menu, so that what is in it can be dragged.
         QAction* action = nullptr;
         if (pressBar_ == bar && EntryAt(bar, pos, &action) == pressEntry_ && action && action->menu()) {

@@ -174,6 +174,7 @@ TEST(CustomizeSheet, BarsTakeTheDataOnlyWhileTheSheetIsOpen) {
     ASSERT_NE(button, nullptr);
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(runs, 0);
+    EXPECT_FALSE(frame.close()) << "the sheet runs inside the window";
     bars.SetCustomising(false);
     EXPECT_FALSE(toolbar->acceptDrops());
     QTest::mouseClick(button, Qt::LeftButton);
