@@ -54,7 +54,7 @@ private:
     void RunMaxPass();
 
     BinKind kind_;
-    SeriesBins bins_{SeriesBins::Multi};
+    SeriesBins bins_;
     std::vector<BinSeriesKey> drawnKeys_;
     QRect legendRect_;
 };

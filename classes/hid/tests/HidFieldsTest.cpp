@@ -123,7 +123,8 @@ TEST(HidUsageTable, OneLibraryTableServesTwoThreadsAtOnce)
     });
     for (int i = 0; i < 2000; ++i) b = usages.GetUsageName(1, 2);
     other.join();
-    EXPECT_EQ(a, b);
+    EXPECT_EQ(a, "Mouse");
+    EXPECT_EQ(b, "Mouse");
 }
 
 }  // namespace

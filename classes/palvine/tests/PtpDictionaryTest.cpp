@@ -102,11 +102,16 @@ TEST(PtpDictionary, OneTableBuiltOnceForEveryThread)
 {
     std::vector<std::thread> threads;
     std::vector<std::string> names(8);
+    std::vector<const void*> tables(8);
     for (size_t i = 0; i < names.size(); ++i)
-        threads.emplace_back([&names, i] { names[i] = FormatCodeName(0x1009); });
+        threads.emplace_back([&names, &tables, i] {
+            names[i] = FormatCodeName(0x1009);
+            tables[i] = GetParamNames(0x1009).data();
+        });
     for (auto& t : threads) t.join();
     for (const std::string& name : names) EXPECT_EQ(name, "GetObject");
-    EXPECT_EQ(GetParamNames(0x1009).data(), GetParamNames(0x1009).data());
+    ASSERT_NE(tables[0], nullptr);
+    for (const void* table : tables) EXPECT_EQ(table, tables[0]) << "every thread reads the one table";
 }
 
 }  // namespace

@@ -18,13 +18,6 @@ void SeriesSet::AssignColours()
     });
 }
 
-void SeriesSet::ResetCounters()
-{
-    auto reset = [](SeriesState& s) { s.bytes = s.bytesHigh = s.bytesFull = s.bytesLow = 0; };
-    reset(total);
-    ForEach(reset);
-}
-
 void SeriesSet::ResetLastY()
 {
     total.lastY = INT_MAX;

@@ -1,6 +1,6 @@
 // The state the charts of one pane share: the capture's packet count, the
 // traffic series of the bus-usage and transfer-rate charts with their
-// colours and byte counters, and the plug-in's settings.
+// colours, and the plug-in's settings.
 #pragma once
 
 #include <climits>
@@ -16,10 +16,6 @@ struct SeriesState {
     uint8_t shown = 0;
     uint32_t colour = 0;      // 0x00BBGGRR; 0: none yet
     int32_t lastY = INT_MAX;  // INT_MAX: nothing plotted yet
-    double bytes = 0;         // transfer rate
-    double bytesHigh = 0;     // bus usage, by speed
-    double bytesFull = 0;
-    double bytesLow = 0;
 };
 
 // All traffic, per device address, per address and endpoint.
@@ -33,7 +29,6 @@ struct SeriesSet {
 
     // Uncoloured series get palette colours in walk order; coloured ones keep theirs.
     void AssignColours();
-    void ResetCounters();
     void ResetLastY();
     void Clear();
 

@@ -7,31 +7,11 @@ namespace orvane::velmora {
 
 void SeriesBins::Append(int32_t n, int32_t value)
 {
-    if (mode_ == Single) {
-        if (values_.empty())
-            start = end = n;
-        else
-            end = n;
-        values_.push_back(value);
-        return;
-    }
     if (n < 0) return;
     if (size_t(n) == series_.size())
         series_.push_back({value});
     else if (size_t(n) < series_.size())
         series_[size_t(n)].push_back(value);
-}
-
-int64_t SeriesBins::SumRange(int32_t from, int32_t to) const
-{
-    if (mode_ != Single) return -1;
-    if (to < from || values_.empty()) return 0;
-    int64_t first = std::max<int64_t>(0, int64_t(from - start));
-    int64_t last = std::max<int64_t>(0, int64_t(std::min<double>(to, end) - start));
-    last = std::min<int64_t>(last, int64_t(values_.size()) - 1);
-    int64_t sum = 0;
-    for (int64_t i = first; i <= last; ++i) sum += values_[size_t(i)];
-    return sum;
 }
 
 int32_t SeriesBins::AverageRange(double t0, double t1, double width, std::vector<int32_t>* out) const
@@ -64,7 +44,6 @@ void SeriesBins::ValuesAt(double t, double width, std::vector<int32_t>* out) con
 
 void SeriesBins::Clear()
 {
-    values_.clear();
     series_.clear();
     start = end = 0.0;
 }

@@ -137,7 +137,7 @@ TEST(BinEngine, PacketsAtTimeZeroCountAndNothingIsTakenPastTheCapture)
     EXPECT_EQ(MaxPass(*arrays, BinKind::Rate, 10, nullptr), 4) << "IN 3 + ACK 1 in the first 1 s bin";
     // A visible range wholly after the capture shows nothing.
     SeriesSet set;
-    SeriesBins bins(SeriesBins::Multi);
+    SeriesBins bins;
     BinPicture picture = BuildBinPicture(*arrays, BinKind::Rate, set, 5.0, 105.0, 10, 1000, &bins);
     ASSERT_FALSE(picture.values.empty());
     for (double v : picture.values[0]) EXPECT_EQ(v, 0.0);
@@ -228,7 +228,7 @@ TEST(BinEngine, PicturesEqualALiteralWalkWithTheCurrentPair)
         for (auto& [a, eps] : set.byEndpoint)
             for (auto& [e, s] : eps) s.shown = rng() % 2;
         set.total.shown = rng() % 4 != 0;
-        SeriesBins bins(SeriesBins::Multi);
+        SeriesBins bins;
         BinPicture picture = BuildBinPicture(*arrays, kind, set, t0, t1, scale, 800, &bins);
         double w = 10 / scale;
         std::vector<LiteralBin> literal = LiteralBins(records, t0, t1, w);
@@ -279,7 +279,7 @@ TEST(BinEngine, BinsSitAtTheirOwnTimesAndTheLastRecordEndsItsBin)
     uint64_t second = uint64_t(1 / kTickSeconds);
     auto arrays = Arrays({Rec(second / 2, 100, PidAck), Rec(2 * second + second / 4, uint16_t(60000), PidAck)});
     SeriesSet set;
-    SeriesBins bins(SeriesBins::Multi);
+    SeriesBins bins;
     // Time 0 lies 20 pixels right of the plot's edge, as after a fit.
     BinPicture picture = BuildBinPicture(*arrays, BinKind::Rate, set, -2.0, 78.0, 10, 800, &bins);
     ASSERT_GE(picture.x0.size(), 3u);
@@ -324,7 +324,7 @@ TEST(BinEngine, VerticalRuleUnitsAndLabels)
 
 TEST(BinEngine, InfoLegendAndListTexts)
 {
-    SeriesBins bins(SeriesBins::Multi);
+    SeriesBins bins;
     bins.start = 1.0;
     bins.end = 3.0;
     std::vector<BinSeriesKey> keys = {{}, {3, -1}, {3, 1}};
@@ -338,7 +338,7 @@ TEST(BinEngine, InfoLegendAndListTexts)
               "时间：1.5s | 总线速度：58.59Kb/s | 地址3速度：58.59Kb/s | 地址3端口1速度：58.59Kb/s  ");
     EXPECT_EQ(BinBandText(BinKind::Rate, 0.5, 1.5, {{}}, bins, 1.0),
               "开始：500ms | 结束：1.5s | 宽度：1s | 总线平均速度：29.79Kb/s  ");
-    EXPECT_EQ(BinBandText(BinKind::Usage, 2.5, 1.5, {{}}, SeriesBins(SeriesBins::Multi), 1.0),
+    EXPECT_EQ(BinBandText(BinKind::Usage, 2.5, 1.5, {{}}, SeriesBins(), 1.0),
               "开始：1.5s | 结束：2.5s | 宽度：1s  ") << "no averages without bins";
     EXPECT_EQ(BinCrossText(BinKind::Usage, 1, 12.5), "时间：1s | 包长度：12.50‰");
     EXPECT_EQ(BinLegendText(BinKind::Usage, {}), " 总线使用率");

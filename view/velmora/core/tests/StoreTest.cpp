@@ -44,15 +44,11 @@ TEST(Store, SeriesColoursFollowThePaletteAndAreKept)
     EXPECT_EQ(set.byAddress[20].colour, 0u) << "walk order: the new address takes the slot after 19";
 }
 
-TEST(Store, CountersLastYAndClear)
+TEST(Store, LastYAndClear)
 {
     SeriesSet set;
-    set.byAddress[3] = {1, 5, 7, 10, 1, 2, 3};
-    set.byEndpoint[3][1] = {1, 6, 8, 11, 4, 5, 6};
-    set.total.bytes = 9;
-    set.ResetCounters();
-    EXPECT_EQ(set.byAddress[3].bytes + set.byEndpoint[3][1].bytesLow + set.total.bytes, 0.0);
-    EXPECT_EQ(set.byAddress[3].lastY, 7);
+    set.byAddress[3] = {1, 5, 7};
+    set.byEndpoint[3][1] = {1, 6, 8};
     set.ResetLastY();
     EXPECT_EQ(set.byEndpoint[3][1].lastY, INT_MAX);
     set.total.colour = 9;
@@ -80,27 +76,9 @@ TEST(Store, SettingsKeepTheCallersDefault)
     EXPECT_EQ(group, 2);
 }
 
-TEST(SeriesBins, SingleModeSums)
+TEST(SeriesBins, SeriesAveragesAndValues)
 {
     SeriesBins bins;
-    EXPECT_EQ(bins.SumRange(0, 10), 0) << "empty";
-    bins.Append(5, 10);
-    EXPECT_EQ(bins.start, 5.0);
-    EXPECT_EQ(bins.end, 5.0) << "the first value sets both ends";
-    for (int n = 6; n <= 9; ++n) bins.Append(n, n);
-    struct { int32_t from, to; int64_t sum; } cases[] = {
-        {5, 9, 10 + 6 + 7 + 8 + 9}, {0, 6, 16}, {7, 100, 24}, {9, 5, 0}, {0, 4, 10}, {20, 30, 0},
-    };
-    for (const auto& c : cases) EXPECT_EQ(bins.SumRange(c.from, c.to), c.sum) << c.from << ".." << c.to;
-    bins.Clear();
-    EXPECT_TRUE(bins.Values().empty());
-    EXPECT_EQ(bins.end, 0.0);
-}
-
-TEST(SeriesBins, MultiModeSeriesAveragesAndValues)
-{
-    SeriesBins bins(SeriesBins::Multi);
-    EXPECT_EQ(bins.SumRange(0, 1), -1);
     std::vector<int32_t> out;
     EXPECT_EQ(bins.AverageRange(0, 1, 1, &out), -1) << "no series";
     bins.ValuesAt(0, 1, &out);
