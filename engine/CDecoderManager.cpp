@@ -1,6 +1,7 @@
 #include "CDecoderManager.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "CDecodeRequest.h"
 #include "CDeviceRequest.h"
@@ -13,8 +14,9 @@ namespace {
 // A whole configuration descriptor set: wTotalLength is 16 bits.
 constexpr uint32_t kWorkBytes = 0xFFFF;
 
-uint32_t ClassKey(uint8_t address, uint8_t interface) { return uint32_t(address) << 8 | interface; }
-uint32_t BuiltInKey(uint8_t address) { return 0xFFu << 16 | uint32_t(address) << 8; }
+// `device`: which of the devices that held the address (DeviceTree::DeviceAt).
+uint32_t ClassKey(uint8_t address, uint8_t interface, uint32_t device) { return DeviceTree::IndexKey(address, interface, device); }
+uint32_t BuiltInKey(uint8_t address) { return 1u << 31 | uint32_t(address) << 8; }
 
 }  // namespace
 
@@ -65,8 +67,8 @@ IDecodeClass* CDecoderManager::BuiltInDecoder(uint8_t address) {
     return decoder;
 }
 
-IDecodeClass* CDecoderManager::CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t key) {
-    const auto found = tree_.FindInterface(address, interface);
+IDecodeClass* CDecoderManager::CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device, uint32_t key) {
+    const auto found = tree_.FindInterface(address, interface, device);
     if (!found || !factory_) return nullptr;
     const ClassCode code{found->cls, found->subclass, found->protocol};
     // A plug-in that cannot be found or made is asked once per run, not per item.
@@ -79,7 +81,7 @@ IDecodeClass* CDecoderManager::CreateClassDecoder(uint8_t address, uint8_t inter
     }
     decoder->SetHost(host_);
     std::string text;
-    if (tree_.GetConfigurationString(address, 1, text)) {
+    if (tree_.GetConfigurationString(address, 1, text, device)) {
         if (work_.empty()) work_.resize(kWorkBytes);  // only once a class decoder is bound
         const uint32_t count = ParseHexBytes(text, work_.data(), uint32_t(work_.size()));
         if (count) decoder->OnNotify(NotifyConfiguration, work_.data(), intptr_t(count));
@@ -95,10 +97,12 @@ IDecodeClass* CDecoderManager::GetDecoder(const UsbItem* item, uint8_t interface
         if (item->type != ItemControlTransfer || !IsClassRequest(item)) return BuiltInDecoder(item->address);
         interface = 0;  // a class request the device tree does not place
     }
-    const uint32_t key = ClassKey(item->address, interface);
+    // The device that held the address when the item began.
+    const uint32_t device = tree_.DeviceAt(item->address, item->firstRecord);
+    const uint32_t key = ClassKey(item->address, interface, device);
     auto it = decoders_.find(key);
     if (it != decoders_.end()) return it->second.decoder;
-    return CreateClassDecoder(item->address, interface, key);
+    return CreateClassDecoder(item->address, interface, device, key);
 }
 
 IDecodeClass* CDecoderManager::BindItem(UsbItem* item) {
@@ -108,8 +112,13 @@ IDecodeClass* CDecoderManager::BindItem(UsbItem* item) {
     }
     if (bindings_.empty()) bindings_.resize(kEndpointSlots);
     EndpointBinding& binding = bindings_[size_t(item->address) * 16 + item->endpoint];
-    if (!binding.known) {
-        binding.interface = uint8_t(tree_.FindEndpointInterface(item->address, item->endpoint) - 1);
+    const uint32_t record = item->firstRecord;
+    if (!binding.known || record < binding.from || record >= binding.to) {
+        // Once per endpoint and device that held the address.
+        const uint32_t device = tree_.DeviceAt(item->address, record);
+        std::tie(binding.from, binding.to) = tree_.DeviceRecords(item->address, device);
+        binding.decoder = nullptr;
+        binding.interface = uint8_t(tree_.FindEndpointInterface(item->address, item->endpoint, device) - 1);
         // Without an interface the decoder depends on the item (a class request or not).
         if (binding.interface != kNone) binding.decoder = GetDecoder(item, binding.interface);
         binding.known = true;

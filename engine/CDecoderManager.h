@@ -1,5 +1,5 @@
 // Builds the transfer-level tree: binds one class decoder per (device address,
-// interface) through the device tree, feeds it its interface's transactions,
+// interface) of each device that held the address, through the device tree, feeds it its interface's transactions,
 // merges SOF runs, and afterwards describes the rows it handed out.
 #pragma once
 
@@ -58,6 +58,7 @@ private:
     // item on it while the device tree and the decoders stay as they are.
     struct EndpointBinding {
         IDecodeClass* decoder = nullptr;
+        uint32_t from = 0, to = 0;  // the records of the device it was bound for
         uint8_t interface = kNone;
         bool known = false;
     };
@@ -66,7 +67,7 @@ private:
 
     // `interface` stands in for the item's own when not kNone.
     IDecodeClass* GetDecoder(const UsbItem* item, uint8_t interface = kNone);
-    IDecodeClass* CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t key);
+    IDecodeClass* CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device, uint32_t key);
     IDecodeClass* BuiltInDecoder(uint8_t address);
     // Binds a top-level transaction-level item: writes its interface and
     // answers its decoder, looked up once per endpoint.

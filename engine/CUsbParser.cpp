@@ -59,7 +59,7 @@ void CUsbParser::ResetLearning() {
     tree_.ResetDeviceTree();
     std::memset(interfaceMap_, 0, sizeof interfaceMap_);
     std::memset(seen_, 0, sizeof seen_);
-    std::memset(handedOut_, 0, sizeof handedOut_);
+    std::memset(handedOutAt_, 0xFF, sizeof handedOutAt_);
 }
 
 void CUsbParser::TrackControlTransfer(UsbItem* item) {
@@ -88,7 +88,7 @@ void CUsbParser::Learn(uint8_t address, UsbItem* transfer) {
     if (setup.bRequest() == 5 && setup.RequestRecipient() == CDeviceRequest::RecipientDevice) {
         // The address now belongs to whichever device asked for it; its
         // device descriptor will start the address afresh.
-        if (transfer->status == PidAck) handedOut_[setup.wValue() & 0x7F] = true;
+        if (transfer->status == PidAck) handedOutAt_[setup.wValue() & 0x7F] = transfer->firstRecord;
         return;
     }
     if (setup.bRequest() != 6 || address == 0) return;
@@ -96,19 +96,21 @@ void CUsbParser::Learn(uint8_t address, UsbItem* transfer) {
     if (length <= 0) return;
     std::vector<uint8_t> data(static_cast<size_t>(length));
     GetData(transfer, data.data(), uint32_t(data.size()));
-    bool sawEndpoint = false;
-    bool replaced = false;
-    const bool learned = tree_.LearnFromGetDescriptor(address, setup, data, &sawEndpoint,
-                                                      handedOut_[address] ? &replaced : nullptr);
-    if (replaced) {
+    DeviceTree::Learning learning;
+    if (handedOutAt_[address] != kNotHandedOut) learning.newDeviceFrom = handedOutAt_[address];
+    learning.addressSeen = seen_[address];
+    tree_.LearnFromGetDescriptor(address, setup, data, &learning);
+    if (learning.newDevice) {
         // Traffic from here on is the new device's: nothing of the old one binds it.
-        handedOut_[address] = false;
+        handedOutAt_[address] = kNotHandedOut;
         std::memset(interfaceMap_[address], 0, sizeof interfaceMap_[address]);
     }
-    if (!learned || !sawEndpoint) return;
-    seen_[address] = true;
-    tree_.BuildDeviceIndex();
-    for (uint8_t ep = 1; ep < 16; ++ep) interfaceMap_[address][ep] = uint8_t(tree_.FindEndpointInterface(address, ep));
+    // An endpoint in a whole configuration marks the address seen, described or not.
+    if (learning.sawEndpoint) seen_[address] = true;
+    // Transactions take their interface from configuration 1.
+    if (learning.configurationValue == 1)
+        for (uint8_t ep = 1; ep < 16; ++ep)
+            if (learning.endpointInterfaces[ep]) interfaceMap_[address][ep] = learning.endpointInterfaces[ep];
 }
 
 void CUsbParser::SetEndpointInterface(uint8_t address, uint8_t endpoint, uint8_t interfaceNumber) {

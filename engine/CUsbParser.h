@@ -124,7 +124,9 @@ private:
     DeviceTree tree_;
     uint8_t interfaceMap_[128][16] = {};  // interface + 1; 0 unknown
     bool seen_[128] = {};
-    bool handedOut_[128] = {};  // a SET_ADDRESS gave the address to a device not yet described
+    // The record of the SET_ADDRESS that gave the address to a device not yet described.
+    static constexpr uint32_t kNotHandedOut = UINT32_MAX;
+    uint32_t handedOutAt_[128] = {};
 
     std::atomic<bool> cancel_{false};
     bool cancelled_ = false;

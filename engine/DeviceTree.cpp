@@ -1,6 +1,8 @@
 #include "DeviceTree.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <climits>
 #include <initializer_list>
 #include <utility>
@@ -67,7 +69,8 @@ void DeviceTree::ResetDeviceTree()
 
 xml::Node DeviceTree::FindDevice(int address) const
 {
-    return document_.selectSingleNode("/devices/device[@address=\"" + Dec(address) + "\"]");
+    // The latest device of the address: an earlier one left it.
+    return document_.selectSingleNode("/devices/device[@address=\"" + Dec(address) + "\"][last()]");
 }
 
 xml::Node DeviceTree::FindConfiguration(int address, int bConfigurationValue) const
@@ -89,17 +92,27 @@ xml::Node DeviceTree::FindInterfaceNode(int address, int bConfigurationValue, in
 bool DeviceTree::AddDeviceNode(int address, int bcdUSB, int bDeviceClass, int bDeviceSubClass, int bDeviceProtocol,
                                int idVendor, int idProduct, int bcdDevice)
 {
+    if (FindDevice(address)) return false;
+    return AppendDevice(address, bcdUSB, bDeviceClass, bDeviceSubClass, bDeviceProtocol, idVendor, idProduct, bcdDevice,
+                        std::nullopt);
+}
+
+bool DeviceTree::AppendDevice(int address, int bcdUSB, int bDeviceClass, int bDeviceSubClass, int bDeviceProtocol,
+                              int idVendor, int idProduct, int bcdDevice, std::optional<uint32_t> firstPacket)
+{
     xml::Node devices = document_.selectSingleNode("/devices");
-    if (!devices || FindDevice(address)) return false;
-    devices.appendChild(Element(document_, "device",
-                                {{"address", Dec(address)},
-                                 {"bcdUSB", Dec(bcdUSB)},
-                                 {"bDeviceClass", Dec(bDeviceClass)},
-                                 {"bDeviceSubClass", Dec(bDeviceSubClass)},
-                                 {"bDeviceProtocol", Dec(bDeviceProtocol)},
-                                 {"idVendor", Dec(idVendor)},
-                                 {"idPorduct", Dec(idProduct)},
-                                 {"bcdDevice", Dec(bcdDevice)}}));
+    if (!devices) return false;
+    xml::Node device = Element(document_, "device",
+                               {{"address", Dec(address)},
+                                {"bcdUSB", Dec(bcdUSB)},
+                                {"bDeviceClass", Dec(bDeviceClass)},
+                                {"bDeviceSubClass", Dec(bDeviceSubClass)},
+                                {"bDeviceProtocol", Dec(bDeviceProtocol)},
+                                {"idVendor", Dec(idVendor)},
+                                {"idPorduct", Dec(idProduct)},
+                                {"bcdDevice", Dec(bcdDevice)}});
+    if (firstPacket) device.setAttribute(kFirstPacket, std::to_string(*firstPacket));
+    devices.appendChild(device);
     return true;
 }
 
@@ -142,10 +155,10 @@ bool DeviceTree::AddEndpointNode(int address, int bConfigurationValue, int bInte
 }
 
 bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup, std::span<const uint8_t> data,
-                                        bool* sawEndpoint, bool* replaced)
+                                        Learning* learning)
 {
-    if (sawEndpoint) *sawEndpoint = false;
-    if (replaced) *replaced = false;
+    Learning ignored;
+    Learning& out = learning ? *learning : ignored;
     if (!setup.IsStandard() || setup.bRequest() != 6 || address < 1 || address > 127) return false;
     // Only the kept bytes are read: no name look-ups on the capture thread.
     static const CUsbIdDatabase kNoNames;
@@ -155,13 +168,17 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
         const auto* device = list.As<CDescriptorDevice>(0);
         // A partial read (the first 8 bytes, say) would record zeros as identity.
         if (!device || !device->Kept().Complete()) return false;
-        if (replaced) {
-            // A new device never merges into the one that held the address before.
-            RemoveDeviceNode(address);
-            *replaced = true;
-        }
-        return AddDeviceNode(address, device->bcdUSB(), device->bDeviceClass(), device->bDeviceSubClass(),
-                             device->bDeviceProtocol(), device->idVendor(), device->idProduct(), device->bcdDevice());
+        if (!out.newDeviceFrom)
+            return AddDeviceNode(address, device->bcdUSB(), device->bDeviceClass(), device->bDeviceSubClass(),
+                                 device->bDeviceProtocol(), device->idVendor(), device->idProduct(),
+                                 device->bcdDevice());
+        // A new device never merges into the one that held the address before.
+        out.newDevice = true;
+        std::optional<uint32_t> mark;
+        if (FindDevice(address) || (out.addressSeen && AddPlaceholderDevice(address))) mark = out.newDeviceFrom;
+        return AppendDevice(address, device->bcdUSB(), device->bDeviceClass(), device->bDeviceSubClass(),
+                            device->bDeviceProtocol(), device->idVendor(), device->idProduct(), device->bcdDevice(),
+                            mark);
     }
     if (requested != 2) return false;
     const auto* configuration = list.As<CDescriptorConfiguration>(0);
@@ -169,6 +186,7 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
         configuration->wTotalLength() != data.size())
         return false;
     const int value = configuration->bConfigurationValue();
+    out.configurationValue = value;
     bool added = AddConfigurationNode(address, value, FormatConfigurationBytes(data));
     const CDescriptorInterace* current = nullptr;
     for (size_t i = 1; i < list.size(); ++i) {
@@ -180,8 +198,9 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
                                       interface->bNumEndpoints(), interface->bInterfaceClass(),
                                       interface->bInterfaceSubClass(), interface->bInterfaceProtocol());
         } else if (const auto* endpoint = list.As<CDescriptorEndpoint>(i)) {
-            if (sawEndpoint) *sawEndpoint = true;
+            out.sawEndpoint = true;
             if (!current || !endpoint->Kept().Complete()) continue;
+            out.endpointInterfaces[endpoint->bEndpointAddress() & 0x0F] = uint8_t(current->bInterfaceNumber() + 1);
             added |= AddEndpointNode(address, value, current->bInterfaceNumber(), current->bAlternateSetting(),
                                      endpoint->bEndpointAddress(), endpoint->bmAttributes());
         }
@@ -204,15 +223,38 @@ bool DeviceTree::LoadDeviceTree(const std::string& text)
     return true;
 }
 
+template <class Visit>
+void DeviceTree::ForEachDevice(Visit visit) const
+{
+    // A device marked with a record later than the address's last mark
+    // starts the address's next device; unmarked ones share the current one,
+    // as in a tree stored before addresses were told apart.
+    std::optional<uint32_t> last[128];
+    uint32_t ordinal[128] = {};
+    for (const xml::Node& device : document_.selectNodes("//device")) {
+        const auto address = IntAttribute(device, "address");
+        if (!address || *address < 0 || *address > 127) continue;
+        if (const auto mark = device.attribute(kFirstPacket)) {
+            const uint32_t from = uint32_t(std::strtoul(mark->c_str(), nullptr, 10));
+            if (!last[*address] || from > *last[*address]) {
+                last[*address] = from;
+                ++ordinal[*address];
+            }
+        }
+        visit(device, *address, ordinal[*address], last[*address].value_or(0));
+    }
+}
+
 void DeviceTree::BuildDeviceIndex()
 {
     // Both start empty: an entry the new tree no longer gives must not keep
     // binding traffic to an interface that is gone.
     interfaces_.clear();
     endpoints_.clear();
-    for (const xml::Node& device : document_.selectNodes("//device")) {
-        const auto address = IntAttribute(device, "address");
-        if (!address || *address < 0 || *address > 127) continue;
+    for (auto& starts : starts_) starts.clear();
+    ForEachDevice([&](const xml::Node& device, int address, uint32_t ordinal, uint32_t from) {
+        if (ordinal >= kMaxDevices) return;
+        if (ordinal > 0 && starts_[size_t(address)].size() < ordinal) starts_[size_t(address)].push_back(from);
         for (const xml::Node& interface : device.selectNodes(".//interface")) {
             const auto number = IntAttribute(interface, "bInterfaceNumber");
             const auto cls = IntAttribute(interface, "bInterfaceClass");
@@ -224,34 +266,61 @@ void DeviceTree::BuildDeviceIndex()
             for (const xml::Node& endpoint : interface.selectNodes(".//endpoint")) {
                 const auto endpointAddress = IntAttribute(endpoint, "bEndpointAddress");
                 if (!endpointAddress) continue;
-                endpoints_[IndexKey(*address, *endpointAddress & 0x0F)] = valid ? *number + 1 : 0;
+                endpoints_[IndexKey(address, *endpointAddress & 0x0F, ordinal)] = valid ? *number + 1 : 0;
             }
-            if (valid) interfaces_[IndexKey(*address, *number)] = {*cls, *subclass, *protocol};
+            if (valid) interfaces_[IndexKey(address, *number, ordinal)] = {*cls, *subclass, *protocol};
         }
-    }
+    });
 }
 
-bool DeviceTree::GetConfigurationString(int address, int bConfigurationValue, std::string& out) const
+uint32_t DeviceTree::DeviceAt(int address, uint32_t record) const
 {
-    const xml::Node configuration = FindConfiguration(address, bConfigurationValue);
-    const auto text = configuration.attribute("strConfiguration");
+    if (address < 0 || address > 127) return 0;
+    const auto& starts = starts_[size_t(address)];
+    return uint32_t(std::upper_bound(starts.begin(), starts.end(), record) - starts.begin());
+}
+
+std::pair<uint32_t, uint32_t> DeviceTree::DeviceRecords(int address, uint32_t device) const
+{
+    if (address < 0 || address > 127) return {0, UINT32_MAX};
+    const auto& starts = starts_[size_t(address)];
+    const uint32_t from = device == 0 || device > starts.size() ? 0 : starts[device - 1];
+    const uint32_t to = device < starts.size() ? starts[device] : UINT32_MAX;
+    return {from, to};
+}
+
+bool DeviceTree::GetConfigurationString(int address, int bConfigurationValue, std::string& out,
+                                        uint32_t device) const
+{
+    // The first such configuration among the devices that held the address then.
+    std::optional<std::string> text;
+    const std::string value = Dec(bConfigurationValue);
+    ForEachDevice([&](const xml::Node& node, int at, uint32_t ordinal, uint32_t) {
+        if (text || at != address || ordinal != device) return;
+        for (const xml::Node& configuration : node.selectNodes("./configuration"))
+            if (configuration.attribute("bConfigurationValue") == value) {
+                text = configuration.attribute("strConfiguration");
+                break;
+            }
+    });
     if (!text) return false;
     out = *text;
     return true;
 }
 
-std::optional<DeviceTree::InterfaceClass> DeviceTree::FindInterface(int address, int bInterfaceNumber) const
+std::optional<DeviceTree::InterfaceClass> DeviceTree::FindInterface(int address, int bInterfaceNumber,
+                                                                    uint32_t device) const
 {
     if (address < 0 || address > 127 || bInterfaceNumber < 0 || bInterfaceNumber > 255) return std::nullopt;
-    const auto it = interfaces_.find(IndexKey(address, bInterfaceNumber));
+    const auto it = interfaces_.find(IndexKey(address, bInterfaceNumber, device));
     if (it == interfaces_.end()) return std::nullopt;
     return it->second;
 }
 
-int32_t DeviceTree::FindEndpointInterface(int address, int endpoint) const
+int32_t DeviceTree::FindEndpointInterface(int address, int endpoint, uint32_t device) const
 {
     if (address < 0 || address > 127) return 0;
-    const auto it = endpoints_.find(IndexKey(address, endpoint & 0x0F));
+    const auto it = endpoints_.find(IndexKey(address, endpoint & 0x0F, device));
     return it == endpoints_.end() ? 0 : it->second;
 }
 

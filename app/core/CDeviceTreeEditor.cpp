@@ -6,6 +6,7 @@
 #include <random>
 
 #include "CUsbIdDatabase.h"
+#include "DeviceTree.h"
 #include "SettingStore.h"
 
 namespace orvane::app {
@@ -56,13 +57,15 @@ void CDeviceTreeEditor::Clear() {
     modified_ = false;
 }
 
-xml::Node CDeviceTreeEditor::Device(int address) const {
-    for (const xml::Node& device : doc_.selectNodes("//device"))
-        if (IntAttr(device, "address") == address) return device;
+xml::Node CDeviceTreeEditor::Device(int device) const {
+    if (device < 0) return {};
+    int earlier = 0;
+    for (const xml::Node& node : doc_.selectNodes("//device"))
+        if (IntAttr(node, "address") == device % 128 && earlier++ == device / 128) return node;
     return {};
 }
 
-bool CDeviceTreeEditor::HasDevice(int address) const { return bool(Device(address)); }
+bool CDeviceTreeEditor::HasDevice(int device) const { return bool(Device(device)); }
 
 std::string CDeviceTreeEditor::EndpointText(int address, int attributes) {
     static const char* const kTypes[] = {"Control", "Isochronous", "Bulk", "Interrupt"};
@@ -75,25 +78,29 @@ std::string CDeviceTreeEditor::EndpointText(int address, int attributes) {
 
 std::vector<CDeviceTreeEditor::Row> CDeviceTreeEditor::Rows(const CUsbIdDatabase& ids) const {
     std::vector<Row> rows;
+    std::vector<int> seen(128, 0);
     for (const xml::Node& device : doc_.selectNodes("//device")) {
         const int address = IntAttr(device, "address");
+        const int key = address >= 0 && address < 128 ? DeviceKey(address, seen[size_t(address)]++) : -1;
         const int vendor = IntAttr(device, "idVendor"), product = IntAttr(device, "idPorduct");
         const int deviceRow = int(rows.size());
-        rows.push_back({LevelDevice, address, -1,
-                        Fit("Address " + std::to_string(address) + " (" + ids.GetProductName(vendor, product) + "/" +
-                            ids.GetVendorName(vendor) + ")")});
+        std::string text = "Address " + std::to_string(address) + " (" + ids.GetProductName(vendor, product) + "/" +
+                           ids.GetVendorName(vendor) + ")";
+        // A device given an address an earlier one held: from where it holds it.
+        if (const auto from = device.attribute(DeviceTree::kFirstPacket)) text += " 自包 " + *from + " 起";
+        rows.push_back({LevelDevice, address, key, -1, Fit(text)});
         const xml::Node configuration = FirstElement(device);
         if (!configuration) continue;
         for (const xml::Node& interface : Elements(configuration)) {
             const int cls = IntAttr(interface, "bInterfaceClass");
             const int interfaceRow = int(rows.size());
-            rows.push_back({LevelInterface, address, deviceRow,
+            rows.push_back({LevelInterface, address, key, deviceRow,
                             Fit("Interface " + std::to_string(IntAttr(interface, "bInterfaceNumber")) + " (" +
                                 ids.GetClassName(cls) + "/" +
                                 ids.GetSubClassName(cls, IntAttr(interface, "bInterfaceSubClass")) +
                                 "),bAlternateSetting " + std::to_string(IntAttr(interface, "bAlternateSetting")))});
             for (const xml::Node& endpoint : Elements(interface))
-                rows.push_back({LevelEndpoint, address, interfaceRow,
+                rows.push_back({LevelEndpoint, address, key, interfaceRow,
                                 Fit(EndpointText(IntAttr(endpoint, "bEndpointAddress"),
                                                  IntAttr(endpoint, "bmAttributes")))});
         }
@@ -101,10 +108,10 @@ std::vector<CDeviceTreeEditor::Row> CDeviceTreeEditor::Rows(const CUsbIdDatabase
     return rows;
 }
 
-bool CDeviceTreeEditor::PickConfiguration(int address, int index) {
+bool CDeviceTreeEditor::PickConfiguration(int deviceKey, int index) {
     if (!store_) return false;
     const xml::Node stored = store_->ConfigurationAt(index);
-    xml::Node device = Device(address);
+    xml::Node device = Device(deviceKey);
     if (!stored || !device) return false;
     for (const xml::Node& child : device.childNodes()) device.removeChild(child);
     // A node of the settings document arrives here as a copy, name and guid included.
@@ -113,9 +120,9 @@ bool CDeviceTreeEditor::PickConfiguration(int address, int index) {
     return true;
 }
 
-int CDeviceTreeEditor::ExportToFavorites(int address, const CUsbIdDatabase& ids, const std::string& guid) {
+int CDeviceTreeEditor::ExportToFavorites(int device, const CUsbIdDatabase& ids, const std::string& guid) {
     if (!store_) return -1;
-    const xml::Node configuration = FirstElement(Device(address));
+    const xml::Node configuration = FirstElement(Device(device));
     if (!configuration) return -1;
     const xml::Node interface = FirstElement(configuration);
     const int cls = interface ? IntAttr(interface, "bInterfaceClass") : 0;
@@ -125,8 +132,8 @@ int CDeviceTreeEditor::ExportToFavorites(int address, const CUsbIdDatabase& ids,
     return store_->GetConfigurationCount() - 1;
 }
 
-int CDeviceTreeEditor::StoredIndexOf(int address) const {
-    const xml::Node configuration = FirstElement(Device(address));
+int CDeviceTreeEditor::StoredIndexOf(int device) const {
+    const xml::Node configuration = FirstElement(Device(device));
     const std::optional<std::string> guid = configuration.attribute("guid");
     return store_ && guid ? store_->FindConfiguration(*guid) : -1;
 }

@@ -24,6 +24,7 @@ public:
     struct Row {
         int level = LevelDevice;   // also the image: 0 device, 1 interface, 2 endpoint
         int address = 0;           // of the device the line belongs to
+        int device = 0;            // that device, as the edits below name it (DeviceKey)
         int parent = -1;           // index of the parent line; -1 for a device
         std::string text;
     };
@@ -46,17 +47,20 @@ public:
     // Devices in document order, each followed by the interfaces of its first
     // configuration, each of those by its endpoints.
     std::vector<Row> Rows(const CUsbIdDatabase& ids) const;
-    bool HasDevice(int address) const;
+    // The edits name a device by its address, plus 128 for each earlier
+    // device that held the same address in the capture.
+    static int DeviceKey(int address, int earlier) { return address + 128 * earlier; }
+    bool HasDevice(int device) const;
 
     // Replaces the device's configurations by a copy of stored configuration
     // `index`. False, changing nothing, when there is no such entry or no such
     // device (it may have gone with a new tree).
-    bool PickConfiguration(int address, int index);
+    bool PickConfiguration(int device, int index);
     // Stores a copy of the device's first configuration under the class names
     // of its first interface; the stored index, -1 when nothing was stored.
-    int ExportToFavorites(int address, const CUsbIdDatabase& ids, const std::string& guid = NewGuid());
+    int ExportToFavorites(int device, const CUsbIdDatabase& ids, const std::string& guid = NewGuid());
     // The stored index of the configuration the device was given, -1 when none.
-    int StoredIndexOf(int address) const;
+    int StoredIndexOf(int device) const;
     // Names of the stored configurations, by stored index.
     std::vector<std::string> StoredNames() const;
 
@@ -72,7 +76,7 @@ public:
     static std::string EndpointText(int address, int attributes);
 
 private:
-    xml::Node Device(int address) const;
+    xml::Node Device(int device) const;
 
     SettingStore* store_;
     xml::Document doc_;

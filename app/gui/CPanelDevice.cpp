@@ -19,6 +19,7 @@ namespace orvane::app {
 
 namespace {
 
+// The line's device key (CDeviceTreeEditor::DeviceKey): its address unless an earlier device held it.
 constexpr int kAddressRole = Qt::UserRole + 1;
 
 QString U(const char* text) { return QString::fromUtf8(text); }
@@ -146,10 +147,10 @@ void CPanelDevice::BuildDeviceTree() {
                                                    : new QTreeWidgetItem(made[size_t(row.parent)]);
             item->setText(0, QString::fromStdString(row.text));
             item->setIcon(0, icons[row.level]);
-            item->setData(0, kAddressRole, row.address);
+            item->setData(0, kAddressRole, row.device);
             made.push_back(item);
             // A selected interface or endpoint gives way to its device's line.
-            if (row.level == CDeviceTreeEditor::LevelDevice && row.address == keep) tree_->setCurrentItem(item);
+            if (row.level == CDeviceTreeEditor::LevelDevice && row.device == keep) tree_->setCurrentItem(item);
         }
         tree_->expandAll();
     }

@@ -50,9 +50,10 @@ public:
     QAction* ExportAction() const { return export_; }
     const CDeviceTreeEditor& Editor() const { return editor_; }
     const std::string& LastText() const { return editor_.LastText(); }
-    // The device address of the selected line, -1 without one.
+    // The device of the selected line (CDeviceTreeEditor::DeviceKey: the
+    // address unless an earlier device held it), -1 without one.
     int SelectedAddress() const;
-    // Selects the device line of `address`; false when there is none.
+    // Selects the line of that device; false when there is none.
     bool SelectDevice(int address);
 
     int32_t SetPublisher(IEventPublisher* publisher) override;

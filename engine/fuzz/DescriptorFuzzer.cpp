@@ -23,8 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     DeviceTree tree;
     tree.AddDeviceNode(1, 0x200, 0, 0, 0, 1, 2, 3);
-    bool sawEndpoint = false;
-    tree.LearnFromGetDescriptor(1, setup, {data + setupSize, size - setupSize}, &sawEndpoint);
+    DeviceTree::Learning learning;
+    if (size & 1) learning.newDeviceFrom = uint32_t(size);
+    tree.LearnFromGetDescriptor(1, setup, {data + setupSize, size - setupSize}, &learning);
     tree.BuildDeviceIndex();
     return 0;
 }

@@ -455,9 +455,10 @@ TEST(DecoderManager, ParseHexBytes) {
 }  // namespace
 
 // A device unplugged and another plugged in, given the same address after a
-// reset: the second replaces the first in the tree, never merges into it, and
-// its traffic is bound by its own interfaces.
-TEST(DecoderManager, AnAddressHandedToANewDeviceStartsAfresh) {
+// reset: both stay in the tree, the second marked with the record of the
+// SET_ADDRESS that gave it the address, and each device's traffic is bound by
+// its own interfaces at both levels.
+TEST(DecoderManager, AnAddressHandedToANewDeviceKeepsBothDevices) {
     const S::Bytes disk = {18, 1, 0x00, 0x02, 0, 0, 0, 64, 0x81, 0x07, 0x67, 0x55, 0x00, 0x01, 1, 2, 3, 1};
     // A vendor interface 0 without endpoints, then mass storage (8/6/0x50) on
     // interface 1 with bulk IN 0x81 and bulk OUT 0x02.
@@ -468,31 +469,54 @@ TEST(DecoderManager, AnAddressHandedToANewDeviceStartsAfresh) {
     b.In(1, 1, PidData0, k3);
     b.BusEvent(emu::EvDeviceDisconnect), b.BusEvent(emu::EvDeviceConnect);
     b.BusEvent(emu::EvHostReset, 600000);
-    Enumerate(b, 1, disk, diskConfig);
+    b.ControlTransfer(0, GetDescriptor(0x100, 8), S::Bytes(disk.begin(), disk.begin() + 8));
+    const size_t setAddress = b.ControlTransfer(0, Request(0x00, 5, 1, 0, 0), {});
+    b.ControlTransfer(1, GetDescriptor(0x100, 18), disk);
+    b.ControlTransfer(1, GetDescriptor(0x200, uint16_t(diskConfig.size())), diskConfig);
     b.In(1, 1, PidData0, S::Bytes(64, 0x55)), b.Out(1, 2, PidData0, S::Bytes(31, 0x43));
     Pipeline p(b.Take());
 
-    // Transaction level: one device at address 1, the disk, with nothing of the mouse.
     const std::string tree = p.Learn();
-    size_t devices = 0;
-    for (size_t at = tree.find("<device "); at != std::string::npos; at = tree.find("<device ", at + 1)) ++devices;
-    EXPECT_EQ(devices, 1u) << tree;
-    EXPECT_NE(tree.find("<device address=\"1\" bcdUSB=\"512\" bDeviceClass=\"0\" bDeviceSubClass=\"0\" "
-                        "bDeviceProtocol=\"0\" idVendor=\"1921\" idPorduct=\"21863\""),
-              std::string::npos)
-        << tree;
-    EXPECT_NE(tree.find("bInterfaceClass=\"8\""), std::string::npos) << tree;
-    EXPECT_EQ(tree.find("bInterfaceClass=\"3\""), std::string::npos) << tree;
-    // Each device's traffic carries the interface of the device that held the address then.
+    DeviceTree learned;
+    ASSERT_TRUE(learned.LoadDeviceTree(tree));
+    const auto devices = learned.Document().selectNodes("/devices/device[@address=\"1\"]");
+    ASSERT_EQ(devices.size(), 2u) << tree;
+    EXPECT_EQ(devices[0].attribute("idVendor"), "4660");
+    EXPECT_EQ(devices[0].attribute(DeviceTree::kFirstPacket), std::nullopt);
+    EXPECT_EQ(devices[1].attribute("idVendor"), "1921");
+    EXPECT_EQ(devices[1].attribute(DeviceTree::kFirstPacket), std::to_string(setAddress));
+    EXPECT_EQ(devices[0].selectNodes(".//interface").size(), 1u);
+    EXPECT_EQ(devices[1].selectNodes(".//interface").size(), 2u);
+    // Transaction level: each device's traffic carries the interface of the device that held the address then.
     std::vector<uint8_t> interfaces;
     for (const UsbItem* item : p.parsed.root.children)
         if (item->address == 1 && item->endpoint != 0) interfaces.push_back(item->interface);
     EXPECT_EQ(interfaces, (std::vector<uint8_t>{0, 1, 1}));
 
-    // Transfer level: the disk's bulk traffic reaches no HID decoder; the
-    // mouse's report, which the tree no longer describes, is bound by the latest.
+    // Transfer level: the mouse's report reaches the mouse's HID decoder, given
+    // the mouse's configuration; the disk's bulk traffic reaches none.
     const std::string decoded = p.Decode();
-    EXPECT_TRUE(p.factory.made.empty()) << decoded;
-    EXPECT_NE(decoded.find("256@1.0(18:2 16:2 17:2) 16@1.1#1:2 0 0 0 "), std::string::npos) << decoded;
-    EXPECT_NE(decoded.find("16@1.1#1:2 17@1.2#1:2"), std::string::npos) << decoded;
+    ASSERT_EQ(p.factory.made.size(), 1u) << decoded;
+    EXPECT_EQ(p.factory.made[0]->configuration, kConfig);
+    EXPECT_NE(decoded.find("16@1.1#1:2 17@1.2#1:2 300@1.1#0(16:2)"), std::string::npos) << decoded;
 }
+
+// A whole configuration response for an address whose device descriptor was
+// not captured: the address gets a placeholder device and its transactions
+// the interfaces of configuration 1, never those of another configuration.
+TEST(DecoderManager, AConfigurationWithoutItsDeviceGivesAPlaceholder) {
+    S::Bytes second = kConfig;
+    second[5] = 2;    // bConfigurationValue 2
+    second[11] = 1;   // whose only interface is 1
+    B b;
+    b.ControlTransfer(16, GetDescriptor(0x100, 18), S::Bytes(kDevice.begin(), kDevice.begin() + 17));
+    b.ControlTransfer(16, GetDescriptor(0x200, uint16_t(kConfig.size())), kConfig);
+    b.ControlTransfer(16, GetDescriptor(0x200, uint16_t(second.size()), 1), second);
+    b.In(16, 1, PidData0, k3);
+    Pipeline p(b.Take());
+    const std::string tree = p.Learn();
+    EXPECT_EQ(tree, "<devices><device address=\"16\" bcdUSB=\"-1\" bDeviceClass=\"-1\" bDeviceSubClass=\"-1\" "
+                    "bDeviceProtocol=\"-1\" idVendor=\"-1\" idPorduct=\"-1\" bcdDevice=\"-1\"/></devices>");
+    EXPECT_EQ(p.parsed.root.children.back()->interface, 0);
+}
+

@@ -116,6 +116,46 @@ TEST(DeviceTree, IndexesFromALoadedTree)
     EXPECT_EQ(tree.EndpointIndexSize(), 0u);
 }
 
+// Devices that held one address in turn: each keeps its own interfaces and
+// configuration, found by the record; unmarked ones index together as before.
+TEST(DeviceTree, DevicesThatHeldAnAddressInTurn)
+{
+    auto device = [](const char* mark, const char* config, int cls, int endpoint) {
+        return std::string("<device address='1'") + mark + "><configuration bConfigurationValue='1' strConfiguration='" +
+               config + "'><interface bInterfaceNumber='0' bInterfaceClass='" + std::to_string(cls) +
+               "' bInterfaceSubClass='0' bInterfaceProtocol='0'><endpoint bEndpointAddress='" +
+               std::to_string(endpoint) + "'/></interface></configuration></device>";
+    };
+    DeviceTree tree;
+    ASSERT_TRUE(tree.LoadDeviceTree("<devices>" + device("", "01 ", 3, 129) + device("", "02 ", 3, 130) +
+                                    device(" firstPacket='500'", "03 ", 8, 131) +
+                                    device(" firstPacket='400'", "04 ", 1, 132) +
+                                    device(" firstPacket='900'", "05 ", 14, 133) + "</devices>"));
+    EXPECT_EQ(tree.DeviceAt(1, 0), 0u);
+    EXPECT_EQ(tree.DeviceAt(1, 499), 0u);
+    EXPECT_EQ(tree.DeviceAt(1, 500), 1u);
+    EXPECT_EQ(tree.DeviceAt(1, 900), 2u);
+    EXPECT_EQ(tree.DeviceAt(2, 900), 0u);
+    EXPECT_EQ(tree.DeviceRecords(1, 1), std::make_pair(500u, 900u));
+    EXPECT_EQ(tree.DeviceRecords(1, 2), std::make_pair(900u, UINT32_MAX));
+    using IC = DeviceTree::InterfaceClass;
+    EXPECT_EQ(tree.FindInterface(1, 0, 0), (IC{3, 0, 0}));
+    EXPECT_EQ(tree.FindInterface(1, 0, 1), (IC{1, 0, 0})) << "a mark not past the last joins its device";
+    EXPECT_EQ(tree.FindInterface(1, 0, 2), (IC{14, 0, 0}));
+    EXPECT_EQ(tree.FindEndpointInterface(1, 1, 0), 1);
+    EXPECT_EQ(tree.FindEndpointInterface(1, 2, 0), 1) << "unmarked devices index together";
+    EXPECT_EQ(tree.FindEndpointInterface(1, 3, 0), 0);
+    EXPECT_EQ(tree.FindEndpointInterface(1, 3, 1), 1);
+    std::string text;
+    EXPECT_TRUE(tree.GetConfigurationString(1, 1, text, 0));
+    EXPECT_EQ(text, "01 ");
+    EXPECT_TRUE(tree.GetConfigurationString(1, 1, text, 1));
+    EXPECT_EQ(text, "03 ");
+    EXPECT_TRUE(tree.GetConfigurationString(1, 1, text, 2));
+    EXPECT_EQ(text, "05 ");
+    EXPECT_FALSE(tree.GetConfigurationString(1, 1, text, 3));
+}
+
 TEST(DeviceTree, TextThatIsNotXmlKeepsTreeAndIndexes)
 {
     DeviceTree tree;
@@ -157,8 +197,13 @@ TEST(DeviceTree, LearnsFromGetDescriptorResponses)
         0x09, 0x04, 0x00, 0x00, 0x01, 0x03, 0x01, 0x02, 0x00, 0x07, 0x05, 0x81, 0x03, 0x04, 0x00, 0x0A,
         0x02, 0x30};  // an unknown 2-byte descriptor
     DeviceTree tree;
-    bool sawEndpoint = true;
-    EXPECT_FALSE(tree.LearnFromGetDescriptor(5, GetDescriptor(2), configuration, &sawEndpoint));  // no device yet
+    DeviceTree::Learning orphan;
+    EXPECT_FALSE(tree.LearnFromGetDescriptor(5, GetDescriptor(2), configuration, &orphan));  // no device yet
+    // ...but the response still tells its endpoints, so the address counts as seen.
+    EXPECT_TRUE(orphan.sawEndpoint);
+    EXPECT_EQ(orphan.configurationValue, 1);
+    EXPECT_EQ(orphan.endpointInterfaces[1], 1);
+    EXPECT_EQ(orphan.endpointInterfaces[2], 0) << "the endpoint before any interface";
     EXPECT_FALSE(tree.LearnFromGetDescriptor(0, GetDescriptor(1), device));
     EXPECT_FALSE(tree.LearnFromGetDescriptor(5, GetDescriptor(1), Bytes(device.begin(), device.begin() + 8)));
     EXPECT_FALSE(tree.LearnFromGetDescriptor(5, GetDescriptor(1, 0xA0), device));  // a class request
@@ -169,8 +214,9 @@ TEST(DeviceTree, LearnsFromGetDescriptorResponses)
 
     EXPECT_FALSE(tree.LearnFromGetDescriptor(5, GetDescriptor(2), Bytes(configuration.begin(), configuration.begin() + 9)));
     EXPECT_TRUE(tree.Document().selectNodes("//configuration").empty());
-    EXPECT_TRUE(tree.LearnFromGetDescriptor(5, GetDescriptor(2), configuration, &sawEndpoint));
-    EXPECT_TRUE(sawEndpoint);
+    DeviceTree::Learning learning;
+    EXPECT_TRUE(tree.LearnFromGetDescriptor(5, GetDescriptor(2), configuration, &learning));
+    EXPECT_TRUE(learning.sawEndpoint);
     const std::string text = Attr(tree, "//configuration", "strConfiguration");
     EXPECT_EQ(text, DeviceTree::FormatConfigurationBytes(configuration));
     EXPECT_EQ(text.back(), ' ');
@@ -182,17 +228,34 @@ TEST(DeviceTree, LearnsFromGetDescriptorResponses)
     EXPECT_TRUE(tree.AddPlaceholderDevice(9));
     EXPECT_FALSE(tree.AddPlaceholderDevice(5));
 
-    // Address 5 handed to a new device: only a whole device descriptor
-    // replaces the old device, configuration and all.
-    bool replaced = true;
-    EXPECT_FALSE(tree.LearnFromGetDescriptor(5, GetDescriptor(1), Bytes(other.begin(), other.begin() + 8),
-                                             nullptr, &replaced));
-    EXPECT_FALSE(replaced);
-    EXPECT_TRUE(tree.LearnFromGetDescriptor(5, GetDescriptor(1), other, nullptr, &replaced));
-    EXPECT_TRUE(replaced);
-    EXPECT_EQ(tree.Document().selectNodes("/devices/device[@address=\"5\"]").size(), 1u);
-    EXPECT_EQ(Attr(tree, "/devices/device[@address=\"5\"]", "idVendor"), "4660");
-    EXPECT_TRUE(tree.Document().selectNodes("//configuration").empty());
+    // Address 5 handed to a new device at record 700: only a whole device
+    // descriptor starts it, after the old one, configuration and all.
+    DeviceTree::Learning handed;
+    handed.newDeviceFrom = 700;
+    EXPECT_FALSE(tree.LearnFromGetDescriptor(5, GetDescriptor(1), Bytes(other.begin(), other.begin() + 8), &handed));
+    EXPECT_FALSE(handed.newDevice);
+    EXPECT_TRUE(tree.LearnFromGetDescriptor(5, GetDescriptor(1), other, &handed));
+    EXPECT_TRUE(handed.newDevice);
+    const auto devices = tree.Document().selectNodes("/devices/device[@address=\"5\"]");
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].attribute("idVendor"), "1133");
+    EXPECT_EQ(devices[0].attribute(DeviceTree::kFirstPacket), std::nullopt);
+    EXPECT_EQ(devices[1].attribute("idVendor"), "4660");
+    EXPECT_EQ(devices[1].attribute(DeviceTree::kFirstPacket), "700");
+    EXPECT_EQ(tree.Document().selectNodes("//configuration").size(), 1u);
+    EXPECT_TRUE(tree.LearnFromGetDescriptor(5, GetDescriptor(2), configuration)) << "written to the new device";
+    EXPECT_EQ(devices[1].selectNodes("./configuration").size(), 1u);
+    // Address 9 was only seen: its device keeps a placeholder ahead of the new one.
+    EXPECT_TRUE(tree.RemoveDeviceNode(9));
+    DeviceTree::Learning seen;
+    seen.newDeviceFrom = 900;
+    seen.addressSeen = true;
+    EXPECT_TRUE(tree.LearnFromGetDescriptor(9, GetDescriptor(1), device, &seen));
+    const auto nine = tree.Document().selectNodes("/devices/device[@address=\"9\"]");
+    ASSERT_EQ(nine.size(), 2u);
+    EXPECT_EQ(nine[0].attribute("idVendor"), "-1");
+    EXPECT_EQ(nine[1].attribute(DeviceTree::kFirstPacket), "900");
+    EXPECT_TRUE(tree.RemoveDeviceNode(9));
     EXPECT_TRUE(tree.RemoveDeviceNode(9));
     EXPECT_FALSE(tree.RemoveDeviceNode(9));
 }

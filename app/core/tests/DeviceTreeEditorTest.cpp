@@ -201,3 +201,28 @@ TEST(DeviceTreeEditor, NewTreesClearTheModifiedStateAndTheDevices) {
     EXPECT_TRUE(editor.Rows(Ids()).empty());
     EXPECT_EQ(editor.LastText(), "not xml");
 }
+
+// Two devices that held address 5 in turn: both shown, the later with the
+// packet it holds the address from, and each edited on its own.
+TEST(DeviceTreeEditor, DevicesThatHeldOneAddressInTurnAreEditedApart) {
+    SettingStore store("");
+    CDeviceTreeEditor editor(&store);
+    editor.Receive(kTree);
+    ASSERT_EQ(editor.ExportToFavorites(5, Ids()), 0);
+    std::string tree = kTree;
+    tree.insert(tree.find("<device address=\"7\""),
+                "<device address=\"5\" bcdUSB=\"512\" bDeviceClass=\"0\" bDeviceSubClass=\"0\" bDeviceProtocol=\"0\" "
+                "idVendor=\"1\" idPorduct=\"2\" bcdDevice=\"1\" firstPacket=\"4096\"/>");
+    editor.Receive(tree);
+    const auto rows = editor.Rows(Ids());
+    ASSERT_EQ(rows.size(), 9u);
+    EXPECT_EQ(rows[3].text, "Address 5 (/) 自包 4096 起");
+    EXPECT_EQ(rows[0].device, 5);
+    EXPECT_EQ(rows[2].device, 5);
+    EXPECT_EQ(rows[3].device, CDeviceTreeEditor::DeviceKey(5, 1));
+    EXPECT_EQ(rows[4].device, 7);
+    ASSERT_TRUE(editor.PickConfiguration(rows[3].device, 0));
+    EXPECT_EQ(editor.StoredIndexOf(rows[3].device), 0);
+    EXPECT_EQ(editor.StoredIndexOf(5), -1) << "the earlier device keeps its own configuration";
+    EXPECT_FALSE(editor.HasDevice(CDeviceTreeEditor::DeviceKey(5, 2)));
+}
