@@ -221,7 +221,8 @@ void CTooltipWindow::ShowTip(TipPoint point, const ToolInfo& tool, int transpare
     // before the window covers it.
     if (!translucent_ && screen) behind_ = screen->grabWindow(0, topLeft.x(), topLeft.y(), windowSize.width(),
                                                               windowSize.height()).toImage();
-    if (!translucent_ && (behind_.size() != windowSize)) {
+    behindGrabbed_ = !translucent_ && behind_.size() == windowSize;
+    if (!translucent_ && !behindGrabbed_) {
         behind_ = QImage(windowSize, QImage::Format_RGB32);
         behind_.fill(palette().color(QPalette::Window));
     }
@@ -250,8 +251,9 @@ int CTooltipWindow::ShadowGrey(int darkness, int transparency) {
 
 QImage CTooltipWindow::Compose(int transparency) {
     if (background_.isNull()) return {};
-    // Without a compositor nothing shows through: the tip is opaque.
-    const int t = translucent_ ? std::clamp(transparency, 0, 100) : 0;
+    // Without a compositor the tip blends over the copy of the screen behind
+    // it; only when there is no copy is it drawn opaque.
+    const int t = translucent_ || behindGrabbed_ ? std::clamp(transparency, 0, 100) : 0;
     QImage tip = background_.copy();
     if (!drawer_.PreparedText().empty()) {
         QPainter painter(&tip);

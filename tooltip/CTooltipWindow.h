@@ -2,7 +2,8 @@
 // its timers, the window under the cursor and the desktop, and shows the
 // tip: the text laid out by the HTML engine, a balloon placed on the screen,
 // its effect background, frame and soft shadow. With a compositor the tip is
-// drawn translucent; without one it is drawn opaque over its shadow.
+// drawn translucent; without one it is blended over a copy of the screen
+// taken before it showed.
 #pragma once
 
 #include <QBasicTimer>
@@ -111,6 +112,7 @@ private:
     QRegion windowRegion_;
     QImage background_;  // the effect fill of body and tail
     QImage behind_;      // what lay beneath the window (no compositor)
+    bool behindGrabbed_ = false;  // behind_ is a copy of the screen, not a plain fill
 };
 
 // Whether the desktop composites windows, so per-pixel transparency shows.

@@ -50,4 +50,10 @@ int32_t CEventPublisher::GetCount() const
     return int32_t(handlers_.size());
 }
 
+std::vector<IEventHandler*> CEventPublisher::Handlers() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return handlers_;
+}
+
 }  // namespace orvane::app

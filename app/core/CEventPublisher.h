@@ -26,6 +26,8 @@ public:
     int32_t Publish(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t param2) override;
 
     int32_t GetCount() const;
+    // The handlers in delivery order.
+    std::vector<IEventHandler*> Handlers() const;
 
 private:
     bool IsSubscribed(IEventHandler* handler) const;

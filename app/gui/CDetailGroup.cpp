@@ -1,5 +1,7 @@
 #include "CDetailGroup.h"
 
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QSignalBlocker>
@@ -16,6 +18,15 @@ namespace {
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
+
+QFont CDetailGroup::GridFont() {
+    constexpr int kCellHeight = 16;
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    int size = kCellHeight;
+    font.setPixelSize(size);
+    while (size > 6 && QFontMetrics(font).height() > kCellHeight) font.setPixelSize(--size);
+    return font;
+}
 
 CDetailGroup::CDetailGroup(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
@@ -51,6 +62,7 @@ CDetailGroup::CDetailGroup(QWidget* parent) : QWidget(parent) {
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Rows of the grid's fixed height, so the grid fits the group's height.
     grid_->setItemDelegate(new CFixedRowDelegate(CDetailRows::kGridRowHeight, grid_));
+    grid_->setFont(GridFont());
     grid_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     grid_->header()->setStretchLastSection(true);
     // The grid's colours: a pale view, green-grey row lines and a grey help area.
@@ -62,6 +74,7 @@ CDetailGroup::CDetailGroup(QWidget* parent) : QWidget(parent) {
     tip_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     tip_->setTextFormat(Qt::RichText);
     tip_->setFixedHeight(CDetailRows::kGridBaseHeight - 6);
+    tip_->setFont(GridFont());
     tip_->setStyleSheet("QLabel { background: #C8C8C8; color: black; padding: 3px; }");
     inner->addWidget(tip_);
     layout->addWidget(body_);

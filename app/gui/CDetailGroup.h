@@ -2,6 +2,7 @@
 // name/value grid with nested rows, and the tip line of the current row.
 #pragma once
 
+#include <QFont>
 #include <QWidget>
 
 #include "CDetailRows.h"
@@ -19,6 +20,9 @@ public:
     static constexpr int kRangeRole = Qt::UserRole + 1;
 
     explicit CDetailGroup(QWidget* parent = nullptr);
+
+    // The grid's font: the desktop's own, in a character cell 16 pixels high.
+    static QFont GridFont();
 
     // Replaces caption and rows; no selection signal comes of it.
     void Fill(const CDetailRows::Group& group);

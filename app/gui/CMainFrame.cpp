@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -9,6 +11,7 @@
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPixmap>
@@ -165,12 +168,12 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     addDockWidget(Qt::LeftDockWidgetArea, devicePane_);
     addDockWidget(Qt::RightDockWidgetArea, detail_);
     resizeDocks({devicePane_, detail_}, {260, 320}, Qt::Horizontal);
-    // Detail pane first, then the device pane: the order handlers hear events in.
+    // Detail pane first, then the device pane, the view plug-ins and last the
+    // list: the order handlers hear events in.
     bus_.Subscribe(detail_);
     bus_.Subscribe(devicePane_);
     detail_->SetPublisher(&bus_);
     devicePane_->SetPublisher(&bus_);
-    model_->SetPublisher(&bus_);
 
     commands_ = new CCommandRegistry(this);
     DefineStandardCommands(*commands_);
@@ -191,12 +194,14 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     views_ = std::make_unique<CViewFactory>(options.viewFolder.empty() ? GetAppDirectory() + "/view"
                                                                         : options.viewFolder);
     CreatePluginPanes();
+    model_->SetPublisher(&bus_);
     CreateDemoMenu();
     CreateMenus();
 
     resize(1280, 720);
     QSettings settings("Kavrin", "Orvane");
     restoreState(settings.value(kLayoutKey).toByteArray());
+    DockPluginPanes();
 
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &CMainFrame::UpdateStatus);
@@ -330,18 +335,75 @@ void CMainFrame::CreatePluginPanes() {
         // Each goes right after "解码(&T)", so the plug-ins list in reverse factory order.
         paneItems_.insert(paneItems_.begin(), int(id));
 
-        pane.dock = new QDockWidget(title, this);
+        pane.title = title;
+        pane.icon = FirstIcon(info.icon);
+        item->setIcon(pane.icon);
+    }
+}
+
+void CMainFrame::DockPluginPanes() {
+    // Made after the layout is restored, so each can ask it for its own place.
+    for (auto& [id, pane] : plugins_) {
+        pane.dock = new QDockWidget(pane.title, this);
         pane.dock->setObjectName(PaneName(id));
-        const QIcon icon = FirstIcon(info.icon);
-        item->setIcon(icon);
-        pane.dock->setWindowIcon(icon);
-        addDockWidget(Qt::BottomDockWidgetArea, pane.dock);
-        pane.dock->hide();
+        pane.dock->setWindowIcon(pane.icon);
         // The window is made on the first showing, also when a restored layout shows it.
-        connect(pane.dock, &QDockWidget::visibilityChanged, this, [this, id](bool visible) {
+        connect(pane.dock, &QDockWidget::visibilityChanged, this, [this, id = id](bool visible) {
             if (visible) EnsurePaneWindow(id);
         });
+        if (restoreDockWidget(pane.dock)) continue;
+        // Out of the layout until it is first shown: a layout stored before
+        // then does not hold it either.
+        pane.dock->hide();
+        pane.unplaced = true;
     }
+}
+
+void CMainFrame::PlaceFirstShown(QDockWidget* dock) {
+    // A pane the layout never held opens at a usable size: its window's
+    // preferred size, and at least a third of the window's height. Beside the
+    // panes already open at the bottom when all fit, else as a tab of one.
+    QList<QDockWidget*> row;  // one of each tab group
+    const QSize hint = dock->sizeHint();
+    int needed = hint.width();
+    for (QDockWidget* other : findChildren<QDockWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (other == dock || other->isHidden() || other->isFloating() || dockWidgetArea(other) != Qt::BottomDockWidgetArea)
+            continue;
+        const QList<QDockWidget*> tabs = tabifiedDockWidgets(other);
+        if (std::any_of(row.begin(), row.end(), [&](QDockWidget* d) { return tabs.contains(d); })) continue;
+        int widest = other->sizeHint().width();
+        for (QDockWidget* tab : tabs) widest = std::max(widest, tab->sizeHint().width());
+        row.append(other);
+        needed += widest;
+    }
+    addDockWidget(Qt::BottomDockWidgetArea, dock);
+    const bool tabbed = !row.isEmpty() && needed > width();
+    if (tabbed) tabifyDockWidget(row.last(), dock);
+    dock->show();
+    dock->raise();
+    layout()->activate();
+    // Its place (its tab group) gets the width it wants; the others give it up
+    // in proportion to what they have.
+    QDockWidget* mine = tabbed ? row.last() : dock;
+    const QList<QDockWidget*> places = tabbed ? row : row + QList<QDockWidget*>{dock};
+    if (places.size() > 1) {
+        const int target = std::max(hint.width(), tabbed ? mine->width() : 0);
+        int total = 0, others = 0;
+        for (QDockWidget* place : places) {
+            total += place->width();
+            if (place != mine) others += place->width();
+        }
+        const int left = std::max(total - target, int(places.size()) - 1);
+        QList<int> widths;
+        for (QDockWidget* place : places)
+            widths.append(place == mine ? target : int(int64_t(place->width()) * left / std::max(others, 1)));
+        resizeDocks(places, widths, Qt::Horizontal);
+    }
+    const int wanted = std::max(hint.height(), height() / 3);
+    resizeDocks({dock}, {wanted}, Qt::Vertical);
+    layout()->activate();
+    // Tabs take their bar's height from the area: the pane keeps what it wanted.
+    if (dock->height() < wanted) resizeDocks({dock}, {2 * wanted - dock->height()}, Qt::Vertical);
 }
 
 void CMainFrame::EnsurePaneWindow(uint32_t id) {
@@ -379,9 +441,15 @@ QDockWidget* CMainFrame::Pane(uint32_t id) const {
 void CMainFrame::ShowPane(uint32_t id) {
     QDockWidget* dock = Pane(id);
     if (!dock) return;
-    dock->show();
-    dock->raise();
-    EnsurePaneWindow(id);
+    if (auto it = plugins_.find(id); it != plugins_.end() && it->second.unplaced) {
+        it->second.unplaced = false;
+        EnsurePaneWindow(id);  // its window tells the size it wants
+        PlaceFirstShown(dock);
+    } else {
+        dock->show();
+        dock->raise();
+        EnsurePaneWindow(id);
+    }
     if (QWidget* inside = dock->widget()) inside->setFocus(Qt::OtherFocusReason);
 }
 

@@ -4,6 +4,7 @@
 // capture worker and the command registry.
 #pragma once
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
@@ -134,11 +135,16 @@ private:
     struct PluginPane {
         IUsbView* view = nullptr;
         QDockWidget* dock = nullptr;
+        QString title;
+        QIcon icon;
+        bool unplaced = false;  // no layout has given it a place and size yet
     };
 
     void BindCommands();
     void CreateMenus();
     void CreatePluginPanes();
+    void DockPluginPanes();
+    void PlaceFirstShown(QDockWidget* dock);
     void CreateDemoMenu();
     void UpdateRecentMenu();
     void AddRecentFile(const QString& path);

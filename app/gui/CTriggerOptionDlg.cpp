@@ -1,6 +1,9 @@
 #include "CTriggerOptionDlg.h"
 
+#include <algorithm>
+
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -43,6 +46,7 @@ CTriggerListCtrl::CTriggerListCtrl(CTriggerSteps& steps, QWidget* parent)
     address_->hide();
     data_->hide();
     setFrameShape(QFrame::StyledPanel);
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 void CTriggerListCtrl::resizeEvent(QResizeEvent* event) {
@@ -152,6 +156,26 @@ void CTriggerListCtrl::mousePressEvent(QMouseEvent* event) {
     }
     Select(row);
     viewport()->update();
+}
+
+void CTriggerListCtrl::keyPressEvent(QKeyEvent* event) {
+    // The keys of a list: also from the edits, which leave these alone.
+    const int count = int(steps_.Count());
+    const int page = std::max(1, viewport()->height() / kRow);
+    int row = selected_;
+    switch (event->key()) {
+    case Qt::Key_Up: row -= 1; break;
+    case Qt::Key_Down: row += 1; break;
+    case Qt::Key_PageUp: row -= page; break;
+    case Qt::Key_PageDown: row += page; break;
+    case Qt::Key_Home: row = 0; break;
+    case Qt::Key_End: row = count - 1; break;
+    default: QAbstractScrollArea::keyPressEvent(event); return;
+    }
+    if (count == 0) return;
+    row = std::clamp(row, 0, count - 1);
+    Select(row);
+    ScrollTo(row);
 }
 
 void CTriggerListCtrl::CommitEdits() {

@@ -53,8 +53,9 @@ struct Artwork {
 
     Artwork() {
         for (int open = 0; open < 2; ++open) {
+            // White is the mask colour: the row's highlight shows inside the box.
             QPixmap box(11, 11);
-            box.fill(Qt::white);
+            box.fill(Qt::transparent);
             QPainter p(&box);
             p.setPen(QColor(0x80, 0x80, 0x80));
             p.drawRect(0, 0, 10, 10);
@@ -317,6 +318,14 @@ void CUsbListCtrl::mouseMoveEvent(QMouseEvent* event) {
         viewport()->update();
     }
     QTreeView::mouseMoveEvent(event);
+}
+
+void CUsbListCtrl::wheelEvent(QWheelEvent* event) {
+    QTreeView::wheelEvent(event);
+    // The rows moved under the cursor (a wheel turns over the list only): the
+    // highlight follows the cursor, not the row.
+    hoverRow_ = indexAt(event->position().toPoint()).row();
+    viewport()->update();
 }
 
 void CUsbListCtrl::leaveEvent(QEvent* event) {

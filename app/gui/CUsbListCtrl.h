@@ -99,6 +99,7 @@ public:
     static constexpr uint32_t kToolId = 0xE900;
     static constexpr int kTipTransparency = 30;
     static constexpr int kNoHover = -1;
+    int HoverRow() const { return hoverRow_; }
 
 signals:
     // Before the row menu reads any state: the owner brings its actions up to date.
@@ -112,6 +113,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;

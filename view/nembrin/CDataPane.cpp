@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStyle>
 
 #include "CMyFindDialog.h"
 #include "NembrinSettings.h"
@@ -230,6 +231,22 @@ void CDataPane::SetCaret(bool shown, int32_t x, int32_t y)
     caretShown_ = shown;
     if (shown) caret_ = QPoint(x, y);
     viewport()->update();
+}
+
+QSize CDataPane::sizeHint() const
+{
+    // The address column and both areas whole at eight bytes a row (four when
+    // an area shows bits, a byte there being four times as wide) or at the
+    // width chosen, beside the vertical bar.
+    const DisplaySettings& s = ctrl_.Settings();
+    const int32_t w = CellSize().width();
+    const bool bits = s.leftArea == AreaBinary || s.rightArea == AreaBinary;
+    const int32_t bytes = s.width != kAutoWidth ? s.bytesPerRow : bits ? 4 : 8;
+    int32_t areas = (AreaCells(s.leftArea, bytes, s.groupType) + AreaCells(s.rightArea, bytes, s.groupType)) * w;
+    if (s.width == kAutoWidth) areas = std::max(areas, FittedWidth(bytes, s.leftArea, s.rightArea));
+    const int32_t width = AddressCells(s.addressType, ctrl_.Length()) * w + areas + 2 * frameWidth() +
+                          style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    return {width, QAbstractScrollArea::sizeHint().height()};
 }
 
 void CDataPane::resizeEvent(QResizeEvent* event)

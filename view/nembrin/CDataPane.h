@@ -56,6 +56,9 @@ public:
     bool CaretShown() const { return caretShown_; }
     QPoint CaretPos() const { return caret_; }
 
+    // Wide enough for the address column and both areas.
+    QSize sizeHint() const override;
+
     // The cell size every pane of the process uses, measured once.
     static QSize CellSize();
     static QFont DataFont();

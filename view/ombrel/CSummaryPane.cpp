@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QSet>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "CSummaryCtrl.h"
@@ -103,6 +104,14 @@ CSummaryPane::CSummaryPane(CSummaryCtrl& view, QWidget* parent) : QWidget(parent
     layout->addWidget(toolbar_);
     layout->addWidget(report_);
     connect(report_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { OnDoubleClick(item); });
+}
+
+QSize CSummaryPane::sizeHint() const
+{
+    // Every column whole beside the vertical bar.
+    const int width = report_->header()->length() + 2 * report_->frameWidth() +
+                      report_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    return {width, QWidget::sizeHint().height()};
 }
 
 void CSummaryPane::Show(const std::vector<SummaryRow>& rows, const SummaryRow& marks)

@@ -25,6 +25,8 @@ public:
     void Show(const std::vector<SummaryRow>& rows, const SummaryRow& marks);
     QTreeWidget* Report() const { return report_; }
     QToolBar* ToolBar() const { return toolbar_; }
+    // Wide enough for every column.
+    QSize sizeHint() const override;
 
 private:
     void OnDoubleClick(QTreeWidgetItem* item);

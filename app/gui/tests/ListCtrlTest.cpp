@@ -4,6 +4,7 @@
 // hidden-packet balloon.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QClipboard>
 #include <QCursor>
 #include <QDialog>
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <functional>
 #include <memory>
@@ -378,6 +380,24 @@ TEST_F(ListCtrlTest, KeysAndDoubleClickExpandAndCollapse) {
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
     EXPECT_EQ(model.rowCount(), 9);
     EXPECT_EQ(Selected(), 3);
+}
+
+TEST_F(ListCtrlTest, SelectionShowsInsideTheExpandBoxAndTheHoverFollowsTheWheel) {
+    list->SelectRow(1);
+    const QRect box = list->ExpandBox(model.index(1, 0));
+    const QImage shot = list->viewport()->grab().toImage();
+    EXPECT_NE(shot.pixelColor(box.topLeft() + QPoint(3, 3)), QColor(Qt::white)) << "the box's white is its mask";
+
+    model.ToggleExpand(5);  // twenty more rows, so the list scrolls
+    const QPoint at = list->visualRect(model.index(2, CPacketListCells::ColAddress)).center();
+    QTest::mouseMove(list->viewport(), at);
+    ASSERT_EQ(list->HoverRow(), 2);
+    QWheelEvent wheel(at, list->viewport()->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, {}, Qt::NoScrollPhase,
+                      false);
+    QApplication::sendEvent(list->viewport(), &wheel);
+    const int under = list->indexAt(at).row();
+    EXPECT_GT(under, 2);
+    EXPECT_EQ(list->HoverRow(), under);
 }
 
 TEST_F(ListCtrlTest, GoToPacketSelectsOrShowsTheBalloon) {

@@ -24,6 +24,9 @@
 #include <thread>
 
 #include "CDevice.h"
+#include "CEventPublisher.h"
+#include "CPanelDetail.h"
+#include "CPanelDevice.h"
 #include "CMainFrame.h"
 #include "CProgressDlg.h"
 #include "CRecordSheet.h"
@@ -291,6 +294,79 @@ TEST(MainFramePlugins, LayoutRoundTripShowsAPluginPaneAgain) {
     EXPECT_EQ(Creates("b_summary"), before + 1);
     EXPECT_FALSE(frame.Pane(4000)->isVisible());
     EXPECT_FALSE(frame.Pane(4004)->isVisible());
+}
+
+TEST(MainFramePlugins, EventsReachThePanesThePluginsAndLastTheList) {
+    ClearProgramSettings();
+    CMainFrame frame(WithPlugins());
+    const std::vector<IEventHandler*> handlers = static_cast<CEventPublisher&>(frame.Publisher()).Handlers();
+    ASSERT_EQ(handlers.size(), 5u) << "two panes, two plug-ins, the list";
+    EXPECT_EQ(handlers[0], static_cast<IEventHandler*>(frame.DetailPane()));
+    EXPECT_EQ(handlers[1], static_cast<IEventHandler*>(frame.DevicePane()));
+    EXPECT_EQ(handlers[4], static_cast<IEventHandler*>(frame.ListModel()));
+}
+
+// Lets the window lay out what it was asked to.
+static void Settle() {
+    for (int i = 0; i < 3; ++i) QApplication::processEvents();
+}
+
+TEST(MainFramePlugins, PanesOpenAtAUsableSizeUnlessTheLayoutPlacedThem) {
+    ClearProgramSettings();
+    {
+        CMainFrame frame(WithPlugins());
+        frame.resize(1280, 720);
+        frame.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+        QDockWidget* chart = frame.Pane(4004);
+        QDockWidget* summary = frame.Pane(4005);
+        frame.Commands().Execute(4004);
+        Settle();
+        EXPECT_GE(chart->height(), frame.height() / 3 - 2) << "a third of the window";
+        EXPECT_GE(chart->width(), 600);
+        frame.Commands().Execute(4005);
+        Settle();
+        EXPECT_TRUE(frame.tabifiedDockWidgets(summary).isEmpty()) << "both fit side by side";
+        EXPECT_GE(summary->width(), 500);
+        EXPECT_GE(chart->width(), 600);
+        EXPECT_EQ(summary->y(), chart->y());
+        EXPECT_GE(summary->height(), frame.height() / 3 - 2);
+        // The user makes the charts lower; the next start keeps that.
+        frame.resizeDocks({chart}, {120}, Qt::Vertical);
+        Settle();
+        ASSERT_LT(chart->height(), frame.height() / 3 - 2);
+        frame.close();
+    }
+    {
+        CMainFrame frame(WithPlugins());
+        frame.resize(1280, 720);
+        frame.show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Pane(4004)->isVisible(); }, 2000));
+        Settle();
+        EXPECT_LT(frame.Pane(4004)->height(), frame.height() / 3 - 2) << "the stored layout wins";
+        frame.Pane(4004)->hide();
+        frame.Commands().Execute(4004);
+        Settle();
+        EXPECT_LT(frame.Pane(4004)->height(), frame.height() / 3 - 2) << "shown again where it was";
+    }
+    // A layout stored before the panes were ever shown leaves them to their first
+    // showing. Too narrow for both side by side, the second opens as a tab of the first.
+    ClearProgramSettings();
+    {
+        CMainFrame frame(WithPlugins());
+        frame.show();
+        frame.close();
+    }
+    CMainFrame frame(WithPlugins());
+    frame.resize(1000, 700);
+    frame.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+    frame.Commands().Execute(4004);
+    frame.Commands().Execute(4005);
+    Settle();
+    EXPECT_EQ(frame.tabifiedDockWidgets(frame.Pane(4005)), QList<QDockWidget*>{frame.Pane(4004)});
+    EXPECT_GE(frame.Pane(4005)->height(), frame.height() / 3 - 2);
+    EXPECT_GE(frame.Pane(4005)->width(), 500);
 }
 
 TEST(MainFrameFiles, DemoMenuListsUpTo101ProjectsByName) {

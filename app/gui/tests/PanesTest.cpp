@@ -4,6 +4,8 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -108,6 +110,9 @@ TEST(DetailPane, GroupsNestedRowsAndTheirRanges) {
     EXPECT_EQ(std::pair(ranges[1].p1, ranges[1].p2), std::pair(intptr_t(20), intptr_t(4)));
     EXPECT_EQ(ranges[2].p1, intptr_t(5000000000LL)) << "offsets beyond 32 bits pass whole";
     EXPECT_TRUE(pane.Group(1)->TipLine().contains("far tip"));
+    EXPECT_EQ(data->font(), CDetailGroup::GridFont());
+    EXPECT_LE(QFontMetrics(data->font()).height(), 16);
+    EXPECT_EQ(data->font().family(), QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
 
     // Not a decode result: nothing shown, nothing published.
     for (const char* text : {"", "garbage", "<devices/>"}) {

@@ -298,6 +298,25 @@ TEST(TriggerPage, StepsButtonsClicksEditsAndTheSixteenStepLimit)
     EXPECT_EQ(list->Selected(), 0);
     EXPECT_EQ(page.Steps().Steps()[1].address, 5);
 
+    // The keys move through the rows, also from inside an edit, which is committed.
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(list->Selected(), 1);
+    QTest::keyClick(list, Qt::Key_End);
+    EXPECT_EQ(list->Selected(), 15);
+    EXPECT_GE(list->CellRect(15, 0).top(), 0) << "scrolled into view";
+    QTest::keyClick(list, Qt::Key_PageUp);
+    EXPECT_LT(list->Selected(), 15);
+    QTest::keyClick(list, Qt::Key_Home);
+    EXPECT_EQ(list->Selected(), 0);
+    QTest::keyClick(list, Qt::Key_Up);
+    EXPECT_EQ(list->Selected(), 0) << "stays on the first row";
+    list->AddressEdit()->setFocus();
+    list->AddressEdit()->setText("7");
+    QTest::keyClick(list->AddressEdit(), Qt::Key_Down);
+    EXPECT_EQ(list->Selected(), 1);
+    EXPECT_EQ(page.Steps().Steps()[0].address, 7);
+
     // A click on a drawn box flips it: endpoint 0 of the first row, then its "全选".
     page.Steps().Steps()[0].endpoint = 0;
     const QRect cell = list->CellRect(0, CTriggerSteps::ColEndpoint);

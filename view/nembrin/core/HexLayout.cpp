@@ -118,12 +118,29 @@ int32_t AddressCells(int32_t addressType, uint64_t length)
     return addressType == AddressDecimal ? DecimalDigits(length) + 2 : 12;
 }
 
+namespace {
+
+constexpr int32_t kFitCharWidth = 7;
+
+// Characters one byte takes in both areas for the fit, its gap included.
+int32_t FitCharsPerByte(int32_t leftArea, int32_t rightArea)
+{
+    auto digits = [](int32_t area) { return area == AreaBinary ? 8 : area == AreaHex ? 2 : 0; };
+    return digits(leftArea) + digits(rightArea) + 2;
+}
+
+}  // namespace
+
 int32_t FitBytesPerRow(int32_t available, int32_t leftArea, int32_t rightArea)
 {
     if (available <= 0) return 0;
-    auto digits = [](int32_t area) { return area == AreaBinary ? 8 : area == AreaHex ? 2 : 0; };
-    int32_t n = (available / 7 - 2) / (digits(leftArea) + digits(rightArea) + 2);
+    int32_t n = (available / kFitCharWidth - 2) / FitCharsPerByte(leftArea, rightArea);
     return n > 1 ? n : 0;
+}
+
+int32_t FittedWidth(int32_t bytesPerRow, int32_t leftArea, int32_t rightArea)
+{
+    return kFitCharWidth * (bytesPerRow * FitCharsPerByte(leftArea, rightArea) + 2);
 }
 
 int64_t ClampScroll(int64_t position, int64_t maximum, int64_t page)

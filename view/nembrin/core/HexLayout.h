@@ -60,6 +60,8 @@ int32_t DecimalDigits(uint64_t value);
 int32_t AddressCells(int32_t addressType, uint64_t length);
 // Bytes per row fitted to `available` pixels (7 a character), 0 when it does not fit two.
 int32_t FitBytesPerRow(int32_t available, int32_t leftArea, int32_t rightArea);
+// The fewest pixels FitBytesPerRow fits `bytesPerRow` bytes into.
+int32_t FittedWidth(int32_t bytesPerRow, int32_t leftArea, int32_t rightArea);
 
 // A scroll position clamped to 0 .. max - page + 1 (0 when the page covers it).
 int64_t ClampScroll(int64_t position, int64_t maximum, int64_t page);

@@ -96,6 +96,19 @@ TEST_F(DataPaneTest, AFreshUserGetsTheDefaultChecks)
     EXPECT_EQ(pane->ContextMenu()->actions().size(), 8) << "five sub-menus, a separator, copy and find";
 }
 
+TEST_F(DataPaneTest, ItAsksForTheWidthOfItsColumns)
+{
+    ClearSettings();
+    Open();
+    for (int32_t id : {0, 32810}) {  // fitted to the pane (hex and bits), then eight bytes a row
+        if (id) pane->CommandAction(id)->trigger();
+        pane->resize(pane->sizeHint().width(), 300);
+        const CShowDataCtrl::Geometry g = view->Control().Layout();
+        EXPECT_GE(g.bytesPerRow, 4) << id;
+        EXPECT_LE(g.rightEnd, pane->viewport()->width()) << id << ": both areas whole";
+    }
+}
+
 TEST_F(DataPaneTest, StoredChoicesAreCheckedAndRulesRunFirst)
 {
     {

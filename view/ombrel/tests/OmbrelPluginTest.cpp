@@ -116,6 +116,7 @@ TEST(OmbrelPlugin, CountsAParseFromTheWorkerAndGoesToABookmark)
     auto* tree = window->findChild<QTreeWidget*>();
     ASSERT_NE(tree, nullptr);
     EXPECT_EQ(tree->headerItem()->text(0), "项目");
+    EXPECT_GT(window->sizeHint().width(), tree->header()->length()) << "it asks for every column whole";
     QTreeWidgetItem* packets = TopRow(tree, "封包");
     ASSERT_NE(packets, nullptr);
     EXPECT_EQ(packets->text(1).toStdString(), WithCommas(first.Packets(&first.sink.root)));

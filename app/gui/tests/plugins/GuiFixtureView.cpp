@@ -6,6 +6,13 @@
 
 namespace {
 
+// A window that asks for the fixture's width.
+class CFixtureWindow final : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override { return {FIXTURE_VIEW_WIDTH, 100}; }
+};
+
 int g_creates = 0;
 int g_alive = 0;
 
@@ -25,7 +32,7 @@ public:
     }
     orvane::WindowHandle Create(orvane::WindowHandle parent) override {
         ++g_creates;
-        if (!window_) window_ = new QLabel(FIXTURE_VIEW_TITLE, static_cast<QWidget*>(parent));
+        if (!window_) window_ = new CFixtureWindow(FIXTURE_VIEW_TITLE, static_cast<QWidget*>(parent));
         return window_;
     }
     orvane::WindowHandle GetHwnd() override { return window_; }

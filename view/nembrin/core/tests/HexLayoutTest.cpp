@@ -67,6 +67,10 @@ TEST(HexLayout, AreaAndAddressWidths)
     EXPECT_EQ(FitBytesPerRow(700, AreaHex, AreaBinary), 8);
     EXPECT_EQ(FitBytesPerRow(20, AreaHex, AreaBinary), 0) << "too narrow for two bytes";
     EXPECT_EQ(FitBytesPerRow(0, AreaHex, AreaBinary), 0);
+    for (int32_t n : {3, 8, 16}) {
+        EXPECT_EQ(FitBytesPerRow(FittedWidth(n, AreaHex, AreaChars), AreaHex, AreaChars), n);
+        EXPECT_EQ(FitBytesPerRow(FittedWidth(n, AreaHex, AreaChars) - 1, AreaHex, AreaChars), n - 1);
+    }
 }
 
 TEST(HexLayout, ScrollClampsNeverStartAboveTheData)
