@@ -84,7 +84,7 @@ inline emu::BusCapture RealTraffic(size_t records, std::vector<std::string>* par
         emu::BusCapture capture = CaptureFiles(std::filesystem::path(ORVANE_CAPTURES_DIR) / name);
         if (!capture.records.empty()) sessions.emplace_back(name, std::move(capture));
     }
-    for (const char* device : {"mouse", "disk", "camera", "audio"}) {
+    for (const char* device : {"mouse", "large-read", "camera", "audio"}) {
         emu::BusCapture session = EmulatedSession(device);
         if (!session.records.empty()) sessions.emplace_back(std::string("emulated ") + device, std::move(session));
     }

@@ -20,16 +20,20 @@ struct Row {
 std::shared_ptr<PortBackend> MakeLibusb() { return std::make_shared<LibusbBackend>(); }
 
 // The device whose traffic the emulated analyser records: ORVANE_EMULATED_DEVICE
-// names it (mouse, disk, camera, audio); each capture gets a new seed.
+// names it (mouse, disk, camera, audio, large-read); each capture gets a new
+// seed. All but large-read fit what the default capture settings keep, their
+// enumeration included; large-read is the disk with one 4 MiB READ, as a file
+// copy does, and needs 64 K records and 16 MiB of payload to be kept whole.
 std::shared_ptr<PortBackend> MakeEmulated() {
     auto analyser = std::make_shared<emu::EmulatedAnalyser>();
     emu::SessionBuilder::Options options;
     options.kind = emu::SessionBuilder::Kind::Mouse;
     if (const char* name = std::getenv("ORVANE_EMULATED_DEVICE")) {
         std::string kind(name);
-        if (kind == "disk") {
+        if (kind == "disk") options.kind = emu::SessionBuilder::Kind::Disk;
+        if (kind == "large-read") {
             options.kind = emu::SessionBuilder::Kind::Disk;
-            options.largeReadBytes = 4 * 1024 * 1024;  // one long READ, as a file copy does
+            options.largeReadBytes = 4 * 1024 * 1024;
         }
         if (kind == "camera") options.kind = emu::SessionBuilder::Kind::Camera;
         if (kind == "audio") options.kind = emu::SessionBuilder::Kind::Audio;
