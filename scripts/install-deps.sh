@@ -8,6 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-translations-l10n libxcb1-dev
   clang libclang-rt-14-dev
   fonts-wqy-microhei
+  desktop-file-utils shared-mime-info
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,16 +1,15 @@
 #include "CAboutDlg.h"
 
-#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
-#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "CUsbIdDatabase.h"
+#include "DesktopServices.h"
 
 namespace orvane::app {
 
@@ -28,7 +27,7 @@ CAboutDlg::CAboutDlg(const AboutInfo& info, QWidget* parent) : QDialog(parent), 
     setWindowTitle(QString::fromUtf8("关于 Orvane"));
     auto* product = new QLabel(QStringLiteral("<b>Orvane</b>"), this);
     auto* icon = new QLabel(this);
-    icon->setPixmap(QApplication::style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(32, 32));
+    icon->setPixmap(ProgramIcon().pixmap(48, 48));
 
     const char* labels[FieldCount] = {"软件版本：", "固件版本：", "算法版本：", "设备型号：", "序  列  号："};
     const std::string* texts[FieldCount] = {&info.programVersion, &info.firmware, &info.algorithm, &info.model,

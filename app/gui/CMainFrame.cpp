@@ -328,6 +328,7 @@ void CMainFrame::CreatePluginPanes() {
         }
         PluginPane& pane = plugins_[id];
         pane.view = view;
+        pane.path = views_->GetPath(i);
         view->Attach(&bus_);
         const QString title = QString::fromStdString(info.title);
         QAction* item = commands_->Define(int(id), title);
@@ -404,6 +405,12 @@ void CMainFrame::PlaceFirstShown(QDockWidget* dock) {
     layout()->activate();
     // Tabs take their bar's height from the area: the pane keeps what it wanted.
     if (dock->height() < wanted) resizeDocks({dock}, {2 * wanted - dock->height()}, Qt::Vertical);
+}
+
+std::map<uint32_t, std::string> CMainFrame::ViewPlugins() const {
+    std::map<uint32_t, std::string> paths;
+    for (const auto& [id, pane] : plugins_) paths[id] = pane.path;
+    return paths;
 }
 
 void CMainFrame::EnsurePaneWindow(uint32_t id) {

@@ -83,6 +83,8 @@ public:
     QMenu* DemoMenu() const { return demoMenu_; }
     // The dock of a pane id (4000, 4002, a plug-in's), null for none.
     QDockWidget* Pane(uint32_t id) const;
+    // The library of each view plug-in that made a pane, by pane id.
+    std::map<uint32_t, std::string> ViewPlugins() const;
     // The demonstration projects in menu order; entry i is command DemoFirst + i.
     const QStringList& DemoFiles() const { return demoFiles_; }
     const QString& ProjectPath() const { return path_; }
@@ -138,6 +140,7 @@ private:
         QString title;
         QIcon icon;
         bool unplaced = false;  // no layout has given it a place and size yet
+        std::string path;
     };
 
     void BindCommands();

@@ -1,6 +1,7 @@
 #include "COrvaneApp.h"
 
 #include <QApplication>
+#include <QDockWidget>
 #include <QLibraryInfo>
 #include <QSettings>
 #include <QTimer>
@@ -19,6 +20,7 @@ namespace orvane::app {
 namespace {
 
 const char* const kNoUpdateCheck = "--no-update-check";
+const char* const kListPlugins = "--list-plugins";
 
 }  // namespace
 
@@ -52,8 +54,10 @@ bool COrvaneApp::LoadTranslations(QApplication& app) {
 int COrvaneApp::Start(const QStringList& arguments) {
     QString project;
     bool updateCheck = QSettings("Kavrin", "Orvane").value("UpdateCheck", true).toBool();
+    bool listPlugins = false;
     for (const QString& argument : arguments) {
         if (argument == kNoUpdateCheck) updateCheck = false;
+        else if (argument == kListPlugins) listPlugins = true;
         else if (!argument.startsWith("--") && project.isEmpty()) project = argument;
     }
 
@@ -65,6 +69,10 @@ int COrvaneApp::Start(const QStringList& arguments) {
     frame.viewFolder = options_.viewFolder;
     frame.demoFolder = options_.demoFolder;
     frame_ = std::make_unique<CMainFrame>(std::move(frame));
+    if (listPlugins) {
+        PrintPlugins();
+        return 0;
+    }
 
     // No project: the window starts with a new, empty one.
     if (!project.isEmpty() && !frame_->OpenProject(project)) return 1;
@@ -75,6 +83,21 @@ int COrvaneApp::Start(const QStringList& arguments) {
         QTimer::singleShot(0, window, [window] { window->Commands().Execute(cmd::CheckUpdate); });
     }
     return -1;
+}
+
+// "kind<TAB>library<TAB>what it serves": how an installation is checked.
+void COrvaneApp::PrintPlugins() {
+    std::printf("device\t%s\n", frame_->Device() ? (GetAppDirectory() + "/libpardix.so").c_str() : "-");
+    for (int32_t i = 0; i < factory_.GetCount(); ++i) {
+        int32_t cls = 0, subclass = 0, protocol = 0;
+        std::string path;
+        factory_.GetInfo(i, &cls, &subclass, &protocol);
+        factory_.GetPath(&path, i);
+        std::printf("class\t%s\t%d/%d/%d %s\n", path.c_str(), cls, subclass, protocol, ids_.GetClassName(cls).c_str());
+    }
+    for (const auto& [id, path] : frame_->ViewPlugins())
+        std::printf("view\t%s\t%u %s\n", path.c_str(), id, frame_->Pane(id)->windowTitle().toUtf8().constData());
+    std::fflush(stdout);
 }
 
 }  // namespace orvane::app

@@ -46,7 +46,8 @@ public:
     // new one, a path opens it. Returns -1 to run the event loop, or the exit
     // code when the project could not be opened (the user was told why).
     // "--no-update-check" skips the update check, as the setting
-    // "UpdateCheck"=false does.
+    // "UpdateCheck"=false does; "--list-plugins" prints the device library
+    // and the plug-ins the program loaded, one a line, and returns 0.
     int Start(const QStringList& arguments);
 
     CMainFrame* Frame() const { return frame_.get(); }
@@ -57,6 +58,7 @@ public:
 
 private:
     static std::string SettingsPath(const Options& options);
+    void PrintPlugins();
 
     Options options_;
     CDecodeFactory factory_;

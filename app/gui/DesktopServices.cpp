@@ -8,6 +8,9 @@
 
 #include "AppDirectory.h"
 
+// Resource initialisers live in the global namespace.
+static void InitProgramIcon() { Q_INIT_RESOURCE(ProgramIcon); }
+
 namespace orvane::app {
 
 namespace {
@@ -28,6 +31,14 @@ QString Beside(const char* relative) {
 }
 
 }  // namespace
+
+QIcon ProgramIcon() {
+    // Compiled into this static library: nothing else would pull it in.
+    InitProgramIcon();
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) icon.addFile(QString(":/icons/orvane-%1.png").arg(size));
+    return icon;
+}
 
 IDesktop& Desktop() { return g_desktop ? *g_desktop : g_system; }
 

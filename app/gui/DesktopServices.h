@@ -3,6 +3,7 @@
 // through a shell: a program and its argument list, or a file URL.
 #pragma once
 
+#include <QIcon>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -19,6 +20,9 @@ public:
 // The real desktop unless a test installed its own (not owned; null restores it).
 IDesktop& Desktop();
 void SetDesktop(IDesktop* desktop);
+
+// The program's own icon, in every size it is drawn in.
+QIcon ProgramIcon();
 
 // "<program folder>/../common/usbhelp.pdf".
 QString HelpFilePath();

@@ -1,4 +1,5 @@
-// The analyser program. --capture starts a capture at start-up; the hidden
+// The analyser program. --capture starts a capture at start-up, --list-plugins
+// prints what was loaded and ends (see COrvaneApp::Start); the hidden
 // --screenshot PATH waits for that capture, shows a row's detail, saves the
 // window as a PNG and quits.
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include "COrvaneApp.h"
 #include "CPacketListModel.h"
 #include "CUsbListCtrl.h"
+#include "DesktopServices.h"
 
 using orvane::app::CMainFrame;
 using orvane::app::COrvaneApp;
@@ -56,6 +58,9 @@ int main(int argc, char** argv) {
     QApplication qt(argc, argv);
     QApplication::setOrganizationName("Kavrin");
     QApplication::setApplicationName("Orvane");
+    // The desktop entry the window belongs to, and its icon.
+    QApplication::setDesktopFileName("orvane");
+    QApplication::setWindowIcon(orvane::app::ProgramIcon());
     COrvaneApp::LoadTranslations(qt);
 
     QStringList args = qt.arguments();

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -139,6 +141,10 @@ TEST(StartUp, AboutBoxWithAndWithoutAnAnalyser) {
         EXPECT_EQ(dialog.Plugins()->columnCount(), 4);
         EXPECT_EQ(dialog.Plugins()->headerItem()->text(3), QString::fromUtf8("插件版本"));
         EXPECT_EQ(dialog.Plugins()->topLevelItemCount(), 0);
+        // The program's own icon, from the resources compiled in, in each size it is drawn in.
+        EXPECT_EQ(ProgramIcon().availableSizes().size(), 7);
+        const QList<QLabel*> labels = dialog.findChildren<QLabel*>();
+        EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](QLabel* l) { return !l->pixmap().isNull(); }));
     }
     emu::EmulatedAnalyser emu;
     IDevice* device = EmulatedDevice(emu);
