@@ -52,6 +52,10 @@ public:
     // reader that walks a loaded or uploaded capture without a call per record;
     // null and *count 0 when the record at `index` has to be fetched with GetRecord.
     virtual const PacketRecord* PeekRecords(uint32_t index, uint32_t* count) = 0;
+    // Why the last OpenOrSave failed: the system's error number (0 when no
+    // system call failed, a cancelled save say) and the path it concerned,
+    // as given to OpenOrSave (empty when none); valid until the next call.
+    virtual int32_t LastFileError(const char** path) = 0;
 
 protected:
     ~IDataSource() = default;  // freed only through Release

@@ -31,6 +31,8 @@ constexpr int32_t kControlBeginUpload = 1;
 constexpr int32_t kControlEndUpload = 2;
 // Writes the running payload upload's progress (0-100) to `out`, 100 when no upload runs.
 constexpr int32_t kControlUploadProgress = 4;
+// Drops the capture held (records, payload, an upload under way): a new project holds none.
+constexpr int32_t kControlDiscardCapture = 5;
 
 // Export of the device library.
 using CreateDeviceFn = IDevice* (*)();

@@ -1,4 +1,4 @@
-// Opening and reading files named by users or by files they open. Only regular
+// Opening and reading files named by users or by files they open, and writing whole buffers. Only regular
 // files are read: a directory fails on read, a device such as /dev/zero never
 // ends, and a named pipe blocks the open until some writer comes.
 #pragma once
@@ -61,6 +61,23 @@ inline bool ReadRegularFile(const std::string& path, uint64_t maxBytes, std::str
     ::close(fd);
     if (ok) text.swap(read);
     return ok;
+}
+
+// Writes all `size` bytes to `fd` from its current position; false, with
+// errno set, when a write fails or makes no progress (a full disk).
+inline bool WriteAll(int fd, const void* data, size_t size) noexcept {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t w = ::write(fd, bytes, size);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            if (w == 0) errno = ENOSPC;
+            return false;
+        }
+        bytes += w;
+        size -= size_t(w);
+    }
+    return true;
 }
 
 }  // namespace orvane

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <vector>
 
+#include "RegularFile.h"
+
 namespace orvane::pardix {
 
 namespace {
@@ -51,17 +53,7 @@ bool CAtomicFile::Create() {
     return true;
 }
 
-bool CAtomicFile::Write(const void* data, size_t size) {
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t w = ::write(fd_, bytes, size);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        bytes += w;
-        size -= size_t(w);
-    }
-    return true;
-}
+bool CAtomicFile::Write(const void* data, size_t size) { return WriteAll(fd_, data, size); }
 
 bool CAtomicFile::Finish() {
     if (fd_ < 0) return false;

@@ -64,6 +64,8 @@ int32_t CDevice::Control(int32_t op, int32_t* out) {
         if (out) *out = source_.IsUploading() ? source_.UploadProgress() : 100;
         return 1;
     }
+    // A new project's: the capture goes whether or not this process owns the analyser.
+    if (op == OpDiscardCapture) return source_.DiscardCapture();
     if (!OpenAnalyser()) return 0;
     switch (op) {
     case OpBeginUpload:

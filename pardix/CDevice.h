@@ -16,7 +16,13 @@ namespace orvane::pardix {
 class CDevice : public IDevice {
 public:
     // Control operations.
-    enum ControlOp : int32_t { OpBeginUpload = 1, OpEndUpload = 2, OpClearMemory = 3, OpUploadProgress = kControlUploadProgress };
+    enum ControlOp : int32_t {
+        OpBeginUpload = 1,
+        OpEndUpload = 2,
+        OpClearMemory = 3,
+        OpUploadProgress = kControlUploadProgress,
+        OpDiscardCapture = kControlDiscardCapture,
+    };
 
     explicit CDevice(port::PortBackend* port = nullptr, std::string lockName = kLockName);
     ~CDevice() override;

@@ -1,5 +1,7 @@
 #include "CDeviceProxy.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -76,6 +78,7 @@ CDeviceProxy::CDeviceProxy(port::PortBackend* port)
     : port_(port ? port : &port::CurrentBackend()), deviceBuffer_(new uint8_t[kUploadChunk + 8]) {
     configPath_ = GetAppDirectory() + "/../common/device.rvs";
     port_->InitializeInterface(&port::kAnalyserInterface);
+    RemoveDeadStores();
     uploadThread_ = std::thread([this] { UploadLoop(); });
 }
 
@@ -87,6 +90,7 @@ CDeviceProxy::~CDeviceProxy() {
         std::error_code ignored;
         std::filesystem::remove_all(tempFolder_, ignored);
     }
+    if (lockFd_ >= 0) ::close(lockFd_);
     UnmapRecords(records_, capacity_);
 }
 
@@ -233,9 +237,9 @@ void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
         loaded_.notify_all();
     }
     ::close(fd);
-    // A file that shrank or failed while being read is what could be read of it.
+    // A file that shrank or failed while being read is what could be read of
+    // it; the count settles when a reader meets the end (GetRecord).
     std::lock_guard guard(loadMutex_);
-    offlineCount_.store(at, std::memory_order_release);
     loading_.store(false, std::memory_order_release);
     loaded_.notify_all();
 }
@@ -300,7 +304,13 @@ int32_t CDeviceProxy::GetRecord(uint32_t index, PacketRecord* out) {
         return RecordOk;
     }
     std::lock_guard guard(lock_);
-    if (offline_ || uploadState_ == UploadQuit) return RecordEnd;
+    if (offline_) {
+        // Until now the count was what the file announced; it holds what was read.
+        if (!loading_.load(std::memory_order_acquire))
+            offlineCount_.store(std::min(offlineCount_.load(), CachedCount()), std::memory_order_release);
+        return RecordEnd;
+    }
+    if (uploadState_ == UploadQuit) return RecordEnd;
     if (index >= capacity_) return RecordEnd;  // can never be held by this capture's array
     if (!ReadStatus()) return RecordEnd;
     uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
@@ -663,18 +673,59 @@ std::string CDeviceProxy::TemporaryFolder() const {
     return tempFolder_;
 }
 
+namespace {
+
+std::string TemporaryBase() {
+    const char* base = std::getenv("TMPDIR");
+    return base && *base == '/' ? base : "/tmp";
+}
+
+std::string StorePrefix() { return "orvane-" + std::to_string(::geteuid()) + "-"; }
+
+// The file in a store's folder that its process holds locked for its life,
+// with the process id written once the lock is held.
+constexpr const char* kOwnerFile = "owner";
+
+}  // namespace
+
 bool CDeviceProxy::MakeTemporaryFolder() {
     if (!tempFolder_.empty()) return true;
     // A fresh folder of our own, made 0700 under a name nobody can guess, so no
     // other user can plant or redirect the store.
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base == '/' ? base : "/tmp") + "/orvane-" +
-                          std::to_string(::geteuid()) + "-XXXXXX";
+    std::string pattern = TemporaryBase() + "/" + StorePrefix() + "XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     if (!::mkdtemp(name.data())) return false;
     tempFolder_ = name.data();
+    // Held while we live, so a later start can tell a store left by a process
+    // that died (kill -9, a crash) from one still in use.
+    const std::string lock = tempFolder_ + "/" + kOwnerFile;
+    lockFd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lockFd_ >= 0 && ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0) {
+        const std::string pid = std::to_string(::getpid());
+        WriteAll(lockFd_, pid.data(), pid.size());
+    }
     return true;
+}
+
+void CDeviceProxy::RemoveDeadStores() {
+    std::error_code error;
+    const std::string prefix = StorePrefix();
+    for (const auto& entry : std::filesystem::directory_iterator(TemporaryBase(), error)) {
+        const std::string name = entry.path().filename().string();
+        struct stat st {};
+        if (name.compare(0, prefix.size(), prefix) != 0 || ::lstat(entry.path().c_str(), &st) != 0 ||
+            !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        const std::string lock = entry.path().string() + "/" + kOwnerFile;
+        const int fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;  // just made, or not ours to judge
+        struct stat lockStat {};
+        // An empty owner file is one whose process has not locked it yet.
+        if (::fstat(fd, &lockStat) == 0 && lockStat.st_size > 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            std::filesystem::remove_all(entry.path(), error);
+        ::close(fd);
+    }
 }
 
 int32_t CDeviceProxy::BeginUpload() {
@@ -786,8 +837,21 @@ void CDeviceProxy::WaitForUpload() {
 // ---------------------------------------------------------------- files
 
 int32_t CDeviceProxy::OpenOrSave(const char* packetPath, const char* dataPath, int32_t save) {
-    if (!packetPath || !dataPath || !*packetPath || !*dataPath) return 0;
+    fileError_ = 0;
+    fileErrorPath_.clear();
+    if (!packetPath || !dataPath || !*packetPath || !*dataPath) return FileFailure(EINVAL, "");
     return save ? Save(packetPath, dataPath) : Open(packetPath, dataPath);
+}
+
+int32_t CDeviceProxy::LastFileError(const char** path) {
+    if (path) *path = fileErrorPath_.c_str();
+    return fileError_;
+}
+
+int32_t CDeviceProxy::FileFailure(int error, const std::string& path) {
+    fileError_ = error;
+    fileErrorPath_ = path;
+    return 0;
 }
 
 int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dataPath) {
@@ -797,7 +861,7 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
             std::lock_guard guard(stateMutex_);
             waiter = waiter_;
         }
-        if (waiter && !waiter(progress_)) return 0;
+        if (waiter && !waiter(progress_)) return FileFailure(0, "");
     }
     {
         // A finished capture that was never uploaded: its payload is fetched now
@@ -821,14 +885,17 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
         if (captured > CachedCount()) FetchRecords(captured - 1);
     }
     CAtomicFile packets(packetPath), payload(dataPath);
-    if (!packets.Create() || !payload.Create()) return 0;
-    if (!packets.Write(records_, size_t(CachedCount()) * sizeof(PacketRecord)) || !packets.Finish()) return 0;
+    if (!packets.Create()) return FileFailure(errno, packetPath);
+    if (!payload.Create()) return FileFailure(errno, dataPath);
+    if (!packets.Write(records_, size_t(CachedCount()) * sizeof(PacketRecord)) || !packets.Finish())
+        return FileFailure(errno, packetPath);
     // Copied from the open store itself, so saving onto the open ".data" is safe.
-    if (!store_.CopyTo(payload.Fd()) || !payload.Finish()) return 0;
-    if (!payload.Commit()) return 0;
+    if (!store_.CopyTo(payload.Fd()) || !payload.Finish()) return FileFailure(errno, dataPath);
+    if (!payload.Commit()) return FileFailure(errno, dataPath);
     if (!packets.Commit()) {
+        const int error = errno;
         payload.Rollback();  // the old pair stays a pair
-        return 0;
+        return FileFailure(error, packetPath);
     }
     // The saved copy serves the payload from now on; the old store stays if it won't open.
     if (store_.IsOpen()) store_.Open(dataPath);
@@ -836,26 +903,34 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
 }
 
 int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dataPath) {
-    // Both files are checked and the first records read before anything
-    // changes, so a refused open leaves the capture (and an upload still
-    // running) as it was. Only regular files: a pipe would block the open and
-    // a device never ends. A payload file that is missing still loads the
-    // records, without payload.
-    if (IsOtherThanRegularFile(dataPath)) return 0;
+    // Both files are opened and the first records read before anything
+    // changes, so a refused open leaves the capture, its payload store and an
+    // upload still running as they were. Only regular files: a pipe would
+    // block the open and a device never ends.
+    const int dataFd = OpenRegularFile(dataPath);
+    if (dataFd < 0) return FileFailure(errno, dataPath);
     const int fd = OpenRegularFile(packetPath);
-    if (fd < 0) return 0;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_size % 16 != 0 || st.st_size / 16 > 0xFFFFFFFFll) {
-        ::close(fd);
-        return 0;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_size / 16 > 0xFFFFFFFFll) {
+        const int error = fd < 0 ? errno : EFBIG;
+        if (fd >= 0) ::close(fd);
+        ::close(dataFd);
+        return FileFailure(error, packetPath);
     }
+    // A file cut inside a record (a crash, a full disk) opens with its whole
+    // records; its count says one more until a reader meets the end, so the
+    // window can tell the user what was read.
     const uint32_t count = uint32_t(st.st_size / 16);
+    const uint32_t announced = count + (st.st_size % 16 != 0 && count < 0xFFFFFFFFu ? 1 : 0);
     const uint32_t first = std::min(count, kFirstRecords);
     PacketRecord* loaded = MapRecords(count, false);
+    errno = 0;
     if (!loaded || !ReadFully(fd, loaded, size_t(first) * sizeof(PacketRecord), 0)) {
+        const int error = loaded ? (errno ? errno : EIO) : ENOMEM;
         UnmapRecords(loaded, count);
         ::close(fd);
-        return 0;
+        ::close(dataFd);
+        return FileFailure(error, packetPath);
     }
 
     // An upload would go on appending to whatever store comes next.
@@ -866,7 +941,7 @@ int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dat
     records_ = loaded;
     capacity_ = count;
     offline_ = true;
-    offlineCount_.store(count, std::memory_order_release);
+    offlineCount_.store(announced, std::memory_order_release);
     cachedCount_.store(first, std::memory_order_release);
     if (first < count) {
         loading_ = true;
@@ -878,8 +953,21 @@ int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dat
     } else {
         ::close(fd);
     }
+    store_.Adopt(dataFd, dataPath);
+    return 1;
+}
+
+int32_t CDeviceProxy::DiscardCapture() {
+    EndUpload();
+    StopLoading();
+    std::lock_guard guard(lock_);
+    if (!AllocateRecords(0)) return 0;
+    offline_ = true;
+    offlineCount_.store(0, std::memory_order_release);
     store_.Close();
-    return store_.Open(dataPath) ? 1 : 0;
+    // Its bytes are no one's now; the next upload makes it afresh.
+    if (!tempFolder_.empty()) ::unlink((tempFolder_ + "/" + kStoreName).c_str());
+    return 1;
 }
 
 }  // namespace orvane::pardix

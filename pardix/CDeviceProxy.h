@@ -67,6 +67,7 @@ public:
     int32_t ArmTrigger() override;
     int32_t Reserved() override { return 0; }
     IDataSource* GetDataSource() override { return this; }
+    int32_t LastFileError(const char** path) override;
     int32_t BeginUpload() override;
     int32_t EndUpload() override;
     int32_t ClearMemory() override;
@@ -101,6 +102,9 @@ public:
     std::string TemporaryFolder() const;
     // Ends the upload thread; the source then serves only what it holds.
     void Shutdown();
+    // Drops the records, the payload store and an upload under way: the source
+    // holds an empty capture, offline, until the next capture starts.
+    int32_t DiscardCapture();
 
     FilterBlock FilterImage() const;
     TriggerTable TriggerImage() const;
@@ -134,8 +138,12 @@ protected:
     // Waits until no upload runs; ends one the analyser can no longer finish.
     void WaitForUpload();
     bool MakeTemporaryFolder();
+    // Removes the temporary stores of our user's processes that no longer run.
+    static void RemoveDeadStores();
     int32_t Save(const std::string& packetPath, const std::string& dataPath);
     int32_t Open(const std::string& packetPath, const std::string& dataPath);
+    // Notes why an OpenOrSave failed; returns its result, 0.
+    int32_t FileFailure(int error, const std::string& path);
 
     port::PortBackend* port_;
     mutable std::recursive_mutex lock_;
@@ -170,6 +178,7 @@ protected:
     std::unique_ptr<uint8_t[]> deviceBuffer_;
     std::string configPath_;
     std::string tempFolder_;
+    int lockFd_ = -1;  // the store folder's owner file, locked while we live
 
     // The upload thread's state word, guarded for waiting by stateMutex_.
     std::atomic<uint32_t> uploadState_{UploadIdle};
@@ -178,6 +187,8 @@ protected:
     mutable std::mutex stateMutex_;
     std::condition_variable stateChanged_;
     UploadWaiter waiter_;
+    int fileError_ = 0;
+    std::string fileErrorPath_;
     std::thread uploadThread_;
 };
 

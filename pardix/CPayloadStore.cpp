@@ -18,10 +18,14 @@ CPayloadStore::~CPayloadStore() { Close(); }
 bool CPayloadStore::Open(const std::string& path) {
     int fd = OpenRegularFile(path);
     if (fd < 0) return false;
+    Adopt(fd, path);
+    return true;
+}
+
+void CPayloadStore::Adopt(int fd, const std::string& path) {
     Close();
     fd_ = fd;
     path_ = path;
-    return true;
 }
 
 bool CPayloadStore::Create(const std::string& path) {
@@ -68,15 +72,8 @@ const uint8_t* CPayloadStore::View(uint64_t offset, uint32_t count) {
 bool CPayloadStore::Append(const uint8_t* data, uint32_t count) {
     if (fd_ < 0) return false;
     if (::lseek(fd_, 0, SEEK_END) < 0) return false;
-    uint32_t done = 0;
-    while (done < count) {
-        ssize_t w = ::write(fd_, data + done, count - done);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        done += uint32_t(w);
-    }
     // Appending past the window leaves it valid: it only ever covers bytes already written.
-    return true;
+    return WriteAll(fd_, data, count);
 }
 
 bool CPayloadStore::CopyTo(int fd) const {
@@ -87,12 +84,7 @@ bool CPayloadStore::CopyTo(int fd) const {
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return false;
         if (r == 0) return true;
-        for (ssize_t done = 0; done < r;) {
-            ssize_t w = ::write(fd, buffer.get() + done, size_t(r - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) return false;
-            done += w;
-        }
+        if (!WriteAll(fd, buffer.get(), size_t(r))) return false;
         at += r;
     }
 }

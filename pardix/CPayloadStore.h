@@ -20,6 +20,8 @@ public:
     // Opens an existing regular file for reading (never blocking on a pipe);
     // on failure the open file stays.
     bool Open(const std::string& path);
+    // Takes `fd`, already opened for reading `path`, as the store.
+    void Adopt(int fd, const std::string& path);
     // Creates (or truncates) a file for reading and appending.
     bool Create(const std::string& path);
     void Close();

@@ -463,6 +463,8 @@ bool CCaptureWorker::SaveProject(const std::string& path, std::string* error) {
 bool CCaptureWorker::ClearCapture() {
     std::lock_guard command(commandMutex_);
     if (!IsIdle()) return false;
+    // The device library's capture goes too, or a save would write it again.
+    if (device_) device_->Control(kControlDiscardCapture, nullptr);
     ResetTrees();
     PublishCleared();
     return true;

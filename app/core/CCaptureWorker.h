@@ -79,7 +79,7 @@ public:
     bool SaveProject(const std::string& path, std::string* error);
     // After the capture files were opened elsewhere: resets and parses them.
     bool ResetForOpenedProject();
-    // For a new project: resets and publishes CaptureCleared.
+    // For a new project: drops the device library's capture, resets and publishes CaptureCleared.
     bool ClearCapture();
 
     // The status bar text of the 200 ms timer; empty without a device.

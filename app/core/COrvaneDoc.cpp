@@ -1,12 +1,15 @@
 #include "COrvaneDoc.h"
 
 #include "ItemTree.h"
+#include "ProjectFiles.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <system_error>
+#include <tuple>
 #include <vector>
 
 namespace orvane::app {
@@ -73,15 +76,19 @@ void COrvaneDoc::SetSetup(const std::string& setupXml) {
 // ---------------------------------------------------------------- open, save, new
 
 bool COrvaneDoc::OnOpenDocument(const std::string& path, IDataSource* source, std::string* error) {
-    auto fail = [&] {
-        if (error) *error = kOpenError;
+    auto fail = [&](std::string text = kOpenError) {
+        if (error) *error = std::move(text);
         return false;
     };
     // Everything is read aside and taken over only when the whole open worked,
     // so the user keeps the project they had.
     try {
+        // A save that died after it was made is finished first; its leftovers go.
+        ProjectFileNames(path).FinishEarlierSave();
         xml::Document loaded;
         if (!loaded.load(path, kMaxProjectBytes)) return fail();
+        xml::Node root = loaded.documentElement();
+        if (!root || root.name() != "Orvane") return fail();
         xml::Node packet = loaded.selectSingleNode("//Packet");
         xml::Node data = loaded.selectSingleNode("//Data");
         auto packetName = packet ? packet.attribute("PathName") : std::nullopt;
@@ -90,11 +97,17 @@ bool COrvaneDoc::OnOpenDocument(const std::string& path, IDataSource* source, st
         int32_t trigger = trigger_;
         if (auto number = packet.attribute("TriggerNum")) trigger = LeadingInteger(*number);
         CBookmarkMgr marks;
-        if (xml::Node root = loaded.documentElement()) marks.Serialize(&root, 1);
+        marks.Serialize(&root, 1);
 
         const fs::path folder = fs::path(path).parent_path();
         const std::string packetPath = (folder / *packetName).string();
         const std::string dataPath = (folder / *dataName).string();
+        // Capture files that are not the ones this project was saved with
+        // (another save's, cut, changed) are never paired with it.
+        for (const auto& [node, file, name] : {std::tuple(packet, packetPath, *packetName),
+                                               std::tuple(data, dataPath, *dataName)}) {
+            if (!MatchesRecord(node, file)) return fail(DamagedError(name));
+        }
         if (!source || source->OpenOrSave(packetPath.c_str(), dataPath.c_str(), 0) != 1) return fail();
 
         project_ = std::move(loaded);
@@ -107,30 +120,83 @@ bool COrvaneDoc::OnOpenDocument(const std::string& path, IDataSource* source, st
     }
 }
 
+std::string COrvaneDoc::DamagedError(const std::string& fileName) {
+    return "项目已损坏：捕获文件“" + fileName + "”不是与项目一起保存的那个（可能被截断、更改或来自另一次保存）。";
+}
+
+std::string COrvaneDoc::SaveError(const std::string& file, int error) {
+    const bool project = fs::path(file).extension() != ".ph" && fs::path(file).extension() != ".data";
+    return std::string(project ? "无法保存项目文件“" : "无法保存捕获文件“") + file +
+           "”：" + (error ? std::generic_category().message(error) : std::string("未知错误")) + "。";
+}
+
+bool COrvaneDoc::MatchesRecord(const xml::Node& node, const std::string& file) {
+    auto size = node.attribute("Size");
+    auto digest = node.attribute("Digest");
+    if (!size && !digest) return true;  // a project saved before the record was kept
+    const auto found = DigestFile(file);
+    if (!found) return true;  // missing or unreadable: the capture files' open tells
+    return size && digest && *size == std::to_string(found->size) && *digest == DigestText(found->digest);
+}
+
+std::string COrvaneDoc::DigestText(uint64_t digest) {
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(digest));
+    return text;
+}
+
 bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, std::string* error) {
-    const fs::path project(path);
-    const fs::path base = project.parent_path() / project.stem();
-    const fs::path packetFile = base.string() + ".ph";
-    const fs::path dataFile = base.string() + ".data";
+    const ProjectFileNames names(path);
+    auto fail = [&](const std::string& file, int code) {
+        names.RemoveTemporaries();
+        if (error) *error = file.empty() ? std::string() : SaveError(file, code) + "原有的项目文件未被改动。";
+        return false;
+    };
+    // A save that died after it was made is finished first, so this one
+    // starts from a whole project; what other saves left goes.
+    if (const int code = names.FinishEarlierSave()) return fail(names.project, code);
 
     xml::Node packet = project_.selectSingleNode("//Packet");
     xml::Node data = project_.selectSingleNode("//Data");
-    if (packet) packet.setAttribute("PathName", packetFile.filename().string());
-    if (data) data.setAttribute("PathName", dataFile.filename().string());
+    if (packet) packet.setAttribute("PathName", fs::path(names.packet).filename().string());
+    if (data) data.setAttribute("PathName", fs::path(names.data).filename().string());
     if (packet && packet.attribute("TriggerNum")) packet.setAttribute("TriggerNum", std::to_string(trigger_));
     if (xml::Node root = project_.documentElement()) bookmarks_->Serialize(&root, 0);
 
-    // The project file is written beside its target and renamed over it, so a
-    // failed save never leaves half a project where a good one was.
-    const std::string temporary = path + ".saving";
-    if (!project_.save(temporary) || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        if (error) error->clear();
-        return false;
+    // The capture files first, under their temporary names; the project file
+    // records what they hold.
+    for (xml::Node node : {packet, data}) {
+        if (!node) continue;
+        node.removeAttribute("Size");
+        node.removeAttribute("Digest");
     }
-    if (source && source->OpenOrSave(packetFile.c_str(), dataFile.c_str(), 1) != 1) {
-        if (error) error->clear();
-        return false;  // the capture files could not be written: not a successful save
+    if (source) {
+        if (source->OpenOrSave(names.packetTemp.c_str(), names.dataTemp.c_str(), 1) != 1) {
+            const char* failed = nullptr;
+            const int code = source->LastFileError(&failed);
+            const std::string file = failed && *failed ? std::string(failed) : std::string();
+            // A cancel (of the wait for an upload) is no failure to report.
+            if (file.empty() && code == 0) return fail({}, 0);
+            return fail(file == names.dataTemp ? names.data : names.packet, code);
+        }
+        for (auto [node, file, target] : {std::tuple(packet, names.packetTemp, names.packet),
+                                          std::tuple(data, names.dataTemp, names.data)}) {
+            const auto digest = DigestFile(file);
+            if (!digest) return fail(target, errno);
+            if (!node) continue;
+            node.setAttribute("Size", std::to_string(digest->size));
+            node.setAttribute("Digest", DigestText(digest->digest));
+        }
+    }
+    if (const int code = WriteDurably(names.projectTemp, project_.fileText())) return fail(names.project, code);
+    // Made: from here on the new project is what the folder holds, even if
+    // the renames below are cut short (the next open or save ends them).
+    SyncFolder(names.folder);
+    if (::rename(names.projectTemp.c_str(), names.commit.c_str()) != 0) return fail(names.project, errno);
+    std::string stuck;
+    if (const int code = names.RollForward(&stuck)) {
+        if (error) *error = SaveError(stuck, code) + "下次打开或保存该项目时将完成替换。";
+        return false;
     }
     modified_ = false;
     return true;

@@ -33,13 +33,16 @@ public:
     COrvaneDoc& operator=(const COrvaneDoc&) = delete;
 
     // Loads the project and opens its capture files through `source` (null: no
-    // device, which fails). Only a regular file of at most kMaxProjectBytes is
-    // read, and only capture files named bare, in the project's own folder. A
-    // failed open leaves the previous project, its bookmarks and trigger as they
-    // were and sets `error`; it never throws.
+    // device, which fails). Only a regular file of at most kMaxProjectBytes
+    // with the root `Orvane` is read, and only capture files named bare, in the
+    // project's own folder, that match the size and digest the project recorded
+    // of them. A failed open leaves the previous project, its bookmarks and
+    // trigger as they were and sets `error`; it never throws.
     bool OnOpenDocument(const std::string& path, IDataSource* source, std::string* error);
-    // Writes the project file (all or nothing), then the capture files beside
-    // it through `source` when there is one; a failure of either is a failure.
+    // Writes the capture files through `source` when there is one and the
+    // project file, replacing the old three only once all are complete (see
+    // ProjectFileNames). A failure sets `error` to what failed and why (empty
+    // for a cancel) and leaves the old files as they were.
     bool OnSaveDocument(const std::string& path, IDataSource* source, std::string* error);
     // A new, empty project; the caller has cleared the view.
     bool OnNewDocument();
@@ -72,8 +75,16 @@ public:
     UsbItem& TransferRoot() { return *transferRoot_; }
     const xml::Document& Project() const { return project_; }
 
+    // The message of an open refused because a capture file is not the one saved with the project.
+    static std::string DamagedError(const std::string& fileName);
+    // The message of a save that could not write `file`, with the system's reason.
+    static std::string SaveError(const std::string& file, int error);
+
 private:
     std::string ElementText(const char* xpath) const;
+    // Whether `file` is what the project's record of it (`Size`, `Digest`) says.
+    static bool MatchesRecord(const xml::Node& node, const std::string& file);
+    static std::string DigestText(uint64_t digest);
 
     std::unique_ptr<CUsbParser> parser_;
     std::unique_ptr<CDecoderManager> manager_;

@@ -518,13 +518,18 @@ void CMainFrame::SaveLayout() {
     settings.setValue(kLayoutKey, saveState());
 }
 
+void CMainFrame::QuitAtOnce() {
+    quitting_ = true;
+    close();
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
     // The customise sheet runs inside this window's command.
     if (bars_->Customising()) {
         event->ignore();
         return;
     }
-    if (!SaveModified()) {
+    if (!quitting_ && !SaveModified()) {
         event->ignore();
         return;
     }

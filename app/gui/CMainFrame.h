@@ -94,6 +94,8 @@ public:
     void OnFileOpen();
     // Asks to save a modified project first; false when the user cancelled.
     bool SaveModified();
+    // Closes without asking (the program was told to quit by a signal).
+    void QuitAtOnce();
     // Opens without asking (the caller asked).
     bool OpenProject(const QString& path);
     bool SaveProject(const QString& path);
@@ -190,6 +192,7 @@ private:
     QPointer<QAction> recentAnchor_;
     QList<QAction*> recentActions_;
     bool layoutSaved_ = false;
+    bool quitting_ = false;
 };
 
 }  // namespace orvane::app

@@ -8,6 +8,7 @@
 
 #include "CMainFrame.h"
 #include "COrvaneApp.h"
+#include "CQuitSignals.h"
 #include "CPacketListModel.h"
 #include "CUsbListCtrl.h"
 #include "DesktopServices.h"
@@ -75,6 +76,10 @@ int main(int argc, char** argv) {
     const int code = app.Start(args);
     if (code >= 0) return code;
     CMainFrame& frame = *app.Frame();
+    orvane::app::CQuitSignals quitSignals([&frame] {
+        frame.QuitAtOnce();
+        QCoreApplication::quit();  // also out of a dialog that is open
+    });
     if (capture) QTimer::singleShot(300, &frame, [&frame] { frame.OnStartRecord(true); });
     if (!shotPath.isEmpty()) TakeScreenshot(frame, shotPath);
     return qt.exec();

@@ -1,6 +1,7 @@
 // One IDataSource suite for both sides of the data source: a capture read from
 // the emulated analyser and the same capture opened from ".ph"/".data" files.
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <memory>
 
@@ -93,27 +94,36 @@ protected:
     TempDir dir;
 };
 
-TEST_F(OfflineSource, DamagedOrMissingFilesChangeNothingOrServeSafely) {
+TEST_F(OfflineSource, ACutPacketFileOpensItsWholeRecordsAndAMissingFileChangesNothing) {
     auto good = InTraffic(30);
     SaveCapture(good, dir / "good.ph", dir / "good.data");
-    ASSERT_EQ(proxy.OpenOrSave((dir / "good.ph").c_str(), (dir / "good.data").c_str(), 0), 1);
-
-    // A packet file whose length is not whole records, and one that is missing.
-    WriteFile(dir / "odd.ph", good.records.data(), 17);
-    EXPECT_EQ(proxy.OpenOrSave((dir / "odd.ph").c_str(), (dir / "good.data").c_str(), 0), 0);
-    EXPECT_EQ(proxy.OpenOrSave((dir / "none.ph").c_str(), (dir / "good.data").c_str(), 0), 0);
-    EXPECT_EQ(proxy.GetCount(), 30u);
     PacketRecord r;
     uint8_t bytes[16];
     uint16_t crc;
-    ASSERT_EQ(proxy.GetRecord(1, &r), RecordOk);
-    EXPECT_EQ(proxy.GetPayload(&r, bytes, sizeof bytes, &crc), 8);
 
-    // Records without their payload file: loaded, but no payload.
-    EXPECT_EQ(proxy.OpenOrSave((dir / "good.ph").c_str(), (dir / "none.data").c_str(), 0), 0);
-    EXPECT_EQ(proxy.GetCount(), 30u);
-    ASSERT_EQ(proxy.GetRecord(1, &r), RecordOk);
-    EXPECT_EQ(proxy.GetPayload(&r, bytes, sizeof bytes, &crc), 0);
+    // Cut inside its second record: one record, announced as two until the end is met.
+    WriteFile(dir / "odd.ph", good.records.data(), 17);
+    ASSERT_EQ(proxy.OpenOrSave((dir / "odd.ph").c_str(), (dir / "good.data").c_str(), 0), 1);
+    EXPECT_EQ(proxy.GetCount(), 2u);
+    ASSERT_EQ(proxy.GetRecord(0, &r), RecordOk);
+    EXPECT_EQ(std::memcmp(&r, &good.records[0], 16), 0);
+    EXPECT_EQ(proxy.GetRecord(1, &r), RecordEnd);
+    EXPECT_EQ(proxy.GetCount(), 1u);
+
+    ASSERT_EQ(proxy.OpenOrSave((dir / "good.ph").c_str(), (dir / "good.data").c_str(), 0), 1);
+    fs::create_directory(dir / "folder.data");
+    const std::pair<std::string, std::string> refused[] = {
+        {dir / "none.ph", dir / "good.data"}, {dir / "good.ph", dir / "none.data"},
+        {dir / "good.ph", dir / "folder.data"}};
+    for (const auto& [packets, payload] : refused) {
+        EXPECT_EQ(proxy.OpenOrSave(packets.c_str(), payload.c_str(), 0), 0) << packets << payload;
+        const char* path = nullptr;
+        EXPECT_NE(proxy.LastFileError(&path), 0);
+        EXPECT_TRUE(path == packets || path == payload) << path;
+        EXPECT_EQ(proxy.GetCount(), 30u);
+        ASSERT_EQ(proxy.GetRecord(1, &r), RecordOk);
+        EXPECT_EQ(proxy.GetPayload(&r, bytes, sizeof bytes, &crc), 8) << "the payload store stays";
+    }
 }
 
 TEST_F(OfflineSource, PayloadOnlyWhereTheFileHoldsAllOfIt) {

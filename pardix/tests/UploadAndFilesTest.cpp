@@ -275,20 +275,12 @@ TEST_F(Upload, ProjectsWithoutAnUploadedPayload) {
     ASSERT_EQ(saved.OpenOrSave(Path("u.ph").c_str(), Path("u.data").c_str(), 0), 1);
     EXPECT_EQ(Served(saved), served);
 
-    // Records whose payload file is missing save and reopen with their records.
-    fs::remove(Path("u.data"));
-    CDeviceProxy offline(&emu);
-    EXPECT_EQ(offline.OpenOrSave(Path("u.ph").c_str(), Path("u.data").c_str(), 0), 0);
-    EXPECT_EQ(offline.GetCount(), 20u * 3);
-    ASSERT_EQ(offline.OpenOrSave(Path("v.ph").c_str(), Path("v.data").c_str(), 1), 1);
-    CDeviceProxy again(&emu);
-    ASSERT_EQ(again.OpenOrSave(Path("v.ph").c_str(), Path("v.data").c_str(), 0), 1);
-    EXPECT_EQ(again.GetCount(), 20u * 3);
-    PacketRecord r;
-    ASSERT_EQ(again.GetRecord(1, &r), RecordOk);
-    uint8_t bytes[64];
-    uint16_t crc;
-    EXPECT_EQ(again.GetPayload(&r, bytes, sizeof bytes, &crc), 0);
+    // A new project's: no records, no payload, and so is what it saves.
+    ASSERT_EQ(saved.DiscardCapture(), 1);
+    EXPECT_EQ(saved.GetCount(), 0u);
+    ASSERT_EQ(saved.OpenOrSave(Path("v.ph").c_str(), Path("v.data").c_str(), 1), 1);
+    EXPECT_EQ(fs::file_size(Path("v.ph")), 0u);
+    EXPECT_EQ(fs::file_size(Path("v.data")), 0u);
 }
 
 TEST_F(Upload, OpeningRefusesFilesThatAreNotRegularAndChangesNothing) {
@@ -334,4 +326,29 @@ TEST_F(Upload, ARefusedOpenLeavesARunningUploadAlone) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_EQ(fs::file_size(Store()), 300u * 1000 + 1024) << "the whole payload, not one chunk";
+}
+
+TEST_F(Upload, AStartRemovesTheStoresOfProcessesThatNoLongerRun) {
+    const char* saved = std::getenv("TMPDIR");
+    const std::string before = saved ? saved : "";
+    ::setenv("TMPDIR", dir.path.c_str(), 1);
+    const std::string prefix = Path("orvane-") + std::to_string(::geteuid()) + "-";
+    for (const char* name : {"dead", "unowned"}) fs::create_directory(prefix + name);
+    WriteFile(prefix + "dead/owner", "4242", 4);
+    WriteFile(prefix + "dead/orvane.data", "payload", 7);
+    {
+        // A store in use: the proxy's own, uploaded into.
+        auto living = std::make_unique<CDeviceProxy>(&emu);
+        Capture(DataTraffic(4, 10), 0, living.get());
+        ASSERT_EQ(living->BeginUpload(), 1);
+        const std::string own = living->TemporaryFolder();
+        CDeviceProxy starting(&emu);
+        EXPECT_FALSE(fs::exists(prefix + "dead"));
+        EXPECT_TRUE(fs::exists(own + "/" + CDeviceProxy::kStoreName));
+        EXPECT_TRUE(fs::exists(prefix + "unowned")) << "no owner yet: being made";
+        living.reset();
+        EXPECT_FALSE(fs::exists(own)) << "a clean end removes its own";
+    }
+    if (saved) ::setenv("TMPDIR", before.c_str(), 1);
+    else ::unsetenv("TMPDIR");
 }

@@ -26,6 +26,8 @@ public:
     bool loadXML(const std::string& text);
     // UTF-8 with an XML declaration; false when the file cannot be written.
     bool save(const std::string& path);
+    // What save writes; empty without a root element.
+    std::string fileText() const;
     std::string xml() const;
     const std::string& lastError() const;
 

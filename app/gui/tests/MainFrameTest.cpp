@@ -2,11 +2,17 @@
 // through a capture, view plug-in panes, the layout, the demo menu and drops.
 #include <gtest/gtest.h>
 #include <dlfcn.h>
+#include <linux/capability.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QDockWidget>
 #include <QFile>
 #include <QFileInfo>
@@ -21,6 +27,7 @@
 
 #include <map>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "CDevice.h"
@@ -29,6 +36,7 @@
 #include "CPanelDevice.h"
 #include "CMainFrame.h"
 #include "CProgressDlg.h"
+#include "CQuitSignals.h"
 #include "CRecordSheet.h"
 #include "CPacketListModel.h"
 #include "CUsbListCtrl.h"
@@ -607,4 +615,122 @@ TEST(MainFrameFiles, ColumnLayoutReachesTheSettingsFileWithoutWaitingForExit) {
                (visible[CPacketListCells::ColInterface] != 0) != shown;
     };
     EXPECT_TRUE(QTest::qWaitFor(stored, kBoundMs)) << "a killed program would have lost it";
+}
+
+namespace {
+
+// Root writes into any folder: for a read-only folder to refuse it, the
+// calling thread gives up that override while the object lives.
+class WithoutRootOverride {
+public:
+    WithoutRootOverride() {
+        if (::geteuid() != 0 || ::syscall(SYS_capget, &header_, saved_) != 0) return;
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+        dropped_ = ::syscall(SYS_capset, &header_, reduced) == 0;
+    }
+    ~WithoutRootOverride() {
+        if (dropped_) ::syscall(SYS_capset, &header_, saved_);
+    }
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2] = {};
+    bool dropped_ = false;
+};
+
+std::map<std::string, QByteArray> FolderBytes(const std::string& folder) {
+    std::map<std::string, QByteArray> files;
+    for (const QFileInfo& info : QDir(QString::fromStdString(folder)).entryInfoList(QDir::Files)) {
+        QFile file(info.absoluteFilePath());
+        file.open(QIODevice::ReadOnly);
+        files[info.fileName().toStdString()] = file.readAll();
+    }
+    return files;
+}
+
+}  // namespace
+
+TEST(MainFrameFiles, AFailedSaveSaysWhatAndWhyKeepsTheOldFilesAndTheWindowOpen) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    emu::EmulatedAnalyser emu;
+    CMainFrame frame(CMainFrame::Options{.device = EmulatedDevice(emu, 20), .demoFolder = "/nonexistent"});
+    frame.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { frame.UpdateStatus(); return frame.Worker().CanStart(); }, kBoundMs));
+    frame.Document().SetSetup(SetupXml().Text());
+    ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
+    const std::string folder = TempFolder("failed-save");
+    ASSERT_TRUE(frame.SaveProject(QString::fromStdString(folder + "/cap.usb")));
+    const auto saved = FolderBytes(folder);
+    ASSERT_EQ(saved.size(), 3u);
+
+    struct rlimit unlimited {};
+    ::getrlimit(RLIMIT_FSIZE, &unlimited);
+    const struct {
+        const char* name;
+        std::function<void()> fault, mend;
+        int error;
+    } cases[] = {
+        {"read-only folder", [&] { ::chmod(folder.c_str(), 0555); }, [&] { ::chmod(folder.c_str(), 0755); }, EACCES},
+        // A disk that fills up while the records are written.
+        {"capture file write",
+         [&] {
+             ::signal(SIGXFSZ, SIG_IGN);
+             struct rlimit small = unlimited;
+             small.rlim_cur = 512;
+             ::setrlimit(RLIMIT_FSIZE, &small);
+         },
+         [&] { ::setrlimit(RLIMIT_FSIZE, &unlimited); }, EFBIG},
+    };
+    for (const auto& c : cases) {
+        frame.Document().SetModified(true);
+        prompt.messages.clear();
+        prompt.answers = {QMessageBox::Yes};
+        bool closed;
+        {
+            WithoutRootOverride plainUser;
+            c.fault();
+            closed = frame.close();
+            c.mend();
+        }
+        EXPECT_FALSE(closed) << c.name;
+        ASSERT_EQ(prompt.messages.size(), 2) << c.name;
+        const QString message = prompt.messages[1];
+        EXPECT_TRUE(message.contains(QString::fromStdString(folder + "/cap.ph"))) << message.toStdString();
+        EXPECT_TRUE(message.contains(QString::fromStdString(std::generic_category().message(c.error))))
+            << message.toStdString();
+        EXPECT_EQ(FolderBytes(folder), saved) << c.name << ": the old files, and nothing else";
+        EXPECT_TRUE(frame.Document().IsModified());
+    }
+    prompt.answers = {QMessageBox::Yes};
+    EXPECT_TRUE(frame.close()) << "mended, the save goes through";
+}
+
+TEST(MainFrameFiles, ASignalToQuitClosesWithoutAskingAndTheStoreGoes) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    emu::EmulatedAnalyser emu;
+    pardix::CDevice* device = EmulatedDevice(emu, 20);
+    auto frame = std::make_unique<CMainFrame>(CMainFrame::Options{.device = device, .demoFolder = "/nonexistent"});
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { frame->UpdateStatus(); return frame->Worker().CanStart(); }, kBoundMs));
+    frame->Document().SetSetup(SetupXml().Text());
+    ASSERT_EQ(frame->Worker().StartRecord(), CCaptureWorker::StartResult::Started);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame->Worker().IsIdle() && frame->Worker().DataAvailable(); }, kBoundMs));
+    const std::string store = device->Source().TemporaryFolder();
+    ASSERT_TRUE(QFileInfo::exists(QString::fromStdString(store)));
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        bool quit = false;
+        CQuitSignals handlers([&] { quit = true; });
+        ::raise(signal);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return quit; }, kBoundMs)) << signal;
+    }
+    CQuitSignals handlers([&] { frame->QuitAtOnce(); });
+    ::raise(SIGTERM);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !frame->isVisible(); }, kBoundMs));
+    EXPECT_TRUE(prompt.messages.isEmpty()) << "the modified project is not offered for saving";
+    frame.reset();
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(store)));
 }

@@ -60,6 +60,10 @@ public:
     int32_t Release() override { return 0; }
     // The analyser side is not there.
     int32_t OpenOrSave(const char*, const char*, int32_t) override { return 0; }
+    int32_t LastFileError(const char** path) override {
+        if (path) *path = "";
+        return 0;
+    }
     int32_t GetDeviceInfo(DeviceInfo*) override { return 0; }
     int32_t GetStatus(DeviceStatus*) override { return 0; }
     int32_t DownloadImage() override { return 0; }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string_view>
 
 #include "Detail.h"
@@ -173,6 +174,17 @@ bool Document::parse(const std::string& buffer)
     return true;
 }
 
+std::string Document::fileText() const
+{
+    if (!impl_ || !documentElement()) return {};
+    std::ostringstream out;
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    for (pugi::xml_node child : impl_->doc->children()) {
+        if (!detail::isStore(child)) child.print(out, "\t", pugi::format_indent | pugi::format_no_declaration);
+    }
+    return out.str();
+}
+
 bool Document::save(const std::string& path)
 {
     if (!impl_) return false;
@@ -181,14 +193,7 @@ bool Document::save(const std::string& path)
         return false;
     }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        impl_->error = "Cannot write " + path;
-        return false;
-    }
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    for (pugi::xml_node child : impl_->doc->children()) {
-        if (!detail::isStore(child)) child.print(out, "\t", pugi::format_indent | pugi::format_no_declaration);
-    }
+    if (out) out << fileText();
     out.close();
     if (!out) {
         impl_->error = "Cannot write " + path;
