@@ -275,8 +275,8 @@ bool CRecordSheet::StorePages() {
 }
 
 void CRecordSheet::ImportSetup() {
-    const QString path =
-        Prompt().OpenFileName(this, QStringLiteral("setup.xml"), U(kFileFilter), U(kImportTitle), QStringLiteral("xml"));
+    const QString path = Prompt().OpenFileName(this, QStringLiteral("setup.xml"), U(kFileFilter), U(kImportTitle),
+                                               QStringLiteral("xml"));
     if (path.isEmpty()) return;
     std::string error;
     // A file that is no setup leaves the settings and the pages as they are.
@@ -288,8 +288,8 @@ void CRecordSheet::ImportSetup() {
 }
 
 void CRecordSheet::ExportSetup() {
-    const QString path =
-        Prompt().SaveFileName(this, QStringLiteral("setup.xml"), U(kFileFilter), U(kExportTitle), QStringLiteral("xml"));
+    const QString path = Prompt().SaveFileName(this, QStringLiteral("setup.xml"), U(kFileFilter), U(kExportTitle),
+                                               QStringLiteral("xml"));
     if (path.isEmpty() || !StorePages()) return;
     std::string error;
     if (!setup_.Export(path.toStdString(), &error))
