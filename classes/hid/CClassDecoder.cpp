@@ -1,5 +1,6 @@
 #include "CClassDecoder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -54,14 +55,18 @@ std::string Printf(const char* format, int value)
 
 CClassDecoder::CClassDecoder(const CUsbIdDatabase* usageNames)
     : CClassDecoderBase(3, -1, -1, &kImages), usages_(usageNames),
-      descriptor_(std::make_shared<CReportDescriptor>(usages_))
+      none_(std::make_shared<CReportDescriptor>(usages_))
 {
 }
 
-std::shared_ptr<const CReportDescriptor> CClassDecoder::Descriptor() const
+std::shared_ptr<const CReportDescriptor> CClassDecoder::Descriptor(const UsbItem* item) const
 {
     std::lock_guard lock(descriptorLock_);
-    return descriptor_;
+    if (history_.empty()) return none_;
+    if (!item) return history_.back().layouts;
+    auto after = std::upper_bound(history_.begin(), history_.end(), item->firstRecord,
+                                  [](uint32_t record, const Layouts& l) { return record < l.from; });
+    return after == history_.begin() ? after->layouts : std::prev(after)->layouts;
 }
 
 int32_t CClassDecoder::Notify(int32_t code, void*, intptr_t)
@@ -98,19 +103,25 @@ void CClassDecoder::TakeReportDescriptor(UsbItem* transfer, bool onlyFirst)
 {
     std::vector<uint8_t> bytes;
     FetchAll(Host(), transfer, bytes, kDescriptorLimit);
+    const uint32_t from = transfer->firstRecord;
+    // Where it goes, and whether the descriptor in force there is the same.
+    auto place = [&] {
+        auto at = std::upper_bound(history_.begin(), history_.end(), from,
+                                   [](uint32_t record, const Layouts& l) { return record < l.from; });
+        const bool known = (onlyFirst && !history_.empty()) || (at != history_.begin() && std::prev(at)->bytes == bytes);
+        return std::pair{at, known};
+    };
     {
         std::lock_guard lock(descriptorLock_);
         searched_ = true;
-        if (bytes.empty() || bytes == descriptorBytes_ || (onlyFirst && !descriptorBytes_.empty())) return;
+        if (bytes.empty() || place().second) return;
     }
-    // Laid out apart and then swapped in: a reader keeps the layouts it took.
+    // Laid out apart and then put in: a reader keeps the layouts it took.
     auto layouts = std::make_shared<CReportDescriptor>(usages_);
     layouts->Parse(bytes);
     std::lock_guard lock(descriptorLock_);
-    if (onlyFirst && !descriptorBytes_.empty()) return;
-    // A different descriptor replaces the layouts: the device now sends those reports.
-    descriptorBytes_ = std::move(bytes);
-    descriptor_ = std::move(layouts);
+    const auto [at, known] = place();
+    if (!known) history_.insert(at, Layouts{from, std::move(bytes), std::move(layouts)});
 }
 
 // ---------------------------------------------------------------- grouping
@@ -228,7 +239,7 @@ bool CClassDecoder::StartSearch()
     // Once per decoder: a capture without the descriptor is not walked again
     // on every selection.
     std::lock_guard lock(descriptorLock_);
-    if (searched_ || !descriptor_->Empty()) return false;
+    if (searched_ || !history_.empty()) return false;
     searched_ = true;
     return true;
 }
@@ -355,7 +366,7 @@ void CClassDecoder::DescribeReportRequest(const CReportDescriptor& layouts, UsbI
 bool CClassDecoder::DescribeItem(UsbItem* item, CDecodeResultWriter& document)
 {
     if (StartSearch()) FindReportDescriptor(item);
-    const std::shared_ptr<const CReportDescriptor> layouts = Descriptor();
+    const std::shared_ptr<const CReportDescriptor> layouts = Descriptor(item);
     switch (item->type) {
     case ItemControlTransfer: {
         if (!IsReportDescriptorTransfer(item)) return false;

@@ -28,9 +28,11 @@ public:
 
     // 2 when the configuration's first interface is a boot keyboard, else 0.
     int32_t KeyboardMode() const { return keyboardMode_; }
-    // The layouts in force. The worker may replace them with a later
-    // descriptor while the UI thread still describes an item with these.
-    std::shared_ptr<const CReportDescriptor> Descriptor() const;
+    // The layouts in force at `item`: those of the last descriptor taken
+    // before it (the first one for an item before all), the latest for null.
+    // The worker may take a later descriptor while the UI thread still
+    // describes an item with these.
+    std::shared_ptr<const CReportDescriptor> Descriptor(const UsbItem* item = nullptr) const;
     // Whether a control transfer is a standard GET_DESCRIPTOR of the
     // interface's report descriptor.
     bool IsReportDescriptorTransfer(const UsbItem* transfer);
@@ -63,14 +65,21 @@ private:
                         CDecodeResultWriter& document) const;
 
     CHidUsageTable usages_;
-    // Guards the three below: the worker takes descriptors from the traffic,
+    // One descriptor the interface was given, from the record of its transfer on.
+    struct Layouts {
+        uint32_t from = 0;
+        // The bytes the layouts were made from: the same descriptor again
+        // (every re-enumeration sends it) changes nothing.
+        std::vector<uint8_t> bytes;
+        std::shared_ptr<const CReportDescriptor> layouts;
+    };
+
+    // Guards the two below: the worker takes descriptors from the traffic,
     // the UI thread searches for one and reads the layouts.
     mutable std::mutex descriptorLock_;
-    std::shared_ptr<const CReportDescriptor> descriptor_;  // never null
-    // The bytes the layouts were made from: an identical descriptor (every
-    // re-enumeration sends it again) changes nothing.
-    std::vector<uint8_t> descriptorBytes_;
+    std::vector<Layouts> history_;  // by record
     bool searched_ = false;
+    const std::shared_ptr<const CReportDescriptor> none_;
     int32_t keyboardMode_ = 0;
     // A NAKed item waiting for the IN transaction or transfer behind it; this
     // interface's own, so two interfaces never swap NAK runs.

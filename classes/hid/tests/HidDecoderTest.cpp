@@ -436,31 +436,47 @@ TEST(HidDetail, RepeatedDescriptorsDoNotGrowTheLayouts)
     EXPECT_EQ(s.decoder->Descriptor()->Reports()[0].fields.size(), 15u);
 }
 
-// A second descriptor for the interface replaces the layouts on the worker
-// while the UI thread describes: every detail is whole, of one or the other.
-TEST(HidDetail, ADescriptorReplacedWhileADetailIsRead)
+TEST(HidDetail, EachReportReadsWithTheDescriptorInForceAtIt)
+{
+    // The interface changes its descriptor between two reports (a device
+    // enumerated again in another mode): each report keeps its own layout.
+    Session s;
+    const Bytes report = {0x01, 0x02, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00};
+    s.Run({s.host.In(report), s.host.ControlTransfer(ReportDescriptorSetup(kBootKeyboard), kBootKeyboard),
+           s.host.In(report), s.host.ControlTransfer(ReportDescriptorSetup(kBootMouse), kBootMouse),
+           s.host.In(report), s.host.ControlTransfer(ReportDescriptorSetup(kBootMouse), kBootMouse)});
+    std::vector<size_t> fields;
+    for (UsbItem* item : s.out)
+        if (item->type == TypeInputReport) fields.push_back(s.Detail(item).at(0).items.size());
+    EXPECT_EQ(fields, (std::vector<size_t>{15, 15, 6})) << "one before all takes the first descriptor";
+    EXPECT_EQ(s.decoder->Descriptor()->Reports()[0].fields.size(), 6u);
+}
+
+// Later descriptors for the interface arrive on the worker while the UI
+// thread describes: every detail is whole and keeps its own layout.
+TEST(HidDetail, DescriptorsTakenWhileADetailIsRead)
 {
     Session s;
     UsbItem* keyboard = s.host.ControlTransfer(ReportDescriptorSetup(kBootKeyboard), kBootKeyboard);
-    UsbItem* mouse = s.host.ControlTransfer(ReportDescriptorSetup(kBootMouse), kBootMouse);
     s.Run({keyboard, s.host.In({0x02, 0x00, 0x04, 0x05, 0x00, 0x00, 0x00, 0x00})});
     UsbItem* report = s.out.back();
+    std::vector<UsbItem*> later;
+    for (int i = 0; i < 200; ++i)
+        later.push_back(i % 2 ? s.host.ControlTransfer(ReportDescriptorSetup(kBootKeyboard), kBootKeyboard)
+                              : s.host.ControlTransfer(ReportDescriptorSetup(kBootMouse), kBootMouse));
     std::thread worker([&] {
-        for (int i = 0; i < 200; ++i) {
-            s.decoder->OnTransaction(i % 2 ? keyboard : mouse);
-            std::this_thread::yield();
-        }
+        for (UsbItem* transfer : later) s.decoder->OnTransaction(transfer);
     });
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 100; ++i) {
         const auto groups = s.Detail(report);
         ASSERT_EQ(groups.size(), 1u);
-        const size_t fields = groups[0].items.size();
-        EXPECT_TRUE(fields == 15 || fields == 6) << fields << " fields: neither layout";
-        const auto listing = s.Detail(mouse);
+        EXPECT_EQ(groups[0].items.size(), 15u) << "the keyboard's layout, in force at the report";
+        const auto listing = s.Detail(later[0]);
         ASSERT_FALSE(listing.empty());
         EXPECT_EQ(listing[0].items.size(), 26u) << "a transfer lists its own descriptor";
     }
     worker.join();
+    EXPECT_EQ(s.decoder->Descriptor()->Items().size(), 32u) << "the last one taken";
 }
 
 }  // namespace
