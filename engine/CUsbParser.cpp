@@ -119,22 +119,14 @@ void CUsbParser::SetEndpointInterface(uint8_t address, uint8_t endpoint, uint8_t
 
 // ---------------------------------------------------------------- reading
 
-int32_t CUsbParser::Read(uint32_t index, const PacketRecord** record) {
-    if (const PacketRecord* p = reader_.Peek(index)) {
-        *record = p;
-        return RecordOk;
-    }
+int32_t CUsbParser::ReadFromSource(uint32_t index, const PacketRecord** record) {
     if (!source_) return RecordEnd;
     int32_t got = source_->GetRecord(index, &scratch_[0]);
     if (got == RecordOk) *record = &scratch_[0];
     return got;
 }
 
-uint8_t CUsbParser::PidAt(uint32_t index, const PacketRecord** record) {
-    if (const PacketRecord* p = reader_.Peek(index)) {
-        if (record) *record = p;
-        return p->PidNibble();
-    }
+uint8_t CUsbParser::PidFromSource(uint32_t index, const PacketRecord** record) {
     // A following record not captured yet is waited for like any other, so a
     // live capture parses into the same tree as a finished one; one that can't
     // be had counts as all zeros: PID 0.
@@ -171,8 +163,13 @@ bool CUsbParser::WaitForRecord(uint32_t index, const PacketRecord** record) {
 UsbItem* CUsbParser::MakeTransaction(uint16_t type, const Members& m, const PacketRecord& token, uint32_t& index) {
     UsbItem* item = NewItem(type, m.first);
     void* storage = m.n == 1 ? lists1_.Get() : m.n == 2 ? lists2_.Get() : m.n == 3 ? lists3_.Get() : lists4_.Get();
-    item->children.AssignStorage(storage, m.n);
-    for (uint32_t i = 0; i < m.n; ++i) item->Append(NewItem(m.pids[i], m.first + i));
+    UsbItem* members[4];
+    const ItemLink parent(item);
+    for (uint32_t i = 0; i < m.n; ++i) {
+        members[i] = NewItem(m.pids[i], m.first + i);
+        members[i]->parent = parent;
+    }
+    item->children.AssignMembers(storage, members, m.n);
     item->status = m.status;
     item->address = token.Address();
     item->endpoint = token.Endpoint();
@@ -286,14 +283,15 @@ void CUsbParser::Offer(UsbItem* item) {
         }
         if (joins) {
             if (!pendingGroup_) {
-                pendingGroup_ = new UsbItem(first->type == PidSof ? ItemSofGroup : ItemNakGroup, first->firstRecord);
+                // The first member's fields are final by now: its interface was set after it was offered.
+                pendingGroup_ = NewItem(first->type == PidSof ? ItemSofGroup : ItemNakGroup, first->firstRecord);
                 pendingGroup_->status = first->status;
+                pendingGroup_->address = first->address;
+                pendingGroup_->endpoint = first->endpoint;
+                pendingGroup_->interface = first->interface;
                 pendingGroup_->Append(first);
             }
             pendingGroup_->Append(item);
-            pendingGroup_->address = first->address;
-            pendingGroup_->endpoint = first->endpoint;
-            pendingGroup_->interface = first->interface;
             return;
         }
         ReleasePending();

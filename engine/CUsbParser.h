@@ -68,9 +68,24 @@ private:
     // packets of a transaction whose row takes the transaction's name.
     int32_t FillPacketSummary(UsbItem* item, ItemSummary* out, bool named);
     // The record at `index` now: 1 delivered, 2 not yet, 0 none.
-    int32_t Read(uint32_t index, const PacketRecord** record);
+    int32_t Read(uint32_t index, const PacketRecord** record) {
+        if (const PacketRecord* p = reader_.Peek(index)) {
+            *record = p;
+            return RecordOk;
+        }
+        return ReadFromSource(index, record);
+    }
     // PID of a following record, 0 when it cannot be read right now.
-    uint8_t PidAt(uint32_t index, const PacketRecord** record = nullptr);
+    uint8_t PidAt(uint32_t index, const PacketRecord** record = nullptr) {
+        if (const PacketRecord* p = reader_.Peek(index)) {
+            if (record) *record = p;
+            return p->PidNibble();
+        }
+        return PidFromSource(index, record);
+    }
+    // Both for a record outside the span in memory.
+    int32_t ReadFromSource(uint32_t index, const PacketRecord** record);
+    uint8_t PidFromSource(uint32_t index, const PacketRecord** record);
 
     UsbItem* BuildBusEvent(uint32_t& index, const PacketRecord& r);
     UsbItem* BuildTransaction(uint32_t& index, const PacketRecord& token);

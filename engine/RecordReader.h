@@ -23,7 +23,7 @@ public:
     }
 
 private:
-    const PacketRecord* Refresh(uint32_t index) {
+    [[gnu::noinline]] const PacketRecord* Refresh(uint32_t index) {
         uint32_t count = 0;
         const PacketRecord* p = source_ ? source_->PeekRecords(index, &count) : nullptr;
         if (!p || !count) return nullptr;

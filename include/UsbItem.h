@@ -166,6 +166,15 @@ public:
         block_ = ItemLinkOf(b);
     }
     static constexpr size_t StorageBytes(uint32_t capacity) { return BlockBytes(capacity); }
+    // Like AssignStorage, with the list full at once: its `count` members.
+    void AssignMembers(void* storage, UsbItem* const* members, uint32_t count) {
+        clear();
+        auto* b = static_cast<Block*>(storage);
+        b->size = count;
+        b->capacity = count;
+        for (uint32_t i = 0; i < count; ++i) b->items[i] = ItemLinkOf(members[i]);
+        block_ = ItemLinkOf(b);
+    }
 
 private:
     struct Block {
