@@ -3,6 +3,8 @@
 // threads in batches (the document frees on the UI thread, the parser
 // allocates on the worker). Chunks are kept for the next capture. Everything
 // lies in one address range reserved at load time, so links are 32 bits.
+#include <sys/mman.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -158,12 +160,37 @@ struct LargeBlocks {
         return p;
     }
     void Free(void* p, size_t index) {
-        if (LargeBytes(index) >= kHugePageBytes) {
-            ::madvise(p, LargeSpan(index), MADV_DONTNEED);
-            gReserved -= LargeSpan(index);
-        }
+        if (LargeBytes(index) >= kHugePageBytes) ::madvise(p, LargeSpan(index), MADV_DONTNEED);
+        Retire(p, index);
+    }
+    // Takes back a block whose addresses hold no memory.
+    void Retire(void* p, size_t index) {
+        if (LargeBytes(index) >= kHugePageBytes) gReserved -= LargeSpan(index);
         std::lock_guard lock(mutex);
         free[index].push_back(static_cast<char*>(p));
+    }
+
+    // A huge block grown into a larger one by moving its pages there: no copy,
+    // and none of the fresh faults a copy would take (the list of a capture's
+    // top-level items grows to tens of megabytes). Null when it cannot move.
+    void* Grow(void* p, size_t oldIndex, size_t newIndex) {
+        if (!TheRegion().writable) return nullptr;
+        void* q = Allocate(newIndex);
+        if (!q) return nullptr;
+        const size_t span = LargeSpan(oldIndex);
+        if (::mremap(p, span, span, MREMAP_MAYMOVE | MREMAP_FIXED, q) == MAP_FAILED) {
+            Free(q, newIndex);
+            return nullptr;
+        }
+        // The old addresses lost their mapping with their pages: map them again for a later block.
+        if (::mmap(p, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0) ==
+            MAP_FAILED) {
+            gReserved -= span;  // the addresses stay unused
+        } else {
+            ::madvise(p, span, MADV_HUGEPAGE);
+            Retire(p, oldIndex);
+        }
+        return q;
     }
 };
 
@@ -530,8 +557,16 @@ void* ItemPoolReallocate(void* p, size_t oldBytes, size_t newBytes) {
     if (oldBytes < sizeof(Node)) oldBytes = sizeof(Node);
     if (newBytes < sizeof(Node)) newBytes = sizeof(Node);
     // A long list that grows within its block's size stays where it is.
-    if (!kChecked && oldBytes > kMaxSmall && newBytes > kMaxSmall && LargeIndex(oldBytes) == LargeIndex(newBytes))
-        return p;
+    if (!kChecked && oldBytes > kMaxSmall && newBytes > kMaxSmall) {
+        const size_t from = LargeIndex(oldBytes), to = LargeIndex(newBytes);
+        if (from == to) return p;
+        if (to > from && LargeBytes(from) >= kHugePageBytes) {
+            if (void* q = TheLargeBlocks().Grow(p, from, to)) {
+                gLiveLarge += int64_t(LargeBytes(to)) - int64_t(LargeBytes(from));
+                return q;
+            }
+        }
+    }
     void* q = ItemPoolAllocate(newBytes);
     std::memcpy(q, p, oldBytes < newBytes ? oldBytes : newBytes);
     ItemPoolFree(p, oldBytes);
