@@ -14,7 +14,7 @@ enum RecordResult : int32_t { RecordEnd = 0, RecordOk = 1, RecordNotYet = 2 };
 
 class IDataSource {
 public:
-    // Outside the device library only slots 0-3 are called.
+    // Outside the device library only slots 0-3, PeekRecords and LastFileError are called.
     virtual uint32_t GetCount() = 0;
     virtual int32_t GetRecord(uint32_t index, PacketRecord* out) = 0;
     // Copies at most `capacity` payload bytes (length field - 2) into dst and the
