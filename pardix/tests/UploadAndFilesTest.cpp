@@ -312,14 +312,18 @@ TEST_F(Upload, ARefusedOpenLeavesARunningUploadAlone) {
     ASSERT_EQ(proxy->BeginUpload(), 1);
     gate.WaitEntered();
     fs::create_directory(Path("folder.ph"));
+    WriteFile(Path("good.ph"), Bytes(160, 0));
+    // A record file that is none, and a good one whose payload file is missing.
     auto refused = std::async(std::launch::async, [&] {
-        return proxy->OpenOrSave(Path("folder.ph").c_str(), Path("folder.data").c_str(), 0);
+        return proxy->OpenOrSave(Path("folder.ph").c_str(), Path("folder.data").c_str(), 0) +
+               proxy->OpenOrSave(Path("good.ph").c_str(), Path("good.data").c_str(), 0);
     });
     const bool atOnce = refused.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
     EXPECT_EQ(proxy->UploadStateNow(), UploadRunning);
     gate.Open();
     EXPECT_TRUE(atOnce) << "the open waited for the upload it had no business ending";
     EXPECT_EQ(refused.get(), 0);
+    EXPECT_FALSE(proxy->Offline()) << "the capture's records were not swapped out";
     for (int i = 0; i < 5000 && proxy->UploadStateNow() != UploadIdle; ++i) {
         DeviceStatus s;
         proxy->GetStatus(&s);
