@@ -162,7 +162,8 @@ bool CUsbParser::WaitForRecord(uint32_t index, const PacketRecord** record) {
 
 UsbItem* CUsbParser::MakeTransaction(uint16_t type, const Members& m, const PacketRecord& token, uint32_t& index) {
     UsbItem* item = NewItem(type, m.first);
-    void* storage = m.n == 1 ? lists1_.Get() : m.n == 2 ? lists2_.Get() : m.n == 3 ? lists3_.Get() : lists4_.Get();
+    static_assert(UsbItemList::StorageBytes(3) == sizeof(UsbItem));
+    void* storage = m.n == 1 ? lists1_.Get() : m.n == 2 ? lists2_.Get() : m.n == 3 ? items_.Get() : lists4_.Get();
     UsbItem* members[4];
     const ItemLink parent(item);
     for (uint32_t i = 0; i < m.n; ++i) {

@@ -119,10 +119,11 @@ private:
 
     IDataSource* source_ = nullptr;
     IProgress* sink_ = nullptr;
+    // Items and three-member lists are the same size and come from one cache:
+    // two caches taking turns at one free list scatter both trees over each other.
     SlotCache<sizeof(UsbItem)> items_;
     SlotCache<UsbItemList::StorageBytes(1)> lists1_;
     SlotCache<UsbItemList::StorageBytes(2)> lists2_;
-    SlotCache<UsbItemList::StorageBytes(3)> lists3_;
     SlotCache<UsbItemList::StorageBytes(4)> lists4_;
     RecordReader reader_;
     PacketRecord scratch_[3] = {};  // the current record and two look-aheads read outside a peeked span

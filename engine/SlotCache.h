@@ -15,22 +15,25 @@ public:
     SlotCache(const SlotCache&) = delete;
     SlotCache& operator=(const SlotCache&) = delete;
     ~SlotCache() {
-        for (size_t i = 0; i < count_; ++i) ItemPoolFree(slots_[i], Bytes);
+        for (size_t i = refilled_ - count_; i < refilled_; ++i) ItemPoolFree(slots_[i], Bytes);
     }
 
     void* Get() {
         if (count_ == 0) {
             // Refills grow to the full batch, so a parse of a few records takes few slots.
             ItemPoolAllocateBatch(Bytes, slots_, refill_);
-            count_ = refill_;
+            count_ = refilled_ = refill_;
             if (refill_ < Batch) refill_ = refill_ * 2 < Batch ? refill_ * 2 : Batch;
         }
-        return slots_[--count_];
+        // In the order the pool hands them out: reversing every batch on top of
+        // the pool's own order spreads a tree's items further at every parse.
+        return slots_[refilled_ - count_--];
     }
 
 private:
     void* slots_[Batch];
     size_t count_ = 0;
+    size_t refilled_ = 0;
     size_t refill_ = Batch < 8 ? Batch : 8;
 };
 
