@@ -37,9 +37,47 @@ UsbItem* CPacketListRows::LastLeaf(UsbItem* item)
     return item;
 }
 
-bool CPacketListRows::InRange(UsbItem* item, uint32_t record)
+CPacketListRows::Span CPacketListRows::Bounds(UsbItem* item) const
 {
+    if (item->flags & ItemOutOfOrder) {
+        auto found = spans_.find(item);
+        if (found != spans_.end()) return found->second;
+    }
+    return {item->firstRecord, LastLeaf(item)->firstRecord};
+}
+
+bool CPacketListRows::InRange(UsbItem* item, uint32_t record) const
+{
+    if (item->flags & ItemOutOfOrder) {
+        const Span span = Bounds(item);
+        return span.first <= record && record <= span.last;
+    }
+    // The walk to the last leaf only when the first record does not already rule it out.
     return item->firstRecord <= record && record <= LastLeaf(item)->firstRecord;
+}
+
+CPacketListRows::Span CPacketListRows::Measure(UsbItem* item, uint32_t* lastLeaf)
+{
+    ++visits_;
+    if (item->flags & ItemOutOfOrder) {
+        item->flags &= uint8_t(~ItemOutOfOrder);
+        spans_.erase(item);
+    }
+    if (item->children.empty()) {
+        *lastLeaf = item->firstRecord;
+        return {item->firstRecord, item->firstRecord};
+    }
+    Span span{UINT32_MAX, 0};
+    for (UsbItem* child : item->children) {
+        const Span c = Measure(child, lastLeaf);
+        span.first = std::min(span.first, c.first);
+        span.last = std::max(span.last, c.last);
+    }
+    if (span.first < item->firstRecord || span.last > *lastLeaf) {
+        item->flags |= ItemOutOfOrder;
+        spans_[item] = span;
+    }
+    return span;
 }
 
 size_t CPacketListRows::TopCount() const
@@ -130,8 +168,10 @@ bool CPacketListRows::CopyBlock(size_t block, std::vector<UsbItem*>& items, uint
 int CPacketListRows::RowOfItem(UsbItem* item)
 {
     if (!item) return -1;
-    // The row of its first record is the item's own or one below it.
-    for (int row = RowOfRecord(item->firstRecord); row >= 0; row = ParentRow(row))
+    // The row of any of its leaves is the item's own or one below it.
+    UsbItem* leaf = item;
+    while (!leaf->children.empty()) leaf = leaf->children.front();
+    for (int row = RowOfRecord(leaf->firstRecord); row >= 0; row = ParentRow(row))
         if (ItemAtRow(row) == item) return row;
     return -1;
 }
@@ -172,21 +212,23 @@ void CPacketListRows::AppendItems(UsbItem* const* items, size_t n)
 
 void CPacketListRows::AppendToBlocks(UsbItem* item, int rows)
 {
+    uint32_t lastLeaf = 0;
+    const Span span = Measure(item, &lastLeaf);
     if (blocks_.empty() || blocks_.back().items.size() >= kBlockItems) {
         RowBlock block;
         block.items.reserve(kBlockItems);
-        block.firstRecord = block.lastRecord = item->firstRecord;
+        block.firstRecord = block.lastRecord = span.first;
         blocks_.push_back(std::move(block));
         // The new node covers the blocks (i - lowbit(i), i], all before it but itself.
         const size_t i = blocks_.size();
         blockRows_.push_back(FirstRow(i - 1) - FirstRow(i - (i & (~i + 1))));
-        lastUpTo_.push_back(lastUpTo_.empty() ? item->firstRecord : std::max(lastUpTo_.back(), item->firstRecord));
-        firstFrom_.push_back(item->firstRecord);
+        lastUpTo_.push_back(lastUpTo_.empty() ? span.first : std::max(lastUpTo_.back(), span.first));
+        firstFrom_.push_back(span.first);
     }
     RowBlock& block = blocks_.back();
     block.items.push_back(item);
-    block.firstRecord = std::min(block.firstRecord, item->firstRecord);
-    block.lastRecord = std::max(block.lastRecord, LastLeaf(item)->firstRecord);
+    block.firstRecord = std::min(block.firstRecord, span.first);
+    block.lastRecord = std::max(block.lastRecord, span.last);
     lastUpTo_.back() = std::max(lastUpTo_.back(), block.lastRecord);
     // An item earlier than blocks before it lowers their bound too; items
     // come nearly in order, so this seldom walks back more than a block.
@@ -203,6 +245,7 @@ int CPacketListRows::RebuildRows()
     lastUpTo_.clear();
     firstFrom_.clear();
     counts_.clear();
+    spans_.clear();
     rowCount_ = 0;
     ClearCachesLocked();
     if (!root_) return 0;
@@ -499,15 +542,17 @@ std::vector<int> CPacketListRows::RowsOfRecords(const std::vector<uint32_t>& rec
         auto next = lo;
         uint32_t previousFirst = 0;
         for (UsbItem* item : block.items) {
+            // The last bound costs a walk to the last leaf: taken only when needed.
+            const uint32_t first = item->flags & ItemOutOfOrder ? Bounds(item).first : item->firstRecord;
             // Past the block's last record: what is left unplaced is searched below.
-            if (next == hi && item->firstRecord >= previousFirst) break;
+            if (next == hi && first >= previousFirst) break;
             ++visits_;
             const int n = int(Rows(item));
-            if (item->firstRecord < previousFirst) next = std::lower_bound(lo, hi, item->firstRecord);
-            previousFirst = item->firstRecord;
-            while (next != hi && *next < item->firstRecord) ++next;
+            if (first < previousFirst) next = std::lower_bound(lo, hi, first);
+            previousFirst = first;
+            while (next != hi && *next < first) ++next;
             if (n && next != hi) {
-                const uint32_t last = LastLeaf(item)->firstRecord;
+                const uint32_t last = Bounds(item).last;
                 for (auto r = next; r != hi && *r <= last; ++r) {
                     int& row = rows[size_t(r - records.begin())];
                     if (row < 0) row = std::max(-1, MatchRecord(item, counter, *r));
@@ -625,6 +670,7 @@ size_t CPacketListRows::IndexBytes() const
     for (const auto& entry : counts_) bytes += entry.second.chunk.capacity() * sizeof(uint32_t);
     bytes += window_.capacity() * sizeof(UsbItem*) + windowDepth_.capacity() + windowParent_.capacity() * sizeof(int);
     bytes += recordRows_.bucket_count() * sizeof(void*) + recordRows_.size() * (sizeof(*recordRows_.begin()) + kNode);
+    bytes += spans_.bucket_count() * sizeof(void*) + spans_.size() * (sizeof(*spans_.begin()) + kNode);
     bytes += path_.capacity() * sizeof(Step);
     return bytes;
 }
@@ -654,7 +700,7 @@ int CPacketListRows::RowOfTop(UsbItem* top)
         return -2;
     };
     int row = -2;
-    ForBlocksHolding(top->firstRecord, [&](size_t b) { return (row = rowIn(b)) != -2; });
+    ForBlocksHolding(Bounds(top).first, [&](size_t b) { return (row = rowIn(b)) != -2; });
     // Every block, should the records not say where it is.
     for (size_t b = 0; row == -2 && b < blocks_.size(); ++b) row = rowIn(b);
     return std::max(row, -1);

@@ -158,7 +158,19 @@ private:
     int MatchRecord(UsbItem* item, int row, uint32_t record);
     int RowInBlock(size_t block, uint32_t record);
     bool ContainsLeaf(UsbItem* item, uint32_t record);
-    static bool InRange(UsbItem* item, uint32_t record);
+    // The lowest and highest record of an item's leaves. Children mostly come
+    // in record order, and then the item's own record and its last leaf's are
+    // the bounds; an item whose children do not (a phase kept newest first)
+    // has its bounds noted when it enters the index.
+    struct Span {
+        uint32_t first;
+        uint32_t last;
+    };
+    Span Bounds(UsbItem* item) const;
+    bool InRange(UsbItem* item, uint32_t record) const;
+    // Walks the subtree once and notes the items whose leaves the cheap bounds
+    // miss; answers the item's span, and in `lastLeaf` its last leaf's record.
+    Span Measure(UsbItem* item, uint32_t* lastLeaf);
     void AdjustAncestors(const std::vector<Step>& path, int delta);
     // Rows after the row moved by delta: the block holding it grew or shrank.
     void ShiftBlocks(int row, int delta);
@@ -176,6 +188,8 @@ private:
     std::vector<uint32_t> firstFrom_;
     int rowCount_ = 0;
     std::unordered_map<const UsbItem*, Count> counts_;
+    // Bounds of the items marked ItemOutOfOrder; empty for most trees.
+    std::unordered_map<const UsbItem*, Span> spans_;
     // The materialised rows [windowFirst_, windowFirst_ + window_.size()).
     std::vector<UsbItem*> window_;
     std::vector<uint8_t> windowDepth_;

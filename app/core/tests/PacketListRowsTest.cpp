@@ -3,6 +3,7 @@
 // grows with what changed rather than with the capture.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "CPacketListRows.h"
+#include "DecodedCapture.h"
 #include "PacketListTestTree.h"
 
 using orvane::UsbItem;
@@ -188,6 +190,93 @@ TEST_F(RowsTest, RandomTogglesAgreeWithTheFlattenedTree)
     ExpectMatchesTree(rows, &tree.root, record);
     rows.ExpandAll(false);
     ExpectMatchesTree(rows, &tree.root, record);
+}
+
+// Children out of record order at every level: phases kept newest first and
+// named by their newest member, operations whose phases are not in time order,
+// long shuffled runs. Every record's row, alone and all at once, and every
+// item's own row must still agree with the plain flattening.
+TEST_F(RowsTest, ChildrenOutOfRecordOrderAgreeWithTheFlattenedTree)
+{
+    std::mt19937 random(29);
+    uint32_t record = 0;
+    auto transactions = [&](uint32_t n) {
+        std::vector<UsbItem*> out;
+        for (uint32_t i = 0; i < n; ++i) {
+            out.push_back(MakeTransaction(record, 2 + random() % 2, random() % 30 == 0 ? kFiltered : 0));
+            record += out.back()->children.size();
+        }
+        return out;
+    };
+    auto phase = [&](std::vector<UsbItem*> members, bool newestFirst) {
+        if (newestFirst) std::reverse(members.begin(), members.end());
+        UsbItem* item = MakeItem(260, members.front()->firstRecord);
+        for (UsbItem* m : members) item->Append(m);
+        return item;
+    };
+    for (int t = 0; t < 300; ++t) {
+        const uint8_t flags = random() % 8 == 0 ? kFiltered : 0;
+        UsbItem* top = nullptr;
+        switch (random() % 3) {
+        case 0: {  // command, event (earlier), data, response newest first; the event is appended last
+            UsbItem* command = phase(transactions(1 + random() % 2), false);
+            UsbItem* event = phase(transactions(1 + random() % 3), true);
+            UsbItem* data = phase(transactions(random() % 5 + 1), false);
+            UsbItem* response = phase(transactions(1 + random() % 4), true);
+            top = MakeItem(0x1001, command->firstRecord, flags);
+            for (UsbItem* p : {command, data, response, event}) top->Append(p);
+            break;
+        }
+        case 1:
+            top = phase(transactions(1 + random() % 6), true);
+            top->flags = flags;
+            break;
+        default: {  // a long run in no order at all
+            std::vector<UsbItem*> members = transactions(t % 25 == 0 ? 600 + random() % 400 : 1 + random() % 8);
+            std::shuffle(members.begin(), members.end(), random);
+            top = phase(members, false);
+            top->flags = flags;
+        }
+        }
+        rows.AppendItem(top);
+    }
+    ExpectMatchesTree(rows, &tree.root, record);
+    auto expectOwnRows = [&] {
+        const std::vector<FlatRow> flat = FlattenShown(&tree.root);
+        for (size_t r = 0; r < flat.size(); r += 1 + r % 7) ASSERT_EQ(rows.RowOfItem(flat[r].item), int(r)) << "row " << r;
+    };
+    expectOwnRows();
+    for (int step = 0; step < 40; ++step) {
+        const int row = int(random() % uint32_t(rows.RowCount()));
+        if (random() % 4 == 0) rows.ToggleSubtree(row); else rows.ToggleExpand(row);
+        if (step % 8 == 7) ExpectMatchesTree(rows, &tree.root, record), expectOwnRows();
+    }
+    rows.ExpandAll(true);
+    ExpectMatchesTree(rows, &tree.root, record);
+    expectOwnRows();
+}
+
+// A camera's transfer level as the still-image plug-in builds it, response
+// phases newest first: a record's row is the operation's while it is closed
+// and the packet's own once opened, for every record.
+TEST(PacketListRowsOfACamera, RecordsInsidePhasesKeptNewestFirstFindTheirRows)
+{
+    orvane::emu::SessionBuilder::Options options;
+    options.kind = orvane::emu::SessionBuilder::Kind::Camera;
+    options.operations = 3;
+    DecodedCapture camera(orvane::emu::SessionBuilder(options).Build());
+    std::vector<UsbItem*> items;
+    AllItems(&camera.transfers.root, items);
+    ASSERT_TRUE(std::any_of(items.begin(), items.end(), [](UsbItem* item) {
+        return !std::is_sorted(item->children.begin(), item->children.end(),
+                               [](UsbItem* a, UsbItem* b) { return a->firstRecord < b->firstRecord; });
+    })) << "no children out of record order";
+    CPacketListRows rows;
+    rows.SetRoot(&camera.transfers.root);
+    rows.RebuildRows();
+    ExpectMatchesTree(rows, &camera.transfers.root, uint32_t(camera.records));
+    rows.ExpandAll(true);
+    ExpectMatchesTree(rows, &camera.transfers.root, uint32_t(camera.records));
 }
 
 // Many blocks, hidden and expanded items, and items that arrive out of record
