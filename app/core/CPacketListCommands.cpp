@@ -91,7 +91,7 @@ CPacketListCommands::TriggerResult CPacketListCommands::SetTriggerCondition(int 
     // leaves the trigger row and the stored steps as they were.
     if (!steps.empty() && !setup.WriteTriggerSteps(steps, append)) return TriggerResult::Refused;
     if (doc_) {
-        doc_->SetTriggerRecord(int32_t(CPacketListRows::LastLeaf(item)->firstRecord));
+        doc_->SetTriggerRecord(int32_t(list_.Rows().LastRecordOf(item)));
         // An item that gives no step keeps the steps there are rather than clearing them.
         if (!steps.empty()) doc_->SetSetup(setup.Text());
         doc_->SetModified(true);
@@ -178,8 +178,9 @@ int CPacketListCommands::WalkMarks(int32_t start, bool next)
 
 int CPacketListCommands::PrevMarkRow(int selected)
 {
+    // From the row's earliest packet: its members may be kept newest first.
     UsbItem* item = ItemAt(selected);
-    const int32_t start = item ? int32_t(item->firstRecord) : -1;
+    const int32_t start = item ? int32_t(list_.Rows().FirstRecordOf(item)) : -1;
     if (start == 0) return kStay;
     return WalkMarks(start, false);
 }
@@ -189,7 +190,7 @@ int CPacketListCommands::NextMarkRow(int selected)
     // From the row after the selection (the first row without one), so a mark
     // on that row's own packet is found; past the last row from the start.
     UsbItem* item = ItemAt(selected < 0 ? 0 : selected + 1);
-    const int32_t start = item ? int32_t(item->firstRecord) - 1 : -2;
+    const int32_t start = item ? int32_t(list_.Rows().FirstRecordOf(item)) - 1 : -2;
     return WalkMarks(start, true);
 }
 

@@ -46,6 +46,18 @@ CPacketListRows::Span CPacketListRows::Bounds(UsbItem* item) const
     return {item->firstRecord, LastLeaf(item)->firstRecord};
 }
 
+uint32_t CPacketListRows::FirstRecordOf(UsbItem* item) const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return item->flags & ItemOutOfOrder ? Bounds(item).first : item->firstRecord;
+}
+
+uint32_t CPacketListRows::LastRecordOf(UsbItem* item) const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return Bounds(item).last;
+}
+
 bool CPacketListRows::InRange(UsbItem* item, uint32_t record) const
 {
     if (item->flags & ItemOutOfOrder) {

@@ -86,6 +86,9 @@ public:
     UsbItem* TopLevelAt(size_t index) const;
 
     static UsbItem* LastLeaf(UsbItem* item);
+    // The lowest and highest record of the item's leaves, whatever the order of its children.
+    uint32_t FirstRecordOf(UsbItem* item) const;
+    uint32_t LastRecordOf(UsbItem* item) const;
     static bool Shown(const UsbItem* item) { return (item->flags & (ItemHiddenByFilter | ItemHiddenByFilterBar)) == 0; }
     static bool HasChildren(const UsbItem* item) { return !item->children.empty(); }
     static bool Expanded(const UsbItem* item) { return (item->flags & ItemExpanded) != 0; }

@@ -225,4 +225,24 @@ TEST_F(CommandsTest, PreviousAndNextMarkSkipHiddenPackets)
     EXPECT_EQ(commands.PrevMarkRow(3), -1);
 }
 
+// A phase whose members are kept newest first and which is named by its
+// newest: the mark walk starts from its earliest packet both ways, and its
+// trigger is its latest packet.
+TEST_F(CommandsTest, MarksInsideAnItemKeptNewestFirst)
+{
+    UsbItem* phase = MakeItem(260, 53);
+    phase->Append(MakeTransaction(53, 3));
+    phase->Append(MakeTransaction(50, 3));
+    list.Rows().AppendItem(phase);                  // row 4, records 50-55
+    list.Rows().AppendItem(MakeTransaction(56, 3));  // row 5
+    for (int32_t packet : {47, 51}) doc.Bookmarks().Add({packet, "", ""});
+    EXPECT_EQ(commands.NextMarkRow(3), 4) << "the mark before the phase's own record";
+    EXPECT_EQ(commands.PrevMarkRow(4), 3) << "not the phase's own row again";
+    EXPECT_EQ(commands.PrevMarkRow(5), 4);
+    // A trigger set from it sits on its last packet, and its row shows it.
+    EXPECT_EQ(commands.SetTriggerCondition(4, false), Cmd::TriggerResult::Stored);
+    EXPECT_EQ(doc.TriggerRecord(), 55);
+    EXPECT_EQ(list.TriggerRow(), 4);
+}
+
 }  // namespace
