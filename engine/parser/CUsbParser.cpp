@@ -290,9 +290,11 @@ void CUsbParser::Offer(UsbItem* item) {
                 pendingGroup_->address = first->address;
                 pendingGroup_->endpoint = first->endpoint;
                 pendingGroup_->interface = first->interface;
-                pendingGroup_->Append(first);
+                first->parent = pendingGroup_;
+                pendingMembers_.assign(1, first);
             }
-            pendingGroup_->Append(item);
+            item->parent = pendingGroup_;
+            pendingMembers_.push_back(item);
             return;
         }
         ReleasePending();
@@ -301,6 +303,12 @@ void CUsbParser::Offer(UsbItem* item) {
 }
 
 void CUsbParser::ReleasePending() {
+    if (pendingGroup_) {
+        // The run is whole: its list is made once, at its size.
+        const auto n = uint32_t(pendingMembers_.size());
+        pendingGroup_->children.AssignMembers(ItemPoolAllocate(UsbItemList::StorageBytes(n)), pendingMembers_.data(), n);
+        pendingMembers_.clear();
+    }
     UsbItem* out = pendingGroup_ ? pendingGroup_ : pendingFirst_;
     pendingFirst_ = pendingGroup_ = nullptr;
     if (out && sink_) sink_->OnItem(out);
@@ -308,6 +316,8 @@ void CUsbParser::ReleasePending() {
 
 void CUsbParser::DropPending() {
     if (pendingGroup_) {
+        for (UsbItem* member : pendingMembers_) FreeItemTree(member);
+        pendingMembers_.clear();
         FreeItemTree(pendingGroup_);
     } else if (pendingFirst_) {
         FreeItemTree(pendingFirst_);
@@ -383,10 +393,10 @@ int32_t CUsbParser::Parse(IProgress* sink) {
             }
         }
         cancelled_ = cancel_.exchange(false);
-        if (pendingGroup_ && pendingGroup_->children.size() == 1) {
+        if (pendingGroup_ && pendingMembers_.size() == 1) {
             // A lone member leaves its group node behind.
-            pendingFirst_ = pendingGroup_->children[0];
-            pendingGroup_->children.clear();
+            pendingFirst_ = pendingMembers_[0];
+            pendingMembers_.clear();
             delete pendingGroup_;
             pendingGroup_ = nullptr;
         }

@@ -132,6 +132,7 @@ private:
     // The pending run: its first item, and the group node once a second joins.
     UsbItem* pendingFirst_ = nullptr;
     UsbItem* pendingGroup_ = nullptr;
+    std::vector<UsbItem*> pendingMembers_;  // the group's members until it is released
 
     void Learn(uint8_t address, UsbItem* transfer);
 
