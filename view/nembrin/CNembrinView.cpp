@@ -52,12 +52,6 @@ CDataPane* CNembrinView::Pane() const { return static_cast<CDataPane*>(Window())
 
 QWidget* CNembrinView::CreateWindow(QWidget* parent) { return new CDataPane(ctrl_, parent); }
 
-bool CNembrinView::Showing() const
-{
-    CDataPane* pane = Pane();
-    return pane && pane->viewport()->width() > 0 && pane->viewport()->height() > 0;
-}
-
 int32_t CNembrinView::ClientWidth() const { return Pane() ? Pane()->viewport()->width() : 0; }
 int32_t CNembrinView::ClientHeight() const { return Pane() ? Pane()->viewport()->height() : 0; }
 

@@ -23,7 +23,6 @@ public:
     CDataPane* Pane() const;
 
     // IDataPaneHost, forwarded to the pane while it is there.
-    bool Showing() const override;
     int32_t ClientWidth() const override;
     int32_t ClientHeight() const override;
     void SetScrollBar(bool vertical, int64_t maximum, int64_t page) override;

@@ -29,8 +29,9 @@ int32_t CShowDataCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, in
         if (!host_) return 1;
         auto* item = reinterpret_cast<UsbItem*>(param1);
         auto* decode = reinterpret_cast<IDecode*>(param2);
+        // Taken also while the pane has no window or no room: a pane opened
+        // later shows the row that is selected then.
         if (host_->OnGuiThread()) {
-            if (!host_->Showing()) return 1;
             const uint8_t* data = nullptr;
             uint64_t length = FetchItem(decode, item, builtIn_, large_, &data);
             ApplyItem({}, {}, data, length, false);
@@ -44,7 +45,6 @@ int32_t CShowDataCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, in
         const bool inLarge = data && !large.empty() && data == large.data();
         host_->Post([this, builtIn = std::move(builtIn), large = std::move(large), length, inLarge,
                      hasData = data != nullptr]() mutable {
-            if (!host_->Showing()) return;
             const uint8_t* at = !hasData ? nullptr : inLarge ? large.data() : builtIn.data();
             ApplyItem(std::move(builtIn), std::move(large), at, length, true);
         });
@@ -114,7 +114,6 @@ void CShowDataCtrl::ApplyItem(std::vector<uint8_t> builtIn, std::vector<uint8_t>
 
 void CShowDataCtrl::Cleared()
 {
-    if (!host_->Showing()) return;
     large_.clear();
     large_.shrink_to_fit();
     std::fill(builtIn_.begin(), builtIn_.end(), 0);
@@ -127,7 +126,6 @@ void CShowDataCtrl::Cleared()
 
 void CShowDataCtrl::FieldSelected(int64_t bit, int64_t bits)
 {
-    if (!host_->Showing()) return;
     field_ = {bit, bit + std::max<int64_t>(bits, 0)};
     recency_.Activate(KindField);
     ScrollToByte(bit / 8);  // toward zero: a start just before the data shows row 0

@@ -24,8 +24,7 @@ namespace orvane::nembrin {
 class IDataPaneHost {
 public:
     virtual ~IDataPaneHost() = default;
-    // False while there is no window or its client area is empty.
-    virtual bool Showing() const = 0;
+    // The client size, 0 while there is no window.
     virtual int32_t ClientWidth() const = 0;
     virtual int32_t ClientHeight() const = 0;
     virtual void SetScrollBar(bool vertical, int64_t maximum, int64_t page) = 0;

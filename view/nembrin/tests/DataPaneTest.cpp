@@ -61,7 +61,7 @@ std::vector<int32_t> Checked(CDataPane& pane)
 class DataPaneTest : public ::testing::Test {
 protected:
     void Open() {
-        view = std::make_unique<CNembrinView>();
+        if (!view) view = std::make_unique<CNembrinView>();
         host.resize(800, 400);
         pane = static_cast<CDataPane*>(static_cast<QWidget*>(view->Create(&host)));
         ASSERT_NE(pane, nullptr);
@@ -94,6 +94,23 @@ TEST_F(DataPaneTest, AFreshUserGetsTheDefaultChecks)
     EXPECT_EQ(Checked(*pane), (std::vector<int32_t>{32807, 32808, 32813, 32820, 32822}));
     EXPECT_EQ(pane->ContextMenu()->title(), "主菜单");
     EXPECT_EQ(pane->ContextMenu()->actions().size(), 8) << "five sub-menus, a separator, copy and find";
+}
+
+TEST_F(DataPaneTest, ARowSelectedBeforeThePaneWasOpenedShowsWhenItOpens)
+{
+    ClearSettings();
+    view = std::make_unique<CNembrinView>();
+    std::vector<uint8_t> bytes(4000);
+    std::iota(bytes.begin(), bytes.end(), uint8_t(0));
+    Select(bytes);
+    Open();
+    QTest::qWait(20);
+    EXPECT_EQ(view->Control().Length(), 4000u);
+    EXPECT_GT(pane->verticalScrollBar()->maximum(), 0) << "its rows are laid out in the new window";
+    QImage shown = pane->viewport()->grab().toImage();
+    Select({});
+    QTest::qWait(20);
+    EXPECT_NE(pane->viewport()->grab().toImage(), shown) << "the bytes were drawn";
 }
 
 TEST_F(DataPaneTest, ItAsksForTheWidthOfItsColumns)

@@ -64,7 +64,7 @@ TEST(NembrinPlugin, LoadsThroughTheViewFactory)
     app::CEventPublisher bus;
     view->Attach(&bus);
     EXPECT_EQ(view->GetHwnd(), nullptr);
-    bus.Publish(nullptr, EventCaptureCleared, 0, 0);  // before the window: ignored
+    bus.Publish(nullptr, EventCaptureCleared, 0, 0);  // before the window
     QWidget dock;
     auto* window = static_cast<QWidget*>(view->Create(&dock));
     ASSERT_NE(window, nullptr);
