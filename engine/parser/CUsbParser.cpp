@@ -160,10 +160,20 @@ bool CUsbParser::WaitForRecord(uint32_t index, const PacketRecord** record) {
 
 // ---------------------------------------------------------------- building
 
+void* CUsbParser::ListStorage(uint32_t members) {
+    static_assert(UsbItemList::StorageBytes(3) == sizeof(UsbItem));
+    switch (members) {
+    case 1: return lists1_.Get();
+    case 2: return lists2_.Get();
+    case 3: return items_.Get();
+    case 4: return lists4_.Get();
+    default: return ItemPoolAllocate(UsbItemList::StorageBytes(members));
+    }
+}
+
 UsbItem* CUsbParser::MakeTransaction(uint16_t type, const Members& m, const PacketRecord& token, uint32_t& index) {
     UsbItem* item = NewItem(type, m.first);
-    static_assert(UsbItemList::StorageBytes(3) == sizeof(UsbItem));
-    void* storage = m.n == 1 ? lists1_.Get() : m.n == 2 ? lists2_.Get() : m.n == 3 ? items_.Get() : lists4_.Get();
+    void* storage = ListStorage(m.n);
     UsbItem* members[4];
     const ItemLink parent(item);
     for (uint32_t i = 0; i < m.n; ++i) {
@@ -306,7 +316,7 @@ void CUsbParser::ReleasePending() {
     if (pendingGroup_) {
         // The run is whole: its list is made once, at its size.
         const auto n = uint32_t(pendingMembers_.size());
-        pendingGroup_->children.AssignMembers(ItemPoolAllocate(UsbItemList::StorageBytes(n)), pendingMembers_.data(), n);
+        pendingGroup_->children.AssignMembers(ListStorage(n), pendingMembers_.data(), n);
         pendingMembers_.clear();
     }
     UsbItem* out = pendingGroup_ ? pendingGroup_ : pendingFirst_;

@@ -116,6 +116,9 @@ private:
     int32_t PacketBytes(const PacketRecord& record, uint16_t type, uint8_t* buffer, uint32_t capacity);
 
     UsbItem* NewItem(uint16_t type, uint32_t first) { return new (items_.Get()) UsbItem(type, first); }
+    // Storage for a child list of `members` (UsbItemList::StorageBytes): the short ones
+    // from the parser's own caches, so no one else takes turns at their free lists.
+    void* ListStorage(uint32_t members);
 
     IDataSource* source_ = nullptr;
     IProgress* sink_ = nullptr;
