@@ -128,9 +128,8 @@ private:
     SlotCache<UsbItemList::StorageBytes(1)> lists1_;
     SlotCache<UsbItemList::StorageBytes(2)> lists2_;
     SlotCache<UsbItemList::StorageBytes(4)> lists4_;
-    RecordReader reader_;
+    RecordReader reader_;  // the parse's only: descriptions come from other threads too
     PacketRecord scratch_[3] = {};  // the current record and two look-aheads read outside a peeked span
-    std::vector<uint8_t> payload_;  // one data packet's payload, for descriptions
 
     // The pending run: its first item, and the group node once a second joins.
     UsbItem* pendingFirst_ = nullptr;

@@ -67,19 +67,20 @@ struct Bounded {
         if (buffer && length < capacity) buffer[length] = b;
         ++length;
     }
-    void Put(const uint8_t* bytes, uint32_t n) {
-        for (uint32_t i = 0; i < n; ++i) Put(bytes[i]);
-    }
 };
 
 }  // namespace
 
 bool CUsbParser::RecordAt(uint32_t index, PacketRecord* out) {
-    if (const PacketRecord* p = reader_.Peek(index)) {
+    if (!source_) return false;
+    // Not through the parse's reader: rows are described from the UI thread
+    // while the parse or a decoding reads on the worker.
+    uint32_t count = 0;
+    if (const PacketRecord* p = source_->PeekRecords(index, &count)) {
         *out = *p;
         return true;
     }
-    return source_ && source_->GetRecord(index, out) == RecordOk;
+    return source_->GetRecord(index, out) == RecordOk;
 }
 
 bool CUsbParser::RecordOf(const UsbItem* item, PacketRecord* out) { return item && RecordAt(item->firstRecord, out); }
@@ -288,13 +289,13 @@ int32_t CUsbParser::PacketBytes(const PacketRecord& r, uint16_t type, uint8_t* b
         // the caller asks for the size alone.
         const uint32_t payload = length - 2;
         const uint32_t room = buffer && capacity > 1 ? std::min(payload, capacity - 1) : 0;
-        payload_.resize(room);
+        // Straight into the caller's buffer: no scratch shared between threads.
+        uint8_t* bytes = room ? buffer + 1 : nullptr;
         uint16_t crc = 0;
-        int32_t got = source_ ? source_->GetPayload(&r, payload_.data(), room, &crc) : 0;
+        int32_t got = source_ ? source_->GetPayload(&r, bytes, room, &crc) : 0;
         if (got < 0) got = 0;
         // Bytes the store lacks read as 0.
-        if (uint32_t(got) < room) std::fill(payload_.begin() + got, payload_.end(), uint8_t(0));
-        out.Put(payload_.data(), room);
+        if (uint32_t(got) < room) std::fill(bytes + got, bytes + room, uint8_t(0));
         out.length = 1 + payload;
         out.Put(uint8_t(crc));
         out.Put(uint8_t(crc >> 8));

@@ -1,5 +1,6 @@
 // Rows, bytes and detail documents the parser gives of its items.
 #include "ParserHarness.h"
+#include "SessionBuilder.h"
 
 using namespace orvane;
 using namespace orvane::testing;
@@ -118,4 +119,35 @@ TEST(Descriptions, TypeNamesOutsideTheTableAreEmpty) {
         parser.GetTypeName(type, name);
         EXPECT_EQ(name, text) << type;
     }
+}
+
+// The list describes the rows a parse has handed over while the parse reads on
+// as the records arrive, each on its own thread.
+TEST(Descriptions, RowsDescribedWhileTheParseGoesOn) {
+    emu::SessionBuilder::Options o;
+    o.kind = emu::SessionBuilder::Kind::Disk;
+    o.speed = SpeedHigh;
+    emu::CaptureSource live(emu::SessionBuilder(o).Build());
+    live.SetEnded(false);
+    live.SetAvailable(0);
+    live.SetOnNotYet(
+        [](emu::CaptureSource& s, void*) {
+            s.SetAvailable(s.GetCount() + 100);
+            if (s.GetCount() == s.Capture().records.size()) s.SetEnded(true);
+        },
+        nullptr);
+    CUsbParser parser;
+    parser.SetRetryDelay(std::chrono::milliseconds(0));
+    parser.SetDataSource(&live);
+    HandOffSink sink;
+    std::thread worker([&] { parser.Parse(&sink); });
+    int described = 0;
+    sink.DescribeWhile(worker, [&](UsbItem* item) {
+        ItemSummary row;
+        uint8_t bytes[8];
+        described += parser.Summarize(item, &row);
+        parser.GetData(item, bytes, sizeof bytes);
+    });
+    EXPECT_GT(described, 0);
+    ExpectEveryRecordOnce(sink, live.Capture().records.size());
 }

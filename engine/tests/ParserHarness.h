@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BusTrafficBuilder.h"
@@ -36,6 +40,63 @@ public:
         return 1;
     }
     int32_t Reserved() override { return 0; }
+};
+
+// The window's hand-over: a worker thread's parse or decoding passes each item
+// on, and the UI thread describes the newest rows it holds while the worker
+// goes on, as a painting list does. Every `pauseEvery` items the worker waits
+// until the UI has described the rows once more, without synchronising with
+// it, so the two threads overlap however the scheduler runs them.
+class HandOffSink : public CollectingSink {
+public:
+    static constexpr size_t pauseEvery = 16;
+
+    int32_t OnItem(UsbItem* item) override {
+        root.Append(item);
+        size_t count;
+        {
+            std::lock_guard lock(mutex_);
+            handed_.push_back(item);
+            count = handed_.size();
+        }
+        if (count % pauseEvery == 0) {
+            const uint32_t seen = passes_.load(std::memory_order_relaxed);
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+            while (passes_.load(std::memory_order_relaxed) < seen + 2 && std::chrono::steady_clock::now() < until)
+                std::this_thread::yield();
+        }
+        return 1;
+    }
+    int32_t OnFinish() override {
+        done_.store(true, std::memory_order_release);
+        return CollectingSink::OnFinish();
+    }
+
+    // UI thread, while `worker` runs: describes the newest rows handed over
+    // (and their members) with `describe` until the worker ends.
+    template <class Describe>
+    void DescribeWhile(std::thread& worker, Describe describe) {
+        for (bool done = false; !done;) {
+            done = done_.load(std::memory_order_acquire);
+            std::vector<UsbItem*> rows;
+            {
+                std::lock_guard lock(mutex_);
+                rows.assign(handed_.end() - std::min<size_t>(handed_.size(), 2 * pauseEvery), handed_.end());
+            }
+            for (UsbItem* row : rows) {
+                describe(row);
+                for (UsbItem* member : row->children) describe(member);
+            }
+            passes_.fetch_add(1, std::memory_order_relaxed);
+        }
+        worker.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<UsbItem*> handed_;
+    std::atomic<uint32_t> passes_{0};
+    std::atomic<bool> done_{false};
 };
 
 // "type@address.endpoint:status(children)", the parts present only when set.
