@@ -34,6 +34,7 @@ int32_t CDecoderManager::LoadDeviceTree(const std::string& xml) {
 }
 
 void CDecoderManager::ReleaseDecoders() {
+    std::lock_guard lock(decodersMutex_);
     for (auto& [key, cached] : decoders_) {
         // The built-in decoders were made here, not by the factory.
         if (cached.builtIn) cached.decoder->Release();
@@ -94,12 +95,16 @@ IDecodeClass* CDecoderManager::GetDecoder(const UsbItem* item, uint8_t interface
     if (!item || item->address >= 128) return nullptr;
     if (interface == kNone) interface = item->interface;
     if (interface == kNone) {
-        if (item->type != ItemControlTransfer || !IsClassRequest(item)) return BuiltInDecoder(item->address);
+        if (item->type != ItemControlTransfer || !IsClassRequest(item)) {
+            std::lock_guard lock(decodersMutex_);
+            return BuiltInDecoder(item->address);
+        }
         interface = 0;  // a class request the device tree does not place
     }
     // The device that held the address when the item began.
     const uint32_t device = tree_.DeviceAt(item->address, item->firstRecord);
     const uint32_t key = ClassKey(item->address, interface, device);
+    std::lock_guard lock(decodersMutex_);
     auto it = decoders_.find(key);
     if (it != decoders_.end()) return it->second.decoder;
     return CreateClassDecoder(item->address, interface, device, key);
@@ -163,8 +168,15 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
         if (i % 1000 == 0) sink_->OnProgress(float(i + 1) / float(n));
     }
 
-    for (auto& [key, cached] : decoders_) {
-        if (UsbItem* rest = cached.decoder->OnTransaction(nullptr)) sink_->OnItem(rest);
+    // Flushed outside the lock: the sink hands items to the list, and no
+    // lock of the list's is taken with this one held.
+    std::vector<IDecodeClass*> made;
+    {
+        std::lock_guard lock(decodersMutex_);
+        for (auto& [key, cached] : decoders_) made.push_back(cached.decoder);
+    }
+    for (IDecodeClass* decoder : made) {
+        if (UsbItem* rest = decoder->OnTransaction(nullptr)) sink_->OnItem(rest);
     }
     ReleasePendingSofs();
     sink_->OnFinish();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -47,7 +48,10 @@ public:
     // 0); writes at most `capacity` and returns how many it wrote.
     static uint32_t ParseHexBytes(std::string_view text, uint8_t* buffer, uint32_t capacity);
 
-    size_t DecoderCount() const { return decoders_.size(); }
+    size_t DecoderCount() const {
+        std::lock_guard lock(decodersMutex_);
+        return decoders_.size();
+    }
 
 private:
     struct Cached {
@@ -67,6 +71,7 @@ private:
 
     // `interface` stands in for the item's own when not kNone.
     IDecodeClass* GetDecoder(const UsbItem* item, uint8_t interface = kNone);
+    // Both with decodersMutex_ held.
     IDecodeClass* CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device, uint32_t key);
     IDecodeClass* BuiltInDecoder(uint8_t address);
     // Binds a top-level transaction-level item: writes its interface and
@@ -88,11 +93,15 @@ private:
     // Members are gathered without their parent set until the group is
     // released, so a lone SOF never points at a freed group.
     UsbItem* pendingSofs_ = nullptr;
+    // The rows shown are described from the UI thread while a decoding runs
+    // on the worker: both look decoders up, and either may make one.
+    mutable std::mutex decodersMutex_;
+    // These three under decodersMutex_.
     std::map<uint32_t, Cached> decoders_;
     // Class codes whose plug-in could not be found or made in this run.
     std::set<ClassCode> failed_;
-    DeviceTree tree_;
     std::vector<uint8_t> work_;
+    DeviceTree tree_;
     // Indexed by address * 16 + endpoint; empty until a run needs it.
     std::vector<EndpointBinding> bindings_;
 };

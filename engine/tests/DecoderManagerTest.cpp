@@ -520,3 +520,30 @@ TEST(DecoderManager, AConfigurationWithoutItsDeviceGivesAPlaceholder) {
     EXPECT_EQ(p.parsed.root.children.back()->interface, 0);
 }
 
+
+// The list describes the transfer-level rows a decoding has handed over while
+// it goes on, each on its own thread; a second device's decoder is made
+// meanwhile, next to the first in the decoder map.
+TEST(DecoderManager, RowsDescribedWhileTheDecodingGoesOn) {
+    B b;
+    Enumerate(b, 3);
+    for (int i = 0; i < 200; ++i) b.In(3, 1, i % 2 ? PidData1 : PidData0, k3);
+    Enumerate(b, 2);
+    for (int i = 0; i < 200; ++i) b.In(2, 1, i % 2 ? PidData1 : PidData0, k3);
+    Pipeline p(b.Take());
+    p.Learn();
+    HandOffSink handed;
+    std::thread worker([&] { p.manager.DecodeAll(&handed); });
+    int described = 0;
+    handed.DescribeWhile(worker, [&](UsbItem* item) {
+        ItemSummary row;
+        uint8_t bytes[8];
+        described += p.manager.Summarize(item, &row);
+        p.manager.GetData(item, bytes, sizeof bytes);
+        p.manager.GetImageList(item);
+    });
+    EXPECT_GT(described, 0);
+    ExpectEveryRecordOnce(handed, p.source.Capture().records.size());
+    EXPECT_EQ(p.factory.made.size(), 2u);
+    FreeTransferLevel(&handed.root);
+}
