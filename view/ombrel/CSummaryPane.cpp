@@ -93,7 +93,7 @@ CSummaryPane::CSummaryPane(CSummaryCtrl& view, QWidget* parent) : QWidget(parent
     header->setSortIndicatorShown(true);
     header->setSortIndicatorClearable(true);
     header->setSortIndicator(-1, Qt::AscendingOrder);
-    connect(header, &QHeaderView::sortIndicatorChanged, this, [this] { Show(rows_, marks_); });
+    connect(header, &QHeaderView::sortIndicatorChanged, this, [this] { Show(view_.Rows(), view_.Marks()); });
     toolbar_->addAction(QIcon(QPixmap::fromImage(SummaryIcon(1))), QStringLiteral("全部展开"), report_,
                         &QTreeWidget::expandAll);
     toolbar_->addAction(QIcon(QPixmap::fromImage(SummaryIcon(0))), QStringLiteral("全部折叠"), report_,
@@ -123,10 +123,6 @@ void CSummaryPane::Show(const std::vector<SummaryRow>& rows, const SummaryRow& m
     report_->clear();
     for (const SummaryRow& row : rows) AddRows(nullptr, report_, row, open);
     if (marks.id) AddRows(nullptr, report_, marks, open);
-    if (&rows != &rows_) {
-        rows_ = rows;
-        marks_ = marks;
-    }
     if (int column = report_->header()->sortIndicatorSection(); column >= 0)
         report_->sortItems(column, report_->header()->sortIndicatorOrder());
     if (first)

@@ -32,9 +32,6 @@ private:
     void OnDoubleClick(QTreeWidgetItem* item);
 
     CSummaryCtrl& view_;
-    // What is shown, kept to rebuild the report in its own order when a sort is cleared.
-    std::vector<SummaryRow> rows_;
-    SummaryRow marks_;
     QToolBar* toolbar_;
     QTreeWidget* report_;
 };
