@@ -188,7 +188,7 @@ bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, st
             node.setAttribute("Digest", DigestText(digest->digest));
         }
     }
-    if (const int code = WriteDurably(names.projectTemp, project_.fileText())) return fail(names.project, code);
+    if (const int code = WriteDurably(names.projectTemp, project_.fileText(), names.project)) return fail(names.project, code);
     // Made: from here on the new project is what the folder holds, even if
     // the renames below are cut short (the next open or save ends them).
     SyncFolder(names.folder);

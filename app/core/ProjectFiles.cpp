@@ -147,9 +147,12 @@ std::optional<CaptureDigest> DigestFile(const std::string& path) {
     return result;
 }
 
-int WriteDurably(const std::string& path, const std::string& text) {
+int WriteDurably(const std::string& path, const std::string& text, const std::string& replaces) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0) return errno;
+    // The file it will replace keeps its rights, as the capture files do.
+    struct stat old {};
+    if (::stat(replaces.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
     int error = 0;
     if (!WriteAll(fd, text.data(), text.size()) || ::fsync(fd) != 0) error = errno;
     if (::close(fd) != 0 && !error) error = errno;

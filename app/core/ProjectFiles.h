@@ -50,7 +50,7 @@ std::optional<CaptureDigest> DigestFile(const std::string& path);
 
 // Writes `text` to `path` (created or truncated) and flushes it to the disk;
 // 0 or the errno of the failure.
-int WriteDurably(const std::string& path, const std::string& text);
+int WriteDurably(const std::string& path, const std::string& text, const std::string& replaces);
 // Flushes a folder's entries (renames, new files) to the disk.
 void SyncFolder(const std::string& folder);
 

@@ -141,6 +141,11 @@ TEST_F(Project, ANewProjectHoldsNoCaptureAndReopensEmpty) {
     EXPECT_EQ(Open(dir / "new.usb"), "");
     EXPECT_EQ(Rows(), 0u);
     EXPECT_EQ(Source().GetCount(), 0u);
+    // Saved over, a private project stays private.
+    fs::permissions(dir / "new.usb", fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(worker->SaveProject(dir / "new.usb", &error)) << error;
+    EXPECT_EQ(fs::status(dir / "new.usb").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(Project, ASaveCutShortLeavesTheOldProjectOrTheNewAndAMixIsRefused) {
