@@ -1,6 +1,7 @@
 // The device library's one object, made by its export "CreateDevice".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "DeviceStatus.h"
@@ -33,6 +34,9 @@ constexpr int32_t kControlEndUpload = 2;
 constexpr int32_t kControlUploadProgress = 4;
 // Drops the capture held (records, payload, an upload under way): a new project holds none.
 constexpr int32_t kControlDiscardCapture = 5;
+
+// The trigger steps the analyser holds: a setup with more is refused.
+constexpr size_t kMaxTriggerSteps = 16;
 
 // Export of the device library.
 using CreateDeviceFn = IDevice* (*)();

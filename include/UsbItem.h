@@ -157,17 +157,9 @@ public:
         block_ = 0;
     }
     void reserve(uint32_t n) { if (n > (block_ ? Get()->capacity : 0)) Resize(n); }
-    // Hands an empty list storage for `capacity` members, taken from the pool
-    // with StorageBytes(capacity).
-    void AssignStorage(void* storage, uint32_t capacity) {
-        clear();
-        auto* b = static_cast<Block*>(storage);
-        b->size = 0;
-        b->capacity = capacity;
-        block_ = ItemLinkOf(b);
-    }
     static constexpr size_t StorageBytes(uint32_t capacity) { return BlockBytes(capacity); }
-    // Like AssignStorage, with the list full at once: its `count` members.
+    // Hands the list storage taken from the pool with StorageBytes(count), full at
+    // once: its `count` members.
     void AssignMembers(void* storage, UsbItem* const* members, uint32_t count) {
         clear();
         auto* b = static_cast<Block*>(storage);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "IDataSource.h"
+#include "IDevice.h"
 
 namespace orvane::pardix {
 
@@ -16,7 +17,7 @@ public:
     static constexpr uint64_t kMaxBufferBytes = 0x20000000;
 
     // The trigger table's entries.
-    static constexpr size_t kMaxTriggerSteps = 16;
+    static constexpr size_t kMaxTriggerSteps = orvane::kMaxTriggerSteps;
 
     // 1 when applied; 0 for text that is not XML, more trigger steps than the
     // table has (nothing sent), storage the analyser cannot have (sizes zero,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Document.h"
+#include "IDevice.h"
 #include "TriggerStep.h"
 
 namespace orvane::app {
@@ -16,7 +17,7 @@ namespace orvane::app {
 class SetupXml {
 public:
     static const char* const kDefaultText;
-    static constexpr size_t kMaxSteps = 16;
+    static constexpr size_t kMaxSteps = kMaxTriggerSteps;
     static constexpr int kConditions = 4;
     static constexpr int kPacketPositions = 16;   // 1 K to 32 M records
     static constexpr int kPayloadPositions = 10;  // 1 M to 512 M bytes
