@@ -44,6 +44,7 @@ int32_t CDevice::GetStatus(DeviceStatus* out) {
 int32_t CDevice::ApplySetup(const char* setupXml) {
     std::lock_guard guard(lock_);
     if (!OpenAnalyser() || !setupXml) return 0;
+    source_.KeepCapture();
     return CSetupLoader::Apply(source_, setupXml);
 }
 

@@ -183,7 +183,7 @@ bool CDeviceProxy::ReadRecords(uint32_t byteAddress, uint32_t count, PacketRecor
 
 bool CDeviceProxy::ReadPayload(uint32_t byteAddress, uint32_t byteCount, uint8_t* dst) {
     std::lock_guard guard(lock_);
-    const uint32_t window[4] = {byteAddress, byteCount / 8, control_.payloadMask, 1};
+    const uint32_t window[4] = {byteAddress, byteCount / 8, PayloadImage().payloadMask, 1};
     if (!WriteRegisters(0, RegPayloadWindow, window, sizeof window)) return false;
     return ReadMemory(1, RegPayloadPort, byteCount / 4, dst);
 }
@@ -340,9 +340,9 @@ int32_t CDeviceProxy::GetPayload(const PacketRecord* record, uint8_t* dst, uint3
         if (const uint8_t* bytes = store_.View(offset, length)) return deliver(bytes);
         return 0;
     }
-    if (offline_) return 0;
+    if (offline_ && !keptInAnalyser_) return 0;
     // Not in the store yet: straight from capture memory, 8-byte aligned.
-    uint32_t address = uint32_t(offset) + control_.payloadStart;
+    uint32_t address = uint32_t(offset) + PayloadImage().payloadStart;
     uint32_t lead = address & 7;
     uint32_t bytes = (lead + length + 7) & ~7u;
     if (!ReadPayload(address & ~7u, bytes, deviceBuffer_.get())) return 0;
@@ -440,7 +440,7 @@ int32_t CDeviceProxy::ConfigureStorage(uint32_t prePacketBytes, uint32_t packetB
         prePacketBytes > packetBytes || prePayloadBytes > payloadBytes)
         return 0;
     std::lock_guard guard(lock_);
-    if (!AllocateRecords(packetBytes / 16)) return 0;
+    // The record array is sized at the start: until then it holds the capture on hand.
     control_ = ControlBlock{};
     control_.hold = 1;
     control_.prePacketBytes = prePacketBytes;
@@ -462,6 +462,7 @@ int32_t CDeviceProxy::StartCapture() {
     control_.control |= CtlRun;
     control_.hold = 0;
     offline_ = false;
+    keptInAnalyser_ = false;  // the analyser records over it
     // A new capture never serves the last one's records; after an opened file the
     // array is the file's, so size it for the configured storage again.
     uint32_t configured = control_.packetMask >= 15 ? (control_.packetMask / 16) + 1 : 0;
@@ -782,10 +783,14 @@ void CDeviceProxy::UploadLoop() {
 }
 
 bool CDeviceProxy::RunUpload(uint64_t generation) {
-    // The data: ended and complete in the image that the status polling refreshes.
+    // The data: ended and complete in the image that the status polling
+    // refreshes, or in that of a capture kept across a setup.
     ControlBlock image;
     for (;;) {
-        image = ControlImage();
+        {
+            std::lock_guard guard(lock_);
+            image = PayloadImage();
+        }
         const uint32_t done = CtlEnded | CtlDataComplete;
         if ((image.control & done) == done) break;
         std::unique_lock guard(stateMutex_);
@@ -821,7 +826,7 @@ void CDeviceProxy::WaitForUpload() {
             // longer answers can never finish the upload, so it is ended.
             std::lock_guard data(lock_);
             const uint32_t done = CtlEnded | CtlDataComplete;
-            if ((control_.control & done) != done && !ReadStatus()) {
+            if ((PayloadImage().control & done) != done && !ReadStatus()) {
                 std::lock_guard state(stateMutex_);
                 if (uploadState_ == UploadRunning) uploadState_ = UploadStopRequested;
                 stateChanged_.notify_all();
@@ -868,8 +873,9 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
         // rather than saved as nothing.
         std::unique_lock guard(lock_);
         const uint32_t done = CtlEnded | CtlDataComplete;
-        if (!offline_ && !store_.IsOpen() && uploadState_ == UploadIdle && ReadStatus() &&
-            (control_.control & done) == done && control_.payloadBytesCaptured > 0) {
+        if ((!offline_ || keptInAnalyser_) && !store_.IsOpen() && uploadState_ == UploadIdle &&
+            (keptInAnalyser_ || ReadStatus()) && (PayloadImage().control & done) == done &&
+            PayloadImage().payloadBytesCaptured > 0) {
             guard.unlock();
             BeginUpload();
         }
@@ -941,6 +947,7 @@ int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dat
     records_ = loaded;
     capacity_ = count;
     offline_ = true;
+    keptInAnalyser_ = false;
     offlineCount_.store(announced, std::memory_order_release);
     cachedCount_.store(first, std::memory_order_release);
     if (first < count) {
@@ -963,11 +970,23 @@ int32_t CDeviceProxy::DiscardCapture() {
     std::lock_guard guard(lock_);
     if (!AllocateRecords(0)) return 0;
     offline_ = true;
+    keptInAnalyser_ = false;
     offlineCount_.store(0, std::memory_order_release);
     store_.Close();
     // Its bytes are no one's now; the next upload makes it afresh.
     if (!tempFolder_.empty()) ::unlink((tempFolder_ + "/" + kStoreName).c_str());
     return 1;
+}
+
+void CDeviceProxy::KeepCapture() {
+    std::lock_guard guard(lock_);
+    if (offline_) return;  // an opened file, or a capture kept already
+    // What the parse read is the capture: the reset that comes next clears the
+    // analyser's end bits, and a new storage size changes its masks.
+    kept_ = control_;
+    keptInAnalyser_ = true;
+    offline_ = true;
+    offlineCount_.store(CachedCount(), std::memory_order_release);
 }
 
 }  // namespace orvane::pardix

@@ -105,6 +105,12 @@ public:
     // Drops the records, the payload store and an upload under way: the source
     // holds an empty capture, offline, until the next capture starts.
     int32_t DiscardCapture();
+    // Before a setup rewrites the analyser's registers: the capture on hand is
+    // served from then on from the records read and the image it ended with,
+    // no longer from the analyser's status, so a setup the analyser refuses
+    // leaves it whole. Its payload not yet in the store is still read from
+    // capture memory, which only the next capture overwrites.
+    void KeepCapture();
 
     FilterBlock FilterImage() const;
     TriggerTable TriggerImage() const;
@@ -122,6 +128,9 @@ public:
 protected:
     // Replaces the record array; the cache starts empty.
     bool AllocateRecords(uint32_t count);
+    // The image the payload is read from capture memory with: the kept
+    // capture's, else the analyser's. The caller holds the data-source lock.
+    const ControlBlock& PayloadImage() const { return keptInAnalyser_ ? kept_ : control_; }
     bool FetchRecords(uint32_t index);
     bool WriteControlImage();
     // Fills the command block afresh and sends it; inline data only for register writes.
@@ -150,6 +159,10 @@ protected:
     CommandBlock block_{};
     uint8_t reply_[kCommandBytes] = {};
     ControlBlock control_{};
+    // The image of a capture kept across a setup, and whether part of its
+    // payload may still be read from capture memory; under the data-source lock.
+    ControlBlock kept_{};
+    bool keptInAnalyser_ = false;
 
     PacketRecord* records_ = nullptr;
     uint32_t capacity_ = 0;

@@ -224,6 +224,8 @@ TEST(RecordArrays, OpenedAndConfiguredArraysOfEverySizeServeTheirRecords) {
         EXPECT_EQ(proxy.GetRecord(count, &r), RecordEnd);
         if (count == 131072u) {
             ASSERT_TRUE(proxy.ConfigureStorage(1u << 20, 4u << 20, 1u << 20, 1u << 20, 0));
+            ASSERT_TRUE(proxy.StartCapture());
+            EXPECT_EQ(proxy.RecordCapacity(), 262144u);
         }
     }
 }
@@ -259,6 +261,7 @@ TEST(RecordArrays, RecordsStillBeingLoadedAreWaitedForSavedWholeAndReplaceable) 
             EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {}));
         } else {
             ASSERT_TRUE(proxy.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+            ASSERT_TRUE(proxy.StartCapture());
             EXPECT_EQ(proxy.GetRecord(0, &r), RecordEnd) << "a new, empty capture";
         }
     }

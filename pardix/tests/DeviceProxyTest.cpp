@@ -294,6 +294,7 @@ TEST_F(ProxyFixture, StorageThatCannotBeACircularBufferIsRefused) {
     EXPECT_EQ(proxy.ConfigureStorage(0, 1 << 14, 0, 1000, 0), 0);
     EXPECT_EQ(proxy.ConfigureStorage(1 << 15, 1 << 14, 0, 1 << 20, 0), 0);
     EXPECT_EQ(proxy.ConfigureStorage(1 << 13, 1 << 14, 1 << 19, 1 << 20, 0), 1);
+    ASSERT_TRUE(proxy.StartCapture());
     EXPECT_EQ(proxy.RecordCapacity(), 1024u);
 }
 

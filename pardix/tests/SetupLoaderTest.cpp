@@ -55,7 +55,7 @@ TEST_F(SetupLoader, StorageTheAnalyserCannotHaveIsRefused) {
                                 "<storage payload=\"0\"/>", "<storage payload=\"1000000\"/>",
                                 "<storage pre_trigger_percent=\"150\"/>", "<storage pre_trigger_percent=\"-1\"/>"}) {
         EXPECT_EQ(device.ApplySetup(Wrap(storage).c_str()), 0) << storage;
-        EXPECT_EQ(source.RecordCapacity(), 1024u) << "the old storage stays: " << storage;
+        EXPECT_EQ(source.ControlImage().packetMask, 0x3FFFu) << "the old storage stays: " << storage;
     }
     EXPECT_EQ(device.ApplySetup("not xml"), 0);
     EXPECT_EQ(device.ApplySetup(nullptr), 0);

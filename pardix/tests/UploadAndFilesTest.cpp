@@ -8,6 +8,7 @@
 #include <future>
 #include <thread>
 
+#include "CDevice.h"
 #include "ProxyFixture.h"
 
 using namespace orvane;
@@ -203,6 +204,43 @@ TEST_F(Upload, UnpluggedMidUploadEndsCleanlyAndLosesNothingSaved) {
     CDeviceProxy reopened(&emu);
     ASSERT_EQ(reopened.OpenOrSave(Path("a.ph").c_str(), Path("a.data").c_str(), 0), 1);
     EXPECT_EQ(Served(reopened), first);
+}
+
+TEST_F(Upload, ASetupTheAnalyserRefusesLeavesTheCaptureItsPayloadAndItsUpload) {
+    CDevice device(&emu, "orvane-refused-setup-" + std::to_string(::getpid()));
+    CDeviceProxy& source = device.Source();
+    DeviceStatus status;
+    ASSERT_EQ(device.GetStatus(&status), 1);  // brought up: the setup's exchanges are counted from here
+    Capture(DataTraffic(300, 998), 0x1003, &source);
+    const uint32_t count = source.GetCount();
+    const Bytes shown = Served(source);  // the parse's reading, payload straight from capture memory
+
+    // The reset and a payload buffer smaller than the capture's reach the
+    // analyser; the trigger table's write then fails.
+    emu.FailTransfer(7);
+    EXPECT_EQ(device.ApplySetup("<setup><storage packet=\"1024\" payload=\"65536\"/></setup>"), 0);
+    EXPECT_EQ(emu.ControlBlock()[emu::EmulatedAnalyser::CbPayloadMask], 0xFFFFu);
+    EXPECT_EQ(source.GetCount(), count);
+    EXPECT_EQ(Served(source), shown) << "still read with the capture's own buffers";
+    PacketRecord r;
+    EXPECT_EQ(source.GetRecord(count, &r), RecordEnd);
+
+    // The upload the end of the capture asks for still finds its payload, and a save keeps it all.
+    ASSERT_EQ(device.Control(kControlBeginUpload, nullptr), 1);
+    for (int i = 0; i < 5000 && source.UploadStateNow() != UploadIdle; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(source.UploadStateNow(), UploadIdle);
+    ASSERT_EQ(source.OpenOrSave(Path("k.ph").c_str(), Path("k.data").c_str(), 1), 1);
+    EXPECT_EQ(fs::file_size(Path("k.ph")), size_t(count) * 16);
+    ASSERT_EQ(source.OpenOrSave(Path("k.ph").c_str(), Path("k.data").c_str(), 0), 1);
+    EXPECT_EQ(Served(source), shown);
+
+    // The next start records anew.
+    emu.SetTraffic(DataTraffic(5, 10));
+    ASSERT_EQ(device.ApplySetup("<setup><storage packet=\"1024\" payload=\"65536\"/></setup>"), 1);
+    ASSERT_EQ(device.Start(), 1);
+    ASSERT_EQ(device.GetStatus(&status), 1);
+    EXPECT_EQ(source.GetCount(), 15u);
 }
 
 TEST_F(Upload, SavingWhileUploadingWaitsOrIsCancelled) {

@@ -296,6 +296,31 @@ TEST_F(CaptureWorker, RejectedSetupStartsNothingAndLeavesTheListAlone) {
     ASSERT_TRUE(WaitUntil([&] { return worker->IsIdle(); }));
 }
 
+TEST_F(CaptureWorker, AStartTheAnalyserRefusesKeepsTheCaptureForTheListAndTheSave) {
+    Capture();
+    pardix::CDeviceProxy& source = device->Source();
+    ASSERT_TRUE(WaitUntil([&] { return source.UploadStateNow() == pardix::UploadIdle; }));
+    const uint32_t records = source.GetCount();
+    const size_t rows = doc.TransactionRoot().children.size();
+    const int rebuilds = list.rebuilds;
+    emu.DisconnectAtCommand(2);  // the reset strobe reaches the analyser, the next write does not
+    EXPECT_EQ(worker->StartRecord(), Start::SetupRejected);
+    EXPECT_TRUE(worker->IsIdle() && worker->DataAvailable());
+    EXPECT_EQ(doc.TransactionRoot().children.size(), rows);
+    EXPECT_EQ(list.rebuilds, rebuilds);
+    EXPECT_EQ(log.Types(), kCapture);
+    EXPECT_EQ(source.GetCount(), records) << "the rows keep their records";
+
+    const orvane::testing::TempDir folder;
+    std::string error;
+    ASSERT_TRUE(worker->SaveProject(folder / "kept.usb", &error)) << error;
+    EXPECT_EQ(std::filesystem::file_size(folder / "kept.ph"), size_t(records) * 16);
+    emu.Reconnect();
+    ASSERT_TRUE(worker->OpenProject(folder / "kept.usb", &error)) << error;
+    ASSERT_TRUE(WaitUntil([&] { return worker->IsIdle() && worker->DataAvailable(); }));
+    EXPECT_EQ(doc.TransactionRoot().children.size(), rows);
+}
+
 struct StubDevice : IDevice {
     int32_t Release() override {
         released = true;
