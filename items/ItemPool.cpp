@@ -5,6 +5,8 @@
 // lies in one address range reserved at load time, so links are 32 bits.
 #include <sys/mman.h>
 
+#include <cerrno>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -30,6 +32,9 @@
 #endif
 #ifdef ORVANE_ASAN
 #include <sanitizer/asan_interface.h>
+#endif
+#ifndef MREMAP_DONTUNMAP
+#define MREMAP_DONTUNMAP 4
 #endif
 
 namespace orvane {
@@ -139,6 +144,7 @@ struct LargeBlocks {
     std::vector<char*> free[kLargeSizes];
     char* bump = nullptr;
     char* end = nullptr;
+    std::atomic<bool> moveKeepsOld{true};  // false once the kernel refuses such a move
 
     void* Allocate(size_t index) {
         const size_t bytes = LargeBytes(index);
@@ -172,24 +178,29 @@ struct LargeBlocks {
 
     // A huge block grown into a larger one by moving its pages there: no copy,
     // and none of the fresh faults a copy would take (the list of a capture's
-    // top-level items grows to tens of megabytes). Null when it cannot move.
+    // top-level items grows to tens of megabytes). The old addresses stay
+    // mapped, empty, throughout: were they unmapped even for a moment, a
+    // mapping another thread makes could be placed there and later be
+    // overwritten by the pool. Null when it cannot move; the caller copies.
     void* Grow(void* p, size_t oldIndex, size_t newIndex) {
-        if (!TheRegion().writable) return nullptr;
+        if (!TheRegion().writable || !moveKeepsOld.load(std::memory_order_relaxed)) return nullptr;
         void* q = Allocate(newIndex);
         if (!q) return nullptr;
         const size_t span = LargeSpan(oldIndex);
-        if (::mremap(p, span, span, MREMAP_MAYMOVE | MREMAP_FIXED, q) == MAP_FAILED) {
-            Free(q, newIndex);
+        if (::mremap(p, span, span, MREMAP_MAYMOVE | MREMAP_FIXED | MREMAP_DONTUNMAP, q) == MAP_FAILED) {
+            if (errno == EINVAL) {
+                // A kernel that cannot leave the old range mapped (before 5.7)
+                // says so before it touches either range.
+                moveKeepsOld.store(false, std::memory_order_relaxed);
+                Free(q, newIndex);
+            } else {
+                // The target may have lost its mapping on the way: its
+                // addresses are never handed out again.
+                gReserved -= LargeSpan(newIndex);
+            }
             return nullptr;
         }
-        // The old addresses lost their mapping with their pages: map them again for a later block.
-        if (::mmap(p, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0) ==
-            MAP_FAILED) {
-            gReserved -= span;  // the addresses stay unused
-        } else {
-            ::madvise(p, span, MADV_HUGEPAGE);
-            Retire(p, oldIndex);
-        }
+        Retire(p, oldIndex);  // its addresses hold no pages now
         return q;
     }
 };

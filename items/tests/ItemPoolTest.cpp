@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdarg>
 #include <memory>
 #include <set>
 #include <thread>
@@ -65,6 +70,65 @@ TEST(ItemPool, ChildListsGrowFromSmallToLarge) {
     members[0]->parent = nullptr;
     EXPECT_TRUE(members[0]->parent == nullptr);
     EXPECT_FALSE(members[0]->parent);
+}
+
+namespace {
+
+// The pool's moves of huge blocks are watched at the system call: right after
+// each one, "another thread" tries to map the addresses the block left.
+std::atomic<bool> gIntrude{false};
+std::atomic<int> gMoves{0};
+std::vector<void*> gIntruders;  // touched only by the thread that grows
+
+}  // namespace
+
+extern "C" void* mremap(void* old, size_t oldSize, size_t newSize, int flags, ...) noexcept {
+    void* target = nullptr;
+    if (flags & MREMAP_FIXED) {
+        va_list args;
+        va_start(args, flags);
+        target = va_arg(args, void*);
+        va_end(args);
+    }
+    void* moved = reinterpret_cast<void*>(::syscall(SYS_mremap, old, oldSize, newSize, flags, target));
+    if (gIntrude && moved != MAP_FAILED) {
+        ++gMoves;
+        const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+        void* at = ::mmap(old, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+        if (at == old) {
+            *static_cast<uint32_t*>(at) = 0x5EC0DE;
+            gIntruders.push_back(at);
+        } else if (at != MAP_FAILED) {
+            ::munmap(at, page);  // a kernel that took the address as a hint only
+        }
+    }
+    return moved;
+}
+
+TEST(ItemPool, AGrowingHugeBlockNeverLeavesItsOldAddressesToAnotherMapping) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "under AddressSanitizer blocks are copied, never moved";
+#endif
+    size_t bytes = 2u << 20;
+    auto* words = static_cast<uint32_t*>(ItemPoolAllocate(bytes));
+    for (size_t i = 0; i < bytes / 4; ++i) words[i] = uint32_t(i);
+    gIntrude = true;
+    // Steps of a quarter, as a growing child list takes them.
+    while (bytes < (24u << 20)) {
+        const size_t next = bytes + bytes / 4;
+        words = static_cast<uint32_t*>(ItemPoolReallocate(words, bytes, next));
+        for (size_t i = 0; i < bytes / 4; i += 997) ASSERT_EQ(words[i], uint32_t(i)) << bytes;
+        for (size_t i = bytes / 4; i < next / 4; ++i) words[i] = uint32_t(i);
+        bytes = next;
+    }
+    gIntrude = false;
+    EXPECT_GT(gMoves.load(), 0) << "the blocks were moved, not copied";
+    for (void* at : gIntruders) {
+        EXPECT_EQ(*static_cast<uint32_t*>(at), 0x5EC0DEu) << "the pool mapped over another mapping";
+        ::munmap(at, size_t(::sysconf(_SC_PAGESIZE)));
+    }
+    EXPECT_TRUE(gIntruders.empty()) << "the old addresses were left unmapped for a while";
+    ItemPoolFree(words, bytes);
 }
 
 TEST(ItemPool, ATreeLargerThanSeveralChunksGetsWholeDistinctSlots) {
