@@ -300,7 +300,10 @@ CCaptureWorker::StartResult CCaptureWorker::StartRecord() {
     if (!device_) return StartResult::NoDevice;
     if (!device_->ApplySetup(setup.c_str())) return StartResult::SetupRejected;
     device_->Control(kControlEndUpload, nullptr);
-    device_->Start();
+    // A start the analyser did not take may still have begun recording over
+    // the capture: nothing of it is served from now on.
+    const bool started = device_->Start() != 0;
+    if (!started) device_->Control(kControlDiscardCapture, nullptr);
 
     if (list_) list_->SetRoot(&doc_.TransactionRoot());
     Publish(nullptr, EventCaptureCleared, 0, 0);
@@ -312,6 +315,10 @@ CCaptureWorker::StartResult CCaptureWorker::StartRecord() {
     }
     transferShown_ = dataAvailable_ = classDecoded_ = false;
     ResetListRows();
+    if (!started) {
+        if (options_.warning) options_.warning(kStartFailedWarning);
+        return StartResult::StartFailed;
+    }
     Transition(CaptureState::Idle, CaptureState::Capturing);
     return StartResult::Started;
 }

@@ -33,6 +33,7 @@ public:
         Busy,           // the worker is not idle: nothing done
         NoDevice,       // the document was marked modified, nothing more
         SetupRejected,  // open the record settings, store them, start again
+        StartFailed,    // the analyser did not start: the window and the device library hold an empty capture
     };
 
     struct Options {
@@ -43,7 +44,8 @@ public:
         // After every change of the capture state; any thread.
         std::function<void()> stateChanged;
         // A warning for the user after a parse (the opened capture file could
-        // not be read whole); worker thread.
+        // not be read whole; worker thread) or a start the analyser did not
+        // take (UI thread).
         std::function<void(const std::string&)> warning;
     };
 
@@ -87,6 +89,7 @@ public:
     static std::string FormatStatus(const DeviceStatus& status);
     // What the user is told when an opened capture file gave `read` of its `expected` records.
     static std::string ShortReadWarning(uint32_t read, uint32_t expected);
+    static constexpr const char* kStartFailedWarning = "分析仪未能开始捕获，之前的捕获数据已清除。";
     // The item's HideFilter class, 0 for none.
     static uint32_t HideClass(const UsbItem& item);
     // Sets or clears every descendant's filter bit for `flags`.

@@ -133,7 +133,12 @@ protected:
         doc.SetSetup(setup.Text());
         device = new pardix::CDevice(&emu, "orvane-worker-test-" + std::to_string(::getpid()));
         bus.Subscribe(&log);
-        worker = std::make_unique<CCaptureWorker>(doc, device, &list, Fast());
+        CCaptureWorker::Options options = Fast();
+        options.warning = [this](const std::string& text) {
+            std::lock_guard lock(warningMutex);
+            warnings.push_back(text);
+        };
+        worker = std::make_unique<CCaptureWorker>(doc, device, &list, options);
         worker->SetPublisher(&bus);
     }
     void Capture() {
@@ -148,6 +153,8 @@ protected:
     FakeList list;
     CEventPublisher bus;
     EventLog log;
+    std::mutex warningMutex;
+    std::vector<std::string> warnings;
     std::unique_ptr<CCaptureWorker> worker;
 };
 
@@ -319,6 +326,24 @@ TEST_F(CaptureWorker, AStartTheAnalyserRefusesKeepsTheCaptureForTheListAndTheSav
     ASSERT_TRUE(worker->OpenProject(folder / "kept.usb", &error)) << error;
     ASSERT_TRUE(WaitUntil([&] { return worker->IsIdle() && worker->DataAvailable(); }));
     EXPECT_EQ(doc.TransactionRoot().children.size(), rows);
+}
+
+TEST_F(CaptureWorker, AStartTheAnalyserDoesNotTakeClearsTheCaptureAndSaysSo) {
+    Capture();
+    pardix::CDeviceProxy& source = device->Source();
+    ASSERT_TRUE(WaitUntil([&] { return source.UploadStateNow() == pardix::UploadIdle; }));
+    // The settings are taken; the first write of the start is not.
+    const unsigned before = emu.CommandCount();
+    ASSERT_EQ(device->ApplySetup(doc.GetSetup().c_str()), 1);
+    emu.DisconnectAtCommand(emu.CommandCount() - before + 1);
+    EXPECT_EQ(worker->StartRecord(), Start::StartFailed);
+    EXPECT_TRUE(worker->IsIdle());
+    EXPECT_FALSE(worker->DataAvailable());
+    EXPECT_EQ(doc.TransactionRoot().children.size(), 0u);
+    EXPECT_EQ(log.Types().back(), EventCaptureCleared);
+    EXPECT_EQ(source.GetCount(), 0u) << "no rows, no records: a save writes what the window shows";
+    std::lock_guard lock(warningMutex);
+    EXPECT_EQ(warnings, std::vector<std::string>{CCaptureWorker::kStartFailedWarning});
 }
 
 struct StubDevice : IDevice {
