@@ -410,6 +410,7 @@ void CCaptureWorker::OnDeviceTreeEdited(const std::string& deviceTreeXml) {
 // ---------------------------------------------------------------- projects
 
 void CCaptureWorker::ResetTrees() {
+    PublishCleared();
     if (list_) {
         list_->SetRoot(&doc_.TransactionRoot());
         list_->ClearHeaderFilter();
@@ -430,7 +431,6 @@ bool CCaptureWorker::ResetForOpenedProject() {
 bool CCaptureWorker::ParseOpenedFiles() {
     IDataSource* source = device_ ? device_->GetDataSource() : nullptr;
     ResetTrees();
-    PublishCleared();
     // What the files held at the open, for the parse to compare with what could be read.
     openedRecords_ = source ? uint32_t(source->GetCount()) : 0;
     if (Transition(CaptureState::Idle, CaptureState::Parse)) return true;
@@ -470,10 +470,9 @@ bool CCaptureWorker::SaveProject(const std::string& path, std::string* error) {
 bool CCaptureWorker::ClearCapture() {
     std::lock_guard command(commandMutex_);
     if (!IsIdle()) return false;
+    ResetTrees();
     // The device library's capture goes too, or a save would write it again.
     if (device_) device_->Control(kControlDiscardCapture, nullptr);
-    ResetTrees();
-    PublishCleared();
     return true;
 }
 
@@ -498,7 +497,7 @@ std::string CCaptureWorker::FormatStatus(const DeviceStatus& status) {
     return "离线";
 }
 
-void CCaptureWorker::Shutdown() {
+void CCaptureWorker::Stop() {
     {
         std::lock_guard lock(stateMutex_);
         state_ = uint32_t(CaptureState::Quit);
@@ -511,6 +510,10 @@ void CCaptureWorker::Shutdown() {
     // once, so only a class decoding (which always finishes) can keep it, and
     // it reads the device and the document until it does.
     if (thread_.joinable()) thread_.join();
+}
+
+void CCaptureWorker::Shutdown() {
+    Stop();
     if (device_) {
         device_->Release();
         device_ = nullptr;

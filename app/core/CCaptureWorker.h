@@ -95,8 +95,10 @@ public:
     // Sets or clears every descendant's filter bit for `flags`.
     static void ApplyHideFilter(UsbItem* root, uint32_t flags);
 
-    // Ends the worker, cancelling a parse, then releases the device. Call it
-    // before the list goes: the worker feeds the list until it ends. Idempotent.
+    // Ends the worker thread, cancelling a parse; the device stays. Idempotent.
+    void Stop();
+    // Stops, then releases the device. Call it before the list goes: the
+    // worker feeds the list until it ends. Idempotent.
     void Shutdown();
 
     // ---- command enabling and state ----
@@ -128,7 +130,8 @@ private:
     void RunParse();
     void RunDecode();
     void Publish(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t param2);
-    // CaptureCleared from the list, for a new or opened project.
+    // CaptureCleared from the list, before the capture goes: everything that
+    // reads it lets go first.
     void PublishCleared();
     // Moves `from` to `to` only when the state is still `from`, so a quit is never overwritten.
     bool Transition(CaptureState from, CaptureState to);

@@ -148,8 +148,7 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     };
     workerOptions.warning = [this](const std::string& text) {
         QMetaObject::invokeMethod(
-            this, [this, text] { Prompt().Message(this, QMessageBox::Warning, QString::fromStdString(text)); },
-            Qt::QueuedConnection);
+            this, [this, text] { Tell(QMessageBox::Warning, QString::fromStdString(text)); }, Qt::QueuedConnection);
     };
     worker_ = std::make_unique<CCaptureWorker>(doc_, device_, model_.get(), std::move(workerOptions));
     model_->SetWorker(worker_.get());
@@ -224,8 +223,7 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
 
 CMainFrame::~CMainFrame() {
     timer_->stop();
-    // The worker feeds the list until it ends.
-    worker_->Shutdown();
+    ReleaseDevice();
     delete list_;
     list_ = nullptr;
     // The views go before their libraries: the factory unloads them.
@@ -235,6 +233,29 @@ CMainFrame::~CMainFrame() {
         pane.view = nullptr;
     }
     views_.reset();
+    // The panes point at the bus, the document and the settings, which go
+    // with the members, before the window deletes its children.
+    bus_.Unsubscribe(detail_);
+    bus_.Unsubscribe(devicePane_);
+    removeDockWidget(detail_);
+    removeDockWidget(devicePane_);
+    delete detail_;
+    delete devicePane_;
+    detail_ = nullptr;
+    devicePane_ = nullptr;
+}
+
+void CMainFrame::ReleaseDevice() {
+    if (released_) return;
+    released_ = true;
+    // Nothing feeds the list or publishes once the worker has ended.
+    worker_->Stop();
+    // On this thread and at once: the list, the panes and the views drop
+    // what they show and hold of the capture, and their queued work for it.
+    bus_.Publish(model_.get(), EventCaptureCleared, 0, 0);
+    doc_.Parser().SetDataSource(nullptr);
+    device_ = nullptr;
+    worker_->Shutdown();
 }
 
 void CMainFrame::SetSettings(SettingStore* settings) {
@@ -524,6 +545,10 @@ void CMainFrame::QuitAtOnce() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (released_) {
+        event->accept();
+        return;
+    }
     // The customise sheet runs inside this window's command.
     if (bars_->Customising()) {
         event->ignore();
@@ -534,7 +559,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     SaveLayout();
-    worker_->Shutdown();
+    ReleaseDevice();
     event->accept();
 }
 
@@ -569,7 +594,12 @@ void CMainFrame::SetProgress(int position) {
 }
 
 void CMainFrame::ShowError(const std::string& error) {
-    if (!error.empty()) Prompt().Message(this, QMessageBox::Warning, QString::fromStdString(error));
+    if (!error.empty()) Tell(QMessageBox::Warning, QString::fromStdString(error));
+}
+
+void CMainFrame::Tell(QMessageBox::Icon icon, const QString& text) {
+    // A box after the close would run its loop over a window that is gone.
+    if (!released_) Prompt().Message(this, icon, text);
 }
 
 // ---------------------------------------------------------------- projects
@@ -620,16 +650,20 @@ bool CMainFrame::WaitForUpload() {
     int32_t progress = 100;
     if (!device_ || !device_->Control(kControlUploadProgress, &progress) || progress >= 100) return true;
     CProgressDlg dialog([this] {
+        // A quit while the dialog waits released the device: the save is given up.
+        if (!device_) return -1;
         int32_t now = 100;
         return device_->Control(kControlUploadProgress, &now) ? now : 100;
     }, this);
-    return Prompt().Exec(dialog) == QDialog::Accepted;
+    return Prompt().Exec(dialog) == QDialog::Accepted && !released_;
 }
 
 bool CMainFrame::SaveProject(const QString& path) {
+    // Without the device a save would write the project without its capture files.
+    if (released_) return false;
     // The worker owns the trees and the records while it captures, parses or decodes.
     if (!worker_->IsIdle()) {
-        Prompt().Message(this, QMessageBox::Information, U("正在记录或解析数据，请稍后再保存。"));
+        Tell(QMessageBox::Information, U("正在记录或解析数据，请稍后再保存。"));
         return false;
     }
     if (!WaitForUpload()) return false;

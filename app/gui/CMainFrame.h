@@ -6,6 +6,7 @@
 
 #include <QIcon>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPointer>
 #include <QStringList>
 
@@ -157,6 +158,11 @@ private:
     void SaveLayout();
     void UpdateTitle();
     void ShowError(const std::string& error);
+    // A message box, none once the window has closed.
+    void Tell(QMessageBox::Icon icon, const QString& text);
+    // Close and quit end here: the worker stops, everything that reads the
+    // capture lets go of it, and only then the device is released. Idempotent.
+    void ReleaseDevice();
     void SetProgress(int position);
     QString DisplayName() const;
 
@@ -193,6 +199,7 @@ private:
     QList<QAction*> recentActions_;
     bool layoutSaved_ = false;
     bool quitting_ = false;
+    bool released_ = false;  // the device is gone: the window closed or is being destroyed
 };
 
 }  // namespace orvane::app

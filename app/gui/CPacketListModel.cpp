@@ -9,8 +9,7 @@ namespace orvane::app {
 
 CPacketListModel::CPacketListModel(QObject* parent) : QAbstractTableModel(parent) {
     // Called on the appending (worker) thread: hop to the UI thread.
-    list_.Rows().SetRowCountListener(
-        [this](int rows) { QMetaObject::invokeMethod(this, [this, rows] { GrowTo(rows); }, Qt::QueuedConnection); });
+    list_.Rows().SetRowCountListener([this](int rows) { Queue([this, rows] { GrowTo(rows); }); });
 }
 
 CPacketListModel::~CPacketListModel() {
@@ -22,10 +21,8 @@ UsbItem* CPacketListModel::ItemAt(int row) {
 }
 
 void CPacketListModel::SetRowCount(int32_t rows) {
-    if (QThread::currentThread() == thread())
-        ResetTo(rows);
-    else
-        QMetaObject::invokeMethod(this, [this, rows] { GrowTo(rows); }, Qt::QueuedConnection);
+    if (QThread::currentThread() == thread()) ResetTo(rows);
+    else Queue([this, rows] { GrowTo(rows); });
 }
 
 void CPacketListModel::GrowTo(int rows) {
@@ -43,6 +40,17 @@ void CPacketListModel::ResetTo(int rows) {
     beginResetModel();
     list_.InvalidateMarkRows();
     shown_ = std::max(0, std::min<int>(rows, list_.Rows().RowCount()));
+    endResetModel();
+}
+
+void CPacketListModel::DropCapture() {
+    ++epoch_;
+    beginResetModel();
+    list_.SetDecoder(nullptr);
+    list_.SetDataSource(nullptr);
+    list_.Rows().ClearRowCaches();
+    list_.InvalidateMarkRows();
+    shown_ = 0;
     endResetModel();
 }
 
@@ -170,6 +178,10 @@ int32_t CPacketListModel::OnEvent(IEventHandler* sender, int32_t type, intptr_t 
                 if (worker_) worker_->OnDeviceTreeEdited(tree);
             });
         }
+        break;
+    case EventCaptureCleared:
+        // Published on the UI thread before the capture is freed or its device released.
+        OnUiThread([this] { DropCapture(); });
         break;
     case EventMarksChanged:
         // After a parse this comes on the worker thread.

@@ -8,6 +8,8 @@
 #include <QPixmap>
 #include <QThread>
 
+#include <atomic>
+
 #include "CPacketList.h"
 #include "IPacketListSink.h"
 
@@ -68,6 +70,10 @@ public:
     void ClearHeaderFilter() override;
     IEventHandler* EventHandler() override { return this; }
 
+    // Counts the captures the list let go of (CaptureCleared): code that pumps
+    // events compares it before and after to learn that its capture went.
+    uint64_t Epoch() const { return epoch_; }
+
     // ---- IEventHandler ----
     int32_t SetPublisher(IEventPublisher* publisher) override;
     int32_t OnEvent(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t param2) override;
@@ -84,17 +90,29 @@ private:
     template <class F>
     void OnUiThread(F f) {
         if (QThread::currentThread() == thread()) f();
-        else QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+        else Queue(std::move(f));
+    }
+    // A call queued from the worker is dropped when the capture it was made
+    // for has been let go before it arrives.
+    template <class F>
+    void Queue(F f) {
+        QMetaObject::invokeMethod(this, [this, f = std::move(f), epoch = epoch_.load()] {
+            if (epoch == epoch_) f();
+        }, Qt::QueuedConnection);
     }
 
     // Rows only ever grow from the worker's pushes: a reset comes from the UI thread.
     void GrowTo(int rows);
     void ResetTo(int rows);
+    // No row, no decoder, no data source: nothing the list shows or caches
+    // reads the capture that goes.
+    void DropCapture();
     void Announce(const CPacketListRows::RowChange& change);
 
     // data() is const for Qt, but the list caches summaries as it answers.
     mutable CPacketList list_;
     int shown_ = 0;
+    std::atomic<uint64_t> epoch_{0};
     CCaptureWorker* worker_ = nullptr;
     IEventPublisher* publisher_ = nullptr;
     mutable QHash<const ImageList*, QPixmap> strips_;

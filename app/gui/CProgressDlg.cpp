@@ -26,6 +26,7 @@ CProgressDlg::CProgressDlg(std::function<int()> progress, QWidget* parent)
 
 void CProgressDlg::Poll() {
     const int now = progress_ ? progress_() : 100;
+    if (now < 0) return reject();
     bar_->setValue(std::clamp(now, 0, 100));
     if (now >= 100) accept();
 }

@@ -1,5 +1,6 @@
 // Shown while a save waits for the payload upload: the upload's progress,
-// polled every 100 ms; it closes by itself at 100, Cancel gives the save up.
+// polled every 100 ms; it closes by itself at 100, Cancel (or a progress below
+// 0: there is nothing left to wait for) gives the save up.
 #pragma once
 
 #include <QDialog>
@@ -13,7 +14,7 @@ namespace orvane::app {
 class CProgressDlg : public QDialog {
     Q_OBJECT
 public:
-    // `progress` answers 0-100; polled on the UI thread.
+    // `progress` answers 0-100, or -1 to give up; polled on the UI thread.
     explicit CProgressDlg(std::function<int()> progress, QWidget* parent = nullptr);
 
     QProgressBar* Bar() const { return bar_; }

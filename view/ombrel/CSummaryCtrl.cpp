@@ -32,6 +32,7 @@ int32_t CSummaryCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, int
         // No figures outlive their capture, also for a window made later.
         // Figures of the cleared capture still queued for the window are dropped.
         ++generation_;
+        source_ = nullptr;
         OnGui([this] {
             rows_ = FixedTree();
             Show();

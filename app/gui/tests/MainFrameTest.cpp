@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 
@@ -88,6 +89,14 @@ pardix::CDevice* EmulatedDevice(emu::EmulatedAnalyser& emu, int operations) {
     emu.SetTraffic(emu::SessionBuilder(session).Build());
     // Released by the worker at shut-down.
     return new pardix::CDevice(&emu, "orvane-frame-test-" + std::to_string(::getpid()));
+}
+
+// Captures on the emulated analyser until the parse has finished.
+void Capture(CMainFrame& frame) {
+    ASSERT_TRUE(QTest::qWaitFor([&] { frame.UpdateStatus(); return frame.Worker().CanStart(); }, kBoundMs));
+    frame.Document().SetSetup(SetupXml().Text());
+    ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
 }
 
 }  // namespace
@@ -562,6 +571,68 @@ TEST(MainFrameFiles, SaveWaitsForTheUploadBehindACancellableDialog) {
     EXPECT_TRUE(prompt.dialogs.isEmpty()) << "no upload, no dialog";
 }
 
+TEST(MainFrameClose, AQuitWhileASaveWaitsForTheUploadGivesTheSaveUp) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    UploadingDevice device;
+    CMainFrame frame(CMainFrame::Options{.device = &device, .demoFolder = "/nonexistent"});
+    frame.show();
+    const QString path = QString::fromStdString(TempFolder("upload-quit")) + "/cap.usb";
+    prompt.onExec = [&](QDialog& dialog) {
+        frame.QuitAtOnce();
+        device.progress = 100;  // what a released device might answer
+        static_cast<CProgressDlg&>(dialog).Poll();
+        return dialog.result();
+    };
+    EXPECT_FALSE(frame.SaveProject(path));
+    EXPECT_FALSE(QFileInfo::exists(path)) << "no project without its capture files";
+    EXPECT_EQ(frame.Device(), nullptr);
+    EXPECT_FALSE(frame.SaveProject(path));
+    EXPECT_TRUE(prompt.messages.isEmpty()) << "no box once the window has closed";
+}
+
+TEST(MainFrameClose, NothingReadsTheCaptureAfterTheCloseReleasedTheDevice) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    emu::EmulatedAnalyser emu;
+    CMainFrame::Options options = WithPlugins();
+    options.device = EmulatedDevice(emu, 20);
+    CMainFrame frame(std::move(options));
+    frame.show();
+    ASSERT_NO_FATAL_FAILURE(Capture(frame));
+    CPacketListModel& model = *frame.ListModel();
+    CUsbListCtrl& list = *frame.ListCtrl();
+    CPanelDetail& detail = *frame.DetailPane();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.rowCount() > 2; }, kBoundMs));
+    // A selection waiting for the detail pane's coalescing timer.
+    auto* coalesce = detail.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_NE(coalesce, nullptr);
+    coalesce->start(kBoundMs);
+    list.SelectRow(1);
+    ASSERT_TRUE(detail.SelectionPending());
+    // What the worker queues for the list during a parse, posted before the close.
+    IDataSource* source = frame.Device()->GetDataSource();
+    std::thread([&] {
+        model.SetDataSource(source);
+        model.SetRowDecoder(&frame.Document().Parser());
+        model.SetRowCount(model.RowCount());
+    }).join();
+
+    frame.Document().SetModified(false);
+    ASSERT_TRUE(frame.close());
+    EXPECT_EQ(frame.Device(), nullptr);
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_FALSE(detail.SelectionPending());
+    // Each of these read the released device before.
+    QCoreApplication::processEvents();  // the queued calls
+    coalesce->start(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !coalesce->isActive(); }, kBoundMs));
+    list.doItemsLayout();
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_EQ(model.Decoder(), nullptr);
+    EXPECT_EQ(detail.GroupCount(), 0);
+}
+
 TEST(MainFrameCommands, RowMenuRunsTheWindowsOwnActions) {
     ClearProgramSettings();
     emu::EmulatedAnalyser emu;
@@ -657,10 +728,7 @@ TEST(MainFrameFiles, AFailedSaveSaysWhatAndWhyKeepsTheOldFilesAndTheWindowOpen) 
     emu::EmulatedAnalyser emu;
     CMainFrame frame(CMainFrame::Options{.device = EmulatedDevice(emu, 20), .demoFolder = "/nonexistent"});
     frame.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { frame.UpdateStatus(); return frame.Worker().CanStart(); }, kBoundMs));
-    frame.Document().SetSetup(SetupXml().Text());
-    ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
+    ASSERT_NO_FATAL_FAILURE(Capture(frame));
     const std::string folder = TempFolder("failed-save");
     ASSERT_TRUE(frame.SaveProject(QString::fromStdString(folder + "/cap.usb")));
     const auto saved = FolderBytes(folder);
@@ -715,10 +783,7 @@ TEST(MainFrameFiles, ASignalToQuitClosesWithoutAskingAndTheStoreGoes) {
     pardix::CDevice* device = EmulatedDevice(emu, 20);
     auto frame = std::make_unique<CMainFrame>(CMainFrame::Options{.device = device, .demoFolder = "/nonexistent"});
     frame->show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { frame->UpdateStatus(); return frame->Worker().CanStart(); }, kBoundMs));
-    frame->Document().SetSetup(SetupXml().Text());
-    ASSERT_EQ(frame->Worker().StartRecord(), CCaptureWorker::StartResult::Started);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return frame->Worker().IsIdle() && frame->Worker().DataAvailable(); }, kBoundMs));
+    ASSERT_NO_FATAL_FAILURE(Capture(*frame));
     const std::string store = device->Source().TemporaryFolder();
     ASSERT_TRUE(QFileInfo::exists(QString::fromStdString(store)));
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
