@@ -588,13 +588,16 @@ void CUsbListCtrl::OnSetFindCondition() {
 void CUsbListCtrl::OnFind(bool forward) {
     // A sheet never opened searches with the condition as it stands.
     if (findSheet_) findSheet_->ReadCondition();
+    constexpr qint64 kPumpMs = 50;
     QElapsedTimer clock;
     clock.start();
     std::unique_ptr<QProgressDialog> progress;
-    qint64 lastPump = 0;
+    qint64 lastPump = -kPumpMs;
+    // A close or quit run by a pump let go of the capture the search reads.
+    const uint64_t epoch = model_->Epoch();
     auto report = [&](size_t done, size_t total) {
         const qint64 now = clock.elapsed();
-        if (now < kFindProgressDelayMs || now - lastPump < 50) return !progress || !progress->wasCanceled();
+        if (now < findProgressDelayMs_ || now - lastPump < kPumpMs) return !progress || !progress->wasCanceled();
         lastPump = now;
         if (!progress) {
             progress = std::make_unique<QProgressDialog>(U("正在查找..."), U("取消"), 0, 1000, this);
@@ -604,12 +607,12 @@ void CUsbListCtrl::OnFind(bool forward) {
         }
         progress->setValue(total ? int(uint64_t(done) * 1000 / total) : 0);
         QCoreApplication::processEvents();
-        return !progress->wasCanceled();
+        return model_->Epoch() == epoch && !progress->wasCanceled();
     };
     CPacketListFind::Hit hit;
     const CPacketListFind::Outcome outcome = find_.FindItem(SelectedRow(), forward, hit, report);
     progress.reset();
-    if (outcome == CPacketListFind::Outcome::Cancelled) return;
+    if (outcome == CPacketListFind::Outcome::Cancelled || model_->Epoch() != epoch) return;
     if (outcome == CPacketListFind::Outcome::NotFound) {
         Prompt().Message(this, QMessageBox::Information,
                          U(forward ? CPacketListFind::kFileEnd : CPacketListFind::kFileStart));

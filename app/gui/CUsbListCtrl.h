@@ -86,6 +86,7 @@ public:
     CFindSheet* FindSheet() const { return findSheet_; }
     // A search shows its progress (and can be cancelled) once it has run this long.
     static constexpr int kFindProgressDelayMs = 400;
+    void SetFindProgressDelay(int ms) { findProgressDelayMs_ = ms; }
     // "清除过滤": empties the filter bar and shows every row again.
     void OnClearFilter();
     void ApplyHeaderFilter();
@@ -131,6 +132,7 @@ private:
     CPacketListCommands commands_;
     CPacketListFind find_;
     CFindSheet* findSheet_ = nullptr;
+    int findProgressDelayMs_ = kFindProgressDelayMs;
     SettingStore* settings_ = nullptr;
     ActionRoute route_;
     CTooltipWindow tooltip_;

@@ -1,8 +1,10 @@
 // Find, trigger and record settings through the window on the emulated
 // analyser: a trigger set from a selected row fires on that traffic in the
 // next capture, the record settings' SOF filter keeps SOFs out of it, and find
-// walks the capture, reveals and selects its hit, marks it and publishes its bytes.
+// walks the capture, reveals and selects its hit, marks it and publishes its
+// bytes, and stops when a quit closes the window inside its event pump.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QCheckBox>
@@ -18,6 +20,7 @@
 #include "CFindSheet.h"
 #include "CMainFrame.h"
 #include "CPacketListModel.h"
+#include "CQuitSignals.h"
 #include "CRecordSheet.h"
 #include "CTriggerOptionDlg.h"
 #include "CUsbListCtrl.h"
@@ -289,4 +292,18 @@ TEST_F(CaptureTest, FindRevealsSelectsMarksAndPublishesTheHit) {
     }
     EXPECT_GE(twins, 1) << "a row like the hit is found on one side of it";
     EXPECT_EQ(frame->Document().Bookmarks().GetCount(), 1);
+}
+
+TEST_F(CaptureTest, AQuitSignalInsideAFindsPumpEndsTheSearchAndShowsNothing) {
+    Capture();
+    List().SelectRow(0);
+    List().SetFindProgressDelay(0);  // the search pumps events from its first block
+    List().Find().Condition().address = 127;  // matches no transaction: the search runs to the end
+    CQuitSignals handlers([&] { frame->QuitAtOnce(); });
+    ::raise(SIGTERM);
+    List().OnFind(true);
+    EXPECT_TRUE(frame->Worker().State() == CCaptureWorker::CaptureState::Quit) << "the quit ran inside the search";
+    EXPECT_TRUE(prompt.messages.isEmpty()) << "no box over the closed window";
+    EXPECT_EQ(List().SelectedRow(), -1);
+    EXPECT_EQ(Model().rowCount(), 0) << "the list let go of the capture before the device went";
 }
