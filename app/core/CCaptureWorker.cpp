@@ -299,14 +299,16 @@ CCaptureWorker::StartResult CCaptureWorker::StartRecord() {
     }
     if (!device_) return StartResult::NoDevice;
     if (!device_->ApplySetup(setup.c_str())) return StartResult::SetupRejected;
+    // Whatever reads the capture lets go of it before its upload ends and the
+    // analyser records over it.
+    if (list_) list_->SetRoot(&doc_.TransactionRoot());
+    Publish(nullptr, EventCaptureCleared, 0, 0);
     device_->Control(kControlEndUpload, nullptr);
     // A start the analyser did not take may still have begun recording over
     // the capture: nothing of it is served from now on.
     const bool started = device_->Start() != 0;
     if (!started) device_->Control(kControlDiscardCapture, nullptr);
 
-    if (list_) list_->SetRoot(&doc_.TransactionRoot());
-    Publish(nullptr, EventCaptureCleared, 0, 0);
     // Before the trees go: the filter walks the list's rows, which still hold their items.
     if (list_) list_->ClearHeaderFilter();
     {

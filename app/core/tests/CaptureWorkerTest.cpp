@@ -346,6 +346,41 @@ TEST_F(CaptureWorker, AStartTheAnalyserDoesNotTakeClearsTheCaptureAndSaysSo) {
     EXPECT_EQ(warnings, std::vector<std::string>{CCaptureWorker::kStartFailedWarning});
 }
 
+TEST_F(CaptureWorker, TheListAndThePanesLetGoBeforeANewProjectOrAFailedStartDropsTheCapture) {
+    // What a reader still finds of the capture when it is told to let go.
+    struct Reader : IEventHandler {
+        IDataSource* source = nullptr;
+        std::vector<uint64_t> records;
+        int32_t SetPublisher(IEventPublisher*) override { return 0; }
+        int32_t OnEvent(IEventHandler*, int32_t type, intptr_t, intptr_t) override {
+            if (type == EventCaptureCleared) records.push_back(source->GetCount());
+            return 1;
+        }
+    } reader;
+    reader.source = device->GetDataSource();
+    bus.Subscribe(&reader);
+    const std::function<void()> drops[] = {
+        [&] { ASSERT_TRUE(worker->ClearCapture()); },
+        [&] {
+            const unsigned before = emu.CommandCount();
+            ASSERT_EQ(device->ApplySetup(doc.GetSetup().c_str()), 1);
+            emu.DisconnectAtCommand(emu.CommandCount() - before + 1);
+            ASSERT_EQ(worker->StartRecord(), Start::StartFailed);
+        },
+    };
+    for (const auto& drop : drops) {
+        Capture();
+        ASSERT_TRUE(WaitUntil([&] { return device->Source().UploadStateNow() == pardix::UploadIdle; }));
+        const uint64_t held = reader.source->GetCount();
+        ASSERT_GT(held, 0u);
+        reader.records.clear();
+        drop();
+        EXPECT_EQ(reader.records, std::vector<uint64_t>{held});
+        EXPECT_EQ(reader.source->GetCount(), 0u);
+    }
+    bus.Unsubscribe(&reader);
+}
+
 struct StubDevice : IDevice {
     int32_t Release() override {
         released = true;
