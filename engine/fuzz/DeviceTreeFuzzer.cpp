@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "CDecoderManager.h"
 #include "DeviceTree.h"
 
 using namespace orvane;
@@ -18,8 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             (void)tree.FindEndpointInterface(address, number);
         }
         std::string configuration;
+        uint8_t bytes[256];
         if (tree.GetConfigurationString(address, 1, configuration))
-            (void)DeviceTree::ParseConfigurationBytes(configuration);
+            (void)CDecoderManager::ParseHexBytes(configuration, bytes, sizeof bytes);
     }
     tree.AddDeviceNode(1, 0x200, 0, 0, 0, 1, 2, 3);
     tree.AddConfigurationNode(1, 1, "09 02 ");

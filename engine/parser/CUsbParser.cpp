@@ -113,10 +113,6 @@ void CUsbParser::Learn(uint8_t address, UsbItem* transfer) {
             if (learning.endpointInterfaces[ep]) interfaceMap_[address][ep] = learning.endpointInterfaces[ep];
 }
 
-void CUsbParser::SetEndpointInterface(uint8_t address, uint8_t endpoint, uint8_t interfaceNumber) {
-    if (address < 128 && endpoint < 16) interfaceMap_[address][endpoint] = uint8_t(interfaceNumber + 1);
-}
-
 // ---------------------------------------------------------------- reading
 
 int32_t CUsbParser::ReadFromSource(uint32_t index, const PacketRecord** record) {

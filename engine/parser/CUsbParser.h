@@ -59,8 +59,6 @@ protected:
     void TrackControlTransfer(UsbItem* item);
     // Forgets what was learned; a new parse starts from nothing.
     void ResetLearning();
-    // What the endpoint-to-interface map holds for (address, configuration 1, endpoint).
-    void SetEndpointInterface(uint8_t address, uint8_t endpoint, uint8_t interfaceNumber);
     bool AddressSeen(uint8_t address) const { return address < 128 && seen_[address]; }
 
 private:

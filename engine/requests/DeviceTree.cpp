@@ -47,14 +47,6 @@ std::optional<int> IntAttribute(const xml::Node& node, const char* name)
     return ToInt(*text);
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 DeviceTree::DeviceTree()
@@ -208,14 +200,6 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
     return added;
 }
 
-bool DeviceTree::RemoveDeviceNode(int address)
-{
-    xml::Node device = FindDevice(address);
-    if (!device) return false;
-    device.parent().removeChild(device);
-    return true;
-}
-
 bool DeviceTree::LoadDeviceTree(const std::string& text)
 {
     if (!document_.loadXML(text)) return false;
@@ -335,22 +319,6 @@ std::string DeviceTree::FormatConfigurationBytes(std::span<const uint8_t> bytes)
         text += ' ';
     }
     return text;
-}
-
-std::vector<uint8_t> DeviceTree::ParseConfigurationBytes(std::string_view text)
-{
-    std::vector<uint8_t> bytes;
-    size_t i = 0;
-    while (true) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n')) ++i;
-        if (i + 1 >= text.size()) break;
-        const int high = HexValue(text[i]);
-        const int low = HexValue(text[i + 1]);
-        if (high < 0 || low < 0) break;
-        bytes.push_back(static_cast<uint8_t>(high << 4 | low));
-        i += 2;
-    }
-    return bytes;
 }
 
 }  // namespace orvane

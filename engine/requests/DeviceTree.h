@@ -8,7 +8,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -63,8 +62,6 @@ public:
     // an element was added.
     bool LearnFromGetDescriptor(int address, const CDeviceRequest& setup, std::span<const uint8_t> data,
                                 Learning* learning = nullptr);
-    // Removes the address's device with everything under it; false when there is none.
-    bool RemoveDeviceNode(int address);
     // Gives an address seen on the bus a device of -1s unless it has one.
     bool AddPlaceholderDevice(int address) { return AddDeviceNode(address, -1, -1, -1, -1, -1, -1, -1); }
 
@@ -98,8 +95,6 @@ public:
 
     // "%02X " per byte, the last one included.
     static std::string FormatConfigurationBytes(std::span<const uint8_t> bytes);
-    // The bytes of such a text; reading stops at the first pair that is not hex.
-    static std::vector<uint8_t> ParseConfigurationBytes(std::string_view text);
 
     // Devices beyond this many on one address are not indexed.
     static constexpr uint32_t kMaxDevices = 0x7FFF;
