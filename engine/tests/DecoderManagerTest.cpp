@@ -508,15 +508,24 @@ TEST(DecoderManager, AConfigurationWithoutItsDeviceGivesAPlaceholder) {
     S::Bytes second = kConfig;
     second[5] = 2;    // bConfigurationValue 2
     second[11] = 1;   // whose only interface is 1
-    B b;
-    b.ControlTransfer(16, GetDescriptor(0x100, 18), S::Bytes(kDevice.begin(), kDevice.begin() + 17));
-    b.ControlTransfer(16, GetDescriptor(0x200, uint16_t(kConfig.size())), kConfig);
-    b.ControlTransfer(16, GetDescriptor(0x200, uint16_t(second.size()), 1), second);
-    b.In(16, 1, PidData0, k3);
-    Pipeline p(b.Take());
-    const std::string tree = p.Learn();
-    EXPECT_EQ(tree, "<devices><device address=\"16\" bcdUSB=\"-1\" bDeviceClass=\"-1\" bDeviceSubClass=\"-1\" "
-                    "bDeviceProtocol=\"-1\" idVendor=\"-1\" idPorduct=\"-1\" bcdDevice=\"-1\"/></devices>");
+    const auto capture = [&](bool withTraffic) {
+        B b;
+        b.ControlTransfer(16, GetDescriptor(0x100, 18), S::Bytes(kDevice.begin(), kDevice.begin() + 17));
+        b.ControlTransfer(16, GetDescriptor(0x200, uint16_t(kConfig.size())), kConfig);
+        b.ControlTransfer(16, GetDescriptor(0x200, uint16_t(second.size()), 1), second);
+        if (withTraffic) b.In(16, 1, PidData0, k3);
+        return b.Take();
+    };
+    const std::string placeholder =
+        "<devices><device address=\"16\" bcdUSB=\"-1\" bDeviceClass=\"-1\" bDeviceSubClass=\"-1\" "
+        "bDeviceProtocol=\"-1\" idVendor=\"-1\" idPorduct=\"-1\" bcdDevice=\"-1\"/></devices>";
+    {
+        // No traffic but on endpoint 0: the configuration alone makes the address seen.
+        Pipeline p(capture(false));
+        EXPECT_EQ(p.Learn(), placeholder);
+    }
+    Pipeline p(capture(true));
+    EXPECT_EQ(p.Learn(), placeholder);
     EXPECT_EQ(p.parsed.root.children.back()->interface, 0);
 }
 
