@@ -192,7 +192,7 @@ void CReportDescriptor::BuildLayouts()
                 reports_.push_back(std::move(report));
                 ends.push_back(0);
             }
-            MakeFields(reports_[at->second], ends[at->second], made, locals, page, size, count);
+            MakeFields(reports_[at->second], ends[at->second], made, locals, item.data, page, size, count);
             locals.clear();
             break;
         }
@@ -216,12 +216,14 @@ bool CReportDescriptor::UsesReportIds() const
 }
 
 void CReportDescriptor::MakeFields(HidReport& report, uint32_t& offset, size_t& made,
-                                   const std::vector<const DescriptorItem*>& locals, uint32_t page, uint32_t size,
-                                   uint32_t count) const
+                                   const std::vector<const DescriptorItem*>& locals, uint32_t flags, uint32_t page,
+                                   uint32_t size, uint32_t count) const
 {
-    // False once the report's bits or the layout's fields run out.
+    // A main item has exactly Report Count fields: usages past them are unused.
+    uint32_t left = count;
+    // False once the item's fields, the report's bits or the layout's fields run out.
     auto add = [&](std::string name, bool array = false) {
-        if (size == 0 || size > kMaxReportBits - offset || made >= kMaxLayoutFields) return false;
+        if (left == 0 || size == 0 || size > kMaxReportBits - offset || made >= kMaxLayoutFields) return false;
         HidField field;
         field.bitOffset = uint16_t(offset);
         field.bits = uint16_t(size);
@@ -232,6 +234,7 @@ void CReportDescriptor::MakeFields(HidReport& report, uint32_t& offset, size_t& 
         report.fields.push_back(std::move(field));
         offset += size;
         ++made;
+        --left;
         return true;
     };
 
@@ -250,26 +253,24 @@ void CReportDescriptor::MakeFields(HidReport& report, uint32_t& offset, size_t& 
         // A missing limit is the other one: a range of one usage.
         const int64_t low = int32_t((minimum ? minimum : maximum)->data);
         const int64_t high = int32_t((maximum ? maximum : minimum)->data);
-        if (high - low <= int64_t(count)) {
+        // A variable item's fields take the range's usages in turn; an array
+        // item's range longer than its fields is what each field picks from.
+        if ((flags & 0x02) || high - low < int64_t(count)) {
             for (int64_t usage = low; usage <= high; ++usage)
                 if (!add(usages_.GetUsageName(page, uint32_t(usage)))) return;
-            // The item still takes all its bits: a shorter range leaves the
-            // rest to the last usage (a mouse's three buttons in a byte).
+            // A shorter range leaves the rest to the last usage (a mouse's
+            // three buttons in a byte).
             const std::string last = usages_.GetUsageName(page, uint32_t(high));
-            for (uint64_t k = usages.size() + (high >= low ? uint64_t(high - low + 1) : 0); k < count; ++k)
-                if (!add(last)) return;
+            while (add(last)) {}
         } else {
             const std::string name = usages_.GetUsagePageName(page) + " Array";
-            for (uint32_t k = 0; k < count; ++k)
-                if (!add(name, true)) return;
+            while (add(name, true)) {}
         }
     } else if (usages.empty()) {
-        for (uint32_t k = 0; k < count; ++k)
-            if (!add("(Not Used)")) return;
+        while (add("(Not Used)")) {}
     } else {
         const std::string last = usages_.GetUsageName(page, usages.back());
-        for (size_t k = usages.size(); k < count; ++k)
-            if (!add(last)) return;
+        while (add(last)) {}
     }
 }
 

@@ -74,9 +74,10 @@ public:
 
 private:
     void BuildLayouts();
-    // The fields of one main item at `offset`; `made` counts the layout's fields.
+    // The fields of one main item (its data byte `flags`) at `offset`; `made`
+    // counts the layout's fields.
     void MakeFields(HidReport& report, uint32_t& offset, size_t& made, const std::vector<const DescriptorItem*>& locals,
-                    uint32_t page, uint32_t size, uint32_t count) const;
+                    uint32_t flags, uint32_t page, uint32_t size, uint32_t count) const;
 
     const CHidUsageTable& usages_;
     std::vector<DescriptorItem> items_;

@@ -127,6 +127,43 @@ TEST(HidReportDescriptor, TheBootMouseNestsACollectionAndNamesUsagesOneByOne)
     EXPECT_EQ(p.Layout(0), layout);
 }
 
+// A main item has exactly Report Count fields whatever its usages name; the
+// padding after it must stay where the count puts it.
+TEST(HidReportDescriptor, AMainItemHasReportCountFieldsWhateverItsUsages)
+{
+    const std::vector<std::string> buttons = {"Button 1 (Primary)@0/1", "Button 2 (Secondary)@1/1",
+                                              "Button 3 (Tertiary)@2/1", "(Not Used)@3/5"};
+    const std::vector<std::string> keys = {"Keyboard Array@0/8[]", "Keyboard Array@8/8[]", "(Not Used)@16/8"};
+    struct Row {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        std::vector<std::string> layout;
+    } rows[] = {
+        {"variable, range longer by one",
+         {0x05, 0x09, 0x19, 0x01, 0x29, 0x04, 0x75, 0x01, 0x95, 0x03, 0x81, 0x02, 0x75, 0x05, 0x95, 0x01, 0x81, 0x01},
+         buttons},
+        {"variable, range longer by many",
+         {0x05, 0x09, 0x19, 0x01, 0x29, 0x40, 0x75, 0x01, 0x95, 0x03, 0x81, 0x02, 0x75, 0x05, 0x95, 0x01, 0x81, 0x01},
+         buttons},
+        {"variable, more usages listed than fields",
+         {0x05, 0x09, 0x09, 0x01, 0x09, 0x02, 0x09, 0x03, 0x09, 0x04, 0x75, 0x01, 0x95, 0x03, 0x81, 0x02, 0x75, 0x05,
+          0x95, 0x01, 0x81, 0x01},
+         buttons},
+        {"array, range longer by one",
+         {0x05, 0x07, 0x19, 0x00, 0x29, 0x02, 0x75, 0x08, 0x95, 0x02, 0x81, 0x00, 0x95, 0x01, 0x81, 0x01},
+         keys},
+        {"array, range longer by many",
+         {0x05, 0x07, 0x19, 0x00, 0x29, 0x65, 0x75, 0x08, 0x95, 0x02, 0x81, 0x00, 0x95, 0x01, 0x81, 0x01},
+         keys},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const Parsed p(row.bytes);
+        ASSERT_EQ(p.descriptor.Reports().size(), 1u);
+        EXPECT_EQ(p.Layout(0), row.layout);
+    }
+}
+
 TEST(HidReportDescriptor, ItemValueTexts)
 {
     struct Row {
