@@ -16,6 +16,21 @@ constexpr uint32_t kDataBuffer = 4100;
 
 bool IsDataPid(uint8_t pid) { return pid == 3 || pid == 7 || pid == 11 || pid == 15; }
 
+void CollectInChildOrder(UsbItem* item, std::vector<UsbItem*>& out, size_t limit)
+{
+    if (!item || out.size() >= limit) return;
+    const uint16_t type = item->type;
+    if ((type >= 1 && type <= 15) || (type >= ItemInTransaction && type <= ItemSetupTransaction)) {
+        out.push_back(item);
+        return;
+    }
+    if (type != ItemNakGroup && type < ItemControlTransfer) return;
+    for (UsbItem* child : item->children) {
+        if (out.size() >= limit) return;
+        if (!(child->flags & ItemHiddenByFilter)) CollectInChildOrder(child, out, limit);
+    }
+}
+
 }  // namespace
 
 uint16_t PidMaskOf(uint8_t pid)
@@ -55,17 +70,11 @@ std::string TriggerAddressText(uint8_t address) { return address < 128 ? std::to
 
 void CollectPackets(UsbItem* item, std::vector<UsbItem*>& out, size_t limit)
 {
-    if (!item || out.size() >= limit) return;
-    const uint16_t type = item->type;
-    if ((type >= 1 && type <= 15) || (type >= ItemInTransaction && type <= ItemSetupTransaction)) {
-        out.push_back(item);
-        return;
-    }
-    if (type != ItemNakGroup && type < ItemControlTransfer) return;
-    for (UsbItem* child : item->children) {
-        if (out.size() >= limit) return;
-        if (!(child->flags & ItemHiddenByFilter)) CollectPackets(child, out, limit);
-    }
+    const size_t from = out.size();
+    CollectInChildOrder(item, out, limit);
+    // Steps fire in time order; a class may keep an item's members newest first.
+    std::stable_sort(out.begin() + std::ptrdiff_t(from), out.end(),
+                     [](const UsbItem* a, const UsbItem* b) { return a->firstRecord < b->firstRecord; });
 }
 
 bool AddPacketToStep(UsbItem* packet, TriggerStep& step, IDecode* decoder)

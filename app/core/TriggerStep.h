@@ -46,7 +46,7 @@ std::string TriggerAddressText(uint8_t address);
 
 // One more item than a trigger can take is enough to refuse a row.
 constexpr size_t kCollectLimit = 17;
-// The packets and IN/OUT/SETUP transactions of a list item, in order: NAK
+// The packets and IN/OUT/SETUP transactions of a list item, in record order: NAK
 // groups, control transfers and class-level items give those below them that
 // the packet filters do not hide. Stops once `out` holds `limit` items.
 void CollectPackets(UsbItem* item, std::vector<UsbItem*>& out, size_t limit = kCollectLimit);

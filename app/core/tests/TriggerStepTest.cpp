@@ -2,6 +2,9 @@
 // address, endpoint, PID mask and data pattern of each step.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "DecodedCapture.h"
 #include "PacketListTestTree.h"
 #include "TriggerStep.h"
 
@@ -130,6 +133,40 @@ TEST(TriggerStep, CollectingStopsPastTheLimit)
     items.clear();
     CollectPackets(control, items, 3);
     EXPECT_EQ(items.size(), 3u);
+}
+
+// A camera's response phase keeps its container first and the NAKed polls
+// before it after: the steps run in time order, the container's last, so the
+// trigger fires where the row's own packets end.
+TEST(TriggerStep, AStillImageRowKeptNewestFirstGivesStepsInRecordOrder)
+{
+    orvane::emu::SessionBuilder::Options options;
+    options.kind = orvane::emu::SessionBuilder::Kind::Camera;
+    options.operations = 3;
+    DecodedCapture camera(orvane::emu::SessionBuilder(options).Build());
+    std::vector<UsbItem*> all;
+    AllItems(&camera.transfers.root, all);
+    const auto byRecord = [](const UsbItem* a, const UsbItem* b) { return a->firstRecord < b->firstRecord; };
+    UsbItem* phase = nullptr;
+    for (UsbItem* item : all) {
+        std::vector<UsbItem*> items;
+        CollectPackets(item, items);
+        if (items.size() > 1 && items.size() < kCollectLimit &&
+            !std::is_sorted(item->children.begin(), item->children.end(), byRecord)) {
+            phase = item;
+            break;
+        }
+    }
+    ASSERT_TRUE(phase) << "no row kept newest first";
+    std::vector<UsbItem*> items;
+    CollectPackets(phase, items);
+    EXPECT_TRUE(std::is_sorted(items.begin(), items.end(), byRecord));
+    std::vector<TriggerStep> steps;
+    BuildTriggerSteps(items, steps, &camera.Manager());
+    ASSERT_EQ(steps.size(), items.size());
+    for (size_t i = 0; i + 1 < steps.size(); ++i) EXPECT_EQ(steps[i].pidMask, MaskIn | MaskNak) << i;
+    EXPECT_EQ(steps.back().pidMask & (MaskIn | MaskAck), MaskIn | MaskAck);
+    EXPECT_FALSE(steps.back().data.empty()) << "the container's bytes";
 }
 
 TEST(TriggerStep, AddressTexts)
