@@ -105,8 +105,10 @@ bool CDeviceProxy::SendCommand() {
     std::lock_guard guard(lock_);
     unsigned long done = 0;
     if (!port_->WritePort(0, port::kCommandPipe, &block_, kCommandBytes, &done, port::kTimeoutMs)) return false;
+    if (done != kCommandBytes) return false;
+    // A short reply that echoes the opcode would leave the previous reply's bytes behind it.
     if (!port_->ReadPort(0, port::kCommandPipe, reply_, kCommandBytes, &done, port::kTimeoutMs)) return false;
-    return std::memcmp(reply_, &block_, 2) == 0;
+    return done == kCommandBytes && std::memcmp(reply_, &block_, 2) == 0;
 }
 
 bool CDeviceProxy::SendBlock(uint16_t opcode, uint16_t argument, uint32_t address, uint32_t length,
@@ -148,7 +150,7 @@ bool CDeviceProxy::WriteMemory(uint16_t argument, uint32_t address, uint32_t dwo
     }
     unsigned long done = 0;
     if (!port_->ReadPort(0, port::kCommandPipe, reply_, kCommandBytes, &done, port::kTimeoutMs)) return false;
-    return reply_[0] == 0xAA && reply_[1] == 0x55;
+    return done == kCommandBytes && reply_[0] == 0xAA && reply_[1] == 0x55;
 }
 
 bool CDeviceProxy::ReadMemory(uint16_t argument, uint32_t address, uint32_t dwordCount, void* dst) {

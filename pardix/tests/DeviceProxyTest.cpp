@@ -43,6 +43,22 @@ TEST_F(ProxyFixture, ReplyThatDoesNotEchoTheOpcodeFailsTheCommand) {
     EXPECT_TRUE(proxy.ReadRegisters(RegControlBlock, &value, 4));
 }
 
+// A reply cut short that still echoes the opcode: a register read would copy
+// the previous reply's bytes as its own.
+TEST_F(ProxyFixture, ShortRepliesFailTheOperation) {
+    uint8_t status[16] = {};
+    ASSERT_TRUE(proxy.ReadRegisters(RegControlBlock, status, sizeof status));
+    emu.ShortenReply(1, 4);
+    EXPECT_FALSE(proxy.ReadRegisters(RegControlBlock, status, sizeof status));
+    EXPECT_TRUE(proxy.ReadRegisters(RegControlBlock, status, sizeof status));
+    std::vector<uint8_t> data(64);
+    for (unsigned nth : {1u, 2u}) {  // the echo, then the final reply
+        emu.ShortenReply(nth, 2);
+        EXPECT_FALSE(proxy.WriteMemory(0, RegTriggerTable, 16, data.data())) << nth;
+    }
+    EXPECT_TRUE(proxy.WriteMemory(0, RegTriggerTable, 16, data.data()));
+}
+
 TEST_F(ProxyFixture, MemoryWritesAreSplitAt64K) {
     std::vector<uint8_t> table(132, 0x5A);
     ASSERT_TRUE(proxy.WriteMemory(0, RegTriggerTable, 33, table.data()));

@@ -170,6 +170,9 @@ public:
     // The next pipe-3 read returns at most `bytes` and fewer than asked; the
     // data stays pending for the repeated read.
     void ShortenNextBulkRead(unsigned long bytes);
+    // Pipe-1 reply `nth` from now (1 = the next) is cut to at most `bytes`,
+    // its head intact, as a bad cable can leave it.
+    void ShortenReply(unsigned nth, unsigned long bytes);
     // The next 60-byte reply echoes a wrong opcode.
     void CorruptNextEcho();
     // The next acknowledgement (01 FE or AA 55) is wrong.
@@ -309,6 +312,8 @@ private:
     unsigned disconnectIn_ = 0;
     bool disconnected_ = false;
     std::optional<unsigned long> shortRead_;
+    unsigned shortReplyIn_ = 0;
+    unsigned long shortReplyBytes_ = 0;
     bool corruptEcho_ = false;
     bool corruptAck_ = false;
 

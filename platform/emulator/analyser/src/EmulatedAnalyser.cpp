@@ -106,6 +106,7 @@ int EmulatedAnalyser::ReadPort(int device, int pipe, void* buffer, unsigned long
         if (replies_.empty()) return 0;
         const std::vector<uint8_t>& reply = replies_.front();
         count = std::min<unsigned long>(length, reply.size());
+        if (shortReplyIn_ > 0 && --shortReplyIn_ == 0) count = std::min(count, shortReplyBytes_);
         std::memcpy(out, reply.data(), count);
         replies_.pop_front();
     } else if (pipe == port::kBulkInPipe) {
@@ -725,6 +726,11 @@ void EmulatedAnalyser::Reconnect() {
 }
 
 void EmulatedAnalyser::ShortenNextBulkRead(unsigned long bytes) { std::lock_guard lock(mutex_); shortRead_ = bytes; }
+void EmulatedAnalyser::ShortenReply(unsigned nth, unsigned long bytes) {
+    std::lock_guard lock(mutex_);
+    shortReplyIn_ = nth;
+    shortReplyBytes_ = bytes;
+}
 void EmulatedAnalyser::CorruptNextEcho() { std::lock_guard lock(mutex_); corruptEcho_ = true; }
 void EmulatedAnalyser::CorruptNextAck() { std::lock_guard lock(mutex_); corruptAck_ = true; }
 
