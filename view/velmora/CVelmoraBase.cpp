@@ -197,6 +197,11 @@ void CVelmoraBase::UpdateVScroll()
 {
     vscale_.linear = linearScale_;
     vscale_.UpdateRange();
+    ShowVBar();
+}
+
+void CVelmoraBase::ShowVBar()
+{
     if (!vbar_) return;
     ScrollBarState bar = vscale_.Bar();
     QSignalBlocker block(vbar_);
@@ -216,14 +221,16 @@ void CVelmoraBase::OnVScroll(int action)
 
 void CVelmoraBase::ZoomOutV(QPoint p)
 {
+    // The zoom updates the range itself; another update would move the
+    // position it chose by its rounding.
     vscale_.ZoomOut(p.y(), [this] { GrowVRange(); }, [this] { UpdateVScroll(); });
-    UpdateVScroll();
+    ShowVBar();
 }
 
 void CVelmoraBase::ZoomInV(QPoint p)
 {
     vscale_.ZoomIn(p.y(), [this] { ShrinkVRange(); }, [this] { UpdateVScroll(); });
-    UpdateVScroll();
+    ShowVBar();
 }
 
 void CVelmoraBase::FitV()

@@ -161,6 +161,8 @@ private:
     void UpdateCursor(QPoint point);
     void BecomeCurrent();
     void OnVScroll(int action);
+    // The value bar from the scale as it stands.
+    void ShowVBar();
     void ShowConfig();
 
     CTrafficPane& pane_;

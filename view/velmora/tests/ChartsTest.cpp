@@ -8,10 +8,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTest>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <thread>
 
 #include "CBinChart.h"
@@ -112,6 +114,41 @@ TEST(Charts, PacketLengthBarTopSitsAtItsValuesHeight)
         EXPECT_EQ(image.pixelColor(x, top), QColor(Qt::black)) << "the outline across the top";
         EXPECT_EQ(image.pixelColor(x, top - 3), QColor(Qt::white)) << cls;
         EXPECT_EQ(chart->Drawn().last, 1) << cls;
+    }
+}
+
+// A vertical zoom leaves the position where the scale's zoom put it (the chart
+// adds no range update of its own that rounds it), and the bar shows it.
+TEST(Charts, AVerticalZoomKeepsThePositionTheScaleChose)
+{
+    for (int showFly : {1, 0}) {
+        Fixture f(ChartBitOf(ChartPacketLength), showFly);
+        emu::CaptureSource source(FullSecond());
+        f.Load(source);
+        auto* chart = f.Get<CLengthChart>(ChartPacketLength);
+        QScrollBar* bar = nullptr;
+        for (QScrollBar* b : chart->findChildren<QScrollBar*>())
+            if (b->orientation() == Qt::Vertical) bar = b;
+        ASSERT_TRUE(bar);
+        int zooms = 0;
+        for (int y = 0; y < chart->Scale().PlotHeight(); y += 5) {
+            for (bool in : {true, false}) {
+                while (in ? chart->CanZoomInV() : chart->CanZoomOutV()) {
+                    ValueScale expected = chart->Scale();
+                    if (in) {
+                        expected.ZoomIn(y, [&] { expected.Shrink(); }, [&] { expected.UpdateRange(); });
+                        chart->ZoomInV(QPoint(0, y));
+                    } else {
+                        expected.ZoomOut(y, [&] { expected.Grow(); }, [&] { expected.UpdateRange(); });
+                        chart->ZoomOutV(QPoint(0, y));
+                    }
+                    ++zooms;
+                    ASSERT_EQ(chart->Scale().vPos, expected.vPos) << "showFly " << showFly << " y " << y;
+                    ASSERT_EQ(bar->value(), std::clamp(chart->Scale().Bar().position, bar->minimum(), bar->maximum()));
+                }
+            }
+        }
+        EXPECT_GT(zooms, 200);
     }
 }
 
