@@ -2,7 +2,8 @@
 // from memory, as a loaded file, and reports records per second, warm and in a
 // fresh process, and the bytes per record the tree adds; and
 // decodes mass-storage and HID sessions of as many records through the class
-// plug-ins, against the time their parse takes.
+// plug-ins, against the time their parse takes; and how soon a close or a New
+// ends such a decoding under way.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -14,14 +15,18 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "CDecodeFactory.h"
 #include "CDecoderManager.h"
 #include "CUsbParser.h"
+#include "BenchAnalyser.h"
 #include "BenchChild.h"
 #include "BenchDecode.h"
+#include "CCaptureWorker.h"
+#include "COrvaneDoc.h"
 #include "CaptureSource.h"
 #include "ItemTree.h"
 #include "RealTraffic.h"
@@ -256,10 +261,68 @@ void ClassDecode(benchmark::State& state, emu::SessionBuilder::Kind kind, int cl
 void BM_MassStorageDecode(benchmark::State& state) { ClassDecode(state, emu::SessionBuilder::Kind::Disk, 8, 6, 0x50); }
 void BM_HidDecode(benchmark::State& state) { ClassDecode(state, emu::SessionBuilder::Kind::Mouse, 3, 1, 2); }
 
+template <class Done>
+void SleepUntil(Done done) {
+    while (!done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// The window's worker over an opened mass-storage capture: how long a New or
+// an open (CancelDecoding) and a close (Shutdown) wait for a class decoding
+// that is a third of the way through, against a whole decoding's time
+// (wall clock, the greatest of the runs).
+void BM_CloseDuringMassStorageDecode(benchmark::State& state) {
+    emu::CaptureSource& source = ClassSource(emu::SessionBuilder::Kind::Disk, size_t(state.range(0)));
+    CDecodeFactory factory;
+    if (factory.Find(8, 6, 0x50) < 0) {
+        state.SkipWithError("no plug-in for the class in classes/");
+        return;
+    }
+    bench::StaticAnalyser device(&source, StatusOnline | StatusOnline2);
+    app::COrvaneDoc doc(&factory);
+    app::CCaptureWorker::Options options;
+    options.pollInterval = options.idleInterval = std::chrono::milliseconds(1);
+    app::CCaptureWorker worker(doc, &device, nullptr, options);
+    worker.ResetForOpenedProject();
+    SleepUntil([&] { return worker.IsIdle() && worker.DataAvailable(); });
+    auto start = bench::Clock::now();
+    worker.OnTransferLevel();
+    SleepUntil([&] { return worker.IsIdle() && worker.ClassDecoded(); });
+    const double decodeMs = bench::MsSince(start);
+    const auto third = std::chrono::milliseconds(int64_t(decodeMs / 3));
+
+    double cancelMs = 0;
+    int interrupted = 0;
+    for (auto _ : state) {
+        worker.OnDeviceTreeEdited(doc.GetConfiguration());  // decodes again at once
+        std::this_thread::sleep_for(third);
+        start = bench::Clock::now();
+        interrupted += worker.CancelDecoding();
+        const double ms = bench::MsSince(start);
+        cancelMs = std::max(cancelMs, ms);
+        state.SetIterationTime(ms / 1000);
+    }
+    worker.OnDeviceTreeEdited(doc.GetConfiguration());
+    std::this_thread::sleep_for(third);
+    const bool decoding = worker.State() == app::CCaptureWorker::CaptureState::ClassDecode;
+    start = bench::Clock::now();
+    worker.Shutdown();
+    const double closeMs = bench::MsSince(start);
+    if (interrupted < int(state.iterations()) || !decoding) state.SkipWithError("a decoding ended before its cancel");
+    state.counters["records"] = double(source.GetCount());
+    state.counters["decode_ms"] = decodeMs;
+    state.counters["cancel_ms"] = cancelMs;
+    state.counters["close_ms"] = closeMs;
+    std::printf("a class decoding of %.0f mass-storage records takes %.0f ms; a New or open a third of the way "
+                "through waits %.1f ms for it, a close %.1f ms\n",
+                double(source.GetCount()), decodeMs, cancelMs, closeMs);
+}
+
 }  // namespace
 
 BENCHMARK(BM_MassStorageDecode)->Arg(32 << 20)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HidDecode)->Arg(32 << 20)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CloseDuringMassStorageDecode)
+    ->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ParseLoadedCapture, synthetic, Traffic::Synthetic)
     ->Arg(32 << 20)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ParseLoadedCapture, real, Traffic::Real)

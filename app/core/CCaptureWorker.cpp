@@ -38,8 +38,12 @@ CCaptureWorker::~CCaptureWorker() { Shutdown(); }
 void CCaptureWorker::Run() {
     for (;;) {
         switch (State()) {
-        case CaptureState::Quit:
+        case CaptureState::Quit: {
+            std::lock_guard lock(stateMutex_);
+            ended_ = true;
+            settled_.notify_all();
             return;
+        }
         case CaptureState::Capturing:
             PollCapture();
             break;
@@ -153,17 +157,71 @@ void CCaptureWorker::RunParse() {
 
 void CCaptureWorker::RunDecode() {
     CDecoderManager& manager = doc_.Manager();
+    {
+        std::lock_guard lock(stateMutex_);
+        // Cancelled or quit before it began.
+        if (state_ != uint32_t(CaptureState::ClassDecode)) return;
+        decoding_ = true;
+    }
     appendRoot_ = &doc_.TransferRoot();
     manager.ReleaseDecoders();
     manager.DecodeAll(this);
     {
         std::lock_guard lock(stateMutex_);
-        // A tree edited meanwhile leaves the level to be decoded again.
-        classDecoded_ = !treeEditedDuringDecode_.exchange(false);
+        decoding_ = false;
+        // One that came as the run ended would stop the next decoding at once.
+        manager.ClearCancel();
+        // A tree edited meanwhile, or a cancel, leaves the level to be decoded again.
+        const bool edited = treeEditedDuringDecode_.exchange(false);
+        classDecoded_ = !edited && !manager.Cancelled();
+        settled_.notify_all();
         if (state_ != uint32_t(CaptureState::ClassDecode)) return;
         state_ = uint32_t(CaptureState::Idle);
     }
     NotifyState();
+}
+
+bool CCaptureWorker::StopDecoding(bool* cancelled) {
+    bool stopped = false;
+    {
+        std::unique_lock lock(stateMutex_);
+        if (state_ == uint32_t(CaptureState::ClassDecode)) {
+            stopped = true;
+            if (decoding_) {
+                doc_.Manager().Cancel();
+                // The run stops within an item; the worker never waits for this thread.
+                settled_.wait(lock, [&] { return !decoding_; });
+            } else {
+                // The worker has not begun it: it finds the state changed.
+                classDecoded_ = false;
+                state_ = uint32_t(CaptureState::Idle);
+            }
+        }
+    }
+    if (cancelled) *cancelled = stopped;
+    if (stopped) NotifyState();
+    return IsIdle();
+}
+
+bool CCaptureWorker::CancelDecoding() {
+    std::lock_guard command(commandMutex_);
+    bool cancelled = false;
+    StopDecoding(&cancelled);
+    return cancelled;
+}
+
+void CCaptureWorker::RedoDecoding() {
+    std::lock_guard command(commandMutex_);
+    ResumeDecoding();
+}
+
+void CCaptureWorker::ResumeDecoding() {
+    if (IsIdle() && transferShown_ && dataAvailable_ && !classDecoded_) RedecodeTransferLevel(Configuration());
+}
+
+std::string CCaptureWorker::Configuration() {
+    std::lock_guard lock(docMutex_);
+    return doc_.GetConfiguration();
 }
 
 void CCaptureWorker::Publish(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t param2) {
@@ -364,12 +422,7 @@ bool CCaptureWorker::OnTransferLevel() {
             list_->ClearRowCaches();
             list_->ClearSummaryCache();
         }
-        std::string tree;
-        {
-            std::lock_guard lock(docMutex_);
-            tree = doc_.GetConfiguration();
-        }
-        PrepareDecoding(tree);
+        PrepareDecoding(Configuration());
     }
     RefreshList(&doc_.TransferRoot());
     transferShown_ = true;
@@ -389,13 +442,18 @@ void CCaptureWorker::OnDeviceTreeEdited(const std::string& deviceTreeXml) {
         if (state_ == uint32_t(CaptureState::ClassDecode)) treeEditedDuringDecode_ = true;
         if (state_ != uint32_t(CaptureState::Idle)) return;
     }
-    CDecoderManager& manager = doc_.Manager();
-    manager.ReleaseDecoders();
     if (!transferShown_) {
+        doc_.Manager().ReleaseDecoders();
         // The transaction level keeps the parser as its describer.
         classDecoded_ = false;
         return;
     }
+    RedecodeTransferLevel(deviceTreeXml);
+}
+
+void CCaptureWorker::RedecodeTransferLevel(const std::string& deviceTreeXml) {
+    CDecoderManager& manager = doc_.Manager();
+    manager.ReleaseDecoders();
     if (list_) {
         list_->SetRowDecoder(&manager);
         list_->ClearRowCaches();
@@ -427,7 +485,7 @@ void CCaptureWorker::ResetTrees() {
 
 bool CCaptureWorker::ResetForOpenedProject() {
     std::lock_guard command(commandMutex_);
-    return IsIdle() && ParseOpenedFiles();
+    return StopDecoding() && ParseOpenedFiles();
 }
 
 bool CCaptureWorker::ParseOpenedFiles() {
@@ -452,16 +510,22 @@ std::string CCaptureWorker::ShortReadWarning(uint32_t read, uint32_t expected) {
 bool CCaptureWorker::OpenProject(const std::string& path, std::string* error) {
     std::lock_guard command(commandMutex_);
     // Refused before the data source is touched: a parse may be reading it.
-    if (!IsIdle()) {
+    // A decoding reads it too, but only gives way.
+    bool cancelled = false;
+    if (!StopDecoding(&cancelled)) {
         if (error) error->clear();
         return false;
     }
     IDataSource* source = device_ ? device_->GetDataSource() : nullptr;
+    bool opened;
     {
         std::lock_guard lock(docMutex_);
-        if (!doc_.OnOpenDocument(path, source, error)) return false;
+        opened = doc_.OnOpenDocument(path, source, error);
     }
-    return ParseOpenedFiles();
+    if (opened) return ParseOpenedFiles();
+    // A refused open changes nothing: the level it interrupted is decoded whole.
+    if (cancelled) ResumeDecoding();
+    return false;
 }
 
 bool CCaptureWorker::SaveProject(const std::string& path, std::string* error) {
@@ -471,7 +535,7 @@ bool CCaptureWorker::SaveProject(const std::string& path, std::string* error) {
 
 bool CCaptureWorker::ClearCapture() {
     std::lock_guard command(commandMutex_);
-    if (!IsIdle()) return false;
+    if (!StopDecoding()) return false;
     ResetTrees();
     // The device library's capture goes too, or a save would write it again.
     if (device_) device_->Control(kControlDiscardCapture, nullptr);
@@ -501,16 +565,22 @@ std::string CCaptureWorker::FormatStatus(const DeviceStatus& status) {
 
 void CCaptureWorker::Stop() {
     {
-        std::lock_guard lock(stateMutex_);
+        std::unique_lock lock(stateMutex_);
         state_ = uint32_t(CaptureState::Quit);
         woken_ = true;
-        // Only a running parse: a cancel left pending would end the document's next parse at once.
+        // Only a running parse or decoding: a cancel left pending would end
+        // the document's next one at once.
         if (parsing_) doc_.Parser().Cancel();
+        if (decoding_) doc_.Manager().Cancel();
+        wake_.notify_all();
+        // A parse or decoding stops within a record or an item and a poll at
+        // once; only a device call can hold the worker longer.
+        if (thread_.joinable() && !settled_.wait_for(lock, kShutdownWait, [&] { return ended_; }))
+            std::fprintf(stderr, "orvane: the capture worker did not end within %lld ms; waiting for its device call\n",
+                         static_cast<long long>(kShutdownWait.count()));
     }
-    wake_.notify_all();
-    // Joined without a time limit: the parse is cancelled and a poll ends at
-    // once, so only a class decoding (which always finishes) can keep it, and
-    // it reads the device and the document until it does.
+    // Joined even then: it still reads the device, the document and the list,
+    // which go once this returns.
     if (thread_.joinable()) thread_.join();
 }
 

@@ -76,13 +76,40 @@ public:
     void OnDeviceTreeEdited(const std::string& deviceTreeXml);
 
     // Opens a project and parses its capture; refused (false, empty error) while
-    // busy. The capture shown before is cleared (CaptureCleared) at once.
+    // capturing or parsing, and a class decoding is cancelled for it (decoded
+    // again when the open is refused). The capture shown before is cleared
+    // (CaptureCleared) at once.
     bool OpenProject(const std::string& path, std::string* error);
     bool SaveProject(const std::string& path, std::string* error);
     // After the capture files were opened elsewhere: resets and parses them.
     bool ResetForOpenedProject();
     // For a new project: drops the device library's capture, resets and publishes CaptureCleared.
     bool ClearCapture();
+
+    // Holds a class decoding off while the user decides whether to replace
+    // the capture (a save, a file dialog): the decoding is cancelled at once
+    // and, unless the capture was replaced meanwhile, starts again when the
+    // pause goes. UI thread.
+    class DecodingPause {
+    public:
+        explicit DecodingPause(CCaptureWorker& worker) : worker_(&worker), paused_(worker.CancelDecoding()) {}
+        ~DecodingPause() {
+            if (paused_) worker_->RedoDecoding();
+        }
+        DecodingPause(const DecodingPause&) = delete;
+        DecodingPause& operator=(const DecodingPause&) = delete;
+
+    private:
+        CCaptureWorker* worker_;
+        bool paused_;
+    };
+    // Cancels a class decoding, running or about to start, and waits for the
+    // worker to leave it; true when there was one. The transfer level then
+    // holds what was decoded so far and counts as not decoded.
+    bool CancelDecoding();
+    // Decodes the shown transfer level again when it is not decoded and the
+    // worker is idle.
+    void RedoDecoding();
 
     // The status bar text of the 200 ms timer; empty without a device.
     std::string StatusText();
@@ -95,17 +122,22 @@ public:
     // Sets or clears every descendant's filter bit for `flags`.
     static void ApplyHideFilter(UsbItem* root, uint32_t flags);
 
-    // Ends the worker thread, cancelling a parse; the device stays. Idempotent.
+    // Ends the worker thread, cancelling a parse or a class decoding; the
+    // device stays. Idempotent.
     void Stop();
     // Stops, then releases the device. Call it before the list goes: the
     // worker feeds the list until it ends. Idempotent.
     void Shutdown();
+    // How long Stop waits before it says that the worker is stuck.
+    static constexpr std::chrono::milliseconds kShutdownWait{1000};
 
     // ---- command enabling and state ----
     CaptureState State() const { return CaptureState(state_.load()); }
     bool IsIdle() const { return State() == CaptureState::Idle; }
     bool CanStart() const { return IsIdle() && (lastFlags_.load() & StatusOnline); }
     bool CanStop() const { return State() == CaptureState::Capturing; }
+    // New and open: when idle, and during a class decoding, which they cancel.
+    bool CanReplaceCapture() const { return IsIdle() || State() == CaptureState::ClassDecode; }
     bool DataAvailable() const { return dataAvailable_; }
     bool ClassDecoded() const { return classDecoded_; }
     bool TransferLevelShown() const { return transferShown_; }
@@ -141,6 +173,15 @@ private:
     void ResetTrees();
     // Resets and parses the capture files just opened; the caller holds commandMutex_.
     bool ParseOpenedFiles();
+    // CancelDecoding for a caller that holds commandMutex_; `cancelled` tells
+    // whether there was one. True when the worker is idle afterwards.
+    bool StopDecoding(bool* cancelled = nullptr);
+    // Frees the shown transfer level and decodes it with `deviceTreeXml`; the
+    // caller holds commandMutex_ and the worker is idle.
+    void RedecodeTransferLevel(const std::string& deviceTreeXml);
+    // RedoDecoding for a caller that holds commandMutex_.
+    void ResumeDecoding();
+    std::string Configuration();
     void RefreshList(UsbItem* root);
     void ResetListRows();
     UsbItem* ShownRoot();
@@ -163,9 +204,13 @@ private:
     std::mutex stateMutex_;
     std::condition_variable wake_;
     bool woken_ = false;
+    // Told when a decoding or the worker thread ends.
+    std::condition_variable settled_;
+    bool ended_ = false;  // under stateMutex_
 
     std::atomic<uint32_t> state_{uint32_t(CaptureState::Idle)};
-    bool parsing_ = false;  // under stateMutex_
+    bool parsing_ = false;   // under stateMutex_
+    bool decoding_ = false;  // under stateMutex_
     std::atomic<bool> dataAvailable_{false};
     std::atomic<bool> classDecoded_{false};
     std::atomic<bool> transferShown_{false};

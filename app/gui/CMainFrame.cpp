@@ -188,7 +188,7 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     for (int i = 0; i < kRecentCount; ++i) {
         const int id = cmd::FileMru1 + i;
         recentActions_.append(commands_->Define(id, QString()));
-        commands_->Bind(id, [this, i] { OpenRecentFile(i); }, [this] { return worker_->IsIdle(); });
+        commands_->Bind(id, [this, i] { OpenRecentFile(i); }, [this] { return worker_->CanReplaceCapture(); });
     }
     views_ = std::make_unique<CViewFactory>(options.viewFolder.empty() ? GetAppDirectory() + "/view"
                                                                         : options.viewFolder);
@@ -271,8 +271,9 @@ void CMainFrame::BindCommands() {
     CCommandRegistry& c = *commands_;
     CCaptureWorker& w = *worker_;
     auto idle = [&w] { return w.IsIdle(); };
-    c.Bind(cmd::FileNew, [this] { OnFileNew(); }, idle);
-    c.Bind(cmd::FileOpen, [this] { OnFileOpen(); }, idle);
+    auto replaceable = [&w] { return w.CanReplaceCapture(); };
+    c.Bind(cmd::FileNew, [this] { OnFileNew(); }, replaceable);
+    c.Bind(cmd::FileOpen, [this] { OnFileOpen(); }, replaceable);
     c.Bind(cmd::FileSave, [this] { OnFileSave(); }, idle);
     c.Bind(cmd::FileSaveAs, [this] { OnFileSaveAs(); }, idle);
     c.Bind(cmd::AppExit, [this] { close(); });
@@ -454,7 +455,7 @@ void CMainFrame::CreateDemoMenu() {
         const int index = int(demoFiles_.size());
         demoFiles_.append(folder.absoluteFilePath(name));
         demoMenu_->addAction(commands_->Define(id, name));
-        commands_->Bind(id, [this, index] { OpenDemoFile(index); }, [this] { return worker_->IsIdle(); });
+        commands_->Bind(id, [this, index] { OpenDemoFile(index); }, [this] { return worker_->CanReplaceCapture(); });
     }
     demoMenu_->setEnabled(!demoFiles_.isEmpty());
 }
@@ -528,7 +529,9 @@ void CMainFrame::UpdateRecentMenu() {
 
 void CMainFrame::OpenRecentFile(int index) {
     const QStringList files = RecentFiles();
-    if (index < 0 || index >= files.size() || !SaveModified()) return;
+    if (index < 0 || index >= files.size()) return;
+    const CCaptureWorker::DecodingPause pause(*worker_);
+    if (!SaveModified()) return;
     OpenProject(files[index]);
 }
 
@@ -554,6 +557,8 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // A save asked for here needs the worker idle.
+    const CCaptureWorker::DecodingPause pause(*worker_);
     if (!quitting_ && !SaveModified()) {
         event->ignore();
         return;
@@ -571,7 +576,9 @@ void CMainFrame::dropEvent(QDropEvent* event) {
     const QString path = DroppedProject(event->mimeData());
     if (path.isEmpty()) return;
     event->acceptProposedAction();
-    if (!worker_->IsIdle() || !SaveModified()) return;
+    if (!worker_->CanReplaceCapture()) return;
+    const CCaptureWorker::DecodingPause pause(*worker_);
+    if (!SaveModified()) return;
     OpenProject(path);
 }
 
@@ -615,7 +622,10 @@ bool CMainFrame::SaveModified() {
 }
 
 void CMainFrame::OnFileNew() {
-    if (!worker_->IsIdle() || !SaveModified()) return;
+    if (!worker_->CanReplaceCapture()) return;
+    // A class decoding gives way: a save needs the worker idle.
+    const CCaptureWorker::DecodingPause pause(*worker_);
+    if (!SaveModified()) return;
     if (!worker_->ClearCapture()) return;
     doc_.OnNewDocument();
     path_.clear();
@@ -623,13 +633,17 @@ void CMainFrame::OnFileNew() {
 }
 
 void CMainFrame::OnFileOpen() {
-    if (!worker_->IsIdle() || !SaveModified()) return;
+    if (!worker_->CanReplaceCapture()) return;
+    const CCaptureWorker::DecodingPause pause(*worker_);
+    if (!SaveModified()) return;
     const QString path = Prompt().OpenFileName(this, QString(), kFileFilter);
     if (!path.isEmpty()) OpenProject(path);
 }
 
 void CMainFrame::OpenDemoFile(int index) {
-    if (index < 0 || index >= demoFiles_.size() || !SaveModified()) return;
+    if (index < 0 || index >= demoFiles_.size()) return;
+    const CCaptureWorker::DecodingPause pause(*worker_);
+    if (!SaveModified()) return;
     OpenProject(demoFiles_[index]);
 }
 

@@ -29,20 +29,17 @@ CDecoderManager::~CDecoderManager() {
 
 int32_t CDecoderManager::LoadDeviceTree(const std::string& xml) {
     tree_.LoadDeviceTree(xml);
-    bindings_.clear();
     return 1;
 }
 
 void CDecoderManager::ReleaseDecoders() {
-    std::lock_guard lock(decodersMutex_);
-    for (auto& [key, cached] : decoders_) {
-        // The built-in decoders were made here, not by the factory.
-        if (cached.builtIn) cached.decoder->Release();
-        else if (factory_) factory_->ReleaseDecoder(cached.decoder);
+    std::map<uint32_t, DecoderRef> gone;
+    {
+        std::lock_guard lock(decodersMutex_);
+        gone.swap(decoders_);
+        failed_.clear();
     }
-    decoders_.clear();
-    failed_.clear();
-    bindings_.clear();
+    // Each goes here, or when a description still running with it returns.
 }
 
 uint32_t CDecoderManager::ParseHexBytes(std::string_view text, uint8_t* buffer, uint32_t capacity) {
@@ -58,28 +55,39 @@ bool CDecoderManager::IsClassRequest(const UsbItem* transfer) {
     return got > 0 && (bytes[0] & 0x60) == 0x20;
 }
 
-IDecodeClass* CDecoderManager::BuiltInDecoder(uint8_t address) {
+CDecoderManager::DecoderRef CDecoderManager::BuiltInDecoder(uint8_t address) {
     const uint32_t key = BuiltInKey(address);
     auto it = decoders_.find(key);
-    if (it != decoders_.end()) return it->second.decoder;
+    if (it != decoders_.end()) return it->second;
     auto* decoder = new CDecodeRequest;
     decoder->SetHost(host_);
-    decoders_[key] = {decoder, true};
-    return decoder;
+    // Made here, not by the factory.
+    DecoderRef ref(decoder, [](IDecodeClass* d) { d->Release(); });
+    decoders_[key] = ref;
+    return ref;
 }
 
-IDecodeClass* CDecoderManager::CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device, uint32_t key) {
+CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device,
+                                                                uint32_t key) {
     const auto found = tree_.FindInterface(address, interface, device);
     if (!found || !factory_) return nullptr;
     const ClassCode code{found->cls, found->subclass, found->protocol};
     // A plug-in that cannot be found or made is asked once per run, not per item.
     if (failed_.count(code)) return nullptr;
-    const int32_t index = factory_->Find(found->cls, found->subclass, found->protocol);
-    IDecodeClass* decoder = index >= 0 ? factory_->Create(index) : nullptr;
+    IDecodeClass* decoder = nullptr;
+    {
+        std::lock_guard lock(factoryMutex_);
+        const int32_t index = factory_->Find(found->cls, found->subclass, found->protocol);
+        decoder = index >= 0 ? factory_->Create(index) : nullptr;
+    }
     if (!decoder) {
         failed_.insert(code);
         return nullptr;
     }
+    DecoderRef ref(decoder, [this](IDecodeClass* d) {
+        std::lock_guard lock(factoryMutex_);
+        factory_->ReleaseDecoder(d);
+    });
     decoder->SetHost(host_);
     std::string text;
     if (tree_.GetConfigurationString(address, 1, text, device)) {
@@ -87,11 +95,11 @@ IDecodeClass* CDecoderManager::CreateClassDecoder(uint8_t address, uint8_t inter
         const uint32_t count = ParseHexBytes(text, work_.data(), uint32_t(work_.size()));
         if (count) decoder->OnNotify(NotifyConfiguration, work_.data(), intptr_t(count));
     }
-    decoders_[key] = {decoder, false};
-    return decoder;
+    decoders_[key] = ref;
+    return ref;
 }
 
-IDecodeClass* CDecoderManager::GetDecoder(const UsbItem* item, uint8_t interface) {
+CDecoderManager::DecoderRef CDecoderManager::GetDecoder(const UsbItem* item, uint8_t interface) {
     if (!item || item->address >= 128) return nullptr;
     if (interface == kNone) interface = item->interface;
     if (interface == kNone) {
@@ -106,17 +114,18 @@ IDecodeClass* CDecoderManager::GetDecoder(const UsbItem* item, uint8_t interface
     const uint32_t key = ClassKey(item->address, interface, device);
     std::lock_guard lock(decodersMutex_);
     auto it = decoders_.find(key);
-    if (it != decoders_.end()) return it->second.decoder;
+    if (it != decoders_.end()) return it->second;
     return CreateClassDecoder(item->address, interface, device, key);
 }
 
-IDecodeClass* CDecoderManager::BindItem(UsbItem* item) {
+IDecodeClass* CDecoderManager::BindItem(UsbItem* item, std::vector<EndpointBinding>& bindings, DecoderRef& unbound) {
     if (item->address >= 128 || item->endpoint >= 16) {
         item->interface = kNone;
-        return GetDecoder(item);
+        unbound = GetDecoder(item);
+        return unbound.get();
     }
-    if (bindings_.empty()) bindings_.resize(kEndpointSlots);
-    EndpointBinding& binding = bindings_[size_t(item->address) * 16 + item->endpoint];
+    if (bindings.empty()) bindings.resize(kEndpointSlots);
+    EndpointBinding& binding = bindings[size_t(item->address) * 16 + item->endpoint];
     const uint32_t record = item->firstRecord;
     if (!binding.known || record < binding.from || record >= binding.to) {
         // Once per endpoint and device that held the address.
@@ -129,10 +138,12 @@ IDecodeClass* CDecoderManager::BindItem(UsbItem* item) {
         binding.known = true;
     }
     item->interface = binding.interface;
-    return binding.interface != kNone ? binding.decoder : GetDecoder(item);
+    if (binding.interface != kNone) return binding.decoder.get();
+    unbound = GetDecoder(item);
+    return unbound.get();
 }
 
-IDecodeClass* CDecoderManager::DecoderForDescription(const UsbItem* item) {
+CDecoderManager::DecoderRef CDecoderManager::DecoderForDescription(const UsbItem* item) {
     // Looked up as interface 0 rather than by writing the shared item.
     return item && item->interface == kNone ? GetDecoder(item, 0) : GetDecoder(item);
 }
@@ -146,20 +157,28 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
     DropPendingSofs();
     sink_ = sink;
 
+    // The run holds every decoder it calls: a ReleaseDecoders meanwhile only
+    // lets go of the table's references.
+    std::vector<EndpointBinding> bindings;
+    DecoderRef unbound;
     const uint32_t n = root_->children.size();
+    bool stopped = false;
     for (uint32_t i = 0; i < n; ++i) {
+        if (cancel_.load(std::memory_order_relaxed)) {
+            stopped = true;
+            break;
+        }
         // The items lie wherever the pool had room: ask for them ahead of
         // the walk, and their child lists once the items are in.
         if (i + 16 < n) __builtin_prefetch(root_->children[i + 16]);
         if (i + 8 < n) __builtin_prefetch(root_->children[i + 8]->children.begin().address());
         UsbItem* item = root_->children[i];
-        IDecodeClass* decoder = BindItem(item);
+        IDecodeClass* decoder = BindItem(item, bindings, unbound);
         if (decoder && item->type >= 16 && item->type <= ItemControlTransfer) {
             UsbItem* r = decoder->OnTransaction(item);
             if (r && r->type == ItemControlTransfer) {
                 // A class request's transfer goes on to the decoder of its interface.
-                IDecodeClass* next = GetDecoder(r);
-                if (next) r = next->OnTransaction(r);
+                if (DecoderRef next = GetDecoder(r)) r = next->OnTransaction(r);
             }
             if (r) Emit(r);
         } else {
@@ -168,19 +187,23 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
         if (i % 1000 == 0) sink_->OnProgress(float(i + 1) / float(n));
     }
 
-    // Flushed outside the lock: the sink hands items to the list, and no
-    // lock of the list's is taken with this one held.
-    std::vector<IDecodeClass*> made;
+    // A cancelled run hands over what its decoders hold too: their items then
+    // belong to the transfer level and go with it. Flushed outside the lock:
+    // the sink hands items to the list, and no lock of the list's is taken
+    // with this one held.
+    std::vector<DecoderRef> made;
     {
         std::lock_guard lock(decodersMutex_);
-        for (auto& [key, cached] : decoders_) made.push_back(cached.decoder);
+        for (auto& [key, decoder] : decoders_) made.push_back(decoder);
     }
-    for (IDecodeClass* decoder : made) {
+    for (const DecoderRef& decoder : made) {
         if (UsbItem* rest = decoder->OnTransaction(nullptr)) sink_->OnItem(rest);
     }
     ReleasePendingSofs();
     sink_->OnFinish();
     sink_ = nullptr;
+    cancelled_ = stopped;
+    cancel_ = false;
     return 1;
 }
 
@@ -235,7 +258,7 @@ void CDecoderManager::DropPendingSofs() {
 int32_t CDecoderManager::Summarize(UsbItem* item, ItemSummary* out) {
     if (!item || !out) return 0;
     if (host_ && host_->Summarize(item, out)) return 1;
-    IDecodeClass* decoder = DecoderForDescription(item);
+    const DecoderRef decoder = DecoderForDescription(item);
     return decoder ? decoder->Summarize(item, out) : 0;
 }
 
@@ -245,14 +268,14 @@ int32_t CDecoderManager::GetData(UsbItem* item, uint8_t* buffer, uint32_t capaci
         const int32_t n = host_->GetData(item, buffer, capacity);
         if (n >= 0) return n;
     }
-    IDecodeClass* decoder = DecoderForDescription(item);
+    const DecoderRef decoder = DecoderForDescription(item);
     return decoder ? decoder->GetData(item, buffer, capacity) : -1;
 }
 
 int32_t CDecoderManager::GetDetail(UsbItem* item, std::string& xml) {
     if (!item) return 0;
     if (host_ && host_->GetDetail(item, xml)) return 1;
-    IDecodeClass* decoder = DecoderForDescription(item);
+    const DecoderRef decoder = DecoderForDescription(item);
     return decoder && decoder->GetDetail(item, xml) ? 1 : 0;
 }
 
@@ -261,12 +284,12 @@ const ImageList* CDecoderManager::GetImageList(UsbItem* item) {
     if (host_) {
         if (const ImageList* list = host_->GetImageList(item)) return list;
     }
-    IDecodeClass* decoder = DecoderForDescription(item);
+    const DecoderRef decoder = DecoderForDescription(item);
     return decoder ? decoder->GetImageList(item) : nullptr;
 }
 
 int32_t CDecoderManager::OnNotify(int32_t code, void* arg, intptr_t param) {
-    IDecodeClass* decoder = GetDecoder(static_cast<UsbItem*>(arg));
+    const DecoderRef decoder = GetDecoder(static_cast<UsbItem*>(arg));
     return decoder ? decoder->OnNotify(code, arg, param) : 0;
 }
 

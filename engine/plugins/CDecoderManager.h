@@ -3,8 +3,10 @@
 // merges SOF runs, and afterwards describes the rows it handed out.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -38,10 +40,20 @@ public:
     void SetHost(IDecode* host) override { host_ = host; }
     // 1 either way; a text that is not XML keeps the previous tree.
     int32_t LoadDeviceTree(const std::string& xml) override;
-    // 0 without root, host or sink. Starts from fresh decoders.
+    // 0 without root, host or sink. Starts from fresh decoders. A cancelled
+    // run hands over what it built so far and still finishes its sink.
     int32_t DecodeAll(IProgress* sink) override;
+    // Ends the running DecodeAll within an item, or the next one at its
+    // start; any thread. The run consumes the request; one that came after
+    // the run's end is withdrawn with ClearCancel.
+    void Cancel() { cancel_ = true; }
+    void ClearCancel() { cancel_ = false; }
+    bool CancelPending() const { return cancel_; }
+    // Whether the last DecodeAll stopped before its end.
+    bool Cancelled() const { return cancelled_; }
 
-    // Gives the factory's decoders back to it and destroys the built-in ones.
+    // Gives the factory's decoders back to it and destroys the built-in ones,
+    // each once the last call into it on any thread has returned.
     void ReleaseDecoders();
 
     // Blank-separated hex tokens as bytes (a token that does not parse gives
@@ -54,14 +66,13 @@ public:
     }
 
 private:
-    struct Cached {
-        IDecodeClass* decoder = nullptr;
-        bool builtIn = false;
-    };
+    // Shared by the table and every call into the decoder: a decoding that
+    // starts afresh on the worker never frees one the UI thread is describing with.
+    using DecoderRef = std::shared_ptr<IDecodeClass>;
     // What one (address, endpoint) binds to in this run: the same for every
     // item on it while the device tree and the decoders stay as they are.
     struct EndpointBinding {
-        IDecodeClass* decoder = nullptr;
+        DecoderRef decoder;
         uint32_t from = 0, to = 0;  // the records of the device it was bound for
         uint8_t interface = kNone;
         bool known = false;
@@ -70,15 +81,16 @@ private:
     using ClassCode = std::tuple<int32_t, int32_t, int32_t>;
 
     // `interface` stands in for the item's own when not kNone.
-    IDecodeClass* GetDecoder(const UsbItem* item, uint8_t interface = kNone);
+    DecoderRef GetDecoder(const UsbItem* item, uint8_t interface = kNone);
     // Both with decodersMutex_ held.
-    IDecodeClass* CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device, uint32_t key);
-    IDecodeClass* BuiltInDecoder(uint8_t address);
+    DecoderRef CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device, uint32_t key);
+    DecoderRef BuiltInDecoder(uint8_t address);
     // Binds a top-level transaction-level item: writes its interface and
-    // answers its decoder, looked up once per endpoint.
-    IDecodeClass* BindItem(UsbItem* item);
+    // answers its decoder, looked up once per endpoint of `bindings`; one
+    // that depends on the item is held in `unbound`.
+    IDecodeClass* BindItem(UsbItem* item, std::vector<EndpointBinding>& bindings, DecoderRef& unbound);
     // The forwarding calls' lookup: an item of no interface counts as interface 0.
-    IDecodeClass* DecoderForDescription(const UsbItem* item);
+    DecoderRef DecoderForDescription(const UsbItem* item);
     bool IsClassRequest(const UsbItem* transfer);
 
     void Emit(UsbItem* item);
@@ -97,13 +109,16 @@ private:
     // on the worker: both look decoders up, and either may make one.
     mutable std::mutex decodersMutex_;
     // These three under decodersMutex_.
-    std::map<uint32_t, Cached> decoders_;
+    std::map<uint32_t, DecoderRef> decoders_;
     // Class codes whose plug-in could not be found or made in this run.
     std::set<ClassCode> failed_;
     std::vector<uint8_t> work_;
+    // The factory makes decoders under decodersMutex_ but takes them back
+    // wherever the last reference goes; this serialises the two.
+    std::mutex factoryMutex_;
     DeviceTree tree_;
-    // Indexed by address * 16 + endpoint; empty until a run needs it.
-    std::vector<EndpointBinding> bindings_;
+    std::atomic<bool> cancel_{false};
+    std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace orvane

@@ -1,6 +1,9 @@
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "CDecoderManager.h"
 #include "ItemTree.h"
@@ -27,6 +30,8 @@ public:
     IDecode* host = nullptr;
     std::vector<uint8_t> configuration;
     int notifications = 0;
+    std::function<void()> onSummarize;  // called inside Summarize
+    std::function<void()> onTake;       // called when a transaction joins a group
 
     void Release() override {
         live_.erase(this);
@@ -34,6 +39,7 @@ public:
         delete this;
     }
     int32_t Summarize(UsbItem* item, ItemSummary* out) override {
+        if (onSummarize) onSummarize();
         out->name = "fake";
         return item->type > ItemControlTransfer;
     }
@@ -51,6 +57,7 @@ public:
     UsbItem* OnTransaction(UsbItem* item) override {
         if (!item) return std::exchange(open_, nullptr);
         if (item->type == ItemControlTransfer) return Wrap(kClassTransfer, item);
+        if (onTake) onTake();
         if (open_) open_->Append(item);
         else open_ = Wrap(kClassGroup, item);
         return open_->children.size() == groupSize_ ? std::exchange(open_, nullptr) : nullptr;
@@ -79,6 +86,7 @@ public:
     int creates = 0;
     bool failCreate = false;
     uint32_t groupSize = 2;
+    std::function<void()> onTake;  // given to every decoder made
 
     int32_t GetCount() override { return 1; }
     int32_t GetInfo(int32_t, int32_t*, int32_t*, int32_t*) override { return 0; }
@@ -87,6 +95,7 @@ public:
         ++creates;
         if (failCreate) return nullptr;
         made.push_back(new FakeDecoder(live, groupSize));
+        made.back()->onTake = onTake;
         return made.back();
     }
     void ReleaseDecoder(IDecodeClass* decoder) override {
@@ -555,4 +564,113 @@ TEST(DecoderManager, RowsDescribedWhileTheDecodingGoesOn) {
     ExpectEveryRecordOnce(handed, p.source.Capture().records.size());
     EXPECT_EQ(p.factory.made.size(), 2u);
     FreeTransferLevel(&handed.root);
+}
+
+TEST(DecoderManager, ADecoderOutlivesAReleaseWhileARowIsDescribedWithIt) {
+    B b;
+    Enumerate(b, 3);
+    for (int i = 0; i < 4; ++i) b.In(3, 1, i % 2 ? PidData1 : PidData0, k3);
+    Pipeline p(b.Take());
+    p.Learn();
+    p.Decode();
+    ASSERT_EQ(p.factory.made.size(), 1u);
+    UsbItem* group = p.decoded.root.children.back();
+    ASSERT_EQ(group->type, kClassGroup);
+
+    // The UI thread is inside the decoder when the worker starts a decoding afresh.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool inside = false, released = false;
+    FakeDecoder* decoder = p.factory.made[0];
+    decoder->onSummarize = [&] {
+        std::unique_lock lock(mutex);
+        inside = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+    };
+    std::thread ui([&] {
+        ItemSummary row;
+        EXPECT_EQ(p.manager.Summarize(group, &row), 1);
+        EXPECT_EQ(row.name, "fake");
+    });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return inside; });
+    }
+    p.manager.ReleaseDecoders();
+    EXPECT_EQ(p.factory.live.count(decoder), 1u) << "freed under the describing thread";
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    ui.join();
+    EXPECT_TRUE(p.factory.live.empty()) << "given back once the description returned";
+}
+
+// Cancels the run from inside it once `after` items were handed over.
+struct CancellingSink : CollectingSink {
+    CDecoderManager* manager = nullptr;
+    size_t after = 0;
+    int32_t OnItem(UsbItem* item) override {
+        CollectingSink::OnItem(item);
+        if (root.children.size() == after) manager->Cancel();
+        return 1;
+    }
+};
+
+TEST(DecoderManager, ACancelEndsTheRunAtTheNextItemAndIsUsedUp) {
+    std::unique_ptr<UsbItem> rootItem = std::make_unique<UsbItem>();
+    for (uint32_t i = 0; i < 2500; ++i) rootItem->Append(new UsbItem(ItemBusEvent, i));
+    CUsbParser host;
+    CDecoderManager manager(nullptr);
+    manager.SetHost(&host);
+    manager.SetRoot(rootItem.get());
+    {
+        CancellingSink sink;
+        sink.manager = &manager;
+        sink.after = 10;
+        EXPECT_EQ(manager.DecodeAll(&sink), 1);
+        EXPECT_TRUE(manager.Cancelled());
+        EXPECT_EQ(sink.root.children.size(), 10u);
+        EXPECT_EQ(sink.finished, 1);
+        EXPECT_FALSE(manager.CancelPending());
+        sink.root.children.clear();  // the same nodes as the root's
+    }
+    {
+        SCOPED_TRACE("the next run goes to its end");
+        CollectingSink sink;
+        EXPECT_EQ(manager.DecodeAll(&sink), 1);
+        EXPECT_FALSE(manager.Cancelled());
+        EXPECT_EQ(sink.root.children.size(), 2500u);
+        sink.root.children.clear();
+    }
+    {
+        SCOPED_TRACE("a cancel before the run ends it at its start");
+        CollectingSink sink;
+        manager.Cancel();
+        EXPECT_EQ(manager.DecodeAll(&sink), 1);
+        EXPECT_TRUE(manager.Cancelled());
+        EXPECT_TRUE(sink.root.children.empty());
+        EXPECT_EQ(sink.finished, 1);
+    }
+    FreeChildren(rootItem.get());
+
+    SCOPED_TRACE("what a decoder holds is handed over, not lost");
+    B b;
+    Enumerate(b, 3);
+    for (int i = 0; i < 6; ++i) b.In(3, 1, i % 2 ? PidData1 : PidData0, k3);
+    Pipeline p(b.Take());
+    p.factory.groupSize = 0;  // holds every transaction until the flush
+    p.Learn();
+    p.Decode();
+    const size_t whole = p.decoded.root.children.size();
+    p.factory.onTake = [&] { p.manager.Cancel(); };
+    CollectingSink sink;
+    EXPECT_EQ(p.manager.DecodeAll(&sink), 1);
+    EXPECT_TRUE(p.manager.Cancelled());
+    // The group holds the first IN only: the other five were never read.
+    ASSERT_EQ(sink.root.children.size(), whole);
+    EXPECT_EQ(Brief(sink.root.children.back()), "300@3.1#0(16:2)");
+    FreeTransferLevel(&sink.root);
 }

@@ -49,11 +49,16 @@ emu::BusCapture Session(int operations) {
 // Behaves as the packet list does: appends to its root and counts shown rows.
 struct FakeList : IPacketListSink, IEventHandler {
     void AppendItem(UsbItem* item) override {
-        std::lock_guard lock(mutex);
-        item->flags &= uint8_t(~ItemExpanded);
-        root->Append(item);
-        ++appended[root];
-        counted += (item->flags & ItemHiddenByFilter) ? 0 : 1;
+        size_t size;
+        {
+            std::lock_guard lock(mutex);
+            item->flags &= uint8_t(~ItemExpanded);
+            root->Append(item);
+            ++appended[root];
+            counted += (item->flags & ItemHiddenByFilter) ? 0 : 1;
+            size = root->children.size();
+        }
+        if (onAppend) onAppend(size);
     }
     void SetRowDecoder(IDecode* d) override { decoder = d; }
     void SetDataSource(IDataSource*) override {}
@@ -88,6 +93,7 @@ struct FakeList : IPacketListSink, IEventHandler {
     std::atomic<IDecode*> decoder{nullptr};
     std::atomic<int32_t> rows{0}, counted{0};
     int rebuilds = 0;
+    std::function<void(size_t)> onAppend;  // worker thread: the root's size after an append
 };
 
 struct Event {
@@ -146,6 +152,17 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return worker->IsIdle() && worker->DataAvailable(); }));
     }
     bool Settled() { return WaitUntil([&] { return worker->IsIdle(); }); }
+    // Decodes the shown transfer level again and holds the worker at its 20th
+    // row until the decoding is cancelled; returns when it is held there.
+    void DecodeAgainAndHold() {
+        held = false;
+        list.onAppend = [this](size_t rows) {
+            if (rows != 20 || held.exchange(true)) return;
+            EXPECT_TRUE(WaitUntil([&] { return doc.Manager().CancelPending(); }));
+        };
+        worker->OnDeviceTreeEdited(doc.GetConfiguration());
+        ASSERT_TRUE(WaitUntil([&] { return held.load(); }));
+    }
 
     emu::EmulatedAnalyser emu;
     pardix::CDevice* device = nullptr;  // released by the worker
@@ -156,6 +173,7 @@ protected:
     std::mutex warningMutex;
     std::vector<std::string> warnings;
     std::unique_ptr<CCaptureWorker> worker;
+    std::atomic<bool> held{false};
 };
 
 TEST_F(CaptureWorker, CaptureIsParsedAndPublishedThenTheTransferLevelDecodesOnce) {
@@ -219,6 +237,66 @@ TEST_F(CaptureWorker, CaptureIsParsedAndPublishedThenTheTransferLevelDecodesOnce
     worker->OnDeviceTreeEdited(doc.GetConfiguration());
     ASSERT_TRUE(Settled());
     EXPECT_EQ(list.Appended(&transfer), 3 * decoded);
+}
+
+TEST_F(CaptureWorker, CloseDuringAClassDecodingCancelsIt) {
+    Capture();
+    ASSERT_TRUE(worker->OnTransferLevel());
+    ASSERT_TRUE(Settled());
+    const size_t whole = doc.TransferRoot().children.size();
+    ASSERT_GT(whole, 40u);
+
+    DecodeAgainAndHold();
+    worker->Shutdown();
+    EXPECT_EQ(worker->State(), State::Quit);
+    EXPECT_FALSE(worker->ClassDecoded());
+    EXPECT_LT(doc.TransferRoot().children.size(), whole) << "the decoding ran to its end";
+}
+
+TEST_F(CaptureWorker, NewOrOpenDuringAClassDecodingCancelsIt) {
+    Capture();
+    ASSERT_TRUE(worker->OnTransferLevel());
+    ASSERT_TRUE(Settled());
+    UsbItem& transfer = doc.TransferRoot();
+    const size_t whole = transfer.children.size();
+    ASSERT_GT(whole, 40u);
+    EXPECT_TRUE(worker->CanReplaceCapture());
+    {
+        SCOPED_TRACE("a refused open changes nothing: the level is decoded whole again");
+        DecodeAgainAndHold();
+        EXPECT_TRUE(worker->CanReplaceCapture());
+        const orvane::testing::TempDir folder;
+        std::string error;
+        EXPECT_FALSE(worker->OpenProject(folder / "none.usb", &error));
+        EXPECT_FALSE(error.empty());
+        ASSERT_TRUE(WaitUntil([&] { return worker->IsIdle() && worker->ClassDecoded(); }));
+        EXPECT_EQ(transfer.children.size(), whole);
+        EXPECT_TRUE(worker->TransferLevelShown());
+    }
+    {
+        SCOPED_TRACE("held off while the user decides, then decoded again");
+        DecodeAgainAndHold();
+        {
+            const CCaptureWorker::DecodingPause pause(*worker);
+            EXPECT_EQ(worker->State(), State::Idle);
+            EXPECT_FALSE(worker->ClassDecoded());
+            EXPECT_LT(transfer.children.size(), whole);
+        }
+        ASSERT_TRUE(WaitUntil([&] { return worker->IsIdle() && worker->ClassDecoded(); }));
+        EXPECT_EQ(transfer.children.size(), whole);
+    }
+    {
+        SCOPED_TRACE("New: the capture goes and nothing is decoded again");
+        DecodeAgainAndHold();
+        {
+            const CCaptureWorker::DecodingPause pause(*worker);
+            EXPECT_TRUE(worker->ClearCapture());
+        }
+        EXPECT_EQ(worker->State(), State::Idle);
+        EXPECT_FALSE(worker->TransferLevelShown() || worker->DataAvailable() || worker->ClassDecoded());
+        EXPECT_TRUE(transfer.children.empty());
+        EXPECT_TRUE(doc.TransactionRoot().children.empty());
+    }
 }
 
 TEST_F(CaptureWorker, StopMidCaptureParsesWhatWasRecorded) {
