@@ -129,6 +129,14 @@ void CClassDecoder::TakeReportDescriptor(UsbItem* transfer, bool onlyFirst)
 UsbItem* CClassDecoder::Transaction(UsbItem* item)
 {
     if (!item) return std::exchange(held_, nullptr);
+    if (!decodes_) {
+        // A decoder that decodes sees its interface's report descriptors before
+        // anything after them reaches the tree, so it never searches beside an
+        // item: there the siblings are the level the decoding is still growing.
+        decodes_ = true;
+        std::lock_guard lock(descriptorLock_);
+        searched_ = true;
+    }
     // A transfer retyped by an earlier run over the same tree is still a transfer.
     if (item->type == TypeClassRequest && StartsWithSetup(*item)) item->type = ItemControlTransfer;
     ItemSummary row;
@@ -236,8 +244,9 @@ int32_t CClassDecoder::GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capa
 
 bool CClassDecoder::StartSearch()
 {
-    // Once per decoder: a capture without the descriptor is not walked again
-    // on every selection.
+    // Once per decoder, and only by one made to describe a level decoded
+    // earlier: a capture without the descriptor is not walked again on every
+    // selection.
     std::lock_guard lock(descriptorLock_);
     if (searched_ || !history_.empty()) return false;
     searched_ = true;

@@ -53,7 +53,8 @@ private:
     // Lays out the transfer's descriptor unless it is the one in force;
     // `onlyFirst` keeps whatever was taken meanwhile (a search beside an item).
     void TakeReportDescriptor(UsbItem* transfer, bool onlyFirst);
-    // True once, while no descriptor was seen: then the caller searches.
+    // True once, while no descriptor was seen and the decoder has decoded
+    // nothing: then the caller searches.
     bool StartSearch();
     // Looks for the interface's report descriptor beside `item`.
     void FindReportDescriptor(const UsbItem* item);
@@ -81,6 +82,8 @@ private:
     bool searched_ = false;
     const std::shared_ptr<const CReportDescriptor> none_;
     int32_t keyboardMode_ = 0;
+    // Set by the first item decoded; read and written by the decoding thread only.
+    bool decodes_ = false;
     // A NAKed item waiting for the IN transaction or transfer behind it; this
     // interface's own, so two interfaces never swap NAK runs.
     UsbItem* held_ = nullptr;

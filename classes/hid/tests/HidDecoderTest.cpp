@@ -3,6 +3,7 @@
 // report descriptors, input reports, SET_REPORT data and setup packets.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -477,6 +478,32 @@ TEST(HidDetail, DescriptorsTakenWhileADetailIsRead)
     }
     worker.join();
     EXPECT_EQ(s.decoder->Descriptor()->Items().size(), 32u) << "the last one taken";
+}
+
+// A capture started after the device enumerated: no report descriptor in
+// it. The UI thread describes a report while the worker still decodes and
+// grows the level the report lies in, as the list does.
+TEST(HidDetail, AReportDescribedWhileItsLevelGrows)
+{
+    Session s;
+    std::vector<UsbItem*> reports;
+    for (int i = 0; i < 20000; ++i) reports.push_back(s.host.In({0x01, uint8_t(i), 0x03}));
+    std::unique_ptr<UsbItem> level = std::make_unique<UsbItem>();
+    std::atomic<UsbItem*> first = nullptr;
+    std::thread worker([&] {
+        for (UsbItem* item : reports) {
+            UsbItem* out = s.decoder->OnTransaction(item);
+            if (!out) continue;
+            s.out.push_back(out);
+            level->Append(out);
+            if (!first) first = out;
+        }
+    });
+    while (!first) std::this_thread::yield();
+    for (int i = 0; i < 20; ++i) EXPECT_TRUE(s.Detail(first).empty()) << "no layout to read it with";
+    worker.join();
+    EXPECT_EQ(s.out.size(), reports.size());
+    level->children.clear();
 }
 
 }  // namespace
