@@ -8,10 +8,15 @@
 
 namespace orvane::app {
 
-int32_t CBookmarkMgr::GetCount() { return int32_t(marks_.size()); }
+int32_t CBookmarkMgr::GetCount()
+{
+    std::lock_guard guard(lock_);
+    return int32_t(marks_.size());
+}
 
 int32_t CBookmarkMgr::GetAt(int32_t index, Mark* out)
 {
+    std::lock_guard guard(lock_);
     if (!out || !InRange(index)) return 0;
     *out = marks_[size_t(index)];
     return 1;
@@ -19,6 +24,7 @@ int32_t CBookmarkMgr::GetAt(int32_t index, Mark* out)
 
 int32_t CBookmarkMgr::Add(const Mark& mark)
 {
+    std::lock_guard guard(lock_);
     auto at = std::lower_bound(marks_.begin(), marks_.end(), mark.packet,
                                [](const Mark& m, int32_t packet) { return m.packet < packet; });
     marks_.insert(at, mark);
@@ -27,6 +33,7 @@ int32_t CBookmarkMgr::Add(const Mark& mark)
 
 int32_t CBookmarkMgr::Modify(int32_t index, const Mark& mark)
 {
+    std::lock_guard guard(lock_);
     if (!InRange(index)) return 0;
     Mark& stored = marks_[size_t(index)];
     if (stored.packet != mark.packet) return 0;
@@ -37,6 +44,7 @@ int32_t CBookmarkMgr::Modify(int32_t index, const Mark& mark)
 
 int32_t CBookmarkMgr::Remove(int32_t index)
 {
+    std::lock_guard guard(lock_);
     if (!InRange(index)) return 0;
     marks_.erase(marks_.begin() + index);
     return 1;
@@ -44,6 +52,7 @@ int32_t CBookmarkMgr::Remove(int32_t index)
 
 int32_t CBookmarkMgr::RemoveAll()
 {
+    std::lock_guard guard(lock_);
     marks_.clear();
     return 1;
 }
@@ -51,6 +60,7 @@ int32_t CBookmarkMgr::RemoveAll()
 int32_t CBookmarkMgr::FindNext(int32_t* packet)
 {
     if (!packet) return -1;
+    std::lock_guard guard(lock_);
     for (size_t i = 0; i < marks_.size(); ++i) {
         if (marks_[i].packet > *packet) {
             *packet = marks_[i].packet;
@@ -63,6 +73,7 @@ int32_t CBookmarkMgr::FindNext(int32_t* packet)
 int32_t CBookmarkMgr::FindPrev(int32_t* packet)
 {
     if (!packet) return -1;
+    std::lock_guard guard(lock_);
     for (size_t i = marks_.size(); i-- > 0;) {
         if (marks_[i].packet < *packet) {
             *packet = marks_[i].packet;
@@ -70,6 +81,13 @@ int32_t CBookmarkMgr::FindPrev(int32_t* packet)
         }
     }
     return -1;
+}
+
+void CBookmarkMgr::Swap(CBookmarkMgr& other) noexcept
+{
+    if (&other == this) return;
+    std::scoped_lock guard(lock_, other.lock_);
+    marks_.swap(other.marks_);
 }
 
 int32_t CBookmarkMgr::ParsePacket(const std::string& text)
@@ -88,6 +106,7 @@ int32_t CBookmarkMgr::ParsePacket(const std::string& text)
 int32_t CBookmarkMgr::Serialize(xml::Node* project, int32_t load)
 {
     if (!project || project->isNull()) return 0;
+    std::lock_guard guard(lock_);
     return load ? Load(*project) : Save(*project);
 }
 

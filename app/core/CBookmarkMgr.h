@@ -1,8 +1,11 @@
 // The document's bookmarks: marks kept sorted by packet, a new one going before
-// equal ones, and their `marks` element in the project file.
+// equal ones, and their `marks` element in the project file. Every operation
+// holds the manager's lock: view plug-ins read the marks on the capture worker
+// (after a parse) while the packet list edits them on the UI thread.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "IEventBus.h"
@@ -36,13 +39,15 @@ public:
     static int32_t ParsePacket(const std::string& text);
 
     // Exchanges the marks with `other`'s: an open loads aside and takes them over only when it succeeds.
-    void Swap(CBookmarkMgr& other) noexcept { marks_.swap(other.marks_); }
+    void Swap(CBookmarkMgr& other) noexcept;
 
 private:
+    // These three expect lock_ held.
     bool InRange(int32_t index) const { return index >= 0 && size_t(index) < marks_.size(); }
     int32_t Load(const xml::Node& project);
     int32_t Save(const xml::Node& project);
 
+    mutable std::mutex lock_;
     std::vector<Mark> marks_;
 };
 

@@ -54,16 +54,18 @@ int32_t CSummaryCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, int
         return 1;
     }
     case EventMarksChanged: {
+        // The marks are edited on the GUI thread and live as long as the
+        // document: read there, a copy meets no edit half done and never
+        // replaces what a later edit published.
         auto* bookmarks = reinterpret_cast<IBookmark*>(param1);
-        std::vector<Mark> marks;
-        const int32_t n = bookmarks ? bookmarks->GetCount() : 0;
-        for (int32_t i = 0; i < n; ++i) {
-            Mark mark;
-            if (bookmarks->GetAt(i, &mark)) marks.push_back(std::move(mark));
-        }
-        SummaryRow group = MarkGroup(marks);
-        OnGui([this, group = std::move(group)]() mutable {
-            marks_ = std::move(group);
+        OnGui([this, bookmarks] {
+            std::vector<Mark> marks;
+            const int32_t n = bookmarks ? bookmarks->GetCount() : 0;
+            for (int32_t i = 0; i < n; ++i) {
+                Mark mark;
+                if (bookmarks->GetAt(i, &mark)) marks.push_back(std::move(mark));
+            }
+            marks_ = MarkGroup(marks);
             Show();
         });
         return 1;

@@ -1,7 +1,7 @@
 // The summary plug-in's view object: what the host holds. It counts the
 // capture when the parse is published, on the publishing thread while the
 // tree is sure to be valid, and hands the filled rows to its window on the
-// GUI thread; the bookmark group likewise.
+// GUI thread. The bookmarks it reads on the GUI thread, where they are edited.
 #pragma once
 
 #include <atomic>

@@ -1,7 +1,10 @@
-// Bookmarks: sorted insertion, the searches, edits, and the project's marks.
+// Bookmarks: sorted insertion, the searches, edits, the project's marks, and
+// a reader on another thread while they are edited.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CBookmarkMgr.h"
@@ -158,6 +161,38 @@ TEST(BookmarkMgr, SaveCreatesMarksAsTheRootsLastChild)
     orvane::xml::Node null;
     EXPECT_EQ(mgr.Serialize(&null, 0), 0);
     EXPECT_EQ(mgr.Serialize(nullptr, 1), 0);
+}
+
+// A view plug-in lists the marks on the capture worker, as a parse ends,
+// while the user adds, edits and deletes them: every mark it reads is whole.
+TEST(BookmarkMgr, ReadOnAnotherThreadWhileEdited)
+{
+    CBookmarkMgr mgr;
+    // Longer than any short-string buffer: a torn copy reads freed memory.
+    auto name = [](int packet) { return "mark at packet " + std::to_string(packet) + " of the capture"; };
+    std::atomic<bool> done = false;
+    std::atomic<int> torn = 0, passes = 0;
+    std::thread reader([&] {
+        Mark mark;
+        for (; !done; ++passes) {
+            const int32_t n = mgr.GetCount();
+            for (int32_t i = 0; i < n; ++i)
+                if (mgr.GetAt(i, &mark) && mark.name != name(mark.packet)) ++torn;
+            int32_t packet = -1;
+            if (mgr.FindNext(&packet) >= 0 && packet < 0) ++torn;
+        }
+    });
+    // Until the reader has met the edits many times, however late it starts.
+    for (int round = 0; round < 40 || passes < 200; ++round) {
+        for (int i = 0; i < 200; ++i) mgr.Add({(i * 37 + round) % 500, name((i * 37 + round) % 500), "comment"});
+        Mark mark;
+        for (int32_t i = 0; mgr.GetAt(i, &mark); i += 3) mgr.Modify(i, {mark.packet, mark.name, "edited comment"});
+        while (mgr.GetCount() > 50) mgr.Remove(mgr.GetCount() / 2);
+        if (round % 10 == 9) mgr.RemoveAll();
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(torn, 0);
 }
 
 }  // namespace

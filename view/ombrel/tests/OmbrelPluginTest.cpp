@@ -163,6 +163,14 @@ TEST(OmbrelPlugin, CountsAParseFromTheWorkerAndGoesToABookmark)
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(group).center());
     EXPECT_EQ(log.packets.size(), 1u) << "the group row only opens or closes";
 
+    // The worker's publication is handled after the user added a mark and the
+    // list published it: the marks as they are now stay listed.
+    PublishParse(bus, second, &marks);
+    marks.Add({60, "late", ""});
+    bus.Publish(nullptr, EventMarksChanged, intptr_t(static_cast<IBookmark*>(&marks)), 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(TopRow(tree, "标签")->childCount(), 3);
+
     // A header click sorts by the figures, not their text; the third click gives back the report's order.
     auto clickHeader = [&](int section) {
         QHeaderView* header = tree->header();
