@@ -91,7 +91,7 @@ struct CaptureTest : ::testing::Test {
         ASSERT_TRUE(frame->Commands().Execute(cmd::StartRecord));
         CCaptureWorker& w = frame->Worker();
         ASSERT_TRUE(QTest::qWaitFor([&] {
-            return w.IsIdle() && w.DataAvailable() && Model().rowCount() == Model().RowCount() && Model().rowCount() > 0;
+            return w.IsIdle() && w.DataAvailable() && AllRowsShown(Model());
         }, kBoundMs));
         QTest::qWait(50);
     }

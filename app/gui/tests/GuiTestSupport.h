@@ -13,6 +13,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "CPacketListModel.h"
 #include "DesktopServices.h"
 #include "IPrompt.h"
 
@@ -76,6 +77,12 @@ public:
 inline std::string TempFolder(const char* name) {
     std::string pattern = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/orvane-" + name + "-XXXXXX";
     return ::mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+// Every row of the parse has reached the view: the counts come by queued
+// calls, so a view with some rows may still be short of the last ones.
+inline bool AllRowsShown(CPacketListModel& model) {
+    return model.rowCount() > 0 && model.rowCount() == model.RowCount();
 }
 
 // Empties the program's settings (kept under the test's own folder).

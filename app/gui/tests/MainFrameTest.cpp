@@ -230,10 +230,10 @@ TEST(MainFrameCommands, StatesFollowACaptureFromIdleToParsed) {
     c.Update();
     emu.HoldMemoryReads(false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable(); }, kBoundMs));
-    QTest::qWait(50);  // the last queued update
-    EXPECT_TRUE(enabled(cmd::TransferLevel));
-    EXPECT_TRUE(enabled(cmd::StartRecord));
-    EXPECT_FALSE(enabled(cmd::StopRecord));
+    // The states follow by a queued update.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return enabled(cmd::TransferLevel) && enabled(cmd::StartRecord) && !enabled(cmd::StopRecord); },
+        kBoundMs));
 
     std::set<State> states;
     for (const Snapshot& s : log) {

@@ -316,6 +316,7 @@ TEST_F(DevicePaneFixture, TreesFromTheWorkerThreadAreBuiltOnTheUiThread) {
 #include "CPacketListModel.h"
 #include "CUsbListCtrl.h"
 #include "EmulatedAnalyser.h"
+#include "GuiTestSupport.h"
 #include "SessionBuilder.h"
 #include "TestFiles.h"
 
@@ -350,7 +351,7 @@ TEST(PanesInTheWindow, LevelSwitchesClearTheDetailAndADeviceTreeEditIsDecodedAga
     CCaptureWorker& worker = frame.Worker();
     ASSERT_TRUE(QTest::qWaitFor([&] { return worker.CanStart(); }, kBoundMs));
     frame.OnStartRecord(true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable() && model.rowCount() > 0; },
+    ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable() && test::AllRowsShown(model); },
                                 kBoundMs));
     CPanelDevice& pane = *frame.DevicePane();
     ASSERT_TRUE(QTest::qWaitFor([&] { return pane.Tree()->topLevelItemCount() > 0; }, kBoundMs));
@@ -359,7 +360,7 @@ TEST(PanesInTheWindow, LevelSwitchesClearTheDetailAndADeviceTreeEditIsDecodedAga
     ASSERT_TRUE(ShowSomeDetail(frame));
     frame.OnTransferLevel();
     EXPECT_EQ(frame.DetailPane()->GroupCount(), 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.ClassDecoded() && model.rowCount() > 0; },
+    ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.ClassDecoded() && test::AllRowsShown(model); },
                                 kBoundMs));
     ASSERT_TRUE(ShowSomeDetail(frame));
 
@@ -373,7 +374,7 @@ TEST(PanesInTheWindow, LevelSwitchesClearTheDetailAndADeviceTreeEditIsDecodedAga
     pane.OnSaveConfiguration();
     const std::string edited = pane.LastText();
     ASSERT_TRUE(QTest::qWaitFor([&] { return resets > 0 && worker.IsIdle() && worker.ClassDecoded(); }, kBoundMs));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model.rowCount() > 0; }, kBoundMs)) << "the transfer level came again";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return test::AllRowsShown(model); }, kBoundMs)) << "the transfer level came again";
     EXPECT_EQ(frame.Document().GetConfiguration(), edited) << "the project keeps the edited tree";
     EXPECT_TRUE(frame.Document().IsModified());
     EXPECT_EQ(frame.DetailPane()->GroupCount(), 0) << "the items of the old transfer level are gone";

@@ -68,10 +68,8 @@ TEST(StartUp, CommandLineOpensASavedProjectAndRefusesADamagedOne) {
         EXPECT_EQ(frame.windowTitle(), QString::fromUtf8("无标题 - Orvane"));
         ASSERT_TRUE(QTest::qWaitFor([&] { frame.UpdateStatus(); return frame.Worker().CanStart(); }, kBoundMs));
         frame.OnStartRecord(true);
-        // The row count reaches the view by a queued call after the parse.
         ASSERT_TRUE(QTest::qWaitFor([&] {
-            return frame.Worker().IsIdle() && frame.Worker().DataAvailable() && frame.ListModel()->rowCount() > 0 &&
-                   frame.ListModel()->rowCount() == frame.ListModel()->RowCount();
+            return frame.Worker().IsIdle() && frame.Worker().DataAvailable() && AllRowsShown(*frame.ListModel());
         }, kBoundMs));
         rows = frame.ListModel()->rowCount();
         ASSERT_TRUE(frame.SaveProject(project));
