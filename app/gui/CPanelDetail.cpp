@@ -5,12 +5,23 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <chrono>
+
 #include "CDetailGroup.h"
 #include "IDecode.h"
 
 namespace orvane::app {
 
-CPanelDetail::CPanelDetail(QWidget* parent) : QDockWidget(QString::fromUtf8("解码"), parent) {
+namespace {
+
+qint64 MonotonicMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+CPanelDetail::CPanelDetail(QWidget* parent) : QDockWidget(QString::fromUtf8("解码"), parent), clock_(MonotonicMs) {
     setObjectName("pane4002");
     scroll_ = new QScrollArea(this);
     scroll_->setWidgetResizable(true);
@@ -52,7 +63,7 @@ void CPanelDetail::Select(UsbItem* item, IDecode* decoder) {
     pendingDecoder_ = decoder;
     pending_ = true;
     if (coalesce_->isActive()) return;
-    const qint64 since = sinceShown_.isValid() ? sinceShown_.elapsed() : kCoalesceMs;
+    const qint64 since = shownAt_ < 0 ? kCoalesceMs : clock_() - shownAt_;
     // A lone selection shows at once; one soon after the last waits, so a
     // held arrow key costs one decode per interval, not one per row.
     if (since >= kCoalesceMs) ShowPending();
@@ -68,7 +79,7 @@ void CPanelDetail::ShowPending() {
     pendingItem_ = nullptr;
     pendingDecoder_ = nullptr;
     ShowDecodeDetail(text);
-    sinceShown_.start();
+    shownAt_ = clock_();
 }
 
 void CPanelDetail::Clear() {

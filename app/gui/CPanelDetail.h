@@ -6,8 +6,8 @@
 #pragma once
 
 #include <QDockWidget>
-#include <QElapsedTimer>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +34,11 @@ public:
     static constexpr int kCoalesceMs = 50;
 
     explicit CPanelDetail(QWidget* parent = nullptr);
+
+    // Milliseconds on a monotonic clock; a test gives its own to walk
+    // through the list at a speed it knows.
+    using Clock = std::function<qint64()>;
+    void SetClock(Clock clock) { clock_ = std::move(clock); }
 
     // False (and an empty pane) when the text is not a decode result.
     bool ShowDecodeDetail(const std::string& text);
@@ -66,7 +71,8 @@ private:
     IDecode* pendingDecoder_ = nullptr;
     bool pending_ = false;
     QTimer* coalesce_;
-    QElapsedTimer sinceShown_;
+    Clock clock_;
+    qint64 shownAt_ = -1;  // none shown yet
 };
 
 }  // namespace orvane::app
