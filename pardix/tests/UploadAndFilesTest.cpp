@@ -88,7 +88,7 @@ protected:
     // Uploads while polling the status as the worker thread does.
     void RunUpload() {
         ASSERT_EQ(proxy->BeginUpload(), 1);
-        for (int i = 0; i < 5000 && proxy->UploadStateNow() != UploadIdle; ++i) {
+        for (int i = 0; i < 60000 && proxy->UploadStateNow() != UploadIdle; ++i) {
             DeviceStatus s;
             proxy->GetStatus(&s);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -191,7 +191,7 @@ TEST_F(Upload, UnpluggedMidUploadEndsCleanlyAndLosesNothingSaved) {
     Capture(DataTraffic(300, 998));
     emu.DisconnectAtCommand(3);  // the second chunk's window write
     ASSERT_EQ(proxy->BeginUpload(), 1);
-    for (int i = 0; i < 5000 && proxy->UploadStateNow() != UploadIdle; ++i)
+    for (int i = 0; i < 60000 && proxy->UploadStateNow() != UploadIdle; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(proxy->UploadStateNow(), UploadIdle);
     EXPECT_EQ(proxy->UploadProgress(), 100);
@@ -227,7 +227,7 @@ TEST_F(Upload, ASetupTheAnalyserRefusesLeavesTheCaptureItsPayloadAndItsUpload) {
 
     // The upload the end of the capture asks for still finds its payload, and a save keeps it all.
     ASSERT_EQ(device.Control(kControlBeginUpload, nullptr), 1);
-    for (int i = 0; i < 5000 && source.UploadStateNow() != UploadIdle; ++i)
+    for (int i = 0; i < 60000 && source.UploadStateNow() != UploadIdle; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_EQ(source.UploadStateNow(), UploadIdle);
     ASSERT_EQ(source.OpenOrSave(Path("k.ph").c_str(), Path("k.data").c_str(), 1), 1);
@@ -362,7 +362,7 @@ TEST_F(Upload, ARefusedOpenLeavesARunningUploadAlone) {
     EXPECT_TRUE(atOnce) << "the open waited for the upload it had no business ending";
     EXPECT_EQ(refused.get(), 0);
     EXPECT_FALSE(proxy->Offline()) << "the capture's records were not swapped out";
-    for (int i = 0; i < 5000 && proxy->UploadStateNow() != UploadIdle; ++i) {
+    for (int i = 0; i < 60000 && proxy->UploadStateNow() != UploadIdle; ++i) {
         DeviceStatus s;
         proxy->GetStatus(&s);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
