@@ -2,19 +2,16 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 #include <vector>
 
+#include "Grouped.h"
+
 namespace orvane::app {
 
 namespace {
-
-std::string Grouped(uint32_t value) {
-    std::string digits = std::to_string(value);
-    for (int i = int(digits.size()) - 3; i > 0; i -= 3) digits.insert(size_t(i), ",");
-    return digits;
-}
 
 std::string PayloadSize(uint32_t bytes) {
     char text[48];
@@ -488,11 +485,12 @@ bool CCaptureWorker::ResetForOpenedProject() {
     return StopDecoding() && ParseOpenedFiles();
 }
 
-bool CCaptureWorker::ParseOpenedFiles() {
+bool CCaptureWorker::ParseOpenedFiles(uint32_t savedRecords) {
     IDataSource* source = device_ ? device_->GetDataSource() : nullptr;
     ResetTrees();
-    // What the files held at the open, for the parse to compare with what could be read.
-    openedRecords_ = source ? uint32_t(source->GetCount()) : 0;
+    // What the files held at the open (or when saved, for a file cut since),
+    // for the parse to compare with what could be read.
+    openedRecords_ = std::max(source ? uint32_t(source->GetCount()) : 0u, savedRecords);
     if (Transition(CaptureState::Idle, CaptureState::Parse)) return true;
     openedRecords_ = 0;
     return false;
@@ -507,7 +505,7 @@ std::string CCaptureWorker::ShortReadWarning(uint32_t read, uint32_t expected) {
     return "捕获文件未能读完：只读到 " + Grouped(read) + " 个包，文件原有 " + Grouped(expected) + " 个。";
 }
 
-bool CCaptureWorker::OpenProject(const std::string& path, std::string* error) {
+bool CCaptureWorker::OpenProject(const std::string& path, std::string* error, CaptureCheck* check) {
     std::lock_guard command(commandMutex_);
     // Refused before the data source is touched: a parse may be reading it.
     // A decoding reads it too, but only gives way.
@@ -520,9 +518,9 @@ bool CCaptureWorker::OpenProject(const std::string& path, std::string* error) {
     bool opened;
     {
         std::lock_guard lock(docMutex_);
-        opened = doc_.OnOpenDocument(path, source, error);
+        opened = doc_.OnOpenDocument(path, source, error, check);
     }
-    if (opened) return ParseOpenedFiles();
+    if (opened) return ParseOpenedFiles(doc_.SavedRecords());
     // A refused open changes nothing: the level it interrupted is decoded whole.
     if (cancelled) ResumeDecoding();
     return false;

@@ -78,8 +78,9 @@ public:
     // Opens a project and parses its capture; refused (false, empty error) while
     // capturing or parsing, and a class decoding is cancelled for it (decoded
     // again when the open is refused). The capture shown before is cleared
-    // (CaptureCleared) at once.
-    bool OpenProject(const std::string& path, std::string* error);
+    // (CaptureCleared) at once. Capture files that do not match the project
+    // refuse the open and are put in `check` (see COrvaneDoc::OnOpenDocument).
+    bool OpenProject(const std::string& path, std::string* error, CaptureCheck* check = nullptr);
     bool SaveProject(const std::string& path, std::string* error);
     // After the capture files were opened elsewhere: resets and parses them.
     bool ResetForOpenedProject();
@@ -171,8 +172,9 @@ private:
 
     // The resetting of an opened or new project; the caller holds commandMutex_.
     void ResetTrees();
-    // Resets and parses the capture files just opened; the caller holds commandMutex_.
-    bool ParseOpenedFiles();
+    // Resets and parses the capture files just opened, which were saved with
+    // `savedRecords` records when more than they hold; the caller holds commandMutex_.
+    bool ParseOpenedFiles(uint32_t savedRecords = 0);
     // CancelDecoding for a caller that holds commandMutex_; `cancelled` tells
     // whether there was one. True when the worker is idle afterwards.
     bool StopDecoding(bool* cancelled = nullptr);

@@ -1,7 +1,7 @@
 #include "COrvaneDoc.h"
 
+#include "Grouped.h"
 #include "ItemTree.h"
-#include "ProjectFiles.h"
 
 #include <unistd.h>
 
@@ -75,7 +75,8 @@ void COrvaneDoc::SetSetup(const std::string& setupXml) {
 
 // ---------------------------------------------------------------- open, save, new
 
-bool COrvaneDoc::OnOpenDocument(const std::string& path, IDataSource* source, std::string* error) {
+bool COrvaneDoc::OnOpenDocument(const std::string& path, IDataSource* source, std::string* error,
+                                CaptureCheck* check) {
     auto fail = [&](std::string text = kOpenError) {
         if (error) *error = std::move(text);
         return false;
@@ -103,13 +104,24 @@ bool COrvaneDoc::OnOpenDocument(const std::string& path, IDataSource* source, st
         const std::string packetPath = (folder / *packetName).string();
         const std::string dataPath = (folder / *dataName).string();
         // Capture files that are not the ones this project was saved with
-        // (another save's, cut, changed) are never paired with it.
+        // (another save's, cut, changed) are paired with it only when the user
+        // insists, having been told what does not match.
+        std::vector<CaptureMismatch> mismatches;
         for (const auto& [node, file, name] : {std::tuple(packet, packetPath, *packetName),
                                                std::tuple(data, dataPath, *dataName)}) {
-            if (!MatchesRecord(node, file)) return fail(DamagedError(name));
+            if (auto mismatch = CompareWithRecord(node, file, name)) mismatches.push_back(std::move(*mismatch));
+        }
+        if (mismatches.size() == 1) mismatches[0].cut = mismatches[0].found.size < mismatches[0].savedSize;
+        if (!mismatches.empty() && !(check && check->insist && check->mismatches == mismatches)) {
+            if (check) *check = CaptureCheck{mismatches, false};
+            return fail(DamagedError(mismatches));
         }
         if (!source || source->OpenOrSave(packetPath.c_str(), dataPath.c_str(), 0) != 1) return fail();
 
+        savedRecords_ = 0;
+        for (const CaptureMismatch& mismatch : mismatches)
+            if (mismatch.cut && mismatch.name == *packetName)
+                savedRecords_ = uint32_t(std::min<uint64_t>(mismatch.savedSize / sizeof(PacketRecord), UINT32_MAX));
         project_ = std::move(loaded);
         bookmarks_->Swap(marks);
         trigger_ = trigger;
@@ -120,8 +132,25 @@ bool COrvaneDoc::OnOpenDocument(const std::string& path, IDataSource* source, st
     }
 }
 
-std::string COrvaneDoc::DamagedError(const std::string& fileName) {
-    return "项目已损坏：捕获文件“" + fileName + "”不是与项目一起保存的那个（可能被截断、更改或来自另一次保存）。";
+std::string COrvaneDoc::DamagedError(const std::vector<CaptureMismatch>& mismatches) {
+    std::string text = "项目已损坏：";
+    for (const CaptureMismatch& m : mismatches) {
+        if (&m != &mismatches.front()) text += "；";
+        text += "捕获文件“" + m.name + "”";
+        if (m.cut) {
+            text += "被截断，比保存时短 " + Grouped(m.savedSize - m.found.size) + " 字节";
+            continue;
+        }
+        if (m.found.size < m.savedSize) text += "比保存时短 " + Grouped(m.savedSize - m.found.size) + " 字节";
+        else if (m.found.size > m.savedSize) text += "比保存时长 " + Grouped(m.found.size - m.savedSize) + " 字节";
+        else text += "的内容与保存时不同";
+        text += "，已被更改或来自另一次保存";
+    }
+    return text + "。";
+}
+
+std::string COrvaneDoc::OpenAnywayQuestion(const std::vector<CaptureMismatch>& mismatches) {
+    return DamagedError(mismatches) + "\n\n仍要打开吗？被截断的文件打开其完整的记录；其他不符的文件可能与项目不配。";
 }
 
 std::string COrvaneDoc::SaveError(const std::string& file, int error) {
@@ -130,13 +159,20 @@ std::string COrvaneDoc::SaveError(const std::string& file, int error) {
            "”：" + (error ? std::generic_category().message(error) : std::string("未知错误")) + "。";
 }
 
-bool COrvaneDoc::MatchesRecord(const xml::Node& node, const std::string& file) {
+std::optional<CaptureMismatch> COrvaneDoc::CompareWithRecord(const xml::Node& node, const std::string& file,
+                                                             const std::string& name) {
     auto size = node.attribute("Size");
     auto digest = node.attribute("Digest");
-    if (!size && !digest) return true;  // a project saved before the record was kept
+    if (!size && !digest) return std::nullopt;  // a project saved before the record was kept
     const auto found = DigestFile(file);
-    if (!found) return true;  // missing or unreadable: the capture files' open tells
-    return size && digest && *size == std::to_string(found->size) && *digest == DigestText(found->digest);
+    if (!found) return std::nullopt;  // missing or unreadable: the capture files' open tells
+    if (size && digest && *size == std::to_string(found->size) && *digest == DigestText(found->digest))
+        return std::nullopt;
+    CaptureMismatch mismatch{name, found->size, *found};
+    // A record without a readable size can only say that the bytes differ.
+    if (size && !size->empty() && size->find_first_not_of("0123456789") == std::string::npos && size->size() < 20)
+        mismatch.savedSize = std::stoull(*size);
+    return mismatch;
 }
 
 std::string COrvaneDoc::DigestText(uint64_t digest) {
@@ -204,6 +240,7 @@ bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, st
 
 bool COrvaneDoc::OnNewDocument() {
     project_.loadXML(kNewProject);
+    savedRecords_ = 0;
     bookmarks_->RemoveAll();
     trigger_ = -1;
     modified_ = false;

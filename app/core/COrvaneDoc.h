@@ -7,14 +7,35 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "CBookmarkMgr.h"
 #include "CDecoderManager.h"
 #include "CUsbParser.h"
 #include "Document.h"
+#include "ProjectFiles.h"
 
 namespace orvane::app {
+
+// A capture file that is not what the project recorded of it.
+struct CaptureMismatch {
+    std::string name;        // as the project names it
+    uint64_t savedSize = 0;  // as the project recorded it
+    CaptureDigest found;     // what the file holds now
+    // Shorter than saved while the other file matches: a copy or a disk cut
+    // it short, rather than a file of another save.
+    bool cut = false;
+    bool operator==(const CaptureMismatch&) const = default;
+};
+
+// The capture files an open found not to match, and whether the user wants
+// them opened all the same.
+struct CaptureCheck {
+    std::vector<CaptureMismatch> mismatches;  // set by an open refused for them
+    bool insist = false;                      // open in spite of exactly these
+};
 
 class COrvaneDoc {
 public:
@@ -36,9 +57,11 @@ public:
     // device, which fails). Only a regular file of at most kMaxProjectBytes
     // with the root `Orvane` is read, and only capture files named bare, in the
     // project's own folder, that match the size and digest the project recorded
-    // of them. A failed open leaves the previous project, its bookmarks and
-    // trigger as they were and sets `error`; it never throws.
-    bool OnOpenDocument(const std::string& path, IDataSource* source, std::string* error);
+    // of them, unless `check` insists on the mismatches a refused open put in
+    // it. A failed open leaves the previous project, its bookmarks and trigger
+    // as they were and sets `error`; it never throws.
+    bool OnOpenDocument(const std::string& path, IDataSource* source, std::string* error,
+                        CaptureCheck* check = nullptr);
     // Writes the capture files through `source` when there is one and the
     // project file, replacing the old three only once all are complete (see
     // ProjectFileNames). A failure sets `error` to what failed and why (empty
@@ -64,6 +87,9 @@ public:
     void SetModified(bool modified) { modified_ = modified; }
     int32_t TriggerRecord() const { return trigger_; }
     void SetTriggerRecord(int32_t record) { trigger_ = record; }
+    // The records the project was saved with when its record file opened cut
+    // short, else 0: what the user is told the file held.
+    uint32_t SavedRecords() const { return savedRecords_; }
     // For the list's trigger row and commands, read on the UI thread while the
     // worker writes it at the end of a capture.
     const std::atomic<int32_t>* TriggerRecordAddress() const { return &trigger_; }
@@ -75,15 +101,19 @@ public:
     UsbItem& TransferRoot() { return *transferRoot_; }
     const xml::Document& Project() const { return project_; }
 
-    // The message of an open refused because a capture file is not the one saved with the project.
-    static std::string DamagedError(const std::string& fileName);
+    // The message of an open refused because capture files are not the ones saved with the project.
+    static std::string DamagedError(const std::vector<CaptureMismatch>& mismatches);
+    // Whether to open such a project all the same.
+    static std::string OpenAnywayQuestion(const std::vector<CaptureMismatch>& mismatches);
     // The message of a save that could not write `file`, with the system's reason.
     static std::string SaveError(const std::string& file, int error);
 
 private:
     std::string ElementText(const char* xpath) const;
-    // Whether `file` is what the project's record of it (`Size`, `Digest`) says.
-    static bool MatchesRecord(const xml::Node& node, const std::string& file);
+    // How `file` differs from the project's record of it (`Size`, `Digest`);
+    // nullopt when it matches, when there is no record, or when it cannot be read.
+    static std::optional<CaptureMismatch> CompareWithRecord(const xml::Node& node, const std::string& file,
+                                                           const std::string& name);
     static std::string DigestText(uint64_t digest);
 
     std::unique_ptr<CUsbParser> parser_;
@@ -95,6 +125,7 @@ private:
     std::unique_ptr<UsbItem> transferRoot_ = std::make_unique<UsbItem>();
     xml::Document project_;
     bool modified_ = false;
+    uint32_t savedRecords_ = 0;
 };
 
 }  // namespace orvane::app

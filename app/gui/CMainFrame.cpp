@@ -649,7 +649,18 @@ void CMainFrame::OpenDemoFile(int index) {
 
 bool CMainFrame::OpenProject(const QString& path) {
     std::string error;
-    if (!worker_->OpenProject(path.toStdString(), &error)) {
+    CaptureCheck check;
+    bool opened = worker_->OpenProject(path.toStdString(), &error, &check);
+    if (!opened && !check.mismatches.empty()) {
+        // Damaged capture files may still be worth opening; the user decides, "no" by default.
+        const QString question = QString::fromStdString(COrvaneDoc::OpenAnywayQuestion(check.mismatches));
+        if (Prompt().Message(this, QMessageBox::Warning, question, QMessageBox::Yes | QMessageBox::No,
+                             QMessageBox::No) != QMessageBox::Yes)
+            return false;
+        check.insist = true;
+        opened = worker_->OpenProject(path.toStdString(), &error, &check);
+    }
+    if (!opened) {
         ShowError(error);
         return false;
     }

@@ -97,7 +97,8 @@ public:
     bool SaveModified();
     // Closes without asking (the program was told to quit by a signal).
     void QuitAtOnce();
-    // Opens without asking (the caller asked).
+    // Opens without asking to save (the caller asked); capture files that do
+    // not match the project are opened only when the user says so.
     bool OpenProject(const QString& path);
     bool SaveProject(const QString& path);
     bool OnFileSave();

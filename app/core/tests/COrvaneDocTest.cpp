@@ -251,3 +251,25 @@ TEST_F(Doc, HostileProjectsAreRefusedAndTheOpenProjectStays) {
     EXPECT_EQ(ReadText(dir / "x.ph"), outside);
     EXPECT_TRUE(doc.OnOpenDocument(dir / "proj/again.usb", &proxy, nullptr));
 }
+
+TEST(DamagedError, SaysWhichFileAndHowItDiffers) {
+    // (size saved, size now, cut) → what the user is told of "c.ph".
+    const struct {
+        uint64_t saved, now;
+        bool cut;
+        const char* text;
+    } rows[] = {
+        {4096, 4088, true, "捕获文件“c.ph”被截断，比保存时短 8 字节"},
+        {2'000'000, 16, false, "捕获文件“c.ph”比保存时短 1,999,984 字节，已被更改或来自另一次保存"},
+        {16, 32, false, "捕获文件“c.ph”比保存时长 16 字节，已被更改或来自另一次保存"},
+        {16, 16, false, "捕获文件“c.ph”的内容与保存时不同，已被更改或来自另一次保存"},
+    };
+    for (const auto& row : rows) {
+        const CaptureMismatch mismatch{"c.ph", row.saved, {row.now, 0}, row.cut};
+        EXPECT_EQ(COrvaneDoc::DamagedError({mismatch}), std::string("项目已损坏：") + row.text + "。");
+    }
+    const CaptureMismatch data{"c.data", 10, {20, 0}, false};
+    EXPECT_EQ(COrvaneDoc::DamagedError({{"c.ph", 16, {16, 0}, false}, data}),
+              "项目已损坏：捕获文件“c.ph”的内容与保存时不同，已被更改或来自另一次保存；"
+              "捕获文件“c.data”比保存时长 10 字节，已被更改或来自另一次保存。");
+}

@@ -9,6 +9,8 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 #include "CCaptureWorker.h"
 #include "CDevice.h"
@@ -189,10 +191,10 @@ TEST_F(Project, ASaveCutShortLeavesTheOldProjectOrTheNewAndAMixIsRefused) {
     // refused as damaged; the open project stays.
     const size_t rows = Rows();
     WriteText(dir / "p.usb", oldProject);
-    EXPECT_EQ(Open(dir / "p.usb"), COrvaneDoc::DamagedError("p.ph"));
+    EXPECT_EQ(Open(dir / "p.usb").rfind("项目已损坏：捕获文件“p.ph”", 0), 0u);
     fs::copy_file(elsewhere / "p.usb", dir / "p.usb", fs::copy_options::overwrite_existing);
     fs::resize_file(dir / "p.ph", fs::file_size(dir / "p.ph") - 7);
-    EXPECT_EQ(Open(dir / "p.usb"), COrvaneDoc::DamagedError("p.ph"));
+    EXPECT_EQ(Open(dir / "p.usb"), "项目已损坏：捕获文件“p.ph”被截断，比保存时短 7 字节。");
     EXPECT_EQ(Served(Source()), fresh);
     EXPECT_EQ(Rows(), rows);
 }
@@ -216,4 +218,110 @@ TEST_F(Project, ARecordFileCutInsideARecordOpensItsWholeRecordsWithAWarning) {
     EXPECT_EQ(Source().GetCount(), count - 1);
     std::lock_guard lock(mutex);
     EXPECT_EQ(warnings, std::vector<std::string>{CCaptureWorker::ShortReadWarning(count - 1, count)});
+}
+
+TEST_F(Project, DamagedCaptureFilesOpenAsFarAsTheyReadOnlyWhenTheUserInsists) {
+    Capture();
+    std::string error;
+    ASSERT_TRUE(worker->SaveProject(dir / "p.usb", &error)) << error;
+    const std::string saved = Served(Source());
+    const uint32_t count = Source().GetCount();
+    const uint64_t phSize = fs::file_size(dir / "p.ph"), dataSize = fs::file_size(dir / "p.data");
+    const orvane::testing::TempDir intact;
+    for (const char* name : {"p.ph", "p.data"}) fs::copy_file(dir / name, intact / name);
+    auto restore = [&] {
+        for (const char* name : {"p.ph", "p.data"})
+            fs::copy_file(intact / name, dir / name, fs::copy_options::overwrite_existing);
+    };
+    // Another session's capture is what stays open while an open is refused.
+    emu::SessionBuilder::Options session;
+    session.operations = 30;
+    emu.SetTraffic(emu::SessionBuilder(session).Build());
+    Capture();
+    const orvane::testing::TempDir elsewhere;
+    ASSERT_TRUE(worker->SaveProject(elsewhere / "q.usb", &error)) << error;
+    const std::string other = Served(Source());
+    const size_t otherRows = Rows();
+    const uint64_t otherPhSize = fs::file_size(elsewhere / "q.ph"), otherDataSize = fs::file_size(elsewhere / "q.data");
+    auto openChecked = [&](CaptureCheck& check) {
+        std::string text;
+        if (worker->OpenProject(dir / "p.usb", &text, &check) && !Parsed()) return std::string("no parse");
+        return text;
+    };
+    auto takeWarnings = [&] {
+        std::lock_guard lock(mutex);
+        return std::exchange(warnings, {});
+    };
+    auto keptOther = [&](const char* name) {
+        EXPECT_TRUE(Served(Source()) == other) << name;
+        EXPECT_EQ(Rows(), otherRows) << name;
+    };
+
+    // What is done to the files → what does not match (name, saved size, size
+    // now, cut), and the records a yes opens.
+    const struct {
+        const char* name;
+        std::function<void()> damage;
+        std::vector<std::tuple<std::string, uint64_t, uint64_t, bool>> mismatches;
+        uint32_t records;
+    } cases[] = {
+        {"record file cut inside a record", [&] { fs::resize_file(dir / "p.ph", phSize - 8); },
+         {{"p.ph", phSize, phSize - 8, true}}, count - 1},
+        {"record file cut between records", [&] { fs::resize_file(dir / "p.ph", phSize - 3 * 16); },
+         {{"p.ph", phSize, phSize - 3 * 16, true}}, count - 3},
+        {"payload file cut", [&] { fs::resize_file(dir / "p.data", dataSize / 2); },
+         {{"p.data", dataSize, dataSize / 2, true}}, count},
+        {"the pair of another save",
+         [&] {
+             fs::copy_file(elsewhere / "q.ph", dir / "p.ph", fs::copy_options::overwrite_existing);
+             fs::copy_file(elsewhere / "q.data", dir / "p.data", fs::copy_options::overwrite_existing);
+         },
+         {{"p.ph", phSize, otherPhSize, false}, {"p.data", dataSize, otherDataSize, false}},
+         uint32_t(otherPhSize / 16)},
+    };
+    for (const auto& c : cases) {
+        restore();
+        c.damage();
+        // Refused, and what is open stays, until the user insists.
+        EXPECT_EQ(Open(dir / "p.usb").rfind("项目已损坏：", 0), 0u) << c.name;
+        keptOther(c.name);
+        CaptureCheck check;
+        const std::string refused = openChecked(check);
+        EXPECT_EQ(refused, COrvaneDoc::DamagedError(check.mismatches)) << c.name;
+        keptOther(c.name);
+        ASSERT_EQ(check.mismatches.size(), c.mismatches.size()) << c.name;
+        for (size_t i = 0; i < c.mismatches.size(); ++i) {
+            const CaptureMismatch& got = check.mismatches[i];
+            EXPECT_EQ(std::tuple(got.name, got.savedSize, got.found.size, got.cut), c.mismatches[i]) << c.name;
+        }
+        takeWarnings();
+
+        check.insist = true;
+        EXPECT_EQ(openChecked(check), "") << c.name;
+        EXPECT_EQ(Source().GetCount(), c.records) << c.name;
+        EXPECT_GT(Rows(), 0u) << c.name;
+        const auto [first, savedSize, size, cut] = c.mismatches[0];
+        const bool cutRecords = cut && first == "p.ph";
+        EXPECT_EQ(takeWarnings(), cutRecords ? std::vector{CCaptureWorker::ShortReadWarning(c.records, count)}
+                                             : std::vector<std::string>{})
+            << c.name;
+        // What the files still hold is served as it was saved.
+        const std::string served = Served(Source());
+        if (cut) EXPECT_TRUE(saved.compare(0, served.size() / 2, served, 0, served.size() / 2) == 0) << c.name;
+        else EXPECT_TRUE(served == other) << c.name;
+
+        ASSERT_TRUE(worker->OpenProject(elsewhere / "q.usb", &error)) << error;
+        ASSERT_TRUE(Parsed());
+    }
+
+    // Insisting on what was found before the file changed again asks afresh.
+    restore();
+    fs::resize_file(dir / "p.ph", phSize - 16);
+    CaptureCheck check;
+    openChecked(check);
+    fs::resize_file(dir / "p.ph", phSize - 32);
+    check.insist = true;
+    EXPECT_EQ(openChecked(check), "项目已损坏：捕获文件“p.ph”被截断，比保存时短 32 字节。");
+    EXPECT_FALSE(check.insist);
+    keptOther("changed again");
 }

@@ -25,8 +25,9 @@ public:
     ~ScriptedPrompt() override { SetPrompt(nullptr); }
 
     QMessageBox::StandardButton Message(QWidget*, QMessageBox::Icon, const QString& text,
-                                        QMessageBox::StandardButtons, QMessageBox::StandardButton) override {
+                                        QMessageBox::StandardButtons, QMessageBox::StandardButton defaultButton) override {
         messages.append(text);
+        defaults.append(defaultButton);
         if (answers.empty()) return QMessageBox::Ok;
         const QMessageBox::StandardButton answer = answers.front();
         answers.pop_front();
@@ -48,6 +49,7 @@ public:
     }
 
     QStringList messages;
+    QList<QMessageBox::StandardButton> defaults;  // each message's default button
     std::deque<QMessageBox::StandardButton> answers;
     QStringList dialogs;
     // Each file dialog asked for, as "title|default suffix".

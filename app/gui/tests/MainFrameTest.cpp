@@ -799,3 +799,46 @@ TEST(MainFrameFiles, ASignalToQuitClosesWithoutAskingAndTheStoreGoes) {
     frame.reset();
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(store)));
 }
+
+TEST(MainFrameFiles, ADamagedProjectOpensOnlyWhenTheUserSaysSo) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    emu::EmulatedAnalyser emu;
+    CMainFrame frame(CMainFrame::Options{.device = EmulatedDevice(emu, 20), .demoFolder = "/nonexistent"});
+    frame.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { frame.UpdateStatus(); return frame.Worker().CanStart(); }, kBoundMs));
+    frame.Document().SetSetup(SetupXml().Text());
+    ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
+    const QString project = QString::fromStdString(TempFolder("damaged")) + "/cap.usb";
+    ASSERT_TRUE(frame.SaveProject(project));
+    IDataSource& source = *frame.Device()->GetDataSource();
+    const uint32_t count = source.GetCount();
+    const size_t rows = frame.Document().TransactionRoot().children.size();
+    QFile records(QString(project).replace(".usb", ".ph"));
+    ASSERT_TRUE(records.resize(records.size() - 8));
+
+    // Dropped, it is asked about, "no" by default, and a no leaves the capture.
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(project)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    prompt.answers = {QMessageBox::No};
+    QApplication::sendEvent(&frame, &drop);
+    ASSERT_EQ(prompt.messages.size(), 1);
+    const std::vector<CaptureMismatch> cut{{"cap.ph", count * 16ull, {count * 16ull - 8, 0}, true}};
+    EXPECT_EQ(prompt.messages[0], QString::fromStdString(COrvaneDoc::OpenAnywayQuestion(cut)));
+    EXPECT_EQ(prompt.defaults[0], QMessageBox::No);
+    EXPECT_EQ(source.GetCount(), count);
+    EXPECT_EQ(frame.Document().TransactionRoot().children.size(), rows);
+
+    // Yes opens the whole records and says how many of the saved ones they are.
+    prompt.messages.clear();
+    prompt.answers = {QMessageBox::Yes};
+    ASSERT_TRUE(frame.OpenProject(project));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && prompt.messages.size() == 2; }, kBoundMs));
+    EXPECT_EQ(prompt.messages[1], QString::fromStdString(CCaptureWorker::ShortReadWarning(count - 1, count)));
+    EXPECT_EQ(source.GetCount(), count - 1);
+    EXPECT_EQ(frame.windowTitle(), "cap.usb - Orvane");
+}
