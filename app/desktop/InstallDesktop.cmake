@@ -1,11 +1,11 @@
 # Runs at install time, after the files are copied: the command on the PATH,
-# the empty common/ and demo/ folders, the desktop entry naming the installed
+# the common/ and demo/ folders, the desktop entry naming the installed
 # program, and (into a live prefix, not a staging DESTDIR) the desktop's MIME
 # and application databases, so the file manager knows "*.usb" at once.
 set(prefix "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 
-# Empty until the user adds usb.ids, the analyser's device.rvs, the help file
-# or demonstration projects.
+# common/ is empty until the user adds usb.ids, the analyser's device.rvs or
+# the help file; demo/ holds the demonstration projects the build recorded.
 file(MAKE_DIRECTORY "${prefix}/${ORVANE_INSTALL_ROOT}/common" "${prefix}/${ORVANE_INSTALL_ROOT}/demo")
 
 # The program finds its plug-ins from its real path, so a link on the PATH serves.

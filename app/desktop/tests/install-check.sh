@@ -71,6 +71,11 @@ done < <(find "$root" -type f \( -name '*.so' -o -perm -u+x \))
 
 # The installed program starts without a display and lists what it loaded.
 [ -d "$root/../common" ] && [ -d "$root/../demo" ] || fail "no common/ or demo/ beside the program folder"
+# The demonstration projects the build recorded, as recorded.
+compgen -G "$build/demo/*.usb" >/dev/null || fail "the build recorded no demonstration project"
+for recorded in "$build/demo"/*; do
+  cmp -s "$recorded" "$root/../demo/$(basename "$recorded")" || fail "demo/$(basename "$recorded") was not installed"
+done
 home=$tmp/home
 mkdir -p "$home"
 listed=$(cd "$tmp" && env HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR= QT_QPA_PLATFORM=offscreen \

@@ -31,6 +31,7 @@
 #include <system_error>
 #include <thread>
 
+#include "CDecodeFactory.h"
 #include "CDevice.h"
 #include "CEventPublisher.h"
 #include "CPanelDetail.h"
@@ -841,4 +842,38 @@ TEST(MainFrameFiles, ADamagedProjectOpensOnlyWhenTheUserSaysSo) {
     EXPECT_EQ(prompt.messages[1], QString::fromStdString(CCaptureWorker::ShortReadWarning(count - 1, count)));
     EXPECT_EQ(source.GetCount(), count - 1);
     EXPECT_EQ(frame.windowTitle(), "cap.usb - Orvane");
+}
+
+TEST(MainFrameFiles, TheBuiltDemonstrationProjectsAreListedAndOpenToTheirSessions) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    CDecodeFactory factory(ORVANE_CLASSES_DIR);
+    emu::EmulatedAnalyser emu;
+    CMainFrame frame(CMainFrame::Options{.device = EmulatedDevice(emu, 20), .factory = &factory,
+                                         .demoFolder = ORVANE_DEMO_DIR});
+    frame.show();
+    QStringList names;
+    for (QAction* item : frame.DemoMenu()->actions()) names.append(item->text());
+    ASSERT_EQ(names, QStringList({"audio.usb", "camera.usb", "disk.usb", "large-read.usb", "mouse.usb"}));
+    EXPECT_TRUE(frame.DemoMenu()->isEnabled());
+    std::function<int(const UsbItem&)> classRows = [&](const UsbItem& root) {
+        int n = 0;
+        for (const UsbItem* child : root.children) n += (child->type > ItemControlTransfer ? 1 : 0) + classRows(*child);
+        return n;
+    };
+    for (int i = 0; i < names.size(); ++i) {
+        frame.Commands().Execute(cmd::DemoFirst + i);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs))
+            << names[i].toStdString();
+        EXPECT_EQ(frame.windowTitle(), names[i] + " - Orvane");
+        const std::string tree = frame.Document().GetConfiguration();
+        EXPECT_NE(tree.find("idVendor=\"4617\""), std::string::npos) << names[i].toStdString() << ": enumerated";
+        EXPECT_NE(tree.find("<interface"), std::string::npos) << names[i].toStdString();
+        frame.Commands().Execute(cmd::TransferLevel);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().ClassDecoded(); }, kBoundMs))
+            << names[i].toStdString();
+        EXPECT_GT(classRows(frame.Document().TransferRoot()), 0) << names[i].toStdString();
+        frame.Commands().Execute(cmd::TransactionLevel);
+    }
+    EXPECT_TRUE(prompt.messages.isEmpty()) << prompt.messages.join('|').toStdString();
 }
