@@ -150,7 +150,9 @@ std::string COrvaneDoc::DamagedError(const std::vector<CaptureMismatch>& mismatc
 }
 
 std::string COrvaneDoc::OpenAnywayQuestion(const std::vector<CaptureMismatch>& mismatches) {
-    return DamagedError(mismatches) + "\n\n仍要打开吗？被截断的文件打开其完整的记录；其他不符的文件可能与项目不配。";
+    const bool cut = mismatches.size() == 1 && mismatches[0].cut;
+    return DamagedError(mismatches) + "\n\n仍要打开吗？" +
+           (cut ? "将打开文件中完整的记录。" : "这些文件可能与项目不配。");
 }
 
 std::string COrvaneDoc::SaveError(const std::string& file, int error) {
