@@ -22,7 +22,8 @@ enum ItemTag : uint8_t {
 
 // The main item's tag: input, output and feature reports are laid out apart.
 enum ReportKind : uint32_t { KindNone = 0, KindInput = 128, KindOutput = 144, KindFeature = 176 };
-static_assert(KindInput == TagInput && KindOutput == TagOutput && KindFeature == TagFeature);
+static_assert(KindInput == uint32_t{TagInput} && KindOutput == uint32_t{TagOutput} &&
+              KindFeature == uint32_t{TagFeature});
 
 // Report offsets are 16-bit: no report is laid out past this many bits.
 constexpr uint32_t kMaxReportBits = 0xFFFF;
