@@ -54,6 +54,9 @@ public:
     Node appendChild(Node child);
     // Detaches a direct child and returns it (it can be appended again).
     Node removeChild(Node child);
+    // Removes a direct child and frees it with everything under it, for a tree
+    // that drops many nodes: handles to any of them must not be used again.
+    bool deleteChild(Node child);
     // A detached copy, with attributes; with `deep` also with all descendants.
     Node cloneNode(bool deep) const;
 

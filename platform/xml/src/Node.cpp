@@ -163,6 +163,14 @@ Node Node::removeChild(Node child)
     return storeOf(self).append_move(node) ? child : Node();
 }
 
+bool Node::deleteChild(Node child)
+{
+    pugi::xml_node self = toPugi(handle_);
+    pugi::xml_node node = toPugi(child.handle_);
+    if (!self || !node || node.parent() != self || isStore(node)) return false;
+    return self.remove_child(node);
+}
+
 Node Node::cloneNode(bool deep) const
 {
     pugi::xml_node self = toPugi(handle_);

@@ -216,6 +216,11 @@ TEST(XmlTree, CreateMoveRemoveAndEditAttributes)
     EXPECT_EQ(marks.appendChild(second), second);
     marks.appendChild(marks.firstChild());   // a move, not a copy
     EXPECT_EQ(doc.xml(), "<marks><mark p=\"3\"/><item bits=\"9\">x&lt;y</item><mark p=\"2\"/><mark p=\"1\"/></marks>");
+    // Deleted, not kept detached: gone from the tree and from detached searches.
+    EXPECT_FALSE(item.deleteChild(second));   // not a child
+    EXPECT_TRUE(marks.deleteChild(second));
+    EXPECT_EQ(doc.xml(), "<marks><mark p=\"3\"/><item bits=\"9\">x&lt;y</item><mark p=\"1\"/></marks>");
+    EXPECT_EQ(doc.createElement("probe").selectNodes("//mark").size(), 2u);
 
     ASSERT_FALSE(doc.removeChild(marks).isNull());
     EXPECT_EQ(doc.xml(), "");
