@@ -27,7 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     tree.AddConfigurationNode(1, 1, "09 02 ");
     tree.AddInterfaceNode(1, 1, 0, 0, 1, 3, 1, 2);
     tree.AddEndpointNode(1, 1, 0, 0, 0x81, 3);
+    tree.FoldRepeatedDevices();
     tree.BuildDeviceIndex();
+    for (uint32_t turn = 0; turn < 4; ++turn) {
+        (void)tree.DeviceRecords(1, tree.DeviceAt(1, turn * 1000));
+        (void)tree.FindInterface(1, 0, turn);
+    }
     (void)tree.GetText();
     return 0;
 }

@@ -433,6 +433,7 @@ int32_t CUsbParser::GetTypeName(int32_t type, std::string& name) {
 int32_t CUsbParser::GetDeviceTree(std::string& xml) {
     for (int address = 1; address < 128; ++address)
         if (seen_[address]) tree_.AddPlaceholderDevice(address);
+    tree_.FoldRepeatedDevices();
     xml = tree_.GetText();
     return 1;
 }

@@ -15,8 +15,8 @@ namespace {
 constexpr uint32_t kWorkBytes = 0xFFFF;
 
 // `device`: which of the devices that held the address (DeviceTree::DeviceAt).
-uint32_t ClassKey(uint8_t address, uint8_t interface, uint32_t device) { return DeviceTree::IndexKey(address, interface, device); }
-uint32_t BuiltInKey(uint8_t address) { return 1u << 31 | uint32_t(address) << 8; }
+uint64_t ClassKey(uint8_t address, uint8_t interface, uint32_t device) { return DeviceTree::IndexKey(address, interface, device); }
+uint64_t BuiltInKey(uint8_t address) { return 1ull << 63 | uint64_t(address) << 8; }
 
 }  // namespace
 
@@ -33,7 +33,7 @@ int32_t CDecoderManager::LoadDeviceTree(const std::string& xml) {
 }
 
 void CDecoderManager::ReleaseDecoders() {
-    std::map<uint32_t, DecoderRef> gone;
+    std::map<uint64_t, DecoderRef> gone;
     {
         std::lock_guard lock(decodersMutex_);
         gone.swap(decoders_);
@@ -56,7 +56,7 @@ bool CDecoderManager::IsClassRequest(const UsbItem* transfer) {
 }
 
 CDecoderManager::DecoderRef CDecoderManager::BuiltInDecoder(uint8_t address) {
-    const uint32_t key = BuiltInKey(address);
+    const uint64_t key = BuiltInKey(address);
     auto it = decoders_.find(key);
     if (it != decoders_.end()) return it->second;
     auto* decoder = new CDecodeRequest;
@@ -68,7 +68,7 @@ CDecoderManager::DecoderRef CDecoderManager::BuiltInDecoder(uint8_t address) {
 }
 
 CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device,
-                                                                uint32_t key) {
+                                                                uint64_t key) {
     const auto found = tree_.FindInterface(address, interface, device);
     if (!found || !factory_) return nullptr;
     const ClassCode code{found->cls, found->subclass, found->protocol};
@@ -111,7 +111,7 @@ CDecoderManager::DecoderRef CDecoderManager::GetDecoder(const UsbItem* item, uin
     }
     // The device that held the address when the item began.
     const uint32_t device = tree_.DeviceAt(item->address, item->firstRecord);
-    const uint32_t key = ClassKey(item->address, interface, device);
+    const uint64_t key = ClassKey(item->address, interface, device);
     std::lock_guard lock(decodersMutex_);
     auto it = decoders_.find(key);
     if (it != decoders_.end()) return it->second;

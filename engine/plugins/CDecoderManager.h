@@ -83,7 +83,7 @@ private:
     // `interface` stands in for the item's own when not kNone.
     DecoderRef GetDecoder(const UsbItem* item, uint8_t interface = kNone);
     // Both with decodersMutex_ held.
-    DecoderRef CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device, uint32_t key);
+    DecoderRef CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device, uint64_t key);
     DecoderRef BuiltInDecoder(uint8_t address);
     // Binds a top-level transaction-level item: writes its interface and
     // answers its decoder, looked up once per endpoint of `bindings`; one
@@ -109,7 +109,7 @@ private:
     // on the worker: both look decoders up, and either may make one.
     mutable std::mutex decodersMutex_;
     // These three under decodersMutex_.
-    std::map<uint32_t, DecoderRef> decoders_;
+    std::map<uint64_t, DecoderRef> decoders_;
     // Class codes whose plug-in could not be found or made in this run.
     std::set<ClassCode> failed_;
     std::vector<uint8_t> work_;

@@ -57,28 +57,74 @@ DeviceTree::DeviceTree()
 void DeviceTree::ResetDeviceTree()
 {
     document_.loadXML(kEmptyTree);
+    open_.clear();
+    kept_.clear();
+}
+
+void DeviceTree::FindLatestDevices()
+{
+    open_.clear();
+    kept_.clear();
+    // The last one of an address in document order is the one written to.
+    for (const xml::Node& device : document_.selectNodes("/devices/device"))
+        if (const auto address = device.attribute("address")) open_[*address] = OpenDevice{device};
 }
 
 xml::Node DeviceTree::FindDevice(int address) const
 {
-    // The latest device of the address: an earlier one left it.
-    return document_.selectSingleNode("/devices/device[@address=\"" + Dec(address) + "\"][last()]");
+    const auto it = open_.find(Dec(address));
+    return it == open_.end() ? xml::Node() : it->second.node;
 }
 
-xml::Node DeviceTree::FindConfiguration(int address, int bConfigurationValue) const
+DeviceTree::OpenDevice* DeviceTree::Open(int address)
 {
-    const xml::Node device = FindDevice(address);
-    if (!device) return {};
-    return device.selectSingleNode("./configuration[@bConfigurationValue=\"" + Dec(bConfigurationValue) + "\"]");
+    const auto it = open_.find(Dec(address));
+    if (it == open_.end() || !it->second.node) return nullptr;
+    OpenDevice& device = it->second;
+    if (device.indexed) return &device;
+    // A device of a loaded tree: its children are read once; the first of
+    // equal ones is the one found, as a path search would.
+    auto named = [](const xml::Node& node, const char* name) {
+        std::vector<xml::Node> found;
+        for (const xml::Node& child : node.childNodes())
+            if (child.type() == xml::NodeType::Element && child.name() == name) found.push_back(child);
+        return found;
+    };
+    for (const xml::Node& configuration : named(device.node, "configuration")) {
+        const auto value = configuration.attribute("bConfigurationValue");
+        if (!value) continue;
+        const auto [at, added] = device.configurations.try_emplace(*value, OpenConfiguration{configuration});
+        if (!added) continue;
+        for (const xml::Node& interface : named(configuration, "interface")) {
+            const auto number = interface.attribute("bInterfaceNumber");
+            const auto alternate = interface.attribute("bAlternateSetting");
+            if (!number || !alternate) continue;
+            const auto [in, fresh] = at->second.interfaces.try_emplace({*number, *alternate}, OpenInterface{interface});
+            if (!fresh) continue;
+            for (const xml::Node& endpoint : named(interface, "endpoint"))
+                if (const auto endpointAddress = endpoint.attribute("bEndpointAddress"))
+                    in->second.endpoints.insert(*endpointAddress);
+        }
+    }
+    device.indexed = true;
+    return &device;
 }
 
-xml::Node DeviceTree::FindInterfaceNode(int address, int bConfigurationValue, int bInterfaceNumber,
-                                        int bAlternateSetting) const
+DeviceTree::OpenConfiguration* DeviceTree::FindConfiguration(int address, int bConfigurationValue)
 {
-    const xml::Node configuration = FindConfiguration(address, bConfigurationValue);
-    if (!configuration) return {};
-    return configuration.selectSingleNode("./interface[@bInterfaceNumber=\"" + Dec(bInterfaceNumber) +
-                                          "\" and @bAlternateSetting=\"" + Dec(bAlternateSetting) + "\"]");
+    OpenDevice* device = Open(address);
+    if (!device) return nullptr;
+    const auto it = device->configurations.find(Dec(bConfigurationValue));
+    return it == device->configurations.end() ? nullptr : &it->second;
+}
+
+DeviceTree::OpenInterface* DeviceTree::FindInterfaceNode(int address, int bConfigurationValue, int bInterfaceNumber,
+                                                         int bAlternateSetting)
+{
+    OpenConfiguration* configuration = FindConfiguration(address, bConfigurationValue);
+    if (!configuration) return nullptr;
+    const auto it = configuration->interfaces.find({Dec(bInterfaceNumber), Dec(bAlternateSetting)});
+    return it == configuration->interfaces.end() ? nullptr : &it->second;
 }
 
 bool DeviceTree::AddDeviceNode(int address, int bcdUSB, int bDeviceClass, int bDeviceSubClass, int bDeviceProtocol,
@@ -94,8 +140,11 @@ bool DeviceTree::AppendDevice(int address, int bcdUSB, int bDeviceClass, int bDe
 {
     xml::Node devices = document_.selectSingleNode("/devices");
     if (!devices) return false;
+    const std::string key = Dec(address);
+    // The device that held the address is complete now.
+    FoldDevice(key);
     xml::Node device = Element(document_, "device",
-                               {{"address", Dec(address)},
+                               {{"address", key},
                                 {"bcdUSB", Dec(bcdUSB)},
                                 {"bDeviceClass", Dec(bDeviceClass)},
                                 {"bDeviceSubClass", Dec(bDeviceSubClass)},
@@ -105,16 +154,53 @@ bool DeviceTree::AppendDevice(int address, int bcdUSB, int bDeviceClass, int bDe
                                 {"bcdDevice", Dec(bcdDevice)}});
     if (firstPacket) device.setAttribute(kFirstPacket, std::to_string(*firstPacket));
     devices.appendChild(device);
+    OpenDevice& open = open_[key];
+    open = OpenDevice{device};
+    open.indexed = true;
     return true;
+}
+
+void DeviceTree::FoldDevice(const std::string& address)
+{
+    const auto it = open_.find(address);
+    if (it == open_.end() || !it->second.node) return;
+    xml::Node device = it->second.node;
+    std::string signature;
+    for (const auto& [name, value] : device.attributes())
+        if (name != kFirstPacket && name != kAgainFrom) signature += name + '=' + value + '\n';
+    for (const xml::Node& child : device.childNodes()) signature += child.xml();
+    Kept& kept = kept_[address];
+    const auto [at, added] = kept.bySignature.try_emplace(std::move(signature), kept.again.size());
+    if (added) {
+        kept.again.emplace_back(device, device.attribute(kAgainFrom).value_or(std::string()));
+        return;
+    }
+    auto& [earlier, again] = kept.again[at->second];
+    const auto mark = device.attribute(kFirstPacket);
+    // Only a device that took the address over folds: it says from when.
+    if (earlier == device || !mark) return;
+    for (const std::string& from : {*mark, device.attribute(kAgainFrom).value_or(std::string())})
+        if (!from.empty()) again += (again.empty() ? "" : " ") + from;
+    device.parent().deleteChild(device);
+    it->second = OpenDevice{earlier};
+}
+
+void DeviceTree::FoldRepeatedDevices()
+{
+    for (const auto& [address, open] : open_) FoldDevice(address);
+    for (const auto& [address, kept] : kept_)
+        for (auto [device, again] : kept.again)
+            if (!again.empty()) device.setAttribute(kAgainFrom, again);
 }
 
 bool DeviceTree::AddConfigurationNode(int address, int bConfigurationValue, const std::string& configurationText)
 {
-    xml::Node device = FindDevice(address);
-    if (!device || FindConfiguration(address, bConfigurationValue)) return false;
-    device.appendChild(Element(document_, "configuration",
-                               {{"bConfigurationValue", Dec(bConfigurationValue)},
-                                {"strConfiguration", configurationText}}));
+    OpenDevice* device = Open(address);
+    const std::string key = Dec(bConfigurationValue);
+    if (!device || device->configurations.count(key)) return false;
+    xml::Node node = device->node.appendChild(
+        Element(document_, "configuration", {{"bConfigurationValue", key}, {"strConfiguration", configurationText}}));
+    device->configurations.emplace(key, OpenConfiguration{node});
     return true;
 }
 
@@ -122,27 +208,28 @@ bool DeviceTree::AddInterfaceNode(int address, int bConfigurationValue, int bInt
                                   int bNumEndpoints, int bInterfaceClass, int bInterfaceSubClass,
                                   int bInterfaceProtocol)
 {
-    xml::Node configuration = FindConfiguration(address, bConfigurationValue);
-    if (!configuration || FindInterfaceNode(address, bConfigurationValue, bInterfaceNumber, bAlternateSetting))
-        return false;
-    configuration.appendChild(Element(document_, "interface",
-                                      {{"bInterfaceNumber", Dec(bInterfaceNumber)},
-                                       {"bAlternateSetting", Dec(bAlternateSetting)},
-                                       {"bNumEndpoints", Dec(bNumEndpoints)},
-                                       {"bInterfaceClass", Dec(bInterfaceClass)},
-                                       {"bInterfaceSubClass", Dec(bInterfaceSubClass)},
-                                       {"bInterfaceProtocol", Dec(bInterfaceProtocol)}}));
+    OpenConfiguration* configuration = FindConfiguration(address, bConfigurationValue);
+    std::pair<std::string, std::string> key{Dec(bInterfaceNumber), Dec(bAlternateSetting)};
+    if (!configuration || configuration->interfaces.count(key)) return false;
+    xml::Node node = configuration->node.appendChild(Element(document_, "interface",
+                                                             {{"bInterfaceNumber", key.first},
+                                                              {"bAlternateSetting", key.second},
+                                                              {"bNumEndpoints", Dec(bNumEndpoints)},
+                                                              {"bInterfaceClass", Dec(bInterfaceClass)},
+                                                              {"bInterfaceSubClass", Dec(bInterfaceSubClass)},
+                                                              {"bInterfaceProtocol", Dec(bInterfaceProtocol)}}));
+    configuration->interfaces.emplace(std::move(key), OpenInterface{node});
     return true;
 }
 
 bool DeviceTree::AddEndpointNode(int address, int bConfigurationValue, int bInterfaceNumber, int bAlternateSetting,
                                  int bEndpointAddress, int bmAttributes)
 {
-    xml::Node interface = FindInterfaceNode(address, bConfigurationValue, bInterfaceNumber, bAlternateSetting);
-    if (!interface || interface.selectSingleNode("./endpoint[@bEndpointAddress=\"" + Dec(bEndpointAddress) + "\"]"))
-        return false;
-    interface.appendChild(Element(document_, "endpoint",
-                                  {{"bEndpointAddress", Dec(bEndpointAddress)}, {"bmAttributes", Dec(bmAttributes)}}));
+    OpenInterface* interface = FindInterfaceNode(address, bConfigurationValue, bInterfaceNumber, bAlternateSetting);
+    const std::string key = Dec(bEndpointAddress);
+    if (!interface || !interface->endpoints.insert(key).second) return false;
+    interface->node.appendChild(
+        Element(document_, "endpoint", {{"bEndpointAddress", key}, {"bmAttributes", Dec(bmAttributes)}}));
     return true;
 }
 
@@ -203,30 +290,9 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
 bool DeviceTree::LoadDeviceTree(const std::string& text)
 {
     if (!document_.loadXML(text)) return false;
+    FindLatestDevices();
     BuildDeviceIndex();
     return true;
-}
-
-template <class Visit>
-void DeviceTree::ForEachDevice(Visit visit) const
-{
-    // A device marked with a record later than the address's last mark
-    // starts the address's next device; unmarked ones share the current one,
-    // as in a tree stored before addresses were told apart.
-    std::optional<uint32_t> last[128];
-    uint32_t ordinal[128] = {};
-    for (const xml::Node& device : document_.selectNodes("//device")) {
-        const auto address = IntAttribute(device, "address");
-        if (!address || *address < 0 || *address > 127) continue;
-        if (const auto mark = device.attribute(kFirstPacket)) {
-            const uint32_t from = uint32_t(std::strtoul(mark->c_str(), nullptr, 10));
-            if (!last[*address] || from > *last[*address]) {
-                last[*address] = from;
-                ++ordinal[*address];
-            }
-        }
-        visit(device, *address, ordinal[*address], last[*address].value_or(0));
-    }
 }
 
 void DeviceTree::BuildDeviceIndex()
@@ -235,10 +301,44 @@ void DeviceTree::BuildDeviceIndex()
     // binding traffic to an interface that is gone.
     interfaces_.clear();
     endpoints_.clear();
-    for (auto& starts : starts_) starts.clear();
-    ForEachDevice([&](const xml::Node& device, int address, uint32_t ordinal, uint32_t from) {
-        if (ordinal >= kMaxDevices) return;
-        if (ordinal > 0 && starts_[size_t(address)].size() < ordinal) starts_[size_t(address)].push_back(from);
+    for (auto& turns : turns_) turns.clear();
+    for (auto& configurations : configurations_) configurations.clear();
+    // A device marked with a record later than the address's last mark is
+    // the address's next device; unmarked ones share the current one, as in a
+    // tree stored before addresses were told apart. A device's kAgainFrom
+    // records give it the address again.
+    std::optional<uint32_t> last[128];
+    uint32_t ordinal[128] = {};
+    uint32_t element = 0;
+    for (const xml::Node& device : document_.selectNodes("//device")) {
+        const auto at = IntAttribute(device, "address");
+        if (!at || *at < 0 || *at > 127) continue;
+        const int address = *at;
+        auto& turns = turns_[size_t(address)];
+        if (const auto mark = device.attribute(kFirstPacket)) {
+            const uint32_t from = uint32_t(std::strtoul(mark->c_str(), nullptr, 10));
+            if (!last[address] || from > *last[address]) {
+                last[address] = from;
+                turns.push_back({from, ++ordinal[address]});
+            }
+        }
+        const uint32_t index = ordinal[address];
+        if (const auto again = device.attribute(kAgainFrom)) {
+            const char* p = again->c_str();
+            for (char* end = nullptr;; p = end) {
+                while (*p == ' ') ++p;
+                if (!*p) break;
+                const unsigned long from = std::strtoul(p, &end, 10);
+                if (end == p) break;  // not a number: the rest is not read
+                turns.push_back({uint32_t(from), index});
+            }
+        }
+        auto& configurations = configurations_[size_t(address)];
+        if (configurations.size() <= index) configurations.resize(index + 1);
+        ++element;
+        for (const xml::Node& configuration : device.selectNodes("./configuration"))
+            if (auto value = configuration.attribute("bConfigurationValue"))
+                configurations[index].push_back({element, std::move(*value), configuration.attribute("strConfiguration")});
         for (const xml::Node& interface : device.selectNodes(".//interface")) {
             const auto number = IntAttribute(interface, "bInterfaceNumber");
             const auto cls = IntAttribute(interface, "bInterfaceClass");
@@ -250,53 +350,66 @@ void DeviceTree::BuildDeviceIndex()
             for (const xml::Node& endpoint : interface.selectNodes(".//endpoint")) {
                 const auto endpointAddress = IntAttribute(endpoint, "bEndpointAddress");
                 if (!endpointAddress) continue;
-                endpoints_[IndexKey(address, *endpointAddress & 0x0F, ordinal)] = valid ? *number + 1 : 0;
+                endpoints_[IndexKey(address, *endpointAddress & 0x0F, index)] = valid ? *number + 1 : 0;
             }
-            if (valid) interfaces_[IndexKey(address, *number, ordinal)] = {*cls, *subclass, *protocol};
+            if (valid) interfaces_[IndexKey(address, *number, index)] = {*cls, *subclass, *protocol};
         }
-    });
+    }
+    for (auto& turns : turns_)
+        std::stable_sort(turns.begin(), turns.end(), [](const Turn& a, const Turn& b) { return a.from < b.from; });
 }
 
 uint32_t DeviceTree::DeviceAt(int address, uint32_t record) const
 {
     if (address < 0 || address > 127) return 0;
-    const auto& starts = starts_[size_t(address)];
-    return uint32_t(std::upper_bound(starts.begin(), starts.end(), record) - starts.begin());
+    const auto& turns = turns_[size_t(address)];
+    return uint32_t(std::upper_bound(turns.begin(), turns.end(), record,
+                                     [](uint32_t r, const Turn& turn) { return r < turn.from; }) -
+                    turns.begin());
 }
 
 std::pair<uint32_t, uint32_t> DeviceTree::DeviceRecords(int address, uint32_t device) const
 {
     if (address < 0 || address > 127) return {0, UINT32_MAX};
-    const auto& starts = starts_[size_t(address)];
-    const uint32_t from = device == 0 || device > starts.size() ? 0 : starts[device - 1];
-    const uint32_t to = device < starts.size() ? starts[device] : UINT32_MAX;
+    const auto& turns = turns_[size_t(address)];
+    const uint32_t from = device == 0 || device > turns.size() ? 0 : turns[device - 1].from;
+    const uint32_t to = device < turns.size() ? turns[device].from : UINT32_MAX;
     return {from, to};
+}
+
+uint32_t DeviceTree::TurnDevice(int address, uint32_t turn) const
+{
+    if (address < 0 || address > 127) return UINT32_MAX;
+    const auto& turns = turns_[size_t(address)];
+    if (turn == 0) return 0;
+    return turn <= turns.size() ? turns[turn - 1].device : UINT32_MAX;
 }
 
 bool DeviceTree::GetConfigurationString(int address, int bConfigurationValue, std::string& out,
                                         uint32_t device) const
 {
-    // The first such configuration among the devices that held the address then.
-    std::optional<std::string> text;
+    const uint32_t index = TurnDevice(address, device);
+    if (index == UINT32_MAX || index >= configurations_[size_t(address)].size()) return false;
+    // The first such configuration among the elements of that device; an
+    // element whose first one has no text gives way to the next element.
     const std::string value = Dec(bConfigurationValue);
-    ForEachDevice([&](const xml::Node& node, int at, uint32_t ordinal, uint32_t) {
-        if (text || at != address || ordinal != device) return;
-        for (const xml::Node& configuration : node.selectNodes("./configuration"))
-            if (configuration.attribute("bConfigurationValue") == value) {
-                text = configuration.attribute("strConfiguration");
-                break;
-            }
-    });
-    if (!text) return false;
-    out = *text;
-    return true;
+    uint32_t skip = 0;
+    for (const ConfigurationText& configuration : configurations_[size_t(address)][index]) {
+        if (configuration.element == skip || configuration.value != value) continue;
+        if (configuration.text) {
+            out = *configuration.text;
+            return true;
+        }
+        skip = configuration.element;
+    }
+    return false;
 }
 
 std::optional<DeviceTree::InterfaceClass> DeviceTree::FindInterface(int address, int bInterfaceNumber,
                                                                     uint32_t device) const
 {
     if (address < 0 || address > 127 || bInterfaceNumber < 0 || bInterfaceNumber > 255) return std::nullopt;
-    const auto it = interfaces_.find(IndexKey(address, bInterfaceNumber, device));
+    const auto it = interfaces_.find(IndexKey(address, bInterfaceNumber, TurnDevice(address, device)));
     if (it == interfaces_.end()) return std::nullopt;
     return it->second;
 }
@@ -304,7 +417,7 @@ std::optional<DeviceTree::InterfaceClass> DeviceTree::FindInterface(int address,
 int32_t DeviceTree::FindEndpointInterface(int address, int endpoint, uint32_t device) const
 {
     if (address < 0 || address > 127) return 0;
-    const auto it = endpoints_.find(IndexKey(address, endpoint & 0x0F, device));
+    const auto it = endpoints_.find(IndexKey(address, endpoint & 0x0F, TurnDevice(address, device)));
     return it == endpoints_.end() ? 0 : it->second;
 }
 

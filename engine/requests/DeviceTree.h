@@ -5,7 +5,9 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -65,6 +67,13 @@ public:
     // Gives an address seen on the bus a device of -1s unless it has one.
     bool AddPlaceholderDevice(int address) { return AddDeviceNode(address, -1, -1, -1, -1, -1, -1, -1); }
 
+    // A device that held its address again with the same descriptors as an
+    // earlier one of the address is kept once: the earlier one lists the
+    // records it held the address from again (kAgainFrom). Done for each
+    // device as the next one takes its address, and by this for the latest
+    // ones, before the tree is handed out.
+    void FoldRepeatedDevices();
+
     // Replaces the tree with a text and rebuilds the indexes; false, with tree
     // and indexes unchanged, when the text is not XML.
     bool LoadDeviceTree(const std::string& text);
@@ -76,10 +85,11 @@ public:
     // `device` (see DeviceAt); false and `out` unchanged when there is none.
     bool GetConfigurationString(int address, int bConfigurationValue, std::string& out, uint32_t device = 0) const;
 
-    // Which of the devices that held the address holds it at the record: 0
-    // for the first, one more from each marked device on.
+    // Which of the turns at the address holds the record: 0 for the first,
+    // one more from each record a device took the address from on. The calls
+    // below take such a turn and answer for the device that held it.
     uint32_t DeviceAt(int address, uint32_t record) const;
-    // The records [from, to) over which that device holds the address.
+    // The records [from, to) of that turn.
     std::pair<uint32_t, uint32_t> DeviceRecords(int address, uint32_t device) const;
     // The class triple of (address, interface number) of that device.
     std::optional<InterfaceClass> FindInterface(int address, int bInterfaceNumber, uint32_t device = 0) const;
@@ -96,34 +106,75 @@ public:
     // "%02X " per byte, the last one included.
     static std::string FormatConfigurationBytes(std::span<const uint8_t> bytes);
 
-    // Devices beyond this many on one address are not indexed.
-    static constexpr uint32_t kMaxDevices = 0x7FFF;
-    static uint32_t IndexKey(int address, int number, uint32_t device = 0)
+    static uint64_t IndexKey(int address, int number, uint32_t device = 0)
     {
-        return device << 16 | (static_cast<uint32_t>(address) << 8) | (static_cast<uint32_t>(number) & 0xFF);
+        return uint64_t(device) << 16 | (static_cast<uint32_t>(address & 0xFF) << 8) |
+               (static_cast<uint32_t>(number) & 0xFF);
     }
 
     // The attribute of a device that was given an address an earlier device
     // held: the record from which the address is its.
     static constexpr const char* kFirstPacket = "firstPacket";
+    // The records, blank-separated, from which a device held its address
+    // again after another one or a new enumeration of itself.
+    static constexpr const char* kAgainFrom = "againFrom";
 
 private:
+    // Beside the document, what the writers need of the latest device of an
+    // address, so that a lookup never walks the other devices. Keyed by
+    // attribute texts, as the elements are matched.
+    struct OpenInterface {
+        xml::Node node;
+        std::set<std::string> endpoints;
+    };
+    struct OpenConfiguration {
+        xml::Node node;
+        std::map<std::pair<std::string, std::string>, OpenInterface> interfaces;  // by number and alternate setting
+    };
+    struct OpenDevice {
+        xml::Node node;
+        bool indexed = false;  // the maps below hold the node's children
+        std::map<std::string, OpenConfiguration> configurations;
+    };
+    // The devices of an address kept so far, by everything but their marks.
+    struct Kept {
+        std::unordered_map<std::string, size_t> bySignature;
+        std::vector<std::pair<xml::Node, std::string>> again;  // a device and its kAgainFrom text
+    };
+    // The reader's view of the devices that held an address in turn.
+    struct Turn {
+        uint32_t from;
+        uint32_t device;  // which device of the address: its index in configurations_
+    };
+    struct ConfigurationText {
+        uint32_t element;  // of the elements that make up the device
+        std::string value;
+        std::optional<std::string> text;
+    };
+
     bool AppendDevice(int address, int bcdUSB, int bDeviceClass, int bDeviceSubClass, int bDeviceProtocol,
                       int idVendor, int idProduct, int bcdDevice, std::optional<uint32_t> firstPacket);
     xml::Node FindDevice(int address) const;
-    xml::Node FindConfiguration(int address, int bConfigurationValue) const;
-    xml::Node FindInterfaceNode(int address, int bConfigurationValue, int bInterfaceNumber,
-                                int bAlternateSetting) const;
-
-    // visit(device node, address, device ordinal, first record) in document order.
-    template <class Visit>
-    void ForEachDevice(Visit visit) const;
+    OpenDevice* Open(int address);
+    OpenConfiguration* FindConfiguration(int address, int bConfigurationValue);
+    OpenInterface* FindInterfaceNode(int address, int bConfigurationValue, int bInterfaceNumber,
+                                     int bAlternateSetting);
+    // The latest device of each address, from the document.
+    void FindLatestDevices();
+    // Folds the address's latest device into an earlier one like it.
+    void FoldDevice(const std::string& address);
+    // The device of the address that held a turn; UINT32_MAX for none.
+    uint32_t TurnDevice(int address, uint32_t turn) const;
 
     xml::Document document_;
-    // Per address, the first record of each device after the first.
-    std::array<std::vector<uint32_t>, 128> starts_;
-    std::unordered_map<uint32_t, InterfaceClass> interfaces_;
-    std::unordered_map<uint32_t, int32_t> endpoints_;
+    std::unordered_map<std::string, OpenDevice> open_;
+    std::unordered_map<std::string, Kept> kept_;
+    // Per address, the turns after the first in record order.
+    std::array<std::vector<Turn>, 128> turns_;
+    // Per address and device, the configurations in document order.
+    std::array<std::vector<std::vector<ConfigurationText>>, 128> configurations_;
+    std::unordered_map<uint64_t, InterfaceClass> interfaces_;
+    std::unordered_map<uint64_t, int32_t> endpoints_;
 };
 
 }  // namespace orvane

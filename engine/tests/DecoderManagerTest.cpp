@@ -173,12 +173,14 @@ S::Bytes GetDescriptor(uint16_t value, uint16_t length, uint16_t index = 0) {
     return Request(0x80, 6, value, index, length);
 }
 
-void Enumerate(B& b, uint8_t address, const S::Bytes& device = kDevice, const S::Bytes& config = kConfig) {
+// Answers the record of the SET_ADDRESS.
+size_t Enumerate(B& b, uint8_t address, const S::Bytes& device = kDevice, const S::Bytes& config = kConfig) {
     b.ControlTransfer(0, GetDescriptor(0x100, 8), S::Bytes(device.begin(), device.begin() + 8));
-    b.ControlTransfer(0, Request(0x00, 5, address, 0, 0), {});
+    const size_t setAddress = b.ControlTransfer(0, Request(0x00, 5, address, 0, 0), {});
     b.ControlTransfer(address, GetDescriptor(0x100, 18), device);
     b.ControlTransfer(address, GetDescriptor(0x200, 9), S::Bytes(config.begin(), config.begin() + 9));
     b.ControlTransfer(address, GetDescriptor(0x200, uint16_t(config.size())), config);
+    return setAddress;
 }
 
 // Address 5 of configuration `value`: interface 0 HID with endpoint 0x81,
@@ -508,6 +510,45 @@ TEST(DecoderManager, AnAddressHandedToANewDeviceKeepsBothDevices) {
     ASSERT_EQ(p.factory.made.size(), 1u) << decoded;
     EXPECT_EQ(p.factory.made[0]->configuration, kConfig);
     EXPECT_NE(decoded.find("16@1.1#1:2 17@1.2#1:2 300@1.1#0(16:2)"), std::string::npos) << decoded;
+}
+
+// A mouse in a reset loop at address 1, another device there once in
+// between: the mouse stays one element that lists the records it took the
+// address again from, and each of its turns is decoded by a decoder of its
+// own, given its configuration.
+TEST(DecoderManager, ADeviceEnumeratedAgainIsKeptOnce) {
+    S::Bytes other = kDevice, otherConfig = kConfig;
+    other[10] = 0x79;        // another product
+    otherConfig[14] = 0xFF;  // a vendor interface: no plug-in
+    B b;
+    Enumerate(b, 1);
+    b.In(1, 1, PidData0, k3);
+    const size_t second = Enumerate(b, 1, other, otherConfig);
+    b.In(1, 1, PidData0, k3);
+    const size_t third = Enumerate(b, 1);
+    b.In(1, 1, PidData0, k3);
+    const size_t fourth = Enumerate(b, 1);
+    b.In(1, 1, PidData0, k3);
+    Pipeline p(b.Take());
+
+    const std::string tree = p.Learn();
+    DeviceTree learned;
+    ASSERT_TRUE(learned.LoadDeviceTree(tree));
+    const auto devices = learned.Document().selectNodes("/devices/device");
+    ASSERT_EQ(devices.size(), 2u) << tree;
+    EXPECT_EQ(devices[0].attribute(DeviceTree::kFirstPacket), std::nullopt);
+    EXPECT_EQ(devices[0].attribute(DeviceTree::kAgainFrom), std::to_string(third) + " " + std::to_string(fourth));
+    EXPECT_EQ(devices[1].attribute(DeviceTree::kFirstPacket), std::to_string(second));
+    EXPECT_EQ(devices[1].attribute(DeviceTree::kAgainFrom), std::nullopt);
+
+    const std::string decoded = p.Decode();
+    ASSERT_EQ(p.factory.made.size(), 3u) << decoded;
+    for (const FakeDecoder* made : p.factory.made) EXPECT_EQ(made->configuration, kConfig);
+    size_t groups = 0;
+    for (size_t at = decoded.find("300@1.1#0(16:2)"); at != std::string::npos; at = decoded.find("300@1.1#0(16:2)", at + 1))
+        ++groups;
+    EXPECT_EQ(groups, 3u) << decoded;
+    EXPECT_NE(decoded.find("16@1.1#0:2"), std::string::npos) << "the other device's report stays a transaction";
 }
 
 // A whole configuration response for an address whose device descriptor was

@@ -35,6 +35,7 @@ TEST(DeviceTree, WritersAddOnceAndOnlyUnderAParent)
     EXPECT_EQ(tree.Document().selectNodes("//endpoint").size(), 1u);
 
     std::string text = "unchanged";
+    tree.BuildDeviceIndex();
     EXPECT_TRUE(tree.GetConfigurationString(5, 1, text));
     EXPECT_EQ(text, "09 02 22 00 ");
     EXPECT_FALSE(tree.GetConfigurationString(5, 2, text));
@@ -152,6 +153,39 @@ TEST(DeviceTree, DevicesThatHeldAnAddressInTurn)
     EXPECT_FALSE(tree.GetConfigurationString(1, 1, text, 3));
 }
 
+// A device that held the address again lists the records in againFrom: each
+// such turn is that device's again, in record order among the others' turns.
+TEST(DeviceTree, TurnsOfADeviceThatHeldTheAddressAgain)
+{
+    auto device = [](const std::string& marks, const char* config, int cls) {
+        return "<device address='1'" + marks + "><configuration bConfigurationValue='1' strConfiguration='" + config +
+               "'><interface bInterfaceNumber='0' bInterfaceClass='" + std::to_string(cls) +
+               "' bInterfaceSubClass='0' bInterfaceProtocol='0'/></configuration></device>";
+    };
+    DeviceTree tree;
+    ASSERT_TRUE(tree.LoadDeviceTree("<devices>" + device(" againFrom='700  900 x 950'", "01 ", 3) +
+                                    device(" firstPacket='500' againFrom='800'", "02 ", 8) + "</devices>"));
+    using IC = DeviceTree::InterfaceClass;
+    const struct {
+        uint32_t record, turn, from, to;
+        int cls;
+        const char* configuration;
+    } turns[] = {
+        {0, 0, 0, 500, 3, "01 "},     {499, 0, 0, 500, 3, "01 "},   {500, 1, 500, 700, 8, "02 "},
+        {700, 2, 700, 800, 3, "01 "}, {800, 3, 800, 900, 8, "02 "}, {5000, 4, 900, UINT32_MAX, 3, "01 "},
+    };
+    for (const auto& t : turns) {
+        SCOPED_TRACE(t.record);
+        EXPECT_EQ(tree.DeviceAt(1, t.record), t.turn);
+        EXPECT_EQ(tree.DeviceRecords(1, t.turn), std::make_pair(t.from, t.to));
+        EXPECT_EQ(tree.FindInterface(1, 0, t.turn), (IC{t.cls, 0, 0}));
+        std::string text;
+        EXPECT_TRUE(tree.GetConfigurationString(1, 1, text, t.turn));
+        EXPECT_EQ(text, t.configuration);
+    }
+    EXPECT_EQ(tree.FindInterface(1, 0, 5), std::nullopt) << "no such turn";
+}
+
 TEST(DeviceTree, TextThatIsNotXmlKeepsTreeAndIndexes)
 {
     DeviceTree tree;
@@ -250,6 +284,52 @@ TEST(DeviceTree, LearnsFromGetDescriptorResponses)
     ASSERT_EQ(ten.size(), 2u);
     EXPECT_EQ(ten[0].attribute("idVendor"), "-1");
     EXPECT_EQ(ten[1].attribute(DeviceTree::kFirstPacket), "900");
+}
+
+// Enumerations of one device at one address: those with the same descriptors
+// as an earlier one fold into it, however many; one that never finished, with
+// fewer descriptors, is a device of its own.
+TEST(DeviceTree, AnEnumerationLikeAnEarlierOneFoldsIntoIt)
+{
+    const std::vector<uint8_t> device = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x08, 0x6D,
+                                         0x04, 0x77, 0xC0, 0x00, 0x72, 0x01, 0x02, 0x00, 0x01};
+    const std::vector<uint8_t> configuration = {0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xA0, 0x32,
+                                                0x09, 0x04, 0x00, 0x00, 0x01, 0x03, 0x01, 0x02, 0x00,
+                                                0x07, 0x05, 0x81, 0x03, 0x04, 0x00, 0x0A};
+    const orvane::CDeviceRequest getDevice = GetDescriptor(1), getConfiguration = GetDescriptor(2);
+    DeviceTree tree;
+    auto enumerate = [&](uint32_t from, bool finish) {
+        DeviceTree::Learning learning;
+        learning.newDeviceFrom = from;
+        EXPECT_TRUE(tree.LearnFromGetDescriptor(5, getDevice, device, &learning));
+        if (finish) {
+            EXPECT_TRUE(tree.LearnFromGetDescriptor(5, getConfiguration, configuration));
+        }
+    };
+    enumerate(100, true);
+    for (uint32_t from = 200; from < 1100; from += 100) enumerate(from, from != 300 && from != 600);
+    for (uint32_t from = 10000; from < 11000; ++from) enumerate(from, true);
+    tree.FoldRepeatedDevices();
+    const auto devices = tree.Document().selectNodes("/devices/device");
+    ASSERT_EQ(devices.size(), 2u) << tree.GetText().substr(0, 2000);
+    EXPECT_EQ(devices[0].attribute(DeviceTree::kFirstPacket), std::nullopt);
+    EXPECT_EQ(devices[0].attribute(DeviceTree::kAgainFrom)->substr(0, 34), "200 400 500 700 800 900 1000 10000");
+    EXPECT_EQ(devices[0].selectNodes(".//endpoint").size(), 1u);
+    EXPECT_EQ(devices[1].attribute(DeviceTree::kFirstPacket), "300");
+    EXPECT_EQ(devices[1].attribute(DeviceTree::kAgainFrom), "600");
+    EXPECT_TRUE(devices[1].childNodes().empty());
+    EXPECT_LT(tree.GetText().size(), 8000u) << "a number per enumeration, not a device";
+    // Folded again, the tree stays as it is; read back, the turns go in record order.
+    const std::string text = tree.GetText();
+    tree.FoldRepeatedDevices();
+    EXPECT_EQ(tree.GetText(), text);
+    DeviceTree read;
+    ASSERT_TRUE(read.LoadDeviceTree(text));
+    EXPECT_EQ(read.DeviceAt(5, 350), 2u);
+    EXPECT_EQ(read.FindEndpointInterface(5, 1, 2), 0) << "the unfinished one has no interfaces";
+    EXPECT_EQ(read.FindEndpointInterface(5, 1, 3), 1);
+    EXPECT_EQ(read.DeviceAt(5, 10999), 1009u);
+    EXPECT_EQ(read.FindEndpointInterface(5, 1, 1009), 1);
 }
 
 }  // namespace
