@@ -1,5 +1,6 @@
 #include "CDeviceTreeEditor.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -50,19 +51,28 @@ void CDeviceTreeEditor::Receive(const std::string& text) {
     if (!doc_.loadXML(text)) doc_.loadXML(kEmptyTree);
     lastText_ = text;
     modified_ = false;
+    IndexDevices();
 }
 
 void CDeviceTreeEditor::Clear() {
     doc_.loadXML(kEmptyTree);
     modified_ = false;
+    IndexDevices();
+}
+
+void CDeviceTreeEditor::IndexDevices() {
+    // The edits keep the device elements; only a new document changes them.
+    devices_.clear();
+    std::vector<int> seen(128, 0);
+    for (const xml::Node& node : doc_.selectNodes("//device")) {
+        const int address = IntAttr(node, "address");
+        if (address >= 0 && address < 128) devices_.emplace(DeviceKey(address, seen[size_t(address)]++), node);
+    }
 }
 
 xml::Node CDeviceTreeEditor::Device(int device) const {
-    if (device < 0) return {};
-    int earlier = 0;
-    for (const xml::Node& node : doc_.selectNodes("//device"))
-        if (IntAttr(node, "address") == device % 128 && earlier++ == device / 128) return node;
-    return {};
+    const auto it = devices_.find(device);
+    return it == devices_.end() ? xml::Node() : it->second;
 }
 
 bool CDeviceTreeEditor::HasDevice(int device) const { return bool(Device(device)); }
@@ -76,6 +86,29 @@ std::string CDeviceTreeEditor::EndpointText(int address, int attributes) {
            kTypes[attributes & 3] + "/" + kSync[(attributes >> 2) & 3] + "/" + kUsage[(attributes >> 4) & 3] + ")";
 }
 
+std::string CDeviceTreeEditor::HeldFromText(const std::string& first, const std::string& again) {
+    // A device given an address an earlier one held: from where it holds it.
+    // One that held it again lists the first few records and counts its turns.
+    std::vector<std::string> from;
+    if (!first.empty()) from.push_back(first);
+    else if (!again.empty()) from.push_back("0");
+    size_t turns = from.size();
+    for (size_t at = 0; at < again.size();) {
+        const size_t end = std::min(again.find(' ', at), again.size());
+        if (end > at) {
+            if (from.size() < kListedTurns) from.push_back(again.substr(at, end - at));
+            ++turns;
+        }
+        at = end + 1;
+    }
+    if (from.empty()) return {};
+    std::string text = " 自包 " + from[0];
+    for (size_t i = 1; i < from.size(); ++i) text += "、" + from[i];
+    text += turns > from.size() ? "… 起" : " 起";
+    if (turns > 1) text += "，共 " + std::to_string(turns) + " 次";
+    return text;
+}
+
 std::vector<CDeviceTreeEditor::Row> CDeviceTreeEditor::Rows(const CUsbIdDatabase& ids) const {
     std::vector<Row> rows;
     std::vector<int> seen(128, 0);
@@ -86,8 +119,8 @@ std::vector<CDeviceTreeEditor::Row> CDeviceTreeEditor::Rows(const CUsbIdDatabase
         const int deviceRow = int(rows.size());
         std::string text = "Address " + std::to_string(address) + " (" + ids.GetProductName(vendor, product) + "/" +
                            ids.GetVendorName(vendor) + ")";
-        // A device given an address an earlier one held: from where it holds it.
-        if (const auto from = device.attribute(DeviceTree::kFirstPacket)) text += " 自包 " + *from + " 起";
+        text += HeldFromText(device.attribute(DeviceTree::kFirstPacket).value_or(""),
+                             device.attribute(DeviceTree::kAgainFrom).value_or(""));
         rows.push_back({LevelDevice, address, key, -1, Fit(text)});
         const xml::Node configuration = FirstElement(device);
         if (!configuration) continue;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Document.h"
@@ -74,12 +75,20 @@ public:
     // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case, random.
     static std::string NewGuid();
     static std::string EndpointText(int address, int attributes);
+    // What a device line adds for the records it held its address from: its
+    // firstPacket and againFrom texts; empty for a device that held it throughout.
+    static std::string HeldFromText(const std::string& first, const std::string& again);
+    // Turns at the address a device line lists by their first record.
+    static constexpr size_t kListedTurns = 3;
 
 private:
     xml::Node Device(int device) const;
+    void IndexDevices();
 
     SettingStore* store_;
     xml::Document doc_;
+    // Device elements by DeviceKey.
+    std::unordered_map<int, xml::Node> devices_;
     std::string lastText_;
     bool modified_ = false;
 };

@@ -226,3 +226,25 @@ TEST(DeviceTreeEditor, DevicesThatHeldOneAddressInTurnAreEditedApart) {
     EXPECT_EQ(editor.StoredIndexOf(5), -1) << "the earlier device keeps its own configuration";
     EXPECT_FALSE(editor.HasDevice(CDeviceTreeEditor::DeviceKey(5, 2)));
 }
+
+// A device that held its address again lists the first few records it took it
+// from and counts its turns; one that held it throughout adds nothing.
+TEST(DeviceTreeEditor, HeldFromTexts) {
+    const struct {
+        const char* first;
+        const char* again;
+        const char* text;
+    } cases[] = {
+        {"", "", ""},
+        {"4096", "", " 自包 4096 起"},
+        {"", "700 900", " 自包 0、700、900 起，共 3 次"},
+        {"100", "200 300 400", " 自包 100、200、300… 起，共 4 次"},
+        {"100", "  200 ", " 自包 100、200 起，共 2 次"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CDeviceTreeEditor::HeldFromText(c.first, c.again), c.text) << c.again;
+    CDeviceTreeEditor editor;
+    editor.Receive("<devices><device address=\"5\" idVendor=\"1\" idPorduct=\"2\" againFrom=\"700 900\"/></devices>");
+    const auto rows = editor.Rows(Ids());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].text, "Address 5 (/) 自包 0、700、900 起，共 3 次");
+}
