@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
@@ -193,6 +194,60 @@ void BM_ParseAndDecode(benchmark::State& state) {
     state.counters["transfer_level_bytes_per_record"] = decodeBytes / double(records);
 }
 
+// A capture whose session, enumeration and all, repeats at the same address
+// (a device in a reset loop): the parse with its learning, then the transfer
+// level's binding, each in records per second, and the size of the stored
+// tree. At 1 M and 10 M records the rates should match: a cost that grows with
+// the enumerations so far shows here.
+void BM_ParseReenumerating(benchmark::State& state, const char* name) {
+    const size_t records = size_t(state.range(0));
+    const bool real = std::strncmp(name, "usb_", 4) == 0;
+    const emu::BusCapture session = real ? bench::CaptureFiles(std::filesystem::path(ORVANE_CAPTURES_DIR) / name)
+                                         : bench::EmulatedSession(name);
+    if (session.records.empty()) {
+        state.SkipWithError("no such capture");
+        return;
+    }
+    emu::BusCapture capture;
+    bench::AppendTiled(capture, session, records, true);
+    emu::CaptureSource source(std::move(capture));
+    double parseSeconds = 1e9, decodeSeconds = 1e9;
+    size_t devices = 0, treeBytes = 0;
+    for (auto _ : state) {
+        CUsbParser parser;
+        parser.SetDataSource(&source);
+        TreeSink transactions;
+        double t0 = ThreadSeconds();
+        parser.Parse(&transactions.sink);
+        std::string tree;
+        parser.GetDeviceTree(tree);
+        parseSeconds = std::min(parseSeconds, ThreadSeconds() - t0);
+        CDecoderManager manager(nullptr);
+        manager.LoadDeviceTree(tree);
+        manager.SetHost(&parser);
+        manager.SetRoot(&transactions.root);
+        TreeSink transfers;
+        t0 = ThreadSeconds();
+        manager.DecodeAll(&transfers.sink);
+        decodeSeconds = std::min(decodeSeconds, ThreadSeconds() - t0);
+        state.SetIterationTime(parseSeconds + decodeSeconds);
+        treeBytes = tree.size();
+        devices = 0;
+        for (size_t at = tree.find("<device "); at != std::string::npos; at = tree.find("<device ", at + 1)) ++devices;
+        manager.ReleaseDecoders();
+        FreeTransferLevel(&transfers.root);
+        FreeChildren(&transactions.root);
+    }
+    state.counters["parse_records_per_s"] = double(records) / parseSeconds;
+    state.counters["decode_records_per_s"] = double(records) / decodeSeconds;
+    state.counters["device_nodes"] = double(devices);
+    state.counters["tree_bytes"] = double(treeBytes);
+    std::printf("re-enumerating %s, %zu records: parse %.2f M records/s, transfer level %.2f M records/s; "
+                "%zu device nodes, tree of %zu bytes\n",
+                name, records, double(records) / parseSeconds / 1e6, double(records) / decodeSeconds / 1e6, devices,
+                treeBytes);
+}
+
 // An emulator session of mass-storage commands (reads, writes and unit tests
 // at high speed, with the usual NAKs and damage) or of HID input reports,
 // tiled to `records` records.
@@ -333,6 +388,11 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], kFirstParseFlag) == 0)
         return FirstParseChild(std::strcmp(argv[2], "real") == 0 ? Traffic::Real : Traffic::Synthetic,
                                size_t(std::strtoull(argv[3], nullptr, 10)));
+    // Three real captures that hold an enumeration, and an emulated session.
+    for (const char* name : {"usb_ls_mouse", "usb_fs_vcp", "usb_hs_flash_drive", "audio"})
+        benchmark::RegisterBenchmark((std::string("BM_ParseReenumerating/") + name).c_str(),
+                                     [name](benchmark::State& state) { BM_ParseReenumerating(state, name); })
+            ->Arg(1 << 20)->Arg(10 << 20)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

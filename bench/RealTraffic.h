@@ -23,13 +23,15 @@
 namespace orvane::bench {
 
 // Appends `session` to `into` until `records` of it are there: its first part
-// up to the first token on a class endpoint once, then the rest over and over.
-// Time stamps follow what `into` holds already; the payload is stored once and
-// shared by the repeats.
-inline void AppendTiled(emu::BusCapture& into, const emu::BusCapture& session, size_t records) {
+// up to the first token on a class endpoint once, then the rest over and over;
+// with `reenumerate`, the whole session over and over, so its device is
+// enumerated again at the same address each time. Time stamps follow what
+// `into` holds already; the payload is stored once and shared by the repeats.
+inline void AppendTiled(emu::BusCapture& into, const emu::BusCapture& session, size_t records,
+                        bool reenumerate = false) {
     if (session.records.empty()) return;
     size_t body = 0;
-    while (body < session.records.size()) {
+    while (!reenumerate && body < session.records.size()) {
         const PacketRecord& r = session.records[body];
         const uint8_t pid = r.PidNibble();
         if ((pid == PidIn || pid == PidOut) && r.Endpoint() != 0) break;
