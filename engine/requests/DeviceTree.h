@@ -77,12 +77,14 @@ public:
     // Replaces the tree with a text and rebuilds the indexes; false, with tree
     // and indexes unchanged, when the text is not XML.
     bool LoadDeviceTree(const std::string& text);
-    // Both indexes from the document; elements lacking an attribute the index
-    // needs, or with an address or interface number out of range, are skipped.
+    // The indexes the calls below read, from the document; elements lacking an
+    // attribute the index needs, or with an address or interface number out
+    // of range, are skipped.
     void BuildDeviceIndex();
 
-    // The strConfiguration text of that configuration of the address's
-    // `device` (see DeviceAt); false and `out` unchanged when there is none.
+    // The strConfiguration text of that configuration of the device that held
+    // the address in turn `device` (see DeviceAt); false and `out` unchanged
+    // when there is none.
     bool GetConfigurationString(int address, int bConfigurationValue, std::string& out, uint32_t device = 0) const;
 
     // Which of the turns at the address holds the record: 0 for the first,
