@@ -15,6 +15,7 @@
 
 #include "CPacketListModel.h"
 #include "DesktopServices.h"
+#include "IDevice.h"
 #include "IPrompt.h"
 
 namespace orvane::app::test {
@@ -85,6 +86,13 @@ inline std::string TempFolder(const char* name) {
 // calls, so a view with some rows may still be short of the last ones.
 inline bool AllRowsShown(CPacketListModel& model) {
     return model.rowCount() > 0 && model.rowCount() == model.RowCount();
+}
+
+// The payload's upload runs on after the parse; a save before its end waits in
+// a dialog, which a scripted prompt turns down.
+inline bool UploadDone(IDevice* device) {
+    int32_t progress = 100;
+    return !device || !device->Control(kControlUploadProgress, &progress) || progress >= 100;
 }
 
 // Empties the program's settings (kept under the test's own folder).

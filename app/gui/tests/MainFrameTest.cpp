@@ -98,6 +98,7 @@ void Capture(CMainFrame& frame) {
     frame.Document().SetSetup(SetupXml().Text());
     ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
     ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return UploadDone(frame.Device()); }, kBoundMs));
 }
 
 }  // namespace

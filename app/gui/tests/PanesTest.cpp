@@ -388,6 +388,7 @@ TEST(PanesInTheWindow, LevelSwitchesClearTheDetailAndADeviceTreeEditIsDecodedAga
     // Opening a project: nothing of the capture before stays in the panes.
     TempDir folder;
     const QString path = QString::fromStdString(folder / "panes.usb");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test::UploadDone(frame.Device()); }, kBoundMs));
     ASSERT_TRUE(frame.SaveProject(path));
     ASSERT_TRUE(ShowSomeDetail(frame));
     ASSERT_TRUE(frame.OpenProject(path));

@@ -72,6 +72,7 @@ TEST(StartUp, CommandLineOpensASavedProjectAndRefusesADamagedOne) {
             return frame.Worker().IsIdle() && frame.Worker().DataAvailable() && AllRowsShown(*frame.ListModel());
         }, kBoundMs));
         rows = frame.ListModel()->rowCount();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return UploadDone(frame.Device()); }, kBoundMs));
         ASSERT_TRUE(frame.SaveProject(project));
         EXPECT_TRUE(frame.RecentFiles().startsWith(project));
     }
