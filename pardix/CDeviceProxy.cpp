@@ -27,6 +27,9 @@ namespace orvane::pardix {
 
 namespace {
 
+// The reply that ends a memory write, and a configuration download.
+constexpr uint8_t kDoneAck[2] = {0xAA, 0x55};
+
 // A memory read whose data keeps arriving short is given up after this many tries.
 constexpr int kShortReadRetries = 64;
 
@@ -106,9 +109,14 @@ bool CDeviceProxy::SendCommand() {
     unsigned long done = 0;
     if (!port_->WritePort(0, port::kCommandPipe, &block_, kCommandBytes, &done, port::kTimeoutMs)) return false;
     if (done != kCommandBytes) return false;
-    // A short reply that echoes the opcode would leave the previous reply's bytes behind it.
-    if (!port_->ReadPort(0, port::kCommandPipe, reply_, kCommandBytes, &done, port::kTimeoutMs)) return false;
-    return done == kCommandBytes && std::memcmp(reply_, &block_, 2) == 0;
+    return ReadReply(reply_, kCommandBytes, &block_);
+}
+
+bool CDeviceProxy::ReadReply(void* dst, unsigned long bytes, const void* head, unsigned long timeoutMs) {
+    unsigned long done = 0;
+    if (!port_->ReadPort(0, port::kCommandPipe, dst, bytes, &done, timeoutMs)) return false;
+    // A short reply with the right head would leave the previous reply's bytes behind it.
+    return done == bytes && std::memcmp(dst, head, 2) == 0;
 }
 
 bool CDeviceProxy::SendBlock(uint16_t opcode, uint16_t argument, uint32_t address, uint32_t length,
@@ -148,9 +156,7 @@ bool CDeviceProxy::WriteMemory(uint16_t argument, uint32_t address, uint32_t dwo
         if (done == 0 || done > piece) return false;  // no progress: the pipe is gone
         sent += uint32_t(done);
     }
-    unsigned long done = 0;
-    if (!port_->ReadPort(0, port::kCommandPipe, reply_, kCommandBytes, &done, port::kTimeoutMs)) return false;
-    return done == kCommandBytes && reply_[0] == 0xAA && reply_[1] == 0x55;
+    return ReadReply(reply_, kCommandBytes, kDoneAck);
 }
 
 bool CDeviceProxy::ReadMemory(uint16_t argument, uint32_t address, uint32_t dwordCount, void* dst) {
@@ -198,16 +204,13 @@ bool CDeviceProxy::DownloadConfiguration(const std::vector<uint8_t>& image) {
     block.length = uint32_t(image.size());
     unsigned long done = 0;
     uint8_t ack[2] = {};
+    static constexpr uint8_t kReady[2] = {0x01, 0xFE};
     if (!port_->WritePort(0, port::kCommandPipe, &block, kCommandBytes, &done, port::kTimeoutMs)) return false;
-    if (!port_->ReadPort(0, port::kCommandPipe, ack, 2, &done, port::kTimeoutMs) || done != 2) return false;
-    if (ack[0] != 0x01 || ack[1] != 0xFE) return false;
+    if (!ReadReply(ack, 2, kReady)) return false;
     if (!port_->WritePort(0, port::kBulkOutPipe, image.data(), image.size(), &done, port::kTimeoutMs) ||
         done != image.size())
         return false;
-    ack[0] = ack[1] = 0;
-    if (!port_->ReadPort(0, port::kCommandPipe, ack, 2, &done, port::kDownloadAckTimeoutMs) || done != 2)
-        return false;
-    if (ack[0] != 0xAA || ack[1] != 0x55) return false;
+    if (!ReadReply(ack, 2, kDoneAck, port::kDownloadAckTimeoutMs)) return false;
     SleepMs(10);
     return true;
 }
@@ -385,7 +388,11 @@ int32_t CDeviceProxy::GetDeviceInfo(DeviceInfo* out) {
     block.opcode = OpDeviceInfo;
     unsigned long done = 0;
     if (!port_->WritePort(0, port::kCommandPipe, &block, kCommandBytes, &done, port::kTimeoutMs)) return 0;
-    return port_->ReadPort(0, port::kCommandPipe, out, kDeviceInfoBytes, &done, port::kTimeoutMs) ? 1 : 0;
+    if (done != kCommandBytes || !ReadReply(out, kDeviceInfoBytes, &block)) {
+        *out = DeviceInfo{};  // no model or version read from a reply that is not whole
+        return 0;
+    }
+    return 1;
 }
 
 int32_t CDeviceProxy::DownloadImage() {

@@ -41,6 +41,10 @@ TEST_F(ProxyFixture, ReplyThatDoesNotEchoTheOpcodeFailsTheCommand) {
     emu.CorruptNextEcho();
     EXPECT_FALSE(proxy.ReadRegisters(RegControlBlock, &value, 4));
     EXPECT_TRUE(proxy.ReadRegisters(RegControlBlock, &value, 4));
+    DeviceInfo info;
+    emu.CorruptNextEcho();
+    EXPECT_EQ(proxy.GetDeviceInfo(&info), 0);
+    EXPECT_EQ(proxy.GetDeviceInfo(&info), 1);
 }
 
 // A reply cut short that still echoes the opcode: a register read would copy
@@ -57,6 +61,14 @@ TEST_F(ProxyFixture, ShortRepliesFailTheOperation) {
         EXPECT_FALSE(proxy.WriteMemory(0, RegTriggerTable, 16, data.data())) << nth;
     }
     EXPECT_TRUE(proxy.WriteMemory(0, RegTriggerTable, 16, data.data()));
+    // Cut before the configuration version: it would read 0, a loaded one, and
+    // the configuration would never be downloaded. Nothing of the cut reply is kept.
+    DeviceInfo info;
+    emu.ShortenReply(1, 16);
+    EXPECT_EQ(proxy.GetDeviceInfo(&info), 0);
+    EXPECT_EQ(info.model, 0u);
+    ASSERT_EQ(proxy.GetDeviceInfo(&info), 1);
+    EXPECT_EQ(info.model, kAnalyserModel);
 }
 
 TEST_F(ProxyFixture, MemoryWritesAreSplitAt64K) {
@@ -105,6 +117,14 @@ TEST_F(ProxyFixture, FailedTransfersFailTheOperation) {
     emu.CorruptNextAck();
     EXPECT_FALSE(proxy.WriteMemory(0, RegTriggerTable, 16, data.data()));
     EXPECT_TRUE(proxy.WriteMemory(0, RegTriggerTable, 16, data.data()));
+    // Cut before the configuration version: it would read 0, a loaded one, and
+    // the configuration would never be downloaded. Nothing of the cut reply is kept.
+    DeviceInfo info;
+    emu.ShortenReply(1, 16);
+    EXPECT_EQ(proxy.GetDeviceInfo(&info), 0);
+    EXPECT_EQ(info.model, 0u);
+    ASSERT_EQ(proxy.GetDeviceInfo(&info), 1);
+    EXPECT_EQ(info.model, kAnalyserModel);
 }
 
 TEST_F(ProxyFixture, ClearEndsAtTheFirstDoneBitAndGivesUpOnAStuckAnalyser) {

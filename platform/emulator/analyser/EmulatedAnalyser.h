@@ -173,7 +173,7 @@ public:
     // Pipe-1 reply `nth` from now (1 = the next) is cut to at most `bytes`,
     // its head intact, as a bad cable can leave it.
     void ShortenReply(unsigned nth, unsigned long bytes);
-    // The next 60-byte reply echoes a wrong opcode.
+    // The next reply that echoes its opcode (a command's or the device information) echoes a wrong one.
     void CorruptNextEcho();
     // The next acknowledgement (01 FE or AA 55) is wrong.
     void CorruptNextAck();

@@ -236,7 +236,7 @@ bool EmulatedAnalyser::HandleCommand(const uint8_t* block, unsigned long length)
         PutU32(info.data() + 12, firmware_);
         PutU32(info.data() + 16, configVersion_);
         PutU32(info.data() + 20, serial_);
-        replies_.push_back(std::move(info));
+        QueueEcho(std::move(info));
         break;
     }
     case kOpDownload:
