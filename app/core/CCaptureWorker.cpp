@@ -373,6 +373,12 @@ CCaptureWorker::StartResult CCaptureWorker::StartRecord() {
     transferShown_ = dataAvailable_ = classDecoded_ = false;
     ResetListRows();
     if (!started) {
+        {
+            // The project described the capture that is gone; only its settings still hold.
+            std::lock_guard lock(docMutex_);
+            doc_.OnNewDocument();
+            doc_.SetSetup(setup);
+        }
         if (options_.warning) options_.warning(kStartFailedWarning);
         return StartResult::StartFailed;
     }

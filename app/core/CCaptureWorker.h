@@ -33,7 +33,9 @@ public:
         Busy,           // the worker is not idle: nothing done
         NoDevice,       // the document was marked modified, nothing more
         SetupRejected,  // open the record settings, store them, start again
-        StartFailed,    // the analyser did not start: the window and the device library hold an empty capture
+        // The analyser did not start: the window and the device library hold an
+        // empty capture, the document a new project with these settings, modified.
+        StartFailed,
     };
 
     struct Options {

@@ -721,8 +721,11 @@ void CMainFrame::OnStartRecord(bool defaultSetup) {
         if (!setup.Load(doc_.GetSetup())) doc_.SetSetup(setup.Text());
     }
     // While the analyser refuses the settings the sheet comes back; Cancel gives the capture up.
-    while (worker_->StartRecord() == CCaptureWorker::StartResult::SetupRejected)
+    CCaptureWorker::StartResult result;
+    while ((result = worker_->StartRecord()) == CCaptureWorker::StartResult::SetupRejected)
         if (!CRecordSheet::EditDocumentSetup(this, doc_, &worker_->DocumentMutex(), -1)) break;
+    // The project's files still hold the capture that is gone here: a save asks for a name, as after New.
+    if (result == CCaptureWorker::StartResult::StartFailed) path_.clear();
     UpdateTitle();
 }
 

@@ -408,6 +408,8 @@ TEST_F(CaptureWorker, AStartTheAnalyserRefusesKeepsTheCaptureForTheListAndTheSav
 
 TEST_F(CaptureWorker, AStartTheAnalyserDoesNotTakeClearsTheCaptureAndSaysSo) {
     Capture();
+    doc.Bookmarks().Add({3, "mark", ""});
+    const std::string setup = doc.GetSetup();
     pardix::CDeviceProxy& source = device->Source();
     ASSERT_TRUE(WaitUntil([&] { return source.UploadStateNow() == pardix::UploadIdle; }));
     // The settings are taken; the first write of the start is not.
@@ -420,6 +422,12 @@ TEST_F(CaptureWorker, AStartTheAnalyserDoesNotTakeClearsTheCaptureAndSaysSo) {
     EXPECT_EQ(doc.TransactionRoot().children.size(), 0u);
     EXPECT_EQ(log.Types().back(), EventCaptureCleared);
     EXPECT_EQ(source.GetCount(), 0u) << "no rows, no records: a save writes what the window shows";
+    // A new project that keeps its settings, as nothing else of the old one describes it.
+    EXPECT_EQ(doc.Bookmarks().GetCount(), 0);
+    EXPECT_EQ(doc.TriggerRecord(), -1);
+    EXPECT_EQ(doc.GetConfiguration(), "");
+    EXPECT_EQ(doc.GetSetup(), setup);
+    EXPECT_TRUE(doc.IsModified());
     std::lock_guard lock(warningMutex);
     EXPECT_EQ(warnings, std::vector<std::string>{CCaptureWorker::kStartFailedWarning});
 }

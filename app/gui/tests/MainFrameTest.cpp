@@ -778,6 +778,38 @@ TEST(MainFrameFiles, AFailedSaveSaysWhatAndWhyKeepsTheOldFilesAndTheWindowOpen) 
     EXPECT_TRUE(frame.close()) << "mended, the save goes through";
 }
 
+TEST(MainFrameFiles, AfterAStartTheAnalyserDoesNotTakeASaveAsksForANameAndTheProjectKeepsItsCapture) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    emu::EmulatedAnalyser emu;
+    CMainFrame frame(CMainFrame::Options{.device = EmulatedDevice(emu, 20), .demoFolder = "/nonexistent"});
+    frame.show();
+    ASSERT_NO_FATAL_FAILURE(Capture(frame));
+    const std::string folder = TempFolder("failed-start");
+    // The upload may outlast the parse; a save would wait behind a dialog the script cancels.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        int32_t progress = 0;
+        return frame.Device()->Control(kControlUploadProgress, &progress) && progress >= 100;
+    }, kBoundMs));
+    ASSERT_TRUE(frame.SaveProject(QString::fromStdString(folder + "/cap.usb"))) << prompt.dialogs.join('|').toStdString();
+    const auto saved = FolderBytes(folder);
+    const std::string setup = frame.Document().GetSetup();
+
+    // The settings are taken; the first write of the start is not.
+    const unsigned before = emu.CommandCount();
+    ASSERT_EQ(frame.Device()->ApplySetup(setup.c_str()), 1);
+    emu.DisconnectAtCommand(emu.CommandCount() - before + 1);
+    ASSERT_TRUE(frame.Commands().Execute(cmd::StartRecord));
+    ASSERT_EQ(frame.Document().TransactionRoot().children.size(), 0u) << "the start failed";
+    EXPECT_TRUE(frame.ProjectPath().isEmpty());
+    EXPECT_TRUE(frame.windowTitle().startsWith(QString::fromUtf8("无标题"))) << frame.windowTitle().toStdString();
+    EXPECT_EQ(frame.Document().GetSetup(), setup);
+
+    ASSERT_TRUE(frame.Commands().Execute(cmd::FileSave));
+    EXPECT_EQ(prompt.fileDialogs.size(), 1) << "a name is asked for";
+    EXPECT_EQ(FolderBytes(folder), saved) << "cancelled, and nothing written over the project";
+}
+
 TEST(MainFrameFiles, ASignalToQuitClosesWithoutAskingAndTheStoreGoes) {
     ClearProgramSettings();
     ScriptedPrompt prompt;
