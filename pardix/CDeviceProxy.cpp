@@ -116,7 +116,7 @@ bool CDeviceProxy::ReadReply(void* dst, unsigned long bytes, const void* head, u
     unsigned long done = 0;
     if (!port_->ReadPort(0, port::kCommandPipe, dst, bytes, &done, timeoutMs)) return false;
     // A short reply with the right head would leave the previous reply's bytes behind it.
-    return done == bytes && std::memcmp(dst, head, 2) == 0;
+    return done == bytes && (!head || std::memcmp(dst, head, 2) == 0);
 }
 
 bool CDeviceProxy::SendBlock(uint16_t opcode, uint16_t argument, uint32_t address, uint32_t length,
@@ -388,7 +388,8 @@ int32_t CDeviceProxy::GetDeviceInfo(DeviceInfo* out) {
     block.opcode = OpDeviceInfo;
     unsigned long done = 0;
     if (!port_->WritePort(0, port::kCommandPipe, &block, kCommandBytes, &done, port::kTimeoutMs)) return 0;
-    if (done != kCommandBytes || !ReadReply(out, kDeviceInfoBytes, &block)) {
+    // Its header is not interpreted: only a reply cut short is refused.
+    if (done != kCommandBytes || !ReadReply(out, kDeviceInfoBytes, nullptr)) {
         *out = DeviceInfo{};  // no model or version read from a reply that is not whole
         return 0;
     }

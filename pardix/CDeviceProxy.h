@@ -136,7 +136,7 @@ protected:
     // Fills the command block afresh and sends it; inline data only for register writes.
     bool SendBlock(uint16_t opcode, uint16_t argument, uint32_t address, uint32_t length,
                    const void* inlineData = nullptr);
-    // Reads a pipe-1 reply of exactly `bytes` whose first two bytes are `head`'s.
+    // Reads a pipe-1 reply of exactly `bytes` whose first two bytes are `head`'s (any with none).
     bool ReadReply(void* dst, unsigned long bytes, const void* head, unsigned long timeoutMs = port::kTimeoutMs);
     bool WriteFilterImage();
     bool WriteTriggerImage();
