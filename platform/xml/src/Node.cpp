@@ -1,7 +1,6 @@
 #include "Node.h"
 
 #include <exception>
-#include <sstream>
 
 #include "Detail.h"
 
@@ -32,6 +31,13 @@ pugi::xml_node skipStore(pugi::xml_node node)
 {
     return isStore(node) ? node.next_sibling() : node;
 }
+
+// Prints straight into a string: a stream costs more than the print itself
+// for the small subtrees the device tree compares.
+struct StringWriter : pugi::xml_writer {
+    std::string out;
+    void write(const void* data, size_t size) override { out.append(static_cast<const char*>(data), size); }
+};
 
 void setError(std::string* error, std::string text)
 {
@@ -99,16 +105,16 @@ bool Node::setText(const std::string& text)
 std::string Node::xml() const
 {
     pugi::xml_node node = toPugi(handle_);
-    std::ostringstream out;
+    StringWriter writer;
     const unsigned flags = pugi::format_raw | pugi::format_no_declaration;
     if (node.type() == pugi::node_document) {
         for (pugi::xml_node child : node.children()) {
-            if (!isStore(child)) child.print(out, "", flags);
+            if (!isStore(child)) child.print(writer, "", flags);
         }
     } else if (node) {
-        node.print(out, "", flags);
+        node.print(writer, "", flags);
     }
-    return out.str();
+    return std::move(writer.out);
 }
 
 Node Node::parent() const
