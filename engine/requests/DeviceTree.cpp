@@ -4,7 +4,9 @@
 #include <charconv>
 #include <cstdlib>
 #include <climits>
+#include <cstring>
 #include <initializer_list>
+#include <string_view>
 #include <utility>
 
 #include "DescriptorList.h"
@@ -16,8 +18,8 @@ constexpr const char* kEmptyTree = "<devices/>";
 
 std::string Dec(int v) { return std::to_string(v); }
 
-xml::Node Element(xml::Document& doc, const char* name,
-                  std::initializer_list<std::pair<const char*, std::string>> attributes)
+template <class Attributes = std::initializer_list<std::pair<const char*, std::string>>>
+xml::Node Element(xml::Document& doc, const char* name, const Attributes& attributes)
 {
     xml::Node node = doc.createElement(name);
     for (const auto& [key, value] : attributes) node.setAttribute(key, value);
@@ -54,17 +56,21 @@ DeviceTree::DeviceTree()
     document_.loadXML(kEmptyTree);
 }
 
+using Attributes = std::initializer_list<std::pair<const char*, std::string>>;
+
 void DeviceTree::ResetDeviceTree()
 {
     document_.loadXML(kEmptyTree);
     open_.clear();
     kept_.clear();
+    pending_ = 0;
 }
 
 void DeviceTree::FindLatestDevices()
 {
     open_.clear();
     kept_.clear();
+    pending_ = 0;
     // The last one of an address in document order is the one written to.
     for (const xml::Node& device : document_.selectNodes("/devices/device"))
         if (const auto address = device.attribute("address")) open_[*address] = OpenDevice{device};
@@ -110,18 +116,20 @@ DeviceTree::OpenDevice* DeviceTree::Open(int address)
     return &device;
 }
 
-DeviceTree::OpenConfiguration* DeviceTree::FindConfiguration(int address, int bConfigurationValue)
+DeviceTree::OpenConfiguration* DeviceTree::FindConfiguration(int address, int bConfigurationValue,
+                                                             OpenDevice** owner)
 {
     OpenDevice* device = Open(address);
     if (!device) return nullptr;
+    if (owner) *owner = device;
     const auto it = device->configurations.find(Dec(bConfigurationValue));
     return it == device->configurations.end() ? nullptr : &it->second;
 }
 
 DeviceTree::OpenInterface* DeviceTree::FindInterfaceNode(int address, int bConfigurationValue, int bInterfaceNumber,
-                                                         int bAlternateSetting)
+                                                         int bAlternateSetting, OpenDevice** owner)
 {
-    OpenConfiguration* configuration = FindConfiguration(address, bConfigurationValue);
+    OpenConfiguration* configuration = FindConfiguration(address, bConfigurationValue, owner);
     if (!configuration) return nullptr;
     const auto it = configuration->interfaces.find({Dec(bInterfaceNumber), Dec(bAlternateSetting)});
     return it == configuration->interfaces.end() ? nullptr : &it->second;
@@ -138,39 +146,106 @@ bool DeviceTree::AddDeviceNode(int address, int bcdUSB, int bDeviceClass, int bD
 bool DeviceTree::AppendDevice(int address, int bcdUSB, int bDeviceClass, int bDeviceSubClass, int bDeviceProtocol,
                               int idVendor, int idProduct, int bcdDevice, std::optional<uint32_t> firstPacket)
 {
-    xml::Node devices = document_.selectSingleNode("/devices");
-    if (!devices) return false;
+    // The root element, without an XPath query: this runs once per enumeration.
+    xml::Node devices = document_.documentElement();
+    if (!devices || devices.name() != "devices") return false;
     const std::string key = Dec(address);
     // The device that held the address is complete now.
     FoldDevice(key);
-    xml::Node device = Element(document_, "device",
-                               {{"address", key},
-                                {"bcdUSB", Dec(bcdUSB)},
-                                {"bDeviceClass", Dec(bDeviceClass)},
-                                {"bDeviceSubClass", Dec(bDeviceSubClass)},
-                                {"bDeviceProtocol", Dec(bDeviceProtocol)},
-                                {"idVendor", Dec(idVendor)},
-                                {"idPorduct", Dec(idProduct)},
-                                {"bcdDevice", Dec(bcdDevice)}});
-    if (firstPacket) device.setAttribute(kFirstPacket, std::to_string(*firstPacket));
-    devices.appendChild(device);
+    const Attributes attributes = {{"address", key},
+                                   {"bcdUSB", Dec(bcdUSB)},
+                                   {"bDeviceClass", Dec(bDeviceClass)},
+                                   {"bDeviceSubClass", Dec(bDeviceSubClass)},
+                                   {"bDeviceProtocol", Dec(bDeviceProtocol)},
+                                   {"idVendor", Dec(idVendor)},
+                                   {"idPorduct", Dec(idProduct)},
+                                   {"bcdDevice", Dec(bcdDevice)}};
     OpenDevice& open = open_[key];
-    open = OpenDevice{device};
+    if (firstPacket) {
+        // A device in a reset loop takes its address over and over: it is
+        // written only if it does not fold into an earlier one.
+        open = OpenDevice{devices.appendChild(document_.createElement("device"))};
+        open.indexed = open.pending = true;
+        ++pending_;
+        AddPending(open, {"device", {}, {}, attributes});
+        open.elements.front().attributes.emplace_back(kFirstPacket, std::to_string(*firstPacket));
+        return true;
+    }
+    open = OpenDevice{devices.appendChild(Element(document_, "device", attributes))};
     open.indexed = true;
     return true;
+}
+
+void DeviceTree::AddPending(OpenDevice& device, PendingElement element)
+{
+    // Each text with its length first, so that different elements never read alike.
+    std::string& record = device.record;
+    auto add = [&record](std::string_view text) {
+        record.append(std::to_string(text.size())).append(1, ':').append(text);
+    };
+    add(element.name), add(element.configuration), add(element.interface.first), add(element.interface.second);
+    for (const auto& [name, value] : element.attributes) add(name), add(value);
+    record.append(1, ';');
+    device.elements.push_back(std::move(element));
+}
+
+void DeviceTree::WritePending(OpenDevice& device) const
+{
+    if (!device.pending) return;
+    for (const auto& [name, value] : device.elements.front().attributes) device.node.setAttribute(name, value);
+    for (size_t i = 1; i < device.elements.size(); ++i) {
+        const PendingElement& element = device.elements[i];
+        const xml::Node node = Element(document_, element.name, element.attributes);
+        OpenConfiguration& configuration = device.configurations.at(element.configuration);
+        if (std::strcmp(element.name, "configuration") == 0) {
+            configuration.node = device.node.appendChild(node);
+        } else if (std::strcmp(element.name, "interface") == 0) {
+            configuration.interfaces.at(element.interface).node = configuration.node.appendChild(node);
+        } else {
+            configuration.interfaces.at(element.interface).node.appendChild(node);
+        }
+    }
+    device.pending = false;
+    device.elements.clear();
+    device.record.clear();
+    --pending_;
+}
+
+void DeviceTree::WritePendingDevices() const
+{
+    if (pending_ == 0) return;
+    for (auto& [address, device] : open_) WritePending(device);
 }
 
 void DeviceTree::FoldDevice(const std::string& address)
 {
     const auto it = open_.find(address);
     if (it == open_.end() || !it->second.node) return;
+    Kept& kept = kept_[address];
+    std::string record;
+    if (it->second.pending) {
+        const auto known = kept.byRecord.find(it->second.record);
+        if (known != kept.byRecord.end()) {
+            // Written, it would fold into that earlier device: only its mark is kept.
+            auto& [earlier, again] = kept.again[known->second];
+            const std::string& mark = it->second.elements.front().attributes.back().second;
+            again += (again.empty() ? "" : " ") + mark;
+            it->second.node.parent().deleteChild(it->second.node);
+            --pending_;
+            it->second = OpenDevice{earlier};
+            return;
+        }
+        record = std::move(it->second.record);
+        WritePending(it->second);
+    }
     xml::Node device = it->second.node;
     std::string signature;
     for (const auto& [name, value] : device.attributes())
-        if (name != kFirstPacket && name != kAgainFrom) signature += name + '=' + value + '\n';
+        if (name != kFirstPacket && name != kAgainFrom)
+            signature.append(name).append(1, '=').append(value).append(1, '\n');
     for (const xml::Node& child : device.childNodes()) signature += child.xml();
-    Kept& kept = kept_[address];
     const auto [at, added] = kept.bySignature.try_emplace(std::move(signature), kept.again.size());
+    if (!record.empty()) kept.byRecord.emplace(std::move(record), at->second);
     if (added) {
         kept.again.emplace_back(device, device.attribute(kAgainFrom).value_or(std::string()));
         return;
@@ -198,6 +273,12 @@ bool DeviceTree::AddConfigurationNode(int address, int bConfigurationValue, cons
     OpenDevice* device = Open(address);
     const std::string key = Dec(bConfigurationValue);
     if (!device || device->configurations.count(key)) return false;
+    if (device->pending) {
+        AddPending(*device, {"configuration", key, {},
+                             Attributes{{"bConfigurationValue", key}, {"strConfiguration", configurationText}}});
+        device->configurations.emplace(key, OpenConfiguration{});
+        return true;
+    }
     xml::Node node = device->node.appendChild(
         Element(document_, "configuration", {{"bConfigurationValue", key}, {"strConfiguration", configurationText}}));
     device->configurations.emplace(key, OpenConfiguration{node});
@@ -208,16 +289,22 @@ bool DeviceTree::AddInterfaceNode(int address, int bConfigurationValue, int bInt
                                   int bNumEndpoints, int bInterfaceClass, int bInterfaceSubClass,
                                   int bInterfaceProtocol)
 {
-    OpenConfiguration* configuration = FindConfiguration(address, bConfigurationValue);
+    OpenDevice* device = nullptr;
+    OpenConfiguration* configuration = FindConfiguration(address, bConfigurationValue, &device);
     std::pair<std::string, std::string> key{Dec(bInterfaceNumber), Dec(bAlternateSetting)};
     if (!configuration || configuration->interfaces.count(key)) return false;
-    xml::Node node = configuration->node.appendChild(Element(document_, "interface",
-                                                             {{"bInterfaceNumber", key.first},
-                                                              {"bAlternateSetting", key.second},
-                                                              {"bNumEndpoints", Dec(bNumEndpoints)},
-                                                              {"bInterfaceClass", Dec(bInterfaceClass)},
-                                                              {"bInterfaceSubClass", Dec(bInterfaceSubClass)},
-                                                              {"bInterfaceProtocol", Dec(bInterfaceProtocol)}}));
+    const Attributes attributes = {{"bInterfaceNumber", key.first},
+                                   {"bAlternateSetting", key.second},
+                                   {"bNumEndpoints", Dec(bNumEndpoints)},
+                                   {"bInterfaceClass", Dec(bInterfaceClass)},
+                                   {"bInterfaceSubClass", Dec(bInterfaceSubClass)},
+                                   {"bInterfaceProtocol", Dec(bInterfaceProtocol)}};
+    if (device->pending) {
+        AddPending(*device, {"interface", Dec(bConfigurationValue), key, attributes});
+        configuration->interfaces.emplace(std::move(key), OpenInterface{});
+        return true;
+    }
+    xml::Node node = configuration->node.appendChild(Element(document_, "interface", attributes));
     configuration->interfaces.emplace(std::move(key), OpenInterface{node});
     return true;
 }
@@ -225,11 +312,17 @@ bool DeviceTree::AddInterfaceNode(int address, int bConfigurationValue, int bInt
 bool DeviceTree::AddEndpointNode(int address, int bConfigurationValue, int bInterfaceNumber, int bAlternateSetting,
                                  int bEndpointAddress, int bmAttributes)
 {
-    OpenInterface* interface = FindInterfaceNode(address, bConfigurationValue, bInterfaceNumber, bAlternateSetting);
+    OpenDevice* device = nullptr;
+    OpenInterface* interface =
+        FindInterfaceNode(address, bConfigurationValue, bInterfaceNumber, bAlternateSetting, &device);
     const std::string key = Dec(bEndpointAddress);
     if (!interface || !interface->endpoints.insert(key).second) return false;
-    interface->node.appendChild(
-        Element(document_, "endpoint", {{"bEndpointAddress", key}, {"bmAttributes", Dec(bmAttributes)}}));
+    const Attributes attributes = {{"bEndpointAddress", key}, {"bmAttributes", Dec(bmAttributes)}};
+    if (device->pending)
+        AddPending(*device,
+                   {"endpoint", Dec(bConfigurationValue), {Dec(bInterfaceNumber), Dec(bAlternateSetting)}, attributes});
+    else
+        interface->node.appendChild(Element(document_, "endpoint", attributes));
     return true;
 }
 

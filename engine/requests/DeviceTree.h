@@ -100,8 +100,12 @@ public:
     size_t InterfaceIndexSize() const { return interfaces_.size(); }
     size_t EndpointIndexSize() const { return endpoints_.size(); }
 
-    std::string GetText() const { return GetNodeText(document_.node()); }
-    const xml::Document& Document() const { return document_; }
+    std::string GetText() const { return GetNodeText(Document().node()); }
+    const xml::Document& Document() const
+    {
+        WritePendingDevices();
+        return document_;
+    }
     // A document or node as XML text.
     static std::string GetNodeText(const xml::Node& node) { return node.xml(); }
 
@@ -126,21 +130,37 @@ private:
     // address, so that a lookup never walks the other devices. Keyed by
     // attribute texts, as the elements are matched.
     struct OpenInterface {
-        xml::Node node;
+        xml::Node node;  // null while its device is pending
         std::set<std::string> endpoints;
     };
     struct OpenConfiguration {
-        xml::Node node;
+        xml::Node node;  // null while its device is pending
         std::map<std::pair<std::string, std::string>, OpenInterface> interfaces;  // by number and alternate setting
+    };
+    // An element a pending device has yet to write: its name, where it goes
+    // (configuration value, then interface number and alternate setting) and
+    // its attributes.
+    struct PendingElement {
+        const char* name;
+        std::string configuration;
+        std::pair<std::string, std::string> interface;
+        std::vector<std::pair<const char*, std::string>> attributes;
     };
     struct OpenDevice {
         xml::Node node;
         bool indexed = false;  // the maps below hold the node's children
         std::map<std::string, OpenConfiguration> configurations;
+        // A device that took its address over is written once it is known
+        // not to fold into an earlier one: until then `node` is an empty
+        // element holding its place, and `elements` what goes into it.
+        bool pending = false;
+        std::vector<PendingElement> elements;  // the device's attributes first
+        std::string record;  // all of `elements` as one text: equal texts write equal devices
     };
     // The devices of an address kept so far, by everything but their marks.
     struct Kept {
         std::unordered_map<std::string, size_t> bySignature;
+        std::unordered_map<std::string, size_t> byRecord;  // pending devices' records seen, to the same entries
         std::vector<std::pair<xml::Node, std::string>> again;  // a device and its kAgainFrom text
     };
     // The reader's view of the devices that held an address in turn.
@@ -158,18 +178,27 @@ private:
                       int idVendor, int idProduct, int bcdDevice, std::optional<uint32_t> firstPacket);
     xml::Node FindDevice(int address) const;
     OpenDevice* Open(int address);
-    OpenConfiguration* FindConfiguration(int address, int bConfigurationValue);
+    // Each also answers the device, in `owner` when given.
+    OpenConfiguration* FindConfiguration(int address, int bConfigurationValue, OpenDevice** owner = nullptr);
     OpenInterface* FindInterfaceNode(int address, int bConfigurationValue, int bInterfaceNumber,
-                                     int bAlternateSetting);
+                                     int bAlternateSetting, OpenDevice** owner = nullptr);
     // The latest device of each address, from the document.
     void FindLatestDevices();
     // Folds the address's latest device into an earlier one like it.
     void FoldDevice(const std::string& address);
+    // Notes an element of a pending device.
+    static void AddPending(OpenDevice& device, PendingElement element);
+    // Writes a pending device into its place.
+    void WritePending(OpenDevice& device) const;
+    // Writes every pending device, for a reader of the document.
+    void WritePendingDevices() const;
     // The device of the address that held a turn; UINT32_MAX for none.
     uint32_t TurnDevice(int address, uint32_t turn) const;
 
-    xml::Document document_;
-    std::unordered_map<std::string, OpenDevice> open_;
+    // Written lazily: pending devices are written before anything reads the document.
+    mutable xml::Document document_;
+    mutable std::unordered_map<std::string, OpenDevice> open_;
+    mutable size_t pending_ = 0;
     std::unordered_map<std::string, Kept> kept_;
     // Per address, the turns after the first in record order.
     std::array<std::vector<Turn>, 128> turns_;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "DeviceTree.h"
@@ -333,3 +335,51 @@ TEST(DeviceTree, AnEnumerationLikeAnEarlierOneFoldsIntoIt)
 }
 
 }  // namespace
+
+// Devices at two addresses taking their addresses over in turn, some with
+// other descriptors: each folds into the earlier one like it, and one that
+// does not keeps its place among the others, whether the document is read
+// between the turns or only at the end.
+TEST(DeviceTree, DevicesTakingTheirAddressesInTurnKeepTheirOrder)
+{
+    const std::vector<uint8_t> device = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x08, 0x6D,
+                                         0x04, 0x77, 0xC0, 0x00, 0x72, 0x01, 0x02, 0x00, 0x01};
+    const orvane::CDeviceRequest getDevice = GetDescriptor(1), getConfiguration = GetDescriptor(2);
+    auto learn = [&](bool readBetween) {
+        DeviceTree tree;
+        std::vector<std::string> reads;
+        // The device of 5 from 500 is complete before the one of 6 from 400.
+        const std::tuple<int, uint32_t, uint8_t> turns[] = {{5, 100, 0x81}, {6, 200, 0x81}, {5, 300, 0x81},
+                                                            {6, 400, 0x82}, {5, 500, 0x83}, {5, 600, 0x81},
+                                                            {6, 700, 0x81}, {5, 800, 0x81}, {6, 900, 0x82}};
+        for (const auto& [address, from, endpoint] : turns) {
+            DeviceTree::Learning learning;
+            learning.newDeviceFrom = from;
+            EXPECT_TRUE(tree.LearnFromGetDescriptor(address, getDevice, device, &learning));
+            const std::vector<uint8_t> configuration = {0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xA0, 0x32,
+                                                        0x09, 0x04, 0x00, 0x00, 0x01, 0x03, 0x01, 0x02, 0x00,
+                                                        0x07, 0x05, endpoint, 0x03, 0x04, 0x00, 0x0A};
+            EXPECT_TRUE(tree.LearnFromGetDescriptor(address, getConfiguration, configuration));
+            if (readBetween) reads.push_back(Attr(tree, "/devices/device[last()]//endpoint", "bEndpointAddress"));
+        }
+        if (readBetween) {
+            EXPECT_EQ(reads, (std::vector<std::string>{"129", "129", "129", "130", "131", "129", "129", "129", "130"}));
+        }
+        tree.FoldRepeatedDevices();
+        return tree.GetText();
+    };
+    const std::string text = learn(false);
+    EXPECT_EQ(learn(true), text);
+    DeviceTree read;
+    ASSERT_TRUE(read.LoadDeviceTree(text));
+    const auto devices = read.Document().selectNodes("/devices/device");
+    ASSERT_EQ(devices.size(), 4u) << text;
+    const std::vector<std::tuple<const char*, const char*, const char*>> expected = {
+        {"5", "<none>", "300 600 800"}, {"6", "<none>", "700"}, {"6", "400", "900"}, {"5", "500", "<none>"}};
+    for (size_t i = 0; i < devices.size(); ++i) {
+        const auto& [address, first, again] = expected[i];
+        EXPECT_EQ(devices[i].attribute("address"), address) << i;
+        EXPECT_EQ(devices[i].attribute(DeviceTree::kFirstPacket).value_or("<none>"), first) << i;
+        EXPECT_EQ(devices[i].attribute(DeviceTree::kAgainFrom).value_or("<none>"), again) << i;
+    }
+}
