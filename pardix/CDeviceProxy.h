@@ -169,7 +169,7 @@ protected:
     PacketRecord* records_ = nullptr;
     uint32_t capacity_ = 0;
     std::atomic<uint32_t> cachedCount_{0};
-    bool offline_ = false;
+    std::atomic<bool> offline_{false};  // read by GetCount without the lock
 
     // An opened ".ph" file is read on beyond its first records by a thread of
     // its own, so its parse can start at once; the cached count grows as the
