@@ -27,6 +27,7 @@
 #include <QUrl>
 
 #include <map>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -229,6 +230,8 @@ TEST(MainFrameCommands, StatesFollowACaptureFromIdleToParsed) {
     for (int waited = 0; worker.State() != State::Parse && waited < kBoundMs; waited += 5)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(worker.State(), State::Parse) << "the capture ended and its upload began";
+    // Held in the upload, the worker stays in Parse: the second update is one it saw throughout.
+    c.Update();
     c.Update();
     emu.HoldMemoryReads(false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable(); }, kBoundMs));
@@ -236,10 +239,19 @@ TEST(MainFrameCommands, StatesFollowACaptureFromIdleToParsed) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return enabled(cmd::TransferLevel) && enabled(cmd::StartRecord) && !enabled(cmd::StopRecord); },
         kBoundMs));
+    c.Update();  // idle for good now: one update that saw it throughout
 
-    std::set<State> states;
+    // Each command reads the worker's state on its own while the worker moves on,
+    // so only an update whose state was already the previous snapshot's saw that
+    // state throughout (the states only move forward here).
+    std::set<State> states, checked;
+    std::optional<State> previous;
     for (const Snapshot& s : log) {
         states.insert(s.state);
+        const bool settled = previous == s.state;
+        previous = s.state;
+        if (!settled) continue;
+        checked.insert(s.state);
         const bool idle = s.state == State::Idle;
         EXPECT_EQ(s.stop, s.state == State::Capturing);
         if (!idle) {
@@ -254,6 +266,8 @@ TEST(MainFrameCommands, StatesFollowACaptureFromIdleToParsed) {
     }
     EXPECT_TRUE(states.count(State::Capturing));
     EXPECT_TRUE(states.count(State::Parse));
+    EXPECT_TRUE(checked.count(State::Parse) && checked.count(State::Idle));
+    EXPECT_TRUE(enabled(cmd::TransactionLevel) && enabled(cmd::HideSof) && enabled(cmd::FileOpen));
 }
 
 TEST(MainFramePlugins, ViewMenuOrderAndWindowsMadeOnFirstShowingOnly) {
