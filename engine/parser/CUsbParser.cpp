@@ -91,11 +91,18 @@ void CUsbParser::Learn(uint8_t address, UsbItem* transfer) {
         if (transfer->status == PidAck) handedOutAt_[setup.wValue() & 0x7F] = transfer->firstRecord;
         return;
     }
-    if (setup.bRequest() != 6 || address == 0) return;
-    int32_t length = GetData(transfer, nullptr, 0);
+    // Only device and configuration descriptors are learned: strings and the rest are not read.
+    const unsigned requested = setup.wValue() >> 8;
+    if (setup.bRequest() != 6 || address == 0 || (requested != 1 && requested != 2)) return;
+    std::vector<uint8_t>& data = learnBytes_;
+    data.resize(data.capacity() ? data.capacity() : 512);
+    int32_t length = GetData(transfer, data.data(), uint32_t(data.size()));
     if (length <= 0) return;
-    std::vector<uint8_t> data(static_cast<size_t>(length));
-    GetData(transfer, data.data(), uint32_t(data.size()));
+    if (size_t(length) > data.size()) {
+        data.resize(size_t(length));
+        GetData(transfer, data.data(), uint32_t(data.size()));
+    }
+    data.resize(size_t(length));
     DeviceTree::Learning learning;
     if (handedOutAt_[address] != kNotHandedOut) learning.newDeviceFrom = handedOutAt_[address];
     learning.addressSeen = seen_[address];

@@ -138,6 +138,7 @@ private:
 
     // Per-address standard-request decoders; the transfers they build belong to no tree.
     std::unique_ptr<CDecodeRequest> learners_[128];
+    std::vector<uint8_t> learnBytes_;  // a learned transfer's data, kept for the next one
     DeviceTree tree_;
     uint8_t interfaceMap_[128][16] = {};  // interface + 1; 0 unknown
     bool seen_[128] = {};

@@ -42,6 +42,32 @@ int ToInt(const std::string& text)
     return static_cast<int>(value);
 }
 
+// Only the kept bytes are read: no name look-ups on the capture thread.
+const CUsbIdDatabase& NoNames()
+{
+    static const CUsbIdDatabase names;
+    return names;
+}
+
+// A pending device's record: what it learned, in order. A device descriptor is
+// its fields; a configuration, its response bytes.
+constexpr char kRecordDevice = 'D';
+constexpr char kRecordConfiguration = 'C';
+constexpr int kDeviceFields = 8;  // address, bcdUSB, class, subclass, protocol, idVendor, idProduct, bcdDevice
+
+void RecordInt(std::string& record, int32_t value)
+{
+    record.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+int32_t RecordedInt(const std::string& record, size_t& at)
+{
+    int32_t value = 0;
+    std::memcpy(&value, record.data() + at, sizeof value);
+    at += sizeof value;
+    return value;
+}
+
 std::optional<int> IntAttribute(const xml::Node& node, const char* name)
 {
     const auto text = node.attribute(name);
@@ -87,6 +113,8 @@ DeviceTree::OpenDevice* DeviceTree::Open(int address)
     const auto it = open_.find(Dec(address));
     if (it == open_.end() || !it->second.node) return nullptr;
     OpenDevice& device = it->second;
+    // An element added from outside the learning: the device is written first.
+    if (device.pending) WritePending(it->first, device);
     if (device.indexed) return &device;
     // A device of a loaded tree: its children are read once; the first of
     // equal ones is the one found, as a path search would.
@@ -152,6 +180,20 @@ bool DeviceTree::AppendDevice(int address, int bcdUSB, int bDeviceClass, int bDe
     const std::string key = Dec(address);
     // The device that held the address is complete now.
     FoldDevice(key);
+    OpenDevice& open = open_[key];
+    if (firstPacket) {
+        // A device in a reset loop takes its address over and over: it is
+        // written only if it does not fold into an earlier one.
+        open = OpenDevice{devices.appendChild(document_.createElement("device"))};
+        open.indexed = open.pending = true;
+        open.mark = *firstPacket;
+        ++pending_;
+        open.record.reserve(128);
+        open.record.push_back(kRecordDevice);
+        for (int value : {address, bcdUSB, bDeviceClass, bDeviceSubClass, bDeviceProtocol, idVendor, idProduct, bcdDevice})
+            RecordInt(open.record, value);
+        return true;
+    }
     const Attributes attributes = {{"address", key},
                                    {"bcdUSB", Dec(bcdUSB)},
                                    {"bDeviceClass", Dec(bDeviceClass)},
@@ -160,61 +202,40 @@ bool DeviceTree::AppendDevice(int address, int bcdUSB, int bDeviceClass, int bDe
                                    {"idVendor", Dec(idVendor)},
                                    {"idPorduct", Dec(idProduct)},
                                    {"bcdDevice", Dec(bcdDevice)}};
-    OpenDevice& open = open_[key];
-    if (firstPacket) {
-        // A device in a reset loop takes its address over and over: it is
-        // written only if it does not fold into an earlier one.
-        open = OpenDevice{devices.appendChild(document_.createElement("device"))};
-        open.indexed = open.pending = true;
-        ++pending_;
-        AddPending(open, {"device", {}, {}, attributes});
-        open.elements.front().attributes.emplace_back(kFirstPacket, std::to_string(*firstPacket));
-        return true;
-    }
     open = OpenDevice{devices.appendChild(Element(document_, "device", attributes))};
     open.indexed = true;
     return true;
 }
 
-void DeviceTree::AddPending(OpenDevice& device, PendingElement element)
-{
-    // Each text with its length first, so that different elements never read alike.
-    std::string& record = device.record;
-    auto add = [&record](std::string_view text) {
-        record.append(std::to_string(text.size())).append(1, ':').append(text);
-    };
-    add(element.name), add(element.configuration), add(element.interface.first), add(element.interface.second);
-    for (const auto& [name, value] : element.attributes) add(name), add(value);
-    record.append(1, ';');
-    device.elements.push_back(std::move(element));
-}
-
-void DeviceTree::WritePending(OpenDevice& device) const
+void DeviceTree::WritePending(const std::string& address, OpenDevice& device)
 {
     if (!device.pending) return;
-    for (const auto& [name, value] : device.elements.front().attributes) device.node.setAttribute(name, value);
-    for (size_t i = 1; i < device.elements.size(); ++i) {
-        const PendingElement& element = device.elements[i];
-        const xml::Node node = Element(document_, element.name, element.attributes);
-        OpenConfiguration& configuration = device.configurations.at(element.configuration);
-        if (std::strcmp(element.name, "configuration") == 0) {
-            configuration.node = device.node.appendChild(node);
-        } else if (std::strcmp(element.name, "interface") == 0) {
-            configuration.interfaces.at(element.interface).node = configuration.node.appendChild(node);
-        } else {
-            configuration.interfaces.at(element.interface).node.appendChild(node);
-        }
-    }
     device.pending = false;
-    device.elements.clear();
-    device.record.clear();
     --pending_;
+    const std::string record = std::move(device.record);
+    device.record.clear();
+    static const char* const kNames[kDeviceFields] = {"address",   "bcdUSB",   "bDeviceClass", "bDeviceSubClass",
+                                                      "bDeviceProtocol", "idVendor", "idPorduct", "bcdDevice"};
+    const int key = ToInt(address);
+    for (size_t at = 0; at < record.size();) {
+        if (record[at++] == kRecordDevice) {
+            for (const char* name : kNames) device.node.setAttribute(name, Dec(RecordedInt(record, at)));
+            device.node.setAttribute(kFirstPacket, std::to_string(device.mark));
+            continue;
+        }
+        const auto size = uint32_t(RecordedInt(record, at));
+        Learning ignored;
+        AddConfiguration(key, {reinterpret_cast<const uint8_t*>(record.data() + at), size}, ignored, true);
+        at += size;
+    }
 }
 
 void DeviceTree::WritePendingDevices() const
 {
     if (pending_ == 0) return;
-    for (auto& [address, device] : open_) WritePending(device);
+    // Written lazily: to a reader the tree is as if every device had been written at once.
+    auto& tree = const_cast<DeviceTree&>(*this);
+    for (auto& [address, device] : tree.open_) tree.WritePending(address, device);
 }
 
 void DeviceTree::FoldDevice(const std::string& address)
@@ -228,15 +249,15 @@ void DeviceTree::FoldDevice(const std::string& address)
         if (known != kept.byRecord.end()) {
             // Written, it would fold into that earlier device: only its mark is kept.
             auto& [earlier, again] = kept.again[known->second];
-            const std::string& mark = it->second.elements.front().attributes.back().second;
-            again += (again.empty() ? "" : " ") + mark;
+            if (!again.empty()) again += ' ';
+            again += std::to_string(it->second.mark);
             it->second.node.parent().deleteChild(it->second.node);
             --pending_;
             it->second = OpenDevice{earlier};
             return;
         }
-        record = std::move(it->second.record);
-        WritePending(it->second);
+        record = it->second.record;
+        WritePending(address, it->second);
     }
     xml::Node device = it->second.node;
     std::string signature;
@@ -273,12 +294,6 @@ bool DeviceTree::AddConfigurationNode(int address, int bConfigurationValue, cons
     OpenDevice* device = Open(address);
     const std::string key = Dec(bConfigurationValue);
     if (!device || device->configurations.count(key)) return false;
-    if (device->pending) {
-        AddPending(*device, {"configuration", key, {},
-                             Attributes{{"bConfigurationValue", key}, {"strConfiguration", configurationText}}});
-        device->configurations.emplace(key, OpenConfiguration{});
-        return true;
-    }
     xml::Node node = device->node.appendChild(
         Element(document_, "configuration", {{"bConfigurationValue", key}, {"strConfiguration", configurationText}}));
     device->configurations.emplace(key, OpenConfiguration{node});
@@ -289,8 +304,7 @@ bool DeviceTree::AddInterfaceNode(int address, int bConfigurationValue, int bInt
                                   int bNumEndpoints, int bInterfaceClass, int bInterfaceSubClass,
                                   int bInterfaceProtocol)
 {
-    OpenDevice* device = nullptr;
-    OpenConfiguration* configuration = FindConfiguration(address, bConfigurationValue, &device);
+    OpenConfiguration* configuration = FindConfiguration(address, bConfigurationValue);
     std::pair<std::string, std::string> key{Dec(bInterfaceNumber), Dec(bAlternateSetting)};
     if (!configuration || configuration->interfaces.count(key)) return false;
     const Attributes attributes = {{"bInterfaceNumber", key.first},
@@ -299,11 +313,6 @@ bool DeviceTree::AddInterfaceNode(int address, int bConfigurationValue, int bInt
                                    {"bInterfaceClass", Dec(bInterfaceClass)},
                                    {"bInterfaceSubClass", Dec(bInterfaceSubClass)},
                                    {"bInterfaceProtocol", Dec(bInterfaceProtocol)}};
-    if (device->pending) {
-        AddPending(*device, {"interface", Dec(bConfigurationValue), key, attributes});
-        configuration->interfaces.emplace(std::move(key), OpenInterface{});
-        return true;
-    }
     xml::Node node = configuration->node.appendChild(Element(document_, "interface", attributes));
     configuration->interfaces.emplace(std::move(key), OpenInterface{node});
     return true;
@@ -312,17 +321,11 @@ bool DeviceTree::AddInterfaceNode(int address, int bConfigurationValue, int bInt
 bool DeviceTree::AddEndpointNode(int address, int bConfigurationValue, int bInterfaceNumber, int bAlternateSetting,
                                  int bEndpointAddress, int bmAttributes)
 {
-    OpenDevice* device = nullptr;
-    OpenInterface* interface =
-        FindInterfaceNode(address, bConfigurationValue, bInterfaceNumber, bAlternateSetting, &device);
+    OpenInterface* interface = FindInterfaceNode(address, bConfigurationValue, bInterfaceNumber, bAlternateSetting);
     const std::string key = Dec(bEndpointAddress);
     if (!interface || !interface->endpoints.insert(key).second) return false;
     const Attributes attributes = {{"bEndpointAddress", key}, {"bmAttributes", Dec(bmAttributes)}};
-    if (device->pending)
-        AddPending(*device,
-                   {"endpoint", Dec(bConfigurationValue), {Dec(bInterfaceNumber), Dec(bAlternateSetting)}, attributes});
-    else
-        interface->node.appendChild(Element(document_, "endpoint", attributes));
+    interface->node.appendChild(Element(document_, "endpoint", attributes));
     return true;
 }
 
@@ -332,11 +335,9 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
     Learning ignored;
     Learning& out = learning ? *learning : ignored;
     if (!setup.IsStandard() || setup.bRequest() != 6 || address < 1 || address > 127) return false;
-    // Only the kept bytes are read: no name look-ups on the capture thread.
-    static const CUsbIdDatabase kNoNames;
-    const DescriptorList list(setup, data, kNoNames);
     const unsigned requested = setup.wValue() >> 8;
     if (requested == 1) {
+        const DescriptorList list(setup, data, NoNames());
         const auto* device = list.As<CDescriptorDevice>(0);
         // A partial read (the first 8 bytes, say) would record zeros as identity.
         if (!device || !device->Kept().Complete()) return false;
@@ -353,19 +354,35 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
                             mark);
     }
     if (requested != 2) return false;
+    const auto open = open_.find(Dec(address));
+    if (open == open_.end() || !open->second.pending) return AddConfiguration(address, data, out, true);
+    // A pending device records the response: it is read again only if the device is written.
+    OpenDevice& device = open->second;
+    if (!AddConfiguration(address, data, out, false)) return false;
+    device.record.push_back(kRecordConfiguration);
+    RecordInt(device.record, int32_t(data.size()));
+    device.record.append(reinterpret_cast<const char*>(data.data()), data.size());
+    return true;
+}
+
+bool DeviceTree::AddConfiguration(int address, std::span<const uint8_t> data, Learning& out, bool write)
+{
+    static const uint8_t kGetConfiguration[8] = {0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
+    static const CDeviceRequest kSetup(kGetConfiguration, 8, NoNames());
+    const DescriptorList list(kSetup, data, NoNames());
     const auto* configuration = list.As<CDescriptorConfiguration>(0);
     if (!configuration || configuration->bDescriptorType() != 2 || !configuration->Kept().Complete() ||
         configuration->wTotalLength() != data.size())
         return false;
     const int value = configuration->bConfigurationValue();
     out.configurationValue = value;
-    bool added = AddConfigurationNode(address, value, FormatConfigurationBytes(data));
+    bool added = write && AddConfigurationNode(address, value, FormatConfigurationBytes(data));
     const CDescriptorInterace* current = nullptr;
     for (size_t i = 1; i < list.size(); ++i) {
         if (const auto* interface = list.As<CDescriptorInterace>(i)) {
             // A cut-short interface has no trustworthy identity, nor do its endpoints.
             current = interface->Kept().Complete() ? interface : nullptr;
-            if (!current) continue;
+            if (!current || !write) continue;
             added |= AddInterfaceNode(address, value, interface->bInterfaceNumber(), interface->bAlternateSetting(),
                                       interface->bNumEndpoints(), interface->bInterfaceClass(),
                                       interface->bInterfaceSubClass(), interface->bInterfaceProtocol());
@@ -373,11 +390,12 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
             out.sawEndpoint = true;
             if (!current || !endpoint->Kept().Complete()) continue;
             out.endpointInterfaces[endpoint->bEndpointAddress() & 0x0F] = uint8_t(current->bInterfaceNumber() + 1);
-            added |= AddEndpointNode(address, value, current->bInterfaceNumber(), current->bAlternateSetting(),
-                                     endpoint->bEndpointAddress(), endpoint->bmAttributes());
+            if (write)
+                added |= AddEndpointNode(address, value, current->bInterfaceNumber(), current->bAlternateSetting(),
+                                         endpoint->bEndpointAddress(), endpoint->bmAttributes());
         }
     }
-    return added;
+    return write ? added : true;
 }
 
 bool DeviceTree::LoadDeviceTree(const std::string& text)

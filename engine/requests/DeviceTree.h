@@ -61,7 +61,7 @@ public:
     // a whole device descriptor adds the device; a configuration response of
     // exactly wTotalLength bytes adds the configuration, its interfaces and
     // their endpoints. Anything else, and address 0, writes nothing. True when
-    // an element was added.
+    // an element was added, or, to a device not yet written, the response kept.
     bool LearnFromGetDescriptor(int address, const CDeviceRequest& setup, std::span<const uint8_t> data,
                                 Learning* learning = nullptr);
     // Gives an address seen on the bus a device of -1s unless it has one.
@@ -137,25 +137,17 @@ private:
         xml::Node node;  // null while its device is pending
         std::map<std::pair<std::string, std::string>, OpenInterface> interfaces;  // by number and alternate setting
     };
-    // An element a pending device has yet to write: its name, where it goes
-    // (configuration value, then interface number and alternate setting) and
-    // its attributes.
-    struct PendingElement {
-        const char* name;
-        std::string configuration;
-        std::pair<std::string, std::string> interface;
-        std::vector<std::pair<const char*, std::string>> attributes;
-    };
     struct OpenDevice {
         xml::Node node;
         bool indexed = false;  // the maps below hold the node's children
         std::map<std::string, OpenConfiguration> configurations;
         // A device that took its address over is written once it is known
         // not to fold into an earlier one: until then `node` is an empty
-        // element holding its place, and `elements` what goes into it.
+        // element holding its place, and `record` what it learned, as a
+        // script WritePending plays: equal records write equal devices.
         bool pending = false;
-        std::vector<PendingElement> elements;  // the device's attributes first
-        std::string record;  // all of `elements` as one text: equal texts write equal devices
+        uint32_t mark = 0;  // its kFirstPacket
+        std::string record;
     };
     // The devices of an address kept so far, by everything but their marks.
     struct Kept {
@@ -186,10 +178,11 @@ private:
     void FindLatestDevices();
     // Folds the address's latest device into an earlier one like it.
     void FoldDevice(const std::string& address);
-    // Notes an element of a pending device.
-    static void AddPending(OpenDevice& device, PendingElement element);
+    // Adds the elements of a whole configuration response, or, with `write`
+    // false, only tells what it holds.
+    bool AddConfiguration(int address, std::span<const uint8_t> data, Learning& out, bool write);
     // Writes a pending device into its place.
-    void WritePending(OpenDevice& device) const;
+    void WritePending(const std::string& address, OpenDevice& device);
     // Writes every pending device, for a reader of the document.
     void WritePendingDevices() const;
     // The device of the address that held a turn; UINT32_MAX for none.
