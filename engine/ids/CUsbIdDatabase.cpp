@@ -145,6 +145,12 @@ const CUsbIdDatabase& CUsbIdDatabase::Instance()
     return instance;
 }
 
+const CUsbIdDatabase& CUsbIdDatabase::Empty()
+{
+    static const CUsbIdDatabase empty;
+    return empty;
+}
+
 const char* CUsbIdDatabase::DefaultPath()
 {
     return ORVANE_USB_IDS;

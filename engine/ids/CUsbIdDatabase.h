@@ -27,6 +27,8 @@ public:
     // The list found first in SearchPaths(), read on first use and kept for the
     // process; empty (and said once on stderr) when there is none.
     static const CUsbIdDatabase& Instance();
+    // A table without names, for code that reads fields alone: it loads nothing.
+    static const CUsbIdDatabase& Empty();
     // "../common/usb.ids" beside the program, then the system's list.
     static std::vector<std::string> SearchPaths();
     static const char* DefaultPath();

@@ -1,5 +1,6 @@
 #include "CUsbParser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -74,16 +75,21 @@ void CUsbParser::TrackControlTransfer(UsbItem* item) {
     UsbItem* done = learner->OnTransaction(item);
     item->parent = parent;
     if (!done || done == item || done->type != ItemControlTransfer) return;
-    Learn(item->address, done);
+    Learn(item->address, *learner, done);
     done->children.clear();
     delete done;
 }
 
-void CUsbParser::Learn(uint8_t address, UsbItem* transfer) {
-    uint8_t setupBytes[8] = {};
-    int32_t got = GetData(transfer->children[0], setupBytes, sizeof setupBytes);
+void CUsbParser::Learn(uint8_t address, const CDecodeRequest& learner, UsbItem* transfer) {
+    // A transfer the learner ended is the one it opened last: its setup bytes
+    // are read already. One a new SETUP cut short is read again.
+    uint32_t got = 0;
+    uint8_t earlier[8] = {};
+    const uint8_t* setupBytes = earlier;
+    if (learner.OpenTransfer()) got = uint32_t(std::max(GetData(transfer->children[0], earlier, sizeof earlier), 0));
+    else setupBytes = learner.SetupBytes(&got);
     if (got < 8) return;
-    CDeviceRequest setup(setupBytes, 8);
+    const CDeviceRequest setup(setupBytes, 8, CUsbIdDatabase::Empty());
     if (!setup.IsStandard()) return;
     if (setup.bRequest() == 5 && setup.RequestRecipient() == CDeviceRequest::RecipientDevice) {
         // The address now belongs to whichever device asked for it; its
@@ -94,15 +100,16 @@ void CUsbParser::Learn(uint8_t address, UsbItem* transfer) {
     // Only device and configuration descriptors are learned: strings and the rest are not read.
     const unsigned requested = setup.wValue() >> 8;
     if (setup.bRequest() != 6 || address == 0 || (requested != 1 && requested != 2)) return;
-    std::vector<uint8_t>& data = learnBytes_;
-    data.resize(data.capacity() ? data.capacity() : 512);
-    int32_t length = GetData(transfer, data.data(), uint32_t(data.size()));
+    // One read in most cases: the buffer only grows.
+    std::vector<uint8_t>& buffer = learnBytes_;
+    if (buffer.empty()) buffer.resize(512);
+    const int32_t length = GetData(transfer, buffer.data(), uint32_t(buffer.size()));
     if (length <= 0) return;
-    if (size_t(length) > data.size()) {
-        data.resize(size_t(length));
-        GetData(transfer, data.data(), uint32_t(data.size()));
+    if (size_t(length) > buffer.size()) {
+        buffer.resize(size_t(length));
+        GetData(transfer, buffer.data(), uint32_t(buffer.size()));
     }
-    data.resize(size_t(length));
+    const std::span<const uint8_t> data(buffer.data(), size_t(length));
     DeviceTree::Learning learning;
     if (handedOutAt_[address] != kNotHandedOut) learning.newDeviceFrom = handedOutAt_[address];
     learning.addressSeen = seen_[address];

@@ -134,7 +134,7 @@ private:
     UsbItem* pendingGroup_ = nullptr;
     std::vector<UsbItem*> pendingMembers_;  // the group's members until it is released
 
-    void Learn(uint8_t address, UsbItem* transfer);
+    void Learn(uint8_t address, const CDecodeRequest& learner, UsbItem* transfer);
 
     // Per-address standard-request decoders; the transfers they build belong to no tree.
     std::unique_ptr<CDecodeRequest> learners_[128];

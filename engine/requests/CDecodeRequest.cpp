@@ -1,5 +1,8 @@
 #include "CDecodeRequest.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "CDeviceRequest.h"
 
 namespace orvane {
@@ -66,9 +69,10 @@ UsbItem* CDecodeRequest::Open(UsbItem* setup) {
     open_->address = setup->address;
     open_->endpoint = setup->endpoint;
     open_->Append(setup);
-    uint8_t bytes[8] = {};
-    int32_t got = host_ ? host_->GetData(setup, bytes, sizeof bytes) : 0;
-    CDeviceRequest request(bytes, got > 0 ? uint32_t(got < 8 ? got : 8) : 0);
+    std::fill(std::begin(setup_), std::end(setup_), uint8_t(0));
+    const int32_t got = host_ ? host_->GetData(setup, setup_, sizeof setup_) : 0;
+    setupLength_ = got > 0 ? uint32_t(got < 8 ? got : 8) : 0;
+    const CDeviceRequest request(setup_, setupLength_, CUsbIdDatabase::Empty());
     wLength_ = request.wLength();
     received_ = 0;
     lostData_ = lastInUnanswered_ = false;
@@ -93,10 +97,13 @@ UsbItem* CDecodeRequest::End(uint8_t handshake) {
 }
 
 bool CDecodeRequest::TakeData(UsbItem* item) {
-    int32_t bytes = host_ ? host_->GetData(item, nullptr, 0) : 0;
-    if (bytes < 0) bytes = 0;
-    if (item->status != PidNak && received_ + uint32_t(bytes) > wLength_) return false;
-    if (item->status != PidNak) received_ += uint32_t(bytes);
+    // A NAKed stage carries nothing the host took.
+    if (item->status != PidNak) {
+        int32_t bytes = host_ ? host_->GetData(item, nullptr, 0) : 0;
+        if (bytes < 0) bytes = 0;
+        if (received_ + uint32_t(bytes) > wLength_) return false;
+        received_ += uint32_t(bytes);
+    }
     open_->Append(item);
     return true;
 }

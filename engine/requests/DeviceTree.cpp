@@ -43,11 +43,7 @@ int ToInt(const std::string& text)
 }
 
 // Only the kept bytes are read: no name look-ups on the capture thread.
-const CUsbIdDatabase& NoNames()
-{
-    static const CUsbIdDatabase names;
-    return names;
-}
+const CUsbIdDatabase& NoNames() { return CUsbIdDatabase::Empty(); }
 
 // A pending device's record: what it learned, in order. A device descriptor is
 // its fields; a configuration, its response bytes.

@@ -188,3 +188,16 @@ TEST(Learning, AConfigurationReadInPartAddsNothing) {
     std::string tree = LearnedTree(b);
     EXPECT_EQ(tree.find("<configuration"), std::string::npos) << tree;
 }
+
+// A device descriptor whose status stage was not captured is learned when the
+// next SETUP cuts its transfer short, from its own setup bytes, not the next one's.
+TEST(Learning, ATransferCutShortByTheNextSetupIsLearnedFromItsOwnSetup) {
+    SessionBuilder session{SessionBuilder::Options{}};
+    B b(SpeedFull);
+    b.Setup(5, kGetDevice);
+    b.In(5, 0, PidData1, session.DeviceDescriptor());
+    b.ControlTransfer(5, SessionBuilder::SetupPacket(0x00, 9, 1, 0, 0), {});
+    const std::string tree = LearnedTree(b);
+    EXPECT_NE(tree.find("<device address=\"5\" bcdUSB="), std::string::npos) << tree;
+    EXPECT_EQ(tree.find("idVendor=\"-1\""), std::string::npos) << tree;
+}
