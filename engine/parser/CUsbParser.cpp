@@ -21,17 +21,19 @@ bool IsData(uint8_t pid) { return (pid & 3) == 3; }
 // ignores it, and so does the parser.
 bool Crc5Fails(const PacketRecord& r) { return r.HasError() && (r.ErrorFlags() & ErrCrc5); }
 
-// PID of the last packet of a transaction that can end in NAK and repeat.
-uint8_t LastPid(const UsbItem* item) {
+// A transaction that ended in NAK and can repeat. The builders give a
+// transaction a status only with the handshake that ends it, so the status
+// tells the last packet without reading the member list.
+bool EndsInNak(const UsbItem* item) {
     switch (item->type) {
     case ItemInTransaction:
     case ItemOutTransaction:
     case ItemPingTransaction:
     case ItemCsplitOut:
     case ItemCsplitIn:
-        return item->children.empty() ? 0 : uint8_t(item->children.back()->type);
+        return item->status == PidNak;
     default:
-        return 0;
+        return false;
     }
 }
 
@@ -297,7 +299,7 @@ void CUsbParser::Offer(UsbItem* item) {
         if (first->type == item->type) {
             if (item->type == PidSof) {
                 joins = true;
-            } else if (LastPid(item) == PidNak && LastPid(first) == PidNak) {
+            } else if (EndsInNak(item) && EndsInNak(first)) {
                 // Interleaved polling of two devices or endpoints gives separate runs.
                 joins = item->address == first->address && item->endpoint == first->endpoint;
             }
