@@ -350,11 +350,23 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
                             mark);
     }
     if (requested != 2) return false;
+    // Only a whole configuration teaches anything: the usual first read of 9 bytes is not parsed.
+    if (data.size() < 4 || size_t(data[2] | data[3] << 8) != data.size()) return false;
     const auto open = open_.find(Dec(address));
     if (open == open_.end() || !open->second.pending) return AddConfiguration(address, data, out, true);
     // A pending device records the response: it is read again only if the device is written.
+    // A reset loop asks for the same bytes every time: what they tell is kept from the last one.
     OpenDevice& device = open->second;
-    if (!AddConfiguration(address, data, out, false)) return false;
+    Told& told = lastTold_;
+    if (!told.valid || told.bytes.size() != data.size() || !std::equal(data.begin(), data.end(), told.bytes.begin())) {
+        Learning fresh;
+        if (!AddConfiguration(address, data, fresh, false)) return false;
+        told = {true, std::vector<uint8_t>(data.begin(), data.end()), fresh};
+    }
+    out.configurationValue = told.learning.configurationValue;
+    out.sawEndpoint |= told.learning.sawEndpoint;
+    for (size_t ep = 0; ep < std::size(out.endpointInterfaces); ++ep)
+        if (told.learning.endpointInterfaces[ep]) out.endpointInterfaces[ep] = told.learning.endpointInterfaces[ep];
     device.record.push_back(kRecordConfiguration);
     RecordInt(device.record, int32_t(data.size()));
     device.record.append(reinterpret_cast<const char*>(data.data()), data.size());

@@ -188,6 +188,13 @@ private:
     // The device of the address that held a turn; UINT32_MAX for none.
     uint32_t TurnDevice(int address, uint32_t turn) const;
 
+    // The last configuration response a pending device recorded, and what it told.
+    struct Told {
+        bool valid = false;
+        std::vector<uint8_t> bytes;
+        Learning learning;
+    };
+    Told lastTold_;
     // Written lazily: pending devices are written before anything reads the document.
     mutable xml::Document document_;
     mutable std::unordered_map<std::string, OpenDevice> open_;
