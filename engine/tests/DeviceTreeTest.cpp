@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -382,4 +383,45 @@ TEST(DeviceTree, DevicesTakingTheirAddressesInTurnKeepTheirOrder)
         EXPECT_EQ(devices[i].attribute(DeviceTree::kFirstPacket).value_or("<none>"), first) << i;
         EXPECT_EQ(devices[i].attribute(DeviceTree::kAgainFrom).value_or("<none>"), again) << i;
     }
+}
+
+// A device that took its address over keeps its responses until it is
+// written: whenever that happens, it reads as the same device learned at once,
+// a second response of one configuration value adding its new interfaces as
+// it would, and an element added from outside going after what was learned.
+TEST(DeviceTree, ADeviceTakingItsAddressOverIsWrittenAsIfLearnedAtOnce)
+{
+    const std::vector<uint8_t> device = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x08, 0x6D,
+                                         0x04, 0x77, 0xC0, 0x00, 0x72, 0x01, 0x02, 0x00, 0x01};
+    const std::vector<uint8_t> first = {0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xA0, 0x32,
+                                        0x09, 0x04, 0x00, 0x00, 0x01, 0x03, 0x01, 0x02, 0x00,
+                                        0x07, 0x05, 0x81, 0x03, 0x04, 0x00, 0x0A};
+    std::vector<uint8_t> second = first;
+    second[11] = 1, second[20] = 0x82;  // interface 1 with endpoint 2
+    auto learn = [&](std::optional<uint32_t> from, bool readBetween) {
+        DeviceTree tree;
+        DeviceTree::Learning learning;
+        learning.newDeviceFrom = from;
+        tree.LearnFromGetDescriptor(3, GetDescriptor(1), device, &learning);
+        const std::vector<uint8_t>* const responses[] = {&first, &second, &first};
+        for (const auto* bytes : responses) {
+            DeviceTree::Learning told;
+            tree.LearnFromGetDescriptor(3, GetDescriptor(2), *bytes, &told);
+            EXPECT_EQ(told.configurationValue, 1);
+            EXPECT_EQ(told.endpointInterfaces[(*bytes)[20] & 0xF], (*bytes)[11] + 1);
+            if (readBetween) (void)tree.GetText();
+        }
+        EXPECT_TRUE(tree.AddInterfaceNode(3, 1, 2, 0, 0, 255, 0, 0));
+        std::string text = tree.GetText();
+        const size_t mark = text.find(" firstPacket=\"40\"");
+        if (mark != std::string::npos) text.erase(mark, 17);
+        return text;
+    };
+    const std::string atOnce = learn(std::nullopt, false);
+    DeviceTree read;
+    ASSERT_TRUE(read.LoadDeviceTree(atOnce));
+    EXPECT_EQ(read.Document().selectNodes("//interface").size(), 3u) << atOnce;
+    EXPECT_EQ(read.FindEndpointInterface(3, 2), 2) << atOnce;
+    EXPECT_EQ(learn(40, false), atOnce);
+    EXPECT_EQ(learn(40, true), atOnce);
 }
