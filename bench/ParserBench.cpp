@@ -2,8 +2,9 @@
 // from memory, as a loaded file, and reports records per second, warm and in a
 // fresh process, and the bytes per record the tree adds; and
 // decodes mass-storage and HID sessions of as many records through the class
-// plug-ins, against the time their parse takes; and how soon a close or a New
-// ends such a decoding under way.
+// plug-ins, against the time their parse takes; how soon a close or a New
+// ends such a decoding under way; and the parse and binding of captures that
+// enumerate over and over (a device in a reset loop, addresses handed round).
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -31,6 +32,7 @@
 #include "CaptureSource.h"
 #include "ItemTree.h"
 #include "RealTraffic.h"
+#include "BusTrafficBuilder.h"
 #include "SessionBuilder.h"
 #include "SyntheticCapture.h"
 
@@ -194,24 +196,11 @@ void BM_ParseAndDecode(benchmark::State& state) {
     state.counters["transfer_level_bytes_per_record"] = decodeBytes / double(records);
 }
 
-// A capture whose session, enumeration and all, repeats at the same address
-// (a device in a reset loop): the parse with its learning, then the transfer
-// level's binding, each in records per second, and the size of the stored
-// tree. At 1 M and 10 M records the rates should match: a cost that grows with
-// the enumerations so far shows here. The better of two runs: the first also
-// pays for fresh memory.
-void BM_ParseReenumerating(benchmark::State& state, const char* name) {
-    const size_t records = size_t(state.range(0));
-    const bool real = std::strncmp(name, "usb_", 4) == 0;
-    const emu::BusCapture session = real ? bench::CaptureFiles(std::filesystem::path(ORVANE_CAPTURES_DIR) / name)
-                                         : bench::EmulatedSession(name);
-    if (session.records.empty()) {
-        state.SkipWithError("no such capture");
-        return;
-    }
-    emu::BusCapture capture;
-    bench::AppendTiled(capture, session, records, true);
-    emu::CaptureSource source(std::move(capture));
+// The parse with its learning, then the transfer level's binding, each in
+// records per second, and the size of the stored tree. The better of two
+// runs: the first also pays for fresh memory.
+void ParseAndBind(benchmark::State& state, emu::CaptureSource& source, const std::string& label) {
+    const double records = double(source.GetCount());
     double parseSeconds = 1e9, decodeSeconds = 1e9;
     size_t devices = 0, treeBytes = 0;
     for (auto _ : state) {
@@ -239,14 +228,54 @@ void BM_ParseReenumerating(benchmark::State& state, const char* name) {
         FreeTransferLevel(&transfers.root);
         FreeChildren(&transactions.root);
     }
-    state.counters["parse_records_per_s"] = double(records) / parseSeconds;
-    state.counters["decode_records_per_s"] = double(records) / decodeSeconds;
+    state.counters["parse_records_per_s"] = records / parseSeconds;
+    state.counters["decode_records_per_s"] = records / decodeSeconds;
     state.counters["device_nodes"] = double(devices);
     state.counters["tree_bytes"] = double(treeBytes);
-    std::printf("re-enumerating %s, %zu records: parse %.2f M records/s, transfer level %.2f M records/s; "
+    std::printf("%s, %.0f records: parse %.2f M records/s, transfer level %.2f M records/s; "
                 "%zu device nodes, tree of %zu bytes\n",
-                name, records, double(records) / parseSeconds / 1e6, double(records) / decodeSeconds / 1e6, devices,
-                treeBytes);
+                label.c_str(), records, records / parseSeconds / 1e6, records / decodeSeconds / 1e6, devices, treeBytes);
+}
+
+// A capture whose session, enumeration and all, repeats at the same address
+// (a device in a reset loop). At 1 M and 10 M records the rates should match:
+// a cost that grows with the enumerations so far shows here.
+void BM_ParseReenumerating(benchmark::State& state, const char* name) {
+    const size_t records = size_t(state.range(0));
+    const bool real = std::strncmp(name, "usb_", 4) == 0;
+    const emu::BusCapture session = real ? bench::CaptureFiles(std::filesystem::path(ORVANE_CAPTURES_DIR) / name)
+                                         : bench::EmulatedSession(name);
+    if (session.records.empty()) {
+        state.SkipWithError("no such capture");
+        return;
+    }
+    emu::BusCapture capture;
+    bench::AppendTiled(capture, session, records, true);
+    emu::CaptureSource source(std::move(capture));
+    ParseAndBind(state, source, std::string("re-enumerating ") + name);
+}
+
+// A host handing addresses round all 127, one enumeration after another, each
+// device polled and read once: at 1,000 and at 10,000 enumerations the rates
+// should match.
+void BM_ParseAddressesHandedRound(benchmark::State& state) {
+    const auto enumerations = int(state.range(0));
+    const emu::SessionBuilder session{emu::SessionBuilder::Options{}};
+    const auto& config = session.ConfigDescriptor();
+    emu::BusTrafficBuilder b(SpeedFull);
+    for (int i = 0; i < enumerations; ++i) {
+        const auto address = uint8_t(1 + i % 127);
+        b.ControlTransfer(0, emu::SessionBuilder::SetupPacket(0x00, 5, address, 0, 0), {});
+        b.ControlTransfer(address, emu::SessionBuilder::SetupPacket(0x80, 6, 0x0100, 0, 18), session.DeviceDescriptor());
+        b.ControlTransfer(address, emu::SessionBuilder::SetupPacket(0x80, 6, 0x0200, 0, 9),
+                          emu::BusTrafficBuilder::Bytes(config.begin(), config.begin() + 9));
+        b.ControlTransfer(address, emu::SessionBuilder::SetupPacket(0x80, 6, 0x0200, 0, uint16_t(config.size())),
+                          config);
+        b.InNak(address, 1, 20);
+        b.In(address, 1, PidData0, {1, 2, 3});
+    }
+    emu::CaptureSource source(b.Take());
+    ParseAndBind(state, source, "addresses handed round, " + std::to_string(enumerations) + " enumerations");
 }
 
 // An emulator session of mass-storage commands (reads, writes and unit tests
@@ -384,6 +413,8 @@ BENCHMARK_CAPTURE(BM_ParseLoadedCapture, synthetic, Traffic::Synthetic)
 BENCHMARK_CAPTURE(BM_ParseLoadedCapture, real, Traffic::Real)
     ->Arg(32 << 20)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseAndDecode)->Arg(32 << 20)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParseAddressesHandedRound)
+    ->Arg(1000)->Arg(10000)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], kFirstParseFlag) == 0)

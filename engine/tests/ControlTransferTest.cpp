@@ -201,3 +201,31 @@ TEST(Learning, ATransferCutShortByTheNextSetupIsLearnedFromItsOwnSetup) {
     EXPECT_NE(tree.find("<device address=\"5\" bcdUSB="), std::string::npos) << tree;
     EXPECT_EQ(tree.find("idVendor=\"-1\""), std::string::npos) << tree;
 }
+
+// A host handing addresses round all 127, one enumeration after another: each
+// address keeps one device, later enumerations of it as its turns, and each
+// turn binds its endpoint.
+TEST(Learning, AddressesHandedRoundKeepOneDeviceEachWithItsTurns) {
+    SessionBuilder session{SessionBuilder::Options{}};
+    const auto& device = session.DeviceDescriptor();
+    const auto& config = session.ConfigDescriptor();
+    constexpr int kEnumerations = 127 * 6 + 5;
+    B b(SpeedFull);
+    std::vector<size_t> reports;
+    for (int i = 0; i < kEnumerations; ++i) {
+        const auto address = uint8_t(1 + i % 127);
+        b.ControlTransfer(0, SessionBuilder::SetupPacket(0x00, 5, address, 0, 0), {});
+        b.ControlTransfer(address, kGetDevice, device);
+        b.ControlTransfer(address, SessionBuilder::SetupPacket(0x80, 6, 0x0200, 0, uint16_t(config.size())), config);
+        reports.push_back(b.In(address, 1, PidData0, {1, 2, 3}));
+    }
+    DeviceTree tree;
+    ASSERT_TRUE(tree.LoadDeviceTree(LearnedTree(b)));
+    EXPECT_EQ(tree.Document().selectNodes("/devices/device").size(), 127u);
+    for (int i = 0; i < kEnumerations; ++i) {
+        const int address = 1 + i % 127;
+        const uint32_t turn = tree.DeviceAt(address, uint32_t(reports[size_t(i)]));
+        ASSERT_EQ(turn, uint32_t(i / 127)) << i;
+        ASSERT_EQ(tree.FindEndpointInterface(address, 1, turn), 1) << i;
+    }
+}
