@@ -212,6 +212,13 @@ TEST(DeviceTree, TextThatIsNotXmlKeepsTreeAndIndexes)
 
 namespace {
 
+// A mouse's device descriptor and its configuration: interface 0, HID, with endpoint 0x81.
+const std::vector<uint8_t> kMouse = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x08, 0x6D,
+                                     0x04, 0x77, 0xC0, 0x00, 0x72, 0x01, 0x02, 0x00, 0x01};
+const std::vector<uint8_t> kMouseConfiguration = {0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xA0, 0x32,
+                                                  0x09, 0x04, 0x00, 0x00, 0x01, 0x03, 0x01, 0x02, 0x00,
+                                                  0x07, 0x05, 0x81, 0x03, 0x04, 0x00, 0x0A};
+
 orvane::CDeviceRequest GetDescriptor(uint8_t type, uint8_t requestType = 0x80)
 {
     const uint8_t setup[] = {requestType, 0x06, 0x00, type, 0x00, 0x00, 0xFF, 0x00};
@@ -294,11 +301,8 @@ TEST(DeviceTree, LearnsFromGetDescriptorResponses)
 // fewer descriptors, is a device of its own.
 TEST(DeviceTree, AnEnumerationLikeAnEarlierOneFoldsIntoIt)
 {
-    const std::vector<uint8_t> device = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x08, 0x6D,
-                                         0x04, 0x77, 0xC0, 0x00, 0x72, 0x01, 0x02, 0x00, 0x01};
-    const std::vector<uint8_t> configuration = {0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xA0, 0x32,
-                                                0x09, 0x04, 0x00, 0x00, 0x01, 0x03, 0x01, 0x02, 0x00,
-                                                0x07, 0x05, 0x81, 0x03, 0x04, 0x00, 0x0A};
+    const std::vector<uint8_t>& device = kMouse;
+    const std::vector<uint8_t>& configuration = kMouseConfiguration;
     const orvane::CDeviceRequest getDevice = GetDescriptor(1), getConfiguration = GetDescriptor(2);
     DeviceTree tree;
     auto enumerate = [&](uint32_t from, bool finish) {
@@ -343,8 +347,7 @@ TEST(DeviceTree, AnEnumerationLikeAnEarlierOneFoldsIntoIt)
 // between the turns or only at the end.
 TEST(DeviceTree, DevicesTakingTheirAddressesInTurnKeepTheirOrder)
 {
-    const std::vector<uint8_t> device = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x08, 0x6D,
-                                         0x04, 0x77, 0xC0, 0x00, 0x72, 0x01, 0x02, 0x00, 0x01};
+    const std::vector<uint8_t>& device = kMouse;
     const orvane::CDeviceRequest getDevice = GetDescriptor(1), getConfiguration = GetDescriptor(2);
     auto learn = [&](bool readBetween) {
         DeviceTree tree;
@@ -357,9 +360,8 @@ TEST(DeviceTree, DevicesTakingTheirAddressesInTurnKeepTheirOrder)
             DeviceTree::Learning learning;
             learning.newDeviceFrom = from;
             EXPECT_TRUE(tree.LearnFromGetDescriptor(address, getDevice, device, &learning));
-            const std::vector<uint8_t> configuration = {0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xA0, 0x32,
-                                                        0x09, 0x04, 0x00, 0x00, 0x01, 0x03, 0x01, 0x02, 0x00,
-                                                        0x07, 0x05, endpoint, 0x03, 0x04, 0x00, 0x0A};
+            std::vector<uint8_t> configuration = kMouseConfiguration;
+            configuration[20] = endpoint;
             EXPECT_TRUE(tree.LearnFromGetDescriptor(address, getConfiguration, configuration));
             if (readBetween) reads.push_back(Attr(tree, "/devices/device[last()]//endpoint", "bEndpointAddress"));
         }
@@ -391,11 +393,8 @@ TEST(DeviceTree, DevicesTakingTheirAddressesInTurnKeepTheirOrder)
 // it would, and an element added from outside going after what was learned.
 TEST(DeviceTree, ADeviceTakingItsAddressOverIsWrittenAsIfLearnedAtOnce)
 {
-    const std::vector<uint8_t> device = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x08, 0x6D,
-                                         0x04, 0x77, 0xC0, 0x00, 0x72, 0x01, 0x02, 0x00, 0x01};
-    const std::vector<uint8_t> first = {0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xA0, 0x32,
-                                        0x09, 0x04, 0x00, 0x00, 0x01, 0x03, 0x01, 0x02, 0x00,
-                                        0x07, 0x05, 0x81, 0x03, 0x04, 0x00, 0x0A};
+    const std::vector<uint8_t>& device = kMouse;
+    const std::vector<uint8_t>& first = kMouseConfiguration;
     std::vector<uint8_t> second = first;
     second[11] = 1, second[20] = 0x82;  // interface 1 with endpoint 2
     auto learn = [&](std::optional<uint32_t> from, bool readBetween) {
