@@ -66,18 +66,43 @@ void CUsbParser::ResetLearning() {
 }
 
 void CUsbParser::TrackControlTransfer(UsbItem* item) {
-    auto& learner = learners_[item->address & 0x7F];
-    if (!learner) {
-        learner = std::make_unique<CDecodeRequest>();
-        learner->SetHost(this);
+    const uint8_t address = item->address & 0x7F;
+    auto& learner = learners_[address];
+    if (CDecodeRequest::Opens(item)) {
+        // Only a transfer that can teach is built. A SETUP of any other ends
+        // the transfer before it as opening one would, and opens nothing: what
+        // a transfer's stages do to the learner matters to that transfer alone.
+        uint8_t bytes[8] = {};
+        const bool whole = GetData(item, bytes, sizeof bytes) >= 8;
+        if (!whole || !Teaches(address, CDeviceRequest(bytes, 8, CUsbIdDatabase::Empty()))) {
+            if (learner) LearnFrom(address, *learner, learner->OnTransaction(nullptr));
+            return;
+        }
+        if (!learner) {
+            learner = std::make_unique<CDecodeRequest>();
+            learner->SetHost(this);
+        }
+    } else if (!learner || !learner->OpenTransfer()) {
+        return;  // nothing open: the learner would hand the stage back
     }
     // The learner's transfers are scaffolding: the item keeps the parent its
     // own tree gives it.
     UsbItem* parent = item->parent;
     UsbItem* done = learner->OnTransaction(item);
     item->parent = parent;
-    if (!done || done == item || done->type != ItemControlTransfer) return;
-    Learn(item->address, *learner, done);
+    if (done != item) LearnFrom(address, *learner, done);
+}
+
+bool CUsbParser::Teaches(uint8_t address, const CDeviceRequest& setup) {
+    if (!setup.IsStandard()) return false;
+    if (setup.bRequest() == 5) return setup.RequestRecipient() == CDeviceRequest::RecipientDevice;
+    const unsigned requested = setup.wValue() >> 8;
+    return setup.bRequest() == 6 && address != 0 && (requested == 1 || requested == 2);
+}
+
+void CUsbParser::LearnFrom(uint8_t address, const CDecodeRequest& learner, UsbItem* done) {
+    if (!done || done->type != ItemControlTransfer) return;
+    Learn(address, learner, done);
     done->children.clear();
     delete done;
 }
@@ -92,16 +117,13 @@ void CUsbParser::Learn(uint8_t address, const CDecodeRequest& learner, UsbItem* 
     else setupBytes = learner.SetupBytes(&got);
     if (got < 8) return;
     const CDeviceRequest setup(setupBytes, 8, CUsbIdDatabase::Empty());
-    if (!setup.IsStandard()) return;
-    if (setup.bRequest() == 5 && setup.RequestRecipient() == CDeviceRequest::RecipientDevice) {
+    if (!Teaches(address, setup)) return;
+    if (setup.bRequest() == 5) {
         // The address now belongs to whichever device asked for it; its
         // device descriptor will start the address afresh.
         if (transfer->status == PidAck) handedOutAt_[setup.wValue() & 0x7F] = transfer->firstRecord;
         return;
     }
-    // Only device and configuration descriptors are learned: strings and the rest are not read.
-    const unsigned requested = setup.wValue() >> 8;
-    if (setup.bRequest() != 6 || address == 0 || (requested != 1 && requested != 2)) return;
     // One read in most cases: the buffer only grows.
     std::vector<uint8_t>& buffer = learnBytes_;
     if (buffer.empty()) buffer.resize(512);

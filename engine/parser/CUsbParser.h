@@ -134,6 +134,11 @@ private:
     UsbItem* pendingGroup_ = nullptr;
     std::vector<UsbItem*> pendingMembers_;  // the group's members until it is released
 
+    // A SET_ADDRESS to a device, or a device or configuration descriptor read
+    // from an address: the transfers learned from.
+    static bool Teaches(uint8_t address, const CDeviceRequest& setup);
+    // Learns from a transfer the learner handed out, then frees it.
+    void LearnFrom(uint8_t address, const CDecodeRequest& learner, UsbItem* done);
     void Learn(uint8_t address, const CDecodeRequest& learner, UsbItem* transfer);
 
     // Per-address standard-request decoders; the transfers they build belong to no tree.

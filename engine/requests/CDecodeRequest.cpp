@@ -121,6 +121,8 @@ void CDecodeRequest::NoteInData(const UsbItem* item) {
     nextToggle_ = pid == PidData0 ? PidData1 : PidData0;
 }
 
+bool CDecodeRequest::Opens(const UsbItem* item) { return StageOf(item) == Stage::Setup && item->status == PidAck; }
+
 UsbItem* CDecodeRequest::OnTransaction(UsbItem* item) {
     if (!item) {
         UsbItem* pending = open_;
@@ -129,10 +131,7 @@ UsbItem* CDecodeRequest::OnTransaction(UsbItem* item) {
     }
     if (item->type == ItemControlTransfer) return item;
     const Stage stage = StageOf(item);
-    if (stage == Stage::Setup) {
-        if (item->status != PidAck) return item;
-        return Open(item);
-    }
+    if (stage == Stage::Setup) return Opens(item) ? Open(item) : item;
     if (!Owns(item)) return item;
 
     switch (stage) {

@@ -35,6 +35,8 @@ public:
     int32_t GetClassCode(int32_t*, int32_t*, int32_t*) override { return 0; }
     void SetHost(IDecode* host) override { host_ = host; }
     UsbItem* OnTransaction(UsbItem* item) override;
+    // Whether the item opens a transfer: an acknowledged SETUP stage, split or not.
+    static bool Opens(const UsbItem* item);
     void Reset() override {}
 
     uint32_t StageState() const { return state_; }
