@@ -190,16 +190,24 @@ TEST(Learning, AConfigurationReadInPartAddsNothing) {
 }
 
 // A device descriptor whose status stage was not captured is learned when the
-// next SETUP cuts its transfer short, from its own setup bytes, not the next one's.
+// next SETUP cuts its transfer short, from its own setup bytes, not the next
+// one's; whether that next request is one learned from or not.
 TEST(Learning, ATransferCutShortByTheNextSetupIsLearnedFromItsOwnSetup) {
     SessionBuilder session{SessionBuilder::Options{}};
-    B b(SpeedFull);
-    b.Setup(5, kGetDevice);
-    b.In(5, 0, PidData1, session.DeviceDescriptor());
-    b.ControlTransfer(5, SessionBuilder::SetupPacket(0x00, 9, 1, 0, 0), {});
-    const std::string tree = LearnedTree(b);
-    EXPECT_NE(tree.find("<device address=\"5\" bcdUSB="), std::string::npos) << tree;
-    EXPECT_EQ(tree.find("idVendor=\"-1\""), std::string::npos) << tree;
+    const auto& config = session.ConfigDescriptor();
+    for (const bool learnedNext : {false, true}) {
+        B b(SpeedFull);
+        b.Setup(5, kGetDevice);
+        b.In(5, 0, PidData1, session.DeviceDescriptor());
+        if (learnedNext)
+            b.ControlTransfer(5, SessionBuilder::SetupPacket(0x80, 6, 0x0200, 0, uint16_t(config.size())), config);
+        else
+            b.ControlTransfer(5, SessionBuilder::SetupPacket(0x00, 9, 1, 0, 0), {});
+        const std::string tree = LearnedTree(b);
+        EXPECT_NE(tree.find("<device address=\"5\" bcdUSB="), std::string::npos) << tree;
+        EXPECT_EQ(tree.find("idVendor=\"-1\""), std::string::npos) << tree;
+        EXPECT_EQ(tree.find("<configuration ") != std::string::npos, learnedNext) << tree;
+    }
 }
 
 // A host handing addresses round all 127, one enumeration after another: each
