@@ -73,7 +73,7 @@ void CUsbParser::TrackControlTransfer(UsbItem* item) {
         // the transfer before it as opening one would, and opens nothing: what
         // a transfer's stages do to the learner matters to that transfer alone.
         uint8_t bytes[8] = {};
-        const bool whole = GetData(item, bytes, sizeof bytes) >= 8;
+        const bool whole = SetupBytesOf(item, bytes) >= 8;
         if (!whole || !Teaches(address, CDeviceRequest(bytes, 8, CUsbIdDatabase::Empty()))) {
             if (learner) LearnFrom(address, *learner, learner->OnTransaction(nullptr));
             return;
@@ -91,6 +91,19 @@ void CUsbParser::TrackControlTransfer(UsbItem* item) {
     UsbItem* done = learner->OnTransaction(item);
     item->parent = parent;
     if (done != item) LearnFrom(address, *learner, done);
+}
+
+int32_t CUsbParser::SetupBytesOf(UsbItem* stage, uint8_t (&bytes)[8]) {
+    // As GetData reads a transaction's data packet, but through the parse's own reader.
+    const uint32_t at = stage->type == ItemSetupTransaction ? 1 : 2;
+    if (at >= stage->children.size()) return 0;
+    const UsbItem* packet = stage->children[at];
+    if (packet->type >= 16 || !IsData(uint8_t(packet->type))) return 0;
+    const PacketRecord* r = reader_.Peek(packet->firstRecord);
+    if (!r) return GetData(stage, bytes, sizeof bytes);
+    uint16_t crc = 0;
+    const int32_t got = r->Length() < 2 ? 0 : source_->GetPayload(r, bytes, sizeof bytes, &crc);
+    return got > 0 ? got : 0;
 }
 
 bool CUsbParser::Teaches(uint8_t address, const CDeviceRequest& setup) {

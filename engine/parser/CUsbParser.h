@@ -137,6 +137,8 @@ private:
     // A SET_ADDRESS to a device, or a device or configuration descriptor read
     // from an address: the transfers learned from.
     static bool Teaches(uint8_t address, const CDeviceRequest& setup);
+    // The setup bytes of an acknowledged SETUP stage; answers as GetData does.
+    int32_t SetupBytesOf(UsbItem* stage, uint8_t (&bytes)[8]);
     // Learns from a transfer the learner handed out, then frees it.
     void LearnFrom(uint8_t address, const CDecodeRequest& learner, UsbItem* done);
     void Learn(uint8_t address, const CDecodeRequest& learner, UsbItem* transfer);
