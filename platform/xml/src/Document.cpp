@@ -221,9 +221,10 @@ Node Document::node() const
 
 Node Document::documentElement() const
 {
-    for (Node child : childNodes()) {
-        if (child.type() == NodeType::Element) return child;
-    }
+    // Walked in place: writers ask for the root once per element they add.
+    if (!impl_) return {};
+    for (pugi::xml_node child : impl_->doc->children())
+        if (child.type() == pugi::node_element && !detail::isStore(child)) return Node(child.internal_object());
     return {};
 }
 
