@@ -1,6 +1,7 @@
 #include "CDeviceRequest.h"
 
-#include "CByteCursor.h"
+#include <cstring>
+
 #include "CFieldWalker.h"
 
 namespace orvane {
@@ -34,9 +35,7 @@ constexpr const char* kDescriptorNames[] = {
 void CDeviceRequest::Parse(const uint8_t* data, uint32_t length)
 {
     bytes_.fill(0);
-    CByteCursor cursor(data, length);
-    const auto taken = cursor.Take(kSize);
-    for (size_t i = 0; i < taken.size(); ++i) bytes_[i] = taken[i];
+    if (data) std::memcpy(bytes_.data(), data, length < kSize ? length : kSize);
 }
 
 void CDeviceRequest::GetName(std::string& out)
