@@ -191,14 +191,23 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
     // belong to the transfer level and go with it. Flushed outside the lock:
     // the sink hands items to the list, and no lock of the list's is taken
     // with this one held.
-    std::vector<DecoderRef> made;
-    {
+    auto made = [this] {
+        std::vector<std::pair<uint64_t, DecoderRef>> all;
         std::lock_guard lock(decodersMutex_);
-        for (auto& [key, decoder] : decoders_) made.push_back(decoder);
+        for (auto& [key, decoder] : decoders_) all.emplace_back(key, decoder);
+        return all;
+    };
+    // A transfer still open goes on to its interface's decoder, as one cut
+    // short by the next SETUP does: its class decoder is made now, on this
+    // thread, and is flushed after it.
+    for (const auto& [key, decoder] : made()) {
+        UsbItem* rest = decoder->OnTransaction(nullptr);
+        if (rest && rest->type == ItemControlTransfer && key == BuiltInKey(rest->address))
+            if (DecoderRef next = GetDecoder(rest); next && next != decoder) rest = next->OnTransaction(rest);
+        if (rest) sink_->OnItem(rest);
     }
-    for (const DecoderRef& decoder : made) {
+    for (const auto& [key, decoder] : made())
         if (UsbItem* rest = decoder->OnTransaction(nullptr)) sink_->OnItem(rest);
-    }
     ReleasePendingSofs();
     sink_->OnFinish();
     sink_ = nullptr;

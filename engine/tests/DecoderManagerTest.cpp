@@ -273,6 +273,12 @@ TEST(DecoderManager, TransferLevelShapes) {
          [](B& b) { b.ControlTransfer(5, Request(0x21, 0x0A, 0, 0, 0), {}); }, "258@5.0#0(256:2)"},
         {"class request to an endpoint counts as interface 0", Tree::Hand,
          [](B& b) { b.ControlTransfer(5, Request(0x22, 0x01, 0, 0x81, 0), {}); }, "258@5.0(256:2)"},
+        {"an unfinished class request goes to its interface's decoder, cut short or at the end", Tree::Hand,
+         [](B& b) {
+             b.Setup(5, Request(0xA1, 0x01, 0x0100, 0, 3)), b.In(5, 0, PidData1, k3);
+             b.Setup(5, Request(0xA1, 0x01, 0x0100, 0, 3)), b.In(5, 0, PidData1, k3);
+         },
+         "258@5.0#0(256) 258@5.0#0(256)"},
         {"standard request to the interface", Tree::Hand,
          [](B& b) { b.ControlTransfer(5, Request(0x81, 6, 0x2200, 0, 3), k3); }, "258@5.0#0(256:2)"},
         {"standard request to the device stays built-in", Tree::Hand,
