@@ -1,6 +1,5 @@
 #include "CUsbParser.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -75,7 +74,7 @@ void CUsbParser::TrackControlTransfer(UsbItem* item) {
         uint8_t bytes[8] = {};
         const bool whole = SetupBytesOf(item, bytes) >= 8;
         if (!whole || !Teaches(address, CDeviceRequest(bytes, 8, CUsbIdDatabase::Empty()))) {
-            if (learner) LearnFrom(address, *learner, learner->OnTransaction(nullptr));
+            if (learner) LearnFrom(address, learner->OnTransaction(nullptr));
             return;
         }
         if (!learner) {
@@ -90,7 +89,7 @@ void CUsbParser::TrackControlTransfer(UsbItem* item) {
     UsbItem* parent = item->parent;
     UsbItem* done = learner->OnTransaction(item);
     item->parent = parent;
-    if (done != item) LearnFrom(address, *learner, done);
+    if (done != item) LearnFrom(address, done);
 }
 
 int32_t CUsbParser::SetupBytesOf(UsbItem* stage, uint8_t (&bytes)[8]) {
@@ -113,23 +112,17 @@ bool CUsbParser::Teaches(uint8_t address, const CDeviceRequest& setup) {
     return setup.bRequest() == 6 && address != 0 && (requested == 1 || requested == 2);
 }
 
-void CUsbParser::LearnFrom(uint8_t address, const CDecodeRequest& learner, UsbItem* done) {
+void CUsbParser::LearnFrom(uint8_t address, UsbItem* done) {
     if (!done || done->type != ItemControlTransfer) return;
-    Learn(address, learner, done);
+    Learn(address, done);
     done->children.clear();
     delete done;
 }
 
-void CUsbParser::Learn(uint8_t address, const CDecodeRequest& learner, UsbItem* transfer) {
-    // A transfer the learner ended is the one it opened last: its setup bytes
-    // are read already. One a new SETUP cut short is read again.
-    uint32_t got = 0;
-    uint8_t earlier[8] = {};
-    const uint8_t* setupBytes = earlier;
-    if (learner.OpenTransfer()) got = uint32_t(std::max(GetData(transfer->children[0], earlier, sizeof earlier), 0));
-    else setupBytes = learner.SetupBytes(&got);
-    if (got < 8) return;
-    const CDeviceRequest setup(setupBytes, 8, CUsbIdDatabase::Empty());
+void CUsbParser::Learn(uint8_t address, UsbItem* transfer) {
+    uint8_t bytes[8] = {};
+    if (SetupBytesOf(transfer->children[0], bytes) < 8) return;
+    const CDeviceRequest setup(bytes, 8, CUsbIdDatabase::Empty());
     if (!Teaches(address, setup)) return;
     if (setup.bRequest() == 5) {
         // The address now belongs to whichever device asked for it; its

@@ -140,8 +140,8 @@ private:
     // The setup bytes of an acknowledged SETUP stage; answers as GetData does.
     int32_t SetupBytesOf(UsbItem* stage, uint8_t (&bytes)[8]);
     // Learns from a transfer the learner handed out, then frees it.
-    void LearnFrom(uint8_t address, const CDecodeRequest& learner, UsbItem* done);
-    void Learn(uint8_t address, const CDecodeRequest& learner, UsbItem* transfer);
+    void LearnFrom(uint8_t address, UsbItem* done);
+    void Learn(uint8_t address, UsbItem* transfer);
 
     // Per-address standard-request decoders; the transfers they build belong to no tree.
     std::unique_ptr<CDecodeRequest> learners_[128];

@@ -1,8 +1,5 @@
 #include "CDecodeRequest.h"
 
-#include <algorithm>
-#include <iterator>
-
 #include "CDeviceRequest.h"
 
 namespace orvane {
@@ -69,10 +66,9 @@ UsbItem* CDecodeRequest::Open(UsbItem* setup) {
     open_->address = setup->address;
     open_->endpoint = setup->endpoint;
     open_->Append(setup);
-    std::fill(std::begin(setup_), std::end(setup_), uint8_t(0));
-    const int32_t got = host_ ? host_->GetData(setup, setup_, sizeof setup_) : 0;
-    setupLength_ = got > 0 ? uint32_t(got < 8 ? got : 8) : 0;
-    const CDeviceRequest request(setup_, setupLength_, CUsbIdDatabase::Empty());
+    uint8_t bytes[8] = {};
+    const int32_t got = host_ ? host_->GetData(setup, bytes, sizeof bytes) : 0;
+    const CDeviceRequest request(bytes, got > 0 ? uint32_t(got < 8 ? got : 8) : 0, CUsbIdDatabase::Empty());
     wLength_ = request.wLength();
     received_ = 0;
     lostData_ = lastInUnanswered_ = false;

@@ -40,12 +40,6 @@ public:
     void Reset() override {}
 
     uint32_t StageState() const { return state_; }
-    // The setup bytes of the transfer opened last, as many as were captured.
-    const uint8_t* SetupBytes(uint32_t* length) const
-    {
-        *length = setupLength_;
-        return setup_;
-    }
     const UsbItem* OpenTransfer() const { return open_; }
 
 private:
@@ -60,8 +54,6 @@ private:
     IDecode* host_ = nullptr;
     uint32_t state_ = Idle;
     uint32_t wLength_ = 0;
-    uint8_t setup_[8] = {};
-    uint32_t setupLength_ = 0;
     uint32_t received_ = 0;
     // What an IN data-stage transaction tells of data the capture lacks.
     void NoteInData(const UsbItem* item);

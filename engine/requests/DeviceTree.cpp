@@ -42,9 +42,6 @@ int ToInt(const std::string& text)
     return static_cast<int>(value);
 }
 
-// Only the kept bytes are read: no name look-ups on the capture thread.
-const CUsbIdDatabase& NoNames() { return CUsbIdDatabase::Empty(); }
-
 // A pending device's record: what it learned, in order. A device descriptor is
 // its fields; a configuration, its response bytes.
 constexpr char kRecordDevice = 'D';
@@ -333,7 +330,8 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
     if (!setup.IsStandard() || setup.bRequest() != 6 || address < 1 || address > 127) return false;
     const unsigned requested = setup.wValue() >> 8;
     if (requested == 1) {
-        const DescriptorList list(setup, data, NoNames());
+        // Only the kept bytes are read: no name look-ups on the capture thread.
+        const DescriptorList list(setup, data, CUsbIdDatabase::Empty());
         const auto* device = list.As<CDescriptorDevice>(0);
         // A partial read (the first 8 bytes, say) would record zeros as identity.
         if (!device || !device->Kept().Complete()) return false;
@@ -358,10 +356,10 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
     // A reset loop asks for the same bytes every time: what they tell is kept from the last one.
     OpenDevice& device = open->second;
     Told& told = lastTold_;
-    if (!told.valid || told.bytes.size() != data.size() || !std::equal(data.begin(), data.end(), told.bytes.begin())) {
+    if (!std::ranges::equal(data, told.bytes)) {
         Learning fresh;
         if (!AddConfiguration(address, data, fresh, false)) return false;
-        told = {true, std::vector<uint8_t>(data.begin(), data.end()), fresh};
+        told = {std::vector<uint8_t>(data.begin(), data.end()), fresh};
     }
     out.configurationValue = told.learning.configurationValue;
     out.sawEndpoint |= told.learning.sawEndpoint;
@@ -376,8 +374,8 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
 bool DeviceTree::AddConfiguration(int address, std::span<const uint8_t> data, Learning& out, bool write)
 {
     static const uint8_t kGetConfiguration[8] = {0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
-    static const CDeviceRequest kSetup(kGetConfiguration, 8, NoNames());
-    const DescriptorList list(kSetup, data, NoNames());
+    static const CDeviceRequest kSetup(kGetConfiguration, 8, CUsbIdDatabase::Empty());
+    const DescriptorList list(kSetup, data, CUsbIdDatabase::Empty());
     const auto* configuration = list.As<CDescriptorConfiguration>(0);
     if (!configuration || configuration->bDescriptorType() != 2 || !configuration->Kept().Complete() ||
         configuration->wTotalLength() != data.size())

@@ -188,9 +188,9 @@ private:
     // The device of the address that held a turn; UINT32_MAX for none.
     uint32_t TurnDevice(int address, uint32_t turn) const;
 
-    // The last configuration response a pending device recorded, and what it told.
+    // The last configuration response a pending device recorded (none while
+    // empty: a whole one is 9 bytes at least), and what it told.
     struct Told {
-        bool valid = false;
         std::vector<uint8_t> bytes;
         Learning learning;
     };
