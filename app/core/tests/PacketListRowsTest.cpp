@@ -261,10 +261,8 @@ TEST_F(RowsTest, ChildrenOutOfRecordOrderAgreeWithTheFlattenedTree)
 // and the packet's own once opened, for every record.
 TEST(PacketListRowsOfACamera, RecordsInsidePhasesKeptNewestFirstFindTheirRows)
 {
-    orvane::emu::SessionBuilder::Options options;
-    options.kind = orvane::emu::SessionBuilder::Kind::Camera;
-    options.operations = 3;
-    DecodedCapture camera(orvane::emu::SessionBuilder(options).Build());
+    using orvane::emu::SessionBuilder;
+    DecodedCapture camera(SessionBuilder({.kind = SessionBuilder::Kind::Camera, .operations = 3}).Build());
     std::vector<UsbItem*> items;
     AllItems(&camera.transfers.root, items);
     ASSERT_TRUE(std::any_of(items.begin(), items.end(), [](UsbItem* item) {

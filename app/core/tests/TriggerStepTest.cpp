@@ -140,10 +140,8 @@ TEST(TriggerStep, CollectingStopsPastTheLimit)
 // trigger fires where the row's own packets end.
 TEST(TriggerStep, AStillImageRowKeptNewestFirstGivesStepsInRecordOrder)
 {
-    orvane::emu::SessionBuilder::Options options;
-    options.kind = orvane::emu::SessionBuilder::Kind::Camera;
-    options.operations = 3;
-    DecodedCapture camera(orvane::emu::SessionBuilder(options).Build());
+    using orvane::emu::SessionBuilder;
+    DecodedCapture camera(SessionBuilder({.kind = SessionBuilder::Kind::Camera, .operations = 3}).Build());
     std::vector<UsbItem*> all;
     AllItems(&camera.transfers.root, all);
     const auto byRecord = [](const UsbItem* a, const UsbItem* b) { return a->firstRecord < b->firstRecord; };
