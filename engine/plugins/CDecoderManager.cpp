@@ -99,7 +99,7 @@ CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address,
     return ref;
 }
 
-CDecoderManager::DecoderRef CDecoderManager::GetDecoder(const UsbItem* item, uint8_t interface) {
+CDecoderManager::DecoderRef CDecoderManager::GetDecoder(const UsbItem* item, uint8_t interface, bool describing) {
     if (!item || item->address >= 128) return nullptr;
     if (interface == kNone) interface = item->interface;
     if (interface == kNone) {
@@ -115,6 +115,9 @@ CDecoderManager::DecoderRef CDecoderManager::GetDecoder(const UsbItem* item, uin
     std::lock_guard lock(decodersMutex_);
     auto it = decoders_.find(key);
     if (it != decoders_.end()) return it->second;
+    // A class decoder made to describe a row may look beside it for what it
+    // missed, in a level the run is still appending to: the run makes its own.
+    if (describing && decoding_) return nullptr;
     return CreateClassDecoder(item->address, interface, device, key);
 }
 
@@ -145,7 +148,7 @@ IDecodeClass* CDecoderManager::BindItem(UsbItem* item, std::vector<EndpointBindi
 
 CDecoderManager::DecoderRef CDecoderManager::DecoderForDescription(const UsbItem* item) {
     // Looked up as interface 0 rather than by writing the shared item.
-    return item && item->interface == kNone ? GetDecoder(item, 0) : GetDecoder(item);
+    return item && item->interface == kNone ? GetDecoder(item, 0, true) : GetDecoder(item, kNone, true);
 }
 
 // ---------------------------------------------------------------- decoding
@@ -156,6 +159,7 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
     ReleaseDecoders();
     DropPendingSofs();
     sink_ = sink;
+    SetDecoding(true);
 
     // The run holds every decoder it calls: a ReleaseDecoders meanwhile only
     // lets go of the table's references.
@@ -209,6 +213,7 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
     for (const auto& [key, decoder] : made())
         if (UsbItem* rest = decoder->OnTransaction(nullptr)) sink_->OnItem(rest);
     ReleasePendingSofs();
+    SetDecoding(false);
     sink_->OnFinish();
     sink_ = nullptr;
     cancelled_ = stopped;

@@ -80,8 +80,13 @@ private:
     static constexpr size_t kEndpointSlots = 128 * 16;
     using ClassCode = std::tuple<int32_t, int32_t, int32_t>;
 
-    // `interface` stands in for the item's own when not kNone.
-    DecoderRef GetDecoder(const UsbItem* item, uint8_t interface = kNone);
+    // `interface` stands in for the item's own when not kNone. A description
+    // makes no class decoder while a decoding runs.
+    DecoderRef GetDecoder(const UsbItem* item, uint8_t interface = kNone, bool describing = false);
+    void SetDecoding(bool on) {
+        std::lock_guard lock(decodersMutex_);
+        decoding_ = on;
+    }
     // Both with decodersMutex_ held.
     DecoderRef CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device, uint64_t key);
     DecoderRef BuiltInDecoder(uint8_t address);
@@ -108,8 +113,10 @@ private:
     // The rows shown are described from the UI thread while a decoding runs
     // on the worker: both look decoders up, and either may make one.
     mutable std::mutex decodersMutex_;
-    // These three under decodersMutex_.
+    // These four under decodersMutex_.
     std::map<uint64_t, DecoderRef> decoders_;
+    // A decoding is appending to the transfer level.
+    bool decoding_ = false;
     // Class codes whose plug-in could not be found or made in this run.
     std::set<ClassCode> failed_;
     std::vector<uint8_t> work_;

@@ -613,6 +613,44 @@ TEST(DecoderManager, RowsDescribedWhileTheDecodingGoesOn) {
     FreeTransferLevel(&handed.root);
 }
 
+// A row of no interface is described by interface 0's decoder. While the
+// level still grows, only a decoder the run made may describe it: one made for
+// the description would look beside the row, where the run is appending.
+TEST(DecoderManager, ADescriptionMakesNoClassDecoderWhileTheLevelGrows) {
+    struct DescribingSink : CollectingSink {
+        CDecoderManager* manager = nullptr;
+        FakeFactory* factory = nullptr;
+        int createsWhenDescribed = -1;
+        int32_t OnItem(UsbItem* item) override {
+            if (createsWhenDescribed < 0 && item->type == ItemControlTransfer) {
+                std::string xml;
+                manager->GetDetail(item, xml);
+                createsWhenDescribed = factory->creates;
+            }
+            return CollectingSink::OnItem(item);
+        }
+    };
+    B b;
+    b.ControlTransfer(5, Request(0xC0, 0x33, 0, 0, 2), {1, 2});  // vendor, to the device
+    b.In(5, 1, PidData0, k3), b.In(5, 1, PidData1, k3);
+    Pipeline p(b.Take());
+    p.manager.LoadDeviceTree(HandTree());
+    DescribingSink sink;
+    sink.manager = &p.manager;
+    sink.factory = &p.factory;
+    ASSERT_EQ(p.manager.DecodeAll(&sink), 1);
+    EXPECT_EQ(sink.createsWhenDescribed, 0);
+    EXPECT_EQ(p.factory.creates, 1) << "the run makes its own for the reports";
+    // Once the level is whole, a description may make one.
+    UsbItem* transfer = sink.root.children[0];
+    p.manager.ReleaseDecoders();
+    ItemSummary row;
+    p.manager.Summarize(transfer, &row);
+    EXPECT_EQ(p.factory.creates, 2);
+    p.manager.ReleaseDecoders();
+    FreeTransferLevel(&sink.root);
+}
+
 TEST(DecoderManager, ADecoderOutlivesAReleaseWhileARowIsDescribedWithIt) {
     B b;
     Enumerate(b, 3);
