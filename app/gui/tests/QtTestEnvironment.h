@@ -14,9 +14,16 @@
 
 namespace orvane::testing {
 
+// Each test starts without the program's settings: a layout another test left
+// must not decide which panes this one's window shows, whatever the order.
+class FreshSettings : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override { QSettings("Kavrin", "Orvane").clear(); }
+};
+
 class QtEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
+        ::testing::UnitTest::GetInstance()->listeners().Append(new FreshSettings);
         // The program's settings (layout, recent files, shortcuts) go to a folder of the test's own.
         std::string folder = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
                              "/orvane-gui-settings-XXXXXX";
