@@ -141,9 +141,16 @@ UsbItem* CClassDecoder::Transaction(UsbItem* item)
     if (item->type == TypeClassRequest && StartsWithSetup(*item)) item->type = ItemControlTransfer;
     ItemSummary row;
     if (Host()) Host()->Summarize(item, &row);
-    if (item->type != ItemControlTransfer && row.status == StatusNak && !held_) {
-        held_ = item;
-        return nullptr;
+    if (item->type != ItemControlTransfer && row.status == StatusNak) {
+        if (!held_) {
+            held_ = item;
+            return nullptr;
+        }
+        // Another run while one waits: the run of INs nearest the report goes
+        // with it, and nothing captured vanishes from the transfer level.
+        if (item->type == ItemNakGroup && !item->children.empty() && item->children[0]->type == ItemInTransaction)
+            return std::exchange(held_, item);
+        if (item->type != ItemInTransaction) return item;
     }
     if (item->type == ItemControlTransfer) {
         if (IsReportDescriptorTransfer(item)) {
@@ -167,7 +174,7 @@ UsbItem* CClassDecoder::Transaction(UsbItem* item)
         report->Append(item);
         return report;
     }
-    return nullptr;  // OUT and other traffic stay at the transaction level only
+    return item;  // OUT and other traffic go on as they are
 }
 
 // ---------------------------------------------------------------- rows and data

@@ -287,6 +287,34 @@ TEST(HidCapture, AGameControllerKeepsItsInputOutputAndFeatureReportsApart)
     EXPECT_EQ(Offsets(ReportGroup(decoded, requests[3])), Join({{"0/8"}, Fields(8, 8, 16)}));
 }
 
+// Nothing captured vanishes from the transfer level: interrupt OUT traffic goes
+// on as it is, a NAK run no report follows stands alone, and the run before a
+// report goes into it.
+TEST(HidCapture, OutTrafficAndRunsWithoutAReportReachTheTransferLevel)
+{
+    emu::BusTrafficBuilder b(SpeedFull);
+    Decoded::Enumerate(b, 6, HidConfiguration(0, kGameController.size(), true));
+    b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(kGameController.size())), kGameController);
+    b.InNak(6, 1, 3);
+    b.Out(6, 2, PidData0, {2, 1});
+    b.Out(6, 2, PidData1, {2, 1}, PidNak);
+    b.InNak(6, 1, 2);
+    const size_t report = b.In(6, 1, PidData0, {1, 0x01, 0x80, 16, 32, 48, 64, 0x35});
+    b.Out(6, 2, PidData1, {2, 1});
+    Decoded decoded(b.Take());
+    ExpectEveryRecordOnce(decoded.transfers, decoded.records);
+    decoded.ExpectEveryIconInItsList();
+
+    std::vector<std::string> rows;
+    for (UsbItem* item : decoded.transfers.root.children)
+        if (item->address == 6 && item->endpoint != 0) rows.push_back(std::to_string(item->type) + "." + std::to_string(item->endpoint));
+    EXPECT_EQ(rows, (std::vector<std::string>{"17.2", "17.2", "29.1", "267.1", "17.2"}));
+    const auto reports = decoded.Rows([](UsbItem* item, const ItemSummary&) { return item->type == 267; });
+    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_EQ(reports[0]->children.size(), 2u) << "the run before it, and the report";
+    EXPECT_EQ(reports[0]->children[1]->firstRecord, report);
+}
+
 // Standard requests to the interface stay the standard decoder's; every row,
 // a held NAK run's group among them, shows an icon of its own list.
 TEST(HidCapture, StandardRequestsStayStandardAndEveryRowHasItsIcon)

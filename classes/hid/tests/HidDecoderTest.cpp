@@ -75,13 +75,18 @@ TEST(HidGrouping, NakRunsInTransactionsAndTransfers)
         {"a hold flushed unwrapped", [](CFakeHost& h) { return std::vector{h.NakRun(ItemInTransaction, 2)}; }, "29"},
         {"NAKed INs one by one",
          [](CFakeHost& h) { return std::vector{h.In({}, PidNak), h.In({}, PidNak), h.In({4})}; }, "267(16 16) 267(16)"},
-        {"a second NAK run while one is held is dropped",
+        {"a NAK run of OUTs while one is held goes on alone",
          [](CFakeHost& h) {
              return std::vector{h.NakRun(ItemInTransaction, 2), h.NakRun(ItemOutTransaction, 2), h.In({4})};
          },
-         "267(29 16)"},
-        {"OUT traffic stays at the transaction level", [](CFakeHost& h) { return std::vector{h.Out({1}), h.In({2})}; },
-         "267(16)"},
+         "29 267(29 16)"},
+        {"of two runs of INs the one nearest the report goes with it",
+         [](CFakeHost& h) {
+             return std::vector{h.NakRun(ItemInTransaction, 2), h.NakRun(ItemInTransaction, 3), h.In({4})};
+         },
+         "29 267(29 16)"},
+        {"OUT traffic goes on as it is", [](CFakeHost& h) { return std::vector{h.Out({1}), h.In({2})}; },
+         "17 267(16)"},
         {"a class request is retyped",
          [](CFakeHost& h) { return std::vector{h.ControlTransfer(SetupBytes(0x21, 0x0A, 0, 0, 0))}; }, "269"},
         {"a held run goes in front of a class request",
