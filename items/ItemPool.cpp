@@ -104,8 +104,12 @@ void Populate(char* p, size_t bytes) {
 void* Commit(size_t bytes, bool populate) {
     Region& region = TheRegion();
     if (!region.base) return nullptr;
-    size_t at = region.used.fetch_add(bytes);
-    if (at + bytes > region.bytes) return nullptr;
+    // Taken only when it fits: a request refused for its size must leave the
+    // rest of the range to the smaller ones after it.
+    size_t at = region.used.load(std::memory_order_relaxed);
+    do {
+        if (at > region.bytes || bytes > region.bytes - at) return nullptr;
+    } while (!region.used.compare_exchange_weak(at, at + bytes, std::memory_order_relaxed));
     char* p = region.base + at;
     if (!region.writable) {
         if (::mprotect(p, bytes, PROT_READ | PROT_WRITE) != 0) return nullptr;

@@ -131,6 +131,19 @@ TEST(ItemPool, AGrowingHugeBlockNeverLeavesItsOldAddressesToAnotherMapping) {
     ItemPoolFree(words, bytes);
 }
 
+TEST(ItemPool, ARequestLargerThanTheRangeLeavesTheRangeToOthers) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "under AddressSanitizer blocks come from the system";
+#endif
+    EXPECT_THROW(ItemPoolAllocate(kItemRegionBytes), std::bad_alloc);
+    void* block = nullptr;
+    EXPECT_NO_THROW(block = ItemPoolAllocate(64u << 20)) << "the refused request spent the range";
+    if (block) ItemPoolFree(block, 64u << 20);
+    std::vector<UsbItem*> items;
+    EXPECT_NO_THROW(for (int i = 0; i < 100000; ++i) items.push_back(new UsbItem(16, uint32_t(i))));
+    for (UsbItem* item : items) delete item;
+}
+
 TEST(ItemPool, ATreeLargerThanSeveralChunksGetsWholeDistinctSlots) {
     // Past the first 60 MiB a thread takes the chunks prepared beside it: every
     // slot is whole, none is handed out twice, and all go back to the pool.
