@@ -1,6 +1,7 @@
 #include "CDecoderManager.h"
 
 #include <algorithm>
+#include <new>
 #include <tuple>
 
 #include "CDecodeRequest.h"
@@ -161,64 +162,73 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
     sink_ = sink;
     SetDecoding(true);
 
-    // The run holds every decoder it calls: a ReleaseDecoders meanwhile only
-    // lets go of the table's references.
-    std::vector<EndpointBinding> bindings;
-    DecoderRef unbound;
-    const uint32_t n = root_->children.size();
     bool stopped = false;
-    for (uint32_t i = 0; i < n; ++i) {
-        if (cancel_.load(std::memory_order_relaxed)) {
-            stopped = true;
-            break;
-        }
-        // The items lie wherever the pool had room: ask for them ahead of
-        // the walk, and their child lists once the items are in.
-        if (i + 16 < n) __builtin_prefetch(root_->children[i + 16]);
-        if (i + 8 < n) __builtin_prefetch(root_->children[i + 8]->children.begin().address());
-        UsbItem* item = root_->children[i];
-        IDecodeClass* decoder = BindItem(item, bindings, unbound);
-        if (decoder && item->type >= 16 && item->type <= ItemControlTransfer) {
-            UsbItem* r = decoder->OnTransaction(item);
-            if (r && r->type == ItemControlTransfer) {
-                // A class request's transfer goes on to the decoder of its interface.
-                if (DecoderRef next = GetDecoder(r)) r = next->OnTransaction(r);
+    int32_t result = 1;
+    try {
+        // The run holds every decoder it calls: a ReleaseDecoders meanwhile only
+        // lets go of the table's references.
+        std::vector<EndpointBinding> bindings;
+        DecoderRef unbound;
+        const uint32_t n = root_->children.size();
+        for (uint32_t i = 0; i < n; ++i) {
+            if (cancel_.load(std::memory_order_relaxed)) {
+                stopped = true;
+                break;
             }
-            if (r) Emit(r);
-        } else {
-            Emit(item);
+            // The items lie wherever the pool had room: ask for them ahead of
+            // the walk, and their child lists once the items are in.
+            if (i + 16 < n) __builtin_prefetch(root_->children[i + 16]);
+            if (i + 8 < n) __builtin_prefetch(root_->children[i + 8]->children.begin().address());
+            UsbItem* item = root_->children[i];
+            IDecodeClass* decoder = BindItem(item, bindings, unbound);
+            if (decoder && item->type >= 16 && item->type <= ItemControlTransfer) {
+                UsbItem* r = decoder->OnTransaction(item);
+                if (r && r->type == ItemControlTransfer) {
+                    // A class request's transfer goes on to the decoder of its interface.
+                    if (DecoderRef next = GetDecoder(r)) r = next->OnTransaction(r);
+                }
+                if (r) Emit(r);
+            } else {
+                Emit(item);
+            }
+            if (i % 1000 == 0) sink_->OnProgress(float(i + 1) / float(n));
         }
-        if (i % 1000 == 0) sink_->OnProgress(float(i + 1) / float(n));
-    }
 
-    // A cancelled run hands over what its decoders hold too: their items then
-    // belong to the transfer level and go with it. Flushed outside the lock:
-    // the sink hands items to the list, and no lock of the list's is taken
-    // with this one held.
-    auto made = [this] {
-        std::vector<std::pair<uint64_t, DecoderRef>> all;
-        std::lock_guard lock(decodersMutex_);
-        for (auto& [key, decoder] : decoders_) all.emplace_back(key, decoder);
-        return all;
-    };
-    // A transfer still open goes on to its interface's decoder, as one cut
-    // short by the next SETUP does: its class decoder is made now, on this
-    // thread, and is flushed after it.
-    for (const auto& [key, decoder] : made()) {
-        UsbItem* rest = decoder->OnTransaction(nullptr);
-        if (rest && rest->type == ItemControlTransfer && key == BuiltInKey(rest->address))
-            if (DecoderRef next = GetDecoder(rest); next && next != decoder) rest = next->OnTransaction(rest);
-        if (rest) sink_->OnItem(rest);
+        // A cancelled run hands over what its decoders hold too: their items then
+        // belong to the transfer level and go with it. Flushed outside the lock:
+        // the sink hands items to the list, and no lock of the list's is taken
+        // with this one held.
+        auto made = [this] {
+            std::vector<std::pair<uint64_t, DecoderRef>> all;
+            std::lock_guard lock(decodersMutex_);
+            for (auto& [key, decoder] : decoders_) all.emplace_back(key, decoder);
+            return all;
+        };
+        // A transfer still open goes on to its interface's decoder, as one cut
+        // short by the next SETUP does: its class decoder is made now, on this
+        // thread, and is flushed after it.
+        for (const auto& [key, decoder] : made()) {
+            UsbItem* rest = decoder->OnTransaction(nullptr);
+            if (rest && rest->type == ItemControlTransfer && key == BuiltInKey(rest->address))
+                if (DecoderRef next = GetDecoder(rest); next && next != decoder) rest = next->OnTransaction(rest);
+            if (rest) sink_->OnItem(rest);
+        }
+        for (const auto& [key, decoder] : made())
+            if (UsbItem* rest = decoder->OnTransaction(nullptr)) sink_->OnItem(rest);
+        ReleasePendingSofs();
+    } catch (const std::bad_alloc&) {
+        // Out of item memory: the level keeps what it was handed, and what the
+        // decoders held goes with them.
+        ReleaseDecoders();
+        DropPendingSofs();
+        result = 0;
     }
-    for (const auto& [key, decoder] : made())
-        if (UsbItem* rest = decoder->OnTransaction(nullptr)) sink_->OnItem(rest);
-    ReleasePendingSofs();
     SetDecoding(false);
     sink_->OnFinish();
     sink_ = nullptr;
     cancelled_ = stopped;
     cancel_ = false;
-    return 1;
+    return result;
 }
 
 void CDecoderManager::TakeSof(UsbItem* sof, uint32_t firstRecord) {

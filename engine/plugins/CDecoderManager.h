@@ -40,8 +40,9 @@ public:
     void SetHost(IDecode* host) override { host_ = host; }
     // 1 either way; a text that is not XML keeps the previous tree.
     int32_t LoadDeviceTree(const std::string& xml) override;
-    // 0 without root, host or sink. Starts from fresh decoders. A cancelled
-    // run hands over what it built so far and still finishes its sink.
+    // 0 without root, host or sink, and when item memory ran out. Starts from
+    // fresh decoders. A cancelled run hands over what it built so far and
+    // still finishes its sink, as one that ran out does.
     int32_t DecodeAll(IProgress* sink) override;
     // Ends the running DecodeAll within an item, or the next one at its
     // start; any thread. The run consumes the request; one that came after

@@ -693,6 +693,26 @@ TEST(DecoderManager, ADecoderOutlivesAReleaseWhileARowIsDescribedWithIt) {
     EXPECT_TRUE(p.factory.live.empty()) << "given back once the description returned";
 }
 
+// Item memory running out ends the run: the level keeps what it was handed,
+// the sink is finished, and the next run starts afresh.
+TEST(DecoderManager, ARunOutOfItemMemoryEndsAndTheNextStartsAfresh) {
+    B b;
+    Enumerate(b, 3);
+    for (int i = 0; i < 8; ++i) b.In(3, 1, i % 2 ? PidData1 : PidData0, k3);
+    Pipeline p(b.Take());
+    p.Learn();
+    int takes = 0;
+    p.factory.onTake = [&] {
+        if (++takes == 5) throw std::bad_alloc();
+    };
+    EXPECT_EQ(p.manager.DecodeAll(&p.decoded), 0);
+    EXPECT_EQ(p.decoded.finished, 1);
+    EXPECT_EQ(p.manager.DecoderCount(), 0u);
+    EXPECT_EQ(p.factory.live.size(), 0u) << "what the decoders held went with them";
+    p.factory.onTake = nullptr;
+    EXPECT_EQ(p.Decode().substr(0, 3), "256");
+}
+
 // Cancels the run from inside it once `after` items were handed over.
 struct CancellingSink : CollectingSink {
     CDecoderManager* manager = nullptr;
