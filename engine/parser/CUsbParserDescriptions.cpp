@@ -265,13 +265,19 @@ int32_t CUsbParser::GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity) {
     if (item->type < 16) return GetPacketData(item, buffer, capacity);
     if (item->type < ItemControlTransfer) return GetTransactionData(item, buffer, capacity);
     if (item->type == ItemControlTransfer) {
+        // The data stage holds at most what the setup asked for: the halves of
+        // split stages in a damaged capture could add up to gigabytes.
+        uint32_t limit = 0xFFFF;
+        uint8_t setup[8];
+        if (!item->children.empty() && GetData(item->children[0], setup, sizeof setup) == 8)
+            limit = uint32_t(setup[6] | setup[7] << 8);
         uint32_t total = 0;
-        for (uint32_t i = 1; i < item->children.size(); ++i) {
+        for (uint32_t i = 1; i < item->children.size() && total < limit; ++i) {
             UsbItem* c = item->children[i];
             if (c->status == PidNak) continue;
-            uint32_t room = total < capacity ? capacity - total : 0;
-            int32_t n = GetData(c, buffer && room ? buffer + total : nullptr, room);
-            if (n > 0) total += uint32_t(n);
+            const uint32_t room = std::min(total < capacity ? capacity - total : 0, limit - total);
+            const int32_t n = GetData(c, buffer && room ? buffer + total : nullptr, room);
+            if (n > 0) total += std::min(uint32_t(n), limit - total);
         }
         return int32_t(total);
     }

@@ -118,6 +118,22 @@ TEST(ControlTransfer, StagesMakeTransfers) {
     }
 }
 
+// Halves of split stages are taken into an open transfer as they come; what
+// they carry never makes its data more than the setup asked for.
+TEST(ControlTransfer, ATransfersDataIsNoMoreThanItsSetupAskedFor) {
+    B b(SpeedHigh);
+    b.Setup(3, SessionBuilder::SetupPacket(0x80, 6, 0x0200, 0, 9));
+    for (int i = 0; i < 50; ++i) b.SplitOut(B::HubPort{}, 3, 0, B::EtControl, PidData0, Bytes(1000));
+    b.In(3, 0, PidData1, Bytes(9)), b.Out(3, 0, PidData1, {});
+    Assembly a(b);
+    ASSERT_EQ(a.Transfers().size(), 1u);
+    UsbItem* transfer = a.Transfers()[0];
+    EXPECT_EQ(a.Parser().GetData(transfer, nullptr, 0), 9);
+    uint8_t bytes[16] = {};
+    EXPECT_EQ(a.Parser().GetData(transfer, bytes, 4), 9);
+    EXPECT_EQ(bytes[4], 0) << "no more than the room given";
+}
+
 TEST(ControlTransfer, GetDescriptorDescribesEachDescriptor) {
     SessionBuilder::Options o;
     o.kind = SessionBuilder::Kind::Mouse;
