@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -66,10 +67,23 @@ struct Region {
     std::atomic<size_t> used{kHugePageBytes};  // the first huge page stays unused: link 0 is null
 };
 
+// Strict overcommit charges a writable private mapping in full, reserved or
+// not: there the range is only reserved, or a smaller one would be charged
+// at start to this process and taken from every other.
+bool StrictOvercommit() {
+    std::FILE* f = std::fopen("/proc/sys/vm/overcommit_memory", "r");
+    if (!f) return false;
+    const int mode = std::fgetc(f);
+    std::fclose(f);
+    return mode == '2';
+}
+
 Region& TheRegion() {
     static Region* region = [] {
         auto* r = new Region;
+        const bool strict = StrictOvercommit();
         for (int prot : {PROT_READ | PROT_WRITE, PROT_NONE}) {
+            if (strict && prot != PROT_NONE) continue;
             for (size_t bytes = kItemRegionBytes; bytes >= (64u << 20) && !r->base; bytes /= 2) {
                 void* raw = ::mmap(nullptr, bytes, prot, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
                 if (raw == MAP_FAILED) continue;
