@@ -168,9 +168,8 @@ void CCaptureWorker::RunDecode() {
         decoding_ = false;
         // One that came as the run ended would stop the next decoding at once.
         manager.ClearCancel();
-        // A tree edited meanwhile, or a cancel, leaves the level to be decoded again.
-        const bool edited = treeEditedDuringDecode_.exchange(false);
-        classDecoded_ = !edited && !manager.Cancelled();
+        // A cancel leaves the level to be decoded again.
+        classDecoded_ = !manager.Cancelled();
         settled_.notify_all();
         if (state_ != uint32_t(CaptureState::ClassDecode)) return;
         state_ = uint32_t(CaptureState::Idle);
@@ -337,7 +336,6 @@ void CCaptureWorker::PrepareDecoding(const std::string& deviceTreeXml) {
     manager.LoadDeviceTree(deviceTreeXml);
     manager.SetHost(&doc_.Parser());
     manager.SetRoot(&doc_.TransactionRoot());
-    treeEditedDuringDecode_ = false;
 }
 
 // ---------------------------------------------------------------- capture commands
@@ -440,11 +438,11 @@ void CCaptureWorker::OnDeviceTreeEdited(const std::string& deviceTreeXml) {
         doc_.SetConfiguration(deviceTreeXml);
         doc_.SetModified(true);
     }
-    {
-        std::lock_guard lock(stateMutex_);
-        if (state_ == uint32_t(CaptureState::ClassDecode)) treeEditedDuringDecode_ = true;
-        if (state_ != uint32_t(CaptureState::Idle)) return;
-    }
+    // A decoding under way builds the level with the old tree: it gives way
+    // within an item, and the level is freed and decoded afresh below as when
+    // idle, so the list is reset here rather than grown from the worker. A
+    // capture or parse has nothing to decode yet.
+    if (!StopDecoding()) return;
     if (!transferShown_) {
         doc_.Manager().ReleaseDecoders();
         // The transaction level keeps the parser as its describer.

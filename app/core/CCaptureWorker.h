@@ -74,7 +74,9 @@ public:
     // Toggles one HideFilter flag and refreshes the shown level.
     bool ToggleHideFilter(uint32_t flag);
     bool SetHideFilter(uint32_t flags);
-    // Stores the edited device tree and redoes or schedules the class decoding.
+    // Stores the edited device tree. At the transfer level it is decoded again
+    // with it at once, a decoding under way cut short first; at the transaction
+    // level the transfer level is decoded with it when next shown.
     void OnDeviceTreeEdited(const std::string& deviceTreeXml);
 
     // Opens a project and parses its capture; refused (false, empty error) while
@@ -218,7 +220,6 @@ private:
     std::atomic<bool> dataAvailable_{false};
     std::atomic<bool> classDecoded_{false};
     std::atomic<bool> transferShown_{false};
-    std::atomic<bool> treeEditedDuringDecode_{false};
     std::atomic<uint32_t> hideFilter_{0};
     std::atomic<uint32_t> lastFlags_{0};
     // Where items go when there is no list: the root of the level being built.

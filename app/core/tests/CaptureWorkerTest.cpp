@@ -153,12 +153,12 @@ protected:
     }
     bool Settled() { return WaitUntil([&] { return worker->IsIdle(); }); }
     // Decodes the shown transfer level again and holds the worker at its 20th
-    // row until the decoding is cancelled; returns when it is held there.
+    // row until the decoding is cancelled or `released`; returns when it is held there.
     void DecodeAgainAndHold() {
-        held = false;
+        held = released = false;
         list.onAppend = [this](size_t rows) {
             if (rows != 20 || held.exchange(true)) return;
-            EXPECT_TRUE(WaitUntil([&] { return doc.Manager().CancelPending(); }));
+            EXPECT_TRUE(WaitUntil([&] { return doc.Manager().CancelPending() || released; }));
         };
         worker->OnDeviceTreeEdited(doc.GetConfiguration());
         ASSERT_TRUE(WaitUntil([&] { return held.load(); }));
@@ -173,7 +173,7 @@ protected:
     std::mutex warningMutex;
     std::vector<std::string> warnings;
     std::unique_ptr<CCaptureWorker> worker;
-    std::atomic<bool> held{false};
+    std::atomic<bool> held{false}, released{false};
 };
 
 TEST_F(CaptureWorker, CaptureIsParsedAndPublishedThenTheTransferLevelDecodesOnce) {
@@ -297,6 +297,30 @@ TEST_F(CaptureWorker, NewOrOpenDuringAClassDecodingCancelsIt) {
         EXPECT_TRUE(transfer.children.empty());
         EXPECT_TRUE(doc.TransactionRoot().children.empty());
     }
+}
+
+TEST_F(CaptureWorker, ATreeEditedDuringAClassDecodingIsDecodedWithItWithoutBeingAsked) {
+    Capture();
+    ASSERT_TRUE(worker->OnTransferLevel());
+    ASSERT_TRUE(Settled());
+    UsbItem& transfer = doc.TransferRoot();
+    auto onInterface1 = [&] { return CountItems(&transfer, [](const UsbItem& i) { return i.interface == 1; }); };
+    ASSERT_EQ(onInterface1(), 0);
+    // A stored configuration picked for the device: its interface numbered 1.
+    std::string edited = doc.GetConfiguration();
+    const size_t at = edited.find("bInterfaceNumber=\"0\"");
+    ASSERT_NE(at, std::string::npos);
+    edited.replace(at, 20, "bInterfaceNumber=\"1\"");
+
+    DecodeAgainAndHold();
+    worker->OnDeviceTreeEdited(edited);
+    released = true;  // a run the edit left going ends rather than holding the test
+    ASSERT_TRUE(Settled());
+    EXPECT_TRUE(worker->ClassDecoded());
+    EXPECT_EQ(doc.GetConfiguration(), edited);
+    EXPECT_GT(onInterface1(), 0) << "decoded with the edited tree";
+    EXPECT_EQ(list.decoder.load(), static_cast<IDecode*>(&doc.Manager()));
+    EXPECT_EQ(list.counted.load(), int(transfer.children.size())) << "the list holds the new level alone";
 }
 
 TEST_F(CaptureWorker, StopMidCaptureParsesWhatWasRecorded) {
