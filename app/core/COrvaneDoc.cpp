@@ -21,6 +21,18 @@ namespace {
 // Leading decimal digits (with a sign); text without digits gives 0.
 int32_t LeadingInteger(const std::string& text) { return int32_t(std::strtol(text.c_str(), nullptr, 10)); }
 
+// The parts a new project has besides Packet and Data. A project saved
+// without one, or edited by hand, gets it empty on open, so that what is set
+// there is kept and saved rather than dropped.
+constexpr const char* kProjectParts[] = {"Configuration", "Setup", "marks"};
+
+// The element holding the project's `name` part, made empty under the root when missing.
+xml::Node ProjectPart(xml::Document& project, const char* name) {
+    if (xml::Node node = project.selectSingleNode(std::string("//") + name)) return node;
+    xml::Node root = project.documentElement();
+    return root ? root.appendChild(project.createElement(name)) : xml::Node();
+}
+
 // Capture files are named bare, so they stay in the project's folder: a name
 // with a folder in it ("../x.ph", "/tmp/x.ph") would have the open read files
 // elsewhere.
@@ -63,13 +75,13 @@ std::string COrvaneDoc::ElementText(const char* xpath) const {
 std::string COrvaneDoc::GetConfiguration() const { return ElementText("//Configuration"); }
 
 void COrvaneDoc::SetConfiguration(const std::string& deviceTreeXml) {
-    if (xml::Node node = project_.selectSingleNode("//Configuration")) node.setText(deviceTreeXml);
+    ProjectPart(project_, "Configuration").setText(deviceTreeXml);
 }
 
 std::string COrvaneDoc::GetSetup() const { return ElementText("//Setup"); }
 
 void COrvaneDoc::SetSetup(const std::string& setupXml) {
-    if (xml::Node node = project_.selectSingleNode("//Setup")) node.setText(setupXml);
+    ProjectPart(project_, "Setup").setText(setupXml);
     modified_ = true;
 }
 
@@ -118,6 +130,7 @@ bool COrvaneDoc::OnOpenDocument(const std::string& path, IDataSource* source, st
         }
         if (!source || source->OpenOrSave(packetPath.c_str(), dataPath.c_str(), 0) != 1) return fail();
 
+        for (const char* part : kProjectParts) ProjectPart(loaded, part);
         savedRecords_ = 0;
         for (const CaptureMismatch& mismatch : mismatches)
             if (mismatch.cut && mismatch.name == *packetName)

@@ -78,6 +78,39 @@ TEST_F(Doc, CaptureFilesTravelWithTheProject) {
     EXPECT_EQ(proxy2.GetCount(), capture.records.size());
 }
 
+// A project saved without one of the parts a new project has, or edited by
+// hand, opens with that part empty: what is set there is kept, saved and read back.
+TEST_F(Doc, APartMissingFromTheFileIsMadeSoWhatIsSetThereIsSaved) {
+    auto capture = Session();
+    LoadOffline(proxy, capture, dir);
+    ASSERT_TRUE(doc.OnSaveDocument(dir / "full.usb", &proxy, nullptr));
+    const std::string tree = "<devices><device address=\"3\"/></devices>";
+    const std::string setup = "<setup><storage packet=\"512\"/></setup>";
+    for (const char* part : {"Configuration", "Setup", "marks"}) {
+        xml::Document project;
+        ASSERT_TRUE(project.load(dir / "full.usb"));
+        xml::Node node = project.selectSingleNode(std::string("//") + part);
+        ASSERT_FALSE(node.parent().removeChild(node).isNull()) << part;
+        WriteText(dir / "old.usb", project.fileText());
+
+        COrvaneDoc opened;
+        ASSERT_TRUE(opened.OnOpenDocument(dir / "old.usb", &proxy, nullptr)) << part;
+        EXPECT_FALSE(opened.IsModified()) << part;
+        opened.SetConfiguration(tree);
+        opened.SetSetup(setup);
+        opened.Bookmarks().Add(Mark{2, "kept", ""});
+        EXPECT_EQ(opened.GetConfiguration(), tree) << part;
+        EXPECT_EQ(opened.GetSetup(), setup) << part;
+        ASSERT_TRUE(opened.OnSaveDocument(dir / "old.usb", &proxy, nullptr)) << part;
+
+        COrvaneDoc reopened;
+        ASSERT_TRUE(reopened.OnOpenDocument(dir / "old.usb", &proxy, nullptr)) << part;
+        EXPECT_EQ(reopened.GetConfiguration(), tree) << part;
+        EXPECT_EQ(reopened.GetSetup(), setup) << part;
+        EXPECT_EQ(reopened.Bookmarks().GetCount(), 1) << part;
+    }
+}
+
 TEST_F(Doc, TriggerNumberWhenPresent) {
     auto capture = Session();
     LoadOffline(proxy, capture, dir);
