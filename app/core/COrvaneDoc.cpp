@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,8 +19,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Leading decimal digits (with a sign); text without digits gives 0.
-int32_t LeadingInteger(const std::string& text) { return int32_t(std::strtol(text.c_str(), nullptr, 10)); }
+// The trigger record a `TriggerNum` attribute holds: its leading decimal
+// digits. No number, a negative one or one beyond a record number is no
+// trigger rather than a row of some other record.
+int32_t TriggerFromText(const std::string& text) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long long number = std::strtoll(begin, &end, 10);
+    if (end == begin || errno == ERANGE || number < 0 || number > INT32_MAX) return -1;
+    return int32_t(number);
+}
 
 // The parts a new project has besides Packet and Data. A project saved
 // without one, or edited by hand, gets it empty on open, so that what is set
@@ -107,8 +117,9 @@ bool COrvaneDoc::OnOpenDocument(const std::string& path, IDataSource* source, st
         auto packetName = packet ? packet.attribute("PathName") : std::nullopt;
         auto dataName = data ? data.attribute("PathName") : std::nullopt;
         if (!packetName || !dataName || !IsBareFileName(*packetName) || !IsBareFileName(*dataName)) return fail();
-        int32_t trigger = trigger_;
-        if (auto number = packet.attribute("TriggerNum")) trigger = LeadingInteger(*number);
+        // Never the trigger of the project shown before.
+        const auto number = packet.attribute("TriggerNum");
+        const int32_t trigger = number ? TriggerFromText(*number) : -1;
         CBookmarkMgr marks;
         marks.Serialize(&root, 1);
 
@@ -211,7 +222,7 @@ bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, st
     xml::Node data = project_.selectSingleNode("//Data");
     if (packet) packet.setAttribute("PathName", fs::path(names.packet).filename().string());
     if (data) data.setAttribute("PathName", fs::path(names.data).filename().string());
-    if (packet && packet.attribute("TriggerNum")) packet.setAttribute("TriggerNum", std::to_string(trigger_));
+    if (packet) packet.setAttribute("TriggerNum", std::to_string(trigger_));
     if (xml::Node root = project_.documentElement()) bookmarks_->Serialize(&root, 0);
 
     // The capture files first, under their temporary names; the project file

@@ -58,9 +58,10 @@ public:
     // with the root `Orvane` is read, and only capture files named bare, in the
     // project's own folder, that match the size and digest the project recorded
     // of them, unless `check` insists on the mismatches a refused open put in
-    // it. The parts a new project has that the file lacks are made empty. A
-    // failed open leaves the previous project, its bookmarks and trigger as
-    // they were and sets `error`; it never throws.
+    // it. The parts a new project has that the file lacks are made empty; a
+    // missing or unreadable TriggerNum is no trigger. A failed open leaves the
+    // previous project, its bookmarks and trigger as they were and sets
+    // `error`; it never throws.
     bool OnOpenDocument(const std::string& path, IDataSource* source, std::string* error,
                         CaptureCheck* check = nullptr);
     // Writes the capture files through `source` when there is one and the

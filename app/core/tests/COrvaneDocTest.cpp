@@ -78,6 +78,46 @@ TEST_F(Doc, CaptureFilesTravelWithTheProject) {
     EXPECT_EQ(proxy2.GetCount(), capture.records.size());
 }
 
+// The trigger is the opened project's own: none when its TriggerNum is
+// missing or holds no record number, never the one of the project shown before.
+TEST_F(Doc, TriggerFromTheProjectOrNone) {
+    auto capture = Session();
+    LoadOffline(proxy, capture, dir);
+    ASSERT_TRUE(doc.OnSaveDocument(dir / "t.usb", &proxy, nullptr));
+    xml::Document saved;
+    ASSERT_TRUE(saved.load(dir / "t.usb"));
+    xml::Node packet = saved.selectSingleNode("//Packet");
+    const struct {
+        std::optional<std::string> text;  // nullopt: no attribute
+        int32_t trigger;
+    } cases[] = {
+        {std::nullopt, -1}, {"-1", -1},         {"42", 42},          {"2147483647", INT32_MAX},
+        {"2147483648", -1}, {"4294967338", -1}, {"99999999999999999999", -1},
+        {"-7", -1},         {"none", -1},       {"", -1},
+    };
+    for (const auto& c : cases) {
+        const std::string what = c.text.value_or("(none)");
+        if (c.text) packet.setAttribute("TriggerNum", *c.text);
+        else packet.removeAttribute("TriggerNum");
+        WriteText(dir / "t.usb", saved.fileText());
+        doc.SetTriggerRecord(17);
+        ASSERT_TRUE(doc.OnOpenDocument(dir / "t.usb", &proxy, nullptr)) << what;
+        EXPECT_EQ(doc.TriggerRecord(), c.trigger) << what;
+    }
+    // Opened without one, the project saves its trigger as every project does.
+    packet.removeAttribute("TriggerNum");
+    WriteText(dir / "t.usb", saved.fileText());
+    ASSERT_TRUE(doc.OnOpenDocument(dir / "t.usb", &proxy, nullptr));
+    doc.SetTriggerRecord(9);
+    ASSERT_TRUE(doc.OnSaveDocument(dir / "t.usb", &proxy, nullptr));
+    xml::Document resaved;
+    ASSERT_TRUE(resaved.load(dir / "t.usb"));
+    EXPECT_EQ(resaved.selectSingleNode("//Packet").attribute("TriggerNum"), "9");
+    COrvaneDoc reopened;
+    ASSERT_TRUE(reopened.OnOpenDocument(dir / "t.usb", &proxy, nullptr));
+    EXPECT_EQ(reopened.TriggerRecord(), 9);
+}
+
 // A project saved without one of the parts a new project has, or edited by
 // hand, opens with that part empty: what is set there is kept, saved and read back.
 TEST_F(Doc, APartMissingFromTheFileIsMadeSoWhatIsSetThereIsSaved) {
@@ -109,23 +149,6 @@ TEST_F(Doc, APartMissingFromTheFileIsMadeSoWhatIsSetThereIsSaved) {
         EXPECT_EQ(reopened.GetSetup(), setup) << part;
         EXPECT_EQ(reopened.Bookmarks().GetCount(), 1) << part;
     }
-}
-
-TEST_F(Doc, TriggerNumberWhenPresent) {
-    auto capture = Session();
-    LoadOffline(proxy, capture, dir);
-    ASSERT_TRUE(doc.OnSaveDocument(dir / "t.usb", &proxy, nullptr));
-    std::string text = ReadText(dir / "t.usb");
-    doc.SetTriggerRecord(17);
-    // Without TriggerNum the current number stays; "-1" sets -1.
-    std::string without = text;
-    without.replace(without.find(" TriggerNum=\"-1\""), 16, "");
-    WriteText(dir / "t.usb", without);
-    ASSERT_TRUE(doc.OnOpenDocument(dir / "t.usb", &proxy, nullptr));
-    EXPECT_EQ(doc.TriggerRecord(), 17);
-    WriteText(dir / "t.usb", text);
-    ASSERT_TRUE(doc.OnOpenDocument(dir / "t.usb", &proxy, nullptr));
-    EXPECT_EQ(doc.TriggerRecord(), -1);
 }
 
 TEST_F(Doc, AFailedOpenKeepsTheProjectAndBookmarksItHad) {
