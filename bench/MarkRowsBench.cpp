@@ -2,12 +2,15 @@
 // (find can place one on every hit) that answer comes from a row map built
 // once after the rows or the marks change; this times the rebuild with a
 // screenful of rows, and the screenful alone, over a million transactions.
+// Next mark from the last row walks past marks no row shows (past the end of
+// a damaged capture): this times the walk over all of them.
 #include <benchmark/benchmark.h>
 
 #include <memory>
 
 #include "CBookmarkMgr.h"
 #include "CPacketList.h"
+#include "CPacketListCommands.h"
 #include "ItemTree.h"
 
 using namespace orvane;
@@ -66,7 +69,17 @@ void BM_MarkRowsScreenful(benchmark::State& state) {
     state.counters["marks"] = double(state.range(0));
 }
 
+void BM_NextMarkPastUnshownMarks(benchmark::State& state) {
+    MarkedList fixture(0);
+    const int count = int(state.range(0));
+    for (int m = 0; m < count; ++m) fixture.marks.Add({int32_t(kTransactions * 3 + uint32_t(m)), "", ""});
+    app::CPacketListCommands commands(fixture.list);
+    for (auto _ : state) benchmark::DoNotOptimize(commands.NextMarkRow(int(kTransactions) - 2));
+    state.counters["marks"] = double(count);
+}
+
 }  // namespace
 
 BENCHMARK(BM_MarkRowsAfterAChange)->Arg(0)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MarkRowsScreenful)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_NextMarkPastUnshownMarks)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);

@@ -26,7 +26,7 @@ int32_t CBookmarkMgr::Add(const Mark& mark)
 {
     std::lock_guard guard(lock_);
     auto at = std::lower_bound(marks_.begin(), marks_.end(), mark.packet,
-                               [](const Mark& m, int32_t packet) { return m.packet < packet; });
+                               [](const Mark& m, int32_t value) { return m.packet < value; });
     marks_.insert(at, mark);
     return 1;
 }
@@ -61,26 +61,24 @@ int32_t CBookmarkMgr::FindNext(int32_t* packet)
 {
     if (!packet) return -1;
     std::lock_guard guard(lock_);
-    for (size_t i = 0; i < marks_.size(); ++i) {
-        if (marks_[i].packet > *packet) {
-            *packet = marks_[i].packet;
-            return int32_t(i);
-        }
-    }
-    return -1;
+    // The marks are sorted by packet: a search, not a walk, however many there are.
+    auto at = std::upper_bound(marks_.begin(), marks_.end(), *packet,
+                               [](int32_t value, const Mark& m) { return value < m.packet; });
+    if (at == marks_.end()) return -1;
+    *packet = at->packet;
+    return int32_t(at - marks_.begin());
 }
 
 int32_t CBookmarkMgr::FindPrev(int32_t* packet)
 {
     if (!packet) return -1;
     std::lock_guard guard(lock_);
-    for (size_t i = marks_.size(); i-- > 0;) {
-        if (marks_[i].packet < *packet) {
-            *packet = marks_[i].packet;
-            return int32_t(i);
-        }
-    }
-    return -1;
+    auto at = std::lower_bound(marks_.begin(), marks_.end(), *packet,
+                               [](const Mark& m, int32_t value) { return m.packet < value; });
+    if (at == marks_.begin()) return -1;
+    --at;
+    *packet = at->packet;
+    return int32_t(at - marks_.begin());
 }
 
 void CBookmarkMgr::Swap(CBookmarkMgr& other) noexcept

@@ -1,5 +1,7 @@
 #include "CPacketListCommands.h"
 
+#include <algorithm>
+
 #include "COrvaneDoc.h"
 #include "SetupXml.h"
 #include "TriggerStep.h"
@@ -164,14 +166,31 @@ int CPacketListCommands::WalkMarks(int32_t start, bool next)
 {
     IBookmark* marks = list_.Bookmarks();
     if (!marks) return -1;
-    // Marks on packets that no row shows are passed over; the search goes on
-    // from each one passed.
-    for (int index = next ? marks->FindNext(&start) : marks->FindPrev(&start); index >= 0;
-         index = next ? marks->FindNext(&start) : marks->FindPrev(&start)) {
+    // Marks on packets that no row shows (hidden SOFs, or past the end of a
+    // damaged capture) are passed over, perhaps by the hundred thousand: one
+    // search finds where the walk begins, and the marks from there are placed
+    // in batches, each in one pass over the rows, the batch doubling so that
+    // the nearest shown mark still comes first and few passes are made.
+    int32_t index = next ? marks->FindNext(&start) : marks->FindPrev(&start);
+    bool more = index >= 0;
+    std::vector<uint32_t> records;
+    for (size_t batch = 1; more; batch *= 2) {
+        records.clear();
         Mark mark;
-        if (!marks->GetAt(index, &mark) || mark.packet < 0) continue;
-        const int row = list_.Rows().RowOfRecord(uint32_t(mark.packet));
-        if (row >= 0) return row;
+        while (records.size() < batch && (more = marks->GetAt(index, &mark) != 0)) {
+            index += next ? 1 : -1;
+            if (mark.packet >= 0) records.push_back(uint32_t(mark.packet));
+        }
+        // Backwards the marks come last first; the rows are placed in ascending order.
+        if (!next) std::reverse(records.begin(), records.end());
+        const std::vector<int> rows = list_.Rows().RowsOfRecords(records);
+        if (next) {
+            for (int row : rows)
+                if (row >= 0) return row;
+        } else {
+            for (auto row = rows.rbegin(); row != rows.rend(); ++row)
+                if (*row >= 0) return *row;
+        }
     }
     return -1;
 }

@@ -543,7 +543,11 @@ std::vector<int> CPacketListRows::RowsOfRecords(const std::vector<uint32_t>& rec
 {
     std::lock_guard<std::mutex> guard(lock_);
     std::vector<int> rows(records.size(), -1);
-    for (size_t b = 0; b < blocks_.size(); ++b) {
+    if (records.empty()) return rows;
+    // Only the blocks that may hold one of them, found as ForBlocksHolding
+    // finds them: a few records cost a search, not a walk over every block.
+    size_t b = size_t(std::lower_bound(lastUpTo_.begin(), lastUpTo_.end(), records.front()) - lastUpTo_.begin());
+    for (; b < blocks_.size() && firstFrom_[b] <= records.back(); ++b) {
         const RowBlock& block = blocks_[b];
         const auto lo = std::lower_bound(records.begin(), records.end(), block.firstRecord);
         const auto hi = std::upper_bound(lo, records.end(), block.lastRecord);

@@ -245,4 +245,55 @@ TEST_F(CommandsTest, MarksInsideAnItemKeptNewestFirst)
     EXPECT_EQ(list.TriggerRow(), 4);
 }
 
+// The document's marks, counting the searches and reads made through them.
+struct CountingMarks : orvane::IBookmark {
+    CBookmarkMgr& marks;
+    int searches = 0;
+    int64_t reads = 0;
+    explicit CountingMarks(CBookmarkMgr& m) : marks(m) {}
+    int32_t GetCount() override { return marks.GetCount(); }
+    int32_t GetAt(int32_t index, Mark* out) override
+    {
+        ++reads;
+        return marks.GetAt(index, out);
+    }
+    int32_t Add(const Mark& mark) override { return marks.Add(mark); }
+    int32_t Modify(int32_t index, const Mark& mark) override { return marks.Modify(index, mark); }
+    int32_t Remove(int32_t index) override { return marks.Remove(index); }
+    int32_t RemoveAll() override { return marks.RemoveAll(); }
+    int32_t FindNext(int32_t* packet) override
+    {
+        ++searches;
+        return marks.FindNext(packet);
+    }
+    int32_t FindPrev(int32_t* packet) override
+    {
+        ++searches;
+        return marks.FindPrev(packet);
+    }
+    int32_t Serialize(orvane::xml::Node* project, int32_t load) override { return marks.Serialize(project, load); }
+};
+
+// A hundred thousand marks no row shows (past the end of a damaged capture)
+// between the selection and the next shown mark: the walk searches once and
+// reads each mark it passes about once, rather than searching anew from each.
+TEST_F(CommandsTest, AWalkPastManyUnshownMarksSearchesOnce)
+{
+    list.Rows().AppendItem(MakeTransaction(200'000, 3));  // row 4
+    constexpr int32_t kUnshown = 100'000;
+    for (int32_t i = 0; i < kUnshown; ++i) doc.Bookmarks().Add({1000 + i, "", ""});
+    for (int32_t packet : {2, 200'001}) doc.Bookmarks().Add({packet, "", ""});
+    CountingMarks counting(doc.Bookmarks());
+    list.SetBookmarks(&counting);
+
+    EXPECT_EQ(commands.NextMarkRow(1), 4);
+    EXPECT_EQ(counting.searches, 1);
+    EXPECT_LE(counting.reads, 2 * (kUnshown + 1));
+    counting.searches = 0;
+    counting.reads = 0;
+    EXPECT_EQ(commands.PrevMarkRow(4), 1);
+    EXPECT_EQ(counting.searches, 1);
+    EXPECT_LE(counting.reads, 2 * (kUnshown + 1));
+}
+
 }  // namespace

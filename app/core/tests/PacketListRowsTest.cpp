@@ -303,6 +303,12 @@ TEST_F(RowsTest, RecordsLookedUpTogetherAgreeWithOneAtATime)
     ASSERT_EQ(together.size(), some.size());
     for (size_t i = 0; i < some.size(); ++i)
         ASSERT_EQ(together[i], rows.RowOfRecord(some[i])) << "record " << some[i];
+    // A few from the middle alone: only the blocks that may hold them are walked.
+    const std::vector<uint32_t> middle(some.begin() + ptrdiff_t(some.size() / 2),
+                                       some.begin() + ptrdiff_t(some.size() / 2 + 40));
+    const std::vector<int> placed = rows.RowsOfRecords(middle);
+    for (size_t i = 0; i < middle.size(); ++i)
+        ASSERT_EQ(placed[i], rows.RowOfRecord(middle[i])) << "record " << middle[i];
     ExpectMatchesTree(rows, &tree.root, record);
 }
 
