@@ -70,6 +70,13 @@ bool ReadFully(int fd, void* dst, size_t bytes, size_t offset) {
     return true;
 }
 
+// The bytes a whole upload leaves in the store for a capture: its payload
+// from the first byte and 1024 beyond, none when it has no payload.
+uint64_t StoreBytes(const ControlBlock& image) {
+    if (image.payloadBytesCaptured == 0) return 0;
+    return uint64_t(image.payloadBytesCaptured) + 1024 - image.payloadStart % 8;
+}
+
 // Records read before an open returns: enough for the first screens of rows;
 // the rest follows in chunks of kLoadChunk.
 constexpr uint32_t kFirstRecords = 1u << 16;
@@ -473,6 +480,8 @@ int32_t CDeviceProxy::StartCapture() {
     control_.hold = 0;
     offline_ = false;
     keptInAnalyser_ = false;  // the analyser records over it
+    // Nor its payload: an upload of this capture never goes on from the last one's store.
+    store_.Close();
     // A new capture never serves the last one's records; after an opened file the
     // array is the file's, so size it for the configured storage again.
     uint32_t configured = control_.packetMask >= 15 ? (control_.packetMask / 16) + 1 : 0;
@@ -739,10 +748,18 @@ void CDeviceProxy::RemoveDeadStores() {
     }
 }
 
-int32_t CDeviceProxy::BeginUpload() {
+int32_t CDeviceProxy::BeginUpload() { return StartUpload(false); }
+
+int32_t CDeviceProxy::StartUpload(bool resume) {
     std::lock_guard guard(lock_);
-    store_.Close();
-    if (!MakeTemporaryFolder() || !store_.Create(tempFolder_ + "/" + kStoreName)) return 0;
+    uploadError_ = 0;
+    if (!resume || !store_.IsOpen()) {
+        store_.Close();
+        if (!MakeTemporaryFolder() || !store_.Create(tempFolder_ + "/" + kStoreName)) {
+            uploadError_ = errno ? errno : EIO;
+            return 0;
+        }
+    }
     progress_ = 0;
     std::lock_guard state(stateMutex_);
     if (uploadState_ == UploadQuit) return 0;
@@ -781,18 +798,20 @@ void CDeviceProxy::UploadLoop() {
             if (uploadState_ != UploadRunning) continue;
             generation = uploadGeneration_;
         }
-        if (!RunUpload(generation)) return;
+        const UploadEnd end = RunUpload(generation);
+        if (end == UploadEnd::Quit) return;
         std::lock_guard guard(stateMutex_);
         if (uploadState_ == UploadQuit) return;
         // A new request that came in meanwhile is left for the next turn, its progress untouched.
         if (uploadGeneration_ != generation) continue;
-        progress_ = 100;
+        // One cut short by a failed read or write is not done: a save fetches the rest.
+        if (end != UploadEnd::Failed) progress_ = 100;
         uploadState_ = UploadIdle;
         stateChanged_.notify_all();
     }
 }
 
-bool CDeviceProxy::RunUpload(uint64_t generation) {
+CDeviceProxy::UploadEnd CDeviceProxy::RunUpload(uint64_t generation) {
     // The data: ended and complete in the image that the status polling
     // refreshes, or in that of a capture kept across a setup.
     ControlBlock image;
@@ -804,27 +823,48 @@ bool CDeviceProxy::RunUpload(uint64_t generation) {
         const uint32_t done = CtlEnded | CtlDataComplete;
         if ((image.control & done) == done) break;
         std::unique_lock guard(stateMutex_);
-        if (uploadState_ == UploadQuit) return false;
-        if (!UploadGoesOn(generation)) return true;
+        if (uploadState_ == UploadQuit) return UploadEnd::Quit;
+        if (!UploadGoesOn(generation)) return UploadEnd::Ended;
         stateChanged_.wait_for(guard, std::chrono::milliseconds(50));
     }
     const uint32_t lead = image.payloadStart % 8;
     const uint32_t aligned = image.payloadStart - lead;
     const uint64_t total = uint64_t(image.payloadBytesCaptured) + 1024;
-    if (total <= 1024) return true;
-    for (uint64_t offset = 0; offset < total; offset += kUploadChunk) {
+    if (total <= 1024) return UploadEnd::Ended;
+    // From where the store ends, counted from `aligned`: a fresh store starts
+    // at the payload's first byte, one cut short at the first byte it lacks.
+    uint64_t from;
+    {
         std::lock_guard guard(lock_);
-        if (uploadState_ == UploadQuit) return false;
-        if (!UploadGoesOn(generation)) return true;
+        from = store_.Size() + lead;
+    }
+    for (uint64_t offset = from & ~uint64_t(7); offset < total; offset += kUploadChunk) {
+        std::lock_guard guard(lock_);
+        if (uploadState_ == UploadQuit) return UploadEnd::Quit;
+        if (!UploadGoesOn(generation)) return UploadEnd::Ended;
         const uint32_t n = uint32_t(std::min<uint64_t>(total - offset, kUploadChunk));
         const uint32_t bytes = (n + 7) & ~7u;
-        // A failed read (an unplugged analyser) ends the upload with what is stored.
-        if (!ReadPayload(uint32_t(aligned + offset), bytes, deviceBuffer_.get())) return true;
-        const bool first = offset == 0;
-        if (!store_.Append(deviceBuffer_.get() + (first ? lead : 0), first ? n - lead : n)) return true;
+        // A failed read (an unplugged analyser) or write ends the upload with
+        // what is stored; the rest stays in capture memory for the save.
+        if (!ReadPayload(uint32_t(aligned + offset), bytes, deviceBuffer_.get())) {
+            uploadError_ = EIO;
+            return UploadEnd::Failed;
+        }
+        const uint32_t skip = uint32_t(from > offset ? from - offset : 0);
+        if (!store_.Append(deviceBuffer_.get() + skip, n - skip)) {
+            uploadError_ = errno ? errno : EIO;
+            return UploadEnd::Failed;
+        }
         progress_ = int32_t(double(offset) * 100.0 / double(total));
     }
-    return true;
+    return UploadEnd::Ended;
+}
+
+bool CDeviceProxy::PayloadShort() const {
+    if (offline_ && !keptInAnalyser_) return false;  // an opened file's payload is what it holds
+    const ControlBlock& image = PayloadImage();
+    const uint32_t done = CtlEnded | CtlDataComplete;
+    return (image.control & done) == done && store_.Size() < StoreBytes(image);
 }
 
 void CDeviceProxy::WaitForUpload() {
@@ -879,15 +919,14 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
         if (waiter && !waiter(progress_)) return FileFailure(0, "");
     }
     {
-        // A finished capture that was never uploaded: its payload is fetched now
-        // rather than saved as nothing.
+        // A finished capture whose payload the store lacks (never uploaded, no
+        // store to be made then, or an upload cut short by a failed read or
+        // write): the rest is fetched now rather than saved short.
         std::unique_lock guard(lock_);
-        const uint32_t done = CtlEnded | CtlDataComplete;
-        if ((!offline_ || keptInAnalyser_) && !store_.IsOpen() && uploadState_ == UploadIdle &&
-            (keptInAnalyser_ || ReadStatus()) && (PayloadImage().control & done) == done &&
-            PayloadImage().payloadBytesCaptured > 0) {
+        if ((!offline_ || keptInAnalyser_) && uploadState_ == UploadIdle && (keptInAnalyser_ || ReadStatus()) &&
+            PayloadShort()) {
             guard.unlock();
-            BeginUpload();
+            StartUpload(true);
         }
     }
     // A store still being filled is never copied, nor records still being read.
@@ -900,6 +939,9 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
         uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
         if (captured > CachedCount()) FetchRecords(captured - 1);
     }
+    // Records whose payload is missing from the file would open as packets
+    // without data: the save fails and the capture stays to be saved again.
+    if (PayloadShort()) return FileFailure(uploadError_ ? uploadError_ : EIO, dataPath);
     CAtomicFile packets(packetPath), payload(dataPath);
     if (!packets.Create()) return FileFailure(errno, packetPath);
     if (!payload.Create()) return FileFailure(errno, dataPath);

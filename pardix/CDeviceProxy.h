@@ -141,14 +141,22 @@ protected:
     bool WriteFilterImage();
     bool WriteTriggerImage();
 
+    // Starts the upload thread on the store; `resume` goes on from where an
+    // open store ends instead of making it afresh.
+    int32_t StartUpload(bool resume);
+    // How one upload request ended: the thread must quit; it ran to its end
+    // (or was stopped or superseded); a read or a write failed, the store short.
+    enum class UploadEnd { Quit, Ended, Failed };
     void UploadLoop();
-    // One upload request; false when the thread must quit.
-    bool RunUpload(uint64_t generation);
+    UploadEnd RunUpload(uint64_t generation);
     bool UploadGoesOn(uint64_t generation) const;
     void SetUploadState(uint32_t state);
     // Waits until no upload runs; ends one the analyser can no longer finish.
     void WaitForUpload();
     bool MakeTemporaryFolder();
+    // A finished capture whose payload the store lacks in part or whole, and
+    // that can only be had from capture memory. The caller holds the data-source lock.
+    bool PayloadShort() const;
     // Removes the temporary stores of our user's processes that no longer run.
     static void RemoveDeadStores();
     int32_t Save(const std::string& packetPath, const std::string& dataPath);
@@ -202,6 +210,7 @@ protected:
     mutable std::mutex stateMutex_;
     std::condition_variable stateChanged_;
     UploadWaiter waiter_;
+    int uploadError_ = 0;  // why the last upload left the store short; under the data-source lock
     int fileError_ = 0;
     std::string fileErrorPath_;
     std::thread uploadThread_;
