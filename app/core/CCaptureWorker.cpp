@@ -104,6 +104,8 @@ void CCaptureWorker::PollCapture() {
         std::lock_guard lock(docMutex_);
         doc_.SetTriggerRecord(status.trigger);
     }
+    // A store that cannot be made now leaves the payload in capture memory;
+    // the save fetches it then, or fails and says why.
     device_->Control(kControlBeginUpload, nullptr);
     RunParse();
 }

@@ -373,6 +373,25 @@ TEST_F(CaptureWorker, SavedProjectOpensAndParsesAgain) {
     EXPECT_EQ(log.events.back().sender, &list);
 }
 
+TEST_F(CaptureWorker, ASaveWithoutThePayloadFailsAndSaysWhichFile) {
+    const orvane::testing::TempDir folder;
+    struct Restore {
+        const char* saved = std::getenv("TMPDIR");
+        std::string before = saved ? saved : "";
+        ~Restore() { saved ? ::setenv("TMPDIR", before.c_str(), 1) : ::unsetenv("TMPDIR"); }
+    } restore;
+    ::setenv("TMPDIR", (folder / "missing").c_str(), 1);  // no store for the upload the capture's end asks for
+    Capture();
+    std::string error;
+    EXPECT_FALSE(worker->SaveProject(folder / "cap.usb", &error));
+    EXPECT_NE(error.find(folder / "cap.data"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(folder / "cap.usb"));
+
+    std::filesystem::create_directory(folder / "missing");
+    ASSERT_TRUE(worker->SaveProject(folder / "cap.usb", &error)) << error;
+    EXPECT_GT(std::filesystem::file_size(folder / "cap.data"), 1024u);
+}
+
 TEST_F(CaptureWorker, RejectedSetupStartsNothingAndLeavesTheListAlone) {
     Capture();
     const int rebuilds = list.rebuilds;
