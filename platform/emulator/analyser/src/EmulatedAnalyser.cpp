@@ -556,7 +556,9 @@ bool EmulatedAnalyser::StepMatches(unsigned entry, const Group& g) const {
     const uint8_t* table = registers_.data() + (kTriggerTable - kRegisterBase);
     uint64_t word = 0;
     for (int b = 7; b >= 0; --b) word = word << 8 | table[8 * entry + unsigned(b)];
-    const unsigned pairs = unsigned(word & 0x1FF);
+    // The count has 9 bits but a step's pattern block holds 256 pairs: those
+    // beyond are the next step's pattern, or past the register space.
+    const unsigned pairs = std::min(unsigned(word & 0x1FF), unsigned(kPatternBlockSize / 2));
     const uint16_t pidMask = uint16_t((word >> 9) & 0xFFF);
     const uint16_t endpoints = uint16_t(word >> 21);
     const bool anyAddress = (word >> 37) & 1;
@@ -577,7 +579,7 @@ bool EmulatedAnalyser::StepMatches(unsigned entry, const Group& g) const {
         if (!r.IsData()) continue;
         const size_t length = r.PayloadLength();
         if (pairs == 0) return length == 0;
-        const uint8_t* pattern = registers_.data() + (kPatternBlocks + 0x200 * entry - kRegisterBase);
+        const uint8_t* pattern = registers_.data() + (kPatternBlocks + kPatternBlockSize * entry - kRegisterBase);
         for (unsigned p = 0; p < pairs; ++p) {
             const uint8_t value = pattern[2 * p], mask = pattern[2 * p + 1];
             if (mask == 0) continue;

@@ -348,6 +348,24 @@ TEST(AnalyserRecordingRules, StepsMatchInOrderWithTheirPatterns) {
     }
 }
 
+TEST(AnalyserRecordingRules, APairCountBeyondThePatternBlockComparesOnlyItsOwnPairs) {
+    BusTrafficBuilder b(orvane::SpeedHigh);
+    b.In(2, 1, orvane::PidData1, {1, 2, 3});
+    const BusCapture traffic = b.Take();
+    // The word's 9 bits count up to 511 pairs, a block holds 256: the next
+    // step's pattern (one that never matches) and, for the last step, the
+    // bytes beyond the register space are not the step's.
+    for (unsigned entry : {14u, 15u}) {
+        A a;
+        Rules r;
+        r.steps = {{entry, StepWord(255, 0xFFFF, 0xFFF, 511)}};
+        r.patterns = {{entry, Bytes(512, 0)}};
+        if (entry < 15) r.patterns.push_back({entry + 1, {0x00, 0xFF}});
+        A::ControlImage st = RunWith(a, traffic, r);
+        EXPECT_TRUE(st[A::CbFlags] & A::FlagTriggered) << entry;
+    }
+}
+
 TEST(AnalyserRecordingRules, PreTriggerShareAndPostTriggerEnd) {
     BusTrafficBuilder b(orvane::SpeedFull);
     for (int i = 0; i < 30; ++i) b.In(1, 1, orvane::PidData0, {uint8_t(i)});
