@@ -354,8 +354,9 @@ void CTrafficPane::OnHScrollAction(int action)
 
 void CTrafficPane::PublishGoToPacket(int64_t index)
 {
-    model_.suppressNextSelect = true;
+    model_.publishingGoTo = true;
     if (model_.publisher) model_.publisher->Publish(model_.handler, EventGoToPacket, intptr_t(index), 0);
+    model_.publishingGoTo = false;
 }
 
 // ---- events ----

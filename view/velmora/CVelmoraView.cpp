@@ -63,6 +63,7 @@ void CVelmoraView::ClearCapture()
 {
     model_.arrays = CaptureArrays::Load(nullptr);
     model_.source = nullptr;
+    model_.publishingGoTo = false;
     store_.packetCount = 0;
     if (CTrafficPane* pane = Pane()) pane->OnCaptureCleared();
 }
@@ -95,10 +96,8 @@ bool CVelmoraView::ReadRecord(uint32_t index, PacketRecord* record)
 void CVelmoraView::SelectRecord(uint32_t index)
 {
     if (!model_.source) return;
-    bool echo = model_.suppressNextSelect;
-    model_.suppressNextSelect = false;
     PacketRecord record;
-    if (echo || !ReadRecord(index, &record)) return;
+    if (model_.publishingGoTo || !ReadRecord(index, &record)) return;
     if (CTrafficPane* pane = Pane()) pane->ShowPacket(nullptr, record, false);
 }
 

@@ -22,8 +22,11 @@ struct PaneModel {
     IDataSource* source = nullptr;  // null while no capture is loaded; not ours to release
     IEventPublisher* publisher = nullptr;
     IEventHandler* handler = nullptr;  // the sender of what the charts publish
-    // Set before a chart's GoToPacket; drops the list's one answering selection.
-    bool suppressNextSelect = false;
+    // Set only while a chart's GoToPacket is being published: the list answers
+    // it at once on this thread, and that selection must not move the charts.
+    // A list that does not answer (the row is hidden or already current)
+    // leaves nothing behind to swallow the user's next selection.
+    bool publishingGoTo = false;
 
     bool Loaded() const { return source != nullptr; }
     double TotalTime() const { return arrays->TotalTime(); }
