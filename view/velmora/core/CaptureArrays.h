@@ -89,9 +89,17 @@ public:
     }
     // The same, over data packets only when `dataOnly` (others neither end the
     // scan nor count); `maxValue` (when given) gains the largest bytes on the
-    // bus of the records passed over, or with `dataOnly` the largest payload.
+    // bus of the records passed over, or with `dataOnly` the largest payload,
+    // and `maxEnd` (when given) their latest end.
     template <class EndOk>
-    int64_t Scan(int64_t from, int64_t limit, EndOk endOk, bool dataOnly, PidCounts& counts, int64_t* maxValue) const;
+    int64_t Scan(int64_t from, int64_t limit, EndOk endOk, bool dataOnly, PidCounts& counts, int64_t* maxValue,
+                 uint64_t* maxEnd = nullptr) const;
+    // The first record in [from, to) whose start (ticks) fails `startOk`, by
+    // halving; `to` when none. `startOk` holds up to some start and fails
+    // after; over starts out of time order the answer is still `to` or a
+    // record that fails, so a caller stepping on from it gets ahead.
+    template <class StartOk>
+    int64_t FirstStartFailing(int64_t from, int64_t to, StartOk startOk) const;
     // The first data packet at or after `from` (forward) or at or before it; -1 when none.
     int64_t FindData(int64_t from, bool forward) const;
 
@@ -135,7 +143,7 @@ private:
 
 template <class EndOk>
 int64_t CaptureArrays::Scan(int64_t from, int64_t limit, EndOk endOk, bool dataOnly, PidCounts& counts,
-                            int64_t* maxValue) const
+                            int64_t* maxValue, uint64_t* maxEnd) const
 {
     limit = std::min(limit, Count());
     int64_t p = from;
@@ -158,6 +166,7 @@ int64_t CaptureArrays::Scan(int64_t from, int64_t limit, EndOk endOk, bool dataO
                 if (!endOk(End(p))) return p;
                 ++counts[Nibble(p)];
                 if (maxValue) *maxValue = std::max<int64_t>(*maxValue, dataOnly ? Payload(p) : Bytes(p));
+                if (maxEnd) *maxEnd = std::max(*maxEnd, End(p));
             }
             continue;
         }
@@ -167,9 +176,25 @@ int64_t CaptureArrays::Scan(int64_t from, int64_t limit, EndOk endOk, bool dataO
             if (!dataOnly || IsData(uint8_t(n))) counts[size_t(n)] += block.counts[size_t(n)];
         if (maxValue && (!dataOnly || block.HasData()))
             *maxValue = std::max<int64_t>(*maxValue, dataOnly ? block.maxPayload : block.maxBytes);
+        if (maxEnd) *maxEnd = std::max(*maxEnd, dataOnly ? block.maxDataEnd : block.maxEnd);
         p += int64_t(1) << shift;
     }
     return limit;
+}
+
+template <class StartOk>
+int64_t CaptureArrays::FirstStartFailing(int64_t from, int64_t to, StartOk startOk) const
+{
+    int64_t lo = std::clamp<int64_t>(from, 0, Count());
+    int64_t hi = std::clamp<int64_t>(to, lo, Count());
+    while (lo < hi) {
+        int64_t mid = lo + (hi - lo) / 2;
+        if (startOk(Start(mid)))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
 }
 
 }  // namespace orvane::velmora

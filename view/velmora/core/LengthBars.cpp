@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "ChartText.h"
 #include "PacketRuns.h"
@@ -29,27 +30,57 @@ std::vector<LengthBar> BuildLengthBars(const CaptureArrays& arrays, bool dataOnl
         int64_t k = from < end ? arrays.FindData(from, true) : -1;
         return k < 0 ? end : std::min(k, end);
     };
-    for (i = nextStart(i); i < end; ) {
+    // A bar from `first` up to `next` starting at band x g, reaching x1.
+    auto addBar = [&](int64_t first, int64_t next, int64_t g, int64_t x1, int64_t value, const PidCounts& counts) {
         LengthBar bar;
-        bar.first = i;
-        int64_t g = xOf(arrays.Start(i)), x1 = xOf(arrays.End(i));
-        PidCounts counts{};
-        ++counts[arrays.Nibble(i)];
-        int64_t value = dataOnly ? arrays.Payload(i) : arrays.Bytes(i);
-        int64_t next = arrays.Scan(i + 1, end, [&](uint64_t e) { return xOf(e) <= g; }, dataOnly, counts, &value);
+        bar.first = first;
         bar.value = value;
         bar.x0 = g;
         if (x1 - g > LengthBar::kLabelWidth) {
             bar.labelled = true;
             bar.x1 = x1;
             int64_t last = dataOnly ? arrays.FindData(next - 1, false) : next - 1;
-            bar.colour = RgbFromColorRef(ColourOf(arrays.Nibble(std::max(last, i))));
+            bar.colour = RgbFromColorRef(ColourOf(arrays.Nibble(std::max(last, first))));
         } else {
             bar.x1 = g + std::max<int64_t>(x1 - g, 1);
             bar.colour = MeanColour(counts);
         }
         bars.push_back(bar);
-        i = nextStart(next);
+    };
+    // Off the plot one column each side will do: the records there, in
+    // whatever order, gather into it.
+    auto columnOf = [&](uint64_t ticks) { return std::clamp<int64_t>(xOf(ticks), -1, int64_t(width) + 1); };
+    auto all = [](uint64_t) { return true; };
+    int64_t column = std::numeric_limits<int64_t>::min();
+    for (i = nextStart(i); i < end;) {
+        // The records from i that start in its column: overlapping records or
+        // a clock running back still make no more than two bars a column. The
+        // data chart's next data packet may start back in time, behind the
+        // column just done: it takes the next column.
+        column = std::max(columnOf(arrays.Start(i)), column + 1);
+        int64_t columnEnd =
+            arrays.FirstStartFailing(i + 1, end, [&](uint64_t start) { return columnOf(start) <= column; });
+        int64_t g = xOf(arrays.Start(i));
+        uint64_t latest = arrays.End(i);
+        PidCounts counts{};
+        ++counts[arrays.Nibble(i)];
+        int64_t value = dataOnly ? arrays.Payload(i) : arrays.Bytes(i);
+        int64_t next = columnEnd;
+        if (xOf(latest) > g)  // running on past its column, it takes the column's rest along
+            arrays.Scan(i + 1, columnEnd, all, dataOnly, counts, &value, &latest);
+        else
+            next = arrays.Scan(i + 1, columnEnd, [&](uint64_t e) { return xOf(e) <= g; }, dataOnly, counts, &value);
+        addBar(i, next, g, xOf(latest), value, counts);
+        if (next < columnEnd) {
+            // The rest of the column (in time order just the one packet
+            // running on past it), as far as the latest of them reaches.
+            PidCounts rest{};
+            int64_t restValue = 0;
+            latest = 0;
+            arrays.Scan(next, columnEnd, all, dataOnly, rest, &restValue, &latest);
+            addBar(next, columnEnd, g, xOf(latest), restValue, rest);
+        }
+        i = nextStart(columnEnd);
     }
     return bars;
 }

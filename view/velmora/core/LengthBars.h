@@ -1,8 +1,12 @@
 // The packet-length and data-length charts' bars of a visible range: one bar
 // per packet wide enough to tell apart, else one per pixel column for the
 // packets that end in the column where the first of them starts, as high as
-// the largest and in their mean colour. Block summaries keep the cost to
-// about one bar per column whatever the record count.
+// the largest and in their mean colour; the others starting in that column
+// (in a capture in time order, just the one packet running on past it) make
+// one more bar, as wide as the latest of them reaches. A first packet itself
+// running on past its column takes them all. Block summaries keep the cost to
+// at most two bars a column whatever the record count, overlap or order of
+// the records.
 #pragma once
 
 #include <cstdint>

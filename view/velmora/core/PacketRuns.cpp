@@ -1,5 +1,6 @@
 #include "PacketRuns.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace orvane::velmora {
@@ -32,19 +33,36 @@ std::vector<PacketRun> BuildPacketRuns(const CaptureArrays& arrays, double a, do
         double x = std::trunc((double(ticks) * kTickSeconds - a) / span * width);
         return int64_t(std::clamp(x, -4e15, 4e15));
     };
+    // Off the band one column each side will do: the records there, in
+    // whatever order, gather into it.
+    auto columnOf = [&](uint64_t ticks) { return std::clamp<int64_t>(xOf(ticks), -1, int64_t(width) + 1); };
+    auto all = [](uint64_t) { return true; };
     for (int64_t i = first; i < last;) {
-        PacketRun run;
-        run.first = i;
-        run.x0 = xOf(arrays.Start(i));
-        run.x1 = xOf(arrays.End(i));
+        // The records from i that start in its column. Overlapping records or
+        // a clock running back still end the column at a later start, so no
+        // more than two runs a column, whatever the record count.
+        int64_t column = columnOf(arrays.Start(i));
+        int64_t columnEnd =
+            arrays.FirstStartFailing(i + 1, last, [&](uint64_t start) { return columnOf(start) <= column; });
+        int64_t x0 = xOf(arrays.Start(i));
+        uint64_t latest = arrays.End(i);
         PidCounts counts{};
         ++counts[arrays.Nibble(i)];
-        int64_t x0 = run.x0;
-        int64_t next = arrays.SkipWhile(i + 1, last, [&](uint64_t end) { return xOf(end) <= x0; }, counts);
-        run.packets = next - i;
-        run.colour = MeanColour(counts);
-        runs.push_back(run);
-        i = next;
+        int64_t next = columnEnd;
+        if (xOf(latest) > x0)  // running on past its column, it takes the column's rest along
+            arrays.Scan(i + 1, columnEnd, all, false, counts, nullptr, &latest);
+        else
+            next = arrays.SkipWhile(i + 1, columnEnd, [&](uint64_t end) { return xOf(end) <= x0; }, counts);
+        runs.push_back({x0, xOf(latest), i, next - i, MeanColour(counts)});
+        if (next < columnEnd) {
+            // The rest of the column (in time order just the one packet
+            // running on past it), as far as the latest of them reaches.
+            PidCounts rest{};
+            latest = 0;
+            arrays.Scan(next, columnEnd, all, false, rest, nullptr, &latest);
+            runs.push_back({x0, xOf(latest), next, columnEnd - next, MeanColour(rest)});
+        }
+        i = columnEnd;
     }
     return runs;
 }

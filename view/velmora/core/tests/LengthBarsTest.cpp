@@ -1,5 +1,6 @@
 // The length charts' bars: heights by PID, the pixel-column groups and their
-// colours, the labelled width, the data chart passing over other packets,
+// colours, the labelled width, the data chart passing over other packets, at
+// most two bars a column also for records that overlap or run back in time,
 // the block-skipping build against a walk over every record, the selection
 // totals, and the panels' rules.
 #include <gtest/gtest.h>
@@ -29,7 +30,10 @@ std::vector<LengthBar> Bars(const CaptureArrays& arrays, bool dataOnly, int32_t 
     return BuildLengthBars(arrays, dataOnly, 0, double(width) * 100 * kTickSeconds, width, drawn ? drawn : &local);
 }
 
-// Bars by walking every record of the visible range.
+// Bars by walking every record of the visible range, column by column: the
+// packets ending in the start column of the first one, then the rest
+// starting there as one bar; all of them when the first one runs on past
+// the column.
 std::vector<LengthBar> Walk(const CaptureArrays& a, bool dataOnly, double t0, double t1, int32_t width)
 {
     std::vector<LengthBar> bars;
@@ -37,24 +41,45 @@ std::vector<LengthBar> Walk(const CaptureArrays& a, bool dataOnly, double t0, do
     int64_t i = std::max<int64_t>(a.FindIndex(std::max(t0, 0.0), 0), 0);
     int64_t end = std::min<int64_t>(a.FindIndex(t1, 0) + 1, a.Count());
     auto take = [&](int64_t k) { return !dataOnly || CaptureArrays::IsData(a.Nibble(k)); };
-    while (i < end && !take(i)) ++i;
-    while (i < end) {
-        int64_t g = x(a.Start(i)), x1 = x(a.End(i));
-        PidCounts counts{};
-        ++counts[a.Nibble(i)];
-        int64_t value = dataOnly ? a.Payload(i) : a.Bytes(i), last = i, j = i + 1;
-        for (; j < end; ++j) {
-            if (!take(j)) continue;
-            if (x(a.End(j)) > g) break;
-            ++counts[a.Nibble(j)];
-            value = std::max<int64_t>(value, dataOnly ? a.Payload(j) : a.Bytes(j));
-            last = j;
-        }
-        LengthBar bar{g, 0, value, {}, x1 - g > 4, i};
+    auto value = [&](int64_t k) -> int64_t { return dataOnly ? a.Payload(k) : a.Bytes(k); };
+    auto add = [&](int64_t first, int64_t last, int64_t g, int64_t x1, int64_t height, const PidCounts& counts) {
+        LengthBar bar{g, 0, height, {}, x1 - g > 4, first};
         bar.x1 = bar.labelled ? x1 : g + std::max<int64_t>(x1 - g, 1);
         bar.colour = bar.labelled ? RgbFromColorRef(ColourOf(a.Nibble(last))) : MeanColour(counts);
         bars.push_back(bar);
-        i = j;
+    };
+    while (i < end && !take(i)) ++i;
+    while (i < end) {
+        int64_t g = x(a.Start(i)), columnEnd = i + 1;
+        while (columnEnd < end && x(a.Start(columnEnd)) <= g) ++columnEnd;
+        PidCounts counts{};
+        ++counts[a.Nibble(i)];
+        int64_t height = value(i), last = i, j = i + 1, x1 = x(a.End(i));
+        bool all = x1 > g;
+        for (; j < columnEnd; ++j) {
+            if (!take(j)) continue;
+            if (!all && x(a.End(j)) > g) break;
+            ++counts[a.Nibble(j)];
+            height = std::max(height, value(j));
+            x1 = std::max(x1, x(a.End(j)));
+            last = j;
+        }
+        add(i, last, g, x1, height, counts);
+        if (j < columnEnd) {
+            int64_t first = j;
+            counts = {};
+            height = 0;
+            x1 = g;
+            for (; j < columnEnd; ++j) {
+                if (!take(j)) continue;
+                ++counts[a.Nibble(j)];
+                height = std::max(height, value(j));
+                x1 = std::max(x1, x(a.End(j)));
+                last = j;
+            }
+            add(first, last, g, x1, height, counts);
+        }
+        i = columnEnd;
         while (i < end && !take(i)) ++i;
     }
     return bars;
@@ -133,6 +158,49 @@ TEST(LengthBars, BlockBuildEqualsAWalkOverEveryRecord)
             ASSERT_EQ(got[k].value, want[k].value) << trial << " " << k;
             ASSERT_EQ(got[k].colour, want[k].colour) << trial << " " << k;
             ASSERT_EQ(got[k].first, want[k].first) << trial << " " << k;
+        }
+    }
+}
+
+TEST(LengthBars, AColumnMakesAtMostTwoBarsWhateverTheRecordsHold)
+{
+    // In column 10: a DATA1 ending there, a DATA0 running to column 18 with
+    // a NAK inside it, a DATA1 to column 11; then an IN in column 20.
+    auto arrays = Arrays({Rec(1010, 5, PidData1, 4), Rec(1020, 800, PidData0, 20), Rec(1030, 5, PidNak),
+                          Rec(1040, 100, PidData1, 40), Rec(2000, 5, PidIn, 0x81)});
+    for (bool dataOnly : {false, true}) {
+        std::vector<LengthBar> bars = Bars(*arrays, dataOnly);
+        ASSERT_EQ(bars.size(), dataOnly ? 2u : 3u);
+        EXPECT_EQ(bars[0].first, 0);
+        const LengthBar& rest = bars[1];
+        EXPECT_EQ(rest.first, 1);
+        EXPECT_EQ(rest.x0, 10);
+        EXPECT_EQ(rest.x1, 18) << "as far as the latest end";
+        EXPECT_EQ(rest.value, dataOnly ? 38 : 41);
+    }
+
+    // Each record running past the next one's start, starts one tick on or
+    // jumping back and forth, where every record used to make a bar of its
+    // own; and starts one tick back.
+    constexpr int kRecords = 200000;
+    const int32_t width = 1000;
+    std::vector<PacketRecord> onwards, back, sawtooth;
+    for (int i = 0; i < kRecords; ++i) {
+        uint8_t pid = i % 3 ? PidData0 : PidAck;
+        onwards.push_back(Rec(uint64_t(i), 0xFFFF, pid, 10));
+        back.push_back(Rec(uint64_t(kRecords - i), 0xFFFF, pid, 10));
+        sawtooth.push_back(Rec(uint64_t(i) * 10 + (i % 2 ? kRecords * 5 : 0), 0xFFFF, pid, 10));
+    }
+    for (const auto& records : {onwards, back, sawtooth}) {
+        auto damaged = Arrays(records);
+        double total = damaged->TotalTime();
+        for (bool dataOnly : {false, true}) {
+            for (auto [t0, t1] : {std::pair(0.0, total), std::pair(total * 0.2, total * 0.6)}) {
+                DrawnRange drawn;
+                auto got = BuildLengthBars(*damaged, dataOnly, t0, t1, width, &drawn);
+                // One a column, and one column each side off the plot.
+                EXPECT_LE(got.size(), size_t(width + 3)) << dataOnly << " " << t0;
+            }
         }
     }
 }

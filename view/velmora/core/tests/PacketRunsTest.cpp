@@ -1,6 +1,7 @@
 // The packet-type chart's runs: merging into the start column, the 4-pixel
-// detail threshold, mean colours, and the block-skipping build giving exactly
-// what a walk over every visible record gives.
+// detail threshold, mean colours, at most two runs a column also for records
+// that overlap or run back in time, and the block-skipping build giving
+// exactly what a walk over every visible record gives.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -25,7 +26,9 @@ std::shared_ptr<const CaptureArrays> Packets(const std::vector<std::tuple<uint64
     return CaptureArrays::FromWords(pids, words, pids.size());
 }
 
-// The walk over every visible record, run by run.
+// The walk over every visible record, column by column: the packets ending in
+// the start column of the first one, then the rest starting there as one run;
+// all of them when the first one runs on past the column.
 std::vector<PacketRun> Walk(const CaptureArrays& arrays, double a, double b, int32_t width)
 {
     std::vector<PacketRun> runs;
@@ -33,15 +36,30 @@ std::vector<PacketRun> Walk(const CaptureArrays& arrays, double a, double b, int
     int64_t first = std::max<int64_t>(arrays.FindIndex(std::max(a, 0.0), 0), 0);
     int64_t last = std::min<int64_t>(arrays.FindIndex(b, 0) + 1, arrays.Count());
     for (int64_t i = first; i < last;) {
-        PacketRun run{x(arrays.Start(i)), x(arrays.End(i)), i, 1, {}};
+        int64_t x0 = x(arrays.Start(i)), columnEnd = i + 1;
+        while (columnEnd < last && x(arrays.Start(columnEnd)) <= x0) ++columnEnd;
+        PacketRun run{x0, x(arrays.End(i)), i, 1, {}};
         PidCounts counts{};
         ++counts[arrays.Nibble(i)];
         int64_t j = i + 1;
-        for (; j < last && x(arrays.End(j)) <= run.x0; ++j) ++counts[arrays.Nibble(j)];
+        for (; j < columnEnd && (run.x1 > x0 || x(arrays.End(j)) <= x0); ++j) {
+            run.x1 = std::max(run.x1, x(arrays.End(j)));
+            ++counts[arrays.Nibble(j)];
+        }
         run.packets = j - i;
         run.colour = MeanColour(counts);
         runs.push_back(run);
-        i = j;
+        if (j < columnEnd) {
+            PacketRun rest{x0, x0, j, columnEnd - j, {}};
+            PidCounts restCounts{};
+            for (int64_t k = j; k < columnEnd; ++k) {
+                rest.x1 = std::max(rest.x1, x(arrays.End(k)));
+                ++restCounts[arrays.Nibble(k)];
+            }
+            rest.colour = MeanColour(restCounts);
+            runs.push_back(rest);
+        }
+        i = columnEnd;
     }
     return runs;
 }
@@ -77,6 +95,45 @@ TEST(PacketRuns, PacketsEndingInTheStartColumnMergeWithMeanColour)
                                    (0xFF + 0x40 + 0x32 + 0x00) / 4, 255}));
     EXPECT_EQ(runs[1].first, 4);
     EXPECT_EQ(MeanColour({}), Rgb{});
+}
+
+TEST(PacketRuns, AColumnMakesAtMostTwoRunsWhateverTheRecordsHold)
+{
+    double b = 100000 * kTickSeconds;
+    // In column 10: a SOF ending there, a DATA0 running to column 18 with a
+    // NAK inside it, an ACK to column 11; then an IN in column 20.
+    auto arrays = Packets({{1010, 5, PidSof}, {1020, 800, PidData0}, {1030, 5, PidNak}, {1040, 100, PidAck},
+                           {2000, 5, PidIn}});
+    auto runs = BuildPacketRuns(*arrays, 0.0, b, 1000);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[0].packets, 1);
+    EXPECT_EQ(runs[1].first, 1);
+    EXPECT_EQ(runs[1].packets, 3);
+    EXPECT_EQ(runs[1].x0, 10);
+    EXPECT_EQ(runs[1].x1, 18) << "as far as the latest end";
+    EXPECT_EQ(runs[2].x0, 20);
+
+    // Each record running past the next one's start, starts one tick on or
+    // jumping back and forth, where every record used to make a run of its
+    // own; and starts one tick back.
+    constexpr int kRecords = 200000;
+    const int32_t width = 1000;
+    std::vector<std::tuple<uint64_t, uint16_t, uint8_t>> onwards, back, sawtooth;
+    for (int i = 0; i < kRecords; ++i) {
+        uint8_t pid = i % 2 ? PidData0 : PidAck;
+        onwards.emplace_back(uint64_t(i), uint16_t(0xFFFF), pid);
+        back.emplace_back(uint64_t(kRecords - i), uint16_t(0xFFFF), pid);
+        sawtooth.emplace_back(uint64_t(i) * 10 + (i % 2 ? kRecords * 5 : 0), uint16_t(0xFFFF), pid);
+    }
+    for (const auto& records : {onwards, back, sawtooth}) {
+        auto damaged = Packets(records);
+        double total = damaged->TotalTime();
+        for (auto [from, to] : {std::pair(0.0, total), std::pair(total * 0.2, total * 0.6)}) {
+            auto got = BuildPacketRuns(*damaged, from, to, width);
+            // One a column, and one column each side off the band.
+            EXPECT_LE(got.size(), size_t(width + 3)) << from;
+        }
+    }
 }
 
 TEST(PacketRuns, BlockSkippingMatchesTheWalkAtEveryZoom)
