@@ -3,8 +3,9 @@
 // (records per second), painting the packet-type chart offscreen at fit zoom
 // and three deeper zooms, and the four value charts (packet length, data
 // length, bus usage, transfer rate) at fit zoom (ms per paint), for 1 M, 8 M
-// and 32 M records. A paint visits blocks or bins, not records, so its time
-// must not grow with the record count.
+// and 32 M records, and the packet runs and length bars of a capture whose
+// records all overlap. A paint visits blocks or bins, not records, so its
+// time must not grow with the record count.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -14,12 +15,15 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "CTrafficCtrl.h"
 #include "CTrafficPane.h"
 #include "CVelmoraView.h"
 #include "CaptureArrays.h"
 #include "CaptureSource.h"
+#include "LengthBars.h"
+#include "PacketRuns.h"
 #include "SyntheticCapture.h"
 
 using namespace orvane;
@@ -136,6 +140,31 @@ void BM_PaintPacketChart(benchmark::State& state)
     PaintRepeatedly(state, chart);
 }
 
+// range(0): records, each running past the next one's start (0xFFFF ticks
+// long, starts one tick apart): the packet-type runs and the packet-length
+// bars of a 1280-pixel band at fit zoom, built straight from the arrays. At
+// most two a column, so neither their count nor the time grows with the
+// records.
+void BM_OverlappingRuns(benchmark::State& state)
+{
+    auto records = size_t(state.range(0));
+    std::vector<uint8_t> pids(records, PacketRecord::MakePidByte(PidData0));
+    std::vector<uint64_t> words(records);
+    for (size_t i = 0; i < records; ++i) words[i] = uint64_t(i) << 16 | 0xFFFF;
+    auto arrays = CaptureArrays::FromWords(std::move(pids), std::move(words), records);
+    double total = arrays->TotalTime();
+    size_t drawn = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        DrawnRange range;
+        drawn = BuildPacketRuns(*arrays, 0, total, 1280).size() +
+                BuildLengthBars(*arrays, false, 0, total, 1280, &range).size();
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        benchmark::DoNotOptimize(drawn);
+    }
+    state.counters["runs_and_bars"] = double(drawn);
+}
+
 constexpr int64_t kM = 1 << 20;
 
 }  // namespace
@@ -148,6 +177,13 @@ BENCHMARK(BM_PaintPacketChart)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PaintValueChart)
     ->ArgsProduct({{1 * kM, 8 * kM, 32 * kM}, {ChartPacketLength, ChartDataLength, ChartBusUsage, ChartSpeed}})
+    ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(BM_OverlappingRuns)
+    ->Arg(1 * kM)
+    ->Arg(32 * kM)
     ->Iterations(20)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
