@@ -126,7 +126,7 @@ void CCaptureWorker::RunParse() {
     // Even without a source: the parse then forgets the last capture's devices,
     // so an empty tree is stored rather than a stale one.
     parser.SetDataSource(source);
-    parser.Parse(this);
+    const bool whole = parser.Parse(this) != 0;
     {
         std::lock_guard lock(stateMutex_);
         parsing_ = false;
@@ -137,6 +137,7 @@ void CCaptureWorker::RunParse() {
     const uint32_t opened = std::exchange(openedRecords_, 0);
     if (opened && source && !parser.Cancelled() && source->GetCount() < opened && options_.warning)
         options_.warning(ShortReadWarning(source->GetCount(), opened));
+    if (!whole && options_.warning) options_.warning(kParseOutOfMemoryWarning);
 
     std::string tree;
     parser.GetDeviceTree(tree);
@@ -164,14 +165,15 @@ void CCaptureWorker::RunDecode() {
     }
     appendRoot_ = &doc_.TransferRoot();
     manager.ReleaseDecoders();
-    manager.DecodeAll(this);
+    const bool whole = manager.DecodeAll(this) != 0;
+    if (!whole && options_.warning) options_.warning(kDecodeOutOfMemoryWarning);
     {
         std::lock_guard lock(stateMutex_);
         decoding_ = false;
         // One that came as the run ended would stop the next decoding at once.
         manager.ClearCancel();
-        // A cancel leaves the level to be decoded again.
-        classDecoded_ = !manager.Cancelled();
+        // A cancel, or memory running out, leaves the level to be decoded again.
+        classDecoded_ = whole && !manager.Cancelled();
         settled_.notify_all();
         if (state_ != uint32_t(CaptureState::ClassDecode)) return;
         state_ = uint32_t(CaptureState::Idle);
@@ -251,9 +253,14 @@ int32_t CCaptureWorker::OnItem(UsbItem* item) {
 
 void CCaptureWorker::FlushBatch() {
     if (batch_.empty()) return;
+    // Emptied however the hand-over ends: a list that runs out of memory part
+    // way must not be handed the items it took again when the run finishes.
+    struct Emptied {
+        std::vector<UsbItem*>& batch;
+        ~Emptied() { batch.clear(); }
+    } emptied{batch_};
     list_->AppendItems(batch_.data(), batch_.size());
     handedToList_ += batch_.size();
-    batch_.clear();
 }
 
 uint64_t CCaptureWorker::TickMs() {

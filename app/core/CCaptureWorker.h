@@ -122,6 +122,9 @@ public:
     // What the user is told when an opened capture file gave `read` of its `expected` records.
     static std::string ShortReadWarning(uint32_t read, uint32_t expected);
     static constexpr const char* kStartFailedWarning = "分析仪未能开始捕获，之前的捕获数据已清除。";
+    // A parse or decoding that ran out of memory shows what it had built.
+    static constexpr const char* kParseOutOfMemoryWarning = "内存不足：捕获只解析了一部分，其后的包没有列出。";
+    static constexpr const char* kDecodeOutOfMemoryWarning = "内存不足：传输层未能解码完，只列出已解码的部分。";
     // The item's HideFilter class, 0 for none.
     static uint32_t HideClass(const UsbItem& item);
     // Sets or clears every descendant's filter bit for `flags`.

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <numeric>
+#include <set>
 #include <thread>
 
 #include "CCaptureWorker.h"
@@ -297,6 +298,33 @@ TEST_F(CaptureWorker, NewOrOpenDuringAClassDecodingCancelsIt) {
         EXPECT_TRUE(transfer.children.empty());
         EXPECT_TRUE(doc.TransactionRoot().children.empty());
     }
+}
+
+// Memory running out as the list takes rows ends the parse or the decoding
+// where it was: the user is told, no row is handed over twice, and the level
+// counts as not decoded.
+TEST_F(CaptureWorker, ALevelThatRanOutOfMemoryEndsWhereItWasAndSaysSo) {
+    auto failAt = [this](size_t row) {
+        list.onAppend = [row](size_t rows) {
+            if (rows == row) throw std::bad_alloc();
+        };
+    };
+    auto handedOnce = [this](UsbItem& root) {
+        const int appended = list.Appended(&root);
+        const std::set<const UsbItem*> distinct(root.children.begin(), root.children.end());
+        return distinct.size() == root.children.size() && int(root.children.size()) == appended;
+    };
+    failAt(40);
+    Capture();
+    EXPECT_TRUE(handedOnce(doc.TransactionRoot()));
+    failAt(5);
+    ASSERT_TRUE(worker->OnTransferLevel());
+    ASSERT_TRUE(Settled());
+    EXPECT_FALSE(worker->ClassDecoded());
+    EXPECT_TRUE(handedOnce(doc.TransferRoot()));
+    std::lock_guard lock(warningMutex);
+    EXPECT_EQ(warnings, (std::vector<std::string>{CCaptureWorker::kParseOutOfMemoryWarning,
+                                                  CCaptureWorker::kDecodeOutOfMemoryWarning}));
 }
 
 TEST_F(CaptureWorker, ATreeEditedDuringAClassDecodingIsDecodedWithItWithoutBeingAsked) {
