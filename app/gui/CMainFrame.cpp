@@ -552,11 +552,13 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    // The customise sheet runs inside this window's command.
-    if (bars_->Customising()) {
+    // The customise sheet runs inside this window's command: a close waits
+    // for it, a quit closes it too (its loop ends once this returns).
+    if (bars_->Customising() && !quitting_) {
         event->ignore();
         return;
     }
+    if (customize_) customize_->reject();
     // A save asked for here needs the worker idle.
     const CCaptureWorker::DecodingPause pause(*worker_);
     if (!quitting_ && !SaveModified()) {
@@ -747,6 +749,7 @@ void CMainFrame::OnToggleHide(uint32_t flag) { worker_->ToggleHideFilter(flag); 
 void CMainFrame::OnCustomize() {
     if (bars_->Customising()) return;
     CCustomizeDlg dialog(*bars_, this);
+    customize_ = &dialog;
     bars_->SetCustomising(true);
     Prompt().Exec(dialog);
     bars_->SetCustomising(false);

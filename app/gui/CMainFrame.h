@@ -23,6 +23,7 @@
 #include "CommandIds.h"
 
 class QAction;
+class QDialog;
 class QDockWidget;
 class QLabel;
 class QMenu;
@@ -197,6 +198,7 @@ private:
     QMenu* demoMenu_ = nullptr;
     QMenu* fileMenu_ = nullptr;
     QPointer<QAction> recentAnchor_;
+    QPointer<QDialog> customize_;  // the customise sheet while it is open
     QList<QAction*> recentActions_;
     bool layoutSaved_ = false;
     bool quitting_ = false;

@@ -32,6 +32,7 @@
 #include <system_error>
 #include <thread>
 
+#include "CCommandBarsManager.h"
 #include "CDecodeFactory.h"
 #include "CDevice.h"
 #include "CEventPublisher.h"
@@ -841,6 +842,30 @@ TEST(MainFrameFiles, ASignalToQuitClosesWithoutAskingAndTheStoreGoes) {
     EXPECT_TRUE(prompt.messages.isEmpty()) << "the modified project is not offered for saving";
     frame.reset();
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(store)));
+}
+
+TEST(MainFrameFiles, ASignalToQuitWhileTheCustomiseSheetIsOpenClosesBothAndEndsTheProgram) {
+    ClearProgramSettings();
+    emu::EmulatedAnalyser emu;
+    CMainFrame frame(CMainFrame::Options{.device = EmulatedDevice(emu, 20), .demoFolder = "/nonexistent"});
+    frame.show();
+    // As the program runs: the real sheet in its own loop inside the main one, and main's handler.
+    CQuitSignals handlers([&] {
+        frame.QuitAtOnce();
+        QCoreApplication::quit();
+    });
+    bool sheetOpen = false;
+    QTimer::singleShot(0, &frame, [&] { frame.OnCustomize(); });
+    QTimer::singleShot(300, &frame, [&] {
+        sheetOpen = frame.CommandBars().Customising();
+        ::raise(SIGTERM);
+    });
+    QTimer::singleShot(10000, &frame, [] { QCoreApplication::exit(42); });  // the quit was dropped
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_TRUE(sheetOpen);
+    EXPECT_FALSE(frame.isVisible());
+    EXPECT_FALSE(frame.CommandBars().Customising());
+    EXPECT_EQ(frame.Device(), nullptr) << "the device was let go";
 }
 
 TEST(MainFrameFiles, ADamagedProjectOpensOnlyWhenTheUserSaysSo) {
