@@ -38,6 +38,7 @@
 #include "CRecordSheet.h"
 #include "SetupXml.h"
 #include "StandardCommands.h"
+#include "WindowLayout.h"
 
 namespace orvane::app {
 
@@ -45,6 +46,9 @@ namespace {
 
 const char* const kFileFilter = "Orvane Files (*.usb)";
 const char* const kLayoutKey = "NormalLayout";
+// Set while a saved layout is being restored: found at a start, that restore
+// ended the program.
+const char* const kRestoringKey = "RestoringLayout";
 const char* const kRecentKey = "Recent File List";
 constexpr int kRecentCount = 4;
 constexpr int kDemoLimit = cmd::DemoLast - cmd::DemoFirst + 1;
@@ -198,9 +202,14 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     CreateMenus();
 
     resize(1280, 720);
-    QSettings settings("Kavrin", "Orvane");
-    restoreState(settings.value(kLayoutKey).toByteArray());
+    const QByteArray layout = SavedLayout();
+    restoreState(layout);
     DockPluginPanes();
+    if (!layout.isEmpty()) {
+        QSettings settings("Kavrin", "Orvane");
+        settings.remove(kRestoringKey);
+        settings.sync();
+    }
 
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &CMainFrame::UpdateStatus);
@@ -536,6 +545,31 @@ void CMainFrame::OpenRecentFile(int index) {
 }
 
 // ---------------------------------------------------------------- layout, drops, close
+
+QByteArray CMainFrame::SavedLayout() {
+    QSettings settings("Kavrin", "Orvane");
+    const QByteArray layout = settings.value(kLayoutKey).toByteArray();
+    const std::string_view bytes(layout.constData(), size_t(layout.size()));
+    std::string error;
+    if (settings.value(kRestoringKey).toBool())
+        error = "its restore ended the last start";
+    else if (!layout.isEmpty() && !CheckWindowLayout(bytes, &error))
+        error = "it is damaged (" + error + ")";
+    if (!error.empty()) {
+        // The default layout, and the next close saves a sound one.
+        qWarning("The saved window layout is dropped for the default one: %s.", error.c_str());
+        settings.remove(kLayoutKey);
+        settings.remove(kRestoringKey);
+        settings.sync();
+        return {};
+    }
+    // On disk before the restore: a restore that takes the program down is not tried again.
+    if (!layout.isEmpty()) {
+        settings.setValue(kRestoringKey, true);
+        settings.sync();
+    }
+    return layout;
+}
 
 void CMainFrame::SaveLayout() {
     QSettings settings("Kavrin", "Orvane");

@@ -157,6 +157,9 @@ private:
     void UpdateRecentMenu();
     void AddRecentFile(const QString& path);
     void EnsurePaneWindow(uint32_t id);
+    // The layout to restore, empty for the default one; a damaged layout, or
+    // one whose restore ended the last start, is dropped from the settings.
+    QByteArray SavedLayout();
     void SaveLayout();
     void UpdateTitle();
     void ShowError(const std::string& error);

@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QSettings>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -51,6 +52,7 @@
 #include "SettingStore.h"
 #include "SetupXml.h"
 #include "StandardCommands.h"
+#include "WindowLayout.h"
 
 using namespace orvane;
 using namespace orvane::app;
@@ -328,6 +330,68 @@ TEST(MainFramePlugins, LayoutRoundTripShowsAPluginPaneAgain) {
     EXPECT_EQ(Creates("b_summary"), before + 1);
     EXPECT_FALSE(frame.Pane(4000)->isVisible());
     EXPECT_FALSE(frame.Pane(4004)->isVisible());
+}
+
+TEST(MainFramePlugins, TabsSplitsAndFloatingPanesPassTheLayoutCheckAndComeBack) {
+    ClearProgramSettings();
+    {
+        CMainFrame frame(WithPlugins());
+        frame.show();
+        frame.Commands().Execute(4004);
+        frame.Commands().Execute(4005);
+        frame.tabifyDockWidget(frame.Pane(4004), frame.Pane(4005));
+        frame.splitDockWidget(frame.Pane(cmd::PaneDetail), frame.Pane(cmd::PaneDevice), Qt::Vertical);
+        frame.Pane(cmd::PaneDetail)->setFloating(true);
+        frame.addToolBar(Qt::LeftToolBarArea, frame.StandardBar());
+        const QByteArray layout = frame.saveState();
+        std::string error;
+        EXPECT_TRUE(CheckWindowLayout(std::string_view(layout.constData(), size_t(layout.size())), &error)) << error;
+        frame.close();
+    }
+    CMainFrame frame(WithPlugins());
+    frame.show();
+    EXPECT_EQ(frame.tabifiedDockWidgets(frame.Pane(4005)), QList<QDockWidget*>{frame.Pane(4004)});
+    EXPECT_TRUE(frame.Pane(cmd::PaneDetail)->isFloating());
+    EXPECT_EQ(frame.toolBarArea(frame.StandardBar()), Qt::LeftToolBarArea);
+}
+
+TEST(MainFramePlugins, ADamagedLayoutOrOneWhoseRestoreEndedTheLastStartGivesWayToTheDefault) {
+    ClearProgramSettings();
+    {
+        CMainFrame frame(WithPlugins());
+        frame.show();
+        frame.Pane(cmd::PaneDevice)->hide();
+        frame.close();
+    }
+    QSettings settings("Kavrin", "Orvane");
+    const QByteArray saved = settings.value("NormalLayout").toByteArray();
+    ASSERT_GT(saved.size(), 16);
+    ASSERT_EQ(uint8_t(saved[8]), 0xfd) << "the dock areas come first";
+    QByteArray farOut = saved;
+    farOut[15] = char(0x7f);  // the first area's position, far past the four the toolkit has
+    const struct {
+        const char* name;
+        QByteArray layout;
+        bool restoring;  // the last start ended inside the restore
+        bool kept;
+    } cases[] = {
+        {"sound", saved, false, true},
+        {"the last restore ended the program", saved, true, false},
+        {"a dock area out of range", farOut, false, false},
+    };
+    for (const auto& c : cases) {
+        settings.setValue("NormalLayout", c.layout);
+        if (c.restoring) settings.setValue("RestoringLayout", true);
+        settings.sync();
+        {
+            CMainFrame frame(WithPlugins());
+            frame.show();
+            EXPECT_EQ(frame.Pane(cmd::PaneDevice)->isVisible(), !c.kept) << c.name;
+        }
+        settings.sync();
+        EXPECT_EQ(settings.contains("NormalLayout"), c.kept) << c.name;
+        EXPECT_FALSE(settings.contains("RestoringLayout")) << c.name;
+    }
 }
 
 TEST(MainFramePlugins, EventsReachThePanesThePluginsAndLastTheList) {
