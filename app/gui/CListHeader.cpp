@@ -3,6 +3,8 @@
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
+#include <QStyle>
 
 #include <memory>
 
@@ -84,6 +86,47 @@ QMenu* CListHeader::CreateColumnMenu(QWidget* parent) {
         connect(action, &QAction::triggered, this, [this, column = entry.command] { emit ColumnToggled(column); });
     }
     return menu;
+}
+
+bool CListHeader::OnHandle(int x) const {
+    const int visual = visualIndexAt(x);
+    if (visual < 0) return false;
+    const int logical = logicalIndex(visual);
+    const int left = sectionViewportPosition(logical);
+    const int grip = style()->pixelMetric(QStyle::PM_HeaderGripMargin, nullptr, this);
+    if (x > left + sectionSize(logical) - grip) return true;
+    // The left grip resizes the section shown before this one, if any.
+    if (x >= left + grip) return false;
+    for (int before = visual - 1; before >= 0; --before)
+        if (!isSectionHidden(logicalIndex(before))) return true;
+    return false;
+}
+
+void CListHeader::mousePressEvent(QMouseEvent* event) {
+    const int x = event->position().toPoint().x();
+    const bool drag = event->button() == Qt::LeftButton && sectionsMovable() && !OnHandle(x);
+    if (firstMovable_ || !drag || logicalIndexAt(x) != 0) {
+        dragging_ = drag;
+        QHeaderView::mousePressEvent(event);
+        return;
+    }
+    // A press on the first section only clicks it.
+    dragging_ = false;
+    setSectionsMovable(false);
+    QHeaderView::mousePressEvent(event);
+    setSectionsMovable(true);
+}
+
+void CListHeader::mouseMoveEvent(QMouseEvent* event) {
+    if (dragging_ && !firstMovable_ && (event->buttons() & Qt::LeftButton) &&
+        visualIndexAt(event->position().toPoint().x()) == 0 && logicalIndex(0) == 0)
+        return;
+    QHeaderView::mouseMoveEvent(event);
+}
+
+void CListHeader::mouseReleaseEvent(QMouseEvent* event) {
+    dragging_ = false;
+    QHeaderView::mouseReleaseEvent(event);
 }
 
 void CListHeader::contextMenuEvent(QContextMenuEvent* event) {

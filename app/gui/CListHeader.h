@@ -33,6 +33,9 @@ public:
     QMenu* CreateColumnMenu(QWidget* parent);
 
     QSize sizeHint() const override;
+    // Off: the user can neither drag logical section 0 nor drop another
+    // before it while it leads; the program still moves it.
+    void SetFirstSectionMovable(bool movable) { firstMovable_ = movable; }
 
 signals:
     void FilterChanged();
@@ -44,13 +47,20 @@ public slots:
 protected:
     void updateGeometries() override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     int EditHeight() const;
+    // Whether x is on the grip between two sections, where a press resizes.
+    bool OnHandle(int x) const;
 
     CPacketListColumns& columns_;
     std::vector<QLineEdit*> edits_;
     QTimer delay_;
+    bool firstMovable_ = true;
+    bool dragging_ = false;
 };
 
 }  // namespace orvane::app

@@ -10,15 +10,17 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QPainterPath>
 #include <QScrollBar>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 #include "CBookmarkDlg.h"
 #include "CFindSheet.h"
 #include "CRecordSheet.h"
-#include "CFixedRowDelegate.h"
 #include "CListHeader.h"
 #include "IPrompt.h"
 #include "MarkTip.h"
@@ -91,21 +93,30 @@ void RowHighlight(QPainter* p, const QRectF& r, const CPacketList::Highlight& co
 }  // namespace
 
 CUsbListCtrl::CUsbListCtrl(CPacketListModel* model, QWidget* parent)
-    : QTreeView(parent),
+    : QAbstractItemView(parent),
       model_(model),
       header_(new CListHeader(model->List().Columns(), this)),
       commands_(model->List()),
       find_(model->List()) {
-    setHeader(header_);
+    // The first column stays where it is against the user's drags, as in a tree.
+    header_->SetFirstSectionMovable(false);
+    connect(header_, &QHeaderView::sectionResized, this, [this] {
+        updateGeometries();
+        viewport()->update();
+    });
+    connect(header_, &QHeaderView::sectionMoved, this, [this] { viewport()->update(); });
+    connect(header_, &QHeaderView::sectionCountChanged, this, [this] {
+        updateGeometries();
+        viewport()->update();
+    });
+    connect(header_, &QHeaderView::sectionHandleDoubleClicked, this, &CUsbListCtrl::ResizeColumnToContents);
+    connect(header_, &QHeaderView::geometriesChanged, this, &CUsbListCtrl::updateGeometries);
     setModel(model);
-    // Every row is kRowHeight high; the view draws the rows itself.
-    setItemDelegate(new CFixedRowDelegate(CPacketList::kRowHeight, this));
-    setRootIsDecorated(false);
-    setItemsExpandable(false);
-    setUniformRowHeights(true);
-    setAllColumnsShowFocus(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
+    // The bar counts rows; across, it counts pixels.
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setIconSize(QSize(16, 16));
     setMouseTracking(true);
     QFont font(QStringLiteral("Arial"));
@@ -138,6 +149,7 @@ CUsbListCtrl::CUsbListCtrl(CPacketListModel* model, QWidget* parent)
     });
     connect(model, &CPacketListModel::HeaderFilterCleared, header_, &CListHeader::ClearFilterTexts);
     connect(model, &CPacketListModel::MarksChanged, viewport(), qOverload<>(&QWidget::update));
+    updateGeometries();
 }
 
 CUsbListCtrl::~CUsbListCtrl() = default;
@@ -209,6 +221,236 @@ void CUsbListCtrl::OnClearFilter() {
     model_->ApplyHeaderFilter({});
 }
 
+// ---------------------------------------------------------------- geometry
+
+QHeaderView* CUsbListCtrl::header() const { return header_; }
+
+void CUsbListCtrl::setModel(QAbstractItemModel* model) {
+    if (model == this->model()) return;
+    header_->setModel(model);
+    QAbstractItemView::setModel(model);
+    if (!model) return;
+    // Rows that went change the scroll range and what shows, nothing else.
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &CUsbListCtrl::RowsChanged);
+    connect(model, &QAbstractItemModel::modelReset, this, &CUsbListCtrl::RowsChanged);
+}
+
+void CUsbListCtrl::setSelectionModel(QItemSelectionModel* selectionModel) {
+    header_->setSelectionModel(selectionModel);
+    QAbstractItemView::setSelectionModel(selectionModel);
+}
+
+int CUsbListCtrl::FirstRow() const { return verticalScrollBar()->value(); }
+
+int CUsbListCtrl::PageRows() const { return std::max(1, viewport()->height() / CPacketList::kRowHeight); }
+
+int CUsbListCtrl::RowAt(int y) const {
+    if (y < 0) return -1;
+    const int64_t row = int64_t(FirstRow()) + y / CPacketList::kRowHeight;
+    return row < model_->rowCount() ? int(row) : -1;
+}
+
+QRect CUsbListCtrl::RowRect(int row) const {
+    const int64_t top = int64_t(row - FirstRow()) * CPacketList::kRowHeight;
+    // Far off screen: clamped, so that it never wraps into view.
+    const int y = int(std::clamp<int64_t>(top, -(int64_t(1) << 30), int64_t(1) << 30));
+    return QRect(0, y, viewport()->width(), CPacketList::kRowHeight);
+}
+
+QRect CUsbListCtrl::visualRect(const QModelIndex& index) const {
+    if (!index.isValid() || index.model() != model_ || isIndexHidden(index)) return {};
+    const QRect row = RowRect(index.row());
+    return QRect(header_->sectionViewportPosition(index.column()), row.top(), header_->sectionSize(index.column()),
+                 row.height());
+}
+
+QModelIndex CUsbListCtrl::indexAt(const QPoint& point) const {
+    const int row = RowAt(point.y());
+    const int column = header_->logicalIndexAt(point.x());
+    if (row < 0 || column < 0) return {};
+    return model_->index(row, column);
+}
+
+void CUsbListCtrl::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    if (!index.isValid() || index.model() != model_) return;
+    UpdateScrollBars();
+    QScrollBar* bar = verticalScrollBar();
+    const int row = index.row();
+    const int top = bar->value();
+    const int page = PageRows();
+    if (hint == EnsureVisible && row >= top && row < top + page) {
+        // already on screen
+    } else if (hint == PositionAtTop || (hint == EnsureVisible && row < top)) {
+        bar->setValue(row);
+    } else if (hint == PositionAtCenter) {
+        bar->setValue(row - (page - 1) / 2);
+    } else {
+        bar->setValue(row - page + 1);
+    }
+    // Across, the cell's column comes into view.
+    const int width = viewport()->width();
+    const int offset = header_->offset();
+    const int position = header_->sectionPosition(index.column());
+    const int cell = header_->sectionSize(index.column());
+    if (hint == PositionAtCenter)
+        horizontalScrollBar()->setValue(position - (width - cell) / 2);
+    else if (position - offset < 0 || cell > width)
+        horizontalScrollBar()->setValue(position);
+    else if (position - offset + cell > width)
+        horizontalScrollBar()->setValue(position - width + cell);
+}
+
+QModelIndex CUsbListCtrl::moveCursor(CursorAction action, Qt::KeyboardModifiers) {
+    const int rows = model_->rowCount();
+    const QModelIndex current = currentIndex();
+    if (!current.isValid()) {
+        // The first row, at the first column shown.
+        for (int visual = 0; visual < header_->count() && rows > 0; ++visual)
+            if (!header_->isSectionHidden(header_->logicalIndex(visual)))
+                return model_->index(0, header_->logicalIndex(visual));
+        return {};
+    }
+    const int row = current.row();
+    int to = row;
+    switch (action) {
+    case MoveUp:
+    case MovePrevious: to = row - 1; break;
+    case MoveDown:
+    case MoveNext: to = row + 1; break;
+    case MovePageUp: to = row - PageRows(); break;
+    case MovePageDown: to = row + PageRows(); break;
+    case MoveHome: to = 0; break;
+    case MoveEnd: to = rows - 1; break;
+    case MoveLeft:
+    case MoveRight: {
+        // Rows are whole: left and right scroll across.
+        QScrollBar* bar = horizontalScrollBar();
+        bar->setValue(bar->value() + (action == MoveLeft ? -bar->singleStep() : bar->singleStep()));
+        return current;
+    }
+    }
+    return model_->index(std::clamp(to, 0, std::max(0, rows - 1)), current.column());
+}
+
+int CUsbListCtrl::horizontalOffset() const { return header_->offset(); }
+
+int CUsbListCtrl::verticalOffset() const { return FirstRow() * CPacketList::kRowHeight; }
+
+bool CUsbListCtrl::isIndexHidden(const QModelIndex& index) const { return header_->isSectionHidden(index.column()); }
+
+void CUsbListCtrl::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) {
+    QItemSelectionModel* selection = selectionModel();
+    if (!selection || rect.isNull()) return;
+    const QRect r = rect.normalized();
+    const QModelIndex topLeft = indexAt(r.topLeft());
+    const QModelIndex bottomRight = indexAt(r.bottomRight());
+    if (!topLeft.isValid() && !bottomRight.isValid()) {
+        if (command & QItemSelectionModel::Clear) selection->clear();
+        return;
+    }
+    // A corner off the rows stands for the first or the last row.
+    const int first = topLeft.isValid() ? topLeft.row() : 0;
+    const int last = bottomRight.isValid() ? bottomRight.row() : model_->rowCount() - 1;
+    selection->select(QItemSelection(model_->index(std::min(first, last), 0),
+                                     model_->index(std::max(first, last), model_->columnCount() - 1)),
+                      command);
+}
+
+QRegion CUsbListCtrl::visualRegionForSelection(const QItemSelection& selection) const {
+    // Only the rows on screen: a selection may span more rows than a region can hold.
+    const int first = FirstRow();
+    const int last = first + viewport()->height() / CPacketList::kRowHeight;
+    QRegion region;
+    for (const QItemSelectionRange& range : selection) {
+        if (!range.isValid()) continue;
+        const int top = std::max(range.top(), first), bottom = std::min(range.bottom(), last);
+        if (top <= bottom) region += RowRect(top).united(RowRect(bottom));
+    }
+    return region;
+}
+
+void CUsbListCtrl::UpdateScrollBars() {
+    const int rows = model_->rowCount();
+    const int page = PageRows();
+    QScrollBar* down = verticalScrollBar();
+    down->setRange(0, std::max(0, rows - page));
+    down->setPageStep(page);
+    down->setSingleStep(1);
+    const int width = viewport()->width();
+    const int length = header_->length();
+    QScrollBar* across = horizontalScrollBar();
+    across->setPageStep(width);
+    across->setRange(0, std::max(0, length - width));
+    int columns = 0;
+    for (int visual = header_->count() - 1, used = 0; visual >= 0; --visual) {
+        used += header_->sectionSize(header_->logicalIndex(visual));
+        if (used > width) break;
+        ++columns;
+    }
+    across->setSingleStep(std::max(width / (std::max(columns, 1) + 1), 2));
+}
+
+void CUsbListCtrl::updateGeometries() {
+    // The header sits in a margin above the rows, as wide as they are.
+    if (placingHeader_) return;
+    placingHeader_ = true;
+    int height = 0;
+    if (!header_->isHidden())
+        height = std::min(std::max(header_->minimumHeight(), header_->sizeHint().height()), header_->maximumHeight());
+    setViewportMargins(0, height, 0, 0);
+    const QRect rows = viewport()->geometry();
+    header_->setGeometry(rows.left(), rows.top() - height, rows.width(), height);
+    QMetaObject::invokeMethod(header_, "updateGeometries");
+    UpdateScrollBars();
+    header_->setOffset(horizontalScrollBar()->value());
+    placingHeader_ = false;
+    QAbstractItemView::updateGeometries();
+}
+
+void CUsbListCtrl::scrollContentsBy(int dx, int dy) {
+    if (dx) header_->setOffset(horizontalScrollBar()->value());
+    // The bar counts rows.
+    const int pixels = dy * CPacketList::kRowHeight;
+    if (std::abs(dy) >= PageRows()) viewport()->update();
+    else viewport()->scroll(dx, pixels);
+}
+
+void CUsbListCtrl::rowsInserted(const QModelIndex& parent, int start, int end) {
+    QAbstractItemView::rowsInserted(parent, start, end);
+    RowsChanged();
+}
+
+void CUsbListCtrl::RowsChanged() {
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+void CUsbListCtrl::ResizeColumnToContents(int column) {
+    // The rows on screen decide, as a tree view's would.
+    if (column < 0 || column >= header_->count()) return;
+    const QFontMetrics metrics(font());
+    int width = header_->sectionSizeHint(column);
+    int first = -1;
+    for (int visual = 0; visual < header_->count() && first < 0; ++visual)
+        if (!header_->isSectionHidden(header_->logicalIndex(visual))) first = header_->logicalIndex(visual);
+    CPacketList& list = model_->List();
+    const int end = std::min(model_->rowCount(), FirstRow() + PageRows() + 1);
+    for (int row = FirstRow(); row < end; ++row) {
+        const CPacketList::RowPaint paint = list.PaintRow(row);
+        if (!paint.item) continue;
+        int used = 2 * CPacketList::kCellPadding;
+        if (column == first) used += CPacketList::kMarkArea;
+        if (column == CPacketListCells::ColItem) {
+            const QModelIndex index = model_->index(row, column);
+            const QRect box = ExpandBox(index);
+            used += box.right() + 1 - header_->sectionViewportPosition(column) + CPacketList::kIconWidth;
+        }
+        used += metrics.horizontalAdvance(QString::fromStdString(list.GetCellText(paint.item, column)));
+        width = std::max(width, used);
+    }
+    header_->resizeSection(column, width);
+}
+
 // ---------------------------------------------------------------- drawing
 
 QRect CUsbListCtrl::ExpandBox(const QModelIndex& index) const {
@@ -224,12 +466,24 @@ QRect CUsbListCtrl::ExpandBox(const QModelIndex& index) const {
     return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
 
-void CUsbListCtrl::drawRow(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const {
-    if (model_->rowCount() < 1) return;
+void CUsbListCtrl::paintEvent(QPaintEvent* event) {
+    QPainter painter(viewport());
+    const QRect area = event->rect();
+    const int rows = model_->rowCount();
+    const int first = RowAt(std::max(0, area.top()));
+    if (first < 0) return;
+    for (int row = first; row < rows; ++row) {
+        const int top = RowRect(row).top();
+        if (top > area.bottom()) break;
+        DrawRow(&painter, top, row);
+    }
+}
+
+void CUsbListCtrl::DrawRow(QPainter* p, int top, int row) const {
     CPacketList& list = model_->List();
     const QHeaderView* h = header();
-    const int row = index.row();
-    const QRect R(-h->offset(), option.rect.top(), h->length(), option.rect.height());
+    const QModelIndex index = model_->index(row, 0);
+    const QRect R(-h->offset(), top, h->length(), CPacketList::kRowHeight);
     std::vector<int> shown;
     for (int visual = 0; visual < h->count(); ++visual)
         if (!h->isSectionHidden(h->logicalIndex(visual))) shown.push_back(h->logicalIndex(visual));
@@ -298,13 +552,13 @@ void CUsbListCtrl::mousePressEvent(QMouseEvent* event) {
         SelectRow(index.row());
         return;
     }
-    QTreeView::mousePressEvent(event);
+    QAbstractItemView::mousePressEvent(event);
 }
 
 void CUsbListCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
     const QModelIndex index = indexAt(event->position().toPoint());
     if (event->button() != Qt::LeftButton || !index.isValid()) {
-        QTreeView::mouseDoubleClickEvent(event);
+        QAbstractItemView::mouseDoubleClickEvent(event);
         return;
     }
     model_->ToggleExpand(index.row());
@@ -317,11 +571,11 @@ void CUsbListCtrl::mouseMoveEvent(QMouseEvent* event) {
         hoverRow_ = row;
         viewport()->update();
     }
-    QTreeView::mouseMoveEvent(event);
+    QAbstractItemView::mouseMoveEvent(event);
 }
 
 void CUsbListCtrl::wheelEvent(QWheelEvent* event) {
-    QTreeView::wheelEvent(event);
+    QAbstractItemView::wheelEvent(event);
     // The rows moved under the cursor (a wheel turns over the list only): the
     // highlight follows the cursor, not the row.
     hoverRow_ = indexAt(event->position().toPoint()).row();
@@ -331,7 +585,7 @@ void CUsbListCtrl::wheelEvent(QWheelEvent* event) {
 void CUsbListCtrl::leaveEvent(QEvent* event) {
     hoverRow_ = kNoHover;
     viewport()->update();
-    QTreeView::leaveEvent(event);
+    QAbstractItemView::leaveEvent(event);
 }
 
 void CUsbListCtrl::keyPressEvent(QKeyEvent* event) {
@@ -339,7 +593,7 @@ void CUsbListCtrl::keyPressEvent(QKeyEvent* event) {
     UsbItem* item = row >= 0 ? model_->ItemAt(row) : nullptr;
     const int key = event->key();
     if (!item || (key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Return && key != Qt::Key_Enter)) {
-        QTreeView::keyPressEvent(event);
+        QAbstractItemView::keyPressEvent(event);
         return;
     }
     const bool children = CPacketListRows::HasChildren(item);
@@ -385,7 +639,10 @@ void CUsbListCtrl::SelectRow(int row) {
 }
 
 void CUsbListCtrl::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
-    QTreeView::currentChanged(current, previous);
+    // The whole rows: they are drawn whole.
+    if (previous.isValid()) viewport()->update(RowRect(previous.row()));
+    if (current.isValid()) viewport()->update(RowRect(current.row()));
+    QAbstractItemView::currentChanged(current, previous);
     if (!current.isValid() || current.row() == previous.row()) return;
     UsbItem* item = model_->ItemAt(current.row());
     IEventPublisher* bus = model_->Publisher();

@@ -3,11 +3,15 @@
 // highlights), carries the row and column menus, the filter bar in its header
 // and the list's commands. The commands are public so the frame can route its
 // menu and toolbar ids to them.
+//
+// Every row is kRowHeight high, so where a row sits is worked out from its
+// number: the view keeps nothing per row, and a push of new rows, an expand or
+// a scroll costs the rows on screen whatever the length of the capture.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QPointer>
 #include <QTimer>
-#include <QTreeView>
 
 #include <functional>
 #include <mutex>
@@ -18,6 +22,7 @@
 #include "CTooltipWindow.h"
 
 class QAction;
+class QHeaderView;
 class QMenu;
 
 namespace orvane::app {
@@ -27,7 +32,7 @@ class CListHeader;
 class COrvaneDoc;
 class SettingStore;
 
-class CUsbListCtrl : public QTreeView {
+class CUsbListCtrl : public QAbstractItemView {
     Q_OBJECT
 public:
     explicit CUsbListCtrl(CPacketListModel* model, QWidget* parent = nullptr);
@@ -35,6 +40,7 @@ public:
 
     CPacketListModel* ListModel() const { return model_; }
     CListHeader* Header() const { return header_; }
+    QHeaderView* header() const;
     CPacketListCommands& Commands() { return commands_; }
     // The document whose setup, trigger record and modified flag the trigger
     // commands change; `lock` is the capture worker's document lock.
@@ -102,6 +108,15 @@ public:
     static constexpr int kNoHover = -1;
     int HoverRow() const { return hoverRow_; }
 
+    // ---- QAbstractItemView ----
+    QRect visualRect(const QModelIndex& index) const override;
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+    QModelIndex indexAt(const QPoint& point) const override;
+    // The list has its own find: typing in it searches nothing.
+    void keyboardSearch(const QString&) override {}
+    void setModel(QAbstractItemModel* model) override;
+    void setSelectionModel(QItemSelectionModel* selectionModel) override;
+
 signals:
     // Before the row menu reads any state: the owner brings its actions up to date.
     void RowMenuAboutToShow();
@@ -109,7 +124,16 @@ signals:
     void SettingsChanged();
 
 protected:
-    void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    int horizontalOffset() const override;
+    int verticalOffset() const override;
+    bool isIndexHidden(const QModelIndex& index) const override;
+    void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
+    QRegion visualRegionForSelection(const QItemSelection& selection) const override;
+    void updateGeometries() override;
+    void scrollContentsBy(int dx, int dy) override;
+    void rowsInserted(const QModelIndex& parent, int start, int end) override;
+    void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -120,6 +144,18 @@ protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
+    // The row at a viewport height, or -1 past the rows; the first row on screen.
+    int RowAt(int y) const;
+    int FirstRow() const;
+    // The rows that fit on screen whole, at least one.
+    int PageRows() const;
+    void UpdateScrollBars();
+    void RowsChanged();
+    // A row's area across the whole viewport.
+    QRect RowRect(int row) const;
+    void DrawRow(QPainter* painter, int top, int row) const;
+    void ResizeColumnToContents(int column);
+
     void SetTriggerCondition(bool append);
     CFindSheet* EnsureFindSheet();
     void MarksChanged();
@@ -140,6 +176,7 @@ private:
     int hoverRow_ = kNoHover;
     bool applyingColumns_ = false;
     bool savePending_ = false;
+    bool placingHeader_ = false;
 };
 
 }  // namespace orvane::app

@@ -1,7 +1,7 @@
 // The packet list widget over a hand-made tree: bookmarks through the dialog,
 // the mark walk, trigger conditions, copy, the row and column menus, the
-// layout kept in setting.xml, the filter bar, keys, a bookmarked row's tip and the
-// hidden-packet balloon.
+// layout kept in setting.xml, the filter bar, keys, a bookmarked row's tip, the
+// hidden-packet balloon, and work that stays the same however long the list.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -17,6 +17,7 @@
 
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "CBookmarkDlg.h"
 #include "CCaptureWorker.h"
@@ -335,6 +336,28 @@ TEST_F(ListCtrlTest, ColumnMenuAndLayoutRoundTripThroughSettings) {
     EXPECT_FALSE(other.IsCommandEnabled(0));
 }
 
+TEST_F(ListCtrlTest, TheItemColumnStaysPutUnderTheMouseWhileOthersMove) {
+    QHeaderView* h = list->header();
+    QWidget* titles = h->viewport();
+    auto drag = [&](int logical, int toX) {
+        const int y = titles->height() / 2;
+        const QPoint from(h->sectionViewportPosition(logical) + h->sectionSize(logical) / 2, y);
+        QTest::mousePress(titles, Qt::LeftButton, {}, from);
+        for (int x = from.x(); x != toX; x += toX > x ? 5 : -5)
+            QTest::mouseMove(titles, QPoint(x, y));
+        QTest::mouseMove(titles, QPoint(toX, y));
+        QTest::mouseRelease(titles, Qt::LeftButton, {}, QPoint(toX, y));
+    };
+    ASSERT_EQ(h->logicalIndex(0), CPacketListCells::ColItem);
+    drag(CPacketListCells::ColItem, h->sectionViewportPosition(3) + 5);
+    EXPECT_EQ(h->visualIndex(CPacketListCells::ColItem), 0) << "the Item column is not dragged";
+    drag(3, 5);
+    EXPECT_EQ(h->visualIndex(CPacketListCells::ColItem), 0) << "nothing is dropped before it";
+    EXPECT_EQ(h->visualIndex(3), 1);
+    drag(3, h->sectionViewportPosition(2) + 5);
+    EXPECT_EQ(h->visualIndex(3), 2) << "other columns move";
+}
+
 TEST_F(ListCtrlTest, FilterBarAppliesAndClears) {
     QLineEdit* status = list->Header()->FilterEdit(CPacketListCells::ColStatus);
     ASSERT_NE(status, nullptr);
@@ -491,6 +514,93 @@ TEST_F(ListCtrlTest, DeviceTreeEditedElsewhereReachesTheDocument) {
     EXPECT_EQ(doc.GetConfiguration(), "<devices><device address=\"2\"/></devices>");
     model.SetWorker(nullptr);
     worker.Shutdown();
+}
+
+}  // namespace
+
+namespace {
+
+// Counts what the view asks of the model: a view that visits every row asks
+// once per row at least.
+struct CountingModel : CPacketListModel {
+    mutable int64_t asks = 0;
+    int rowCount(const QModelIndex& parent = {}) const override {
+        ++asks;
+        return CPacketListModel::rowCount(parent);
+    }
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override {
+        ++asks;
+        return CPacketListModel::index(row, column, parent);
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        ++asks;
+        return CPacketListModel::data(index, role);
+    }
+};
+
+struct StepAsks {
+    int64_t push = 0, expand = 0, collapse = 0, key = 0, scroll = 0;
+};
+
+// A list of `rows` rows on screen; the first row is a transaction of three packets.
+StepAsks AsksAtLength(int rows) {
+    TestTree tree;
+    FakeDecode decoder;
+    CountingModel model;
+    model.SetRoot(&tree.root);
+    model.SetRowDecoder(&decoder);
+    std::vector<UsbItem*> items;
+    items.reserve(size_t(rows));
+    items.push_back(MakeTransaction(0, 3));
+    for (int i = 1; i < rows; ++i) items.push_back(MakeItem(ItemInTransaction, uint32_t(i + 2)));
+    constexpr int kPush = 100;
+    model.AppendItems(items.data(), items.size() - kPush);
+    model.SetRowCount(model.RebuildRows());
+    CUsbListCtrl list(&model);
+    list.setGeometry(40, 200, 900, 400);
+    list.show();
+    list.setFocus();
+    QCoreApplication::processEvents();
+    list.grab();
+
+    StepAsks asks;
+    auto measure = [&](int64_t& into, const std::function<void()>& step) {
+        const int64_t before = model.asks;
+        step();
+        QCoreApplication::processEvents();
+        list.grab();
+        into = model.asks - before;
+    };
+    // The worker's push: the rows appended since, announced from its thread.
+    measure(asks.push, [&] {
+        model.AppendItems(items.data() + items.size() - kPush, kPush);
+        std::thread([&] { model.SetRowCount(model.RowCount()); }).join();
+        QCoreApplication::processEvents();
+    });
+    EXPECT_EQ(model.rowCount(), rows);
+    measure(asks.expand, [&] { model.ToggleExpand(0); });
+    EXPECT_EQ(model.rowCount(), rows + 3);
+    measure(asks.collapse, [&] { model.ToggleExpand(0); });
+    EXPECT_EQ(model.rowCount(), rows);
+    // A letter finds nothing in a list with a find of its own.
+    measure(asks.key, [&] { QTest::keyClick(&list, Qt::Key_Z); });
+    measure(asks.scroll, [&] { QTest::keyClick(&list, Qt::Key_End); });
+    EXPECT_EQ(list.SelectedRow(), rows - 1);
+    return asks;
+}
+
+TEST(ListCtrlLength, PushExpandCollapseKeysAndScrollCostTheSameAtAHundredTimesTheRows) {
+    const StepAsks small = AsksAtLength(10000);
+    const StepAsks large = AsksAtLength(1000000);
+    auto same = [](int64_t atSmall, int64_t atLarge, const char* step) {
+        EXPECT_LT(atLarge, 2 * atSmall + 50) << step << ": " << atSmall << " asks at 10 k rows, " << atLarge
+                                             << " at 1 M";
+    };
+    same(small.push, large.push, "push");
+    same(small.expand, large.expand, "expand");
+    same(small.collapse, large.collapse, "collapse");
+    same(small.key, large.key, "letter key");
+    same(small.scroll, large.scroll, "End");
 }
 
 }  // namespace
