@@ -3,20 +3,27 @@
 // a record near the end, expand everything. Each step is timed on its own, as
 // is the screenful of rows a view then asks for, at several capture lengths so
 // that growth with the length shows; the model's bytes per row are printed.
+// The same through the list's widget on an offscreen screen: a push of rows,
+// an expand, a collapse, a letter and End, each with its paint, and the
+// widget's own bytes per row.
 #include <benchmark/benchmark.h>
 
+#include <QApplication>
 #include <QCoreApplication>
-#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QThread>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <thread>
 
 #include "BenchWorker.h"
 #include "CCaptureWorker.h"
 #include "CPacketListModel.h"
+#include "CUsbListCtrl.h"
 #include "CaptureSource.h"
 #include "ItemTree.h"
 #include "SyntheticCapture.h"
@@ -123,14 +130,102 @@ void BM_ListAtScale(benchmark::State& state) {
     }
 }
 
+// Resident bytes of the process.
+double ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    double pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * 4096;
+}
+
+void BM_ListViewAtScale(benchmark::State& state) {
+    const size_t records = size_t(state.range(0));
+    emu::CaptureSource source(bench::SyntheticCapture::Build(records));
+    bench::StaticAnalyser analyser(&source, StatusOnline | StatusOnline2 | StatusComplete);
+    for (auto _ : state) {
+        bench::ListedDocument listed(&analyser);
+        CPacketListModel& model = listed.model;
+        CCaptureWorker& worker = listed.worker;
+        if (worker.StartRecord() != CCaptureWorker::StartResult::Started) {
+            state.SkipWithError("the capture did not start");
+            return;
+        }
+        PumpUntil([&] { return worker.IsIdle() && worker.DataAvailable() && model.rowCount() == model.RowCount(); });
+        // Expanded, so that the list is long.
+        model.ExpandAll();
+        const int rows = model.rowCount();
+
+        {
+            // The first window's one-off costs (fonts, artwork, backing store) stay out of the count.
+            CUsbListCtrl first(&model);
+            first.resize(1200, 800);
+            first.show();
+            QCoreApplication::processEvents();
+            first.repaint();
+        }
+        QCoreApplication::processEvents();
+        const double before = ResidentBytes();
+        CUsbListCtrl list(&model);
+        list.resize(1200, 800);
+        list.show();
+        QCoreApplication::processEvents();
+        list.repaint();
+        const double viewBytes = ResidentBytes() - before;
+
+        auto timed = [&](auto step) {
+            const auto t = bench::Clock::now();
+            step();
+            QCoreApplication::processEvents();
+            list.repaint();
+            return MsSince(t);
+        };
+        // The worker's push of the rows appended since the last one, from its thread.
+        constexpr int kPush = 100;
+        model.SetRowCount(rows - kPush);
+        QCoreApplication::processEvents();
+        list.repaint();
+        std::thread([&] { model.SetRowCount(rows); }).join();
+        const double push = timed([] {});
+        int parent = 0;
+        while (parent < rows && !model.index(parent, 0).data(CPacketListModel::HasChildrenRole).toBool()) ++parent;
+        model.ToggleExpand(parent);  // the expanded level closes first
+        list.SelectRow(parent);
+        const double expand = timed([&] { model.ToggleExpand(parent); });
+        const double collapse = timed([&] { model.ToggleExpand(parent); });
+        list.selectionModel()->clear();
+        const double letter = timed([&] {
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_Z, Qt::NoModifier, QStringLiteral("z"));
+            QApplication::sendEvent(&list, &key);
+        });
+        list.SelectRow(0);
+        const double end = timed([&] {
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_End, Qt::NoModifier);
+            QApplication::sendEvent(&list, &key);
+        });
+
+        state.counters["records"] = double(records);
+        state.counters["rows"] = rows;
+        state.counters["push_ms"] = push;
+        state.counters["expand_ms"] = expand;
+        state.counters["collapse_ms"] = collapse;
+        state.counters["letter_ms"] = letter;
+        state.counters["end_ms"] = end;
+        state.counters["view_bytes_per_row"] = viewBytes / std::max(rows, 1);
+        std::printf("%zu records, %d rows on the list widget: push of %d rows %.3f ms, expand %.3f ms, "
+                    "collapse %.3f ms, letter %.3f ms, End %.3f ms; the widget %.2f bytes/row\n",
+                    records, rows, kPush, push, expand, collapse, letter, end, viewBytes / std::max(rows, 1));
+    }
+}
+
 }  // namespace
 
 BENCHMARK(BM_ListAtScale)->Arg(1 << 20)->Arg(4 << 20)->Arg(32 << 20)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListViewAtScale)->Arg(1 << 20)->Arg(4 << 20)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-    // The row icons are pixmaps: a GUI application, with no display needed.
+    // The row icons are pixmaps and the list is a widget: an application, with no display needed.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
