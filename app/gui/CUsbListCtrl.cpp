@@ -152,7 +152,11 @@ CUsbListCtrl::CUsbListCtrl(CPacketListModel* model, QWidget* parent)
     updateGeometries();
 }
 
-CUsbListCtrl::~CUsbListCtrl() = default;
+CUsbListCtrl::~CUsbListCtrl() {
+    // The header is a child: hidden and destroyed after this part of the
+    // list, what it then signals must not reach the list.
+    header_->disconnect(this);
+}
 
 // ---------------------------------------------------------------- columns
 

@@ -413,6 +413,8 @@ TEST_F(ListCtrlTest, SelectionShowsInsideTheExpandBoxAndTheHoverFollowsTheWheel)
 
     model.ToggleExpand(5);  // twenty more rows, so the list scrolls
     const QPoint at = list->visualRect(model.index(2, CPacketListCells::ColAddress)).center();
+    // From elsewhere first: a cursor an earlier test left at `at` makes no move.
+    QTest::mouseMove(list->viewport(), at + QPoint(0, 3 * CPacketList::kRowHeight));
     QTest::mouseMove(list->viewport(), at);
     ASSERT_EQ(list->HoverRow(), 2);
     QWheelEvent wheel(at, list->viewport()->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, {}, Qt::NoScrollPhase,
