@@ -148,8 +148,16 @@ IDecodeClass* CDecoderManager::BindItem(UsbItem* item, std::vector<EndpointBindi
 }
 
 CDecoderManager::DecoderRef CDecoderManager::DecoderForDescription(const UsbItem* item) {
-    // Looked up as interface 0 rather than by writing the shared item.
-    return item && item->interface == kNone ? GetDecoder(item, 0, true) : GetDecoder(item, kNone, true);
+    if (!item || item->interface != kNone) return GetDecoder(item, kNone, true);
+    // A row of no interface is looked up as interface 0, rather than by writing
+    // the shared item. While the level grows, that decoder may be one the run
+    // has only just made, not yet given a transaction, which looks beside the
+    // row for what it missed: the row waits for the run's end.
+    {
+        std::lock_guard lock(decodersMutex_);
+        if (decoding_) return nullptr;
+    }
+    return GetDecoder(item, 0, true);
 }
 
 // ---------------------------------------------------------------- decoding
@@ -223,8 +231,9 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
         DropPendingSofs();
         result = 0;
     }
-    SetDecoding(false);
+    // The sink may hand its last rows over as it finishes: the level grows until then.
     sink_->OnFinish();
+    SetDecoding(false);
     sink_ = nullptr;
     cancelled_ = stopped;
     cancel_ = false;
@@ -313,7 +322,7 @@ const ImageList* CDecoderManager::GetImageList(UsbItem* item) {
 }
 
 int32_t CDecoderManager::OnNotify(int32_t code, void* arg, intptr_t param) {
-    const DecoderRef decoder = GetDecoder(static_cast<UsbItem*>(arg));
+    const DecoderRef decoder = GetDecoder(static_cast<UsbItem*>(arg), kNone, true);
     return decoder ? decoder->OnNotify(code, arg, param) : 0;
 }
 

@@ -44,7 +44,11 @@ public:
         return item->type > ItemControlTransfer;
     }
     int32_t GetData(UsbItem* item, uint8_t*, uint32_t) override { return item->type > ItemControlTransfer ? 3 : -1; }
-    int32_t GetDetail(UsbItem* item, std::string&) override { return item->type > ItemControlTransfer; }
+    int32_t GetDetail(UsbItem* item, std::string&) override {
+        ++details;
+        return item->type > ItemControlTransfer;
+    }
+    int details = 0;
     const ImageList* GetImageList(UsbItem*) override { return nullptr; }
     int32_t OnNotify(int32_t code, void* arg, intptr_t param) override {
         ++notifications;
@@ -620,14 +624,33 @@ TEST(DecoderManager, ADescriptionMakesNoClassDecoderWhileTheLevelGrows) {
     struct DescribingSink : CollectingSink {
         CDecoderManager* manager = nullptr;
         FakeFactory* factory = nullptr;
-        int createsWhenDescribed = -1;
+        UsbItem *vendor = nullptr, *report = nullptr;
+        int createsWhenDescribed = -1, detailsAfterTheReport = -1, createsAtTheEnd = -1;
+        void Describe(UsbItem* item) {
+            std::string xml;
+            manager->GetDetail(item, xml);
+        }
         int32_t OnItem(UsbItem* item) override {
-            if (createsWhenDescribed < 0 && item->type == ItemControlTransfer) {
-                std::string xml;
-                manager->GetDetail(item, xml);
+            CollectingSink::OnItem(item);
+            if (!vendor && item->type == ItemControlTransfer) {
+                vendor = item;
+                Describe(vendor);
                 createsWhenDescribed = factory->creates;
+            } else if (item->type == kClassGroup && !report) {
+                // The run has made interface 0's decoder by now.
+                report = item;
+                Describe(vendor);
+                detailsAfterTheReport = factory->made.at(0)->details;
             }
-            return CollectingSink::OnItem(item);
+            return 1;
+        }
+        int32_t OnFinish() override {
+            // A sink hands its last rows over here: the level still grows.
+            factory->made.clear();
+            manager->ReleaseDecoders();
+            Describe(report);
+            createsAtTheEnd = factory->creates;
+            return CollectingSink::OnFinish();
         }
     };
     B b;
@@ -640,7 +663,8 @@ TEST(DecoderManager, ADescriptionMakesNoClassDecoderWhileTheLevelGrows) {
     sink.factory = &p.factory;
     ASSERT_EQ(p.manager.DecodeAll(&sink), 1);
     EXPECT_EQ(sink.createsWhenDescribed, 0);
-    EXPECT_EQ(p.factory.creates, 1) << "the run makes its own for the reports";
+    EXPECT_EQ(sink.detailsAfterTheReport, 0) << "a row of no interface waits for the run's end";
+    EXPECT_EQ(sink.createsAtTheEnd, 1) << "the run makes its own for the reports, no more";
     // Once the level is whole, a description may make one.
     UsbItem* transfer = sink.root.children[0];
     p.manager.ReleaseDecoders();
