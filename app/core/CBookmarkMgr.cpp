@@ -140,7 +140,9 @@ int32_t CBookmarkMgr::Save(const xml::Node& project)
         marks = root.appendChild(scratch.createElement("marks"));
         if (!marks) return 0;
     }
-    for (xml::Node child : marks.childNodes()) marks.removeChild(child);
+    // Freed, not detached: nothing holds the old elements, and a project saved
+    // again and again would keep every earlier copy of its marks.
+    for (const xml::Node& child : marks.childNodes()) marks.deleteChild(child);
     for (const Mark& mark : marks_) {
         xml::Node element = scratch.createElement("mark");
         char packet[16];

@@ -50,6 +50,14 @@ bool IsBareFileName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
+// Frees the text an element held before it takes the new one: setText keeps
+// old children for handles nobody holds here, and every parse, tree edit and
+// setup change would add a copy to the project for as long as it is open.
+void ReplaceText(xml::Node element, const std::string& text) {
+    for (const xml::Node& child : element.childNodes()) element.deleteChild(child);
+    element.setText(text);
+}
+
 }  // namespace
 
 COrvaneDoc::COrvaneDoc(IDecodeFactory* factory)
@@ -85,13 +93,13 @@ std::string COrvaneDoc::ElementText(const char* xpath) const {
 std::string COrvaneDoc::GetConfiguration() const { return ElementText("//Configuration"); }
 
 void COrvaneDoc::SetConfiguration(const std::string& deviceTreeXml) {
-    ProjectPart(project_, "Configuration").setText(deviceTreeXml);
+    ReplaceText(ProjectPart(project_, "Configuration"), deviceTreeXml);
 }
 
 std::string COrvaneDoc::GetSetup() const { return ElementText("//Setup"); }
 
 void COrvaneDoc::SetSetup(const std::string& setupXml) {
-    ProjectPart(project_, "Setup").setText(setupXml);
+    ReplaceText(ProjectPart(project_, "Setup"), setupXml);
     modified_ = true;
 }
 
