@@ -2,6 +2,9 @@
 
 #include <QPainter>
 
+#include <algorithm>
+#include <utility>
+
 #include "CSummaryPane.h"
 #include "IEventBus.h"
 
@@ -57,16 +60,21 @@ int32_t CSummaryCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, int
         // The marks are edited on the GUI thread and live as long as the
         // document: read there, a copy meets no edit half done and never
         // replaces what a later edit published.
+        // Only the rows of the marks that changed are redone: an edit among
+        // many marks costs a row, not the report.
         auto* bookmarks = reinterpret_cast<IBookmark*>(param1);
         OnGui([this, bookmarks] {
             std::vector<Mark> marks;
             const int32_t n = bookmarks ? bookmarks->GetCount() : 0;
+            marks.reserve(size_t(std::max(n, 0)));
             for (int32_t i = 0; i < n; ++i) {
                 Mark mark;
                 if (bookmarks->GetAt(i, &mark)) marks.push_back(std::move(mark));
             }
-            marks_ = MarkGroup(marks);
-            Show();
+            const MarkChange change = DiffMarks(marks_, marks);
+            if (change.None()) return;
+            std::vector<Mark> before = std::exchange(marks_, std::move(marks));
+            if (CSummaryPane* pane = Pane()) pane->EditMarks(change, before, marks_);
         });
         return 1;
     }

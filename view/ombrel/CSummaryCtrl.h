@@ -25,9 +25,9 @@ public:
     int32_t OnEvent(IEventHandler* sender, int32_t type, intptr_t param1, intptr_t param2) override;
 
     CSummaryPane* Pane() const;
-    // What the window shows: the filled tree and the bookmark group (id 0 when none).
+    // What the window shows: the filled tree and the marks its bookmark group lists.
     const std::vector<SummaryRow>& Rows() const { return rows_; }
-    const SummaryRow& Marks() const { return marks_; }
+    const std::vector<Mark>& Marks() const { return marks_; }
     // A double-click on a bookmark row's text.
     void GoToMark(const std::string& text);
 
@@ -42,7 +42,7 @@ private:
     std::atomic<uint64_t> generation_{0};  // counts clears
     SummaryStats stats_;  // touched only by the publishing thread of a parse
     std::vector<SummaryRow> rows_ = FixedTree();
-    SummaryRow marks_;
+    std::vector<Mark> marks_;
 };
 
 }  // namespace orvane::ombrel

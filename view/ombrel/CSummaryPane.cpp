@@ -7,6 +7,9 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <array>
+
 #include "CSummaryCtrl.h"
 
 namespace orvane::ombrel {
@@ -15,6 +18,18 @@ namespace {
 
 constexpr int kIdRole = Qt::UserRole + 1;
 constexpr int kValueRole = Qt::UserRole + 2;
+// More changed bookmark rows than this are made anew as a whole group.
+constexpr size_t kEditRows = 256;
+
+int NaturalCompare(const QString& a, const QString& b)
+{
+    static const QCollator natural = [] {
+        QCollator c;
+        c.setNumericMode(true);
+        return c;
+    }();
+    return natural.compare(a, b);
+}
 
 // Counts and sizes sort by their figures ("--" first), captions in natural order ("Address 9" before 10).
 class SummaryItem : public QTreeWidgetItem {
@@ -24,14 +39,21 @@ public:
     {
         const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
         if (column > 0) return data(column, kValueRole).toLongLong() < other.data(column, kValueRole).toLongLong();
-        static const QCollator natural = [] {
-            QCollator c;
-            c.setNumericMode(true);
-            return c;
-        }();
-        return natural.compare(text(0), other.text(0)) < 0;
+        return NaturalCompare(text(0), other.text(0)) < 0;
     }
 };
+
+// Made once and shared by every row: an image per row costs kilobytes per bookmark.
+const QIcon& RowIcon(int32_t index)
+{
+    // Never freed: the pixmaps must not outlive the application at exit.
+    static const auto* icons = [] {
+        auto* made = new std::array<QIcon, 6>;
+        for (int32_t i = 0; i < 6; ++i) (*made)[size_t(i)] = QIcon(QPixmap::fromImage(SummaryIcon(i)));
+        return made;
+    }();
+    return (*icons)[size_t(std::clamp(index, 0, 5))];
+}
 
 // A row's place in the tree as its ids from the top, for keeping what was open.
 QString PathOf(QTreeWidgetItem* item)
@@ -41,18 +63,84 @@ QString PathOf(QTreeWidgetItem* item)
     return path;
 }
 
-void AddRows(QTreeWidgetItem* parent, QTreeWidget* tree, const SummaryRow& row, const QSet<QString>& open)
+void SetRow(QTreeWidgetItem* item, const SummaryRow& row)
 {
-    auto* item = parent ? new SummaryItem(parent) : new SummaryItem(tree);
     item->setText(0, QString::fromStdString(row.caption));
     item->setText(1, QString::fromStdString(row.count));
     item->setText(2, QString::fromStdString(row.size));
     item->setData(1, kValueRole, qlonglong(row.countValue));
     item->setData(2, kValueRole, qlonglong(row.sizeValue));
     item->setData(0, kIdRole, row.id);
-    if (row.icon >= 0) item->setIcon(0, QIcon(QPixmap::fromImage(SummaryIcon(row.icon))));
-    for (const SummaryRow& child : row.children) AddRows(item, tree, child, open);
+    if (row.icon >= 0) item->setIcon(0, RowIcon(row.icon));
+}
+
+// Made outside the tree and put in with its rows at once: the tree hears of one row, not of each.
+QTreeWidgetItem* MakeItem(const SummaryRow& row)
+{
+    auto* item = new SummaryItem;
+    SetRow(item, row);
+    QList<QTreeWidgetItem*> children;
+    children.reserve(qsizetype(row.children.size()));
+    for (const SummaryRow& child : row.children) children.append(MakeItem(child));
+    item->addChildren(children);
+    return item;
+}
+
+QTreeWidgetItem* MakeMarksGroup(const std::vector<Mark>& marks)
+{
+    QTreeWidgetItem* group = MakeItem(MarkGroupHead(marks.size()));
+    QList<QTreeWidgetItem*> children;
+    children.reserve(qsizetype(marks.size()));
+    for (const Mark& mark : marks) children.append(MakeItem(MarkRow(mark)));
+    group->addChildren(children);
+    return group;
+}
+
+// Only rows with rows below can be open: the bookmarks and the figures' last level are leaves, never asked.
+void CollectOpen(QTreeWidgetItem* item, QSet<QString>& open)
+{
+    if (item->childCount() == 0) return;
+    if (item->isExpanded()) open.insert(PathOf(item));
+    for (int i = 0; i < item->childCount(); ++i) CollectOpen(item->child(i), open);
+}
+
+void RestoreOpen(QTreeWidgetItem* item, const QSet<QString>& open)
+{
+    if (item->childCount() == 0) return;
     if (open.contains(PathOf(item))) item->setExpanded(true);
+    for (int i = 0; i < item->childCount(); ++i) RestoreOpen(item->child(i), open);
+}
+
+// Where a bookmark row of `text` goes among the group's rows sorted by their text: after those equal to it.
+int SortedPlace(QTreeWidgetItem* group, const QString& text, Qt::SortOrder order)
+{
+    int low = 0, high = group->childCount();
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        const int c = NaturalCompare(group->child(mid)->text(0), text);
+        if (order == Qt::AscendingOrder ? c <= 0 : c >= 0)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return low;
+}
+
+// The row showing `text` in a group sorted by text; -1 when none does.
+int SortedIndexOf(QTreeWidgetItem* group, const QString& text, Qt::SortOrder order)
+{
+    int low = 0, high = group->childCount();
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        const int c = NaturalCompare(group->child(mid)->text(0), text);
+        if (order == Qt::AscendingOrder ? c < 0 : c > 0)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    for (int i = low; i < group->childCount() && NaturalCompare(group->child(i)->text(0), text) == 0; ++i)
+        if (group->child(i)->text(0) == text) return i;
+    return -1;
 }
 
 }  // namespace
@@ -94,9 +182,8 @@ CSummaryPane::CSummaryPane(CSummaryCtrl& view, QWidget* parent) : QWidget(parent
     header->setSortIndicatorClearable(true);
     header->setSortIndicator(-1, Qt::AscendingOrder);
     connect(header, &QHeaderView::sortIndicatorChanged, this, [this] { Show(view_.Rows(), view_.Marks()); });
-    toolbar_->addAction(QIcon(QPixmap::fromImage(SummaryIcon(1))), QStringLiteral("全部展开"), report_,
-                        &QTreeWidget::expandAll);
-    toolbar_->addAction(QIcon(QPixmap::fromImage(SummaryIcon(0))), QStringLiteral("全部折叠"), report_,
+    toolbar_->addAction(RowIcon(1), QStringLiteral("全部展开"), report_, &QTreeWidget::expandAll);
+    toolbar_->addAction(RowIcon(0), QStringLiteral("全部折叠"), report_,
                         &QTreeWidget::collapseAll);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -114,19 +201,103 @@ QSize CSummaryPane::sizeHint() const
     return {width, QWidget::sizeHint().height()};
 }
 
-void CSummaryPane::Show(const std::vector<SummaryRow>& rows, const SummaryRow& marks)
+void CSummaryPane::Show(const std::vector<SummaryRow>& rows, const std::vector<Mark>& marks)
 {
     QSet<QString> open;
-    bool first = report_->topLevelItemCount() == 0;
-    for (QTreeWidgetItemIterator it(report_); *it; ++it)
-        if ((*it)->isExpanded()) open.insert(PathOf(*it));
+    const bool first = report_->topLevelItemCount() == 0;
+    for (int i = 0; i < report_->topLevelItemCount(); ++i) CollectOpen(report_->topLevelItem(i), open);
     report_->clear();
-    for (const SummaryRow& row : rows) AddRows(nullptr, report_, row, open);
-    if (marks.id) AddRows(nullptr, report_, marks, open);
+    QList<QTreeWidgetItem*> top;
+    for (const SummaryRow& row : rows) top.append(MakeItem(row));
+    if (!marks.empty()) top.append(MakeMarksGroup(marks));
+    report_->addTopLevelItems(top);
     if (int column = report_->header()->sortIndicatorSection(); column >= 0)
         report_->sortItems(column, report_->header()->sortIndicatorOrder());
+    for (QTreeWidgetItem* item : top) RestoreOpen(item, open);
     if (first)
-        for (int i = 0; i < report_->topLevelItemCount(); ++i) report_->topLevelItem(i)->setExpanded(true);
+        for (QTreeWidgetItem* item : top) item->setExpanded(true);
+}
+
+void CSummaryPane::EditMarks(const MarkChange& change, const std::vector<Mark>& before,
+                             const std::vector<Mark>& after)
+{
+    QTreeWidgetItem* group = MarksGroup();
+    // A group that comes or goes is a top row of its own: the report is made anew, as cheap as it is without marks.
+    if (!group || after.empty()) {
+        Show(view_.Rows(), after);
+        return;
+    }
+    const int column = report_->header()->sortIndicatorSection();
+    const Qt::SortOrder order = report_->header()->sortIndicatorOrder();
+    if (change.removed + change.added > kEditRows) {
+        // Many at once, as a project's marks: the group's rows made anew, the rest of the report as it is.
+        const bool open = group->isExpanded();
+        qDeleteAll(group->takeChildren());
+        QList<QTreeWidgetItem*> children;
+        children.reserve(qsizetype(after.size()));
+        for (const Mark& mark : after) children.append(MakeItem(MarkRow(mark)));
+        group->addChildren(children);
+        if (column >= 0) group->sortChildren(column, order);
+        group->setExpanded(open);
+    } else if (column != 0) {
+        // Unsorted, or by a figure every bookmark row lacks: the rows stand in the marks' order.
+        const int at = int(change.at);
+        const size_t kept = std::min(change.removed, change.added);
+        for (size_t i = 0; i < kept; ++i) SetRow(group->child(at + int(i)), MarkRow(after[change.at + i]));
+        for (size_t i = kept; i < change.removed; ++i) delete group->takeChild(at + int(kept));
+        QList<QTreeWidgetItem*> added;
+        for (size_t i = kept; i < change.added; ++i) added.append(MakeItem(MarkRow(after[change.at + i])));
+        if (!added.isEmpty()) group->insertChildren(at + int(kept), added);
+    } else {
+        // Sorted by text: each row found and put by its text. An edited row keeps its selection.
+        bool selected = false, current = false;
+        for (size_t i = 0; i < change.removed; ++i) {
+            const int index = SortedIndexOf(group, QString::fromStdString(MarkText(before[change.at + i])), order);
+            if (index < 0) continue;
+            QTreeWidgetItem* item = group->child(index);
+            selected = selected || item->isSelected();
+            current = current || report_->currentItem() == item;
+            delete group->takeChild(index);
+        }
+        for (size_t i = 0; i < change.added; ++i) {
+            QTreeWidgetItem* item = MakeItem(MarkRow(after[change.at + i]));
+            group->insertChild(SortedPlace(group, item->text(0), order), item);
+            // Taking the row out moved the selection to a neighbour: it comes back.
+            if (change.removed == change.added && (selected || current))
+                report_->setCurrentItem(item, 0, selected ? QItemSelectionModel::ClearAndSelect
+                                                          : QItemSelectionModel::NoUpdate);
+        }
+    }
+    const SummaryRow head = MarkGroupHead(after.size());
+    group->setText(1, QString::fromStdString(head.count));
+    group->setData(1, kValueRole, qlonglong(head.countValue));
+    // A count that passes another group's may move the group among the top rows.
+    if (column >= 0 && !TopRowsInOrder()) Show(view_.Rows(), after);
+}
+
+QTreeWidgetItem* CSummaryPane::MarksGroup() const
+{
+    for (int i = 0; i < report_->topLevelItemCount(); ++i)
+        if (report_->topLevelItem(i)->data(0, kIdRole).toInt() == kMarksId) return report_->topLevelItem(i);
+    return nullptr;
+}
+
+bool CSummaryPane::TopRowsInOrder() const
+{
+    const std::vector<SummaryRow>& rows = view_.Rows();
+    auto own = [&](QTreeWidgetItem* item) {
+        const int id = item->data(0, kIdRole).toInt();
+        for (size_t i = 0; i < rows.size(); ++i)
+            if (rows[i].id == id) return i;
+        return rows.size();  // the bookmarks come last
+    };
+    std::vector<QTreeWidgetItem*> shown, sorted;
+    for (int i = 0; i < report_->topLevelItemCount(); ++i) shown.push_back(report_->topLevelItem(i));
+    sorted = shown;
+    std::stable_sort(sorted.begin(), sorted.end(), [&](auto* a, auto* b) { return own(a) < own(b); });
+    const bool ascending = report_->header()->sortIndicatorOrder() == Qt::AscendingOrder;
+    std::stable_sort(sorted.begin(), sorted.end(), [&](auto* a, auto* b) { return ascending ? *a < *b : *b < *a; });
+    return sorted == shown;
 }
 
 void CSummaryPane::OnDoubleClick(QTreeWidgetItem* item)

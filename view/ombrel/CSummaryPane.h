@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <QWidget>
 
+#include "IEventBus.h"
 #include "SummaryStats.h"
 
 namespace orvane::ombrel {
@@ -22,7 +23,10 @@ public:
     CSummaryPane(CSummaryCtrl& view, QWidget* parent);
 
     // Replaces the rows, keeping what the user had opened.
-    void Show(const std::vector<SummaryRow>& rows, const SummaryRow& marks);
+    void Show(const std::vector<SummaryRow>& rows, const std::vector<Mark>& marks);
+    // Redoes only the bookmark rows `change` names, the group's count and its
+    // place: the other rows, what is open and the selection stay.
+    void EditMarks(const MarkChange& change, const std::vector<Mark>& before, const std::vector<Mark>& after);
     QTreeWidget* Report() const { return report_; }
     QToolBar* ToolBar() const { return toolbar_; }
     // Wide enough for every column.
@@ -30,6 +34,9 @@ public:
 
 private:
     void OnDoubleClick(QTreeWidgetItem* item);
+    QTreeWidgetItem* MarksGroup() const;
+    // The top rows stand as a sort from the report's own order would put them.
+    bool TopRowsInOrder() const;
 
     CSummaryCtrl& view_;
     QToolBar* toolbar_;

@@ -209,11 +209,37 @@ std::vector<SummaryRow> FillTree(const SummaryStats& stats)
 SummaryRow MarkGroup(const std::vector<Mark>& marks)
 {
     if (marks.empty()) return {};
-    SummaryRow group = Row(kMarksId, "标签", 4);
-    group.count = std::to_string(marks.size());
-    group.countValue = int64_t(marks.size());
-    for (const Mark& mark : marks) group.children.push_back(Row(0, MarkText(mark).c_str(), 5));
+    SummaryRow group = MarkGroupHead(marks.size());
+    group.children.reserve(marks.size());
+    for (const Mark& mark : marks) group.children.push_back(MarkRow(mark));
     return group;
+}
+
+SummaryRow MarkGroupHead(size_t count)
+{
+    SummaryRow group = Row(kMarksId, "标签", 4);
+    group.count = std::to_string(count);
+    group.countValue = int64_t(count);
+    return group;
+}
+
+SummaryRow MarkRow(const Mark& mark)
+{
+    return Row(0, MarkText(mark).c_str(), 5);
+}
+
+MarkChange DiffMarks(const std::vector<Mark>& before, const std::vector<Mark>& after)
+{
+    auto same = [](const Mark& a, const Mark& b) {
+        return a.packet == b.packet && a.name == b.name && a.comment == b.comment;
+    };
+    const size_t shorter = std::min(before.size(), after.size());
+    size_t head = 0;
+    while (head < shorter && same(before[head], after[head])) ++head;
+    // The tail never reaches back into the head: a mark added beside an equal one is one row.
+    size_t tail = 0;
+    while (tail < shorter - head && same(before[before.size() - 1 - tail], after[after.size() - 1 - tail])) ++tail;
+    return {head, before.size() - head - tail, after.size() - head - tail};
 }
 
 std::string CountText(int64_t count)

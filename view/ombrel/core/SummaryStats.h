@@ -80,6 +80,21 @@ std::vector<SummaryRow> FixedTree();
 std::vector<SummaryRow> FillTree(const SummaryStats& stats);
 // The bookmark group, or none (id 0) without marks.
 SummaryRow MarkGroup(const std::vector<Mark>& marks);
+// The group's own row for `count` marks, without the rows below it.
+SummaryRow MarkGroupHead(size_t count);
+// One bookmark row of the group.
+SummaryRow MarkRow(const Mark& mark);
+
+// Where a new list of marks differs from the one shown: from row `at` on,
+// `removed` old rows give way to `added` new ones; the rest stay as they are.
+struct MarkChange {
+    size_t at = 0;
+    size_t removed = 0;
+    size_t added = 0;
+    bool None() const { return removed == 0 && added == 0; }
+};
+// By the common head and tail: adding, removing or editing one mark is one row.
+MarkChange DiffMarks(const std::vector<Mark>& before, const std::vector<Mark>& after);
 
 // "1,234,567"; "--" for a negative count.
 std::string CountText(int64_t count);

@@ -208,3 +208,140 @@ TEST(OmbrelPlugin, CountsAParseFromTheWorkerAndGoesToABookmark)
     view->Release();
     bus.Publish(nullptr, EventCaptureCleared, 0, 0);  // reaches no released view
 }
+
+namespace {
+
+// The summary's window as the host makes it, with the rows changes it tells its view.
+struct Summary {
+    Summary() {
+        for (int32_t i = 0; i < factory.GetCount(); ++i)
+            if (factory.GetPath(i).ends_with("/ombrel.so")) index = i;
+        view = factory.CreateView(index);
+        view->Attach(&bus);
+        window = static_cast<QWidget*>(view->Create(&dock));
+        tree = window->findChild<QTreeWidget*>();
+        QAbstractItemModel* model = tree->model();
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, [this](const QModelIndex&, int first, int last) {
+            inserted += last - first + 1;
+        });
+        QObject::connect(model, &QAbstractItemModel::rowsRemoved, [this](const QModelIndex&, int first, int last) {
+            removed += last - first + 1;
+        });
+        QObject::connect(model, &QAbstractItemModel::modelReset, [this] { ++resets; });
+    }
+    ~Summary() { view->Release(); }
+    void Publish(IBookmark* marks) {
+        inserted = removed = resets = 0;
+        bus.Publish(nullptr, EventMarksChanged, intptr_t(marks), 0);
+    }
+    QTreeWidgetItem* Marks() const { return TopRow(tree, "标签"); }
+    // Every row in the order shown, with its texts and whether it is open.
+    std::vector<QString> Shown() const {
+        std::vector<QString> out;
+        for (QTreeWidgetItemIterator it(tree); *it; ++it)
+            out.push_back((*it)->text(0) + "|" + (*it)->text(1) + "|" + (*it)->text(2) +
+                          ((*it)->isExpanded() ? "+" : ""));
+        return out;
+    }
+    app::CViewFactory factory{ORVANE_VIEW_DIR};
+    int32_t index = -1;
+    app::CEventPublisher bus;
+    QWidget dock;
+    IUsbView* view = nullptr;
+    QWidget* window = nullptr;
+    QTreeWidget* tree = nullptr;
+    int inserted = 0, removed = 0, resets = 0;
+};
+
+}  // namespace
+
+TEST(OmbrelPlugin, AMarkChangeAmongManyRedoesOneRow)
+{
+    // The same one row whether 1,000 or 100,000 marks are listed, the report sorted by count.
+    for (int32_t count : {1000, 100000}) {
+        Summary summary;
+        summary.tree->header()->setSortIndicator(1, Qt::DescendingOrder);
+        app::CBookmarkMgr marks;
+        for (int32_t i = 0; i < count; ++i) marks.Add({2 * i, "", ""});
+        summary.Publish(&marks);
+        ASSERT_NE(summary.Marks(), nullptr);
+        summary.Marks()->setExpanded(true);
+        QTreeWidgetItem* packets = TopRow(summary.tree, "封包");
+        QTreeWidgetItem* last = summary.Marks()->child(count - 1);
+
+        marks.Add({count + 1, "", "new"});
+        summary.Publish(&marks);
+        EXPECT_EQ(summary.resets, 0) << count;
+        EXPECT_EQ(summary.removed, 0) << count;
+        EXPECT_EQ(summary.inserted, 1) << count;
+        EXPECT_EQ(summary.Marks()->text(1).toInt(), count + 1);
+        EXPECT_EQ(summary.Marks()->child(count / 2 + 1)->text(0), QString("Bookmark:new(%1)").arg(count + 1));
+        EXPECT_EQ(summary.Marks()->child(count), last) << "the other rows stay as they were";
+        EXPECT_EQ(TopRow(summary.tree, "封包"), packets);
+        EXPECT_TRUE(summary.Marks()->isExpanded());
+
+        marks.Modify(0, {0, "first", ""});
+        summary.Publish(&marks);
+        EXPECT_EQ(summary.inserted + summary.removed + summary.resets, 0) << "an edit rewrites its row in place";
+        EXPECT_EQ(summary.Marks()->child(0)->text(0), "first:(0)");
+    }
+}
+
+TEST(OmbrelPlugin, AMarkChangeShowsWhatTheReportMadeAnewWould)
+{
+    // Whatever the sort, the rows after adds, edits and removals are those a
+    // fresh window shows, with what was open still open and an edited row still selected.
+    const std::vector<std::pair<int, Qt::SortOrder>> sorts = {
+        {-1, Qt::AscendingOrder}, {0, Qt::AscendingOrder}, {0, Qt::DescendingOrder}, {1, Qt::DescendingOrder},
+        {2, Qt::AscendingOrder}};
+    for (const auto& [column, order] : sorts) {
+        emu::SessionBuilder::Options options;
+        options.operations = 12;
+        Parsed parsed(options);
+        app::CBookmarkMgr marks;
+        for (int32_t packet : {5, 40, 300, 7, 12}) marks.Add({packet, "", "m"});
+        Summary summary;
+        summary.tree->header()->setSortIndicator(column, order);
+        PublishParse(summary.bus, parsed, &marks);
+        QCoreApplication::processEvents();
+        summary.Marks()->setExpanded(true);
+        TopRow(summary.tree, "事物")->child(0)->setExpanded(true);
+        TopRow(summary.tree, "错误")->setExpanded(false);
+
+        // An add among them, one beside an equal mark, an edit of the selected one, a removal,
+        // and enough marks to pass the errors' and transactions' counts, a few and then many.
+        marks.Add({30, "", "x"});
+        summary.Publish(&marks);
+        marks.Add({40, "", "m"});
+        summary.Publish(&marks);
+        Mark edited;
+        marks.GetAt(0, &edited);
+        QTreeWidgetItem* selected = nullptr;
+        for (int i = 0; i < summary.Marks()->childCount(); ++i)
+            if (summary.Marks()->child(i)->text(0) == "Bookmark:m(5)") selected = summary.Marks()->child(i);
+        ASSERT_NE(selected, nullptr);
+        summary.tree->setCurrentItem(selected);
+        marks.Modify(0, {5, "zz", "m"});
+        summary.Publish(&marks);
+        ASSERT_EQ(summary.tree->selectedItems().size(), 1) << column;
+        EXPECT_EQ(summary.tree->selectedItems()[0]->text(0), "zz:m(5)") << column;
+        marks.Remove(2);
+        summary.Publish(&marks);
+        for (int32_t i = 0; i < 40; ++i) marks.Add({1000 + i, "", ""});
+        summary.Publish(&marks);
+        // More than are redone one by one: the group's rows are made anew.
+        for (int32_t i = 0; i < 300; ++i) marks.Add({2000 - i, "", std::to_string(i % 7)});
+        summary.Publish(&marks);
+        EXPECT_TRUE(summary.Marks()->isExpanded());
+        const std::vector<QString> shown = summary.Shown();
+
+        Summary fresh;
+        fresh.tree->header()->setSortIndicator(column, order);
+        PublishParse(fresh.bus, parsed, &marks);
+        QCoreApplication::processEvents();
+        fresh.Marks()->setExpanded(true);
+        TopRow(fresh.tree, "事物")->child(0)->setExpanded(true);
+        TopRow(fresh.tree, "错误")->setExpanded(false);
+        EXPECT_EQ(shown, fresh.Shown()) << "sorted by column " << column;
+    }
+}

@@ -202,3 +202,26 @@ TEST(SummaryRows, BookmarkRowsParseBackToTheirPacket)
     EXPECT_EQ(PacketOfMarkText("x(y)"), -1);
     EXPECT_EQ(MarkGroup({}).id, 0) << "no marks, no group";
 }
+
+TEST(SummaryRows, AMarkChangeNamesOnlyTheRowsItTouches)
+{
+    const std::vector<Mark> marks = {{10, "", "a"}, {20, "", "b"}, {20, "", "b"}, {30, "n", ""}};
+    auto diff = [&](const std::vector<Mark>& after) {
+        const MarkChange c = DiffMarks(marks, after);
+        return std::vector<size_t>{c.at, c.removed, c.added};
+    };
+    EXPECT_TRUE(DiffMarks(marks, marks).None());
+    EXPECT_EQ(diff({{10, "", "a"}, {15, "", ""}, {20, "", "b"}, {20, "", "b"}, {30, "n", ""}}),
+              (std::vector<size_t>{1, 0, 1})) << "an add between two";
+    EXPECT_EQ(diff({{10, "", "a"}, {20, "", "b"}, {20, "", "b"}, {20, "", "b"}, {30, "n", ""}}),
+              (std::vector<size_t>{3, 0, 1})) << "an add beside equal ones: one row, head and tail never overlap";
+    EXPECT_EQ(diff({{10, "", "a"}, {20, "", "b"}, {30, "n", ""}}), (std::vector<size_t>{2, 1, 0}));
+    EXPECT_EQ(diff({{10, "", "a"}, {20, "", "c"}, {20, "", "b"}, {30, "n", ""}}), (std::vector<size_t>{1, 1, 1}))
+        << "an edited comment";
+    EXPECT_EQ(diff({{10, "", "a"}, {20, "x", "b"}, {20, "", "b"}, {30, "n", ""}}), (std::vector<size_t>{1, 1, 1}))
+        << "an edited name";
+    EXPECT_EQ(diff({}), (std::vector<size_t>{0, 4, 0}));
+    EXPECT_EQ(DiffMarks({}, marks).added, 4u);
+    EXPECT_EQ(MarkGroupHead(4).count, MarkGroup(marks).count);
+    EXPECT_EQ(MarkRow(marks[3]).caption, "n:(30)");
+}
