@@ -33,7 +33,9 @@ enum ItemFlags : uint8_t {
     ItemExpanded = 0x01,
     ItemHiddenByFilter = 0x02,   // the view's SOF/NAK/bus-state filters
     ItemHiddenByFilterBar = 0x04,
-    ItemOutOfOrder = 0x08,       // the packet list's: its leaves are not bounded by its own and its last leaf's record
+    // The packet list's: its leaves are not bounded by its own and its last
+    // leaf's record, or its children's leaves are not in separate ascending runs.
+    ItemOutOfOrder = 0x08,
 };
 
 constexpr uint8_t kNone = 0xFF;

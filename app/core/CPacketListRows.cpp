@@ -49,7 +49,7 @@ CPacketListRows::Span CPacketListRows::Bounds(UsbItem* item) const
 uint32_t CPacketListRows::FirstRecordOf(UsbItem* item) const
 {
     std::lock_guard<std::mutex> guard(lock_);
-    return item->flags & ItemOutOfOrder ? Bounds(item).first : item->firstRecord;
+    return FirstBound(item);
 }
 
 uint32_t CPacketListRows::LastRecordOf(UsbItem* item) const
@@ -80,12 +80,16 @@ CPacketListRows::Span CPacketListRows::Measure(UsbItem* item, uint32_t* lastLeaf
         return {item->firstRecord, item->firstRecord};
     }
     Span span{UINT32_MAX, 0};
-    for (UsbItem* child : item->children) {
-        const Span c = Measure(child, lastLeaf);
+    // Children whose leaves come in separate ascending runs are searched by
+    // halving; any overlap or step back and they are all looked at.
+    bool ordered = true;
+    for (size_t i = 0; i < item->children.size(); ++i) {
+        const Span c = Measure(item->children[uint32_t(i)], lastLeaf);
+        if (i > 0 && c.first <= span.last) ordered = false;
         span.first = std::min(span.first, c.first);
         span.last = std::max(span.last, c.last);
     }
-    if (span.first < item->firstRecord || span.last > *lastLeaf) {
+    if (!ordered || span.first < item->firstRecord || span.last > *lastLeaf) {
         item->flags |= ItemOutOfOrder;
         spans_[item] = span;
     }
@@ -449,21 +453,54 @@ int CPacketListRows::ParentRow(int row)
     return row >= windowFirst_ && row < windowFirst_ + int(window_.size()) ? windowParent_[size_t(row - windowFirst_)] : -1;
 }
 
-bool CPacketListRows::ContainsLeaf(UsbItem* item, uint32_t record)
+template <class Found>
+void CPacketListRows::FindLeaves(UsbItem* item, const uint32_t* first, const uint32_t* last, Found found)
 {
-    std::vector<UsbItem*> stack{item};
-    while (!stack.empty()) {
-        UsbItem* x = stack.back();
-        stack.pop_back();
-        ++visits_;
-        if (x->children.empty()) {
-            if (x->firstRecord == record) return true;
+    ++visits_;
+    const UsbItemList& kids = item->children;
+    if (kids.empty()) {
+        const uint32_t record = item->firstRecord;
+        for (const uint32_t* r = std::lower_bound(first, last, record); r != last && *r == record; ++r) found(r);
+        return;
+    }
+    if (item->flags & ItemOutOfOrder) {
+        for (UsbItem* child : kids) {
+            ++visits_;
+            const Span span = Bounds(child);
+            const uint32_t* lo = std::lower_bound(first, last, span.first);
+            const uint32_t* hi = std::upper_bound(lo, last, span.last);
+            if (lo != hi) FindLeaves(child, lo, hi, found);
+        }
+        return;
+    }
+    // Children in record order: the one that may hold a record is the last
+    // starting at or before it, and the next record's lies no earlier.
+    size_t from = 0;
+    for (const uint32_t* r = first; r != last && from < kids.size();) {
+        size_t lo = from, hi = kids.size();
+        while (lo < hi) {
+            const size_t mid = (lo + hi) / 2;
+            ++visits_;
+            if (FirstBound(kids[uint32_t(mid)]) <= *r) lo = mid + 1; else hi = mid;
+        }
+        if (lo == from) {
+            // Before the next child: not a leaf of this item.
+            r = std::lower_bound(r, last, FirstBound(kids[uint32_t(from)]));
             continue;
         }
-        for (UsbItem* child : x->children)
-            if (InRange(child, record)) stack.push_back(child);
+        UsbItem* child = kids[uint32_t(lo - 1)];
+        const uint32_t* end = std::upper_bound(r, last, Bounds(child).last);
+        if (end != r) FindLeaves(child, r, end, found);
+        r = end;
+        from = lo;
     }
-    return false;
+}
+
+bool CPacketListRows::ContainsLeaf(UsbItem* item, uint32_t record)
+{
+    bool hit = false;
+    FindLeaves(item, &record, &record + 1, [&](const uint32_t*) { hit = true; });
+    return hit;
 }
 
 // `item` is shown at `row`: the row that shows `record` inside it, or kNotFound.
@@ -559,7 +596,7 @@ std::vector<int> CPacketListRows::RowsOfRecords(const std::vector<uint32_t>& rec
         uint32_t previousFirst = 0;
         for (UsbItem* item : block.items) {
             // The last bound costs a walk to the last leaf: taken only when needed.
-            const uint32_t first = item->flags & ItemOutOfOrder ? Bounds(item).first : item->firstRecord;
+            const uint32_t first = FirstBound(item);
             // Past the block's last record: what is left unplaced is searched below.
             if (next == hi && first >= previousFirst) break;
             ++visits_;
@@ -567,11 +604,24 @@ std::vector<int> CPacketListRows::RowsOfRecords(const std::vector<uint32_t>& rec
             if (first < previousFirst) next = std::lower_bound(lo, hi, first);
             previousFirst = first;
             while (next != hi && *next < first) ++next;
-            if (n && next != hi) {
-                const uint32_t last = Bounds(item).last;
-                for (auto r = next; r != hi && *r <= last; ++r) {
-                    int& row = rows[size_t(r - records.begin())];
-                    if (row < 0) row = std::max(-1, MatchRecord(item, counter, *r));
+            // Most items hold none of the records: no search begins in them.
+            const uint32_t last = n && next != hi ? Bounds(item).last : 0;
+            if (n && next != hi && *next <= last) {
+                if (HasChildren(item) && !Expanded(item)) {
+                    // Every leaf of a closed item shows on its row: all its
+                    // records found in one pass down its children.
+                    const uint32_t* base = records.data();
+                    const uint32_t* to = base + (std::upper_bound(next, hi, last) - records.begin());
+                    FindLeaves(item, base + (next - records.begin()), to,
+                               [at = counter, base, placed = rows.data()](const uint32_t* r) {
+                                   int& row = placed[r - base];
+                                   if (row < 0) row = at;
+                               });
+                } else {
+                    for (auto r = next; r != hi && *r <= last; ++r) {
+                        int& row = rows[size_t(r - records.begin())];
+                        if (row < 0) row = std::max(-1, MatchRecord(item, counter, *r));
+                    }
                 }
             }
             counter += n;

@@ -161,15 +161,26 @@ private:
     int MatchRecord(UsbItem* item, int row, uint32_t record);
     int RowInBlock(size_t block, uint32_t record);
     bool ContainsLeaf(UsbItem* item, uint32_t record);
+    // Calls found(r) for each record r of the ascending [first, last) that a
+    // leaf of the item holds. Children in record order are halved over, so a
+    // record costs the logarithm of each level's children, not their count.
+    template <class Found>
+    void FindLeaves(UsbItem* item, const uint32_t* first, const uint32_t* last, Found found);
     // The lowest and highest record of an item's leaves. Children mostly come
     // in record order, and then the item's own record and its last leaf's are
-    // the bounds; an item whose children do not (a phase kept newest first)
-    // has its bounds noted when it enters the index.
+    // the bounds; an item whose children do not (a phase kept newest first,
+    // or children whose leaves overlap) has its bounds noted when it enters
+    // the index, and is marked ItemOutOfOrder.
     struct Span {
         uint32_t first;
         uint32_t last;
     };
     Span Bounds(UsbItem* item) const;
+    // Inline: asked of every item a walk for records passes.
+    uint32_t FirstBound(UsbItem* item) const
+    {
+        return item->flags & ItemOutOfOrder ? Bounds(item).first : item->firstRecord;
+    }
     bool InRange(UsbItem* item, uint32_t record) const;
     // Walks the subtree once and notes the items whose leaves the cheap bounds
     // miss; answers the item's span, and in `lastLeaf` its last leaf's record.

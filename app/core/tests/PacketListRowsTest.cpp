@@ -312,6 +312,141 @@ TEST_F(RowsTest, RecordsLookedUpTogetherAgreeWithOneAtATime)
     ExpectMatchesTree(rows, &tree.root, record);
 }
 
+// Every kind of item at once: collapsed and expanded groups with hidden
+// members, children in record order holding one that is not, children in no
+// order whose bounds still look right, two items whose records interleave.
+// Marks (some twice) found all together agree with the plain flattening,
+// collapsed, toggled and opened.
+TEST_F(RowsTest, MarksInEveryKindOfItemAgreeWithTheFlattenedTree)
+{
+    std::mt19937 random(43);
+    uint32_t record = 0;
+    auto run = [&](uint32_t n) {
+        std::vector<UsbItem*> out;
+        for (uint32_t i = 0; i < n; ++i) {
+            out.push_back(MakeTransaction(record, 1 + random() % 3, random() % 20 == 0 ? kFiltered : 0));
+            record += out.back()->children.size();
+        }
+        return out;
+    };
+    auto holder = [&](uint16_t type, const std::vector<UsbItem*>& members) {
+        UsbItem* item = MakeItem(type, members.front()->firstRecord, random() % 10 == 0 ? kFiltered : 0);
+        for (UsbItem* m : members) item->Append(m);
+        return item;
+    };
+    for (int t = 0; t < 120; ++t) {
+        switch (random() % 6) {
+        case 0: {  // an SOF group, some of it filtered out
+            UsbItem* group = MakeItem(orvane::ItemSofGroup, record);
+            for (uint32_t i = 0, n = 1 + random() % 1500; i < n; ++i)
+                group->Append(MakeItem(5, record++, random() % 30 == 0 ? kFiltered : 0));
+            rows.AppendItem(group);
+            break;
+        }
+        case 1: {  // in order, with a phase kept newest first in the middle
+            std::vector<UsbItem*> members = run(1 + random() % 4);
+            std::vector<UsbItem*> phase = run(2 + random() % 4);
+            std::reverse(phase.begin(), phase.end());
+            members.push_back(holder(260, phase));
+            for (UsbItem* m : run(1 + random() % 4)) members.push_back(m);
+            rows.AppendItem(holder(orvane::ItemControlTransfer, members));
+            break;
+        }
+        case 2: {  // two neighbours swapped: first and last leaf still bound the rest
+            std::vector<UsbItem*> members = run(4 + random() % 600);
+            const size_t at = 1 + random() % (members.size() - 3);
+            std::swap(members[at], members[at + 1]);
+            rows.AppendItem(holder(orvane::ItemControlTransfer, members));
+            break;
+        }
+        case 3: {  // a run in no order at all
+            std::vector<UsbItem*> members = run(2 + random() % 40);
+            std::shuffle(members.begin(), members.end(), random);
+            rows.AppendItem(holder(0x1001, members));
+            break;
+        }
+        case 4: {  // two groups whose packets take turns
+            UsbItem* even = MakeItem(orvane::ItemNakGroup, record);
+            UsbItem* odd = MakeItem(orvane::ItemNakGroup, record + 1);
+            for (uint32_t i = 0, n = 2 + random() % 50; i < n; ++i) {
+                even->Append(MakeItem(10, record++));
+                odd->Append(MakeItem(10, record++));
+            }
+            rows.AppendItem(even);
+            rows.AppendItem(odd);
+            break;
+        }
+        default:
+            rows.AppendItem(holder(orvane::ItemControlTransfer, run(1 + random() % 30)));
+        }
+    }
+    auto expectMarks = [&] {
+        std::vector<uint32_t> marks;
+        for (uint32_t r = 0; r < record + 3; r += random() % 5) marks.push_back(r);
+        const std::vector<int> naive = NaiveRecordRows(&tree.root, record + 3);
+        const std::vector<int> placed = rows.RowsOfRecords(marks);
+        for (size_t i = 0; i < marks.size(); ++i) ASSERT_EQ(placed[i], naive[marks[i]]) << "record " << marks[i];
+    };
+    ExpectMatchesTree(rows, &tree.root, record);
+    expectMarks();
+    for (int step = 0; step < 30; ++step) {
+        const int row = int(random() % uint32_t(rows.RowCount()));
+        if (random() % 3 == 0) rows.ToggleSubtree(row); else rows.ToggleExpand(row);
+        if (step % 10 == 9) ExpectMatchesTree(rows, &tree.root, record), expectMarks();
+    }
+    rows.ExpandAll(true);
+    ExpectMatchesTree(rows, &tree.root, record);
+    expectMarks();
+}
+
+// Marks inside a closed SOF group of an idle bus, and inside one filtered out
+// under an open transfer: ten times the group costs a few more halvings per
+// mark, not ten times the work.
+TEST(PacketListRowsOfABigGroup, MarksInsideCostTheLogarithmOfTheGroup)
+{
+    auto work = [](uint32_t sofs) {
+        TestTree tree;
+        CPacketListRows rows;
+        rows.SetRoot(&tree.root);
+        uint32_t record = 0;
+        auto group = [&](uint8_t flags) {
+            UsbItem* g = MakeItem(orvane::ItemSofGroup, record, flags);
+            g->children.reserve(sofs);
+            for (uint32_t i = 0; i < sofs; ++i) g->Append(MakeItem(5, record++));
+            return g;
+        };
+        rows.AppendItem(MakeTransaction(record, 3));
+        record += 3;
+        const uint32_t closedFrom = record;
+        rows.AppendItem(group(0));
+        UsbItem* transfer = MakeItem(orvane::ItemControlTransfer, record);
+        transfer->Append(MakeTransaction(record, 3));
+        record += 3;
+        const uint32_t hiddenFrom = record;
+        transfer->Append(group(kFiltered));
+        transfer->Append(MakeTransaction(record, 3));
+        record += 3;
+        rows.AppendItem(transfer);
+        rows.ToggleExpand(2);
+        std::vector<uint32_t> marks;
+        for (uint32_t m = 0; m < 200; ++m) marks.push_back(closedFrom + m * (sofs / 200) + 7);
+        for (uint32_t m = 0; m < 200; ++m) marks.push_back(hiddenFrom + m * (sofs / 200) + 7);
+        uint64_t v0 = rows.VisitCount();
+        const std::vector<int> placed = rows.RowsOfRecords(marks);
+        const uint64_t together = rows.VisitCount() - v0;
+        for (size_t m = 0; m < marks.size(); ++m) EXPECT_EQ(placed[m], m < 200 ? 1 : 2) << "mark " << m;
+        v0 = rows.VisitCount();
+        EXPECT_EQ(rows.RowOfRecord(closedFrom + sofs / 3), 1);
+        EXPECT_EQ(rows.RowOfRecord(hiddenFrom + sofs / 3), 2);
+        return std::pair(together, rows.VisitCount() - v0);
+    };
+    const auto [small, smallOne] = work(10000);
+    const auto [big, bigOne] = work(100000);
+    EXPECT_LE(big, small * 3 / 2) << small << " then " << big;
+    EXPECT_LE(bigOne, smallOne * 3 / 2 + 10) << smallOne << " then " << bigOne;
+    EXPECT_LE(big, 400u * 60);
+}
+
 TEST_F(RowsTest, RowCountReachesTheListenerAtMostEvery100Ms)
 {
     uint64_t now = 1000;
