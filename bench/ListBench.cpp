@@ -27,6 +27,7 @@
 #include "CaptureSource.h"
 #include "ItemTree.h"
 #include "SyntheticCapture.h"
+#include "WidgetBenchMain.h"
 
 using namespace orvane;
 using namespace orvane::app;
@@ -222,13 +223,4 @@ void BM_ListViewAtScale(benchmark::State& state) {
 BENCHMARK(BM_ListAtScale)->Arg(1 << 20)->Arg(4 << 20)->Arg(32 << 20)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ListViewAtScale)->Arg(1 << 20)->Arg(4 << 20)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
-    // The row icons are pixmaps and the list is a widget: an application, with no display needed.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return orvane::bench::RunWidgetBenchmarks(argc, argv); }

@@ -20,6 +20,7 @@
 #include "ItemTree.h"
 #include "SummaryStats.h"
 #include "SyntheticCapture.h"
+#include "WidgetBenchMain.h"
 
 using namespace orvane;
 
@@ -111,14 +112,4 @@ void BM_SummaryMarkAdded(benchmark::State& state)
 BENCHMARK(BM_SummaryWalk)->Arg(1 << 20)->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SummaryMarkAdded)->Arg(20000)->Arg(200000)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv)
-{
-    // The summary's window is a widget: an application, with no display needed.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return orvane::bench::RunWidgetBenchmarks(argc, argv); }
