@@ -20,6 +20,7 @@
 
 #include "AppDirectory.h"
 #include "CAtomicFile.h"
+#include "CSetupLoader.h"
 #include "HugePages.h"
 #include "RegularFile.h"
 
@@ -58,17 +59,21 @@ void UnmapRecords(PacketRecord* records, uint32_t count) {
     if (records) ::munmap(records, RecordArrayBytes(count));
 }
 
-// Reads `bytes` at `offset` whole; false when the file ends or fails first.
-bool ReadFully(int fd, void* dst, size_t bytes, size_t offset) {
+// Reads up to `bytes` at `offset`; answers what it got before the file ended or failed.
+size_t ReadUpTo(int fd, void* dst, size_t bytes, size_t offset) {
     auto* at = static_cast<uint8_t*>(dst);
-    for (size_t got = 0; got < bytes;) {
+    size_t got = 0;
+    while (got < bytes) {
         const ssize_t r = ::pread(fd, at + got, bytes - got, off_t(offset + got));
         if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
+        if (r <= 0) break;
         got += size_t(r);
     }
-    return true;
+    return got;
 }
+
+// Reads `bytes` at `offset` whole; false when the file ends or fails first.
+bool ReadFully(int fd, void* dst, size_t bytes, size_t offset) { return ReadUpTo(fd, dst, bytes, offset) == bytes; }
 
 // The bytes a whole upload leaves in the store for a capture: its payload
 // from the first byte and 1024 beyond, none when it has no payload.
@@ -81,6 +86,7 @@ uint64_t StoreBytes(const ControlBlock& image) {
 // the rest follows in chunks of kLoadChunk.
 constexpr uint32_t kFirstRecords = 1u << 16;
 constexpr uint32_t kLoadChunk = 1u << 19;
+constexpr uint64_t kMaxRecords = CSetupLoader::kMaxBufferBytes / sizeof(PacketRecord);
 
 }  // namespace
 
@@ -242,11 +248,16 @@ void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
         // Faulted in before the copy: a read into pages not yet there is slower.
         ::madvise(dst, size_t(n) * sizeof(PacketRecord), MADV_POPULATE_WRITE);
 #endif
-        if (!ReadFully(fd, dst, size_t(n) * sizeof(PacketRecord), size_t(at) * sizeof(PacketRecord))) break;
-        at += n;
-        std::lock_guard guard(loadMutex_);
-        cachedCount_.store(at, std::memory_order_release);
-        loaded_.notify_all();
+        const size_t bytes = size_t(n) * sizeof(PacketRecord);
+        const size_t got = ReadUpTo(fd, dst, bytes, size_t(at) * sizeof(PacketRecord));
+        // A chunk read short still holds the whole records it got.
+        at += uint32_t(got / sizeof(PacketRecord));
+        {
+            std::lock_guard guard(loadMutex_);
+            cachedCount_.store(at, std::memory_order_release);
+            loaded_.notify_all();
+        }
+        if (got < bytes) break;
     }
     ::close(fd);
     // A file that shrank or failed while being read is what could be read of
@@ -969,7 +980,9 @@ int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dat
     if (dataFd < 0) return FileFailure(errno, dataPath);
     const int fd = OpenRegularFile(packetPath);
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_size / 16 > 0xFFFFFFFFll) {
+    // No more records than the analyser's largest buffer holds: a larger file
+    // is none of its captures, and would take memory as large as itself.
+    if (fd < 0 || ::fstat(fd, &st) != 0 || uint64_t(st.st_size) / 16 > kMaxRecords) {
         const int error = fd < 0 ? errno : EFBIG;
         if (fd >= 0) ::close(fd);
         ::close(dataFd);

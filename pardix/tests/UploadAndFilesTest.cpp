@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "CDevice.h"
+#include "CSetupLoader.h"
 #include "ProxyFixture.h"
 
 using namespace orvane;
@@ -384,17 +385,35 @@ TEST_F(Upload, OpeningRefusesFilesThatAreNotRegularAndChangesNothing) {
     ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
     fs::create_directory(Path("folder"));
     fs::create_symlink("/dev/zero", Path("zero"));
+    // More records than the analyser's largest buffer holds: no capture of its.
+    std::ofstream(Path("big.ph")).close();
+    fs::resize_file(Path("big.ph"), CSetupLoader::kMaxBufferBytes + 16);
 
     // A pipe would block the open, /dev/zero never ends, a folder cannot be read.
     const std::pair<std::string, std::string> cases[] = {
         {Path("pipe"), Path("u.data")},   {Path("folder"), Path("u.data")}, {Path("zero"), Path("u.data")},
         {"/dev/zero", Path("u.data")},    {Path("u.ph"), Path("pipe")},     {Path("u.ph"), Path("folder")},
-        {Path("u.ph"), Path("zero")},     {Path("u.ph"), "/dev/zero"},
+        {Path("u.ph"), Path("zero")},     {Path("u.ph"), "/dev/zero"},     {Path("big.ph"), Path("u.data")},
     };
     for (const auto& [packets, payload] : cases) {
         EXPECT_EQ(proxy->OpenOrSave(packets.c_str(), payload.c_str(), 0), 0) << packets << " " << payload;
         EXPECT_EQ(Served(*proxy), served) << packets << " " << payload;
     }
+}
+
+// A record file cut while it loads keeps every whole record read before the
+// cut, however the loader's chunks fall.
+TEST_F(Upload, ARecordFileCutWhileItLoadsKeepsTheRecordsItStillHolds) {
+    std::ofstream(Path("c.data")).put(0);
+    std::ofstream(Path("c.ph")).close();
+    fs::resize_file(Path("c.ph"), uint64_t(4u << 20) * 16);
+    ASSERT_EQ(proxy->OpenOrSave(Path("c.ph").c_str(), Path("c.data").c_str(), 0), 1);
+    const uint32_t kept = (1u << 16) + 1000;  // past the records the open reads itself
+    fs::resize_file(Path("c.ph"), uint64_t(kept) * 16);
+    PacketRecord r;
+    uint32_t read = 0;
+    while (proxy->GetRecord(read, &r) == RecordOk) ++read;
+    EXPECT_GE(read, kept);
 }
 
 TEST_F(Upload, ARefusedOpenLeavesARunningUploadAlone) {
