@@ -455,7 +455,12 @@ int32_t CUsbParser::Parse(IProgress* sink) {
         DropPending();
         result = 0;
     }
-    if (sink_) sink_->OnFinish();
+    // The sink may hand its last items over as it finishes, and run out of memory doing so.
+    try {
+        if (sink_) sink_->OnFinish();
+    } catch (const std::bad_alloc&) {
+        result = 0;
+    }
     return result;
 }
 

@@ -231,8 +231,13 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
         DropPendingSofs();
         result = 0;
     }
-    // The sink may hand its last rows over as it finishes: the level grows until then.
-    sink_->OnFinish();
+    // The sink may hand its last rows over as it finishes: the level grows
+    // until then, and taking them may run out of memory too.
+    try {
+        sink_->OnFinish();
+    } catch (const std::bad_alloc&) {
+        result = 0;
+    }
     SetDecoding(false);
     sink_ = nullptr;
     cancelled_ = stopped;

@@ -64,7 +64,10 @@ struct FakeList : IPacketListSink, IEventHandler {
     void SetRowDecoder(IDecode* d) override { decoder = d; }
     void SetDataSource(IDataSource*) override {}
     int32_t RowCount() override { return counted; }
-    void SetRowCount(int32_t n) override { rows = n; }
+    void SetRowCount(int32_t n) override {
+        if (onRowCount) onRowCount();
+        rows = n;
+    }
     void SetRoot(UsbItem* r) override {
         std::lock_guard lock(mutex);
         root = r;
@@ -93,6 +96,7 @@ struct FakeList : IPacketListSink, IEventHandler {
     std::map<UsbItem*, int> appended;
     std::atomic<IDecode*> decoder{nullptr};
     std::atomic<int32_t> rows{0}, counted{0};
+    std::function<void()> onRowCount;
     int rebuilds = 0;
     std::function<void(size_t)> onAppend;  // worker thread: the root's size after an append
 };
@@ -322,9 +326,23 @@ TEST_F(CaptureWorker, ALevelThatRanOutOfMemoryEndsWhereItWasAndSaysSo) {
     ASSERT_TRUE(Settled());
     EXPECT_FALSE(worker->ClassDecoded());
     EXPECT_TRUE(handedOnce(doc.TransferRoot()));
+    // As the decoding finishes the list takes its last rows and their count:
+    // memory may run out there too.
+    list.onAppend = nullptr;
+    const auto tests = std::this_thread::get_id();
+    list.onRowCount = [tests] {
+        if (std::this_thread::get_id() != tests) throw std::bad_alloc();
+    };
+    worker->OnDeviceTreeEdited(doc.GetConfiguration());
+    ASSERT_TRUE(Settled());
+    EXPECT_FALSE(worker->ClassDecoded());
+    ASSERT_TRUE(worker->OnTransactionLevel());
+    Capture();  // and as a parse finishes
+    list.onRowCount = nullptr;
     std::lock_guard lock(warningMutex);
-    EXPECT_EQ(warnings, (std::vector<std::string>{CCaptureWorker::kParseOutOfMemoryWarning,
-                                                  CCaptureWorker::kDecodeOutOfMemoryWarning}));
+    EXPECT_EQ(warnings, (std::vector<std::string>{
+                            CCaptureWorker::kParseOutOfMemoryWarning, CCaptureWorker::kDecodeOutOfMemoryWarning,
+                            CCaptureWorker::kDecodeOutOfMemoryWarning, CCaptureWorker::kParseOutOfMemoryWarning}));
 }
 
 TEST_F(CaptureWorker, ATreeEditedDuringAClassDecodingIsDecodedWithItWithoutBeingAsked) {
