@@ -126,6 +126,22 @@ TEST_F(RowsTest, NestedToggleSubtreeAndReveal)
     EXPECT_FALSE(rows.RevealItem(tree.root.children[0], packet));
 }
 
+// A closed item whose second child starts, by its own first record, inside the
+// first child's leaves: a record of the first child is still found.
+TEST_F(RowsTest, AChildStartingBeforeItsFirstLeafStillLetsTheOneBeforeItBeFound)
+{
+    UsbItem* top = MakeItem(orvane::ItemControlTransfer, 0);
+    UsbItem* a = MakeItem(orvane::ItemControlTransfer, 0);
+    for (uint32_t r : {0u, 1u, 2u}) a->Append(MakeItem(5, r));
+    UsbItem* b = MakeItem(orvane::ItemControlTransfer, 1);
+    for (uint32_t r : {3u, 4u}) b->Append(MakeItem(5, r));
+    top->Append(a);
+    top->Append(b);
+    rows.AppendItem(top);
+    EXPECT_EQ(rows.RowOfRecord(1), 0);
+    ExpectMatchesTree(rows, &tree.root, 5);
+}
+
 TEST_F(RowsTest, RevealingUnderAHiddenTopChangesNoRows)
 {
     rows.AppendItem(MakeTransaction(0, 3, kBarHidden));
