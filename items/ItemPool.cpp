@@ -126,7 +126,13 @@ void* Commit(size_t bytes, bool populate) {
     } while (!region.used.compare_exchange_weak(at, at + bytes, std::memory_order_relaxed));
     char* p = region.base + at;
     if (!region.writable) {
-        if (::mprotect(p, bytes, PROT_READ | PROT_WRITE) != 0) return nullptr;
+        if (::mprotect(p, bytes, PROT_READ | PROT_WRITE) != 0) {
+            // Refused by the system's commit limit: the span goes back unless
+            // something was taken after it meanwhile.
+            size_t end = at + bytes;
+            region.used.compare_exchange_strong(end, at, std::memory_order_relaxed);
+            return nullptr;
+        }
         ::madvise(p, bytes, MADV_HUGEPAGE);
     }
     if (populate) Populate(p, bytes);
