@@ -87,9 +87,8 @@ CPacketListRows::Span CPacketListRows::Measure(UsbItem* item, uint32_t* lastLeaf
         UsbItem* child = item->children[uint32_t(i)];
         const Span c = Measure(child, lastLeaf);
         // Halving goes by each child's first bound, which may lie before its
-        // first leaf: that bound too must come after the leaves before it.
-        const uint32_t bound = (child->flags & ItemOutOfOrder) ? c.first : std::min(c.first, child->firstRecord);
-        if (i > 0 && bound <= span.last) ordered = false;
+        // first leaf: that bound must come after the leaves before it.
+        if (i > 0 && FirstBound(child) <= span.last) ordered = false;
         span.first = std::min(span.first, c.first);
         span.last = std::max(span.last, c.last);
     }
