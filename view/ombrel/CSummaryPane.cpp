@@ -86,13 +86,19 @@ QTreeWidgetItem* MakeItem(const SummaryRow& row)
     return item;
 }
 
+// The bookmarks' rows, made outside the tree.
+QList<QTreeWidgetItem*> MarkItems(const std::vector<Mark>& marks)
+{
+    QList<QTreeWidgetItem*> items;
+    items.reserve(qsizetype(marks.size()));
+    for (const Mark& mark : marks) items.append(MakeItem(MarkRow(mark)));
+    return items;
+}
+
 QTreeWidgetItem* MakeMarksGroup(const std::vector<Mark>& marks)
 {
     QTreeWidgetItem* group = MakeItem(MarkGroupHead(marks.size()));
-    QList<QTreeWidgetItem*> children;
-    children.reserve(qsizetype(marks.size()));
-    for (const Mark& mark : marks) children.append(MakeItem(MarkRow(mark)));
-    group->addChildren(children);
+    group->addChildren(MarkItems(marks));
     return group;
 }
 
@@ -111,14 +117,15 @@ void RestoreOpen(QTreeWidgetItem* item, const QSet<QString>& open)
     for (int i = 0; i < item->childCount(); ++i) RestoreOpen(item->child(i), open);
 }
 
-// Where a bookmark row of `text` goes among the group's rows sorted by their text: after those equal to it.
-int SortedPlace(QTreeWidgetItem* group, const QString& text, Qt::SortOrder order)
+// The first of the group's rows, sorted by their text, that comes after
+// `text`, or, with `equal` true, that does not come before it.
+int SortedBound(QTreeWidgetItem* group, const QString& text, Qt::SortOrder order, bool equal)
 {
     int low = 0, high = group->childCount();
     while (low < high) {
         const int mid = (low + high) / 2;
-        const int c = NaturalCompare(group->child(mid)->text(0), text);
-        if (order == Qt::AscendingOrder ? c <= 0 : c >= 0)
+        const int c = NaturalCompare(group->child(mid)->text(0), text) * (order == Qt::AscendingOrder ? 1 : -1);
+        if (c < 0 || (c == 0 && !equal))
             low = mid + 1;
         else
             high = mid;
@@ -126,19 +133,17 @@ int SortedPlace(QTreeWidgetItem* group, const QString& text, Qt::SortOrder order
     return low;
 }
 
+// Where a bookmark row of `text` goes: after those equal to it.
+int SortedPlace(QTreeWidgetItem* group, const QString& text, Qt::SortOrder order)
+{
+    return SortedBound(group, text, order, false);
+}
+
 // The row showing `text` in a group sorted by text; -1 when none does.
 int SortedIndexOf(QTreeWidgetItem* group, const QString& text, Qt::SortOrder order)
 {
-    int low = 0, high = group->childCount();
-    while (low < high) {
-        const int mid = (low + high) / 2;
-        const int c = NaturalCompare(group->child(mid)->text(0), text);
-        if (order == Qt::AscendingOrder ? c < 0 : c > 0)
-            low = mid + 1;
-        else
-            high = mid;
-    }
-    for (int i = low; i < group->childCount() && NaturalCompare(group->child(i)->text(0), text) == 0; ++i)
+    for (int i = SortedBound(group, text, order, true);
+         i < group->childCount() && NaturalCompare(group->child(i)->text(0), text) == 0; ++i)
         if (group->child(i)->text(0) == text) return i;
     return -1;
 }
@@ -233,10 +238,7 @@ void CSummaryPane::EditMarks(const MarkChange& change, const std::vector<Mark>& 
         // Many at once, as a project's marks: the group's rows made anew, the rest of the report as it is.
         const bool open = group->isExpanded();
         qDeleteAll(group->takeChildren());
-        QList<QTreeWidgetItem*> children;
-        children.reserve(qsizetype(after.size()));
-        for (const Mark& mark : after) children.append(MakeItem(MarkRow(mark)));
-        group->addChildren(children);
+        group->addChildren(MarkItems(after));
         if (column >= 0) group->sortChildren(column, order);
         group->setExpanded(open);
     } else if (column != 0) {
