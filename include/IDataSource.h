@@ -9,6 +9,10 @@
 
 namespace orvane {
 
+// LastFileError's number for a save refused because the capture's payload is
+// not all at hand: the store lacks part of it and the analyser no longer holds it.
+constexpr int32_t kFileErrorPayloadShort = -1;
+
 // Results of IDataSource::GetRecord.
 enum RecordResult : int32_t { RecordEnd = 0, RecordOk = 1, RecordNotYet = 2 };
 
@@ -56,6 +60,9 @@ public:
     // system call failed, a cancelled save say) and the path it concerned,
     // as given to OpenOrSave (empty when none); valid until the next call.
     virtual int32_t LastFileError(const char** path) = 0;
+    // After a save refused with kFileErrorPayloadShort: the data packets whose
+    // payload could not be had, as the first one's record number and how many.
+    virtual int32_t MissingPayload(uint32_t* first, uint32_t* count) = 0;
 
 protected:
     ~IDataSource() = default;  // freed only through Release

@@ -34,6 +34,10 @@ constexpr int32_t kControlEndUpload = 2;
 constexpr int32_t kControlUploadProgress = 4;
 // Drops the capture held (records, payload, an upload under way): a new project holds none.
 constexpr int32_t kControlDiscardCapture = 5;
+// Goes on fetching the payload that the capture's store lacks (an upload cut
+// short) while the analyser still holds it; *out 1 when a fetch started, its
+// progress then read as an upload's.
+constexpr int32_t kControlFetchPayload = 6;
 
 // The trigger steps the analyser holds: a setup with more is refused.
 constexpr size_t kMaxTriggerSteps = 16;

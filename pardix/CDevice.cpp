@@ -74,6 +74,11 @@ int32_t CDevice::Control(int32_t op, int32_t* out) {
     case OpEndUpload:
         source_.EndUpload();
         return 1;
+    case OpFetchPayload: {
+        const int32_t started = source_.FetchRest();
+        if (out) *out = started;
+        return 1;
+    }
     case OpClearMemory: {
         int32_t cleared = source_.ClearMemory();
         if (out) *out = cleared;

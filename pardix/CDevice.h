@@ -22,6 +22,7 @@ public:
         OpClearMemory = 3,
         OpUploadProgress = kControlUploadProgress,
         OpDiscardCapture = kControlDiscardCapture,
+        OpFetchPayload = kControlFetchPayload,
     };
 
     explicit CDevice(port::PortBackend* port = nullptr, std::string lockName = kLockName);

@@ -82,6 +82,19 @@ uint64_t StoreBytes(const ControlBlock& image) {
     return uint64_t(image.payloadBytesCaptured) + 1024 - image.payloadStart % 8;
 }
 
+bool Ended(const ControlBlock& image) {
+    const uint32_t done = CtlEnded | CtlDataComplete;
+    return (image.control & done) == done;
+}
+
+// The analyser shows `now` the capture that ended as `then`: a reset, a power
+// cycle or another capture changes its end bits or where and how much it holds.
+bool SameCapture(const ControlBlock& now, const ControlBlock& then) {
+    return Ended(now) && now.packetMask == then.packetMask && now.payloadMask == then.payloadMask &&
+           now.packetStart == then.packetStart && now.packetBytesCaptured == then.packetBytesCaptured &&
+           now.payloadStart == then.payloadStart && now.payloadBytesCaptured == then.payloadBytesCaptured;
+}
+
 // Records read before an open returns: enough for the first screens of rows;
 // the rest follows in chunks of kLoadChunk.
 constexpr uint32_t kFirstRecords = 1u << 16;
@@ -364,7 +377,8 @@ int32_t CDeviceProxy::GetPayload(const PacketRecord* record, uint8_t* dst, uint3
         return 0;
     }
     if (offline_ && !keptInAnalyser_) return 0;
-    // Not in the store yet: straight from capture memory, 8-byte aligned.
+    // Not in the store yet: straight from capture memory, 8-byte aligned, where
+    // this capture's own image says it lies.
     uint32_t address = uint32_t(offset) + PayloadImage().payloadStart;
     uint32_t lead = address & 7;
     uint32_t bytes = (lead + length + 7) & ~7u;
@@ -491,6 +505,7 @@ int32_t CDeviceProxy::StartCapture() {
     control_.hold = 0;
     offline_ = false;
     keptInAnalyser_ = false;  // the analyser records over it
+    uploadedKnown_ = false;
     // Nor its payload: an upload of this capture never goes on from the last one's store.
     store_.Close();
     // A new capture never serves the last one's records; after an opened file the
@@ -764,6 +779,7 @@ int32_t CDeviceProxy::BeginUpload() { return StartUpload(false); }
 int32_t CDeviceProxy::StartUpload(bool resume) {
     std::lock_guard guard(lock_);
     uploadError_ = 0;
+    if (!resume) uploadedKnown_ = false;  // a new capture's upload: it learns its image afresh
     if (!resume || !store_.IsOpen()) {
         store_.Close();
         if (!MakeTemporaryFolder() || !store_.Create(tempFolder_ + "/" + kStoreName)) {
@@ -772,6 +788,8 @@ int32_t CDeviceProxy::StartUpload(bool resume) {
         }
     }
     progress_ = 0;
+    if (const ControlBlock* held = resume ? HeldImage() : nullptr; held && StoreBytes(*held))
+        progress_ = int32_t(std::min<uint64_t>(store_.Size(), StoreBytes(*held)) * 100 / (StoreBytes(*held) + 1));
     std::lock_guard state(stateMutex_);
     if (uploadState_ == UploadQuit) return 0;
     ++uploadGeneration_;  // an upload still running starts over for the new store
@@ -829,10 +847,23 @@ CDeviceProxy::UploadEnd CDeviceProxy::RunUpload(uint64_t generation) {
     for (;;) {
         {
             std::lock_guard guard(lock_);
-            image = PayloadImage();
+            if (keptInAnalyser_ || uploadedKnown_) {
+                // Going on with this capture: only while the analyser still holds it.
+                const ControlBlock* held = HeldImage();
+                if (!held) {
+                    uploadError_ = 0;
+                    return UploadEnd::Failed;
+                }
+                image = *held;
+                break;
+            }
+            image = control_;
+            if (Ended(image)) {
+                uploaded_ = image;
+                uploadedKnown_ = true;
+                break;
+            }
         }
-        const uint32_t done = CtlEnded | CtlDataComplete;
-        if ((image.control & done) == done) break;
         std::unique_lock guard(stateMutex_);
         if (uploadState_ == UploadQuit) return UploadEnd::Quit;
         if (!UploadGoesOn(generation)) return UploadEnd::Ended;
@@ -871,11 +902,49 @@ CDeviceProxy::UploadEnd CDeviceProxy::RunUpload(uint64_t generation) {
     return UploadEnd::Ended;
 }
 
-bool CDeviceProxy::PayloadShort() const {
-    if (offline_ && !keptInAnalyser_) return false;  // an opened file's payload is what it holds
-    const ControlBlock& image = PayloadImage();
-    const uint32_t done = CtlEnded | CtlDataComplete;
-    return (image.control & done) == done && store_.Size() < StoreBytes(image);
+const ControlBlock* CDeviceProxy::HeldImage() const {
+    if (keptInAnalyser_) return &kept_;  // capture memory is only written over by the next capture
+    if (offline_) return nullptr;
+    if (!uploadedKnown_) return &control_;
+    return SameCapture(control_, uploaded_) ? &uploaded_ : nullptr;
+}
+
+uint32_t CDeviceProxy::PacketsPastStore(uint32_t* first) const {
+    *first = 0;
+    if (offline_ && !keptInAnalyser_) return 0;  // an opened file's payload is what it holds
+    const uint64_t held = store_.IsOpen() ? store_.Size() : 0;
+    const uint32_t count = CachedCount();
+    uint32_t missing = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const PacketRecord& record = records_[i];
+        if (!record.IsData() || record.Length() < 2 || uint64_t(record.PayloadOffset()) + record.Length() <= held)
+            continue;
+        if (missing++ == 0) *first = i;
+    }
+    return missing;
+}
+
+bool CDeviceProxy::StoreShortOfHeld() const {
+    const ControlBlock* held = HeldImage();
+    return held && Ended(*held) && (store_.IsOpen() ? store_.Size() : 0) < StoreBytes(*held);
+}
+
+int32_t CDeviceProxy::FetchRest() {
+    {
+        std::lock_guard guard(lock_);
+        if (uploadState_ != UploadIdle) return 0;  // one runs already: its progress is what shows
+        if (offline_ && !keptInAnalyser_) return 0;
+        // The analyser's word now on whether it still holds the capture.
+        if (!keptInAnalyser_ && !ReadStatus()) return 0;
+        if (!StoreShortOfHeld()) return 0;
+    }
+    return StartUpload(true);
+}
+
+int32_t CDeviceProxy::MissingPayload(uint32_t* first, uint32_t* count) {
+    if (first) *first = missingFirst_;
+    if (count) *count = missingCount_;
+    return uploadError_ > 0 ? uploadError_ : 0;
 }
 
 void CDeviceProxy::WaitForUpload() {
@@ -886,8 +955,7 @@ void CDeviceProxy::WaitForUpload() {
             // Refresh the image as the status polling would; an analyser that no
             // longer answers can never finish the upload, so it is ended.
             std::lock_guard data(lock_);
-            const uint32_t done = CtlEnded | CtlDataComplete;
-            if ((PayloadImage().control & done) != done && !ReadStatus()) {
+            if (!Ended(PayloadImage()) && !ReadStatus()) {
                 std::lock_guard state(stateMutex_);
                 if (uploadState_ == UploadRunning) uploadState_ = UploadStopRequested;
                 stateChanged_.notify_all();
@@ -905,6 +973,7 @@ void CDeviceProxy::WaitForUpload() {
 int32_t CDeviceProxy::OpenOrSave(const char* packetPath, const char* dataPath, int32_t save) {
     fileError_ = 0;
     fileErrorPath_.clear();
+    missingFirst_ = missingCount_ = 0;
     if (!packetPath || !dataPath || !*packetPath || !*dataPath) return FileFailure(EINVAL, "");
     return save ? Save(packetPath, dataPath) : Open(packetPath, dataPath);
 }
@@ -929,30 +998,25 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
         }
         if (waiter && !waiter(progress_)) return FileFailure(0, "");
     }
-    {
-        // A finished capture whose payload the store lacks (never uploaded, no
-        // store to be made then, or an upload cut short by a failed read or
-        // write): the rest is fetched now rather than saved short.
-        std::unique_lock guard(lock_);
-        if ((!offline_ || keptInAnalyser_) && uploadState_ == UploadIdle && (keptInAnalyser_ || ReadStatus()) &&
-            PayloadShort()) {
-            guard.unlock();
-            StartUpload(true);
-        }
-    }
     // A store still being filled is never copied, nor records still being read.
+    // The rest of an upload cut short is fetched before the save (FetchRest),
+    // where its progress can be shown and cancelled.
     WaitForUpload();
     WaitLoaded(UINT32_MAX);
 
     std::lock_guard guard(lock_);
     if (!offline_ && ReadStatus()) {
-        // Records the parse has not reached yet belong to the capture too.
-        uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
-        if (captured > CachedCount()) FetchRecords(captured - 1);
+        // Records the parse has not reached yet belong to the capture too,
+        // while the analyser still holds it.
+        if (const ControlBlock* held = HeldImage(); held && Ended(*held)) {
+            uint32_t captured = std::min(held->packetBytesCaptured / 16, capacity_);
+            if (captured > CachedCount()) FetchRecords(captured - 1);
+        }
     }
     // Records whose payload is missing from the file would open as packets
     // without data: the save fails and the capture stays to be saved again.
-    if (PayloadShort()) return FileFailure(uploadError_ ? uploadError_ : EIO, dataPath);
+    missingCount_ = PacketsPastStore(&missingFirst_);
+    if (missingCount_) return FileFailure(kFileErrorPayloadShort, dataPath);
     CAtomicFile packets(packetPath), payload(dataPath);
     if (!packets.Create()) return FileFailure(errno, packetPath);
     if (!payload.Create()) return FileFailure(errno, dataPath);
@@ -1013,6 +1077,7 @@ int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dat
     capacity_ = count;
     offline_ = true;
     keptInAnalyser_ = false;
+    uploadedKnown_ = false;
     offlineCount_.store(announced, std::memory_order_release);
     cachedCount_.store(first, std::memory_order_release);
     if (first < count) {
@@ -1036,6 +1101,7 @@ int32_t CDeviceProxy::DiscardCapture() {
     if (!AllocateRecords(0)) return 0;
     offline_ = true;
     keptInAnalyser_ = false;
+    uploadedKnown_ = false;
     offlineCount_.store(0, std::memory_order_release);
     store_.Close();
     // Its bytes are no one's now; the next upload makes it afresh.
@@ -1048,7 +1114,7 @@ void CDeviceProxy::KeepCapture() {
     if (offline_) return;  // an opened file, or a capture kept already
     // What the parse read is the capture: the reset that comes next clears the
     // analyser's end bits, and a new storage size changes its masks.
-    kept_ = control_;
+    kept_ = uploadedKnown_ ? uploaded_ : control_;
     keptInAnalyser_ = true;
     offline_ = true;
     offlineCount_.store(CachedCount(), std::memory_order_release);

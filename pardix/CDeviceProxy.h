@@ -68,6 +68,7 @@ public:
     int32_t Reserved() override { return 0; }
     IDataSource* GetDataSource() override { return this; }
     int32_t LastFileError(const char** path) override;
+    int32_t MissingPayload(uint32_t* first, uint32_t* count) override;
     int32_t BeginUpload() override;
     int32_t EndUpload() override;
     int32_t ClearMemory() override;
@@ -102,6 +103,9 @@ public:
     std::string TemporaryFolder() const;
     // Ends the upload thread; the source then serves only what it holds.
     void Shutdown();
+    // Goes on with an upload cut short, from where the store ends, while the
+    // analyser still holds the capture; 1 when it started.
+    int32_t FetchRest();
     // Drops the records, the payload store and an upload under way: the source
     // holds an empty capture, offline, until the next capture starts.
     int32_t DiscardCapture();
@@ -130,7 +134,7 @@ protected:
     bool AllocateRecords(uint32_t count);
     // The image the payload is read from capture memory with: the kept
     // capture's, else the analyser's. The caller holds the data-source lock.
-    const ControlBlock& PayloadImage() const { return keptInAnalyser_ ? kept_ : control_; }
+    const ControlBlock& PayloadImage() const { return keptInAnalyser_ ? kept_ : uploadedKnown_ ? uploaded_ : control_; }
     bool FetchRecords(uint32_t index);
     bool WriteControlImage();
     // Fills the command block afresh and sends it; inline data only for register writes.
@@ -154,9 +158,19 @@ protected:
     // Waits until no upload runs; ends one the analyser can no longer finish.
     void WaitForUpload();
     bool MakeTemporaryFolder();
-    // A finished capture whose payload the store lacks in part or whole, and
-    // that can only be had from capture memory. The caller holds the data-source lock.
-    bool PayloadShort() const;
+    // The image to read this capture from capture memory with: the one kept
+    // across a setup, the one its upload started on while the analyser still
+    // shows that capture, the analyser's own before any upload; null when the
+    // analyser no longer holds it (reset, power-cycled, another capture).
+    // The caller holds the data-source lock.
+    const ControlBlock* HeldImage() const;
+    // The capture's data packets whose payload the store lacks: the first
+    // one's record number and how many; judged by the records themselves,
+    // never by the analyser's state. The caller holds the data-source lock.
+    uint32_t PacketsPastStore(uint32_t* first) const;
+    // A capture held in the analyser whose store lacks part of what a whole
+    // upload leaves. The caller holds the data-source lock.
+    bool StoreShortOfHeld() const;
     // Removes the temporary stores of our user's processes that no longer run.
     static void RemoveDeadStores();
     int32_t Save(const std::string& packetPath, const std::string& dataPath);
@@ -173,6 +187,12 @@ protected:
     // payload may still be read from capture memory; under the data-source lock.
     ControlBlock kept_{};
     bool keptInAnalyser_ = false;
+    // The ended image the capture's upload started on, so its completeness and
+    // where its payload lies are the capture's own, whatever the analyser
+    // shows later; under the data-source lock.
+    ControlBlock uploaded_{};
+    bool uploadedKnown_ = false;
+    uint32_t missingFirst_ = 0, missingCount_ = 0;  // of the last save refused for its payload
 
     PacketRecord* records_ = nullptr;
     uint32_t capacity_ = 0;

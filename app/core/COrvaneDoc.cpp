@@ -193,6 +193,15 @@ std::string COrvaneDoc::SaveError(const std::string& file, int error) {
            "”：" + (error ? std::generic_category().message(error) : std::string("未知错误")) + "。";
 }
 
+std::string COrvaneDoc::PayloadShortError(const std::string& file, uint32_t first, uint32_t count, int reason) {
+    std::string text = "无法保存捕获文件“" + file + "”：捕获数据不完整，" +
+                       (count == 1 ? "包 " + std::to_string(first) + " 的数据"
+                                   : "自包 " + std::to_string(first) + " 起共 " + std::to_string(count) + " 个数据包的数据") +
+                       "未能从分析仪取得";
+    if (reason > 0) text += "（" + std::generic_category().message(reason) + "）";
+    return text + "。";
+}
+
 std::optional<CaptureMismatch> COrvaneDoc::CompareWithRecord(const xml::Node& node, const std::string& file,
                                                              const std::string& name) {
     auto size = node.attribute("Size");
@@ -247,6 +256,13 @@ bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, st
             const std::string file = failed && *failed ? std::string(failed) : std::string();
             // A cancel (of the wait for an upload) is no failure to report.
             if (file.empty() && code == 0) return fail({}, 0);
+            if (code == kFileErrorPayloadShort) {
+                uint32_t first = 0, count = 0;
+                const int reason = source->MissingPayload(&first, &count);
+                names.RemoveTemporaries();
+                if (error) *error = PayloadShortError(names.data, first, count, reason) + "原有的项目文件未被改动。";
+                return false;
+            }
             return fail(file == names.dataTemp ? names.data : names.packet, code);
         }
         for (auto [node, file, target] : {std::tuple(packet, names.packetTemp, names.packet),

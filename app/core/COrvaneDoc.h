@@ -109,6 +109,9 @@ public:
     static std::string OpenAnywayQuestion(const std::vector<CaptureMismatch>& mismatches);
     // The message of a save that could not write `file`, with the system's reason.
     static std::string SaveError(const std::string& file, int error);
+    // A save refused because the capture's payload is not all at hand: which
+    // data packets lack it, and the system's reason when one is known.
+    static std::string PayloadShortError(const std::string& file, uint32_t first, uint32_t count, int reason);
 
 private:
     std::string ElementText(const char* xpath) const;

@@ -708,8 +708,12 @@ bool CMainFrame::OpenProject(const QString& path) {
 }
 
 bool CMainFrame::WaitForUpload() {
+    if (!device_) return true;
+    // The payload an upload cut short (or never started) lacks is fetched here,
+    // where it shows and can be cancelled, not inside the save.
+    device_->Control(kControlFetchPayload, nullptr);
     int32_t progress = 100;
-    if (!device_ || !device_->Control(kControlUploadProgress, &progress) || progress >= 100) return true;
+    if (!device_->Control(kControlUploadProgress, &progress) || progress >= 100) return true;
     CProgressDlg dialog([this] {
         // A quit while the dialog waits released the device: the save is given up.
         if (!device_) return -1;

@@ -100,6 +100,21 @@ protected:
 
     std::string Store() const { return proxy->TemporaryFolder() + "/" + CDeviceProxy::kStoreName; }
 
+    void WaitIdle() {
+        for (int i = 0; i < 60000 && proxy->UploadStateNow() != UploadIdle; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(proxy->UploadStateNow(), UploadIdle);
+    }
+
+    // An upload whose second chunk's payload read fails: the store holds the first chunk.
+    void CutUploadShort() {
+        emu.FailTransfer(10);
+        ASSERT_EQ(proxy->BeginUpload(), 1);
+        WaitIdle();
+        EXPECT_LT(proxy->UploadProgress(), 100);
+        EXPECT_EQ(fs::file_size(Store()), 0x20000u - 3);
+    }
+
     std::vector<std::array<uint32_t, 4>> PayloadWindows(size_t from) const {
         std::vector<std::array<uint32_t, 4>> out;
         auto writes = emu.RegisterWrites();
@@ -207,34 +222,91 @@ TEST_F(Upload, UnpluggedMidUploadEndsCleanlyAndLosesNothingSaved) {
     EXPECT_EQ(Served(reopened), first);
 }
 
-TEST_F(Upload, AnUploadCutShortIsFinishedByTheSaveOrTheSaveFails) {
+// The save judges the payload by the capture's own records, and only the
+// fetch before it (with its progress) goes on with an upload cut short.
+TEST_F(Upload, AnUploadCutShortIsFetchedBeforeTheSaveOrTheSaveFails) {
     Capture(DataTraffic(300, 998), 0x1003);
     const Bytes shown = Served(*proxy);
-    emu.FailTransfer(10);  // the second chunk's payload read
-    ASSERT_EQ(proxy->BeginUpload(), 1);
-    for (int i = 0; i < 60000 && proxy->UploadStateNow() != UploadIdle; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(proxy->UploadStateNow(), UploadIdle);
-    EXPECT_LT(proxy->UploadProgress(), 100);
-    EXPECT_EQ(fs::file_size(Store()), 0x20000u - 3);
+    CutUploadShort();
     EXPECT_EQ(Served(*proxy), shown) << "the rest is still read from capture memory";
 
-    // Gone while the save fetches the rest: nothing is written, and the save says why.
-    emu.DisconnectAtCommand(3);
-    EXPECT_EQ(proxy->OpenOrSave(Path("t.ph").c_str(), Path("t.data").c_str(), 1), 0);
-    const char* failed = nullptr;
-    EXPECT_EQ(proxy->LastFileError(&failed), EIO);
-    EXPECT_EQ(std::string(failed), Path("t.data"));
-    EXPECT_FALSE(fs::exists(Path("t.ph")));
-    EXPECT_FALSE(fs::exists(Path("t.data")));
+    // Not fetched: refused, naming the packets past the store's 0x20000 - 3 bytes.
+    auto expectRefused = [&](const char* why) {
+        EXPECT_EQ(proxy->OpenOrSave(Path("t.ph").c_str(), Path("t.data").c_str(), 1), 0) << why;
+        const char* failed = nullptr;
+        EXPECT_EQ(proxy->LastFileError(&failed), kFileErrorPayloadShort) << why;
+        EXPECT_EQ(std::string(failed), Path("t.data"));
+        uint32_t first = 0, count = 0;
+        proxy->MissingPayload(&first, &count);
+        // Data packet 131 (record 394) is the first whose bytes end past the store.
+        EXPECT_EQ(first, 394u) << why;
+        EXPECT_EQ(count, 169u) << why;
+        EXPECT_FALSE(fs::exists(Path("t.ph")));
+        EXPECT_FALSE(fs::exists(Path("t.data")));
+    };
+    expectRefused("never fetched");
 
-    // Back: the save goes on from where the store ends and writes the whole payload.
+    // Gone while fetching: still refused.
+    emu.DisconnectAtCommand(3);
+    ASSERT_EQ(proxy->FetchRest(), 1);
+    WaitIdle();
+    expectRefused("fetch cut by an unplug");
+
+    // Back: the fetch goes on from where the store ends and the save writes the whole payload.
     emu.Reconnect();
+    ASSERT_EQ(proxy->FetchRest(), 1);
+    WaitIdle();
+    EXPECT_EQ(proxy->FetchRest(), 0) << "nothing left to fetch";
     ASSERT_EQ(proxy->OpenOrSave(Path("t.ph").c_str(), Path("t.data").c_str(), 1), 1);
     EXPECT_EQ(ReadFile(Path("t.data")), emu.ReadPayloadMemory(0x1003, 301024 - 3));
     CDeviceProxy reopened(&emu);
     ASSERT_EQ(reopened.OpenOrSave(Path("t.ph").c_str(), Path("t.data").c_str(), 0), 1);
     EXPECT_EQ(Served(reopened), shown);
+}
+
+// After a reset or power cycle the analyser's image no longer shows the
+// capture: what it lacks cannot be had, and the save says so instead of
+// writing a short ".data" as though the capture were whole.
+TEST_F(Upload, AnUploadCutShortThenAResetFailsTheSaveAndKeepsTheOldFiles) {
+    CDevice device(&emu, "orvane-reset-short-" + std::to_string(::getpid()));
+    CDeviceProxy& source = device.Source();
+    DeviceStatus status;
+    ASSERT_EQ(device.GetStatus(&status), 1);
+    Capture(DataTraffic(300, 998), 0x1003, &source);
+    ASSERT_EQ(source.GetCount(), 900u);
+    PacketRecord r;
+    ASSERT_EQ(source.GetRecord(899, &r), RecordOk);  // the parse has read every record
+    emu.FailTransfer(10);  // the second chunk's payload read
+    ASSERT_EQ(source.BeginUpload(), 1);
+    for (int i = 0; i < 60000 && source.UploadStateNow() != UploadIdle; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(source.UploadStateNow(), UploadIdle);
+    EXPECT_LT(source.UploadProgress(), 100);
+
+    WriteFile(Path("old.ph"), Bytes(32, 1));
+    WriteFile(Path("old.data"), Bytes(8, 2));
+    source.Reset();
+    ASSERT_EQ(device.GetStatus(&status), 1);  // the status poll takes the reset image
+    ASSERT_FALSE(status.flags & StatusComplete);
+
+    int32_t started = -1;
+    ASSERT_EQ(device.Control(kControlFetchPayload, &started), 1);
+    EXPECT_EQ(started, 0) << "the analyser no longer holds the capture";
+    int32_t progress = 0;
+    ASSERT_EQ(device.Control(kControlUploadProgress, &progress), 1);
+    EXPECT_EQ(progress, 100) << "no wait for a fetch that never started";
+
+    EXPECT_EQ(source.OpenOrSave(Path("old.ph").c_str(), Path("old.data").c_str(), 1), 0);
+    const char* failed = nullptr;
+    EXPECT_EQ(source.LastFileError(&failed), kFileErrorPayloadShort);
+    EXPECT_EQ(std::string(failed), Path("old.data"));
+    uint32_t first = 0, count = 0;
+    EXPECT_EQ(source.MissingPayload(&first, &count), EIO) << "the read that cut the upload";
+    EXPECT_EQ(first, 394u);
+    EXPECT_EQ(count, 169u);
+    EXPECT_EQ(ReadFile(Path("old.ph")), Bytes(32, 1));
+    EXPECT_EQ(ReadFile(Path("old.data")), Bytes(8, 2));
+    EXPECT_EQ(source.CachedCount(), 900u) << "the capture stays";
 }
 
 TEST_F(Upload, NoStoreToUploadIntoFailsTheSaveUntilOneCanBeMade) {
@@ -249,11 +321,17 @@ TEST_F(Upload, NoStoreToUploadIntoFailsTheSaveUntilOneCanBeMade) {
     EXPECT_EQ(proxy->BeginUpload(), 0);
     EXPECT_EQ(proxy->OpenOrSave(Path("s.ph").c_str(), Path("s.data").c_str(), 1), 0);
     const char* failed = nullptr;
-    EXPECT_EQ(proxy->LastFileError(&failed), ENOENT);
+    EXPECT_EQ(proxy->LastFileError(&failed), kFileErrorPayloadShort);
     EXPECT_EQ(std::string(failed), Path("s.data"));
+    uint32_t first = 0, count = 0;
+    EXPECT_EQ(proxy->MissingPayload(&first, &count), ENOENT) << "why the store is short";
+    EXPECT_EQ(first, 1u);
+    EXPECT_EQ(count, 40u);
     EXPECT_FALSE(fs::exists(Path("s.data")));
 
     fs::create_directory(Path("missing"));
+    ASSERT_EQ(proxy->FetchRest(), 1);
+    WaitIdle();
     EXPECT_EQ(proxy->OpenOrSave(Path("s.ph").c_str(), Path("s.data").c_str(), 1), 1);
     EXPECT_EQ(fs::file_size(Path("s.data")), 40u * 102 + 1024);
     CDeviceProxy reopened(&emu);
@@ -359,9 +437,12 @@ TEST_F(Upload, AFailedSaveLeavesTheOldPairAndSaysSo) {
 }
 
 TEST_F(Upload, ProjectsWithoutAnUploadedPayload) {
-    // A finished capture never uploaded: the save fetches its payload.
+    // A finished capture never uploaded: refused until its payload is fetched.
     Capture(DataTraffic(20, 30));
     const Bytes served = Served(*proxy);
+    ASSERT_EQ(proxy->OpenOrSave(Path("u.ph").c_str(), Path("u.data").c_str(), 1), 0);
+    ASSERT_EQ(proxy->FetchRest(), 1);
+    WaitIdle();
     ASSERT_EQ(proxy->OpenOrSave(Path("u.ph").c_str(), Path("u.data").c_str(), 1), 1);
     EXPECT_EQ(fs::file_size(Path("u.data")), 20u * 32 + 1024);
     CDeviceProxy saved(&emu);

@@ -5,9 +5,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "CDeviceProxy.h"
 #include "COrvaneDoc.h"
+#include "BusTrafficBuilder.h"
 #include "CaptureSource.h"
 #include "EmulatedAnalyser.h"
 #include "ItemTree.h"
@@ -349,4 +351,44 @@ TEST(DamagedError, SaysWhichFileAndHowItDiffers) {
     EXPECT_EQ(COrvaneDoc::DamagedError({{"c.ph", 16, {16, 0}, false}, data}),
               "项目已损坏：捕获文件“c.ph”的内容与保存时不同，已被更改或来自另一次保存；"
               "捕获文件“c.data”比保存时长 10 字节，已被更改或来自另一次保存。");
+}
+
+// An upload cut short, then the analyser reset: the save is refused with the
+// packets that lack payload, and the project on disk and "modified" stay.
+TEST_F(Doc, ASaveOfACaptureWhosePayloadIsGoneFailsAndKeepsTheProject) {
+    auto capture = Session();
+    LoadOffline(proxy, capture, dir);
+    ASSERT_TRUE(doc.OnSaveDocument(dir / "cap.usb", &proxy, nullptr));
+    std::vector<std::string> before;
+    for (const char* name : {"cap.usb", "cap.ph", "cap.data"}) before.push_back(ReadText(dir / name));
+
+    emu::BusTrafficBuilder traffic(SpeedHigh);
+    for (int i = 0; i < 300; ++i) traffic.In(2, 1, PidData0, std::vector<uint8_t>(998, uint8_t(i)));
+    analyser.SetPace(0);
+    analyser.SetCaptureStart(0, 0x1003);
+    analyser.SetTraffic(traffic.Take());
+    ASSERT_TRUE(proxy.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+    ASSERT_TRUE(proxy.StartCapture());
+    DeviceStatus status;
+    ASSERT_EQ(proxy.GetStatus(&status), 1);
+    PacketRecord record;
+    ASSERT_EQ(proxy.GetRecord(899, &record), RecordOk);
+    analyser.FailTransfer(10);  // the second chunk's payload read
+    ASSERT_EQ(proxy.BeginUpload(), 1);
+    for (int i = 0; i < 60000 && proxy.UploadStateNow() != pardix::UploadIdle; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    proxy.Reset();
+    ASSERT_EQ(proxy.GetStatus(&status), 1);
+    doc.SetModified(true);
+
+    std::string error;
+    EXPECT_FALSE(doc.OnSaveDocument(dir / "cap.usb", &proxy, &error));
+    EXPECT_NE(error.find("cap.data"), std::string::npos) << error;
+    EXPECT_NE(error.find("捕获数据不完整"), std::string::npos) << error;
+    EXPECT_NE(error.find("自包 394 起共 169 个数据包"), std::string::npos) << error;
+    EXPECT_TRUE(doc.IsModified());
+    std::vector<std::string> after;
+    for (const char* name : {"cap.usb", "cap.ph", "cap.data"}) after.push_back(ReadText(dir / name));
+    EXPECT_EQ(after, before);
+    for (const auto& entry : fs::directory_iterator(dir.path)) EXPECT_EQ(entry.path().string().find(".saving"), std::string::npos) << entry.path();
 }

@@ -433,7 +433,18 @@ TEST_F(CaptureWorker, ASaveWithoutThePayloadFailsAndSaysWhichFile) {
     EXPECT_NE(error.find(folder / "cap.data"), std::string::npos) << error;
     EXPECT_FALSE(std::filesystem::exists(folder / "cap.usb"));
 
+    EXPECT_NE(error.find("捕获数据不完整"), std::string::npos) << error;
+
+    // Fetched before the save, as the window does behind its progress dialog.
     std::filesystem::create_directory(folder / "missing");
+    int32_t started = 0;
+    ASSERT_EQ(device->Control(kControlFetchPayload, &started), 1);
+    EXPECT_EQ(started, 1);
+    for (int i = 0; i < 60000; ++i) {
+        int32_t progress = 0;
+        if (device->Control(kControlUploadProgress, &progress) && progress >= 100) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     ASSERT_TRUE(worker->SaveProject(folder / "cap.usb", &error)) << error;
     EXPECT_GT(std::filesystem::file_size(folder / "cap.data"), 1024u);
 }

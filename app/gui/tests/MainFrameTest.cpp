@@ -652,6 +652,49 @@ TEST(MainFrameFiles, SaveWaitsForTheUploadBehindACancellableDialog) {
     EXPECT_TRUE(prompt.dialogs.isEmpty()) << "no upload, no dialog";
 }
 
+// An upload that never got its store: the save fetches the payload first,
+// behind the same cancellable dialog, never inside the save itself.
+TEST(MainFrameFiles, ASaveFetchesWhatTheUploadLackedBehindTheDialog) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    const std::string base = TempFolder("fetch");
+    struct Restore {
+        const char* saved = std::getenv("TMPDIR");
+        std::string before = saved ? saved : "";
+        ~Restore() { saved ? ::setenv("TMPDIR", before.c_str(), 1) : ::unsetenv("TMPDIR"); }
+    } restore;
+    ::setenv("TMPDIR", (base + "/missing").c_str(), 1);
+    emu::EmulatedAnalyser emu;
+    pardix::CDevice* device = EmulatedDevice(emu, 20);
+    CMainFrame frame(CMainFrame::Options{.device = device, .demoFolder = "/nonexistent"});
+    ASSERT_NO_FATAL_FAILURE(Capture(frame));
+    ASSERT_TRUE(device->Source().TemporaryFolder().empty()) << "no store could be made for the upload";
+    ASSERT_TRUE(frame.Document().IsModified());
+
+    QDir().mkpath(QString::fromStdString(base + "/missing"));
+    emu.HoldMemoryReads(true);  // the fetch stalls while the dialog is up
+    const QString path = QString::fromStdString(base) + "/cap.usb";
+    prompt.onExec = [&](QDialog&) { return int(QDialog::Rejected); };
+    EXPECT_FALSE(frame.SaveProject(path));
+    EXPECT_EQ(prompt.dialogs, QStringList{"orvane::app::CProgressDlg"});
+    EXPECT_FALSE(QFileInfo::exists(path)) << "cancel gives the save up";
+    EXPECT_TRUE(frame.Document().IsModified());
+
+    emu.HoldMemoryReads(false);
+    prompt.onExec = [&](QDialog&) {
+        return QTest::qWaitFor([&] { return UploadDone(device); }, kBoundMs) ? int(QDialog::Accepted)
+                                                                               : int(QDialog::Rejected);
+    };
+    ASSERT_TRUE(frame.SaveProject(path));
+    EXPECT_FALSE(frame.Document().IsModified());
+    const DeviceStatus status = [&] {
+        DeviceStatus s{};
+        device->GetStatus(&s);
+        return s;
+    }();
+    EXPECT_GE(QFileInfo(QString::fromStdString(base) + "/cap.data").size(), qint64(status.payloadBytes));
+}
+
 TEST(MainFrameClose, AQuitWhileASaveWaitsForTheUploadGivesTheSaveUp) {
     ClearProgramSettings();
     ScriptedPrompt prompt;

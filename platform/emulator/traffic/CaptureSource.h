@@ -64,6 +64,7 @@ public:
         if (path) *path = "";
         return 0;
     }
+    int32_t MissingPayload(uint32_t*, uint32_t*) override { return 0; }
     int32_t GetDeviceInfo(DeviceInfo*) override { return 0; }
     int32_t GetStatus(DeviceStatus*) override { return 0; }
     int32_t DownloadImage() override { return 0; }
