@@ -387,21 +387,25 @@ TEST(DeviceTree, DevicesTakingTheirAddressesInTurnKeepTheirOrder)
     }
 }
 
-// A device that took its address over keeps its responses until it is
-// written: whenever that happens, it reads as the same device learned at once,
-// a second response of one configuration value adding its new interfaces as
-// it would, and an element added from outside going after what was learned.
+// A device that took its address over from an earlier one keeps its responses
+// until it is written: whenever that happens, it reads as the same device
+// learned at once, a second response of one configuration value adding its new
+// interfaces as it would, and an element added from outside going after what
+// was learned. Each response tells its own endpoints meanwhile.
 TEST(DeviceTree, ADeviceTakingItsAddressOverIsWrittenAsIfLearnedAtOnce)
 {
     const std::vector<uint8_t>& device = kMouse;
+    std::vector<uint8_t> earlier = kMouse;
+    earlier[10] = 0x78;  // another product held address 3 first
     const std::vector<uint8_t>& first = kMouseConfiguration;
     std::vector<uint8_t> second = first;
     second[11] = 1, second[20] = 0x82;  // interface 1 with endpoint 2
     auto learn = [&](std::optional<uint32_t> from, bool readBetween) {
         DeviceTree tree;
+        if (from) EXPECT_TRUE(tree.LearnFromGetDescriptor(3, GetDescriptor(1), earlier));
         DeviceTree::Learning learning;
         learning.newDeviceFrom = from;
-        tree.LearnFromGetDescriptor(3, GetDescriptor(1), device, &learning);
+        EXPECT_TRUE(tree.LearnFromGetDescriptor(3, GetDescriptor(1), device, &learning));
         const std::vector<uint8_t>* const responses[] = {&first, &second, &first};
         for (const auto* bytes : responses) {
             DeviceTree::Learning told;
@@ -411,14 +415,17 @@ TEST(DeviceTree, ADeviceTakingItsAddressOverIsWrittenAsIfLearnedAtOnce)
             if (readBetween) (void)tree.GetText();
         }
         EXPECT_TRUE(tree.AddInterfaceNode(3, 1, 2, 0, 0, 255, 0, 0));
-        std::string text = tree.GetText();
+        const auto devices = tree.Document().selectNodes("/devices/device");
+        EXPECT_EQ(devices.size(), from ? 2u : 1u);
+        std::string text = DeviceTree::GetNodeText(devices.back());
         const size_t mark = text.find(" firstPacket=\"40\"");
+        EXPECT_EQ(mark != std::string::npos, bool(from)) << text;
         if (mark != std::string::npos) text.erase(mark, 17);
         return text;
     };
     const std::string atOnce = learn(std::nullopt, false);
     DeviceTree read;
-    ASSERT_TRUE(read.LoadDeviceTree(atOnce));
+    ASSERT_TRUE(read.LoadDeviceTree("<devices>" + atOnce + "</devices>"));
     EXPECT_EQ(read.Document().selectNodes("//interface").size(), 3u) << atOnce;
     EXPECT_EQ(read.FindEndpointInterface(3, 2), 2) << atOnce;
     EXPECT_EQ(learn(40, false), atOnce);
