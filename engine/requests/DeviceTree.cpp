@@ -207,6 +207,7 @@ void DeviceTree::WritePending(const std::string& address, OpenDevice& device)
     --pending_;
     const std::string record = std::move(device.record);
     device.record.clear();
+    device.responses.clear();
     static const char* const kNames[kDeviceFields] = {"address",   "bcdUSB",   "bDeviceClass", "bDeviceSubClass",
                                                       "bDeviceProtocol", "idVendor", "idPorduct", "bcdDevice"};
     const int key = ToInt(address);
@@ -365,10 +366,25 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
     out.sawEndpoint |= told.learning.sawEndpoint;
     for (size_t ep = 0; ep < std::size(out.endpointInterfaces); ++ep)
         if (told.learning.endpointInterfaces[ep]) out.endpointInterfaces[ep] = told.learning.endpointInterfaces[ep];
+    // Each distinct response is kept once: the device would be written the same.
+    const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+    const size_t hash = std::hash<std::string_view>{}(bytes);
+    const auto [first, last] = device.responses.equal_range(hash);
+    for (auto it = first; it != last; ++it)
+        if (std::string_view(device.record).substr(it->second.first, it->second.second) == bytes) return false;
     device.record.push_back(kRecordConfiguration);
     RecordInt(device.record, int32_t(data.size()));
-    device.record.append(reinterpret_cast<const char*>(data.data()), data.size());
+    device.responses.emplace(hash, std::pair(device.record.size(), uint32_t(data.size())));
+    device.record.append(bytes);
     return true;
+}
+
+size_t DeviceTree::PendingBytes() const
+{
+    size_t bytes = 0;
+    for (const auto& [address, device] : open_)
+        if (device.pending) bytes += device.record.size();
+    return bytes;
 }
 
 bool DeviceTree::AddConfiguration(int address, std::span<const uint8_t> data, Learning& out, bool write)

@@ -61,7 +61,8 @@ public:
     // a whole device descriptor adds the device; a configuration response of
     // exactly wTotalLength bytes adds the configuration, its interfaces and
     // their endpoints. Anything else, and address 0, writes nothing. True when
-    // an element was added, or, to a device not yet written, the response kept.
+    // an element was added, or, to a device not yet written, the response kept
+    // (one equal to a response it keeps already is not kept again).
     bool LearnFromGetDescriptor(int address, const CDeviceRequest& setup, std::span<const uint8_t> data,
                                 Learning* learning = nullptr);
     // Gives an address seen on the bus a device of -1s unless it has one.
@@ -98,6 +99,8 @@ public:
     // bInterfaceNumber + 1 of the endpoint's interface (direction ignored), 0 for none.
     int32_t FindEndpointInterface(int address, int endpoint, uint32_t device = 0) const;
     size_t InterfaceIndexSize() const { return interfaces_.size(); }
+    // The bytes the devices not yet written keep of what they learned.
+    size_t PendingBytes() const;
     size_t EndpointIndexSize() const { return endpoints_.size(); }
 
     std::string GetText() const { return GetNodeText(Document().node()); }
@@ -148,6 +151,9 @@ private:
         bool pending = false;
         uint32_t mark = 0;  // its kFirstPacket
         std::string record;
+        // The configuration responses in `record`, by their hash, as (offset, size):
+        // a response read again would write nothing more and is not kept twice.
+        std::unordered_multimap<size_t, std::pair<size_t, uint32_t>> responses;
     };
     // The devices of an address kept so far, by everything but their marks.
     struct Kept {

@@ -431,3 +431,29 @@ TEST(DeviceTree, ADeviceTakingItsAddressOverIsWrittenAsIfLearnedAtOnce)
     EXPECT_EQ(learn(40, false), atOnce);
     EXPECT_EQ(learn(40, true), atOnce);
 }
+
+// A device reading its configuration over and over while it is pending keeps
+// each distinct response once: a repeat costs nothing, and another response
+// is still kept and written.
+TEST(DeviceTree, AResponseReadAgainWhilePendingIsKeptOnce)
+{
+    std::vector<uint8_t> earlier = kMouse, other = kMouseConfiguration;
+    earlier[10] = 0x78;
+    other[11] = 1, other[20] = 0x82;
+    DeviceTree tree;
+    ASSERT_TRUE(tree.LearnFromGetDescriptor(3, GetDescriptor(1), earlier));
+    DeviceTree::Learning learning;
+    learning.newDeviceFrom = 40;
+    ASSERT_TRUE(tree.LearnFromGetDescriptor(3, GetDescriptor(1), kMouse, &learning));
+    EXPECT_TRUE(tree.LearnFromGetDescriptor(3, GetDescriptor(2), kMouseConfiguration));
+    const size_t once = tree.PendingBytes();
+    for (int i = 0; i < 1000; ++i) EXPECT_FALSE(tree.LearnFromGetDescriptor(3, GetDescriptor(2), kMouseConfiguration));
+    EXPECT_EQ(tree.PendingBytes(), once);
+    EXPECT_TRUE(tree.LearnFromGetDescriptor(3, GetDescriptor(2), other));
+    EXPECT_EQ(tree.PendingBytes(), once + 5 + other.size());
+    EXPECT_FALSE(tree.LearnFromGetDescriptor(3, GetDescriptor(2), kMouseConfiguration));
+    EXPECT_FALSE(tree.LearnFromGetDescriptor(3, GetDescriptor(2), other));
+    EXPECT_EQ(tree.PendingBytes(), once + 5 + other.size());
+    EXPECT_EQ(tree.Document().selectNodes("/devices/device[@firstPacket='40']//interface").size(), 2u);
+    EXPECT_EQ(tree.PendingBytes(), 0u) << "written for the reader";
+}
