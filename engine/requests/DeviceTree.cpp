@@ -448,24 +448,18 @@ void DeviceTree::BuildDeviceIndex()
         if (!at || *at < 0 || *at > 127) continue;
         const int address = *at;
         auto& turns = turns_[size_t(address)];
-        if (const auto mark = device.attribute(kFirstPacket)) {
-            const uint32_t from = uint32_t(std::strtoul(mark->c_str(), nullptr, 10));
+        const auto mark = device.attribute(kFirstPacket);
+        if (const auto read = mark ? ReadRecord(*mark) : std::nullopt) {
+            const uint32_t from = *read;
             if (!last[address] || from > *last[address]) {
                 last[address] = from;
                 turns.push_back({from, ++ordinal[address]});
             }
         }
         const uint32_t index = ordinal[address];
-        if (const auto again = device.attribute(kAgainFrom)) {
-            const char* p = again->c_str();
-            for (char* end = nullptr;; p = end) {
-                while (*p == ' ') ++p;
-                if (!*p) break;
-                const unsigned long from = std::strtoul(p, &end, 10);
-                if (end == p) break;  // not a number: the rest is not read
-                turns.push_back({uint32_t(from), index});
-            }
-        }
+        if (const auto again = device.attribute(kAgainFrom))
+            for (const uint32_t from : ReadRecords(*again).value_or(std::vector<uint32_t>()))
+                turns.push_back({from, index});
         auto& configurations = configurations_[size_t(address)];
         if (configurations.size() <= index) configurations.resize(index + 1);
         ++element;
@@ -552,6 +546,33 @@ int32_t DeviceTree::FindEndpointInterface(int address, int endpoint, uint32_t de
     if (address < 0 || address > 127) return 0;
     const auto it = endpoints_.find(IndexKey(address, endpoint & 0x0F, TurnDevice(address, device)));
     return it == endpoints_.end() ? 0 : it->second;
+}
+
+std::optional<uint32_t> DeviceTree::ReadRecord(std::string_view text)
+{
+    uint32_t value = 0;
+    const char* const end = text.data() + text.size();
+    // Unsigned: no sign, no blank and no overflow are taken; the end must be reached.
+    const auto [stop, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || stop != end) return std::nullopt;
+    return value;
+}
+
+std::optional<std::vector<uint32_t>> DeviceTree::ReadRecords(std::string_view text)
+{
+    std::vector<uint32_t> records;
+    for (size_t at = 0; at < text.size();) {
+        if (text[at] == ' ') {
+            ++at;
+            continue;
+        }
+        const size_t end = std::min(text.find(' ', at), text.size());
+        const auto record = ReadRecord(text.substr(at, end - at));
+        if (!record) return std::nullopt;
+        records.push_back(*record);
+        at = end;
+    }
+    return records;
 }
 
 std::string DeviceTree::FormatConfigurationBytes(std::span<const uint8_t> bytes)

@@ -10,6 +10,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -127,6 +128,13 @@ public:
     // The records, blank-separated, from which a device held its address
     // again after another one or a new enumeration of itself.
     static constexpr const char* kAgainFrom = "againFrom";
+    // The one reader of both, for the tree and the device pane alike, so that
+    // the turns a device line counts are those its traffic is decoded by. A
+    // kFirstPacket text is one record number in decimal digits; a kAgainFrom
+    // text is such numbers separated by blanks. A text with anything else in
+    // it, or a number past 32 bits, reads as nothing at all.
+    static std::optional<uint32_t> ReadRecord(std::string_view text);
+    static std::optional<std::vector<uint32_t>> ReadRecords(std::string_view text);
 
 private:
     // Beside the document, what the writers need of the latest device of an

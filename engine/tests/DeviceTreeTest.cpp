@@ -166,7 +166,7 @@ TEST(DeviceTree, TurnsOfADeviceThatHeldTheAddressAgain)
                "' bInterfaceSubClass='0' bInterfaceProtocol='0'/></configuration></device>";
     };
     DeviceTree tree;
-    ASSERT_TRUE(tree.LoadDeviceTree("<devices>" + device(" againFrom='700  900 x 950'", "01 ", 3) +
+    ASSERT_TRUE(tree.LoadDeviceTree("<devices>" + device(" againFrom=' 700  900 '", "01 ", 3) +
                                     device(" firstPacket='500' againFrom='800'", "02 ", 8) + "</devices>"));
     using IC = DeviceTree::InterfaceClass;
     const struct {
@@ -187,6 +187,41 @@ TEST(DeviceTree, TurnsOfADeviceThatHeldTheAddressAgain)
         EXPECT_EQ(text, t.configuration);
     }
     EXPECT_EQ(tree.FindInterface(1, 0, 5), std::nullopt) << "no such turn";
+}
+
+// Record texts are read whole or not at all: a device whose text is damaged
+// adds no turn, rather than the turns of whatever part of it reads.
+TEST(DeviceTree, RecordTextsAreReadWholeOrNotAtAll)
+{
+    using Records = std::optional<std::vector<uint32_t>>;
+    const std::pair<const char*, Records> texts[] = {
+        {"", std::vector<uint32_t>{}},
+        {"700", std::vector<uint32_t>{700}},
+        {" 0  700 4294967295 ", std::vector<uint32_t>{0, 700, 4294967295u}},
+        {"x 700", std::nullopt},
+        {"700 x", std::nullopt},
+        {"700 12abc", std::nullopt},
+        {"4294967296", std::nullopt},
+        {"18446744073709551617", std::nullopt},
+        {"-1", std::nullopt},
+        {"+5", std::nullopt},
+        {"700\t900", std::nullopt},
+    };
+    for (const auto& [text, records] : texts) EXPECT_EQ(DeviceTree::ReadRecords(text), records) << text;
+    EXPECT_EQ(DeviceTree::ReadRecord("4294967295"), 4294967295u);
+    for (const char* text : {"", " 5", "5 ", "5 6", "4294967296", "-0", "0x10"})
+        EXPECT_EQ(DeviceTree::ReadRecord(text), std::nullopt) << text;
+
+    DeviceTree tree;
+    ASSERT_TRUE(tree.LoadDeviceTree(
+        "<devices><device address='1' againFrom='x 700'/><device address='2' againFrom='700 900'/>"
+        "<device address='2' firstPacket='4294967296'/><device address='2' firstPacket='800' againFrom='12abc'/>"
+        "</devices>"));
+    EXPECT_EQ(tree.DeviceAt(1, 5000), 0u);
+    EXPECT_EQ(tree.DeviceAt(2, 0), 0u) << "not from record 0 on";
+    EXPECT_EQ(tree.DeviceAt(2, 899), 2u);
+    EXPECT_EQ(tree.DeviceAt(2, 5000), 3u);
+    EXPECT_EQ(tree.DeviceRecords(2, 3), std::make_pair(900u, UINT32_MAX));
 }
 
 TEST(DeviceTree, TextThatIsNotXmlKeepsTreeAndIndexes)
