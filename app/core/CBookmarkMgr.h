@@ -1,7 +1,8 @@
 // The document's bookmarks: marks kept sorted by packet, a new one going before
 // equal ones, and their `marks` element in the project file. Every operation
-// holds the manager's lock: view plug-ins read the marks on the capture worker
-// (after a parse) while the packet list edits them on the UI thread.
+// holds the manager's lock: MarksChanged hands it to the view plug-ins on the
+// capture worker after a parse, where a plug-in may read the marks while the
+// packet list edits them on the UI thread.
 #pragma once
 
 #include <cstdint>

@@ -89,21 +89,17 @@ std::string CDeviceTreeEditor::EndpointText(int address, int attributes) {
 std::string CDeviceTreeEditor::HeldFromText(const std::string& first, const std::string& again) {
     // A device given an address an earlier one held: from where it holds it.
     // One that held it again lists the first few records and counts its turns.
-    std::vector<std::string> from;
-    if (!first.empty()) from.push_back(first);
-    else if (!again.empty()) from.push_back("0");
-    size_t turns = from.size();
-    for (size_t at = 0; at < again.size();) {
-        const size_t end = std::min(again.find(' ', at), again.size());
-        if (end > at) {
-            if (from.size() < kListedTurns) from.push_back(again.substr(at, end - at));
-            ++turns;
-        }
-        at = end + 1;
-    }
+    // Read as the decoding reads them: a damaged text gives no turns here either.
+    const std::optional<uint32_t> mark = DeviceTree::ReadRecord(first);
+    const std::vector<uint32_t> records = DeviceTree::ReadRecords(again).value_or(std::vector<uint32_t>());
+    std::vector<uint32_t> from;
+    if (mark) from.push_back(*mark);
+    else if (!records.empty()) from.push_back(0);
     if (from.empty()) return {};
-    std::string text = " 自包 " + from[0];
-    for (size_t i = 1; i < from.size(); ++i) text += "、" + from[i];
+    const size_t turns = from.size() + records.size();
+    for (size_t i = 0; i < records.size() && from.size() < kListedTurns; ++i) from.push_back(records[i]);
+    std::string text = " 自包 " + std::to_string(from[0]);
+    for (size_t i = 1; i < from.size(); ++i) text += "、" + std::to_string(from[i]);
     text += turns > from.size() ? "… 起" : " 起";
     if (turns > 1) text += "，共 " + std::to_string(turns) + " 次";
     return text;

@@ -207,6 +207,7 @@ void DeviceTree::WritePending(const std::string& address, OpenDevice& device)
     --pending_;
     const std::string record = std::move(device.record);
     device.record.clear();
+    device.responses.clear();
     static const char* const kNames[kDeviceFields] = {"address",   "bcdUSB",   "bDeviceClass", "bDeviceSubClass",
                                                       "bDeviceProtocol", "idVendor", "idPorduct", "bcdDevice"};
     const int key = ToInt(address);
@@ -365,10 +366,25 @@ bool DeviceTree::LearnFromGetDescriptor(int address, const CDeviceRequest& setup
     out.sawEndpoint |= told.learning.sawEndpoint;
     for (size_t ep = 0; ep < std::size(out.endpointInterfaces); ++ep)
         if (told.learning.endpointInterfaces[ep]) out.endpointInterfaces[ep] = told.learning.endpointInterfaces[ep];
+    // Each distinct response is kept once: the device would be written the same.
+    const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+    const size_t hash = std::hash<std::string_view>{}(bytes);
+    const auto [first, last] = device.responses.equal_range(hash);
+    for (auto it = first; it != last; ++it)
+        if (std::string_view(device.record).substr(it->second.first, it->second.second) == bytes) return false;
     device.record.push_back(kRecordConfiguration);
     RecordInt(device.record, int32_t(data.size()));
-    device.record.append(reinterpret_cast<const char*>(data.data()), data.size());
+    device.responses.emplace(hash, std::pair(device.record.size(), uint32_t(data.size())));
+    device.record.append(bytes);
     return true;
+}
+
+size_t DeviceTree::PendingBytes() const
+{
+    size_t bytes = 0;
+    for (const auto& [address, device] : open_)
+        if (device.pending) bytes += device.record.size();
+    return bytes;
 }
 
 bool DeviceTree::AddConfiguration(int address, std::span<const uint8_t> data, Learning& out, bool write)
@@ -432,24 +448,18 @@ void DeviceTree::BuildDeviceIndex()
         if (!at || *at < 0 || *at > 127) continue;
         const int address = *at;
         auto& turns = turns_[size_t(address)];
-        if (const auto mark = device.attribute(kFirstPacket)) {
-            const uint32_t from = uint32_t(std::strtoul(mark->c_str(), nullptr, 10));
+        const auto mark = device.attribute(kFirstPacket);
+        if (const auto read = mark ? ReadRecord(*mark) : std::nullopt) {
+            const uint32_t from = *read;
             if (!last[address] || from > *last[address]) {
                 last[address] = from;
                 turns.push_back({from, ++ordinal[address]});
             }
         }
         const uint32_t index = ordinal[address];
-        if (const auto again = device.attribute(kAgainFrom)) {
-            const char* p = again->c_str();
-            for (char* end = nullptr;; p = end) {
-                while (*p == ' ') ++p;
-                if (!*p) break;
-                const unsigned long from = std::strtoul(p, &end, 10);
-                if (end == p) break;  // not a number: the rest is not read
-                turns.push_back({uint32_t(from), index});
-            }
-        }
+        if (const auto again = device.attribute(kAgainFrom))
+            for (const uint32_t from : ReadRecords(*again).value_or(std::vector<uint32_t>()))
+                turns.push_back({from, index});
         auto& configurations = configurations_[size_t(address)];
         if (configurations.size() <= index) configurations.resize(index + 1);
         ++element;
@@ -536,6 +546,33 @@ int32_t DeviceTree::FindEndpointInterface(int address, int endpoint, uint32_t de
     if (address < 0 || address > 127) return 0;
     const auto it = endpoints_.find(IndexKey(address, endpoint & 0x0F, TurnDevice(address, device)));
     return it == endpoints_.end() ? 0 : it->second;
+}
+
+std::optional<uint32_t> DeviceTree::ReadRecord(std::string_view text)
+{
+    uint32_t value = 0;
+    const char* const end = text.data() + text.size();
+    // Unsigned: no sign, no blank and no overflow are taken; the end must be reached.
+    const auto [stop, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || stop != end) return std::nullopt;
+    return value;
+}
+
+std::optional<std::vector<uint32_t>> DeviceTree::ReadRecords(std::string_view text)
+{
+    std::vector<uint32_t> records;
+    for (size_t at = 0; at < text.size();) {
+        if (text[at] == ' ') {
+            ++at;
+            continue;
+        }
+        const size_t end = std::min(text.find(' ', at), text.size());
+        const auto record = ReadRecord(text.substr(at, end - at));
+        if (!record) return std::nullopt;
+        records.push_back(*record);
+        at = end;
+    }
+    return records;
 }
 
 std::string DeviceTree::FormatConfigurationBytes(std::span<const uint8_t> bytes)

@@ -10,6 +10,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -61,7 +62,8 @@ public:
     // a whole device descriptor adds the device; a configuration response of
     // exactly wTotalLength bytes adds the configuration, its interfaces and
     // their endpoints. Anything else, and address 0, writes nothing. True when
-    // an element was added, or, to a device not yet written, the response kept.
+    // an element was added, or, to a device not yet written, the response kept
+    // (one equal to a response it keeps already is not kept again).
     bool LearnFromGetDescriptor(int address, const CDeviceRequest& setup, std::span<const uint8_t> data,
                                 Learning* learning = nullptr);
     // Gives an address seen on the bus a device of -1s unless it has one.
@@ -98,6 +100,8 @@ public:
     // bInterfaceNumber + 1 of the endpoint's interface (direction ignored), 0 for none.
     int32_t FindEndpointInterface(int address, int endpoint, uint32_t device = 0) const;
     size_t InterfaceIndexSize() const { return interfaces_.size(); }
+    // The bytes the devices not yet written keep of what they learned.
+    size_t PendingBytes() const;
     size_t EndpointIndexSize() const { return endpoints_.size(); }
 
     std::string GetText() const { return GetNodeText(Document().node()); }
@@ -124,6 +128,13 @@ public:
     // The records, blank-separated, from which a device held its address
     // again after another one or a new enumeration of itself.
     static constexpr const char* kAgainFrom = "againFrom";
+    // The one reader of both, for the tree and the device pane alike, so that
+    // the turns a device line counts are those its traffic is decoded by. A
+    // kFirstPacket text is one record number in decimal digits; a kAgainFrom
+    // text is such numbers separated by blanks. A text with anything else in
+    // it, or a number past 32 bits, reads as nothing at all.
+    static std::optional<uint32_t> ReadRecord(std::string_view text);
+    static std::optional<std::vector<uint32_t>> ReadRecords(std::string_view text);
 
 private:
     // Beside the document, what the writers need of the latest device of an
@@ -148,6 +159,9 @@ private:
         bool pending = false;
         uint32_t mark = 0;  // its kFirstPacket
         std::string record;
+        // The configuration responses in `record`, by their hash, as (offset, size):
+        // a response read again would write nothing more and is not kept twice.
+        std::unordered_multimap<size_t, std::pair<size_t, uint32_t>> responses;
     };
     // The devices of an address kept so far, by everything but their marks.
     struct Kept {

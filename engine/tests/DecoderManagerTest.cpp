@@ -561,6 +561,32 @@ TEST(DecoderManager, ADeviceEnumeratedAgainIsKeptOnce) {
     EXPECT_NE(decoded.find("16@1.1#0:2"), std::string::npos) << "the other device's report stays a transaction";
 }
 
+// A keyboard takes the mouse's address between two turns of the mouse: each
+// turn's HID decoder is given the configuration of the device that held the
+// address then, and the keyboard's reports go to its own endpoint's group.
+TEST(DecoderManager, ALaterDeviceWithAPlugInIsGivenItsOwnConfiguration) {
+    S::Bytes keyboard = kDevice, keyboardConfig = kConfig;
+    keyboard[10] = 0x79;
+    keyboardConfig[16] = 1;      // boot keyboard
+    keyboardConfig[29] = 0x82;   // interrupt IN 2
+    B b;
+    Enumerate(b, 1);
+    b.In(1, 1, PidData0, k3);
+    Enumerate(b, 1, keyboard, keyboardConfig);
+    b.In(1, 2, PidData0, k3);
+    Enumerate(b, 1);
+    b.In(1, 1, PidData0, k3);
+    Pipeline p(b.Take());
+    p.Learn();
+
+    const std::string decoded = p.Decode();
+    ASSERT_EQ(p.factory.made.size(), 3u) << decoded;
+    EXPECT_EQ(p.factory.made[0]->configuration, kConfig);
+    EXPECT_EQ(p.factory.made[1]->configuration, keyboardConfig);
+    EXPECT_EQ(p.factory.made[2]->configuration, kConfig);
+    EXPECT_NE(decoded.find("300@1.2#0(16:2)"), std::string::npos) << decoded;
+}
+
 // A whole configuration response for an address whose device descriptor was
 // not captured: the address gets a placeholder device and its transactions
 // the interfaces of configuration 1, never those of another configuration.

@@ -166,7 +166,7 @@ TEST(DeviceTree, TurnsOfADeviceThatHeldTheAddressAgain)
                "' bInterfaceSubClass='0' bInterfaceProtocol='0'/></configuration></device>";
     };
     DeviceTree tree;
-    ASSERT_TRUE(tree.LoadDeviceTree("<devices>" + device(" againFrom='700  900 x 950'", "01 ", 3) +
+    ASSERT_TRUE(tree.LoadDeviceTree("<devices>" + device(" againFrom=' 700  900 '", "01 ", 3) +
                                     device(" firstPacket='500' againFrom='800'", "02 ", 8) + "</devices>"));
     using IC = DeviceTree::InterfaceClass;
     const struct {
@@ -187,6 +187,41 @@ TEST(DeviceTree, TurnsOfADeviceThatHeldTheAddressAgain)
         EXPECT_EQ(text, t.configuration);
     }
     EXPECT_EQ(tree.FindInterface(1, 0, 5), std::nullopt) << "no such turn";
+}
+
+// Record texts are read whole or not at all: a device whose text is damaged
+// adds no turn, rather than the turns of whatever part of it reads.
+TEST(DeviceTree, RecordTextsAreReadWholeOrNotAtAll)
+{
+    using Records = std::optional<std::vector<uint32_t>>;
+    const std::pair<const char*, Records> texts[] = {
+        {"", std::vector<uint32_t>{}},
+        {"700", std::vector<uint32_t>{700}},
+        {" 0  700 4294967295 ", std::vector<uint32_t>{0, 700, 4294967295u}},
+        {"x 700", std::nullopt},
+        {"700 x", std::nullopt},
+        {"700 12abc", std::nullopt},
+        {"4294967296", std::nullopt},
+        {"18446744073709551617", std::nullopt},
+        {"-1", std::nullopt},
+        {"+5", std::nullopt},
+        {"700\t900", std::nullopt},
+    };
+    for (const auto& [text, records] : texts) EXPECT_EQ(DeviceTree::ReadRecords(text), records) << text;
+    EXPECT_EQ(DeviceTree::ReadRecord("4294967295"), 4294967295u);
+    for (const char* text : {"", " 5", "5 ", "5 6", "4294967296", "-0", "0x10"})
+        EXPECT_EQ(DeviceTree::ReadRecord(text), std::nullopt) << text;
+
+    DeviceTree tree;
+    ASSERT_TRUE(tree.LoadDeviceTree(
+        "<devices><device address='1' againFrom='x 700'/><device address='2' againFrom='700 900'/>"
+        "<device address='2' firstPacket='4294967296'/><device address='2' firstPacket='800' againFrom='12abc'/>"
+        "</devices>"));
+    EXPECT_EQ(tree.DeviceAt(1, 5000), 0u);
+    EXPECT_EQ(tree.DeviceAt(2, 0), 0u) << "not from record 0 on";
+    EXPECT_EQ(tree.DeviceAt(2, 899), 2u);
+    EXPECT_EQ(tree.DeviceAt(2, 5000), 3u);
+    EXPECT_EQ(tree.DeviceRecords(2, 3), std::make_pair(900u, UINT32_MAX));
 }
 
 TEST(DeviceTree, TextThatIsNotXmlKeepsTreeAndIndexes)
@@ -387,21 +422,25 @@ TEST(DeviceTree, DevicesTakingTheirAddressesInTurnKeepTheirOrder)
     }
 }
 
-// A device that took its address over keeps its responses until it is
-// written: whenever that happens, it reads as the same device learned at once,
-// a second response of one configuration value adding its new interfaces as
-// it would, and an element added from outside going after what was learned.
+// A device that took its address over from an earlier one keeps its responses
+// until it is written: whenever that happens, it reads as the same device
+// learned at once, a second response of one configuration value adding its new
+// interfaces as it would, and an element added from outside going after what
+// was learned. Each response tells its own endpoints meanwhile.
 TEST(DeviceTree, ADeviceTakingItsAddressOverIsWrittenAsIfLearnedAtOnce)
 {
     const std::vector<uint8_t>& device = kMouse;
+    std::vector<uint8_t> earlier = kMouse;
+    earlier[10] = 0x78;  // another product held address 3 first
     const std::vector<uint8_t>& first = kMouseConfiguration;
     std::vector<uint8_t> second = first;
     second[11] = 1, second[20] = 0x82;  // interface 1 with endpoint 2
     auto learn = [&](std::optional<uint32_t> from, bool readBetween) {
         DeviceTree tree;
+        if (from) EXPECT_TRUE(tree.LearnFromGetDescriptor(3, GetDescriptor(1), earlier));
         DeviceTree::Learning learning;
         learning.newDeviceFrom = from;
-        tree.LearnFromGetDescriptor(3, GetDescriptor(1), device, &learning);
+        EXPECT_TRUE(tree.LearnFromGetDescriptor(3, GetDescriptor(1), device, &learning));
         const std::vector<uint8_t>* const responses[] = {&first, &second, &first};
         for (const auto* bytes : responses) {
             DeviceTree::Learning told;
@@ -411,16 +450,45 @@ TEST(DeviceTree, ADeviceTakingItsAddressOverIsWrittenAsIfLearnedAtOnce)
             if (readBetween) (void)tree.GetText();
         }
         EXPECT_TRUE(tree.AddInterfaceNode(3, 1, 2, 0, 0, 255, 0, 0));
-        std::string text = tree.GetText();
+        const auto devices = tree.Document().selectNodes("/devices/device");
+        EXPECT_EQ(devices.size(), from ? 2u : 1u);
+        std::string text = DeviceTree::GetNodeText(devices.back());
         const size_t mark = text.find(" firstPacket=\"40\"");
+        EXPECT_EQ(mark != std::string::npos, bool(from)) << text;
         if (mark != std::string::npos) text.erase(mark, 17);
         return text;
     };
     const std::string atOnce = learn(std::nullopt, false);
     DeviceTree read;
-    ASSERT_TRUE(read.LoadDeviceTree(atOnce));
+    ASSERT_TRUE(read.LoadDeviceTree("<devices>" + atOnce + "</devices>"));
     EXPECT_EQ(read.Document().selectNodes("//interface").size(), 3u) << atOnce;
     EXPECT_EQ(read.FindEndpointInterface(3, 2), 2) << atOnce;
     EXPECT_EQ(learn(40, false), atOnce);
     EXPECT_EQ(learn(40, true), atOnce);
+}
+
+// A device reading its configuration over and over while it is pending keeps
+// each distinct response once: a repeat costs nothing, and another response
+// is still kept and written.
+TEST(DeviceTree, AResponseReadAgainWhilePendingIsKeptOnce)
+{
+    std::vector<uint8_t> earlier = kMouse, other = kMouseConfiguration;
+    earlier[10] = 0x78;
+    other[11] = 1, other[20] = 0x82;
+    DeviceTree tree;
+    ASSERT_TRUE(tree.LearnFromGetDescriptor(3, GetDescriptor(1), earlier));
+    DeviceTree::Learning learning;
+    learning.newDeviceFrom = 40;
+    ASSERT_TRUE(tree.LearnFromGetDescriptor(3, GetDescriptor(1), kMouse, &learning));
+    EXPECT_TRUE(tree.LearnFromGetDescriptor(3, GetDescriptor(2), kMouseConfiguration));
+    const size_t once = tree.PendingBytes();
+    for (int i = 0; i < 1000; ++i) EXPECT_FALSE(tree.LearnFromGetDescriptor(3, GetDescriptor(2), kMouseConfiguration));
+    EXPECT_EQ(tree.PendingBytes(), once);
+    EXPECT_TRUE(tree.LearnFromGetDescriptor(3, GetDescriptor(2), other));
+    EXPECT_EQ(tree.PendingBytes(), once + 5 + other.size());
+    EXPECT_FALSE(tree.LearnFromGetDescriptor(3, GetDescriptor(2), kMouseConfiguration));
+    EXPECT_FALSE(tree.LearnFromGetDescriptor(3, GetDescriptor(2), other));
+    EXPECT_EQ(tree.PendingBytes(), once + 5 + other.size());
+    EXPECT_EQ(tree.Document().selectNodes("/devices/device[@firstPacket='40']//interface").size(), 2u);
+    EXPECT_EQ(tree.PendingBytes(), 0u) << "written for the reader";
 }

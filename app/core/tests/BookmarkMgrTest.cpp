@@ -163,8 +163,11 @@ TEST(BookmarkMgr, SaveCreatesMarksAsTheRootsLastChild)
     EXPECT_EQ(mgr.Serialize(nullptr, 1), 0);
 }
 
-// A view plug-in lists the marks on the capture worker, as a parse ends,
-// while the user adds, edits and deletes them: every mark it reads is whole.
+// MarksChanged after a parse hands the manager to every view plug-in on the
+// capture worker; ours copy the marks on the GUI thread, but a plug-in may read
+// them there while the user adds, edits and deletes them. The manager's lock
+// keeps every mark read whole: without it this reader tears a mark or crashes
+// in most runs, and with it never.
 TEST(BookmarkMgr, ReadOnAnotherThreadWhileEdited)
 {
     CBookmarkMgr mgr;

@@ -240,6 +240,12 @@ TEST(DeviceTreeEditor, HeldFromTexts) {
         {"", "700 900", " 自包 0、700、900 起，共 3 次"},
         {"100", "200 300 400", " 自包 100、200、300… 起，共 4 次"},
         {"100", "  200 ", " 自包 100、200 起，共 2 次"},
+        // Damaged texts count no turns, as the decoding takes none from them.
+        {"", "x 700", ""},
+        {"100", "x 700", " 自包 100 起"},
+        {"4294967296", "", ""},
+        {"4294967296", "700", " 自包 0、700 起，共 2 次"},
+        {"100", "200 4294967296", " 自包 100 起"},
     };
     for (const auto& c : cases) EXPECT_EQ(CDeviceTreeEditor::HeldFromText(c.first, c.again), c.text) << c.again;
     CDeviceTreeEditor editor;
