@@ -282,7 +282,9 @@ void CDecoderManager::ReleasePendingSofs() {
         if (only) sink_->OnItem(only);
         return;
     }
-    for (UsbItem* sof : group->children) sof->parent = group;
+    // The members keep the parser's group as their parent: this one goes with
+    // the level, and a run that stops early would leave the SOFs it did not
+    // reach pointing at the one before it.
     sink_->OnItem(group);
 }
 

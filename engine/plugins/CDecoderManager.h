@@ -108,8 +108,8 @@ private:
     IDecode* host_ = nullptr;
     UsbItem* root_ = nullptr;
     IProgress* sink_ = nullptr;
-    // Members are gathered without their parent set until the group is
-    // released, so a lone SOF never points at a freed group.
+    // The SOF run being gathered. Its members' parent stays the parser's
+    // group: the transaction level describes them long after this one is freed.
     UsbItem* pendingSofs_ = nullptr;
     // The rows shown are described from the UI thread while a decoding runs
     // on the worker: both look decoders up, and either may make one.

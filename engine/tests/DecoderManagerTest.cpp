@@ -737,6 +737,39 @@ TEST(DecoderManager, ARunOutOfItemMemoryEndsAndTheNextStartsAfresh) {
     EXPECT_EQ(p.Decode().substr(0, 3), "256");
 }
 
+// A run that stops before its end (out of item memory, cancelled) leaves the
+// SOFs it did not reach as the run before left them; that run's SOF groups are
+// freed by then, and the transaction level still describes every SOF.
+TEST(DecoderManager, SofsOutliveTheRunsOfAnEarlierDecoding) {
+    for (const bool outOfMemory : {true, false}) {
+        SCOPED_TRACE(outOfMemory ? "out of item memory" : "cancelled");
+        B b;
+        Enumerate(b, 3);
+        for (int i = 0; i < 3; ++i) b.SofRun(3), b.In(3, 1, PidData0, k3), b.In(3, 1, PidData1, k3);
+        b.SofRun(3);
+        Pipeline p(b.Take());
+        p.Learn();
+        p.Decode();
+        FreeTransferLevel(&p.decoded.root);
+        p.factory.onTake = [&] {
+            if (outOfMemory) throw std::bad_alloc();
+            p.manager.Cancel();
+        };
+        p.manager.DecodeAll(&p.decoded);
+        int sofs = 0;
+        for (UsbItem* top : p.parsed.root.children) {
+            if (top->type != ItemSofGroup) continue;
+            for (UsbItem* sof : top->children) {
+                ItemSummary row;
+                ASSERT_EQ(p.parser.Summarize(sof, &row), 1);
+                EXPECT_TRUE(sof->parent == top);
+                ++sofs;
+            }
+        }
+        EXPECT_EQ(sofs, 12);
+    }
+}
+
 // Cancels the run from inside it once `after` items were handed over.
 struct CancellingSink : CollectingSink {
     CDecoderManager* manager = nullptr;
