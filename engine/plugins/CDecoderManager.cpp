@@ -1,12 +1,15 @@
 #include "CDecoderManager.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 #include <tuple>
+#include <utility>
 
 #include "CDecodeRequest.h"
 #include "CDeviceRequest.h"
 #include "HexText.h"
+#include "ItemTree.h"
 
 namespace orvane {
 
@@ -25,6 +28,7 @@ CDecoderManager::CDecoderManager(IDecodeFactory* factory) : factory_(factory) {}
 
 CDecoderManager::~CDecoderManager() {
     ReleaseDecoders();
+    FreeHandedBack();
     DropPendingSofs();
 }
 
@@ -134,6 +138,7 @@ IDecodeClass* CDecoderManager::BindItem(UsbItem* item, std::vector<EndpointBindi
     if (!binding.known || record < binding.from || record >= binding.to) {
         // Once per endpoint and device that held the address.
         const uint32_t device = tree_.DeviceAt(item->address, record);
+        NoteTurn(item->address, device);
         std::tie(binding.from, binding.to) = tree_.DeviceRecords(item->address, device);
         binding.decoder = nullptr;
         binding.interface = uint8_t(tree_.FindEndpointInterface(item->address, item->endpoint, device) - 1);
@@ -167,6 +172,8 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
     // Every run starts with fresh decoders and forgets earlier failures.
     ReleaseDecoders();
     DropPendingSofs();
+    std::fill(std::begin(latestTurn_), std::end(latestTurn_), 0u);
+    std::fill(std::begin(takenOver_), std::end(takenOver_), false);
     sink_ = sink;
     SetDecoding(true);
 
@@ -199,6 +206,7 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
             } else {
                 Emit(item);
             }
+            if (item->address < 128 && takenOver_[item->address]) HandBackTakenOver(item->address, bindings, unbound);
             if (i % 1000 == 0) sink_->OnProgress(float(i + 1) / float(n));
         }
 
@@ -215,12 +223,22 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
         // A transfer still open goes on to its interface's decoder, as one cut
         // short by the next SETUP does: its class decoder is made now, on this
         // thread, and is flushed after it.
+        std::stable_sort(handedBack_.begin(), handedBack_.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        size_t next = 0;
+        const auto handBackUpTo = [&](uint64_t key) {
+            for (; next < handedBack_.size() && handedBack_[next].first <= key; ++next)
+                sink_->OnItem(std::exchange(handedBack_[next].second, nullptr));
+        };
         for (const auto& [key, decoder] : made()) {
+            handBackUpTo(key);
             UsbItem* rest = decoder->OnTransaction(nullptr);
             if (rest && rest->type == ItemControlTransfer && key == BuiltInKey(rest->address))
                 if (DecoderRef next = GetDecoder(rest); next && next != decoder) rest = next->OnTransaction(rest);
             if (rest) sink_->OnItem(rest);
         }
+        handBackUpTo(UINT64_MAX);
+        handedBack_.clear();
         for (const auto& [key, decoder] : made())
             if (UsbItem* rest = decoder->OnTransaction(nullptr)) sink_->OnItem(rest);
         ReleasePendingSofs();
@@ -228,6 +246,7 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
         // Out of item memory: the level keeps what it was handed, and what the
         // decoders held goes with them.
         ReleaseDecoders();
+        FreeHandedBack();
         DropPendingSofs();
         result = 0;
     }
@@ -243,6 +262,55 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
     cancelled_ = stopped;
     cancel_ = false;
     return result;
+}
+
+void CDecoderManager::NoteTurn(uint8_t address, uint32_t turn) {
+    if (turn <= latestTurn_[address]) return;
+    latestTurn_[address] = turn;
+    takenOver_[address] = true;
+}
+
+void CDecoderManager::HandBackTakenOver(uint8_t address, std::vector<EndpointBinding>& bindings,
+                                        DecoderRef& unbound) {
+    const uint32_t turn = latestTurn_[address];
+    uint32_t below = turn;
+    std::vector<std::pair<uint64_t, DecoderRef>> gone;
+    {
+        std::lock_guard lock(decodersMutex_);
+        // A transfer still open on the address goes on to the class decoder of
+        // the turn it began in when the next SETUP cuts it short.
+        const auto builtIn = decoders_.find(BuiltInKey(address));
+        if (builtIn != decoders_.end())
+            if (const UsbItem* open = static_cast<const CDecodeRequest*>(builtIn->second.get())->OpenTransfer())
+                below = std::min(below, tree_.DeviceAt(address, open->firstRecord));
+        // Class keys order by turn first; the built-in ones come after them all.
+        for (auto it = decoders_.begin(); it != decoders_.end() && !(it->first >> 63) && (it->first >> 16) < below;) {
+            if (uint8_t(it->first >> 8) == address) {
+                gone.emplace_back(it->first, std::move(it->second));
+                it = decoders_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    takenOver_[address] = below < turn;
+    if (gone.empty()) return;
+    const auto isGone = [&](const DecoderRef& d) {
+        return d && std::any_of(gone.begin(), gone.end(), [&](const auto& g) { return g.second == d; });
+    };
+    if (!bindings.empty())
+        for (size_t e = 0; e < 16; ++e)
+            if (EndpointBinding& b = bindings[size_t(address) * 16 + e]; isGone(b.decoder)) b = EndpointBinding{};
+    if (isGone(unbound)) unbound = nullptr;
+    // Their output so far is in the level; what they hold waits for the run's
+    // end, where they would have been flushed.
+    for (auto& [key, decoder] : gone)
+        if (UsbItem* rest = decoder->OnTransaction(nullptr)) handedBack_.emplace_back(key, rest);
+}
+
+void CDecoderManager::FreeHandedBack() {
+    for (const auto& [key, rest] : handedBack_) FreeTransferItem(rest);
+    handedBack_.clear();
 }
 
 void CDecoderManager::TakeSof(UsbItem* sof, uint32_t firstRecord) {

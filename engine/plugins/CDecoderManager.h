@@ -99,6 +99,16 @@ private:
     DecoderRef DecoderForDescription(const UsbItem* item);
     bool IsClassRequest(const UsbItem* transfer);
 
+    // An address's turn `turn` began: the class decoders of its earlier
+    // turns get no more traffic and are handed back once the address's
+    // built-in decoder holds none of their transfers.
+    void NoteTurn(uint8_t address, uint32_t turn);
+    void HandBackTakenOver(uint8_t address, std::vector<EndpointBinding>& bindings, DecoderRef& unbound);
+    // Hands what the decoders handed back left at their flush to the sink, in
+    // key order among the decoders flushed at the run's end, as they would
+    // have been flushed with them; frees what stays when the run fails.
+    void FreeHandedBack();
+
     void Emit(UsbItem* item);
     void TakeSof(UsbItem* sof, uint32_t firstRecord);
     void ReleasePendingSofs();
@@ -125,6 +135,12 @@ private:
     // wherever the last reference goes; this serialises the two.
     std::mutex factoryMutex_;
     DeviceTree tree_;
+    // The run's latest turn of each address, and whether its earlier turns
+    // may still have decoders.
+    uint32_t latestTurn_[128] = {};
+    bool takenOver_[128] = {};
+    // Key and flushed rest of each decoder handed back during the run.
+    std::vector<std::pair<uint64_t, UsbItem*>> handedBack_;
     std::atomic<bool> cancel_{false};
     std::atomic<bool> cancelled_{false};
 };

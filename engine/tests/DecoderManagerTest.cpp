@@ -1,4 +1,5 @@
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,7 @@ public:
     }
     IDecode* host = nullptr;
     std::vector<uint8_t> configuration;
+    std::vector<uint8_t>* given = nullptr;  // the factory's copy: outlives the decoder
     int notifications = 0;
     std::function<void()> onSummarize;  // called inside Summarize
     std::function<void()> onTake;       // called when a transaction joins a group
@@ -54,6 +56,7 @@ public:
         ++notifications;
         if (code != NotifyConfiguration) return 7;
         configuration.assign(static_cast<const uint8_t*>(arg), static_cast<const uint8_t*>(arg) + param);
+        if (given) *given = configuration;
         return 1;
     }
     int32_t GetClassCode(int32_t* c, int32_t* s, int32_t* p) override { return *c = 3, *s = -1, *p = -1, 1; }
@@ -86,7 +89,8 @@ private:
 class FakeFactory : public IDecodeFactory {
 public:
     std::set<IDecodeClass*> live;
-    std::vector<FakeDecoder*> made;
+    std::vector<FakeDecoder*> made;  // alive while `live` holds them
+    std::deque<std::vector<uint8_t>> configurations;  // given to each decoder made
     int creates = 0;
     bool failCreate = false;
     uint32_t groupSize = 2;
@@ -100,6 +104,7 @@ public:
         if (failCreate) return nullptr;
         made.push_back(new FakeDecoder(live, groupSize));
         made.back()->onTake = onTake;
+        made.back()->given = &configurations.emplace_back();
         return made.back();
     }
     void ReleaseDecoder(IDecodeClass* decoder) override {
@@ -518,7 +523,7 @@ TEST(DecoderManager, AnAddressHandedToANewDeviceKeepsBothDevices) {
     // the mouse's configuration; the disk's bulk traffic reaches none.
     const std::string decoded = p.Decode();
     ASSERT_EQ(p.factory.made.size(), 1u) << decoded;
-    EXPECT_EQ(p.factory.made[0]->configuration, kConfig);
+    EXPECT_EQ(p.factory.configurations[0], kConfig);
     EXPECT_NE(decoded.find("16@1.1#1:2 17@1.2#1:2 300@1.1#0(16:2)"), std::string::npos) << decoded;
 }
 
@@ -553,12 +558,24 @@ TEST(DecoderManager, ADeviceEnumeratedAgainIsKeptOnce) {
 
     const std::string decoded = p.Decode();
     ASSERT_EQ(p.factory.made.size(), 3u) << decoded;
-    for (const FakeDecoder* made : p.factory.made) EXPECT_EQ(made->configuration, kConfig);
+    for (const auto& given : p.factory.configurations) EXPECT_EQ(given, kConfig);
     size_t groups = 0;
     for (size_t at = decoded.find("300@1.1#0(16:2)"); at != std::string::npos; at = decoded.find("300@1.1#0(16:2)", at + 1))
         ++groups;
     EXPECT_EQ(groups, 3u) << decoded;
     EXPECT_NE(decoded.find("16@1.1#0:2"), std::string::npos) << "the other device's report stays a transaction";
+    // The turns taken over handed their decoders back during the run; what
+    // those held still comes out with the flush at the end, in turn order.
+    EXPECT_EQ(p.factory.live.size(), 1u);
+    const std::string held = "300@1.1#0(16:2) 300@1.1#0(16:2) 300@1.1#0(16:2)";
+    EXPECT_EQ(decoded.substr(decoded.size() - held.size()), held) << decoded;
+    // A row of a turn handed back is described by a decoder made for it.
+    UsbItem* first = nullptr;
+    for (UsbItem* item : p.decoded.root.children)
+        if (!first && item->type == kClassGroup) first = item;
+    ItemSummary row;
+    ASSERT_EQ(p.manager.Summarize(first, &row), 1);
+    EXPECT_EQ(row.name, "fake");
 }
 
 // A whole configuration response for an address whose device descriptor was
