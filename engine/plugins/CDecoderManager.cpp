@@ -97,8 +97,19 @@ CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address,
     std::string text;
     if (tree_.GetConfigurationString(address, 1, text, device)) {
         if (work_.empty()) work_.resize(kWorkBytes);  // only once a class decoder is bound
-        const uint32_t count = ParseHexBytes(text, work_.data(), uint32_t(work_.size()));
-        if (count) decoder->OnNotify(NotifyConfiguration, work_.data(), intptr_t(count));
+        // Every interface, and every enumeration of a device in a reset loop,
+        // is given the same text: it is read once.
+        if (text != workText_) {
+            workText_.clear();
+            const uint32_t count = ParseHexBytes(text, work_.data(), uint32_t(work_.size()));
+            workBytes_.assign(work_.begin(), work_.begin() + count);
+            workText_ = std::move(text);
+        } else {
+            // A decoder is handed the buffer, not a promise to leave it alone.
+            std::copy(workBytes_.begin(), workBytes_.end(), work_.begin());
+        }
+        if (!workBytes_.empty())
+            decoder->OnNotify(NotifyConfiguration, work_.data(), intptr_t(workBytes_.size()));
     }
     decoders_[key] = ref;
     return ref;
@@ -148,6 +159,12 @@ IDecodeClass* CDecoderManager::BindItem(UsbItem* item, std::vector<EndpointBindi
     }
     item->interface = binding.interface;
     if (binding.interface != kNone) return binding.decoder.get();
+    // A transaction of no interface goes to the address's built-in decoder,
+    // which stays for the whole run: it is looked up once per binding.
+    if (item->type != ItemControlTransfer) {
+        if (!binding.decoder) binding.decoder = GetDecoder(item);
+        return binding.decoder.get();
+    }
     unbound = GetDecoder(item);
     return unbound.get();
 }
@@ -174,6 +191,7 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
     DropPendingSofs();
     std::fill(std::begin(latestTurn_), std::end(latestTurn_), 0u);
     std::fill(std::begin(takenOver_), std::end(takenOver_), false);
+    retired_.clear();
     sink_ = sink;
     SetDecoding(true);
 
@@ -250,6 +268,7 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
         DropPendingSofs();
         result = 0;
     }
+    retired_.clear();
     // The sink may hand its last rows over as it finishes: the level grows
     // until then, and taking them may run out of memory too.
     try {
@@ -306,6 +325,11 @@ void CDecoderManager::HandBackTakenOver(uint8_t address, std::vector<EndpointBin
     // end, where they would have been flushed.
     for (auto& [key, decoder] : gone)
         if (UsbItem* rest = decoder->OnTransaction(nullptr)) handedBack_.emplace_back(key, rest);
+    // The factory lets a plug-in's library go with its last decoder: the turn
+    // before stays until the next one goes, so a reset loop does not load the
+    // library again for every enumeration.
+    retired_.clear();
+    for (auto& [key, decoder] : gone) retired_.push_back(std::move(decoder));
 }
 
 void CDecoderManager::FreeHandedBack() {

@@ -131,6 +131,9 @@ private:
     // Class codes whose plug-in could not be found or made in this run.
     std::set<ClassCode> failed_;
     std::vector<uint8_t> work_;
+    // The configuration text last read, and its bytes.
+    std::string workText_;
+    std::vector<uint8_t> workBytes_;
     // The factory makes decoders under decodersMutex_ but takes them back
     // wherever the last reference goes; this serialises the two.
     std::mutex factoryMutex_;
@@ -139,6 +142,8 @@ private:
     // may still have decoders.
     uint32_t latestTurn_[128] = {};
     bool takenOver_[128] = {};
+    // The decoders handed back last, flushed, held until the next hand-back.
+    std::vector<DecoderRef> retired_;
     // Key and flushed rest of each decoder handed back during the run.
     std::vector<std::pair<uint64_t, UsbItem*>> handedBack_;
     std::atomic<bool> cancel_{false};
