@@ -578,6 +578,26 @@ TEST(DecoderManager, ADeviceEnumeratedAgainIsKeptOnce) {
     EXPECT_EQ(row.name, "fake");
 }
 
+// A class request the next enumeration cuts short still reaches the decoder
+// of the turn it began in, though that turn was taken over before the next
+// SETUP on the address came.
+TEST(DecoderManager, ATurnTakenOverKeepsItsDecoderForItsOpenTransfer) {
+    B b;
+    Enumerate(b, 1);
+    b.In(1, 1, PidData0, k3);
+    b.Setup(1, Request(0xA1, 0x01, 0x0100, 0, 3)), b.In(1, 0, PidData1, k3);
+    b.ControlTransfer(0, GetDescriptor(0x100, 8), S::Bytes(kDevice.begin(), kDevice.begin() + 8));
+    b.ControlTransfer(0, Request(0x00, 5, 1, 0, 0), {});
+    b.In(1, 1, PidData0, k3);  // the new turn's first item on the address
+    b.ControlTransfer(1, GetDescriptor(0x100, 18), kDevice);
+    b.ControlTransfer(1, GetDescriptor(0x200, uint16_t(kConfig.size())), kConfig);
+    Pipeline p(b.Take());
+    p.Learn();
+    const std::string decoded = p.Decode();
+    EXPECT_NE(decoded.find("258@1.0#0(256)"), std::string::npos) << decoded;
+    EXPECT_EQ(p.factory.creates, 2) << "one decoder a turn: " << decoded;
+}
+
 // A whole configuration response for an address whose device descriptor was
 // not captured: the address gets a placeholder device and its transactions
 // the interfaces of configuration 1, never those of another configuration.
