@@ -302,9 +302,14 @@ void CDecoderManager::HandBackTakenOver(uint8_t address, std::vector<EndpointBin
         if (builtIn != decoders_.end())
             if (const UsbItem* open = static_cast<const CDecodeRequest*>(builtIn->second.get())->OpenTransfer())
                 below = std::min(below, tree_.DeviceAt(address, open->firstRecord));
-        // Class keys order by turn first; the built-in ones come after them all.
+        // Only the turns of the device that holds the address again (a reset
+        // loop): their rows are described later by a decoder made for them,
+        // which looks beside them for what it missed, and the same device
+        // sent the same again. Class keys order by turn first; the built-in
+        // ones come after them all.
+        const uint32_t device = tree_.TurnDevice(address, turn);
         for (auto it = decoders_.begin(); it != decoders_.end() && !(it->first >> 63) && (it->first >> 16) < below;) {
-            if (uint8_t(it->first >> 8) == address) {
+            if (uint8_t(it->first >> 8) == address && tree_.TurnDevice(address, uint32_t(it->first >> 16)) == device) {
                 gone.emplace_back(it->first, std::move(it->second));
                 it = decoders_.erase(it);
             } else {
