@@ -34,31 +34,44 @@ void FreeItemTree(UsbItem* root) {
     delete root;
 }
 
-void FreeTransferLevel(UsbItem* root) {
-    if (!root) return;
-    std::vector<std::pair<UsbItem*, uint32_t>> stack;
-    for (UsbItem* top : root->children) {
-        // The SOF runs are the decoder manager's; their SOFs are not.
-        if (top->type == ItemSofGroup) {
-            top->children.clear();
-            delete top;
+namespace {
+
+using FreeStack = std::vector<std::pair<UsbItem*, uint32_t>>;
+
+void FreeTransferItem(UsbItem* top, FreeStack& stack) {
+    // The SOF runs are the decoder manager's; their SOFs are not.
+    if (top->type == ItemSofGroup) {
+        top->children.clear();
+        delete top;
+        return;
+    }
+    if (top->type < ItemControlTransfer) return;
+    stack.emplace_back(top, 0);
+    while (!stack.empty()) {
+        auto& [node, next] = stack.back();
+        if (next < node->children.size()) {
+            UsbItem* child = node->children[next++];
+            if (child->type >= ItemControlTransfer) stack.emplace_back(child, 0);
             continue;
         }
-        if (top->type < ItemControlTransfer) continue;
-        stack.emplace_back(top, 0);
-        while (!stack.empty()) {
-            auto& [node, next] = stack.back();
-            if (next < node->children.size()) {
-                UsbItem* child = node->children[next++];
-                if (child->type >= ItemControlTransfer) stack.emplace_back(child, 0);
-                continue;
-            }
-            UsbItem* done = node;
-            stack.pop_back();
-            done->children.clear();
-            delete done;
-        }
+        UsbItem* done = node;
+        stack.pop_back();
+        done->children.clear();
+        delete done;
     }
+}
+
+}  // namespace
+
+void FreeTransferItem(UsbItem* top) {
+    FreeStack stack;
+    if (top) FreeTransferItem(top, stack);
+}
+
+void FreeTransferLevel(UsbItem* root) {
+    if (!root) return;
+    FreeStack stack;
+    for (UsbItem* top : root->children) FreeTransferItem(top, stack);
     root->children.clear();
 }
 

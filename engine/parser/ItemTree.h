@@ -19,6 +19,9 @@ void FreeItemTree(UsbItem* root);
 // its list; the transaction-level items met there belong to the other tree.
 // Free it before the transaction level: its nodes point into it.
 void FreeTransferLevel(UsbItem* root);
+// Frees one item handed to the transfer level as FreeTransferLevel frees each
+// of its children.
+void FreeTransferItem(UsbItem* top);
 
 // A sink that appends every item handed to it to one root.
 class AppendingSink : public IProgress {

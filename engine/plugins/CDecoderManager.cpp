@@ -1,12 +1,15 @@
 #include "CDecoderManager.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 #include <tuple>
+#include <utility>
 
 #include "CDecodeRequest.h"
 #include "CDeviceRequest.h"
 #include "HexText.h"
+#include "ItemTree.h"
 
 namespace orvane {
 
@@ -25,6 +28,7 @@ CDecoderManager::CDecoderManager(IDecodeFactory* factory) : factory_(factory) {}
 
 CDecoderManager::~CDecoderManager() {
     ReleaseDecoders();
+    FreeHandedBack();
     DropPendingSofs();
 }
 
@@ -93,8 +97,19 @@ CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address,
     std::string text;
     if (tree_.GetConfigurationString(address, 1, text, device)) {
         if (work_.empty()) work_.resize(kWorkBytes);  // only once a class decoder is bound
-        const uint32_t count = ParseHexBytes(text, work_.data(), uint32_t(work_.size()));
-        if (count) decoder->OnNotify(NotifyConfiguration, work_.data(), intptr_t(count));
+        // Every interface, and every enumeration of a device in a reset loop,
+        // is given the same text: it is read once.
+        if (text != workText_) {
+            workText_.clear();
+            const uint32_t count = ParseHexBytes(text, work_.data(), uint32_t(work_.size()));
+            workBytes_.assign(work_.begin(), work_.begin() + count);
+            workText_ = std::move(text);
+        } else {
+            // A decoder is handed the buffer, not a promise to leave it alone.
+            std::copy(workBytes_.begin(), workBytes_.end(), work_.begin());
+        }
+        if (!workBytes_.empty())
+            decoder->OnNotify(NotifyConfiguration, work_.data(), intptr_t(workBytes_.size()));
     }
     decoders_[key] = ref;
     return ref;
@@ -134,6 +149,7 @@ IDecodeClass* CDecoderManager::BindItem(UsbItem* item, std::vector<EndpointBindi
     if (!binding.known || record < binding.from || record >= binding.to) {
         // Once per endpoint and device that held the address.
         const uint32_t device = tree_.DeviceAt(item->address, record);
+        NoteTurn(item->address, device);
         std::tie(binding.from, binding.to) = tree_.DeviceRecords(item->address, device);
         binding.decoder = nullptr;
         binding.interface = uint8_t(tree_.FindEndpointInterface(item->address, item->endpoint, device) - 1);
@@ -143,6 +159,12 @@ IDecodeClass* CDecoderManager::BindItem(UsbItem* item, std::vector<EndpointBindi
     }
     item->interface = binding.interface;
     if (binding.interface != kNone) return binding.decoder.get();
+    // A transaction of no interface goes to the address's built-in decoder,
+    // which stays for the whole run: it is looked up once per binding.
+    if (item->type != ItemControlTransfer) {
+        if (!binding.decoder) binding.decoder = GetDecoder(item);
+        return binding.decoder.get();
+    }
     unbound = GetDecoder(item);
     return unbound.get();
 }
@@ -167,6 +189,9 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
     // Every run starts with fresh decoders and forgets earlier failures.
     ReleaseDecoders();
     DropPendingSofs();
+    std::fill(std::begin(latestTurn_), std::end(latestTurn_), 0u);
+    std::fill(std::begin(takenOver_), std::end(takenOver_), false);
+    retired_.clear();
     sink_ = sink;
     SetDecoding(true);
 
@@ -199,6 +224,7 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
             } else {
                 Emit(item);
             }
+            if (item->address < 128 && takenOver_[item->address]) HandBackTakenOver(item->address, bindings, unbound);
             if (i % 1000 == 0) sink_->OnProgress(float(i + 1) / float(n));
         }
 
@@ -215,12 +241,22 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
         // A transfer still open goes on to its interface's decoder, as one cut
         // short by the next SETUP does: its class decoder is made now, on this
         // thread, and is flushed after it.
+        std::stable_sort(handedBack_.begin(), handedBack_.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        size_t next = 0;
+        const auto handBackUpTo = [&](uint64_t key) {
+            for (; next < handedBack_.size() && handedBack_[next].first <= key; ++next)
+                sink_->OnItem(std::exchange(handedBack_[next].second, nullptr));
+        };
         for (const auto& [key, decoder] : made()) {
+            handBackUpTo(key);
             UsbItem* rest = decoder->OnTransaction(nullptr);
             if (rest && rest->type == ItemControlTransfer && key == BuiltInKey(rest->address))
                 if (DecoderRef next = GetDecoder(rest); next && next != decoder) rest = next->OnTransaction(rest);
             if (rest) sink_->OnItem(rest);
         }
+        handBackUpTo(UINT64_MAX);
+        handedBack_.clear();
         for (const auto& [key, decoder] : made())
             if (UsbItem* rest = decoder->OnTransaction(nullptr)) sink_->OnItem(rest);
         ReleasePendingSofs();
@@ -228,9 +264,11 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
         // Out of item memory: the level keeps what it was handed, and what the
         // decoders held goes with them.
         ReleaseDecoders();
+        FreeHandedBack();
         DropPendingSofs();
         result = 0;
     }
+    retired_.clear();
     // The sink may hand its last rows over as it finishes: the level grows
     // until then, and taking them may run out of memory too.
     try {
@@ -243,6 +281,65 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
     cancelled_ = stopped;
     cancel_ = false;
     return result;
+}
+
+void CDecoderManager::NoteTurn(uint8_t address, uint32_t turn) {
+    if (turn <= latestTurn_[address]) return;
+    latestTurn_[address] = turn;
+    takenOver_[address] = true;
+}
+
+void CDecoderManager::HandBackTakenOver(uint8_t address, std::vector<EndpointBinding>& bindings,
+                                        DecoderRef& unbound) {
+    const uint32_t turn = latestTurn_[address];
+    uint32_t below = turn;
+    std::vector<std::pair<uint64_t, DecoderRef>> gone;
+    {
+        std::lock_guard lock(decodersMutex_);
+        // A transfer still open on the address goes on to the class decoder of
+        // the turn it began in when the next SETUP cuts it short.
+        const auto builtIn = decoders_.find(BuiltInKey(address));
+        if (builtIn != decoders_.end())
+            if (const UsbItem* open = static_cast<const CDecodeRequest*>(builtIn->second.get())->OpenTransfer())
+                below = std::min(below, tree_.DeviceAt(address, open->firstRecord));
+        // Only the turns of the device that holds the address again (a reset
+        // loop): their rows are described later by a decoder made for them,
+        // which looks beside them for what it missed, and the same device
+        // sent the same again. Class keys order by turn first; the built-in
+        // ones come after them all.
+        const uint32_t device = tree_.TurnDevice(address, turn);
+        for (auto it = decoders_.begin(); it != decoders_.end() && !(it->first >> 63) && (it->first >> 16) < below;) {
+            if (uint8_t(it->first >> 8) == address && tree_.TurnDevice(address, uint32_t(it->first >> 16)) == device) {
+                gone.emplace_back(it->first, std::move(it->second));
+                it = decoders_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    takenOver_[address] = below < turn;
+    if (gone.empty()) return;
+    const auto isGone = [&](const DecoderRef& d) {
+        return d && std::any_of(gone.begin(), gone.end(), [&](const auto& g) { return g.second == d; });
+    };
+    if (!bindings.empty())
+        for (size_t e = 0; e < 16; ++e)
+            if (EndpointBinding& b = bindings[size_t(address) * 16 + e]; isGone(b.decoder)) b = EndpointBinding{};
+    if (isGone(unbound)) unbound = nullptr;
+    // Their output so far is in the level; what they hold waits for the run's
+    // end, where they would have been flushed.
+    for (auto& [key, decoder] : gone)
+        if (UsbItem* rest = decoder->OnTransaction(nullptr)) handedBack_.emplace_back(key, rest);
+    // The factory lets a plug-in's library go with its last decoder: the turn
+    // before stays until the next one goes, so a reset loop does not load the
+    // library again for every enumeration.
+    retired_.clear();
+    for (auto& [key, decoder] : gone) retired_.push_back(std::move(decoder));
+}
+
+void CDecoderManager::FreeHandedBack() {
+    for (const auto& [key, rest] : handedBack_) FreeTransferItem(rest);
+    handedBack_.clear();
 }
 
 void CDecoderManager::TakeSof(UsbItem* sof, uint32_t firstRecord) {
@@ -282,7 +379,9 @@ void CDecoderManager::ReleasePendingSofs() {
         if (only) sink_->OnItem(only);
         return;
     }
-    for (UsbItem* sof : group->children) sof->parent = group;
+    // The members keep the parser's group as their parent: this one goes with
+    // the level, and a run that stops early would leave the SOFs it did not
+    // reach pointing at the one before it.
     sink_->OnItem(group);
 }
 

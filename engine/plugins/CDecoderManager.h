@@ -99,6 +99,16 @@ private:
     DecoderRef DecoderForDescription(const UsbItem* item);
     bool IsClassRequest(const UsbItem* transfer);
 
+    // An address's turn `turn` began: the class decoders of its earlier
+    // turns get no more traffic and are handed back once the address's
+    // built-in decoder holds none of their transfers.
+    void NoteTurn(uint8_t address, uint32_t turn);
+    void HandBackTakenOver(uint8_t address, std::vector<EndpointBinding>& bindings, DecoderRef& unbound);
+    // Hands what the decoders handed back left at their flush to the sink, in
+    // key order among the decoders flushed at the run's end, as they would
+    // have been flushed with them; frees what stays when the run fails.
+    void FreeHandedBack();
+
     void Emit(UsbItem* item);
     void TakeSof(UsbItem* sof, uint32_t firstRecord);
     void ReleasePendingSofs();
@@ -108,8 +118,8 @@ private:
     IDecode* host_ = nullptr;
     UsbItem* root_ = nullptr;
     IProgress* sink_ = nullptr;
-    // Members are gathered without their parent set until the group is
-    // released, so a lone SOF never points at a freed group.
+    // The SOF run being gathered. Its members' parent stays the parser's
+    // group: the transaction level describes them long after this one is freed.
     UsbItem* pendingSofs_ = nullptr;
     // The rows shown are described from the UI thread while a decoding runs
     // on the worker: both look decoders up, and either may make one.
@@ -121,10 +131,21 @@ private:
     // Class codes whose plug-in could not be found or made in this run.
     std::set<ClassCode> failed_;
     std::vector<uint8_t> work_;
+    // The configuration text last read, and its bytes.
+    std::string workText_;
+    std::vector<uint8_t> workBytes_;
     // The factory makes decoders under decodersMutex_ but takes them back
     // wherever the last reference goes; this serialises the two.
     std::mutex factoryMutex_;
     DeviceTree tree_;
+    // The run's latest turn of each address, and whether its earlier turns
+    // may still have decoders.
+    uint32_t latestTurn_[128] = {};
+    bool takenOver_[128] = {};
+    // The decoders handed back last, flushed, held until the next hand-back.
+    std::vector<DecoderRef> retired_;
+    // Key and flushed rest of each decoder handed back during the run.
+    std::vector<std::pair<uint64_t, UsbItem*>> handedBack_;
     std::atomic<bool> cancel_{false};
     std::atomic<bool> cancelled_{false};
 };

@@ -95,6 +95,9 @@ public:
     uint32_t DeviceAt(int address, uint32_t record) const;
     // The records [from, to) of that turn.
     std::pair<uint32_t, uint32_t> DeviceRecords(int address, uint32_t device) const;
+    // The device of the address that held a turn (its element among the
+    // address's devices); UINT32_MAX for none.
+    uint32_t TurnDevice(int address, uint32_t turn) const;
     // The class triple of (address, interface number) of that device.
     std::optional<InterfaceClass> FindInterface(int address, int bInterfaceNumber, uint32_t device = 0) const;
     // bInterfaceNumber + 1 of the endpoint's interface (direction ignored), 0 for none.
@@ -199,9 +202,6 @@ private:
     void WritePending(const std::string& address, OpenDevice& device);
     // Writes every pending device, for a reader of the document.
     void WritePendingDevices() const;
-    // The device of the address that held a turn; UINT32_MAX for none.
-    uint32_t TurnDevice(int address, uint32_t turn) const;
-
     // The last configuration response a pending device recorded (none while
     // empty: a whole one is 9 bytes at least), and what it told.
     struct Told {

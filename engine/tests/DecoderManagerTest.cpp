@@ -1,4 +1,5 @@
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,7 @@ public:
     }
     IDecode* host = nullptr;
     std::vector<uint8_t> configuration;
+    std::vector<uint8_t>* given = nullptr;  // the factory's copy: outlives the decoder
     int notifications = 0;
     std::function<void()> onSummarize;  // called inside Summarize
     std::function<void()> onTake;       // called when a transaction joins a group
@@ -54,6 +56,7 @@ public:
         ++notifications;
         if (code != NotifyConfiguration) return 7;
         configuration.assign(static_cast<const uint8_t*>(arg), static_cast<const uint8_t*>(arg) + param);
+        if (given) *given = configuration;
         return 1;
     }
     int32_t GetClassCode(int32_t* c, int32_t* s, int32_t* p) override { return *c = 3, *s = -1, *p = -1, 1; }
@@ -86,7 +89,8 @@ private:
 class FakeFactory : public IDecodeFactory {
 public:
     std::set<IDecodeClass*> live;
-    std::vector<FakeDecoder*> made;
+    std::vector<FakeDecoder*> made;  // alive while `live` holds them
+    std::deque<std::vector<uint8_t>> configurations;  // given to each decoder made
     int creates = 0;
     bool failCreate = false;
     uint32_t groupSize = 2;
@@ -100,6 +104,7 @@ public:
         if (failCreate) return nullptr;
         made.push_back(new FakeDecoder(live, groupSize));
         made.back()->onTake = onTake;
+        made.back()->given = &configurations.emplace_back();
         return made.back();
     }
     void ReleaseDecoder(IDecodeClass* decoder) override {
@@ -518,7 +523,7 @@ TEST(DecoderManager, AnAddressHandedToANewDeviceKeepsBothDevices) {
     // the mouse's configuration; the disk's bulk traffic reaches none.
     const std::string decoded = p.Decode();
     ASSERT_EQ(p.factory.made.size(), 1u) << decoded;
-    EXPECT_EQ(p.factory.made[0]->configuration, kConfig);
+    EXPECT_EQ(p.factory.configurations[0], kConfig);
     EXPECT_NE(decoded.find("16@1.1#1:2 17@1.2#1:2 300@1.1#0(16:2)"), std::string::npos) << decoded;
 }
 
@@ -553,12 +558,44 @@ TEST(DecoderManager, ADeviceEnumeratedAgainIsKeptOnce) {
 
     const std::string decoded = p.Decode();
     ASSERT_EQ(p.factory.made.size(), 3u) << decoded;
-    for (const FakeDecoder* made : p.factory.made) EXPECT_EQ(made->configuration, kConfig);
+    for (const auto& given : p.factory.configurations) EXPECT_EQ(given, kConfig);
     size_t groups = 0;
     for (size_t at = decoded.find("300@1.1#0(16:2)"); at != std::string::npos; at = decoded.find("300@1.1#0(16:2)", at + 1))
         ++groups;
     EXPECT_EQ(groups, 3u) << decoded;
     EXPECT_NE(decoded.find("16@1.1#0:2"), std::string::npos) << "the other device's report stays a transaction";
+    // The turns taken over handed their decoders back during the run; what
+    // those held still comes out with the flush at the end, in turn order.
+    EXPECT_EQ(p.factory.live.size(), 1u);
+    const std::string held = "300@1.1#0(16:2) 300@1.1#0(16:2) 300@1.1#0(16:2)";
+    EXPECT_EQ(decoded.substr(decoded.size() - held.size()), held) << decoded;
+    // A row of a turn handed back is described by a decoder made for it.
+    UsbItem* first = nullptr;
+    for (UsbItem* item : p.decoded.root.children)
+        if (!first && item->type == kClassGroup) first = item;
+    ItemSummary row;
+    ASSERT_EQ(p.manager.Summarize(first, &row), 1);
+    EXPECT_EQ(row.name, "fake");
+}
+
+// A class request the next enumeration cuts short still reaches the decoder
+// of the turn it began in, though that turn was taken over before the next
+// SETUP on the address came.
+TEST(DecoderManager, ATurnTakenOverKeepsItsDecoderForItsOpenTransfer) {
+    B b;
+    Enumerate(b, 1);
+    b.In(1, 1, PidData0, k3);
+    b.Setup(1, Request(0xA1, 0x01, 0x0100, 0, 3)), b.In(1, 0, PidData1, k3);
+    b.ControlTransfer(0, GetDescriptor(0x100, 8), S::Bytes(kDevice.begin(), kDevice.begin() + 8));
+    b.ControlTransfer(0, Request(0x00, 5, 1, 0, 0), {});
+    b.In(1, 1, PidData0, k3);  // the new turn's first item on the address
+    b.ControlTransfer(1, GetDescriptor(0x100, 18), kDevice);
+    b.ControlTransfer(1, GetDescriptor(0x200, uint16_t(kConfig.size())), kConfig);
+    Pipeline p(b.Take());
+    p.Learn();
+    const std::string decoded = p.Decode();
+    EXPECT_NE(decoded.find("258@1.0#0(256)"), std::string::npos) << decoded;
+    EXPECT_EQ(p.factory.creates, 2) << "one decoder a turn: " << decoded;
 }
 
 // A keyboard takes the mouse's address between two turns of the mouse: each
@@ -761,6 +798,39 @@ TEST(DecoderManager, ARunOutOfItemMemoryEndsAndTheNextStartsAfresh) {
     EXPECT_EQ(p.factory.live.size(), 0u) << "what the decoders held went with them";
     p.factory.onTake = nullptr;
     EXPECT_EQ(p.Decode().substr(0, 3), "256");
+}
+
+// A run that stops before its end (out of item memory, cancelled) leaves the
+// SOFs it did not reach as the run before left them; that run's SOF groups are
+// freed by then, and the transaction level still describes every SOF.
+TEST(DecoderManager, SofsOutliveTheRunsOfAnEarlierDecoding) {
+    for (const bool outOfMemory : {true, false}) {
+        SCOPED_TRACE(outOfMemory ? "out of item memory" : "cancelled");
+        B b;
+        Enumerate(b, 3);
+        for (int i = 0; i < 3; ++i) b.SofRun(3), b.In(3, 1, PidData0, k3), b.In(3, 1, PidData1, k3);
+        b.SofRun(3);
+        Pipeline p(b.Take());
+        p.Learn();
+        p.Decode();
+        FreeTransferLevel(&p.decoded.root);
+        p.factory.onTake = [&] {
+            if (outOfMemory) throw std::bad_alloc();
+            p.manager.Cancel();
+        };
+        p.manager.DecodeAll(&p.decoded);
+        int sofs = 0;
+        for (UsbItem* top : p.parsed.root.children) {
+            if (top->type != ItemSofGroup) continue;
+            for (UsbItem* sof : top->children) {
+                ItemSummary row;
+                ASSERT_EQ(p.parser.Summarize(sof, &row), 1);
+                EXPECT_TRUE(sof->parent == top);
+                ++sofs;
+            }
+        }
+        EXPECT_EQ(sofs, 12);
+    }
 }
 
 // Cancels the run from inside it once `after` items were handed over.

@@ -180,6 +180,28 @@ TEST(HidCapture, TheEmulatedMouseSessionDecodesEveryReport)
     }
 }
 
+// A mouse in a reset loop: the decoders of the enumerations taken over are
+// handed back during the decoding, and the rows of every enumeration are
+// still described with the layouts of the mouse's report descriptor.
+TEST(HidCapture, AMouseInAResetLoopDecodesEveryReportOfEachEnumeration)
+{
+    const emu::BusCapture session = Decoded::Session(emu::SessionBuilder::Kind::Mouse, SpeedLow, 40, 0);
+    emu::BusCapture loop;
+    for (int turn = 0; turn < 3; ++turn) {
+        const uint64_t shift = loop.records.empty() ? 0 : loop.records.back().Timestamp() + 60000;
+        const auto payloadBase = uint32_t(loop.payload.size());
+        loop.payload.insert(loop.payload.end(), session.payload.begin(), session.payload.end());
+        for (PacketRecord r : session.records) {
+            r.SetTimestamp(r.Timestamp() + shift);
+            if (r.IsData()) r.SetPayloadOffset(r.PayloadOffset() + payloadBase);
+            loop.records.push_back(r);
+        }
+    }
+    Decoded decoded(std::move(loop));
+    ExpectEveryRecordOnce(decoded.transfers, decoded.records);
+    ExpectMouseDecoded(decoded, 3 * 40);
+}
+
 TEST(HidCapture, TheRealMouseCaptureDecodesEveryReport)
 {
     auto capture = Decoded::RealCapture("usb_ls_mouse");
