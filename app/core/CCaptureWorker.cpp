@@ -607,15 +607,24 @@ std::string CCaptureWorker::FormatStatus(const DeviceStatus& status) {
 }
 
 void CCaptureWorker::Stop() {
+    bool publishing;
     {
-        std::unique_lock lock(stateMutex_);
+        std::lock_guard lock(stateMutex_);
         state_ = uint32_t(CaptureState::Quit);
         woken_ = true;
         // Only a running parse or decoding: a cancel left pending would end
         // the document's next one at once.
         if (parsing_) doc_.Parser().Cancel();
         if (decoding_) doc_.Manager().Cancel();
+        publishing = publishing_ && !ended_;
         wake_.notify_all();
+    }
+    // A view walking the parsed capture in its publication (the charts read
+    // every record) lets go of it once told that it goes, as it will be after
+    // this anyway.
+    if (publishing) PublishCleared();
+    {
+        std::unique_lock lock(stateMutex_);
         // A parse or decoding stops within a record or an item, a poll at once,
         // and of a parse's publications only the one under way is waited for.
         if (thread_.joinable() && !settled_.wait_for(lock, options_.shutdownWait, [&] { return ended_; }))

@@ -652,7 +652,8 @@ TEST(CaptureWorkerStub, AQuitDuringAParsesPublicationsSkipsTheRestAndSaysThatAVi
         std::ifstream in(said);
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
-    // The charts take the capture as the close comes, and keep it until Stop has said what it waits for.
+    // The charts take the capture as the close comes, and keep it until Stop has said what it waits for
+    // (after it told them that the capture goes).
     struct Holder : EventLog {
         int32_t OnEvent(IEventHandler* sender, int32_t type, intptr_t p1, intptr_t p2) override {
             EventLog::OnEvent(sender, type, p1, p2);
@@ -677,8 +678,9 @@ TEST(CaptureWorkerStub, AQuitDuringAParsesPublicationsSkipsTheRestAndSaysThatAVi
     ::close(saved);
     std::fclose(file);
 
-    EXPECT_EQ(views.Types(), (std::vector<int32_t>{EventCaptureCleared, EventDeviceTreeChanged, EventDataReady}))
-        << "the summary's counts and the marks are not published to a closing window";
+    EXPECT_EQ(views.Types(), (std::vector<int32_t>{EventCaptureCleared, EventDeviceTreeChanged, EventDataReady,
+                                                   EventCaptureCleared}))
+        << "the view holding the capture is told it goes; the summary's counts and the marks are not published";
     EXPECT_FALSE(worker.DataAvailable());
     EXPECT_NE(text.find("waiting for a view to take the parsed capture"), std::string::npos) << text;
 }
