@@ -146,11 +146,28 @@ void CCaptureWorker::RunParse() {
         doc_.SetConfiguration(tree);
     }
     IEventHandler* sender = list_ ? list_->EventHandler() : nullptr;
-    Publish(sender, EventDeviceTreeChanged, reinterpret_cast<intptr_t>(&tree), 0);
-    Publish(sender, EventDataReady, reinterpret_cast<intptr_t>(source), 0);
-    Publish(sender, EventParseFinished, reinterpret_cast<intptr_t>(&doc_.TransactionRoot()),
-            reinterpret_cast<intptr_t>(static_cast<IUsbDecoder*>(&parser)));
-    Publish(sender, EventMarksChanged, reinterpret_cast<intptr_t>(static_cast<IBookmark*>(&doc_.Bookmarks())), 0);
+    // The views walk every record in these (the charts' arrays, the summary's
+    // counts): a close that lands now is not kept waiting for the rest.
+    const std::pair<int32_t, std::pair<intptr_t, intptr_t>> parsed[] = {
+        {EventDeviceTreeChanged, {reinterpret_cast<intptr_t>(&tree), 0}},
+        {EventDataReady, {reinterpret_cast<intptr_t>(source), 0}},
+        {EventParseFinished,
+         {reinterpret_cast<intptr_t>(&doc_.TransactionRoot()), reinterpret_cast<intptr_t>(static_cast<IUsbDecoder*>(&parser))}},
+        {EventMarksChanged, {reinterpret_cast<intptr_t>(static_cast<IBookmark*>(&doc_.Bookmarks())), 0}},
+    };
+    for (const auto& [type, params] : parsed) {
+        {
+            std::lock_guard lock(stateMutex_);
+            publishing_ = false;
+            if (state_ == uint32_t(CaptureState::Quit)) return;
+            publishing_ = true;
+        }
+        Publish(sender, type, params.first, params.second);
+    }
+    {
+        std::lock_guard lock(stateMutex_);
+        publishing_ = false;
+    }
     dataAvailable_ = true;
     Transition(CaptureState::Parse, CaptureState::Idle);
 }
@@ -386,6 +403,7 @@ CCaptureWorker::StartResult CCaptureWorker::StartRecord() {
             doc_.OnNewDocument();
             doc_.SetSetup(setup);
         }
+        PublishMarks();
         if (options_.warning) options_.warning(kStartFailedWarning);
         return StartResult::StartFailed;
     }
@@ -501,6 +519,9 @@ bool CCaptureWorker::ResetForOpenedProject() {
 bool CCaptureWorker::ParseOpenedFiles(uint32_t savedRecords) {
     IDataSource* source = device_ ? device_->GetDataSource() : nullptr;
     ResetTrees();
+    // The opened project's marks, before its parse: none of the last one's is
+    // left to go to a packet of another capture meanwhile.
+    PublishMarks();
     // What the files held at the open (or when saved, for a file cut since),
     // for the parse to compare with what could be read.
     openedRecords_ = std::max(source ? uint32_t(source->GetCount()) : 0u, savedRecords);
@@ -512,6 +533,12 @@ bool CCaptureWorker::ParseOpenedFiles(uint32_t savedRecords) {
 void CCaptureWorker::PublishCleared() {
     // The panes and views drop what they show of the capture that went.
     Publish(list_ ? list_->EventHandler() : nullptr, EventCaptureCleared, 0, 0);
+}
+
+void CCaptureWorker::PublishMarks() {
+    // A cleared capture keeps its marks: only a renewed or opened document changes them.
+    Publish(list_ ? list_->EventHandler() : nullptr, EventMarksChanged,
+            reinterpret_cast<intptr_t>(static_cast<IBookmark*>(&doc_.Bookmarks())), 0);
 }
 
 std::string CCaptureWorker::ShortReadWarning(uint32_t read, uint32_t expected) {
@@ -544,12 +571,17 @@ bool CCaptureWorker::SaveProject(const std::string& path, std::string* error) {
     return doc_.OnSaveDocument(path, device_ ? device_->GetDataSource() : nullptr, error);
 }
 
-bool CCaptureWorker::ClearCapture() {
+bool CCaptureWorker::NewProject() {
     std::lock_guard command(commandMutex_);
     if (!StopDecoding()) return false;
     ResetTrees();
     // The device library's capture goes too, or a save would write it again.
     if (device_) device_->Control(kControlDiscardCapture, nullptr);
+    {
+        std::lock_guard lock(docMutex_);
+        doc_.OnNewDocument();
+    }
+    PublishMarks();
     return true;
 }
 
@@ -575,24 +607,40 @@ std::string CCaptureWorker::FormatStatus(const DeviceStatus& status) {
 }
 
 void CCaptureWorker::Stop() {
+    bool publishing;
     {
-        std::unique_lock lock(stateMutex_);
+        std::lock_guard lock(stateMutex_);
         state_ = uint32_t(CaptureState::Quit);
         woken_ = true;
         // Only a running parse or decoding: a cancel left pending would end
         // the document's next one at once.
         if (parsing_) doc_.Parser().Cancel();
         if (decoding_) doc_.Manager().Cancel();
+        publishing = publishing_ && !ended_;
         wake_.notify_all();
-        // A parse or decoding stops within a record or an item and a poll at
-        // once; only a device call can hold the worker longer.
-        if (thread_.joinable() && !settled_.wait_for(lock, kShutdownWait, [&] { return ended_; }))
-            std::fprintf(stderr, "orvane: the capture worker did not end within %lld ms; waiting for its device call\n",
-                         static_cast<long long>(kShutdownWait.count()));
+    }
+    // A view walking the parsed capture in its publication (the charts read
+    // every record) lets go of it once told that it goes, as it will be after
+    // this anyway.
+    if (publishing) PublishCleared();
+    {
+        std::unique_lock lock(stateMutex_);
+        // A parse or decoding stops within a record or an item, a poll at once,
+        // and of a parse's publications only the one under way is waited for.
+        if (thread_.joinable() && !settled_.wait_for(lock, options_.shutdownWait, [&] { return ended_; }))
+            std::fprintf(stderr, "orvane: the capture worker did not end within %lld ms; waiting for %s\n",
+                         static_cast<long long>(options_.shutdownWait.count()), WaitingFor());
     }
     // Joined even then: it still reads the device, the document and the list,
     // which go once this returns.
     if (thread_.joinable()) thread_.join();
+}
+
+const char* CCaptureWorker::WaitingFor() const {
+    if (parsing_) return "the parse to stop";
+    if (decoding_) return "the class decoding to stop";
+    if (publishing_) return "a view to take the parsed capture";
+    return "its device call";
 }
 
 void CCaptureWorker::Shutdown() {

@@ -26,6 +26,9 @@ namespace orvane::app {
 
 class CCaptureWorker : private IProgress {
 public:
+    // How long Stop waits, by default, before it says what holds the worker.
+    static constexpr std::chrono::milliseconds kShutdownWait{1000};
+
     enum class CaptureState : uint32_t { Quit = 0, Idle = 1, Capturing = 2, Parse = 3, ClassDecode = 4 };
     enum HideFilter : uint32_t { HideSof = 1, HideNak = 2, HideBusState = 4 };
     enum class StartResult {
@@ -49,6 +52,8 @@ public:
         // not be read whole; worker thread) or a start the analyser did not
         // take (UI thread).
         std::function<void(const std::string&)> warning;
+        // How long Stop waits before it says what holds the worker.
+        std::chrono::milliseconds shutdownWait{kShutdownWait};
     };
 
     // Takes `device` (may be null: every device command does nothing) and
@@ -88,8 +93,9 @@ public:
     bool SaveProject(const std::string& path, std::string* error);
     // After the capture files were opened elsewhere: resets and parses them.
     bool ResetForOpenedProject();
-    // For a new project: drops the device library's capture, resets and publishes CaptureCleared.
-    bool ClearCapture();
+    // A new project: drops the device library's capture, resets, renews the
+    // document and publishes CaptureCleared, then MarksChanged with its (no) marks.
+    bool NewProject();
 
     // Holds a class decoding off while the user decides whether to replace
     // the capture (a save, a file dialog): the decoding is cancelled at once
@@ -136,8 +142,6 @@ public:
     // Stops, then releases the device. Call it before the list goes: the
     // worker feeds the list until it ends. Idempotent.
     void Shutdown();
-    // How long Stop waits before it says that the worker is stuck.
-    static constexpr std::chrono::milliseconds kShutdownWait{1000};
 
     // ---- command enabling and state ----
     CaptureState State() const { return CaptureState(state_.load()); }
@@ -173,6 +177,10 @@ private:
     // CaptureCleared from the list, before the capture goes: everything that
     // reads it lets go first.
     void PublishCleared();
+    // MarksChanged with the document's marks, after they were renewed or opened.
+    void PublishMarks();
+    // What the worker is in, for Stop's message; the caller holds stateMutex_.
+    const char* WaitingFor() const;
     // Moves `from` to `to` only when the state is still `from`, so a quit is never overwritten.
     bool Transition(CaptureState from, CaptureState to);
     void NotifyState();
@@ -220,6 +228,7 @@ private:
     std::atomic<uint32_t> state_{uint32_t(CaptureState::Idle)};
     bool parsing_ = false;   // under stateMutex_
     bool decoding_ = false;  // under stateMutex_
+    bool publishing_ = false;  // a parse's publications; under stateMutex_
     std::atomic<bool> dataAvailable_{false};
     std::atomic<bool> classDecoded_{false};
     std::atomic<bool> transferShown_{false};

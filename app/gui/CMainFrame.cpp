@@ -662,8 +662,7 @@ void CMainFrame::OnFileNew() {
     // A class decoding gives way: a save needs the worker idle.
     const CCaptureWorker::DecodingPause pause(*worker_);
     if (!SaveModified()) return;
-    if (!worker_->ClearCapture()) return;
-    doc_.OnNewDocument();
+    if (!worker_->NewProject()) return;
     path_.clear();
     UpdateTitle();
 }

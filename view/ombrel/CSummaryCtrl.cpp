@@ -45,11 +45,13 @@ int32_t CSummaryCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, int
         source_ = reinterpret_cast<IDataSource*>(param1);
         return 1;
     case EventParseFinished: {
+        // A clear that comes while this counts (a close) drops what it counted.
+        const uint64_t generation = generation_;
         // The tree is valid only while this publication lasts: count it now.
         stats_.Clear();
         stats_.Count(reinterpret_cast<const UsbItem*>(param1), source_.load());
         std::vector<SummaryRow> rows = FillTree(stats_);
-        OnGui([this, rows = std::move(rows), generation = generation_.load()]() mutable {
+        OnGui([this, rows = std::move(rows), generation]() mutable {
             if (generation != generation_) return;
             rows_ = std::move(rows);
             Show();

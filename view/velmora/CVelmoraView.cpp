@@ -45,7 +45,9 @@ int32_t CVelmoraView::OnEvent(IEventHandler* sender, int32_t type, intptr_t para
         auto* source = reinterpret_cast<IDataSource*>(param1);
         uint64_t generation = generation_;
         std::shared_ptr<const CaptureArrays> arrays;
-        if (source && source->GetCount() > 0) arrays = CaptureArrays::Load(source);
+        // A capture cleared meanwhile (the window closing) ends the load: its arrays would be dropped.
+        if (source && source->GetCount() > 0)
+            arrays = CaptureArrays::Load(source, [this, generation] { return generation_ != generation; });
         Queue([this, source, arrays, generation] { ApplyCapture(source, arrays, generation); });
         return arrays ? 1 : 0;
     }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -295,7 +296,7 @@ TEST_F(CaptureWorker, NewOrOpenDuringAClassDecodingCancelsIt) {
         DecodeAgainAndHold();
         {
             const CCaptureWorker::DecodingPause pause(*worker);
-            EXPECT_TRUE(worker->ClearCapture());
+            EXPECT_TRUE(worker->NewProject());
         }
         EXPECT_EQ(worker->State(), State::Idle);
         EXPECT_FALSE(worker->TransferLevelShown() || worker->DataAvailable() || worker->ClassDecoded());
@@ -401,8 +402,10 @@ TEST_F(CaptureWorker, SavedProjectOpensAndParsesAgain) {
     ASSERT_TRUE(worker->OpenProject(dir / "cap.usb", &error)) << error;
     ASSERT_TRUE(WaitUntil([&] { return worker->IsIdle() && worker->DataAvailable(); }));
     const std::vector<int32_t> types = log.Types();
-    EXPECT_EQ(std::vector<int32_t>(types.begin() + std::ptrdiff_t(before), types.end()), kCapture)
-        << "the old capture is cleared before the opened one is published";
+    std::vector<int32_t> opening = kCapture;
+    opening.insert(opening.begin() + 1, EventMarksChanged);
+    EXPECT_EQ(std::vector<int32_t>(types.begin() + std::ptrdiff_t(before), types.end()), opening)
+        << "the old capture is cleared and the opened marks shown before the opened capture is published";
     EXPECT_FALSE(worker->TransferLevelShown());
     EXPECT_EQ(doc.TransactionRoot().children.size(), count);
     EXPECT_EQ(doc.TransferRoot().children.size(), 0u);
@@ -412,11 +415,18 @@ TEST_F(CaptureWorker, SavedProjectOpensAndParsesAgain) {
     EXPECT_EQ(doc.TransactionRoot().children.size(), count) << "a failed open keeps the capture";
     EXPECT_EQ(log.Types().size(), types.size()) << "and clears nothing";
 
-    ASSERT_TRUE(worker->ClearCapture());
+    doc.Bookmarks().Add({3, "mark", ""});
+    ASSERT_TRUE(worker->NewProject());
     EXPECT_EQ(doc.TransactionRoot().children.size(), 0u);
     EXPECT_FALSE(worker->OnTransferLevel()) << "no data";
-    EXPECT_EQ(log.Types().back(), EventCaptureCleared);
-    EXPECT_EQ(log.events.back().sender, &list);
+    EXPECT_EQ(doc.Bookmarks().GetCount(), 0);
+    ASSERT_GE(log.events.size(), 2u);
+    const Event* last = &log.events.back();
+    EXPECT_EQ(last[-1].type, EventCaptureCleared);
+    EXPECT_EQ(last->type, EventMarksChanged) << "the marks that went are published gone";
+    EXPECT_EQ(last->param1, reinterpret_cast<intptr_t>(static_cast<IBookmark*>(&doc.Bookmarks())));
+    EXPECT_EQ(last[-1].sender, &list);
+    EXPECT_EQ(last->sender, &list);
 }
 
 TEST_F(CaptureWorker, ASaveWithoutThePayloadFailsAndSaysWhichFile) {
@@ -520,7 +530,10 @@ TEST_F(CaptureWorker, AStartTheAnalyserDoesNotTakeClearsTheCaptureAndSaysSo) {
     EXPECT_TRUE(worker->IsIdle());
     EXPECT_FALSE(worker->DataAvailable());
     EXPECT_EQ(doc.TransactionRoot().children.size(), 0u);
-    EXPECT_EQ(log.Types().back(), EventCaptureCleared);
+    const std::vector<int32_t> types = log.Types();
+    EXPECT_EQ(std::vector<int32_t>(types.end() - 2, types.end()),
+              (std::vector<int32_t>{EventCaptureCleared, EventMarksChanged}))
+        << "the renewed document's marks are published";
     EXPECT_EQ(source.GetCount(), 0u) << "no rows, no records: a save writes what the window shows";
     // A new project that keeps its settings, as nothing else of the old one describes it.
     EXPECT_EQ(doc.Bookmarks().GetCount(), 0);
@@ -546,7 +559,11 @@ TEST_F(CaptureWorker, TheListAndThePanesLetGoBeforeANewProjectOrAFailedStartDrop
     reader.source = device->GetDataSource();
     bus.Subscribe(&reader);
     const std::function<void()> drops[] = {
-        [&] { ASSERT_TRUE(worker->ClearCapture()); },
+        [&] {
+            const std::string setup = doc.GetSetup();
+            ASSERT_TRUE(worker->NewProject());
+            doc.SetSetup(setup);  // a new project has none, and the next capture needs them
+        },
         [&] {
             const unsigned before = emu.CommandCount();
             ASSERT_EQ(device->ApplySetup(doc.GetSetup().c_str()), 1);
@@ -615,7 +632,7 @@ TEST(CaptureWorkerStub, QuitDuringAParseThatWaitsForeverReturnsAndBusyRefusesCom
     EXPECT_EQ(worker.StartRecord(), Start::Busy);
     EXPECT_FALSE(worker.OpenProject("/nonexistent.usb", &error));
     EXPECT_TRUE(error.empty());
-    EXPECT_FALSE(worker.ResetForOpenedProject() || worker.ClearCapture() || worker.SetHideFilter(1) ||
+    EXPECT_FALSE(worker.ResetForOpenedProject() || worker.NewProject() || worker.SetHideFilter(1) ||
                  worker.OnTransactionLevel() || worker.OnTransferLevel() || worker.StopRecord());
     EXPECT_FALSE(doc.IsModified());
 
@@ -623,6 +640,60 @@ TEST(CaptureWorkerStub, QuitDuringAParseThatWaitsForeverReturnsAndBusyRefusesCom
     EXPECT_TRUE(doc.Parser().Cancelled());
     EXPECT_TRUE(device.released);
     worker.Shutdown();
+}
+
+TEST(CaptureWorkerStub, AQuitDuringAParsesPublicationsSkipsTheRestAndSaysThatAViewHoldsIt) {
+    emu::CaptureSource source(Session(3));
+    StubDevice device;
+    device.source = &source;
+    COrvaneDoc doc;
+    CCaptureWorker::Options options = Fast();
+    options.shutdownWait = std::chrono::milliseconds(1);
+    CCaptureWorker worker(doc, &device, nullptr, options);
+    // Stop's message goes to stderr: a file of the test's own for the while.
+    const orvane::testing::TempDir folder;
+    const std::string said = folder / "stderr";
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    std::FILE* file = std::fopen(said.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(::dup2(::fileno(file), 2), 2);
+    auto stderrText = [&] {
+        std::fflush(stderr);
+        std::ifstream in(said);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    // The charts take the capture as the close comes, and keep it until Stop has said what it waits for
+    // (after it told them that the capture goes).
+    struct Holder : EventLog {
+        int32_t OnEvent(IEventHandler* sender, int32_t type, intptr_t p1, intptr_t p2) override {
+            EventLog::OnEvent(sender, type, p1, p2);
+            if (type == EventDataReady) onDataReady();
+            return 1;
+        }
+        std::function<void()> onDataReady;
+    } views;
+    std::thread closing;
+    views.onDataReady = [&] {
+        closing = std::thread([&] { worker.Stop(); });
+        EXPECT_TRUE(WaitUntil([&] { return stderrText().find("orvane: the capture worker") != std::string::npos; }));
+    };
+    CEventPublisher bus;
+    bus.Subscribe(&views);
+    worker.SetPublisher(&bus);
+    ASSERT_EQ(worker.StartRecord(), Start::Started);
+    ASSERT_TRUE(WaitUntil([&] { return closing.joinable(); }));
+    closing.join();
+    const std::string text = stderrText();
+    ::dup2(saved, 2);
+    ::close(saved);
+    std::fclose(file);
+
+    EXPECT_EQ(views.Types(), (std::vector<int32_t>{EventCaptureCleared, EventDeviceTreeChanged, EventDataReady,
+                                                   EventCaptureCleared}))
+        << "the view holding the capture is told it goes; the summary's counts and the marks are not published";
+    EXPECT_FALSE(worker.DataAvailable());
+    EXPECT_NE(text.find("waiting for a view to take the parsed capture"), std::string::npos) << text;
 }
 
 TEST(CaptureWorkerStub, FailingStatusEndsTheCaptureWithoutAParse) {

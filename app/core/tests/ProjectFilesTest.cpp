@@ -133,8 +133,7 @@ TEST_F(Project, ARefusedOpenKeepsTheCaptureItsRowsAndItsSave) {
 
 TEST_F(Project, ANewProjectHoldsNoCaptureAndReopensEmpty) {
     Capture();
-    ASSERT_TRUE(worker->ClearCapture());
-    doc.OnNewDocument();
+    ASSERT_TRUE(worker->NewProject());
     EXPECT_EQ(Source().GetCount(), 0u);
     std::string error;
     ASSERT_TRUE(worker->SaveProject(dir / "new.usb", &error)) << error;

@@ -25,6 +25,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeWidget>
 #include <QUrl>
 
 #include <map>
@@ -103,6 +104,31 @@ void Capture(CMainFrame& frame) {
     ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
     ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
     ASSERT_TRUE(QTest::qWaitFor([&] { return UploadDone(frame.Device()); }, kBoundMs));
+}
+
+// The bookmark rows of the summary plug-in's report, in its order.
+QStringList SummaryMarks(CMainFrame& frame) {
+    QStringList rows;
+    auto* report = frame.Pane(4005) ? frame.Pane(4005)->findChild<QTreeWidget*>() : nullptr;
+    if (!report) return {QStringLiteral("no summary")};
+    for (int i = 0; i < report->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* group = report->topLevelItem(i);
+        if (group->text(0) != QString::fromUtf8("标签")) continue;
+        for (int j = 0; j < group->childCount(); ++j) rows.append(group->child(j)->text(0));
+    }
+    return rows;
+}
+
+// The document's marks as the summary writes them.
+QStringList DocumentMarks(COrvaneDoc& doc) {
+    QStringList rows;
+    for (int32_t i = 0; i < doc.Bookmarks().GetCount(); ++i) {
+        Mark m;
+        doc.Bookmarks().GetAt(i, &m);
+        rows.append(QString::fromStdString((m.name.empty() ? "Bookmark" : m.name) + ":" + m.comment + "(" +
+                                           std::to_string(m.packet) + ")"));
+    }
+    return rows;
 }
 
 }  // namespace
@@ -925,6 +951,62 @@ TEST(MainFrameFiles, AfterAStartTheAnalyserDoesNotTakeASaveAsksForANameAndThePro
     ASSERT_TRUE(frame.Commands().Execute(cmd::FileSave));
     EXPECT_EQ(prompt.fileDialogs.size(), 1) << "a name is asked for";
     EXPECT_EQ(FolderBytes(folder), saved) << "cancelled, and nothing written over the project";
+}
+
+TEST(MainFrameFiles, TheSummaryListsTheDocumentsMarksAfterNewARefusedStartAnOpenAndAClose) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    emu::EmulatedAnalyser emu;
+    CMainFrame frame(CMainFrame::Options{
+        .device = EmulatedDevice(emu, 20), .viewFolder = ORVANE_VIEW_DIR, .demoFolder = "/nonexistent"});
+    frame.show();
+    frame.ShowPane(4005);
+    COrvaneDoc& doc = frame.Document();
+    // As the list's bookmark commands do.
+    auto addMark = [&](const Mark& mark) {
+        doc.Bookmarks().Add(mark);
+        frame.Publisher().Publish(frame.ListModel(), EventMarksChanged,
+                                  reinterpret_cast<intptr_t>(static_cast<IBookmark*>(&doc.Bookmarks())), 0);
+    };
+    // What the report lists at once, and once what the worker queued for it has come.
+    auto expectShown = [&](const QStringList& marks, const char* after) {
+        const std::string want = marks.join('|').toStdString();
+        EXPECT_EQ(SummaryMarks(frame).join('|').toStdString(), want) << after;
+        QCoreApplication::processEvents();
+        EXPECT_EQ(SummaryMarks(frame).join('|').toStdString(), want) << after;
+        EXPECT_EQ(DocumentMarks(doc).join('|').toStdString(), want) << after;
+    };
+
+    ASSERT_NO_FATAL_FAILURE(Capture(frame));
+    addMark({3, "saved", "kept"});
+    const std::string folder = TempFolder("summary-marks");
+    const QString project = QString::fromStdString(folder + "/marks.usb");
+    ASSERT_TRUE(frame.SaveProject(project)) << prompt.dialogs.join('|').toStdString();
+    expectShown({"saved:kept(3)"}, "a capture and a save");
+
+    frame.OnFileNew();
+    ASSERT_TRUE(frame.ProjectPath().isEmpty());
+    expectShown({}, "New");
+
+    ASSERT_NO_FATAL_FAILURE(Capture(frame));
+    addMark({5, "", "gone"});
+    expectShown({"Bookmark:gone(5)"}, "a mark of the new project");
+    // The settings are taken; the first write of the start is not.
+    const unsigned before = emu.CommandCount();
+    ASSERT_EQ(frame.Device()->ApplySetup(doc.GetSetup().c_str()), 1);
+    emu.DisconnectAtCommand(emu.CommandCount() - before + 1);
+    ASSERT_TRUE(frame.Commands().Execute(cmd::StartRecord));
+    ASSERT_EQ(doc.TransactionRoot().children.size(), 0u) << "the start failed";
+    expectShown({}, "a start the analyser did not take");
+    emu.Reconnect();
+
+    ASSERT_TRUE(frame.OpenProject(project));
+    expectShown({"saved:kept(3)"}, "an open, while its capture is parsed");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
+    expectShown({"saved:kept(3)"}, "an open");
+
+    ASSERT_TRUE(frame.close());
+    expectShown({"saved:kept(3)"}, "a close");
 }
 
 TEST(MainFrameFiles, ASignalToQuitClosesWithoutAskingAndTheStoreGoes) {

@@ -21,7 +21,7 @@ int64_t TicksAt(double t)
 
 }  // namespace
 
-std::shared_ptr<const CaptureArrays> CaptureArrays::Load(IDataSource* source)
+std::shared_ptr<const CaptureArrays> CaptureArrays::Load(IDataSource* source, const std::function<bool()>& stopped)
 {
     std::shared_ptr<CaptureArrays> arrays(new CaptureArrays);
     if (!source) return arrays;
@@ -43,10 +43,15 @@ std::shared_ptr<const CaptureArrays> CaptureArrays::Load(IDataSource* source)
         if (IsData(r.PidNibble())) maxData = std::max(maxData, int32_t(r.Length()) - 2);
     };
     uint32_t read = 0;
+    uint32_t nextCheck = 0;
     while (read < n) {
+        if (stopped && read >= nextCheck) {
+            if (stopped()) return nullptr;
+            nextCheck = read + kStopBlock;
+        }
         uint32_t held = 0;
         if (const PacketRecord* chunk = source->PeekRecords(read, &held)) {
-            held = std::min(held, n - read);
+            held = std::min({held, n - read, kStopBlock});
             for (uint32_t k = 0; k < held; ++k) take(read + k, chunk[k]);
             read += held;
             record = chunk[held - 1];
@@ -60,6 +65,7 @@ std::shared_ptr<const CaptureArrays> CaptureArrays::Load(IDataSource* source)
     arrays->startWords_.resize(read);
     arrays->traffic_.resize(read);
     arrays->maxDataLength_ = maxData;
+    if (stopped && stopped()) return nullptr;
     arrays->Finish();
     return arrays;
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -28,7 +29,11 @@ class CaptureArrays {
 public:
     // Reads every record of `source` once; a read that fails ends the capture
     // there, "not yet" repeats the previous record. Null source: an empty capture.
-    static std::shared_ptr<const CaptureArrays> Load(IDataSource* source);
+    // `stopped`, asked every kStopBlock records, gives null as soon as it says
+    // yes: the capture is going, and a close need not wait for all of it.
+    static std::shared_ptr<const CaptureArrays> Load(IDataSource* source,
+                                                     const std::function<bool()>& stopped = {});
+    static constexpr uint32_t kStopBlock = 1u << 16;
     // From records already in memory (tests and benchmarks).
     static std::shared_ptr<const CaptureArrays> FromWords(std::vector<uint8_t> pidBytes,
                                                           std::vector<uint64_t> startWords, uint64_t packetCount);

@@ -394,6 +394,25 @@ TEST(TrafficPane, EmptySourcesAndClearedCapturesLoadNothing)
     QCoreApplication::processEvents();
     EXPECT_FALSE(f.view.Model().Loaded());
     EXPECT_TRUE(f.view.Model().arrays->Empty());
+
+    // One cleared while the worker loads it (the window closing) is read no further.
+    struct ClearedWhileRead : emu::CaptureSource {
+        using CaptureSource::CaptureSource;
+        int32_t GetRecord(uint32_t index, PacketRecord* out) override {
+            if (index == 0) bus->Publish(nullptr, EventCaptureCleared, 0, 0);
+            return CaptureSource::GetRecord(index, out);
+        }
+        Bus* bus = nullptr;
+    } closing(Traffic(40000));
+    closing.bus = &f.bus;
+    closing.SetPeekable(false);
+    ASSERT_GT(closing.GetCount(), 2 * CaptureArrays::kStopBlock);
+    int32_t loaded = -1;
+    std::thread([&] { loaded = f.view.OnEvent(nullptr, EventDataReady, intptr_t(&closing), 0); }).join();
+    EXPECT_EQ(loaded, 0) << "no arrays";
+    EXPECT_LE(closing.GetRecordCalls(), CaptureArrays::kStopBlock) << "stopped at the first block's end";
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f.view.Model().Loaded());
 }
 
 namespace {

@@ -90,6 +90,26 @@ TEST(CaptureArrays, FailedReadsShortenAndLateReadsRepeat)
     EXPECT_TRUE(CaptureArrays::Load(nullptr)->Empty());
 }
 
+TEST(CaptureArrays, ALoadAskedToStopGivesNothingAndReadsNoFurther)
+{
+    // More than one block, so the load is asked again part way.
+    BusTrafficBuilder b(SpeedHigh);
+    for (uint32_t i = 0; i <= CaptureArrays::kStopBlock; ++i) b.Token(PidIn, 1, 1);
+    const emu::BusCapture capture = b.Take();
+    for (bool peek : {true, false}) {
+        CaptureSource source(capture);
+        source.SetPeekable(peek);
+        int asked = 0;
+        EXPECT_EQ(CaptureArrays::Load(&source, [&] { return ++asked > 1; }), nullptr) << "peek " << peek;
+        EXPECT_EQ(asked, 2) << "stopped after the first block";
+        asked = 0;
+        auto whole = CaptureArrays::Load(&source, [&] { return ++asked < 0; });
+        ASSERT_NE(whole, nullptr);
+        EXPECT_EQ(whole->Count(), int64_t(capture.records.size())) << "never told to stop: all of it";
+        EXPECT_EQ(asked, 3) << "asked at each block and before the summaries, however the records are held";
+    }
+}
+
 TEST(CaptureArrays, ShortDataPacketsNeverLowerTheMaximumBelowZero)
 {
     BusTrafficBuilder b(SpeedFull);
