@@ -617,10 +617,11 @@ TEST(DecoderManager, ALaterDeviceWithAPlugInIsGivenItsOwnConfiguration) {
     p.Learn();
 
     const std::string decoded = p.Decode();
-    ASSERT_EQ(p.factory.made.size(), 3u) << decoded;
-    EXPECT_EQ(p.factory.made[0]->configuration, kConfig);
-    EXPECT_EQ(p.factory.made[1]->configuration, keyboardConfig);
-    EXPECT_EQ(p.factory.made[2]->configuration, kConfig);
+    // Read from what each was given: a turn taken over hands its decoder back.
+    ASSERT_EQ(p.factory.configurations.size(), 3u) << decoded;
+    EXPECT_EQ(p.factory.configurations[0], kConfig);
+    EXPECT_EQ(p.factory.configurations[1], keyboardConfig);
+    EXPECT_EQ(p.factory.configurations[2], kConfig);
     EXPECT_NE(decoded.find("300@1.2#0(16:2)"), std::string::npos) << decoded;
 }
 
