@@ -264,14 +264,20 @@ void CClassDecoder::FindReportDescriptor(const UsbItem* item)
 {
     const UsbItem* parent = item->parent;
     if (!parent) return;
+    // The one in force at the item: the last read before it, so a device that
+    // took the address over is not described with an earlier device's; the
+    // first after it when none came before.
+    UsbItem* found = nullptr;
     for (UsbItem* sibling : parent->children) {
         UsbItem* candidate = Forwarded(sibling);
         if (candidate->type != ItemControlTransfer || candidate->address != item->address ||
             candidate->interface != item->interface || !IsReportDescriptorTransfer(candidate))
             continue;
-        TakeReportDescriptor(candidate, true);
-        return;
+        if (candidate->firstRecord > item->firstRecord && found) break;
+        found = candidate;
+        if (candidate->firstRecord > item->firstRecord) break;
     }
+    if (found) TakeReportDescriptor(found, true);
 }
 
 UsbItem* CClassDecoder::Forwarded(UsbItem* item)

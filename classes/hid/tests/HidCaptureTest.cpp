@@ -202,6 +202,32 @@ TEST(HidCapture, AMouseInAResetLoopDecodesEveryReportOfEachEnumeration)
     ExpectMouseDecoded(decoded, 3 * 40);
 }
 
+// A keyboard, then a game controller enumerated twice, on one address: the
+// controller's first turn, whose decoder its second turn hands back, is still
+// described with the controller's report descriptor, never the keyboard's
+// that came first on the address.
+TEST(HidCapture, ATurnHandedBackIsDescribedWithItsOwnReportDescriptor)
+{
+    emu::BusTrafficBuilder b(SpeedFull);
+    Decoded::Enumerate(b, 6, HidConfiguration(1, kCompositeKeyboard.size(), false));
+    b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(kCompositeKeyboard.size())), kCompositeKeyboard);
+    b.In(6, 1, PidData0, {1, 0x02, 0, 0x04, 0x05, 0, 0, 0, 0});
+    for (int turn = 0; turn < 2; ++turn) {
+        Decoded::Enumerate(b, 6, HidConfiguration(0, kGameController.size(), true));
+        b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(kGameController.size())), kGameController);
+        b.In(6, 1, PidData0, {1, 0x01, 0x80, 16, 32, 48, 64, 0x35});
+    }
+    Decoded decoded(b.Take());
+
+    const auto reports = decoded.Rows([](UsbItem* item, const ItemSummary&) { return item->type == 267; });
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_EQ(Offsets(ReportGroup(decoded, reports[0])), Join({{"0/8"}, Fields(8, 1, 8), {"16/8"}, Fields(24, 8, 6)}));
+    for (size_t turn : {1, 2})
+        EXPECT_EQ(Offsets(ReportGroup(decoded, reports[turn])),
+                  Join({{"0/8"}, Fields(8, 1, 16), Fields(24, 8, 4), {"56/4", "60/4"}}))
+            << "the controller's turn " << turn;
+}
+
 TEST(HidCapture, TheRealMouseCaptureDecodesEveryReport)
 {
     auto capture = Decoded::RealCapture("usb_ls_mouse");
