@@ -1051,6 +1051,9 @@ TEST(MainFrameFiles, ASignalToQuitWhileTheCustomiseSheetIsOpenClosesBothAndEndsT
     });
     QTimer::singleShot(10000, &frame, [] { QCoreApplication::exit(42); });  // the quit was dropped
     EXPECT_EQ(QCoreApplication::exec(), 0);
+    // The last window's close also posted a quit that this loop ended before
+    // taking: left queued, it would end every event loop a later test starts.
+    QCoreApplication::removePostedEvents(QCoreApplication::instance(), QEvent::Quit);
     EXPECT_TRUE(sheetOpen);
     EXPECT_FALSE(frame.isVisible());
     EXPECT_FALSE(frame.CommandBars().Customising());
