@@ -788,8 +788,9 @@ int32_t CDeviceProxy::StartUpload(bool resume) {
         }
     }
     progress_ = 0;
-    if (const ControlBlock* held = resume ? HeldImage() : nullptr; held && StoreBytes(*held))
-        progress_ = int32_t(std::min<uint64_t>(store_.Size(), StoreBytes(*held)) * 100 / (StoreBytes(*held) + 1));
+    // Going on: the dialog starts where the store ends, short of done.
+    if (const ControlBlock* held = resume ? HeldImage() : nullptr)
+        if (const uint64_t whole = StoreBytes(*held)) progress_ = int32_t(std::min(store_.Size(), whole) * 99 / whole);
     std::lock_guard state(stateMutex_);
     if (uploadState_ == UploadQuit) return 0;
     ++uploadGeneration_;  // an upload still running starts over for the new store
@@ -912,7 +913,7 @@ const ControlBlock* CDeviceProxy::HeldImage() const {
 uint32_t CDeviceProxy::PacketsPastStore(uint32_t* first) const {
     *first = 0;
     if (offline_ && !keptInAnalyser_) return 0;  // an opened file's payload is what it holds
-    const uint64_t held = store_.IsOpen() ? store_.Size() : 0;
+    const uint64_t held = store_.Size();  // 0 when there is no store
     const uint32_t count = CachedCount();
     uint32_t missing = 0;
     for (uint32_t i = 0; i < count; ++i) {
@@ -926,7 +927,7 @@ uint32_t CDeviceProxy::PacketsPastStore(uint32_t* first) const {
 
 bool CDeviceProxy::StoreShortOfHeld() const {
     const ControlBlock* held = HeldImage();
-    return held && Ended(*held) && (store_.IsOpen() ? store_.Size() : 0) < StoreBytes(*held);
+    return held && Ended(*held) && store_.Size() < StoreBytes(*held);
 }
 
 int32_t CDeviceProxy::FetchRest() {

@@ -133,7 +133,8 @@ protected:
     // Replaces the record array; the cache starts empty.
     bool AllocateRecords(uint32_t count);
     // The image the payload is read from capture memory with: the kept
-    // capture's, else the analyser's. The caller holds the data-source lock.
+    // capture's, else the one its upload started on, else the analyser's.
+    // The caller holds the data-source lock.
     const ControlBlock& PayloadImage() const { return keptInAnalyser_ ? kept_ : uploadedKnown_ ? uploaded_ : control_; }
     bool FetchRecords(uint32_t index);
     bool WriteControlImage();

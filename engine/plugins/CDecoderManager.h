@@ -104,9 +104,8 @@ private:
     // built-in decoder holds none of their transfers.
     void NoteTurn(uint8_t address, uint32_t turn);
     void HandBackTakenOver(uint8_t address, std::vector<EndpointBinding>& bindings, DecoderRef& unbound);
-    // Hands what the decoders handed back left at their flush to the sink, in
-    // key order among the decoders flushed at the run's end, as they would
-    // have been flushed with them; frees what stays when the run fails.
+    // Frees what the decoders handed back left at their flush, when the run
+    // fails before the end hands it to the sink in key order among the rest.
     void FreeHandedBack();
 
     void Emit(UsbItem* item);

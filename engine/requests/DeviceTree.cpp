@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
 #include <climits>
 #include <cstring>
 #include <initializer_list>
