@@ -74,8 +74,9 @@ CDecoderManager::DecoderRef CDecoderManager::BuiltInDecoder(uint8_t address) {
 
 CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device,
                                                                 uint64_t key) {
+    if (!factory_) return nullptr;
     const auto found = tree_.FindInterface(address, interface, device);
-    if (!found || !factory_) return nullptr;
+    if (!found) return nullptr;
     const ClassCode code{found->cls, found->subclass, found->protocol};
     // A plug-in that cannot be found or made is asked once per run, not per item.
     if (failed_.count(code)) return nullptr;
@@ -137,9 +138,13 @@ CDecoderManager::DecoderRef CDecoderManager::GetDecoder(const UsbItem* item, uin
     return CreateClassDecoder(item->address, interface, device, key);
 }
 
-IDecodeClass* CDecoderManager::BindItem(UsbItem* item, std::vector<EndpointBinding>& bindings, DecoderRef& unbound) {
+IDecodeClass* CDecoderManager::BindItem(UsbItem* item, std::vector<EndpointBinding>& bindings, DecoderRef& unbound,
+                                       CDecodeRequest*& standard) {
+    standard = nullptr;
     if (item->address >= 128 || item->endpoint >= 16) {
+        // SOFs and bus events: no decoder of any address.
         item->interface = kNone;
+        if (item->address >= 128) return nullptr;
         unbound = GetDecoder(item);
         return unbound.get();
     }
@@ -152,6 +157,7 @@ IDecodeClass* CDecoderManager::BindItem(UsbItem* item, std::vector<EndpointBindi
         NoteTurn(item->address, device);
         std::tie(binding.from, binding.to) = tree_.DeviceRecords(item->address, device);
         binding.decoder = nullptr;
+        binding.standard = nullptr;
         binding.interface = uint8_t(tree_.FindEndpointInterface(item->address, item->endpoint, device) - 1);
         // Without an interface the decoder depends on the item (a class request or not).
         if (binding.interface != kNone) binding.decoder = GetDecoder(item, binding.interface);
@@ -162,7 +168,11 @@ IDecodeClass* CDecoderManager::BindItem(UsbItem* item, std::vector<EndpointBindi
     // A transaction of no interface goes to the address's built-in decoder,
     // which stays for the whole run: it is looked up once per binding.
     if (item->type != ItemControlTransfer) {
-        if (!binding.decoder) binding.decoder = GetDecoder(item);
+        if (!binding.decoder) {
+            binding.decoder = GetDecoder(item);
+            binding.standard = static_cast<CDecodeRequest*>(binding.decoder.get());
+        }
+        standard = binding.standard;
         return binding.decoder.get();
     }
     unbound = GetDecoder(item);
@@ -213,11 +223,15 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
             if (i + 16 < n) __builtin_prefetch(root_->children[i + 16]);
             if (i + 8 < n) __builtin_prefetch(root_->children[i + 8]->children.begin().address());
             UsbItem* item = root_->children[i];
-            IDecodeClass* decoder = BindItem(item, bindings, unbound);
+            CDecodeRequest* standard;
+            IDecodeClass* decoder = BindItem(item, bindings, unbound, standard);
             if (decoder && item->type >= 16 && item->type <= ItemControlTransfer) {
                 UsbItem* r = decoder->OnTransaction(item);
-                if (r && r->type == ItemControlTransfer) {
-                    // A class request's transfer goes on to the decoder of its interface.
+                // A class request's transfer goes on to the decoder of its
+                // interface; a standard one of no interface, most of an
+                // enumeration, stays with the built-in decoder that made it.
+                const bool stays = standard && r != item && r && r->interface == kNone && !standard->HandedClassRequest();
+                if (r && r->type == ItemControlTransfer && !stays) {
                     if (DecoderRef next = GetDecoder(r)) r = next->OnTransaction(r);
                 }
                 if (r) Emit(r);
@@ -342,24 +356,37 @@ void CDecoderManager::FreeHandedBack() {
     handedBack_.clear();
 }
 
-void CDecoderManager::TakeSof(UsbItem* sof, uint32_t firstRecord) {
-    if (!pendingSofs_) pendingSofs_ = new UsbItem(ItemSofGroup, firstRecord);
-    pendingSofs_->children.push_back(sof);
+void CDecoderManager::TakeSof(UsbItem* sof) {
+    // A SOF alone between two rows is most of them: it makes no run until a
+    // second one joins it.
+    if (!pendingSofs_ && !pendingSof_) {
+        pendingSof_ = sof;
+        return;
+    }
+    SofRun()->children.push_back(sof);
+}
+
+UsbItem* CDecoderManager::SofRun() {
+    if (!pendingSofs_) {
+        pendingSofs_ = new UsbItem(ItemSofGroup, pendingSof_->firstRecord);
+        pendingSofs_->children.push_back(std::exchange(pendingSof_, nullptr));
+    }
+    return pendingSofs_;
 }
 
 void CDecoderManager::Emit(UsbItem* item) {
     if (item->type == PidSof) {
-        TakeSof(item, item->firstRecord);
+        TakeSof(item);
         return;
     }
     if (item->type == ItemSofGroup) {
         // The parser's group node stays in the transaction-level tree only.
         const uint32_t count = item->children.size();
         if (count == 0) return;
-        if (!pendingSofs_) pendingSofs_ = new UsbItem(ItemSofGroup, item->firstRecord);
+        if (!pendingSofs_ && !pendingSof_) pendingSofs_ = new UsbItem(ItemSofGroup, item->firstRecord);
         // One growth for the whole run rather than one per doubling; runs that
         // keep joining (a class decoder took what lay between) grow by half.
-        UsbItemList& members = pendingSofs_->children;
+        UsbItemList& members = SofRun()->children;
         const uint32_t needed = members.size() + count;
         if (needed > members.capacity()) members.reserve(std::max(needed, members.capacity() + members.capacity() / 2));
         for (UsbItem* sof : item->children) members.push_back(sof);
@@ -370,6 +397,10 @@ void CDecoderManager::Emit(UsbItem* item) {
 }
 
 void CDecoderManager::ReleasePendingSofs() {
+    if (UsbItem* only = std::exchange(pendingSof_, nullptr)) {
+        sink_->OnItem(only);
+        return;
+    }
     UsbItem* group = pendingSofs_;
     if (!group) return;
     pendingSofs_ = nullptr;
@@ -388,6 +419,7 @@ void CDecoderManager::ReleasePendingSofs() {
 void CDecoderManager::DropPendingSofs() {
     delete pendingSofs_;  // the node only: its members belong to the parser's tree
     pendingSofs_ = nullptr;
+    pendingSof_ = nullptr;
 }
 
 // ---------------------------------------------------------------- descriptions

@@ -19,6 +19,8 @@
 
 namespace orvane {
 
+class CDecodeRequest;
+
 class CDecoderManager final : public IDecoderManager {
 public:
     // `factory` (not owned, may be null) makes the class decoders.
@@ -74,6 +76,7 @@ private:
     // item on it while the device tree and the decoders stay as they are.
     struct EndpointBinding {
         DecoderRef decoder;
+        CDecodeRequest* standard = nullptr;  // the decoder, when it is the address's built-in one
         uint32_t from = 0, to = 0;  // the records of the device it was bound for
         uint8_t interface = kNone;
         bool known = false;
@@ -94,7 +97,9 @@ private:
     // Binds a top-level transaction-level item: writes its interface and
     // answers its decoder, looked up once per endpoint of `bindings`; one
     // that depends on the item is held in `unbound`.
-    IDecodeClass* BindItem(UsbItem* item, std::vector<EndpointBinding>& bindings, DecoderRef& unbound);
+    // `standard` is the decoder as the built-in one when it is that.
+    IDecodeClass* BindItem(UsbItem* item, std::vector<EndpointBinding>& bindings, DecoderRef& unbound,
+                           CDecodeRequest*& standard);
     // The forwarding calls' lookup: an item of no interface counts as interface 0.
     DecoderRef DecoderForDescription(const UsbItem* item);
     bool IsClassRequest(const UsbItem* transfer);
@@ -109,7 +114,9 @@ private:
     void FreeHandedBack();
 
     void Emit(UsbItem* item);
-    void TakeSof(UsbItem* sof, uint32_t firstRecord);
+    void TakeSof(UsbItem* sof);
+    // The pending run, made of the lone SOF when there is none yet.
+    UsbItem* SofRun();
     void ReleasePendingSofs();
     void DropPendingSofs();
 
@@ -120,6 +127,8 @@ private:
     // The SOF run being gathered. Its members' parent stays the parser's
     // group: the transaction level describes them long after this one is freed.
     UsbItem* pendingSofs_ = nullptr;
+    // A SOF pending alone, before any run: at most one of the two is set.
+    UsbItem* pendingSof_ = nullptr;
     // The rows shown are described from the UI thread while a decoding runs
     // on the worker: both look decoders up, and either may make one.
     mutable std::mutex decodersMutex_;

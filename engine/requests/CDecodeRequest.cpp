@@ -61,14 +61,23 @@ bool CDecodeRequest::Owns(const UsbItem* item) const {
 }
 
 UsbItem* CDecodeRequest::Open(UsbItem* setup) {
-    UsbItem* earlier = open_;
-    open_ = new UsbItem(ItemControlTransfer, setup->firstRecord);
-    open_->address = setup->address;
-    open_->endpoint = setup->endpoint;
-    open_->Append(setup);
+    UsbItem* earlier = Hand(open_);
     uint8_t bytes[8] = {};
     const int32_t got = host_ ? host_->GetData(setup, bytes, sizeof bytes) : 0;
     const CDeviceRequest request(bytes, got > 0 ? uint32_t(got < 8 ? got : 8) : 0, CUsbIdDatabase::Empty());
+    auto* transfer = new UsbItem(ItemControlTransfer, setup->firstRecord);
+    transfer->address = setup->address;
+    transfer->endpoint = setup->endpoint;
+    try {
+        // Room for the stages most transfers have, so that they grow no list.
+        transfer->children.reserve(request.wLength() ? 3 : 2);
+        transfer->Append(setup);
+    } catch (...) {
+        delete transfer;
+        throw;
+    }
+    open_ = transfer;
+    openClass_ = got > 0 && request.RequestType() == CDeviceRequest::TypeClass;
     wLength_ = request.wLength();
     received_ = 0;
     lostData_ = lastInUnanswered_ = false;
@@ -82,8 +91,13 @@ UsbItem* CDecodeRequest::Open(UsbItem* setup) {
     return earlier;
 }
 
+UsbItem* CDecodeRequest::Hand(UsbItem* transfer) {
+    if (transfer) handedClass_ = openClass_;
+    return transfer;
+}
+
 UsbItem* CDecodeRequest::End(uint8_t handshake) {
-    UsbItem* done = open_;
+    UsbItem* done = Hand(open_);
     open_ = nullptr;
     state_ = Idle;
     // The transfer's result is its last stage's handshake, unless the host
@@ -121,7 +135,7 @@ bool CDecodeRequest::Opens(const UsbItem* item) { return StageOf(item) == Stage:
 
 UsbItem* CDecodeRequest::OnTransaction(UsbItem* item) {
     if (!item) {
-        UsbItem* pending = open_;
+        UsbItem* pending = Hand(open_);
         open_ = nullptr;
         return pending;
     }

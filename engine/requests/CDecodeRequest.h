@@ -40,12 +40,17 @@ public:
     void Reset() override {}
 
     uint32_t StageState() const { return state_; }
+    // Whether the transfer handed out last is a class request: only those of
+    // no interface go on to a class decoder.
+    bool HandedClassRequest() const { return handedClass_; }
     const UsbItem* OpenTransfer() const { return open_; }
 
 private:
     UsbItem* Open(UsbItem* setup);
     // Hands out the open transfer with `handshake` as its result.
     UsbItem* End(uint8_t handshake);
+    // Every transfer handed out goes through here.
+    UsbItem* Hand(UsbItem* transfer);
     // Appends a data-stage transaction unless it would carry the data past wLength.
     bool TakeData(UsbItem* item);
     bool Owns(const UsbItem* item) const;
@@ -61,6 +66,8 @@ private:
     bool lostData_ = false;           // an accepted data packet was not captured
     bool lastInUnanswered_ = false;   // the latest IN data transaction had no answer
     uint8_t nextToggle_ = PidData1;   // PID of the next data packet the host accepts
+    bool openClass_ = false;          // the open transfer's setup is a class request
+    bool handedClass_ = false;
 };
 
 }  // namespace orvane

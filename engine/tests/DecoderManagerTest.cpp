@@ -307,6 +307,13 @@ TEST(DecoderManager, TransferLevelShapes) {
              b.SofRun(2), b.In(5, 2, PidData0, k3), b.SofRun(1);
          },
          "5 16@5.2:2 128x2 16@5.2:2 5"},
+        {"a lone SOF and a run split by held-back transactions join, either first", Tree::Hand,
+         [](B& b) {
+             b.SofRun(1), b.In(5, 1, PidData0, k3), b.SofRun(3), b.In(5, 1, PidData0, k3);
+             b.In(5, 2, PidData0, k3);
+             b.SofRun(2), b.In(5, 1, PidData0, k3), b.SofRun(1), b.In(5, 1, PidData0, k3), b.SofRun(1);
+         },
+         "128x4 16@5.2:2 300@5.1#0(16:2 16:2 16:2 16:2) 128x4"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
