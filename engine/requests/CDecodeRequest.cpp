@@ -69,8 +69,6 @@ UsbItem* CDecodeRequest::Open(UsbItem* setup) {
     transfer->address = setup->address;
     transfer->endpoint = setup->endpoint;
     try {
-        // Room for the stages most transfers have, so that they grow no list.
-        transfer->children.reserve(request.wLength() ? 3 : 2);
         transfer->Append(setup);
     } catch (...) {
         delete transfer;
