@@ -170,6 +170,7 @@ IDecodeClass* CDecoderManager::BindItem(UsbItem* item, std::vector<EndpointBindi
     if (item->type != ItemControlTransfer) {
         if (!binding.decoder) {
             binding.decoder = GetDecoder(item);
+            // For an item of no interface that is no transfer, that is the built-in decoder.
             binding.standard = static_cast<CDecodeRequest*>(binding.decoder.get());
         }
         standard = binding.standard;
