@@ -288,6 +288,13 @@ TEST(DecoderManager, TransferLevelShapes) {
              b.Setup(5, Request(0xA1, 0x01, 0x0100, 0, 3)), b.In(5, 0, PidData1, k3);
          },
          "258@5.0#0(256) 258@5.0#0(256)"},
+        {"class requests to two interfaces in turn each go to their own", Tree::Hand,
+         [](B& b) {
+             b.ControlTransfer(5, Request(0x21, 1, 0, 1, 0), {});
+             b.ControlTransfer(5, Request(0x21, 0x0A, 0, 0, 0), {});
+             b.ControlTransfer(5, Request(0x21, 1, 0, 1, 0), {});
+         },
+         "256@5.0#1(18:2 16:2) 258@5.0#0(256:2) 256@5.0#1(18:2 16:2)"},
         {"standard request to the interface", Tree::Hand,
          [](B& b) { b.ControlTransfer(5, Request(0x81, 6, 0x2200, 0, 3), k3); }, "258@5.0#0(256:2)"},
         {"standard request to the device stays built-in", Tree::Hand,
