@@ -943,6 +943,7 @@ int32_t CDeviceProxy::FetchRest() {
 }
 
 int32_t CDeviceProxy::MissingPayload(uint32_t* first, uint32_t* count) {
+    std::lock_guard guard(lock_);  // a fetch started since may be writing the reason
     if (first) *first = missingFirst_;
     if (count) *count = missingCount_;
     return uploadError_ > 0 ? uploadError_ : 0;
