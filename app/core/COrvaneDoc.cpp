@@ -226,11 +226,13 @@ std::string COrvaneDoc::DigestText(uint64_t digest) {
 
 bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, std::string* error) {
     const ProjectFileNames names(path);
-    auto fail = [&](const std::string& file, int code) {
+    // `message` empty: nothing to report (a cancel).
+    auto failWith = [&](const std::string& message) {
         names.RemoveTemporaries();
-        if (error) *error = file.empty() ? std::string() : SaveError(file, code) + "原有的项目文件未被改动。";
+        if (error) *error = message.empty() ? std::string() : message + "原有的项目文件未被改动。";
         return false;
     };
+    auto fail = [&](const std::string& file, int code) { return failWith(SaveError(file, code)); };
     // A save that died after it was made is finished first, so this one
     // starts from a whole project; what other saves left goes.
     if (const int code = names.FinishEarlierSave()) return fail(names.project, code);
@@ -255,13 +257,11 @@ bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, st
             const int code = source->LastFileError(&failed);
             const std::string file = failed && *failed ? std::string(failed) : std::string();
             // A cancel (of the wait for an upload) is no failure to report.
-            if (file.empty() && code == 0) return fail({}, 0);
+            if (file.empty() && code == 0) return failWith({});
             if (code == kFileErrorPayloadShort) {
                 uint32_t first = 0, count = 0;
                 const int reason = source->MissingPayload(&first, &count);
-                names.RemoveTemporaries();
-                if (error) *error = PayloadShortError(names.data, first, count, reason) + "原有的项目文件未被改动。";
-                return false;
+                return failWith(PayloadShortError(names.data, first, count, reason));
             }
             return fail(file == names.dataTemp ? names.data : names.packet, code);
         }
