@@ -273,9 +273,11 @@ void CClassDecoder::FindReportDescriptor(const UsbItem* item)
         if (candidate->type != ItemControlTransfer || candidate->address != item->address ||
             candidate->interface != item->interface || !IsReportDescriptorTransfer(candidate))
             continue;
-        if (candidate->firstRecord > item->firstRecord && found) break;
+        if (candidate->firstRecord > item->firstRecord) {
+            if (!found) found = candidate;
+            break;
+        }
         found = candidate;
-        if (candidate->firstRecord > item->firstRecord) break;
     }
     if (found) TakeReportDescriptor(found, true);
 }

@@ -228,6 +228,23 @@ TEST(HidCapture, ATurnHandedBackIsDescribedWithItsOwnReportDescriptor)
             << "the controller's turn " << turn;
 }
 
+TEST(HidCapture, AReportBeforeItsTurnsReportDescriptorIsDescribedWithThatOne)
+{
+    // A turn handed back is described afresh; its first report came before the
+    // host read the layout, so none came before it: the one after is taken.
+    emu::BusTrafficBuilder b(SpeedFull);
+    for (int turn = 0; turn < 2; ++turn) {
+        Decoded::Enumerate(b, 6, HidConfiguration(0, kGameController.size(), true));
+        b.In(6, 1, PidData0, {1, 0x01, 0x80, 16, 32, 48, 64, 0x35});
+        b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(kGameController.size())), kGameController);
+    }
+    Decoded decoded(b.Take());
+
+    const auto reports = decoded.Rows([](UsbItem* item, const ItemSummary&) { return item->type == 267; });
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(Offsets(ReportGroup(decoded, reports[0])), Join({{"0/8"}, Fields(8, 1, 16), Fields(24, 8, 4), {"56/4", "60/4"}}));
+}
+
 TEST(HidCapture, TheRealMouseCaptureDecodesEveryReport)
 {
     auto capture = Decoded::RealCapture("usb_ls_mouse");
