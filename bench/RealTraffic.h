@@ -12,10 +12,13 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BusCapture.h"
+#include "Crc.h"
 #include "EmulatedAnalyser.h"
 #include "PacketRecord.h"
 #include "Port.h"
@@ -52,6 +55,38 @@ inline void AppendTiled(emu::BusCapture& into, const emu::BusCapture& session, s
         if (r.IsData()) r.SetPayloadOffset(r.PayloadOffset() + payloadBase);
         into.records.push_back(r);
         if (++i == session.records.size()) i = body, shift += span;
+    }
+}
+
+// The same records, with every SET_ADDRESS after the first handing out an
+// address no device answers at: the host still reads the descriptors and sets
+// the configuration each round, but its device is enumerated once. Against a
+// re-enumerating capture it tells what the enumerations themselves cost apart
+// from the control traffic they carry.
+inline void HandNoAddressAgain(emu::BusCapture& capture, uint8_t unused = 127) {
+    uint32_t patched = 0;
+    bool first = true;
+    for (size_t i = 0; i + 1 < capture.records.size(); ++i) {
+        const PacketRecord& token = capture.records[i];
+        PacketRecord& data = capture.records[i + 1];
+        if (token.PidNibble() != PidSetup || !data.IsData() || data.PayloadLength() != 8) continue;
+        const uint32_t at = data.PayloadOffset();
+        if (size_t(at) + 10 > capture.payload.size()) continue;
+        const uint8_t* setup = capture.payload.data() + at;
+        if (setup[0] != 0x00 || setup[1] != 0x05) continue;
+        if (std::exchange(first, false)) continue;
+        if (!patched) {
+            uint8_t bytes[10];
+            std::memcpy(bytes, setup, 8);
+            bytes[2] = unused;
+            bytes[3] = 0;
+            const uint16_t crc = emu::Crc::Crc16(std::span<const uint8_t>(bytes, 8));
+            bytes[8] = uint8_t(crc);
+            bytes[9] = uint8_t(crc >> 8);
+            patched = uint32_t(capture.payload.size());
+            capture.payload.insert(capture.payload.end(), bytes, bytes + 10);
+        }
+        data.SetPayloadOffset(patched);
     }
 }
 
