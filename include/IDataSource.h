@@ -2,6 +2,8 @@
 // through which the device object drives the analyser's registers.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 
 #include "DeviceStatus.h"
@@ -13,12 +15,26 @@ namespace orvane {
 // not all at hand: the store lacks part of it and the analyser no longer holds it.
 constexpr int32_t kFileErrorPayloadShort = -1;
 
+// A save's progress and its cancel, shared by the thread that saves and the
+// one that shows it: the bytes the capture files take, the bytes of them
+// written so far, and a request to give the save up.
+struct SaveProgress {
+    std::atomic<uint64_t> total{0};
+    std::atomic<uint64_t> done{0};
+    std::atomic<bool> cancel{false};
+
+    int Percent() const {
+        const uint64_t all = total.load(), now = done.load();
+        return all ? int(std::min(now, all) * 100 / all) : 0;
+    }
+};
+
 // Results of IDataSource::GetRecord.
 enum RecordResult : int32_t { RecordEnd = 0, RecordOk = 1, RecordNotYet = 2 };
 
 class IDataSource {
 public:
-    // Outside the device library only slots 0-3, PeekRecords and LastFileError are called.
+    // Outside the device library only slots 0-3 and the last four (PeekRecords on) are called.
     virtual uint32_t GetCount() = 0;
     virtual int32_t GetRecord(uint32_t index, PacketRecord* out) = 0;
     // Copies at most `capacity` payload bytes (length field - 2) into dst and the
@@ -63,6 +79,8 @@ public:
     // After a save refused with kFileErrorPayloadShort: the data packets whose
     // payload could not be had, as the first one's record number and how many.
     virtual int32_t MissingPayload(uint32_t* first, uint32_t* count) = 0;
+    // The progress the next saves report, and whose cancel they obey (null: none).
+    virtual void SetSaveProgress(SaveProgress*) {}
 
 protected:
     ~IDataSource() = default;  // freed only through Release

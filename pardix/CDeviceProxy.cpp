@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -100,6 +101,8 @@ bool SameCapture(const ControlBlock& now, const ControlBlock& then) {
 constexpr uint32_t kFirstRecords = 1u << 16;
 constexpr uint32_t kLoadChunk = 1u << 19;
 constexpr uint64_t kMaxRecords = CSetupLoader::kMaxBufferBytes / sizeof(PacketRecord);
+// Records written between two looks at a save's cancel: as much as the payload store's window.
+constexpr size_t kSaveWindowBytes = CPayloadStore::kWindowBytes;
 
 }  // namespace
 
@@ -991,6 +994,11 @@ int32_t CDeviceProxy::FileFailure(int error, const std::string& path) {
     return 0;
 }
 
+void CDeviceProxy::SetSaveProgress(SaveProgress* progress) {
+    std::lock_guard guard(lock_);
+    saveProgress_ = progress;
+}
+
 int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dataPath) {
     if (uploadState_ == UploadRunning && progress_ < 100) {
         UploadWaiter waiter;
@@ -1006,7 +1014,7 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
     WaitForUpload();
     WaitLoaded(UINT32_MAX);
 
-    std::lock_guard guard(lock_);
+    std::unique_lock guard(lock_);
     if (!offline_ && ReadStatus()) {
         // Records the parse has not reached yet belong to the capture too,
         // while the analyser still holds it.
@@ -1019,13 +1027,49 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
     // without data: the save fails and the capture stays to be saved again.
     missingCount_ = PacketsPastStore(&missingFirst_);
     if (missingCount_) return FileFailure(kFileErrorPayloadShort, dataPath);
+    // A large capture takes seconds to write out. With a progress to report,
+    // the lock is let go after each window and around each flush, so that the
+    // window can go on reading payload for its rows, and a cancel asked for
+    // meanwhile gives the save up; the temporaries go, the old files stay.
+    SaveProgress* const progress = saveProgress_;
+    const size_t recordBytes = size_t(CachedCount()) * sizeof(PacketRecord);
+    if (progress) {
+        progress->total = recordBytes + store_.Size();
+        progress->done = 0;
+    }
+    auto cancelled = [&] { return progress && progress->cancel.load(); };
+    auto written = [&](size_t bytes) {
+        if (!progress) return true;
+        progress->done += bytes;
+        guard.unlock();
+        std::this_thread::yield();
+        guard.lock();
+        return !cancelled();
+    };
+    auto flush = [&](CAtomicFile& file) {
+        if (!progress) return file.Finish();
+        guard.unlock();
+        const bool ok = file.Finish();
+        const int error = errno;
+        guard.lock();
+        errno = error;
+        return ok;
+    };
+    if (cancelled()) return FileFailure(0, "");
     CAtomicFile packets(packetPath), payload(dataPath);
     if (!packets.Create()) return FileFailure(errno, packetPath);
     if (!payload.Create()) return FileFailure(errno, dataPath);
-    if (!packets.Write(records_, size_t(CachedCount()) * sizeof(PacketRecord)) || !packets.Finish())
-        return FileFailure(errno, packetPath);
+    for (size_t at = 0; at < recordBytes;) {
+        const size_t bytes = std::min(kSaveWindowBytes, recordBytes - at);
+        if (!packets.Write(reinterpret_cast<const uint8_t*>(records_) + at, bytes)) return FileFailure(errno, packetPath);
+        at += bytes;
+        if (!written(bytes)) return FileFailure(0, "");
+    }
+    if (!flush(packets)) return FileFailure(errno, packetPath);
     // Copied from the open store itself, so saving onto the open ".data" is safe.
-    if (!store_.CopyTo(payload.Fd()) || !payload.Finish()) return FileFailure(errno, dataPath);
+    if (!store_.CopyTo(payload.Fd(), written)) return cancelled() ? FileFailure(0, "") : FileFailure(errno, dataPath);
+    if (!flush(payload)) return FileFailure(errno, dataPath);
+    if (cancelled()) return FileFailure(0, "");
     if (!payload.Commit()) return FileFailure(errno, dataPath);
     if (!packets.Commit()) {
         const int error = errno;

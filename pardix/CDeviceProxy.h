@@ -69,6 +69,7 @@ public:
     IDataSource* GetDataSource() override { return this; }
     int32_t LastFileError(const char** path) override;
     int32_t MissingPayload(uint32_t* first, uint32_t* count) override;
+    void SetSaveProgress(SaveProgress* progress) override;
     int32_t BeginUpload() override;
     int32_t EndUpload() override;
     int32_t ClearMemory() override;
@@ -231,6 +232,7 @@ protected:
     mutable std::mutex stateMutex_;
     std::condition_variable stateChanged_;
     UploadWaiter waiter_;
+    SaveProgress* saveProgress_ = nullptr;  // under the data-source lock
     int uploadError_ = 0;  // why the last upload left the store short; under the data-source lock
     int fileError_ = 0;
     std::string fileErrorPath_;

@@ -76,7 +76,7 @@ bool CPayloadStore::Append(const uint8_t* data, uint32_t count) {
     return WriteAll(fd_, data, count);
 }
 
-bool CPayloadStore::CopyTo(int fd) const {
+bool CPayloadStore::CopyTo(int fd, const std::function<bool(size_t)>& copied) const {
     if (fd_ < 0) return true;
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[kWindowBytes]);
     for (off_t at = 0;;) {
@@ -86,6 +86,10 @@ bool CPayloadStore::CopyTo(int fd) const {
         if (r == 0) return true;
         if (!WriteAll(fd, buffer.get(), size_t(r))) return false;
         at += r;
+        if (copied && !copied(size_t(r))) {
+            errno = ECANCELED;
+            return false;
+        }
     }
 }
 

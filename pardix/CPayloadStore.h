@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,7 +36,9 @@ public:
     const uint8_t* View(uint64_t offset, uint32_t count);
     bool Append(const uint8_t* data, uint32_t count);
     // Writes the whole file to `fd` from its current position; true for no file.
-    bool CopyTo(int fd) const;
+    // `copied`, when given, hears of each window written and stops the copy
+    // (false, errno ECANCELED) by answering false.
+    bool CopyTo(int fd, const std::function<bool(size_t)>& copied = {}) const;
 
 private:
     void EmptyWindow() { windowFirst_ = windowEnd_ = 0; }

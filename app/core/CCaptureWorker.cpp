@@ -566,9 +566,9 @@ bool CCaptureWorker::OpenProject(const std::string& path, std::string* error, Ca
     return false;
 }
 
-bool CCaptureWorker::SaveProject(const std::string& path, std::string* error) {
+bool CCaptureWorker::SaveProject(const std::string& path, std::string* error, SaveProgress* progress) {
     std::lock_guard lock(docMutex_);
-    return doc_.OnSaveDocument(path, device_ ? device_->GetDataSource() : nullptr, error);
+    return doc_.OnSaveDocument(path, device_ ? device_->GetDataSource() : nullptr, error, progress);
 }
 
 bool CCaptureWorker::NewProject() {

@@ -90,7 +90,8 @@ public:
     // (CaptureCleared) at once. Capture files that do not match the project
     // refuse the open and are put in `check` (see COrvaneDoc::OnOpenDocument).
     bool OpenProject(const std::string& path, std::string* error, CaptureCheck* check = nullptr);
-    bool SaveProject(const std::string& path, std::string* error);
+    // May run on a thread of its own while the worker is idle (see COrvaneDoc::OnSaveDocument).
+    bool SaveProject(const std::string& path, std::string* error, SaveProgress* progress = nullptr);
     // After the capture files were opened elsewhere: resets and parses them.
     bool ResetForOpenedProject();
     // A new project: drops the device library's capture, resets, renews the

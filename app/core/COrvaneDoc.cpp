@@ -224,8 +224,10 @@ std::string COrvaneDoc::DigestText(uint64_t digest) {
     return text;
 }
 
-bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, std::string* error) {
+bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, std::string* error,
+                                SaveProgress* progress) {
     const ProjectFileNames names(path);
+    auto cancelled = [&] { return progress && progress->cancel.load(); };
     // `message` empty: nothing to report (a cancel).
     auto failWith = [&](const std::string& message) {
         names.RemoveTemporaries();
@@ -235,6 +237,7 @@ bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, st
     auto fail = [&](const std::string& file, int code) { return failWith(SaveError(file, code)); };
     // A save that died after it was made is finished first, so this one
     // starts from a whole project; what other saves left goes.
+    if (cancelled()) return failWith({});
     if (const int code = names.FinishEarlierSave()) return fail(names.project, code);
 
     xml::Node packet = project_.selectSingleNode("//Packet");
@@ -252,7 +255,10 @@ bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, st
         node.removeAttribute("Digest");
     }
     if (source) {
-        if (source->OpenOrSave(names.packetTemp.c_str(), names.dataTemp.c_str(), 1) != 1) {
+        source->SetSaveProgress(progress);
+        const int32_t saved = source->OpenOrSave(names.packetTemp.c_str(), names.dataTemp.c_str(), 1);
+        source->SetSaveProgress(nullptr);
+        if (saved != 1) {
             const char* failed = nullptr;
             const int code = source->LastFileError(&failed);
             const std::string file = failed && *failed ? std::string(failed) : std::string();
@@ -274,6 +280,7 @@ bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, st
             node.setAttribute("Digest", DigestText(digest->digest));
         }
     }
+    if (cancelled()) return failWith({});
     if (const int code = WriteDurably(names.projectTemp, project_.fileText(), names.project)) return fail(names.project, code);
     // Made: from here on the new project is what the folder holds, even if
     // the renames below are cut short (the next open or save ends them).

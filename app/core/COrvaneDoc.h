@@ -67,8 +67,11 @@ public:
     // Writes the capture files through `source` when there is one and the
     // project file, replacing the old three only once all are complete (see
     // ProjectFileNames). A failure sets `error` to what failed and why (empty
-    // for a cancel) and leaves the old files as they were.
-    bool OnSaveDocument(const std::string& path, IDataSource* source, std::string* error);
+    // for a cancel) and leaves the old files as they were. `progress`, when
+    // given, hears how far the capture files are written, and its cancel
+    // gives the save up until the project file is written.
+    bool OnSaveDocument(const std::string& path, IDataSource* source, std::string* error,
+                        SaveProgress* progress = nullptr);
     // A new, empty project; the caller has cleared the view.
     bool OnNewDocument();
 

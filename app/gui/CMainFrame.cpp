@@ -3,6 +3,9 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include <QAction>
 #include <QApplication>
@@ -257,6 +260,8 @@ CMainFrame::~CMainFrame() {
 void CMainFrame::ReleaseDevice() {
     if (released_) return;
     released_ = true;
+    // A save still writing (a quit while its dialog is up) uses the device: it goes first.
+    EndSave(true);
     // Nothing feeds the list or publishes once the worker has ended.
     worker_->Stop();
     // On this thread and at once: the list, the panes and the views drop
@@ -722,6 +727,62 @@ bool CMainFrame::WaitForUpload() {
     return Prompt().Exec(dialog) == QDialog::Accepted && !released_;
 }
 
+struct CMainFrame::SaveJob {
+    SaveProgress progress;
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool finished = false;  // the rest under `mutex`
+    bool ok = false;
+    std::string error;
+
+    bool Finished() {
+        std::lock_guard lock(mutex);
+        return finished;
+    }
+};
+
+bool CMainFrame::SaveInBackground(const std::string& path, std::string* error) {
+    // A save that ends within this shows no dialog.
+    constexpr auto kQuickSave = std::chrono::milliseconds(400);
+    auto job = std::make_shared<SaveJob>();
+    save_ = job;
+    saveThread_ = std::thread([job, worker = worker_.get(), path] {
+        std::string failed;
+        const bool ok = worker->SaveProject(path, &failed, &job->progress);
+        std::lock_guard lock(job->mutex);
+        job->ok = ok;
+        job->error = std::move(failed);
+        job->finished = true;
+        job->ended.notify_all();
+    });
+    bool quick;
+    {
+        std::unique_lock lock(job->mutex);
+        quick = job->ended.wait_for(lock, kQuickSave, [&] { return job->finished; });
+    }
+    if (!quick) {
+        CProgressDlg dialog([this, job] {
+            if (job->Finished()) return 100;
+            // A quit while the dialog is up gave the save up and waited for it.
+            if (released_) return -1;
+            return std::min(job->progress.Percent(), 99);
+        }, this, U("正在保存"), U("正在写入捕获文件..."));
+        dialog.setObjectName(CProgressDlg::kSaveName);
+        if (Prompt().Exec(dialog) != QDialog::Accepted) job->progress.cancel = true;
+    }
+    EndSave(false);
+    std::lock_guard lock(job->mutex);
+    if (error) *error = job->error;
+    return job->ok;
+}
+
+void CMainFrame::EndSave(bool cancel) {
+    if (!saveThread_.joinable()) return;
+    if (cancel) save_->progress.cancel = true;
+    saveThread_.join();
+    save_.reset();
+}
+
 bool CMainFrame::SaveProject(const QString& path) {
     // Without the device a save would write the project without its capture files.
     if (released_) return false;
@@ -730,9 +791,11 @@ bool CMainFrame::SaveProject(const QString& path) {
         Tell(QMessageBox::Information, U("正在记录或解析数据，请稍后再保存。"));
         return false;
     }
+    // One save at a time: a second one asked for while the first one's dialog is up waits for nothing.
+    if (saveThread_.joinable()) return false;
     if (!WaitForUpload()) return false;
     std::string error;
-    if (!worker_->SaveProject(path.toStdString(), &error)) {
+    if (!SaveInBackground(path.toStdString(), &error)) {
         ShowError(error);
         return false;
     }

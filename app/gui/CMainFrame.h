@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CCaptureWorker.h"
@@ -74,6 +75,8 @@ public:
     CCommandBarsManager& CommandBars() { return *bars_; }
     SettingStore& Settings() { return *settings_; }
     IDevice* Device() const { return device_; }
+    // A save's thread is writing (its dialog may be up).
+    bool Saving() const { return saveThread_.joinable(); }
     IDecodeFactory& DecodeFactory() { return *factory_; }
     CPacketListModel* ListModel() const { return model_.get(); }
     CUsbListCtrl* ListCtrl() const { return list_; }
@@ -125,6 +128,12 @@ public:
     // Waits for a running payload upload behind the cancellable progress dialog;
     // false when the user cancelled.
     bool WaitForUpload();
+    // Saves on a thread of its own, so that a large capture's files are
+    // written behind the cancellable progress dialog, which a quick save never
+    // shows; false when the save failed or was cancelled.
+    bool SaveInBackground(const std::string& path, std::string* error);
+    // Waits for a save's thread, after asking it to give up when `cancel`.
+    void EndSave(bool cancel);
 
     // The 200 ms tick: device status and command states.
     void UpdateStatus();
@@ -206,6 +215,9 @@ private:
     bool layoutSaved_ = false;
     bool quitting_ = false;
     bool released_ = false;  // the device is gone: the window closed or is being destroyed
+    struct SaveJob;
+    std::shared_ptr<SaveJob> save_;  // the save running on saveThread_
+    std::thread saveThread_;
 };
 
 }  // namespace orvane::app

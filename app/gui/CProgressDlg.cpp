@@ -8,14 +8,14 @@
 
 namespace orvane::app {
 
-CProgressDlg::CProgressDlg(std::function<int()> progress, QWidget* parent)
+CProgressDlg::CProgressDlg(std::function<int()> progress, QWidget* parent, const QString& title, const QString& text)
     : QDialog(parent), progress_(std::move(progress)), bar_(new QProgressBar(this)) {
-    setWindowTitle(QString::fromUtf8("正在上传数据"));
+    setWindowTitle(title.isEmpty() ? QString::fromUtf8("正在上传数据") : title);
     bar_->setRange(0, 100);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QString::fromUtf8("保存前等待数据上传完成..."), this));
+    layout->addWidget(new QLabel(text.isEmpty() ? QString::fromUtf8("保存前等待数据上传完成...") : text, this));
     layout->addWidget(bar_);
     layout->addWidget(buttons);
     auto* timer = new QTimer(this);

@@ -1,5 +1,6 @@
 // The payload upload into the temporary store, and saving and opening the
 // ".ph"/".data" pair, with faults injected mid-upload and mid-save.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "CDevice.h"
+#include "CPayloadStore.h"
 #include "CSetupLoader.h"
 #include "ProxyFixture.h"
 
@@ -434,6 +436,55 @@ TEST_F(Upload, AFailedSaveLeavesTheOldPairAndSaysSo) {
     EXPECT_EQ(ReadFile(Path("q.data")), data);
     for (auto& entry : fs::directory_iterator(dir.path))
         EXPECT_EQ(entry.path().filename().string().find(".ph."), std::string::npos) << "no temporaries left";
+}
+
+// A save reports how far its writing is, and a cancel gives it up with the
+// old pair whole; the payload's copy stops at the window it is told to.
+TEST_F(Upload, ASaveCountsWhatItWritesAndACancelKeepsTheOldPair) {
+    Capture(DataTraffic(300, 998));
+    RunUpload();
+    SaveProgress progress;
+    proxy->SetSaveProgress(&progress);
+    ASSERT_EQ(proxy->OpenOrSave(Path("s.ph").c_str(), Path("s.data").c_str(), 1), 1);
+    const uint64_t bytes = fs::file_size(Path("s.ph")) + fs::file_size(Path("s.data"));
+    EXPECT_EQ(progress.total.load(), bytes);
+    EXPECT_EQ(progress.done.load(), bytes);
+    EXPECT_EQ(progress.Percent(), 100);
+    const Bytes ph = ReadFile(Path("s.ph")), data = ReadFile(Path("s.data"));
+
+    Capture(DataTraffic(40, 100));
+    RunUpload();
+    progress.cancel = true;
+    EXPECT_EQ(proxy->OpenOrSave(Path("s.ph").c_str(), Path("s.data").c_str(), 1), 0);
+    const char* path = "unset";
+    EXPECT_EQ(proxy->LastFileError(&path), 0) << "a cancel is no failure to report";
+    EXPECT_STREQ(path, "");
+    EXPECT_EQ(ReadFile(Path("s.ph")), ph);
+    EXPECT_EQ(ReadFile(Path("s.data")), data);
+    for (auto& entry : fs::directory_iterator(dir.path)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name.rfind("s.ph.", 0) && name.rfind("s.data.", 0)) << "no temporaries left: " << name;
+    }
+    proxy->SetSaveProgress(nullptr);
+    ASSERT_EQ(proxy->OpenOrSave(Path("s.ph").c_str(), Path("s.data").c_str(), 1), 1) << "no progress, no cancel";
+    EXPECT_EQ(fs::file_size(Path("s.data")), 40u * 102 + 1024);
+
+    std::vector<uint8_t> three(3 * CPayloadStore::kWindowBytes + 5, 0x5A);
+    WriteFile(Path("big.data"), three);
+    CPayloadStore store;
+    ASSERT_TRUE(store.Open(Path("big.data")));
+    const int fd = ::open(Path("copy.data").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    std::vector<size_t> windows;
+    errno = 0;
+    EXPECT_FALSE(store.CopyTo(fd, [&](size_t n) {
+        windows.push_back(n);
+        return windows.size() < 2;
+    }));
+    EXPECT_EQ(errno, ECANCELED);
+    ::close(fd);
+    EXPECT_EQ(windows, (std::vector<size_t>{CPayloadStore::kWindowBytes, CPayloadStore::kWindowBytes}));
+    EXPECT_EQ(fs::file_size(Path("copy.data")), 2u * CPayloadStore::kWindowBytes) << "nothing after the cancel";
 }
 
 TEST_F(Upload, ProjectsWithoutAnUploadedPayload) {

@@ -43,6 +43,20 @@ void LoadOffline(pardix::CDeviceProxy& proxy, const emu::BusCapture& capture, co
     ASSERT_EQ(proxy.OpenOrSave((dir / "src.ph").c_str(), (dir / "src.data").c_str(), 0), 1);
 }
 
+// Writes its capture files, and the user cancels as it ends.
+class CancelledWhileWriting : public emu::CaptureSource {
+public:
+    CancelledWhileWriting() : CaptureSource(emu::BusCapture{}) {}
+    void SetSaveProgress(SaveProgress* progress) override { progress_ = progress; }
+    int32_t OpenOrSave(const char* packetPath, const char* dataPath, int32_t) override {
+        WriteText(packetPath, "records");
+        WriteText(dataPath, "payload");
+        if (progress_) progress_->cancel = true;
+        return 1;
+    }
+    SaveProgress* progress_ = nullptr;
+};
+
 class Doc : public ::testing::Test {
 protected:
     TempDir dir;
@@ -386,6 +400,37 @@ TEST_F(Doc, ASaveOfACaptureWhosePayloadIsGoneFailsAndKeepsTheProject) {
     EXPECT_NE(error.find("cap.data"), std::string::npos) << error;
     EXPECT_NE(error.find("捕获数据不完整"), std::string::npos) << error;
     EXPECT_NE(error.find("自包 394 起共 169 个数据包"), std::string::npos) << error;
+    EXPECT_TRUE(doc.IsModified());
+    std::vector<std::string> after;
+    for (const char* name : {"cap.usb", "cap.ph", "cap.data"}) after.push_back(ReadText(dir / name));
+    EXPECT_EQ(after, before);
+    for (const auto& entry : fs::directory_iterator(dir.path)) EXPECT_EQ(entry.path().string().find(".saving"), std::string::npos) << entry.path();
+}
+
+// A cancel, before the save or while its capture files are written, leaves
+// the project modified and its three files as they were; a save that goes on
+// has written every byte it counted.
+TEST_F(Doc, ACancelledSaveLeavesTheProjectAndItsFilesAsTheyWere) {
+    LoadOffline(proxy, Session(), dir);
+    SaveProgress counted;
+    ASSERT_TRUE(doc.OnSaveDocument(dir / "cap.usb", &proxy, nullptr, &counted));
+    EXPECT_EQ(counted.total.load(), fs::file_size(dir / "cap.ph") + fs::file_size(dir / "cap.data"));
+    EXPECT_EQ(counted.Percent(), 100);
+    std::vector<std::string> before;
+    for (const char* name : {"cap.usb", "cap.ph", "cap.data"}) before.push_back(ReadText(dir / name));
+
+    doc.SetSetup("<setup>changed</setup>");
+    SaveProgress cancelled;
+    cancelled.cancel = true;
+    std::string error = "unset";
+    EXPECT_FALSE(doc.OnSaveDocument(dir / "cap.usb", &proxy, &error, &cancelled));
+    EXPECT_EQ(error, "") << "a cancel is no failure to report";
+    SaveProgress late;
+    CancelledWhileWriting source;
+    error = "unset";
+    EXPECT_FALSE(doc.OnSaveDocument(dir / "cap.usb", &source, &error, &late));
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(source.progress_, nullptr) << "the source reports to nobody after the save";
     EXPECT_TRUE(doc.IsModified());
     std::vector<std::string> after;
     for (const char* name : {"cap.usb", "cap.ph", "cap.data"}) after.push_back(ReadText(dir / name));

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "CPacketListModel.h"
+#include "CProgressDlg.h"
 #include "DesktopServices.h"
 #include "IDevice.h"
 #include "IPrompt.h"
@@ -35,6 +36,12 @@ public:
         return answer;
     }
     int Exec(QDialog& dialog) override {
+        // A save shows its progress only when it is slow, a loaded machine's
+        // saves too: unscripted, it runs to its end and is not one of `dialogs`.
+        if (dialog.objectName() == CProgressDlg::kSaveName) {
+            ++saveProgress;
+            return onSaveProgress ? onSaveProgress(dialog) : dialog.exec();
+        }
         dialogs.append(dialog.metaObject()->className());
         return onExec ? onExec(dialog) : QDialog::Rejected;
     }
@@ -56,6 +63,8 @@ public:
     // Each file dialog asked for, as "title|default suffix".
     QStringList fileDialogs;
     std::function<int(QDialog&)> onExec;
+    int saveProgress = 0;  // how often a save showed its progress
+    std::function<int(QDialog&)> onSaveProgress;
     QString openName;
     QString saveName;
 };

@@ -721,6 +721,81 @@ TEST(MainFrameFiles, ASaveFetchesWhatTheUploadLackedBehindTheDialog) {
     EXPECT_GE(QFileInfo(QString::fromStdString(base) + "/cap.data").size(), qint64(status.payloadBytes));
 }
 
+// A save that takes a while writes behind its progress dialog: Cancel leaves
+// the project unsaved and its old files as they were, and left alone it ends
+// by itself. The test holds the document while the dialog comes up, which
+// keeps the save's thread from starting before the dialog has answered.
+TEST(MainFrameFiles, ASlowSaveShowsItsProgressAndCancelKeepsTheOldFiles) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    emu::EmulatedAnalyser emu;
+    CMainFrame frame(CMainFrame::Options{.device = EmulatedDevice(emu, 20), .demoFolder = "/nonexistent"});
+    ASSERT_NO_FATAL_FAILURE(Capture(frame));
+    const QString base = QString::fromStdString(TempFolder("slow-save"));
+    const QString path = base + "/cap.usb";
+    ASSERT_TRUE(frame.SaveProject(path));
+    auto read = [&](const char* name) {
+        QFile file(base + name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray project = read("/cap.usb"), packets = read("/cap.ph"), payload = read("/cap.data");
+    ASSERT_FALSE(packets.isEmpty());
+    frame.Document().SetSetup("<setup>changed</setup>");
+
+    std::unique_lock hold(frame.Worker().DocumentMutex());
+    QString title;
+    prompt.onSaveProgress = [&](QDialog& dialog) {
+        title = dialog.windowTitle();
+        hold.unlock();
+        return int(QDialog::Rejected);
+    };
+    EXPECT_FALSE(frame.SaveProject(path));
+    EXPECT_EQ(prompt.saveProgress, 1);
+    EXPECT_EQ(title, QString::fromUtf8("正在保存"));
+    EXPECT_TRUE(prompt.messages.isEmpty()) << "a cancel is no failure to report";
+    EXPECT_TRUE(frame.Document().IsModified());
+    EXPECT_EQ(read("/cap.usb"), project);
+    EXPECT_EQ(read("/cap.ph"), packets);
+    EXPECT_EQ(read("/cap.data"), payload);
+    EXPECT_EQ(QDir(base).entryList(QDir::Files).size(), 3) << QDir(base).entryList().join(' ').toStdString();
+
+    hold.lock();
+    prompt.onSaveProgress = [&](QDialog& dialog) {
+        hold.unlock();
+        return dialog.exec();
+    };
+    EXPECT_TRUE(frame.SaveProject(path));
+    EXPECT_EQ(prompt.saveProgress, 2);
+    EXPECT_FALSE(frame.Document().IsModified());
+    EXPECT_NE(read("/cap.usb"), project);
+    EXPECT_EQ(read("/cap.ph"), packets) << "the same capture, written again";
+}
+
+// A quit while a save writes waits for the save's thread, which it asked to
+// give up, before the device goes: the folder holds one whole project.
+TEST(MainFrameClose, AQuitWhileASaveWritesEndsTheSaveBeforeTheDevice) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    emu::EmulatedAnalyser emu;
+    CMainFrame frame(CMainFrame::Options{.device = EmulatedDevice(emu, 20), .demoFolder = "/nonexistent"});
+    ASSERT_NO_FATAL_FAILURE(Capture(frame));
+    const QString base = QString::fromStdString(TempFolder("quit-save"));
+    std::unique_lock hold(frame.Worker().DocumentMutex());
+    prompt.onSaveProgress = [&](QDialog& dialog) {
+        hold.unlock();
+        EXPECT_TRUE(frame.Saving());
+        frame.QuitAtOnce();
+        EXPECT_FALSE(frame.Saving()) << "the quit waited for the save";
+        static_cast<CProgressDlg&>(dialog).Poll();
+        return dialog.result();
+    };
+    frame.SaveProject(base + "/cap.usb");
+    EXPECT_EQ(prompt.saveProgress, 1);
+    EXPECT_EQ(frame.Device(), nullptr);
+    const QStringList files = QDir(base).entryList(QDir::Files);
+    EXPECT_TRUE(files.isEmpty() || files.size() == 3) << files.join(' ').toStdString();
+}
+
 TEST(MainFrameClose, AQuitWhileASaveWaitsForTheUploadGivesTheSaveUp) {
     ClearProgramSettings();
     ScriptedPrompt prompt;
