@@ -106,6 +106,17 @@ void Capture(CMainFrame& frame) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return UploadDone(frame.Device()); }, kBoundMs));
 }
 
+// A window that has captured on an emulated analyser, for saves of it.
+class MainFrameSave : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(Capture(frame)); }
+
+    bool cleared = (ClearProgramSettings(), true);
+    ScriptedPrompt prompt;
+    emu::EmulatedAnalyser emu;
+    CMainFrame frame{CMainFrame::Options{.device = EmulatedDevice(emu, 20), .demoFolder = "/nonexistent"}};
+};
+
 // The bookmark rows of the summary plug-in's report, in its order.
 QStringList SummaryMarks(CMainFrame& frame) {
     QStringList rows;
@@ -725,12 +736,7 @@ TEST(MainFrameFiles, ASaveFetchesWhatTheUploadLackedBehindTheDialog) {
 // the project unsaved and its old files as they were, and left alone it ends
 // by itself. The test holds the document while the dialog comes up, which
 // keeps the save's thread from starting before the dialog has answered.
-TEST(MainFrameFiles, ASlowSaveShowsItsProgressAndCancelKeepsTheOldFiles) {
-    ClearProgramSettings();
-    ScriptedPrompt prompt;
-    emu::EmulatedAnalyser emu;
-    CMainFrame frame(CMainFrame::Options{.device = EmulatedDevice(emu, 20), .demoFolder = "/nonexistent"});
-    ASSERT_NO_FATAL_FAILURE(Capture(frame));
+TEST_F(MainFrameSave, ASlowOneShowsItsProgressAndCancelKeepsTheOldFiles) {
     const QString base = QString::fromStdString(TempFolder("slow-save"));
     const QString path = base + "/cap.usb";
     ASSERT_TRUE(frame.SaveProject(path));
@@ -773,12 +779,7 @@ TEST(MainFrameFiles, ASlowSaveShowsItsProgressAndCancelKeepsTheOldFiles) {
 
 // A quit while a save writes waits for the save's thread, which it asked to
 // give up, before the device goes: the folder holds one whole project.
-TEST(MainFrameClose, AQuitWhileASaveWritesEndsTheSaveBeforeTheDevice) {
-    ClearProgramSettings();
-    ScriptedPrompt prompt;
-    emu::EmulatedAnalyser emu;
-    CMainFrame frame(CMainFrame::Options{.device = EmulatedDevice(emu, 20), .demoFolder = "/nonexistent"});
-    ASSERT_NO_FATAL_FAILURE(Capture(frame));
+TEST_F(MainFrameSave, AQuitWhileItWritesEndsItBeforeTheDevice) {
     const QString base = QString::fromStdString(TempFolder("quit-save"));
     std::unique_lock hold(frame.Worker().DocumentMutex());
     prompt.onSaveProgress = [&](QDialog& dialog) {
