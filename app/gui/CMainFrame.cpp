@@ -768,7 +768,16 @@ bool CMainFrame::SaveInBackground(const std::string& path, std::string* error) {
             return std::min(job->progress.Percent(), 99);
         }, this, U("正在保存"), U("正在写入捕获文件..."));
         dialog.setObjectName(CProgressDlg::kSaveName);
-        if (Prompt().Exec(dialog) != QDialog::Accepted) job->progress.cancel = true;
+        if (Prompt().Exec(dialog) != QDialog::Accepted) {
+            job->progress.cancel = true;
+            // The window goes on painting while the save winds down (a flush
+            // under way ends first), taking no input; a quit still ends it.
+            while (!job->Finished()) {
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+                std::unique_lock lock(job->mutex);
+                job->ended.wait_for(lock, std::chrono::milliseconds(20), [&] { return job->finished; });
+            }
+        }
     }
     EndSave(false);
     std::lock_guard lock(job->mutex);
