@@ -800,7 +800,7 @@ bool CMainFrame::SaveProject(const QString& path) {
         Tell(QMessageBox::Information, U("正在记录或解析数据，请稍后再保存。"));
         return false;
     }
-    // One save at a time: a second one asked for while the first one's dialog is up waits for nothing.
+    // One save at a time: another asked for while a save's dialog is up is refused.
     if (saveThread_.joinable()) return false;
     if (!WaitForUpload()) return false;
     std::string error;
