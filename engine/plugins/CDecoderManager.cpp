@@ -364,14 +364,14 @@ void CDecoderManager::TakeSof(UsbItem* sof) {
         pendingSof_ = sof;
         return;
     }
-    SofRun()->children.push_back(sof);
+    SofRun(sof->firstRecord)->children.push_back(sof);
 }
 
-UsbItem* CDecoderManager::SofRun() {
-    if (!pendingSofs_) {
-        pendingSofs_ = new UsbItem(ItemSofGroup, pendingSof_->firstRecord);
-        pendingSofs_->children.push_back(std::exchange(pendingSof_, nullptr));
-    }
+UsbItem* CDecoderManager::SofRun(uint32_t firstRecord) {
+    if (pendingSofs_) return pendingSofs_;
+    if (!pendingSof_) return pendingSofs_ = new UsbItem(ItemSofGroup, firstRecord);
+    pendingSofs_ = new UsbItem(ItemSofGroup, pendingSof_->firstRecord);
+    pendingSofs_->children.push_back(std::exchange(pendingSof_, nullptr));
     return pendingSofs_;
 }
 
@@ -384,10 +384,9 @@ void CDecoderManager::Emit(UsbItem* item) {
         // The parser's group node stays in the transaction-level tree only.
         const uint32_t count = item->children.size();
         if (count == 0) return;
-        if (!pendingSofs_ && !pendingSof_) pendingSofs_ = new UsbItem(ItemSofGroup, item->firstRecord);
         // One growth for the whole run rather than one per doubling; runs that
         // keep joining (a class decoder took what lay between) grow by half.
-        UsbItemList& members = SofRun()->children;
+        UsbItemList& members = SofRun(item->firstRecord)->children;
         const uint32_t needed = members.size() + count;
         if (needed > members.capacity()) members.reserve(std::max(needed, members.capacity() + members.capacity() / 2));
         for (UsbItem* sof : item->children) members.push_back(sof);

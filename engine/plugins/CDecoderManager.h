@@ -115,8 +115,9 @@ private:
 
     void Emit(UsbItem* item);
     void TakeSof(UsbItem* sof);
-    // The pending run, made of the lone SOF when there is none yet.
-    UsbItem* SofRun();
+    // The pending run; made when there is none yet, of the lone SOF or
+    // starting at `firstRecord`.
+    UsbItem* SofRun(uint32_t firstRecord);
     void ReleasePendingSofs();
     void DropPendingSofs();
 
