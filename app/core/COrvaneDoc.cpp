@@ -235,9 +235,9 @@ bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, st
         return false;
     };
     auto fail = [&](const std::string& file, int code) { return failWith(SaveError(file, code)); };
+    if (cancelled()) return failWith({});
     // A save that died after it was made is finished first, so this one
     // starts from a whole project; what other saves left goes.
-    if (cancelled()) return failWith({});
     if (const int code = names.FinishEarlierSave()) return fail(names.project, code);
 
     xml::Node packet = project_.selectSingleNode("//Packet");

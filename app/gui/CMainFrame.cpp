@@ -761,12 +761,10 @@ bool CMainFrame::SaveInBackground(const std::string& path, std::string* error) {
         quick = job->ended.wait_for(lock, kQuickSave, [&] { return job->finished; });
     }
     if (!quick) {
-        CProgressDlg dialog([this, job] {
-            if (job->Finished()) return 100;
-            // A quit while the dialog is up gave the save up and waited for it.
-            if (released_) return -1;
-            return std::min(job->progress.Percent(), 99);
-        }, this, U("正在保存"), U("正在写入捕获文件..."));
+        // A quit while the dialog is up gives the save up and waits for it
+        // (ReleaseDevice), so the dialog then sees it finished.
+        CProgressDlg dialog([job] { return job->Finished() ? 100 : std::min(job->progress.Percent(), 99); }, this,
+                            U("正在保存"), U("正在写入捕获文件..."));
         dialog.setObjectName(CProgressDlg::kSaveName);
         if (Prompt().Exec(dialog) != QDialog::Accepted) {
             job->progress.cancel = true;
