@@ -23,6 +23,10 @@ enum PacketError : uint32_t {
 enum SpeedCode : uint8_t { SpeedNone = 0, SpeedLow = 1, SpeedHigh = 2, SpeedFull = 3 };
 
 struct PacketRecord {
+    // The payload offset of a data packet whose payload the capture does not
+    // hold; past any payload file, so a reader that knows nothing of it serves none.
+    static constexpr uint32_t kPayloadLost = 0xFFFFFFFFu;
+
     uint64_t word0 = 0;
     uint64_t word1 = 0;
 
@@ -61,6 +65,9 @@ struct PacketRecord {
     uint32_t PayloadOffset() const { return uint32_t(word1 >> 32); }
     // Payload bytes without the CRC16; a length field below 2 carries none.
     uint32_t PayloadLength() const { return Length() >= 2 ? Length() - 2u : 0u; }
+    // A data packet whose payload the analyser's payload buffer overwrote before
+    // the capture ended: the capture holds its record and none of its bytes.
+    bool PayloadLost() const { return IsData() && PayloadOffset() == kPayloadLost; }
 
     // ---- writers ----
     void SetTimestamp(uint64_t t) { word0 = (word0 & ~0xFFFFFFFFFFFFull) | (t & 0xFFFFFFFFFFFFull); }

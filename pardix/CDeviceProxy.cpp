@@ -362,7 +362,8 @@ int32_t CDeviceProxy::GetRecord(uint32_t index, PacketRecord* out) {
 int32_t CDeviceProxy::GetPayload(const PacketRecord* record, uint8_t* dst, uint32_t capacity, uint16_t* crc) {
     if (!record) return 0;
     const uint32_t length = record->Length();
-    if (length < 2) {  // no room even for the CRC16: nothing to serve
+    // No room even for the CRC16, or the analyser overwrote it: nothing to serve.
+    if (length < 2 || record->PayloadLost()) {
         if (crc) *crc = 0;
         return 0;
     }
