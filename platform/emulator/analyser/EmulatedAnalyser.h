@@ -138,7 +138,8 @@ public:
     BusCapture NextTraffic();
     // Records taken per ControlBlock status read; 0 takes everything at once.
     void SetPace(size_t recordsPerStatusRead);
-    // The capture triggers on record `index`; nullopt never triggers.
+    // The capture triggers on the first record it keeps from `index` on
+    // (record 0, the default: its first kept record); nullopt never triggers.
     void SetTriggerRecord(std::optional<size_t> index);
     // Capture-memory addresses where every capture starts (0, 0 by default).
     void SetCaptureStart(uint32_t packetStart, uint32_t payloadStart);

@@ -540,7 +540,9 @@ void EmulatedAnalyser::WriteOne(size_t index) {
     PutU64(raw + 8, record.word1);
     packetMemory_.Write(address, packetMask, raw, sizeof raw);
     ++written_;
-    if (!triggered_ && !TableArmed() && triggerRecord_ && *triggerRecord_ == index)
+    // Without steps the first record kept from the trigger record on fires it:
+    // a filter that drops that record must not leave the capture untriggered.
+    if (!triggered_ && !TableArmed() && triggerRecord_ && index >= *triggerRecord_)
         Trigger(written_ - 1, payloadBeforeRecord_);
 }
 

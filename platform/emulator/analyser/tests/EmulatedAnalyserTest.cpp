@@ -262,6 +262,7 @@ struct Rules {
     std::vector<std::pair<unsigned, uint64_t>> steps;
     std::vector<std::pair<unsigned, Bytes>> patterns;
     bool held = false;  // the trigger table's hold word
+    std::optional<size_t> triggerRecord;  // without steps
 };
 
 // Configures, starts, arms and records everything, as the device object does.
@@ -269,7 +270,7 @@ A::ControlImage RunWith(A& a, const BusCapture& traffic, const Rules& r) {
     Host h{a};
     a.SetTraffic(traffic);
     a.SetPace(0);
-    a.SetTriggerRecord(std::nullopt);
+    a.SetTriggerRecord(r.triggerRecord);
     A::ControlImage image{1, 0, r.prePacket, r.packetMask, 0x10000, 0xFFFF};
     EXPECT_TRUE(h.WriteControl(image));
     for (auto& [entry, pattern] : r.patterns) EXPECT_TRUE(h.WriteMemory(A::kPatternBlocks + 0x200 * entry, pattern));
@@ -385,4 +386,21 @@ TEST(AnalyserRecordingRules, PreTriggerShareAndPostTriggerEnd) {
     Bytes raw = a.ReadPacketMemory(st[A::CbPacketStart], 0x400);
     EXPECT_EQ((PacketRecord{U64(raw, 15 * 16), U64(raw, 15 * 16 + 8)}).PidNibble(), orvane::PidAck);
     EXPECT_EQ((PacketRecord{U64(raw, 13 * 16), U64(raw, 13 * 16 + 8)}).Address(), 7);
+}
+
+TEST(AnalyserRecordingRules, WithoutStepsTheFirstRecordKeptTriggersWhateverTheFilterDrops) {
+    BusTrafficBuilder b(orvane::SpeedFull);
+    b.Sof(1);
+    for (int i = 0; i < 4; ++i) b.In(1, 1, orvane::PidData0, {uint8_t(i)});
+    const BusCapture traffic = b.Take();
+    for (uint32_t sofFilter : {0x20u, 0u}) {
+        A a;
+        Rules r;
+        r.prePacket = 0;  // nothing kept before the trigger
+        r.triggerRecord = 0;
+        r.filter[1] = sofFilter;
+        const A::ControlImage st = RunWith(a, traffic, r);
+        EXPECT_TRUE(st[A::CbFlags] & A::FlagTriggered) << sofFilter;
+        EXPECT_EQ(st[A::CbPacketCaptured], (sofFilter ? 12u : 13u) * 16) << sofFilter;
+    }
 }
