@@ -96,6 +96,42 @@ bool SameCapture(const ControlBlock& now, const ControlBlock& then) {
            now.payloadStart == then.payloadStart && now.payloadBytesCaptured == then.payloadBytesCaptured;
 }
 
+// Which data packets still hold their payload. The payload buffer keeps the
+// newest bytes written, each packet's after the one before, so walking from
+// the newest packet back, a packet holds its payload while its bytes end
+// where the next newer packet's begin (or before) and within what the capture
+// holds; the first that does not was written over, and so was every older one.
+class HeldPayloadWalk {
+public:
+    explicit HeldPayloadWalk(uint64_t heldBytes) : limit_(heldBytes) {}
+    // Records newest first; false at the first whose payload is gone.
+    bool Held(const PacketRecord& r) {
+        // Nothing of it was kept or needed, or a save already said it has none.
+        if (!r.IsData() || r.Length() < 2 || r.PayloadLost()) return true;
+        if (uint64_t(r.PayloadOffset()) + r.Length() > limit_) return false;
+        limit_ = r.PayloadOffset();
+        return true;
+    }
+
+private:
+    uint64_t limit_;
+};
+
+// The number of records at the array's start among which no data packet holds
+// its payload any more.
+uint32_t RecordsBeforeHeldPayload(const PacketRecord* records, uint32_t count, uint64_t heldBytes) {
+    HeldPayloadWalk walk(heldBytes);
+    for (uint32_t i = count; i-- > 0;)
+        if (!walk.Held(records[i])) return i + 1;
+    return 0;
+}
+
+// Gives the data packets among `records` the mark of a payload the capture lacks.
+void MarkPayloadLost(PacketRecord* records, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i)
+        if (records[i].IsData()) records[i].SetPayloadOffset(PacketRecord::kPayloadLost);
+}
+
 // Records read before an open returns: enough for the first screens of rows;
 // the rest follows in chunks of kLoadChunk.
 constexpr uint32_t kFirstRecords = 1u << 16;
@@ -207,6 +243,7 @@ bool CDeviceProxy::ReadStatus() {
     ControlBlock fresh{};
     if (!ReadRegisters(RegControlBlock, &fresh, sizeof fresh)) return false;
     control_ = fresh;
+    TrackTrigger();
     stateChanged_.notify_all();  // the upload waits on the image's end bits
     return true;
 }
@@ -267,6 +304,7 @@ void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
         const size_t bytes = size_t(n) * sizeof(PacketRecord);
         const size_t got = ReadUpTo(fd, dst, bytes, size_t(at) * sizeof(PacketRecord));
         // A chunk read short still holds the whole records it got.
+        SettleOpened(at, uint32_t(got / sizeof(PacketRecord)));
         at += uint32_t(got / sizeof(PacketRecord));
         {
             std::lock_guard guard(loadMutex_);
@@ -282,6 +320,41 @@ void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
     loading_.store(false, std::memory_order_release);
     loaded_.notify_all();
 }
+
+void CDeviceProxy::SettleOpened(uint32_t from, uint32_t n) {
+    for (PacketRecord *r = records_ + from, *end = r + n; r < end; ++r) {
+        if (!r->IsData() || r->PayloadLost()) continue;
+        if (uint32_t(r - records_) < openedLostBefore_ || uint64_t(r->PayloadOffset()) + r->Length() > openedDataBytes_)
+            r->SetPayloadOffset(PacketRecord::kPayloadLost);
+    }
+}
+
+namespace {
+
+// RecordsBeforeHeldPayload of the `count` records of a ".ph" file, read from
+// its end back; the first `loaded` of them are at hand already. A file that
+// cannot be read back that far is taken as held from where the read failed.
+uint32_t RecordsBeforeHeldPayload(int fd, uint32_t count, const PacketRecord* loaded, uint32_t loadedCount) {
+    constexpr uint32_t kChunk = 1u << 19;
+    HeldPayloadWalk walk(UINT64_MAX);  // a saved capture's newest packet is its own
+    std::vector<PacketRecord> chunk;
+    for (uint32_t end = count; end > 0;) {
+        const uint32_t begin = end > loadedCount ? std::max(loadedCount, end - std::min(end, kChunk)) : 0;
+        const PacketRecord* records = loaded;
+        if (end > loadedCount) {
+            chunk.resize(end - begin);
+            if (!ReadFully(fd, chunk.data(), chunk.size() * sizeof(PacketRecord), size_t(begin) * sizeof(PacketRecord)))
+                return end;
+            records = chunk.data() - begin;
+        }
+        for (uint32_t i = end; i-- > begin;)
+            if (!walk.Held(records[i])) return i + 1;
+        end = begin;
+    }
+    return 0;
+}
+
+}  // namespace
 
 void CDeviceProxy::WaitLoaded(uint32_t index) {
     std::unique_lock guard(loadMutex_);
@@ -318,21 +391,31 @@ uint32_t CDeviceProxy::GetCount() {
 bool CDeviceProxy::FetchRecords(uint32_t index) {
     // Reads from the end of the cache onwards, so the cache stays a prefix of
     // records actually read even when a reader jumps ahead.
-    uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
-    while (CachedCount() <= index) {
-        uint32_t first = CachedCount();
-        uint32_t n = std::min(captured - first, kRecordsPerRead);
-        PacketRecord* dst = records_ + first;
-        if (!ReadRecords(first * 16 + control_.packetStart, n, dst)) return false;
+    const uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
+    // An ended capture is read whole before any more of it is served: which
+    // packets lost their payload to the ring shows only from its newest end.
+    const bool ended = Ended(control_);
+    const uint32_t want = ended ? captured : std::min(index + 1, captured);
+    uint32_t have = CachedCount();
+    while (have < want) {
+        const uint32_t n = std::min(captured - have, kRecordsPerRead);
+        PacketRecord* dst = records_ + have;
+        if (!ReadRecords(have * 16 + control_.packetStart, n, dst)) return false;
         const uint32_t payloadSize = control_.payloadMask + 1;  // wraps to 0 for a 4 GiB buffer, as the mask does
         for (uint32_t i = 0; i < n; ++i) {
             if (!dst[i].IsData()) continue;
             uint32_t relative = (dst[i].PayloadOffset() - control_.payloadStart + payloadSize) & control_.payloadMask;
             dst[i].SetPayloadOffset(relative);
         }
-        cachedCount_.store(first + n, std::memory_order_release);
+        have += n;
+        if (!ended) cachedCount_.store(have, std::memory_order_release);
     }
-    return true;
+    if (ended && !payloadWalked_) {
+        MarkPayloadLost(records_, RecordsBeforeHeldPayload(records_, have, control_.payloadBytesCaptured));
+        payloadWalked_ = true;
+    }
+    cachedCount_.store(have, std::memory_order_release);
+    return index < have;
 }
 
 int32_t CDeviceProxy::GetRecord(uint32_t index, PacketRecord* out) {
@@ -342,7 +425,7 @@ int32_t CDeviceProxy::GetRecord(uint32_t index, PacketRecord* out) {
         *out = records_[index];
         return RecordOk;
     }
-    std::lock_guard guard(lock_);
+    ReaderLock guard(*this);
     if (offline_) {
         // Until now the count was what the file announced; it holds what was read.
         if (!loading_.load(std::memory_order_acquire))
@@ -375,7 +458,7 @@ int32_t CDeviceProxy::GetPayload(const PacketRecord* record, uint8_t* dst, uint3
         return int32_t(payload);
     };
 
-    std::lock_guard guard(lock_);
+    ReaderLock guard(*this);
     if (offset + length <= store_.Size()) {
         if (const uint8_t* bytes = store_.View(offset, length)) return deliver(bytes);
         return 0;
@@ -388,6 +471,20 @@ int32_t CDeviceProxy::GetPayload(const PacketRecord* record, uint8_t* dst, uint3
     uint32_t bytes = (lead + length + 7) & ~7u;
     if (!ReadPayload(address & ~7u, bytes, deviceBuffer_.get())) return 0;
     return deliver(deviceBuffer_.get() + lead);
+}
+
+void CDeviceProxy::TrackTrigger() {
+    if (!(control_.control & CtlTriggered)) return;
+    // The trigger address says where the trigger point lies in the ring, not
+    // whether the ring has written over it since: that shows in how far the
+    // capture's start has moved on from read to read.
+    if (!triggerTracked_) {
+        triggerTracked_ = true;
+        triggerRecords_ = ((control_.triggerAddress - control_.packetStart) & control_.packetMask) / 16;
+    } else {
+        triggerRecords_ -= ((control_.packetStart - trackedStart_) & control_.packetMask) / 16;
+    }
+    trackedStart_ = control_.packetStart;
 }
 
 int32_t CDeviceProxy::GetStatus(DeviceStatus* out) {
@@ -407,12 +504,13 @@ int32_t CDeviceProxy::GetStatus(DeviceStatus* out) {
     if (c & CtlDataComplete) out->flags |= StatusComplete;
     out->packets = control_.packetBytesCaptured / 16;
     out->payloadBytes = control_.payloadBytesCaptured;
-    if (c & CtlTriggered) {
-        uint32_t rel = (control_.triggerAddress - control_.packetStart + control_.packetMask + 1) & control_.packetMask;
-        out->trigger = int32_t(rel / 16) - 1;
-    } else {
-        out->trigger = -1;
-    }
+    out->trigger = -1;
+    // A trigger point the ring has written over, or that lies outside what the
+    // capture holds, marks no packet.
+    if ((c & CtlTriggered) && triggerRecords_ >= 1 && triggerRecords_ <= int64_t(out->packets))
+        out->trigger = int32_t(triggerRecords_ - 1);
+    // An ended capture's records are read and settled before anyone reads them.
+    if (Ended(control_) && !payloadWalked_ && !offline_) FetchRecords(0);
     return 1;
 }
 
@@ -510,6 +608,9 @@ int32_t CDeviceProxy::StartCapture() {
     offline_ = false;
     keptInAnalyser_ = false;  // the analyser records over it
     uploadedKnown_ = false;
+    payloadWalked_ = false;
+    triggerTracked_ = false;
+    openedFile_ = false;
     // Nor its payload: an upload of this capture never goes on from the last one's store.
     store_.Close();
     // A new capture never serves the last one's records; after an opened file the
@@ -916,13 +1017,15 @@ const ControlBlock* CDeviceProxy::HeldImage() const {
 
 uint32_t CDeviceProxy::PacketsPastStore(uint32_t* first) const {
     *first = 0;
-    if (offline_ && !keptInAnalyser_) return 0;  // an opened file's payload is what it holds
+    if (openedFile_) return 0;  // an opened file's payload is what it holds
     const uint64_t held = store_.Size();  // 0 when there is no store
     const uint32_t count = CachedCount();
     uint32_t missing = 0;
     for (uint32_t i = 0; i < count; ++i) {
         const PacketRecord& record = records_[i];
-        if (!record.IsData() || record.Length() < 2 || uint64_t(record.PayloadOffset()) + record.Length() <= held)
+        // A packet whose payload the ring wrote over was never the capture's to save.
+        if (!record.IsData() || record.Length() < 2 || record.PayloadLost() ||
+            uint64_t(record.PayloadOffset()) + record.Length() <= held)
             continue;
         if (missing++ == 0) *first = i;
     }
@@ -942,6 +1045,10 @@ int32_t CDeviceProxy::FetchRest() {
         // The analyser's word now on whether it still holds the capture.
         if (!keptInAnalyser_ && !ReadStatus()) return 0;
         if (!StoreShortOfHeld()) return 0;
+        // A store that lacks only bytes no packet of the capture owns needs nothing more.
+        if (!offline_ && Ended(control_) && !payloadWalked_ && !FetchRecords(0)) return 0;
+        uint32_t first = 0;
+        if (!PacketsPastStore(&first)) return 0;
     }
     return StartUpload(true);
 }
@@ -1019,10 +1126,7 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
     if (!offline_ && ReadStatus()) {
         // Records the parse has not reached yet belong to the capture too,
         // while the analyser still holds it.
-        if (const ControlBlock* held = HeldImage(); held && Ended(*held)) {
-            uint32_t captured = std::min(held->packetBytesCaptured / 16, capacity_);
-            if (captured > CachedCount()) FetchRecords(captured - 1);
-        }
+        if (const ControlBlock* held = HeldImage(); held && Ended(*held) && !payloadWalked_) FetchRecords(0);
     }
     // Records whose payload is missing from the file would open as packets
     // without data: the save fails and the capture stays to be saved again.
@@ -1043,7 +1147,10 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
         if (!progress) return true;
         progress->done += bytes;
         guard.unlock();
-        std::this_thread::yield();
+        // Readers already waiting go first: left to the scheduler, the save
+        // takes the lock straight back. A reader stuck elsewhere is not waited for long.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+        while (readersWaiting_.load() > 0 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
         guard.lock();
         return !cancelled();
     };
@@ -1115,6 +1222,12 @@ int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dat
         return FileFailure(error, packetPath);
     }
 
+    // Which packets hold their payload shows only from the capture's end back:
+    // learnt before any record is served.
+    struct stat dataStat {};
+    const uint64_t dataBytes = ::fstat(dataFd, &dataStat) == 0 ? uint64_t(dataStat.st_size) : 0;
+    const uint32_t lostBefore = RecordsBeforeHeldPayload(fd, count, loaded, first);
+
     // An upload would go on appending to whatever store comes next.
     EndUpload();
     StopLoading();
@@ -1123,8 +1236,13 @@ int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dat
     records_ = loaded;
     capacity_ = count;
     offline_ = true;
+    openedFile_ = true;
     keptInAnalyser_ = false;
     uploadedKnown_ = false;
+    payloadWalked_ = true;
+    openedLostBefore_ = lostBefore;
+    openedDataBytes_ = dataBytes;
+    SettleOpened(0, first);
     offlineCount_.store(announced, std::memory_order_release);
     cachedCount_.store(first, std::memory_order_release);
     if (first < count) {
@@ -1162,7 +1280,10 @@ void CDeviceProxy::KeepCapture() {
     // What the parse read is the capture: the reset that comes next clears the
     // analyser's end bits, and a new storage size changes its masks.
     kept_ = uploadedKnown_ ? uploaded_ : control_;
-    keptInAnalyser_ = true;
+    // Its payload is still in capture memory only while the analyser, asked
+    // now, still shows that capture; one reset or power-cycled since has
+    // nothing of it to fetch, and its save is refused.
+    keptInAnalyser_ = ReadStatus() && (!Ended(kept_) || SameCapture(control_, kept_));
     offline_ = true;
     offlineCount_.store(CachedCount(), std::memory_order_release);
 }

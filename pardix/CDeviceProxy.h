@@ -114,7 +114,7 @@ public:
     // served from then on from the records read and the image it ended with,
     // no longer from the analyser's status, so a setup the analyser refuses
     // leaves it whole. Its payload not yet in the store is still read from
-    // capture memory, which only the next capture overwrites.
+    // capture memory while a status read then still shows that capture.
     void KeepCapture();
 
     FilterBlock FilterImage() const;
@@ -125,6 +125,22 @@ public:
     const std::string& ConfigurationPath() const { return configPath_; }
 
     std::recursive_mutex& Lock() { return lock_; }
+    // The data-source lock as a reader of rows takes it: a save that lets it
+    // go between its windows lets the readers already waiting in first.
+    class ReaderLock {
+    public:
+        explicit ReaderLock(CDeviceProxy& source) : source_(source) {
+            ++source_.readersWaiting_;
+            source_.lock_.lock();
+            --source_.readersWaiting_;
+        }
+        ~ReaderLock() { source_.lock_.unlock(); }
+        ReaderLock(const ReaderLock&) = delete;
+        ReaderLock& operator=(const ReaderLock&) = delete;
+
+    private:
+        CDeviceProxy& source_;
+    };
     ControlBlock ControlImage() const;
     bool Offline() const { return offline_; }
     uint32_t CachedCount() const { return cachedCount_.load(std::memory_order_acquire); }
@@ -182,6 +198,7 @@ protected:
 
     port::PortBackend* port_;
     mutable std::recursive_mutex lock_;
+    std::atomic<int> readersWaiting_{0};
     CommandBlock block_{};
     uint8_t reply_[kCommandBytes] = {};
     ControlBlock control_{};
@@ -195,6 +212,17 @@ protected:
     ControlBlock uploaded_{};
     bool uploadedKnown_ = false;
     uint32_t missingFirst_ = 0, missingCount_ = 0;  // of the last save refused for its payload
+    // The cached records of an ended capture carry the mark of the payload the
+    // ring wrote over; under the data-source lock.
+    bool payloadWalked_ = false;
+    // The capture on hand was opened from files, not recorded here.
+    bool openedFile_ = false;
+    // Where the trigger point lies, in records from the capture's start, as
+    // followed across status reads; under the data-source lock.
+    void TrackTrigger();
+    bool triggerTracked_ = false;
+    int64_t triggerRecords_ = 0;
+    uint32_t trackedStart_ = 0;
 
     PacketRecord* records_ = nullptr;
     uint32_t capacity_ = 0;
@@ -205,6 +233,12 @@ protected:
     // its own, so its parse can start at once; the cached count grows as the
     // records arrive and a reader ahead of them waits.
     void LoadRest(int fd, uint32_t from, uint32_t count);
+    // Marks the loaded records [from, from + n) whose payload the opened
+    // capture does not hold: those the ring wrote over before it was saved,
+    // and those past the end of its payload file.
+    void SettleOpened(uint32_t from, uint32_t n);
+    uint32_t openedLostBefore_ = 0;
+    uint64_t openedDataBytes_ = 0;
     // Until the record at `index` is loaded or the load has ended.
     void WaitLoaded(uint32_t index);
     // Ends a load still running (the array is about to go) and waits for it.

@@ -1,0 +1,373 @@
+// Packets whose payload the analyser's payload ring wrote over before the
+// capture ended: they are served no bytes, live, after a save, after an open
+// and from files saved before they were marked; every other packet is served
+// its own bytes, and the save of such a capture is whole.
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <map>
+#include <optional>
+#include <thread>
+
+#include "CDevice.h"
+#include "CPayloadStore.h"
+#include "ProxyFixture.h"
+#include "SessionBuilder.h"
+#include "SetupXml.h"
+
+using namespace orvane;
+using namespace orvane::pardix;
+using namespace orvane::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+// IN transactions whose data packets each carry bytes of their own.
+emu::BusCapture OwnBytesTraffic(int packets, size_t bytes) {
+    emu::BusTrafficBuilder b(SpeedHigh);
+    for (int i = 0; i < packets; ++i) {
+        Bytes data(bytes);
+        for (size_t k = 0; k < bytes; ++k) data[k] = uint8_t(k < 2 ? i >> (8 * k) : i * 31 + k);
+        b.In(2, 1, PidData0, data);
+    }
+    return b.Take();
+}
+
+// Each data packet's bytes and CRC as it went over the bus, by its time stamp.
+std::map<uint64_t, Bytes> OwnPayloads(const emu::BusCapture& c) {
+    std::map<uint64_t, Bytes> own;
+    for (const PacketRecord& r : c.records)
+        if (r.IsData())
+            own[r.Timestamp()] = Bytes(c.payload.begin() + r.PayloadOffset(), c.payload.begin() + r.PayloadOffset() + r.Length());
+    return own;
+}
+
+struct Seen {
+    size_t held = 0, lost = 0;
+};
+
+// Every data packet `source` serves: nothing for one marked lost, its own bytes otherwise.
+Seen Check(IDataSource& source, const std::map<uint64_t, Bytes>& own, const std::string& when) {
+    Seen seen;
+    PacketRecord r;
+    for (uint32_t i = 0; source.GetRecord(i, &r) == RecordOk; ++i) {
+        if (!r.IsData()) continue;
+        Bytes got(r.PayloadLength(), 0xEE);
+        uint16_t crc = 0xBEEF;
+        const int32_t n = source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc);
+        if (r.PayloadLost()) {
+            EXPECT_EQ(n, 0) << when << " record " << i;
+            ++seen.lost;
+            continue;
+        }
+        const Bytes& mine = own.at(r.Timestamp());
+        EXPECT_EQ(n, int32_t(mine.size() - 2)) << when << " record " << i;
+        got.push_back(uint8_t(crc));
+        got.push_back(uint8_t(crc >> 8));
+        if (got != mine) ADD_FAILURE() << when << ": record " << i << " is served another packet's bytes";
+        ++seen.held;
+    }
+    return seen;
+}
+
+// The data packets the capture holds the payload of: among the `kept` records
+// that end at traffic record `written`, the newest whose bytes, from theirs to
+// the last written, fit in the `payloadBytes` the analyser says it holds.
+size_t HeldOf(const emu::BusCapture& c, size_t written, size_t kept, uint64_t payloadBytes) {
+    uint64_t newer = 0;
+    size_t held = 0;
+    for (size_t i = written; i-- > written - kept;) {
+        if (!c.records[i].IsData()) continue;
+        newer += c.records[i].Length();
+        if (newer > payloadBytes) break;
+        ++held;
+    }
+    return held;
+}
+
+void WaitIdle(CDeviceProxy& proxy) {
+    for (int i = 0; i < 60000 && proxy.UploadStateNow() != UploadIdle; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(proxy.UploadStateNow(), UploadIdle);
+}
+
+}  // namespace
+
+TEST(HeldPayload, OnlyPacketsWhoseBytesTheRingKeptServeThemLiveSavedAndReopened) {
+    struct Case {
+        const char* name;
+        int packets;
+        uint32_t prePayload;
+        std::optional<size_t> trigger;
+        uint32_t payloadStart;
+    };
+    // 1000 bytes a packet in a 64 KiB payload ring.
+    const Case cases[] = {
+        {"nothing overwritten, a packet across the ring's end", 40, 0x10000, 0, 0x10000 - 500},
+        {"wrapped once", 100, 0x10000, 0, 0},
+        {"wrapped many times, from an odd start", 300, 0x10000, 0, 0x1003},
+        {"triggered late with a pre-trigger share", 300, 0x4000, 450, 0x8000},
+        {"never triggered, its pre-trigger share full", 300, 0x8000, std::nullopt, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        emu::EmulatedAnalyser emu;
+        const emu::BusCapture traffic = OwnBytesTraffic(c.packets, 998);
+        const auto own = OwnPayloads(traffic);
+        emu.SetPace(0);
+        emu.SetCaptureStart(0, c.payloadStart);
+        emu.SetTriggerRecord(c.trigger);
+        emu.SetTraffic(traffic);
+        CDeviceProxy proxy(&emu);
+        ASSERT_TRUE(proxy.ConfigureStorage(1u << 16, 1u << 16, c.prePayload, 1u << 16, 0));
+        ASSERT_TRUE(proxy.StartCapture());
+        DeviceStatus status;
+        ASSERT_EQ(proxy.GetStatus(&status), 1);
+        ASSERT_TRUE(status.flags & StatusComplete);
+        const size_t held = HeldOf(traffic, emu.RecordsWritten(), status.packets, status.payloadBytes);
+        const auto last = traffic.records.begin() + ptrdiff_t(emu.RecordsWritten());
+        const size_t data = size_t(std::count_if(last - status.packets, last, [](const PacketRecord& r) { return r.IsData(); }));
+        ASSERT_GT(held, 0u);
+
+        const Seen live = Check(proxy, own, "live");
+        EXPECT_EQ(live.held, held);
+        EXPECT_EQ(live.held + live.lost, data);
+        ASSERT_EQ(proxy.BeginUpload(), 1);
+        ASSERT_NO_FATAL_FAILURE(WaitIdle(proxy));
+        EXPECT_EQ(Check(proxy, own, "uploaded").held, held);
+
+        ASSERT_EQ(proxy.OpenOrSave((dir / "c.ph").c_str(), (dir / "c.data").c_str(), 1), 1) << "the save is whole";
+        CDeviceProxy reopened(&emu);
+        ASSERT_EQ(reopened.OpenOrSave((dir / "c.ph").c_str(), (dir / "c.data").c_str(), 0), 1);
+        const Seen opened = Check(reopened, own, "reopened");
+        EXPECT_EQ(opened.held, held);
+        EXPECT_EQ(opened.lost, live.lost);
+
+        // Saved before packets were marked: the records as capture memory has
+        // them, their offsets only made relative to the payload start.
+        const ControlBlock cb = proxy.ControlImage();
+        Bytes raw = emu.ReadPacketMemory(cb.packetStart, size_t(status.packets) * 16);
+        for (size_t at = 0; at < raw.size(); at += 16) {
+            PacketRecord r;
+            std::memcpy(&r, raw.data() + at, 16);
+            if (r.IsData()) r.SetPayloadOffset((r.PayloadOffset() - cb.payloadStart) & cb.payloadMask);
+            std::memcpy(raw.data() + at, &r, 16);
+        }
+        WriteFile(dir / "old.ph", raw);
+        CDeviceProxy old(&emu);
+        ASSERT_EQ(old.OpenOrSave((dir / "old.ph").c_str(), (dir / "c.data").c_str(), 0), 1);
+        const Seen before = Check(old, own, "saved unmarked");
+        EXPECT_EQ(before.held, held);
+        EXPECT_EQ(before.lost, live.lost);
+    }
+}
+
+// The disk's one 4 MiB READ with the settings a new project starts with, and
+// with a trigger that never fires (the capture then keeps the newest of it,
+// far more payload than the ring holds): it saves whole and opens again, and
+// no packet is served bytes that are not its own.
+TEST(HeldPayload, TheLargeReadWithDefaultSettingsSavesAndNoPacketShowsAnothersBytes) {
+    emu::SessionBuilder::Options options;
+    options.kind = emu::SessionBuilder::Kind::Disk;
+    options.speed = SpeedHigh;
+    options.largeReadBytes = 4 * 1024 * 1024;
+    const emu::BusCapture traffic = emu::SessionBuilder(options).Build();
+    const auto own = OwnPayloads(traffic);
+    for (const bool triggers : {true, false}) {
+        SCOPED_TRACE(triggers);
+        emu::EmulatedAnalyser emu;
+        emu.SetTraffic(traffic);
+        emu.SetPace(4096);
+        if (!triggers) emu.SetTriggerRecord(std::nullopt);
+        CDevice device(&emu, "orvane-large-read-" + std::to_string(::getpid()));
+        ASSERT_EQ(device.ApplySetup(app::SetupXml().Text().c_str()), 1);
+        ASSERT_EQ(device.Start(), 1);
+        DeviceStatus status{};
+        for (int polls = 0; polls < 20000 && !(status.flags & StatusComplete); ++polls)
+            ASSERT_EQ(device.GetStatus(&status), 1);
+        ASSERT_TRUE(status.flags & StatusComplete);
+        EXPECT_EQ(bool(status.flags & StatusTriggered), triggers);
+        ASSERT_EQ(device.Control(kControlBeginUpload, nullptr), 1);
+        CDeviceProxy& source = device.Source();
+        ASSERT_NO_FATAL_FAILURE(WaitIdle(source));
+
+        const Seen live = Check(source, own, "live");
+        if (!triggers) EXPECT_GT(live.lost, live.held) << "the ring wrote over most of the read";
+        int32_t started = -1;
+        ASSERT_EQ(device.Control(kControlFetchPayload, &started), 1);
+        EXPECT_EQ(started, 0) << "nothing of the capture is left to fetch";
+
+        TempDir dir;
+        ASSERT_EQ(source.OpenOrSave((dir / "l.ph").c_str(), (dir / "l.data").c_str(), 1), 1);
+        CDeviceProxy reopened(&emu);
+        ASSERT_EQ(reopened.OpenOrSave((dir / "l.ph").c_str(), (dir / "l.data").c_str(), 0), 1);
+        const Seen opened = Check(reopened, own, "reopened");
+        EXPECT_EQ(opened.held, live.held);
+        EXPECT_EQ(opened.lost, live.lost);
+    }
+}
+
+// A capture kept across a setup is fetched from the analyser only while a
+// fresh status read still shows it: after a reset its save is refused.
+TEST(HeldPayload, AKeptCaptureTheAnalyserLostIsNeitherFetchedNorSaved) {
+    emu::EmulatedAnalyser emu;
+    emu.SetPace(0);
+    emu.SetCaptureStart(0, 0x1003);
+    emu.SetTraffic(OwnBytesTraffic(300, 998));
+    TempDir dir;
+    CDevice device(&emu, "orvane-kept-lost-" + std::to_string(::getpid()));
+    CDeviceProxy& source = device.Source();
+    DeviceStatus status;
+    ASSERT_EQ(device.GetStatus(&status), 1);
+    ASSERT_TRUE(source.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+    ASSERT_TRUE(source.StartCapture());
+    ASSERT_EQ(device.GetStatus(&status), 1);
+    emu.FailTransfer(10);  // the second chunk's payload read: the upload is cut short
+    ASSERT_EQ(source.BeginUpload(), 1);
+    ASSERT_NO_FATAL_FAILURE(WaitIdle(source));
+    ASSERT_LT(source.UploadProgress(), 100);
+
+    source.Reset();
+    source.KeepCapture();  // as a setup does before the analyser refuses it
+    EXPECT_EQ(source.FetchRest(), 0) << "capture memory no longer holds it";
+    EXPECT_EQ(source.OpenOrSave((dir / "k.ph").c_str(), (dir / "k.data").c_str(), 1), 0);
+    const char* failed = nullptr;
+    EXPECT_EQ(source.LastFileError(&failed), kFileErrorPayloadShort);
+    uint32_t first = 0, count = 0;
+    source.MissingPayload(&first, &count);
+    EXPECT_EQ(count, 169u);
+    EXPECT_FALSE(fs::exists(dir / "k.data"));
+}
+
+// At 100 % pre-trigger the capture runs on past the trigger until stopped, and
+// the ring writes over the trigger point: no record is then named the trigger.
+TEST(HeldPayload, ATriggerPointTheRingWroteOverMarksNoRecord) {
+    for (const size_t stopAfter : {600u, 3000u}) {
+        SCOPED_TRACE(stopAfter);
+        emu::EmulatedAnalyser emu;
+        emu.SetTraffic(InTraffic(3600));
+        emu.SetTriggerRecord(300);
+        emu.SetPace(200);
+        CDeviceProxy proxy(&emu);
+        ASSERT_TRUE(proxy.ConfigureStorage(1u << 14, 1u << 14, 1u << 20, 1u << 20, 0));  // 1024 records
+        ASSERT_TRUE(proxy.StartCapture());
+        DeviceStatus status{};
+        while (emu.RecordsWritten() < stopAfter) ASSERT_EQ(proxy.GetStatus(&status), 1);
+        ASSERT_TRUE(proxy.SetRunning(0));
+        ASSERT_EQ(proxy.GetStatus(&status), 1);
+        ASSERT_TRUE(status.flags & StatusTriggered);
+        if (stopAfter < 1024) {
+            ASSERT_EQ(status.trigger, 299) << "still held: the record before the trigger point";
+        } else {
+            EXPECT_EQ(status.packets, 1024u) << "the ring is full";
+            EXPECT_EQ(status.trigger, -1);
+        }
+    }
+}
+
+// The save lets readers in between its windows of 1 MiB, and a cancel asked
+// for there ends it at its next look, leaving the old files as they were.
+TEST(HeldPayload, ASaveLetsReadersInBetweenWindowsAndACancelThereEndsIt) {
+    TempDir dir;
+    const std::vector<PacketRecord> records(1u << 20);  // 16 windows
+    WriteFile(dir / "big.ph", records.data(), records.size() * sizeof(PacketRecord));
+    WriteFile(dir / "big.data", Bytes(1024, 7));
+    WriteFile(dir / "old.ph", Bytes(32, 1));
+    WriteFile(dir / "old.data", Bytes(8, 2));
+    emu::EmulatedAnalyser emu;
+    CDeviceProxy proxy(&emu);
+    ASSERT_EQ(proxy.OpenOrSave((dir / "big.ph").c_str(), (dir / "big.data").c_str(), 0), 1);
+    SaveProgress progress;
+    proxy.SetSaveProgress(&progress);
+    constexpr uint64_t kWindow = CPayloadStore::kWindowBytes;
+
+    // A loaded machine can keep the reader off the processor for a whole
+    // save: that save ends whole, and the next one is tried.
+    uint64_t caughtAt = 0;
+    for (int attempt = 0; attempt < 50 && !caughtAt; ++attempt) {
+        progress.cancel = false;
+        progress.total = progress.done = 0;
+        auto saved = std::async(std::launch::async,
+                                [&] { return proxy.OpenOrSave((dir / "old.ph").c_str(), (dir / "old.data").c_str(), 1); });
+        for (;;) {
+            CDeviceProxy::ReaderLock hold(proxy);
+            const uint64_t done = progress.done, total = progress.total;
+            if (total && done >= total) break;
+            if (done > 0 && total - done > 2 * kWindow) {
+                progress.cancel = true;
+                caughtAt = done;
+                break;
+            }
+        }
+        if (caughtAt) {
+            EXPECT_EQ(saved.get(), 0);
+            EXPECT_EQ(progress.done.load(), caughtAt) << "the cancel ended it at its next look";
+        } else {
+            ASSERT_EQ(saved.get(), 1);
+            WriteFile(dir / "old.ph", Bytes(32, 1));
+            WriteFile(dir / "old.data", Bytes(8, 2));
+        }
+    }
+    ASSERT_GT(caughtAt, 0u) << "no reader got in between two windows";
+    EXPECT_EQ(ReadFile(dir / "old.ph"), Bytes(32, 1));
+    EXPECT_EQ(ReadFile(dir / "old.data"), Bytes(8, 2));
+}
+
+// An opened project's payload is what its file holds: one that shrank since
+// the open still saves, its packets past the end saved as having none.
+TEST(HeldPayload, AnOpenedProjectSavesWhatItsPayloadFileHolds) {
+    TempDir dir;
+    const emu::BusCapture traffic = OwnBytesTraffic(20, 98);
+    SaveCapture(traffic, dir / "o.ph", dir / "o.data");
+    emu::EmulatedAnalyser emu;
+    CDeviceProxy proxy(&emu);
+    ASSERT_EQ(proxy.OpenOrSave((dir / "o.ph").c_str(), (dir / "o.data").c_str(), 0), 1);
+    fs::resize_file(dir / "o.data", 10 * 100);
+    ASSERT_EQ(proxy.OpenOrSave((dir / "s.ph").c_str(), (dir / "s.data").c_str(), 1), 1);
+    EXPECT_EQ(fs::file_size(dir / "s.data"), 1000u);
+
+    // A payload file cut short when opened: the packets past its end are saved
+    // as having no payload, so the copy still says so.
+    CDeviceProxy copy(&emu);
+    ASSERT_EQ(copy.OpenOrSave((dir / "s.ph").c_str(), (dir / "s.data").c_str(), 0), 1);
+    ASSERT_EQ(copy.OpenOrSave((dir / "t.ph").c_str(), (dir / "t.data").c_str(), 1), 1);
+    const Bytes saved = ReadFile(dir / "t.ph");
+    size_t lost = 0;
+    for (size_t at = 0; at < saved.size(); at += 16) {
+        PacketRecord r;
+        std::memcpy(&r, saved.data() + at, 16);
+        lost += r.PayloadLost();
+    }
+    EXPECT_EQ(lost, 10u);
+    CDeviceProxy again(&emu);
+    ASSERT_EQ(again.OpenOrSave((dir / "t.ph").c_str(), (dir / "t.data").c_str(), 0), 1);
+    const Seen seen = Check(again, OwnPayloads(traffic), "saved copy");
+    EXPECT_EQ(seen.held, 10u);
+    EXPECT_EQ(seen.lost, 10u);
+}
+
+// A store that lacks only the spare bytes after the capture's payload holds
+// every packet's: nothing is fetched (the saved ".data" the store then is
+// cannot be appended to), and the save is whole.
+TEST(HeldPayload, AStoreShortOnlyOfItsSpareBytesNeedsNoFetch) {
+    emu::EmulatedAnalyser emu;
+    emu.SetPace(0);
+    emu.SetTraffic(OwnBytesTraffic(128, 1022));  // exactly the first upload chunk
+    TempDir dir;
+    CDeviceProxy source(&emu);
+    DeviceStatus status;
+    ASSERT_TRUE(source.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+    ASSERT_TRUE(source.StartCapture());
+    ASSERT_EQ(source.GetStatus(&status), 1);
+    ASSERT_EQ(status.payloadBytes, 0x20000u);
+    emu.FailTransfer(10);  // the second chunk: the spare bytes
+    ASSERT_EQ(source.BeginUpload(), 1);
+    ASSERT_NO_FATAL_FAILURE(WaitIdle(source));
+    ASSERT_LT(source.UploadProgress(), 100);
+    EXPECT_EQ(source.FetchRest(), 0);
+    EXPECT_EQ(source.OpenOrSave((dir / "s.ph").c_str(), (dir / "s.data").c_str(), 1), 1);
+    EXPECT_EQ(source.FetchRest(), 0) << "nor after the save";
+}
