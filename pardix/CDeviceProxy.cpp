@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,9 +19,8 @@
 #include <thread>
 
 #include "AppDirectory.h"
-#include "CAtomicFile.h"
+#include "CaptureFiles.h"
 #include "CSetupLoader.h"
-#include "HugePages.h"
 #include "RegularFile.h"
 
 namespace orvane::pardix {
@@ -39,53 +37,11 @@ bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-size_t RecordArrayBytes(uint32_t count) {
-    const size_t bytes = size_t(count ? count : 1) * sizeof(PacketRecord);
-    const size_t unit = bytes >= kHugePageBytes ? kHugePageBytes : size_t(::sysconf(_SC_PAGESIZE));
-    return (bytes + unit - 1) / unit * unit;
-}
-
-// A record array, zeroed, mapped rather than taken from the heap: a maximum
-// capture's 512 MiB then sits in huge pages and faults in 256 times instead
-// of 131072. `populate` faults it all in at once, for an array about to be
-// filled whole. Null without memory.
-PacketRecord* MapRecords(uint32_t count, bool populate) {
-    const size_t bytes = RecordArrayBytes(count);
-    if (bytes >= kHugePageBytes) return static_cast<PacketRecord*>(MapHugePages(bytes, populate));
-    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return p == MAP_FAILED ? nullptr : static_cast<PacketRecord*>(p);
-}
-
-void UnmapRecords(PacketRecord* records, uint32_t count) {
-    if (records) ::munmap(records, RecordArrayBytes(count));
-}
-
-// Reads up to `bytes` at `offset`; answers what it got before the file ended or failed.
-size_t ReadUpTo(int fd, void* dst, size_t bytes, size_t offset) {
-    auto* at = static_cast<uint8_t*>(dst);
-    size_t got = 0;
-    while (got < bytes) {
-        const ssize_t r = ::pread(fd, at + got, bytes - got, off_t(offset + got));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        got += size_t(r);
-    }
-    return got;
-}
-
-// Reads `bytes` at `offset` whole; false when the file ends or fails first.
-bool ReadFully(int fd, void* dst, size_t bytes, size_t offset) { return ReadUpTo(fd, dst, bytes, offset) == bytes; }
-
 // The bytes a whole upload leaves in the store for a capture: its payload
 // from the first byte and 1024 beyond, none when it has no payload.
 uint64_t StoreBytes(const ControlBlock& image) {
     if (image.payloadBytesCaptured == 0) return 0;
     return uint64_t(image.payloadBytesCaptured) + 1024 - image.payloadStart % 8;
-}
-
-bool Ended(const ControlBlock& image) {
-    const uint32_t done = CtlEnded | CtlDataComplete;
-    return (image.control & done) == done;
 }
 
 // The analyser shows `now` the capture that ended as `then`: a reset, a power
@@ -95,50 +51,6 @@ bool SameCapture(const ControlBlock& now, const ControlBlock& then) {
            now.packetStart == then.packetStart && now.packetBytesCaptured == then.packetBytesCaptured &&
            now.payloadStart == then.payloadStart && now.payloadBytesCaptured == then.payloadBytesCaptured;
 }
-
-// Which data packets still hold their payload. The payload buffer keeps the
-// newest bytes written, each packet's after the one before, so walking from
-// the newest packet back, a packet holds its payload while its bytes end
-// where the next newer packet's begin (or before) and within what the capture
-// holds; the first that does not was written over, and so was every older one.
-class HeldPayloadWalk {
-public:
-    explicit HeldPayloadWalk(uint64_t heldBytes) : limit_(heldBytes) {}
-    // Records newest first; false at the first whose payload is gone.
-    bool Held(const PacketRecord& r) {
-        // Nothing of it was kept or needed, or a save already said it has none.
-        if (!r.IsData() || r.Length() < 2 || r.PayloadLost()) return true;
-        if (uint64_t(r.PayloadOffset()) + r.Length() > limit_) return false;
-        limit_ = r.PayloadOffset();
-        return true;
-    }
-
-private:
-    uint64_t limit_;
-};
-
-// The number of records at the array's start among which no data packet holds
-// its payload any more.
-uint32_t RecordsBeforeHeldPayload(const PacketRecord* records, uint32_t count, uint64_t heldBytes) {
-    HeldPayloadWalk walk(heldBytes);
-    for (uint32_t i = count; i-- > 0;)
-        if (!walk.Held(records[i])) return i + 1;
-    return 0;
-}
-
-// Gives the data packets among `records` the mark of a payload the capture lacks.
-void MarkPayloadLost(PacketRecord* records, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i)
-        if (records[i].IsData()) records[i].SetPayloadOffset(PacketRecord::kPayloadLost);
-}
-
-// Records read before an open returns: enough for the first screens of rows;
-// the rest follows in chunks of kLoadChunk.
-constexpr uint32_t kFirstRecords = 1u << 16;
-constexpr uint32_t kLoadChunk = 1u << 19;
-constexpr uint64_t kMaxRecords = CSetupLoader::kMaxBufferBytes / sizeof(PacketRecord);
-// Records written between two looks at a save's cancel: as much as the payload store's window.
-constexpr size_t kSaveWindowBytes = CPayloadStore::kWindowBytes;
 
 }  // namespace
 
@@ -291,70 +203,6 @@ ControlBlock CDeviceProxy::ControlImage() const {
 }
 
 // ---------------------------------------------------------------- read side
-
-void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
-    uint32_t at = from;
-    while (at < count && !stopLoading_) {
-        const uint32_t n = std::min(kLoadChunk, count - at);
-        PacketRecord* dst = records_ + at;
-#ifdef MADV_POPULATE_WRITE
-        // Faulted in before the copy: a read into pages not yet there is slower.
-        ::madvise(dst, size_t(n) * sizeof(PacketRecord), MADV_POPULATE_WRITE);
-#endif
-        const size_t bytes = size_t(n) * sizeof(PacketRecord);
-        const size_t got = ReadUpTo(fd, dst, bytes, size_t(at) * sizeof(PacketRecord));
-        // A chunk read short still holds the whole records it got.
-        SettleOpened(at, uint32_t(got / sizeof(PacketRecord)));
-        at += uint32_t(got / sizeof(PacketRecord));
-        {
-            std::lock_guard guard(loadMutex_);
-            cachedCount_.store(at, std::memory_order_release);
-            loaded_.notify_all();
-        }
-        if (got < bytes) break;
-    }
-    ::close(fd);
-    // A file that shrank or failed while being read is what could be read of
-    // it; the count settles when a reader meets the end (GetRecord).
-    std::lock_guard guard(loadMutex_);
-    loading_.store(false, std::memory_order_release);
-    loaded_.notify_all();
-}
-
-void CDeviceProxy::SettleOpened(uint32_t from, uint32_t n) {
-    for (PacketRecord *r = records_ + from, *end = r + n; r < end; ++r) {
-        if (!r->IsData() || r->PayloadLost()) continue;
-        if (uint32_t(r - records_) < openedLostBefore_ || uint64_t(r->PayloadOffset()) + r->Length() > openedDataBytes_)
-            r->SetPayloadOffset(PacketRecord::kPayloadLost);
-    }
-}
-
-namespace {
-
-// RecordsBeforeHeldPayload of the `count` records of a ".ph" file, read from
-// its end back; the first `loaded` of them are at hand already. A file that
-// cannot be read back that far is taken as held from where the read failed.
-uint32_t RecordsBeforeHeldPayload(int fd, uint32_t count, const PacketRecord* loaded, uint32_t loadedCount) {
-    constexpr uint32_t kChunk = 1u << 19;
-    HeldPayloadWalk walk(UINT64_MAX);  // a saved capture's newest packet is its own
-    std::vector<PacketRecord> chunk;
-    for (uint32_t end = count; end > 0;) {
-        const uint32_t begin = end > loadedCount ? std::max(loadedCount, end - std::min(end, kChunk)) : 0;
-        const PacketRecord* records = loaded;
-        if (end > loadedCount) {
-            chunk.resize(end - begin);
-            if (!ReadFully(fd, chunk.data(), chunk.size() * sizeof(PacketRecord), size_t(begin) * sizeof(PacketRecord)))
-                return end;
-            records = chunk.data() - begin;
-        }
-        for (uint32_t i = end; i-- > begin;)
-            if (!walk.Held(records[i])) return i + 1;
-        end = begin;
-    }
-    return 0;
-}
-
-}  // namespace
 
 void CDeviceProxy::WaitLoaded(uint32_t index) {
     std::unique_lock guard(loadMutex_);
@@ -1015,23 +863,6 @@ const ControlBlock* CDeviceProxy::HeldImage() const {
     return SameCapture(control_, uploaded_) ? &uploaded_ : nullptr;
 }
 
-uint32_t CDeviceProxy::PacketsPastStore(uint32_t* first) const {
-    *first = 0;
-    if (openedFile_) return 0;  // an opened file's payload is what it holds
-    const uint64_t held = store_.Size();  // 0 when there is no store
-    const uint32_t count = CachedCount();
-    uint32_t missing = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        const PacketRecord& record = records_[i];
-        // A packet whose payload the ring wrote over was never the capture's to save.
-        if (!record.IsData() || record.Length() < 2 || record.PayloadLost() ||
-            uint64_t(record.PayloadOffset()) + record.Length() <= held)
-            continue;
-        if (missing++ == 0) *first = i;
-    }
-    return missing;
-}
-
 bool CDeviceProxy::StoreShortOfHeld() const {
     const ControlBlock* held = HeldImage();
     return held && Ended(*held) && store_.Size() < StoreBytes(*held);
@@ -1053,13 +884,6 @@ int32_t CDeviceProxy::FetchRest() {
     return StartUpload(true);
 }
 
-int32_t CDeviceProxy::MissingPayload(uint32_t* first, uint32_t* count) {
-    std::lock_guard guard(lock_);  // a fetch started since may be writing the reason
-    if (first) *first = missingFirst_;
-    if (count) *count = missingCount_;
-    return uploadError_ > 0 ? uploadError_ : 0;
-}
-
 void CDeviceProxy::WaitForUpload() {
     std::unique_lock guard(stateMutex_);
     while (uploadState_ == UploadRunning || uploadState_ == UploadStopRequested) {
@@ -1079,184 +903,6 @@ void CDeviceProxy::WaitForUpload() {
             return uploadState_ != UploadRunning && uploadState_ != UploadStopRequested;
         });
     }
-}
-
-// ---------------------------------------------------------------- files
-
-int32_t CDeviceProxy::OpenOrSave(const char* packetPath, const char* dataPath, int32_t save) {
-    fileError_ = 0;
-    fileErrorPath_.clear();
-    missingFirst_ = missingCount_ = 0;
-    if (!packetPath || !dataPath || !*packetPath || !*dataPath) return FileFailure(EINVAL, "");
-    return save ? Save(packetPath, dataPath) : Open(packetPath, dataPath);
-}
-
-int32_t CDeviceProxy::LastFileError(const char** path) {
-    if (path) *path = fileErrorPath_.c_str();
-    return fileError_;
-}
-
-int32_t CDeviceProxy::FileFailure(int error, const std::string& path) {
-    fileError_ = error;
-    fileErrorPath_ = path;
-    return 0;
-}
-
-void CDeviceProxy::SetSaveProgress(SaveProgress* progress) {
-    std::lock_guard guard(lock_);
-    saveProgress_ = progress;
-}
-
-int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dataPath) {
-    if (uploadState_ == UploadRunning && progress_ < 100) {
-        UploadWaiter waiter;
-        {
-            std::lock_guard guard(stateMutex_);
-            waiter = waiter_;
-        }
-        if (waiter && !waiter(progress_)) return FileFailure(0, "");
-    }
-    // A store still being filled is never copied, nor records still being read.
-    // The rest of an upload cut short is fetched before the save (FetchRest),
-    // where its progress can be shown and cancelled.
-    WaitForUpload();
-    WaitLoaded(UINT32_MAX);
-
-    std::unique_lock guard(lock_);
-    if (!offline_ && ReadStatus()) {
-        // Records the parse has not reached yet belong to the capture too,
-        // while the analyser still holds it.
-        if (const ControlBlock* held = HeldImage(); held && Ended(*held) && !payloadWalked_) FetchRecords(0);
-    }
-    // Records whose payload is missing from the file would open as packets
-    // without data: the save fails and the capture stays to be saved again.
-    missingCount_ = PacketsPastStore(&missingFirst_);
-    if (missingCount_) return FileFailure(kFileErrorPayloadShort, dataPath);
-    // A large capture takes seconds to write out. With a progress to report,
-    // the lock is let go after each window and around each flush, so that the
-    // window can go on reading payload for its rows, and a cancel asked for
-    // meanwhile gives the save up; the temporaries go, the old files stay.
-    SaveProgress* const progress = saveProgress_;
-    const size_t recordBytes = size_t(CachedCount()) * sizeof(PacketRecord);
-    if (progress) {
-        progress->total = recordBytes + store_.Size();
-        progress->done = 0;
-    }
-    auto cancelled = [&] { return progress && progress->cancel.load(); };
-    auto written = [&](size_t bytes) {
-        if (!progress) return true;
-        progress->done += bytes;
-        guard.unlock();
-        // Readers already waiting go first: left to the scheduler, the save
-        // takes the lock straight back. A reader stuck elsewhere is not waited for long.
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
-        while (readersWaiting_.load() > 0 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
-        guard.lock();
-        return !cancelled();
-    };
-    auto flush = [&](CAtomicFile& file) {
-        if (!progress) return file.Finish();
-        guard.unlock();
-        const bool ok = file.Finish();
-        const int error = errno;
-        guard.lock();
-        errno = error;
-        return ok;
-    };
-    if (cancelled()) return FileFailure(0, "");
-    CAtomicFile packets(packetPath), payload(dataPath);
-    if (!packets.Create()) return FileFailure(errno, packetPath);
-    if (!payload.Create()) return FileFailure(errno, dataPath);
-    for (size_t at = 0; at < recordBytes;) {
-        const size_t bytes = std::min(kSaveWindowBytes, recordBytes - at);
-        if (!packets.Write(reinterpret_cast<const uint8_t*>(records_) + at, bytes)) return FileFailure(errno, packetPath);
-        at += bytes;
-        if (!written(bytes)) return FileFailure(0, "");
-    }
-    if (!flush(packets)) return FileFailure(errno, packetPath);
-    // Copied from the open store itself, so saving onto the open ".data" is safe.
-    if (!store_.CopyTo(payload.Fd(), written)) return cancelled() ? FileFailure(0, "") : FileFailure(errno, dataPath);
-    if (!flush(payload)) return FileFailure(errno, dataPath);
-    if (cancelled()) return FileFailure(0, "");
-    if (!payload.Commit()) return FileFailure(errno, dataPath);
-    if (!packets.Commit()) {
-        const int error = errno;
-        payload.Rollback();  // the old pair stays a pair
-        return FileFailure(error, packetPath);
-    }
-    // The saved copy serves the payload from now on; the old store stays if it won't open.
-    if (store_.IsOpen()) store_.Open(dataPath);
-    return 1;
-}
-
-int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dataPath) {
-    // Both files are opened and the first records read before anything
-    // changes, so a refused open leaves the capture, its payload store and an
-    // upload still running as they were. Only regular files: a pipe would
-    // block the open and a device never ends.
-    const int dataFd = OpenRegularFile(dataPath);
-    if (dataFd < 0) return FileFailure(errno, dataPath);
-    const int fd = OpenRegularFile(packetPath);
-    struct stat st {};
-    // No more records than the analyser's largest buffer holds: a larger file
-    // is none of its captures, and would take memory as large as itself.
-    if (fd < 0 || ::fstat(fd, &st) != 0 || uint64_t(st.st_size) / 16 > kMaxRecords) {
-        const int error = fd < 0 ? errno : EFBIG;
-        if (fd >= 0) ::close(fd);
-        ::close(dataFd);
-        return FileFailure(error, packetPath);
-    }
-    // A file cut inside a record (a crash, a full disk) opens with its whole
-    // records; its count says one more until a reader meets the end, so the
-    // window can tell the user what was read.
-    const uint32_t count = uint32_t(st.st_size / 16);
-    const uint32_t announced = count + (st.st_size % 16 != 0 && count < 0xFFFFFFFFu ? 1 : 0);
-    const uint32_t first = std::min(count, kFirstRecords);
-    PacketRecord* loaded = MapRecords(count, false);
-    errno = 0;
-    if (!loaded || !ReadFully(fd, loaded, size_t(first) * sizeof(PacketRecord), 0)) {
-        const int error = loaded ? (errno ? errno : EIO) : ENOMEM;
-        UnmapRecords(loaded, count);
-        ::close(fd);
-        ::close(dataFd);
-        return FileFailure(error, packetPath);
-    }
-
-    // Which packets hold their payload shows only from the capture's end back:
-    // learnt before any record is served.
-    struct stat dataStat {};
-    const uint64_t dataBytes = ::fstat(dataFd, &dataStat) == 0 ? uint64_t(dataStat.st_size) : 0;
-    const uint32_t lostBefore = RecordsBeforeHeldPayload(fd, count, loaded, first);
-
-    // An upload would go on appending to whatever store comes next.
-    EndUpload();
-    StopLoading();
-    std::lock_guard guard(lock_);
-    UnmapRecords(records_, capacity_);
-    records_ = loaded;
-    capacity_ = count;
-    offline_ = true;
-    openedFile_ = true;
-    keptInAnalyser_ = false;
-    uploadedKnown_ = false;
-    payloadWalked_ = true;
-    openedLostBefore_ = lostBefore;
-    openedDataBytes_ = dataBytes;
-    SettleOpened(0, first);
-    offlineCount_.store(announced, std::memory_order_release);
-    cachedCount_.store(first, std::memory_order_release);
-    if (first < count) {
-        loading_ = true;
-        try {
-            loader_ = std::thread([this, fd, first, count] { LoadRest(fd, first, count); });
-        } catch (const std::system_error&) {
-            LoadRest(fd, first, count);  // no thread to be had: read it all now
-        }
-    } else {
-        ::close(fd);
-    }
-    store_.Adopt(dataFd, dataPath);
-    return 1;
 }
 
 int32_t CDeviceProxy::DiscardCapture() {
