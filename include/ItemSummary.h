@@ -63,6 +63,12 @@ struct FieldRecord {
 enum NotifyCode : int32_t {
     NotifyConfiguration = 0,  // arg: configuration descriptor bytes, param: their count
     NotifyDataLength = 1,     // arg: the UsbItem, param: uint32_t* receiving its data length
+    // arg: the UsbItem; answers 1 when a data packet within it lost its payload
+    // (PacketRecord::PayloadLost): its data as GetData gives them stop there.
+    NotifyPayloadLost = 2,
 };
+
+// What every pane shows in place of the bytes of such a packet.
+constexpr const char* kPayloadLostText = "分析仪未保留数据";
 
 }  // namespace orvane

@@ -487,6 +487,4 @@ int32_t CUsbParser::GetDeviceTree(std::string& xml) {
     return 1;
 }
 
-int32_t CUsbParser::OnNotify(int32_t, void*, intptr_t) { return 0; }
-
 }  // namespace orvane

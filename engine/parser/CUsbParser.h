@@ -109,6 +109,9 @@ private:
     // The record an item starts at, read again from the source.
     bool RecordOf(const UsbItem* item, PacketRecord* out);
     bool RecordAt(uint32_t index, PacketRecord* out);
+    // A packet, or the data packet of a transaction or of a control transfer's
+    // stage, whose payload the capture lacks (NotifyPayloadLost).
+    bool PayloadLostIn(const UsbItem* item);
     // The error class of the first damaged packet below `item`, 0 for none.
     int32_t ErrorClassWithin(const UsbItem* item);
     int32_t PacketBytes(const PacketRecord& record, uint16_t type, uint8_t* buffer, uint32_t capacity);

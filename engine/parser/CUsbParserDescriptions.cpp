@@ -58,6 +58,24 @@ int32_t ErrorClassOf(const PacketRecord& r) {
 
 std::string Dec(int64_t v) { return std::to_string(v); }
 
+// The data packet a transaction carries its data in; null for one without.
+const UsbItem* DataPacketOf(const UsbItem* item) {
+    uint32_t at;
+    switch (item->type) {
+    case ItemInTransaction: case ItemOutTransaction: case ItemSetupTransaction:
+        at = 1;
+        break;
+    case ItemSsplitOut: case ItemCsplitIn:
+        at = 2;
+        break;
+    default:
+        return nullptr;
+    }
+    if (at >= item->children.size()) return nullptr;
+    const UsbItem* packet = item->children[at];
+    return IsDataType(packet->type) ? packet : nullptr;
+}
+
 // Copies what fits and always answers the whole length.
 struct Bounded {
     uint8_t* buffer;
@@ -84,6 +102,26 @@ bool CUsbParser::RecordAt(uint32_t index, PacketRecord* out) {
 }
 
 bool CUsbParser::RecordOf(const UsbItem* item, PacketRecord* out) { return item && RecordAt(item->firstRecord, out); }
+
+bool CUsbParser::PayloadLostIn(const UsbItem* item) {
+    if (!item) return false;
+    if (item->type < 16) {
+        PacketRecord r;
+        return IsDataType(item->type) && RecordOf(item, &r) && r.PayloadLost();
+    }
+    if (item->type == ItemControlTransfer) {
+        for (const UsbItem* stage : item->children)
+            if (stage->status != PidNak && PayloadLostIn(stage)) return true;
+        return false;
+    }
+    if (item->type >= ItemControlTransfer) return false;
+    const UsbItem* packet = DataPacketOf(item);
+    return packet && PayloadLostIn(packet);
+}
+
+int32_t CUsbParser::OnNotify(int32_t code, void* arg, intptr_t) {
+    return code == NotifyPayloadLost && PayloadLostIn(static_cast<const UsbItem*>(arg)) ? 1 : 0;
+}
 
 const ImageList* CUsbParser::GetImageList(UsbItem* item) {
     return item && item->type <= ItemControlTransfer ? &ParserIcons() : nullptr;
@@ -128,9 +166,11 @@ int32_t CUsbParser::Summarize(UsbItem* item, ItemSummary* out) {
         uint8_t bytes[8] = {};
         int32_t got = GetData(item->children[0], bytes, sizeof bytes);
         CDeviceRequest setup(bytes, got > 0 ? uint32_t(std::min(got, 8)) : 0);
+        // Without its setup bytes the request has no name: zeros would read as GetStatus.
+        const bool setupLost = PayloadLostIn(item->children[0]);
         int32_t errorClass = StatusErrorClass(out->status);
         out->status = ControlTransferResult(item->status);
-        out->name = setup.FormatRequestSummary();
+        out->name = setupLost ? "ControlTransfer" : setup.FormatRequestSummary();
         int32_t size = 0;
         ItemSummary child;
         for (uint32_t i = 1; i < item->children.size(); ++i) {
@@ -278,6 +318,8 @@ int32_t CUsbParser::GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity) {
             const uint32_t room = std::min(total < capacity ? capacity - total : 0, limit - total);
             const int32_t n = GetData(c, buffer && room ? buffer + total : nullptr, room);
             if (n > 0) total += std::min(uint32_t(n), limit - total);
+            // What follows a stage the capture lacks has no known place.
+            if (PayloadLostIn(c)) break;
         }
         return int32_t(total);
     }
@@ -290,7 +332,7 @@ int32_t CUsbParser::PacketBytes(const PacketRecord& r, uint16_t type, uint8_t* b
     if (PidCheckFails(r)) return 1;
     if (IsDataType(type)) {
         const uint32_t length = r.Length();
-        if (length < 2) return 1;  // no room for even the CRC16
+        if (length < 2 || r.PayloadLost()) return 1;  // no room for even the CRC16, or none kept
         // Only what fits is read: a length field of 65535 costs nothing when
         // the caller asks for the size alone.
         const uint32_t payload = length - 2;
@@ -332,22 +374,9 @@ int32_t CUsbParser::GetPacketData(UsbItem* item, uint8_t* buffer, uint32_t capac
 
 int32_t CUsbParser::GetTransactionData(UsbItem* item, uint8_t* buffer, uint32_t capacity) {
     if (!item) return 0;
-    uint32_t at;
-    switch (item->type) {
-    case ItemInTransaction: case ItemOutTransaction: case ItemSetupTransaction:
-        at = 1;
-        break;
-    case ItemSsplitOut: case ItemCsplitIn:
-        at = 2;
-        break;
-    default:
-        return 0;
-    }
-    if (at >= item->children.size()) return 0;
-    UsbItem* packet = item->children[at];
-    if (!IsDataType(packet->type)) return 0;
+    const UsbItem* packet = DataPacketOf(item);
     PacketRecord r;
-    if (!RecordOf(packet, &r) || r.Length() < 2) return 0;
+    if (!packet || !RecordOf(packet, &r) || r.Length() < 2) return 0;
     uint16_t crc = 0;
     int32_t got = source_ ? source_->GetPayload(&r, buffer, buffer ? capacity : 0, &crc) : 0;
     return got > 0 ? got : 0;
@@ -365,6 +394,13 @@ int32_t CUsbParser::GetDetail(UsbItem* item, std::string& xml) {
     }
     if (item->type != ItemControlTransfer || item->children.empty()) return 0;
 
+    if (PayloadLostIn(item)) {
+        // Nothing decodes what is not there, a class decoder no more than this.
+        CDecodeResultWriter writer;
+        writer.AddItem(writer.AddGroup("Transfer"), "Data", kPayloadLostText, kPayloadLostText, 0, 0);
+        xml = writer.Text();
+        return 1;
+    }
     uint8_t bytes[8] = {};
     int32_t got = GetData(item->children[0], bytes, sizeof bytes);
     CDeviceRequest setup(bytes, got > 0 ? uint32_t(std::min(got, 8)) : 0);
@@ -403,11 +439,16 @@ int32_t CUsbParser::GetPacketDetail(UsbItem* item, std::string& xml) {
     if (IsDataType(type)) {
         const int64_t payload = r.PayloadLength();
         add("PID", typeName, 0, 8);
-        add("Data", Dec(payload) + " bytes", 8, 8 * payload);
-        if (r.Length() >= 2) {
-            uint16_t crc = 0;
-            if (source_) source_->GetPayload(&r, nullptr, 0, &crc);  // the CRC alone
-            add("CRC-16", Dec(crc), 8 + 8 * payload, 16);
+        if (r.PayloadLost()) {
+            // Neither bytes nor CRC: the data pane holds the PID alone.
+            add("Data", kPayloadLostText, 8, 0);
+        } else {
+            add("Data", Dec(payload) + " bytes", 8, 8 * payload);
+            if (r.Length() >= 2) {
+                uint16_t crc = 0;
+                if (source_) source_->GetPayload(&r, nullptr, 0, &crc);  // the CRC alone
+                add("CRC-16", Dec(crc), 8 + 8 * payload, 16);
+            }
         }
     } else if (IsHandshakeType(type)) {
         add("PID", typeName, 0, 8);
@@ -431,7 +472,9 @@ int32_t CUsbParser::GetTransactionDetail(UsbItem* item, std::string& xml) {
     int32_t result = 1;
     std::string typeName;
     GetTypeName(item->type, typeName);
-    if (item->type == ItemSetupTransaction) {
+    if (PayloadLostIn(item)) {
+        writer.AddItem(writer.AddGroup(typeName), "Raw data", kPayloadLostText, kPayloadLostText, 0, 0);
+    } else if (item->type == ItemSetupTransaction) {
         uint8_t bytes[8] = {};
         int32_t got = GetTransactionData(item, bytes, sizeof bytes);
         CDeviceRequest setup(bytes, got > 0 ? uint32_t(std::min(got, 8)) : 0);

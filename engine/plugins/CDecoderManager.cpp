@@ -458,6 +458,10 @@ const ImageList* CDecoderManager::GetImageList(UsbItem* item) {
 }
 
 int32_t CDecoderManager::OnNotify(int32_t code, void* arg, intptr_t param) {
+    // The parser's own items are its to answer; a class decoder asks it for the items below its own.
+    const auto* item = static_cast<const UsbItem*>(arg);
+    if (code == NotifyPayloadLost && item && item->type <= ItemControlTransfer)
+        return host_ ? host_->OnNotify(code, arg, param) : 0;
     const DecoderRef decoder = GetDecoder(static_cast<UsbItem*>(arg), kNone, true);
     return decoder ? decoder->OnNotify(code, arg, param) : 0;
 }

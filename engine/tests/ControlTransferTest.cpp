@@ -14,7 +14,8 @@ namespace {
 // with the parser as host; returns what comes out, described.
 class Assembly {
 public:
-    explicit Assembly(B& b) : source_(b.Take()) {
+    explicit Assembly(B& b) : Assembly(b.Take()) {}
+    explicit Assembly(emu::BusCapture capture) : source_(std::move(capture)) {
         parser_.SetDataSource(&source_);
         parser_.Parse(&sink_);
         decoder_.SetHost(&parser_);
@@ -132,6 +133,38 @@ TEST(ControlTransfer, ATransfersDataIsNoMoreThanItsSetupAskedFor) {
     uint8_t bytes[16] = {};
     EXPECT_EQ(a.Parser().GetData(transfer, bytes, 4), 9);
     EXPECT_EQ(bytes[4], 0) << "no more than the room given";
+}
+
+// A stage whose data packet lost its payload ends the transfer's data: the
+// stages after it would otherwise stand where its bytes belong.
+TEST(ControlTransfer, DataStopAtAStageTheCaptureLacks) {
+    struct Row {
+        int lostData;  // which data packet of the capture: 0 the setup's
+        int32_t length;  // -1: not asked, the stages of an unknown request are no one's to place
+        const char* name;
+    } rows[] = {{-1, 18, "GetDescriptor ( Device )"}, {2, 8, "GetDescriptor ( Device )"}, {0, -1, "ControlTransfer"}};
+    for (const Row& row : rows) {
+        B b(SpeedFull);
+        b.ControlTransfer(1, kGetDevice, Bytes(18), {.maxPacket = 8});
+        emu::BusCapture capture = b.Take();
+        for (int seen = 0; PacketRecord& r : capture.records)
+            if (r.IsData() && seen++ == row.lostData) r.SetPayloadOffset(PacketRecord::kPayloadLost);
+        Assembly a(std::move(capture));
+        ASSERT_EQ(a.Transfers().size(), 1u);
+        UsbItem* transfer = a.Transfers()[0];
+        uint8_t bytes[32] = {};
+        if (row.length >= 0) {
+            EXPECT_EQ(a.Parser().GetData(transfer, bytes, sizeof bytes), row.length) << row.lostData;
+            EXPECT_EQ(bytes[7], 8);
+        }
+        EXPECT_EQ(a.Parser().OnNotify(NotifyPayloadLost, transfer, 0), row.lostData >= 0 ? 1 : 0);
+        ItemSummary summary;
+        a.Parser().Summarize(transfer, &summary);
+        EXPECT_EQ(summary.name, row.name);
+        std::string xml;
+        ASSERT_EQ(a.Parser().GetDetail(transfer, xml), 1);
+        EXPECT_EQ(xml.find(kPayloadLostText) != std::string::npos, row.lostData >= 0) << xml;
+    }
 }
 
 TEST(ControlTransfer, GetDescriptorDescribesEachDescriptor) {

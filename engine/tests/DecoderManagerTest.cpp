@@ -436,8 +436,11 @@ TEST(DecoderManager, DecoderLifecycle) {
 TEST(DecoderManager, DescriptionsAskTheHostFirstThenTheItemsDecoder) {
     B b;
     b.ControlTransfer(5, GetDescriptor(0x100, 18), kDevice);
-    b.In(5, 1, PidData0, k3), b.In(5, 1, PidData1, k3);
-    Pipeline p(b.Take());
+    const size_t lostIn = b.In(5, 1, PidData0, k3);
+    b.In(5, 1, PidData1, k3);
+    emu::BusCapture capture = b.Take();
+    capture.records[lostIn + 1].SetPayloadOffset(PacketRecord::kPayloadLost);
+    Pipeline p(std::move(capture));
     p.manager.LoadDeviceTree(HandTree());
     ASSERT_EQ(p.Decode(), "256@5.0(18:2 16:2 17:2) 300@5.1#0(16:2 16:2)");
     UsbItem* transfer = p.decoded.root.children[0];
@@ -460,6 +463,10 @@ TEST(DecoderManager, DescriptionsAskTheHostFirstThenTheItemsDecoder) {
     group->interface = 0;
     uint32_t length = 0;
     EXPECT_EQ(p.manager.OnNotify(NotifyDataLength, group, intptr_t(&length)), 7);
+    // Whether payload was lost the parser tells of its own items, bound or not.
+    EXPECT_EQ(p.manager.OnNotify(NotifyPayloadLost, group->children[0], 0), 1);
+    EXPECT_EQ(p.manager.OnNotify(NotifyPayloadLost, transfer, 0), 0);
+    EXPECT_EQ(p.manager.OnNotify(NotifyPayloadLost, group, 0), 7);
 
     UsbItem stray(kClassGroup, 0);  // no address: no decoder
     EXPECT_EQ(p.manager.Summarize(&stray, &row), 0);

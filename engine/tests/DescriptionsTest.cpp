@@ -10,7 +10,8 @@ namespace {
 
 class Described {
 public:
-    explicit Described(B& b) : source_(b.Take()) {
+    explicit Described(B& b) : Described(b.Take()) {}
+    explicit Described(emu::BusCapture capture) : source_(std::move(capture)) {
         parser.SetDataSource(&source_);
         parser.Parse(&sink);
     }
@@ -56,6 +57,38 @@ TEST(Descriptions, DataPacketRowBytesAndDetail) {
     EXPECT_NE(xml.find("name=\"CRC-16\""), std::string::npos);
     EXPECT_NE(xml.find("offset=\"520\" bits=\"16\""), std::string::npos) << xml;
     EXPECT_EQ(d.parser.GetData(d.Top(0), bytes.data(), uint32_t(bytes.size())), 64);
+}
+
+// The payload buffer overwrote a packet's bytes: its record stays, its data
+// are named as not kept, never shown as zeros or a CRC of 0.
+TEST(Descriptions, APacketWhosePayloadTheCaptureLacks) {
+    B b(SpeedFull);
+    b.In(2, 1, PidData0, {1, 2, 3, 4}), b.In(2, 1, PidData1, {5, 6});
+    emu::BusCapture capture = b.Take();
+    capture.records[1].SetPayloadOffset(PacketRecord::kPayloadLost);
+    Described d(std::move(capture));
+    UsbItem* lost = d.Top(0);
+    UsbItem* kept = d.Top(1);
+    UsbItem* data = lost->children[1];
+
+    EXPECT_EQ(d.Row(data).size, 4) << "the record still tells its length";
+    uint8_t bytes[16] = {};
+    EXPECT_EQ(d.parser.GetData(data, bytes, sizeof bytes), 1);
+    EXPECT_EQ(bytes[0], PacketRecord::MakePidByte(PidData0));
+    EXPECT_EQ(d.parser.GetData(lost, bytes, sizeof bytes), 0);
+    EXPECT_EQ(d.parser.GetData(kept, bytes, sizeof bytes), 2);
+
+    std::string xml;
+    ASSERT_EQ(d.parser.GetDetail(data, xml), 1);
+    EXPECT_NE(xml.find(kPayloadLostText), std::string::npos) << xml;
+    EXPECT_EQ(xml.find("CRC-16"), std::string::npos) << xml;
+    ASSERT_EQ(d.parser.GetDetail(lost, xml), 1);
+    EXPECT_NE(xml.find(kPayloadLostText), std::string::npos) << xml;
+    ASSERT_EQ(d.parser.GetDetail(kept->children[1], xml), 1);
+    EXPECT_EQ(xml.find(kPayloadLostText), std::string::npos) << xml;
+
+    for (auto [item, answer] : {std::pair{data, 1}, {lost, 1}, {lost->children[0], 0}, {kept, 0}})
+        EXPECT_EQ(d.parser.OnNotify(NotifyPayloadLost, item, 0), answer) << item->type;
 }
 
 TEST(Descriptions, IconsFollowTheDirectionOfTheTransaction) {
