@@ -59,10 +59,13 @@ int32_t ConcatChildData(IDecode* source, const UsbItem& parent, uint8_t* buffer,
         if (take && !take(*child)) continue;
         const uint32_t room = capacity > total ? capacity - total : 0;
         const int32_t n = source ? source->GetData(child, room ? buffer + total : nullptr, room) : -1;
-        if (n <= 0) continue;
-        // Totals beyond 2 GB cannot be answered as a length; stop counting there.
-        if (uint32_t(n) > 0x7FFFFFFFu - total) return 0x7FFFFFFF;
-        total += uint32_t(n);
+        if (n > 0) {
+            // Totals beyond 2 GB cannot be answered as a length; stop counting there.
+            if (uint32_t(n) > 0x7FFFFFFFu - total) return 0x7FFFFFFF;
+            total += uint32_t(n);
+        }
+        // Bytes after a packet the capture lacks would land where its own belong.
+        if (n >= 0 && source->OnNotify(NotifyPayloadLost, child, 0) == 1) break;
     }
     return int32_t(total);
 }

@@ -41,7 +41,8 @@ uint32_t FetchAll(IDecode* source, UsbItem* item, std::vector<uint8_t>& out, uin
 
 // The data of the children of `parent` that `take` accepts (all when empty),
 // end to end in child order, written up to `capacity`; answers their total
-// length. `buffer` may be null to learn the length.
+// length. `buffer` may be null to learn the length. They end with the first
+// child that lost payload (NotifyPayloadLost): nothing after it has a known place.
 int32_t ConcatChildData(IDecode* source, const UsbItem& parent, uint8_t* buffer, uint32_t capacity,
                         const std::function<bool(const UsbItem&)>& take = {});
 

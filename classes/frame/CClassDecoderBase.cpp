@@ -66,10 +66,20 @@ int32_t CClassDecoderBase::OnNotify(int32_t code, void* arg, intptr_t param)
             const int32_t length = GetData(static_cast<UsbItem*>(arg), nullptr, 0);
             if (length >= 0) *reinterpret_cast<uint32_t*>(param) = uint32_t(length);
         }
+        if (code == NotifyPayloadLost) return PayloadLost(static_cast<UsbItem*>(arg)) ? 1 : 0;
         return Notify(code, arg, param);
     } catch (...) {
         return 0;
     }
+}
+
+bool CClassDecoderBase::PayloadLost(UsbItem* item)
+{
+    if (!item) return false;
+    if (item->type <= ItemControlTransfer) return host_ && host_->OnNotify(NotifyPayloadLost, item, 0) == 1;
+    for (UsbItem* child : item->children)
+        if (PayloadLost(child)) return true;
+    return false;
 }
 
 int32_t CClassDecoderBase::GetClassCode(int32_t* cls, int32_t* subclass, int32_t* protocol)

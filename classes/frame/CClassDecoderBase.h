@@ -29,7 +29,8 @@ public:
     // On failure `xml` is left as it was.
     int32_t GetDetail(UsbItem* item, std::string& xml) final;
     const ImageList* GetImageList(UsbItem* item) final;
-    // Code 1 is answered here for every decoder: the item's GetData length.
+    // Codes 1 and 2 are answered here for every decoder: the item's GetData
+    // length, and whether a packet below it lost its payload.
     int32_t OnNotify(int32_t code, void* arg, intptr_t param) final;
     int32_t GetClassCode(int32_t* cls, int32_t* subclass, int32_t* protocol) final;
     void SetHost(IDecode* host) final { host_ = host; }
@@ -74,6 +75,9 @@ protected:
     virtual void ResetState() {}
 
 private:
+    // The host's answer for its items; a class-level item asks its children.
+    bool PayloadLost(UsbItem* item);
+
     IDecode* host_ = nullptr;
     const ImageList* images_;
     std::vector<uint8_t> configuration_;

@@ -141,6 +141,26 @@ void CFakeHost::SetPayload(const UsbItem* item, std::vector<uint8_t> payload)
     it->second.payload = std::move(payload);
 }
 
+void CFakeHost::LosePayload(const UsbItem* item)
+{
+    if (auto it = entries_.find(item); it != entries_.end()) it->second.lost = true;
+}
+
+bool CFakeHost::Lost(const UsbItem* item) const
+{
+    auto it = entries_.find(item);
+    if (it == entries_.end()) return false;
+    if (item->type != ItemControlTransfer) return it->second.lost;
+    for (const UsbItem* stage : item->children)
+        if (stage->status != PidNak && Lost(stage)) return true;
+    return false;
+}
+
+int32_t CFakeHost::OnNotify(int32_t code, void* arg, intptr_t)
+{
+    return code == NotifyPayloadLost && Lost(static_cast<const UsbItem*>(arg)) ? 1 : 0;
+}
+
 const std::vector<uint8_t>* CFakeHost::Payload(const UsbItem* item) const
 {
     auto it = entries_.find(item);
@@ -207,10 +227,12 @@ int32_t CFakeHost::GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity)
             const uint32_t room = capacity > total ? capacity - total : 0;
             const int32_t n = GetData(child, buffer && room ? buffer + total : nullptr, room);
             if (n > 0) total += uint32_t(n);
+            if (Lost(child)) break;
         }
         return int32_t(total);
     }
     if (item->type > ItemControlTransfer) return -1;
+    if (it->second.lost) return 0;
     const std::vector<uint8_t>& bytes = it->second.payload;
     const size_t n = std::min<size_t>(capacity, bytes.size());
     if (buffer && n) {

@@ -59,6 +59,9 @@ public:
                   std::vector<uint8_t> payload = {});
 
     void SetPayload(const UsbItem* item, std::vector<uint8_t> payload);
+    // A transaction whose data packet lost its payload, as the parser gives
+    // it: no bytes, its row's size kept, and NotifyPayloadLost answered.
+    void LosePayload(const UsbItem* item);
     // Null for an item the host did not make.
     const std::vector<uint8_t>* Payload(const UsbItem* item) const;
     ItemSummary* Row(const UsbItem* item);
@@ -83,13 +86,15 @@ public:
     int32_t GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity) override;
     int32_t GetDetail(UsbItem* item, std::string& xml) override;
     const ImageList* GetImageList(UsbItem* item) override;
-    int32_t OnNotify(int32_t, void*, intptr_t) override { return 0; }
+    int32_t OnNotify(int32_t code, void* arg, intptr_t) override;
 
 private:
     struct Entry {
         std::vector<uint8_t> payload;
         ItemSummary row;
+        bool lost = false;
     };
+    bool Lost(const UsbItem* item) const;
     UsbItem* Make(uint16_t type, uint8_t endpoint, uint8_t status, std::vector<uint8_t> payload);
 
     std::unordered_map<const UsbItem*, Entry> entries_;

@@ -219,6 +219,19 @@ TEST_F(GarthoRead, DataOfTheTransferAreItsDataTransport)
     EXPECT_EQ(decoder_.GetData(transfer_->children[0], nullptr, 0), 31);
 }
 
+TEST_F(GarthoRead, DataStopAtAPacketTheCaptureLacks)
+{
+    UsbItem* data = transfer_->children[1];
+    host_.LosePayload(data->children[3]);
+    std::vector<uint8_t> bytes(5000, 0xEE);
+    EXPECT_EQ(decoder_.GetData(transfer_, bytes.data(), uint32_t(bytes.size())), 3 * 512);
+    EXPECT_EQ(bytes[3 * 512 - 1], 2);
+    EXPECT_EQ(bytes[3 * 512], 0xEE) << "the fifth block does not stand in the fourth's place";
+    EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, transfer_, 0), 1);
+    EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, data, 0), 1);
+    EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, transfer_->children[0], 0), 0);
+}
+
 TEST_F(GarthoRead, DetailOfTheWrapperAndItsCommand)
 {
     const xml::Document detail = Detail(transfer_->children[0]);
