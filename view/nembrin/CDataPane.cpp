@@ -11,6 +11,7 @@
 #include <QStyle>
 
 #include "CMyFindDialog.h"
+#include "ItemSummary.h"
 #include "NembrinSettings.h"
 #include "NembrinText.h"
 
@@ -268,6 +269,15 @@ void CDataPane::paintEvent(QPaintEvent*)
     if (ctrl_.Length()) {
         DrawArea(p, g, ctrl_.Settings().leftArea, g.leftX + g.w, g.rightX - 1);
         DrawArea(p, g, ctrl_.Settings().rightArea, g.rightX + g.w, client.width());
+    }
+    if (ctrl_.PayloadLost()) {
+        // The row below the data, from the left area across the pane.
+        const int64_t y = int64_t(g.h) * (g.rows - ctrl_.FirstRow() + 1) + 1;
+        if (y >= g.h && y + g.h <= client.height()) {
+            p.setPen(Qt::darkRed);
+            p.drawText(QRect(int(std::max<int64_t>(g.leftX + g.w, g.addressWidth)), int(y), client.width(), g.h),
+                       Qt::AlignLeft | Qt::AlignVCenter, QString::fromUtf8(kPayloadLostText));
+        }
     }
     DrawHeader(p, g);
     DrawAddresses(p, g);

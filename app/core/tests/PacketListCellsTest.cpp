@@ -131,6 +131,8 @@ TEST_F(CellsFixture, IdleAndDataEdges)
     EXPECT_EQ(cells.GetCellText(&first, CPacketListCells::ColIdle), "");   // record 0
     EXPECT_EQ(cells.GetCellText(&third, CPacketListCells::ColIdle), "");   // negative gap
     EXPECT_EQ(cells.GetCellText(&third, CPacketListCells::ColData), "");   // size 0
+    decoder.lost = &second;
+    EXPECT_EQ(cells.GetCellText(&second, CPacketListCells::ColData), orvane::kPayloadLostText);
     EXPECT_EQ(cells.GetCellText(&first, CPacketListCells::ColTime), "1.002 000 000");
     cells.SetDataSource(nullptr);
     EXPECT_EQ(cells.GetCellText(&second, CPacketListCells::ColIdle), "");

@@ -103,6 +103,7 @@ struct FakeDecode : IDecode {
     std::vector<uint8_t> bytes;
     ImageList icons;
     int summarizeCalls = 0;
+    const UsbItem* lost = nullptr;  // the item whose data lost payload
 
     void Release() override {}
     int32_t Summarize(UsbItem* item, ItemSummary* out) override
@@ -120,8 +121,9 @@ struct FakeDecode : IDecode {
     }
     int32_t GetDetail(UsbItem*, std::string&) override { return 0; }
     const ImageList* GetImageList(UsbItem*) override { return &icons; }
-    int32_t OnNotify(int32_t code, void*, intptr_t param) override
+    int32_t OnNotify(int32_t code, void* arg, intptr_t param) override
     {
+        if (code == NotifyPayloadLost) return arg && arg == lost ? 1 : 0;
         if (code != NotifyDataLength) return 0;
         *reinterpret_cast<uint32_t*>(param) = uint32_t(bytes.size());
         return 1;

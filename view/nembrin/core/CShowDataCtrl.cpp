@@ -31,10 +31,11 @@ int32_t CShowDataCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, in
         auto* decode = reinterpret_cast<IDecode*>(param2);
         // Taken also while the pane has no window or no room: a pane opened
         // later shows the row that is selected then.
+        const bool lost = decode && item && decode->OnNotify(NotifyPayloadLost, item, 0) == 1;
         if (host_->OnGuiThread()) {
             const uint8_t* data = nullptr;
             uint64_t length = FetchItem(decode, item, builtIn_, large_, &data);
-            ApplyItem({}, {}, data, length, false);
+            ApplyItem({}, {}, data, length, false, lost);
             return 1;
         }
         // Off the GUI thread the bytes are fetched here, while the item is
@@ -44,9 +45,9 @@ int32_t CShowDataCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, in
         uint64_t length = FetchItem(decode, item, builtIn, large, &data);
         const bool inLarge = data && !large.empty() && data == large.data();
         host_->Post([this, builtIn = std::move(builtIn), large = std::move(large), length, inLarge,
-                     hasData = data != nullptr]() mutable {
+                     hasData = data != nullptr, lost]() mutable {
             const uint8_t* at = !hasData ? nullptr : inLarge ? large.data() : builtIn.data();
-            ApplyItem(std::move(builtIn), std::move(large), at, length, true);
+            ApplyItem(std::move(builtIn), std::move(large), at, length, true, lost);
         });
         return 1;
     }
@@ -96,8 +97,9 @@ uint64_t CShowDataCtrl::FetchItem(IDecode* decode, UsbItem* item, std::vector<ui
 }
 
 void CShowDataCtrl::ApplyItem(std::vector<uint8_t> builtIn, std::vector<uint8_t> large, const uint8_t* data,
-                              uint64_t length, bool fetched)
+                              uint64_t length, bool fetched, bool lost)
 {
+    lost_ = lost;
     if (fetched) {
         builtIn_ = std::move(builtIn);
         large_ = std::move(large);
@@ -119,6 +121,7 @@ void CShowDataCtrl::Cleared()
     std::fill(builtIn_.begin(), builtIn_.end(), 0);
     data_ = nullptr;
     length_ = 0;
+    lost_ = false;
     ResetView(ResetAll);
     SyncScroll();
     host_->Repaint();
@@ -145,6 +148,7 @@ CShowDataCtrl::Geometry CShowDataCtrl::Layout() const
     g.rightX = g.leftX + int64_t(AreaCells(settings_.leftArea, g.bytesPerRow, g.group)) * w_;
     g.rightEnd = g.rightX + int64_t(AreaCells(settings_.rightArea, g.bytesPerRow, g.group)) * w_;
     g.rows = int64_t((length_ + uint64_t(g.bytesPerRow) - 1) / uint64_t(g.bytesPerRow));
+    g.scrollRows = g.rows + (lost_ ? 1 : 0);
     const int32_t height = host_ ? host_->ClientHeight() : 0;
     g.visibleRows = std::max(height / h_ - 1, 0);
     g.dataBottom = std::min<int64_t>(int64_t(height / h_) * h_, int64_t(h_) * (g.rows + 1));
@@ -156,9 +160,9 @@ void CShowDataCtrl::UpdateScrollRanges()
     if (!host_) return;
     const Geometry g = Layout();
     if (layoutFlags_ & 2) {
-        if (length_) {
-            host_->SetScrollBar(true, g.rows - 1, g.visibleRows);
-            firstRow_ = ClampScroll(firstRow_, g.rows - 1, g.visibleRows);
+        if (g.scrollRows) {
+            host_->SetScrollBar(true, g.scrollRows - 1, g.visibleRows);
+            firstRow_ = ClampScroll(firstRow_, g.scrollRows - 1, g.visibleRows);
         } else {
             host_->SetScrollBar(true, 0, 0);
             firstRow_ = 0;
@@ -246,7 +250,7 @@ void CShowDataCtrl::ScrollVert(int32_t code, int64_t track)
     if (!host_) return;
     UpdateScrollRanges();
     const Geometry g = Layout();
-    const int64_t maximum = std::max<int64_t>(g.rows - 1, 0);
+    const int64_t maximum = std::max<int64_t>(g.scrollRows - 1, 0);
     const int64_t wanted = Scrolled(code, firstRow_, g.visibleRows, maximum, track, 2);
     const int64_t now = ClampScroll(wanted, maximum, g.visibleRows);
     if (now != wanted || now == 0 || now == maximum - g.visibleRows + 1) host_->StopDragTimer();

@@ -75,6 +75,9 @@ public:
     // Data.
     const uint8_t* Data() const { return data_; }
     uint64_t Length() const { return length_; }
+    // The item's data stop at a packet the capture lacks: the pane says so in
+    // a note row below them, which the vertical scroll range counts.
+    bool PayloadLost() const { return lost_; }
     bool OwnsLargeBuffer() const { return !large_.empty(); }
 
     // Geometry of the current client area.
@@ -83,6 +86,7 @@ public:
         int32_t addressWidth;  // pixels
         int64_t leftX, rightX, rightEnd;
         int64_t rows, visibleRows;
+        int64_t scrollRows;  // rows and the note row
         int32_t bytesPerRow, group;
         int64_t dataBottom;  // y below the last data row drawn
     };
@@ -127,7 +131,7 @@ public:
 
 private:
     void ApplyItem(std::vector<uint8_t> builtIn, std::vector<uint8_t> large, const uint8_t* data, uint64_t length,
-                   bool fetched);
+                   bool fetched, bool lost);
     void Cleared();
     void FieldSelected(int64_t bit, int64_t bits);
     void SyncScroll();
@@ -150,6 +154,7 @@ private:
     std::vector<uint8_t> large_;
     const uint8_t* data_ = nullptr;
     uint64_t length_ = 0;
+    bool lost_ = false;
 
     int32_t w_ = 7, h_ = 15;
     int32_t layoutFlags_ = 3;

@@ -5,6 +5,7 @@
 
 #include "ChartText.h"
 #include "ChartColour.h"
+#include "ItemSummary.h"
 
 namespace orvane::velmora {
 
@@ -80,9 +81,12 @@ PacketCells BuildCells(const PacketRecord& r, const PacketPayload& payload)
     case PacketKind::Data: {
         int32_t n = std::max<int32_t>(r.Length(), 2);
         size_t shown = std::min(payload.count, size_t(n - 2));
+        // A payload the capture lacks has neither bytes nor a CRC to show.
+        const bool lost = r.PayloadLost();
         out.cells = {Cell(PidName(pid), pidValue, nibble, 8),
-                     Cell(std::string("Data (") + PidName(pid) + ")", HexBytes(payload.bytes, shown), KeyData, 8 * n - 8),
-                     Cell("CRC-16", Number("0x%04X", payload.crc), KeyCrc16, 8 * n + 8)};
+                     Cell(std::string("Data (") + PidName(pid) + ")",
+                          lost ? std::string(kPayloadLostText) : HexBytes(payload.bytes, shown), KeyData, 8 * n - 8),
+                     Cell("CRC-16", lost ? std::string() : Number("0x%04X", payload.crc), KeyCrc16, 8 * n + 8)};
         out.totalBits = 8 * n + 8;
         break;
     }

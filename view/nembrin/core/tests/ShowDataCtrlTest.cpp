@@ -50,6 +50,7 @@ struct FakePane : IDataPaneHost {
 struct FakeDecode : IDecode {
     std::vector<uint8_t> bytes;
     bool tellsSize = true;
+    bool lost = false;  // the data stop at a packet whose payload the capture lacks
     int32_t fail = 0;
     void Release() override {}
     int32_t Summarize(UsbItem*, ItemSummary*) override { return 0; }
@@ -61,6 +62,7 @@ struct FakeDecode : IDecode {
     int32_t GetDetail(UsbItem*, std::string&) override { return 0; }
     const ImageList* GetImageList(UsbItem*) override { return nullptr; }
     int32_t OnNotify(int32_t code, void*, intptr_t param) override {
+        if (code == NotifyPayloadLost) return lost ? 1 : 0;
         if (code == NotifyDataLength && tellsSize) *reinterpret_cast<uint32_t*>(param) = uint32_t(bytes.size());
         return 0;
     }
@@ -124,6 +126,21 @@ TEST_F(ShowDataCtrlTest, AnItemIsFetchedWholeIntoABufferOfTheRightSize)
     EXPECT_EQ(ctrl.Length(), 0u) << "no decoder, no data";
 }
 
+TEST_F(ShowDataCtrlTest, DataThatLostPayloadGetANoteRowInTheScrollRange)
+{
+    decode.lost = true;
+    Select({0xC3});
+    EXPECT_TRUE(ctrl.PayloadLost());
+    EXPECT_EQ(pane.vMax, 1) << "the PID's row and the note's";
+    Select(Counting(1600));
+    ctrl.ScrollVert(ScrollBottom);
+    EXPECT_EQ(ctrl.FirstRow(), 91) << "a row past the data's last: the note is scrolled to";
+    decode.lost = false;
+    Select(Counting(1600));
+    EXPECT_FALSE(ctrl.PayloadLost());
+    EXPECT_EQ(pane.vMax, 99);
+}
+
 TEST_F(ShowDataCtrlTest, EventsAreTakenWhileThePaneHasNoWindow)
 {
     pane.width = pane.height = 0;
@@ -137,6 +154,7 @@ TEST_F(ShowDataCtrlTest, EventsAreTakenWhileThePaneHasNoWindow)
 TEST_F(ShowDataCtrlTest, OffTheGuiThreadTheBytesAreFetchedThenHandedOver)
 {
     pane.gui = false;
+    decode.lost = true;
     Select(Counting(40));
     EXPECT_EQ(ctrl.Length(), 0u);
     ASSERT_EQ(pane.posted.size(), 1u);
@@ -145,6 +163,7 @@ TEST_F(ShowDataCtrlTest, OffTheGuiThreadTheBytesAreFetchedThenHandedOver)
     pane.posted[0]();
     EXPECT_EQ(ctrl.Length(), 40u);
     EXPECT_EQ(ctrl.Data()[39], 39);
+    EXPECT_TRUE(ctrl.PayloadLost());
 }
 
 TEST_F(ShowDataCtrlTest, AFieldIsHighlightedAndBroughtIntoView)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ChartColour.h"
+#include "ItemSummary.h"
 #include "PacketCells.h"
 
 using namespace orvane;
@@ -16,6 +17,12 @@ PacketRecord Record(uint8_t pidByte, uint16_t low16, uint64_t word0 = 0)
     r.word0 = word0;
     r.SetPidByte(pidByte);
     r.SetLow16(low16);
+    return r;
+}
+
+PacketRecord Lost(PacketRecord r)
+{
+    r.SetPayloadOffset(PacketRecord::kPayloadLost);
     return r;
 }
 
@@ -61,6 +68,8 @@ TEST(PacketCells, EveryKindOfPacket)
          {8, 8, 24}, 24},
         {Record(0x87, 1), {payload, 2, 0x1234}, PacketKind::Data, {"DATA2=0x87", "Data (DATA2)=", "CRC-16=0x1234"},
          {8, 8, 24}, 24},
+        {Lost(Record(0xC3, 4)), {}, PacketKind::Data,
+         {"DATA0=0xC3", std::string("Data (DATA0)=") + kPayloadLostText, "CRC-16="}, {8, 24, 40}, 40},
         {Record(0x1F, 0), {}, PacketKind::Error, {}, {}, 0},
         {Record(0xD2, 0), {}, PacketKind::Handshake, {"ACK=0xD2"}, {8}, 8},
         {Record(0x1E, 0), {}, PacketKind::Handshake, {"STALL=0x1E"}, {8}, 8},
