@@ -221,6 +221,7 @@ bool CDeviceProxy::AllocateRecords(uint32_t count) {
     auto* fresh = MapRecords(count, false);
     if (!fresh) return false;
     cachedCount_.store(0, std::memory_order_release);
+    fetched_ = 0;
     UnmapRecords(records_, capacity_);
     records_ = fresh;
     capacity_ = count;
@@ -237,14 +238,15 @@ uint32_t CDeviceProxy::GetCount() {
 }
 
 bool CDeviceProxy::FetchRecords(uint32_t index) {
-    // Reads from the end of the cache onwards, so the cache stays a prefix of
-    // records actually read even when a reader jumps ahead.
+    // Reads from the end of what was read onwards, so the records read stay a
+    // prefix even when a reader jumps ahead.
     const uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
-    // An ended capture is read whole before any more of it is served: which
-    // packets lost their payload to the ring shows only from its newest end.
+    // An ended capture is read whole before any of it is served from the
+    // cache: which packets lost their payload to the ring shows only from its
+    // newest end. Until it ends each read asks the analyser.
     const bool ended = Ended(control_);
     const uint32_t want = ended ? captured : std::min(index + 1, captured);
-    uint32_t have = CachedCount();
+    uint32_t have = fetched_;
     while (have < want) {
         const uint32_t n = std::min(captured - have, kRecordsPerRead);
         PacketRecord* dst = records_ + have;
@@ -255,14 +257,13 @@ bool CDeviceProxy::FetchRecords(uint32_t index) {
             uint32_t relative = (dst[i].PayloadOffset() - control_.payloadStart + payloadSize) & control_.payloadMask;
             dst[i].SetPayloadOffset(relative);
         }
-        have += n;
-        if (!ended) cachedCount_.store(have, std::memory_order_release);
+        fetched_ = have += n;
     }
     if (ended && !payloadWalked_) {
         MarkPayloadLost(records_, RecordsBeforeHeldPayload(records_, have, control_.payloadBytesCaptured));
         payloadWalked_ = true;
+        cachedCount_.store(have, std::memory_order_release);
     }
-    cachedCount_.store(have, std::memory_order_release);
     return index < have;
 }
 
@@ -357,8 +358,6 @@ int32_t CDeviceProxy::GetStatus(DeviceStatus* out) {
     // capture holds, marks no packet.
     if ((c & CtlTriggered) && triggerRecords_ >= 1 && triggerRecords_ <= int64_t(out->packets))
         out->trigger = int32_t(triggerRecords_ - 1);
-    // An ended capture's records are read and settled before anyone reads them.
-    if (Ended(control_) && !payloadWalked_ && !offline_) FetchRecords(0);
     return 1;
 }
 
@@ -468,6 +467,7 @@ int32_t CDeviceProxy::StartCapture() {
         if (!AllocateRecords(configured)) return 0;
     } else {
         cachedCount_.store(0, std::memory_order_release);
+        fetched_ = 0;
     }
     bool ok = WriteControlImage();
     // The last capture's end bits must not let an upload start before the
@@ -930,7 +930,10 @@ void CDeviceProxy::KeepCapture() {
     // now, still shows that capture; one reset or power-cycled since has
     // nothing of it to fetch, and its save is refused.
     keptInAnalyser_ = ReadStatus() && (!Ended(kept_) || SameCapture(control_, kept_));
+    // Records the parse has not reached yet are the capture's too, while the analyser holds it.
+    if (keptInAnalyser_ && Ended(control_) && !payloadWalked_) FetchRecords(0);
     offline_ = true;
+    cachedCount_.store(HeldRecords(), std::memory_order_release);
     offlineCount_.store(CachedCount(), std::memory_order_release);
 }
 

@@ -3,6 +3,7 @@
 // operations the device object drives.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -215,6 +216,11 @@ protected:
     // The cached records of an ended capture carry the mark of the payload the
     // ring wrote over; under the data-source lock.
     bool payloadWalked_ = false;
+    // Records read from the analyser into the array; served from the cache
+    // only once the capture has ended and they are settled. Under the lock.
+    uint32_t fetched_ = 0;
+    // The records the capture on hand holds in the array. Under the lock.
+    uint32_t HeldRecords() const { return std::max(fetched_, CachedCount()); }
     // The capture on hand was opened from files, not recorded here.
     bool openedFile_ = false;
     // Where the trigger point lies, in records from the capture's start, as

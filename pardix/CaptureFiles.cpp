@@ -127,7 +127,7 @@ uint32_t CDeviceProxy::PacketsPastStore(uint32_t* first) const {
     *first = 0;
     if (openedFile_) return 0;  // an opened file's payload is what it holds
     const uint64_t held = store_.Size();  // 0 when there is no store
-    const uint32_t count = CachedCount();
+    const uint32_t count = HeldRecords();
     uint32_t missing = 0;
     for (uint32_t i = 0; i < count; ++i) {
         const PacketRecord& record = records_[i];
@@ -201,7 +201,7 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
     // window can go on reading payload for its rows, and a cancel asked for
     // meanwhile gives the save up; the temporaries go, the old files stay.
     SaveProgress* const progress = saveProgress_;
-    const size_t recordBytes = size_t(CachedCount()) * sizeof(PacketRecord);
+    const size_t recordBytes = size_t(HeldRecords()) * sizeof(PacketRecord);
     if (progress) {
         progress->total = recordBytes + store_.Size();
         progress->done = 0;
@@ -309,6 +309,7 @@ int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dat
     SettleOpened(0, first);
     offlineCount_.store(announced, std::memory_order_release);
     cachedCount_.store(first, std::memory_order_release);
+    fetched_ = 0;
     if (first < count) {
         loading_ = true;
         try {

@@ -225,6 +225,8 @@ TEST(HeldPayload, AKeptCaptureTheAnalyserLostIsNeitherFetchedNorSaved) {
     ASSERT_TRUE(source.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
     ASSERT_TRUE(source.StartCapture());
     ASSERT_EQ(device.GetStatus(&status), 1);
+    PacketRecord r;
+    ASSERT_EQ(source.GetRecord(899, &r), RecordOk);  // the parse has read every record
     emu.FailTransfer(10);  // the second chunk's payload read: the upload is cut short
     ASSERT_EQ(source.BeginUpload(), 1);
     ASSERT_NO_FATAL_FAILURE(WaitIdle(source));
