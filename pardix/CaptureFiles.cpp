@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -64,18 +65,19 @@ void MarkPayloadLost(PacketRecord* records, uint32_t count) {
         if (records[i].IsData()) records[i].SetPayloadOffset(PacketRecord::kPayloadLost);
 }
 
-uint32_t RecordsBeforeHeldPayload(int fd, uint32_t count, const PacketRecord* loaded, uint32_t loadedCount) {
-    constexpr uint32_t kChunk = 1u << 19;
+uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand, uint32_t chunk,
+                         const std::function<uint32_t(uint32_t first, uint32_t n)>& read, uint32_t* readFrom) {
     HeldPayloadWalk walk(UINT64_MAX);  // a saved capture's newest packet is its own
-    std::vector<PacketRecord> chunk;
-    for (uint32_t end = count; end > 0;) {
-        const uint32_t begin = end > loadedCount ? std::max(loadedCount, end - std::min(end, kChunk)) : 0;
-        const PacketRecord* records = loaded;
-        if (end > loadedCount) {
-            chunk.resize(end - begin);
-            if (!ReadFully(fd, chunk.data(), chunk.size() * sizeof(PacketRecord), size_t(begin) * sizeof(PacketRecord)))
-                return end;
-            records = chunk.data() - begin;
+    uint32_t end = count;
+    *readFrom = count;
+    while (end > 0) {
+        const uint32_t begin = end > atHand ? end - std::min(std::max(chunk, 1u), end - atHand) : 0;
+        if (end > atHand) {
+            if (read(begin, end - begin) != end - begin) {
+                *readFrom = count;  // the file changed under us: read forward as far as it goes
+                return 0;
+            }
+            *readFrom = begin;
         }
         for (uint32_t i = end; i-- > begin;)
             if (!walk.Held(records[i])) return i + 1;
@@ -87,26 +89,41 @@ uint32_t RecordsBeforeHeldPayload(int fd, uint32_t count, const PacketRecord* lo
 // ---------------------------------------------------------------- the data source's files
 
 void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
-    uint32_t at = from;
-    while (at < count && !stopLoading_) {
-        const uint32_t n = std::min(kLoadChunk, count - at);
-        PacketRecord* dst = records_ + at;
+    // Which packets hold their payload shows only from the capture's newest
+    // end: the records are read from there back first, straight into the
+    // array, and none is served before that is known. The rest follows forward.
+    auto readInto = [&](uint32_t first, uint32_t n) -> uint32_t {
+        if (stopLoading_) return 0;
+        PacketRecord* dst = records_ + first;
 #ifdef MADV_POPULATE_WRITE
         // Faulted in before the copy: a read into pages not yet there is slower.
         ::madvise(dst, size_t(n) * sizeof(PacketRecord), MADV_POPULATE_WRITE);
 #endif
-        const size_t bytes = size_t(n) * sizeof(PacketRecord);
-        const size_t got = ReadUpTo(fd, dst, bytes, size_t(at) * sizeof(PacketRecord));
+        return uint32_t(ReadUpTo(fd, dst, size_t(n) * sizeof(PacketRecord), size_t(first) * sizeof(PacketRecord)) /
+                        sizeof(PacketRecord));
+    };
+    uint32_t tail = count;
+    openedLostBefore_ = WalkBackReading(records_, count, from, kLoadChunk, readInto, &tail);
+    SettleOpened(0, from);
+    SettleOpened(tail, count - tail);
+    uint32_t at = from;
+    auto publish = [&](uint32_t records) {
+        std::lock_guard guard(loadMutex_);
+        cachedCount_.store(records, std::memory_order_release);
+        loaded_.notify_all();
+    };
+    if (!stopLoading_) publish(at);
+    while (at < tail && !stopLoading_) {
+        const uint32_t n = std::min(kLoadChunk, tail - at);
         // A chunk read short still holds the whole records it got.
-        SettleOpened(at, uint32_t(got / sizeof(PacketRecord)));
-        at += uint32_t(got / sizeof(PacketRecord));
-        {
-            std::lock_guard guard(loadMutex_);
-            cachedCount_.store(at, std::memory_order_release);
-            loaded_.notify_all();
-        }
-        if (got < bytes) break;
+        const uint32_t got = readInto(at, n);
+        SettleOpened(at, got);
+        at += got;
+        if (got < n) break;
+        if (at < tail) publish(at);
     }
+    // The newest records were read first: served once all before them are.
+    if (!stopLoading_) publish(at == tail ? count : at);
     ::close(fd);
     // A file that shrank or failed while being read is what could be read of
     // it; the count settles when a reader meets the end (GetRecord).
@@ -286,11 +303,8 @@ int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dat
         return FileFailure(error, packetPath);
     }
 
-    // Which packets hold their payload shows only from the capture's end back:
-    // learnt before any record is served.
     struct stat dataStat {};
     const uint64_t dataBytes = ::fstat(dataFd, &dataStat) == 0 ? uint64_t(dataStat.st_size) : 0;
-    const uint32_t lostBefore = RecordsBeforeHeldPayload(fd, count, loaded, first);
 
     // An upload would go on appending to whatever store comes next.
     EndUpload();
@@ -304,12 +318,14 @@ int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dat
     keptInAnalyser_ = false;
     uploadedKnown_ = false;
     payloadWalked_ = true;
-    openedLostBefore_ = lostBefore;
     openedDataBytes_ = dataBytes;
-    SettleOpened(0, first);
     offlineCount_.store(announced, std::memory_order_release);
-    cachedCount_.store(first, std::memory_order_release);
     fetched_ = 0;
+    // A file read whole already is walked at once; a larger one by the loader,
+    // which serves no record before the walk is done.
+    openedLostBefore_ = first < count ? 0 : RecordsBeforeHeldPayload(records_, count, UINT64_MAX);
+    if (first == count) SettleOpened(0, count);
+    cachedCount_.store(first < count ? 0 : count, std::memory_order_release);
     if (first < count) {
         loading_ = true;
         try {

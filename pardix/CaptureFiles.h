@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "AnalyserProtocol.h"
 #include "CPayloadStore.h"
@@ -54,10 +55,14 @@ private:
 // The number of records at the array's start among which no data packet holds
 // its payload any more.
 uint32_t RecordsBeforeHeldPayload(const PacketRecord* records, uint32_t count, uint64_t heldBytes);
-// The same of the `count` records of a ".ph" file, read from its end back; the
-// first `loadedCount` of them are at hand already. A file that cannot be read
-// back that far is taken as held from where the read failed.
-uint32_t RecordsBeforeHeldPayload(int fd, uint32_t count, const PacketRecord* loaded, uint32_t loadedCount);
+// The same of `count` records of a saved capture (its newest packet is its
+// own), of which the first `atHand` are in `records` already: the rest are
+// read into it from the newest back, `chunk` at a time, through `read` (the
+// whole records it read), only as far as the walk goes. *readFrom: the first
+// record read, `count` when none. A read that comes up short (the file
+// changed) ends the walk with every packet taken as held and *readFrom `count`.
+uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand, uint32_t chunk,
+                         const std::function<uint32_t(uint32_t first, uint32_t n)>& read, uint32_t* readFrom);
 // Gives the data packets among `records` the mark of a payload the capture lacks.
 void MarkPayloadLost(PacketRecord* records, uint32_t count);
 

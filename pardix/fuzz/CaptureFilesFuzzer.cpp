@@ -1,38 +1,46 @@
 // A ".ph" file of arbitrary bytes: the walk for the packets whose payload the
-// capture holds reads it from the file's end back in chunks, part of it
-// already loaded; it must agree with the walk over the same records in
-// memory, and after the lost ones are marked, find none before them again.
-#include <sys/mman.h>
-#include <unistd.h>
-
+// capture holds reads it from its end back in chunks, part of it at hand
+// already; it must agree with the walk over the same records in memory, read
+// only what it walked, and after the lost ones are marked find none again.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "CaptureFiles.h"
-#include "RegularFile.h"
 
 using namespace orvane;
 using namespace orvane::pardix;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1) return 0;
-    const uint8_t split = data[0];
-    ++data;
-    --size;
+    if (size < 2) return 0;
+    const uint8_t split = data[0], chunk = data[1];
+    data += 2;
+    size -= 2;
     const uint32_t count = uint32_t(size / sizeof(PacketRecord));
-    std::vector<PacketRecord> records(count);
-    if (count) std::memcpy(records.data(), data, size_t(count) * sizeof(PacketRecord));
-    const int fd = ::memfd_create("ph", 0);
-    if (fd < 0) return 0;
-    WriteAll(fd, data, size);  // a record cut short at the end is no record
-    const uint32_t loaded = count ? split % (count + 1) : 0;
-    const uint32_t fromFile = RecordsBeforeHeldPayload(fd, count, records.data(), loaded);
-    ::close(fd);
-    const uint32_t inMemory = RecordsBeforeHeldPayload(records.data(), count, UINT64_MAX);
-    if (fromFile != inMemory || inMemory > count) std::abort();
-    MarkPayloadLost(records.data(), inMemory);
-    if (RecordsBeforeHeldPayload(records.data(), count, UINT64_MAX) != 0) std::abort();
+    std::vector<PacketRecord> file(count), records(count);
+    if (count) std::memcpy(file.data(), data, size_t(count) * sizeof(PacketRecord));
+    const uint32_t atHand = count ? split % (count + 1) : 0;
+    std::copy(file.begin(), file.begin() + atHand, records.begin());
+    const bool shrank = (chunk & 0x80) != 0;  // the file ends early
+    auto read = [&](uint32_t first, uint32_t n) -> uint32_t {
+        if (first < atHand || first + n > count) std::abort();
+        const uint32_t got = shrank && first + n == count ? n / 2 : n;
+        std::copy(file.begin() + first, file.begin() + first + got, records.begin() + first);
+        return got;
+    };
+    uint32_t readFrom = 0;
+    const uint32_t lost = WalkBackReading(records.data(), count, atHand, 1u + (chunk & 7), read, &readFrom);
+    const uint32_t expected = RecordsBeforeHeldPayload(file.data(), count, UINT64_MAX);
+    if (shrank && count > atHand) {
+        if (lost != 0 || readFrom != count) std::abort();
+        return 0;
+    }
+    // Read only as far back as the walk went: the chunk that holds its end.
+    if (lost != expected || readFrom > count || (readFrom < count && lost > atHand && lost - 1 < readFrom)) std::abort();
+    for (uint32_t i = std::max(readFrom, atHand); i < count; ++i)
+        if (std::memcmp(&records[i], &file[i], sizeof(PacketRecord)) != 0) std::abort();
+    MarkPayloadLost(file.data(), expected);
+    if (RecordsBeforeHeldPayload(file.data(), count, UINT64_MAX) != 0) std::abort();
     return 0;
 }
