@@ -714,16 +714,25 @@ bool CMainFrame::OpenProject(const QString& path) {
 bool CMainFrame::WaitForUpload() {
     if (!device_) return true;
     // The payload an upload cut short (or never started) lacks is fetched here,
-    // where it shows and can be cancelled, not inside the save.
-    device_->Control(kControlFetchPayload, nullptr);
-    int32_t progress = 100;
-    if (!device_->Control(kControlUploadProgress, &progress) || progress >= 100) return true;
-    CProgressDlg dialog([this] {
+    // where it shows and can be cancelled, not inside the save. Once an upload
+    // or fetch has ended the rest is asked for again: a fetch that one failed
+    // read cut short mostly gets it the next time. The bound keeps an analyser
+    // that fails every read from holding the save.
+    constexpr int kFetches = 3;
+    int fetches = 0;
+    auto progress = [this, &fetches] {
         // A quit while the dialog waits released the device: the save is given up.
         if (!device_) return -1;
-        int32_t now = 100;
-        return device_->Control(kControlUploadProgress, &now) ? now : 100;
-    }, this);
+        for (;;) {
+            int32_t now = 100;
+            if (device_->Control(kControlUploadProgress, &now) && now < 100) return int(now);
+            int32_t started = 0;
+            if (fetches == kFetches || !device_->Control(kControlFetchPayload, &started) || started != 1) return 100;
+            ++fetches;
+        }
+    };
+    if (progress() >= 100) return true;
+    CProgressDlg dialog(progress, this);
     return Prompt().Exec(dialog) == QDialog::Accepted && !released_;
 }
 

@@ -125,8 +125,9 @@ public:
     void OnCustomize();
     void OnAbout();
 
-    // Waits for a running payload upload behind the cancellable progress dialog;
-    // false when the user cancelled.
+    // Fetches the payload the capture's store lacks, and waits for that or a
+    // running upload behind the cancellable progress dialog, asking again (a
+    // few times at most) when one ends short; false when the user cancelled.
     bool WaitForUpload();
     // Saves on a thread of its own, so that a large capture's files are
     // written behind the cancellable progress dialog, which a quick save never

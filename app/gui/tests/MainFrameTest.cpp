@@ -28,6 +28,8 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include <cerrno>
+#include <chrono>
 #include <map>
 #include <optional>
 #include <set>
@@ -653,11 +655,18 @@ namespace {
 // An analyser whose payload upload is half done.
 struct UploadingDevice final : orvane::test::NullDevice {
     int32_t Control(int32_t op, int32_t* out) override {
+        if (op == kControlFetchPayload) {
+            ++fetches;
+            if (out) *out = fetchStarts;
+            return 1;
+        }
         if (op != kControlUploadProgress) return 0;
         *out = progress;
         return 1;
     }
     int32_t progress = 50;
+    int32_t fetchStarts = 0;  // 1: every fetch asked for starts (and, the progress at 100, ends at once)
+    int fetches = 0;
 };
 
 }  // namespace
@@ -687,10 +696,17 @@ TEST(MainFrameFiles, SaveWaitsForTheUploadBehindACancellableDialog) {
     prompt.dialogs.clear();
     EXPECT_TRUE(frame.SaveProject(path));
     EXPECT_TRUE(prompt.dialogs.isEmpty()) << "no upload, no dialog";
+
+    // A fetch that ends short each time is asked for again, but not forever.
+    device.fetchStarts = 1;
+    device.fetches = 0;
+    EXPECT_TRUE(frame.SaveProject(path));
+    EXPECT_EQ(device.fetches, 3);
 }
 
 // An upload that never got its store: the save fetches the payload first,
-// behind the same cancellable dialog, never inside the save itself.
+// behind the same cancellable dialog, never inside the save itself; a fetch
+// that a failed read cut short is asked for again.
 TEST(MainFrameFiles, ASaveFetchesWhatTheUploadLackedBehindTheDialog) {
     ClearProgramSettings();
     ScriptedPrompt prompt;
@@ -717,12 +733,26 @@ TEST(MainFrameFiles, ASaveFetchesWhatTheUploadLackedBehindTheDialog) {
     EXPECT_FALSE(QFileInfo::exists(path)) << "cancel gives the save up";
     EXPECT_TRUE(frame.Document().IsModified());
 
-    emu.HoldMemoryReads(false);
-    prompt.onExec = [&](QDialog&) {
-        return QTest::qWaitFor([&] { return UploadDone(device); }, kBoundMs) ? int(QDialog::Accepted)
-                                                                               : int(QDialog::Rejected);
+    // The held fetch fails at its next transfer. No events run meanwhile: the
+    // status poll would reach the analyser too.
+    auto failHeldFetch = [&] {
+        emu.FailTransfer(1);
+        emu.HoldMemoryReads(false);
+        for (int i = 0; i < kBoundMs && !UploadDone(device); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return device->Source().MissingPayload(nullptr, nullptr) == EIO;
     };
-    ASSERT_TRUE(frame.SaveProject(path));
+    ASSERT_TRUE(failHeldFetch());
+
+    // The next save's fetch fails part way too; it asks for the rest again.
+    emu.HoldMemoryReads(true);
+    prompt.onExec = [&](QDialog& dialog) {
+        EXPECT_TRUE(failHeldFetch());
+        return dialog.exec();
+    };
+    ASSERT_TRUE(frame.SaveProject(path)) << prompt.messages.join('|').toStdString();
+    EXPECT_TRUE(prompt.messages.isEmpty());
+    EXPECT_EQ(prompt.dialogs.size(), 2) << "the fetch asked for again shows in the same dialog";
     EXPECT_FALSE(frame.Document().IsModified());
     const DeviceStatus status = [&] {
         DeviceStatus s{};
