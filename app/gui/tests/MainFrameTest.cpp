@@ -28,9 +28,12 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <system_error>
@@ -91,13 +94,104 @@ QList<int> ToolbarIds(const QToolBar& bar) {
     return ids;
 }
 
-pardix::CDevice* EmulatedDevice(emu::EmulatedAnalyser& emu, int operations) {
+template <class Device = pardix::CDevice>
+Device* EmulatedDevice(emu::EmulatedAnalyser& emu, int operations) {
     emu::SessionBuilder::Options session;
     session.operations = operations;
     emu.SetTraffic(emu::SessionBuilder(session).Build());
     // Released by the worker at shut-down.
-    return new pardix::CDevice(&emu, "orvane-frame-test-" + std::to_string(::getpid()));
+    return new Device(&emu, "orvane-frame-test-" + std::to_string(::getpid()));
 }
+
+// The device's data source, passed through. While `hold` is set, a save that
+// has written the capture files under their temporary names waits there until
+// it is asked to give up (at most kBoundMs): a test acts while it writes.
+class SaveGate final : public IDataSource {
+public:
+    explicit SaveGate(IDataSource& source) : in_(source) {}
+
+    // True once a held save waits.
+    bool WaitParked() {
+        std::unique_lock lock(mutex_);
+        return parkedChanged_.wait_for(lock, std::chrono::milliseconds(kBoundMs), [&] { return parked_; });
+    }
+    std::atomic<bool> hold{false};
+
+    int32_t OpenOrSave(const char* packetPath, const char* dataPath, int32_t save) override {
+        const int32_t done = in_.OpenOrSave(packetPath, dataPath, save);
+        if (save && hold && progress_) {
+            {
+                std::lock_guard lock(mutex_);
+                parked_ = true;
+            }
+            parkedChanged_.notify_all();
+            // The cancel comes with no notice: it is looked at until it is set.
+            const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBoundMs);
+            while (!progress_->cancel && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return done;
+    }
+    void SetSaveProgress(SaveProgress* progress) override {
+        progress_ = progress;
+        in_.SetSaveProgress(progress);
+    }
+
+    uint32_t GetCount() override { return in_.GetCount(); }
+    int32_t GetRecord(uint32_t index, PacketRecord* out) override { return in_.GetRecord(index, out); }
+    int32_t GetPayload(const PacketRecord* r, uint8_t* dst, uint32_t capacity, uint16_t* crc) override {
+        return in_.GetPayload(r, dst, capacity, crc);
+    }
+    int32_t Release() override { return in_.Release(); }
+    int32_t GetDeviceInfo(DeviceInfo* out) override { return in_.GetDeviceInfo(out); }
+    int32_t GetStatus(DeviceStatus* out) override { return in_.GetStatus(out); }
+    int32_t DownloadImage() override { return in_.DownloadImage(); }
+    int32_t Reset() override { return in_.Reset(); }
+    int32_t ResetFilter() override { return in_.ResetFilter(); }
+    int32_t WriteFilterHeld() override { return in_.WriteFilterHeld(); }
+    int32_t WriteFilter() override { return in_.WriteFilter(); }
+    int32_t SetAdvancedFilter(int32_t enable) override { return in_.SetAdvancedFilter(enable); }
+    int32_t SetFilterFlags(uint32_t flags) override { return in_.SetFilterFlags(flags); }
+    int32_t SetDropMode(int32_t drop) override { return in_.SetDropMode(drop); }
+    int32_t SetCondition(uint32_t address, uint32_t id, uint32_t up, uint32_t down) override {
+        return in_.SetCondition(address, id, up, down);
+    }
+    int32_t ConfigureStorage(uint32_t prePacket, uint32_t packet, uint32_t prePayload, uint32_t payload,
+                             uint32_t buffer) override {
+        return in_.ConfigureStorage(prePacket, packet, prePayload, payload, buffer);
+    }
+    int32_t HoldCapture() override { return in_.HoldCapture(); }
+    int32_t StartCapture() override { return in_.StartCapture(); }
+    int32_t SetRunning(int32_t run) override { return in_.SetRunning(run); }
+    int32_t ResetTrigger() override { return in_.ResetTrigger(); }
+    int32_t SetTriggerStep(uint32_t index, uint32_t address, uint32_t endpoint, uint32_t pidMask,
+                           const char* data) override {
+        return in_.SetTriggerStep(index, address, endpoint, pidMask, data);
+    }
+    int32_t ArmTrigger() override { return in_.ArmTrigger(); }
+    int32_t Reserved() override { return in_.Reserved(); }
+    IDataSource* GetDataSource() override { return this; }
+    int32_t BeginUpload() override { return in_.BeginUpload(); }
+    int32_t EndUpload() override { return in_.EndUpload(); }
+    int32_t ClearMemory() override { return in_.ClearMemory(); }
+    const PacketRecord* PeekRecords(uint32_t index, uint32_t* count) override { return in_.PeekRecords(index, count); }
+    int32_t LastFileError(const char** path) override { return in_.LastFileError(path); }
+    int32_t MissingPayload(uint32_t* first, uint32_t* count) override { return in_.MissingPayload(first, count); }
+
+private:
+    IDataSource& in_;
+    SaveProgress* progress_ = nullptr;
+    std::mutex mutex_;
+    std::condition_variable parkedChanged_;
+    bool parked_ = false;
+};
+
+// An emulated analyser whose saves go through a SaveGate.
+struct GatedDevice final : pardix::CDevice {
+    using CDevice::CDevice;
+    IDataSource* GetDataSource() override { return &gate; }
+    SaveGate gate{Source()};
+};
 
 // Captures on the emulated analyser until the parse has finished.
 void Capture(CMainFrame& frame) {
@@ -116,7 +210,8 @@ protected:
     bool cleared = (ClearProgramSettings(), true);
     ScriptedPrompt prompt;
     emu::EmulatedAnalyser emu;
-    CMainFrame frame{CMainFrame::Options{.device = EmulatedDevice(emu, 20), .demoFolder = "/nonexistent"}};
+    GatedDevice* device = EmulatedDevice<GatedDevice>(emu, 20);  // the frame's, released with it
+    CMainFrame frame{CMainFrame::Options{.device = device, .demoFolder = "/nonexistent"}};
 };
 
 // The bookmark rows of the summary plug-in's report, in its order.
@@ -809,24 +904,28 @@ TEST_F(MainFrameSave, ASlowOneShowsItsProgressAndCancelKeepsTheOldFiles) {
     EXPECT_EQ(read("/cap.ph"), packets) << "the same capture, written again";
 }
 
-// A quit while a save writes waits for the save's thread, which it asked to
-// give up, before the device goes: the folder holds one whole project.
+// A quit while a save writes asks it to give up and waits for its thread
+// before the device goes: the capture files it wrote under their temporary
+// names go, and no project is made.
 TEST_F(MainFrameSave, AQuitWhileItWritesEndsItBeforeTheDevice) {
     const QString base = QString::fromStdString(TempFolder("quit-save"));
-    std::unique_lock hold(frame.Worker().DocumentMutex());
+    const auto all = QDir::Files | QDir::Hidden | QDir::System;
+    device->gate.hold = true;  // which also keeps the save slow enough for its dialog
     prompt.onSaveProgress = [&](QDialog& dialog) {
-        hold.unlock();
+        EXPECT_TRUE(device->gate.WaitParked());
+        EXPECT_EQ(QDir(base).entryList(all).size(), 2) << "the capture files, under their temporary names";
         EXPECT_TRUE(frame.Saving());
         frame.QuitAtOnce();
         EXPECT_FALSE(frame.Saving()) << "the quit waited for the save";
         static_cast<CProgressDlg&>(dialog).Poll();
         return dialog.result();
     };
-    frame.SaveProject(base + "/cap.usb");
+    EXPECT_FALSE(frame.SaveProject(base + "/cap.usb"));
     EXPECT_EQ(prompt.saveProgress, 1);
     EXPECT_EQ(frame.Device(), nullptr);
-    const QStringList files = QDir(base).entryList(QDir::Files);
-    EXPECT_TRUE(files.isEmpty() || files.size() == 3) << files.join(' ').toStdString();
+    EXPECT_TRUE(prompt.messages.isEmpty()) << "a save given up is no failure to report";
+    const QStringList files = QDir(base).entryList(all);
+    EXPECT_TRUE(files.isEmpty()) << files.join(' ').toStdString();
 }
 
 TEST(MainFrameClose, AQuitWhileASaveWaitsForTheUploadGivesTheSaveUp) {
