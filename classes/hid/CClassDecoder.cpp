@@ -262,13 +262,17 @@ bool CClassDecoder::StartSearch()
 
 void CClassDecoder::FindReportDescriptor(const UsbItem* item)
 {
-    const UsbItem* parent = item->parent;
-    if (!parent) return;
+    // The level the row stands in, also for a row inside a group (a request
+    // held with a NAK run): the group holds none of the level's reads.
+    const UsbItem* top = item;
+    while (top->parent && top->parent->parent) top = top->parent;
+    const UsbItem* level = top->parent;
+    if (!level) return;
     // The one in force at the item: the last read before it, so a device that
     // took the address over is not described with an earlier device's; the
     // first after it when none came before.
     UsbItem* found = nullptr;
-    for (UsbItem* sibling : parent->children) {
+    for (UsbItem* sibling : level->children) {
         UsbItem* candidate = Forwarded(sibling);
         if (candidate->type != ItemControlTransfer || candidate->address != item->address ||
             candidate->interface != item->interface || !IsReportDescriptorTransfer(candidate))

@@ -245,6 +245,63 @@ TEST(HidCapture, AReportBeforeItsTurnsReportDescriptorIsDescribedWithThatOne)
     EXPECT_EQ(Offsets(ReportGroup(decoded, reports[0])), Join({{"0/8"}, Fields(8, 1, 16), Fields(24, 8, 4), {"56/4", "60/4"}}));
 }
 
+// The items of every group in an item's detail.
+size_t FieldCount(Decoded& decoded, UsbItem* item)
+{
+    size_t fields = 0;
+    for (const DetailGroup& group : decoded.Groups(item)) fields += group.items.size();
+    return fields;
+}
+
+// A turn handed back is described by a decoder made for it, which looks for
+// its report descriptor once. The row looked at first may stand in a group
+// (a request sent while the report endpoint NAKed): the turn's rows show what
+// the kept decoder of the next turn shows, whichever is described first.
+TEST(HidCapture, AHandedBackTurnDescribesItsRowsAlikeWhicheverComesFirst)
+{
+    const struct {
+        const char* name;
+        Bytes descriptor;
+        uint8_t protocol;
+        Bytes setup, data, report;
+        size_t requestFields, reportFields;
+    } devices[] = {
+        {"keyboard, Caps Lock's SET_REPORT", kBootKeyboard, 1, S::SetupPacket(0x21, 0x09, 0x0200, 0, 1), {0x02},
+         {0, 0, 0x04, 0, 0, 0, 0, 0}, 6, 15},
+        {"mouse, SET_IDLE", kBootMouse, 2, S::SetupPacket(0x21, 0x0A, 0, 0, 0), {}, {1, 2, 3}, 0, 6},
+    };
+    for (const auto& device : devices) {
+        for (bool requestFirst : {true, false}) {
+            SCOPED_TRACE(std::string(device.name) + (requestFirst ? ", the request first" : ", the report first"));
+            emu::BusTrafficBuilder b(SpeedFull);
+            for (int turn = 0; turn < 2; ++turn) {
+                Decoded::Enumerate(b, 6, HidConfiguration(device.protocol, device.descriptor.size(), false));
+                b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(device.descriptor.size())),
+                                  device.descriptor);
+                b.In(6, 1, PidData0, device.report);
+                b.InNak(6, 1, 3);
+                b.ControlTransfer(6, device.setup, device.data);
+            }
+            Decoded decoded(b.Take());
+            const auto held = decoded.Rows([](UsbItem* item, const ItemSummary&) {
+                return item->type == 269 && item->children[0]->type != ItemSetupTransaction;
+            });
+            const auto reports = decoded.Rows([](UsbItem* item, const ItemSummary&) { return item->type == 267; });
+            ASSERT_EQ(held.size(), 2u);
+            ASSERT_EQ(reports.size(), 2u);
+            for (size_t turn : {0, 1}) {
+                UsbItem* request = held[turn]->children.back();
+                size_t requestFields = 0, reportFields = 0;
+                if (requestFirst) requestFields = FieldCount(decoded, request);
+                reportFields = FieldCount(decoded, reports[turn]);
+                if (!requestFirst) requestFields = FieldCount(decoded, request);
+                EXPECT_EQ(requestFields, device.requestFields) << "turn " << turn;
+                EXPECT_EQ(reportFields, device.reportFields) << "turn " << turn;
+            }
+        }
+    }
+}
+
 TEST(HidCapture, TheRealMouseCaptureDecodesEveryReport)
 {
     auto capture = Decoded::RealCapture("usb_ls_mouse");
