@@ -66,6 +66,22 @@ enum NotifyCode : int32_t {
     // arg: the UsbItem; answers 1 when a data packet within it lost its payload
     // (PacketRecord::PayloadLost): its data as GetData gives them stop there.
     NotifyPayloadLost = 2,
+    // arg: a TurnRecords. Told to a class decoder made after the decoding to
+    // describe the rows of one turn of a device at its address: what it looks
+    // for beside a row it takes from that turn, or else from its own device.
+    NotifyTurn = 3,
+};
+
+// The records of the turn a class decoder serves, [from, to), and which
+// records of its address its own device sent in other turns.
+struct TurnRecords {
+    uint32_t from = 0;
+    uint32_t to = 0;
+    // Answers for `owner`, which outlives every decoder it is told to.
+    bool (*sameDevice)(const TurnRecords& turn, uint32_t record) = nullptr;
+    const void* owner = nullptr;
+    uint8_t address = 0;
+    uint32_t device = 0;
 };
 
 // What every pane shows in place of the bytes of such a packet.

@@ -69,8 +69,13 @@ std::shared_ptr<const CReportDescriptor> CClassDecoder::Descriptor(const UsbItem
     return after == history_.begin() ? after->layouts : std::prev(after)->layouts;
 }
 
-int32_t CClassDecoder::Notify(int32_t code, void*, intptr_t)
+int32_t CClassDecoder::Notify(int32_t code, void* arg, intptr_t)
 {
+    if (code == NotifyTurn && arg) {
+        std::lock_guard lock(descriptorLock_);
+        turn_ = *static_cast<const TurnRecords*>(arg);
+        return 0;
+    }
     if (code != NotifyConfiguration) return 0;
     // Only the configuration's first interface counts, whichever this decoder serves.
     const std::vector<uint8_t>& bytes = Configuration();
@@ -99,7 +104,7 @@ bool CClassDecoder::IsReportDescriptorTransfer(const UsbItem* transfer)
            (setup->wValue >> 8) == kReportDescriptorType;
 }
 
-void CClassDecoder::TakeReportDescriptor(UsbItem* transfer, bool onlyFirst)
+void CClassDecoder::TakeReportDescriptor(UsbItem* transfer)
 {
     std::vector<uint8_t> bytes;
     FetchAll(Host(), transfer, bytes, kDescriptorLimit);
@@ -108,7 +113,7 @@ void CClassDecoder::TakeReportDescriptor(UsbItem* transfer, bool onlyFirst)
     auto place = [&] {
         auto at = std::upper_bound(history_.begin(), history_.end(), from,
                                    [](uint32_t record, const Layouts& l) { return record < l.from; });
-        const bool known = (onlyFirst && !history_.empty()) || (at != history_.begin() && std::prev(at)->bytes == bytes);
+        const bool known = at != history_.begin() && std::prev(at)->bytes == bytes;
         return std::pair{at, known};
     };
     {
@@ -154,7 +159,7 @@ UsbItem* CClassDecoder::Transaction(UsbItem* item)
     }
     if (item->type == ItemControlTransfer) {
         if (IsReportDescriptorTransfer(item)) {
-            TakeReportDescriptor(item, false);
+            TakeReportDescriptor(item);
         } else if (const auto setup = SetupPacket::FetchOfTransfer(Host(), item);
                    setup && setup->IsClass() && setup->RequestRecipient() == SetupPacket::RecipientInterface) {
             // Standard requests to the interface (GET_DESCRIPTOR of the HID
@@ -268,22 +273,53 @@ void CClassDecoder::FindReportDescriptor(const UsbItem* item)
     while (top->parent && top->parent->parent) top = top->parent;
     const UsbItem* level = top->parent;
     if (!level) return;
-    // The one in force at the item: the last read before it, so a device that
-    // took the address over is not described with an earlier device's; the
-    // first after it when none came before.
-    UsbItem* found = nullptr;
-    for (UsbItem* sibling : level->children) {
+    std::optional<TurnRecords> turn;
+    {
+        std::lock_guard lock(descriptorLock_);
+        turn = turn_;
+    }
+    // The reads of this interface's report descriptor at the item's address.
+    const auto read = [&](UsbItem* sibling) -> UsbItem* {
         UsbItem* candidate = Forwarded(sibling);
         if (candidate->type != ItemControlTransfer || candidate->address != item->address ||
             candidate->interface != item->interface || !IsReportDescriptorTransfer(candidate))
-            continue;
-        if (candidate->firstRecord > item->firstRecord) {
-            if (!found) found = candidate;
-            break;
+            return nullptr;
+        return candidate;
+    };
+    // The one in force at the item among those `accept` takes: the last read
+    // before it, so a device that took the address over is not described with
+    // an earlier device's; the first after it when none came before.
+    const auto inForce = [&](auto accept) {
+        UsbItem* found = nullptr;
+        for (UsbItem* sibling : level->children) {
+            UsbItem* candidate = read(sibling);
+            if (!candidate || !accept(candidate->firstRecord)) continue;
+            if (candidate->firstRecord > item->firstRecord) {
+                if (!found) found = candidate;
+                break;
+            }
+            found = candidate;
         }
-        found = candidate;
+        return found;
+    };
+    if (!turn) {
+        // Not told its turn: any read at the address may be its device's.
+        if (UsbItem* found = inForce([](uint32_t) { return true; })) TakeReportDescriptor(found);
+        return;
     }
-    if (found) TakeReportDescriptor(found, true);
+    // Every read of its own turn, as the turn's decoder took them while it
+    // decoded: each row then finds the one in force at it, whichever row asked.
+    bool own = false;
+    for (UsbItem* sibling : level->children) {
+        UsbItem* candidate = read(sibling);
+        if (!candidate || candidate->firstRecord < turn->from || candidate->firstRecord >= turn->to) continue;
+        TakeReportDescriptor(candidate);
+        own = true;
+    }
+    // A turn whose read was not captured: its device's from another turn.
+    if (own || !turn->sameDevice) return;
+    if (UsbItem* found = inForce([&](uint32_t record) { return turn->sameDevice(*turn, record); }))
+        TakeReportDescriptor(found);
 }
 
 UsbItem* CClassDecoder::Forwarded(UsbItem* item)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -50,9 +51,8 @@ private:
     // A held NAK run's group stands for the transfer behind it: that
     // transfer; any other item itself.
     static UsbItem* Forwarded(UsbItem* item);
-    // Lays out the transfer's descriptor unless it is the one in force;
-    // `onlyFirst` keeps whatever was taken meanwhile (a search beside an item).
-    void TakeReportDescriptor(UsbItem* transfer, bool onlyFirst);
+    // Lays out the transfer's descriptor unless it is the one in force.
+    void TakeReportDescriptor(UsbItem* transfer);
     // True once, while no descriptor was seen and the decoder has decoded
     // nothing: then the caller searches.
     bool StartSearch();
@@ -80,6 +80,8 @@ private:
     mutable std::mutex descriptorLock_;
     std::vector<Layouts> history_;  // by record
     bool searched_ = false;
+    // The turn a decoder made to describe rows serves, once told.
+    std::optional<TurnRecords> turn_;
     const std::shared_ptr<const CReportDescriptor> none_;
     int32_t keyboardMode_ = 0;
     // Set by the first item decoded; read and written by the decoding thread only.

@@ -72,8 +72,13 @@ CDecoderManager::DecoderRef CDecoderManager::BuiltInDecoder(uint8_t address) {
     return ref;
 }
 
+bool CDecoderManager::SameDevice(const TurnRecords& turn, uint32_t record) {
+    const DeviceTree& tree = static_cast<const CDecoderManager*>(turn.owner)->tree_;
+    return tree.TurnDevice(turn.address, tree.DeviceAt(turn.address, record)) == turn.device;
+}
+
 CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device,
-                                                                uint64_t key) {
+                                                                uint64_t key, bool describing) {
     if (!factory_) return nullptr;
     const auto found = tree_.FindInterface(address, interface, device);
     if (!found) return nullptr;
@@ -112,6 +117,17 @@ CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address,
         if (!workBytes_.empty())
             decoder->OnNotify(NotifyConfiguration, work_.data(), intptr_t(workBytes_.size()));
     }
+    if (describing) {
+        // It looks beside its rows for what the decoding showed the turn's own
+        // decoder: another device's traffic at the address is none of it.
+        TurnRecords turn;
+        std::tie(turn.from, turn.to) = tree_.DeviceRecords(address, device);
+        turn.sameDevice = &CDecoderManager::SameDevice;
+        turn.owner = this;
+        turn.address = address;
+        turn.device = tree_.TurnDevice(address, device);
+        decoder->OnNotify(NotifyTurn, &turn, 0);
+    }
     decoders_[key] = ref;
     return ref;
 }
@@ -135,7 +151,7 @@ CDecoderManager::DecoderRef CDecoderManager::GetDecoder(const UsbItem* item, uin
     // A class decoder made to describe a row may look beside it for what it
     // missed, in a level the run is still appending to: the run makes its own.
     if (describing && decoding_) return nullptr;
-    return CreateClassDecoder(item->address, interface, device, key);
+    return CreateClassDecoder(item->address, interface, device, key, describing);
 }
 
 IDecodeClass* CDecoderManager::BindItem(UsbItem* item, std::vector<EndpointBinding>& bindings, DecoderRef& unbound,

@@ -91,9 +91,13 @@ private:
         std::lock_guard lock(decodersMutex_);
         decoding_ = on;
     }
-    // Both with decodersMutex_ held.
-    DecoderRef CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device, uint64_t key);
+    // Both with decodersMutex_ held. A decoder made to describe rows is told
+    // the records of its turn.
+    DecoderRef CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device, uint64_t key,
+                                  bool describing);
     DecoderRef BuiltInDecoder(uint8_t address);
+    // TurnRecords::sameDevice, for this manager's tree.
+    static bool SameDevice(const TurnRecords& turn, uint32_t record);
     // Binds a top-level transaction-level item: writes its interface and
     // answers its decoder, looked up once per endpoint of `bindings`; one
     // that depends on the item is held in `unbound`.

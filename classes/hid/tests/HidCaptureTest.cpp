@@ -302,6 +302,67 @@ TEST(HidCapture, AHandedBackTurnDescribesItsRowsAlikeWhicheverComesFirst)
     }
 }
 
+// The boot mouse with five buttons and three bits of padding: as long, so a
+// mouse that boots with it is the same device to the device tree.
+Bytes FiveButtonMouse()
+{
+    Bytes d = kBootMouse;
+    d[15] = 5;  // Usage Maximum
+    d[21] = 5;  // Report Count of the buttons
+    d[29] = 3;  // Report Size of the padding
+    return d;
+}
+
+// Turns at one address, each the enumeration of a mouse or a game pad, its
+// report descriptor read before its report, after it or not captured. Every
+// report is described with a descriptor of its own turn, or else with one
+// its own device read in another turn (the last before, else the first
+// after), never with another device's.
+TEST(HidCapture, EachTurnIsDescribedWithItsOwnDevicesReportDescriptor)
+{
+    enum Read { Before, After, Unread };
+    const Bytes fiveButtons = FiveButtonMouse();
+    const struct Device {
+        const Bytes* descriptor;
+        uint8_t protocol;
+        bool pad;
+    } mouse{&kBootMouse, 2, false}, changed{&fiveButtons, 2, false}, pad{&kGameController, 0, true};
+    // Fields of a report: the boot mouse's 6, the five-button mouse's 8, the
+    // pad's 22 behind its report ID.
+    const struct {
+        const char* name;
+        std::vector<std::pair<Device, Read>> turns;
+        std::vector<size_t> fields;
+    } cases[] = {
+        {"a pad, then a mouse twice, its reports before its reads",
+         {{pad, Before}, {mouse, After}, {mouse, After}}, {23, 6, 6}},
+        {"mouse, pad, the mouse unread, the mouse with a changed descriptor",
+         {{mouse, Before}, {pad, Before}, {mouse, Unread}, {changed, Before}}, {6, 23, 6, 8}},
+        {"the mouse unread, a pad, the mouse with a changed descriptor, the mouse",
+         {{mouse, Unread}, {pad, Before}, {changed, Before}, {mouse, After}}, {8, 23, 8, 6}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        emu::BusTrafficBuilder b(SpeedFull);
+        for (const auto& [device, read] : c.turns) {
+            const Bytes& descriptor = *device.descriptor;
+            Decoded::Enumerate(b, 6, HidConfiguration(device.protocol, descriptor.size(), device.pad));
+            const auto readDescriptor = [&] {
+                b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(descriptor.size())), descriptor);
+            };
+            if (read == Before) readDescriptor();
+            b.In(6, 1, PidData0, device.pad ? Bytes{1, 0x01, 0x80, 16, 32, 48, 64, 0x35} : Bytes{1, 2, 3});
+            if (read == After) readDescriptor();
+        }
+        Decoded decoded(b.Take());
+        const auto reports = decoded.Rows([](UsbItem* item, const ItemSummary&) { return item->type == 267; });
+        ASSERT_EQ(reports.size(), c.fields.size());
+        // The latest first: no turn's decoder is made before another's.
+        for (size_t turn = reports.size(); turn-- > 0;)
+            EXPECT_EQ(FieldCount(decoded, reports[turn]), c.fields[turn]) << "turn " << turn;
+    }
+}
+
 TEST(HidCapture, TheRealMouseCaptureDecodesEveryReport)
 {
     auto capture = Decoded::RealCapture("usb_ls_mouse");
