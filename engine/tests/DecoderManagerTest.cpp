@@ -467,6 +467,12 @@ TEST(DecoderManager, DescriptionsAskTheHostFirstThenTheItemsDecoder) {
     EXPECT_EQ(p.manager.OnNotify(NotifyPayloadLost, group->children[0], 0), 1);
     EXPECT_EQ(p.manager.OnNotify(NotifyPayloadLost, transfer, 0), 0);
     EXPECT_EQ(p.manager.OnNotify(NotifyPayloadLost, group, 0), 7);
+    // A control transfer is the parser's too: a data stage it lost is told through the manager.
+    auto& records = const_cast<emu::BusCapture&>(p.source.Capture()).records;
+    size_t stage = 2;  // past the setup packet's data
+    while (!records[stage].IsData()) ++stage;
+    records[stage].SetPayloadOffset(PacketRecord::kPayloadLost);
+    EXPECT_EQ(p.manager.OnNotify(NotifyPayloadLost, transfer, 0), 1);
 
     UsbItem stray(kClassGroup, 0);  // no address: no decoder
     EXPECT_EQ(p.manager.Summarize(&stray, &row), 0);
