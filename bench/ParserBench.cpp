@@ -4,7 +4,8 @@
 // decodes mass-storage and HID sessions of as many records through the class
 // plug-ins, against the time their parse takes; how soon a close or a New
 // ends such a decoding under way; and the parse and binding of captures that
-// enumerate over and over (a device in a reset loop, addresses handed round).
+// enumerate over and over (a device in a reset loop, addresses handed round,
+// another device at one address each enumeration).
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
@@ -341,6 +342,141 @@ void BM_ParseReenumerating(benchmark::State& state, const char* name) {
                 learned.devices, double(records) / learned.decodeSeconds / 1e6, learned.bytesPerRecord, samePace);
 }
 
+// Class decoders that do nothing, for every interface: what the binding and
+// the hand-back cost alone.
+class IdleDecoder final : public IDecodeClass {
+public:
+    void Release() override { delete this; }
+    int32_t Summarize(UsbItem*, ItemSummary*) override { return 0; }
+    int32_t GetData(UsbItem*, uint8_t*, uint32_t) override { return -1; }
+    int32_t GetDetail(UsbItem*, std::string&) override { return 0; }
+    const ImageList* GetImageList(UsbItem*) override { return nullptr; }
+    int32_t OnNotify(int32_t, void*, intptr_t) override { return 0; }
+    int32_t GetClassCode(int32_t* c, int32_t* s, int32_t* p) override { return *c = -1, *s = -1, *p = -1, 1; }
+    void SetHost(IDecode*) override {}
+    UsbItem* OnTransaction(UsbItem* item) override { return item; }
+    void Reset() override {}
+};
+class IdleFactory final : public IDecodeFactory {
+public:
+    int32_t GetCount() override { return 1; }
+    int32_t GetInfo(int32_t, int32_t*, int32_t*, int32_t*) override { return 0; }
+    int32_t Find(int32_t, int32_t, int32_t) override { return 0; }
+    IDecodeClass* Create(int32_t) override { return new IdleDecoder; }
+    void ReleaseDecoder(IDecodeClass* decoder) override { decoder->Release(); }
+    std::string* GetPath(std::string* out, int32_t) override { return out; }
+};
+
+// A device with one HID interface (interrupt IN 1) taking `address`, told
+// apart from every other by its product ID, and one report of it.
+void EnumerateProduct(emu::BusTrafficBuilder& b, uint8_t address, uint16_t product) {
+    using S = emu::SessionBuilder;
+    const S::Bytes device = {18, 1, 0x00, 0x02, 0, 0, 0, 64, 0x34, 0x12, uint8_t(product), uint8_t(product >> 8),
+                             0x00, 0x01, 0, 0, 0, 1};
+    const S::Bytes config = {9, 2, 34, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 1, 3, 0, 0, 0,
+                             9, 0x21, 0x11, 0x01, 0, 1, 0x22, 50, 0, 7, 5, 0x81, 3, 8, 0, 10};
+    b.ControlTransfer(0, S::SetupPacket(0x80, 6, 0x100, 0, 8), S::Bytes(device.begin(), device.begin() + 8));
+    b.ControlTransfer(0, S::SetupPacket(0x00, 5, address, 0, 0), {});
+    b.ControlTransfer(address, S::SetupPacket(0x80, 6, 0x100, 0, 18), device);
+    b.ControlTransfer(address, S::SetupPacket(0x80, 6, 0x200, 0, uint16_t(config.size())), config);
+    b.ControlTransfer(address, S::SetupPacket(0x00, 9, 1, 0, 0), {});
+    b.In(address, 1, PidData0, {1, 2, 3});
+}
+
+// One address, each enumeration another device (a descriptor fuzzer, a test
+// station cycling products through one port), every other one a mouse in a
+// reset loop, through decoders that do nothing: the per-turn cost at 1,000
+// and at 16,000 new devices should match.
+void BM_DecodeNewDeviceEachEnumeration(benchmark::State& state) {
+    const auto devices = int(state.range(0));
+    emu::BusTrafficBuilder b(SpeedFull);
+    for (int i = 0; i < devices; ++i) {
+        EnumerateProduct(b, 1, 0x5678);
+        EnumerateProduct(b, 1, uint16_t(0x8000 + i));
+    }
+    emu::CaptureSource source(b.Take());
+    IdleFactory idle;
+    const Binding bound = ParseAndBind(state, source, &idle, std::to_string(devices) + " new devices between a mouse's turns");
+    const double turns = 2.0 * devices;
+    const double bare = Bind(source, nullptr, 1).decodeSeconds;
+    state.counters["turns"] = turns;
+    state.counters["decode_us_per_turn"] = 1e6 * bound.decodeSeconds / turns;
+    state.counters["decode_us_per_turn_without_plugins"] = 1e6 * bare / turns;
+    std::printf("  %.0f turns: %.2f us a turn through idle decoders, %.2f us without plug-ins\n", turns,
+                1e6 * bound.decodeSeconds / turns, 1e6 * bare / turns);
+}
+
+// The session's address: the one its first SET_ADDRESS hands out.
+uint8_t SessionAddress(const emu::BusCapture& session) {
+    for (size_t i = 0; i + 1 < session.records.size(); ++i) {
+        const PacketRecord& token = session.records[i];
+        const PacketRecord& data = session.records[i + 1];
+        if (token.PidNibble() != PidSetup || !data.IsData() || data.PayloadLength() != 8) continue;
+        const uint8_t* setup = session.payload.data() + data.PayloadOffset();
+        if (size_t(data.PayloadOffset()) + 8 <= session.payload.size() && setup[0] == 0 && setup[1] == 5)
+            return setup[2];
+    }
+    return 0;
+}
+
+// Appends `part` 1 ms after what `into` holds, its payload stored at
+// `payloadBase` of `into`.
+void AppendShifted(emu::BusCapture& into, const emu::BusCapture& part, uint32_t payloadBase, size_t limit) {
+    const uint64_t start = into.records.empty() ? 0 : into.records.back().Timestamp() + 60000;
+    const uint64_t first = part.records.front().Timestamp();
+    for (PacketRecord r : part.records) {
+        if (into.records.size() == limit) return;
+        r.SetTimestamp(r.Timestamp() - first + start);
+        if (r.IsData()) r.SetPayloadOffset(r.PayloadOffset() + payloadBase);
+        into.records.push_back(r);
+    }
+}
+
+// A capture or emulated session repeated whole at its address, as in a reset
+// loop, with another device enumerated there between every two repeats,
+// decoded through the class plug-ins. At 1 M and 10 M records the rates
+// should match: a hand-back that walks the devices gone before shows here.
+void BM_ParseNewDeviceEachEnumeration(benchmark::State& state, const char* name) {
+    const size_t records = size_t(state.range(0));
+    const bool real = std::strncmp(name, "usb_", 4) == 0;
+    const emu::BusCapture session = real ? bench::CaptureFiles(std::filesystem::path(ORVANE_CAPTURES_DIR) / name)
+                                         : bench::EmulatedSession(name);
+    const uint8_t address = session.records.empty() ? 0 : SessionAddress(session);
+    if (!address) {
+        state.SkipWithError("no such capture, or it hands out no address");
+        return;
+    }
+    CDecodeFactory factory;
+    if (factory.GetCount() == 0) {
+        state.SkipWithError("no class plug-ins in classes/");
+        return;
+    }
+    // The other devices at the session's own speed.
+    auto speed = uint8_t(SpeedFull);
+    for (const PacketRecord& r : session.records)
+        if (r.Speed() != SpeedNone) {
+            speed = r.Speed();
+            break;
+        }
+    emu::BusCapture capture;
+    capture.payload = session.payload;
+    capture.records.reserve(records);
+    size_t others = 0;
+    while (capture.records.size() < records) {
+        AppendShifted(capture, session, 0, records);
+        emu::BusTrafficBuilder b{SpeedCode(speed)};
+        EnumerateProduct(b, address, uint16_t(0x8000 + others++));
+        const emu::BusCapture other = b.Take();
+        const auto base = uint32_t(capture.payload.size());
+        capture.payload.insert(capture.payload.end(), other.payload.begin(), other.payload.end());
+        AppendShifted(capture, other, base, records);
+    }
+    emu::CaptureSource source(std::move(capture));
+    ParseAndBind(state, source, &factory,
+                 std::string("re-enumerating ") + name + " between " + std::to_string(others) + " other devices");
+    state.counters["other_devices"] = double(others);
+}
+
 // A host handing addresses round all 127, one enumeration after another, each
 // device polled and read once: at 1,000 and at 10,000 enumerations the rates
 // should match.
@@ -500,6 +636,8 @@ BENCHMARK_CAPTURE(BM_ParseLoadedCapture, synthetic, Traffic::Synthetic)
 BENCHMARK_CAPTURE(BM_ParseLoadedCapture, real, Traffic::Real)
     ->Arg(32 << 20)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseAndDecode)->Arg(32 << 20)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeNewDeviceEachEnumeration)
+    ->Arg(1000)->Arg(16000)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseAddressesHandedRound)
     ->Arg(1000)->Arg(10000)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -511,6 +649,10 @@ int main(int argc, char** argv) {
     for (const char* name : {"usb_ls_mouse", "usb_fs_vcp", "usb_hs_flash_drive", "audio"})
         benchmark::RegisterBenchmark((std::string("BM_ParseReenumerating/") + name).c_str(),
                                      [name](benchmark::State& state) { BM_ParseReenumerating(state, name); })
+            ->Arg(1 << 20)->Arg(10 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+    for (const char* name : {"usb_ls_mouse", "mouse"})
+        benchmark::RegisterBenchmark((std::string("BM_ParseNewDeviceEachEnumeration/") + name).c_str(),
+                                     [name](benchmark::State& state) { BM_ParseNewDeviceEachEnumeration(state, name); })
             ->Arg(1 << 20)->Arg(10 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -21,6 +21,8 @@ constexpr uint32_t kWorkBytes = 0xFFFF;
 // `device`: which of the devices that held the address (DeviceTree::DeviceAt).
 uint64_t ClassKey(uint8_t address, uint8_t interface, uint32_t device) { return DeviceTree::IndexKey(address, interface, device); }
 uint64_t BuiltInKey(uint8_t address) { return 1ull << 63 | uint64_t(address) << 8; }
+// `device`: the device's element among the address's (DeviceTree::TurnDevice).
+uint64_t DeviceKey(uint8_t address, uint32_t device) { return uint64_t(device) << 8 | address; }
 
 }  // namespace
 
@@ -42,6 +44,7 @@ void CDecoderManager::ReleaseDecoders() {
     {
         std::lock_guard lock(decodersMutex_);
         gone.swap(decoders_);
+        deviceKeys_.clear();
         failed_.clear();
     }
     // Each goes here, or when a description still running with it returns.
@@ -129,6 +132,7 @@ CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address,
         decoder->OnNotify(NotifyTurn, &turn, 0);
     }
     decoders_[key] = ref;
+    deviceKeys_[DeviceKey(address, tree_.TurnDevice(address, device))].push_back(key);
     return ref;
 }
 
@@ -336,15 +340,21 @@ void CDecoderManager::HandBackTakenOver(uint8_t address, std::vector<EndpointBin
         // Only the turns of the device that holds the address again (a reset
         // loop): their rows are described later by a decoder made for them,
         // which looks beside them for what it missed, and the same device
-        // sent the same again. Class keys order by turn first; the built-in
-        // ones come after them all.
-        const uint32_t device = tree_.TurnDevice(address, turn);
-        for (auto it = decoders_.begin(); it != decoders_.end() && !(it->first >> 63) && (it->first >> 16) < below;) {
-            if (uint8_t(it->first >> 8) == address && tree_.TurnDevice(address, uint32_t(it->first >> 16)) == device) {
-                gone.emplace_back(it->first, std::move(it->second));
-                it = decoders_.erase(it);
-            } else {
-                ++it;
+        // sent the same again.
+        const auto keys = deviceKeys_.find(DeviceKey(address, tree_.TurnDevice(address, turn)));
+        if (keys != deviceKeys_.end()) {
+            std::vector<uint64_t>& held = keys->second;
+            for (size_t k = 0; k < held.size();) {
+                if ((held[k] >> 16) >= below) {
+                    ++k;
+                    continue;
+                }
+                if (const auto it = decoders_.find(held[k]); it != decoders_.end()) {
+                    gone.emplace_back(it->first, std::move(it->second));
+                    decoders_.erase(it);
+                }
+                held[k] = held.back();
+                held.pop_back();
             }
         }
     }

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "DeviceTree.h"
@@ -137,8 +138,12 @@ private:
     // The rows shown are described from the UI thread while a decoding runs
     // on the worker: both look decoders up, and either may make one.
     mutable std::mutex decodersMutex_;
-    // These four under decodersMutex_.
+    // These five under decodersMutex_.
     std::map<uint64_t, DecoderRef> decoders_;
+    // The class keys of decoders_ by address and device (DeviceKey): a turn
+    // hands back its own device's earlier turns without walking the
+    // decoders of devices that never came back.
+    std::unordered_map<uint64_t, std::vector<uint64_t>> deviceKeys_;
     // A decoding is appending to the transfer level.
     bool decoding_ = false;
     // Class codes whose plug-in could not be found or made in this run.
