@@ -288,6 +288,14 @@ TEST(DecoderManager, TransferLevelShapes) {
              b.Setup(5, Request(0xA1, 0x01, 0x0100, 0, 3)), b.In(5, 0, PidData1, k3);
          },
          "258@5.0#0(256) 258@5.0#0(256)"},
+        {"a class request to an endpoint cut short right after a standard request still goes to interface 0",
+         Tree::Hand,
+         [](B& b) {
+             b.ControlTransfer(5, GetDescriptor(0x100, 18), kDevice);
+             b.Setup(5, Request(0x22, 0x01, 0x0100, 0x02, 0));
+             b.ControlTransfer(5, GetDescriptor(0x100, 18), kDevice);
+         },
+         "256@5.0(18:2 16:2 17:2) 258@5.0(256) 256@5.0(18:2 16:2 17:2)"},
         {"class requests to two interfaces in turn each go to their own", Tree::Hand,
          [](B& b) {
              b.ControlTransfer(5, Request(0x21, 1, 0, 1, 0), {});
@@ -650,6 +658,18 @@ TEST(DecoderManager, ALaterDeviceWithAPlugInIsGivenItsOwnConfiguration) {
     EXPECT_EQ(p.factory.configurations[1], keyboardConfig);
     EXPECT_EQ(p.factory.configurations[2], kConfig);
     EXPECT_NE(decoded.find("300@1.2#0(16:2)"), std::string::npos) << decoded;
+    // Only the mouse's own earlier turn is handed back: the keyboard's rows
+    // are described by the decoder that decoded them.
+    EXPECT_FALSE(p.factory.live.count(p.factory.made[0]));
+    ASSERT_TRUE(p.factory.live.count(p.factory.made[1]));
+    UsbItem* keyboardReport = nullptr;
+    for (UsbItem* item : p.decoded.root.children)
+        if (item->type == kClassGroup && item->endpoint == 2) keyboardReport = item;
+    ASSERT_TRUE(keyboardReport);
+    std::string xml;
+    EXPECT_EQ(p.manager.GetDetail(keyboardReport, xml), 1);
+    EXPECT_EQ(p.factory.made[1]->details, 1);
+    EXPECT_EQ(p.factory.creates, 3);
 }
 
 // A whole configuration response for an address whose device descriptor was

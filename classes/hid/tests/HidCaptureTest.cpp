@@ -4,7 +4,10 @@
 // keyboard and a game controller whose reports carry IDs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
+#include <random>
 
 #include "DecodedCapture.h"
 #include "HidTestData.h"
@@ -360,6 +363,143 @@ TEST(HidCapture, EachTurnIsDescribedWithItsOwnDevicesReportDescriptor)
         // The latest first: no turn's decoder is made before another's.
         for (size_t turn = reports.size(); turn-- > 0;)
             EXPECT_EQ(FieldCount(decoded, reports[turn]), c.fields[turn]) << "turn " << turn;
+    }
+}
+
+// Turns at one address of a mouse (now and then reading a five-button
+// descriptor), a keyboard and a game pad in random order, each reading its
+// report descriptor before or after its reports, twice or not at all, with
+// NAK runs held before reads, reports and requests. Every class row holds
+// the records of its own turn alone and shows its own device's icons; every
+// row, the requests inside groups among them, described in random order,
+// shows the layout its turn read in force at it, or else the one its device
+// read in another turn, the last before it or else the first after.
+TEST(HidCapture, RandomTurnsAreEachDescribedWithTheirOwnDevicesLayouts)
+{
+    enum Layout { None, Mouse, FiveButtons, Keyboard, Pad };
+    const size_t inputFields[] = {0, 6, 8, 15, 23};
+    const Bytes fiveButtons = FiveButtonMouse();
+    const Bytes* descriptors[] = {nullptr, &kBootMouse, &fiveButtons, &kBootKeyboard, &kGameController};
+    const struct {
+        Layout layout;
+        uint8_t protocol;
+        Bytes report;
+    } devices[] = {{Mouse, 2, {1, 2, 3}}, {Keyboard, 1, {0, 0, 0x04, 0, 0, 0, 0, 0}},
+                   {Pad, 0, {1, 0x01, 0x80, 16, 32, 48, 64, 0x35}}};
+    enum What { Read, Report, Request };
+    struct Event {
+        What what;
+        size_t turn;
+        Layout read = None;  // the descriptor a read carries
+        bool naks = false;
+    };
+    for (uint32_t seed = 1; seed <= 50; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+        const auto chance = [&](int percent) { return int(random() % 100) < percent; };
+        const size_t turns = 3 + random() % 6;
+        std::vector<size_t> deviceOf(turns);
+        std::vector<std::vector<Event>> plan(turns);
+        for (size_t t = 0; t < turns; ++t) {
+            deviceOf[t] = random() % 3;
+            const Layout own = devices[deviceOf[t]].layout;
+            const auto descriptor = [&] { return own == Mouse && chance(30) ? FiveButtons : own; };
+            const int reads = int(random() % 3);
+            for (int k = 0; k < reads; ++k) plan[t].push_back({Read, t, descriptor()});
+            for (int k = 0, reports = 1 + int(random() % 2); k < reports; ++k) plan[t].push_back({Report, t});
+            if (chance(70)) plan[t].push_back({Request, t});
+            std::shuffle(plan[t].begin(), plan[t].end(), random);
+            for (Event& e : plan[t]) e.naks = chance(40);
+        }
+        // A decoder kept to the end looks nowhere but at what it decoded: the
+        // last turn of each device reads its descriptor.
+        for (size_t d = 0; d < 3; ++d) {
+            for (size_t t = turns; t-- > 0;) {
+                if (deviceOf[t] != d) continue;
+                const bool reads = std::any_of(plan[t].begin(), plan[t].end(), [](const Event& e) { return e.what == Read; });
+                if (!reads) plan[t].insert(plan[t].begin(), {Read, t, devices[d].layout});
+                break;
+            }
+        }
+
+        emu::BusTrafficBuilder b(SpeedFull);
+        std::vector<size_t> turnFrom(turns);
+        std::vector<Event> events;
+        std::map<size_t, size_t> eventAt;  // the record of each event's own transaction or transfer
+        for (size_t t = 0; t < turns; ++t) {
+            const auto& device = devices[deviceOf[t]];
+            const Bytes& own = *descriptors[device.layout];
+            turnFrom[t] = b.Count();
+            Decoded::Enumerate(b, 6, HidConfiguration(device.protocol, own.size(), false));
+            for (const Event& e : plan[t]) {
+                if (e.naks) b.InNak(6, 1, 1 + int(random() % 3));
+                size_t at = 0;
+                if (e.what == Read) {
+                    const Bytes& bytes = *descriptors[e.read];
+                    at = b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(bytes.size())), bytes);
+                } else if (e.what == Report) {
+                    at = b.In(6, 1, PidData0, device.report);
+                } else if (device.layout == Keyboard) {
+                    at = b.ControlTransfer(6, S::SetupPacket(0x21, 0x09, 0x0200, 0, 1), {0x02});
+                } else {
+                    at = b.ControlTransfer(6, S::SetupPacket(0x21, 0x0A, 0, 0, 0), {});
+                }
+                eventAt[at] = events.size();
+                events.push_back(e);
+            }
+        }
+        const auto turnOf = [&](uint32_t record) {
+            return size_t(std::upper_bound(turnFrom.begin(), turnFrom.end(), record) - turnFrom.begin()) - 1;
+        };
+        // The layout in force at event `at`, by the order of the events.
+        const auto inForce = [&](size_t at, auto accept) {
+            Layout before = None, after = None;
+            for (size_t k = 0; k < events.size(); ++k) {
+                if (events[k].what != Read || !accept(events[k])) continue;
+                if (k < at) before = events[k].read;
+                else if (after == None) after = events[k].read;
+            }
+            return before != None ? before : after;
+        };
+        const auto expected = [&](size_t at) {
+            const Event& e = events[at];
+            Layout layout = inForce(at, [&](const Event& r) { return r.turn == e.turn; });
+            if (layout == None)
+                layout = inForce(at, [&](const Event& r) { return deviceOf[r.turn] == deviceOf[e.turn]; });
+            if (e.what == Report) return inputFields[layout];
+            return deviceOf[e.turn] == 1 && layout == Keyboard ? size_t(6) : size_t(0);
+        };
+
+        Decoded decoded(b.Take());
+        ExpectEveryRecordOnce(decoded.transfers, decoded.records);
+        // Each class row and each request inside a group, with its event.
+        std::vector<std::pair<UsbItem*, size_t>> rows;
+        size_t reports = 0, requests = 0;
+        for (UsbItem* item : decoded.transfers.root.children) {
+            if (item->type != 267 && item->type != 269) continue;
+            UsbItem* own = item;
+            while (own->type == 269 && own->children[0]->type != ItemSetupTransaction) own = own->children.back();
+            const auto found = eventAt.find(own->type == 267 ? own->children.back()->firstRecord : own->firstRecord);
+            ASSERT_NE(found, eventAt.end()) << "a class row at record " << item->firstRecord;
+            const Event& e = events[found->second];
+            std::vector<uint32_t> leaves;
+            CollectLeaves(item, leaves);
+            for (uint32_t leaf : leaves) EXPECT_EQ(turnOf(leaf), e.turn) << "a row of turn " << e.turn;
+            if (e.what == Read) continue;
+            reports += e.what == Report;
+            requests += e.what == Request;
+            const bool keyboard = deviceOf[e.turn] == 1;
+            EXPECT_EQ(decoded.Row(item).icon, e.what == Report ? (keyboard ? 3 : 1) : (keyboard ? 2 : 0))
+                << "turn " << e.turn;
+            rows.emplace_back(item, found->second);
+            if (own != item) rows.emplace_back(own, found->second);
+        }
+        EXPECT_EQ(reports, size_t(std::count_if(events.begin(), events.end(), [](const Event& e) { return e.what == Report; })));
+        EXPECT_EQ(requests, size_t(std::count_if(events.begin(), events.end(), [](const Event& e) { return e.what == Request; })));
+        std::shuffle(rows.begin(), rows.end(), random);
+        for (const auto& [row, at] : rows)
+            EXPECT_EQ(FieldCount(decoded, row), expected(at))
+                << "turn " << events[at].turn << " of " << turns << ", record " << row->firstRecord;
     }
 }
 
