@@ -65,7 +65,11 @@ int32_t ConcatChildData(IDecode* source, const UsbItem& parent, uint8_t* buffer,
             total += uint32_t(n);
         }
         // Bytes after a packet the capture lacks would land where its own belong.
-        if (n >= 0 && source->OnNotify(NotifyPayloadLost, child, 0) == 1) break;
+        // A transaction that lost its packet's payload yields none, so only an
+        // empty one, or an item of several packets, is asked.
+        if ((n == 0 || (n > 0 && child->type >= ItemControlTransfer)) &&
+            source->OnNotify(NotifyPayloadLost, child, 0) == 1)
+            break;
     }
     return int32_t(total);
 }
