@@ -408,7 +408,7 @@ TEST(HidDetail, AReportDescriptorReadCutShortIsNoLayout)
 {
     Session s;
     UsbItem* read = s.host.ControlTransfer(ReportDescriptorSetup(kBootMouse), kBootMouse, 8);
-    s.host.LosePayload(read->children[3]);
+    s.host.LosePayload(read->children[5]);  // the first 32 bytes lay out the buttons
     s.Run({read, s.host.In({1, 2, 3})});
     ASSERT_EQ(s.out.size(), 2u);
     EXPECT_TRUE(s.decoder->Descriptor()->Reports().empty());
