@@ -2,12 +2,17 @@
 // beside this program: a disk, a mouse, a speaker and a camera, one session
 // after the other on one bus, parsed once and decoded again each iteration;
 // prints records per second of the decoding and how many class-level rows
-// each plug-in made.
+// each plug-in made. And a new HID device at one address each enumeration,
+// each reading its report descriptor: the decoders the decoding holds at its
+// end, and what describing every row costs a row.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 
 #include "BenchDecode.h"
+#include "BusTrafficBuilder.h"
 #include "CDecodeFactory.h"
 #include "CDecoderManager.h"
 #include "CUsbParser.h"
@@ -96,6 +101,100 @@ void BM_ClassDecodeMix(benchmark::State& state)
     state.counters["ptp_rows"] = double(rows[3]);
 }
 
+// `devices` boot mice at address 6, each another product, each enumerated,
+// reading its report descriptor and sending one report; every packet's bytes
+// after the one before, as the analyser writes them.
+emu::BusCapture NewHidDevices(int devices)
+{
+    using S = emu::SessionBuilder;
+    using Bytes = emu::BusTrafficBuilder::Bytes;
+    const Bytes report = {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x01, 0xA1, 0x00, 0x05, 0x09, 0x19,
+                          0x01, 0x29, 0x03, 0x15, 0x00, 0x25, 0x01, 0x95, 0x03, 0x75, 0x01, 0x81, 0x02,
+                          0x95, 0x01, 0x75, 0x05, 0x81, 0x01, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15,
+                          0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x02, 0x81, 0x06, 0xC0, 0xC0};
+    const Bytes config = {9, 2, 34, 0, 1, 1, 0, 0xA0, 50, 9, 4, 0, 0, 1, 3, 1, 2, 0,
+                          9, 0x21, 0x11, 0x01, 0, 1, 0x22, uint8_t(report.size()), 0, 7, 5, 0x81, 3, 4, 0, 10};
+    emu::BusTrafficBuilder b(SpeedFull);
+    for (int i = 0; i < devices; ++i) {
+        const auto product = uint16_t(0x8000 + i);
+        const Bytes device = {18, 1, 0x00, 0x02, 0, 0, 0, 8, 0x34, 0x12, uint8_t(product), uint8_t(product >> 8),
+                              0x00, 0x01, 0, 0, 0, 1};
+        b.ControlTransfer(0, S::SetupPacket(0x80, 6, 0x100, 0, 8), Bytes(device.begin(), device.begin() + 8));
+        b.ControlTransfer(0, S::SetupPacket(0x00, 5, 6, 0, 0), {});
+        b.ControlTransfer(6, S::SetupPacket(0x80, 6, 0x100, 0, 18), device, {.maxPacket = 8});
+        b.ControlTransfer(6, S::SetupPacket(0x80, 6, 0x200, 0, uint16_t(config.size())), config, {.maxPacket = 8});
+        b.ControlTransfer(6, S::SetupPacket(0x00, 9, 1, 0, 0), {});
+        b.ControlTransfer(6, S::SetupPacket(0x21, 0x0A, 0, 0, 0), {});  // SET_IDLE
+        b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(report.size())), report, {.maxPacket = 8});
+        b.InNak(6, 1, 3);
+        b.In(6, 1, PidData0, {1, uint8_t(i), uint8_t(i >> 8)});
+    }
+    return b.Take();
+}
+
+void BM_DescribeNewHidDevices(benchmark::State& state)
+{
+    const auto devices = int(state.range(0));
+    emu::CaptureSource source(NewHidDevices(devices));
+    CDecodeFactory factory;
+    if (factory.Find(3, 1, 2) < 0) {
+        state.SkipWithError("no HID plug-in in classes/");
+        return;
+    }
+    CUsbParser parser;
+    parser.SetDataSource(&source);
+    TreeSink transactions;
+    parser.Parse(&transactions.sink);
+    std::string tree;
+    parser.GetDeviceTree(tree);
+    double decodeSeconds = 1e9, rowSeconds = 1e9;
+    size_t held = 0, rows = 0, reportFields = 0;
+    for (auto _ : state) {
+        CDecoderManager manager(&factory);
+        manager.LoadDeviceTree(tree);
+        manager.SetHost(&parser);
+        manager.SetRoot(&transactions.root);
+        TreeSink transfers;
+        double t0 = bench::ThreadSeconds();
+        manager.DecodeAll(&transfers.sink);
+        decodeSeconds = std::min(decodeSeconds, bench::ThreadSeconds() - t0);
+        held = manager.DecoderCount();
+        // Every row summarized and described, as a find over the list and a
+        // selection of each row would: the turns handed back get decoders
+        // made to describe them.
+        rows = transfers.root.children.size();
+        reportFields = 0;
+        t0 = bench::ThreadSeconds();
+        for (UsbItem* item : transfers.root.children) {
+            ItemSummary row;
+            std::string xml;
+            manager.Summarize(item, &row);
+            manager.GetDetail(item, xml);
+            if (item->type == 267)
+                for (size_t at = xml.find("<item "); at != std::string::npos; at = xml.find("<item ", at + 1))
+                    ++reportFields;
+        }
+        const double described = bench::ThreadSeconds() - t0;
+        rowSeconds = std::min(rowSeconds, described / double(rows));
+        state.SetIterationTime(described);
+        FreeTransferLevel(&transfers.root);
+        manager.ReleaseDecoders();
+    }
+    FreeChildren(&transactions.root);
+    state.counters["devices"] = devices;
+    state.counters["records"] = double(source.GetCount());
+    state.counters["decode_s"] = decodeSeconds;
+    state.counters["decoders_held"] = double(held);
+    state.counters["rows"] = double(rows);
+    state.counters["describe_us_per_row"] = 1e6 * rowSeconds;
+    state.counters["report_fields"] = double(reportFields);
+    std::printf("%d new HID devices at one address, each reading its report descriptor: %.0f records decoded in "
+                "%.3f s, %zu decoders held after the decoding; every one of %zu rows described at %.2f us a row "
+                "(%zu report fields)\n",
+                devices, double(source.GetCount()), decodeSeconds, held, rows, 1e6 * rowSeconds, reportFields);
+}
+
 }  // namespace
 
+BENCHMARK(BM_DescribeNewHidDevices)->Arg(1000)->Arg(8000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ClassDecodeMix)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);

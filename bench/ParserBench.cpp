@@ -388,7 +388,8 @@ public:
 };
 
 // A device with one HID interface (interrupt IN 1) taking `address`, told
-// apart from every other by its product ID, and one report of it.
+// apart from every other by its product ID, reading its report descriptor
+// (a boot mouse's), and one report of it.
 void EnumerateProduct(emu::BusTrafficBuilder& b, uint8_t address, uint16_t product) {
     using S = emu::SessionBuilder;
     const S::Bytes device = {18, 1, 0x00, 0x02, 0, 0, 0, 64, 0x34, 0x12, uint8_t(product), uint8_t(product >> 8),
@@ -400,6 +401,11 @@ void EnumerateProduct(emu::BusTrafficBuilder& b, uint8_t address, uint16_t produ
     b.ControlTransfer(address, S::SetupPacket(0x80, 6, 0x100, 0, 18), device);
     b.ControlTransfer(address, S::SetupPacket(0x80, 6, 0x200, 0, uint16_t(config.size())), config);
     b.ControlTransfer(address, S::SetupPacket(0x00, 9, 1, 0, 0), {});
+    const S::Bytes report = {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x01, 0xA1, 0x00, 0x05, 0x09, 0x19,
+                             0x01, 0x29, 0x03, 0x15, 0x00, 0x25, 0x01, 0x95, 0x03, 0x75, 0x01, 0x81, 0x02,
+                             0x95, 0x01, 0x75, 0x05, 0x81, 0x01, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15,
+                             0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x02, 0x81, 0x06, 0xC0, 0xC0};
+    b.ControlTransfer(address, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(report.size())), report);
     b.In(address, 1, PidData0, {1, 2, 3});
 }
 
@@ -447,7 +453,7 @@ void AppendShifted(emu::BusCapture& into, const emu::BusCapture& part, uint32_t 
     for (PacketRecord r : part.records) {
         if (into.records.size() == limit) return;
         r.SetTimestamp(r.Timestamp() - first + start);
-        if (r.IsData()) r.SetPayloadOffset(r.PayloadOffset() + payloadBase);
+        if (r.IsData() && !r.PayloadLost()) r.SetPayloadOffset(r.PayloadOffset() + payloadBase);
         into.records.push_back(r);
     }
 }
@@ -479,11 +485,14 @@ void BM_ParseNewDeviceEachEnumeration(benchmark::State& state, const char* name)
             break;
         }
     emu::BusCapture capture;
-    capture.payload = session.payload;
     capture.records.reserve(records);
     size_t others = 0;
     while (capture.records.size() < records) {
-        AppendShifted(capture, session, 0, records);
+        // Each repeat's payload bytes its own, after the packets before, as
+        // the analyser writes them.
+        const auto sessionBase = uint32_t(capture.payload.size());
+        capture.payload.insert(capture.payload.end(), session.payload.begin(), session.payload.end());
+        AppendShifted(capture, session, sessionBase, records);
         emu::BusTrafficBuilder b{SpeedCode(speed)};
         EnumerateProduct(b, address, uint16_t(0x8000 + others++));
         const emu::BusCapture other = b.Take();

@@ -44,6 +44,13 @@ bool StartsWithSetup(const UsbItem& item)
     return !item.children.empty() && item.children[0]->type == ItemSetupTransaction;
 }
 
+// In place of the fields of a row whose payload the capture lacks, as every
+// pane says it.
+void DescribeLost(const char* title, CDecodeResultWriter& document)
+{
+    document.AddItem(document.AddGroup(title), "Data", kPayloadLostText, kPayloadLostText, 0, 0);
+}
+
 std::string Printf(const char* format, int value)
 {
     char text[48];
@@ -74,6 +81,10 @@ int32_t CClassDecoder::Notify(int32_t code, void* arg, intptr_t)
     if (code == NotifyTurn && arg) {
         std::lock_guard lock(descriptorLock_);
         turn_ = *static_cast<const TurnRecords*>(arg);
+        // Told once the level is whole: a turn that decoded without a whole
+        // read of its report descriptor looks beside its rows for its
+        // device's, as a decoder made later to describe them does.
+        if (history_.empty()) searched_ = false;
         return 0;
     }
     if (code != NotifyConfiguration) return 0;
@@ -104,10 +115,24 @@ bool CClassDecoder::IsReportDescriptorTransfer(const UsbItem* transfer)
            (setup->wValue >> 8) == kReportDescriptorType;
 }
 
+bool CClassDecoder::Whole(UsbItem* transfer) const
+{
+    return !Host() || Host()->OnNotify(NotifyPayloadLost, transfer, 0) != 1;
+}
+
+bool CClassDecoder::StagesWhole(const UsbItem& item) const
+{
+    // A refused attempt carries no data of the report.
+    return std::all_of(item.children.begin(), item.children.end(),
+                       [&](UsbItem* child) { return child->status == PidNak || Whole(child); });
+}
+
 void CClassDecoder::TakeReportDescriptor(UsbItem* transfer)
 {
     std::vector<uint8_t> bytes;
-    FetchAll(Host(), transfer, bytes, kDescriptorLimit);
+    // A read whose later packets the capture lacks lays out only the first
+    // fields: it counts as not captured.
+    if (Whole(transfer)) FetchAll(Host(), transfer, bytes, kDescriptorLimit);
     const uint32_t from = transfer->firstRecord;
     // Where it goes, and whether the descriptor in force there is the same.
     auto place = [&] {
@@ -278,48 +303,75 @@ void CClassDecoder::FindReportDescriptor(const UsbItem* item)
         std::lock_guard lock(descriptorLock_);
         turn = turn_;
     }
-    // The reads of this interface's report descriptor at the item's address.
+    // The whole reads of this interface's report descriptor at the item's address.
     const auto read = [&](UsbItem* sibling) -> UsbItem* {
         UsbItem* candidate = Forwarded(sibling);
         if (candidate->type != ItemControlTransfer || candidate->address != item->address ||
-            candidate->interface != item->interface || !IsReportDescriptorTransfer(candidate))
+            candidate->interface != item->interface || !IsReportDescriptorTransfer(candidate) || !Whole(candidate))
             return nullptr;
         return candidate;
     };
-    // The one in force at the item among those `accept` takes: the last read
-    // before it, so a device that took the address over is not described with
-    // an earlier device's; the first after it when none came before.
-    const auto inForce = [&](auto accept) {
+    const UsbItemList& rows = level->children;
+    const uint32_t count = rows.size();
+    if (!turn) {
+        // Not told its turn: any read at the address may be its device's, the
+        // last before the item, else the first after it.
         UsbItem* found = nullptr;
-        for (UsbItem* sibling : level->children) {
+        for (UsbItem* sibling : rows) {
             UsbItem* candidate = read(sibling);
-            if (!candidate || !accept(candidate->firstRecord)) continue;
+            if (!candidate) continue;
             if (candidate->firstRecord > item->firstRecord) {
                 if (!found) found = candidate;
                 break;
             }
             found = candidate;
         }
-        return found;
-    };
-    if (!turn) {
-        // Not told its turn: any read at the address may be its device's.
-        if (UsbItem* found = inForce([](uint32_t) { return true; })) TakeReportDescriptor(found);
+        if (found) TakeReportDescriptor(found);
         return;
     }
+    // Where the turn's reads stand. The built-in decoder hands the address's
+    // transfers on in the order of their SETUPs, and this interface's decoder
+    // holds none back: every read of the turn stands after the last such
+    // transfer from before the turn and before the first one from after it.
+    // Other rows stand only roughly by record (a held run's group goes in
+    // late), so the search for the turn's start is a guess the walk corrects.
+    const auto transferAt = [&](UsbItem* sibling) -> const UsbItem* {
+        const UsbItem* t = Forwarded(sibling);
+        if (t->address != item->address || (t->interface != kNone && t->interface != item->interface)) return nullptr;
+        return t->type == ItemControlTransfer || (t->type == TypeClassRequest && StartsWithSetup(*t)) ? t : nullptr;
+    };
+    uint32_t start = 0;
+    for (uint32_t below = count; start < below;) {
+        const uint32_t middle = start + (below - start) / 2;
+        if (rows[middle]->firstRecord < turn->from) start = middle + 1;
+        else below = middle;
+    }
+    for (; start > 0; --start)
+        if (const UsbItem* t = transferAt(rows[start - 1]); t && t->firstRecord < turn->from) break;
     // Every read of its own turn, as the turn's decoder took them while it
     // decoded: each row then finds the one in force at it, whichever row asked.
-    bool own = false;
-    for (UsbItem* sibling : level->children) {
-        UsbItem* candidate = read(sibling);
-        if (!candidate || candidate->firstRecord < turn->from || candidate->firstRecord >= turn->to) continue;
-        TakeReportDescriptor(candidate);
-        own = true;
+    uint32_t end = start;
+    for (; end < count; ++end) {
+        if (const UsbItem* t = transferAt(rows[end]); t && t->firstRecord >= turn->to) break;
+        UsbItem* candidate = read(rows[end]);
+        if (candidate && candidate->firstRecord >= turn->from && candidate->firstRecord < turn->to)
+            TakeReportDescriptor(candidate);
     }
-    // A turn whose read was not captured: its device's from another turn.
-    if (own || !turn->sameDevice) return;
-    if (UsbItem* found = inForce([&](uint32_t record) { return turn->sameDevice(*turn, record); }))
-        TakeReportDescriptor(found);
+    {
+        std::lock_guard lock(descriptorLock_);
+        if (!history_.empty()) return;
+    }
+    // A turn whose read was not captured: its device's from another turn,
+    // the last before it, else the first after it.
+    if (!turn->sameDevice) return;
+    const auto sameDevice = [&](UsbItem* sibling) {
+        UsbItem* candidate = read(sibling);
+        return candidate && turn->sameDevice(*turn, candidate->firstRecord) ? candidate : nullptr;
+    };
+    for (uint32_t k = start; k-- > 0;)
+        if (UsbItem* found = sameDevice(rows[k])) return TakeReportDescriptor(found);
+    for (uint32_t k = end; k < count; ++k)
+        if (UsbItem* found = sameDevice(rows[k])) return TakeReportDescriptor(found);
 }
 
 UsbItem* CClassDecoder::Forwarded(UsbItem* item)
@@ -434,6 +486,10 @@ bool CClassDecoder::DescribeItem(UsbItem* item, CDecodeResultWriter& document)
     switch (item->type) {
     case ItemControlTransfer: {
         if (!IsReportDescriptorTransfer(item)) return false;
+        if (!Whole(item)) {
+            DescribeLost("Transfer", document);
+            return true;
+        }
         // The transfer's own descriptor, also where a later one is in force.
         std::vector<uint8_t> bytes;
         FetchAll(Host(), item, bytes, kDescriptorLimit);
@@ -442,11 +498,15 @@ bool CClassDecoder::DescribeItem(UsbItem* item, CDecodeResultWriter& document)
         DescribeDescriptor(own, document);
         return true;
     }
-    case TypeInputReport: DescribeInputReport(*layouts, item, document); return true;
+    case TypeInputReport:
+        if (!StagesWhole(*item)) DescribeLost("Input report", document);
+        else DescribeInputReport(*layouts, item, document);
+        return true;
     case TypeClassRequest:
         if (item->children.empty()) return true;
         if (!StartsWithSetup(*item)) return DescribeItem(item->children.back(), document);
-        DescribeReportRequest(*layouts, item, document);
+        if (!StagesWhole(*item)) DescribeLost("Transfer", document);
+        else DescribeReportRequest(*layouts, item, document);
         return true;
     case ItemSetupTransaction: {
         uint8_t setup[SetupPacket::kSize];

@@ -51,12 +51,18 @@ private:
     // A held NAK run's group stands for the transfer behind it: that
     // transfer; any other item itself.
     static UsbItem* Forwarded(UsbItem* item);
-    // Lays out the transfer's descriptor unless it is the one in force.
+    // Lays out the transfer's descriptor unless it is the one in force, or
+    // the capture lacks part of it.
     void TakeReportDescriptor(UsbItem* transfer);
+    // Whether the host holds every packet's payload of the item.
+    bool Whole(UsbItem* item) const;
+    // Whether every stage of a report or request but a NAKed one is whole.
+    bool StagesWhole(const UsbItem& item) const;
     // True once, while no descriptor was seen and the decoder has decoded
     // nothing: then the caller searches.
     bool StartSearch();
-    // Looks for the interface's report descriptor beside `item`.
+    // Looks for the interface's report descriptor beside `item`: in its
+    // turn's rows once told its turn, else in the whole level.
     void FindReportDescriptor(const UsbItem* item);
     void DescribeDescriptor(const CReportDescriptor& layouts, CDecodeResultWriter& document) const;
     void DescribeInputReport(const CReportDescriptor& layouts, UsbItem* item, CDecodeResultWriter& document);

@@ -21,8 +21,10 @@ constexpr uint32_t kWorkBytes = 0xFFFF;
 // `device`: which of the devices that held the address (DeviceTree::DeviceAt).
 uint64_t ClassKey(uint8_t address, uint8_t interface, uint32_t device) { return DeviceTree::IndexKey(address, interface, device); }
 uint64_t BuiltInKey(uint8_t address) { return 1ull << 63 | uint64_t(address) << 8; }
-// `device`: the device's element among the address's (DeviceTree::TurnDevice).
-uint64_t DeviceKey(uint8_t address, uint32_t device) { return uint64_t(device) << 8 | address; }
+bool IsBuiltInKey(uint64_t key) { return key >> 63; }
+// The turn (DeviceTree::DeviceAt) and the address of a class key.
+uint32_t KeyTurn(uint64_t key) { return uint32_t(key >> 16); }
+uint8_t KeyAddress(uint64_t key) { return uint8_t(key >> 8); }
 
 }  // namespace
 
@@ -44,7 +46,7 @@ void CDecoderManager::ReleaseDecoders() {
     {
         std::lock_guard lock(decodersMutex_);
         gone.swap(decoders_);
-        deviceKeys_.clear();
+        for (auto& keys : addressKeys_) keys.clear();
         failed_.clear();
     }
     // Each goes here, or when a description still running with it returns.
@@ -120,20 +122,22 @@ CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address,
         if (!workBytes_.empty())
             decoder->OnNotify(NotifyConfiguration, work_.data(), intptr_t(workBytes_.size()));
     }
-    if (describing) {
-        // It looks beside its rows for what the decoding showed the turn's own
-        // decoder: another device's traffic at the address is none of it.
-        TurnRecords turn;
-        std::tie(turn.from, turn.to) = tree_.DeviceRecords(address, device);
-        turn.sameDevice = &CDecoderManager::SameDevice;
-        turn.owner = this;
-        turn.address = address;
-        turn.device = tree_.TurnDevice(address, device);
-        decoder->OnNotify(NotifyTurn, &turn, 0);
-    }
+    if (describing) TellTurn(*decoder, address, device);
     decoders_[key] = ref;
-    deviceKeys_[DeviceKey(address, tree_.TurnDevice(address, device))].push_back(key);
+    addressKeys_[address].push_back(key);
     return ref;
+}
+
+void CDecoderManager::TellTurn(IDecodeClass& decoder, uint8_t address, uint32_t device) {
+    // It looks beside its rows for what the decoding showed the turn's own
+    // decoder: another device's traffic at the address is none of it.
+    TurnRecords turn;
+    std::tie(turn.from, turn.to) = tree_.DeviceRecords(address, device);
+    turn.sameDevice = &CDecoderManager::SameDevice;
+    turn.owner = this;
+    turn.address = address;
+    turn.device = tree_.TurnDevice(address, device);
+    decoder.OnNotify(NotifyTurn, &turn, 0);
 }
 
 CDecoderManager::DecoderRef CDecoderManager::GetDecoder(const UsbItem* item, uint8_t interface, bool describing) {
@@ -311,7 +315,14 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
     } catch (const std::bad_alloc&) {
         result = 0;
     }
-    SetDecoding(false);
+    {
+        // The level is whole now: the decoders kept are told their turns, so
+        // that each describes its rows as one made later for them would.
+        std::lock_guard lock(decodersMutex_);
+        decoding_ = false;
+        for (const auto& [key, decoder] : decoders_)
+            if (!IsBuiltInKey(key)) TellTurn(*decoder, KeyAddress(key), KeyTurn(key));
+    }
     sink_ = nullptr;
     cancelled_ = stopped;
     cancel_ = false;
@@ -337,25 +348,21 @@ void CDecoderManager::HandBackTakenOver(uint8_t address, std::vector<EndpointBin
         if (builtIn != decoders_.end())
             if (const UsbItem* open = static_cast<const CDecodeRequest*>(builtIn->second.get())->OpenTransfer())
                 below = std::min(below, tree_.DeviceAt(address, open->firstRecord));
-        // Only the turns of the device that holds the address again (a reset
-        // loop): their rows are described later by a decoder made for them,
-        // which looks beside them for what it missed, and the same device
-        // sent the same again.
-        const auto keys = deviceKeys_.find(DeviceKey(address, tree_.TurnDevice(address, turn)));
-        if (keys != deviceKeys_.end()) {
-            std::vector<uint64_t>& held = keys->second;
-            for (size_t k = 0; k < held.size();) {
-                if ((held[k] >> 16) >= below) {
-                    ++k;
-                    continue;
-                }
-                if (const auto it = decoders_.find(held[k]); it != decoders_.end()) {
-                    gone.emplace_back(it->first, std::move(it->second));
-                    decoders_.erase(it);
-                }
-                held[k] = held.back();
-                held.pop_back();
+        // Every earlier turn, whichever device holds the address now: their
+        // rows are described later by a decoder made for them, told its turn,
+        // which looks beside them for what it missed.
+        std::vector<uint64_t>& held = addressKeys_[address];
+        for (size_t k = 0; k < held.size();) {
+            if (KeyTurn(held[k]) >= below) {
+                ++k;
+                continue;
             }
+            if (const auto it = decoders_.find(held[k]); it != decoders_.end()) {
+                gone.emplace_back(it->first, std::move(it->second));
+                decoders_.erase(it);
+            }
+            held[k] = held.back();
+            held.pop_back();
         }
     }
     takenOver_[address] = below < turn;
@@ -488,7 +495,10 @@ int32_t CDecoderManager::OnNotify(int32_t code, void* arg, intptr_t param) {
     const auto* item = static_cast<const UsbItem*>(arg);
     if (code == NotifyPayloadLost && item && item->type <= ItemControlTransfer)
         return host_ ? host_->OnNotify(code, arg, param) : 0;
-    const DecoderRef decoder = GetDecoder(static_cast<UsbItem*>(arg), kNone, true);
+    // Looked up as for the other descriptions: a class row of no interface
+    // (a class request to an endpoint) is interface 0's, never the built-in
+    // decoder's, which answers nothing.
+    const DecoderRef decoder = DecoderForDescription(static_cast<UsbItem*>(arg));
     return decoder ? decoder->OnNotify(code, arg, param) : 0;
 }
 

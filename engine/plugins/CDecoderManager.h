@@ -12,7 +12,6 @@
 #include <string>
 #include <string_view>
 #include <tuple>
-#include <unordered_map>
 #include <vector>
 
 #include "DeviceTree.h"
@@ -68,6 +67,14 @@ public:
         std::lock_guard lock(decodersMutex_);
         return decoders_.size();
     }
+    // The class keys the hand-back walks: bounded as the decoders are, also
+    // for a manager decoding capture after capture.
+    size_t HandBackKeyCount() const {
+        std::lock_guard lock(decodersMutex_);
+        size_t count = 0;
+        for (const auto& keys : addressKeys_) count += keys.size();
+        return count;
+    }
 
 private:
     // Shared by the table and every call into the decoder: a decoding that
@@ -97,6 +104,8 @@ private:
     DecoderRef CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device, uint64_t key,
                                   bool describing);
     DecoderRef BuiltInDecoder(uint8_t address);
+    // NotifyTurn: the records of turn `device` at the address.
+    void TellTurn(IDecodeClass& decoder, uint8_t address, uint32_t device);
     // TurnRecords::sameDevice, for this manager's tree.
     static bool SameDevice(const TurnRecords& turn, uint32_t record);
     // Binds a top-level transaction-level item: writes its interface and
@@ -140,10 +149,9 @@ private:
     mutable std::mutex decodersMutex_;
     // These five under decodersMutex_.
     std::map<uint64_t, DecoderRef> decoders_;
-    // The class keys of decoders_ by address and device (DeviceKey): a turn
-    // hands back its own device's earlier turns without walking the
-    // decoders of devices that never came back.
-    std::unordered_map<uint64_t, std::vector<uint64_t>> deviceKeys_;
+    // The class keys of decoders_ by address: a turn hands back the earlier
+    // turns at its address without walking the decoders of other addresses.
+    std::vector<uint64_t> addressKeys_[128];
     // A decoding is appending to the transfer level.
     bool decoding_ = false;
     // Class codes whose plug-in could not be found or made in this run.

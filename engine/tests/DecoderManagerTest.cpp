@@ -31,7 +31,8 @@ public:
     IDecode* host = nullptr;
     std::vector<uint8_t> configuration;
     std::vector<uint8_t>* given = nullptr;  // the factory's copy: outlives the decoder
-    int notifications = 0;
+    int notifications = 0;  // but of its turn
+    int turns = 0;
     std::function<void()> onSummarize;  // called inside Summarize
     std::function<void()> onTake;       // called when a transaction joins a group
 
@@ -53,6 +54,7 @@ public:
     int details = 0;
     const ImageList* GetImageList(UsbItem*) override { return nullptr; }
     int32_t OnNotify(int32_t code, void* arg, intptr_t param) override {
+        if (code == NotifyTurn) return ++turns, 0;
         ++notifications;
         if (code != NotifyConfiguration) return 7;
         configuration.assign(static_cast<const uint8_t*>(arg), static_cast<const uint8_t*>(arg) + param);
@@ -466,15 +468,17 @@ TEST(DecoderManager, DescriptionsAskTheHostFirstThenTheItemsDecoder) {
         EXPECT_EQ(row.name, "fake");
         EXPECT_EQ(p.manager.GetData(group, nullptr, 0), 3);
         EXPECT_EQ(p.manager.GetDetail(group, xml), 1);
+        // The notices too (a class request to an endpoint is such a row): the
+        // address's built-in decoder would answer nothing.
+        uint32_t length = 0;
+        EXPECT_EQ(p.manager.OnNotify(NotifyDataLength, group, intptr_t(&length)), 7);
+        EXPECT_EQ(p.manager.OnNotify(NotifyPayloadLost, group, 0), 7);
         EXPECT_EQ(group->interface, interface);
     }
     group->interface = 0;
-    uint32_t length = 0;
-    EXPECT_EQ(p.manager.OnNotify(NotifyDataLength, group, intptr_t(&length)), 7);
     // Whether payload was lost the parser tells of its own items, bound or not.
     EXPECT_EQ(p.manager.OnNotify(NotifyPayloadLost, group->children[0], 0), 1);
     EXPECT_EQ(p.manager.OnNotify(NotifyPayloadLost, transfer, 0), 0);
-    EXPECT_EQ(p.manager.OnNotify(NotifyPayloadLost, group, 0), 7);
     // A control transfer is the parser's too: a data stage it lost is told through the manager.
     auto& records = const_cast<emu::BusCapture&>(p.source.Capture()).records;
     size_t stage = 2;  // past the setup packet's data
@@ -633,6 +637,71 @@ TEST(DecoderManager, ATurnTakenOverKeepsItsDecoderForItsOpenTransfer) {
     EXPECT_EQ(p.factory.creates, 2) << "one decoder a turn: " << decoded;
 }
 
+// Another device at one address each enumeration (a test station cycling
+// products through one port), or a device of two interfaces in a reset loop:
+// every earlier turn is handed back whichever device takes the address over,
+// so what the decoding holds at its end is a handful of decoders, and a
+// manager decoding capture after capture keeps no key of an earlier one.
+TEST(DecoderManager, TurnsTakenOverHoldNoDecoderWhateverTheDevices) {
+    const auto product = [](uint16_t id) {
+        S::Bytes device = kDevice;
+        device[10] = uint8_t(id), device[11] = uint8_t(id >> 8);
+        return device;
+    };
+    const auto newDevices = [&](int count) {
+        B b;
+        for (int i = 0; i < count; ++i) {
+            Enumerate(b, 1, product(uint16_t(0x8000 + i)));
+            b.In(1, 1, PidData0, k3);
+        }
+        return b.Take();
+    };
+    Pipeline p(newDevices(8000));
+    p.Learn();
+    p.Decode();
+    EXPECT_EQ(p.factory.creates, 8000);
+    // The built-in decoders of addresses 0 and 1, and the last turn's.
+    EXPECT_EQ(p.manager.DecoderCount(), 3u);
+    EXPECT_EQ(p.factory.live.size(), 1u);
+    // Rows of every turn described: a decoder is made for each turn handed back.
+    for (UsbItem* item : p.decoded.root.children) {
+        ItemSummary row;
+        if (item->type == kClassGroup) EXPECT_EQ(p.manager.Summarize(item, &row), 1);
+    }
+    EXPECT_EQ(p.manager.DecoderCount(), 8002u);
+    {
+        SCOPED_TRACE("the same manager decodes another capture");
+        Pipeline next(newDevices(3));
+        p.manager.SetHost(&next.parser);
+        p.manager.SetRoot(&next.parsed.root);
+        p.manager.LoadDeviceTree(next.Learn());
+        CollectingSink sink;
+        EXPECT_EQ(p.manager.DecodeAll(&sink), 1);
+        EXPECT_EQ(p.manager.DecoderCount(), 3u);
+        EXPECT_EQ(p.manager.HandBackKeyCount(), 1u) << "keys of the capture before";
+        FreeTransferLevel(&sink.root);
+        p.manager.ReleaseDecoders();
+        p.manager.SetHost(&p.parser);
+        p.manager.SetRoot(&p.parsed.root);
+    }
+
+    SCOPED_TRACE("a device of two interfaces in a reset loop");
+    // Interface 0 HID with interrupt IN 1, interface 1 HID with interrupt IN 2.
+    const S::Bytes twoInterfaces = {9, 2, 50, 0, 2, 1, 0, 0x80, 50, 9, 4, 0, 0, 1, 3, 1, 2, 0, 9, 0x21, 0x11, 0x01, 0,
+                                    1, 0x22, 52, 0, 7, 5, 0x81, 3, 4, 0, 10, 9, 4, 1, 0, 1, 3, 0, 0, 0, 7, 5, 0x82,
+                                    3, 4, 0, 10};
+    B b;
+    for (int turn = 0; turn < 1000; ++turn) {
+        Enumerate(b, 1, kDevice, twoInterfaces);
+        b.In(1, 1, PidData0, k3), b.In(1, 2, PidData0, k3);
+    }
+    Pipeline loop(b.Take());
+    loop.Learn();
+    loop.Decode();
+    EXPECT_EQ(loop.factory.creates, 2000);
+    EXPECT_EQ(loop.manager.DecoderCount(), 4u) << "the built-in ones and the last turn's two";
+}
+
 // A keyboard takes the mouse's address between two turns of the mouse: each
 // turn's HID decoder is given the configuration of the device that held the
 // address then, and the keyboard's reports go to its own endpoint's group.
@@ -658,18 +727,19 @@ TEST(DecoderManager, ALaterDeviceWithAPlugInIsGivenItsOwnConfiguration) {
     EXPECT_EQ(p.factory.configurations[1], keyboardConfig);
     EXPECT_EQ(p.factory.configurations[2], kConfig);
     EXPECT_NE(decoded.find("300@1.2#0(16:2)"), std::string::npos) << decoded;
-    // Only the mouse's own earlier turn is handed back: the keyboard's rows
-    // are described by the decoder that decoded them.
-    EXPECT_FALSE(p.factory.live.count(p.factory.made[0]));
-    ASSERT_TRUE(p.factory.live.count(p.factory.made[1]));
+    // Every earlier turn is handed back, the keyboard's too: its rows are
+    // described by a decoder made for them, given the keyboard's configuration.
+    EXPECT_EQ(p.factory.live.size(), 1u);
+    EXPECT_TRUE(p.factory.live.count(p.factory.made[2]));
     UsbItem* keyboardReport = nullptr;
     for (UsbItem* item : p.decoded.root.children)
         if (item->type == kClassGroup && item->endpoint == 2) keyboardReport = item;
     ASSERT_TRUE(keyboardReport);
     std::string xml;
     EXPECT_EQ(p.manager.GetDetail(keyboardReport, xml), 1);
-    EXPECT_EQ(p.factory.made[1]->details, 1);
-    EXPECT_EQ(p.factory.creates, 3);
+    ASSERT_EQ(p.factory.creates, 4);
+    EXPECT_EQ(p.factory.made[3]->details, 1);
+    EXPECT_EQ(p.factory.configurations[3], keyboardConfig);
 }
 
 // A whole configuration response for an address whose device descriptor was

@@ -1,4 +1,6 @@
 // Rows, bytes and detail documents the parser gives of its items.
+#include <memory>
+
 #include "ParserHarness.h"
 #include "SessionBuilder.h"
 
@@ -89,6 +91,31 @@ TEST(Descriptions, APacketWhosePayloadTheCaptureLacks) {
 
     for (auto [item, answer] : {std::pair{data, 1}, {lost, 1}, {lost->children[0], 0}, {kept, 0}})
         EXPECT_EQ(d.parser.OnNotify(NotifyPayloadLost, item, 0), answer) << item->type;
+}
+
+// A NAKed attempt of a stage carries none of the transfer's data: its packet
+// losing its payload leaves the transfer whole, the retry that was taken
+// losing it does not.
+TEST(Descriptions, AControlTransferLosesNoPayloadWithANakedAttempt) {
+    for (const bool retryLost : {false, true}) {
+        SCOPED_TRACE(retryLost ? "the retry lost its payload" : "the NAKed attempt lost its payload");
+        B b(SpeedFull);
+        b.Setup(1, emu::SessionBuilder::SetupPacket(0x21, 0x09, 0x0200, 0, 1));  // SET_REPORT of one byte
+        const size_t refused = b.Out(1, 0, PidData1, {0x02}, PidNak);
+        const size_t taken = b.Out(1, 0, PidData1, {0x02});
+        b.In(1, 0, PidData1, {});
+        emu::BusCapture capture = b.Take();
+        capture.records[(retryLost ? taken : refused) + 1].SetPayloadOffset(PacketRecord::kPayloadLost);
+        Described d(std::move(capture));
+        ASSERT_EQ(d.sink.root.children.size(), 4u);
+        EXPECT_EQ(d.Top(1)->status, PidNak);
+        // The stages as the standard-request decoder holds them.
+        auto transfer = std::make_unique<UsbItem>(ItemControlTransfer, 0);
+        for (UsbItem* stage : d.sink.root.children) transfer->children.push_back(stage);
+        EXPECT_EQ(d.parser.OnNotify(NotifyPayloadLost, d.Top(retryLost ? 2 : 1), 0), 1);
+        EXPECT_EQ(d.parser.OnNotify(NotifyPayloadLost, transfer.get(), 0), retryLost ? 1 : 0);
+        transfer->children.clear();
+    }
 }
 
 TEST(Descriptions, IconsFollowTheDirectionOfTheTransaction) {

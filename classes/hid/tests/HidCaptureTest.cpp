@@ -305,6 +305,50 @@ TEST(HidCapture, AHandedBackTurnDescribesItsRowsAlikeWhicheverComesFirst)
     }
 }
 
+// The payload of the data packet `index` (0 the SETUP's) from record `from`
+// on, as a ring that wrote over it leaves it.
+void LoseDataPacket(emu::BusCapture& capture, size_t from, int index)
+{
+    for (size_t r = from; r < capture.records.size(); ++r)
+        if (capture.records[r].IsData() && index-- == 0) {
+            capture.records[r].SetPayloadOffset(PacketRecord::kPayloadLost);
+            return;
+        }
+}
+
+// The last turn of a mouse whose report-descriptor read was not captured, or
+// was cut short, is described with the layout the mouse read in its turn
+// before: alike by the decoder kept from the decoding and by one made after
+// the decoders were released (a switch of level does that).
+TEST(HidCapture, TheLastTurnWithoutAWholeReadHasItsDevicesLayoutKeptOrReleased)
+{
+    for (const bool cut : {false, true}) {
+        SCOPED_TRACE(cut ? "its read cut short" : "its read not captured");
+        emu::BusTrafficBuilder b(SpeedFull);
+        const auto read = [&] {
+            return b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(kBootMouse.size())), kBootMouse,
+                                     {.maxPacket = 8});
+        };
+        Decoded::Enumerate(b, 6, HidConfiguration(2, kBootMouse.size(), false));
+        read();
+        b.In(6, 1, PidData0, {1, 2, 3});
+        Decoded::Enumerate(b, 6, HidConfiguration(2, kBootMouse.size(), false));
+        const size_t last = cut ? read() : 0;
+        b.In(6, 1, PidData0, {1, 2, 3});
+        emu::BusCapture capture = b.Take();
+        if (cut) LoseDataPacket(capture, last, 3);
+        Decoded decoded(std::move(capture));
+        const auto reports = decoded.Rows([](UsbItem* item, const ItemSummary&) { return item->type == 267; });
+        ASSERT_EQ(reports.size(), 2u);
+        EXPECT_EQ(Offsets(ReportGroup(decoded, reports[1])), Join({Fields(0, 1, 3), {"3/5"}, Fields(8, 8, 2)}))
+            << "kept";
+        static_cast<CDecoderManager&>(decoded.Manager()).ReleaseDecoders();
+        EXPECT_EQ(Offsets(ReportGroup(decoded, reports[1])), Join({Fields(0, 1, 3), {"3/5"}, Fields(8, 8, 2)}))
+            << "released";
+        EXPECT_EQ(ReportGroup(decoded, reports[0]).items.size(), 6u);
+    }
+}
+
 // The boot mouse with five buttons and three bits of padding: as long, so a
 // mouse that boots with it is the same device to the device tree.
 Bytes FiveButtonMouse()
@@ -368,8 +412,9 @@ TEST(HidCapture, EachTurnIsDescribedWithItsOwnDevicesReportDescriptor)
 
 // Turns at one address of a mouse (now and then reading a five-button
 // descriptor), a keyboard and a game pad in random order, each reading its
-// report descriptor before or after its reports, twice or not at all, with
-// NAK runs held before reads, reports and requests. Every class row holds
+// report descriptor before or after its reports, twice or not at all, now and
+// then a read whose later packets the capture lacks (which counts as none),
+// with NAK runs held before reads, reports and requests. Every class row holds
 // the records of its own turn alone and shows its own device's icons; every
 // row, the requests inside groups among them, described in random order,
 // shows the layout its turn read in force at it, or else the one its device
@@ -392,6 +437,7 @@ TEST(HidCapture, RandomTurnsAreEachDescribedWithTheirOwnDevicesLayouts)
         size_t turn;
         Layout read = None;  // the descriptor a read carries
         bool naks = false;
+        bool cut = false;  // a read whose later packets lost their payload
     };
     for (uint32_t seed = 1; seed <= 50; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
@@ -405,27 +451,18 @@ TEST(HidCapture, RandomTurnsAreEachDescribedWithTheirOwnDevicesLayouts)
             const Layout own = devices[deviceOf[t]].layout;
             const auto descriptor = [&] { return own == Mouse && chance(30) ? FiveButtons : own; };
             const int reads = int(random() % 3);
-            for (int k = 0; k < reads; ++k) plan[t].push_back({Read, t, descriptor()});
+            for (int k = 0; k < reads; ++k) plan[t].push_back({Read, t, descriptor(), false, chance(25)});
             for (int k = 0, reports = 1 + int(random() % 2); k < reports; ++k) plan[t].push_back({Report, t});
             if (chance(70)) plan[t].push_back({Request, t});
             std::shuffle(plan[t].begin(), plan[t].end(), random);
             for (Event& e : plan[t]) e.naks = chance(40);
-        }
-        // A decoder kept to the end looks nowhere but at what it decoded: the
-        // last turn of each device reads its descriptor.
-        for (size_t d = 0; d < 3; ++d) {
-            for (size_t t = turns; t-- > 0;) {
-                if (deviceOf[t] != d) continue;
-                const bool reads = std::any_of(plan[t].begin(), plan[t].end(), [](const Event& e) { return e.what == Read; });
-                if (!reads) plan[t].insert(plan[t].begin(), {Read, t, devices[d].layout});
-                break;
-            }
         }
 
         emu::BusTrafficBuilder b(SpeedFull);
         std::vector<size_t> turnFrom(turns);
         std::vector<Event> events;
         std::map<size_t, size_t> eventAt;  // the record of each event's own transaction or transfer
+        std::vector<size_t> cuts;          // the records of the reads cut short
         for (size_t t = 0; t < turns; ++t) {
             const auto& device = devices[deviceOf[t]];
             const Bytes& own = *descriptors[device.layout];
@@ -436,7 +473,9 @@ TEST(HidCapture, RandomTurnsAreEachDescribedWithTheirOwnDevicesLayouts)
                 size_t at = 0;
                 if (e.what == Read) {
                     const Bytes& bytes = *descriptors[e.read];
-                    at = b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(bytes.size())), bytes);
+                    at = b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(bytes.size())), bytes,
+                                           {.maxPacket = 8});
+                    if (e.cut) cuts.push_back(at);
                 } else if (e.what == Report) {
                     at = b.In(6, 1, PidData0, device.report);
                 } else if (device.layout == Keyboard) {
@@ -455,7 +494,7 @@ TEST(HidCapture, RandomTurnsAreEachDescribedWithTheirOwnDevicesLayouts)
         const auto inForce = [&](size_t at, auto accept) {
             Layout before = None, after = None;
             for (size_t k = 0; k < events.size(); ++k) {
-                if (events[k].what != Read || !accept(events[k])) continue;
+                if (events[k].what != Read || events[k].cut || !accept(events[k])) continue;
                 if (k < at) before = events[k].read;
                 else if (after == None) after = events[k].read;
             }
@@ -470,7 +509,9 @@ TEST(HidCapture, RandomTurnsAreEachDescribedWithTheirOwnDevicesLayouts)
             return deviceOf[e.turn] == 1 && layout == Keyboard ? size_t(6) : size_t(0);
         };
 
-        Decoded decoded(b.Take());
+        emu::BusCapture capture = b.Take();
+        for (const size_t at : cuts) LoseDataPacket(capture, at, 2);
+        Decoded decoded(std::move(capture));
         ExpectEveryRecordOnce(decoded.transfers, decoded.records);
         // Each class row and each request inside a group, with its event.
         std::vector<std::pair<UsbItem*, size_t>> rows;
@@ -501,6 +542,67 @@ TEST(HidCapture, RandomTurnsAreEachDescribedWithTheirOwnDevicesLayouts)
             EXPECT_EQ(FieldCount(decoded, row), expected(at))
                 << "turn " << events[at].turn << " of " << turns << ", record " << row->firstRecord;
     }
+}
+
+// A new device each enumeration at one address (a test station cycling
+// products through one port), each reading its report descriptor: the
+// decoding ends holding a handful of decoders, and describing every row
+// reads about as many records a row at 8,000 turns as at 1,000, every report
+// with its own turn's layout.
+TEST(HidCapture, NewDevicesEachEnumerationHoldAHandfulAndAreDescribedRowByRow)
+{
+    const Bytes configuration = HidConfiguration(2, kBootMouse.size(), false);
+    const auto recordsPerRow = [&](int devices) {
+        emu::BusTrafficBuilder b(SpeedFull);
+        for (int i = 0; i < devices; ++i) {
+            const auto product = uint16_t(0x8000 + i);
+            const Bytes device = {18, 1, 0x00, 0x02, 0, 0, 0, 64, 0x34, 0x12, uint8_t(product), uint8_t(product >> 8),
+                                  0x00, 0x01, 1, 2, 0, 1};
+            b.ControlTransfer(0, S::SetupPacket(0x80, 6, 0x100, 0, 8), Bytes(device.begin(), device.begin() + 8));
+            b.ControlTransfer(0, S::SetupPacket(0x00, 5, 6, 0, 0), {});
+            b.ControlTransfer(6, S::SetupPacket(0x80, 6, 0x100, 0, 18), device);
+            b.ControlTransfer(6, S::SetupPacket(0x80, 6, 0x200, 0, uint16_t(configuration.size())), configuration);
+            b.ControlTransfer(6, S::SetupPacket(0x00, 9, 1, 0, 0), {});
+            b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(kBootMouse.size())), kBootMouse);
+            b.In(6, 1, PidData0, {1, 2, 3});
+        }
+        emu::CaptureSource source(b.Take());
+        CUsbParser parser;
+        parser.SetDataSource(&source);
+        CollectingSink transactions, transfers;
+        EXPECT_EQ(parser.Parse(&transactions), 1);
+        std::string tree;
+        parser.GetDeviceTree(tree);
+        CDecodeFactory factory(ORVANE_CLASSES_DIR);
+        CDecoderManager manager(&factory);
+        manager.LoadDeviceTree(tree);
+        manager.SetHost(&parser);
+        manager.SetRoot(&transactions.root);
+        EXPECT_EQ(manager.DecodeAll(&transfers), 1);
+        // The built-in decoders of addresses 0 and 6, and the last turn's HID decoder.
+        EXPECT_EQ(manager.DecoderCount(), 3u) << devices << " devices";
+        // Every record a description reads goes through GetRecord from here on.
+        source.SetPeekable(false);
+        const uint32_t before = source.GetRecordCalls();
+        size_t reports = 0;
+        for (UsbItem* item : transfers.root.children) {
+            ItemSummary row;
+            std::string xml;
+            manager.Summarize(item, &row);
+            manager.GetDetail(item, xml);
+            if (item->type != 267) continue;
+            ++reports;
+            const auto groups = ReadDetail(xml);
+            EXPECT_TRUE(groups.size() == 1 && groups[0].items.size() == 6) << "report at record " << item->firstRecord;
+        }
+        EXPECT_EQ(reports, size_t(devices));
+        const double perRow = double(source.GetRecordCalls() - before) / double(transfers.root.children.size());
+        FreeTransferLevel(&transfers.root);
+        manager.ReleaseDecoders();
+        return perRow;
+    };
+    const double thousand = recordsPerRow(1000), eightThousand = recordsPerRow(8000);
+    EXPECT_LT(eightThousand, 2 * thousand) << thousand << " records read a row at 1,000 turns";
 }
 
 TEST(HidCapture, TheRealMouseCaptureDecodesEveryReport)

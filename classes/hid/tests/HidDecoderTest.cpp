@@ -365,6 +365,59 @@ TEST(HidDetail, SetReportShowsTheOutputFieldsOtherRequestsNone)
     }
 }
 
+// A report or a request whose data the capture lacks shows no fields: it
+// says so, as every pane does; a NAKed attempt that lost its bytes lost none
+// of the request's.
+TEST(HidDetail, AReportOrRequestWhosePayloadTheCaptureLacksSaysSo)
+{
+    Session s;
+    UsbItem* descriptor = s.host.ControlTransfer(ReportDescriptorSetup(kBootKeyboard), kBootKeyboard);
+    UsbItem* naks = s.host.NakRun(ItemInTransaction, 2);
+    UsbItem* lostReport = s.host.In({0x02, 0x00, 0x04, 0x05, 0x00, 0x00, 0x00, 0x00});
+    UsbItem* keptReport = s.host.In({0x02, 0x00, 0x04, 0x05, 0x00, 0x00, 0x00, 0x00});
+    UsbItem* lostRequest = s.host.ControlTransfer(SetupBytes(0x21, 0x09, 0x0200, 0, 1), {0x02});
+    // SET_REPORT whose data stage was NAKed once, the refused attempt's bytes lost.
+    UsbItem* setup = s.host.Transaction(ItemSetupTransaction, PidAck, SetupBytes(0x21, 0x09, 0x0200, 0, 1));
+    UsbItem* refused = s.host.Out({0x02}, PidNak);
+    UsbItem* refusedAttempt = s.host.Item(ItemControlTransfer, {setup, refused, s.host.Out({0x02}), s.host.In({})});
+    refusedAttempt->endpoint = 0;
+    refusedAttempt->status = PidAck;
+    s.host.LosePayload(lostReport);
+    s.host.LosePayload(lostRequest->children[1]);
+    s.host.LosePayload(refused);
+    s.Run({descriptor, naks, lostReport, keptReport, lostRequest, refusedAttempt});
+    ASSERT_EQ(s.out.size(), 5u);
+    for (const auto& [item, title] : {std::pair{s.out[1], "Input report"}, {s.out[3], "Transfer"}}) {
+        const auto groups = s.Detail(item);
+        ASSERT_EQ(groups.size(), 1u) << title;
+        EXPECT_EQ(groups[0].name, title);
+        ASSERT_EQ(groups[0].items.size(), 1u) << title;
+        EXPECT_EQ(groups[0].items[0].value, kPayloadLostText) << title;
+        EXPECT_EQ(s.decoder->OnNotify(NotifyPayloadLost, item, 0), 1) << title;
+    }
+    EXPECT_EQ(s.Detail(s.out[2]).at(0).items.size(), 15u) << "the whole report still shows its fields";
+    const auto request = s.Detail(s.out[4]);
+    ASSERT_EQ(request.size(), 1u);
+    EXPECT_EQ(request[0].name, "Output report");
+    EXPECT_EQ(request[0].items.at(1).value, "1") << "CapsLock from the retry";
+}
+
+// A report-descriptor read whose later packets the capture lacks would lay
+// out only the fields of its first bytes: it is no layout, and says so.
+TEST(HidDetail, AReportDescriptorReadCutShortIsNoLayout)
+{
+    Session s;
+    UsbItem* read = s.host.ControlTransfer(ReportDescriptorSetup(kBootMouse), kBootMouse, 8);
+    s.host.LosePayload(read->children[5]);  // the first 32 bytes lay out the buttons
+    s.Run({read, s.host.In({1, 2, 3})});
+    ASSERT_EQ(s.out.size(), 2u);
+    EXPECT_TRUE(s.decoder->Descriptor()->Reports().empty());
+    EXPECT_TRUE(s.Detail(s.out[1]).empty()) << "no layout to read the report with";
+    const auto listing = s.Detail(s.out[0]);
+    ASSERT_EQ(listing.size(), 1u);
+    EXPECT_EQ(listing[0].items.at(0).value, kPayloadLostText);
+}
+
 TEST(HidDetail, TheSetupTransactionOfARequest)
 {
     Session s;
