@@ -78,7 +78,7 @@ bool CClassDecoderBase::PayloadLost(UsbItem* item)
     if (!item) return false;
     if (item->type <= ItemControlTransfer) return host_ && host_->OnNotify(NotifyPayloadLost, item, 0) == 1;
     for (UsbItem* child : item->children)
-        if (PayloadLost(child)) return true;
+        if (ShowsDataOf(*item, *child) && PayloadLost(child)) return true;
     return false;
 }
 

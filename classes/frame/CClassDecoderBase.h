@@ -30,7 +30,7 @@ public:
     int32_t GetDetail(UsbItem* item, std::string& xml) final;
     const ImageList* GetImageList(UsbItem* item) final;
     // Codes 1 and 2 are answered here for every decoder: the item's GetData
-    // length, and whether a packet below it lost its payload.
+    // length, and whether the data it shows lack a packet's payload.
     int32_t OnNotify(int32_t code, void* arg, intptr_t param) final;
     int32_t GetClassCode(int32_t* cls, int32_t* subclass, int32_t* protocol) final;
     void SetHost(IDecode* host) final { host_ = host; }
@@ -70,12 +70,17 @@ protected:
     // say); 0 leaves `xml` as it was.
     virtual int32_t FallbackDetail(UsbItem* item, std::string& xml) { return 0; }
     virtual const ImageList* ItemImages(UsbItem* item) { return images_; }
+    // Whether `child` gives part of the data GetItemData shows of `item`: a
+    // packet lost in a child the data leave out (a command's status, say)
+    // leaves them whole. By default every child does.
+    virtual bool ShowsDataOf(const UsbItem& item, const UsbItem& child) { return true; }
     virtual int32_t Notify(int32_t code, void* arg, intptr_t param) { return 0; }
     virtual UsbItem* Transaction(UsbItem* item) { return item; }
     virtual void ResetState() {}
 
 private:
-    // The host's answer for its items; a class-level item asks its children.
+    // The host's answer for its items; a class-level item asks the children
+    // its data come from.
     bool PayloadLost(UsbItem* item);
 
     IDecode* host_ = nullptr;

@@ -194,9 +194,15 @@ UsbItem* CDecode::CollectCommandTransport(Cursor& at)
 bool CDecode::EndsWithStatusWrapper()
 {
     UsbItem* last = pending_.back();
+    if (last->type != ItemInTransaction) return false;
     uint8_t csw[kCswBytes];
     // A transaction of the host's: its data come from the host itself.
-    return last->type == ItemInTransaction && FetchExact(Host(), last, csw);
+    if (FetchExact(Host(), last, csw)) return true;
+    // One whose payload the capture lacks is known by its size: its bytes
+    // must not join the data as if they were the last of them.
+    ItemSummary row;
+    return Host() && Host()->OnNotify(NotifyPayloadLost, last, 0) == 1 && Host()->Summarize(last, &row) &&
+           row.size == int32_t(kCswBytes);
 }
 
 UsbItem* CDecode::CollectDataInTransport(Cursor& at)
@@ -331,6 +337,15 @@ int32_t CDecode::GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capacity)
                                [](const UsbItem& child) { return IsPhase(child.type) || Accepted(child); });
     }
     return CClassDecoderBase::GetItemData(item, buffer, capacity);
+}
+
+bool CDecode::ShowsDataOf(const UsbItem& item, const UsbItem& child)
+{
+    // As GetItemData takes them: a command shows its data transport alone.
+    if (IsPhase(item.type)) return Accepted(child);
+    if (item.type >= TypeCommandBase) return child.type == TypeDataIn || child.type == TypeDataOut;
+    if (item.type == TypeBulkTransfer) return IsPhase(child.type) || Accepted(child);
+    return true;
 }
 
 const ImageList* CDecode::ItemImages(UsbItem* item)

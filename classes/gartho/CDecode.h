@@ -33,6 +33,7 @@ protected:
     int32_t GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capacity) override;
     bool DescribeItem(UsbItem* item, CDecodeResultWriter& document) override;
     const ImageList* ItemImages(UsbItem* item) override;
+    bool ShowsDataOf(const UsbItem& item, const UsbItem& child) override;
     UsbItem* Transaction(UsbItem* item) override;
     void ResetState() override
     {

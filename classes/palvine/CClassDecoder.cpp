@@ -311,6 +311,14 @@ int32_t CClassDecoder::GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capa
     return CClassDecoderBase::GetItemData(item, buffer, capacity);
 }
 
+bool CClassDecoder::ShowsDataOf(const UsbItem& item, const UsbItem& child)
+{
+    // As GetItemData takes them: an operation shows its data phase alone.
+    if (IsPhase(item.type)) return Accepted(child);
+    if (IsOperation(item.type)) return child.type == TypeDataPhase;
+    return true;
+}
+
 // ---------------------------------------------------------------- detail
 
 uint32_t CClassDecoder::OperationCodeOf(const UsbItem* phase)

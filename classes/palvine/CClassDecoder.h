@@ -38,6 +38,7 @@ protected:
     int32_t Notify(int32_t code, void* arg, intptr_t param) override;
     // A class request stays a control transfer: its row carries the host's icon.
     const ImageList* ItemImages(UsbItem* item) override { return ImagesByOwner(item); }
+    bool ShowsDataOf(const UsbItem& item, const UsbItem& child) override;
     UsbItem* Transaction(UsbItem* item) override;
 
 private:

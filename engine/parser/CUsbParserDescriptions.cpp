@@ -397,7 +397,15 @@ int32_t CUsbParser::GetDetail(UsbItem* item, std::string& xml) {
     if (PayloadLostIn(item)) {
         // Nothing decodes what is not there, a class decoder no more than this.
         CDecodeResultWriter writer;
-        writer.AddItem(writer.AddGroup("Transfer"), "Data", kPayloadLostText, kPayloadLostText, 0, 0);
+        auto group = writer.AddGroup("Transfer");
+        // Which part is missing: without its setup the request is not known.
+        if (PayloadLostIn(item->children[0]))
+            writer.AddItem(group, "Setup", kPayloadLostText, kPayloadLostText, 0, 0);
+        for (uint32_t i = 1; i < item->children.size(); ++i)
+            if (item->children[i]->status != PidNak && PayloadLostIn(item->children[i])) {
+                writer.AddItem(group, "Data", kPayloadLostText, kPayloadLostText, 0, 0);
+                break;
+            }
         xml = writer.Text();
         return 1;
     }

@@ -82,6 +82,13 @@ UsbItem* CDecodeRequest::Open(UsbItem* setup) {
     nextToggle_ = PidData1;
     // No data stage: only the IN status stage is left (not ORed with a direction).
     state_ = wLength_ == 0 ? InStatus : request.IsDeviceToHost() ? InData : OutData;
+    // Zeros in place of lost bytes would read as a request without data: its
+    // stages would fall out of the transfer. The stages themselves tell.
+    setupLost_ = host_ && host_->OnNotify(NotifyPayloadLost, setup, 0) == 1;
+    if (setupLost_) {
+        wLength_ = 0xFFFF;
+        state_ = LostSetup;
+    }
     if (request.RequestRecipient() == CDeviceRequest::RecipientInterface) {
         setup->interface = uint8_t(request.wIndex() & 0xFF);
         open_->interface = setup->interface;
@@ -99,21 +106,32 @@ UsbItem* CDecodeRequest::End(uint8_t handshake) {
     open_ = nullptr;
     state_ = Idle;
     // The transfer's result is its last stage's handshake, unless the host
-    // took data the capture lacks: then it is not complete.
-    done->status = (lostData_ || lastInUnanswered_) && handshake != PidStall ? kNone : handshake;
+    // took data the capture lacks, or its request is not known: then it is
+    // not complete.
+    done->status = (lostData_ || lastInUnanswered_ || setupLost_) && handshake != PidStall ? kNone : handshake;
     return done;
 }
 
 bool CDecodeRequest::TakeData(UsbItem* item) {
     // A NAKed stage carries nothing the host took.
     if (item->status != PidNak) {
-        int32_t bytes = host_ ? host_->GetData(item, nullptr, 0) : 0;
-        if (bytes < 0) bytes = 0;
-        if (received_ + uint32_t(bytes) > wLength_) return false;
-        received_ += uint32_t(bytes);
+        const uint32_t bytes = StageBytes(item);
+        if (received_ + bytes > wLength_) return false;
+        received_ += bytes;
     }
     open_->Append(item);
     return true;
+}
+
+uint32_t CDecodeRequest::StageBytes(UsbItem* item) const {
+    if (!host_) return 0;
+    const int32_t bytes = host_->GetData(item, nullptr, 0);
+    if (bytes > 0) return uint32_t(bytes);
+    // A packet whose payload was not kept still has its length on its row.
+    ItemSummary row;
+    if (host_->OnNotify(NotifyPayloadLost, item, 0) == 1 && host_->Summarize(item, &row) && row.size > 0)
+        return uint32_t(row.size);
+    return 0;
 }
 
 void CDecodeRequest::NoteInData(const UsbItem* item) {
@@ -144,6 +162,13 @@ UsbItem* CDecodeRequest::OnTransaction(UsbItem* item) {
 
     switch (stage) {
     case Stage::In:
+        if (state_ == LostSetup && StageBytes(item) == 0) {
+            // Nothing has said which way the data go: an IN without data is
+            // the status stage of a request without them, or a NAKed try.
+            open_->Append(item);
+            const uint8_t handshake = StageHandshake(item);
+            return handshake == PidNak || handshake == kNone ? nullptr : End(handshake);
+        }
         if (state_ & InData) {
             if (!TakeData(item)) return item;
             state_ = AfterInData;

@@ -19,6 +19,9 @@ public:
         OutStatus = 16,
         AfterOutData = OutData | InStatus,  // 12
         AfterInData = InData | OutStatus,   // 18
+        // The setup's bytes were not captured: data either way, or the IN
+        // status stage of a request without data, may come next.
+        LostSetup = InData | OutData | InStatus,  // 14
     };
 
     CDecodeRequest() = default;
@@ -53,6 +56,8 @@ private:
     UsbItem* Hand(UsbItem* transfer);
     // Appends a data-stage transaction unless it would carry the data past wLength.
     bool TakeData(UsbItem* item);
+    // The bytes a stage's data packet carried, also when the capture lacks them.
+    uint32_t StageBytes(UsbItem* item) const;
     bool Owns(const UsbItem* item) const;
 
     UsbItem* open_ = nullptr;
@@ -67,6 +72,7 @@ private:
     bool lastInUnanswered_ = false;   // the latest IN data transaction had no answer
     uint8_t nextToggle_ = PidData1;   // PID of the next data packet the host accepts
     bool openClass_ = false;          // the open transfer's setup is a class request
+    bool setupLost_ = false;          // the open transfer's setup packet lost its payload
     bool handedClass_ = false;
 };
 

@@ -167,6 +167,94 @@ TEST(ControlTransfer, DataStopAtAStageTheCaptureLacks) {
     }
 }
 
+// A setup packet whose payload the capture lacks tells neither the request's
+// direction nor its length: the stages tell, so the transfer holds what the
+// same transfer with its setup held holds, and is not complete.
+TEST(ControlTransfer, ALostSetupsTransferHoldsTheStagesOfTheSameTransferHeld) {
+    const B::Bytes kSetReport = SessionBuilder::SetupPacket(0x21, 9, 0x0200, 0, 12);
+    const B::Bytes kSetConfiguration = SessionBuilder::SetupPacket(0x00, 9, 1, 0, 0);
+    struct Row {
+        const char* name;
+        std::function<void(B&)> traffic;
+    } rows[] = {
+        {"get descriptor of 18 bytes at 8 a packet",
+         [](B& b) { b.ControlTransfer(1, kGetDevice, Bytes(18), {.maxPacket = 8}); }},
+        {"get descriptor with NAKs before each stage",
+         [](B& b) { b.ControlTransfer(1, kGetDevice, Bytes(18), {.maxPacket = 8, .naks = 2}); }},
+        {"class OUT request of two packets",
+         [&](B& b) { b.ControlTransfer(1, kSetReport, Bytes(12), {.maxPacket = 8}); }},
+        {"class OUT request with NAKs", [&](B& b) { b.ControlTransfer(1, kSetReport, Bytes(12), {.maxPacket = 8, .naks = 1}); }},
+        {"request without data", [&](B& b) { b.ControlTransfer(1, kSetConfiguration, {}, {.naks = 1}); }},
+        {"status stage never captured: the next SETUP ends it",
+         [](B& b) {
+             b.Setup(1, kGetDevice);
+             b.In(1, 0, PidData1, Bytes(8)), b.In(1, 0, PidData0, Bytes(8));
+         }},
+        {"data stage STALLed", [](B& b) { b.ControlTransfer(1, kGetDevice, Bytes(18), {.maxPacket = 8, .stall = true}); }},
+    };
+    // Each transfer's stages by their records, and what stands loose.
+    auto layout = [](Assembly& a) {
+        std::string text = a.Out() + " |";
+        for (const UsbItem* t : a.Transfers()) {
+            text += " [";
+            for (const UsbItem* stage : t->children) text += " " + std::to_string(stage->firstRecord);
+            text += " ]";
+        }
+        return text;
+    };
+    // `capture` with the first setup's payload lost or not, and the payload of
+    // the `after` data packets that follow it lost too.
+    auto losing = [](emu::BusCapture capture, bool setup, int after) {
+        size_t at = 0;
+        while (at + 1 < capture.records.size() &&
+               (capture.records[at].IsData() || capture.records[at].PidNibble() != PidSetup))
+            ++at;
+        EXPECT_TRUE(capture.records[at + 1].IsData());
+        if (setup) capture.records[at + 1].SetPayloadOffset(PacketRecord::kPayloadLost);
+        for (size_t i = at + 2; i < capture.records.size() && after > 0; ++i)
+            if (capture.records[i].IsData()) {
+                capture.records[i].SetPayloadOffset(PacketRecord::kPayloadLost);
+                --after;
+            }
+        return capture;
+    };
+    for (const Row& row : rows) {
+        for (int after : {0, 1}) {
+            SCOPED_TRACE(std::string(row.name) + (after ? ", its first stage's payload lost too" : ""));
+            B b(SpeedFull);
+            row.traffic(b);
+            b.In(4, 1, PidData0, {9});  // another pipe
+            b.ControlTransfer(1, kSetConfiguration, {});
+            const emu::BusCapture held = b.Take();
+            Assembly whole(losing(held, false, after));
+            Assembly lost(losing(held, true, after));
+            std::string loose;  // what no transfer took: the other pipe's IN alone
+            for (size_t at = 0, depth = 0; at < whole.Out().size(); ++at) {
+                const char c = whole.Out()[at];
+                depth += c == '(' ? 1 : c == ')' ? -1 : 0;
+                if (!depth && c != ')') loose += c;
+            }
+            EXPECT_TRUE(loose == "256 16 256" || loose == "16 256 256") << whole.Out();
+            EXPECT_EQ(layout(lost), layout(whole));
+            ASSERT_EQ(lost.Transfers().size(), 2u);
+            UsbItem* transfer = lost.Transfers()[0];
+            const uint8_t result = whole.Transfers()[0]->status;
+            EXPECT_EQ(transfer->status, result == PidStall ? PidStall : kNone) << "held: " << int(result);
+            ItemSummary summary;
+            lost.Parser().Summarize(transfer, &summary);
+            EXPECT_EQ(summary.name, "ControlTransfer");
+            EXPECT_EQ(summary.status, result == PidStall ? int32_t(StatusStall) : -1) << "not complete";
+            EXPECT_EQ(lost.Parser().OnNotify(NotifyPayloadLost, transfer, 0), 1);
+            std::string xml;
+            ASSERT_EQ(lost.Parser().GetDetail(transfer, xml), 1);
+            EXPECT_NE(xml.find("name=\"Setup\" value=\"" + std::string(kPayloadLostText)), std::string::npos) << xml;
+            const bool dataLost = after && whole.Parser().OnNotify(NotifyPayloadLost, whole.Transfers()[0], 0);
+            EXPECT_EQ(xml.find("name=\"Data\"") != std::string::npos, dataLost) << xml;
+            EXPECT_EQ(lost.Transfers()[1]->status, PidAck) << "the next transfer is its own";
+        }
+    }
+}
+
 TEST(ControlTransfer, GetDescriptorDescribesEachDescriptor) {
     SessionBuilder::Options o;
     o.kind = SessionBuilder::Kind::Mouse;

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -23,6 +24,7 @@ class FakeHost : public IDecode {
 public:
     std::map<uint32_t, std::vector<uint8_t>> payload;
     std::map<uint32_t, ItemSummary> rows;
+    std::set<uint32_t> lost;  // records whose payload the capture lacks
 
     void Release() override {}
     int32_t Summarize(UsbItem* item, ItemSummary* out) override
@@ -44,7 +46,10 @@ public:
         return 1;
     }
     const ImageList* GetImageList(UsbItem*) override { return nullptr; }
-    int32_t OnNotify(int32_t, void*, intptr_t) override { return 0; }
+    int32_t OnNotify(int32_t code, void* arg, intptr_t) override
+    {
+        return code == NotifyPayloadLost && lost.count(static_cast<UsbItem*>(arg)->firstRecord) ? 1 : 0;
+    }
 };
 
 ItemSummary Row(int address, int status, int64_t time, int size = -1)
@@ -69,6 +74,46 @@ public:
         return 1;
     }
 };
+
+// Shows the data of its first child alone.
+class Headed : public Grouping {
+public:
+    bool ShowsDataOf(const UsbItem& item, const UsbItem& child) override { return &child == item.children[0]; }
+};
+
+// An item has lost payload when the data it shows lack some: a child the
+// data leave out may lose its own and the item's data stay whole.
+TEST(ClassFrame, AnItemLostPayloadOnlyWhereTheDataItShowsLackIt)
+{
+    FakeHost host;
+    Grouping every;
+    Headed headed;
+    every.SetHost(&host);
+    headed.SetHost(&host);
+    const auto outerItem = std::make_unique<UsbItem>(300, 1), innerItem = std::make_unique<UsbItem>(301, 1);
+    const auto firstItem = std::make_unique<UsbItem>(ItemInTransaction, 1);
+    const auto secondItem = std::make_unique<UsbItem>(ItemInTransaction, 2);
+    const auto thirdItem = std::make_unique<UsbItem>(ItemInTransaction, 3);
+    UsbItem &outer = *outerItem, &inner = *innerItem, &first = *firstItem;
+    inner.Append(&first);
+    inner.Append(secondItem.get());
+    outer.Append(&inner);
+    outer.Append(thirdItem.get());
+    auto lost = [](IDecodeClass& d, UsbItem& item) { return d.OnNotify(NotifyPayloadLost, &item, 0); };
+    EXPECT_EQ(lost(every, outer), 0);
+
+    host.lost = {2};
+    EXPECT_EQ(lost(every, outer), 1) << "by default every child gives data";
+    EXPECT_EQ(lost(headed, inner), 0) << "the second child is not shown";
+    EXPECT_EQ(lost(headed, outer), 0);
+    host.lost = {3};
+    EXPECT_EQ(lost(headed, outer), 0);
+    EXPECT_EQ(lost(every, outer), 1);
+    host.lost = {1};
+    EXPECT_EQ(lost(headed, inner), 1);
+    EXPECT_EQ(lost(headed, outer), 1) << "through a class-level child";
+    EXPECT_EQ(lost(headed, first), 1) << "a transaction is the host's to answer";
+}
 
 TEST(ClassFrame, MergeTakesOnlyEmptyCellsAndMapsAckAndNyetToOk)
 {

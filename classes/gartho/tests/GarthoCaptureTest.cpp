@@ -178,4 +178,39 @@ TEST(GarthoCapture, ACommandWithoutAWalkerIsNamedByItsCode)
     EXPECT_EQ(status[0].name, "Command Status Wrapper");
 }
 
+// A ".data" cut short after a read's data: the read shows its 4,096 bytes,
+// and only its status transport says the capture lacks its payload.
+TEST(GarthoCapture, AReadWhoseStatusWrapperWasNotKeptShowsItsData)
+{
+    using gartho::testing::Cbw;
+    using gartho::testing::Csw;
+    using gartho::testing::Read10;
+    const std::vector<uint8_t> configuration = {9, 2, 32, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 2, 8, 6, 0x50, 0,
+                                                7, 5, 0x81, 2, 0, 2, 0, 7, 5, 0x02, 2, 0, 2, 0};
+    emu::BusTrafficBuilder b(SpeedHigh);
+    Decoded::Enumerate(b, 3, configuration);
+    b.Out(3, 2, PidData0, Cbw(Read10(0x40, 8), 4096, true));
+    for (int i = 0; i < 8; ++i) b.In(3, 1, i % 2 ? PidData1 : PidData0, std::vector<uint8_t>(512, uint8_t(i + 1)));
+    b.In(3, 1, PidData0, Csw());
+    emu::BusCapture capture = b.Take();
+    for (auto r = capture.records.rbegin(); r != capture.records.rend(); ++r)
+        if (r->IsData()) {
+            r->SetPayloadOffset(PacketRecord::kPayloadLost);
+            break;
+        }
+    Decoded decoded(std::move(capture));
+    UsbItem* read = nullptr;
+    for (UsbItem* item : decoded.transfers.root.children)
+        if (item->type == kCommandBase + 0x28) read = item;
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->children.size(), 3u);
+    std::vector<uint8_t> data;
+    EXPECT_EQ(FetchAll(&decoded.Manager(), read, data, 8192), 4096u);
+    EXPECT_EQ(data.back(), 8);
+    EXPECT_EQ(decoded.Manager().OnNotify(NotifyPayloadLost, read, 0), 0) << "its data are whole";
+    EXPECT_EQ(decoded.Manager().OnNotify(NotifyPayloadLost, read->children[1], 0), 0);
+    EXPECT_EQ(decoded.Manager().OnNotify(NotifyPayloadLost, read->children[2], 0), 1);
+    EXPECT_EQ(decoded.Row(read).size, 4096);
+}
+
 }  // namespace

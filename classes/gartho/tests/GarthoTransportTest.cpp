@@ -42,6 +42,13 @@ TEST(GarthoTransport, EachCommandBecomesOneTransferWithItsPhases)
              return items;
          },
          "65320(258(17#1) 259(16#2 16#3 16#4 16#5 16#6 16#7 16#8 16#9) 261(16#10)) 65280(258(17#11) 261(16#12))"},
+        {"a status wrapper the capture lacks is known by its size",
+         [](CFakeHost& h) {
+             std::vector items{h.Out(Cbw(Read10(0, 1), 512, true)), h.In(Block(512)), h.In(Csw())};
+             h.LosePayload(items.back());
+             return items;
+         },
+         "65320(258(17#1) 259(16#2) 261(16#3))"},
         {"read built at the flush",
          [](CFakeHost& h) { return std::vector{h.Out(Cbw(Read10(0, 1), 512, true)), h.In(Block(512)), h.In(Csw())}; },
          "65320(258(17#1) 259(16#2) 261(16#3))"},
@@ -230,6 +237,29 @@ TEST_F(GarthoRead, DataStopAtAPacketTheCaptureLacks)
     EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, transfer_, 0), 1);
     EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, data, 0), 1);
     EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, transfer_->children[0], 0), 0);
+}
+
+// The transfer shows its data transport alone: a status wrapper the capture
+// lacks leaves them whole, and only the status transport says so.
+TEST_F(GarthoRead, AStatusWrapperTheCaptureLacksLeavesTheDataWhole)
+{
+    UsbItem* status = transfer_->children[2];
+    host_.LosePayload(status->children[0]);
+    std::vector<uint8_t> bytes(5000, 0xEE);
+    EXPECT_EQ(decoder_.GetData(transfer_, bytes.data(), uint32_t(bytes.size())), 4096);
+    EXPECT_EQ(bytes[4095], 7);
+    EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, transfer_, 0), 0);
+    EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, transfer_->children[1], 0), 0);
+    EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, status, 0), 1);
+
+    // A try the device refused carries nothing the phase shows.
+    UsbItem* data = transfer_->children[1];
+    UsbItem* refused = host_.In(Block(512), PidNak);
+    data->Append(refused);
+    host_.LosePayload(refused);
+    EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, data, 0), 0);
+    EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, transfer_, 0), 0);
+    data->children.pop_back();
 }
 
 TEST_F(GarthoRead, DetailOfTheWrapperAndItsCommand)

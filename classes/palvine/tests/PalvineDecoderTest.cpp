@@ -211,6 +211,20 @@ TEST_F(PalvineOperation, RowsOfAGetObjectAndItsPhases)
     EXPECT_EQ(decoder_.GetData(Phase(TypeResponsePhase), nullptr, 0), 12);
 }
 
+// The operation shows its data phase alone: a response the capture lacks
+// leaves its data whole, and only the response phase says so.
+TEST_F(PalvineOperation, AResponseTheCaptureLacksLeavesTheDataWhole)
+{
+    Decode({host_.Out(Command(0x1009, 7, {0x21})), host_.In(Data(0x1009, 7, Bytes(100, 1))), host_.In(Ok(7))});
+    UsbItem* response = Phase(TypeResponsePhase);
+    host_.LosePayload(response->children[0]);
+    EXPECT_EQ(decoder_.GetData(op_, nullptr, 0), 112);
+    EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, op_, 0), 0);
+    EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, response, 0), 1);
+    host_.LosePayload(Phase(TypeDataPhase)->children[0]);
+    EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, op_, 0), 1);
+}
+
 TEST_F(PalvineOperation, DetailOfEachPhaseAndOfTheOperation)
 {
     Decode({host_.Out(Command(0x1006, 3, {0x10001, 0, 0})), host_.In(Data(0x1006, 3, Bytes(988, 0))),

@@ -145,7 +145,9 @@ int32_t FittedWidth(int32_t bytesPerRow, int32_t leftArea, int32_t rightArea)
 
 int64_t ClampScroll(int64_t position, int64_t maximum, int64_t page)
 {
-    if (page >= maximum) return 0;
+    // A range of 0 .. maximum holds maximum + 1 rows: only a page that
+    // shows them all leaves nothing to scroll.
+    if (page > maximum) return 0;
     return std::clamp<int64_t>(position, 0, maximum - page + 1);
 }
 

@@ -83,6 +83,8 @@ TEST(HexLayout, ScrollClampsNeverStartAboveTheData)
     EXPECT_EQ(ClampScroll(500, 99, 10), 90);
     EXPECT_EQ(ClampScroll(-3, 99, 10), 0);
     EXPECT_EQ(ClampScroll(7, 5, 10), 0);
+    EXPECT_EQ(ClampScroll(7, 10, 10), 1) << "one row more than the page: the last is reached";
+    EXPECT_EQ(ClampScroll(7, 9, 10), 0) << "exactly a page";
 }
 
 TEST(HexLayout, RowTextsInEveryMode)

@@ -141,6 +141,22 @@ TEST_F(ShowDataCtrlTest, DataThatLostPayloadGetANoteRowInTheScrollRange)
     EXPECT_EQ(pane.vMax, 99);
 }
 
+TEST_F(ShowDataCtrlTest, TheLastRowIsReachedWhenTheDataAreOneRowMoreThanFits)
+{
+    Select(Counting(16 * 11));  // ten rows fit
+    ctrl.ScrollVert(ScrollBottom);
+    EXPECT_EQ(ctrl.FirstRow(), 1);
+    ctrl.ScrollVert(ScrollLineDown);
+    EXPECT_EQ(ctrl.FirstRow(), 1) << "and no further";
+    decode.lost = true;
+    Select(Counting(16 * 10));
+    ctrl.ScrollVert(ScrollBottom);
+    EXPECT_EQ(ctrl.FirstRow(), 1) << "the note row after ten rows of data";
+    Select(Counting(16 * 9));
+    ctrl.ScrollVert(ScrollBottom);
+    EXPECT_EQ(ctrl.FirstRow(), 0) << "nine rows and the note fit";
+}
+
 TEST_F(ShowDataCtrlTest, EventsAreTakenWhileThePaneHasNoWindow)
 {
     pane.width = pane.height = 0;
