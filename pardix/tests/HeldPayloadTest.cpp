@@ -46,13 +46,21 @@ std::map<uint64_t, Bytes> OwnPayloads(const emu::BusCapture& c) {
 
 struct Seen {
     size_t held = 0, lost = 0;
+    size_t rows = 0;
 };
 
-// Every data packet `source` serves: nothing for one marked lost, its own bytes otherwise.
-Seen Check(IDataSource& source, const std::map<uint64_t, Bytes>& own, const std::string& when) {
+// Every data packet `source` serves: nothing for one marked lost, its own bytes
+// otherwise; with `kept` (the records the capture kept, oldest first) each row is that record.
+Seen Check(IDataSource& source, const std::map<uint64_t, Bytes>& own, const std::string& when,
+           const std::vector<PacketRecord>* kept = nullptr) {
     Seen seen;
     PacketRecord r;
     for (uint32_t i = 0; source.GetRecord(i, &r) == RecordOk; ++i) {
+        ++seen.rows;
+        if (kept && (i >= kept->size() || r.word0 != (*kept)[i].word0)) {
+            ADD_FAILURE() << when << ": record " << i << " is not the capture's";
+            break;
+        }
         if (!r.IsData()) continue;
         Bytes got(r.PayloadLength(), 0xEE);
         uint16_t crc = 0xBEEF;
@@ -207,6 +215,104 @@ TEST(HeldPayload, TheLargeReadWithDefaultSettingsSavesAndNoPacketShowsAnothersBy
         const Seen opened = Check(reopened, own, "reopened");
         EXPECT_EQ(opened.held, live.held);
         EXPECT_EQ(opened.lost, live.lost);
+    }
+}
+
+// An ended capture is read whole from the analyser before any row is served.
+// One failed transfer during that read costs no row; an unplug part way
+// serves the rows read so far, none with payload (which of them kept it shows
+// only from the capture's newest end), says what is unread and refuses the
+// save; after a replug the next pass reads on and serves the whole capture.
+// 7,000 IN transactions with 32 K records, 1 MiB of payload, half before the
+// trigger: triggered at once the capture ends at 16,384 records, all holding
+// their payload; triggered late it keeps more, the oldest without theirs.
+TEST(HeldPayload, AFailedRecordReadIsTriedAgainAndAnUnplugServesTheRowsReadThenAllAfterTheReplug) {
+    struct Case {
+        const char* name;
+        size_t trigger;
+        size_t bytes;
+    };
+    const Case cases[] = {{"all held", 0, 8}, {"the oldest lost", 15000, 200}};
+    enum class Fault { FailedTransfer, Unplug };
+    for (const Case& c : cases) {
+        for (const Fault fault : {Fault::FailedTransfer, Fault::Unplug}) {
+            SCOPED_TRACE(std::string(c.name) + (fault == Fault::Unplug ? ", unplugged" : ", one failed transfer"));
+            const emu::BusCapture traffic = OwnBytesTraffic(7000, c.bytes);
+            const auto own = OwnPayloads(traffic);
+            emu::EmulatedAnalyser emu;
+            emu.SetTraffic(traffic);
+            emu.SetTriggerRecord(c.trigger);
+            CDevice device(&emu, "orvane-record-read-" + std::to_string(::getpid()));
+            app::SetupXml setup;
+            ASSERT_TRUE(setup.SetPacketRecords(32768));
+            ASSERT_TRUE(setup.SetPayloadBytes(1u << 20));
+            ASSERT_TRUE(setup.SetPreTriggerPercent(50));
+            ASSERT_EQ(device.ApplySetup(setup.Text().c_str()), 1);
+            ASSERT_EQ(device.Start(), 1);
+            DeviceStatus status{};
+            for (int polls = 0; polls < 20000 && !(status.flags & StatusComplete); ++polls)
+                ASSERT_EQ(device.GetStatus(&status), 1);
+            ASSERT_TRUE(status.flags & StatusComplete);
+            if (c.trigger == 0) {
+                ASSERT_EQ(status.packets, 16384u);
+            }
+            const size_t written = emu.RecordsWritten();
+            const std::vector<PacketRecord> kept(traffic.records.begin() + ptrdiff_t(written - status.packets),
+                                                 traffic.records.begin() + ptrdiff_t(written));
+            const size_t data = size_t(std::count_if(kept.begin(), kept.end(), [](const PacketRecord& r) { return r.IsData(); }));
+            const size_t held = HeldOf(traffic, written, status.packets, status.payloadBytes);
+            ASSERT_GT(held, 0u);
+            if (c.trigger) {
+                ASSERT_LT(held, data);
+            }
+            // The payload is uploaded first, as the worker starts it before the parse.
+            CDeviceProxy& source = device.Source();
+            ASSERT_EQ(source.BeginUpload(), 1);
+            ASSERT_NO_FATAL_FAILURE(WaitIdle(source));
+            ASSERT_EQ(source.UploadProgress(), 100);
+            uint32_t read = 0, all = 0;
+
+            if (fault == Fault::FailedTransfer) {
+                const size_t windows = emu.RegisterWrites().size();
+                emu.FailTransfer(25);  // the fifth block's memory read
+                const Seen seen = Check(source, own, "a failed transfer", &kept);
+                EXPECT_EQ(seen.rows, status.packets);
+                EXPECT_EQ(seen.held, held);
+                EXPECT_EQ(seen.held + seen.lost, data);
+                size_t fetches = 0;
+                const auto writes = emu.RegisterWrites();
+                for (size_t i = windows; i < writes.size(); ++i) fetches += writes[i].address == RegRecordWindow;
+                EXPECT_EQ(fetches, (status.packets + kRecordsPerRead - 1) / kRecordsPerRead + 1) << "one block read again";
+                EXPECT_EQ(source.UnreadRecords(&read, &all), 0);
+                continue;
+            }
+
+            emu.DisconnectAtCommand(8);  // the status read and three blocks pass
+            const Seen cut = Check(source, own, "unplugged", &kept);
+            EXPECT_EQ(cut.rows, 3 * kRecordsPerRead);
+            EXPECT_EQ(cut.held, 0u) << "no payload before the walk has judged it";
+            EXPECT_EQ(source.UnreadRecords(&read, &all), EIO);
+            EXPECT_EQ(read, 3 * kRecordsPerRead);
+            EXPECT_EQ(all, status.packets);
+            EXPECT_EQ(Check(source, own, "unplugged, a second pass", &kept).rows, 3 * kRecordsPerRead);
+            TempDir dir;
+            EXPECT_EQ(source.OpenOrSave((dir / "r.ph").c_str(), (dir / "r.data").c_str(), 1), 0);
+            EXPECT_EQ(source.LastFileError(nullptr), kFileErrorRecordsShort);
+            EXPECT_FALSE(fs::exists(dir / "r.ph"));
+
+            emu.Reconnect();
+            const Seen whole = Check(source, own, "after the replug", &kept);
+            EXPECT_EQ(whole.rows, status.packets);
+            EXPECT_EQ(whole.held, held);
+            EXPECT_EQ(whole.held + whole.lost, data);
+            EXPECT_EQ(source.UnreadRecords(&read, &all), 0);
+            ASSERT_EQ(source.OpenOrSave((dir / "r.ph").c_str(), (dir / "r.data").c_str(), 1), 1);
+            CDeviceProxy reopened(&emu);
+            ASSERT_EQ(reopened.OpenOrSave((dir / "r.ph").c_str(), (dir / "r.data").c_str(), 0), 1);
+            const Seen opened = Check(reopened, own, "reopened", &kept);
+            EXPECT_EQ(opened.rows, status.packets);
+            EXPECT_EQ(opened.held, held);
+        }
     }
 }
 
