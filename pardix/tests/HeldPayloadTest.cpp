@@ -322,10 +322,11 @@ TEST(HeldPayload, AFailedRecordReadIsTriedAgainAndAnUnplugServesTheRowsReadThenA
         size_t bytes;
     };
     const Case cases[] = {{"all held", 0, 8}, {"the oldest lost", 15000, 200}};
-    enum class Fault { FailedTransfer, Unplug };
+    enum class Fault { FailedTransfer, Unplug, UnplugThenSetup };
+    const char* const faults[] = {", one failed transfer", ", unplugged", ", unplugged, then a setup"};
     for (const Case& c : cases) {
-        for (const Fault fault : {Fault::FailedTransfer, Fault::Unplug}) {
-            SCOPED_TRACE(std::string(c.name) + (fault == Fault::Unplug ? ", unplugged" : ", one failed transfer"));
+        for (const Fault fault : {Fault::FailedTransfer, Fault::Unplug, Fault::UnplugThenSetup}) {
+            SCOPED_TRACE(std::string(c.name) + faults[int(fault)]);
             const emu::BusCapture traffic = OwnBytesTraffic(7000, c.bytes);
             const auto own = OwnPayloads(traffic);
             emu::EmulatedAnalyser emu;
@@ -385,6 +386,20 @@ TEST(HeldPayload, AFailedRecordReadIsTriedAgainAndAnUnplugServesTheRowsReadThenA
             EXPECT_EQ(all, status.packets);
             EXPECT_EQ(Check(source, own, "unplugged, a second pass", &kept).rows, 3 * kRecordsPerRead);
             TempDir dir;
+            if (fault == Fault::UnplugThenSetup) {
+                // Kept as a setup keeps it: the rows read are the capture, saved as served.
+                source.KeepCapture();
+                const Seen kept3 = Check(source, own, "kept", &kept);
+                EXPECT_EQ(kept3.rows, 3 * kRecordsPerRead);
+                EXPECT_EQ(kept3.held, 0u);
+                ASSERT_EQ(source.OpenOrSave((dir / "k.ph").c_str(), (dir / "k.data").c_str(), 1), 1);
+                CDeviceProxy reopened(&emu);
+                ASSERT_EQ(reopened.OpenOrSave((dir / "k.ph").c_str(), (dir / "k.data").c_str(), 0), 1);
+                const Seen opened = Check(reopened, own, "kept, reopened", &kept);
+                EXPECT_EQ(opened.rows, 3 * kRecordsPerRead);
+                EXPECT_EQ(opened.held, 0u);
+                continue;
+            }
             EXPECT_EQ(source.OpenOrSave((dir / "r.ph").c_str(), (dir / "r.data").c_str(), 1), 0);
             EXPECT_EQ(source.LastFileError(nullptr), kFileErrorRecordsShort);
             EXPECT_FALSE(fs::exists(dir / "r.ph"));
