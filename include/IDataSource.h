@@ -14,6 +14,9 @@ namespace orvane {
 // LastFileError's number for a save refused because the capture's payload is
 // not all at hand: the store lacks part of it and the analyser no longer holds it.
 constexpr int32_t kFileErrorPayloadShort = -1;
+// LastFileError's number for a save refused because records the analyser
+// holds could not be read from it (UnreadRecords tells how many).
+constexpr int32_t kFileErrorRecordsShort = -2;
 
 // A save's progress and its cancel, shared by the thread that saves and the
 // one that shows it: the bytes the capture files take, the bytes of them
@@ -81,6 +84,15 @@ public:
     virtual int32_t MissingPayload(uint32_t* first, uint32_t* count) = 0;
     // The progress the next saves report, and whose cancel they obey (null: none).
     virtual void SetSaveProgress(SaveProgress*) {}
+    // Of an ended capture whose records could not all be read from the
+    // analyser (a read failed, the analyser unplugged): the records read and
+    // served so far, and how many it holds; returns why (a system error
+    // number), 0 when nothing is left unread. A later read goes on with the rest.
+    virtual int32_t UnreadRecords(uint32_t* read, uint32_t* held) {
+        if (read) *read = 0;
+        if (held) *held = 0;
+        return 0;
+    }
 
 protected:
     ~IDataSource() = default;  // freed only through Release

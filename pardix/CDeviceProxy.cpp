@@ -33,6 +33,10 @@ constexpr uint8_t kDoneAck[2] = {0xAA, 0x55};
 // A memory read whose data keeps arriving short is given up after this many tries.
 constexpr int kShortReadRetries = 64;
 
+// A failed read of records is tried this often in all, as a save goes on three
+// times with an upload a failed read cut short: one failed transfer costs no rows.
+constexpr int kRecordReadTries = 4;
+
 bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -222,6 +226,8 @@ bool CDeviceProxy::AllocateRecords(uint32_t count) {
     if (!fresh) return false;
     cachedCount_.store(0, std::memory_order_release);
     fetched_ = 0;
+    recordsImageKnown_ = false;
+    recordError_ = 0;
     UnmapRecords(records_, capacity_);
     records_ = fresh;
     capacity_ = count;
@@ -238,19 +244,34 @@ uint32_t CDeviceProxy::GetCount() {
 }
 
 bool CDeviceProxy::FetchRecords(uint32_t index) {
+    const bool ended = Ended(control_);
+    if (ended) {
+        // Going on with a capture read in part: only while the analyser still holds it.
+        if (recordsImageKnown_ && !SameCapture(control_, recordsImage_)) return false;
+        if (!recordsImageKnown_) {
+            recordsImage_ = control_;
+            recordsImageKnown_ = true;
+        }
+    }
     // Reads from the end of what was read onwards, so the records read stay a
     // prefix even when a reader jumps ahead.
     const uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
     // An ended capture is read whole before any of it is served from the
     // cache: which packets lost their payload to the ring shows only from its
     // newest end. Until it ends each read asks the analyser.
-    const bool ended = Ended(control_);
     const uint32_t want = ended ? captured : std::min(index + 1, captured);
     uint32_t have = fetched_;
     while (have < want) {
         const uint32_t n = std::min(captured - have, kRecordsPerRead);
         PacketRecord* dst = records_ + have;
-        if (!ReadRecords(have * 16 + control_.packetStart, n, dst)) return false;
+        bool read = false;
+        for (int attempt = 0; attempt < kRecordReadTries && !read; ++attempt)
+            read = ReadRecords(have * 16 + control_.packetStart, n, dst);
+        if (!read) {
+            // What was read stays, and the next read goes on from its end.
+            recordError_ = EIO;
+            return false;
+        }
         const uint32_t payloadSize = control_.payloadMask + 1;  // wraps to 0 for a 4 GiB buffer, as the mask does
         for (uint32_t i = 0; i < n; ++i) {
             if (!dst[i].IsData()) continue;
@@ -259,12 +280,34 @@ bool CDeviceProxy::FetchRecords(uint32_t index) {
         }
         fetched_ = have += n;
     }
+    recordError_ = 0;
     if (ended && !payloadWalked_) {
         MarkPayloadLost(records_, RecordsBeforeHeldPayload(records_, have, control_.payloadBytesCaptured));
         payloadWalked_ = true;
         cachedCount_.store(have, std::memory_order_release);
     }
     return index < have;
+}
+
+int32_t CDeviceProxy::ServeUnwalked(uint32_t index, PacketRecord* out) {
+    if (index >= fetched_) return RecordEnd;
+    *out = records_[index];
+    if (out->IsData()) out->SetPayloadOffset(PacketRecord::kPayloadLost);
+    return RecordOk;
+}
+
+uint32_t CDeviceProxy::RecordsUnread() const {
+    if (!recordsImageKnown_ || payloadWalked_) return 0;
+    const uint32_t held = std::min(recordsImage_.packetBytesCaptured / 16, capacity_);
+    return held > fetched_ ? held - fetched_ : 0;
+}
+
+int32_t CDeviceProxy::UnreadRecords(uint32_t* read, uint32_t* held) {
+    std::lock_guard guard(lock_);
+    const uint32_t unread = RecordsUnread();
+    if (read) *read = unread ? fetched_ : 0;
+    if (held) *held = unread ? fetched_ + unread : 0;
+    return unread ? (recordError_ ? recordError_ : EIO) : 0;
 }
 
 int32_t CDeviceProxy::GetRecord(uint32_t index, PacketRecord* out) {
@@ -283,12 +326,21 @@ int32_t CDeviceProxy::GetRecord(uint32_t index, PacketRecord* out) {
     }
     if (uploadState_ == UploadQuit) return RecordEnd;
     if (index >= capacity_) return RecordEnd;  // can never be held by this capture's array
-    if (!ReadStatus()) return RecordEnd;
+    // An ended capture read in part since a read failed: the analyser is asked
+    // again when a pass starts over or reaches the end of what was read, not
+    // for every row, which may each cost it a time-out.
+    const bool readInPart = RecordsUnread() > 0;
+    if (readInPart && index != 0 && index < fetched_) return ServeUnwalked(index, out);
+    if (!ReadStatus()) return readInPart ? ServeUnwalked(index, out) : RecordEnd;
+    // Another capture, or none, since the read failed: what was read is all of it there is.
+    if (readInPart && !SameCapture(control_, recordsImage_)) return ServeUnwalked(index, out);
     uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
     if (index >= captured) return (control_.control & CtlEnded) ? RecordEnd : RecordNotYet;
-    if (!FetchRecords(index)) return RecordEnd;
-    *out = records_[index];
-    return RecordOk;
+    if (FetchRecords(index)) {
+        *out = records_[index];
+        return RecordOk;
+    }
+    return RecordsUnread() > 0 ? ServeUnwalked(index, out) : RecordEnd;
 }
 
 int32_t CDeviceProxy::GetPayload(const PacketRecord* record, uint8_t* dst, uint32_t capacity, uint16_t* crc) {
@@ -468,6 +520,8 @@ int32_t CDeviceProxy::StartCapture() {
     } else {
         cachedCount_.store(0, std::memory_order_release);
         fetched_ = 0;
+        recordsImageKnown_ = false;
+        recordError_ = 0;
     }
     bool ok = WriteControlImage();
     // The last capture's end bits must not let an upload start before the
@@ -932,6 +986,12 @@ void CDeviceProxy::KeepCapture() {
     keptInAnalyser_ = ReadStatus() && (!Ended(kept_) || SameCapture(control_, kept_));
     // Records the parse has not reached yet are the capture's too, while the analyser holds it.
     if (keptInAnalyser_ && Ended(control_) && !payloadWalked_) FetchRecords(0);
+    if (Ended(kept_) && !payloadWalked_ && !recordsImageKnown_) {
+        recordsImage_ = kept_;  // ended but never read: its records are all unread
+        recordsImageKnown_ = true;
+    }
+    // Read in part: which of its packets kept their payload can no longer be told.
+    if (RecordsUnread() > 0) MarkPayloadLost(records_, fetched_);
     offline_ = true;
     cachedCount_.store(HeldRecords(), std::memory_order_release);
     offlineCount_.store(CachedCount(), std::memory_order_release);

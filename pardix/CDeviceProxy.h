@@ -70,6 +70,7 @@ public:
     IDataSource* GetDataSource() override { return this; }
     int32_t LastFileError(const char** path) override;
     int32_t MissingPayload(uint32_t* first, uint32_t* count) override;
+    int32_t UnreadRecords(uint32_t* read, uint32_t* held) override;
     void SetSaveProgress(SaveProgress* progress) override;
     int32_t BeginUpload() override;
     int32_t EndUpload() override;
@@ -154,7 +155,18 @@ protected:
     // capture's, else the one its upload started on, else the analyser's.
     // The caller holds the data-source lock.
     const ControlBlock& PayloadImage() const { return keptInAnalyser_ ? kept_ : uploadedKnown_ ? uploaded_ : control_; }
+    // Reads the capture's records into the array from where the reads before
+    // ended; true when the record at `index` may be served as it is there: an
+    // ended capture's once all of it is read and walked. A failed read is
+    // tried again before it is given up.
     bool FetchRecords(uint32_t index);
+    // Record `index` of an ended capture read in part: what was read of it,
+    // without payload, since which of its packets the ring wrote over shows
+    // only from its newest end. The caller holds the data-source lock.
+    int32_t ServeUnwalked(uint32_t index, PacketRecord* out);
+    // The records the ended capture on hand holds that were never read; the
+    // caller holds the data-source lock.
+    uint32_t RecordsUnread() const;
     bool WriteControlImage();
     // Fills the command block afresh and sends it; inline data only for register writes.
     bool SendBlock(uint16_t opcode, uint16_t argument, uint32_t address, uint32_t length,
@@ -216,6 +228,12 @@ protected:
     // The cached records of an ended capture carry the mark of the payload the
     // ring wrote over; under the data-source lock.
     bool payloadWalked_ = false;
+    // The ended image this capture's records are read with, once the first
+    // read of them began: a later read goes on only while the analyser still
+    // shows it. Why the last read of them failed (0: none did). Under the lock.
+    ControlBlock recordsImage_{};
+    bool recordsImageKnown_ = false;
+    int recordError_ = 0;
     // Records read from the analyser into the array; served from the cache
     // only once the capture has ended and they are settled. Under the lock.
     uint32_t fetched_ = 0;

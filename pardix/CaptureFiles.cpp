@@ -209,6 +209,10 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
         // while the analyser still holds it.
         if (const ControlBlock* held = HeldImage(); held && Ended(*held) && !payloadWalked_) FetchRecords(0);
     }
+    // Nor a capture cut short at a failed record read, while the rest can be
+    // read when the analyser answers again; one kept across a setup is what
+    // it holds, its rows without payload.
+    if (!offline_ && RecordsUnread() > 0) return FileFailure(kFileErrorRecordsShort, packetPath);
     // Records whose payload is missing from the file would open as packets
     // without data: the save fails and the capture stays to be saved again.
     missingCount_ = PacketsPastStore(&missingFirst_);

@@ -137,6 +137,11 @@ void CCaptureWorker::RunParse() {
     const uint32_t opened = std::exchange(openedRecords_, 0);
     if (opened && source && !parser.Cancelled() && source->GetCount() < opened && options_.warning)
         options_.warning(ShortReadWarning(source->GetCount(), opened));
+    // Nor a capture whose record read from the analyser failed part way: the
+    // list holds the rows read, and a save after a replug reads the rest.
+    uint32_t read = 0, held = 0;
+    if (source && !parser.Cancelled() && source->UnreadRecords(&read, &held) && options_.warning)
+        options_.warning(UnreadRecordsWarning(read, held));
     if (!whole && options_.warning) options_.warning(kParseOutOfMemoryWarning);
 
     std::string tree;
@@ -543,6 +548,11 @@ void CCaptureWorker::PublishMarks() {
 
 std::string CCaptureWorker::ShortReadWarning(uint32_t read, uint32_t expected) {
     return "捕获文件未能读完：只读到 " + Grouped(read) + " 个包，文件原有 " + Grouped(expected) + " 个。";
+}
+
+std::string CCaptureWorker::UnreadRecordsWarning(uint32_t read, uint32_t held) {
+    return "未能从分析仪读完捕获：只读到 " + Grouped(read) + " 个包，分析仪共有 " + Grouped(held) +
+           " 个；列出的包暂不显示数据。重新连接分析仪后保存项目再打开，即可得到完整的捕获。";
 }
 
 bool CCaptureWorker::OpenProject(const std::string& path, std::string* error, CaptureCheck* check) {

@@ -128,6 +128,9 @@ public:
     static std::string FormatStatus(const DeviceStatus& status);
     // What the user is told when an opened capture file gave `read` of its `expected` records.
     static std::string ShortReadWarning(uint32_t read, uint32_t expected);
+    // What the user is told when `read` of the `held` records of an ended
+    // capture could be read from the analyser.
+    static std::string UnreadRecordsWarning(uint32_t read, uint32_t held);
     static constexpr const char* kStartFailedWarning = "分析仪未能开始捕获，之前的捕获数据已清除。";
     // A parse or decoding that ran out of memory shows what it had built.
     static constexpr const char* kParseOutOfMemoryWarning = "内存不足：捕获只解析了一部分，其后的包没有列出。";

@@ -202,6 +202,13 @@ std::string COrvaneDoc::PayloadShortError(const std::string& file, uint32_t firs
     return text + "。";
 }
 
+std::string COrvaneDoc::RecordsShortError(const std::string& file, uint32_t read, uint32_t held, int reason) {
+    std::string text = "无法保存捕获文件“" + file + "”：未能从分析仪读完捕获记录，只读到 " + Grouped(read) +
+                       " 个包，分析仪共有 " + Grouped(held) + " 个";
+    if (reason > 0) text += "（" + std::generic_category().message(reason) + "）";
+    return text + "；重新连接分析仪后再保存即可读全。";
+}
+
 std::optional<CaptureMismatch> COrvaneDoc::CompareWithRecord(const xml::Node& node, const std::string& file,
                                                              const std::string& name) {
     auto size = node.attribute("Size");
@@ -268,6 +275,11 @@ bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, st
                 uint32_t first = 0, count = 0;
                 const int reason = source->MissingPayload(&first, &count);
                 return failWith(PayloadShortError(names.data, first, count, reason));
+            }
+            if (code == kFileErrorRecordsShort) {
+                uint32_t read = 0, held = 0;
+                const int reason = source->UnreadRecords(&read, &held);
+                return failWith(RecordsShortError(names.packet, read, held, reason));
             }
             return fail(file == names.dataTemp ? names.data : names.packet, code);
         }

@@ -115,6 +115,9 @@ public:
     // A save refused because the capture's payload is not all at hand: which
     // data packets lack it, and the system's reason when one is known.
     static std::string PayloadShortError(const std::string& file, uint32_t first, uint32_t count, int reason);
+    // A save refused because records the analyser holds could not be read
+    // from it: how many were read of how many, and the system's reason.
+    static std::string RecordsShortError(const std::string& file, uint32_t read, uint32_t held, int reason);
 
 private:
     std::string ElementText(const char* xpath) const;

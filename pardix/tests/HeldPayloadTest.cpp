@@ -4,10 +4,13 @@
 // its own bytes, and the save of such a capture is whole.
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <future>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -46,13 +49,21 @@ std::map<uint64_t, Bytes> OwnPayloads(const emu::BusCapture& c) {
 
 struct Seen {
     size_t held = 0, lost = 0;
+    size_t rows = 0;
 };
 
-// Every data packet `source` serves: nothing for one marked lost, its own bytes otherwise.
-Seen Check(IDataSource& source, const std::map<uint64_t, Bytes>& own, const std::string& when) {
+// Every data packet `source` serves: nothing for one marked lost, its own bytes
+// otherwise; with `kept` (the records the capture kept, oldest first) each row is that record.
+Seen Check(IDataSource& source, const std::map<uint64_t, Bytes>& own, const std::string& when,
+           const std::vector<PacketRecord>* kept = nullptr) {
     Seen seen;
     PacketRecord r;
     for (uint32_t i = 0; source.GetRecord(i, &r) == RecordOk; ++i) {
+        ++seen.rows;
+        if (kept && (i >= kept->size() || r.word0 != (*kept)[i].word0)) {
+            ADD_FAILURE() << when << ": record " << i << " is not the capture's";
+            break;
+        }
         if (!r.IsData()) continue;
         Bytes got(r.PayloadLength(), 0xEE);
         uint16_t crc = 0xBEEF;
@@ -87,6 +98,56 @@ size_t HeldOf(const emu::BusCapture& c, size_t written, size_t kept, uint64_t pa
     return held;
 }
 
+// Holds pipe-1 replies, once closed, until opened again: a save of a capture
+// online reads the status under the data-source lock.
+class StatusGate : public port::PortBackend {
+public:
+    explicit StatusGate(port::PortBackend& inner) : inner_(inner) {}
+    int InitializeInterface(const port::InterfaceGuid* g) override { return inner_.InitializeInterface(g); }
+    int WritePort(int d, int p, const void* b, unsigned long n, unsigned long* t, unsigned long ms) override {
+        return inner_.WritePort(d, p, b, n, t, ms);
+    }
+    int ReadPort(int d, int p, void* b, unsigned long n, unsigned long* t, unsigned long ms) override {
+        if (p == port::kCommandPipe) {
+            std::unique_lock guard(mutex_);
+            if (closed_) {
+                entered_ = true;
+                changed_.notify_all();
+                changed_.wait(guard, [&] { return !closed_; });
+            }
+        }
+        return inner_.ReadPort(d, p, b, n, t, ms);
+    }
+    std::string Name() const override { return "status gate"; }
+    void Close() {
+        std::lock_guard guard(mutex_);
+        closed_ = true;
+        entered_ = false;
+    }
+    void WaitEntered() {
+        std::unique_lock guard(mutex_);
+        changed_.wait(guard, [&] { return entered_; });
+    }
+    void Open() {
+        std::lock_guard guard(mutex_);
+        closed_ = false;
+        changed_.notify_all();
+    }
+
+private:
+    port::PortBackend& inner_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool closed_ = false;
+    bool entered_ = false;
+};
+
+// A data source that tells how many readers wait for its lock.
+struct WatchedProxy : CDeviceProxy {
+    using CDeviceProxy::CDeviceProxy;
+    int ReadersWaiting() const { return readersWaiting_.load(); }
+};
+
 void WaitIdle(CDeviceProxy& proxy) {
     for (int i = 0; i < 60000 && proxy.UploadStateNow() != UploadIdle; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -102,6 +163,8 @@ TEST(HeldPayload, OnlyPacketsWhoseBytesTheRingKeptServeThemLiveSavedAndReopened)
         uint32_t prePayload;
         std::optional<size_t> trigger;
         uint32_t payloadStart;
+        uint32_t packetBytes = 1u << 16;
+        uint32_t payloadBytes = 1u << 16;
     };
     // 1000 bytes a packet in a 64 KiB payload ring.
     const Case cases[] = {
@@ -110,6 +173,8 @@ TEST(HeldPayload, OnlyPacketsWhoseBytesTheRingKeptServeThemLiveSavedAndReopened)
         {"wrapped many times, from an odd start", 300, 0x10000, 0, 0x1003},
         {"triggered late with a pre-trigger share", 300, 0x4000, 450, 0x8000},
         {"never triggered, its pre-trigger share full", 300, 0x8000, std::nullopt, 0},
+        // 128 records kept of 900: the oldest is a data packet, its bytes long written over.
+        {"the records ring wrapped too, its oldest a data packet", 300, 0x4000, 0, 0x1003, 1u << 11, 1u << 14},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,13 +187,16 @@ TEST(HeldPayload, OnlyPacketsWhoseBytesTheRingKeptServeThemLiveSavedAndReopened)
         emu.SetTriggerRecord(c.trigger);
         emu.SetTraffic(traffic);
         CDeviceProxy proxy(&emu);
-        ASSERT_TRUE(proxy.ConfigureStorage(1u << 16, 1u << 16, c.prePayload, 1u << 16, 0));
+        ASSERT_TRUE(proxy.ConfigureStorage(c.packetBytes, c.packetBytes, c.prePayload, c.payloadBytes, 0));
         ASSERT_TRUE(proxy.StartCapture());
         DeviceStatus status;
         ASSERT_EQ(proxy.GetStatus(&status), 1);
         ASSERT_TRUE(status.flags & StatusComplete);
         const size_t held = HeldOf(traffic, emu.RecordsWritten(), status.packets, status.payloadBytes);
         const auto last = traffic.records.begin() + ptrdiff_t(emu.RecordsWritten());
+        if (c.packetBytes < (1u << 16)) {
+            ASSERT_TRUE((last - status.packets)->IsData());
+        }
         const size_t data = size_t(std::count_if(last - status.packets, last, [](const PacketRecord& r) { return r.IsData(); }));
         ASSERT_GT(held, 0u);
 
@@ -162,6 +230,35 @@ TEST(HeldPayload, OnlyPacketsWhoseBytesTheRingKeptServeThemLiveSavedAndReopened)
         const Seen before = Check(old, own, "saved unmarked");
         EXPECT_EQ(before.held, held);
         EXPECT_EQ(before.lost, live.lost);
+    }
+}
+
+// Each capture on one data source is walked for its own lost payload: the
+// second's packets that the ring wrote over are served no bytes either.
+TEST(HeldPayload, EachOfTwoCapturesOnOneSourceServesOnlyThePayloadItsRingKept) {
+    emu::EmulatedAnalyser emu;
+    emu.SetPace(0);
+    CDeviceProxy proxy(&emu);
+    const struct {
+        int packets;
+        uint32_t payloadStart;
+    } rounds[] = {{300, 0x1003}, {250, 0x8000}};
+    for (const auto& round : rounds) {
+        SCOPED_TRACE(round.packets);
+        const emu::BusCapture traffic = OwnBytesTraffic(round.packets, 998);
+        emu.SetCaptureStart(0, round.payloadStart);
+        emu.SetTraffic(traffic);
+        ASSERT_TRUE(proxy.ConfigureStorage(1u << 16, 1u << 16, 1u << 16, 1u << 16, 0));
+        ASSERT_TRUE(proxy.StartCapture());
+        DeviceStatus status;
+        ASSERT_EQ(proxy.GetStatus(&status), 1);
+        ASSERT_TRUE(status.flags & StatusComplete);
+        const size_t held = HeldOf(traffic, emu.RecordsWritten(), status.packets, status.payloadBytes);
+        const Seen seen = Check(proxy, OwnPayloads(traffic), "live");
+        EXPECT_EQ(seen.rows, status.packets);
+        EXPECT_EQ(seen.held, held);
+        EXPECT_EQ(seen.held + seen.lost, size_t(round.packets)) << "the ring wrote over the oldest";
+        EXPECT_GT(seen.lost, 0u);
     }
 }
 
@@ -207,6 +304,119 @@ TEST(HeldPayload, TheLargeReadWithDefaultSettingsSavesAndNoPacketShowsAnothersBy
         const Seen opened = Check(reopened, own, "reopened");
         EXPECT_EQ(opened.held, live.held);
         EXPECT_EQ(opened.lost, live.lost);
+    }
+}
+
+// An ended capture is read whole from the analyser before any row is served.
+// One failed transfer during that read costs no row; an unplug part way
+// serves the rows read so far, none with payload (which of them kept it shows
+// only from the capture's newest end), says what is unread and refuses the
+// save; after a replug the next pass reads on and serves the whole capture.
+// 7,000 IN transactions with 32 K records, 1 MiB of payload, half before the
+// trigger: triggered at once the capture ends at 16,384 records, all holding
+// their payload; triggered late it keeps more, the oldest without theirs.
+TEST(HeldPayload, AFailedRecordReadIsTriedAgainAndAnUnplugServesTheRowsReadThenAllAfterTheReplug) {
+    struct Case {
+        const char* name;
+        size_t trigger;
+        size_t bytes;
+    };
+    const Case cases[] = {{"all held", 0, 8}, {"the oldest lost", 15000, 200}};
+    enum class Fault { FailedTransfer, Unplug, UnplugThenSetup };
+    const char* const faults[] = {", one failed transfer", ", unplugged", ", unplugged, then a setup"};
+    for (const Case& c : cases) {
+        for (const Fault fault : {Fault::FailedTransfer, Fault::Unplug, Fault::UnplugThenSetup}) {
+            SCOPED_TRACE(std::string(c.name) + faults[int(fault)]);
+            const emu::BusCapture traffic = OwnBytesTraffic(7000, c.bytes);
+            const auto own = OwnPayloads(traffic);
+            emu::EmulatedAnalyser emu;
+            emu.SetTraffic(traffic);
+            emu.SetTriggerRecord(c.trigger);
+            CDevice device(&emu, "orvane-record-read-" + std::to_string(::getpid()));
+            app::SetupXml setup;
+            ASSERT_TRUE(setup.SetPacketRecords(32768));
+            ASSERT_TRUE(setup.SetPayloadBytes(1u << 20));
+            ASSERT_TRUE(setup.SetPreTriggerPercent(50));
+            ASSERT_EQ(device.ApplySetup(setup.Text().c_str()), 1);
+            ASSERT_EQ(device.Start(), 1);
+            DeviceStatus status{};
+            for (int polls = 0; polls < 20000 && !(status.flags & StatusComplete); ++polls)
+                ASSERT_EQ(device.GetStatus(&status), 1);
+            ASSERT_TRUE(status.flags & StatusComplete);
+            if (c.trigger == 0) {
+                ASSERT_EQ(status.packets, 16384u);
+            }
+            const size_t written = emu.RecordsWritten();
+            const std::vector<PacketRecord> kept(traffic.records.begin() + ptrdiff_t(written - status.packets),
+                                                 traffic.records.begin() + ptrdiff_t(written));
+            const size_t data = size_t(std::count_if(kept.begin(), kept.end(), [](const PacketRecord& r) { return r.IsData(); }));
+            const size_t held = HeldOf(traffic, written, status.packets, status.payloadBytes);
+            ASSERT_GT(held, 0u);
+            if (c.trigger) {
+                ASSERT_LT(held, data);
+            }
+            // The payload is uploaded first, as the worker starts it before the parse.
+            CDeviceProxy& source = device.Source();
+            ASSERT_EQ(source.BeginUpload(), 1);
+            ASSERT_NO_FATAL_FAILURE(WaitIdle(source));
+            ASSERT_EQ(source.UploadProgress(), 100);
+            uint32_t read = 0, all = 0;
+
+            if (fault == Fault::FailedTransfer) {
+                const size_t windows = emu.RegisterWrites().size();
+                emu.FailTransfer(25);  // the fifth block's memory read
+                const Seen seen = Check(source, own, "a failed transfer", &kept);
+                EXPECT_EQ(seen.rows, status.packets);
+                EXPECT_EQ(seen.held, held);
+                EXPECT_EQ(seen.held + seen.lost, data);
+                size_t fetches = 0;
+                const auto writes = emu.RegisterWrites();
+                for (size_t i = windows; i < writes.size(); ++i) fetches += writes[i].address == RegRecordWindow;
+                EXPECT_EQ(fetches, (status.packets + kRecordsPerRead - 1) / kRecordsPerRead + 1) << "one block read again";
+                EXPECT_EQ(source.UnreadRecords(&read, &all), 0);
+                continue;
+            }
+
+            emu.DisconnectAtCommand(8);  // the status read and three blocks pass
+            const Seen cut = Check(source, own, "unplugged", &kept);
+            EXPECT_EQ(cut.rows, 3 * kRecordsPerRead);
+            EXPECT_EQ(cut.held, 0u) << "no payload before the walk has judged it";
+            EXPECT_EQ(source.UnreadRecords(&read, &all), EIO);
+            EXPECT_EQ(read, 3 * kRecordsPerRead);
+            EXPECT_EQ(all, status.packets);
+            EXPECT_EQ(Check(source, own, "unplugged, a second pass", &kept).rows, 3 * kRecordsPerRead);
+            TempDir dir;
+            if (fault == Fault::UnplugThenSetup) {
+                // Kept as a setup keeps it: the rows read are the capture, saved as served.
+                source.KeepCapture();
+                const Seen kept3 = Check(source, own, "kept", &kept);
+                EXPECT_EQ(kept3.rows, 3 * kRecordsPerRead);
+                EXPECT_EQ(kept3.held, 0u);
+                ASSERT_EQ(source.OpenOrSave((dir / "k.ph").c_str(), (dir / "k.data").c_str(), 1), 1);
+                CDeviceProxy reopened(&emu);
+                ASSERT_EQ(reopened.OpenOrSave((dir / "k.ph").c_str(), (dir / "k.data").c_str(), 0), 1);
+                const Seen opened = Check(reopened, own, "kept, reopened", &kept);
+                EXPECT_EQ(opened.rows, 3 * kRecordsPerRead);
+                EXPECT_EQ(opened.held, 0u);
+                continue;
+            }
+            EXPECT_EQ(source.OpenOrSave((dir / "r.ph").c_str(), (dir / "r.data").c_str(), 1), 0);
+            EXPECT_EQ(source.LastFileError(nullptr), kFileErrorRecordsShort);
+            EXPECT_FALSE(fs::exists(dir / "r.ph"));
+
+            emu.Reconnect();
+            const Seen whole = Check(source, own, "after the replug", &kept);
+            EXPECT_EQ(whole.rows, status.packets);
+            EXPECT_EQ(whole.held, held);
+            EXPECT_EQ(whole.held + whole.lost, data);
+            EXPECT_EQ(source.UnreadRecords(&read, &all), 0);
+            ASSERT_EQ(source.OpenOrSave((dir / "r.ph").c_str(), (dir / "r.data").c_str(), 1), 1);
+            CDeviceProxy reopened(&emu);
+            ASSERT_EQ(reopened.OpenOrSave((dir / "r.ph").c_str(), (dir / "r.data").c_str(), 0), 1);
+            const Seen opened = Check(reopened, own, "reopened", &kept);
+            EXPECT_EQ(opened.rows, status.packets);
+            EXPECT_EQ(opened.held, held);
+        }
     }
 }
 
@@ -316,6 +526,47 @@ TEST(HeldPayload, ASaveLetsReadersInBetweenWindowsAndACancelThereEndsIt) {
     ASSERT_GT(caughtAt, 0u) << "no reader got in between two windows";
     EXPECT_EQ(ReadFile(dir / "old.ph"), Bytes(32, 1));
     EXPECT_EQ(ReadFile(dir / "old.data"), Bytes(8, 2));
+}
+
+// A reader already waiting when a save writes its first window gets in
+// before the second: the save holds the lock in a status read until the
+// reader waits, and the capture's records take two windows.
+TEST(HeldPayload, AReaderWaitingOnASaveGetsInAtItsFirstWindow) {
+    emu::EmulatedAnalyser emu;
+    emu.SetPace(0);
+    emu.SetTraffic(InTraffic(70000));
+    StatusGate gate(emu);
+    WatchedProxy proxy(&gate);
+    ASSERT_TRUE(proxy.ConfigureStorage(1u << 21, 1u << 21, 1u << 20, 1u << 20, 0));
+    ASSERT_TRUE(proxy.StartCapture());
+    DeviceStatus status;
+    ASSERT_EQ(proxy.GetStatus(&status), 1);
+    ASSERT_TRUE(status.flags & StatusComplete);
+    PacketRecord r;
+    ASSERT_EQ(proxy.GetRecord(0, &r), RecordOk);
+    ASSERT_EQ(proxy.CachedCount(), 70000u);
+    constexpr uint64_t kWindow = CPayloadStore::kWindowBytes;
+    ASSERT_GT(70000u * sizeof(PacketRecord), kWindow);
+    ASSERT_EQ(proxy.BeginUpload(), 1);
+    ASSERT_NO_FATAL_FAILURE(WaitIdle(proxy));
+    SaveProgress progress;
+    proxy.SetSaveProgress(&progress);
+
+    TempDir dir;
+    gate.Close();
+    auto saved = std::async(std::launch::async,
+                            [&] { return proxy.OpenOrSave((dir / "w.ph").c_str(), (dir / "w.data").c_str(), 1); });
+    gate.WaitEntered();  // the save holds the data-source lock
+    std::atomic<uint64_t> seen{0};
+    std::thread reader([&] {
+        CDeviceProxy::ReaderLock in(proxy);
+        seen = progress.done.load();
+    });
+    while (proxy.ReadersWaiting() == 0) std::this_thread::yield();
+    gate.Open();
+    reader.join();
+    EXPECT_EQ(saved.get(), 1);
+    EXPECT_EQ(seen.load(), kWindow) << "the reader got in after the first window";
 }
 
 // An opened project's payload is what its file holds: one that shrank since

@@ -407,6 +407,45 @@ TEST_F(Doc, ASaveOfACaptureWhosePayloadIsGoneFailsAndKeepsTheProject) {
     for (const auto& entry : fs::directory_iterator(dir.path)) EXPECT_EQ(entry.path().string().find(".saving"), std::string::npos) << entry.path();
 }
 
+// The analyser unplugged part way through the capture's record read: the save
+// is refused with how many records were read of how many, the project stays;
+// once it is back the save reads the rest and writes the whole capture.
+TEST_F(Doc, ASaveOfACaptureWhoseRecordsCouldNotAllBeReadFailsUntilTheAnalyserIsBack) {
+    LoadOffline(proxy, Session(), dir);
+    ASSERT_TRUE(doc.OnSaveDocument(dir / "cap.usb", &proxy, nullptr));
+    std::vector<std::string> before;
+    for (const char* name : {"cap.usb", "cap.ph", "cap.data"}) before.push_back(ReadText(dir / name));
+
+    emu::BusTrafficBuilder traffic(SpeedHigh);
+    for (int i = 0; i < 1000; ++i) traffic.In(2, 1, PidData0, std::vector<uint8_t>(8, uint8_t(i)));
+    analyser.SetPace(0);
+    analyser.SetTraffic(traffic.Take());
+    ASSERT_TRUE(proxy.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+    ASSERT_TRUE(proxy.StartCapture());
+    DeviceStatus status;
+    ASSERT_EQ(proxy.GetStatus(&status), 1);
+    ASSERT_EQ(proxy.BeginUpload(), 1);
+    for (int i = 0; i < 60000 && proxy.UploadStateNow() != pardix::UploadIdle; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    analyser.DisconnectAtCommand(4);  // the status read and the first block pass
+    PacketRecord record;
+    ASSERT_EQ(proxy.GetRecord(0, &record), RecordOk);
+    doc.SetModified(true);
+
+    std::string error;
+    EXPECT_FALSE(doc.OnSaveDocument(dir / "cap.usb", &proxy, &error));
+    EXPECT_NE(error.find("cap.ph"), std::string::npos) << error;
+    EXPECT_NE(error.find("只读到 1,024 个包，分析仪共有 3,000 个"), std::string::npos) << error;
+    EXPECT_TRUE(doc.IsModified());
+    std::vector<std::string> after;
+    for (const char* name : {"cap.usb", "cap.ph", "cap.data"}) after.push_back(ReadText(dir / name));
+    EXPECT_EQ(after, before);
+
+    analyser.Reconnect();
+    ASSERT_TRUE(doc.OnSaveDocument(dir / "cap.usb", &proxy, &error)) << error;
+    EXPECT_EQ(fs::file_size(dir / "cap.ph"), 3000u * 16);
+}
+
 // A cancel, before the save or while its capture files are written, leaves
 // the project modified and its three files as they were; a save that goes on
 // has written every byte it counted.

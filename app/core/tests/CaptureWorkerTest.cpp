@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +20,7 @@
 #include "CEventPublisher.h"
 #include "CaptureSource.h"
 #include "EmulatedAnalyser.h"
+#include "Grouped.h"
 #include "SessionBuilder.h"
 #include "SetupXml.h"
 #include "TestFiles.h"
@@ -902,6 +904,52 @@ TEST(CaptureWorkerStub, AnOpenedFileReadShortEndsWithAWarningNotInSilence) {
         ASSERT_TRUE(worker.ResetForOpenedProject());
         ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle(); }));
         EXPECT_EQ(warnings.size(), 1u);
+    }
+}
+
+// A capture whose record read from the analyser failed part way: the source
+// serves the rows read and says how many it holds; the parse ends with a warning.
+struct CutRecordsSource : emu::CaptureSource {
+    using emu::CaptureSource::CaptureSource;
+    int32_t UnreadRecords(uint32_t* read, uint32_t* held) override {
+        const uint32_t all = uint32_t(Capture().records.size());
+        const uint32_t got = GetCount();
+        if (read) *read = got < all ? got : 0;
+        if (held) *held = got < all ? all : 0;
+        return got < all ? EIO : 0;
+    }
+};
+
+TEST(CaptureWorkerStub, ACaptureWhoseRecordReadFailedPartWayEndsWithAWarning) {
+    for (bool cut : {true, false}) {
+        SCOPED_TRACE(cut);
+        CutRecordsSource source(Session(3));
+        const uint32_t all = uint32_t(source.Capture().records.size());
+        source.SetAvailable(cut ? all / 3 : all);
+        StubDevice device;
+        device.source = &source;
+        COrvaneDoc doc;
+        FakeList list;
+        std::mutex mutex;
+        std::vector<std::string> warnings;
+        CCaptureWorker::Options options = Fast();
+        options.warning = [&](const std::string& text) {
+            std::lock_guard lock(mutex);
+            warnings.push_back(text);
+        };
+        CCaptureWorker worker(doc, &device, &list, options);
+        ASSERT_EQ(worker.StartRecord(), Start::Started);
+        ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle() && worker.DataAvailable(); }));
+        EXPECT_GT(doc.TransactionRoot().children.size(), 0u) << "the rows read are listed";
+        std::lock_guard lock(mutex);
+        if (!cut) {
+            EXPECT_TRUE(warnings.empty());
+            continue;
+        }
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_EQ(warnings[0], CCaptureWorker::UnreadRecordsWarning(all / 3, all));
+        EXPECT_NE(warnings[0].find("未能从分析仪读完捕获"), std::string::npos);
+        EXPECT_NE(warnings[0].find(Grouped(all)), std::string::npos);
     }
 }
 
