@@ -37,6 +37,9 @@ struct PacketRecord {
     uint8_t SplitDuration() const { return uint8_t(word0 >> 48); }
     uint8_t SplitHubAddress() const { return uint8_t((word0 >> 56) & 0x7F); }
     bool SplitComplete() const { return (word0 >> 63) != 0; }
+    // The packet's own duration in ticks: a SPLIT's 8 bits, any other
+    // record's 16. A record whose PID fails its check is no SPLIT.
+    uint16_t PacketDuration() const { return IsSplit() ? SplitDuration() : Duration(); }
 
     // ---- word 1, bits 0-15 ----
     uint16_t Length() const { return uint16_t(word1); }
@@ -54,6 +57,7 @@ struct PacketRecord {
     uint8_t PidNibble() const { return uint8_t((word1 >> 16) & 0xF); }
     bool PidCheckOk() const { return ((PidByte() >> 4) ^ 0xF) == PidNibble(); }
     bool IsBusEvent() const { return PidByte() == 0; }
+    bool IsSplit() const { return PidNibble() == PidSplit && !(HasError() && !PidCheckOk()); }
     uint8_t BusEventCode() const { return uint8_t((word1 >> 24) & 0xF); }
     // Bits 16 and 17 both set: DATA0, DATA1, DATA2, MDATA.
     bool IsData() const { return (word1 & 0x30000) == 0x30000; }

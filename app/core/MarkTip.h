@@ -8,7 +8,8 @@
 
 namespace orvane::app {
 
-// "<" doubled, the tip engine's own escape, so no text can open a tag.
+// "<" doubled, the tip engine's own escape, so no text can open a tag, and
+// every "&" followed by a carriage return, so none starts an entity.
 std::string EscapeTipText(const std::string& text);
 
 // "%4s<br><hr color=blue><font color=blue><br>%s</font>" with the escaped

@@ -237,6 +237,7 @@ void CUsbListCtrl::setModel(QAbstractItemModel* model) {
     // Rows that went change the scroll range and what shows, nothing else.
     connect(model, &QAbstractItemModel::rowsRemoved, this, &CUsbListCtrl::RowsChanged);
     connect(model, &QAbstractItemModel::modelReset, this, &CUsbListCtrl::RowsChanged);
+    connect(model, &QAbstractItemModel::modelReset, this, &CUsbListCtrl::SelectionDropped);
 }
 
 void CUsbListCtrl::setSelectionModel(QItemSelectionModel* selectionModel) {
@@ -651,8 +652,17 @@ void CUsbListCtrl::currentChanged(const QModelIndex& current, const QModelIndex&
     UsbItem* item = model_->ItemAt(current.row());
     IEventPublisher* bus = model_->Publisher();
     if (!item || !bus) return;
+    selectionPublished_ = true;
     bus->Publish(model_, EventItemSelected, reinterpret_cast<intptr_t>(item),
                  reinterpret_cast<intptr_t>(model_->Decoder()));
+}
+
+void CUsbListCtrl::SelectionDropped() {
+    // The detail pane is cleared by the frame; the view plug-ins (the data
+    // pane's bytes) hear it as a selection of no item.
+    if (!selectionPublished_) return;
+    selectionPublished_ = false;
+    if (IEventPublisher* bus = model_->Publisher()) bus->Publish(model_, EventItemSelected, 0, 0);
 }
 
 // ---------------------------------------------------------------- commands

@@ -151,6 +151,8 @@ private:
     int PageRows() const;
     void UpdateScrollBars();
     void RowsChanged();
+    // A reset takes the selection with the rows: whoever shows the row let go of it.
+    void SelectionDropped();
     // A row's area across the whole viewport.
     QRect RowRect(int row) const;
     void DrawRow(QPainter* painter, int top, int row) const;
@@ -177,6 +179,7 @@ private:
     bool applyingColumns_ = false;
     bool savePending_ = false;
     bool placingHeader_ = false;
+    bool selectionPublished_ = false;  // a row's selection went out, no reset since
 };
 
 }  // namespace orvane::app

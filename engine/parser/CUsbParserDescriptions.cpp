@@ -194,7 +194,7 @@ int32_t CUsbParser::FillPacketSummary(UsbItem* item, ItemSummary* out, bool name
     PacketRecord r;
     if (!item || !out || !RecordOf(item, &r)) return 0;
     const bool split = item->type == PidSplit;
-    out->duration = split ? r.SplitDuration() : r.Duration();
+    out->duration = r.PacketDuration();
     if (item->firstRecord > 0) {
         PacketRecord prev;
         if (RecordAt(item->firstRecord - 1, &prev)) {

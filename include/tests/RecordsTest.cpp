@@ -55,6 +55,21 @@ TEST(PacketRecord, SplitVariantReusesDurationAndLowBits) {
     PacketRecord w;
     w.SetSplitWord0(0x37, 0x42, true);
     EXPECT_EQ(w.word0 >> 48, w0 >> 48);
+
+    // A packet's duration: a SPLIT's own 8 bits, every other record's 16,
+    // a record whose PID fails its check counted as no SPLIT.
+    EXPECT_TRUE(r.IsSplit());
+    EXPECT_EQ(r.PacketDuration(), 0x37);
+    PacketRecord token = r;
+    token.SetPidByte(PacketRecord::MakePidByte(PidIn));
+    EXPECT_EQ(token.PacketDuration(), 0xC237);
+    PacketRecord damaged = r;
+    damaged.SetPidByte(0x08);
+    damaged.SetErrorFlags(ErrPidCheck);
+    EXPECT_FALSE(damaged.IsSplit());
+    EXPECT_EQ(damaged.PacketDuration(), 0xC237);
+    damaged.SetErrorFlags(0);
+    EXPECT_TRUE(damaged.IsSplit()) << "a PID check is read only with the error bit set";
 }
 
 TEST(PacketRecord, DataPacketsByPidBits) {

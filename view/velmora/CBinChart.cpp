@@ -14,7 +14,6 @@ namespace orvane::velmora {
 CBinChart::CBinChart(CTrafficPane& pane, int32_t cls, BinKind kind, QWidget* parent)
     : CVelmoraBase(pane, cls, parent), kind_(kind)
 {
-    View().keepFitReachable = true;
 }
 
 SeriesSet& CBinChart::Series() { return kind_ == BinKind::Usage ? Model().store.usage : Model().store.speed; }

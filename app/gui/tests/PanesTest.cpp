@@ -396,3 +396,84 @@ TEST(PanesInTheWindow, LevelSwitchesClearTheDetailAndADeviceTreeEditIsDecodedAga
     EXPECT_EQ(pane.Tree()->topLevelItemCount(), 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && pane.Tree()->topLevelItemCount() > 0; }, kBoundMs));
 }
+
+#include <QAbstractScrollArea>
+#include <QDockWidget>
+#include <QImage>
+
+#include "CCommandRegistry.h"
+#include "CommandIds.h"
+
+namespace {
+
+// What the data plug-in's pane shows, as pixels.
+QImage DataPaneImage(CMainFrame& frame) {
+    QDockWidget* dock = frame.Pane(4006);
+    auto* pane = dock ? dock->findChild<QAbstractScrollArea*>() : nullptr;
+    return pane ? pane->viewport()->grab().toImage() : QImage();
+}
+
+// Selects rows from the top until the data pane shows bytes.
+bool ShowSomeData(CMainFrame& frame, const QImage& empty) {
+    CPacketListModel& model = *frame.ListModel();
+    for (int row = 0; row < model.rowCount(); ++row) {
+        frame.ListCtrl()->setCurrentIndex(model.index(row, 0));
+        QCoreApplication::processEvents();
+        if (DataPaneImage(frame) != empty) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(PanesInTheWindow, TheDataPaneLetsGoOfARowTheListNoLongerSelects) {
+    test::ClearProgramSettings();
+    emu::EmulatedAnalyser emu;
+    emu::SessionBuilder::Options session;
+    session.operations = 20;
+    emu.SetTraffic(emu::SessionBuilder(session).Build());
+    CMainFrame::Options options;
+    options.device = new pardix::CDevice(&emu, "orvane-data-pane-test-" + std::to_string(::getpid()));
+    options.viewFolder = ORVANE_VIEW_DIR;
+    options.demoFolder = "/nonexistent";
+    CMainFrame frame(options);
+    SettingStore store("");
+    frame.SetSettings(&store);
+    frame.resize(1200, 800);
+    frame.show();
+    frame.ShowPane(4006);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+    CPacketListModel& model = *frame.ListModel();
+    CCaptureWorker& worker = frame.Worker();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return worker.CanStart(); }, kBoundMs));
+    frame.OnStartRecord(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.DataAvailable() && test::AllRowsShown(model); },
+                                kBoundMs));
+    QCoreApplication::processEvents();
+    const QImage empty = DataPaneImage(frame);
+    ASSERT_FALSE(empty.isNull()) << "the data pane is open";
+
+    // A switch of level: no row is selected and the decode pane is empty.
+    ASSERT_TRUE(ShowSomeData(frame, empty));
+    frame.OnTransferLevel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return worker.IsIdle() && worker.ClassDecoded() && test::AllRowsShown(model); },
+                                kBoundMs));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(frame.DetailPane()->GroupCount(), 0);
+    EXPECT_TRUE(DataPaneImage(frame) == empty) << "the transfer level";
+
+    ASSERT_TRUE(ShowSomeData(frame, empty));
+    ASSERT_TRUE(frame.Commands().Execute(cmd::TransactionLevel));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(DataPaneImage(frame) == empty) << "back to the transaction level";
+
+    // Hiding SOFs rebuilds the rows, without a selection.
+    ASSERT_TRUE(ShowSomeData(frame, empty));
+    ASSERT_TRUE(frame.Commands().Execute(cmd::HideSof));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(frame.ListCtrl()->SelectedRow(), -1);
+    EXPECT_TRUE(DataPaneImage(frame) == empty) << "SOFs hidden";
+
+    // A row selected after the reset shows again.
+    EXPECT_TRUE(ShowSomeData(frame, empty));
+}

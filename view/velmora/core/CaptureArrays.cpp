@@ -21,6 +21,13 @@ int64_t TicksAt(double t)
 
 }  // namespace
 
+uint64_t CaptureArrays::StartWordOf(const PacketRecord& r)
+{
+    // The duration as the packet list reads it: a SPLIT's hub address and
+    // start/complete bit lie above its 8 bits and are no part of it.
+    return (r.word0 << 16) | r.PacketDuration();
+}
+
 std::shared_ptr<const CaptureArrays> CaptureArrays::Load(IDataSource* source, const std::function<bool()>& stopped)
 {
     std::shared_ptr<CaptureArrays> arrays(new CaptureArrays);
@@ -38,7 +45,7 @@ std::shared_ptr<const CaptureArrays> CaptureArrays::Load(IDataSource* source, co
     PacketRecord record;  // all zero until the first read; "not yet" repeats the last
     auto take = [&](uint32_t i, const PacketRecord& r) {
         pids[i] = r.PidByte();
-        starts[i] = (r.word0 << 16) | (r.word0 >> 48);
+        starts[i] = StartWordOf(r);
         traffic[i] = TrafficOf(r, &charge);
         if (IsData(r.PidNibble())) maxData = std::max(maxData, int32_t(r.Length()) - 2);
     };
@@ -97,7 +104,7 @@ std::shared_ptr<const CaptureArrays> CaptureArrays::FromRecords(const std::vecto
     int32_t maxData = 0;
     for (const PacketRecord& r : records) {
         arrays->pidBytes_.push_back(r.PidByte());
-        arrays->startWords_.push_back((r.word0 << 16) | (r.word0 >> 48));
+        arrays->startWords_.push_back(StartWordOf(r));
         arrays->traffic_.push_back(TrafficOf(r, &charge));
         if (IsData(r.PidNibble())) maxData = std::max(maxData, int32_t(r.Length()) - 2);
     }

@@ -49,7 +49,9 @@ public:
 
     uint8_t PidByte(int64_t i) const { return pidBytes_[size_t(i)]; }
     uint8_t Nibble(int64_t i) const { return pidBytes_[size_t(i)] & 0xF; }
-    // Word 0 rotated left by 16: start in bits 16-63, duration in bits 0-15.
+    // Word 0 rotated left by 16: start in bits 16-63, duration in bits 0-15
+    // (of a SPLIT only its own 8 bits).
+    static uint64_t StartWordOf(const PacketRecord& r);
     uint64_t StartWord(int64_t i) const { return startWords_[size_t(i)]; }
     uint64_t Start(int64_t i) const { return startWords_[size_t(i)] >> 16; }
     uint64_t End(int64_t i) const { return Start(i) + (startWords_[size_t(i)] & 0xFFFF); }

@@ -8,9 +8,13 @@ namespace orvane::velmora {
 
 void TimeView::UpdateRange()
 {
-    hMin = 0.0;
-    hMax = plotWidth + scale * totalTime;
-    if (keepFitReachable) hMax = std::max(hMax, plotWidth * 1.5 - kFitMargin);
+    // The view keeps to the capture with a fit's margin on either side: from
+    // time 0 that far in from the left edge to the end that far in from the
+    // right. A capture narrower than that keeps its start there.
+    const double width = std::max(plotWidth, 0);
+    hMin = width * 0.5 - kFitMargin;
+    hMax = std::max(hMin, scale * totalTime + kFitMargin - width * 0.5) + width;
+    SetHPos(hPos);
 }
 
 ScrollBarState TimeView::Bar() const

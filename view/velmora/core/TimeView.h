@@ -36,12 +36,10 @@ public:
     int32_t plotLeft = 0;
     int32_t plotWidth = 0;
     double totalTime = 1.0;
-    // The bin charts' fit puts time 0 near the plot's left edge whatever the
-    // capture's length: their range always reaches that position.
-    bool keepFitReachable = false;
 
     // ---- the pane's bar ----
-    // Range from the plot width, scale and capture length; the bar follows.
+    // Range from the plot width, scale and capture length, the position
+    // clamped into it; the bar follows.
     void UpdateRange();
     ScrollBarState Bar() const;
     // Clamped into the range; the bar position follows.

@@ -213,6 +213,8 @@ TEST(TrafficPane, DoubleClickGoesToThePacketAndTheListsEchoIsDroppedOnce)
     const auto& records = source.Capture().records;
     CTrafficCtrl* chart = f.Chart();
     QPoint middle = chart->PlotRect().center();
+    // A sixteenth of the capture in the plot: room to bring a packet to the centre.
+    for (int i = 0; i < 4; ++i) chart->ZoomInAt(middle - chart->PlotRect().topLeft());
     double t = chart->View().TimeAt(middle.x());
     int64_t expected = f.view.Model().arrays->FindIndex(t, 2);
     QTest::mouseDClick(chart, Qt::LeftButton, {}, middle);
@@ -222,9 +224,16 @@ TEST(TrafficPane, DoubleClickGoesToThePacketAndTheListsEchoIsDroppedOnce)
     EXPECT_NEAR(f.CentreTime(), packetTime, 1.0 / chart->View().scale);
 
     // A later selection in the list moves the chart.
-    f.bus.Select(5);
+    const size_t later = records.size() * 2 / 3;
+    f.bus.Select(uint32_t(later));
     QCoreApplication::processEvents();
-    EXPECT_NEAR(f.CentreTime(), double(records[5].Timestamp()) * kTickSeconds, 1.0 / chart->View().scale);
+    EXPECT_NEAR(f.CentreTime(), double(records[later].Timestamp()) * kTickSeconds, 1.0 / chart->View().scale);
+    // The first one shows with time 0 a fit's margin in, not before it.
+    f.bus.Select(0);
+    QCoreApplication::processEvents();
+    EXPECT_DOUBLE_EQ(chart->View().VisibleStart(), -TimeView::kFitMargin / chart->View().scale);
+    f.bus.Select(uint32_t(later));
+    QCoreApplication::processEvents();
 
     // Right button: the packet before.
     int64_t before = f.view.Model().arrays->FindIndex(chart->View().TimeAt(middle.x()), 1);
@@ -244,13 +253,15 @@ TEST(TrafficPane, ADoubleClickTheListLeavesUnansweredKeepsNoSelectionFromTheChar
     f.Load(source);
     const auto& records = source.Capture().records;
     CTrafficCtrl* chart = f.Chart();
+    for (int i = 0; i < 4; ++i) chart->ZoomInAt(chart->PlotRect().center() - chart->PlotRect().topLeft());
     f.bus.answers = false;  // the packet is hidden by a filter, or its row is already current
     QTest::mouseDClick(chart, Qt::LeftButton, {}, chart->PlotRect().center());
     QCoreApplication::processEvents();
     ASSERT_EQ(f.bus.goTo.size(), 1u);
-    f.bus.Select(5);
+    const size_t later = records.size() * 2 / 3;
+    f.bus.Select(uint32_t(later));
     QCoreApplication::processEvents();
-    EXPECT_NEAR(f.CentreTime(), double(records[5].Timestamp()) * kTickSeconds, 1.0 / chart->View().scale)
+    EXPECT_NEAR(f.CentreTime(), double(records[later].Timestamp()) * kTickSeconds, 1.0 / chart->View().scale)
         << "the user's next selection moves the chart";
 }
 
@@ -300,8 +311,16 @@ TEST(TrafficPane, WheelAndBarScrollTheChartAndTheBarFollows)
     EXPECT_EQ(f.pane->HBar()->value(), chart->View().Bar().position);
     f.pane->HBar()->triggerAction(QAbstractSlider::SliderToMinimum);
     QCoreApplication::processEvents();
-    EXPECT_EQ(chart->View().hPos, 0.0);
+    EXPECT_EQ(chart->View().hPos, chart->View().hMin);
+    EXPECT_DOUBLE_EQ(chart->View().VisibleStart(), -TimeView::kFitMargin / chart->View().scale)
+        << "time 0 a fit's margin in from the left edge";
     EXPECT_EQ(f.pane->HBar()->value(), 0);
+    f.pane->HBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+    QCoreApplication::processEvents();
+    EXPECT_NEAR(chart->View().VisibleEnd(), f.view.Model().TotalTime() + TimeView::kFitMargin / chart->View().scale,
+                1.0 / chart->View().scale)
+        << "the end as far in from the right edge";
+    EXPECT_EQ(f.pane->HBar()->value(), f.pane->HBar()->maximum());
     f.pane->Action(CmdFitH)->trigger();
     QTest::mouseClick(chart, Qt::LeftButton, {}, chart->PlotRect().center());
     QCoreApplication::processEvents();
@@ -445,8 +464,11 @@ TEST(TrafficPane, ZoomAndScrollFollowTheGroupAndSyncViewsRegroups)
     QCoreApplication::processEvents();
     EXPECT_DOUBLE_EQ(data->View().scale, traffic->View().scale);
     EXPECT_DOUBLE_EQ(data->View().hPos, std::trunc(traffic->View().hPos));
-    // The per-bin chart takes its partner's scale and the centre time.
-    EXPECT_NEAR(speed->View().hPos / speed->View().scale, f.pane->GetCenterTime(*traffic), 2.0 / speed->View().scale);
+    // The per-bin chart takes its partner's scale and the centre time, as
+    // far as its own range reaches.
+    const TimeView& bins = speed->View();
+    EXPECT_NEAR(bins.hPos,
+                std::clamp(f.pane->GetCenterTime(*traffic) * bins.scale, bins.hMin, bins.hMax - bins.plotWidth), 2.0);
 
     f.pane->Action(CmdSyncViews)->trigger();
     QCoreApplication::processEvents();

@@ -106,6 +106,72 @@ TEST(LengthBars, HeightsAreBytesOnTheBusOrPayload)
     EXPECT_EQ(Arrays({Rec(0, 10, PidIn)})->MaxDataLength(), 0);
 }
 
+// A full-speed device polled through a high-speed hub: per microframe a
+// start split, IN and NAK, a complete split, IN, DATA0 of 4 bytes and ACK.
+// Each split lasts 9 ticks; the hub address and the complete bit above its
+// 8 bits of duration make 0x5509 and 0xD509 of word 0's top 16 bits.
+std::vector<PacketRecord> PolledThroughAHub(int microframes)
+{
+    std::vector<PacketRecord> records;
+    auto split = [&](uint64_t tick, bool complete) {
+        PacketRecord r = Rec(tick, 0, PidSplit, 0x03);
+        r.SetSplitWord0(9, 0x55, complete);
+        records.push_back(r);
+    };
+    for (int m = 0; m < microframes; ++m) {
+        const uint64_t frame = uint64_t(m) * 7500;
+        records.push_back(Rec(frame, 20, PidSof, uint16_t(m)));
+        split(frame + 100, false);
+        records.push_back(Rec(frame + 120, 9, PidIn, Token(3, 1)));
+        records.push_back(Rec(frame + 140, 6, PidNak));
+        split(frame + 3000, true);
+        records.push_back(Rec(frame + 3020, 9, PidIn, Token(3, 1)));
+        records.push_back(Rec(frame + 3040, 30, PidData0, 6));
+        records.push_back(Rec(frame + 3080, 6, PidAck));
+    }
+    split(uint64_t(microframes) * 7500 + 100, true);
+    return records;
+}
+
+TEST(LengthBars, NoSplitIsDrawnLongerThanItsOwnDuration)
+{
+    const std::vector<PacketRecord> records = PolledThroughAHub(5);
+    auto arrays = Arrays(records);
+    const uint64_t lastStart = records.back().Timestamp();
+    EXPECT_DOUBLE_EQ(arrays->TotalTime(), double(lastStart + 9) * kTickSeconds) << "a capture ending in a SPLIT";
+    for (int64_t i = 0; i < arrays->Count(); ++i)
+        EXPECT_EQ(arrays->End(i) - arrays->Start(i), records[size_t(i)].PacketDuration()) << i;
+    // Just after a start split's end, before the IN 11 ticks later: the SPLIT is nearest.
+    EXPECT_EQ(arrays->FindIndex(double(7500 + 112) * kTickSeconds, 0), 9);
+
+    // A tick a pixel over a microframe: every packet its own labelled bar,
+    // a SPLIT's 9 pixels wide, and a run of its cells as wide.
+    const double t0 = 7500 * kTickSeconds, t1 = 2 * 7500 * kTickSeconds;
+    DrawnRange drawn;
+    int splits = 0;
+    for (const LengthBar& bar : BuildLengthBars(*arrays, false, t0, t1, 7500, &drawn)) {
+        if (arrays->Nibble(bar.first) != PidSplit) continue;
+        ++splits;
+        EXPECT_NEAR(double(bar.x1 - bar.x0), 9.0, 1.0) << bar.first;
+    }
+    EXPECT_EQ(splits, 2);
+    splits = 0;
+    for (const PacketRun& run : BuildPacketRuns(*arrays, t0, t1, 7500)) {
+        if (arrays->Nibble(run.first) != PidSplit) continue;
+        ++splits;
+        EXPECT_NEAR(double(run.x1 - run.x0), 9.0, 1.0) << run.first;
+        EXPECT_EQ(run.packets, 1) << "the next packet is a run of its own";
+    }
+    EXPECT_EQ(splits, 2);
+
+    // The whole capture in 600 pixels, 63 ticks a pixel: no packet runs on
+    // past the column after its own.
+    const double whole = arrays->TotalTime();
+    for (const LengthBar& bar : BuildLengthBars(*arrays, false, 0, whole, 600, &drawn))
+        EXPECT_LE(bar.x1 - bar.x0, 2) << bar.first;
+    for (const PacketRun& run : BuildPacketRuns(*arrays, 0, whole, 600)) EXPECT_LE(run.x1 - run.x0, 2) << run.first;
+}
+
 TEST(LengthBars, WidthDecidesTheLabelAndAColumnMergesIntoTheMeanColour)
 {
     // 100 ticks a pixel: 500 ticks is 5 pixels, 400 is 4.

@@ -48,7 +48,8 @@ TEST(TimeView, ZoomKeepsTheTimeUnderThePointer)
 {
     TimeView v = View(1000, 10.0);
     v.Fit();
-    for (int32_t px : {0, 250, 999}) {
+    // Over the capture: the margins either side are pixels, not times.
+    for (int32_t px : {20, 250, 980}) {
         for (double factor : {2.0, 0.5, 10.0}) {
             TimeView z = v;
             z.ZoomAt(px, 2.0);  // room to zoom both ways
@@ -86,7 +87,7 @@ TEST(TimeView, ScrollCodesAndTheBarPastTwoToTheThirtyOne)
     EXPECT_NEAR(bar.position, INT32_MAX / 2, 2);
     struct { int32_t code; int32_t track; double pos; } cases[] = {
         {ScrollLineBack, 0, 5e11 - 40}, {ScrollLineForward, 0, 5e11 + 40}, {ScrollPageBack, 0, 5e11 - 1000},
-        {ScrollPageForward, 0, 5e11 + 1000}, {ScrollToStart, 0, 0}, {ScrollToEnd, 0, v.hMax - 1000},
+        {ScrollPageForward, 0, 5e11 + 1000}, {ScrollToStart, 0, 480}, {ScrollToEnd, 0, v.hMax - 1000},
         {ScrollThumbTrack, INT32_MAX, std::trunc(v.hMax) - 1000}, {99, 0, 5e11},
     };
     for (const auto& c : cases) {
@@ -96,7 +97,49 @@ TEST(TimeView, ScrollCodesAndTheBarPastTwoToTheThirtyOne)
     }
     TimeView left = v;
     left.SetHPos(-5.0);
-    EXPECT_EQ(left.hPos, 0.0);
+    EXPECT_EQ(left.hPos, 480.0) << "time 0 stays 20 px in from the left edge";
+}
+
+TEST(TimeView, TheViewKeepsToTheCaptureWithAFitsMarginEachSide)
+{
+    // A mouse capture of 1.69 s fitted, zoomed in and out around it; a view
+    // handed over from another chart at 0 or far past the end.
+    const double total = 1.69;
+    for (double zoom : {1.0, 2.0, 16.0, 1e4, 0.5, 0.125}) {
+        TimeView v = View(1000, total);
+        v.Fit();
+        const double margin = TimeView::kFitMargin / (v.scale * zoom);
+        v.ZoomAt(300, zoom);
+        const bool wide = total * v.scale > 1000 - 2 * TimeView::kFitMargin;
+        for (int32_t code : {ScrollToStart, ScrollToEnd, ScrollLineBack, ScrollPageForward, ScrollThumbTrack}) {
+            for (int32_t track : {0, INT32_MAX}) {
+                TimeView s = v;
+                s.Scroll(code, track);
+                EXPECT_GE(s.VisibleStart(), -margin - 1e-12) << zoom << " " << code;
+                if (wide) EXPECT_LE(s.VisibleEnd(), total + margin + 1e-12) << zoom << " " << code;
+                else EXPECT_DOUBLE_EQ(s.VisibleStart(), -margin) << "a narrow capture keeps its start in place";
+            }
+        }
+        TimeView end = v;
+        end.Scroll(ScrollToEnd, 0);
+        if (wide) EXPECT_NEAR(end.VisibleEnd(), total + margin, 1.0 / v.scale) << "End shows the capture's end";
+        for (double hPos : {0.0, -1e9, 1e300}) {
+            TimeView synced = v;
+            synced.hPos = hPos;
+            synced.UpdateRange();
+            EXPECT_GE(synced.VisibleStart(), -margin - 1e-12) << zoom << " " << hPos;
+            EXPECT_LE(synced.VisibleEnd(), std::max(total + margin, synced.VisibleStart() + 1000 / v.scale) + 1e-12);
+            EXPECT_GE(synced.TimeAt(synced.plotLeft), -margin - 1e-12) << "no reading before 0 but in the margin";
+        }
+    }
+    // The bin charts' fit at their own scale, time 0 20 px in, is in range
+    // however short the capture.
+    TimeView bins = View(1000, 0.001);
+    bins.scale = 10.0;
+    bins.UpdateRange();
+    bins.SetHPos(1000 * 0.5 - TimeView::kFitMargin);
+    EXPECT_DOUBLE_EQ(bins.hPos, 480.0);
+    EXPECT_NEAR(bins.TimeAt(bins.plotLeft + 20), 0.0, 1.0 / bins.scale);
 }
 
 TEST(TimeView, MappingAndCentreTime)
@@ -109,8 +152,10 @@ TEST(TimeView, MappingAndCentreTime)
     EXPECT_DOUBLE_EQ(v.TimeAt(v.plotLeft + 50), 0.505);
     EXPECT_DOUBLE_EQ(TimeView::CenterTime(50.0, 41, 141, 100.0), 0.505);
     v.UpdateRange();
+    v.GoToTime(0.4);
+    EXPECT_DOUBLE_EQ(v.hPos, 40.0);
     v.GoToTime(0.25);
-    EXPECT_DOUBLE_EQ(v.hPos, 25.0);
+    EXPECT_DOUBLE_EQ(v.hPos, 30.0) << "no nearer the start than time 0 20 px in";
 }
 
 TEST(TimeAxis, TickStepIsTheFirstOver40Pixels)
