@@ -183,6 +183,19 @@ int32_t CClassDecoder::GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capa
     });
 }
 
+bool CClassDecoder::ShowsDataOf(const UsbItem& item, const UsbItem& child)
+{
+    // As GetItemData takes them: the acknowledged data stage after the
+    // setup, never the status stage or a NAKed try.
+    if (!IsAudioType(item.type)) return true;
+    if (child.type != DataStageType(item.type) || GetHandshake(child) != 0) return false;
+    for (const UsbItem* stage : item.children) {
+        if (stage->type == ItemSetupTransaction) return true;
+        if (stage == &child) return false;
+    }
+    return false;
+}
+
 const ImageList* CClassDecoder::ItemImages(UsbItem* item)
 {
     return item && item->type > ItemControlTransfer ? Images() : nullptr;
@@ -202,6 +215,11 @@ bool CClassDecoder::DescribeItem(UsbItem* item, CDecodeResultWriter& document)
         return true;
     }
     if (!IsAudioType(item->type)) return false;
+    if (OnNotify(NotifyPayloadLost, item, 0) == 1) {
+        // No parameter block of bytes the capture lacks, as the host says of a transfer.
+        document.AddItem(document.AddGroup("Transfer"), "Data", kPayloadLostText, kPayloadLostText, 0, 0);
+        return true;
+    }
     // A setup that cannot be had reads as zeros.
     const SetupPacket setup = GetSetupPacket(item).value_or(SetupPacket{});
     std::vector<uint8_t> data;

@@ -31,6 +31,7 @@ protected:
     int32_t GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capacity) override;
     bool DescribeItem(UsbItem* item, CDecodeResultWriter& document) override;
     const ImageList* ItemImages(UsbItem* item) override;
+    bool ShowsDataOf(const UsbItem& item, const UsbItem& child) override;
     int32_t Notify(int32_t code, void* arg, intptr_t param) override;
     UsbItem* Transaction(UsbItem* item) override;
 

@@ -120,11 +120,24 @@ bool CClassDecoder::Whole(UsbItem* transfer) const
     return !Host() || Host()->OnNotify(NotifyPayloadLost, transfer, 0) != 1;
 }
 
-bool CClassDecoder::StagesWhole(const UsbItem& item) const
+bool CClassDecoder::StagesWhole(const UsbItem& item)
 {
-    // A refused attempt carries no data of the report.
     return std::all_of(item.children.begin(), item.children.end(),
-                       [&](UsbItem* child) { return child->status == PidNak || Whole(child); });
+                       [&](UsbItem* child) { return !ShowsDataOf(item, *child) || Whole(child); });
+}
+
+bool CClassDecoder::ShowsDataOf(const UsbItem& item, const UsbItem& child)
+{
+    if (item.type != TypeInputReport && item.type != TypeClassRequest) return true;
+    // A report, or a NAK run held with its transfer, shows its last child.
+    if (!StartsWithSetup(item)) return &child == item.children.back();
+    // A request its data stage: never the setup, a refused attempt or the status stage.
+    UsbItem* setupItem = item.children[0];
+    if (&child == setupItem || child.status == PidNak) return false;
+    const auto setup = SetupPacket::Fetch(Host(), setupItem);
+    // Without the setup the stages cannot be told apart: each may carry data.
+    if (!setup) return true;
+    return setup->wLength != 0 && child.type == (setup->IsDeviceToHost() ? ItemInTransaction : ItemOutTransaction);
 }
 
 void CClassDecoder::TakeReportDescriptor(UsbItem* transfer)

@@ -45,6 +45,7 @@ protected:
     int32_t FallbackDetail(UsbItem* item, std::string& xml) override;
     const ImageList* ItemImages(UsbItem* item) override;
     int32_t Notify(int32_t code, void* arg, intptr_t param) override;
+    bool ShowsDataOf(const UsbItem& item, const UsbItem& child) override;
     UsbItem* Transaction(UsbItem* item) override;
 
 private:
@@ -56,8 +57,8 @@ private:
     void TakeReportDescriptor(UsbItem* transfer);
     // Whether the host holds every packet's payload of the item.
     bool Whole(UsbItem* item) const;
-    // Whether every stage of a report or request but a NAKed one is whole.
-    bool StagesWhole(const UsbItem& item) const;
+    // Whether every child the data of a report or request come from is whole.
+    bool StagesWhole(const UsbItem& item);
     // True once, while no descriptor was seen and the decoder has decoded
     // nothing: then the caller searches.
     bool StartSearch();

@@ -163,6 +163,43 @@ TEST_F(AudioDecoder, TheDataStageCountsWhatWasAcknowledgedOnce)
     }
 }
 
+// A request shows its data stage alone: a status stage or a NAKed try whose
+// payload the capture lacks leaves its data whole; a data stage that lacks
+// some says so, in the data and in the detail.
+TEST_F(AudioDecoder, ARequestLostPayloadOnlyWhereItsDataStageLacksIt)
+{
+    const Bytes volume = {0x00, 0xF6};
+    for (const bool in : {true, false}) {
+        SCOPED_TRACE(in ? "GET_CUR" : "SET_CUR");
+        UsbItem* setup = host.Transaction(ItemSetupTransaction, PidAck,
+                                          SetupBytes(in ? 0xA1 : 0x21, in ? 0x81 : 0x01, 0x0200, 0x0500, 2));
+        const uint16_t stage = in ? ItemInTransaction : ItemOutTransaction;
+        UsbItem* refused = host.Transaction(stage, PidNak, in ? Bytes{} : volume);
+        UsbItem* data = host.Transaction(stage, PidAck, volume);
+        UsbItem* status = host.Transaction(in ? ItemOutTransaction : ItemInTransaction, PidAck);
+        UsbItem* transfer = host.Item(ItemControlTransfer, {setup, refused, data, status});
+        decoder->OnTransaction(transfer);
+        ASSERT_EQ(transfer->type, in ? 0x681 : 0x601);
+        const auto detail = [&] { return ReadDetail(DescribedDetail(*decoder, transfer)); };
+        host.LosePayload(refused);
+        host.LosePayload(status);
+        EXPECT_EQ(decoder->OnNotify(NotifyPayloadLost, transfer, 0), 0) << "its data are whole";
+        EXPECT_EQ(Data(transfer), volume);
+        auto groups = detail();
+        ASSERT_EQ(groups.size(), 1u);
+        EXPECT_EQ(groups[0].name, "Volume");
+
+        host.LosePayload(data);
+        EXPECT_EQ(decoder->OnNotify(NotifyPayloadLost, transfer, 0), 1);
+        EXPECT_TRUE(Data(transfer).empty());
+        groups = detail();
+        ASSERT_EQ(groups.size(), 1u);
+        EXPECT_EQ(groups[0].name, "Transfer");
+        ASSERT_EQ(groups[0].items.size(), 1u);
+        EXPECT_EQ(groups[0].items[0].value, kPayloadLostText);
+    }
+}
+
 TEST_F(AudioDecoder, ARequestWithoutDataIsFlaggedAsTheListShowsIt)
 {
     // wLength 0 leaves no data bytes, so the size stays empty and differs.

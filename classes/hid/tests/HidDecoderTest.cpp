@@ -400,6 +400,52 @@ TEST(HidDetail, AReportOrRequestWhosePayloadTheCaptureLacksSaysSo)
     ASSERT_EQ(request.size(), 1u);
     EXPECT_EQ(request[0].name, "Output report");
     EXPECT_EQ(request[0].items.at(1).value, "1") << "CapsLock from the retry";
+    EXPECT_EQ(s.decoder->OnNotify(NotifyPayloadLost, s.out[4], 0), 0) << "the refused attempt is no data";
+}
+
+// A report shows its last transaction and a request its data stage: a NAKed
+// try or a status stage whose payload the capture lacks leaves their data
+// whole; a data packet that lacks it says so.
+TEST(HidDetail, OnlyTheDataAReportOrRequestShowsCanLoseItsPayload)
+{
+    const Bytes keys = {0x02, 0x00, 0x04, 0x05, 0x00, 0x00, 0x00, 0x00};
+    for (const bool dataLost : {false, true}) {
+        SCOPED_TRACE(dataLost ? "data lost" : "data whole");
+        Session s;
+        UsbItem* descriptor = s.host.ControlTransfer(ReportDescriptorSetup(kBootKeyboard), kBootKeyboard);
+        UsbItem* naks = s.host.NakRun(ItemInTransaction, 2);
+        UsbItem* in = s.host.In(keys);
+        UsbItem* setReport = s.host.ControlTransfer(SetupBytes(0x21, 0x09, 0x0200, 0, 1), {0x02});
+        s.host.LosePayload(naks);
+        s.host.LosePayload(setReport->children.back());
+        if (dataLost) {
+            s.host.LosePayload(in);
+            s.host.LosePayload(setReport->children[1]);
+        }
+        s.Run({descriptor, naks, in, setReport});
+        ASSERT_EQ(s.out.size(), 3u);
+        UsbItem* report = s.out[1];
+        UsbItem* request = s.out[2];
+        ASSERT_EQ(report->type, TypeInputReport);
+        ASSERT_EQ(report->children.size(), 2u);
+        ASSERT_EQ(request->type, TypeClassRequest);
+        for (const auto& [item, title] : {std::pair{report, "Input report"}, {request, "Output report"}}) {
+            SCOPED_TRACE(title);
+            EXPECT_EQ(s.decoder->OnNotify(NotifyPayloadLost, item, 0), dataLost ? 1 : 0);
+            const auto groups = s.Detail(item);
+            ASSERT_EQ(groups.size(), 1u);
+            if (dataLost) {
+                EXPECT_EQ(groups[0].name, item == report ? "Input report" : "Transfer");
+                ASSERT_EQ(groups[0].items.size(), 1u);
+                EXPECT_EQ(groups[0].items[0].value, kPayloadLostText);
+            } else {
+                EXPECT_EQ(groups[0].name, title);
+                EXPECT_GT(groups[0].items.size(), 1u) << "its fields";
+            }
+        }
+        EXPECT_EQ(s.decoder->GetData(report, nullptr, 0), dataLost ? 0 : 8);
+        EXPECT_EQ(s.decoder->GetData(request, nullptr, 0), dataLost ? 0 : 1);
+    }
 }
 
 // A report-descriptor read whose later packets the capture lacks would lay
