@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -65,33 +67,154 @@ void MarkPayloadLost(PacketRecord* records, uint32_t count) {
         if (records[i].IsData()) records[i].SetPayloadOffset(PacketRecord::kPayloadLost);
 }
 
-uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand, uint32_t chunk,
-                         const std::function<uint32_t(uint32_t first, uint32_t n)>& read, uint32_t* readFrom) {
-    HeldPayloadWalk walk(UINT64_MAX);  // a saved capture's newest packet is its own
-    uint32_t end = count;
-    *readFrom = count;
-    while (end > 0) {
-        const uint32_t begin = end > atHand ? end - std::min(std::max(chunk, 1u), end - atHand) : 0;
-        if (end > atHand) {
-            if (read(begin, end - begin) != end - begin) {
-                *readFrom = count;  // the file changed under us: read forward as far as it goes
-                return 0;
-            }
-            *readFrom = begin;
+namespace {
+
+// A walk over one chunk alone, from its newest record back.
+struct ChunkWalk {
+    bool failed = false;
+    uint32_t lostBefore = 0;      // when it failed: the record after the one it failed at
+    uint64_t limit = UINT64_MAX;  // else where its oldest walked packet begins
+};
+
+ChunkWalk WalkChunk(const PacketRecord* records, uint32_t begin, uint32_t end) {
+    ChunkWalk c;
+    HeldPayloadWalk walk(UINT64_MAX);
+    for (uint32_t i = end; i-- > begin;) {
+        if (!walk.Held(records[i])) {
+            c.failed = true;
+            c.lostBefore = i + 1;
+            return c;
         }
-        for (uint32_t i = end; i-- > begin;)
-            if (!walk.Held(records[i])) return i + 1;
-        end = begin;
     }
-    return 0;
+    c.limit = walk.Limit();
+    return c;
+}
+
+// Goes on with the walk of the newer records, which ended at `*limit`, over
+// a chunk whose own walk is `own`: alike once the chunk's newest walked packet
+// is passed. True when the walk ends in it, with *lost set.
+bool JoinChunk(const PacketRecord* records, uint32_t begin, uint32_t end, const ChunkWalk& own, uint64_t* limit,
+               uint32_t* lost) {
+    HeldPayloadWalk walk(*limit);
+    for (uint32_t i = end; i-- > begin;) {
+        if (!walk.Held(records[i])) {
+            *lost = i + 1;
+            return true;
+        }
+        if (walk.Limit() != *limit) {  // its newest walked packet: the rest is its own walk
+            if (own.failed) {
+                *lost = own.lostBefore;
+                return true;
+            }
+            *limit = own.limit;
+            return false;
+        }
+    }
+    return false;  // nothing in it is walked
+}
+
+}  // namespace
+
+uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand, uint32_t chunk,
+                         const std::function<uint32_t(uint32_t first, uint32_t n)>& read, uint32_t* readFrom,
+                         unsigned threads) {
+    chunk = std::max(chunk, 1u);
+    atHand = std::min(atHand, count);
+    const uint32_t chunks = (count - atHand + chunk - 1) / chunk;  // chunk k ends k chunks before the newest record
+    auto beginOf = [&](uint32_t k) { return count - atHand - k * chunk > chunk ? count - (k + 1) * chunk : atHand; };
+    auto endOf = [&](uint32_t k) { return count - k * chunk; };
+
+    // Chunks are taken newest first; each is read and walked on its own, and
+    // joined to the walk of the newer ones once they are all joined. None is
+    // taken more than `threads` chunks ahead of the join, so a walk that ends
+    // reads few chunks past its end.
+    threads = std::max(threads, 1u);
+    std::mutex mutex;
+    std::condition_variable moved;
+    std::vector<ChunkWalk> walks(chunks);
+    std::vector<char> walked(chunks, 0);
+    uint32_t next = 0, joined = 0, lost = 0, lowest = count;
+    uint64_t limit = UINT64_MAX;  // a saved capture's newest packet is its own
+    bool ended = false, cut = false;
+    auto work = [&] {
+        for (;;) {
+            uint32_t k;
+            {
+                std::unique_lock guard(mutex);
+                moved.wait(guard, [&] { return cut || ended || next >= chunks || next - joined < threads; });
+                if (cut || ended || next >= chunks) return;
+                k = next++;
+            }
+            const uint32_t begin = beginOf(k), end = endOf(k);
+            const bool whole = read(begin, end - begin) == end - begin;
+            const ChunkWalk own = whole ? WalkChunk(records, begin, end) : ChunkWalk{};
+            {
+                std::lock_guard guard(mutex);
+                lowest = std::min(lowest, begin);
+                if (!whole) cut = true;
+                walks[k] = own;
+                walked[k] = 1;
+                while (!cut && !ended && joined < chunks && walked[joined]) {
+                    ended = JoinChunk(records, beginOf(joined), endOf(joined), walks[joined], &limit, &lost);
+                    ++joined;
+                }
+            }
+            moved.notify_all();
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads && t < chunks; ++t) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer threads do the same walk
+        }
+    }
+    work();
+    for (std::thread& helper : helpers) helper.join();
+    if (cut) {
+        *readFrom = count;  // the file changed under us: read forward as far as it goes
+        return 0;
+    }
+    *readFrom = lowest;
+    if (ended) return lost;
+    // Past every chunk read: the records at hand end the walk.
+    const ChunkWalk own = WalkChunk(records, 0, atHand);
+    return JoinChunk(records, 0, atHand, own, &limit, &lost) ? lost : 0;
 }
 
 // ---------------------------------------------------------------- the data source's files
 
+namespace {
+
+// Threads that read a large opened file at once: the copy from the page cache
+// and the faulting in of the array go faster in parallel, up to a point.
+unsigned LoaderThreads() { return std::clamp(std::thread::hardware_concurrency(), 1u, 4u); }
+
+// Runs fn(first, n) over [from, from + n) in `threads` pieces at once.
+void InPieces(uint32_t from, uint32_t n, unsigned threads, const std::function<void(uint32_t, uint32_t)>& fn) {
+    const uint32_t piece = std::max<uint32_t>(1u << 18, n / threads + 1);
+    std::vector<std::thread> helpers;
+    uint32_t at = from;
+    for (; n - (at - from) > piece && helpers.size() + 1 < threads; at += piece) {
+        try {
+            helpers.emplace_back(fn, at, piece);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    fn(at, n - (at - from));
+    for (std::thread& helper : helpers) helper.join();
+}
+
+}  // namespace
+
 void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
     // Which packets hold their payload shows only from the capture's newest
     // end: the records are read from there back first, straight into the
-    // array, and none is served before that is known. The rest follows forward.
+    // array, several chunks at once, and none is served before that is known
+    // (for a capture that holds all its payload, once the whole file is read).
+    // The rest follows forward.
     auto readInto = [&](uint32_t first, uint32_t n) -> uint32_t {
         if (stopLoading_) return 0;
         PacketRecord* dst = records_ + first;
@@ -102,10 +225,11 @@ void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
         return uint32_t(ReadUpTo(fd, dst, size_t(n) * sizeof(PacketRecord), size_t(first) * sizeof(PacketRecord)) /
                         sizeof(PacketRecord));
     };
+    const unsigned threads = LoaderThreads();
     uint32_t tail = count;
-    openedLostBefore_ = WalkBackReading(records_, count, from, kLoadChunk, readInto, &tail);
+    openedLostBefore_ = WalkBackReading(records_, count, from, kLoadChunk, readInto, &tail, threads);
     SettleOpened(0, from);
-    SettleOpened(tail, count - tail);
+    InPieces(tail, count - tail, threads, [this](uint32_t first, uint32_t n) { SettleOpened(first, n); });
     uint32_t at = from;
     auto publish = [&](uint32_t records) {
         std::lock_guard guard(loadMutex_);

@@ -47,6 +47,8 @@ public:
         limit_ = r.PayloadOffset();
         return true;
     }
+    // Where the oldest packet walked so far begins (the bytes a next older one may end at).
+    uint64_t Limit() const { return limit_; }
 
 private:
     uint64_t limit_;
@@ -58,11 +60,15 @@ uint32_t RecordsBeforeHeldPayload(const PacketRecord* records, uint32_t count, u
 // The same of `count` records of a saved capture (its newest packet is its
 // own), of which the first `atHand` are in `records` already: the rest are
 // read into it from the newest back, `chunk` at a time, through `read` (the
-// whole records it read), only as far as the walk goes. *readFrom: the first
-// record read, `count` when none. A read that comes up short (the file
-// changed) ends the walk with every packet taken as held and *readFrom `count`.
+// whole records it read), only as far as the walk goes. With `threads` above
+// one, as many chunks are read and walked at once (`read` is then called from
+// several threads, for ranges apart), and up to threads - 1 chunks past the
+// walk's end may be read too. *readFrom: the first record read, `count` when
+// none. A read that comes up short (the file changed) ends the walk with every
+// packet taken as held and *readFrom `count`.
 uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand, uint32_t chunk,
-                         const std::function<uint32_t(uint32_t first, uint32_t n)>& read, uint32_t* readFrom);
+                         const std::function<uint32_t(uint32_t first, uint32_t n)>& read, uint32_t* readFrom,
+                         unsigned threads = 1);
 // Gives the data packets among `records` the mark of a payload the capture lacks.
 void MarkPayloadLost(PacketRecord* records, uint32_t count);
 

@@ -1,10 +1,12 @@
 // A ".ph" file of arbitrary bytes: the walk for the packets whose payload the
 // capture holds reads it from its end back in chunks, part of it at hand
-// already; it must agree with the walk over the same records in memory, read
-// only what it walked, and after the lost ones are marked find none again.
+// already, on one thread or several; it must agree with the walk over the same
+// records in memory, read as far back as it walked and no further than its
+// threads can run ahead, and after the lost ones are marked find none again.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "CaptureFiles.h"
@@ -23,21 +25,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t atHand = count ? split % (count + 1) : 0;
     std::copy(file.begin(), file.begin() + atHand, records.begin());
     const bool shrank = (chunk & 0x80) != 0;  // the file ends early
+    const unsigned threads = 1u + ((chunk >> 3) & 3);
+    const uint32_t step = 1u + (chunk & 7);
+    std::mutex mutex;
+    uint32_t reads = 0;
     auto read = [&](uint32_t first, uint32_t n) -> uint32_t {
-        if (first < atHand || first + n > count) std::abort();
+        if (first < atHand || first + n > count || n == 0 || n > step) std::abort();
+        {
+            std::lock_guard guard(mutex);
+            ++reads;
+        }
         const uint32_t got = shrank && first + n == count ? n / 2 : n;
         std::copy(file.begin() + first, file.begin() + first + got, records.begin() + first);
         return got;
     };
     uint32_t readFrom = 0;
-    const uint32_t lost = WalkBackReading(records.data(), count, atHand, 1u + (chunk & 7), read, &readFrom);
+    const uint32_t lost = WalkBackReading(records.data(), count, atHand, step, read, &readFrom, threads);
     const uint32_t expected = RecordsBeforeHeldPayload(file.data(), count, UINT64_MAX);
     if (shrank && count > atHand) {
         if (lost != 0 || readFrom != count) std::abort();
         return 0;
     }
-    // Read only as far back as the walk went: the chunk that holds its end.
+    // Read as far back as the walk went (the chunk that holds its end), and
+    // at most a chunk a thread beyond.
     if (lost != expected || readFrom > count || (readFrom < count && lost > atHand && lost - 1 < readFrom)) std::abort();
+    const uint32_t needed = lost > atHand ? (count - (lost - 1) + step - 1) / step : (count - atHand + step - 1) / step;
+    if (reads > needed + threads - 1 || (threads == 1 && reads != needed)) std::abort();
     for (uint32_t i = std::max(readFrom, atHand); i < count; ++i)
         if (std::memcmp(&records[i], &file[i], sizeof(PacketRecord)) != 0) std::abort();
     MarkPayloadLost(file.data(), expected);
