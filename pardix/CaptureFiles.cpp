@@ -69,11 +69,16 @@ void MarkPayloadLost(PacketRecord* records, uint32_t count) {
 
 namespace {
 
-// A walk over one chunk alone, from its newest record back.
+// A walk over one chunk alone, from its newest record back, and what the
+// walk of the newer records needs of it to go on over it: its newest walked
+// packet and where that ends.
 struct ChunkWalk {
+    bool walks = false;            // it holds a packet the walk looks at
+    uint32_t newest = 0;           // the newest of them
+    uint64_t newestEnd = 0;        // where its bytes end
     bool failed = false;
-    uint32_t lostBefore = 0;      // when it failed: the record after the one it failed at
-    uint64_t limit = UINT64_MAX;  // else where its oldest walked packet begins
+    uint32_t lostBefore = 0;       // when it failed: the record after the one it failed at
+    uint64_t limit = UINT64_MAX;   // else where its oldest walked packet begins
 };
 
 ChunkWalk WalkChunk(const PacketRecord* records, uint32_t begin, uint32_t end) {
@@ -85,39 +90,38 @@ ChunkWalk WalkChunk(const PacketRecord* records, uint32_t begin, uint32_t end) {
             c.lostBefore = i + 1;
             return c;
         }
+        if (!c.walks && walk.Limit() != UINT64_MAX) {  // the first that moved the walk on
+            c.walks = true;
+            c.newest = i;
+            c.newestEnd = uint64_t(records[i].PayloadOffset()) + records[i].Length();
+        }
     }
     c.limit = walk.Limit();
     return c;
 }
 
-// Goes on with the walk of the newer records, which ended at `*limit`, over
-// a chunk whose own walk is `own`: alike once the chunk's newest walked packet
-// is passed. True when the walk ends in it, with *lost set.
-bool JoinChunk(const PacketRecord* records, uint32_t begin, uint32_t end, const ChunkWalk& own, uint64_t* limit,
-               uint32_t* lost) {
-    HeldPayloadWalk walk(*limit);
-    for (uint32_t i = end; i-- > begin;) {
-        if (!walk.Held(records[i])) {
-            *lost = i + 1;
-            return true;
-        }
-        if (walk.Limit() != *limit) {  // its newest walked packet: the rest is its own walk
-            if (own.failed) {
-                *lost = own.lostBefore;
-                return true;
-            }
-            *limit = own.limit;
-            return false;
-        }
+// Goes on with the walk of the newer records, which ended at `*limit`, over a
+// chunk walked alone (`own`; alike once its newest walked packet is passed),
+// without its records. True when the walk ends in it, with *lost set.
+bool JoinChunk(const ChunkWalk& own, uint64_t* limit, uint32_t* lost) {
+    if (!own.walks) return false;  // nothing in it is walked (it cannot fail alone either)
+    if (own.newestEnd > *limit) {
+        *lost = own.newest + 1;
+        return true;
     }
-    return false;  // nothing in it is walked
+    if (own.failed) {
+        *lost = own.lostBefore;
+        return true;
+    }
+    *limit = own.limit;
+    return false;
 }
 
 }  // namespace
 
 uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand, uint32_t chunk,
                          const std::function<uint32_t(uint32_t first, uint32_t n)>& read, uint32_t* readFrom,
-                         unsigned threads) {
+                         unsigned threads, const std::function<void(uint32_t first, uint32_t n)>& walked) {
     chunk = std::max(chunk, 1u);
     atHand = std::min(atHand, count);
     const uint32_t chunks = (count - atHand + chunk - 1) / chunk;  // chunk k ends k chunks before the newest record
@@ -132,7 +136,7 @@ uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand,
     std::mutex mutex;
     std::condition_variable moved;
     std::vector<ChunkWalk> walks(chunks);
-    std::vector<char> walked(chunks, 0);
+    std::vector<char> done(chunks, 0);
     uint32_t next = 0, joined = 0, lost = 0, lowest = count;
     uint64_t limit = UINT64_MAX;  // a saved capture's newest packet is its own
     bool ended = false, cut = false;
@@ -148,14 +152,15 @@ uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand,
             const uint32_t begin = beginOf(k), end = endOf(k);
             const bool whole = read(begin, end - begin) == end - begin;
             const ChunkWalk own = whole ? WalkChunk(records, begin, end) : ChunkWalk{};
+            if (whole && walked) walked(begin, end - begin);
             {
                 std::lock_guard guard(mutex);
                 lowest = std::min(lowest, begin);
                 if (!whole) cut = true;
                 walks[k] = own;
-                walked[k] = 1;
-                while (!cut && !ended && joined < chunks && walked[joined]) {
-                    ended = JoinChunk(records, beginOf(joined), endOf(joined), walks[joined], &limit, &lost);
+                done[k] = 1;
+                while (!cut && !ended && joined < chunks && done[joined]) {
+                    ended = JoinChunk(walks[joined], &limit, &lost);
                     ++joined;
                 }
             }
@@ -179,8 +184,7 @@ uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand,
     *readFrom = lowest;
     if (ended) return lost;
     // Past every chunk read: the records at hand end the walk.
-    const ChunkWalk own = WalkChunk(records, 0, atHand);
-    return JoinChunk(records, 0, atHand, own, &limit, &lost) ? lost : 0;
+    return JoinChunk(WalkChunk(records, 0, atHand), &limit, &lost) ? lost : 0;
 }
 
 // ---------------------------------------------------------------- the data source's files
@@ -190,22 +194,6 @@ namespace {
 // Threads that read a large opened file at once: the copy from the page cache
 // and the faulting in of the array go faster in parallel, up to a point.
 unsigned LoaderThreads() { return std::clamp(std::thread::hardware_concurrency(), 1u, 4u); }
-
-// Runs fn(first, n) over [from, from + n) in `threads` pieces at once.
-void InPieces(uint32_t from, uint32_t n, unsigned threads, const std::function<void(uint32_t, uint32_t)>& fn) {
-    const uint32_t piece = std::max<uint32_t>(1u << 18, n / threads + 1);
-    std::vector<std::thread> helpers;
-    uint32_t at = from;
-    for (; n - (at - from) > piece && helpers.size() + 1 < threads; at += piece) {
-        try {
-            helpers.emplace_back(fn, at, piece);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    fn(at, n - (at - from));
-    for (std::thread& helper : helpers) helper.join();
-}
 
 }  // namespace
 
@@ -225,11 +213,16 @@ void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
         return uint32_t(ReadUpTo(fd, dst, size_t(n) * sizeof(PacketRecord), size_t(first) * sizeof(PacketRecord)) /
                         sizeof(PacketRecord));
     };
-    const unsigned threads = LoaderThreads();
+    // Each chunk is settled for the end of the payload file as soon as it is
+    // walked, while it is at hand; those the walk then finds written over are
+    // marked after it.
+    openedLostBefore_ = 0;
     uint32_t tail = count;
-    openedLostBefore_ = WalkBackReading(records_, count, from, kLoadChunk, readInto, &tail, threads);
+    const uint32_t lost = WalkBackReading(records_, count, from, kLoadChunk, readInto, &tail, LoaderThreads(),
+                                          [this](uint32_t first, uint32_t n) { SettleOpened(first, n); });
+    openedLostBefore_ = lost;
     SettleOpened(0, from);
-    InPieces(tail, count - tail, threads, [this](uint32_t first, uint32_t n) { SettleOpened(first, n); });
+    if (lost > tail) SettleOpened(tail, lost - tail);
     uint32_t at = from;
     auto publish = [&](uint32_t records) {
         std::lock_guard guard(loadMutex_);

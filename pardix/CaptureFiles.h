@@ -64,11 +64,13 @@ uint32_t RecordsBeforeHeldPayload(const PacketRecord* records, uint32_t count, u
 // one, as many chunks are read and walked at once (`read` is then called from
 // several threads, for ranges apart), and up to threads - 1 chunks past the
 // walk's end may be read too. *readFrom: the first record read, `count` when
-// none. A read that comes up short (the file changed) ends the walk with every
-// packet taken as held and *readFrom `count`.
+// none. `walked`, when given, is handed each chunk read once the walk is
+// done with its records (on the thread that read it), which it may then
+// change. A read that comes up short (the file changed) ends the walk with
+// every packet taken as held and *readFrom `count`.
 uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand, uint32_t chunk,
                          const std::function<uint32_t(uint32_t first, uint32_t n)>& read, uint32_t* readFrom,
-                         unsigned threads = 1);
+                         unsigned threads = 1, const std::function<void(uint32_t first, uint32_t n)>& walked = {});
 // Gives the data packets among `records` the mark of a payload the capture lacks.
 void MarkPayloadLost(PacketRecord* records, uint32_t count);
 

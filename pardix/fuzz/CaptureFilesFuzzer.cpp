@@ -2,7 +2,9 @@
 // capture holds reads it from its end back in chunks, part of it at hand
 // already, on one thread or several; it must agree with the walk over the same
 // records in memory, read as far back as it walked and no further than its
-// threads can run ahead, and after the lost ones are marked find none again.
+// threads can run ahead, hand each chunk read on once (its records then
+// changed, as the loader settles them, without changing the walk), and after
+// the lost ones are marked find none again.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -39,8 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::copy(file.begin() + first, file.begin() + first + got, records.begin() + first);
         return got;
     };
+    std::vector<uint8_t> handed(count, 0);
+    auto walked = [&](uint32_t first, uint32_t n) {
+        for (uint32_t i = first; i < first + n; ++i) ++handed[i];
+        MarkPayloadLost(records.data() + first, n);
+    };
     uint32_t readFrom = 0;
-    const uint32_t lost = WalkBackReading(records.data(), count, atHand, step, read, &readFrom, threads);
+    const uint32_t lost = WalkBackReading(records.data(), count, atHand, step, read, &readFrom, threads, walked);
     const uint32_t expected = RecordsBeforeHeldPayload(file.data(), count, UINT64_MAX);
     if (shrank && count > atHand) {
         if (lost != 0 || readFrom != count) std::abort();
@@ -51,8 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (lost != expected || readFrom > count || (readFrom < count && lost > atHand && lost - 1 < readFrom)) std::abort();
     const uint32_t needed = lost > atHand ? (count - (lost - 1) + step - 1) / step : (count - atHand + step - 1) / step;
     if (reads > needed + threads - 1 || (threads == 1 && reads != needed)) std::abort();
+    std::vector<PacketRecord> settled = file;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (handed[i] != (i >= std::max(readFrom, atHand) ? 1 : 0)) std::abort();
+        if (handed[i]) MarkPayloadLost(settled.data() + i, 1);
+    }
     for (uint32_t i = std::max(readFrom, atHand); i < count; ++i)
-        if (std::memcmp(&records[i], &file[i], sizeof(PacketRecord)) != 0) std::abort();
+        if (std::memcmp(&records[i], &settled[i], sizeof(PacketRecord)) != 0) std::abort();
     MarkPayloadLost(file.data(), expected);
     if (RecordsBeforeHeldPayload(file.data(), count, UINT64_MAX) != 0) std::abort();
     return 0;
