@@ -81,9 +81,11 @@ struct ChunkWalk {
     uint64_t limit = UINT64_MAX;   // else where its oldest walked packet begins
 };
 
-ChunkWalk WalkChunk(const PacketRecord* records, uint32_t begin, uint32_t end) {
+// `chunk` holds the records [begin, end).
+ChunkWalk WalkChunk(const PacketRecord* chunk, uint32_t begin, uint32_t end) {
     ChunkWalk c;
     HeldPayloadWalk walk(UINT64_MAX);
+    const PacketRecord* records = chunk - begin;
     for (uint32_t i = end; i-- > begin;) {
         if (!walk.Held(records[i])) {
             c.failed = true;
@@ -119,9 +121,8 @@ bool JoinChunk(const ChunkWalk& own, uint64_t* limit, uint32_t* lost) {
 
 }  // namespace
 
-uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand, uint32_t chunk,
-                         const std::function<uint32_t(uint32_t first, uint32_t n)>& read, uint32_t* readFrom,
-                         unsigned threads, const std::function<void(uint32_t first, uint32_t n)>& walked) {
+uint32_t WalkBack(const PacketRecord* records, uint32_t count, uint32_t atHand, uint32_t chunk, unsigned threads,
+                  const std::function<const PacketRecord*(uint32_t first, uint32_t n)>& read, bool* cut) {
     chunk = std::max(chunk, 1u);
     atHand = std::min(atHand, count);
     const uint32_t chunks = (count - atHand + chunk - 1) / chunk;  // chunk k ends k chunks before the newest record
@@ -137,29 +138,28 @@ uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand,
     std::condition_variable moved;
     std::vector<ChunkWalk> walks(chunks);
     std::vector<char> done(chunks, 0);
-    uint32_t next = 0, joined = 0, lost = 0, lowest = count;
+    uint32_t next = 0, joined = 0, lost = 0;
     uint64_t limit = UINT64_MAX;  // a saved capture's newest packet is its own
-    bool ended = false, cut = false;
+    bool ended = false;
+    *cut = false;
     auto work = [&] {
         for (;;) {
             uint32_t k;
             {
                 std::unique_lock guard(mutex);
-                moved.wait(guard, [&] { return cut || ended || next >= chunks || next - joined < threads; });
-                if (cut || ended || next >= chunks) return;
+                moved.wait(guard, [&] { return *cut || ended || next >= chunks || next - joined < threads; });
+                if (*cut || ended || next >= chunks) return;
                 k = next++;
             }
             const uint32_t begin = beginOf(k), end = endOf(k);
-            const bool whole = read(begin, end - begin) == end - begin;
-            const ChunkWalk own = whole ? WalkChunk(records, begin, end) : ChunkWalk{};
-            if (whole && walked) walked(begin, end - begin);
+            const PacketRecord* got = read(begin, end - begin);
+            const ChunkWalk own = got ? WalkChunk(got, begin, end) : ChunkWalk{};
             {
                 std::lock_guard guard(mutex);
-                lowest = std::min(lowest, begin);
-                if (!whole) cut = true;
+                if (!got) *cut = true;
                 walks[k] = own;
                 done[k] = 1;
-                while (!cut && !ended && joined < chunks && done[joined]) {
+                while (!*cut && !ended && joined < chunks && done[joined]) {
                     ended = JoinChunk(walks[joined], &limit, &lost);
                     ++joined;
                 }
@@ -177,11 +177,7 @@ uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand,
     }
     work();
     for (std::thread& helper : helpers) helper.join();
-    if (cut) {
-        *readFrom = count;  // the file changed under us: read forward as far as it goes
-        return 0;
-    }
-    *readFrom = lowest;
+    if (*cut) return 0;
     if (ended) return lost;
     // Past every chunk read: the records at hand end the walk.
     return JoinChunk(WalkChunk(records, 0, atHand), &limit, &lost) ? lost : 0;
@@ -199,10 +195,19 @@ unsigned LoaderThreads() { return std::clamp(std::thread::hardware_concurrency()
 
 void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
     // Which packets hold their payload shows only from the capture's newest
-    // end: the records are read from there back first, straight into the
-    // array, several chunks at once, and none is served before that is known
-    // (for a capture that holds all its payload, once the whole file is read).
-    // The rest follows forward.
+    // end, and none is served before that is known. The walk reads the file
+    // from there back, several chunks at once, into small buffers of its own
+    // (far quicker than into the array, whose pages must first be made), as
+    // far as it goes: the whole file, for a capture that holds all its
+    // payload. The records are then read forward into the array, served as
+    // they come.
+    auto walkRead = [&](uint32_t first, uint32_t n) -> const PacketRecord* {
+        thread_local std::vector<PacketRecord> buffer;
+        if (stopLoading_) return nullptr;
+        buffer.resize(n);
+        const size_t bytes = size_t(n) * sizeof(PacketRecord);
+        return ReadUpTo(fd, buffer.data(), bytes, size_t(first) * sizeof(PacketRecord)) == bytes ? buffer.data() : nullptr;
+    };
     auto readInto = [&](uint32_t first, uint32_t n) -> uint32_t {
         if (stopLoading_) return 0;
         PacketRecord* dst = records_ + first;
@@ -213,16 +218,10 @@ void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
         return uint32_t(ReadUpTo(fd, dst, size_t(n) * sizeof(PacketRecord), size_t(first) * sizeof(PacketRecord)) /
                         sizeof(PacketRecord));
     };
-    // Each chunk is settled for the end of the payload file as soon as it is
-    // walked, while it is at hand; those the walk then finds written over are
-    // marked after it.
-    openedLostBefore_ = 0;
-    uint32_t tail = count;
-    const uint32_t lost = WalkBackReading(records_, count, from, kLoadChunk, readInto, &tail, LoaderThreads(),
-                                          [this](uint32_t first, uint32_t n) { SettleOpened(first, n); });
-    openedLostBefore_ = lost;
+    // A file that came up short (it changed under us) is read forward as far as it goes.
+    bool cut = false;
+    openedLostBefore_ = WalkBack(records_, count, from, kWalkChunk, LoaderThreads(), walkRead, &cut);
     SettleOpened(0, from);
-    if (lost > tail) SettleOpened(tail, lost - tail);
     uint32_t at = from;
     auto publish = [&](uint32_t records) {
         std::lock_guard guard(loadMutex_);
@@ -230,17 +229,15 @@ void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
         loaded_.notify_all();
     };
     if (!stopLoading_) publish(at);
-    while (at < tail && !stopLoading_) {
-        const uint32_t n = std::min(kLoadChunk, tail - at);
+    while (at < count && !stopLoading_) {
+        const uint32_t n = std::min(kLoadChunk, count - at);
         // A chunk read short still holds the whole records it got.
         const uint32_t got = readInto(at, n);
         SettleOpened(at, got);
         at += got;
+        if (!stopLoading_) publish(at);
         if (got < n) break;
-        if (at < tail) publish(at);
     }
-    // The newest records were read first: served once all before them are.
-    if (!stopLoading_) publish(at == tail ? count : at);
     ::close(fd);
     // A file that shrank or failed while being read is what could be read of
     // it; the count settles when a reader meets the end (GetRecord).

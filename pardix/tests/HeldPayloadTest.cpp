@@ -373,8 +373,9 @@ TEST(HeldPayload, AnOpenedProjectSavesWhatItsPayloadFileHolds) {
 // wrapped many times, its payload file cut short of its newest packets: read
 // in order while it loads, from the first record on, it serves every record
 // as the same file walked whole says, among the records the open reads
-// itself, those read from the newest end back and those read forward after
-// them; each held packet its own bytes.
+// itself and those the loader reads after its walk from the newest end back
+// (which ends in the newest chunk, so the older ones are lost for a reason
+// the chunk itself does not show); each held packet its own bytes.
 TEST(HeldPayload, ALargeOldProjectReadWhileItLoadsServesWhatTheWholeFileSays) {
     const uint32_t count = kFirstRecords + 5 * kLoadChunk;
     const uint32_t heldFrom = count - 400000;  // in the newest chunk: older ones in it are lost too
