@@ -18,8 +18,10 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -49,15 +51,27 @@ enum class Traffic { Synthetic, Real };
 const char* const kTrafficNames[] = {"synthetic", "real"};
 constexpr const char* kFirstParseFlag = "--first-parse";
 
-emu::BusCapture Build(Traffic traffic, size_t records, std::vector<std::string>* parts = nullptr) {
-    return traffic == Traffic::Real ? bench::RealTraffic(records, parts) : bench::SyntheticCapture::Build(records);
+using bench::Payload;
+
+emu::BusCapture Build(Traffic traffic, size_t records, Payload payload = Payload::Wrapped,
+                      std::vector<std::string>* parts = nullptr) {
+    return traffic == Traffic::Real ? bench::RealTraffic(records, payload, parts)
+                                    : bench::SyntheticCapture::Build(records, payload);
 }
 
-emu::CaptureSource& Source(size_t records, Traffic traffic = Traffic::Synthetic,
+// One capture at a time: each holds up to 512 MiB of payload besides its records.
+emu::CaptureSource& Source(size_t records, Traffic traffic = Traffic::Synthetic, Payload payload = Payload::Wrapped,
                            std::vector<std::string>* parts = nullptr) {
-    static std::map<std::pair<Traffic, size_t>, emu::CaptureSource*> sources;
-    emu::CaptureSource*& source = sources[{traffic, records}];
-    if (!source) source = new emu::CaptureSource(Build(traffic, records, parts));
+    static std::unique_ptr<emu::CaptureSource> source;
+    static std::tuple<Traffic, size_t, Payload> made;
+    static std::vector<std::string> madeOf;
+    if (!source || made != std::make_tuple(traffic, records, payload)) {
+        source.reset();
+        madeOf.clear();
+        source = std::make_unique<emu::CaptureSource>(Build(traffic, records, payload, &madeOf));
+        made = {traffic, records, payload};
+    }
+    if (parts) *parts = madeOf;
     return *source;
 }
 
@@ -89,8 +103,9 @@ Usage ThreadUsage(int who) {
 // The first parse of a process, in a child process of its own: it also pays
 // for faulting in fresh memory. Prints the parse's seconds and the bytes per
 // record of the tree, measured with the tree alive.
-int FirstParseChild(Traffic traffic, size_t records) {
-    emu::CaptureSource source(Build(traffic, records));
+int FirstParseChild(Traffic traffic, size_t records, Payload payload) {
+    emu::CaptureSource source(Build(traffic, records, payload));
+    records = source.GetCount();
     const size_t before = ItemPoolLiveBytes();
     CUsbParser parser;
     parser.SetDataSource(&source);
@@ -113,15 +128,21 @@ int FirstParseChild(Traffic traffic, size_t records) {
 
 // A capture of synthetic or of real traffic parsed as a loaded file: warm
 // parses in this process, which reuse the pool as every later parse does, and
-// the first parse of a fresh process (median of three).
-void BM_ParseLoadedCapture(benchmark::State& state, Traffic traffic) {
-    const size_t records = size_t(state.range(0));
+// the first parse of a fresh process (median of three). With Payload::Held
+// every packet holds its payload (as many records as the ring holds whole);
+// with Payload::Wrapped the older packets lost theirs to the ring.
+void BM_ParseLoadedCapture(benchmark::State& state, Traffic traffic, Payload payload) {
     std::vector<std::string> parts;
-    emu::CaptureSource& source = Source(records, traffic, &parts);
+    emu::CaptureSource& source = Source(size_t(state.range(0)), traffic, payload, &parts);
+    const size_t records = source.GetCount();
+    size_t lost = 0;
+    for (const PacketRecord& r : source.Capture().records) lost += r.IsData() && r.PayloadLost();
     std::vector<bench::ChildRun> firsts;
     for (int run = 0; run < 3; ++run) {
         bench::ChildRun first;
-        if (!bench::RunChild({kFirstParseFlag, kTrafficNames[int(traffic)], std::to_string(records)}, &first)) {
+        if (!bench::RunChild({kFirstParseFlag, kTrafficNames[int(traffic)], std::to_string(state.range(0)),
+                              bench::PayloadName(payload)},
+                             &first)) {
             state.SkipWithError("the first-parse child failed");
             return;
         }
@@ -148,11 +169,15 @@ void BM_ParseLoadedCapture(benchmark::State& state, Traffic traffic) {
     state.counters["first_parse_parser_system_s"] = bench::Median(firsts, "parser_system_s");
     state.counters["first_parse_process_system_s"] = bench::Median(firsts, "process_system_s");
     state.counters["top_level_items"] = double(items);
+    state.counters["records"] = double(records);
+    state.counters["packets_without_payload"] = double(lost);
     std::string made;
     for (const std::string& part : parts) made += (made.empty() ? "" : ", ") + part;
-    std::printf("parse of %zu records of %s traffic%s%s%s: warm %.1f M records/s (median of %zu; %.1f M per CPU "
-                "second), first parse %.1f M records/s (median of %zu processes), %.2f bytes/record\n",
+    std::printf("parse of %zu records of %s traffic%s%s%s, payload %s (%zu packets without): warm %.1f M records/s "
+                "(median of %zu; %.1f M per CPU second), first parse %.1f M records/s (median of %zu processes), "
+                "%.2f bytes/record\n",
                 records, kTrafficNames[int(traffic)], made.empty() ? "" : " (", made.c_str(), made.empty() ? "" : ")",
+                bench::PayloadName(payload), lost,
                 double(records) / warmSeconds / 1e6, warm.size(),
                 double(records) * double(state.iterations()) / cpu / 1e6, double(records) / firstSeconds / 1e6,
                 firsts.size(), bytes);
@@ -315,15 +340,11 @@ void BM_ParseReenumerating(benchmark::State& state, const char* name) {
         state.SkipWithError("no class plug-ins in classes/");
         return;
     }
-    emu::BusCapture capture;
-    bench::AppendTiled(capture, session, records, true);
-    emu::CaptureSource source(std::move(capture));
+    emu::CaptureSource source(bench::Tiled(session, records, true));
     const Binding again = ParseAndBind(state, source, &factory, std::string("re-enumerating ") + name);
     // The same traffic with its enumeration once, as the real-traffic mix
     // tiles it: what re-enumerating adds, apart from the traffic's own pace.
-    emu::BusCapture once;
-    bench::AppendTiled(once, session, records);
-    emu::CaptureSource onceSource(std::move(once));
+    emu::CaptureSource onceSource(bench::Tiled(session, records));
     const Binding single = Bind(onceSource, &factory);
     const double onceParse = double(records) / single.parseSeconds, onceDecode = double(records) / single.decodeSeconds;
     const double pace = again.decodeSeconds > 0 ? single.decodeSeconds / again.decodeSeconds : 0;
@@ -342,8 +363,7 @@ void BM_ParseReenumerating(benchmark::State& state, const char* name) {
     const double mix = single.transactions ? double(again.transactions) / double(single.transactions) : 0;
     // The very same records, learned as one enumeration: only what the
     // enumerations cost (turns, decoders made and handed back) sets this pace.
-    emu::BusCapture same;
-    bench::AppendTiled(same, session, records, true);
+    emu::BusCapture same = bench::Tiled(session, records, true);
     bench::HandNoAddressAgain(same);
     emu::CaptureSource sameSource(std::move(same));
     const Binding learned = Bind(sameSource, &factory);
@@ -445,16 +465,15 @@ uint8_t SessionAddress(const emu::BusCapture& session) {
     return 0;
 }
 
-// Appends `part` 1 ms after what `into` holds, its payload stored at
-// `payloadBase` of `into`.
-void AppendShifted(emu::BusCapture& into, const emu::BusCapture& part, uint32_t payloadBase, size_t limit) {
-    const uint64_t start = into.records.empty() ? 0 : into.records.back().Timestamp() + 60000;
+// Appends `part` 1 ms after what `into` holds, each packet's bytes after the one before.
+void AppendShifted(bench::RingCapture& into, const emu::BusCapture& part, size_t limit) {
+    const uint64_t start = into.Empty() ? 0 : into.Back().Timestamp() + 60000;
     const uint64_t first = part.records.front().Timestamp();
     for (PacketRecord r : part.records) {
-        if (into.records.size() == limit) return;
+        if (into.Size() == limit) return;
         r.SetTimestamp(r.Timestamp() - first + start);
-        if (r.IsData() && !r.PayloadLost()) r.SetPayloadOffset(r.PayloadOffset() + payloadBase);
-        into.records.push_back(r);
+        const bool own = r.IsData() && size_t(r.PayloadOffset()) + r.Length() <= part.payload.size();
+        into.Append(r, own ? part.payload.data() + r.PayloadOffset() : nullptr);
     }
 }
 
@@ -484,23 +503,16 @@ void BM_ParseNewDeviceEachEnumeration(benchmark::State& state, const char* name)
             speed = r.Speed();
             break;
         }
-    emu::BusCapture capture;
-    capture.records.reserve(records);
+    bench::RingCapture capture(Payload::Wrapped);
+    capture.Reserve(records);
     size_t others = 0;
-    while (capture.records.size() < records) {
-        // Each repeat's payload bytes its own, after the packets before, as
-        // the analyser writes them.
-        const auto sessionBase = uint32_t(capture.payload.size());
-        capture.payload.insert(capture.payload.end(), session.payload.begin(), session.payload.end());
-        AppendShifted(capture, session, sessionBase, records);
+    while (capture.Size() < records) {
+        AppendShifted(capture, session, records);
         emu::BusTrafficBuilder b{SpeedCode(speed)};
         EnumerateProduct(b, address, uint16_t(0x8000 + others++));
-        const emu::BusCapture other = b.Take();
-        const auto base = uint32_t(capture.payload.size());
-        capture.payload.insert(capture.payload.end(), other.payload.begin(), other.payload.end());
-        AppendShifted(capture, other, base, records);
+        AppendShifted(capture, b.Take(), records);
     }
-    emu::CaptureSource source(std::move(capture));
+    emu::CaptureSource source(capture.Take());
     ParseAndBind(state, source, &factory,
                  std::string("re-enumerating ") + name + " between " + std::to_string(others) + " other devices");
     state.counters["other_devices"] = double(others);
@@ -542,9 +554,7 @@ emu::CaptureSource& ClassSource(emu::SessionBuilder::Kind kind, size_t records) 
         options.speed = kind == emu::SessionBuilder::Kind::Disk ? SpeedHigh : SpeedFull;
         options.operations = kind == emu::SessionBuilder::Kind::Disk ? 20000 : 100000;
         options.damageRate = 0.005;
-        emu::BusCapture tiled;
-        bench::AppendTiled(tiled, emu::SessionBuilder(options).Build(), records);
-        source = new emu::CaptureSource(std::move(tiled));
+        source = new emu::CaptureSource(bench::Tiled(emu::SessionBuilder(options).Build(), records));
     }
     return *source;
 }
@@ -660,9 +670,13 @@ BENCHMARK(BM_MassStorageDecode)->Arg(32 << 20)->Iterations(2)->UseManualTime()->
 BENCHMARK(BM_HidDecode)->Arg(32 << 20)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CloseDuringMassStorageDecode)
     ->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ParseLoadedCapture, synthetic, Traffic::Synthetic)
+BENCHMARK_CAPTURE(BM_ParseLoadedCapture, synthetic_held, Traffic::Synthetic, Payload::Held)
     ->Arg(32 << 20)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ParseLoadedCapture, real, Traffic::Real)
+BENCHMARK_CAPTURE(BM_ParseLoadedCapture, synthetic_wrapped, Traffic::Synthetic, Payload::Wrapped)
+    ->Arg(32 << 20)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ParseLoadedCapture, real_held, Traffic::Real, Payload::Held)
+    ->Arg(32 << 20)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ParseLoadedCapture, real_wrapped, Traffic::Real, Payload::Wrapped)
     ->Arg(32 << 20)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseAndDecode)->Arg(32 << 20)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeNewDeviceEachEnumeration)
@@ -671,9 +685,10 @@ BENCHMARK(BM_ParseAddressesHandedRound)
     ->Arg(1000)->Arg(10000)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], kFirstParseFlag) == 0)
+    if (argc == 5 && std::strcmp(argv[1], kFirstParseFlag) == 0)
         return FirstParseChild(std::strcmp(argv[2], "real") == 0 ? Traffic::Real : Traffic::Synthetic,
-                               size_t(std::strtoull(argv[3], nullptr, 10)));
+                               size_t(std::strtoull(argv[3], nullptr, 10)),
+                               std::strcmp(argv[4], "held") == 0 ? Payload::Held : Payload::Wrapped);
     // Three real captures that hold an enumeration, and an emulated session.
     for (const char* name : {"usb_ls_mouse", "usb_fs_vcp", "usb_hs_flash_drive", "audio"})
         benchmark::RegisterBenchmark((std::string("BM_ParseReenumerating/") + name).c_str(),

@@ -2,7 +2,8 @@
 // folder is there) and the sessions the emulated analyser records for its four
 // devices, one after the other, each taking an equal share of the records.
 // A capture or session keeps its enumeration once and then repeats the rest,
-// later in time, so every device stays learned as on a real bus.
+// later in time, so every device stays learned as on a real bus; every
+// packet's bytes follow the one before's, as the analyser writes them.
 #pragma once
 
 #include <cstdint>
@@ -22,16 +23,18 @@
 #include "EmulatedAnalyser.h"
 #include "PacketRecord.h"
 #include "Port.h"
+#include "RingCapture.h"
 
 namespace orvane::bench {
 
-// Appends `session` to `into` until `records` of it are there: its first part
-// up to the first token on a class endpoint once, then the rest over and over;
-// with `reenumerate`, the whole session over and over, so its device is
-// enumerated again at the same address each time. Time stamps follow what
-// `into` holds already; the payload is stored once and shared by the repeats.
-inline void AppendTiled(emu::BusCapture& into, const emu::BusCapture& session, size_t records,
-                        bool reenumerate = false) {
+// Appends `session` to `into` until `records` of it are there (or the ring
+// of a capture that holds all its payload is full): its first part up to the
+// first token on a class endpoint once, then the rest over and over; with
+// `reenumerate`, the whole session over and over, so its device is enumerated
+// again at the same address each time. Time stamps follow what `into` holds
+// already; each packet's bytes are written after the one before, as the
+// analyser writes them.
+inline void AppendTiled(RingCapture& into, const emu::BusCapture& session, size_t records, bool reenumerate = false) {
     if (session.records.empty()) return;
     size_t body = 0;
     while (!reenumerate && body < session.records.size()) {
@@ -41,52 +44,61 @@ inline void AppendTiled(emu::BusCapture& into, const emu::BusCapture& session, s
         ++body;
     }
     if (body == session.records.size()) body = 0;  // nothing but enumeration: repeat it all
-    const uint64_t start = into.records.empty() ? 0 : into.records.back().Timestamp() + 60000;  // 1 ms apart
+    const uint64_t start = into.Empty() ? 0 : into.Back().Timestamp() + 60000;  // 1 ms apart
     const uint64_t first = session.records.front().Timestamp();
     const uint64_t span = session.records.back().Timestamp() - session.records[body].Timestamp() + 1000;
-    const auto payloadBase = uint32_t(into.payload.size());
-    into.payload.insert(into.payload.end(), session.payload.begin(), session.payload.end());
-    const size_t end = into.records.size() + records;
-    into.records.reserve(end);
+    const size_t end = into.Size() + records;
+    into.Reserve(end);
     size_t i = 0;
-    for (uint64_t shift = start - first; into.records.size() < end;) {
+    for (uint64_t shift = start - first; into.Size() < end;) {
         PacketRecord r = session.records[i];
         r.SetTimestamp(r.Timestamp() + shift);
-        if (r.IsData()) r.SetPayloadOffset(r.PayloadOffset() + payloadBase);
-        into.records.push_back(r);
+        const uint8_t* bytes = nullptr;  // a packet the session lacks the bytes of is written as zeros
+        if (r.IsData() && !r.PayloadLost() && size_t(r.PayloadOffset()) + r.Length() <= session.payload.size())
+            bytes = session.payload.data() + r.PayloadOffset();
+        if (!into.Append(r, bytes)) return;
         if (++i == session.records.size()) i = body, shift += span;
     }
+}
+
+// `records` of `session` tiled as AppendTiled does, alone in a capture.
+inline emu::BusCapture Tiled(const emu::BusCapture& session, size_t records, bool reenumerate = false,
+                             Payload payload = Payload::Wrapped) {
+    RingCapture ring(payload);
+    AppendTiled(ring, session, records, reenumerate);
+    return ring.Take();
+}
+
+// Payload bytes a record of `session` repeated over and over writes, about.
+inline double PayloadPerRecord(const emu::BusCapture& session) {
+    uint64_t bytes = 0;
+    for (const PacketRecord& r : session.records)
+        if (r.IsData()) bytes += r.Length();
+    return session.records.empty() ? 0 : double(bytes) / double(session.records.size());
 }
 
 // The same records, with every SET_ADDRESS after the first handing out an
 // address no device answers at: the host still reads the descriptors and sets
 // the configuration each round, but its device is enumerated once. Against a
 // re-enumerating capture it tells what the enumerations themselves cost apart
-// from the control traffic they carry.
+// from the control traffic they carry. Each such setup packet's own bytes are
+// changed, its CRC with them.
 inline void HandNoAddressAgain(emu::BusCapture& capture, uint8_t unused = 127) {
-    uint32_t patched = 0;
     bool first = true;
     for (size_t i = 0; i + 1 < capture.records.size(); ++i) {
         const PacketRecord& token = capture.records[i];
-        PacketRecord& data = capture.records[i + 1];
-        if (token.PidNibble() != PidSetup || !data.IsData() || data.PayloadLength() != 8) continue;
+        const PacketRecord& data = capture.records[i + 1];
+        if (token.PidNibble() != PidSetup || !data.IsData() || data.PayloadLength() != 8 || data.PayloadLost()) continue;
         const uint32_t at = data.PayloadOffset();
         if (size_t(at) + 10 > capture.payload.size()) continue;
-        const uint8_t* setup = capture.payload.data() + at;
+        uint8_t* setup = capture.payload.data() + at;
         if (setup[0] != 0x00 || setup[1] != 0x05) continue;
         if (std::exchange(first, false)) continue;
-        if (!patched) {
-            uint8_t bytes[10];
-            std::memcpy(bytes, setup, 8);
-            bytes[2] = unused;
-            bytes[3] = 0;
-            const uint16_t crc = emu::Crc::Crc16(std::span<const uint8_t>(bytes, 8));
-            bytes[8] = uint8_t(crc);
-            bytes[9] = uint8_t(crc >> 8);
-            patched = uint32_t(capture.payload.size());
-            capture.payload.insert(capture.payload.end(), bytes, bytes + 10);
-        }
-        data.SetPayloadOffset(patched);
+        setup[2] = unused;
+        setup[3] = 0;
+        const uint16_t crc = emu::Crc::Crc16(std::span<const uint8_t>(setup, 8));
+        setup[8] = uint8_t(crc);
+        setup[9] = uint8_t(crc >> 8);
     }
 }
 
@@ -114,8 +126,11 @@ inline emu::BusCapture CaptureFiles(const std::filesystem::path& base) {
     return capture;
 }
 
-// `records` records of real traffic; `parts`, when given, names what went in.
-inline emu::BusCapture RealTraffic(size_t records, std::vector<std::string>* parts = nullptr) {
+// `records` records of real traffic (with Payload::Held, as many as the
+// payload ring holds whole, up to `records`); `parts`, when given, names what
+// went in.
+inline emu::BusCapture RealTraffic(size_t records, Payload payload = Payload::Wrapped,
+                                   std::vector<std::string>* parts = nullptr) {
     std::vector<std::pair<std::string, emu::BusCapture>> sessions;
     for (const char* name : {"usb_ls_mouse", "usb_fs_vcp", "usb_hs_flash_drive"}) {
         emu::BusCapture capture = CaptureFiles(std::filesystem::path(ORVANE_CAPTURES_DIR) / name);
@@ -125,14 +140,22 @@ inline emu::BusCapture RealTraffic(size_t records, std::vector<std::string>* par
         emu::BusCapture session = EmulatedSession(device);
         if (!session.records.empty()) sessions.emplace_back(std::string("emulated ") + device, std::move(session));
     }
-    emu::BusCapture traffic;
-    traffic.records.reserve(records);
+    if (sessions.empty()) return {};
+    if (payload == Payload::Held) {
+        // Fewer records, in the same shares, when theirs would not fit in the ring.
+        double bytes = 0;
+        for (const auto& session : sessions) bytes += PayloadPerRecord(session.second) * double(records) / double(sessions.size());
+        const double room = 0.98 * double(RingCapture::kMaxRingBytes);
+        if (bytes > room) records = size_t(double(records) * room / bytes);
+    }
+    RingCapture traffic(payload);
+    traffic.Reserve(records);
     for (size_t i = 0; i < sessions.size(); ++i) {
         const size_t share = records / sessions.size() + (i + 1 == sessions.size() ? records % sessions.size() : 0);
         AppendTiled(traffic, sessions[i].second, share);
         if (parts) parts->push_back(sessions[i].first);
     }
-    return traffic;
+    return traffic.Take();
 }
 
 }  // namespace orvane::bench

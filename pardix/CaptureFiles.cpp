@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -65,33 +67,147 @@ void MarkPayloadLost(PacketRecord* records, uint32_t count) {
         if (records[i].IsData()) records[i].SetPayloadOffset(PacketRecord::kPayloadLost);
 }
 
-uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand, uint32_t chunk,
-                         const std::function<uint32_t(uint32_t first, uint32_t n)>& read, uint32_t* readFrom) {
-    HeldPayloadWalk walk(UINT64_MAX);  // a saved capture's newest packet is its own
-    uint32_t end = count;
-    *readFrom = count;
-    while (end > 0) {
-        const uint32_t begin = end > atHand ? end - std::min(std::max(chunk, 1u), end - atHand) : 0;
-        if (end > atHand) {
-            if (read(begin, end - begin) != end - begin) {
-                *readFrom = count;  // the file changed under us: read forward as far as it goes
-                return 0;
-            }
-            *readFrom = begin;
+namespace {
+
+// A walk over one chunk alone, from its newest record back, and what the
+// walk of the newer records needs of it to go on over it: its newest walked
+// packet and where that ends.
+struct ChunkWalk {
+    bool walks = false;            // it holds a packet the walk looks at
+    uint32_t newest = 0;           // the newest of them
+    uint64_t newestEnd = 0;        // where its bytes end
+    bool failed = false;
+    uint32_t lostBefore = 0;       // when it failed: the record after the one it failed at
+    uint64_t limit = UINT64_MAX;   // else where its oldest walked packet begins
+};
+
+// `chunk` holds the records [begin, end).
+ChunkWalk WalkChunk(const PacketRecord* chunk, uint32_t begin, uint32_t end) {
+    ChunkWalk c;
+    HeldPayloadWalk walk(UINT64_MAX);
+    const PacketRecord* records = chunk - begin;
+    for (uint32_t i = end; i-- > begin;) {
+        if (!walk.Held(records[i])) {
+            c.failed = true;
+            c.lostBefore = i + 1;
+            return c;
         }
-        for (uint32_t i = end; i-- > begin;)
-            if (!walk.Held(records[i])) return i + 1;
-        end = begin;
+        if (!c.walks && walk.Limit() != UINT64_MAX) {  // the first that moved the walk on
+            c.walks = true;
+            c.newest = i;
+            c.newestEnd = uint64_t(records[i].PayloadOffset()) + records[i].Length();
+        }
     }
-    return 0;
+    c.limit = walk.Limit();
+    return c;
+}
+
+// Goes on with the walk of the newer records, which ended at `*limit`, over a
+// chunk walked alone (`own`; alike once its newest walked packet is passed),
+// without its records. True when the walk ends in it, with *lost set.
+bool JoinChunk(const ChunkWalk& own, uint64_t* limit, uint32_t* lost) {
+    if (!own.walks) return false;  // nothing in it is walked (it cannot fail alone either)
+    if (own.newestEnd > *limit) {
+        *lost = own.newest + 1;
+        return true;
+    }
+    if (own.failed) {
+        *lost = own.lostBefore;
+        return true;
+    }
+    *limit = own.limit;
+    return false;
+}
+
+}  // namespace
+
+uint32_t WalkBack(const PacketRecord* records, uint32_t count, uint32_t atHand, uint32_t chunk, unsigned threads,
+                  const std::function<const PacketRecord*(uint32_t first, uint32_t n)>& read, bool* cut) {
+    chunk = std::max(chunk, 1u);
+    atHand = std::min(atHand, count);
+    const uint32_t chunks = (count - atHand + chunk - 1) / chunk;  // chunk k ends k chunks before the newest record
+    auto beginOf = [&](uint32_t k) { return count - atHand - k * chunk > chunk ? count - (k + 1) * chunk : atHand; };
+    auto endOf = [&](uint32_t k) { return count - k * chunk; };
+
+    // Chunks are taken newest first; each is read and walked on its own, and
+    // joined to the walk of the newer ones once they are all joined. None is
+    // taken more than `threads` chunks ahead of the join, so a walk that ends
+    // reads few chunks past its end.
+    threads = std::max(threads, 1u);
+    std::mutex mutex;
+    std::condition_variable moved;
+    std::vector<ChunkWalk> walks(chunks);
+    std::vector<char> done(chunks, 0);
+    uint32_t next = 0, joined = 0, lost = 0;
+    uint64_t limit = UINT64_MAX;  // a saved capture's newest packet is its own
+    bool ended = false;
+    *cut = false;
+    auto work = [&] {
+        for (;;) {
+            uint32_t k;
+            {
+                std::unique_lock guard(mutex);
+                moved.wait(guard, [&] { return *cut || ended || next >= chunks || next - joined < threads; });
+                if (*cut || ended || next >= chunks) return;
+                k = next++;
+            }
+            const uint32_t begin = beginOf(k), end = endOf(k);
+            const PacketRecord* got = read(begin, end - begin);
+            const ChunkWalk own = got ? WalkChunk(got, begin, end) : ChunkWalk{};
+            {
+                std::lock_guard guard(mutex);
+                if (!got) *cut = true;
+                walks[k] = own;
+                done[k] = 1;
+                while (!*cut && !ended && joined < chunks && done[joined]) {
+                    ended = JoinChunk(walks[joined], &limit, &lost);
+                    ++joined;
+                }
+            }
+            moved.notify_all();
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads && t < chunks; ++t) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer threads do the same walk
+        }
+    }
+    work();
+    for (std::thread& helper : helpers) helper.join();
+    if (*cut) return 0;
+    if (ended) return lost;
+    // Past every chunk read: the records at hand end the walk.
+    return JoinChunk(WalkChunk(records, 0, atHand), &limit, &lost) ? lost : 0;
 }
 
 // ---------------------------------------------------------------- the data source's files
 
+namespace {
+
+// Threads that read a large opened file at once: the copy from the page cache
+// and the faulting in of the array go faster in parallel, up to a point.
+unsigned LoaderThreads() { return std::clamp(std::thread::hardware_concurrency(), 1u, 4u); }
+
+}  // namespace
+
 void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
     // Which packets hold their payload shows only from the capture's newest
-    // end: the records are read from there back first, straight into the
-    // array, and none is served before that is known. The rest follows forward.
+    // end, and none is served before that is known. The walk reads the file
+    // from there back, several chunks at once, into small buffers of its own
+    // (far quicker than into the array, whose pages must first be made), as
+    // far as it goes: the whole file, for a capture that holds all its
+    // payload. The records are then read forward into the array, served as
+    // they come.
+    auto walkRead = [&](uint32_t first, uint32_t n) -> const PacketRecord* {
+        thread_local std::vector<PacketRecord> buffer;
+        if (stopLoading_) return nullptr;
+        buffer.resize(n);
+        const size_t bytes = size_t(n) * sizeof(PacketRecord);
+        return ReadUpTo(fd, buffer.data(), bytes, size_t(first) * sizeof(PacketRecord)) == bytes ? buffer.data() : nullptr;
+    };
     auto readInto = [&](uint32_t first, uint32_t n) -> uint32_t {
         if (stopLoading_) return 0;
         PacketRecord* dst = records_ + first;
@@ -102,10 +218,10 @@ void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
         return uint32_t(ReadUpTo(fd, dst, size_t(n) * sizeof(PacketRecord), size_t(first) * sizeof(PacketRecord)) /
                         sizeof(PacketRecord));
     };
-    uint32_t tail = count;
-    openedLostBefore_ = WalkBackReading(records_, count, from, kLoadChunk, readInto, &tail);
+    // A file that came up short (it changed under us) is read forward as far as it goes.
+    bool cut = false;
+    openedLostBefore_ = WalkBack(records_, count, from, kWalkChunk, LoaderThreads(), walkRead, &cut);
     SettleOpened(0, from);
-    SettleOpened(tail, count - tail);
     uint32_t at = from;
     auto publish = [&](uint32_t records) {
         std::lock_guard guard(loadMutex_);
@@ -113,17 +229,15 @@ void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
         loaded_.notify_all();
     };
     if (!stopLoading_) publish(at);
-    while (at < tail && !stopLoading_) {
-        const uint32_t n = std::min(kLoadChunk, tail - at);
+    while (at < count && !stopLoading_) {
+        const uint32_t n = std::min(kLoadChunk, count - at);
         // A chunk read short still holds the whole records it got.
         const uint32_t got = readInto(at, n);
         SettleOpened(at, got);
         at += got;
+        if (!stopLoading_) publish(at);
         if (got < n) break;
-        if (at < tail) publish(at);
     }
-    // The newest records were read first: served once all before them are.
-    if (!stopLoading_) publish(at == tail ? count : at);
     ::close(fd);
     // A file that shrank or failed while being read is what could be read of
     // it; the count settles when a reader meets the end (GetRecord).

@@ -47,6 +47,8 @@ public:
         limit_ = r.PayloadOffset();
         return true;
     }
+    // Where the oldest packet walked so far begins (the bytes a next older one may end at).
+    uint64_t Limit() const { return limit_; }
 
 private:
     uint64_t limit_;
@@ -56,20 +58,24 @@ private:
 // its payload any more.
 uint32_t RecordsBeforeHeldPayload(const PacketRecord* records, uint32_t count, uint64_t heldBytes);
 // The same of `count` records of a saved capture (its newest packet is its
-// own), of which the first `atHand` are in `records` already: the rest are
-// read into it from the newest back, `chunk` at a time, through `read` (the
-// whole records it read), only as far as the walk goes. *readFrom: the first
-// record read, `count` when none. A read that comes up short (the file
-// changed) ends the walk with every packet taken as held and *readFrom `count`.
-uint32_t WalkBackReading(PacketRecord* records, uint32_t count, uint32_t atHand, uint32_t chunk,
-                         const std::function<uint32_t(uint32_t first, uint32_t n)>& read, uint32_t* readFrom);
+// own), of which the first `atHand` are in `records`: the rest are walked
+// from the newest back, `chunk` at a time, as `read` hands them over (the
+// records [first, first + n), null when the file came up short), only as far
+// as the walk goes. With `threads` above one, as many chunks are read and
+// walked at once, `read` called from as many threads, and at most
+// threads - 1 chunks past the walk's end are read. A read that comes up short
+// ends the walk with every packet taken as held and *cut set.
+uint32_t WalkBack(const PacketRecord* records, uint32_t count, uint32_t atHand, uint32_t chunk, unsigned threads,
+                  const std::function<const PacketRecord*(uint32_t first, uint32_t n)>& read, bool* cut);
 // Gives the data packets among `records` the mark of a payload the capture lacks.
 void MarkPayloadLost(PacketRecord* records, uint32_t count);
 
 // Records read before an open returns: enough for the first screens of rows;
-// the rest follows in chunks of kLoadChunk.
+// the rest follows in chunks of kLoadChunk, walked first in chunks of
+// kWalkChunk (a buffer that stays in the cache).
 constexpr uint32_t kFirstRecords = 1u << 16;
 constexpr uint32_t kLoadChunk = 1u << 19;
+constexpr uint32_t kWalkChunk = 1u << 15;
 constexpr uint64_t kMaxRecords = CSetupLoader::kMaxBufferBytes / sizeof(PacketRecord);
 // Records written between two looks at a save's cancel: as much as the payload store's window.
 constexpr size_t kSaveWindowBytes = CPayloadStore::kWindowBytes;

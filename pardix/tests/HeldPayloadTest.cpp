@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <map>
@@ -16,6 +17,7 @@
 
 #include "CDevice.h"
 #include "CPayloadStore.h"
+#include "CaptureFiles.h"
 #include "ProxyFixture.h"
 #include "SessionBuilder.h"
 #include "SetupXml.h"
@@ -27,15 +29,26 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// IN transactions whose data packets each carry bytes of their own.
-emu::BusCapture OwnBytesTraffic(int packets, size_t bytes) {
+// IN transactions whose data packets each carry bytes of their own, of the sizes given.
+emu::BusCapture OwnBytesTraffic(const std::vector<size_t>& sizes) {
     emu::BusTrafficBuilder b(SpeedHigh);
-    for (int i = 0; i < packets; ++i) {
-        Bytes data(bytes);
-        for (size_t k = 0; k < bytes; ++k) data[k] = uint8_t(k < 2 ? i >> (8 * k) : i * 31 + k);
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        Bytes data(sizes[i]);
+        for (size_t k = 0; k < data.size(); ++k) data[k] = uint8_t(k < 2 ? i >> (8 * k) : i * 31 + k);
         b.In(2, 1, PidData0, data);
     }
     return b.Take();
+}
+emu::BusCapture OwnBytesTraffic(int packets, size_t bytes) { return OwnBytesTraffic(std::vector<size_t>(size_t(packets), bytes)); }
+
+// Packets of the sizes `first`, then 65 of 998 bytes, then one of `last`:
+// 1000 bytes a packet on the bus with their CRC, so that the 64 KiB ring
+// holds all but the first bytes written.
+std::vector<size_t> AtTheRingsBoundary(std::initializer_list<size_t> first, size_t last) {
+    std::vector<size_t> sizes(first);
+    sizes.insert(sizes.end(), 65, 998);
+    sizes.push_back(last);
+    return sizes;
 }
 
 // Each data packet's bytes and CRC as it went over the bus, by its time stamp.
@@ -159,7 +172,7 @@ void WaitIdle(CDeviceProxy& proxy) {
 TEST(HeldPayload, OnlyPacketsWhoseBytesTheRingKeptServeThemLiveSavedAndReopened) {
     struct Case {
         const char* name;
-        int packets;
+        std::vector<size_t> sizes;
         uint32_t prePayload;
         std::optional<size_t> trigger;
         uint32_t payloadStart;
@@ -168,19 +181,25 @@ TEST(HeldPayload, OnlyPacketsWhoseBytesTheRingKeptServeThemLiveSavedAndReopened)
     };
     // 1000 bytes a packet in a 64 KiB payload ring.
     const Case cases[] = {
-        {"nothing overwritten, a packet across the ring's end", 40, 0x10000, 0, 0x10000 - 500},
-        {"wrapped once", 100, 0x10000, 0, 0},
-        {"wrapped many times, from an odd start", 300, 0x10000, 0, 0x1003},
-        {"triggered late with a pre-trigger share", 300, 0x4000, 450, 0x8000},
-        {"never triggered, its pre-trigger share full", 300, 0x8000, std::nullopt, 0},
+        {"nothing overwritten, a packet across the ring's end", std::vector<size_t>(40, 998), 0x10000, 0, 0x10000 - 500},
+        {"wrapped once", std::vector<size_t>(100, 998), 0x10000, 0, 0},
+        {"wrapped many times, from an odd start", std::vector<size_t>(300, 998), 0x10000, 0, 0x1003},
+        {"triggered late with a pre-trigger share", std::vector<size_t>(300, 998), 0x4000, 450, 0x8000},
+        {"never triggered, its pre-trigger share full", std::vector<size_t>(300, 998), 0x8000, std::nullopt, 0},
+        // The ring wrote over one byte, or ten, or eleven, of the first written.
+        {"the first packet, of no data, lost its first CRC byte", AtTheRingsBoundary({0}, 533), 0x10000, 0, 0},
+        {"the first packet, of data, lost its first bytes; the empty one after it whole", AtTheRingsBoundary({8, 0}, 526),
+         0x10000, 0, 0},
+        {"the ring's boundary inside the empty packet after the first", AtTheRingsBoundary({8, 0}, 527), 0x10000, 0, 0},
         // 128 records kept of 900: the oldest is a data packet, its bytes long written over.
-        {"the records ring wrapped too, its oldest a data packet", 300, 0x4000, 0, 0x1003, 1u << 11, 1u << 14},
+        {"the records ring wrapped too, its oldest a data packet", std::vector<size_t>(300, 998), 0x4000, 0, 0x1003,
+         1u << 11, 1u << 14},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         emu::EmulatedAnalyser emu;
-        const emu::BusCapture traffic = OwnBytesTraffic(c.packets, 998);
+        const emu::BusCapture traffic = OwnBytesTraffic(c.sizes);
         const auto own = OwnPayloads(traffic);
         emu.SetPace(0);
         emu.SetCaptureStart(0, c.payloadStart);
@@ -600,6 +619,90 @@ TEST(HeldPayload, AnOpenedProjectSavesWhatItsPayloadFileHolds) {
     const Seen seen = Check(again, OwnPayloads(traffic), "saved copy");
     EXPECT_EQ(seen.held, 10u);
     EXPECT_EQ(seen.lost, 10u);
+}
+
+// A large project saved before lost packets were marked, whose payload ring
+// wrapped many times, its payload file cut short of its newest packets: read
+// in order while it loads, from the first record on, it serves every record
+// as the same file walked whole says, among the records the open reads
+// itself and those the loader reads after its walk from the newest end back
+// (which ends in the newest chunk, so the older ones are lost for a reason
+// the chunk itself does not show); each held packet its own bytes.
+TEST(HeldPayload, ALargeOldProjectReadWhileItLoadsServesWhatTheWholeFileSays) {
+    const uint32_t count = kFirstRecords + 5 * kLoadChunk;
+    const uint32_t heldFrom = count - 400000;  // in the newest chunk: older ones in it are lost too
+    // IN, DATA0 (8 bytes, every eighth of none), ACK, SOF; each packet's bytes after the one before.
+    std::vector<PacketRecord> records(count);
+    std::vector<uint64_t> at(count, 0);
+    uint64_t written = 0, heldStart = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        PacketRecord& r = records[i];
+        r.SetTimestamp(uint64_t(i) * 100);
+        r.SetSpeed(SpeedHigh);
+        const uint8_t pids[] = {PidIn, PidData0, PidAck, PidSof};
+        r.SetPidByte(PacketRecord::MakePidByte(pids[i % 4]));
+        if (!r.IsData()) {
+            r.SetLow16(i % 4 == 0 ? uint16_t(2 | 1 << 7) : uint16_t(i & 0x7FF));
+            continue;
+        }
+        const uint16_t length = i % 32 == 1 ? 2 : 10;
+        r.SetLow16(length);
+        if (i >= heldFrom && !heldStart) heldStart = written;
+        at[i] = written;
+        written += length;
+    }
+    const uint64_t ring = written - heldStart + 1024;
+    for (uint32_t i = 0; i < count; ++i)
+        if (records[i].IsData()) records[i].SetPayloadOffset(uint32_t((at[i] + 8 * ring - heldStart) % ring));
+    const uint64_t dataBytes = written - heldStart - 5000;  // cut before the newest packets' bytes
+    Bytes payload(dataBytes);
+    for (size_t k = 0; k < payload.size(); ++k) payload[k] = uint8_t(k * 7 + k / 251);
+    TempDir dir;
+    WriteFile(dir / "w.ph", records.data(), records.size() * sizeof(PacketRecord));
+    WriteFile(dir / "w.data", payload);
+
+    // The file walked whole, as an open that reads it at once settles it.
+    std::vector<PacketRecord> whole = records;
+    const uint32_t lost = RecordsBeforeHeldPayload(whole.data(), count, UINT64_MAX);
+    ASSERT_GT(lost, count - kLoadChunk) << "the walk ends in the newest chunk";
+    MarkPayloadLost(whole.data(), lost);
+    size_t pastEnd = 0;
+    for (uint32_t i = lost; i < count; ++i) {
+        PacketRecord& r = whole[i];
+        if (r.IsData() && !r.PayloadLost() && uint64_t(r.PayloadOffset()) + r.Length() > dataBytes) {
+            r.SetPayloadOffset(PacketRecord::kPayloadLost);
+            ++pastEnd;
+        }
+    }
+    ASSERT_GT(pastEnd, 0u);
+
+    emu::EmulatedAnalyser emu;
+    CDeviceProxy proxy(&emu);
+    ASSERT_EQ(proxy.OpenOrSave((dir / "w.ph").c_str(), (dir / "w.data").c_str(), 0), 1);
+    PacketRecord r;
+    uint32_t differ = 0, firstDiffer = count, held = 0, foreign = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        ASSERT_EQ(proxy.GetRecord(i, &r), RecordOk) << i;
+        if (std::memcmp(&r, &whole[i], sizeof r) != 0 && differ++ == 0) firstDiffer = i;
+        if (!r.IsData()) continue;
+        uint8_t bytes[8];
+        uint16_t crc = 0;
+        const int32_t n = proxy.GetPayload(&r, bytes, sizeof bytes, &crc);
+        if (r.PayloadLost()) {
+            foreign += n != 0;
+            continue;
+        }
+        ++held;
+        const Bytes own(payload.begin() + r.PayloadOffset(), payload.begin() + r.PayloadOffset() + r.Length());
+        Bytes got(bytes, bytes + std::max(n, 0));
+        got.push_back(uint8_t(crc));
+        got.push_back(uint8_t(crc >> 8));
+        foreign += got != own;
+    }
+    EXPECT_EQ(proxy.GetRecord(count, &r), RecordEnd);
+    EXPECT_EQ(differ, 0u) << "the first at record " << firstDiffer << " (the walk's end " << lost << ")";
+    EXPECT_EQ(foreign, 0u);
+    EXPECT_GT(held, 90000u);
 }
 
 // A store that lacks only the spare bytes after the capture's payload holds
