@@ -424,6 +424,10 @@ TEST(HeldPayload, AFailedRecordReadIsTriedAgainAndAnUnplugServesTheRowsReadThenA
             EXPECT_FALSE(fs::exists(dir / "r.ph"));
 
             emu.Reconnect();
+            // A pass that goes on past the rows read asks the analyser again there.
+            PacketRecord next;
+            EXPECT_EQ(source.GetRecord(3 * kRecordsPerRead, &next), RecordOk);
+            EXPECT_EQ(next.Timestamp(), kept[3 * kRecordsPerRead].Timestamp());
             const Seen whole = Check(source, own, "after the replug", &kept);
             EXPECT_EQ(whole.rows, status.packets);
             EXPECT_EQ(whole.held, held);
