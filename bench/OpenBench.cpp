@@ -3,7 +3,9 @@
 // the one before): one whose every packet holds its payload (as many records
 // as the 512 MiB payload ring holds whole, up to 32 M), and one of 32 M
 // records whose ring wrapped (the newest 512 MiB held, the older packets
-// without payload). It opens in a fresh process, as a user does after
+// without payload). The one that holds all its payload is also opened as a
+// project this version saved (its lost packets said marked, its files'
+// record kept), whose open needs no walk. It opens in a fresh process, as a user does after
 // starting the program: the capture files are
 // read, the worker parses into the packet list model, then the transfer level
 // is built. The page cache holds the files; the process's memory is new. Each
@@ -39,6 +41,7 @@
 #include "CCaptureWorker.h"
 #include "CDeviceProxy.h"
 #include "COrvaneDoc.h"
+#include "ProjectFiles.h"
 #include "CPacketListModel.h"
 #include "EmulatedAnalyser.h"
 #include "RealTraffic.h"
@@ -167,8 +170,14 @@ int RunChild(int argc, char** argv, const char* project) {
 
 enum class Traffic { Synthetic, Real };
 
+// Whose project: an older version's, whose open walks the records to find
+// which packets lost their payload, or this version's, which says its save
+// marked them and records its files' size and digest, so the open needs no walk.
+enum class Saved { Before, Here };
+
 // "p.usb" and its capture files, as a save writes them; *lost: the packets without payload.
-void WriteProject(const fs::path& folder, size_t records, Traffic traffic, bench::Payload payload, size_t* lost) {
+void WriteProject(const fs::path& folder, size_t records, Traffic traffic, bench::Payload payload, Saved saved,
+                  size_t* lost) {
     const emu::BusCapture capture = traffic == Traffic::Real ? bench::RealTraffic(records, payload)
                                                              : bench::SyntheticCapture::Build(records, payload);
     *lost = 0;
@@ -178,10 +187,19 @@ void WriteProject(const fs::path& folder, size_t records, Traffic traffic, bench
                std::streamsize(capture.records.size() * sizeof(PacketRecord)));
     std::ofstream(folder / "p.data", std::ios::binary)
         .write(reinterpret_cast<const char*>(capture.payload.data()), std::streamsize(capture.payload.size()));
+    auto record = [&](const char* name) {
+        if (saved == Saved::Before) return std::string();
+        const auto digest = DigestFile((folder / name).string());
+        char text[17] = {};
+        std::snprintf(text, sizeof text, "%016llx", digest ? static_cast<unsigned long long>(digest->digest) : 0ull);
+        return " Size=\"" + std::to_string(digest ? digest->size : 0) + "\" Digest=\"" + text + "\"";
+    };
     std::ofstream(folder / "p.usb", std::ios::binary)
         << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Orvane Version=\"2.0\">"
-           "<Packet PathName=\"p.ph\" TriggerNum=\"-1\"/><Data PathName=\"p.data\"/>"
-           "<Configuration/><Setup/><marks/></Orvane>\n";
+           "<Packet PathName=\"p.ph\" TriggerNum=\"-1\"" + record("p.ph") +
+               (saved == Saved::Here ? " PayloadMarked=\"1\"" : "") +
+               "/><Data PathName=\"p.data\"" + record("p.data") +
+               "/><Configuration/><Setup/><marks/></Orvane>\n";
 }
 
 // Reads the file once, so the children find it in the page cache.
@@ -192,10 +210,10 @@ void Warm(const fs::path& file) {
     }
 }
 
-void BM_OpenSavedProject(benchmark::State& state, Traffic traffic, bench::Payload payload) {
+void BM_OpenSavedProject(benchmark::State& state, Traffic traffic, bench::Payload payload, Saved saved) {
     bench::BenchFolder folder;
     size_t lost = 0;
-    WriteProject(folder.path, size_t(state.range(0)), traffic, payload, &lost);
+    WriteProject(folder.path, size_t(state.range(0)), traffic, payload, saved, &lost);
     Warm(folder.path / "p.ph");
     Warm(folder.path / "p.data");
     const std::string project = (folder.path / "p.usb").string();
@@ -229,11 +247,12 @@ void BM_OpenSavedProject(benchmark::State& state, Traffic traffic, bench::Payloa
     state.counters["transfer_bytes_per_record"] = median("transfer_bytes_per_record");
     state.counters["peak_MB"] = median("peak_kb") / 1024.0;
     state.counters["peak_bytes_per_record"] = median("peak_kb") * 1024.0 / records;
-    std::printf("open of a saved %.0f-record project of %s traffic, payload %s (%zu packets without), in a new process (median of %zu): %.1f M records/s "
+    std::printf("open of a %.0f-record project saved %s of %s traffic, payload %s (%zu packets without), in a new process (median of %zu): %.1f M records/s "
                 "open to parsed (%.0f ms, %.0f ms CPU, busiest thread %.0f user + %.0f system, next %.0f + %.0f; files read in %.0f ms), first rows %.1f ms; transfer level %.0f ms; "
                 "tree %.2f bytes/record + %.2f transfer level, list model %.2f; peak memory %.0f MB "
                 "(%.1f bytes/record); page faults %.0f open + %.0f parse\n",
-                records, traffic == Traffic::Real ? "real" : "synthetic", bench::PayloadName(payload), lost, runs.size(), records / parsedMs / 1000.0, parsedMs, median("cpu_ms"), median("thread0_user_ms"), median("thread0_system_ms"),
+                records, saved == Saved::Here ? "here (no walk)" : "before lost packets were said marked (walked)",
+                traffic == Traffic::Real ? "real" : "synthetic", bench::PayloadName(payload), lost, runs.size(), records / parsedMs / 1000.0, parsedMs, median("cpu_ms"), median("thread0_user_ms"), median("thread0_system_ms"),
                 median("thread1_user_ms"), median("thread1_system_ms"), median("open_ms"),
                 median("first_rows_ms"), median("decode_ms"), median("transaction_bytes_per_record"),
                 median("transfer_bytes_per_record"), median("list_bytes_per_record"), median("peak_kb") / 1024.0,
@@ -242,13 +261,17 @@ void BM_OpenSavedProject(benchmark::State& state, Traffic traffic, bench::Payloa
 
 }  // namespace
 
-BENCHMARK_CAPTURE(BM_OpenSavedProject, synthetic_held, Traffic::Synthetic, bench::Payload::Held)
+BENCHMARK_CAPTURE(BM_OpenSavedProject, synthetic_held, Traffic::Synthetic, bench::Payload::Held, Saved::Before)
     ->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_OpenSavedProject, synthetic_wrapped, Traffic::Synthetic, bench::Payload::Wrapped)
+BENCHMARK_CAPTURE(BM_OpenSavedProject, synthetic_held_saved_here, Traffic::Synthetic, bench::Payload::Held, Saved::Here)
     ->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_OpenSavedProject, real_held, Traffic::Real, bench::Payload::Held)
+BENCHMARK_CAPTURE(BM_OpenSavedProject, synthetic_wrapped, Traffic::Synthetic, bench::Payload::Wrapped, Saved::Before)
     ->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_OpenSavedProject, real_wrapped, Traffic::Real, bench::Payload::Wrapped)
+BENCHMARK_CAPTURE(BM_OpenSavedProject, real_held, Traffic::Real, bench::Payload::Held, Saved::Before)
+    ->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OpenSavedProject, real_held_saved_here, Traffic::Real, bench::Payload::Held, Saved::Here)
+    ->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OpenSavedProject, real_wrapped, Traffic::Real, bench::Payload::Wrapped, Saved::Before)
     ->Arg(32 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {

@@ -44,6 +44,10 @@ public:
     // CRC16 into *crc; returns the payload's full length, so a caller whose buffer
     // was too small can size a second call. 0 when nothing can be served.
     virtual int32_t GetPayload(const PacketRecord* record, uint8_t* dst, uint32_t capacity, uint16_t* crc) = 0;
+    // `save` 1 writes the capture to the files, every packet whose payload it
+    // lacks marked so; 0 opens them; 2 opens files such a save wrote and that
+    // are as it left them, which need no walk for payload written over before
+    // the save, so their first records are served at once. 1 when done.
     virtual int32_t OpenOrSave(const char* packetPath, const char* dataPath, int32_t save) = 0;
     virtual int32_t Release() = 0;
     virtual int32_t GetDeviceInfo(DeviceInfo* out) = 0;

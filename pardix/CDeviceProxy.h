@@ -99,6 +99,9 @@ public:
 
     // ---- upload ----
     void SetUploadWaiter(UploadWaiter waiter);
+    // Called by an opened file's loader before each read of records from
+    // `first` on, from its own threads; set before the open (tests hold the load there).
+    void SetLoadReadHook(std::function<void(uint32_t first)> hook) { loadReadHook_ = std::move(hook); }
     int32_t UploadProgress() const { return progress_.load(); }
     bool IsUploading() const { return uploadState_ == UploadRunning; }
     uint32_t UploadStateNow() const { return uploadState_.load(); }
@@ -205,7 +208,9 @@ protected:
     // Removes the temporary stores of our user's processes that no longer run.
     static void RemoveDeadStores();
     int32_t Save(const std::string& packetPath, const std::string& dataPath);
-    int32_t Open(const std::string& packetPath, const std::string& dataPath);
+    // `settled`: a save of this version wrote the files, every packet whose
+    // payload the capture lacks marked, and they are as it left them.
+    int32_t Open(const std::string& packetPath, const std::string& dataPath, bool settled);
     // Notes why an OpenOrSave failed; returns its result, 0.
     int32_t FileFailure(int error, const std::string& path);
 
@@ -256,7 +261,9 @@ protected:
     // An opened ".ph" file is read on beyond its first records by a thread of
     // its own, so its parse can start at once; the cached count grows as the
     // records arrive and a reader ahead of them waits.
-    void LoadRest(int fd, uint32_t from, uint32_t count);
+    // With `settled`, no walk: the records are served as they are read.
+    void LoadRest(int fd, uint32_t from, uint32_t count, bool settled);
+    std::function<void(uint32_t first)> loadReadHook_;
     // Marks the loaded records [from, from + n) whose payload the opened
     // capture does not hold: those the ring wrote over before it was saved,
     // and those past the end of its payload file.

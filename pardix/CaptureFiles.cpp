@@ -193,23 +193,26 @@ unsigned LoaderThreads() { return std::clamp(std::thread::hardware_concurrency()
 
 }  // namespace
 
-void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
+void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count, bool settled) {
     // Which packets hold their payload shows only from the capture's newest
     // end, and none is served before that is known. The walk reads the file
     // from there back, several chunks at once, into small buffers of its own
     // (far quicker than into the array, whose pages must first be made), as
     // far as it goes: the whole file, for a capture that holds all its
     // payload. The records are then read forward into the array, served as
-    // they come.
+    // they come. Files a save of ours left as they are have nothing for the
+    // walk to find: their lost packets are marked already.
     auto walkRead = [&](uint32_t first, uint32_t n) -> const PacketRecord* {
         thread_local std::vector<PacketRecord> buffer;
         if (stopLoading_) return nullptr;
+        if (loadReadHook_) loadReadHook_(first);
         buffer.resize(n);
         const size_t bytes = size_t(n) * sizeof(PacketRecord);
         return ReadUpTo(fd, buffer.data(), bytes, size_t(first) * sizeof(PacketRecord)) == bytes ? buffer.data() : nullptr;
     };
     auto readInto = [&](uint32_t first, uint32_t n) -> uint32_t {
         if (stopLoading_) return 0;
+        if (loadReadHook_) loadReadHook_(first);
         PacketRecord* dst = records_ + first;
 #ifdef MADV_POPULATE_WRITE
         // Faulted in before the copy: a read into pages not yet there is slower.
@@ -220,8 +223,10 @@ void CDeviceProxy::LoadRest(int fd, uint32_t from, uint32_t count) {
     };
     // A file that came up short (it changed under us) is read forward as far as it goes.
     bool cut = false;
-    openedLostBefore_ = WalkBack(records_, count, from, kWalkChunk, LoaderThreads(), walkRead, &cut);
-    SettleOpened(0, from);
+    if (!settled) {
+        openedLostBefore_ = WalkBack(records_, count, from, kWalkChunk, LoaderThreads(), walkRead, &cut);
+        SettleOpened(0, from);
+    }
     uint32_t at = from;
     auto publish = [&](uint32_t records) {
         std::lock_guard guard(loadMutex_);
@@ -283,7 +288,8 @@ int32_t CDeviceProxy::OpenOrSave(const char* packetPath, const char* dataPath, i
     fileErrorPath_.clear();
     missingFirst_ = missingCount_ = 0;
     if (!packetPath || !dataPath || !*packetPath || !*dataPath) return FileFailure(EINVAL, "");
-    return save ? Save(packetPath, dataPath) : Open(packetPath, dataPath);
+    if (save == 1) return Save(packetPath, dataPath);
+    return Open(packetPath, dataPath, save == 2);
 }
 
 int32_t CDeviceProxy::LastFileError(const char** path) {
@@ -366,9 +372,20 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
     CAtomicFile packets(packetPath), payload(dataPath);
     if (!packets.Create()) return FileFailure(errno, packetPath);
     if (!payload.Create()) return FileFailure(errno, dataPath);
+    // Every packet an open would walk out as written over goes out marked (a
+    // capture never walked here: one that did not end), so an open of these
+    // files as they are needs no walk. What is served here stays as it is.
+    const size_t lostBytes = size_t(RecordsBeforeHeldPayload(records_, HeldRecords(), UINT64_MAX)) * sizeof(PacketRecord);
+    std::vector<PacketRecord> marked;
     for (size_t at = 0; at < recordBytes;) {
         const size_t bytes = std::min(kSaveWindowBytes, recordBytes - at);
-        if (!packets.Write(reinterpret_cast<const uint8_t*>(records_) + at, bytes)) return FileFailure(errno, packetPath);
+        const uint8_t* window = reinterpret_cast<const uint8_t*>(records_) + at;
+        if (at < lostBytes) {
+            marked.assign(records_ + at / sizeof(PacketRecord), records_ + (at + bytes) / sizeof(PacketRecord));
+            MarkPayloadLost(marked.data(), uint32_t((std::min(lostBytes, at + bytes) - at) / sizeof(PacketRecord)));
+            window = reinterpret_cast<const uint8_t*>(marked.data());
+        }
+        if (!packets.Write(window, bytes)) return FileFailure(errno, packetPath);
         at += bytes;
         if (!written(bytes)) return FileFailure(0, "");
     }
@@ -388,7 +405,7 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
     return 1;
 }
 
-int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dataPath) {
+int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dataPath, bool settled) {
     // Both files are opened and the first records read before anything
     // changes, so a refused open leaves the capture, its payload store and an
     // upload still running as they were. Only regular files: a pipe would
@@ -439,17 +456,20 @@ int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dat
     openedDataBytes_ = dataBytes;
     offlineCount_.store(announced, std::memory_order_release);
     fetched_ = 0;
-    // A file read whole already is walked at once; a larger one by the loader,
-    // which serves no record before the walk is done.
+    // A file read whole already is walked at once (settled or not, it costs
+    // nothing); a larger one by the loader, which serves no record before the
+    // walk is done. A larger settled one needs no walk: its first records are
+    // served now, checked against the payload file alone.
     openedLostBefore_ = first < count ? 0 : RecordsBeforeHeldPayload(records_, count, UINT64_MAX);
-    if (first == count) SettleOpened(0, count);
-    cachedCount_.store(first < count ? 0 : count, std::memory_order_release);
+    const bool serveNow = first == count || settled;
+    if (serveNow) SettleOpened(0, first);
+    cachedCount_.store(serveNow ? first : 0, std::memory_order_release);
     if (first < count) {
         loading_ = true;
         try {
-            loader_ = std::thread([this, fd, first, count] { LoadRest(fd, first, count); });
+            loader_ = std::thread([this, fd, first, count, settled] { LoadRest(fd, first, count, settled); });
         } catch (const std::system_error&) {
-            LoadRest(fd, first, count);  // no thread to be had: read it all now
+            LoadRest(fd, first, count, settled);  // no thread to be had: read it all now
         }
     } else {
         ::close(fd);

@@ -138,16 +138,22 @@ bool COrvaneDoc::OnOpenDocument(const std::string& path, IDataSource* source, st
         // (another save's, cut, changed) are paired with it only when the user
         // insists, having been told what does not match.
         std::vector<CaptureMismatch> mismatches;
+        bool asSaved = true;  // both files found as the record says
         for (const auto& [node, file, name] : {std::tuple(packet, packetPath, *packetName),
                                                std::tuple(data, dataPath, *dataName)}) {
-            if (auto mismatch = CompareWithRecord(node, file, name)) mismatches.push_back(std::move(*mismatch));
+            bool same = false;
+            if (auto mismatch = CompareWithRecord(node, file, name, &same)) mismatches.push_back(std::move(*mismatch));
+            asSaved = asSaved && same;
         }
         if (mismatches.size() == 1) mismatches[0].cut = mismatches[0].found.size < mismatches[0].savedSize;
         if (!mismatches.empty() && !(check && check->insist && check->mismatches == mismatches)) {
             if (check) *check = CaptureCheck{mismatches, false};
             return fail(DamagedError(mismatches));
         }
-        if (!source || source->OpenOrSave(packetPath.c_str(), dataPath.c_str(), 0) != 1) return fail();
+        // Files a save of ours wrote, unchanged since, have every packet whose
+        // payload was written over marked: the source needs no walk to show them.
+        const bool settled = asSaved && packet.attribute("PayloadMarked") == std::optional<std::string>("1");
+        if (!source || source->OpenOrSave(packetPath.c_str(), dataPath.c_str(), settled ? 2 : 0) != 1) return fail();
 
         for (const char* part : kProjectParts) ProjectPart(loaded, part);
         savedRecords_ = 0;
@@ -210,14 +216,17 @@ std::string COrvaneDoc::RecordsShortError(const std::string& file, uint32_t read
 }
 
 std::optional<CaptureMismatch> COrvaneDoc::CompareWithRecord(const xml::Node& node, const std::string& file,
-                                                             const std::string& name) {
+                                                             const std::string& name, bool* same) {
+    *same = false;
     auto size = node.attribute("Size");
     auto digest = node.attribute("Digest");
     if (!size && !digest) return std::nullopt;  // a project saved before the record was kept
     const auto found = DigestFile(file);
     if (!found) return std::nullopt;  // missing or unreadable: the capture files' open tells
-    if (size && digest && *size == std::to_string(found->size) && *digest == DigestText(found->digest))
+    if (size && digest && *size == std::to_string(found->size) && *digest == DigestText(found->digest)) {
+        *same = true;
         return std::nullopt;
+    }
     CaptureMismatch mismatch{name, found->size, *found};
     // A record without a readable size can only say that the bytes differ.
     if (size && !size->empty() && size->find_first_not_of("0123456789") == std::string::npos && size->size() < 20)
@@ -260,6 +269,7 @@ bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, st
         if (!node) continue;
         node.removeAttribute("Size");
         node.removeAttribute("Digest");
+        node.removeAttribute("PayloadMarked");
     }
     if (source) {
         source->SetSaveProgress(progress);
@@ -291,6 +301,9 @@ bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, st
             node.setAttribute("Size", std::to_string(digest->size));
             node.setAttribute("Digest", DigestText(digest->digest));
         }
+        // The save marked every packet whose payload the capture lacks; older
+        // projects lack this and are walked on open (older versions ignore it).
+        if (packet) packet.setAttribute("PayloadMarked", "1");
     }
     if (cancelled()) return failWith({});
     if (const int code = WriteDurably(names.projectTemp, project_.fileText(), names.project)) return fail(names.project, code);

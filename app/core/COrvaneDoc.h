@@ -122,9 +122,10 @@ public:
 private:
     std::string ElementText(const char* xpath) const;
     // How `file` differs from the project's record of it (`Size`, `Digest`);
-    // nullopt when it matches, when there is no record, or when it cannot be read.
+    // nullopt when it matches, when there is no record, or when it cannot be
+    // read; *same only when it matches.
     static std::optional<CaptureMismatch> CompareWithRecord(const xml::Node& node, const std::string& file,
-                                                           const std::string& name);
+                                                           const std::string& name, bool* same);
     static std::string DigestText(uint64_t digest);
 
     std::unique_ptr<CUsbParser> parser_;

@@ -4,6 +4,7 @@
 // its own bytes, and the save of such a capture is whole.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -730,4 +731,146 @@ TEST(HeldPayload, AStoreShortOnlyOfItsSpareBytesNeedsNoFetch) {
     EXPECT_EQ(source.FetchRest(), 0);
     EXPECT_EQ(source.OpenOrSave((dir / "s.ph").c_str(), (dir / "s.data").c_str(), 1), 1);
     EXPECT_EQ(source.FetchRest(), 0) << "nor after the save";
+}
+
+namespace {
+
+// A large capture as the analyser writes it, saved before lost packets were
+// marked: IN, DATA0 (8 bytes), ACK, SOF, each packet's bytes after the one
+// before; the payload ring holds the bytes of the packets from `heldFrom` on,
+// the older ones' written over and not marked. Its files: name.ph, name.data.
+void WriteUnmarkedCapture(const TempDir& dir, const std::string& name, uint32_t count, uint32_t heldFrom) {
+    std::vector<PacketRecord> records(count);
+    std::vector<uint64_t> at(count, 0);
+    uint64_t written = 0, heldStart = 0;
+    bool started = false;
+    for (uint32_t i = 0; i < count; ++i) {
+        PacketRecord& r = records[i];
+        r.SetTimestamp(uint64_t(i) * 100);
+        r.SetSpeed(SpeedHigh);
+        const uint8_t pids[] = {PidIn, PidData0, PidAck, PidSof};
+        r.SetPidByte(PacketRecord::MakePidByte(pids[i % 4]));
+        if (!r.IsData()) {
+            r.SetLow16(i % 4 == 0 ? uint16_t(2 | 1 << 7) : uint16_t(i & 0x7FF));
+            continue;
+        }
+        r.SetLow16(10);
+        if (i >= heldFrom && !started) {
+            heldStart = written;
+            started = true;
+        }
+        at[i] = written;
+        written += 10;
+    }
+    const uint64_t ring = written - heldStart;
+    for (uint32_t i = 0; i < count; ++i)
+        if (records[i].IsData()) records[i].SetPayloadOffset(uint32_t((at[i] + 8 * ring - heldStart) % ring));
+    Bytes payload(ring);
+    for (size_t k = 0; k < payload.size(); ++k) payload[k] = uint8_t(k * 7 + k / 251);
+    WriteFile(dir / (name + ".ph"), records.data(), records.size() * sizeof(PacketRecord));
+    WriteFile(dir / (name + ".data"), payload);
+}
+
+// Every record `source` serves, each data packet's with the bytes and CRC it is served.
+std::string Served(IDataSource& source) {
+    std::string all;
+    PacketRecord r;
+    for (uint32_t i = 0; source.GetRecord(i, &r) == RecordOk; ++i) {
+        all.append(reinterpret_cast<const char*>(&r), sizeof r);
+        if (!r.IsData()) continue;
+        uint8_t bytes[16];
+        uint16_t crc = 0;
+        const int32_t n = source.GetPayload(&r, bytes, sizeof bytes, &crc);
+        all += std::to_string(n) + ':';
+        if (n > 0) all.append(reinterpret_cast<const char*>(bytes), size_t(n)).append(reinterpret_cast<const char*>(&crc), 2);
+    }
+    return all;
+}
+
+// Where two of those first differ, as a record number; -1 when they do not.
+int64_t FirstDifference(const std::string& a, const std::string& b) {
+    if (a == b) return -1;
+    const size_t at = size_t(std::mismatch(a.begin(), a.begin() + std::min(a.size(), b.size()), b.begin()).first - a.begin());
+    return int64_t(std::count(a.begin(), a.begin() + at, ':'));  // roughly: data packets before it
+}
+
+// Opens the files as `save` (0 or 2) says with the loader held at its first
+// read; answers the records served before the loader read any (-1: the open failed).
+int64_t ServedBeforeTheLoaderReads(CDeviceProxy& proxy, const fs::path& ph, const fs::path& data, int32_t save) {
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable opened;
+        bool open = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    proxy.SetLoadReadHook([gate](uint32_t) {
+        std::unique_lock lock(gate->mutex);
+        gate->opened.wait(lock, [&] { return gate->open; });
+    });
+    const bool ok = proxy.OpenOrSave(ph.c_str(), data.c_str(), save) == 1;
+    uint32_t served = 0;
+    proxy.PeekRecords(0, &served);
+    {
+        std::lock_guard lock(gate->mutex);
+        gate->open = true;
+    }
+    gate->opened.notify_all();
+    return ok ? int64_t(served) : -1;
+}
+
+}  // namespace
+
+// Files a save wrote, opened as such (2), serve their first records before
+// the loader has read any more of them, and serve every record and payload as
+// the walked open of the same files: the save marked what the ring wrote
+// over, even of a capture it never walked itself. A packet whose bytes lie
+// past the end of a payload file cut short still gets none, among the first
+// records and among those loaded later.
+TEST(HeldPayload, SavedFilesOpenedAsSuchServeTheirFirstRecordsAtOnceAndAsTheWalkSays) {
+    const uint32_t count = kFirstRecords + kLoadChunk + 777;
+    TempDir dir;
+    WriteUnmarkedCapture(dir, "wrapped", count, count / 2);
+    WriteUnmarkedCapture(dir, "whole", count, 0);
+    emu::EmulatedAnalyser emu;
+    for (const char* name : {"wrapped", "whole"}) {
+        SCOPED_TRACE(name);
+        const fs::path ph = dir / (std::string(name) + ".ph"), data = dir / (std::string(name) + ".data");
+        CDeviceProxy walked(&emu);
+        ASSERT_EQ(walked.OpenOrSave(ph.c_str(), data.c_str(), 0), 1);
+        const std::string expected = Served(walked);
+        // Opened as if saved here, never walked: the save must mark what the walk would.
+        CDeviceProxy unwalked(&emu);
+        ASSERT_EQ(unwalked.OpenOrSave(ph.c_str(), data.c_str(), 2), 1);
+        ASSERT_EQ(unwalked.OpenOrSave((dir / "s.ph").c_str(), (dir / "s.data").c_str(), 1), 1);
+
+        CDeviceProxy settled(&emu), again(&emu);
+        EXPECT_EQ(ServedBeforeTheLoaderReads(settled, dir / "s.ph", dir / "s.data", 2), int64_t(kFirstRecords));
+        EXPECT_EQ(ServedBeforeTheLoaderReads(again, dir / "s.ph", dir / "s.data", 0), 0) << "walked first";
+        EXPECT_EQ(FirstDifference(Served(settled), expected), -1);
+        EXPECT_EQ(FirstDifference(Served(again), expected), -1);
+    }
+
+    // The payload file cut short: among the first records' bytes, and among the last chunk's.
+    const uint64_t dataBytes = fs::file_size(dir / "s.data");
+    for (const uint64_t cut : {uint64_t(kFirstRecords) / 8 * 10, dataBytes - 12345}) {
+        SCOPED_TRACE(cut);
+        fs::copy_file(dir / "s.data", dir / "c.data", fs::copy_options::overwrite_existing);
+        fs::resize_file(dir / "c.data", cut);
+        CDeviceProxy walked(&emu), settled(&emu);
+        ASSERT_EQ(walked.OpenOrSave((dir / "s.ph").c_str(), (dir / "c.data").c_str(), 0), 1);
+        ASSERT_EQ(settled.OpenOrSave((dir / "s.ph").c_str(), (dir / "c.data").c_str(), 2), 1);
+        uint32_t pastEnd = 0, held = 0;
+        PacketRecord r;
+        for (uint32_t i = 0; settled.GetRecord(i, &r) == RecordOk; ++i) {
+            if (!r.IsData()) continue;
+            uint8_t bytes[16];
+            uint16_t crc = 0;
+            const int32_t n = settled.GetPayload(&r, bytes, sizeof bytes, &crc);
+            held += n > 0;
+            pastEnd += n > 0 && uint64_t(r.PayloadOffset()) + r.Length() > cut;
+        }
+        EXPECT_EQ(pastEnd, 0u);
+        EXPECT_GT(held, 0u);
+        EXPECT_EQ(FirstDifference(Served(settled), Served(walked)), -1);
+    }
 }

@@ -3,11 +3,14 @@
 #include <malloc.h>
 #include <sys/stat.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "CDeviceProxy.h"
+#include "CaptureFiles.h"
 #include "COrvaneDoc.h"
 #include "BusTrafficBuilder.h"
 #include "CaptureSource.h"
@@ -475,4 +478,122 @@ TEST_F(Doc, ACancelledSaveLeavesTheProjectAndItsFilesAsTheyWere) {
     for (const char* name : {"cap.usb", "cap.ph", "cap.data"}) after.push_back(ReadText(dir / name));
     EXPECT_EQ(after, before);
     for (const auto& entry : fs::directory_iterator(dir.path)) EXPECT_EQ(entry.path().string().find(".saving"), std::string::npos) << entry.path();
+}
+
+namespace {
+
+// A large capture saved before lost packets were marked, as the analyser
+// writes it (IN, DATA0 of 8 bytes, ACK, SOF; each packet's bytes after the
+// one before), whose payload ring holds only the newer half's bytes.
+void WriteUnmarkedWrappedCapture(const fs::path& ph, const fs::path& data, uint32_t count) {
+    std::vector<PacketRecord> records(count);
+    const uint32_t heldFrom = count / 2 / 4 * 4 + 1;  // a data packet
+    const uint64_t ring = uint64_t(count - heldFrom + 3) / 4 * 10;
+    for (uint32_t i = 0; i < count; ++i) {
+        PacketRecord& r = records[i];
+        r.SetTimestamp(uint64_t(i) * 100);
+        r.SetSpeed(SpeedHigh);
+        const uint8_t pids[] = {PidIn, PidData0, PidAck, PidSof};
+        r.SetPidByte(PacketRecord::MakePidByte(pids[i % 4]));
+        if (!r.IsData()) {
+            r.SetLow16(i % 4 == 0 ? uint16_t(2 | 1 << 7) : uint16_t(i & 0x7FF));
+            continue;
+        }
+        r.SetLow16(10);
+        const uint64_t at = uint64_t(i / 4) * 10, heldStart = uint64_t(heldFrom / 4) * 10;
+        r.SetPayloadOffset(uint32_t((at + 8 * ring - heldStart) % ring));
+    }
+    std::string payload(ring, '\0');
+    for (size_t k = 0; k < payload.size(); ++k) payload[k] = char(k * 7 + k / 251);
+    std::ofstream(ph, std::ios::binary)
+        .write(reinterpret_cast<const char*>(records.data()), std::streamsize(records.size() * sizeof(PacketRecord)));
+    WriteText(data, payload);
+}
+
+// Every record `source` serves, each data packet's with the bytes and CRC it is served.
+std::string Served(IDataSource& source) {
+    std::string all;
+    PacketRecord r;
+    for (uint32_t i = 0; source.GetRecord(i, &r) == RecordOk; ++i) {
+        all.append(reinterpret_cast<const char*>(&r), sizeof r);
+        if (!r.IsData()) continue;
+        uint8_t bytes[16];
+        uint16_t crc = 0;
+        const int32_t n = source.GetPayload(&r, bytes, sizeof bytes, &crc);
+        all += std::to_string(n) + ':';
+        if (n > 0) all.append(reinterpret_cast<const char*>(bytes), size_t(n)).append(reinterpret_cast<const char*>(&crc), 2);
+    }
+    return all;
+}
+
+}  // namespace
+
+// A project saved here whose files are as the save left them shows its first
+// records before the loader reads any more of the file, with the rows and
+// payload of the walked open. Without the save's word, without a record of
+// the files, or with files other than the record's opened anyway, the open
+// walks first: an old-style wrapped capture serves no other packet's bytes.
+TEST_F(Doc, AProjectSavedHereShowsItsFirstRecordsAtOnceAndAnyOtherIsWalkedFirst) {
+    const uint32_t count = pardix::kFirstRecords + pardix::kLoadChunk + 999;
+    WriteUnmarkedWrappedCapture(dir / "w.ph", dir / "w.data", count);
+    ASSERT_EQ(proxy.OpenOrSave((dir / "w.ph").c_str(), (dir / "w.data").c_str(), 0), 1);
+    const std::string walked = Served(proxy);
+    ASSERT_TRUE(doc.OnSaveDocument(dir / "p.usb", &proxy, nullptr));
+    const std::string saved = ReadText(dir / "p.usb");
+    ASSERT_NE(saved.find("PayloadMarked=\"1\""), std::string::npos);
+
+    // Opens the project with the loader held at its first read: the records
+    // served by then, and all it serves (empty when the open failed).
+    auto open = [&](const fs::path& project, CaptureCheck* check, int64_t* atOnce) {
+        struct Gate {
+            std::mutex mutex;
+            std::condition_variable opened;
+            bool open = false;
+        };
+        auto gate = std::make_shared<Gate>();
+        auto reader = std::make_unique<pardix::CDeviceProxy>(&analyser);
+        reader->SetLoadReadHook([gate](uint32_t) {
+            std::unique_lock lock(gate->mutex);
+            gate->opened.wait(lock, [&] { return gate->open; });
+        });
+        COrvaneDoc opened;
+        const bool ok = opened.OnOpenDocument(project, reader.get(), nullptr, check);
+        uint32_t served = 0;
+        reader->PeekRecords(0, &served);
+        {
+            std::lock_guard lock(gate->mutex);
+            gate->open = true;
+        }
+        gate->opened.notify_all();
+        *atOnce = ok ? int64_t(served) : -1;
+        return ok ? Served(*reader) : std::string();
+    };
+    auto withText = [&](const std::string& name, std::string text, const std::string& from, const std::string& to) {
+        for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
+        WriteText(dir / name, text);
+    };
+    int64_t atOnce = 0;
+    EXPECT_TRUE(open(dir / "p.usb", nullptr, &atOnce) == walked);
+    EXPECT_EQ(atOnce, int64_t(pardix::kFirstRecords));
+
+    withText("unsaid.usb", saved, " PayloadMarked=\"1\"", "");
+    EXPECT_TRUE(open(dir / "unsaid.usb", nullptr, &atOnce) == walked);
+    EXPECT_EQ(atOnce, 0) << "no word of the save: walked";
+
+    // The old-style files themselves, said marked but with no record of them.
+    WriteText(dir / "old.usb", "<Orvane Version=\"2.0\"><Packet PathName=\"w.ph\" TriggerNum=\"-1\" PayloadMarked=\"1\"/>"
+                               "<Data PathName=\"w.data\"/></Orvane>");
+    EXPECT_TRUE(open(dir / "old.usb", nullptr, &atOnce) == walked);
+    EXPECT_EQ(atOnce, 0) << "no record of the files: walked";
+
+    // The saved project's record, its records file swapped for the old-style one and opened anyway.
+    fs::copy_file(dir / "w.ph", dir / "m.ph");
+    fs::copy_file(dir / "p.data", dir / "m.data");
+    withText("m.usb", saved, "\"p.", "\"m.");
+    CaptureCheck check;
+    EXPECT_TRUE(open(dir / "m.usb", &check, &atOnce).empty());
+    ASSERT_EQ(check.mismatches.size(), 1u);
+    check.insist = true;
+    EXPECT_TRUE(open(dir / "m.usb", &check, &atOnce) == walked);
+    EXPECT_EQ(atOnce, 0) << "files not as the save left them: walked";
 }

@@ -863,7 +863,7 @@ TEST(CaptureWorkerStatus, TextFollowsTheFirstMatchingFlag) {
 // was read: the source then counts what it could read.
 struct ShrinkingSource : emu::CaptureSource {
     using emu::CaptureSource::CaptureSource;
-    int32_t OpenOrSave(const char*, const char*, int32_t save) override { return save ? 0 : 1; }
+    int32_t OpenOrSave(const char*, const char*, int32_t save) override { return save == 1 ? 0 : 1; }
     uint32_t GetCount() override {
         return countedOnce.exchange(true) ? CaptureSource::GetCount() : uint32_t(Capture().records.size());
     }

@@ -119,7 +119,7 @@ public:
 
     int32_t OpenOrSave(const char* packetPath, const char* dataPath, int32_t save) override {
         const int32_t done = in_.OpenOrSave(packetPath, dataPath, save);
-        if (save && hold && progress_) {
+        if (save == 1 && hold && progress_) {
             {
                 std::lock_guard lock(mutex_);
                 parked_ = true;
