@@ -42,10 +42,11 @@ int32_t CDecoderManager::LoadDeviceTree(const std::string& xml) {
 }
 
 void CDecoderManager::ReleaseDecoders() {
-    std::map<uint64_t, DecoderRef> gone;
+    std::map<uint64_t, Held> gone;
     {
         std::lock_guard lock(decodersMutex_);
         gone.swap(decoders_);
+        describedOrder_.clear();
         for (auto& keys : addressKeys_) keys.clear();
         failed_.clear();
     }
@@ -68,12 +69,12 @@ bool CDecoderManager::IsClassRequest(const UsbItem* transfer) {
 CDecoderManager::DecoderRef CDecoderManager::BuiltInDecoder(uint8_t address) {
     const uint64_t key = BuiltInKey(address);
     auto it = decoders_.find(key);
-    if (it != decoders_.end()) return it->second;
+    if (it != decoders_.end()) return it->second.decoder;
     auto* decoder = new CDecodeRequest;
     decoder->SetHost(host_);
     // Made here, not by the factory.
     DecoderRef ref(decoder, [](IDecodeClass* d) { d->Release(); });
-    decoders_[key] = ref;
+    decoders_[key].decoder = ref;
     return ref;
 }
 
@@ -83,7 +84,8 @@ bool CDecoderManager::SameDevice(const TurnRecords& turn, uint32_t record) {
 }
 
 CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device,
-                                                                uint64_t key, bool describing) {
+                                                                uint64_t key, bool describing,
+                                                                DecoderRef& evicted) {
     if (!factory_) return nullptr;
     const auto found = tree_.FindInterface(address, interface, device);
     if (!found) return nullptr;
@@ -122,10 +124,33 @@ CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address,
         if (!workBytes_.empty())
             decoder->OnNotify(NotifyConfiguration, work_.data(), intptr_t(workBytes_.size()));
     }
-    if (describing) TellTurn(*decoder, address, device);
-    decoders_[key] = ref;
+    Held& held = decoders_[key];
+    held.decoder = ref;
     addressKeys_[address].push_back(key);
+    if (!describing) return ref;
+    TellTurn(*decoder, address, device);
+    // A find describes every row: one decoder for each turn handed back would
+    // stay to the next decoding. What such a decoder learns (the layouts
+    // beside its rows) the next one made for its turn finds again.
+    held.describing = true;
+    held.used = describedOrder_.insert(describedOrder_.begin(), key);
+    if (describedOrder_.size() > describingLimit_) {
+        const uint64_t oldest = describedOrder_.back();
+        evicted = Forget(decoders_.find(oldest));
+        std::vector<uint64_t>& keys = addressKeys_[KeyAddress(oldest)];
+        if (const auto at = std::find(keys.begin(), keys.end(), oldest); at != keys.end()) {
+            *at = keys.back();
+            keys.pop_back();
+        }
+    }
     return ref;
+}
+
+CDecoderManager::DecoderRef CDecoderManager::Forget(std::map<uint64_t, Held>::iterator it) {
+    DecoderRef decoder = std::move(it->second.decoder);
+    if (it->second.describing) describedOrder_.erase(it->second.used);
+    decoders_.erase(it);
+    return decoder;
 }
 
 void CDecoderManager::TellTurn(IDecodeClass& decoder, uint8_t address, uint32_t device) {
@@ -153,13 +178,25 @@ CDecoderManager::DecoderRef CDecoderManager::GetDecoder(const UsbItem* item, uin
     // The device that held the address when the item began.
     const uint32_t device = tree_.DeviceAt(item->address, item->firstRecord);
     const uint64_t key = ClassKey(item->address, interface, device);
+    DecoderRef evicted;  // let go of after the lock
     std::lock_guard lock(decodersMutex_);
     auto it = decoders_.find(key);
-    if (it != decoders_.end()) return it->second;
+    if (it != decoders_.end()) {
+        Held& held = it->second;
+        if (held.describing) {
+            if (describing) describedOrder_.splice(describedOrder_.begin(), describedOrder_, held.used);
+            else {
+                // The decoding feeds it from here on: it stays with the decoding's.
+                describedOrder_.erase(held.used);
+                held.describing = false;
+            }
+        }
+        return held.decoder;
+    }
     // A class decoder made to describe a row may look beside it for what it
     // missed, in a level the run is still appending to: the run makes its own.
     if (describing && decoding_) return nullptr;
-    return CreateClassDecoder(item->address, interface, device, key, describing);
+    return CreateClassDecoder(item->address, interface, device, key, describing, evicted);
 }
 
 IDecodeClass* CDecoderManager::BindItem(UsbItem* item, std::vector<EndpointBinding>& bindings, DecoderRef& unbound,
@@ -274,7 +311,7 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
         auto made = [this] {
             std::vector<std::pair<uint64_t, DecoderRef>> all;
             std::lock_guard lock(decodersMutex_);
-            for (auto& [key, decoder] : decoders_) all.emplace_back(key, decoder);
+            for (auto& [key, held] : decoders_) all.emplace_back(key, held.decoder);
             return all;
         };
         // A transfer still open goes on to its interface's decoder, as one cut
@@ -320,8 +357,8 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
         // that each describes its rows as one made later for them would.
         std::lock_guard lock(decodersMutex_);
         decoding_ = false;
-        for (const auto& [key, decoder] : decoders_)
-            if (!IsBuiltInKey(key)) TellTurn(*decoder, KeyAddress(key), KeyTurn(key));
+        for (const auto& [key, held] : decoders_)
+            if (!IsBuiltInKey(key)) TellTurn(*held.decoder, KeyAddress(key), KeyTurn(key));
     }
     sink_ = nullptr;
     cancelled_ = stopped;
@@ -346,7 +383,7 @@ void CDecoderManager::HandBackTakenOver(uint8_t address, std::vector<EndpointBin
         // the turn it began in when the next SETUP cuts it short.
         const auto builtIn = decoders_.find(BuiltInKey(address));
         if (builtIn != decoders_.end())
-            if (const UsbItem* open = static_cast<const CDecodeRequest*>(builtIn->second.get())->OpenTransfer())
+            if (const UsbItem* open = static_cast<const CDecodeRequest*>(builtIn->second.decoder.get())->OpenTransfer())
                 below = std::min(below, tree_.DeviceAt(address, open->firstRecord));
         // Every earlier turn, whichever device holds the address now: their
         // rows are described later by a decoder made for them, told its turn,
@@ -357,10 +394,7 @@ void CDecoderManager::HandBackTakenOver(uint8_t address, std::vector<EndpointBin
                 ++k;
                 continue;
             }
-            if (const auto it = decoders_.find(held[k]); it != decoders_.end()) {
-                gone.emplace_back(it->first, std::move(it->second));
-                decoders_.erase(it);
-            }
+            if (const auto it = decoders_.find(held[k]); it != decoders_.end()) gone.emplace_back(it->first, Forget(it));
             held[k] = held.back();
             held.pop_back();
         }

@@ -3,8 +3,10 @@
 // merges SOF runs, and afterwards describes the rows it handed out.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -63,6 +65,17 @@ public:
     // 0); writes at most `capacity` and returns how many it wrote.
     static uint32_t ParseHexBytes(std::string_view text, uint8_t* buffer, uint32_t capacity);
 
+    // Decoders made to describe rows of turns the decoding handed back: at
+    // most this many are kept, the least recently used going first. One
+    // made again for the same turn describes its rows alike.
+    static constexpr size_t kDescribingDecoders = 64;
+    // Another bound in place of kDescribingDecoders; takes effect as the next
+    // one is made.
+    void SetDescribingLimit(size_t limit) {
+        std::lock_guard lock(decodersMutex_);
+        describingLimit_ = std::max<size_t>(limit, 1);
+    }
+
     size_t DecoderCount() const {
         std::lock_guard lock(decodersMutex_);
         return decoders_.size();
@@ -91,6 +104,12 @@ private:
     };
     static constexpr size_t kEndpointSlots = 128 * 16;
     using ClassCode = std::tuple<int32_t, int32_t, int32_t>;
+    struct Held {
+        DecoderRef decoder;
+        // Made to describe rows: its place in describedOrder_.
+        bool describing = false;
+        std::list<uint64_t>::iterator used;
+    };
 
     // `interface` stands in for the item's own when not kNone. A description
     // makes no class decoder while a decoding runs.
@@ -101,8 +120,12 @@ private:
     }
     // Both with decodersMutex_ held. A decoder made to describe rows is told
     // the records of its turn.
+    // One made to describe rows may push the least recently used such one
+    // out: into `evicted`, for the caller to let go of outside the lock.
     DecoderRef CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device, uint64_t key,
-                                  bool describing);
+                                  bool describing, DecoderRef& evicted);
+    // Takes the entry out of decoders_, and its key out of the LRU order.
+    DecoderRef Forget(std::map<uint64_t, Held>::iterator it);
     DecoderRef BuiltInDecoder(uint8_t address);
     // NotifyTurn: the records of turn `device` at the address.
     void TellTurn(IDecodeClass& decoder, uint8_t address, uint32_t device);
@@ -147,8 +170,11 @@ private:
     // The rows shown are described from the UI thread while a decoding runs
     // on the worker: both look decoders up, and either may make one.
     mutable std::mutex decodersMutex_;
-    // These five under decodersMutex_.
-    std::map<uint64_t, DecoderRef> decoders_;
+    // Those down to factoryMutex_ under decodersMutex_.
+    std::map<uint64_t, Held> decoders_;
+    // The keys of the decoders made to describe, the most recently used first.
+    std::list<uint64_t> describedOrder_;
+    size_t describingLimit_ = kDescribingDecoders;
     // The class keys of decoders_ by address: a turn hands back the earlier
     // turns at its address without walking the decoders of other addresses.
     std::vector<uint64_t> addressKeys_[128];

@@ -663,12 +663,17 @@ TEST(DecoderManager, TurnsTakenOverHoldNoDecoderWhateverTheDevices) {
     // The built-in decoders of addresses 0 and 1, and the last turn's.
     EXPECT_EQ(p.manager.DecoderCount(), 3u);
     EXPECT_EQ(p.factory.live.size(), 1u);
-    // Rows of every turn described: a decoder is made for each turn handed back.
+    // Rows of every turn described: a decoder is made for each turn handed
+    // back, and only the most recently used of those stay, given back to
+    // the factory as they go.
     for (UsbItem* item : p.decoded.root.children) {
         ItemSummary row;
         if (item->type == kClassGroup) EXPECT_EQ(p.manager.Summarize(item, &row), 1);
     }
-    EXPECT_EQ(p.manager.DecoderCount(), 8002u);
+    EXPECT_EQ(p.factory.creates, 8000 + 7999);
+    EXPECT_EQ(p.manager.DecoderCount(), CDecoderManager::kDescribingDecoders + 3);
+    EXPECT_EQ(p.factory.live.size(), CDecoderManager::kDescribingDecoders + 1);
+    EXPECT_EQ(p.manager.HandBackKeyCount(), CDecoderManager::kDescribingDecoders + 1);
     {
         SCOPED_TRACE("the same manager decodes another capture");
         Pipeline next(newDevices(3));

@@ -605,6 +605,114 @@ TEST(HidCapture, NewDevicesEachEnumerationHoldAHandfulAndAreDescribedRowByRow)
     EXPECT_LT(eightThousand, 2 * thousand) << thousand << " records read a row at 1,000 turns";
 }
 
+// A find describes every row of a capture with a new device each enumeration:
+// the decoders it makes for the turns handed back are bounded, and a turn
+// whose decoder went describes its rows again as it did, in any order.
+TEST(HidCapture, DecodersMadeToDescribeAreBoundedAndDescribeAsIfKept)
+{
+    constexpr int kDevices = 1200;
+    const Bytes mouse = HidConfiguration(2, kBootMouse.size(), false);
+    const Bytes keyboard = HidConfiguration(1, kCompositeKeyboard.size(), false);
+    emu::BusTrafficBuilder b(SpeedFull);
+    for (int i = 0; i < kDevices; ++i) {
+        // A mouse, a keyboard with report IDs, and a mouse whose report
+        // descriptor read was not captured (no layout: it never comes back).
+        const int kind = i % 3;
+        const Bytes& configuration = kind == 1 ? keyboard : mouse;
+        const Bytes& report = kind == 1 ? kCompositeKeyboard : kBootMouse;
+        const auto product = uint16_t(0x8000 + i);
+        const Bytes device = {18, 1, 0x00, 0x02, 0, 0, 0, 64, 0x34, 0x12, uint8_t(product), uint8_t(product >> 8),
+                              0x00, 0x01, 1, 2, 0, 1};
+        b.ControlTransfer(0, S::SetupPacket(0x80, 6, 0x100, 0, 8), Bytes(device.begin(), device.begin() + 8));
+        b.ControlTransfer(0, S::SetupPacket(0x00, 5, 6, 0, 0), {});
+        b.ControlTransfer(6, S::SetupPacket(0x80, 6, 0x100, 0, 18), device);
+        b.ControlTransfer(6, S::SetupPacket(0x80, 6, 0x200, 0, uint16_t(configuration.size())), configuration);
+        b.ControlTransfer(6, S::SetupPacket(0x00, 9, 1, 0, 0), {});
+        if (kind != 2)
+            b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(report.size())), report);
+        if (kind == 1) {
+            b.In(6, 1, PidData0, {1, 0x02, 0, 0x04, uint8_t(i), 0, 0, 0, 0});
+            b.ControlTransfer(6, S::SetupPacket(0x21, 0x09, 0x0201, 0, 2), {1, uint8_t(i & 0x1F)});
+        } else {
+            b.In(6, 1, PidData0, {1, uint8_t(i), uint8_t(i >> 8)});
+        }
+    }
+    emu::CaptureSource source(b.Take());
+    CUsbParser parser;
+    parser.SetDataSource(&source);
+    CollectingSink transactions, transfers;
+    ASSERT_EQ(parser.Parse(&transactions), 1);
+    std::string tree;
+    parser.GetDeviceTree(tree);
+    CDecodeFactory factory(ORVANE_CLASSES_DIR);
+    const auto describe = [](CDecoderManager& manager, UsbItem* item) {
+        ItemSummary row;
+        std::string xml;
+        uint8_t data[64] = {};
+        manager.Summarize(item, &row);
+        manager.GetDetail(item, xml);
+        const int32_t size = manager.GetData(item, data, sizeof data);
+        const int32_t lost = manager.OnNotify(NotifyPayloadLost, item, 0);
+        return row.name + '|' + std::to_string(row.status) + '|' + std::to_string(row.size) + '|' +
+               std::to_string(size) + '|' + std::string(data, data + std::clamp(size, 0, 64)) + '|' +
+               std::to_string(lost) + '|' + xml;
+    };
+    const auto decoded = [&](CDecoderManager& manager) {
+        manager.LoadDeviceTree(tree);
+        manager.SetHost(&parser);
+        manager.SetRoot(&transactions.root);
+        EXPECT_EQ(manager.DecodeAll(&transfers), 1);
+    };
+    const UsbItemList& rows = transfers.root.children;
+
+    // Every decoder made to describe kept: the descriptions to match.
+    std::vector<std::string> expected;
+    size_t handful = 0;
+    {
+        CDecoderManager manager(&factory);
+        manager.SetDescribingLimit(SIZE_MAX);
+        decoded(manager);
+        handful = manager.DecoderCount();
+        for (UsbItem* item : rows) expected.push_back(describe(manager, item));
+        EXPECT_GT(manager.DecoderCount(), size_t(kDevices)) << "every turn's decoder kept";
+        FreeTransferLevel(&transfers.root);
+    }
+    EXPECT_LE(handful, 3u);
+    const size_t reports = size_t(std::count_if(expected.begin(), expected.end(), [](const std::string& d) {
+        return d.rfind("Input Report|", 0) == 0;
+    }));
+    EXPECT_EQ(reports, size_t(kDevices));
+
+    CDecoderManager manager(&factory);
+    decoded(manager);
+    ASSERT_EQ(rows.size(), expected.size());
+    std::vector<uint32_t> order(rows.size());
+    for (uint32_t k = 0; k < order.size(); ++k) order[k] = k;
+    const auto describedAlike = [&](const char* how) {
+        size_t mismatches = 0;
+        for (uint32_t k : order) {
+            if (describe(manager, rows[k]) != expected[k] && ++mismatches <= 3)
+                ADD_FAILURE() << how << ": row " << k << " at record " << rows[k]->firstRecord;
+            // Bounded all along, not only at the end.
+            if (manager.DecoderCount() > CDecoderManager::kDescribingDecoders + handful) {
+                ADD_FAILURE() << how << ": " << manager.DecoderCount() << " decoders at row " << k;
+                return;
+            }
+        }
+        EXPECT_EQ(mismatches, 0u) << how;
+        EXPECT_LE(manager.HandBackKeyCount(), CDecoderManager::kDescribingDecoders + handful) << how;
+    };
+    describedAlike("in order");
+    // Every turn's decoder made again, each for the rows of its turn.
+    std::reverse(order.begin(), order.end());
+    describedAlike("in reverse");
+    // A row at a time from anywhere: a decoder is made for nearly every row.
+    std::shuffle(order.begin(), order.end(), std::mt19937(5));
+    order.resize(order.size() / 4);
+    describedAlike("at random");
+    FreeTransferLevel(&transfers.root);
+}
+
 TEST(HidCapture, TheRealMouseCaptureDecodesEveryReport)
 {
     auto capture = Decoded::RealCapture("usb_ls_mouse");
