@@ -445,6 +445,9 @@ TEST(HidDetail, OnlyTheDataAReportOrRequestShowsCanLoseItsPayload)
         }
         EXPECT_EQ(s.decoder->GetData(report, nullptr, 0), dataLost ? 0 : 8);
         EXPECT_EQ(s.decoder->GetData(request, nullptr, 0), dataLost ? 0 : 1);
+        // Without its setup the stages cannot be told apart: its lost status stage counts too.
+        s.host.LosePayload(request->children[0]);
+        EXPECT_EQ(s.decoder->OnNotify(NotifyPayloadLost, request, 0), 1);
     }
 }
 
