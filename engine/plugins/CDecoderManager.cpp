@@ -394,7 +394,10 @@ void CDecoderManager::HandBackTakenOver(uint8_t address, std::vector<EndpointBin
                 ++k;
                 continue;
             }
-            if (const auto it = decoders_.find(held[k]); it != decoders_.end()) gone.emplace_back(it->first, Forget(it));
+            if (const auto it = decoders_.find(held[k]); it != decoders_.end()) {
+                const uint64_t key = it->first;  // read before Forget erases the entry
+                gone.emplace_back(key, Forget(it));
+            }
             held[k] = held.back();
             held.pop_back();
         }
