@@ -544,6 +544,19 @@ TEST(HidCapture, RandomTurnsAreEachDescribedWithTheirOwnDevicesLayouts)
     }
 }
 
+// A device of its own product ID enumerated at address 0 and configured at
+// address 6, as a test station cycling products through one port sees it.
+void EnumerateNewDeviceAt6(emu::BusTrafficBuilder& b, uint16_t product, const Bytes& configuration)
+{
+    const Bytes device = {18, 1, 0x00, 0x02, 0, 0, 0, 64, 0x34, 0x12, uint8_t(product), uint8_t(product >> 8),
+                          0x00, 0x01, 1, 2, 0, 1};
+    b.ControlTransfer(0, S::SetupPacket(0x80, 6, 0x100, 0, 8), Bytes(device.begin(), device.begin() + 8));
+    b.ControlTransfer(0, S::SetupPacket(0x00, 5, 6, 0, 0), {});
+    b.ControlTransfer(6, S::SetupPacket(0x80, 6, 0x100, 0, 18), device);
+    b.ControlTransfer(6, S::SetupPacket(0x80, 6, 0x200, 0, uint16_t(configuration.size())), configuration);
+    b.ControlTransfer(6, S::SetupPacket(0x00, 9, 1, 0, 0), {});
+}
+
 // A new device each enumeration at one address (a test station cycling
 // products through one port), each reading its report descriptor: the
 // decoding ends holding a handful of decoders, and describing every row
@@ -555,14 +568,7 @@ TEST(HidCapture, NewDevicesEachEnumerationHoldAHandfulAndAreDescribedRowByRow)
     const auto recordsPerRow = [&](int devices) {
         emu::BusTrafficBuilder b(SpeedFull);
         for (int i = 0; i < devices; ++i) {
-            const auto product = uint16_t(0x8000 + i);
-            const Bytes device = {18, 1, 0x00, 0x02, 0, 0, 0, 64, 0x34, 0x12, uint8_t(product), uint8_t(product >> 8),
-                                  0x00, 0x01, 1, 2, 0, 1};
-            b.ControlTransfer(0, S::SetupPacket(0x80, 6, 0x100, 0, 8), Bytes(device.begin(), device.begin() + 8));
-            b.ControlTransfer(0, S::SetupPacket(0x00, 5, 6, 0, 0), {});
-            b.ControlTransfer(6, S::SetupPacket(0x80, 6, 0x100, 0, 18), device);
-            b.ControlTransfer(6, S::SetupPacket(0x80, 6, 0x200, 0, uint16_t(configuration.size())), configuration);
-            b.ControlTransfer(6, S::SetupPacket(0x00, 9, 1, 0, 0), {});
+            EnumerateNewDeviceAt6(b, uint16_t(0x8000 + i), configuration);
             b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(kBootMouse.size())), kBootMouse);
             b.In(6, 1, PidData0, {1, 2, 3});
         }
@@ -620,14 +626,7 @@ TEST(HidCapture, DecodersMadeToDescribeAreBoundedAndDescribeAsIfKept)
         const int kind = i % 3;
         const Bytes& configuration = kind == 1 ? keyboard : mouse;
         const Bytes& report = kind == 1 ? kCompositeKeyboard : kBootMouse;
-        const auto product = uint16_t(0x8000 + i);
-        const Bytes device = {18, 1, 0x00, 0x02, 0, 0, 0, 64, 0x34, 0x12, uint8_t(product), uint8_t(product >> 8),
-                              0x00, 0x01, 1, 2, 0, 1};
-        b.ControlTransfer(0, S::SetupPacket(0x80, 6, 0x100, 0, 8), Bytes(device.begin(), device.begin() + 8));
-        b.ControlTransfer(0, S::SetupPacket(0x00, 5, 6, 0, 0), {});
-        b.ControlTransfer(6, S::SetupPacket(0x80, 6, 0x100, 0, 18), device);
-        b.ControlTransfer(6, S::SetupPacket(0x80, 6, 0x200, 0, uint16_t(configuration.size())), configuration);
-        b.ControlTransfer(6, S::SetupPacket(0x00, 9, 1, 0, 0), {});
+        EnumerateNewDeviceAt6(b, uint16_t(0x8000 + i), configuration);
         if (kind != 2)
             b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(report.size())), report);
         if (kind == 1) {
