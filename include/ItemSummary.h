@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "PacketRecord.h"
@@ -72,16 +73,22 @@ enum NotifyCode : int32_t {
     NotifyTurn = 3,
 };
 
+struct LevelFindings;
+
 // The records of the turn a class decoder serves, [from, to), and which
 // records of its address its own device sent in other turns.
 struct TurnRecords {
     uint32_t from = 0;
     uint32_t to = 0;
-    // Answers for `owner`, which outlives every decoder it is told to.
-    bool (*sameDevice)(const TurnRecords& turn, uint32_t record) = nullptr;
+    // The device of the address that sent the record, as `device` names this
+    // turn's. Answers for `owner`, which outlives every decoder it is told to.
+    uint32_t (*deviceOf)(const TurnRecords& turn, uint32_t record) = nullptr;
     const void* owner = nullptr;
     uint8_t address = 0;
     uint32_t device = 0;
+    // Shared by every decoder of the interface at the address; null when the
+    // owner keeps nothing for them.
+    std::shared_ptr<LevelFindings> findings;
 };
 
 // What every pane shows in place of the bytes of such a packet.

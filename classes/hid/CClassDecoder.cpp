@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "BoundedFetch.h"
+#include "LevelFindings.h"
 #include "SetupPacket.h"
 
 namespace orvane::hid {
@@ -376,15 +377,28 @@ void CClassDecoder::FindReportDescriptor(const UsbItem* item)
     }
     // A turn whose read was not captured: its device's from another turn,
     // the last before it, else the first after it.
-    if (!turn->sameDevice) return;
-    const auto sameDevice = [&](UsbItem* sibling) {
-        UsbItem* candidate = read(sibling);
-        return candidate && turn->sameDevice(*turn, candidate->firstRecord) ? candidate : nullptr;
-    };
-    for (uint32_t k = start; k-- > 0;)
-        if (UsbItem* found = sameDevice(rows[k])) return TakeReportDescriptor(found);
-    for (uint32_t k = end; k < count; ++k)
-        if (UsbItem* found = sameDevice(rows[k])) return TakeReportDescriptor(found);
+    if (!turn->deviceOf) return;
+    // The level's reads by device are found once for every decoder of the
+    // interface: one is made for each turn handed back, and again whenever
+    // the bound on them let it go.
+    const std::shared_ptr<LevelFindings> findings = turn->findings ? turn->findings : std::make_shared<LevelFindings>();
+    std::optional<uint32_t> found;
+    {
+        std::lock_guard lock(findings->lock);
+        const auto [reads, fresh] = findings->found.try_emplace(uint64_t(item->address) << 8 | item->interface);
+        if (fresh)
+            for (uint32_t k = 0; k < count; ++k)
+                if (UsbItem* candidate = read(rows[k]))
+                    reads->second[turn->deviceOf(*turn, candidate->firstRecord)].push_back(k);
+        if (const auto own = reads->second.find(turn->device); own != reads->second.end()) {
+            const std::vector<uint32_t>& at = own->second;
+            const auto before = std::lower_bound(at.begin(), at.end(), start);
+            const auto after = std::lower_bound(at.begin(), at.end(), end);
+            if (before != at.begin()) found = *std::prev(before);
+            else if (after != at.end()) found = *after;
+        }
+    }
+    if (found) TakeReportDescriptor(Forwarded(rows[*found]));
 }
 
 UsbItem* CClassDecoder::Forwarded(UsbItem* item)

@@ -22,9 +22,10 @@ constexpr uint32_t kWorkBytes = 0xFFFF;
 uint64_t ClassKey(uint8_t address, uint8_t interface, uint32_t device) { return DeviceTree::IndexKey(address, interface, device); }
 uint64_t BuiltInKey(uint8_t address) { return 1ull << 63 | uint64_t(address) << 8; }
 bool IsBuiltInKey(uint64_t key) { return key >> 63; }
-// The turn (DeviceTree::DeviceAt) and the address of a class key.
+// The turn (DeviceTree::DeviceAt), the address and the interface of a class key.
 uint32_t KeyTurn(uint64_t key) { return uint32_t(key >> 16); }
 uint8_t KeyAddress(uint64_t key) { return uint8_t(key >> 8); }
+uint8_t KeyInterface(uint64_t key) { return uint8_t(key); }
 
 }  // namespace
 
@@ -49,6 +50,7 @@ void CDecoderManager::ReleaseDecoders() {
         describedOrder_.clear();
         for (auto& keys : addressKeys_) keys.clear();
         failed_.clear();
+        findings_.clear();
     }
     // Each goes here, or when a description still running with it returns.
 }
@@ -78,9 +80,9 @@ CDecoderManager::DecoderRef CDecoderManager::BuiltInDecoder(uint8_t address) {
     return ref;
 }
 
-bool CDecoderManager::SameDevice(const TurnRecords& turn, uint32_t record) {
+uint32_t CDecoderManager::DeviceOf(const TurnRecords& turn, uint32_t record) {
     const DeviceTree& tree = static_cast<const CDecoderManager*>(turn.owner)->tree_;
-    return tree.TurnDevice(turn.address, tree.DeviceAt(turn.address, record)) == turn.device;
+    return tree.TurnDevice(turn.address, tree.DeviceAt(turn.address, record));
 }
 
 CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address, uint8_t interface, uint32_t device,
@@ -93,9 +95,10 @@ CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address,
     // A plug-in that cannot be found or made is asked once per run, not per item.
     if (failed_.count(code)) return nullptr;
     IDecodeClass* decoder = nullptr;
+    int32_t index = -1;
     {
         std::lock_guard lock(factoryMutex_);
-        const int32_t index = factory_->Find(found->cls, found->subclass, found->protocol);
+        index = factory_->Find(found->cls, found->subclass, found->protocol);
         decoder = index >= 0 ? factory_->Create(index) : nullptr;
     }
     if (!decoder) {
@@ -126,9 +129,10 @@ CDecoderManager::DecoderRef CDecoderManager::CreateClassDecoder(uint8_t address,
     }
     Held& held = decoders_[key];
     held.decoder = ref;
+    held.plugin = index;
     addressKeys_[address].push_back(key);
     if (!describing) return ref;
-    TellTurn(*decoder, address, device);
+    TellTurn(*decoder, key, index);
     // A find describes every row: one decoder for each turn handed back would
     // stay to the next decoding. What such a decoder learns (the layouts
     // beside its rows) the next one made for its turn finds again.
@@ -153,15 +157,23 @@ CDecoderManager::DecoderRef CDecoderManager::Forget(std::map<uint64_t, Held>::it
     return decoder;
 }
 
-void CDecoderManager::TellTurn(IDecodeClass& decoder, uint8_t address, uint32_t device) {
+void CDecoderManager::TellTurn(IDecodeClass& decoder, uint64_t key, int32_t plugin) {
     // It looks beside its rows for what the decoding showed the turn's own
     // decoder: another device's traffic at the address is none of it.
+    const uint8_t address = KeyAddress(key);
+    const uint32_t device = KeyTurn(key);
     TurnRecords turn;
     std::tie(turn.from, turn.to) = tree_.DeviceRecords(address, device);
-    turn.sameDevice = &CDecoderManager::SameDevice;
+    turn.deviceOf = &CDecoderManager::DeviceOf;
     turn.owner = this;
     turn.address = address;
     turn.device = tree_.TurnDevice(address, device);
+    // Whatever device each turn was, the same plug-in's decoders of the
+    // interface look for the same rows.
+    std::shared_ptr<LevelFindings>& shared =
+        findings_[uint64_t(uint32_t(plugin)) << 16 | uint64_t(address) << 8 | KeyInterface(key)];
+    if (!shared) shared = std::make_shared<LevelFindings>();
+    turn.findings = shared;
     decoder.OnNotify(NotifyTurn, &turn, 0);
 }
 
@@ -358,7 +370,7 @@ int32_t CDecoderManager::DecodeAll(IProgress* sink) {
         std::lock_guard lock(decodersMutex_);
         decoding_ = false;
         for (const auto& [key, held] : decoders_)
-            if (!IsBuiltInKey(key)) TellTurn(*held.decoder, KeyAddress(key), KeyTurn(key));
+            if (!IsBuiltInKey(key)) TellTurn(*held.decoder, key, held.plugin);
     }
     sink_ = nullptr;
     cancelled_ = stopped;

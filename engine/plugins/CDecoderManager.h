@@ -18,6 +18,7 @@
 
 #include "DeviceTree.h"
 #include "IDecode.h"
+#include "LevelFindings.h"
 
 namespace orvane {
 
@@ -109,6 +110,8 @@ private:
         // Made to describe rows: its place in describedOrder_.
         bool describing = false;
         std::list<uint64_t>::iterator used;
+        // The factory's index of its plug-in; -1 for the built-in decoder.
+        int32_t plugin = -1;
     };
 
     // `interface` stands in for the item's own when not kNone. A description
@@ -127,10 +130,12 @@ private:
     // Takes the entry out of decoders_, and its key out of the LRU order.
     DecoderRef Forget(std::map<uint64_t, Held>::iterator it);
     DecoderRef BuiltInDecoder(uint8_t address);
-    // NotifyTurn: the records of turn `device` at the address.
-    void TellTurn(IDecodeClass& decoder, uint8_t address, uint32_t device);
-    // TurnRecords::sameDevice, for this manager's tree.
-    static bool SameDevice(const TurnRecords& turn, uint32_t record);
+    // NotifyTurn: the records of the turn of class key `key`, with what the
+    // plug-in's decoders of its interface at the address found. With
+    // decodersMutex_ held.
+    void TellTurn(IDecodeClass& decoder, uint64_t key, int32_t plugin);
+    // TurnRecords::deviceOf, for this manager's tree.
+    static uint32_t DeviceOf(const TurnRecords& turn, uint32_t record);
     // Binds a top-level transaction-level item: writes its interface and
     // answers its decoder, looked up once per endpoint of `bindings`; one
     // that depends on the item is held in `unbound`.
@@ -178,6 +183,10 @@ private:
     // The class keys of decoders_ by address: a turn hands back the earlier
     // turns at its address without walking the decoders of other addresses.
     std::vector<uint64_t> addressKeys_[128];
+    // By plug-in, address and interface: what their decoders found in the
+    // level, for as long as it stands. Decoders made to describe rows come
+    // and go; this stays until the decoders are released.
+    std::map<uint64_t, std::shared_ptr<LevelFindings>> findings_;
     // A decoding is appending to the transfer level.
     bool decoding_ = false;
     // Class codes whose plug-in could not be found or made in this run.

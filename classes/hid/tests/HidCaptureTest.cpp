@@ -375,7 +375,7 @@ TEST(HidCapture, EachTurnIsDescribedWithItsOwnDevicesReportDescriptor)
         bool pad;
     } mouse{&kBootMouse, 2, false}, changed{&fiveButtons, 2, false}, pad{&kGameController, 0, true};
     // Fields of a report: the boot mouse's 6, the five-button mouse's 8, the
-    // pad's 22 behind its report ID.
+    // pad's 22 behind its report ID; none without a layout.
     const struct {
         const char* name;
         std::vector<std::pair<Device, Read>> turns;
@@ -387,6 +387,14 @@ TEST(HidCapture, EachTurnIsDescribedWithItsOwnDevicesReportDescriptor)
          {{mouse, Before}, {pad, Before}, {mouse, Unread}, {changed, Before}}, {6, 23, 6, 8}},
         {"the mouse unread, a pad, the mouse with a changed descriptor, the mouse",
          {{mouse, Unread}, {pad, Before}, {changed, Before}, {mouse, After}}, {8, 23, 8, 6}},
+        {"the mouse's last read before it, pads between",
+         {{mouse, Before}, {changed, After}, {pad, Before}, {pad, Unread}, {mouse, Unread}, {pad, After}},
+         {6, 8, 23, 23, 8, 23}},
+        {"the mouse unread twice, then its changed descriptor and its own",
+         {{mouse, Unread}, {pad, Before}, {mouse, Unread}, {changed, After}, {mouse, Before}},
+         {8, 23, 8, 8, 6}},
+        {"the mouse unread between its two reads, a pad never read",
+         {{changed, Before}, {mouse, Unread}, {mouse, Before}, {pad, Unread}}, {8, 8, 6, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -407,6 +415,13 @@ TEST(HidCapture, EachTurnIsDescribedWithItsOwnDevicesReportDescriptor)
         // The latest first: no turn's decoder is made before another's.
         for (size_t turn = reports.size(); turn-- > 0;)
             EXPECT_EQ(FieldCount(decoded, reports[turn]), c.fields[turn]) << "turn " << turn;
+        // Each turn's decoder made anew, each let go of by the next: what
+        // the first found in the level holds for the rest.
+        auto& manager = static_cast<CDecoderManager&>(decoded.Manager());
+        manager.ReleaseDecoders();
+        manager.SetDescribingLimit(1);
+        for (size_t turn = 0; turn < reports.size(); ++turn)
+            EXPECT_EQ(FieldCount(decoded, reports[turn]), c.fields[turn]) << "again, turn " << turn;
     }
 }
 
