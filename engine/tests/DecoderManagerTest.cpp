@@ -642,19 +642,35 @@ TEST(DecoderManager, ATurnTakenOverKeepsItsDecoderForItsOpenTransfer) {
 // every earlier turn is handed back whichever device takes the address over,
 // so what the decoding holds at its end is a handful of decoders, and a
 // manager decoding capture after capture keeps no key of an earlier one.
+// Describing the rows of the turns handed back keeps the decoders made for
+// them to the bound, the most recently used, also after a release and over
+// two addresses in turn.
 TEST(DecoderManager, TurnsTakenOverHoldNoDecoderWhateverTheDevices) {
     const auto product = [](uint16_t id) {
         S::Bytes device = kDevice;
         device[10] = uint8_t(id), device[11] = uint8_t(id >> 8);
         return device;
     };
-    const auto newDevices = [&](int count) {
+    // With `addresses` 2 the turns go to addresses 1 and 2 in turn.
+    const auto newDevices = [&](int count, int addresses = 1) {
         B b;
         for (int i = 0; i < count; ++i) {
-            Enumerate(b, 1, product(uint16_t(0x8000 + i)));
-            b.In(1, 1, PidData0, k3);
+            const auto address = uint8_t(1 + i % addresses);
+            Enumerate(b, address, product(uint16_t(0x8000 + i)));
+            b.In(address, 1, PidData0, k3);
         }
         return b.Take();
+    };
+    // A row is summarized and then its detail read, as the list and the
+    // detail pane do one after the other: one decoder made for both.
+    const auto describeEveryTurn = [](Pipeline& pipeline) {
+        for (UsbItem* item : pipeline.decoded.root.children) {
+            ItemSummary row;
+            std::string xml;
+            if (item->type != kClassGroup) continue;
+            EXPECT_EQ(pipeline.manager.Summarize(item, &row), 1);
+            EXPECT_EQ(pipeline.manager.GetDetail(item, xml), 1);
+        }
     };
     Pipeline p(newDevices(8000));
     p.Learn();
@@ -666,11 +682,8 @@ TEST(DecoderManager, TurnsTakenOverHoldNoDecoderWhateverTheDevices) {
     // Rows of every turn described: a decoder is made for each turn handed
     // back, and only the most recently used of those stay, given back to
     // the factory as they go.
-    for (UsbItem* item : p.decoded.root.children) {
-        ItemSummary row;
-        if (item->type == kClassGroup) EXPECT_EQ(p.manager.Summarize(item, &row), 1);
-    }
-    EXPECT_EQ(p.factory.creates, 8000 + 7999);
+    describeEveryTurn(p);
+    EXPECT_EQ(p.factory.creates, 8000 + 7999) << "the newest decoder let go at once";
     EXPECT_EQ(p.manager.DecoderCount(), CDecoderManager::kDescribingDecoders + 3);
     EXPECT_EQ(p.factory.live.size(), CDecoderManager::kDescribingDecoders + 1);
     EXPECT_EQ(p.manager.HandBackKeyCount(), CDecoderManager::kDescribingDecoders + 1);
@@ -688,6 +701,29 @@ TEST(DecoderManager, TurnsTakenOverHoldNoDecoderWhateverTheDevices) {
         p.manager.ReleaseDecoders();
         p.manager.SetHost(&p.parser);
         p.manager.SetRoot(&p.parsed.root);
+    }
+    {
+        SCOPED_TRACE("described again after a release");
+        p.Learn();
+        // The decoders gone with the release are not the ones the bound
+        // lets go first: the last turn's decoder is made to describe too.
+        describeEveryTurn(p);
+        EXPECT_EQ(p.factory.creates, 8000 + 7999 + 3 + 8000);
+        EXPECT_EQ(p.manager.DecoderCount(), CDecoderManager::kDescribingDecoders);
+        EXPECT_EQ(p.manager.HandBackKeyCount(), CDecoderManager::kDescribingDecoders);
+    }
+    {
+        SCOPED_TRACE("new devices at two addresses in turn");
+        Pipeline two(newDevices(400, 2));
+        two.Learn();
+        two.Decode();
+        // An odd bound: the decoder it lets go is always of the other address.
+        two.manager.SetDescribingLimit(3);
+        describeEveryTurn(two);
+        EXPECT_EQ(two.factory.creates, 400 + 398);
+        // The built-in decoders of addresses 0, 1 and 2, each address's last turn's, and the bound's.
+        EXPECT_EQ(two.manager.DecoderCount(), 3u + 2 + 3);
+        EXPECT_EQ(two.manager.HandBackKeyCount(), 2u + 3) << "keys of decoders let go of at the other address";
     }
 
     SCOPED_TRACE("a device of two interfaces in a reset loop");
