@@ -636,13 +636,16 @@ TEST(HidCapture, DecodersMadeToDescribeAreBoundedAndDescribeAsIfKept)
     const Bytes keyboard = HidConfiguration(1, kCompositeKeyboard.size(), false);
     emu::BusTrafficBuilder b(SpeedFull);
     for (int i = 0; i < kDevices; ++i) {
-        // A mouse, a keyboard with report IDs, and a mouse whose report
-        // descriptor read was not captured (no layout: it never comes back).
-        const int kind = i % 3;
+        // A mouse, a keyboard with report IDs, a mouse whose report
+        // descriptor read was not captured (no layout: it never comes back),
+        // and between them one mouse in a reset loop whose every other read
+        // was not captured (its read in another turn stands in).
+        const int kind = i % 4;
+        const bool again = kind == 3;
         const Bytes& configuration = kind == 1 ? keyboard : mouse;
         const Bytes& report = kind == 1 ? kCompositeKeyboard : kBootMouse;
-        EnumerateNewDeviceAt6(b, uint16_t(0x8000 + i), configuration);
-        if (kind != 2)
+        EnumerateNewDeviceAt6(b, again ? uint16_t(0x7FFF) : uint16_t(0x8000 + i), configuration);
+        if (kind != 2 && !(again && i % 8 == 7))
             b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(report.size())), report);
         if (kind == 1) {
             b.In(6, 1, PidData0, {1, 0x02, 0, 0x04, uint8_t(i), 0, 0, 0, 0});
@@ -696,6 +699,10 @@ TEST(HidCapture, DecodersMadeToDescribeAreBoundedAndDescribeAsIfKept)
         return d.rfind("Input Report|", 0) == 0;
     }));
     EXPECT_EQ(reports, size_t(kDevices));
+    const size_t laidOut = size_t(std::count_if(expected.begin(), expected.end(), [](const std::string& d) {
+        return d.rfind("Input Report|", 0) == 0 && d.find("<item ") != std::string::npos;
+    }));
+    EXPECT_EQ(laidOut, size_t(kDevices) / 4 * 3) << "but the new mice never read";
 
     CDecoderManager manager(&factory);
     decoded(manager);
