@@ -385,11 +385,16 @@ void CClassDecoder::FindReportDescriptor(const UsbItem* item)
     std::optional<uint32_t> found;
     {
         std::lock_guard lock(findings->lock);
-        const auto [reads, fresh] = findings->found.try_emplace(uint64_t(item->address) << 8 | item->interface);
-        if (fresh)
+        const uint64_t key = uint64_t(item->address) << 8 | item->interface;
+        auto reads = findings->found.find(key);
+        if (reads == findings->found.end()) {
+            // Filed once whole: a walk that ran out of memory is not taken for one that found nothing.
+            std::map<uint32_t, std::vector<uint32_t>> byDevice;
             for (uint32_t k = 0; k < count; ++k)
                 if (UsbItem* candidate = read(rows[k]))
-                    reads->second[turn->deviceOf(*turn, candidate->firstRecord)].push_back(k);
+                    byDevice[turn->deviceOf(*turn, candidate->firstRecord)].push_back(k);
+            reads = findings->found.emplace(key, std::move(byDevice)).first;
+        }
         if (const auto own = reads->second.find(turn->device); own != reads->second.end()) {
             const std::vector<uint32_t>& at = own->second;
             const auto before = std::lower_bound(at.begin(), at.end(), start);
