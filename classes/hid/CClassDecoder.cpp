@@ -390,9 +390,12 @@ void CClassDecoder::FindReportDescriptor(const UsbItem* item)
         if (reads == findings->found.end()) {
             // Filed once whole: a walk that ran out of memory is not taken for one that found nothing.
             std::map<uint32_t, std::vector<uint32_t>> byDevice;
-            for (uint32_t k = 0; k < count; ++k)
-                if (UsbItem* candidate = read(rows[k]))
+            uint32_t k = 0;
+            for (UsbItem* row : rows) {
+                if (UsbItem* candidate = read(row))
                     byDevice[turn->deviceOf(*turn, candidate->firstRecord)].push_back(k);
+                ++k;
+            }
             reads = findings->found.emplace(key, std::move(byDevice)).first;
         }
         if (const auto own = reads->second.find(turn->device); own != reads->second.end()) {
