@@ -739,36 +739,51 @@ namespace {
 // marked: IN, DATA0 (8 bytes), ACK, SOF, each packet's bytes after the one
 // before; the payload ring holds the bytes of the packets from `heldFrom` on,
 // the older ones' written over and not marked. Its files: name.ph, name.data.
-void WriteUnmarkedCapture(const TempDir& dir, const std::string& name, uint32_t count, uint32_t heldFrom) {
+// Records [quietFrom, quietTo) are SOFs alone (seconds with no data on the
+// bus); with `overlapping`, the newest written-over packet's bytes are laid
+// where the oldest held packet's begin, so that only its end tells it lost.
+struct UnmarkedShape {
+    uint32_t quietFrom = 0, quietTo = 0;
+    bool overlapping = false;
+};
+std::vector<PacketRecord> WriteUnmarkedCapture(const TempDir& dir, const std::string& name, uint32_t count,
+                                               uint32_t heldFrom, const UnmarkedShape& shape = {}) {
     std::vector<PacketRecord> records(count);
     std::vector<uint64_t> at(count, 0);
     uint64_t written = 0, heldStart = 0;
     bool started = false;
+    uint32_t newestLost = count, oldestHeld = count;
     for (uint32_t i = 0; i < count; ++i) {
         PacketRecord& r = records[i];
         r.SetTimestamp(uint64_t(i) * 100);
         r.SetSpeed(SpeedHigh);
         const uint8_t pids[] = {PidIn, PidData0, PidAck, PidSof};
-        r.SetPidByte(PacketRecord::MakePidByte(pids[i % 4]));
+        const bool quiet = i >= shape.quietFrom && i < shape.quietTo;
+        r.SetPidByte(PacketRecord::MakePidByte(quiet ? PidSof : pids[i % 4]));
         if (!r.IsData()) {
-            r.SetLow16(i % 4 == 0 ? uint16_t(2 | 1 << 7) : uint16_t(i & 0x7FF));
+            r.SetLow16(!quiet && i % 4 == 0 ? uint16_t(2 | 1 << 7) : uint16_t(i & 0x7FF));
             continue;
         }
         r.SetLow16(10);
         if (i >= heldFrom && !started) {
             heldStart = written;
             started = true;
+            oldestHeld = i;
         }
+        if (i < heldFrom) newestLost = i;
         at[i] = written;
         written += 10;
     }
     const uint64_t ring = written - heldStart;
     for (uint32_t i = 0; i < count; ++i)
         if (records[i].IsData()) records[i].SetPayloadOffset(uint32_t((at[i] + 8 * ring - heldStart) % ring));
+    if (shape.overlapping && newestLost < count && oldestHeld < count)
+        records[newestLost].SetPayloadOffset(records[oldestHeld].PayloadOffset());
     Bytes payload(ring);
     for (size_t k = 0; k < payload.size(); ++k) payload[k] = uint8_t(k * 7 + k / 251);
     WriteFile(dir / (name + ".ph"), records.data(), records.size() * sizeof(PacketRecord));
     WriteFile(dir / (name + ".data"), payload);
+    return records;
 }
 
 // Every record `source` serves, each data packet's with the bytes and CRC it is served.
@@ -872,5 +887,68 @@ TEST(HeldPayload, SavedFilesOpenedAsSuchServeTheirFirstRecordsAtOnceAndAsTheWalk
         EXPECT_EQ(pastEnd, 0u);
         EXPECT_GT(held, 0u);
         EXPECT_EQ(FirstDifference(Served(settled), Served(walked)), -1);
+    }
+}
+
+// An old project whose ring wrapped, its lost packets not marked, opened: its
+// walk from the newest end back, several chunks at once, each on its own and
+// then joined to the newer ones, then the records the open read itself, marks
+// what the same file walked in one go does, wherever the first written-over
+// packet falls among the chunks; every record as that walk says, read in order
+// while it loads and again once loaded.
+TEST(HeldPayload, AWrappedOldProjectWalkedInChunksServesWhatTheWalkInOneGoSaysWhereverItsBoundaryFalls) {
+    constexpr uint32_t kChunk = kWalkChunk, kCount = kFirstRecords + 6 * kChunk;  // chunk edges at kCount - k * kChunk
+    static_assert(kCount % 4 == 0 && kChunk % 4 == 0 && kFirstRecords % 4 == 0, "a chunk's edge falls before an IN");
+    constexpr uint32_t kNone = UINT32_MAX;
+    struct Case {
+        const char* name;
+        uint32_t extra;     // records past kCount: the edges move on with the newest end
+        uint32_t lost;      // the newest written-over packet (a DATA0: 1 past a multiple of 4)
+        UnmarkedShape shape = {};
+    };
+    const Case cases[] = {
+        {"none written over", 0, kNone},
+        {"in the newest chunk", 0, kCount - 4999},
+        // Its ACK and SOF close the chunk; the oldest held packet is the next chunk's second record.
+        {"a chunk's newest data packet", 0, kCount - 2 * kChunk - 3},
+        {"a chunk's newest data packet, its bytes where the held ones begin", 0, kCount - 2 * kChunk - 3, {0, 0, true}},
+        {"a chunk's second newest data packet", 0, kCount - 2 * kChunk - 7},
+        {"a chunk's last record, the held ones in the next chunk", 2, kCount + 2 - 2 * kChunk - 1},
+        // 32,968 SOFs, some 4 s at high speed, cover the chunk before the held ones whole.
+        {"before a chunk of no data", 0, kCount - 3 * kChunk - 103,
+         {kCount - 3 * kChunk - 100, kCount - 2 * kChunk + 100, false}},
+        {"the oldest chunk, two records long", 2, kFirstRecords + 1},
+        {"the newest data packet of the records read at once", 0, kFirstRecords - 3},
+        {"among the records read at once", 0, 37853},
+    };
+    TempDir dir;
+    emu::EmulatedAnalyser emu;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const uint32_t count = kCount + c.extra;
+        const std::vector<PacketRecord> file =
+            WriteUnmarkedCapture(dir, "old", count, c.lost == kNone ? 0 : c.lost + 1, c.shape);
+        ASSERT_TRUE(c.lost == kNone || file[c.lost].IsData()) << "the row names a data packet";
+        // The same file walked in one go, from its newest record back.
+        std::vector<PacketRecord> expected = file;
+        const uint32_t lostBefore = RecordsBeforeHeldPayload(expected.data(), count, UINT64_MAX);
+        ASSERT_EQ(lostBefore, c.lost == kNone ? 0 : c.lost + 1) << "the walk in one go";
+        MarkPayloadLost(expected.data(), lostBefore);
+
+        CDeviceProxy proxy(&emu);
+        ASSERT_EQ(proxy.OpenOrSave((dir / "old.ph").c_str(), (dir / "old.data").c_str(), 0), 1);
+        for (const char* when : {"while it loads", "once loaded"}) {
+            uint32_t differ = 0, first = 0, foreign = 0;
+            PacketRecord r;
+            for (uint32_t i = 0; i < count; ++i) {
+                ASSERT_EQ(proxy.GetRecord(i, &r), RecordOk) << when << " record " << i;
+                if (std::memcmp(&r, &expected[i], sizeof r) == 0) continue;
+                if (differ++ == 0) first = i;
+                foreign += expected[i].PayloadLost() && !r.PayloadLost();  // served bytes the ring wrote over
+            }
+            EXPECT_EQ(proxy.GetRecord(count, &r), RecordEnd) << when;
+            EXPECT_EQ(differ, 0u) << when << ": the first at record " << first << "; " << foreign
+                                  << " packets served bytes not theirs (the walk in one go ends at " << lostBefore << ")";
+        }
     }
 }
