@@ -41,6 +41,7 @@ public:
     // Range from the plot width, scale and capture length, the position
     // clamped into it; the bar follows.
     void UpdateRange();
+    // Win32 style: the thumb travels 0 .. maximum - page.
     ScrollBarState Bar() const;
     // Clamped into the range; the bar position follows.
     void SetHPos(double value);
