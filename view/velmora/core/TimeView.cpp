@@ -92,6 +92,21 @@ double TimeView::TimeAt(int32_t clientX) const
     return (std::trunc(hPos) + clientX - plotLeft - plotWidth * 0.5 + 0.5) / scale;
 }
 
+std::optional<double> TimeView::CaptureTimeAt(int32_t clientX) const
+{
+    std::optional<std::pair<double, double>> span = CaptureSpan(clientX, clientX);
+    return span ? std::optional(span->first) : std::nullopt;
+}
+
+std::optional<std::pair<double, double>> TimeView::CaptureSpan(int32_t x1, int32_t x2) const
+{
+    const double a = TimeAt(std::min(x1, x2)), b = TimeAt(std::max(x1, x2)), half = 0.5 / scale;
+    // A pixel reads the time at its centre: the ones whose halves lie wholly
+    // outside the capture read nothing, the edge ones read the edge.
+    if (!(b > -half && a < totalTime + half)) return std::nullopt;
+    return std::pair(std::clamp(a, 0.0, totalTime), std::clamp(b, 0.0, totalTime));
+}
+
 double TimeView::VisibleStart() const { return (std::trunc(hPos) - plotWidth * 0.5) / scale; }
 
 double TimeView::CenterTime(double hPos, int32_t left, int32_t right, double scale)

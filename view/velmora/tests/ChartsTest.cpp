@@ -197,7 +197,10 @@ TEST(Charts, UsageCurveLevelAndLegendSquares)
     }
     EXPECT_TRUE(sawRed);
     EXPECT_TRUE(sawPair);
+    QTest::mouseMove(usage, QPoint(x, plot.center().y()));  // over the capture
     EXPECT_EQ(usage->GetInfoText().isEmpty(), false);
+    QTest::mouseMove(usage, QPoint(plot.left() + 5, plot.center().y()));
+    EXPECT_EQ(usage->GetInfoText().isEmpty(), true) << "the margin before the capture reads nothing";
 }
 
 namespace {

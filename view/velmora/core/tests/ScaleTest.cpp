@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cmath>
+#include <optional>
 
 #include "TimeAxis.h"
 #include "TimeView.h"
@@ -176,6 +177,39 @@ TEST(TimeView, MappingAndCentreTime)
     EXPECT_DOUBLE_EQ(v.VisibleEnd(), 1.0);
     EXPECT_DOUBLE_EQ(v.TimeAt(v.plotLeft + 50), 0.505);
     EXPECT_DOUBLE_EQ(TimeView::CenterTime(50.0, 41, 141, 100.0), 0.505);
+    // Readings: nothing in the margins before and after the capture; the
+    // pixel at either edge reads the edge. A fitted 1 s capture, 500 px/s.
+    TimeView fit = View(540, 1.0);
+    fit.Fit();
+    struct { int32_t x; double t; } readings[] = {
+        {41, -1}, {41 + 19, -1}, {41 + 20, 0.0}, {41 + 270, 0.5}, {41 + 519, 1.0}, {41 + 520, -1}, {41 + 539, -1},
+    };
+    for (const auto& r : readings) {
+        std::optional<double> t = fit.CaptureTimeAt(r.x);
+        if (r.t < 0) {
+            EXPECT_FALSE(t) << r.x << " reads " << *t;
+        } else {
+            ASSERT_TRUE(t) << r.x;
+            EXPECT_NEAR(*t, r.t, 1.0 / fit.scale) << r.x;
+            EXPECT_GE(*t, 0.0) << r.x;
+            EXPECT_LE(*t, 1.0) << r.x;
+        }
+    }
+    struct { int32_t x1, x2; double t1, t2; } bands[] = {
+        {41, 41 + 270, 0.0, 0.501}, {41 + 520, 41 + 10, 0.0, 1.0}, {41, 41 + 539, 0.0, 1.0}, {41, 41 + 10, -1, -1},
+        {41 + 520, 41 + 539, -1, -1}, {41 + 19, 41 + 20, 0.0, 0.001},
+    };
+    for (const auto& b : bands) {
+        auto span = fit.CaptureSpan(b.x1, b.x2);
+        if (b.t1 < 0) {
+            EXPECT_FALSE(span) << b.x1 << " " << b.x2;
+        } else {
+            ASSERT_TRUE(span) << b.x1 << " " << b.x2;
+            EXPECT_NEAR(span->first, b.t1, 1e-12) << b.x1 << " " << b.x2;
+            EXPECT_NEAR(span->second, b.t2, 1e-12) << b.x1 << " " << b.x2;
+        }
+    }
+
     v.UpdateRange();
     v.GoToTime(0.4);
     EXPECT_DOUBLE_EQ(v.hPos, 40.0);
