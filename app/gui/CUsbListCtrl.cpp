@@ -648,20 +648,32 @@ void CUsbListCtrl::currentChanged(const QModelIndex& current, const QModelIndex&
     if (previous.isValid()) viewport()->update(RowRect(previous.row()));
     if (current.isValid()) viewport()->update(RowRect(current.row()));
     QAbstractItemView::currentChanged(current, previous);
-    if (!current.isValid() || current.row() == previous.row()) return;
-    UsbItem* item = model_->ItemAt(current.row());
+    PublishSelection();
+}
+
+void CUsbListCtrl::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    QAbstractItemView::selectionChanged(selected, deselected);
+    PublishSelection();
+}
+
+void CUsbListCtrl::PublishSelection() {
+    // The panes show what the list shows selected: a current row without the
+    // selection (the focus coming back after a reset puts it on row 0) is none.
+    const int row = SelectedRow();
+    UsbItem* item = row >= 0 ? model_->ItemAt(row) : nullptr;
+    if (item == publishedItem_) return;
     IEventPublisher* bus = model_->Publisher();
-    if (!item || !bus) return;
-    selectionPublished_ = true;
+    if (!bus) return;
+    publishedItem_ = item;
     bus->Publish(model_, EventItemSelected, reinterpret_cast<intptr_t>(item),
-                 reinterpret_cast<intptr_t>(model_->Decoder()));
+                 item ? reinterpret_cast<intptr_t>(model_->Decoder()) : 0);
 }
 
 void CUsbListCtrl::SelectionDropped() {
     // The detail pane is cleared by the frame; the view plug-ins (the data
-    // pane's bytes) hear it as a selection of no item.
-    if (!selectionPublished_) return;
-    selectionPublished_ = false;
+    // pane's bytes) hear it as a selection of no item. The item may be gone.
+    if (!publishedItem_) return;
+    publishedItem_ = nullptr;
     if (IEventPublisher* bus = model_->Publisher()) bus->Publish(model_, EventItemSelected, 0, 0);
 }
 

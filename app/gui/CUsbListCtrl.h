@@ -142,6 +142,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
 
 private:
     // The row at a viewport height, or -1 past the rows; the first row on screen.
@@ -153,6 +154,8 @@ private:
     void RowsChanged();
     // A reset takes the selection with the rows: whoever shows the row let go of it.
     void SelectionDropped();
+    // Tells the panes the selected row's item, or none, when it changed.
+    void PublishSelection();
     // A row's area across the whole viewport.
     QRect RowRect(int row) const;
     void DrawRow(QPainter* painter, int top, int row) const;
@@ -179,7 +182,7 @@ private:
     bool applyingColumns_ = false;
     bool savePending_ = false;
     bool placingHeader_ = false;
-    bool selectionPublished_ = false;  // a row's selection went out, no reset since
+    UsbItem* publishedItem_ = nullptr;  // the item the panes were last told, none since a reset
 };
 
 }  // namespace orvane::app

@@ -175,14 +175,22 @@ QString CBinChart::GetInfoText() const
 {
     if (!Model().Loaded()) return {};
     switch (DragModeNow()) {
-    case DragNone:
-        return QString::fromStdString(BinHoverText(kind_, PointerTime(), drawnKeys_, bins_, BinWidth()));
-    case DragBand: {
-        auto [t1, t2] = GetDragTimes();
-        return QString::fromStdString(BinBandText(kind_, t1, t2, drawnKeys_, bins_, BinWidth()));
+    case DragNone: {
+        std::optional<double> t = PointerTime();
+        if (!t) return {};
+        return QString::fromStdString(BinHoverText(kind_, *t, drawnKeys_, bins_, BinWidth(), ReadStep()));
     }
-    default:
-        return QString::fromStdString(BinCrossText(kind_, PointerTime(), PointerValue()));
+    case DragBand: {
+        std::optional<std::pair<double, double>> band = GetDragTimes();
+        if (!band) return {};
+        auto [t1, t2] = *band;
+        return QString::fromStdString(BinBandText(kind_, t1, t2, drawnKeys_, bins_, BinWidth(), ReadStep()));
+    }
+    default: {
+        std::optional<double> t = PointerTime();
+        if (!t) return {};
+        return QString::fromStdString(BinCrossText(kind_, *t, PointerValue(), ReadStep()));
+    }
     }
 }
 

@@ -77,28 +77,35 @@ QString CLengthChart::GetInfoText() const
     if (!model.Loaded() || arrays.Empty()) return {};
     switch (DragModeNow()) {
     case DragNone: {
-        double t = PointerTime();
+        std::optional<double> at = PointerTime();
+        if (!at) return {};
+        const double t = *at;
         int64_t p = DataOnly() ? arrays.NearestDataIndexAt(t) : std::max<int64_t>(arrays.FindIndex(t, 0), 0);
         // A capture without data packets has no packet to name.
         if (p < 0 || (DataOnly() && !CaptureArrays::IsData(arrays.Nibble(p))))
-            return QString::fromStdString("时间：" + FormatTime(t));
+            return QString::fromStdString("时间：" + ReadingText(t, ReadStep()));
         int64_t value = DataOnly() ? arrays.Payload(p) : arrays.Bytes(p);
-        return QString::fromStdString(LengthHoverText(DataOnly(), t, p, arrays.PidByte(p), value));
+        return QString::fromStdString(LengthHoverText(DataOnly(), t, p, arrays.PidByte(p), value, ReadStep()));
     }
     case DragBand: {
-        auto [t1, t2] = GetDragTimes();
+        std::optional<std::pair<double, double>> band = GetDragTimes();
+        if (!band) return {};
+        auto [t1, t2] = *band;
         int64_t from = std::max<int64_t>(arrays.FindIndex(t1, 2), 0);
         if (DataOnly()) {
             int64_t to = std::min<int64_t>(arrays.FindIndex(t2, 1) + 1, arrays.Count());
             ByteSums sums = arrays.Sums().Total(from, to);
-            return QString::fromStdString(DataLengthBandText(t1, t2, int64_t(sums.dataCount), int64_t(sums.payload)));
+            return QString::fromStdString(DataLengthBandText(t1, t2, int64_t(sums.dataCount), int64_t(sums.payload), ReadStep()));
         }
         int64_t to = std::min<int64_t>(arrays.FindIndex(t2, 1), arrays.Count() - 1);
         return QString::fromStdString(
-            PacketLengthBandText(t1, t2, arrays.CountBetween(t1, t2), DrawnBytes(arrays, drawn_, from, to)));
+            PacketLengthBandText(t1, t2, arrays.CountBetween(t1, t2), DrawnBytes(arrays, drawn_, from, to), ReadStep()));
     }
-    default:
-        return QString::fromStdString(LengthCrossText(PointerTime(), PointerValue()));
+    default: {
+        std::optional<double> t = PointerTime();
+        if (!t) return {};
+        return QString::fromStdString(LengthCrossText(*t, PointerValue(), ReadStep()));
+    }
     }
 }
 

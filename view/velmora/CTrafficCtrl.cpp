@@ -71,13 +71,17 @@ QString CTrafficCtrl::GetInfoText() const
     if (!model.Loaded() || arrays.Empty()) return {};
     switch (DragModeNow()) {
     case DragNone: {
-        double t = View().TimeAt(LastMouse().x());
-        int64_t index = std::max<int64_t>(arrays.FindIndex(t, 0), 0);
-        return QString::fromStdString(HoverText(t, index, arrays.PidByte(index)));
+        std::optional<double> t = PointerTime();
+        if (!t) return {};
+        int64_t index = std::max<int64_t>(arrays.FindIndex(*t, 0), 0);
+        return QString::fromStdString(HoverText(*t, index, arrays.PidByte(index), ReadStep()));
     }
     case DragBand: {
-        auto [t1, t2] = GetDragTimes();
-        return QString::fromStdString(JoinInfo(SelectionText(t1, t2), PacketCountText(arrays.CountBetween(t1, t2))));
+        std::optional<std::pair<double, double>> band = GetDragTimes();
+        if (!band) return {};
+        auto [t1, t2] = *band;
+        return QString::fromStdString(
+            JoinInfo(SelectionText(t1, t2, ReadStep()), PacketCountText(arrays.CountBetween(t1, t2))));
     }
     default:
         return {};

@@ -266,10 +266,9 @@ void CVelmoraBase::SetUnitText(const QString& text)
     Invalidate();
 }
 
-std::pair<double, double> CVelmoraBase::GetDragTimes() const
+std::optional<std::pair<double, double>> CVelmoraBase::GetDragTimes() const
 {
-    double a = view_.TimeAt(dragStart_.x()), b = view_.TimeAt(lastMouse_.x());
-    return a <= b ? std::pair(a, b) : std::pair(b, a);
+    return view_.CaptureSpan(dragStart_.x(), lastMouse_.x());
 }
 
 // ---- painting ----

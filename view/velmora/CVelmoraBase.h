@@ -9,11 +9,14 @@
 #include <QScrollBar>
 #include <QWidget>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ChartDraw.h"
 #include "ChartGroups.h"
+#include "ChartText.h"
 #include "PaneModel.h"
 #include "TimeView.h"
 #include "UsbItem.h"
@@ -129,8 +132,10 @@ protected:
     PaneModel& Model();
     ChartFonts& Fonts() { return fonts_; }
     const ChartFonts& Fonts() const { return fonts_; }
-    // The time under the pointer.
-    double PointerTime() const { return view_.TimeAt(lastMouse_.x()); }
+    // The time under the pointer, nothing outside the capture.
+    std::optional<double> PointerTime() const { return view_.CaptureTimeAt(lastMouse_.x()); }
+    // The step the info strip reads times at, from the zoom.
+    double ReadStep() const { return ReadingStep(view_.scale); }
     // The value under the pointer.
     double PointerValue() const { return vscale_.ValueAt(lastMouse_.y()); }
     void DrawFrame(QPainter& p);
@@ -139,8 +144,9 @@ protected:
     // The plot is too small to draw anything into.
     bool TooSmall() const { return plotRect_.width() <= 40 || plotRect_.height() <= 8; }
     QPoint LastMouse() const { return lastMouse_; }
-    // The times under the drag start and the pointer, ascending.
-    std::pair<double, double> GetDragTimes() const;
+    // The times under the drag start and the pointer, ascending and cut to
+    // the capture; nothing when the band lies outside it.
+    std::optional<std::pair<double, double>> GetDragTimes() const;
 
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

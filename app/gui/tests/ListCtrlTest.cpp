@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QDialog>
+#include <QFocusEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -68,9 +69,11 @@ struct ScriptPrompt : IPrompt {
 
 struct EventLog : IEventHandler {
     std::vector<int32_t> types;
+    std::vector<intptr_t> selected;  // the items of the selections, 0 for none
     int32_t SetPublisher(IEventPublisher*) override { return 0; }
-    int32_t OnEvent(IEventHandler*, int32_t type, intptr_t, intptr_t) override {
+    int32_t OnEvent(IEventHandler*, int32_t type, intptr_t item, intptr_t) override {
         types.push_back(type);
+        if (type == EventItemSelected) selected.push_back(item);
         return 0;
     }
     int Count(int32_t type) const { return int(std::count(types.begin(), types.end(), type)); }
@@ -439,6 +442,40 @@ TEST_F(ListCtrlTest, GoToPacketSelectsOrShowsTheBalloon) {
     EXPECT_EQ(Selected(), 3);
     EXPECT_FALSE(tip.isVisible());
     EXPECT_GE(log.Count(EventItemSelected), 2);
+}
+
+TEST_F(ListCtrlTest, ThePanesAreToldWhatTheListShowsSelected) {
+    // Each reset drops the selection: hiding SOFs (a rebuild), the filter
+    // bar, an open or a switch of level (a new tree).
+    const std::pair<const char*, std::function<void()>> resets[] = {
+        {"rebuild", [&] { model.SetRowCount(model.RebuildRows()); }},
+        {"filter bar", [&] { list->OnClearFilter(); }},
+        {"new tree", [&] {
+             model.SetRoot(&tree.root);
+             model.SetRowCount(model.RebuildRows());
+         }},
+    };
+    const auto told = [&] { return log.selected.empty() ? intptr_t(-1) : log.selected.back(); };
+    const auto itemAt = [&](int row) { return reinterpret_cast<intptr_t>(model.ItemAt(row)); };
+    for (const auto& [name, reset] : resets) {
+        list->SelectRow(2);
+        EXPECT_EQ(told(), itemAt(2)) << name;
+        reset();
+        EXPECT_EQ(Selected(), -1) << name;
+        EXPECT_EQ(told(), 0) << name << ": the panes let go of the row";
+        // The focus coming back makes row 0 current, without selecting it.
+        QFocusEvent focus(QEvent::FocusIn, Qt::TabFocusReason);
+        QApplication::sendEvent(list.get(), &focus);
+        EXPECT_EQ(list->currentIndex().row(), 0) << name;
+        EXPECT_EQ(Selected(), -1) << name;
+        EXPECT_EQ(told(), 0) << name << ": a current row without the selection is no selection";
+        QTest::keyClick(list.get(), Qt::Key_Space);
+        EXPECT_EQ(Selected(), 0) << name;
+        EXPECT_EQ(told(), itemAt(0)) << name << ": selecting the current row shows it";
+        QTest::keyClick(list.get(), Qt::Key_Space, Qt::ControlModifier);
+        EXPECT_EQ(Selected(), -1) << name;
+        EXPECT_EQ(told(), 0) << name << ": and letting go of it clears the panes";
+    }
 }
 
 // Collects the text runs a drawing pass draws.

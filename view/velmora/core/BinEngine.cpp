@@ -254,24 +254,25 @@ std::string SeriesTexts(BinKind kind, const std::vector<int32_t>& values, const 
 
 }  // namespace
 
-std::string BinHoverText(BinKind kind, double t, const std::vector<BinSeriesKey>& keys, const SeriesBins& bins, double w)
+std::string BinHoverText(BinKind kind, double t, const std::vector<BinSeriesKey>& keys, const SeriesBins& bins, double w,
+                         double step)
 {
     std::vector<int32_t> values;
     bins.ValuesAt(t, w, &values);
-    return "时间：" + FormatTime(t) + " " + SeriesTexts(kind, values, keys, false, w) + " ";
+    return "时间：" + ReadingText(t, step) + " " + SeriesTexts(kind, values, keys, false, w) + " ";
 }
 
 std::string BinBandText(BinKind kind, double t1, double t2, const std::vector<BinSeriesKey>& keys,
-                        const SeriesBins& bins, double w)
+                        const SeriesBins& bins, double w, double step)
 {
     std::vector<int32_t> values;
     if (bins.AverageRange(t1, t2, w, &values) != 0) values.clear();
-    return SelectionText(t1, t2) + " " + SeriesTexts(kind, values, keys, true, w) + " ";
+    return SelectionText(t1, t2, step) + " " + SeriesTexts(kind, values, keys, true, w) + " ";
 }
 
-std::string BinCrossText(BinKind kind, double t, double value)
+std::string BinCrossText(BinKind kind, double t, double value, double step)
 {
-    return "时间：" + FormatTime(t) + " | 包长度：" + (kind == BinKind::Usage ? UsageText(value) : RateText(value));
+    return "时间：" + ReadingText(t, step) + " | 包长度：" + (kind == BinKind::Usage ? UsageText(value) : RateText(value));
 }
 
 std::string BinLegendText(BinKind kind, const BinSeriesKey& key)

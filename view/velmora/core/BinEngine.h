@@ -101,11 +101,12 @@ BinPicture BuildBinPicture(const CaptureArrays& arrays, BinKind kind, SeriesSet&
                            double scale, int32_t width, SeriesBins* bins);
 
 // The info strip of a bin chart; `dragMode` 0 hover, 1 band, 2 crosshair.
+// Times read at `step` (ReadingStep of the chart's zoom).
 std::string BinHoverText(BinKind kind, double t, const std::vector<BinSeriesKey>& keys, const SeriesBins& bins,
-                         double w);
+                         double w, double step);
 std::string BinBandText(BinKind kind, double t1, double t2, const std::vector<BinSeriesKey>& keys,
-                        const SeriesBins& bins, double w);
-std::string BinCrossText(BinKind kind, double t, double value);
+                        const SeriesBins& bins, double w, double step);
+std::string BinCrossText(BinKind kind, double t, double value, double step);
 // " 总线使用率" / " 地址%d" / " 地址%d端口%d".
 std::string BinLegendText(BinKind kind, const BinSeriesKey& key);
 // The settings list's "总线利用率" / "地址%d" / "地址%d 端口%d".

@@ -66,6 +66,41 @@ std::string FormatTime(double seconds)
     return FormatTime(seconds, &text) ? text : std::string();
 }
 
+double ReadingStep(double pixelsPerSecond)
+{
+    if (!(pixelsPerSecond > 0) || std::isinf(pixelsPerSecond)) return 1.0;
+    // A hair over, so that 1e8 px/s reads to 1e-8 s despite rounding in log10.
+    double exponent = std::floor(1e-9 - std::log10(pixelsPerSecond));
+    return std::pow(10.0, std::clamp(exponent, -12.0, 0.0));
+}
+
+std::string ReadingText(double seconds, double step)
+{
+    if (std::isnan(seconds)) return "0s";
+    int32_t e = step > 0 ? int32_t(std::clamp(std::lround(std::log10(step)), -12l, 0l)) : 0;
+    double count = std::fabs(seconds) / std::pow(10.0, e);
+    // Counted in whole steps, so the digits come from an integer, not printf's rounding.
+    while (count >= 1e15 && e < 0) {
+        count /= 10.0;
+        ++e;
+    }
+    if (count >= 1e15) return FormatTime(seconds);
+    const long long n = std::llround(count);
+    if (n == 0) return "0s";
+    std::string digits = std::to_string(n);
+    const int32_t magnitude = int32_t(digits.size()) - 1 + e;
+    const int32_t unit = magnitude >= 0 ? 0 : std::max(-12, -3 * ((2 - magnitude) / 3));
+    static constexpr const char* kUnits[] = {"s", "ms", "us", "ns", "ps"};
+    if (unit <= e) {
+        digits.append(size_t(e - unit), '0');
+    } else {
+        const size_t decimals = size_t(unit - e);
+        const size_t point = digits.size() - decimals;
+        digits = digits.substr(0, point) + "." + digits.substr(point);
+    }
+    return (seconds < 0 ? "-" : "") + digits + kUnits[-unit / 3];
+}
+
 const char* PidName(uint8_t pid)
 {
     uint8_t nibble = pid & 0xF;
@@ -80,17 +115,18 @@ std::string PacketTypeName(uint8_t pidByte)
     return kTypeNames[nibble];
 }
 
-std::string SelectionText(double t1, double t2)
+std::string SelectionText(double t1, double t2, double step)
 {
     if (t2 < t1) std::swap(t1, t2);
-    return "开始：" + FormatTime(t1) + " | 结束：" + FormatTime(t2) + " | 宽度：" + FormatTime(t2 - t1);
+    return "开始：" + ReadingText(t1, step) + " | 结束：" + ReadingText(t2, step) + " | 宽度：" +
+           ReadingText(t2 - t1, step);
 }
 
 std::string PacketCountText(int64_t count) { return Format("包数量：%lld", (long long)count); }
 
-std::string HoverText(double t, int64_t index, uint8_t pidByte)
+std::string HoverText(double t, int64_t index, uint8_t pidByte, double step)
 {
-    return "时间：" + FormatTime(t) + Format(" | 包序号：%lld | 包类型：", (long long)index) + PacketTypeName(pidByte);
+    return "时间：" + ReadingText(t, step) + Format(" | 包序号：%lld | 包类型：", (long long)index) + PacketTypeName(pidByte);
 }
 
 std::string JoinInfo(const std::string& left, const std::string& right) { return left + " | " + right; }

@@ -17,6 +17,13 @@ std::string FormatByteSize(uint64_t bytes);
 // "1.5ms", "-2ns", "0s"; false (and no text) below the picosecond range.
 bool FormatTime(double seconds, std::string* out);
 std::string FormatTime(double seconds);
+// The decimal step of the readings at a zoom: the power of ten that a pixel
+// still resolves, from 1 ps to 1 s.
+double ReadingStep(double pixelsPerSecond);
+// A reading rounded to `step` (a power of ten) in the largest unit below it,
+// with the step's digits, so one zoom reads at one precision: "1.82763120s",
+// "587.93us", "40ms"; "0s" for what rounds to 0.
+std::string ReadingText(double seconds, double step);
 
 // The packet painter's name of a PID nibble (" " for 0).
 const char* PidName(uint8_t pid);
@@ -24,10 +31,11 @@ const char* PidName(uint8_t pid);
 // when the check nibble does not match.
 std::string PacketTypeName(uint8_t pidByte);
 
-std::string SelectionText(double t1, double t2);
+// The readings (times under the pointer, a band's ends and width) at one step.
+std::string SelectionText(double t1, double t2, double step);
 std::string PacketCountText(int64_t count);
 // The packet-type chart's info strip while the pointer hovers.
-std::string HoverText(double t, int64_t index, uint8_t pidByte);
+std::string HoverText(double t, int64_t index, uint8_t pidByte, double step);
 // "%s | %s" of two parts.
 std::string JoinInfo(const std::string& left, const std::string& right);
 // The bus-usage chart's unit: percent from 50 on, per mille below.

@@ -103,27 +103,27 @@ int64_t BarHeight(int64_t h, int32_t vPos, bool dataOnly)
     return d <= 0 ? 1 : d;
 }
 
-std::string LengthHoverText(bool dataOnly, double t, int64_t index, uint8_t pidByte, int64_t value)
+std::string LengthHoverText(bool dataOnly, double t, int64_t index, uint8_t pidByte, int64_t value, double step)
 {
-    return "时间：" + FormatTime(t) + Format(" | 包序号：%lld | 包类型：", (long long)index) + PacketTypeName(pidByte) +
+    return "时间：" + ReadingText(t, step) + Format(" | 包序号：%lld | 包类型：", (long long)index) + PacketTypeName(pidByte) +
            Format(dataOnly ? " | 数据长度：%lldbyte" : " | 包长度：%lldbyte", (long long)value);
 }
 
-std::string PacketLengthBandText(double t1, double t2, int64_t packets, int64_t bytes)
+std::string PacketLengthBandText(double t1, double t2, int64_t packets, int64_t bytes, double step)
 {
-    return JoinInfo(JoinInfo(SelectionText(t1, t2), PacketCountText(packets)),
+    return JoinInfo(JoinInfo(SelectionText(t1, t2, step), PacketCountText(packets)),
                     "总大小：" + FormatByteSize(uint64_t(std::max<int64_t>(bytes, 0))));
 }
 
-std::string DataLengthBandText(double t1, double t2, int64_t dataPackets, int64_t payload)
+std::string DataLengthBandText(double t1, double t2, int64_t dataPackets, int64_t payload, double step)
 {
-    return JoinInfo(SelectionText(t1, t2), Format("数据包个数：%lld | 数据总大小：", (long long)dataPackets) +
+    return JoinInfo(SelectionText(t1, t2, step), Format("数据包个数：%lld | 数据总大小：", (long long)dataPackets) +
                                                FormatByteSize(uint64_t(std::max<int64_t>(payload, 0))));
 }
 
-std::string LengthCrossText(double t, double value)
+std::string LengthCrossText(double t, double value, double step)
 {
-    return "时间：" + FormatTime(t) + Format(" | 包长度：%lldbyte", (long long)std::trunc(std::clamp(value, -9e18, 9e18)));
+    return "时间：" + ReadingText(t, step) + Format(" | 包长度：%lldbyte", (long long)std::trunc(std::clamp(value, -9e18, 9e18)));
 }
 
 }  // namespace orvane::velmora

@@ -47,9 +47,9 @@ int64_t DrawnBytes(const CaptureArrays& arrays, const DrawnRange& drawn, int64_t
 int64_t BarHeight(int64_t heightOfValue, int32_t vPos, bool dataOnly);
 
 // ---- info strip ----
-std::string LengthHoverText(bool dataOnly, double t, int64_t index, uint8_t pidByte, int64_t value);
-std::string PacketLengthBandText(double t1, double t2, int64_t packets, int64_t bytes);
-std::string DataLengthBandText(double t1, double t2, int64_t dataPackets, int64_t payload);
-std::string LengthCrossText(double t, double value);
+std::string LengthHoverText(bool dataOnly, double t, int64_t index, uint8_t pidByte, int64_t value, double step);
+std::string PacketLengthBandText(double t1, double t2, int64_t packets, int64_t bytes, double step);
+std::string DataLengthBandText(double t1, double t2, int64_t dataPackets, int64_t payload, double step);
+std::string LengthCrossText(double t, double value, double step);
 
 }  // namespace orvane::velmora

@@ -19,13 +19,18 @@ void TimeView::UpdateRange()
 
 ScrollBarState TimeView::Bar() const
 {
-    double range = hMax - hMin;
+    const double range = hMax - hMin, width = std::max(plotWidth, 0);
     ScrollBarState bar;
     bar.maximum = int32_t(std::clamp(range, 0.0, double(INT32_MAX)));
-    bar.page = std::max(plotWidth, 0);
-    // Scaled like the position of a range past 2^31 pixels.
-    double position = range > 0 ? (hPos - hMin) * bar.maximum / range : 0.0;
-    bar.position = int32_t(std::clamp(std::trunc(position), 0.0, double(INT32_MAX)));
+    bar.page = int32_t(width);
+    // A range past 2^31 pixels is scaled into the bar, the page with it, so
+    // the thumb's travel still spans the whole capture.
+    if (range > double(INT32_MAX))
+        bar.page = std::clamp(int32_t(std::lround(width * bar.maximum / range)), 1, bar.maximum);
+    const double travel = range - width;
+    const int32_t thumbTravel = bar.maximum - bar.page;
+    double position = travel > 0 ? (hPos - hMin) * thumbTravel / travel : 0.0;
+    bar.position = int32_t(std::clamp(std::round(position), 0.0, double(std::max(thumbTravel, 0))));
     return bar;
 }
 
@@ -42,11 +47,14 @@ void TimeView::Scroll(int32_t code, int32_t track)
     switch (code) {
     case ScrollLineBack: pos -= kLineStep; break;
     case ScrollLineForward: pos += kLineStep; break;
-    case ScrollPageBack: pos -= bar.page; break;
-    case ScrollPageForward: pos += bar.page; break;
+    // A page is the plot's width in pixels, whatever the bar's scaling.
+    case ScrollPageBack: pos -= std::max(plotWidth, 0); break;
+    case ScrollPageForward: pos += std::max(plotWidth, 0); break;
     case ScrollThumbPosition:
     case ScrollThumbTrack:
-        if (bar.maximum > 0) pos = std::trunc(hMin + (hMax - hMin) / bar.maximum * track);
+        // The thumb's travel maps onto the view's, end to end.
+        if (bar.maximum > bar.page)
+            pos = std::trunc(hMin + (hMax - hMin - std::max(plotWidth, 0)) / (bar.maximum - bar.page) * track);
         break;
     case ScrollToStart: pos = bar.minimum; break;
     case ScrollToEnd: pos = hMax; break;
@@ -82,6 +90,21 @@ void TimeView::ZoomAt(int32_t px, double factor)
 double TimeView::TimeAt(int32_t clientX) const
 {
     return (std::trunc(hPos) + clientX - plotLeft - plotWidth * 0.5 + 0.5) / scale;
+}
+
+std::optional<double> TimeView::CaptureTimeAt(int32_t clientX) const
+{
+    std::optional<std::pair<double, double>> span = CaptureSpan(clientX, clientX);
+    return span ? std::optional(span->first) : std::nullopt;
+}
+
+std::optional<std::pair<double, double>> TimeView::CaptureSpan(int32_t x1, int32_t x2) const
+{
+    const double a = TimeAt(std::min(x1, x2)), b = TimeAt(std::max(x1, x2)), half = 0.5 / scale;
+    // A pixel reads the time at its centre: the ones whose halves lie wholly
+    // outside the capture read nothing, the edge ones read the edge.
+    if (!(b > -half && a < totalTime + half)) return std::nullopt;
+    return std::pair(std::clamp(a, 0.0, totalTime), std::clamp(b, 0.0, totalTime));
 }
 
 double TimeView::VisibleStart() const { return (std::trunc(hPos) - plotWidth * 0.5) / scale; }

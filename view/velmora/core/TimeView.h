@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <utility>
 
 namespace orvane::velmora {
 
@@ -41,6 +43,7 @@ public:
     // Range from the plot width, scale and capture length, the position
     // clamped into it; the bar follows.
     void UpdateRange();
+    // Win32 style: the thumb travels 0 .. maximum - page.
     ScrollBarState Bar() const;
     // Clamped into the range; the bar position follows.
     void SetHPos(double value);
@@ -58,6 +61,12 @@ public:
     // ---- mapping ----
     // The time under client x.
     double TimeAt(int32_t clientX) const;
+    // The time under client x when its pixel lies in the capture: the fit's
+    // margins read nothing.
+    std::optional<double> CaptureTimeAt(int32_t clientX) const;
+    // The times between two client x, ordered and cut to the capture;
+    // nothing when the band lies wholly outside it.
+    std::optional<std::pair<double, double>> CaptureSpan(int32_t x1, int32_t x2) const;
     // The visible times of a paint.
     double VisibleStart() const;
     double VisibleEnd() const { return VisibleStart() + plotWidth / scale; }

@@ -114,6 +114,10 @@ TEST(Charts, PacketLengthBarTopSitsAtItsValuesHeight)
         EXPECT_EQ(image.pixelColor(x, top), QColor(Qt::black)) << "the outline across the top";
         EXPECT_EQ(image.pixelColor(x, top - 3), QColor(Qt::white)) << cls;
         EXPECT_EQ(chart->Drawn().last, 1) << cls;
+        QTest::mouseMove(chart, QPoint(x, top + 3));
+        EXPECT_TRUE(chart->GetInfoText().contains(QString::fromUtf8("包序号：0"))) << cls;
+        QTest::mouseMove(chart, QPoint(plot.left() + 5, top + 3));
+        EXPECT_TRUE(chart->GetInfoText().isEmpty()) << cls << ": the margin before the capture reads nothing";
     }
 }
 
@@ -197,7 +201,10 @@ TEST(Charts, UsageCurveLevelAndLegendSquares)
     }
     EXPECT_TRUE(sawRed);
     EXPECT_TRUE(sawPair);
+    QTest::mouseMove(usage, QPoint(x, plot.center().y()));  // over the capture
     EXPECT_EQ(usage->GetInfoText().isEmpty(), false);
+    QTest::mouseMove(usage, QPoint(plot.left() + 5, plot.center().y()));
+    EXPECT_EQ(usage->GetInfoText().isEmpty(), true) << "the margin before the capture reads nothing";
 }
 
 namespace {

@@ -278,13 +278,20 @@ TEST(TrafficPane, InfoStripNamesThePacketUnderThePointerAndCountsASelection)
     const CaptureArrays& arrays = *f.view.Model().arrays;
     double t = chart->View().TimeAt(a.x() + 1);
     int64_t index = arrays.FindIndex(t, 0);
-    EXPECT_EQ(chart->GetInfoText().toStdString(), HoverText(t, index, arrays.PidByte(index)));
+    const double step = ReadingStep(chart->View().scale);
+    EXPECT_EQ(chart->GetInfoText().toStdString(), HoverText(t, index, arrays.PidByte(index), step));
+    // The fit's margins lie outside the capture: nothing to read there.
+    QTest::mouseMove(chart, QPoint(chart->PlotRect().left() + 5, a.y()));
+    EXPECT_EQ(chart->GetInfoText().toStdString(), "") << "before the capture";
+    QTest::mouseMove(chart, QPoint(chart->PlotRect().right() - 5, a.y()));
+    EXPECT_EQ(chart->GetInfoText().toStdString(), "") << "after the capture";
+    QTest::mouseMove(chart, a + QPoint(1, 0));
     QTest::mousePress(chart, Qt::LeftButton, {}, a);
     QMouseEvent drag(QEvent::MouseMove, QPointF(b), chart->mapToGlobal(QPointF(b)), Qt::NoButton, Qt::LeftButton, {});
     QCoreApplication::sendEvent(chart, &drag);
     double t1 = chart->View().TimeAt(a.x()), t2 = chart->View().TimeAt(b.x());
     EXPECT_EQ(chart->GetInfoText().toStdString(),
-              JoinInfo(SelectionText(t1, t2), PacketCountText(arrays.CountBetween(t1, t2))));
+              JoinInfo(SelectionText(t1, t2, step), PacketCountText(arrays.CountBetween(t1, t2))));
     QImage image = chart->grab().toImage();
     QColor band = image.pixelColor(a.x() + 75, chart->PlotRect().top() + 3);
     EXPECT_LT(band.red(), band.blue()) << "the rubber band tints the plot blue";

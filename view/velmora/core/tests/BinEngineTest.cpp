@@ -332,15 +332,15 @@ TEST(BinEngine, InfoLegendAndListTexts)
         bins.Append(s, 1000 * (s + 1));
         bins.Append(s, 60000);
     }
-    EXPECT_EQ(BinHoverText(BinKind::Usage, 0.5, keys, bins, 1.0),
+    EXPECT_EQ(BinHoverText(BinKind::Usage, 0.5, keys, bins, 1.0, 1e-3),
               "时间：500ms | 总线使用率：1.00‰ | 地址3：2.00‰ | 地址3端口1：3.00‰  ");
-    EXPECT_EQ(BinHoverText(BinKind::Rate, 1.5, keys, bins, 1.0),
+    EXPECT_EQ(BinHoverText(BinKind::Rate, 1.5, keys, bins, 1.0, 0.1),
               "时间：1.5s | 总线速度：58.59Kb/s | 地址3速度：58.59Kb/s | 地址3端口1速度：58.59Kb/s  ");
-    EXPECT_EQ(BinBandText(BinKind::Rate, 0.5, 1.5, {{}}, bins, 1.0),
-              "开始：500ms | 结束：1.5s | 宽度：1s | 总线平均速度：29.79Kb/s  ");
-    EXPECT_EQ(BinBandText(BinKind::Usage, 2.5, 1.5, {{}}, SeriesBins(), 1.0),
-              "开始：1.5s | 结束：2.5s | 宽度：1s  ") << "no averages without bins";
-    EXPECT_EQ(BinCrossText(BinKind::Usage, 1, 12.5), "时间：1s | 包长度：12.50‰");
+    EXPECT_EQ(BinBandText(BinKind::Rate, 0.5, 1.5, {{}}, bins, 1.0, 0.1),
+              "开始：500ms | 结束：1.5s | 宽度：1.0s | 总线平均速度：29.79Kb/s  ");
+    EXPECT_EQ(BinBandText(BinKind::Usage, 2.5, 1.5, {{}}, SeriesBins(), 1.0, 0.1),
+              "开始：1.5s | 结束：2.5s | 宽度：1.0s  ") << "no averages without bins";
+    EXPECT_EQ(BinCrossText(BinKind::Usage, 1, 12.5, 1.0), "时间：1s | 包长度：12.50‰");
     EXPECT_EQ(BinLegendText(BinKind::Usage, {}), " 总线使用率");
     EXPECT_EQ(BinLegendText(BinKind::Rate, {}), " 总线速度");
     EXPECT_EQ(BinLegendText(BinKind::Rate, {3, 1}), " 地址3端口1");

@@ -286,11 +286,11 @@ TEST(LengthBars, SelectionTotalsCountTheDrawnPacketsAndDataOnly)
     ByteSums sums = arrays->Sums().Total(0, 3);
     EXPECT_EQ(sums.dataCount, 1u) << "IN, DATA1, ACK: one data packet";
     EXPECT_EQ(sums.payload, 10u);
-    EXPECT_EQ(DataLengthBandText(1, 2, 1, 10), "开始：1s | 结束：2s | 宽度：1s | 数据包个数：1 | 数据总大小：10byte");
-    EXPECT_EQ(PacketLengthBandText(1, 2, 3, 17), "开始：1s | 结束：2s | 宽度：1s | 包数量：3 | 总大小：17byte");
-    EXPECT_EQ(LengthHoverText(false, 0.5, 7, 0x4B, 67), "时间：500ms | 包序号：7 | 包类型：DATA1 | 包长度：67byte");
-    EXPECT_EQ(LengthHoverText(true, 0.5, 7, 0xC3, 64), "时间：500ms | 包序号：7 | 包类型：DATA0 | 数据长度：64byte");
-    EXPECT_EQ(LengthCrossText(1, 12.9), "时间：1s | 包长度：12byte");
+    EXPECT_EQ(DataLengthBandText(1, 2, 1, 10, 1.0), "开始：1s | 结束：2s | 宽度：1s | 数据包个数：1 | 数据总大小：10byte");
+    EXPECT_EQ(PacketLengthBandText(1, 2, 3, 17, 1.0), "开始：1s | 结束：2s | 宽度：1s | 包数量：3 | 总大小：17byte");
+    EXPECT_EQ(LengthHoverText(false, 0.5, 7, 0x4B, 67, 1e-3), "时间：500ms | 包序号：7 | 包类型：DATA1 | 包长度：67byte");
+    EXPECT_EQ(LengthHoverText(true, 0.5, 7, 0xC3, 64, 1e-3), "时间：500ms | 包序号：7 | 包类型：DATA0 | 数据长度：64byte");
+    EXPECT_EQ(LengthCrossText(1, 12.9, 1.0), "时间：1s | 包长度：12byte");
 }
 
 TEST(ConfigRules, PlacementButtonsAndStoredGroups)

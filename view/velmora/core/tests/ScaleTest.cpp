@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cmath>
+#include <optional>
 
 #include "TimeAxis.h"
 #include "TimeView.h"
@@ -83,7 +84,7 @@ TEST(TimeView, ScrollCodesAndTheBarPastTwoToTheThirtyOne)
     v.SetHPos(5e11);
     ScrollBarState bar = v.Bar();
     EXPECT_EQ(bar.maximum, INT32_MAX);
-    EXPECT_EQ(bar.page, 1000);
+    EXPECT_EQ(bar.page, 2) << "the page scaled as the range is";
     EXPECT_NEAR(bar.position, INT32_MAX / 2, 2);
     struct { int32_t code; int32_t track; double pos; } cases[] = {
         {ScrollLineBack, 0, 5e11 - 40}, {ScrollLineForward, 0, 5e11 + 40}, {ScrollPageBack, 0, 5e11 - 1000},
@@ -102,27 +103,52 @@ TEST(TimeView, ScrollCodesAndTheBarPastTwoToTheThirtyOne)
 
 TEST(TimeView, TheViewKeepsToTheCaptureWithAFitsMarginEachSide)
 {
-    // A mouse capture of 1.69 s fitted, zoomed in and out around it; a view
+    // A mouse capture of 1.69 s fitted, zoomed in and out around it; a 24 s
+    // capture zoomed in past 2^31 pixels (100, 160 and 400 px/us); a view
     // handed over from another chart at 0 or far past the end.
-    const double total = 1.69;
-    for (double zoom : {1.0, 2.0, 16.0, 1e4, 0.5, 0.125}) {
+    struct { double total; double zoom; double pixelsPerSecond; } cases[] = {
+        {1.69, 1.0, 0}, {1.69, 2.0, 0}, {1.69, 16.0, 0}, {1.69, 1e4, 0}, {1.69, 0.5, 0}, {1.69, 0.125, 0},
+        {24.0, 0, 1e8}, {24.0, 0, 1.6e8}, {24.0, 0, 4e8}, {24.0, 0, 1e10},
+    };
+    for (const auto& c : cases) {
+        const double total = c.total;
         TimeView v = View(1000, total);
         v.Fit();
+        const double zoom = c.pixelsPerSecond > 0 ? c.pixelsPerSecond / v.scale : c.zoom;
         const double margin = TimeView::kFitMargin / (v.scale * zoom);
         v.ZoomAt(300, zoom);
+        const double pixel = 1.0 / v.scale;
         const bool wide = total * v.scale > 1000 - 2 * TimeView::kFitMargin;
+        const ScrollBarState bar = v.Bar();
+        const int32_t thumbEnd = bar.maximum - bar.page;  // as far as a thumb goes
+        ASSERT_GE(thumbEnd, 0) << total << " " << zoom;
         for (int32_t code : {ScrollToStart, ScrollToEnd, ScrollLineBack, ScrollPageForward, ScrollThumbTrack}) {
-            for (int32_t track : {0, INT32_MAX}) {
+            for (int32_t track : {0, thumbEnd / 3, thumbEnd, INT32_MAX}) {
                 TimeView s = v;
                 s.Scroll(code, track);
                 EXPECT_GE(s.VisibleStart(), -margin - 1e-12) << zoom << " " << code;
-                if (wide) EXPECT_LE(s.VisibleEnd(), total + margin + 1e-12) << zoom << " " << code;
-                else EXPECT_DOUBLE_EQ(s.VisibleStart(), -margin) << "a narrow capture keeps its start in place";
+                if (wide) {
+                    EXPECT_LE(s.VisibleEnd(), total + margin + 1e-12) << zoom << " " << code;
+                } else {
+                    EXPECT_DOUBLE_EQ(s.VisibleStart(), -margin) << "a narrow capture keeps its start in place";
+                }
+                if (wide && code == ScrollThumbTrack && track <= thumbEnd) {
+                    EXPECT_EQ(s.Bar().position, track) << zoom << ": the thumb stays where it was let go";
+                }
             }
         }
         TimeView end = v;
         end.Scroll(ScrollToEnd, 0);
-        if (wide) EXPECT_NEAR(end.VisibleEnd(), total + margin, 1.0 / v.scale) << "End shows the capture's end";
+        if (wide) {
+            EXPECT_NEAR(end.VisibleEnd(), total + margin, pixel) << zoom << ": End shows the capture's end";
+            EXPECT_EQ(end.Bar().position, thumbEnd) << zoom << ": with the thumb at the far end";
+            TimeView thumb = v;
+            thumb.Scroll(ScrollThumbTrack, thumbEnd);
+            EXPECT_NEAR(thumb.VisibleEnd(), total + margin, pixel) << zoom << ": so does the thumb at the far end";
+            TimeView page = end;
+            page.Scroll(ScrollPageBack, 0);
+            EXPECT_DOUBLE_EQ(page.hPos, std::max(end.hPos - 1000, v.hMin)) << zoom << ": a page is the plot's width";
+        }
         for (double hPos : {0.0, -1e9, 1e300}) {
             TimeView synced = v;
             synced.hPos = hPos;
@@ -151,6 +177,39 @@ TEST(TimeView, MappingAndCentreTime)
     EXPECT_DOUBLE_EQ(v.VisibleEnd(), 1.0);
     EXPECT_DOUBLE_EQ(v.TimeAt(v.plotLeft + 50), 0.505);
     EXPECT_DOUBLE_EQ(TimeView::CenterTime(50.0, 41, 141, 100.0), 0.505);
+    // Readings: nothing in the margins before and after the capture; the
+    // pixel at either edge reads the edge. A fitted 1 s capture, 500 px/s.
+    TimeView fit = View(540, 1.0);
+    fit.Fit();
+    struct { int32_t x; double t; } readings[] = {
+        {41, -1}, {41 + 19, -1}, {41 + 20, 0.0}, {41 + 270, 0.5}, {41 + 519, 1.0}, {41 + 520, -1}, {41 + 539, -1},
+    };
+    for (const auto& r : readings) {
+        std::optional<double> t = fit.CaptureTimeAt(r.x);
+        if (r.t < 0) {
+            EXPECT_FALSE(t) << r.x << " reads " << *t;
+        } else {
+            ASSERT_TRUE(t) << r.x;
+            EXPECT_NEAR(*t, r.t, 1.0 / fit.scale) << r.x;
+            EXPECT_GE(*t, 0.0) << r.x;
+            EXPECT_LE(*t, 1.0) << r.x;
+        }
+    }
+    struct { int32_t x1, x2; double t1, t2; } bands[] = {
+        {41, 41 + 270, 0.0, 0.501}, {41 + 520, 41 + 10, 0.0, 1.0}, {41, 41 + 539, 0.0, 1.0}, {41, 41 + 10, -1, -1},
+        {41 + 520, 41 + 539, -1, -1}, {41 + 19, 41 + 20, 0.0, 0.001},
+    };
+    for (const auto& b : bands) {
+        auto span = fit.CaptureSpan(b.x1, b.x2);
+        if (b.t1 < 0) {
+            EXPECT_FALSE(span) << b.x1 << " " << b.x2;
+        } else {
+            ASSERT_TRUE(span) << b.x1 << " " << b.x2;
+            EXPECT_NEAR(span->first, b.t1, 1e-12) << b.x1 << " " << b.x2;
+            EXPECT_NEAR(span->second, b.t2, 1e-12) << b.x1 << " " << b.x2;
+        }
+    }
+
     v.UpdateRange();
     v.GoToTime(0.4);
     EXPECT_DOUBLE_EQ(v.hPos, 40.0);
