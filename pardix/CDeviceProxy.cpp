@@ -149,6 +149,7 @@ bool CDeviceProxy::ReadStatus() {
     if (!ReadRegisters(RegControlBlock, &fresh, sizeof fresh)) return false;
     control_ = fresh;
     TrackTrigger();
+    JudgeStatus();
     stateChanged_.notify_all();  // the upload waits on the image's end bits
     return true;
 }
@@ -353,9 +354,7 @@ int32_t CDeviceProxy::StartCapture() {
         if (!AllocateRecords(configured)) return 0;
     } else {
         cachedCount_.store(0, std::memory_order_release);
-        fetched_ = 0;
-        recordsImageKnown_ = false;
-        recordError_ = 0;
+        ForgetFetch();
     }
     bool ok = WriteControlImage();
     // The last capture's end bits must not let an upload start before the
@@ -762,7 +761,7 @@ int32_t CDeviceProxy::FetchRest() {
         if (uploadState_ != UploadIdle) return 0;  // one runs already: its progress is what shows
         if (offline_ && !keptInAnalyser_) return 0;
         // The analyser's word now on whether it still holds the capture.
-        if (!keptInAnalyser_ && !ReadStatus()) return 0;
+        if (!keptInAnalyser_ && !AskStatus()) return 0;
         if (!StoreShortOfHeld()) return 0;
         // A store that lacks only bytes no packet of the capture owns needs nothing more.
         if (!offline_ && Ended(control_) && !payloadWalked_ && !FetchRecords(0)) return 0;

@@ -3,10 +3,60 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "CDeviceProxy.h"
 
 namespace orvane::pardix {
+
+namespace {
+
+// The capture's data packets among `records`, whose payload was never read from the analyser.
+void MarkPayloadUnread(PacketRecord* records, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i)
+        if (records[i].IsData() && !records[i].PayloadLost()) records[i].SetPayloadOffset(PacketRecord::kPayloadUnread);
+}
+
+}  // namespace
+
+void CDeviceProxy::ForgetFetch() {
+    fetched_ = 0;
+    recordsImageKnown_ = false;
+    recordsGone_ = false;
+    recordError_ = 0;
+    staleEnd_ = rereadNext_ = 0;
+    staleFloor_.store(0, std::memory_order_release);
+}
+
+void CDeviceProxy::PauseBeforeRetry(int attempt) const {
+    if (retryPause_.count() > 0) std::this_thread::sleep_for(retryPause_ * attempt);
+}
+
+bool CDeviceProxy::AskStatus() {
+    for (int attempt = 0; attempt < kRecordReadTries; ++attempt) {
+        if (attempt) PauseBeforeRetry(attempt);
+        if (ReadStatus()) return true;
+    }
+    return false;
+}
+
+void CDeviceProxy::JudgeStatus() {
+    if (offline_) return;  // an opened file's, or a capture kept: the analyser's state is not theirs
+    if (!recordsImageKnown_) {
+        // The image the status poll first saw this capture end with: what it
+        // holds, whether or not a read of its records ever succeeds.
+        if (Ended(control_)) {
+            recordsImage_ = control_;
+            recordsImageKnown_ = true;
+        }
+        return;
+    }
+    if (recordsGone_ || RecordsUnread() == 0 || SameCapture(control_, recordsImage_)) return;
+    // Reset, power-cycled or another capture: what was read of it is all of it
+    // there is, its packets without payload, as a capture kept across a start.
+    recordsGone_ = true;
+    MarkPayloadUnread(records_, fetched_);
+}
 
 bool CDeviceProxy::AllocateRecords(uint32_t count) {
     StopLoading();
@@ -14,9 +64,7 @@ bool CDeviceProxy::AllocateRecords(uint32_t count) {
     auto* fresh = MapRecords(count, false);
     if (!fresh) return false;
     cachedCount_.store(0, std::memory_order_release);
-    fetched_ = 0;
-    recordsImageKnown_ = false;
-    recordError_ = 0;
+    ForgetFetch();
     UnmapRecords(records_, capacity_);
     records_ = fresh;
     capacity_ = count;
@@ -34,14 +82,9 @@ uint32_t CDeviceProxy::GetCount() {
 
 bool CDeviceProxy::FetchRecords(uint32_t index) {
     const bool ended = Ended(control_);
-    if (ended) {
-        // Going on with a capture read in part: only while the analyser still holds it.
-        if (recordsImageKnown_ && !SameCapture(control_, recordsImage_)) return false;
-        if (!recordsImageKnown_) {
-            recordsImage_ = control_;
-            recordsImageKnown_ = true;
-        }
-    }
+    // Going on with a capture read in part only while the analyser still
+    // holds it, as the status read before this one judged (JudgeStatus).
+    if (ended && recordsGone_) return false;
     // Reads from the end of what was read onwards, so the records read stay a
     // prefix even when a reader jumps ahead.
     const uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
@@ -54,8 +97,10 @@ bool CDeviceProxy::FetchRecords(uint32_t index) {
         const uint32_t n = std::min(captured - have, kRecordsPerRead);
         PacketRecord* dst = records_ + have;
         bool read = false;
-        for (int attempt = 0; attempt < kRecordReadTries && !read; ++attempt)
+        for (int attempt = 0; attempt < kRecordReadTries && !read; ++attempt) {
+            if (attempt) PauseBeforeRetry(attempt);
             read = ReadRecords(have * 16 + control_.packetStart, n, dst);
+        }
         if (!read) {
             // What was read stays, and the next read goes on from its end.
             recordError_ = EIO;
@@ -73,6 +118,10 @@ bool CDeviceProxy::FetchRecords(uint32_t index) {
     if (ended && !payloadWalked_) {
         MarkPayloadLost(records_, RecordsBeforeHeldPayload(records_, have, control_.payloadBytesCaptured));
         payloadWalked_ = true;
+        // Rows a pass was served bare stay off the lock-free paths until a
+        // pass has read them whole (UnreadRecords says so meanwhile).
+        rereadNext_ = 0;
+        staleFloor_.store(staleEnd_, std::memory_order_release);
         cachedCount_.store(have, std::memory_order_release);
     }
     return index < have;
@@ -81,7 +130,8 @@ bool CDeviceProxy::FetchRecords(uint32_t index) {
 int32_t CDeviceProxy::ServeUnwalked(uint32_t index, PacketRecord* out) {
     if (index >= fetched_) return RecordEnd;
     *out = records_[index];
-    if (out->IsData()) out->SetPayloadOffset(PacketRecord::kPayloadLost);
+    if (out->IsData() && !out->PayloadLost()) out->SetPayloadOffset(PacketRecord::kPayloadUnread);
+    staleEnd_ = std::max(staleEnd_, index + 1);
     return RecordOk;
 }
 
@@ -94,19 +144,24 @@ uint32_t CDeviceProxy::RecordsUnread() const {
 int32_t CDeviceProxy::UnreadRecords(uint32_t* read, uint32_t* held) {
     std::lock_guard guard(lock_);
     const uint32_t unread = RecordsUnread();
-    if (read) *read = unread ? fetched_ : 0;
-    if (held) *held = unread ? fetched_ + unread : 0;
-    return unread ? (recordError_ ? recordError_ : EIO) : 0;
+    const bool servedBare = !unread && staleFloor_.load(std::memory_order_relaxed) > 0;
+    if (read) *read = unread ? fetched_ : servedBare ? HeldRecords() : 0;
+    if (held) *held = unread ? fetched_ + unread : servedBare ? HeldRecords() : 0;
+    if (servedBare) return kRecordsReadSincePass;
+    if (!unread) return 0;
+    if (recordsGone_) return kRecordsNoLongerHeld;
+    return recordError_ ? recordError_ : EIO;
 }
 
 int32_t CDeviceProxy::GetRecord(uint32_t index, PacketRecord* out) {
     if (!out) return RecordEnd;
     if (loading_.load(std::memory_order_acquire)) WaitLoaded(index);
-    if (index < cachedCount_.load(std::memory_order_acquire)) {
+    if (index < cachedCount_.load(std::memory_order_acquire) && index >= staleFloor_.load(std::memory_order_acquire)) {
         *out = records_[index];
         return RecordOk;
     }
     ReaderLock guard(*this);
+    if (index < staleFloor_.load(std::memory_order_relaxed)) return ServeRead(index, out);
     if (offline_) {
         // Until now the count was what the file announced; it holds what was read.
         if (!loading_.load(std::memory_order_acquire))
@@ -120,16 +175,24 @@ int32_t CDeviceProxy::GetRecord(uint32_t index, PacketRecord* out) {
     // for every row, which may each cost it a time-out.
     const bool readInPart = RecordsUnread() > 0;
     if (readInPart && index != 0 && index < fetched_) return ServeUnwalked(index, out);
-    if (!ReadStatus()) return readInPart ? ServeUnwalked(index, out) : RecordEnd;
+    if (!AskStatus()) return readInPart ? ServeUnwalked(index, out) : RecordEnd;
     // Another capture, or none, since the read failed: what was read is all of it there is.
-    if (readInPart && !SameCapture(control_, recordsImage_)) return ServeUnwalked(index, out);
+    if (readInPart && (recordsGone_ || !SameCapture(control_, recordsImage_))) return ServeUnwalked(index, out);
     uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
     if (index >= captured) return (control_.control & CtlEnded) ? RecordEnd : RecordNotYet;
-    if (FetchRecords(index)) {
-        *out = records_[index];
-        return RecordOk;
-    }
+    if (FetchRecords(index)) return ServeRead(index, out);
     return RecordsUnread() > 0 ? ServeUnwalked(index, out) : RecordEnd;
+}
+
+int32_t CDeviceProxy::ServeRead(uint32_t index, PacketRecord* out) {
+    // A row served bare to a pass before the capture was read whole: whole
+    // now, and once a pass has read each of them again in order, theirs.
+    if (index < staleFloor_.load(std::memory_order_relaxed) && index == rereadNext_ && ++rereadNext_ >= staleEnd_) {
+        staleEnd_ = 0;
+        staleFloor_.store(0, std::memory_order_release);
+    }
+    *out = records_[index];
+    return RecordOk;
 }
 
 int32_t CDeviceProxy::GetPayload(const PacketRecord* record, uint8_t* dst, uint32_t capacity, uint16_t* crc) {
@@ -159,7 +222,11 @@ int32_t CDeviceProxy::GetPayload(const PacketRecord* record, uint8_t* dst, uint3
     uint32_t address = uint32_t(offset) + PayloadImage().payloadStart;
     uint32_t lead = address & 7;
     uint32_t bytes = (lead + length + 7) & ~7u;
-    if (!ReadPayload(address & ~7u, bytes, deviceBuffer_.get())) return 0;
+    // Tried once more at once, as one failed transfer must not cost a packet its bytes.
+    if (!ReadPayload(address & ~7u, bytes, deviceBuffer_.get()) && !ReadPayload(address & ~7u, bytes, deviceBuffer_.get())) {
+        if (crc) *crc = 0;
+        return kPayloadNotRead;
+    }
     return deliver(deviceBuffer_.get() + lead);
 }
 
@@ -172,15 +239,19 @@ void CDeviceProxy::KeepCapture() {
     // Its payload is still in capture memory only while the analyser, asked
     // now, still shows that capture; one reset or power-cycled since has
     // nothing of it to fetch, and its save is refused.
-    keptInAnalyser_ = ReadStatus() && (!Ended(kept_) || SameCapture(control_, kept_));
+    keptInAnalyser_ = AskStatus() && (!Ended(kept_) || SameCapture(control_, kept_));
     // Records the parse has not reached yet are the capture's too, while the analyser holds it.
     if (keptInAnalyser_ && Ended(control_) && !payloadWalked_) FetchRecords(0);
     if (Ended(kept_) && !payloadWalked_ && !recordsImageKnown_) {
         recordsImage_ = kept_;  // ended but never read: its records are all unread
         recordsImageKnown_ = true;
     }
-    // Read in part: which of its packets kept their payload can no longer be told.
-    if (RecordsUnread() > 0) MarkPayloadLost(records_, fetched_);
+    // Read in part: which of its packets kept their payload can no longer be
+    // told, and none of it is read from the analyser again.
+    if (RecordsUnread() > 0) {
+        MarkPayloadUnread(records_, fetched_);
+        recordsGone_ = true;
+    }
     offline_ = true;
     cachedCount_.store(HeldRecords(), std::memory_order_release);
     offlineCount_.store(CachedCount(), std::memory_order_release);
