@@ -602,6 +602,35 @@ TEST(HeldPayload, AReadCutShortIsToldUntilReadWholeAndAnotherCapturesRowsAreNeve
     }
 }
 
+// A payload read from capture memory (before the upload) that fails once is
+// tried again; one that fails again answers that it could not be read.
+TEST(HeldPayload, AFailedPayloadReadFromCaptureMemoryIsTriedAgainThenSaidSo) {
+    emu::EmulatedAnalyser emu;
+    emu.SetPace(0);
+    const emu::BusCapture traffic = OwnBytesTraffic(300, 100);
+    const auto own = OwnPayloads(traffic);
+    emu.SetTraffic(traffic);
+    CDevice device(&emu, "orvane-payload-read-" + std::to_string(::getpid()));
+    CDeviceProxy& source = device.Source();
+    DeviceStatus status;
+    ASSERT_EQ(device.GetStatus(&status), 1);
+    ASSERT_TRUE(source.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+    ASSERT_TRUE(source.StartCapture());
+    ASSERT_EQ(device.GetStatus(&status), 1);
+    PacketRecord r;
+    ASSERT_EQ(source.GetRecord(1, &r), RecordOk);
+    ASSERT_TRUE(r.IsData());
+    Bytes got(r.PayloadLength());
+    uint16_t crc = 0;
+    emu.FailTransfer(1);
+    EXPECT_EQ(source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc), int32_t(got.size()));
+    got.push_back(uint8_t(crc));
+    got.push_back(uint8_t(crc >> 8));
+    EXPECT_EQ(got, own.at(r.Timestamp()));
+    emu.DisconnectAtCommand(1);
+    EXPECT_EQ(source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc), kPayloadNotRead);
+}
+
 // A capture kept across a setup is fetched from the analyser only while a
 // fresh status read still shows it: after a reset its save is refused.
 TEST(HeldPayload, AKeptCaptureTheAnalyserLostIsNeitherFetchedNorSaved) {
