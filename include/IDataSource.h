@@ -18,6 +18,17 @@ constexpr int32_t kFileErrorPayloadShort = -1;
 // holds could not be read from it (UnreadRecords tells how many).
 constexpr int32_t kFileErrorRecordsShort = -2;
 
+// UnreadRecords' answers beside a system error number: the analyser no
+// longer holds the capture, so its rows not read are gone (a save keeps the
+// rows read); or every record is read now, but a pass was served some of
+// them without their payload: a pass from row 0 serves them whole.
+constexpr int32_t kRecordsNoLongerHeld = -1;
+constexpr int32_t kRecordsReadSincePass = -2;
+
+// GetPayload's answer for a packet whose payload the analyser holds but that
+// could not be read from it: no bytes, and the panes say why.
+constexpr int32_t kPayloadNotRead = -1;
+
 // A save's progress and its cancel, shared by the thread that saves and the
 // one that shows it: the bytes the capture files take, the bytes of them
 // written so far, and a request to give the save up.
@@ -91,7 +102,9 @@ public:
     // Of an ended capture whose records could not all be read from the
     // analyser (a read failed, the analyser unplugged): the records read and
     // served so far, and how many it holds; returns why (a system error
-    // number), 0 when nothing is left unread. A later read goes on with the rest.
+    // number, while the analyser may still hold the rest: a later read goes on
+    // with it), kRecordsNoLongerHeld, or kRecordsReadSincePass (all read now);
+    // 0 when nothing is left unread and no pass was served rows short.
     virtual int32_t UnreadRecords(uint32_t* read, uint32_t* held) {
         if (read) *read = 0;
         if (held) *held = 0;

@@ -93,5 +93,8 @@ struct TurnRecords {
 
 // What every pane shows in place of the bytes of such a packet.
 constexpr const char* kPayloadLostText = "分析仪未保留数据";
+// The same for a packet whose payload the analyser held but that was not read
+// from it (a record read cut short), or whose read from it failed.
+constexpr const char* kPayloadUnreadText = "未从分析仪读取数据";
 
 }  // namespace orvane

@@ -26,6 +26,9 @@ struct PacketRecord {
     // The payload offset of a data packet whose payload the capture does not
     // hold; past any payload file, so a reader that knows nothing of it serves none.
     static constexpr uint32_t kPayloadLost = 0xFFFFFFFFu;
+    // The same for one whose payload the analyser held but that was never read
+    // from it (a record read cut short); older readers take it as lost.
+    static constexpr uint32_t kPayloadUnread = 0xFFFFFFFEu;
 
     uint64_t word0 = 0;
     uint64_t word1 = 0;
@@ -70,8 +73,11 @@ struct PacketRecord {
     // Payload bytes without the CRC16; a length field below 2 carries none.
     uint32_t PayloadLength() const { return Length() >= 2 ? Length() - 2u : 0u; }
     // A data packet whose payload the analyser's payload buffer overwrote before
-    // the capture ended: the capture holds its record and none of its bytes.
-    bool PayloadLost() const { return IsData() && PayloadOffset() == kPayloadLost; }
+    // the capture ended, or that was never read from it: the capture holds its
+    // record and none of its bytes.
+    bool PayloadLost() const { return IsData() && PayloadOffset() >= kPayloadUnread; }
+    // Of those, one whose payload the analyser held but that was not read from it.
+    bool PayloadUnread() const { return IsData() && PayloadOffset() == kPayloadUnread; }
 
     // ---- writers ----
     void SetTimestamp(uint64_t t) { word0 = (word0 & ~0xFFFFFFFFFFFFull) | (t & 0xFFFFFFFFFFFFull); }

@@ -21,6 +21,7 @@
 #include "AppDirectory.h"
 #include "CaptureFiles.h"
 #include "CSetupLoader.h"
+#include "RecordFetch.h"
 #include "RegularFile.h"
 
 namespace orvane::pardix {
@@ -33,10 +34,6 @@ constexpr uint8_t kDoneAck[2] = {0xAA, 0x55};
 // A memory read whose data keeps arriving short is given up after this many tries.
 constexpr int kShortReadRetries = 64;
 
-// A failed read of records is tried this often in all, as a save goes on three
-// times with an upload a failed read cut short: one failed transfer costs no rows.
-constexpr int kRecordReadTries = 4;
-
 bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -46,14 +43,6 @@ void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
 uint64_t StoreBytes(const ControlBlock& image) {
     if (image.payloadBytesCaptured == 0) return 0;
     return uint64_t(image.payloadBytesCaptured) + 1024 - image.payloadStart % 8;
-}
-
-// The analyser shows `now` the capture that ended as `then`: a reset, a power
-// cycle or another capture changes its end bits or where and how much it holds.
-bool SameCapture(const ControlBlock& now, const ControlBlock& then) {
-    return Ended(now) && now.packetMask == then.packetMask && now.payloadMask == then.payloadMask &&
-           now.packetStart == then.packetStart && now.packetBytesCaptured == then.packetBytesCaptured &&
-           now.payloadStart == then.payloadStart && now.payloadBytesCaptured == then.payloadBytesCaptured;
 }
 
 }  // namespace
@@ -160,6 +149,7 @@ bool CDeviceProxy::ReadStatus() {
     if (!ReadRegisters(RegControlBlock, &fresh, sizeof fresh)) return false;
     control_ = fresh;
     TrackTrigger();
+    JudgeStatus();
     stateChanged_.notify_all();  // the upload waits on the image's end bits
     return true;
 }
@@ -217,161 +207,6 @@ void CDeviceProxy::StopLoading() {
     stopLoading_ = true;
     if (loader_.joinable()) loader_.join();
     stopLoading_ = false;
-}
-
-bool CDeviceProxy::AllocateRecords(uint32_t count) {
-    StopLoading();
-    // Not populated: a 32 M-record array costs nothing until records arrive.
-    auto* fresh = MapRecords(count, false);
-    if (!fresh) return false;
-    cachedCount_.store(0, std::memory_order_release);
-    fetched_ = 0;
-    recordsImageKnown_ = false;
-    recordError_ = 0;
-    UnmapRecords(records_, capacity_);
-    records_ = fresh;
-    capacity_ = count;
-    return true;
-}
-
-uint32_t CDeviceProxy::GetCount() {
-    if (offline_) return offlineCount_.load(std::memory_order_acquire);
-    std::lock_guard guard(lock_);
-    if (!ReadStatus()) return 0;
-    // An analyser that answers all ones (power-cycled mid-capture) must not make
-    // us promise more records than the array set up for this capture holds.
-    return std::min(control_.packetBytesCaptured / 16, capacity_);
-}
-
-bool CDeviceProxy::FetchRecords(uint32_t index) {
-    const bool ended = Ended(control_);
-    if (ended) {
-        // Going on with a capture read in part: only while the analyser still holds it.
-        if (recordsImageKnown_ && !SameCapture(control_, recordsImage_)) return false;
-        if (!recordsImageKnown_) {
-            recordsImage_ = control_;
-            recordsImageKnown_ = true;
-        }
-    }
-    // Reads from the end of what was read onwards, so the records read stay a
-    // prefix even when a reader jumps ahead.
-    const uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
-    // An ended capture is read whole before any of it is served from the
-    // cache: which packets lost their payload to the ring shows only from its
-    // newest end. Until it ends each read asks the analyser.
-    const uint32_t want = ended ? captured : std::min(index + 1, captured);
-    uint32_t have = fetched_;
-    while (have < want) {
-        const uint32_t n = std::min(captured - have, kRecordsPerRead);
-        PacketRecord* dst = records_ + have;
-        bool read = false;
-        for (int attempt = 0; attempt < kRecordReadTries && !read; ++attempt)
-            read = ReadRecords(have * 16 + control_.packetStart, n, dst);
-        if (!read) {
-            // What was read stays, and the next read goes on from its end.
-            recordError_ = EIO;
-            return false;
-        }
-        const uint32_t payloadSize = control_.payloadMask + 1;  // wraps to 0 for a 4 GiB buffer, as the mask does
-        for (uint32_t i = 0; i < n; ++i) {
-            if (!dst[i].IsData()) continue;
-            uint32_t relative = (dst[i].PayloadOffset() - control_.payloadStart + payloadSize) & control_.payloadMask;
-            dst[i].SetPayloadOffset(relative);
-        }
-        fetched_ = have += n;
-    }
-    recordError_ = 0;
-    if (ended && !payloadWalked_) {
-        MarkPayloadLost(records_, RecordsBeforeHeldPayload(records_, have, control_.payloadBytesCaptured));
-        payloadWalked_ = true;
-        cachedCount_.store(have, std::memory_order_release);
-    }
-    return index < have;
-}
-
-int32_t CDeviceProxy::ServeUnwalked(uint32_t index, PacketRecord* out) {
-    if (index >= fetched_) return RecordEnd;
-    *out = records_[index];
-    if (out->IsData()) out->SetPayloadOffset(PacketRecord::kPayloadLost);
-    return RecordOk;
-}
-
-uint32_t CDeviceProxy::RecordsUnread() const {
-    if (!recordsImageKnown_ || payloadWalked_) return 0;
-    const uint32_t held = std::min(recordsImage_.packetBytesCaptured / 16, capacity_);
-    return held > fetched_ ? held - fetched_ : 0;
-}
-
-int32_t CDeviceProxy::UnreadRecords(uint32_t* read, uint32_t* held) {
-    std::lock_guard guard(lock_);
-    const uint32_t unread = RecordsUnread();
-    if (read) *read = unread ? fetched_ : 0;
-    if (held) *held = unread ? fetched_ + unread : 0;
-    return unread ? (recordError_ ? recordError_ : EIO) : 0;
-}
-
-int32_t CDeviceProxy::GetRecord(uint32_t index, PacketRecord* out) {
-    if (!out) return RecordEnd;
-    if (loading_.load(std::memory_order_acquire)) WaitLoaded(index);
-    if (index < cachedCount_.load(std::memory_order_acquire)) {
-        *out = records_[index];
-        return RecordOk;
-    }
-    ReaderLock guard(*this);
-    if (offline_) {
-        // Until now the count was what the file announced; it holds what was read.
-        if (!loading_.load(std::memory_order_acquire))
-            offlineCount_.store(std::min(offlineCount_.load(), CachedCount()), std::memory_order_release);
-        return RecordEnd;
-    }
-    if (uploadState_ == UploadQuit) return RecordEnd;
-    if (index >= capacity_) return RecordEnd;  // can never be held by this capture's array
-    // An ended capture read in part since a read failed: the analyser is asked
-    // again when a pass starts over or reaches the end of what was read, not
-    // for every row, which may each cost it a time-out.
-    const bool readInPart = RecordsUnread() > 0;
-    if (readInPart && index != 0 && index < fetched_) return ServeUnwalked(index, out);
-    if (!ReadStatus()) return readInPart ? ServeUnwalked(index, out) : RecordEnd;
-    // Another capture, or none, since the read failed: what was read is all of it there is.
-    if (readInPart && !SameCapture(control_, recordsImage_)) return ServeUnwalked(index, out);
-    uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
-    if (index >= captured) return (control_.control & CtlEnded) ? RecordEnd : RecordNotYet;
-    if (FetchRecords(index)) {
-        *out = records_[index];
-        return RecordOk;
-    }
-    return RecordsUnread() > 0 ? ServeUnwalked(index, out) : RecordEnd;
-}
-
-int32_t CDeviceProxy::GetPayload(const PacketRecord* record, uint8_t* dst, uint32_t capacity, uint16_t* crc) {
-    if (!record) return 0;
-    const uint32_t length = record->Length();
-    // No room even for the CRC16, or the analyser overwrote it: nothing to serve.
-    if (length < 2 || record->PayloadLost()) {
-        if (crc) *crc = 0;
-        return 0;
-    }
-    const uint32_t payload = length - 2;
-    const uint64_t offset = record->PayloadOffset();
-    auto deliver = [&](const uint8_t* bytes) {
-        if (dst) std::memcpy(dst, bytes, std::min(payload, capacity));
-        if (crc) *crc = uint16_t(bytes[payload] | bytes[payload + 1] << 8);
-        return int32_t(payload);
-    };
-
-    ReaderLock guard(*this);
-    if (offset + length <= store_.Size()) {
-        if (const uint8_t* bytes = store_.View(offset, length)) return deliver(bytes);
-        return 0;
-    }
-    if (offline_ && !keptInAnalyser_) return 0;
-    // Not in the store yet: straight from capture memory, 8-byte aligned, where
-    // this capture's own image says it lies.
-    uint32_t address = uint32_t(offset) + PayloadImage().payloadStart;
-    uint32_t lead = address & 7;
-    uint32_t bytes = (lead + length + 7) & ~7u;
-    if (!ReadPayload(address & ~7u, bytes, deviceBuffer_.get())) return 0;
-    return deliver(deviceBuffer_.get() + lead);
 }
 
 void CDeviceProxy::TrackTrigger() {
@@ -519,9 +354,7 @@ int32_t CDeviceProxy::StartCapture() {
         if (!AllocateRecords(configured)) return 0;
     } else {
         cachedCount_.store(0, std::memory_order_release);
-        fetched_ = 0;
-        recordsImageKnown_ = false;
-        recordError_ = 0;
+        ForgetFetch();
     }
     bool ok = WriteControlImage();
     // The last capture's end bits must not let an upload start before the
@@ -928,7 +761,7 @@ int32_t CDeviceProxy::FetchRest() {
         if (uploadState_ != UploadIdle) return 0;  // one runs already: its progress is what shows
         if (offline_ && !keptInAnalyser_) return 0;
         // The analyser's word now on whether it still holds the capture.
-        if (!keptInAnalyser_ && !ReadStatus()) return 0;
+        if (!keptInAnalyser_ && !AskStatus()) return 0;
         if (!StoreShortOfHeld()) return 0;
         // A store that lacks only bytes no packet of the capture owns needs nothing more.
         if (!offline_ && Ended(control_) && !payloadWalked_ && !FetchRecords(0)) return 0;
@@ -972,29 +805,6 @@ int32_t CDeviceProxy::DiscardCapture() {
     // Its bytes are no one's now; the next upload makes it afresh.
     if (!tempFolder_.empty()) ::unlink((tempFolder_ + "/" + kStoreName).c_str());
     return 1;
-}
-
-void CDeviceProxy::KeepCapture() {
-    std::lock_guard guard(lock_);
-    if (offline_) return;  // an opened file, or a capture kept already
-    // What the parse read is the capture: the reset that comes next clears the
-    // analyser's end bits, and a new storage size changes its masks.
-    kept_ = uploadedKnown_ ? uploaded_ : control_;
-    // Its payload is still in capture memory only while the analyser, asked
-    // now, still shows that capture; one reset or power-cycled since has
-    // nothing of it to fetch, and its save is refused.
-    keptInAnalyser_ = ReadStatus() && (!Ended(kept_) || SameCapture(control_, kept_));
-    // Records the parse has not reached yet are the capture's too, while the analyser holds it.
-    if (keptInAnalyser_ && Ended(control_) && !payloadWalked_) FetchRecords(0);
-    if (Ended(kept_) && !payloadWalked_ && !recordsImageKnown_) {
-        recordsImage_ = kept_;  // ended but never read: its records are all unread
-        recordsImageKnown_ = true;
-    }
-    // Read in part: which of its packets kept their payload can no longer be told.
-    if (RecordsUnread() > 0) MarkPayloadLost(records_, fetched_);
-    offline_ = true;
-    cachedCount_.store(HeldRecords(), std::memory_order_release);
-    offlineCount_.store(CachedCount(), std::memory_order_release);
 }
 
 }  // namespace orvane::pardix

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -77,6 +78,9 @@ public:
     int32_t ClearMemory() override;
     const PacketRecord* PeekRecords(uint32_t index, uint32_t* count) override {
         uint32_t cached = cachedCount_.load(std::memory_order_acquire);
+        // Rows a pass was served without their payload go through GetRecord
+        // until a pass has read them again.
+        if (index < staleFloor_.load(std::memory_order_acquire)) cached = 0;
         *count = index < cached ? cached - index : 0;
         return *count ? records_ + index : nullptr;
     }
@@ -107,6 +111,10 @@ public:
     uint32_t UploadStateNow() const { return uploadState_.load(); }
     // The private folder of the temporary payload store; empty until the first upload.
     std::string TemporaryFolder() const;
+    // The pause before a failed read of records or status is tried again,
+    // times the tries so far, so that a short hiccup does not use them all up.
+    static constexpr std::chrono::milliseconds kRetryPause{25};
+    void SetRetryPause(std::chrono::milliseconds pause) { retryPause_ = pause; }
     // Ends the upload thread; the source then serves only what it holds.
     void Shutdown();
     // Goes on with an upload cut short, from where the store ends, while the
@@ -167,9 +175,21 @@ protected:
     // without payload, since which of its packets the ring wrote over shows
     // only from its newest end. The caller holds the data-source lock.
     int32_t ServeUnwalked(uint32_t index, PacketRecord* out);
+    // Record `index` as read, walked; counts a pass's reading again of the rows served bare.
+    int32_t ServeRead(uint32_t index, PacketRecord* out);
     // The records the ended capture on hand holds that were never read; the
     // caller holds the data-source lock.
     uint32_t RecordsUnread() const;
+    // A status read tried as a record read is; the caller holds the data-source lock.
+    bool AskStatus();
+    // Before try `attempt` (from 1) of a failed read.
+    void PauseBeforeRetry(int attempt) const;
+    // After each status read: the first ended image is the one this capture's
+    // records are judged by; a later one that is not that capture's means the
+    // rows not read are gone. The caller holds the data-source lock.
+    void JudgeStatus();
+    // Drops what the record fetch knew of the capture on hand.
+    void ForgetFetch();
     bool WriteControlImage();
     // Fills the command block afresh and sends it; inline data only for register writes.
     bool SendBlock(uint16_t opcode, uint16_t argument, uint32_t address, uint32_t length,
@@ -239,6 +259,17 @@ protected:
     ControlBlock recordsImage_{};
     bool recordsImageKnown_ = false;
     int recordError_ = 0;
+    // A status read showed that the analyser no longer holds the capture read
+    // in part: its rows read are all of it there is. Under the lock.
+    bool recordsGone_ = false;
+    // Rows [0, staleEnd_) were served without their payload while the
+    // capture was read in part; once it is read whole, rows below staleFloor_
+    // are served under the lock until a pass has read them again in order
+    // (rereadNext_ is how far). Under the lock, staleFloor_ also read without.
+    uint32_t staleEnd_ = 0;
+    uint32_t rereadNext_ = 0;
+    std::atomic<uint32_t> staleFloor_{0};
+    std::chrono::milliseconds retryPause_{kRetryPause};
     // Records read from the analyser into the array; served from the cache
     // only once the capture has ended and they are settled. Under the lock.
     uint32_t fetched_ = 0;

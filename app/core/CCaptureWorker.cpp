@@ -126,11 +126,30 @@ void CCaptureWorker::RunParse() {
     // Even without a source: the parse then forgets the last capture's devices,
     // so an empty tree is stored rather than a stale one.
     parser.SetDataSource(source);
-    const bool whole = parser.Parse(this) != 0;
+    bool whole = parser.Parse(this) != 0;
     {
         std::lock_guard lock(stateMutex_);
         parsing_ = false;
         if (state_ == uint32_t(CaptureState::Quit)) return;
+    }
+    uint32_t read = 0, held = 0;
+    int32_t unread = source && !parser.Cancelled() ? source->UnreadRecords(&read, &held) : 0;
+    if (unread == kRecordsReadSincePass) {
+        // A replug let the rest be read during the pass, after rows it was
+        // served without the payload the analyser holds: parsed again, whole.
+        ResetTrees();
+        {
+            std::lock_guard lock(stateMutex_);
+            if (state_ == uint32_t(CaptureState::Quit)) return;
+            parsing_ = true;
+        }
+        whole = parser.Parse(this) != 0;
+        {
+            std::lock_guard lock(stateMutex_);
+            parsing_ = false;
+            if (state_ == uint32_t(CaptureState::Quit)) return;
+        }
+        unread = !parser.Cancelled() ? source->UnreadRecords(&read, &held) : 0;
     }
     // A file read on after the open that shrank or failed ends the capture
     // where it could be read: the user is told, never shown less in silence.
@@ -139,9 +158,10 @@ void CCaptureWorker::RunParse() {
         options_.warning(ShortReadWarning(source->GetCount(), opened));
     // Nor a capture whose record read from the analyser failed part way: the
     // list holds the rows read, and a save after a replug reads the rest.
-    uint32_t read = 0, held = 0;
-    if (source && !parser.Cancelled() && source->UnreadRecords(&read, &held) && options_.warning)
-        options_.warning(UnreadRecordsWarning(read, held));
+    if (unread && options_.warning)
+        options_.warning(unread == kRecordsNoLongerHeld ? RecordsGoneWarning(read, held)
+                         : unread == kRecordsReadSincePass ? kRowsShownBareWarning
+                                                           : UnreadRecordsWarning(read, held));
     if (!whole && options_.warning) options_.warning(kParseOutOfMemoryWarning);
 
     std::string tree;
@@ -548,6 +568,11 @@ void CCaptureWorker::PublishMarks() {
 
 std::string CCaptureWorker::ShortReadWarning(uint32_t read, uint32_t expected) {
     return "捕获文件未能读完：只读到 " + Grouped(read) + " 个包，文件原有 " + Grouped(expected) + " 个。";
+}
+
+std::string CCaptureWorker::RecordsGoneWarning(uint32_t read, uint32_t held) {
+    return "未能从分析仪读完捕获：只读到 " + Grouped(read) + " 个包，分析仪共有 " + Grouped(held) +
+           " 个；分析仪已不再保存这次捕获，其余的包无法再读取，列出的包不显示数据。";
 }
 
 std::string CCaptureWorker::UnreadRecordsWarning(uint32_t read, uint32_t held) {

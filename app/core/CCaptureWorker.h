@@ -131,6 +131,10 @@ public:
     // What the user is told when `read` of the `held` records of an ended
     // capture could be read from the analyser.
     static std::string UnreadRecordsWarning(uint32_t read, uint32_t held);
+    // The same once the analyser no longer holds the capture: no replug can help.
+    static std::string RecordsGoneWarning(uint32_t read, uint32_t held);
+    // A parse again after a replug that still got rows without their payload.
+    static constexpr const char* kRowsShownBareWarning = "部分包在分析仪恢复连接前列出，未显示数据；保存项目后再打开即可完整显示。";
     static constexpr const char* kStartFailedWarning = "分析仪未能开始捕获，之前的捕获数据已清除。";
     // A parse or decoding that ran out of memory shows what it had built.
     static constexpr const char* kParseOutOfMemoryWarning = "内存不足：捕获只解析了一部分，其后的包没有列出。";

@@ -209,10 +209,15 @@ std::string COrvaneDoc::PayloadShortError(const std::string& file, uint32_t firs
 }
 
 std::string COrvaneDoc::RecordsShortError(const std::string& file, uint32_t read, uint32_t held, int reason) {
-    std::string text = "无法保存捕获文件“" + file + "”：未能从分析仪读完捕获记录，只读到 " + Grouped(read) +
-                       " 个包，分析仪共有 " + Grouped(held) + " 个";
-    if (reason > 0) text += "（" + std::generic_category().message(reason) + "）";
-    return text + "；重新连接分析仪后再保存即可读全。";
+    // The system's own words (in English) have no place in the sentence: the count says it.
+    (void)reason;
+    return "无法保存捕获文件“" + file + "”：未能从分析仪读完捕获记录，只读到 " + Grouped(read) +
+           " 个包，分析仪共有 " + Grouped(held) + " 个；重新连接分析仪后再保存即可读全。";
+}
+
+std::string COrvaneDoc::RecordsGoneNotice(uint32_t read, uint32_t held) {
+    return "项目已保存，但只含读到的 " + Grouped(read) + " 个包（分析仪原有 " + Grouped(held) +
+           " 个）：分析仪已不再保存这次捕获，其余的包无法再读取，保存的包不含数据。";
 }
 
 std::optional<CaptureMismatch> COrvaneDoc::CompareWithRecord(const xml::Node& node, const std::string& file,
@@ -304,6 +309,9 @@ bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, st
         // The save marked every packet whose payload the capture lacks; older
         // projects lack this and are walked on open (older versions ignore it).
         if (packet) packet.setAttribute("PayloadMarked", "1");
+        // Saved as read: the analyser holds the rest no more, and the user is told.
+        uint32_t read = 0, held = 0;
+        if (error && source->UnreadRecords(&read, &held) == kRecordsNoLongerHeld) *error = RecordsGoneNotice(read, held);
     }
     if (cancelled()) return failWith({});
     if (const int code = WriteDurably(names.projectTemp, project_.fileText(), names.project)) return fail(names.project, code);

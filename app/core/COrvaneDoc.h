@@ -118,6 +118,9 @@ public:
     // A save refused because records the analyser holds could not be read
     // from it: how many were read of how many, and the system's reason.
     static std::string RecordsShortError(const std::string& file, uint32_t read, uint32_t held, int reason);
+    // Left in the error text of a save that succeeded with the rows read of a
+    // capture the analyser no longer holds.
+    static std::string RecordsGoneNotice(uint32_t read, uint32_t held);
 
 private:
     std::string ElementText(const char* xpath) const;

@@ -818,6 +818,8 @@ bool CMainFrame::SaveProject(const QString& path) {
     path_ = path;
     AddRecentFile(path);
     UpdateTitle();
+    // Saved, with what the user must know of it (a capture saved as read in part).
+    if (!error.empty()) Tell(QMessageBox::Information, QString::fromStdString(error));
     return true;
 }
 

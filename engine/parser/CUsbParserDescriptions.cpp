@@ -447,16 +447,16 @@ int32_t CUsbParser::GetPacketDetail(UsbItem* item, std::string& xml) {
     if (IsDataType(type)) {
         const int64_t payload = r.PayloadLength();
         add("PID", typeName, 0, 8);
-        if (r.PayloadLost()) {
+        uint16_t crc = 0;
+        const bool unread = r.PayloadUnread() ||
+                            (!r.PayloadLost() && r.Length() >= 2 && source_ &&
+                             source_->GetPayload(&r, nullptr, 0, &crc) == kPayloadNotRead);
+        if (r.PayloadLost() || unread) {
             // Neither bytes nor CRC: the data pane holds the PID alone.
-            add("Data", kPayloadLostText, 8, 0);
+            add("Data", unread ? kPayloadUnreadText : kPayloadLostText, 8, 0);
         } else {
             add("Data", Dec(payload) + " bytes", 8, 8 * payload);
-            if (r.Length() >= 2) {
-                uint16_t crc = 0;
-                if (source_) source_->GetPayload(&r, nullptr, 0, &crc);  // the CRC alone
-                add("CRC-16", Dec(crc), 8 + 8 * payload, 16);
-            }
+            if (r.Length() >= 2) add("CRC-16", Dec(crc), 8 + 8 * payload, 16);
         }
     } else if (IsHandshakeType(type)) {
         add("PID", typeName, 0, 8);

@@ -91,6 +91,17 @@ TEST(Descriptions, APacketWhosePayloadTheCaptureLacks) {
 
     for (auto [item, answer] : {std::pair{data, 1}, {lost, 1}, {lost->children[0], 0}, {kept, 0}})
         EXPECT_EQ(d.parser.OnNotify(NotifyPayloadLost, item, 0), answer) << item->type;
+
+    // One whose payload the analyser held but that was never read from it says so instead.
+    B again(SpeedFull);
+    again.In(2, 1, PidData0, {1, 2, 3, 4});
+    emu::BusCapture unread = again.Take();
+    unread.records[1].SetPayloadOffset(PacketRecord::kPayloadUnread);
+    Described u(std::move(unread));
+    ASSERT_EQ(u.parser.GetDetail(u.Top(0)->children[1], xml), 1);
+    EXPECT_NE(xml.find(kPayloadUnreadText), std::string::npos) << xml;
+    EXPECT_EQ(xml.find(kPayloadLostText), std::string::npos) << xml;
+    EXPECT_EQ(u.parser.OnNotify(NotifyPayloadLost, u.Top(0), 0), 1) << "no data, as a lost one";
 }
 
 // A NAKed attempt of a stage carries none of the transfer's data: its packet

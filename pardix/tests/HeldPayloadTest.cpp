@@ -444,6 +444,193 @@ TEST(HeldPayload, AFailedRecordReadIsTriedAgainAndAnUnplugServesTheRowsReadThenA
     }
 }
 
+// A record read cut short at its first status read, one that clears during a
+// pass, and one the analyser's next capture outlives: every pass is told what
+// it was served, a save is refused only while the analyser may still give the
+// rest, and no row of another capture is ever served or saved as this one's.
+TEST(HeldPayload, AReadCutShortIsToldUntilReadWholeAndAnotherCapturesRowsAreNeverThisOnes) {
+    enum class Fault { StatusFailsOnce, StatusReplyFailsOnce, UnpluggedAtTheStatus, ReplugMidPass, ReplugBeforeAPass, AnotherCapture };
+    const std::pair<Fault, const char*> faults[] = {
+        {Fault::StatusFailsOnce, "the status read fails once"},
+        {Fault::StatusReplyFailsOnce, "the status reply fails once"},
+        {Fault::UnpluggedAtTheStatus, "unplugged at the first status read"},
+        {Fault::ReplugMidPass, "replugged half-way through the rows read"},
+        {Fault::ReplugBeforeAPass, "replugged before a pass from row 0"},
+        {Fault::AnotherCapture, "another capture on the analyser"},
+    };
+    const uint32_t cut = 3 * kRecordsPerRead;  // DisconnectAtCommand(8): the status read and three blocks pass
+    for (const auto& [fault, name] : faults) {
+        SCOPED_TRACE(name);
+        const emu::BusCapture traffic = OwnBytesTraffic(1500, 8);
+        const auto own = OwnPayloads(traffic);
+        emu::EmulatedAnalyser emu;
+        emu.SetTraffic(traffic);
+        CDevice device(&emu, "orvane-record-cut-" + std::to_string(::getpid()));
+        app::SetupXml setup;
+        ASSERT_TRUE(setup.SetPacketRecords(32768));
+        ASSERT_TRUE(setup.SetPayloadBytes(1u << 20));
+        ASSERT_EQ(device.ApplySetup(setup.Text().c_str()), 1);
+        ASSERT_EQ(device.Start(), 1);
+        DeviceStatus status{};
+        for (int polls = 0; polls < 20000 && !(status.flags & StatusComplete); ++polls)
+            ASSERT_EQ(device.GetStatus(&status), 1);
+        ASSERT_TRUE(status.flags & StatusComplete);
+        const uint32_t n = status.packets;
+        ASSERT_GT(n, cut + kRecordsPerRead);
+        const size_t written = emu.RecordsWritten();
+        const std::vector<PacketRecord> kept(traffic.records.begin() + ptrdiff_t(written - n),
+                                             traffic.records.begin() + ptrdiff_t(written));
+        const size_t held = HeldOf(traffic, written, n, status.payloadBytes);
+        CDeviceProxy& source = device.Source();
+        source.SetRetryPause(std::chrono::milliseconds(0));
+        // The store holds the payload (but for another capture's, whose save must fetch none).
+        if (fault != Fault::AnotherCapture) {
+            ASSERT_EQ(source.BeginUpload(), 1);
+            ASSERT_NO_FATAL_FAILURE(WaitIdle(source));
+        }
+        TempDir dir;
+        auto save = [&] { return source.OpenOrSave((dir / "c.ph").c_str(), (dir / "c.data").c_str(), 1); };
+        auto reopened = [&](std::vector<PacketRecord>* rows) {
+            CDeviceProxy opened(&emu);
+            EXPECT_EQ(opened.OpenOrSave((dir / "c.ph").c_str(), (dir / "c.data").c_str(), 0), 1);
+            PacketRecord r;
+            for (uint32_t i = 0; opened.GetRecord(i, &r) == RecordOk; ++i) rows->push_back(r);
+            return Check(opened, own, "reopened", &kept);
+        };
+        uint32_t read = 0, all = 0;
+
+        if (fault == Fault::StatusFailsOnce || fault == Fault::StatusReplyFailsOnce) {
+            emu.FailTransfer(fault == Fault::StatusFailsOnce ? 1 : 2);
+            const Seen seen = Check(source, own, name, &kept);
+            EXPECT_EQ(seen.rows, n) << "the status read is tried again";
+            EXPECT_EQ(seen.held, held);
+            EXPECT_EQ(source.UnreadRecords(&read, &all), 0);
+            continue;
+        }
+        if (fault == Fault::UnpluggedAtTheStatus) {
+            emu.DisconnectAtCommand(1);
+            EXPECT_EQ(Check(source, own, name, &kept).rows, 0u);
+            // Judged by the image the status poll saw it end with: 0 of all, told.
+            EXPECT_EQ(source.UnreadRecords(&read, &all), EIO);
+            EXPECT_EQ(read, 0u);
+            EXPECT_EQ(all, n);
+            EXPECT_EQ(save(), 0);
+            EXPECT_EQ(source.LastFileError(nullptr), kFileErrorRecordsShort);
+            EXPECT_FALSE(fs::exists(dir / "c.ph"));
+            emu.Reconnect();
+            const Seen whole = Check(source, own, "after the replug", &kept);
+            EXPECT_EQ(whole.rows, n);
+            EXPECT_EQ(whole.held, held);
+            EXPECT_EQ(source.UnreadRecords(&read, &all), 0);
+            ASSERT_EQ(save(), 1);
+            std::vector<PacketRecord> rows;
+            EXPECT_EQ(reopened(&rows).held, held);
+            EXPECT_EQ(rows.size(), n);
+            continue;
+        }
+
+        emu.DisconnectAtCommand(8);
+        EXPECT_EQ(Check(source, own, "unplugged", &kept).rows, cut);
+        EXPECT_EQ(source.UnreadRecords(&read, &all), EIO) << "the analyser may still give the rest";
+        EXPECT_EQ(read, cut);
+        EXPECT_EQ(all, n);
+
+        if (fault == Fault::ReplugMidPass) {
+            // The rows read before the replug come bare, the rest whole.
+            size_t rows = 0, bare = 0, bareHeld = 0;
+            PacketRecord r;
+            for (uint32_t i = 0; source.GetRecord(i, &r) == RecordOk; ++i) {
+                if (i == cut / 2) emu.Reconnect();
+                ++rows;
+                bare += r.PayloadUnread();
+                bareHeld += i < cut && r.IsData() && !r.PayloadLost();
+            }
+            EXPECT_EQ(rows, n);
+            EXPECT_GT(bare, 0u);
+            EXPECT_EQ(bareHeld, 0u);
+            // Told: every record is read now, but that pass lacked the payload of some.
+            EXPECT_EQ(source.UnreadRecords(&read, &all), kRecordsReadSincePass);
+            EXPECT_EQ(read, n);
+            EXPECT_EQ(all, n);
+            // A reader of a row here and there (the list) is no pass.
+            for (uint32_t i = 0; i < cut; ++i) ASSERT_EQ(source.GetRecord(i % 40, &r), RecordOk);
+            EXPECT_EQ(source.UnreadRecords(&read, &all), kRecordsReadSincePass);
+            const unsigned commands = emu.CommandCount();
+            const Seen whole = Check(source, own, "the pass after", &kept);
+            EXPECT_EQ(whole.rows, n);
+            EXPECT_EQ(whole.held, held);
+            EXPECT_EQ(emu.CommandCount(), commands + 1) << "served from memory: only the end asks the analyser";
+            EXPECT_EQ(source.UnreadRecords(&read, &all), 0) << "a pass from row 0 read them again";
+            continue;
+        }
+        if (fault == Fault::ReplugBeforeAPass) {
+            emu.Reconnect();
+            // A new pass asks the analyser again at its first row.
+            const Seen whole = Check(source, own, "after the replug", &kept);
+            EXPECT_EQ(whole.rows, n);
+            EXPECT_EQ(whole.held, held);
+            EXPECT_EQ(source.UnreadRecords(&read, &all), 0);
+            continue;
+        }
+
+        // Another program runs a capture on the analyser: the rest of this one is gone.
+        emu.Reconnect();
+        {
+            CDeviceProxy other(&emu);
+            ASSERT_TRUE(other.ConfigureStorage(32768 * 16, 32768 * 16, 1u << 20, 1u << 20, 0));
+            emu.SetTraffic(InTraffic(cut + 2 * kRecordsPerRead));
+            ASSERT_TRUE(other.StartCapture());
+            DeviceStatus theirs{};
+            for (int polls = 0; polls < 20000 && !(theirs.flags & StatusComplete); ++polls)
+                ASSERT_EQ(other.GetStatus(&theirs), 1);
+            ASSERT_TRUE(theirs.flags & StatusComplete);
+            ASSERT_NE(theirs.packets, n);
+        }
+        const Seen rest = Check(source, own, "another capture shown", &kept);
+        EXPECT_EQ(rest.rows, cut);
+        EXPECT_EQ(rest.held, 0u);
+        EXPECT_EQ(source.UnreadRecords(&read, &all), kRecordsNoLongerHeld) << "a replug cannot help";
+        EXPECT_EQ(read, cut);
+        EXPECT_EQ(all, n);
+        // Saved as read, each packet without payload, as a capture kept across a start.
+        ASSERT_EQ(save(), 1);
+        std::vector<PacketRecord> rows;
+        EXPECT_EQ(reopened(&rows).held, 0u);
+        ASSERT_EQ(rows.size(), cut);
+        for (uint32_t i = 0; i < cut; ++i)
+            if (rows[i].IsData()) ASSERT_TRUE(rows[i].PayloadUnread()) << "record " << i;
+    }
+}
+
+// A payload read from capture memory (before the upload) that fails once is
+// tried again; one that fails again answers that it could not be read.
+TEST(HeldPayload, AFailedPayloadReadFromCaptureMemoryIsTriedAgainThenSaidSo) {
+    emu::EmulatedAnalyser emu;
+    emu.SetPace(0);
+    const emu::BusCapture traffic = OwnBytesTraffic(300, 100);
+    const auto own = OwnPayloads(traffic);
+    emu.SetTraffic(traffic);
+    CDevice device(&emu, "orvane-payload-read-" + std::to_string(::getpid()));
+    CDeviceProxy& source = device.Source();
+    DeviceStatus status;
+    ASSERT_EQ(device.GetStatus(&status), 1);
+    ASSERT_TRUE(source.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+    ASSERT_TRUE(source.StartCapture());
+    ASSERT_EQ(device.GetStatus(&status), 1);
+    PacketRecord r;
+    ASSERT_EQ(source.GetRecord(1, &r), RecordOk);
+    ASSERT_TRUE(r.IsData());
+    Bytes got(r.PayloadLength());
+    uint16_t crc = 0;
+    emu.FailTransfer(1);
+    EXPECT_EQ(source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc), int32_t(got.size()));
+    got.push_back(uint8_t(crc));
+    got.push_back(uint8_t(crc >> 8));
+    EXPECT_EQ(got, own.at(r.Timestamp()));
+    emu.DisconnectAtCommand(1);
+    EXPECT_EQ(source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc), kPayloadNotRead);
+}
+
 // A capture kept across a setup is fetched from the analyser only while a
 // fresh status read still shows it: after a reset its save is refused.
 TEST(HeldPayload, AKeptCaptureTheAnalyserLostIsNeitherFetchedNorSaved) {

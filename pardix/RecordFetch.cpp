@@ -1,0 +1,260 @@
+#include "RecordFetch.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "CDeviceProxy.h"
+
+namespace orvane::pardix {
+
+namespace {
+
+// The capture's data packets among `records`, whose payload was never read from the analyser.
+void MarkPayloadUnread(PacketRecord* records, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i)
+        if (records[i].IsData() && !records[i].PayloadLost()) records[i].SetPayloadOffset(PacketRecord::kPayloadUnread);
+}
+
+}  // namespace
+
+void CDeviceProxy::ForgetFetch() {
+    fetched_ = 0;
+    recordsImageKnown_ = false;
+    recordsGone_ = false;
+    recordError_ = 0;
+    staleEnd_ = rereadNext_ = 0;
+    staleFloor_.store(0, std::memory_order_release);
+}
+
+void CDeviceProxy::PauseBeforeRetry(int attempt) const {
+    if (retryPause_.count() > 0) std::this_thread::sleep_for(retryPause_ * attempt);
+}
+
+bool CDeviceProxy::AskStatus() {
+    for (int attempt = 0; attempt < kRecordReadTries; ++attempt) {
+        if (attempt) PauseBeforeRetry(attempt);
+        if (ReadStatus()) return true;
+    }
+    return false;
+}
+
+void CDeviceProxy::JudgeStatus() {
+    if (offline_) return;  // an opened file's, or a capture kept: the analyser's state is not theirs
+    if (!recordsImageKnown_) {
+        // The image the status poll first saw this capture end with: what it
+        // holds, whether or not a read of its records ever succeeds.
+        if (Ended(control_)) {
+            recordsImage_ = control_;
+            recordsImageKnown_ = true;
+        }
+        return;
+    }
+    if (recordsGone_ || RecordsUnread() == 0 || SameCapture(control_, recordsImage_)) return;
+    // Reset, power-cycled or another capture: what was read of it is all of it
+    // there is, its packets without payload, as a capture kept across a start.
+    recordsGone_ = true;
+    MarkPayloadUnread(records_, fetched_);
+}
+
+bool CDeviceProxy::AllocateRecords(uint32_t count) {
+    StopLoading();
+    // Not populated: a 32 M-record array costs nothing until records arrive.
+    auto* fresh = MapRecords(count, false);
+    if (!fresh) return false;
+    cachedCount_.store(0, std::memory_order_release);
+    ForgetFetch();
+    UnmapRecords(records_, capacity_);
+    records_ = fresh;
+    capacity_ = count;
+    return true;
+}
+
+uint32_t CDeviceProxy::GetCount() {
+    if (offline_) return offlineCount_.load(std::memory_order_acquire);
+    std::lock_guard guard(lock_);
+    if (!ReadStatus()) return 0;
+    // An analyser that answers all ones (power-cycled mid-capture) must not make
+    // us promise more records than the array set up for this capture holds.
+    return std::min(control_.packetBytesCaptured / 16, capacity_);
+}
+
+bool CDeviceProxy::FetchRecords(uint32_t index) {
+    const bool ended = Ended(control_);
+    // Going on with a capture read in part only while the analyser still
+    // holds it, as the status read before this one judged (JudgeStatus).
+    if (ended && recordsGone_) return false;
+    // Reads from the end of what was read onwards, so the records read stay a
+    // prefix even when a reader jumps ahead.
+    const uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
+    // An ended capture is read whole before any of it is served from the
+    // cache: which packets lost their payload to the ring shows only from its
+    // newest end. Until it ends each read asks the analyser.
+    const uint32_t want = ended ? captured : std::min(index + 1, captured);
+    uint32_t have = fetched_;
+    while (have < want) {
+        const uint32_t n = std::min(captured - have, kRecordsPerRead);
+        PacketRecord* dst = records_ + have;
+        bool read = false;
+        for (int attempt = 0; attempt < kRecordReadTries && !read; ++attempt) {
+            if (attempt) PauseBeforeRetry(attempt);
+            read = ReadRecords(have * 16 + control_.packetStart, n, dst);
+        }
+        if (!read) {
+            // What was read stays, and the next read goes on from its end.
+            recordError_ = EIO;
+            return false;
+        }
+        const uint32_t payloadSize = control_.payloadMask + 1;  // wraps to 0 for a 4 GiB buffer, as the mask does
+        for (uint32_t i = 0; i < n; ++i) {
+            if (!dst[i].IsData()) continue;
+            uint32_t relative = (dst[i].PayloadOffset() - control_.payloadStart + payloadSize) & control_.payloadMask;
+            dst[i].SetPayloadOffset(relative);
+        }
+        fetched_ = have += n;
+    }
+    recordError_ = 0;
+    if (ended && !payloadWalked_) {
+        MarkPayloadLost(records_, RecordsBeforeHeldPayload(records_, have, control_.payloadBytesCaptured));
+        payloadWalked_ = true;
+        // Rows a pass was served bare stay off the lock-free paths until a
+        // pass has read them whole (UnreadRecords says so meanwhile).
+        rereadNext_ = 0;
+        staleFloor_.store(staleEnd_, std::memory_order_release);
+        cachedCount_.store(have, std::memory_order_release);
+    }
+    return index < have;
+}
+
+int32_t CDeviceProxy::ServeUnwalked(uint32_t index, PacketRecord* out) {
+    if (index >= fetched_) return RecordEnd;
+    *out = records_[index];
+    if (out->IsData() && !out->PayloadLost()) out->SetPayloadOffset(PacketRecord::kPayloadUnread);
+    staleEnd_ = std::max(staleEnd_, index + 1);
+    return RecordOk;
+}
+
+uint32_t CDeviceProxy::RecordsUnread() const {
+    if (!recordsImageKnown_ || payloadWalked_) return 0;
+    const uint32_t held = std::min(recordsImage_.packetBytesCaptured / 16, capacity_);
+    return held > fetched_ ? held - fetched_ : 0;
+}
+
+int32_t CDeviceProxy::UnreadRecords(uint32_t* read, uint32_t* held) {
+    std::lock_guard guard(lock_);
+    const uint32_t unread = RecordsUnread();
+    const bool servedBare = !unread && staleFloor_.load(std::memory_order_relaxed) > 0;
+    if (read) *read = unread ? fetched_ : servedBare ? HeldRecords() : 0;
+    if (held) *held = unread ? fetched_ + unread : servedBare ? HeldRecords() : 0;
+    if (servedBare) return kRecordsReadSincePass;
+    if (!unread) return 0;
+    if (recordsGone_) return kRecordsNoLongerHeld;
+    return recordError_ ? recordError_ : EIO;
+}
+
+int32_t CDeviceProxy::GetRecord(uint32_t index, PacketRecord* out) {
+    if (!out) return RecordEnd;
+    if (loading_.load(std::memory_order_acquire)) WaitLoaded(index);
+    if (index < cachedCount_.load(std::memory_order_acquire) && index >= staleFloor_.load(std::memory_order_acquire)) {
+        *out = records_[index];
+        return RecordOk;
+    }
+    ReaderLock guard(*this);
+    if (index < staleFloor_.load(std::memory_order_relaxed)) return ServeRead(index, out);
+    if (offline_) {
+        // Until now the count was what the file announced; it holds what was read.
+        if (!loading_.load(std::memory_order_acquire))
+            offlineCount_.store(std::min(offlineCount_.load(), CachedCount()), std::memory_order_release);
+        return RecordEnd;
+    }
+    if (uploadState_ == UploadQuit) return RecordEnd;
+    if (index >= capacity_) return RecordEnd;  // can never be held by this capture's array
+    // An ended capture read in part since a read failed: the analyser is asked
+    // again when a pass starts over or reaches the end of what was read, not
+    // for every row, which may each cost it a time-out.
+    const bool readInPart = RecordsUnread() > 0;
+    if (readInPart && index != 0 && index < fetched_) return ServeUnwalked(index, out);
+    if (!AskStatus()) return readInPart ? ServeUnwalked(index, out) : RecordEnd;
+    // Another capture, or none, since the read failed: what was read is all of it there is.
+    if (readInPart && (recordsGone_ || !SameCapture(control_, recordsImage_))) return ServeUnwalked(index, out);
+    uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);
+    if (index >= captured) return (control_.control & CtlEnded) ? RecordEnd : RecordNotYet;
+    if (FetchRecords(index)) return ServeRead(index, out);
+    return RecordsUnread() > 0 ? ServeUnwalked(index, out) : RecordEnd;
+}
+
+int32_t CDeviceProxy::ServeRead(uint32_t index, PacketRecord* out) {
+    // A row served bare to a pass before the capture was read whole: whole
+    // now, and once a pass has read each of them again in order, theirs.
+    if (index < staleFloor_.load(std::memory_order_relaxed) && index == rereadNext_ && ++rereadNext_ >= staleEnd_) {
+        staleEnd_ = 0;
+        staleFloor_.store(0, std::memory_order_release);
+    }
+    *out = records_[index];
+    return RecordOk;
+}
+
+int32_t CDeviceProxy::GetPayload(const PacketRecord* record, uint8_t* dst, uint32_t capacity, uint16_t* crc) {
+    if (!record) return 0;
+    const uint32_t length = record->Length();
+    // No room even for the CRC16, or the analyser overwrote it: nothing to serve.
+    if (length < 2 || record->PayloadLost()) {
+        if (crc) *crc = 0;
+        return 0;
+    }
+    const uint32_t payload = length - 2;
+    const uint64_t offset = record->PayloadOffset();
+    auto deliver = [&](const uint8_t* bytes) {
+        if (dst) std::memcpy(dst, bytes, std::min(payload, capacity));
+        if (crc) *crc = uint16_t(bytes[payload] | bytes[payload + 1] << 8);
+        return int32_t(payload);
+    };
+
+    ReaderLock guard(*this);
+    if (offset + length <= store_.Size()) {
+        if (const uint8_t* bytes = store_.View(offset, length)) return deliver(bytes);
+        return 0;
+    }
+    if (offline_ && !keptInAnalyser_) return 0;
+    // Not in the store yet: straight from capture memory, 8-byte aligned, where
+    // this capture's own image says it lies.
+    uint32_t address = uint32_t(offset) + PayloadImage().payloadStart;
+    uint32_t lead = address & 7;
+    uint32_t bytes = (lead + length + 7) & ~7u;
+    // Tried once more at once, as one failed transfer must not cost a packet its bytes.
+    if (!ReadPayload(address & ~7u, bytes, deviceBuffer_.get()) && !ReadPayload(address & ~7u, bytes, deviceBuffer_.get())) {
+        if (crc) *crc = 0;
+        return kPayloadNotRead;
+    }
+    return deliver(deviceBuffer_.get() + lead);
+}
+
+void CDeviceProxy::KeepCapture() {
+    std::lock_guard guard(lock_);
+    if (offline_) return;  // an opened file, or a capture kept already
+    // What the parse read is the capture: the reset that comes next clears the
+    // analyser's end bits, and a new storage size changes its masks.
+    kept_ = uploadedKnown_ ? uploaded_ : control_;
+    // Its payload is still in capture memory only while the analyser, asked
+    // now, still shows that capture; one reset or power-cycled since has
+    // nothing of it to fetch, and its save is refused.
+    keptInAnalyser_ = AskStatus() && (!Ended(kept_) || SameCapture(control_, kept_));
+    // Records the parse has not reached yet are the capture's too, while the analyser holds it.
+    if (keptInAnalyser_ && Ended(control_) && !payloadWalked_) FetchRecords(0);
+    if (Ended(kept_) && !payloadWalked_ && !recordsImageKnown_) {
+        recordsImage_ = kept_;  // ended but never read: its records are all unread
+        recordsImageKnown_ = true;
+    }
+    // Read in part: which of its packets kept their payload can no longer be
+    // told, and none of it is read from the analyser again.
+    if (RecordsUnread() > 0) {
+        MarkPayloadUnread(records_, fetched_);
+        recordsGone_ = true;
+    }
+    offline_ = true;
+    cachedCount_.store(HeldRecords(), std::memory_order_release);
+    offlineCount_.store(CachedCount(), std::memory_order_release);
+}
+
+}  // namespace orvane::pardix
