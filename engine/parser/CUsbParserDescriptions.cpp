@@ -115,8 +115,11 @@ bool CUsbParser::PayloadLostIn(const UsbItem* item) {
         return false;
     }
     if (item->type >= ItemControlTransfer) return false;
+    // A zero-length packet lost its CRC alone: the transaction, and a status
+    // stage's transfer, lack none of their data.
     const UsbItem* packet = DataPacketOf(item);
-    return packet && PayloadLostIn(packet);
+    PacketRecord r;
+    return packet && PayloadLostIn(packet) && RecordOf(packet, &r) && r.PayloadLength() > 0;
 }
 
 int32_t CUsbParser::OnNotify(int32_t code, void* arg, intptr_t) {

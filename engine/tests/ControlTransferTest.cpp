@@ -58,6 +58,7 @@ private:
 
 const B::Bytes kGetDevice = SessionBuilder::SetupPacket(0x80, 6, 0x0100, 0, 18);
 const B::Bytes kSetAddress = SessionBuilder::SetupPacket(0x00, 5, 7, 0, 0);
+const B::Bytes kSetConfiguration = SessionBuilder::SetupPacket(0x00, 9, 1, 0, 0);
 // The device tree the parser learns from `b`'s traffic.
 std::string LearnedTree(B& b) {
     emu::CaptureSource source(b.Take());
@@ -136,16 +137,27 @@ TEST(ControlTransfer, ATransfersDataIsNoMoreThanItsSetupAskedFor) {
 }
 
 // A stage whose data packet lost its payload ends the transfer's data: the
-// stages after it would otherwise stand where its bytes belong.
+// stages after it would otherwise stand where its bytes belong. A zero-length
+// packet lost its CRC alone: its stage, and its transfer, lack no data.
 TEST(ControlTransfer, DataStopAtAStageTheCaptureLacks) {
     struct Row {
+        const B::Bytes& setup;
         int lostData;  // which data packet of the capture: 0 the setup's
         int32_t length;  // -1: not asked, the stages of an unknown request are no one's to place
         const char* name;
-    } rows[] = {{-1, 18, "GetDescriptor ( Device )"}, {2, 8, "GetDescriptor ( Device )"}, {0, -1, "ControlTransfer"}};
+        bool lost;
+    } rows[] = {
+        {kGetDevice, -1, 18, "GetDescriptor ( Device )", false},
+        {kGetDevice, 2, 8, "GetDescriptor ( Device )", true},
+        {kGetDevice, 0, -1, "ControlTransfer", true},
+        {kGetDevice, 4, 18, "GetDescriptor ( Device )", false},  // the OUT status stage's
+        {kSetConfiguration, 1, 0, "SetConfiguration (  )", false},  // the IN status stage's
+    };
     for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + ", data packet lost: " + std::to_string(row.lostData));
         B b(SpeedFull);
-        b.ControlTransfer(1, kGetDevice, Bytes(18), {.maxPacket = 8});
+        const B::Bytes device = SessionBuilder({}).DeviceDescriptor();
+        b.ControlTransfer(1, row.setup, row.setup[0] & 0x80 ? device : B::Bytes{}, {.maxPacket = 8});
         emu::BusCapture capture = b.Take();
         for (int seen = 0; PacketRecord& r : capture.records)
             if (r.IsData() && seen++ == row.lostData) r.SetPayloadOffset(PacketRecord::kPayloadLost);
@@ -154,16 +166,19 @@ TEST(ControlTransfer, DataStopAtAStageTheCaptureLacks) {
         UsbItem* transfer = a.Transfers()[0];
         uint8_t bytes[32] = {};
         if (row.length >= 0) {
-            EXPECT_EQ(a.Parser().GetData(transfer, bytes, sizeof bytes), row.length) << row.lostData;
-            EXPECT_EQ(bytes[7], 8);
+            EXPECT_EQ(a.Parser().GetData(transfer, bytes, sizeof bytes), row.length);
+            if (row.length) EXPECT_EQ(bytes[7], device[7]);
         }
-        EXPECT_EQ(a.Parser().OnNotify(NotifyPayloadLost, transfer, 0), row.lostData >= 0 ? 1 : 0);
+        EXPECT_EQ(a.Parser().OnNotify(NotifyPayloadLost, transfer, 0), row.lost ? 1 : 0);
+        for (UsbItem* stage : transfer->children)
+            if (a.Parser().OnNotify(NotifyPayloadLost, stage, 0)) EXPECT_TRUE(row.lost) << "stage at " << stage->firstRecord;
         ItemSummary summary;
         a.Parser().Summarize(transfer, &summary);
         EXPECT_EQ(summary.name, row.name);
         std::string xml;
         ASSERT_EQ(a.Parser().GetDetail(transfer, xml), 1);
-        EXPECT_EQ(xml.find(kPayloadLostText) != std::string::npos, row.lostData >= 0) << xml;
+        EXPECT_EQ(xml.find(kPayloadLostText) != std::string::npos, row.lost) << xml;
+        if (row.length == 18) EXPECT_NE(xml.find("name=\"Device Descriptor\""), std::string::npos) << xml;
     }
 }
 
@@ -172,7 +187,6 @@ TEST(ControlTransfer, DataStopAtAStageTheCaptureLacks) {
 // same transfer with its setup held holds, and is not complete.
 TEST(ControlTransfer, ALostSetupsTransferHoldsTheStagesOfTheSameTransferHeld) {
     const B::Bytes kSetReport = SessionBuilder::SetupPacket(0x21, 9, 0x0200, 0, 12);
-    const B::Bytes kSetConfiguration = SessionBuilder::SetupPacket(0x00, 9, 1, 0, 0);
     struct Row {
         const char* name;
         std::function<void(B&)> traffic;
