@@ -420,7 +420,13 @@ int32_t CUsbParser::GetDetail(UsbItem* item, std::string& xml) {
     std::vector<uint8_t> data(size_t(length > 0 ? length : 0));
     if (!data.empty()) GetData(item, data.data(), uint32_t(data.size()));
     CDecodeResultWriter writer;
-    if (setup.bRequest() == 6) {
+    // A class's own descriptors (HID, report, physical) are laid out by its
+    // rules: split as standard ones by their first bytes they would be garbage.
+    const unsigned kind = setup.wValue() >> 8;
+    if (setup.bRequest() == 6 && kind >= 0x21 && kind <= 0x23) {
+        writer.AddItem(writer.AddGroup("Unknown descriptor"), "Undecoded", "Check Data pane", "", 0,
+                       int64_t(data.size()) * 8);
+    } else if (setup.bRequest() == 6) {
         DescriptorList list(setup, data.data(), uint32_t(data.size()));
         int64_t offset = 0;
         for (size_t i = 0; i < list.size(); ++i) offset = writer.AddDescriptor(list[i], offset);

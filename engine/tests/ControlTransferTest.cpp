@@ -269,22 +269,49 @@ TEST(ControlTransfer, ALostSetupsTransferHoldsTheStagesOfTheSameTransferHeld) {
     }
 }
 
+// Descriptors by the type the setup asks for: a configuration's in turn, and
+// a class's own (HID, report, physical) left undecoded as a whole, where the
+// device tree lacks the interface whose decoder would read them.
 TEST(ControlTransfer, GetDescriptorDescribesEachDescriptor) {
     SessionBuilder::Options o;
     o.kind = SessionBuilder::Kind::Mouse;
     SessionBuilder session(o);
-    auto config = session.ConfigDescriptor();
-    B b(SpeedFull);
-    b.ControlTransfer(5, SessionBuilder::SetupPacket(0x80, 6, 0x0200, 0, uint16_t(config.size())), config);
-    Assembly a(b);
-    ASSERT_EQ(a.Transfers().size(), 1u);
-    UsbItem* transfer = a.Transfers()[0];
-    std::string xml;
-    ASSERT_EQ(a.Parser().GetDetail(transfer, xml), 1);
-    // configuration, interface, HID class descriptor, endpoint
-    size_t groups = 0;
-    for (size_t at = xml.find("<group "); at != std::string::npos; at = xml.find("<group ", at + 1)) ++groups;
-    EXPECT_EQ(groups, 4u) << xml;
+    const B::Bytes config = session.ConfigDescriptor();
+    const B::Bytes report = session.ReportDescriptor();
+    const B::Bytes hid(config.begin() + 18, config.begin() + 27);
+    ASSERT_EQ(hid[1], 0x21);
+    const struct {
+        const char* name;
+        B::Bytes setup, data;
+        std::vector<std::string> groups;
+    } rows[] = {
+        {"configuration", SessionBuilder::SetupPacket(0x80, 6, 0x0200, 0, uint16_t(config.size())), config,
+         {"Configuration Descriptor", "Interace Descriptor", "Unknown descriptor", "Endpoint Descriptor"}},
+        {"device", kGetDevice, session.DeviceDescriptor(), {"Device Descriptor"}},
+        {"HID", SessionBuilder::SetupPacket(0x81, 6, 0x2100, 0, 9), hid, {"Unknown descriptor"}},
+        {"report", SessionBuilder::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(report.size())), report,
+         {"Unknown descriptor"}},
+        {"physical", SessionBuilder::SetupPacket(0x81, 6, 0x2300, 0, 4), {4, 0x23, 0, 0}, {"Unknown descriptor"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        B b(SpeedFull);
+        b.ControlTransfer(5, row.setup, row.data);
+        Assembly a(b);
+        ASSERT_EQ(a.Transfers().size(), 1u);
+        UsbItem* transfer = a.Transfers()[0];
+        std::string xml;
+        EXPECT_EQ(a.Parser().GetDetail(transfer, xml), row.setup[0] & 1 ? 0 : 1) << "an interface's own decoder may say more";
+        std::vector<std::string> groups;
+        for (size_t at = xml.find("<group name=\""); at != std::string::npos; at = xml.find("<group name=\"", at + 1))
+            groups.push_back(xml.substr(at + 13, xml.find('"', at + 13) - at - 13));
+        EXPECT_EQ(groups, row.groups) << xml;
+        if (row.groups.size() == 1 && row.groups[0] == "Unknown descriptor")
+            EXPECT_NE(xml.find("name=\"Undecoded\" value=\"Check Data pane\" tip=\"\" offset=\"0\" bits=\"" +
+                               std::to_string(8 * row.data.size()) + "\""),
+                      std::string::npos)
+                << xml;
+    }
 }
 
 TEST(Learning, EnumerationBuildsTheDeviceTreeAndInterfaces) {
