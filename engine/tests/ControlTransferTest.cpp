@@ -178,6 +178,7 @@ TEST(ControlTransfer, DataStopAtAStageTheCaptureLacks) {
         std::string xml;
         ASSERT_EQ(a.Parser().GetDetail(transfer, xml), 1);
         EXPECT_EQ(xml.find(kPayloadLostText) != std::string::npos, row.lost) << xml;
+        EXPECT_EQ(xml.find("name=\"Setup\"") != std::string::npos, row.lostData == 0) << "only a lost setup is named";
         if (row.length == 18) EXPECT_NE(xml.find("name=\"Device Descriptor\""), std::string::npos) << xml;
     }
 }
