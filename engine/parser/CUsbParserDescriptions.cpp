@@ -123,7 +123,24 @@ bool CUsbParser::PayloadLostIn(const UsbItem* item) {
 }
 
 int32_t CUsbParser::OnNotify(int32_t code, void* arg, intptr_t) {
-    return code == NotifyPayloadLost && PayloadLostIn(static_cast<const UsbItem*>(arg)) ? 1 : 0;
+    const auto* item = static_cast<const UsbItem*>(arg);
+    if (code == NotifyOutNextOnPipe) return OutNextOnPipe(item) ? 1 : 0;
+    return code == NotifyPayloadLost && PayloadLostIn(item) ? 1 : 0;
+}
+
+bool CUsbParser::OutNextOnPipe(const UsbItem* item) {
+    if (!item || item->children.empty()) return false;
+    const uint8_t address = item->address, endpoint = item->endpoint;
+    // The status stage follows its data stage at once, other pipes' traffic
+    // between: a bounded look is enough, and keeps a lone request cheap.
+    constexpr uint32_t kLook = 4096;
+    PacketRecord r;
+    for (uint32_t at = item->children.back()->firstRecord + 1, end = at + kLook; at < end && RecordAt(at, &r); ++at) {
+        const uint8_t pid = r.PidNibble();
+        if (PidCheckFails(r) || !IsToken(pid) || r.Address() != address || r.Endpoint() != endpoint) continue;
+        return pid == PidOut || pid == PidPing;
+    }
+    return false;
 }
 
 const ImageList* CUsbParser::GetImageList(UsbItem* item) {

@@ -206,6 +206,11 @@ TEST(ControlTransfer, ALostSetupsTransferHoldsTheStagesOfTheSameTransferHeld) {
              b.In(1, 0, PidData1, Bytes(8)), b.In(1, 0, PidData0, Bytes(8));
          }},
         {"data stage STALLed", [](B& b) { b.ControlTransfer(1, kGetDevice, Bytes(18), {.maxPacket = 8, .stall = true}); }},
+        {"an IN data stage of no bytes",
+         [](B& b) {
+             b.Setup(1, kGetDevice);
+             b.In(1, 0, PidData1, {}), b.Out(1, 0, PidData1, {});
+         }},
         {"an IN the device did not answer before the data",
          [](B& b) {
              b.Setup(1, kGetDevice);
