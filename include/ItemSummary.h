@@ -71,6 +71,10 @@ enum NotifyCode : int32_t {
     // describe the rows of one turn of a device at its address: what it looks
     // for beside a row it takes from that turn, or else from its own device.
     NotifyTurn = 3,
+    // arg: a control pipe's IN transaction; answers 1 when the pipe's next
+    // token is an OUT or PING: the status stage of a data stage that ended
+    // there, which a request whose setup was not captured cannot tell.
+    NotifyOutNextOnPipe = 4,
 };
 
 struct LevelFindings;

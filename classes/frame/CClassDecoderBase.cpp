@@ -82,6 +82,20 @@ bool CClassDecoderBase::PayloadLost(UsbItem* item)
     return false;
 }
 
+void CClassDecoderBase::DescribeLost(const std::string& title, CDecodeResultWriter& document)
+{
+    document.AddItem(document.AddGroup(title), "Data", kPayloadLostText, kPayloadLostText, 0, 0);
+}
+
+bool CClassDecoderBase::DescribeIfLost(UsbItem* item, CDecodeResultWriter& document)
+{
+    if (!PayloadLost(item)) return false;
+    ItemSummary row;
+    SummarizeItem(item, row);
+    DescribeLost(row.name, document);
+    return true;
+}
+
 int32_t CClassDecoderBase::GetClassCode(int32_t* cls, int32_t* subclass, int32_t* protocol)
 {
     if (cls) *cls = class_;

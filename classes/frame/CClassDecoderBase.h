@@ -61,6 +61,13 @@ protected:
     // Duration from the row's start to the end of `last`, in the low 32 bits.
     static int32_t DurationTo(const ItemSummary& row, const ItemSummary& last);
 
+    // In place of the fields of a row whose payload the capture lacks, as
+    // every pane says it: a group `title` holding only that.
+    static void DescribeLost(const std::string& title, CDecodeResultWriter& document);
+    // DescribeLost under the row's own name when the data `item` shows lack a
+    // packet's payload; false, writing nothing, when they do not.
+    bool DescribeIfLost(UsbItem* item, CDecodeResultWriter& document);
+
     // Hooks. The defaults hand items the decoder does not own to the host.
     virtual int32_t SummarizeItem(UsbItem* item, ItemSummary& out);
     virtual int32_t GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capacity);

@@ -357,6 +357,8 @@ const ImageList* CDecode::ItemImages(UsbItem* item)
 
 bool CDecode::DescribeItem(UsbItem* item, CDecodeResultWriter& document)
 {
+    // A wrapper, or a command's data, the capture lacks is not decoded but named.
+    if (item->type > ItemControlTransfer && DescribeIfLost(item, document)) return true;
     int64_t offset = 0;
     switch (item->type) {
     case ItemSetupTransaction: {

@@ -45,13 +45,6 @@ bool StartsWithSetup(const UsbItem& item)
     return !item.children.empty() && item.children[0]->type == ItemSetupTransaction;
 }
 
-// In place of the fields of a row whose payload the capture lacks, as every
-// pane says it.
-void DescribeLost(const char* title, CDecodeResultWriter& document)
-{
-    document.AddItem(document.AddGroup(title), "Data", kPayloadLostText, kPayloadLostText, 0, 0);
-}
-
 std::string Printf(const char* format, int value)
 {
     char text[48];

@@ -408,6 +408,8 @@ bool CClassDecoder::DescribeClassRequest(UsbItem* transfer, CDecodeResultWriter&
 
 bool CClassDecoder::DescribeItem(UsbItem* item, CDecodeResultWriter& document)
 {
+    // A container, or an operation's data, the capture lacks is not decoded but named.
+    if (item->type > ItemControlTransfer && DescribeIfLost(item, document)) return true;
     switch (item->type) {
     case TypeCommandPhase:
     case TypeResponsePhase:

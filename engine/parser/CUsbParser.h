@@ -112,6 +112,8 @@ private:
     // A packet, or the data packet of a transaction or of a control transfer's
     // stage, whose payload the capture lacks (NotifyPayloadLost).
     bool PayloadLostIn(const UsbItem* item);
+    // Whether the next token of `item`'s pipe after it is an OUT or a PING.
+    bool OutNextOnPipe(const UsbItem* item);
     // The error class of the first damaged packet below `item`, 0 for none.
     int32_t ErrorClassWithin(const UsbItem* item);
     int32_t PacketBytes(const PacketRecord& record, uint16_t type, uint8_t* buffer, uint32_t capacity);

@@ -115,12 +115,32 @@ bool CUsbParser::PayloadLostIn(const UsbItem* item) {
         return false;
     }
     if (item->type >= ItemControlTransfer) return false;
+    // A zero-length packet lost its CRC alone: the transaction, and a status
+    // stage's transfer, lack none of their data.
     const UsbItem* packet = DataPacketOf(item);
-    return packet && PayloadLostIn(packet);
+    PacketRecord r;
+    return packet && PayloadLostIn(packet) && RecordOf(packet, &r) && r.PayloadLength() > 0;
 }
 
 int32_t CUsbParser::OnNotify(int32_t code, void* arg, intptr_t) {
-    return code == NotifyPayloadLost && PayloadLostIn(static_cast<const UsbItem*>(arg)) ? 1 : 0;
+    const auto* item = static_cast<const UsbItem*>(arg);
+    if (code == NotifyOutNextOnPipe) return OutNextOnPipe(item) ? 1 : 0;
+    return code == NotifyPayloadLost && PayloadLostIn(item) ? 1 : 0;
+}
+
+bool CUsbParser::OutNextOnPipe(const UsbItem* item) {
+    if (!item || item->children.empty()) return false;
+    const uint8_t address = item->address, endpoint = item->endpoint;
+    // The status stage follows its data stage at once, other pipes' traffic
+    // between: a bounded look is enough, and keeps a lone request cheap.
+    constexpr uint32_t kLook = 4096;
+    PacketRecord r;
+    for (uint32_t at = item->children.back()->firstRecord + 1, end = at + kLook; at < end && RecordAt(at, &r); ++at) {
+        const uint8_t pid = r.PidNibble();
+        if (PidCheckFails(r) || !IsToken(pid) || r.Address() != address || r.Endpoint() != endpoint) continue;
+        return pid == PidOut || pid == PidPing;
+    }
+    return false;
 }
 
 const ImageList* CUsbParser::GetImageList(UsbItem* item) {
@@ -417,7 +437,13 @@ int32_t CUsbParser::GetDetail(UsbItem* item, std::string& xml) {
     std::vector<uint8_t> data(size_t(length > 0 ? length : 0));
     if (!data.empty()) GetData(item, data.data(), uint32_t(data.size()));
     CDecodeResultWriter writer;
-    if (setup.bRequest() == 6) {
+    // A class's own descriptors (HID, report, physical) are laid out by its
+    // rules: split as standard ones by their first bytes they would be garbage.
+    const unsigned kind = setup.wValue() >> 8;
+    if (setup.bRequest() == 6 && kind >= 0x21 && kind <= 0x23) {
+        writer.AddItem(writer.AddGroup("Unknown descriptor"), "Undecoded", "Check Data pane", "", 0,
+                       int64_t(data.size()) * 8);
+    } else if (setup.bRequest() == 6) {
         DescriptorList list(setup, data.data(), uint32_t(data.size()));
         int64_t offset = 0;
         for (size_t i = 0; i < list.size(); ++i) offset = writer.AddDescriptor(list[i], offset);

@@ -164,10 +164,16 @@ UsbItem* CDecodeRequest::OnTransaction(UsbItem* item) {
     case Stage::In:
         if (state_ == LostSetup && StageBytes(item) == 0) {
             // Nothing has said which way the data go: an IN without data is
-            // the status stage of a request without them, or a NAKed try.
+            // the status stage of a request without them, or a NAKed try, or
+            // an empty data stage when an OUT status stage follows.
             open_->Append(item);
             const uint8_t handshake = StageHandshake(item);
-            return handshake == PidNak || handshake == kNone ? nullptr : End(handshake);
+            if (handshake == PidNak || handshake == kNone) return nullptr;
+            if (handshake == PidAck && host_ && host_->OnNotify(NotifyOutNextOnPipe, item, 0) == 1) {
+                state_ = AfterInData;
+                return nullptr;
+            }
+            return End(handshake);
         }
         if (state_ & InData) {
             if (!TakeData(item)) return item;

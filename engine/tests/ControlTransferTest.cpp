@@ -58,6 +58,7 @@ private:
 
 const B::Bytes kGetDevice = SessionBuilder::SetupPacket(0x80, 6, 0x0100, 0, 18);
 const B::Bytes kSetAddress = SessionBuilder::SetupPacket(0x00, 5, 7, 0, 0);
+const B::Bytes kSetConfiguration = SessionBuilder::SetupPacket(0x00, 9, 1, 0, 0);
 // The device tree the parser learns from `b`'s traffic.
 std::string LearnedTree(B& b) {
     emu::CaptureSource source(b.Take());
@@ -136,16 +137,27 @@ TEST(ControlTransfer, ATransfersDataIsNoMoreThanItsSetupAskedFor) {
 }
 
 // A stage whose data packet lost its payload ends the transfer's data: the
-// stages after it would otherwise stand where its bytes belong.
+// stages after it would otherwise stand where its bytes belong. A zero-length
+// packet lost its CRC alone: its stage, and its transfer, lack no data.
 TEST(ControlTransfer, DataStopAtAStageTheCaptureLacks) {
     struct Row {
+        const B::Bytes& setup;
         int lostData;  // which data packet of the capture: 0 the setup's
         int32_t length;  // -1: not asked, the stages of an unknown request are no one's to place
         const char* name;
-    } rows[] = {{-1, 18, "GetDescriptor ( Device )"}, {2, 8, "GetDescriptor ( Device )"}, {0, -1, "ControlTransfer"}};
+        bool lost;
+    } rows[] = {
+        {kGetDevice, -1, 18, "GetDescriptor ( Device )", false},
+        {kGetDevice, 2, 8, "GetDescriptor ( Device )", true},
+        {kGetDevice, 0, -1, "ControlTransfer", true},
+        {kGetDevice, 4, 18, "GetDescriptor ( Device )", false},  // the OUT status stage's
+        {kSetConfiguration, 1, 0, "SetConfiguration (  )", false},  // the IN status stage's
+    };
     for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + ", data packet lost: " + std::to_string(row.lostData));
         B b(SpeedFull);
-        b.ControlTransfer(1, kGetDevice, Bytes(18), {.maxPacket = 8});
+        const B::Bytes device = SessionBuilder({}).DeviceDescriptor();
+        b.ControlTransfer(1, row.setup, row.setup[0] & 0x80 ? device : B::Bytes{}, {.maxPacket = 8});
         emu::BusCapture capture = b.Take();
         for (int seen = 0; PacketRecord& r : capture.records)
             if (r.IsData() && seen++ == row.lostData) r.SetPayloadOffset(PacketRecord::kPayloadLost);
@@ -154,16 +166,20 @@ TEST(ControlTransfer, DataStopAtAStageTheCaptureLacks) {
         UsbItem* transfer = a.Transfers()[0];
         uint8_t bytes[32] = {};
         if (row.length >= 0) {
-            EXPECT_EQ(a.Parser().GetData(transfer, bytes, sizeof bytes), row.length) << row.lostData;
-            EXPECT_EQ(bytes[7], 8);
+            EXPECT_EQ(a.Parser().GetData(transfer, bytes, sizeof bytes), row.length);
+            if (row.length) EXPECT_EQ(bytes[7], device[7]);
         }
-        EXPECT_EQ(a.Parser().OnNotify(NotifyPayloadLost, transfer, 0), row.lostData >= 0 ? 1 : 0);
+        EXPECT_EQ(a.Parser().OnNotify(NotifyPayloadLost, transfer, 0), row.lost ? 1 : 0);
+        for (UsbItem* stage : transfer->children)
+            if (a.Parser().OnNotify(NotifyPayloadLost, stage, 0)) EXPECT_TRUE(row.lost) << "stage at " << stage->firstRecord;
         ItemSummary summary;
         a.Parser().Summarize(transfer, &summary);
         EXPECT_EQ(summary.name, row.name);
         std::string xml;
         ASSERT_EQ(a.Parser().GetDetail(transfer, xml), 1);
-        EXPECT_EQ(xml.find(kPayloadLostText) != std::string::npos, row.lostData >= 0) << xml;
+        EXPECT_EQ(xml.find(kPayloadLostText) != std::string::npos, row.lost) << xml;
+        EXPECT_EQ(xml.find("name=\"Setup\"") != std::string::npos, row.lostData == 0) << "only a lost setup is named";
+        if (row.length == 18) EXPECT_NE(xml.find("name=\"Device Descriptor\""), std::string::npos) << xml;
     }
 }
 
@@ -172,7 +188,6 @@ TEST(ControlTransfer, DataStopAtAStageTheCaptureLacks) {
 // same transfer with its setup held holds, and is not complete.
 TEST(ControlTransfer, ALostSetupsTransferHoldsTheStagesOfTheSameTransferHeld) {
     const B::Bytes kSetReport = SessionBuilder::SetupPacket(0x21, 9, 0x0200, 0, 12);
-    const B::Bytes kSetConfiguration = SessionBuilder::SetupPacket(0x00, 9, 1, 0, 0);
     struct Row {
         const char* name;
         std::function<void(B&)> traffic;
@@ -191,6 +206,17 @@ TEST(ControlTransfer, ALostSetupsTransferHoldsTheStagesOfTheSameTransferHeld) {
              b.In(1, 0, PidData1, Bytes(8)), b.In(1, 0, PidData0, Bytes(8));
          }},
         {"data stage STALLed", [](B& b) { b.ControlTransfer(1, kGetDevice, Bytes(18), {.maxPacket = 8, .stall = true}); }},
+        {"an IN data stage of no bytes",
+         [](B& b) {
+             b.Setup(1, kGetDevice);
+             b.In(1, 0, PidData1, {}), b.Out(1, 0, PidData1, {});
+         }},
+        {"an IN the device did not answer before the data",
+         [](B& b) {
+             b.Setup(1, kGetDevice);
+             b.Token(PidIn, 1, 0);
+             b.In(1, 0, PidData1, Bytes(18)), b.Out(1, 0, PidData1, {});
+         }},
     };
     // Each transfer's stages by their records, and what stands loose.
     auto layout = [](Assembly& a) {
@@ -255,22 +281,49 @@ TEST(ControlTransfer, ALostSetupsTransferHoldsTheStagesOfTheSameTransferHeld) {
     }
 }
 
+// Descriptors by the type the setup asks for: a configuration's in turn, and
+// a class's own (HID, report, physical) left undecoded as a whole, where the
+// device tree lacks the interface whose decoder would read them.
 TEST(ControlTransfer, GetDescriptorDescribesEachDescriptor) {
     SessionBuilder::Options o;
     o.kind = SessionBuilder::Kind::Mouse;
     SessionBuilder session(o);
-    auto config = session.ConfigDescriptor();
-    B b(SpeedFull);
-    b.ControlTransfer(5, SessionBuilder::SetupPacket(0x80, 6, 0x0200, 0, uint16_t(config.size())), config);
-    Assembly a(b);
-    ASSERT_EQ(a.Transfers().size(), 1u);
-    UsbItem* transfer = a.Transfers()[0];
-    std::string xml;
-    ASSERT_EQ(a.Parser().GetDetail(transfer, xml), 1);
-    // configuration, interface, HID class descriptor, endpoint
-    size_t groups = 0;
-    for (size_t at = xml.find("<group "); at != std::string::npos; at = xml.find("<group ", at + 1)) ++groups;
-    EXPECT_EQ(groups, 4u) << xml;
+    const B::Bytes config = session.ConfigDescriptor();
+    const B::Bytes report = session.ReportDescriptor();
+    const B::Bytes hid(config.begin() + 18, config.begin() + 27);
+    ASSERT_EQ(hid[1], 0x21);
+    const struct {
+        const char* name;
+        B::Bytes setup, data;
+        std::vector<std::string> groups;
+    } rows[] = {
+        {"configuration", SessionBuilder::SetupPacket(0x80, 6, 0x0200, 0, uint16_t(config.size())), config,
+         {"Configuration Descriptor", "Interace Descriptor", "Unknown descriptor", "Endpoint Descriptor"}},
+        {"device", kGetDevice, session.DeviceDescriptor(), {"Device Descriptor"}},
+        {"HID", SessionBuilder::SetupPacket(0x81, 6, 0x2100, 0, 9), hid, {"Unknown descriptor"}},
+        {"report", SessionBuilder::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(report.size())), report,
+         {"Unknown descriptor"}},
+        {"physical", SessionBuilder::SetupPacket(0x81, 6, 0x2300, 0, 4), {4, 0x23, 0, 0}, {"Unknown descriptor"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        B b(SpeedFull);
+        b.ControlTransfer(5, row.setup, row.data);
+        Assembly a(b);
+        ASSERT_EQ(a.Transfers().size(), 1u);
+        UsbItem* transfer = a.Transfers()[0];
+        std::string xml;
+        EXPECT_EQ(a.Parser().GetDetail(transfer, xml), row.setup[0] & 1 ? 0 : 1) << "an interface's own decoder may say more";
+        std::vector<std::string> groups;
+        for (size_t at = xml.find("<group name=\""); at != std::string::npos; at = xml.find("<group name=\"", at + 1))
+            groups.push_back(xml.substr(at + 13, xml.find('"', at + 13) - at - 13));
+        EXPECT_EQ(groups, row.groups) << xml;
+        if (row.groups.size() == 1 && row.groups[0] == "Unknown descriptor")
+            EXPECT_NE(xml.find("name=\"Undecoded\" value=\"Check Data pane\" tip=\"\" offset=\"0\" bits=\"" +
+                               std::to_string(8 * row.data.size()) + "\""),
+                      std::string::npos)
+                << xml;
+    }
 }
 
 TEST(Learning, EnumerationBuildsTheDeviceTreeAndInterfaces) {

@@ -183,6 +183,22 @@ TEST(Descriptions, DamagedAndShortPackets) {
     EXPECT_EQ(xml, "untouched");
 }
 
+// A SPLIT record keeps its duration in bits 48-55; bits 56-63 are a byte of
+// the token, not of its length on the bus.
+TEST(Descriptions, ASplitRowsDurationIsItsOwnByte) {
+    B b(SpeedHigh);
+    b.SplitIn(B::HubPort{.hub = 0x55, .port = 2}, 3, 1, B::EtInterrupt, PidData0, {1, 2});
+    emu::BusCapture capture = b.Take();
+    const PacketRecord split = capture.records[0];
+    ASSERT_EQ(split.PidNibble(), PidSplit);
+    ASSERT_NE(split.Duration(), split.SplitDuration());
+    Described d(std::move(capture));
+    UsbItem* packet = d.Top(0)->children[0];
+    ASSERT_EQ(packet->type, PidSplit);
+    const ItemSummary row = d.Row(packet);
+    EXPECT_EQ(row.duration, split.SplitDuration());
+}
+
 TEST(Descriptions, TypeNamesOutsideTheTableAreEmpty) {
     CUsbParser parser;
     std::string name = "x";

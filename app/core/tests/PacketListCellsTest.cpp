@@ -8,6 +8,8 @@
 #include "CPacketListCells.h"
 #include "CaptureSource.h"
 #include "PacketListTestTree.h"
+#include "ParserHarness.h"
+#include "SessionBuilder.h"
 
 using orvane::ItemSummary;
 using orvane::PacketRecord;
@@ -159,6 +161,43 @@ TEST_F(CellsFixture, SummariesAreAskedForOnceAndDroppedWhole)
     auto many = std::make_unique<UsbItem[]>(CPacketListCells::kSummaryCacheLimit + 10);
     for (size_t i = 0; i < CPacketListCells::kSummaryCacheLimit + 10; ++i) cells.GetCellText(&many[i], 1);
     EXPECT_LT(cells.CachedSummaries(), 100u);
+}
+
+// The parser's own rows: a zero-length packet that lost its payload lost no
+// byte of its transaction, nor of the transfer whose status stage it is.
+TEST(CellsOfParsedRows, AZeroLengthPacketLosesNoData)
+{
+    using B = orvane::emu::BusTrafficBuilder;
+    B b(orvane::SpeedFull);
+    const size_t read = b.ControlTransfer(1, orvane::emu::SessionBuilder::SetupPacket(0x80, 6, 0x0100, 0, 4),
+                                          {0x12, 0x01, 0x00, 0x02});
+    b.In(1, 1, orvane::PidData0, {}), b.In(1, 1, orvane::PidData1, {7, 8});
+    orvane::emu::BusCapture capture = b.Take();
+    for (size_t r = read + 6; r < capture.records.size(); ++r)  // from the status stage's DATA1 on
+        if (capture.records[r].IsData()) capture.records[r].SetPayloadOffset(PacketRecord::kPayloadLost);
+    orvane::emu::CaptureSource source(std::move(capture));
+    orvane::CUsbParser parser;
+    parser.SetDataSource(&source);
+    CollectingSink sink;
+    ASSERT_EQ(parser.Parse(&sink), 1);
+    ASSERT_EQ(sink.root.children.size(), 5u);
+    UsbItem transfer(orvane::ItemControlTransfer, 0);  // the stages as the standard decoder holds them
+    for (uint32_t i = 0; i < 3; ++i) transfer.children.push_back(sink.root.children[i]);
+    CPacketListCells cells;
+    cells.SetDecoder(&parser);
+    cells.SetDataSource(&source);
+    const struct {
+        UsbItem* item;
+        const char* data;
+    } rows[] = {
+        {&transfer, "12 01 00 02 "},
+        {sink.root.children[2], ""},  // the status stage
+        {sink.root.children[3], ""},  // a zero-length IN
+        {sink.root.children[4], orvane::kPayloadLostText},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(cells.GetCellText(row.item, CPacketListCells::ColData), row.data) << row.item->firstRecord;
+    transfer.children.clear();
 }
 
 }  // namespace

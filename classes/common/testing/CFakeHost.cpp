@@ -141,16 +141,16 @@ void CFakeHost::SetPayload(const UsbItem* item, std::vector<uint8_t> payload)
     it->second.payload = std::move(payload);
 }
 
-void CFakeHost::LosePayload(const UsbItem* item)
+void CFakeHost::LosePayload(const UsbItem* item, bool lost)
 {
-    if (auto it = entries_.find(item); it != entries_.end()) it->second.lost = true;
+    if (auto it = entries_.find(item); it != entries_.end()) it->second.lost = lost;
 }
 
 bool CFakeHost::Lost(const UsbItem* item) const
 {
     auto it = entries_.find(item);
     if (it == entries_.end()) return false;
-    if (item->type != ItemControlTransfer) return it->second.lost;
+    if (item->type != ItemControlTransfer) return it->second.lost && !it->second.payload.empty();
     for (const UsbItem* stage : item->children)
         if (stage->status != PidNak && Lost(stage)) return true;
     return false;

@@ -60,8 +60,10 @@ public:
 
     void SetPayload(const UsbItem* item, std::vector<uint8_t> payload);
     // A transaction whose data packet lost its payload, as the parser gives
-    // it: no bytes, its row's size kept, and NotifyPayloadLost answered.
-    void LosePayload(const UsbItem* item);
+    // it: no bytes, its row's size kept, and NotifyPayloadLost answered
+    // unless it is a zero-length packet, which lost its CRC alone. `lost`
+    // false gives them back.
+    void LosePayload(const UsbItem* item, bool lost = true);
     // Null for an item the host did not make.
     const std::vector<uint8_t>* Payload(const UsbItem* item) const;
     ItemSummary* Row(const UsbItem* item);

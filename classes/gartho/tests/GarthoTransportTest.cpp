@@ -262,6 +262,36 @@ TEST_F(GarthoRead, AStatusWrapperTheCaptureLacksLeavesTheDataWhole)
     data->children.pop_back();
 }
 
+// A wrapper, or data, whose payload the capture lacks is named in its phase's
+// detail, as every pane says it; the phases whose bytes are held decode.
+TEST_F(GarthoRead, APhaseTheCaptureLacksSaysSoInItsDetail)
+{
+    const struct {
+        uint32_t phase;  // whose first transaction loses its payload
+        const char* title;
+    } rows[] = {{0, "Command Transport"}, {1, "Data Transport"}, {2, "Status Transport"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.title);
+        host_.LosePayload(transfer_->children[row.phase]->children[0]);
+        for (uint32_t phase = 0; phase < 3; ++phase) {
+            const xml::Document detail = Detail(transfer_->children[phase]);
+            const auto lost = detail.selectNodes("/groups/group[@name='" + std::string(row.title) + "']/item");
+            if (phase != row.phase) {
+                EXPECT_TRUE(lost.empty()) << phase;
+                continue;
+            }
+            ASSERT_EQ(detail.selectNodes("/groups/group").size(), 1u);
+            ASSERT_EQ(lost.size(), 1u);
+            EXPECT_EQ(lost[0].attribute("name"), "Data");
+            EXPECT_EQ(lost[0].attribute("value"), kPayloadLostText);
+        }
+        const bool dataLost = row.phase == 1;
+        EXPECT_EQ(Detail(transfer_).selectNodes("/groups/group").size(), dataLost ? 1u : 0u)
+            << "the transfer shows its data alone";
+        host_.LosePayload(transfer_->children[row.phase]->children[0], false);
+    }
+}
+
 TEST_F(GarthoRead, DetailOfTheWrapperAndItsCommand)
 {
     const xml::Document detail = Detail(transfer_->children[0]);

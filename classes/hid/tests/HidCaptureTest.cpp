@@ -248,6 +248,37 @@ TEST(HidCapture, AReportBeforeItsTurnsReportDescriptorIsDescribedWithThatOne)
     EXPECT_EQ(Offsets(ReportGroup(decoded, reports[0])), Join({{"0/8"}, Fields(8, 1, 16), Fields(24, 8, 4), {"56/4", "60/4"}}));
 }
 
+// The ".data" ends right after a report-descriptor read's data stage: its
+// status stage's zero-length packet lost no byte of the layout, which the
+// reports before it, their payload held, are read with.
+TEST(HidCapture, AReadCutAtItsStatusStageIsWhole)
+{
+    emu::BusTrafficBuilder b(SpeedFull);
+    Decoded::Enumerate(b, 6, HidConfiguration(2, kBootMouse.size(), false));
+    b.In(6, 1, PidData0, {1, 2, 3}), b.In(6, 1, PidData1, {4, 5, 6});
+    b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(kBootMouse.size())), kBootMouse, {.maxPacket = 8});
+    const size_t cut = b.Count() - 2;  // the status stage's DATA1
+    b.In(6, 1, PidData0, {7, 8, 9});
+    emu::BusCapture capture = b.Take();
+    ASSERT_TRUE(capture.records[cut].IsData());
+    for (size_t r = cut; r < capture.records.size(); ++r)
+        if (capture.records[r].IsData()) capture.records[r].SetPayloadOffset(PacketRecord::kPayloadLost);
+    Decoded decoded(std::move(capture));
+
+    const auto reads = decoded.Rows([](UsbItem*, const ItemSummary& row) { return row.name == "GetDescriptor ( Report )"; });
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(decoded.Manager().OnNotify(NotifyPayloadLost, reads[0], 0), 0);
+    const auto listing = decoded.Groups(reads[0]);
+    ASSERT_GE(listing.size(), 2u);
+    EXPECT_EQ(listing[0].name, "HID Report Descriptor");
+    EXPECT_EQ(listing[1].name, "Input Report 0");
+    const auto reports = decoded.Rows([](UsbItem* item, const ItemSummary&) { return item->type == 267; });
+    ASSERT_EQ(reports.size(), 3u);
+    for (size_t k : {0, 1})
+        EXPECT_EQ(Offsets(ReportGroup(decoded, reports[k])), Join({Fields(0, 1, 3), {"3/5"}, Fields(8, 8, 2)})) << k;
+    EXPECT_EQ(ReportGroup(decoded, reports[2]).items.at(0).value, kPayloadLostText) << "past the cut";
+}
+
 // The items of every group in an item's detail.
 size_t FieldCount(Decoded& decoded, UsbItem* item)
 {

@@ -445,9 +445,12 @@ TEST(HidDetail, OnlyTheDataAReportOrRequestShowsCanLoseItsPayload)
         }
         EXPECT_EQ(s.decoder->GetData(report, nullptr, 0), dataLost ? 0 : 8);
         EXPECT_EQ(s.decoder->GetData(request, nullptr, 0), dataLost ? 0 : 1);
-        // Without its setup the stages cannot be told apart: its lost status stage counts too.
+        // Without its setup the stages cannot be told apart: each counts, but
+        // its status stage's zero-length packet lost no data.
         s.host.LosePayload(request->children[0]);
-        EXPECT_EQ(s.decoder->OnNotify(NotifyPayloadLost, request, 0), 1);
+        EXPECT_EQ(s.decoder->OnNotify(NotifyPayloadLost, request, 0), dataLost ? 1 : 0);
+        s.host.SetPayload(request->children.back(), {0x00});
+        EXPECT_EQ(s.decoder->OnNotify(NotifyPayloadLost, request, 0), 1) << "a stage with a byte";
     }
 }
 

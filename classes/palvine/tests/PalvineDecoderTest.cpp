@@ -225,6 +225,30 @@ TEST_F(PalvineOperation, AResponseTheCaptureLacksLeavesTheDataWhole)
     EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, op_, 0), 1);
 }
 
+// A GetStorageIDs whose only data packet the capture lacks: the operation
+// and its data phase name the loss in their detail, as every pane says it;
+// the command, held, decodes.
+TEST_F(PalvineOperation, AnOperationWhoseDataTheCaptureLacksSaysSo)
+{
+    Bytes ids;
+    ptp::PutArray32(ids, {0x00010001});
+    Decode({host_.Out(Command(0x1004, 2)), host_.In(Data(0x1004, 2, ids)), host_.In(Ok(2))});
+    host_.LosePayload(Phase(TypeDataPhase)->children[0]);
+    for (const auto& [item, title] : {std::pair{op_, "GetStorageIDs"}, {Phase(TypeDataPhase), "Still Image Data"}}) {
+        const auto d = Detail(item);
+        ASSERT_EQ(d.selectNodes("/groups/group").size(), 1u) << title;
+        EXPECT_EQ(d.selectSingleNode("/groups/group").attribute("name"), title);
+        const auto items = d.selectNodes("//item");
+        ASSERT_EQ(items.size(), 1u) << title;
+        EXPECT_EQ(items[0].attribute("name"), "Data");
+        EXPECT_EQ(items[0].attribute("value"), kPayloadLostText);
+    }
+    EXPECT_EQ(Detail(Phase(TypeCommandPhase)).selectSingleNode("/groups/group").attribute("name"), "Still Image Command");
+    EXPECT_NE(Detail(Phase(TypeResponsePhase)).selectSingleNode("//item").attribute("value"), kPayloadLostText);
+    host_.LosePayload(Phase(TypeResponsePhase)->children[0]);
+    EXPECT_EQ(Detail(Phase(TypeResponsePhase)).selectSingleNode("//item").attribute("value"), kPayloadLostText);
+}
+
 TEST_F(PalvineOperation, DetailOfEachPhaseAndOfTheOperation)
 {
     Decode({host_.Out(Command(0x1006, 3, {0x10001, 0, 0})), host_.In(Data(0x1006, 3, Bytes(988, 0))),
