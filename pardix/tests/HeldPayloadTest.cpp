@@ -168,6 +168,15 @@ void WaitIdle(CDeviceProxy& proxy) {
     ASSERT_EQ(proxy.UploadStateNow(), UploadIdle);
 }
 
+// Runs the emulator's traffic into rings of 1 MiB each, as the device does.
+void CaptureInOneMiB(CDevice& device) {
+    DeviceStatus status;
+    ASSERT_EQ(device.GetStatus(&status), 1);
+    ASSERT_TRUE(device.Source().ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+    ASSERT_TRUE(device.Source().StartCapture());
+    ASSERT_EQ(device.GetStatus(&status), 1);
+}
+
 }  // namespace
 
 TEST(HeldPayload, OnlyPacketsWhoseBytesTheRingKeptServeThemLiveSavedAndReopened) {
@@ -612,11 +621,7 @@ TEST(HeldPayload, AFailedPayloadReadFromCaptureMemoryIsTriedAgainThenSaidSo) {
     emu.SetTraffic(traffic);
     CDevice device(&emu, "orvane-payload-read-" + std::to_string(::getpid()));
     CDeviceProxy& source = device.Source();
-    DeviceStatus status;
-    ASSERT_EQ(device.GetStatus(&status), 1);
-    ASSERT_TRUE(source.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
-    ASSERT_TRUE(source.StartCapture());
-    ASSERT_EQ(device.GetStatus(&status), 1);
+    ASSERT_NO_FATAL_FAILURE(CaptureInOneMiB(device));
     PacketRecord r;
     ASSERT_EQ(source.GetRecord(1, &r), RecordOk);
     ASSERT_TRUE(r.IsData());
@@ -641,11 +646,7 @@ TEST(HeldPayload, AKeptCaptureTheAnalyserLostIsNeitherFetchedNorSaved) {
     TempDir dir;
     CDevice device(&emu, "orvane-kept-lost-" + std::to_string(::getpid()));
     CDeviceProxy& source = device.Source();
-    DeviceStatus status;
-    ASSERT_EQ(device.GetStatus(&status), 1);
-    ASSERT_TRUE(source.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
-    ASSERT_TRUE(source.StartCapture());
-    ASSERT_EQ(device.GetStatus(&status), 1);
+    ASSERT_NO_FATAL_FAILURE(CaptureInOneMiB(device));
     PacketRecord r;
     ASSERT_EQ(source.GetRecord(899, &r), RecordOk);  // the parse has read every record
     emu.FailTransfer(10);  // the second chunk's payload read: the upload is cut short
