@@ -177,6 +177,22 @@ void CaptureInOneMiB(CDevice& device) {
     ASSERT_EQ(device.GetStatus(&status), 1);
 }
 
+// Captures into 32 K records and 1 MiB of payload (a pre-trigger share
+// unless -1) and polls until the analyser says the capture ended.
+void CaptureToItsEnd(CDevice& device, int preTriggerPercent, DeviceStatus* status) {
+    app::SetupXml setup;
+    ASSERT_TRUE(setup.SetPacketRecords(32768));
+    ASSERT_TRUE(setup.SetPayloadBytes(1u << 20));
+    if (preTriggerPercent >= 0) {
+        ASSERT_TRUE(setup.SetPreTriggerPercent(preTriggerPercent));
+    }
+    ASSERT_EQ(device.ApplySetup(setup.Text().c_str()), 1);
+    ASSERT_EQ(device.Start(), 1);
+    for (int polls = 0; polls < 20000 && !(status->flags & StatusComplete); ++polls)
+        ASSERT_EQ(device.GetStatus(status), 1);
+    ASSERT_TRUE(status->flags & StatusComplete);
+}
+
 }  // namespace
 
 TEST(HeldPayload, OnlyPacketsWhoseBytesTheRingKeptServeThemLiveSavedAndReopened) {
@@ -362,16 +378,8 @@ TEST(HeldPayload, AFailedRecordReadIsTriedAgainAndAnUnplugServesTheRowsReadThenA
             emu.SetTraffic(traffic);
             emu.SetTriggerRecord(c.trigger);
             CDevice device(&emu, "orvane-record-read-" + std::to_string(::getpid()));
-            app::SetupXml setup;
-            ASSERT_TRUE(setup.SetPacketRecords(32768));
-            ASSERT_TRUE(setup.SetPayloadBytes(1u << 20));
-            ASSERT_TRUE(setup.SetPreTriggerPercent(50));
-            ASSERT_EQ(device.ApplySetup(setup.Text().c_str()), 1);
-            ASSERT_EQ(device.Start(), 1);
             DeviceStatus status{};
-            for (int polls = 0; polls < 20000 && !(status.flags & StatusComplete); ++polls)
-                ASSERT_EQ(device.GetStatus(&status), 1);
-            ASSERT_TRUE(status.flags & StatusComplete);
+            ASSERT_NO_FATAL_FAILURE(CaptureToItsEnd(device, 50, &status));
             if (c.trigger == 0) {
                 ASSERT_EQ(status.packets, 16384u);
             }
@@ -475,15 +483,8 @@ TEST(HeldPayload, AReadCutShortIsToldUntilReadWholeAndAnotherCapturesRowsAreNeve
         emu::EmulatedAnalyser emu;
         emu.SetTraffic(traffic);
         CDevice device(&emu, "orvane-record-cut-" + std::to_string(::getpid()));
-        app::SetupXml setup;
-        ASSERT_TRUE(setup.SetPacketRecords(32768));
-        ASSERT_TRUE(setup.SetPayloadBytes(1u << 20));
-        ASSERT_EQ(device.ApplySetup(setup.Text().c_str()), 1);
-        ASSERT_EQ(device.Start(), 1);
         DeviceStatus status{};
-        for (int polls = 0; polls < 20000 && !(status.flags & StatusComplete); ++polls)
-            ASSERT_EQ(device.GetStatus(&status), 1);
-        ASSERT_TRUE(status.flags & StatusComplete);
+        ASSERT_NO_FATAL_FAILURE(CaptureToItsEnd(device, -1, &status));
         const uint32_t n = status.packets;
         ASSERT_GT(n, cut + kRecordsPerRead);
         const size_t written = emu.RecordsWritten();
