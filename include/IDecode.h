@@ -31,6 +31,14 @@ protected:
     ~IDecode() = default;
 };
 
+// The text that stands for `item`'s data when `decode` finds a payload of
+// them lost (NotifyPayloadLost); null when it lacks none.
+inline const char* LostPayloadText(IDecode* decode, UsbItem* item) {
+    const char* text = kPayloadLostText;
+    if (!decode || decode->OnNotify(NotifyPayloadLost, item, reinterpret_cast<intptr_t>(&text)) != 1) return nullptr;
+    return text ? text : kPayloadLostText;
+}
+
 class IDecodeClass : public IDecode {
 public:
     // -1 in subclass or protocol means any.

@@ -66,6 +66,8 @@ enum NotifyCode : int32_t {
     NotifyDataLength = 1,     // arg: the UsbItem, param: uint32_t* receiving its data length
     // arg: the UsbItem; answers 1 when a data packet within it lost its payload
     // (PacketRecord::PayloadLost): its data as GetData gives them stop there.
+    // param: null, or a const char** that an answer of 1 may set to the text
+    // its data show (kPayloadUnreadText when all it lacks was only not read).
     NotifyPayloadLost = 2,
     // arg: a TurnRecords. Told to a class decoder made after the decoding to
     // describe the rows of one turn of a device at its address: what it looks
