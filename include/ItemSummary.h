@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -102,5 +103,8 @@ constexpr const char* kPayloadLostText = "分析仪未保留数据";
 // The same for a packet whose payload the analyser held but that was not read
 // from it (a record read cut short), or whose read from it failed.
 constexpr const char* kPayloadUnreadText = "未从分析仪读取数据";
+// Whether a lost answer's text is the unread one. By content: every module
+// (a class decoder's plug-in, say) holds its own copy of these texts.
+inline bool IsPayloadUnreadText(const char* text) { return text && std::strcmp(text, kPayloadUnreadText) == 0; }
 
 }  // namespace orvane

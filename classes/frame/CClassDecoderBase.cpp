@@ -85,7 +85,7 @@ const char* CClassDecoderBase::LostText(UsbItem* item)
     const char* text = nullptr;
     for (UsbItem* child : item->children) {
         const char* lost = ShowsDataOf(*item, *child) ? LostText(child) : nullptr;
-        if (lost == kPayloadLostText) return lost;
+        if (lost && !IsPayloadUnreadText(lost)) return lost;
         if (lost) text = lost;
     }
     return text;

@@ -115,7 +115,7 @@ const char* CUsbParser::LostTextOf(const UsbItem* item) {
         const char* text = nullptr;
         for (const UsbItem* stage : item->children) {
             const char* lost = stage->status != PidNak ? LostTextOf(stage) : nullptr;
-            if (lost == kPayloadLostText) return lost;
+            if (lost && !IsPayloadUnreadText(lost)) return lost;
             if (lost) text = lost;
         }
         return text;
@@ -431,7 +431,7 @@ int32_t CUsbParser::GetDetail(UsbItem* item, std::string& xml) {
         // Which part is missing: without its setup the request is not known.
         if (const char* text = LostTextOf(item->children[0])) writer.AddItem(group, "Setup", text, text, 0, 0);
         const char* data = nullptr;
-        for (uint32_t i = 1; i < item->children.size() && data != kPayloadLostText; ++i)
+        for (uint32_t i = 1; i < item->children.size() && (!data || IsPayloadUnreadText(data)); ++i)
             if (item->children[i]->status != PidNak)
                 if (const char* text = LostTextOf(item->children[i])) data = text;
         if (data) writer.AddItem(group, "Data", data, data, 0, 0);

@@ -185,7 +185,7 @@ TEST(ControlTransfer, DataStopAtAStageTheCaptureLacks) {
             if (row.length) EXPECT_EQ(bytes[7], device[7]);
         }
         EXPECT_EQ(a.Parser().OnNotify(NotifyPayloadLost, transfer, 0), lost ? 1 : 0);
-        EXPECT_EQ(LostPayloadText(&a.Parser(), transfer), row.text);
+        EXPECT_STREQ(LostPayloadText(&a.Parser(), transfer), row.text);
         for (UsbItem* stage : transfer->children)
             if (a.Parser().OnNotify(NotifyPayloadLost, stage, 0)) EXPECT_TRUE(lost) << "stage at " << stage->firstRecord;
         ItemSummary summary;

@@ -111,7 +111,7 @@ TEST(Descriptions, APacketWhosePayloadTheCaptureLacks) {
                                       {&u.parser, u.Top(0)->children[1], kPayloadUnreadText},
                                       {&d.parser, lost, kPayloadLostText}, {&d.parser, data, kPayloadLostText},
                                       {&d.parser, kept, nullptr}})
-        EXPECT_EQ(LostPayloadText(parser, item), text) << item->type;
+        EXPECT_STREQ(LostPayloadText(parser, item), text) << item->type;
 }
 
 // A NAKed attempt of a stage carries none of the transfer's data: its packet

@@ -145,7 +145,7 @@ TEST(ClassFrame, AnItemLostPayloadOnlyWhereTheDataItShowsLackIt)
         host.unread = row.unread;
         SCOPED_TRACE(testing::Message() << "item " << row.item.firstRecord << ", lost " << row.lost.size()
                                         << ", unread " << row.unread.size());
-        EXPECT_EQ(LostPayloadText(&row.decoder, &row.item), row.text);
+        EXPECT_STREQ(LostPayloadText(&row.decoder, &row.item), row.text);
         if (&row.decoder != &headed || row.item.type == ItemInTransaction) continue;
         std::string xml;
         ASSERT_EQ(headed.GetDetail(&row.item, xml), row.text ? 1 : 0);
