@@ -31,6 +31,15 @@ protected:
     ~IDecode() = default;
 };
 
+// The text that stands for `item`'s data when `decode` finds a payload of
+// them lost (NotifyPayloadLost); null when it lacks none. The caller's own
+// copy, which outlives the decoder's module.
+inline const char* LostPayloadText(IDecode* decode, UsbItem* item) {
+    const char* text = nullptr;
+    if (!decode || decode->OnNotify(NotifyPayloadLost, item, reinterpret_cast<intptr_t>(&text)) != 1) return nullptr;
+    return IsPayloadUnreadText(text) ? kPayloadUnreadText : kPayloadLostText;
+}
+
 class IDecodeClass : public IDecode {
 public:
     // -1 in subclass or protocol means any.

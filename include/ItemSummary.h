@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -66,6 +67,8 @@ enum NotifyCode : int32_t {
     NotifyDataLength = 1,     // arg: the UsbItem, param: uint32_t* receiving its data length
     // arg: the UsbItem; answers 1 when a data packet within it lost its payload
     // (PacketRecord::PayloadLost): its data as GetData gives them stop there.
+    // param: null, or a const char** that an answer of 1 may set to the text
+    // its data show (kPayloadUnreadText when all it lacks was only not read).
     NotifyPayloadLost = 2,
     // arg: a TurnRecords. Told to a class decoder made after the decoding to
     // describe the rows of one turn of a device at its address: what it looks
@@ -100,5 +103,8 @@ constexpr const char* kPayloadLostText = "分析仪未保留数据";
 // The same for a packet whose payload the analyser held but that was not read
 // from it (a record read cut short), or whose read from it failed.
 constexpr const char* kPayloadUnreadText = "未从分析仪读取数据";
+// Whether a lost answer's text is the unread one. By content: every module
+// (a class decoder's plug-in, say) holds its own copy of these texts.
+inline bool IsPayloadUnreadText(const char* text) { return text && std::strcmp(text, kPayloadUnreadText) == 0; }
 
 }  // namespace orvane

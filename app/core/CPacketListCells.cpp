@@ -167,7 +167,7 @@ std::string CPacketListCells::GetCellText(UsbItem* item, int column)
     case ColData: {
         if (summary.size < 1) return {};
         // Bytes the capture lacks are named, not shown as what was held.
-        if (decoder_ && decoder_->OnNotify(NotifyPayloadLost, item, 0) == 1) return kPayloadLostText;
+        if (const char* lost = LostPayloadText(decoder_, item)) return lost;
         size_t count = 0;
         const std::vector<uint8_t>& bytes = GetItemData(item, &count);
         return HexBytes(bytes.data(), std::min(count, kDataBytesShown));

@@ -217,7 +217,7 @@ bool CClassDecoder::DescribeItem(UsbItem* item, CDecodeResultWriter& document)
     if (!IsAudioType(item->type)) return false;
     if (OnNotify(NotifyPayloadLost, item, 0) == 1) {
         // No parameter block of bytes the capture lacks, as the host says of a transfer.
-        DescribeLost("Transfer", document);
+        DescribeLost("Transfer", item, document);
         return true;
     }
     // A setup that cannot be had reads as zeros.

@@ -66,33 +66,44 @@ int32_t CClassDecoderBase::OnNotify(int32_t code, void* arg, intptr_t param)
             const int32_t length = GetData(static_cast<UsbItem*>(arg), nullptr, 0);
             if (length >= 0) *reinterpret_cast<uint32_t*>(param) = uint32_t(length);
         }
-        if (code == NotifyPayloadLost) return PayloadLost(static_cast<UsbItem*>(arg)) ? 1 : 0;
+        if (code == NotifyPayloadLost) {
+            const char* text = LostText(static_cast<UsbItem*>(arg));
+            if (text && param) *reinterpret_cast<const char**>(param) = text;
+            return text ? 1 : 0;
+        }
         return Notify(code, arg, param);
     } catch (...) {
         return 0;
     }
 }
 
-bool CClassDecoderBase::PayloadLost(UsbItem* item)
+const char* CClassDecoderBase::LostText(UsbItem* item)
 {
-    if (!item) return false;
-    if (item->type <= ItemControlTransfer) return host_ && host_->OnNotify(NotifyPayloadLost, item, 0) == 1;
-    for (UsbItem* child : item->children)
-        if (ShowsDataOf(*item, *child) && PayloadLost(child)) return true;
-    return false;
+    if (!item) return nullptr;
+    if (item->type <= ItemControlTransfer) return LostPayloadText(host_, item);
+    // Written over by the ring in one child is so for the row.
+    const char* text = nullptr;
+    for (UsbItem* child : item->children) {
+        const char* lost = ShowsDataOf(*item, *child) ? LostText(child) : nullptr;
+        if (lost && !IsPayloadUnreadText(lost)) return lost;
+        if (lost) text = lost;
+    }
+    return text;
 }
 
-void CClassDecoderBase::DescribeLost(const std::string& title, CDecodeResultWriter& document)
+void CClassDecoderBase::DescribeLost(const std::string& title, UsbItem* item, CDecodeResultWriter& document)
 {
-    document.AddItem(document.AddGroup(title), "Data", kPayloadLostText, kPayloadLostText, 0, 0);
+    const char* text = LostText(item);
+    if (!text) text = kPayloadLostText;
+    document.AddItem(document.AddGroup(title), "Data", text, text, 0, 0);
 }
 
 bool CClassDecoderBase::DescribeIfLost(UsbItem* item, CDecodeResultWriter& document)
 {
-    if (!PayloadLost(item)) return false;
+    if (!LostText(item)) return false;
     ItemSummary row;
     SummarizeItem(item, row);
-    DescribeLost(row.name, document);
+    DescribeLost(row.name, item, document);
     return true;
 }
 

@@ -61,9 +61,9 @@ protected:
     // Duration from the row's start to the end of `last`, in the low 32 bits.
     static int32_t DurationTo(const ItemSummary& row, const ItemSummary& last);
 
-    // In place of the fields of a row whose payload the capture lacks, as
-    // every pane says it: a group `title` holding only that.
-    static void DescribeLost(const std::string& title, CDecodeResultWriter& document);
+    // In place of the fields of `item`, a row whose payload the capture lacks,
+    // as every pane says it: a group `title` holding only that.
+    void DescribeLost(const std::string& title, UsbItem* item, CDecodeResultWriter& document);
     // DescribeLost under the row's own name when the data `item` shows lack a
     // packet's payload; false, writing nothing, when they do not.
     bool DescribeIfLost(UsbItem* item, CDecodeResultWriter& document);
@@ -87,8 +87,8 @@ protected:
 
 private:
     // The host's answer for its items; a class-level item asks the children
-    // its data come from.
-    bool PayloadLost(UsbItem* item);
+    // its data come from. The text their data show, null when none is lost.
+    const char* LostText(UsbItem* item);
 
     IDecode* host_ = nullptr;
     const ImageList* images_;

@@ -515,7 +515,7 @@ bool CClassDecoder::DescribeItem(UsbItem* item, CDecodeResultWriter& document)
     case ItemControlTransfer: {
         if (!IsReportDescriptorTransfer(item)) return false;
         if (!Whole(item)) {
-            DescribeLost("Transfer", document);
+            DescribeLost("Transfer", item, document);
             return true;
         }
         // The transfer's own descriptor, also where a later one is in force.
@@ -527,13 +527,13 @@ bool CClassDecoder::DescribeItem(UsbItem* item, CDecodeResultWriter& document)
         return true;
     }
     case TypeInputReport:
-        if (!StagesWhole(*item)) DescribeLost("Input report", document);
+        if (!StagesWhole(*item)) DescribeLost("Input report", item, document);
         else DescribeInputReport(*layouts, item, document);
         return true;
     case TypeClassRequest:
         if (item->children.empty()) return true;
         if (!StartsWithSetup(*item)) return DescribeItem(item->children.back(), document);
-        if (!StagesWhole(*item)) DescribeLost("Transfer", document);
+        if (!StagesWhole(*item)) DescribeLost("Transfer", item, document);
         else DescribeReportRequest(*layouts, item, document);
         return true;
     case ItemSetupTransaction: {

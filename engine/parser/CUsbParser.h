@@ -111,7 +111,10 @@ private:
     bool RecordAt(uint32_t index, PacketRecord* out);
     // A packet, or the data packet of a transaction or of a control transfer's
     // stage, whose payload the capture lacks (NotifyPayloadLost).
-    bool PayloadLostIn(const UsbItem* item);
+    bool PayloadLostIn(const UsbItem* item) { return LostTextOf(item) != nullptr; }
+    // The text that stands for such an item's data, null when it lacks none:
+    // the unread text when every payload it lacks was only not read.
+    const char* LostTextOf(const UsbItem* item);
     // Whether the next token of `item`'s pipe after it is an OUT or a PING.
     bool OutNextOnPipe(const UsbItem* item);
     // The error class of the first damaged packet below `item`, 0 for none.

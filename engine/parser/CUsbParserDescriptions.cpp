@@ -103,29 +103,39 @@ bool CUsbParser::RecordAt(uint32_t index, PacketRecord* out) {
 
 bool CUsbParser::RecordOf(const UsbItem* item, PacketRecord* out) { return item && RecordAt(item->firstRecord, out); }
 
-bool CUsbParser::PayloadLostIn(const UsbItem* item) {
-    if (!item) return false;
+const char* CUsbParser::LostTextOf(const UsbItem* item) {
+    if (!item) return nullptr;
     if (item->type < 16) {
         PacketRecord r;
-        return IsDataType(item->type) && RecordOf(item, &r) && r.PayloadLost();
+        if (!IsDataType(item->type) || !RecordOf(item, &r) || !r.PayloadLost()) return nullptr;
+        return r.PayloadUnread() ? kPayloadUnreadText : kPayloadLostText;
     }
     if (item->type == ItemControlTransfer) {
-        for (const UsbItem* stage : item->children)
-            if (stage->status != PidNak && PayloadLostIn(stage)) return true;
-        return false;
+        // One stage written over by the ring makes the whole transfer's text that.
+        const char* text = nullptr;
+        for (const UsbItem* stage : item->children) {
+            const char* lost = stage->status != PidNak ? LostTextOf(stage) : nullptr;
+            if (lost && !IsPayloadUnreadText(lost)) return lost;
+            if (lost) text = lost;
+        }
+        return text;
     }
-    if (item->type >= ItemControlTransfer) return false;
+    if (item->type >= ItemControlTransfer) return nullptr;
     // A zero-length packet lost its CRC alone: the transaction, and a status
     // stage's transfer, lack none of their data.
     const UsbItem* packet = DataPacketOf(item);
     PacketRecord r;
-    return packet && PayloadLostIn(packet) && RecordOf(packet, &r) && r.PayloadLength() > 0;
+    const char* text = packet ? LostTextOf(packet) : nullptr;
+    return text && RecordOf(packet, &r) && r.PayloadLength() > 0 ? text : nullptr;
 }
 
-int32_t CUsbParser::OnNotify(int32_t code, void* arg, intptr_t) {
+int32_t CUsbParser::OnNotify(int32_t code, void* arg, intptr_t param) {
     const auto* item = static_cast<const UsbItem*>(arg);
     if (code == NotifyOutNextOnPipe) return OutNextOnPipe(item) ? 1 : 0;
-    return code == NotifyPayloadLost && PayloadLostIn(item) ? 1 : 0;
+    if (code != NotifyPayloadLost) return 0;
+    const char* text = LostTextOf(item);
+    if (text && param) *reinterpret_cast<const char**>(param) = text;
+    return text ? 1 : 0;
 }
 
 bool CUsbParser::OutNextOnPipe(const UsbItem* item) {
@@ -419,13 +429,12 @@ int32_t CUsbParser::GetDetail(UsbItem* item, std::string& xml) {
         CDecodeResultWriter writer;
         auto group = writer.AddGroup("Transfer");
         // Which part is missing: without its setup the request is not known.
-        if (PayloadLostIn(item->children[0]))
-            writer.AddItem(group, "Setup", kPayloadLostText, kPayloadLostText, 0, 0);
-        for (uint32_t i = 1; i < item->children.size(); ++i)
-            if (item->children[i]->status != PidNak && PayloadLostIn(item->children[i])) {
-                writer.AddItem(group, "Data", kPayloadLostText, kPayloadLostText, 0, 0);
-                break;
-            }
+        if (const char* text = LostTextOf(item->children[0])) writer.AddItem(group, "Setup", text, text, 0, 0);
+        const char* data = nullptr;
+        for (uint32_t i = 1; i < item->children.size() && (!data || IsPayloadUnreadText(data)); ++i)
+            if (item->children[i]->status != PidNak)
+                if (const char* text = LostTextOf(item->children[i])) data = text;
+        if (data) writer.AddItem(group, "Data", data, data, 0, 0);
         xml = writer.Text();
         return 1;
     }
@@ -506,8 +515,8 @@ int32_t CUsbParser::GetTransactionDetail(UsbItem* item, std::string& xml) {
     int32_t result = 1;
     std::string typeName;
     GetTypeName(item->type, typeName);
-    if (PayloadLostIn(item)) {
-        writer.AddItem(writer.AddGroup(typeName), "Raw data", kPayloadLostText, kPayloadLostText, 0, 0);
+    if (const char* text = LostTextOf(item)) {
+        writer.AddItem(writer.AddGroup(typeName), "Raw data", text, text, 0, 0);
     } else if (item->type == ItemSetupTransaction) {
         uint8_t bytes[8] = {};
         int32_t got = GetTransactionData(item, bytes, sizeof bytes);

@@ -138,29 +138,44 @@ TEST(ControlTransfer, ATransfersDataIsNoMoreThanItsSetupAskedFor) {
 
 // A stage whose data packet lost its payload ends the transfer's data: the
 // stages after it would otherwise stand where its bytes belong. A zero-length
-// packet lost its CRC alone: its stage, and its transfer, lack no data.
+// packet lost its CRC alone: its stage, and its transfer, lack no data. One
+// the analyser still holds but that was not read says so, unless the ring
+// wrote over another stage's.
 TEST(ControlTransfer, DataStopAtAStageTheCaptureLacks) {
+    const char* const ring = kPayloadLostText;
+    const char* const unread = kPayloadUnreadText;
     struct Row {
         const B::Bytes& setup;
         int lostData;  // which data packet of the capture: 0 the setup's
+        int unreadData;  // the same for one not read from the analyser
         int32_t length;  // -1: not asked, the stages of an unknown request are no one's to place
         const char* name;
-        bool lost;
+        const char* text;  // what the transfer's detail says of its data; null: whole
     } rows[] = {
-        {kGetDevice, -1, 18, "GetDescriptor ( Device )", false},
-        {kGetDevice, 2, 8, "GetDescriptor ( Device )", true},
-        {kGetDevice, 0, -1, "ControlTransfer", true},
-        {kGetDevice, 4, 18, "GetDescriptor ( Device )", false},  // the OUT status stage's
-        {kSetConfiguration, 1, 0, "SetConfiguration (  )", false},  // the IN status stage's
+        {kGetDevice, -1, -1, 18, "GetDescriptor ( Device )", nullptr},
+        {kGetDevice, 2, -1, 8, "GetDescriptor ( Device )", ring},
+        {kGetDevice, 0, -1, -1, "ControlTransfer", ring},
+        {kGetDevice, 4, -1, 18, "GetDescriptor ( Device )", nullptr},  // the OUT status stage's
+        {kSetConfiguration, 1, -1, 0, "SetConfiguration (  )", nullptr},  // the IN status stage's
+        {kGetDevice, -1, 2, 8, "GetDescriptor ( Device )", unread},
+        {kGetDevice, -1, 0, -1, "ControlTransfer", unread},
+        {kGetDevice, 3, 1, 0, "GetDescriptor ( Device )", ring},
+        {kGetDevice, 1, 3, 0, "GetDescriptor ( Device )", ring},
+        {kGetDevice, -1, 4, 18, "GetDescriptor ( Device )", nullptr},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.name) + ", data packet lost: " + std::to_string(row.lostData));
+        SCOPED_TRACE(std::string(row.name) + ", data packet lost: " + std::to_string(row.lostData) +
+                     ", unread: " + std::to_string(row.unreadData));
+        const bool lost = row.text != nullptr;
         B b(SpeedFull);
         const B::Bytes device = SessionBuilder({}).DeviceDescriptor();
         b.ControlTransfer(1, row.setup, row.setup[0] & 0x80 ? device : B::Bytes{}, {.maxPacket = 8});
         emu::BusCapture capture = b.Take();
-        for (int seen = 0; PacketRecord& r : capture.records)
-            if (r.IsData() && seen++ == row.lostData) r.SetPayloadOffset(PacketRecord::kPayloadLost);
+        for (int seen = 0; PacketRecord& r : capture.records) {
+            if (!r.IsData()) continue;
+            if (seen == row.lostData) r.SetPayloadOffset(PacketRecord::kPayloadLost);
+            if (seen++ == row.unreadData) r.SetPayloadOffset(PacketRecord::kPayloadUnread);
+        }
         Assembly a(std::move(capture));
         ASSERT_EQ(a.Transfers().size(), 1u);
         UsbItem* transfer = a.Transfers()[0];
@@ -169,16 +184,19 @@ TEST(ControlTransfer, DataStopAtAStageTheCaptureLacks) {
             EXPECT_EQ(a.Parser().GetData(transfer, bytes, sizeof bytes), row.length);
             if (row.length) EXPECT_EQ(bytes[7], device[7]);
         }
-        EXPECT_EQ(a.Parser().OnNotify(NotifyPayloadLost, transfer, 0), row.lost ? 1 : 0);
+        EXPECT_EQ(a.Parser().OnNotify(NotifyPayloadLost, transfer, 0), lost ? 1 : 0);
+        EXPECT_STREQ(LostPayloadText(&a.Parser(), transfer), row.text);
         for (UsbItem* stage : transfer->children)
-            if (a.Parser().OnNotify(NotifyPayloadLost, stage, 0)) EXPECT_TRUE(row.lost) << "stage at " << stage->firstRecord;
+            if (a.Parser().OnNotify(NotifyPayloadLost, stage, 0)) EXPECT_TRUE(lost) << "stage at " << stage->firstRecord;
         ItemSummary summary;
         a.Parser().Summarize(transfer, &summary);
         EXPECT_EQ(summary.name, row.name);
         std::string xml;
         ASSERT_EQ(a.Parser().GetDetail(transfer, xml), 1);
-        EXPECT_EQ(xml.find(kPayloadLostText) != std::string::npos, row.lost) << xml;
-        EXPECT_EQ(xml.find("name=\"Setup\"") != std::string::npos, row.lostData == 0) << "only a lost setup is named";
+        EXPECT_EQ(xml.find(ring) != std::string::npos, row.text == ring) << xml;
+        EXPECT_EQ(xml.find(unread) != std::string::npos, row.text == unread) << xml;
+        EXPECT_EQ(xml.find("name=\"Setup\"") != std::string::npos, row.lostData == 0 || row.unreadData == 0)
+            << "only a lost setup is named";
         if (row.length == 18) EXPECT_NE(xml.find("name=\"Device Descriptor\""), std::string::npos) << xml;
     }
 }

@@ -1,5 +1,6 @@
 // Rows, bytes and detail documents the parser gives of its items.
 #include <memory>
+#include <tuple>
 
 #include "ParserHarness.h"
 #include "SessionBuilder.h"
@@ -102,6 +103,15 @@ TEST(Descriptions, APacketWhosePayloadTheCaptureLacks) {
     EXPECT_NE(xml.find(kPayloadUnreadText), std::string::npos) << xml;
     EXPECT_EQ(xml.find(kPayloadLostText), std::string::npos) << xml;
     EXPECT_EQ(u.parser.OnNotify(NotifyPayloadLost, u.Top(0), 0), 1) << "no data, as a lost one";
+    // The same text for it wherever its data are asked for: its transaction's detail and the list's.
+    ASSERT_EQ(u.parser.GetDetail(u.Top(0), xml), 1);
+    EXPECT_NE(xml.find(kPayloadUnreadText), std::string::npos) << xml;
+    EXPECT_EQ(xml.find(kPayloadLostText), std::string::npos) << xml;
+    for (auto [parser, item, text] : {std::tuple{&u.parser, u.Top(0), kPayloadUnreadText},
+                                      {&u.parser, u.Top(0)->children[1], kPayloadUnreadText},
+                                      {&d.parser, lost, kPayloadLostText}, {&d.parser, data, kPayloadLostText},
+                                      {&d.parser, kept, nullptr}})
+        EXPECT_STREQ(LostPayloadText(parser, item), text) << item->type;
 }
 
 // A NAKed attempt of a stage carries none of the transfer's data: its packet

@@ -276,7 +276,7 @@ void CDataPane::paintEvent(QPaintEvent*)
         if (y >= g.h && y + g.h <= client.height()) {
             p.setPen(Qt::darkRed);
             p.drawText(QRect(int(std::max<int64_t>(g.leftX + g.w, g.addressWidth)), int(y), client.width(), g.h),
-                       Qt::AlignLeft | Qt::AlignVCenter, QString::fromUtf8(kPayloadLostText));
+                       Qt::AlignLeft | Qt::AlignVCenter, QString::fromUtf8(ctrl_.LostText()));
         }
     }
     DrawHeader(p, g);

@@ -953,4 +953,78 @@ TEST(CaptureWorkerStub, ACaptureWhoseRecordReadFailedPartWayEndsWithAWarning) {
     }
 }
 
+// The source's later answers, one a parse: a replug that let the rest be read
+// during the pass makes the worker parse again; the analyser no longer
+// holding the capture leaves nothing a replug could fix.
+struct ScriptedUnreadSource : emu::CaptureSource {
+    using emu::CaptureSource::CaptureSource;
+    std::vector<int32_t> answers;  // the last repeats
+    size_t asked = 0;
+    int32_t UnreadRecords(uint32_t* read, uint32_t* held) override {
+        const int32_t answer = answers[std::min(asked++, answers.size() - 1)];
+        const uint32_t all = uint32_t(Capture().records.size());
+        if (read) *read = answer ? GetCount() : 0;
+        if (held) *held = answer ? all : 0;
+        // The rest arrived while the pass was served rows without their payload.
+        if (answer == kRecordsReadSincePass) SetAvailable(all);
+        return answer;
+    }
+};
+
+TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) {
+    enum Warned { None, Bare, Gone };
+    const struct {
+        const char* name;
+        bool cut;  // the first pass is served a third of the records
+        std::vector<int32_t> answers;
+        size_t parses;
+        Warned warned;
+    } rows[] = {
+        {"read whole", false, {0}, 1, None},
+        {"replugged mid pass, whole again", true, {kRecordsReadSincePass, 0}, 2, None},
+        {"replugged mid pass, still bare", true, {kRecordsReadSincePass}, 2, Bare},
+        {"no longer held", true, {kRecordsNoLongerHeld}, 1, Gone},
+    };
+    size_t wholeRows = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedUnreadSource source(Session(3));
+        source.answers = row.answers;
+        const uint32_t all = uint32_t(source.Capture().records.size());
+        source.SetAvailable(row.cut ? all / 3 : all);
+        StubDevice device;
+        device.source = &source;
+        COrvaneDoc doc;
+        FakeList list;
+        std::mutex mutex;
+        std::vector<std::string> warnings;
+        CCaptureWorker::Options options = Fast();
+        options.warning = [&](const std::string& text) {
+            std::lock_guard lock(mutex);
+            warnings.push_back(text);
+        };
+        CCaptureWorker worker(doc, &device, &list, options);
+        ASSERT_EQ(worker.StartRecord(), Start::Started);
+        ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle() && worker.DataAvailable(); }));
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(source.asked, row.parses);
+        const size_t listed = doc.TransactionRoot().children.size();
+        if (!wholeRows) wholeRows = listed;
+        if (row.parses > 1) EXPECT_EQ(listed, wholeRows) << "parsed again from row 0, nothing twice";
+        if (row.warned == Gone) EXPECT_LT(listed, wholeRows) << "the rows read are listed";
+        if (row.warned == None) {
+            EXPECT_TRUE(warnings.empty());
+            continue;
+        }
+        ASSERT_EQ(warnings.size(), 1u);
+        if (row.warned == Bare) {
+            EXPECT_EQ(warnings[0], CCaptureWorker::kRowsShownBareWarning);
+            continue;
+        }
+        EXPECT_EQ(warnings[0], CCaptureWorker::RecordsGoneWarning(all / 3, all));
+        EXPECT_EQ(warnings[0].find("重新连接"), std::string::npos) << "no replug brings them back";
+        EXPECT_NE(warnings[0].find("不再保存"), std::string::npos);
+    }
+}
+
 }  // namespace

@@ -172,15 +172,18 @@ TEST(CellsOfParsedRows, AZeroLengthPacketLosesNoData)
     const size_t read = b.ControlTransfer(1, orvane::emu::SessionBuilder::SetupPacket(0x80, 6, 0x0100, 0, 4),
                                           {0x12, 0x01, 0x00, 0x02});
     b.In(1, 1, orvane::PidData0, {}), b.In(1, 1, orvane::PidData1, {7, 8});
+    const size_t notRead = b.In(1, 1, orvane::PidData0, {9});
     orvane::emu::BusCapture capture = b.Take();
     for (size_t r = read + 6; r < capture.records.size(); ++r)  // from the status stage's DATA1 on
         if (capture.records[r].IsData()) capture.records[r].SetPayloadOffset(PacketRecord::kPayloadLost);
+    // One the analyser still held but that was not read from it.
+    capture.records[notRead + 1].SetPayloadOffset(PacketRecord::kPayloadUnread);
     orvane::emu::CaptureSource source(std::move(capture));
     orvane::CUsbParser parser;
     parser.SetDataSource(&source);
     CollectingSink sink;
     ASSERT_EQ(parser.Parse(&sink), 1);
-    ASSERT_EQ(sink.root.children.size(), 5u);
+    ASSERT_EQ(sink.root.children.size(), 6u);
     UsbItem transfer(orvane::ItemControlTransfer, 0);  // the stages as the standard decoder holds them
     for (uint32_t i = 0; i < 3; ++i) transfer.children.push_back(sink.root.children[i]);
     CPacketListCells cells;
@@ -194,6 +197,7 @@ TEST(CellsOfParsedRows, AZeroLengthPacketLosesNoData)
         {sink.root.children[2], ""},  // the status stage
         {sink.root.children[3], ""},  // a zero-length IN
         {sink.root.children[4], orvane::kPayloadLostText},
+        {sink.root.children[5], orvane::kPayloadUnreadText},
     };
     for (const auto& row : rows)
         EXPECT_EQ(cells.GetCellText(row.item, CPacketListCells::ColData), row.data) << row.item->firstRecord;

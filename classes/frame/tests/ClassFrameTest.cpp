@@ -25,6 +25,7 @@ public:
     std::map<uint32_t, std::vector<uint8_t>> payload;
     std::map<uint32_t, ItemSummary> rows;
     std::set<uint32_t> lost;  // records whose payload the capture lacks
+    std::set<uint32_t> unread;  // of those, the ones only not read from the analyser
 
     void Release() override {}
     int32_t Summarize(UsbItem* item, ItemSummary* out) override
@@ -46,9 +47,12 @@ public:
         return 1;
     }
     const ImageList* GetImageList(UsbItem*) override { return nullptr; }
-    int32_t OnNotify(int32_t code, void* arg, intptr_t) override
+    int32_t OnNotify(int32_t code, void* arg, intptr_t param) override
     {
-        return code == NotifyPayloadLost && lost.count(static_cast<UsbItem*>(arg)->firstRecord) ? 1 : 0;
+        const uint32_t record = static_cast<UsbItem*>(arg)->firstRecord;
+        if (code != NotifyPayloadLost || !lost.count(record)) return 0;
+        if (param && unread.count(record)) *reinterpret_cast<const char**>(param) = kPayloadUnreadText;
+        return 1;
     }
 };
 
@@ -75,10 +79,14 @@ public:
     }
 };
 
-// Shows the data of its first child alone.
+// Shows the data of its first child alone, and a row that lacks some as lost.
 class Headed : public Grouping {
 public:
     bool ShowsDataOf(const UsbItem& item, const UsbItem& child) override { return &child == item.children[0]; }
+    bool DescribeItem(UsbItem* item, CDecodeResultWriter& document) override
+    {
+        return DescribeIfLost(item, document);
+    }
 };
 
 // An item has lost payload when the data it shows lack some: a child the
@@ -113,6 +121,39 @@ TEST(ClassFrame, AnItemLostPayloadOnlyWhereTheDataItShowsLackIt)
     EXPECT_EQ(lost(headed, inner), 1);
     EXPECT_EQ(lost(headed, outer), 1) << "through a class-level child";
     EXPECT_EQ(lost(headed, first), 1) << "a transaction is the host's to answer";
+
+    // Which text stands for the data: the ring's once it wrote over one they show.
+    const char* const ring = kPayloadLostText;
+    const char* const unread = kPayloadUnreadText;
+    const struct {
+        IDecodeClass& decoder;
+        UsbItem& item;
+        std::set<uint32_t> lost, unread;
+        const char* text;
+    } rows[] = {
+        {every, outer, {1, 2, 3}, {1, 2, 3}, unread},
+        {every, outer, {1, 2, 3}, {1, 3}, ring},
+        {every, outer, {1, 2, 3}, {2, 3}, ring},
+        {every, outer, {2}, {2}, unread},
+        {headed, outer, {1, 2, 3}, {1}, unread},
+        {headed, inner, {1, 2}, {2}, ring},
+        {headed, first, {1}, {1}, unread},
+        {headed, outer, {2, 3}, {2, 3}, nullptr},
+    };
+    for (const auto& row : rows) {
+        host.lost = row.lost;
+        host.unread = row.unread;
+        SCOPED_TRACE(testing::Message() << "item " << row.item.firstRecord << ", lost " << row.lost.size()
+                                        << ", unread " << row.unread.size());
+        EXPECT_STREQ(LostPayloadText(&row.decoder, &row.item), row.text);
+        if (&row.decoder != &headed || row.item.type == ItemInTransaction) continue;
+        std::string xml;
+        ASSERT_EQ(headed.GetDetail(&row.item, xml), row.text ? 1 : 0);
+        if (!row.text) continue;
+        xml::Document detail;
+        ASSERT_TRUE(detail.loadXML(xml));
+        EXPECT_EQ(detail.selectSingleNode("//item[@name='Data']").attribute("value"), row.text) << xml;
+    }
 }
 
 TEST(ClassFrame, MergeTakesOnlyEmptyCellsAndMapsAckAndNyetToOk)

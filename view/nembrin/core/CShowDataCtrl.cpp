@@ -31,7 +31,7 @@ int32_t CShowDataCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, in
         auto* decode = reinterpret_cast<IDecode*>(param2);
         // Taken also while the pane has no window or no room: a pane opened
         // later shows the row that is selected then.
-        const bool lost = decode && item && decode->OnNotify(NotifyPayloadLost, item, 0) == 1;
+        const char* lost = item ? LostPayloadText(decode, item) : nullptr;
         if (host_->OnGuiThread()) {
             const uint8_t* data = nullptr;
             uint64_t length = FetchItem(decode, item, builtIn_, large_, &data);
@@ -97,7 +97,7 @@ uint64_t CShowDataCtrl::FetchItem(IDecode* decode, UsbItem* item, std::vector<ui
 }
 
 void CShowDataCtrl::ApplyItem(std::vector<uint8_t> builtIn, std::vector<uint8_t> large, const uint8_t* data,
-                              uint64_t length, bool fetched, bool lost)
+                              uint64_t length, bool fetched, const char* lost)
 {
     lost_ = lost;
     if (fetched) {
@@ -121,7 +121,7 @@ void CShowDataCtrl::Cleared()
     std::fill(builtIn_.begin(), builtIn_.end(), 0);
     data_ = nullptr;
     length_ = 0;
-    lost_ = false;
+    lost_ = nullptr;
     ResetView(ResetAll);
     SyncScroll();
     host_->Repaint();

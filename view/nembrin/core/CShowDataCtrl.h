@@ -77,7 +77,9 @@ public:
     uint64_t Length() const { return length_; }
     // The item's data stop at a packet the capture lacks: the pane says so in
     // a note row below them, which the vertical scroll range counts.
-    bool PayloadLost() const { return lost_; }
+    bool PayloadLost() const { return lost_ != nullptr; }
+    // What that row says: which of the texts for a lost payload applies.
+    const char* LostText() const { return lost_; }
     bool OwnsLargeBuffer() const { return !large_.empty(); }
 
     // Geometry of the current client area.
@@ -131,7 +133,7 @@ public:
 
 private:
     void ApplyItem(std::vector<uint8_t> builtIn, std::vector<uint8_t> large, const uint8_t* data, uint64_t length,
-                   bool fetched, bool lost);
+                   bool fetched, const char* lost);
     void Cleared();
     void FieldSelected(int64_t bit, int64_t bits);
     void SyncScroll();
@@ -154,7 +156,7 @@ private:
     std::vector<uint8_t> large_;
     const uint8_t* data_ = nullptr;
     uint64_t length_ = 0;
-    bool lost_ = false;
+    const char* lost_ = nullptr;
 
     int32_t w_ = 7, h_ = 15;
     int32_t layoutFlags_ = 3;

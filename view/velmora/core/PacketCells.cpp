@@ -85,7 +85,7 @@ PacketCells BuildCells(const PacketRecord& r, const PacketPayload& payload)
         const bool lost = r.PayloadLost();
         out.cells = {Cell(PidName(pid), pidValue, nibble, 8),
                      Cell(std::string("Data (") + PidName(pid) + ")",
-                          lost ? std::string(kPayloadLostText) : HexBytes(payload.bytes, shown), KeyData, 8 * n - 8),
+                          lost ? std::string(r.PayloadUnread() ? kPayloadUnreadText : kPayloadLostText) : HexBytes(payload.bytes, shown), KeyData, 8 * n - 8),
                      Cell("CRC-16", lost ? std::string() : Number("0x%04X", payload.crc), KeyCrc16, 8 * n + 8)};
         out.totalBits = 8 * n + 8;
         break;

@@ -51,6 +51,7 @@ struct FakeDecode : IDecode {
     std::vector<uint8_t> bytes;
     bool tellsSize = true;
     bool lost = false;  // the data stop at a packet whose payload the capture lacks
+    const char* lostText = nullptr;  // the text the lost answer gives, if any
     int32_t fail = 0;
     void Release() override {}
     int32_t Summarize(UsbItem*, ItemSummary*) override { return 0; }
@@ -62,6 +63,7 @@ struct FakeDecode : IDecode {
     int32_t GetDetail(UsbItem*, std::string&) override { return 0; }
     const ImageList* GetImageList(UsbItem*) override { return nullptr; }
     int32_t OnNotify(int32_t code, void*, intptr_t param) override {
+        if (code == NotifyPayloadLost && lost && param && lostText) *reinterpret_cast<const char**>(param) = lostText;
         if (code == NotifyPayloadLost) return lost ? 1 : 0;
         if (code == NotifyDataLength && tellsSize) *reinterpret_cast<uint32_t*>(param) = uint32_t(bytes.size());
         return 0;
@@ -131,7 +133,11 @@ TEST_F(ShowDataCtrlTest, DataThatLostPayloadGetANoteRowInTheScrollRange)
     decode.lost = true;
     Select({0xC3});
     EXPECT_TRUE(ctrl.PayloadLost());
+    EXPECT_STREQ(ctrl.LostText(), kPayloadLostText);
     EXPECT_EQ(pane.vMax, 1) << "the PID's row and the note's";
+    decode.lostText = kPayloadUnreadText;
+    Select({0xC3});
+    EXPECT_STREQ(ctrl.LostText(), kPayloadUnreadText) << "the note says which";
     Select(Counting(1600));
     ctrl.ScrollVert(ScrollBottom);
     EXPECT_EQ(ctrl.FirstRow(), 91) << "a row past the data's last: the note is scrolled to";
@@ -171,6 +177,7 @@ TEST_F(ShowDataCtrlTest, OffTheGuiThreadTheBytesAreFetchedThenHandedOver)
 {
     pane.gui = false;
     decode.lost = true;
+    decode.lostText = kPayloadUnreadText;
     Select(Counting(40));
     EXPECT_EQ(ctrl.Length(), 0u);
     ASSERT_EQ(pane.posted.size(), 1u);
@@ -180,6 +187,7 @@ TEST_F(ShowDataCtrlTest, OffTheGuiThreadTheBytesAreFetchedThenHandedOver)
     EXPECT_EQ(ctrl.Length(), 40u);
     EXPECT_EQ(ctrl.Data()[39], 39);
     EXPECT_TRUE(ctrl.PayloadLost());
+    EXPECT_STREQ(ctrl.LostText(), kPayloadUnreadText);
 }
 
 TEST_F(ShowDataCtrlTest, AFieldIsHighlightedAndBroughtIntoView)

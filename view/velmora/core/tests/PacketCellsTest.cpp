@@ -20,9 +20,9 @@ PacketRecord Record(uint8_t pidByte, uint16_t low16, uint64_t word0 = 0)
     return r;
 }
 
-PacketRecord Lost(PacketRecord r)
+PacketRecord Lost(PacketRecord r, uint32_t mark = PacketRecord::kPayloadLost)
 {
-    r.SetPayloadOffset(PacketRecord::kPayloadLost);
+    r.SetPayloadOffset(mark);
     return r;
 }
 
@@ -70,6 +70,8 @@ TEST(PacketCells, EveryKindOfPacket)
          {8, 8, 24}, 24},
         {Lost(Record(0xC3, 4)), {}, PacketKind::Data,
          {"DATA0=0xC3", std::string("Data (DATA0)=") + kPayloadLostText, "CRC-16="}, {8, 24, 40}, 40},
+        {Lost(Record(0x4B, 4), PacketRecord::kPayloadUnread), {}, PacketKind::Data,
+         {"DATA1=0x4B", std::string("Data (DATA1)=") + kPayloadUnreadText, "CRC-16="}, {8, 24, 40}, 40},
         {Record(0x1F, 0), {}, PacketKind::Error, {}, {}, 0},
         {Record(0xD2, 0), {}, PacketKind::Handshake, {"ACK=0xD2"}, {8}, 8},
         {Record(0x1E, 0), {}, PacketKind::Handshake, {"STALL=0x1E"}, {8}, 8},
