@@ -907,6 +907,23 @@ TEST(CaptureWorkerStub, AnOpenedFileReadShortEndsWithAWarningNotInSilence) {
     }
 }
 
+// Runs one capture of `source` through the worker into `doc` and gives the
+// warnings it raised by the time the parse was done.
+void CaptureWarned(emu::CaptureSource& source, COrvaneDoc& doc, std::vector<std::string>* warnings) {
+    StubDevice device;
+    device.source = &source;
+    FakeList list;
+    std::mutex mutex;
+    CCaptureWorker::Options options = Fast();
+    options.warning = [&](const std::string& text) {
+        std::lock_guard lock(mutex);
+        warnings->push_back(text);
+    };
+    CCaptureWorker worker(doc, &device, &list, options);
+    ASSERT_EQ(worker.StartRecord(), Start::Started);
+    ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle() && worker.DataAvailable(); }));
+}
+
 // A capture whose record read from the analyser failed part way: the source
 // serves the rows read and says how many it holds; the parse ends with a warning.
 struct CutRecordsSource : emu::CaptureSource {
@@ -926,22 +943,10 @@ TEST(CaptureWorkerStub, ACaptureWhoseRecordReadFailedPartWayEndsWithAWarning) {
         CutRecordsSource source(Session(3));
         const uint32_t all = uint32_t(source.Capture().records.size());
         source.SetAvailable(cut ? all / 3 : all);
-        StubDevice device;
-        device.source = &source;
         COrvaneDoc doc;
-        FakeList list;
-        std::mutex mutex;
         std::vector<std::string> warnings;
-        CCaptureWorker::Options options = Fast();
-        options.warning = [&](const std::string& text) {
-            std::lock_guard lock(mutex);
-            warnings.push_back(text);
-        };
-        CCaptureWorker worker(doc, &device, &list, options);
-        ASSERT_EQ(worker.StartRecord(), Start::Started);
-        ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle() && worker.DataAvailable(); }));
+        ASSERT_NO_FATAL_FAILURE(CaptureWarned(source, doc, &warnings));
         EXPECT_GT(doc.TransactionRoot().children.size(), 0u) << "the rows read are listed";
-        std::lock_guard lock(mutex);
         if (!cut) {
             EXPECT_TRUE(warnings.empty());
             continue;
@@ -992,21 +997,9 @@ TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) 
         source.answers = row.answers;
         const uint32_t all = uint32_t(source.Capture().records.size());
         source.SetAvailable(row.cut ? all / 3 : all);
-        StubDevice device;
-        device.source = &source;
         COrvaneDoc doc;
-        FakeList list;
-        std::mutex mutex;
         std::vector<std::string> warnings;
-        CCaptureWorker::Options options = Fast();
-        options.warning = [&](const std::string& text) {
-            std::lock_guard lock(mutex);
-            warnings.push_back(text);
-        };
-        CCaptureWorker worker(doc, &device, &list, options);
-        ASSERT_EQ(worker.StartRecord(), Start::Started);
-        ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle() && worker.DataAvailable(); }));
-        std::lock_guard lock(mutex);
+        ASSERT_NO_FATAL_FAILURE(CaptureWarned(source, doc, &warnings));
         EXPECT_EQ(source.asked, row.parses);
         const size_t listed = doc.TransactionRoot().children.size();
         if (!wholeRows) wholeRows = listed;
