@@ -667,6 +667,38 @@ TEST(HeldPayload, AKeptCaptureTheAnalyserLostIsNeitherFetchedNorSaved) {
     EXPECT_FALSE(fs::exists(dir / "k.data"));
 }
 
+// A capture kept while it still ran, the parse not at its end, is no capture
+// read in part: the rows read keep the payload the analyser holds.
+TEST(HeldPayload, ACaptureKeptBeforeItEndedKeepsThePayloadOfTheRowsRead) {
+    emu::EmulatedAnalyser emu;
+    emu.SetPace(0);
+    emu.SetEndWhenExhausted(false);  // runs on, the bus idle, until stopped
+    const emu::BusCapture traffic = OwnBytesTraffic(1500, 100);
+    const auto own = OwnPayloads(traffic);
+    emu.SetTraffic(traffic);
+    CDevice device(&emu, "orvane-kept-live-" + std::to_string(::getpid()));
+    CDeviceProxy& source = device.Source();
+    ASSERT_NO_FATAL_FAILURE(CaptureInOneMiB(device));
+    DeviceStatus status{};
+    ASSERT_EQ(device.GetStatus(&status), 1);
+    ASSERT_FALSE(status.flags & StatusComplete);
+    ASSERT_GT(status.packets, kRecordsPerRead);
+    PacketRecord r;
+    ASSERT_EQ(source.GetRecord(1, &r), RecordOk);  // one block read of more captured
+    source.KeepCapture();
+    uint32_t read = 0, held = 0;
+    EXPECT_EQ(source.UnreadRecords(&read, &held), 0);
+    ASSERT_EQ(source.GetRecord(1, &r), RecordOk);
+    ASSERT_TRUE(r.IsData());
+    EXPECT_FALSE(r.PayloadLost());
+    Bytes got(r.PayloadLength());
+    uint16_t crc = 0;
+    EXPECT_EQ(source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc), int32_t(got.size()));
+    got.push_back(uint8_t(crc));
+    got.push_back(uint8_t(crc >> 8));
+    EXPECT_EQ(got, own.at(r.Timestamp()));
+}
+
 // At 100 % pre-trigger the capture runs on past the trigger until stopped, and
 // the ring writes over the trigger point: no record is then named the trigger.
 TEST(HeldPayload, ATriggerPointTheRingWroteOverMarksNoRecord) {
