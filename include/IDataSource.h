@@ -54,6 +54,8 @@ public:
     // Copies at most `capacity` payload bytes (length field - 2) into dst and the
     // CRC16 into *crc; returns the payload's full length, so a caller whose buffer
     // was too small can size a second call. 0 when nothing can be served.
+    // Asked for neither bytes nor CRC (dst and crc null) it reads nothing and
+    // answers kPayloadNotRead while the last read of that payload failed.
     virtual int32_t GetPayload(const PacketRecord* record, uint8_t* dst, uint32_t capacity, uint16_t* crc) = 0;
     // `save` 1 writes the capture to the files, every packet whose payload it
     // lacks marked so; 0 opens them; 2 opens files such a save wrote and that

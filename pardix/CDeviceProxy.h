@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "AnalyserProtocol.h"
@@ -269,6 +270,11 @@ protected:
     uint32_t staleEnd_ = 0;
     uint32_t rereadNext_ = 0;
     std::atomic<uint32_t> staleFloor_{0};
+    // Where the payload of packets lies whose read from capture memory failed
+    // twice: asked without a read, they answer kPayloadNotRead until a read of
+    // them succeeds. Under the lock; the flag lets the asking skip it while none failed.
+    std::unordered_set<uint64_t> unreadPayload_;
+    std::atomic<bool> anyPayloadUnread_{false};
     std::chrono::milliseconds retryPause_{kRetryPause};
     // Records read from the analyser into the array; served from the cache
     // only once the capture has ended and they are settled. Under the lock.

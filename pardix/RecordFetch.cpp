@@ -26,6 +26,8 @@ void CDeviceProxy::ForgetFetch() {
     recordError_ = 0;
     staleEnd_ = rereadNext_ = 0;
     staleFloor_.store(0, std::memory_order_release);
+    unreadPayload_.clear();
+    anyPayloadUnread_.store(false, std::memory_order_release);
 }
 
 void CDeviceProxy::PauseBeforeRetry(int attempt) const {
@@ -211,11 +213,14 @@ int32_t CDeviceProxy::GetPayload(const PacketRecord* record, uint8_t* dst, uint3
         return int32_t(payload);
     };
 
+    // Asked neither bytes nor CRC: whether they can be served, without a read.
+    if (!dst && !crc && !anyPayloadUnread_.load(std::memory_order_acquire)) return int32_t(payload);
     ReaderLock guard(*this);
     if (offset + length <= store_.Size()) {
         if (const uint8_t* bytes = store_.View(offset, length)) return deliver(bytes);
         return 0;
     }
+    if (!dst && !crc) return unreadPayload_.count(offset) ? kPayloadNotRead : int32_t(payload);
     if (offline_ && !keptInAnalyser_) return 0;
     // Not in the store yet: straight from capture memory, 8-byte aligned, where
     // this capture's own image says it lies.
@@ -225,8 +230,11 @@ int32_t CDeviceProxy::GetPayload(const PacketRecord* record, uint8_t* dst, uint3
     // Tried once more at once, as one failed transfer must not cost a packet its bytes.
     if (!ReadPayload(address & ~7u, bytes, deviceBuffer_.get()) && !ReadPayload(address & ~7u, bytes, deviceBuffer_.get())) {
         if (crc) *crc = 0;
+        unreadPayload_.insert(offset);
+        anyPayloadUnread_.store(true, std::memory_order_release);
         return kPayloadNotRead;
     }
+    if (!unreadPayload_.empty()) unreadPayload_.erase(offset);
     return deliver(deviceBuffer_.get() + lead);
 }
 

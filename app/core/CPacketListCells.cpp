@@ -166,10 +166,11 @@ std::string CPacketListCells::GetCellText(UsbItem* item, int column)
     case ColStatus: return StatusText(summary.status);
     case ColData: {
         if (summary.size < 1) return {};
-        // Bytes the capture lacks are named, not shown as what was held.
-        if (const char* lost = LostPayloadText(decoder_, item)) return lost;
         size_t count = 0;
         const std::vector<uint8_t>& bytes = GetItemData(item, &count);
+        // Bytes the capture lacks are named, not shown as what was held; asked
+        // after the read, which tells of a read from the analyser that failed.
+        if (const char* lost = LostPayloadText(decoder_, item)) return lost;
         return HexBytes(bytes.data(), std::min(count, kDataBytesShown));
     }
     case ColSize: return SizeText(summary.size);

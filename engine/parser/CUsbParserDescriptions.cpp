@@ -107,8 +107,11 @@ const char* CUsbParser::LostTextOf(const UsbItem* item) {
     if (!item) return nullptr;
     if (item->type < 16) {
         PacketRecord r;
-        if (!IsDataType(item->type) || !RecordOf(item, &r) || !r.PayloadLost()) return nullptr;
-        return r.PayloadUnread() ? kPayloadUnreadText : kPayloadLostText;
+        if (!IsDataType(item->type) || !RecordOf(item, &r)) return nullptr;
+        if (r.PayloadLost()) return r.PayloadUnread() ? kPayloadUnreadText : kPayloadLostText;
+        // Held, but its read from the analyser failed: asked without reading it again.
+        const bool failed = r.Length() >= 2 && source_ && source_->GetPayload(&r, nullptr, 0, nullptr) == kPayloadNotRead;
+        return failed ? kPayloadUnreadText : nullptr;
     }
     if (item->type == ItemControlTransfer) {
         // One stage written over by the ring makes the whole transfer's text that.
@@ -371,6 +374,7 @@ int32_t CUsbParser::PacketBytes(const PacketRecord& r, uint16_t type, uint8_t* b
         uint8_t* bytes = room ? buffer + 1 : nullptr;
         uint16_t crc = 0;
         int32_t got = source_ ? source_->GetPayload(&r, bytes, room, &crc) : 0;
+        if (got == kPayloadNotRead) return 1;  // as one the ring wrote over: the PID alone
         if (got < 0) got = 0;
         // Bytes the store lacks read as 0.
         if (uint32_t(got) < room) std::fill(bytes + got, bytes + room, uint8_t(0));
@@ -424,27 +428,31 @@ int32_t CUsbParser::GetDetail(UsbItem* item, std::string& xml) {
     }
     if (item->type != ItemControlTransfer || item->children.empty()) return 0;
 
-    if (PayloadLostIn(item)) {
-        // Nothing decodes what is not there, a class decoder no more than this.
+    // Nothing decodes what is not there, a class decoder no more than this.
+    auto describeLost = [&] {
         CDecodeResultWriter writer;
         auto group = writer.AddGroup("Transfer");
         // Which part is missing: without its setup the request is not known.
         if (const char* text = LostTextOf(item->children[0])) writer.AddItem(group, "Setup", text, text, 0, 0);
-        const char* data = nullptr;
-        for (uint32_t i = 1; i < item->children.size() && (!data || IsPayloadUnreadText(data)); ++i)
+        const char* lost = nullptr;
+        for (uint32_t i = 1; i < item->children.size() && (!lost || IsPayloadUnreadText(lost)); ++i)
             if (item->children[i]->status != PidNak)
-                if (const char* text = LostTextOf(item->children[i])) data = text;
-        if (data) writer.AddItem(group, "Data", data, data, 0, 0);
+                if (const char* text = LostTextOf(item->children[i])) lost = text;
+        if (lost) writer.AddItem(group, "Data", lost, lost, 0, 0);
         xml = writer.Text();
         return 1;
-    }
+    };
+    // Each read comes before the lost question, which then tells of a read
+    // from the analyser that failed.
     uint8_t bytes[8] = {};
     int32_t got = GetData(item->children[0], bytes, sizeof bytes);
+    if (PayloadLostIn(item)) return describeLost();
     CDeviceRequest setup(bytes, got > 0 ? uint32_t(std::min(got, 8)) : 0);
     if (!setup.IsStandard()) return 0;
     int32_t length = GetData(item, nullptr, 0);
     std::vector<uint8_t> data(size_t(length > 0 ? length : 0));
     if (!data.empty()) GetData(item, data.data(), uint32_t(data.size()));
+    if (PayloadLostIn(item)) return describeLost();
     CDecodeResultWriter writer;
     // A class's own descriptors (HID, report, physical) are laid out by its
     // rules: split as standard ones by their first bytes they would be garbage.
@@ -515,11 +523,13 @@ int32_t CUsbParser::GetTransactionDetail(UsbItem* item, std::string& xml) {
     int32_t result = 1;
     std::string typeName;
     GetTypeName(item->type, typeName);
+    // A setup's bytes are read before the lost question, which then tells of a
+    // read from the analyser that failed.
+    uint8_t bytes[8] = {};
+    const int32_t got = item->type == ItemSetupTransaction ? GetTransactionData(item, bytes, sizeof bytes) : 0;
     if (const char* text = LostTextOf(item)) {
         writer.AddItem(writer.AddGroup(typeName), "Raw data", text, text, 0, 0);
     } else if (item->type == ItemSetupTransaction) {
-        uint8_t bytes[8] = {};
-        int32_t got = GetTransactionData(item, bytes, sizeof bytes);
         CDeviceRequest setup(bytes, got > 0 ? uint32_t(std::min(got, 8)) : 0);
         auto group = writer.AddGroup("SETUP transaction");
         int64_t offset = 0;

@@ -633,8 +633,19 @@ TEST(HeldPayload, AFailedPayloadReadFromCaptureMemoryIsTriedAgainThenSaidSo) {
     got.push_back(uint8_t(crc));
     got.push_back(uint8_t(crc >> 8));
     EXPECT_EQ(got, own.at(r.Timestamp()));
+    // Asked without bytes or CRC it reads nothing: the panes ask so, after their read.
+    EXPECT_EQ(source.GetPayload(&r, nullptr, 0, nullptr), int32_t(got.size() - 2));
     emu.DisconnectAtCommand(1);
     EXPECT_EQ(source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc), kPayloadNotRead);
+    const unsigned commands = emu.CommandCount();
+    EXPECT_EQ(source.GetPayload(&r, nullptr, 0, nullptr), kPayloadNotRead) << "told until a read succeeds";
+    EXPECT_EQ(emu.CommandCount(), commands);
+    PacketRecord other;
+    ASSERT_EQ(source.GetRecord(4, &other), RecordOk);
+    EXPECT_EQ(source.GetPayload(&other, nullptr, 0, nullptr), int32_t(other.PayloadLength())) << "only that packet's";
+    emu.Reconnect();
+    EXPECT_EQ(source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc), int32_t(got.size() - 2));
+    EXPECT_EQ(source.GetPayload(&r, nullptr, 0, nullptr), int32_t(got.size() - 2));
 }
 
 // A capture kept across a setup is fetched from the analyser only while a

@@ -63,6 +63,7 @@ void PacketPainter::PaintPacket(QPainter& p, IDataSource* source, const PacketRe
     PacketPayload payload;
     if (KindOf(record.PidByte()) == PacketKind::Data && source) {
         int32_t n = source->GetPayload(&record, payload_.data(), uint32_t(payload_.size()), &payload.crc);
+        payload.notRead = n == kPayloadNotRead;
         payload.bytes = payload_.data();
         payload.count = size_t(std::clamp<int32_t>(n, 0, int32_t(payload_.size())));
     }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 
 #include "CPacketListCells.h"
 #include "CaptureSource.h"
@@ -163,6 +164,21 @@ TEST_F(CellsFixture, SummariesAreAskedForOnceAndDroppedWhole)
     EXPECT_LT(cells.CachedSummaries(), 100u);
 }
 
+// Fails every read of the payload at `failing`, as an unplugged analyser's
+// capture memory does, and tells of it as the device library does.
+struct FailingPayloadSource : orvane::emu::CaptureSource {
+    using CaptureSource::CaptureSource;
+    std::set<uint64_t> failing, failed;
+    int32_t GetPayload(const PacketRecord* r, uint8_t* dst, uint32_t capacity, uint16_t* crc) override
+    {
+        const uint64_t at = r->PayloadOffset();
+        if (!failing.count(at) || (!failed.count(at) && !dst && !crc))
+            return CaptureSource::GetPayload(r, dst, capacity, crc);
+        failed.insert(at);
+        return orvane::kPayloadNotRead;
+    }
+};
+
 // The parser's own rows: a zero-length packet that lost its payload lost no
 // byte of its transaction, nor of the transfer whose status stage it is.
 TEST(CellsOfParsedRows, AZeroLengthPacketLosesNoData)
@@ -173,17 +189,24 @@ TEST(CellsOfParsedRows, AZeroLengthPacketLosesNoData)
                                           {0x12, 0x01, 0x00, 0x02});
     b.In(1, 1, orvane::PidData0, {}), b.In(1, 1, orvane::PidData1, {7, 8});
     const size_t notRead = b.In(1, 1, orvane::PidData0, {9});
+    const size_t readFails = b.In(1, 1, orvane::PidData1, {10, 11});
+    const auto descriptorRead = orvane::emu::SessionBuilder::SetupPacket(0x80, 6, 0x0100, 0, 4);
+    const size_t dataFails = b.ControlTransfer(1, descriptorRead, {0x12, 0x01, 0x00, 0x02});
+    const size_t setupFails = b.ControlTransfer(1, descriptorRead, {0x12, 0x01, 0x00, 0x02});
     orvane::emu::BusCapture capture = b.Take();
-    for (size_t r = read + 6; r < capture.records.size(); ++r)  // from the status stage's DATA1 on
+    std::set<uint64_t> failing;
+    for (size_t r : {readFails + 1, dataFails + 4, setupFails + 1}) failing.insert(capture.records[r].PayloadOffset());
+    for (size_t r = read + 6; r < readFails; ++r)  // from the status stage's DATA1 on
         if (capture.records[r].IsData()) capture.records[r].SetPayloadOffset(PacketRecord::kPayloadLost);
     // One the analyser still held but that was not read from it.
     capture.records[notRead + 1].SetPayloadOffset(PacketRecord::kPayloadUnread);
-    orvane::emu::CaptureSource source(std::move(capture));
+    FailingPayloadSource source(std::move(capture));
     orvane::CUsbParser parser;
     parser.SetDataSource(&source);
     CollectingSink sink;
     ASSERT_EQ(parser.Parse(&sink), 1);
-    ASSERT_EQ(sink.root.children.size(), 6u);
+    ASSERT_EQ(sink.root.children.size(), 13u);
+    source.failing = failing;
     UsbItem transfer(orvane::ItemControlTransfer, 0);  // the stages as the standard decoder holds them
     for (uint32_t i = 0; i < 3; ++i) transfer.children.push_back(sink.root.children[i]);
     CPacketListCells cells;
@@ -198,9 +221,30 @@ TEST(CellsOfParsedRows, AZeroLengthPacketLosesNoData)
         {sink.root.children[3], ""},  // a zero-length IN
         {sink.root.children[4], orvane::kPayloadLostText},
         {sink.root.children[5], orvane::kPayloadUnreadText},
+        // Its read fails as the cell asks for it: said so at once.
+        {sink.root.children[6], orvane::kPayloadUnreadText},
     };
     for (const auto& row : rows)
         EXPECT_EQ(cells.GetCellText(row.item, CPacketListCells::ColData), row.data) << row.item->firstRecord;
+    // The packet, as the data pane and the detail show it: the PID alone.
+    UsbItem* packet = sink.root.children[6]->children[1];
+    EXPECT_STREQ(orvane::LostPayloadText(&parser, packet), orvane::kPayloadUnreadText);
+    uint8_t bytes[8] = {};
+    EXPECT_EQ(parser.GetData(packet, bytes, sizeof bytes), 1);
+    std::string xml;
+    ASSERT_EQ(parser.GetDetail(sink.root.children[6], xml), 1);
+    EXPECT_NE(xml.find(orvane::kPayloadUnreadText), std::string::npos) << xml;
+    ASSERT_EQ(parser.GetDetail(sink.root.children[10], xml), 1);
+    EXPECT_NE(xml.find(orvane::kPayloadUnreadText), std::string::npos) << "a setup read as its detail is: " << xml;
+    // Control transfers whose data stage or setup fails to read decode no zeros.
+    for (uint32_t first : {7u, 10u}) {
+        UsbItem failingTransfer(orvane::ItemControlTransfer, 0);
+        for (uint32_t i = first; i < first + 3; ++i) failingTransfer.children.push_back(sink.root.children[i]);
+        ASSERT_EQ(parser.GetDetail(&failingTransfer, xml), 1);
+        EXPECT_NE(xml.find(orvane::kPayloadUnreadText), std::string::npos) << xml;
+        EXPECT_EQ(xml.find("bLength"), std::string::npos) << xml;
+        failingTransfer.children.clear();
+    }
     transfer.children.clear();
 }
 

@@ -30,12 +30,12 @@ int32_t CShowDataCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, in
         auto* item = reinterpret_cast<UsbItem*>(param1);
         auto* decode = reinterpret_cast<IDecode*>(param2);
         // Taken also while the pane has no window or no room: a pane opened
-        // later shows the row that is selected then.
-        const char* lost = item ? LostPayloadText(decode, item) : nullptr;
+        // later shows the row that is selected then. Lost is asked after the
+        // fetch, which tells of a read from the analyser that failed.
         if (host_->OnGuiThread()) {
             const uint8_t* data = nullptr;
             uint64_t length = FetchItem(decode, item, builtIn_, large_, &data);
-            ApplyItem({}, {}, data, length, false, lost);
+            ApplyItem({}, {}, data, length, false, item ? LostPayloadText(decode, item) : nullptr);
             return 1;
         }
         // Off the GUI thread the bytes are fetched here, while the item is
@@ -43,6 +43,7 @@ int32_t CShowDataCtrl::OnEvent(IEventHandler*, int32_t type, intptr_t param1, in
         std::vector<uint8_t> builtIn, large;  // FetchItem sizes the one it fills
         const uint8_t* data = nullptr;
         uint64_t length = FetchItem(decode, item, builtIn, large, &data);
+        const char* lost = item ? LostPayloadText(decode, item) : nullptr;
         const bool inLarge = data && !large.empty() && data == large.data();
         host_->Post([this, builtIn = std::move(builtIn), large = std::move(large), length, inLarge,
                      hasData = data != nullptr, lost]() mutable {

@@ -82,10 +82,11 @@ PacketCells BuildCells(const PacketRecord& r, const PacketPayload& payload)
         int32_t n = std::max<int32_t>(r.Length(), 2);
         size_t shown = std::min(payload.count, size_t(n - 2));
         // A payload the capture lacks has neither bytes nor a CRC to show.
-        const bool lost = r.PayloadLost();
+        const bool lost = r.PayloadLost() || payload.notRead;
+        const char* lostText = r.PayloadUnread() || payload.notRead ? kPayloadUnreadText : kPayloadLostText;
         out.cells = {Cell(PidName(pid), pidValue, nibble, 8),
-                     Cell(std::string("Data (") + PidName(pid) + ")",
-                          lost ? std::string(r.PayloadUnread() ? kPayloadUnreadText : kPayloadLostText) : HexBytes(payload.bytes, shown), KeyData, 8 * n - 8),
+                     Cell(std::string("Data (") + PidName(pid) + ")", lost ? std::string(lostText) : HexBytes(payload.bytes, shown),
+                          KeyData, 8 * n - 8),
                      Cell("CRC-16", lost ? std::string() : Number("0x%04X", payload.crc), KeyCrc16, 8 * n + 8)};
         out.totalBits = 8 * n + 8;
         break;

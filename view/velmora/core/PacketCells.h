@@ -31,6 +31,7 @@ struct PacketPayload {
     const uint8_t* bytes = nullptr;
     size_t count = 0;
     uint16_t crc = 0;
+    bool notRead = false;  // held, but its read from the analyser failed
 };
 
 PacketKind KindOf(uint8_t pidByte);

@@ -53,10 +53,12 @@ struct FakeDecode : IDecode {
     bool lost = false;  // the data stop at a packet whose payload the capture lacks
     const char* lostText = nullptr;  // the text the lost answer gives, if any
     int32_t fail = 0;
+    bool readFails = false;  // the payload's read from the analyser fails as it is fetched
     void Release() override {}
     int32_t Summarize(UsbItem*, ItemSummary*) override { return 0; }
     int32_t GetData(UsbItem*, uint8_t* buffer, uint32_t capacity) override {
         if (fail) return fail;
+        if (readFails) lost = true, lostText = kPayloadUnreadText;
         if (buffer) std::copy_n(bytes.begin(), std::min<size_t>(capacity, bytes.size()), buffer);
         return int32_t(bytes.size());
     }
@@ -138,6 +140,10 @@ TEST_F(ShowDataCtrlTest, DataThatLostPayloadGetANoteRowInTheScrollRange)
     decode.lostText = kPayloadUnreadText;
     Select({0xC3});
     EXPECT_STREQ(ctrl.LostText(), kPayloadUnreadText) << "the note says which";
+    decode.lost = false, decode.lostText = nullptr, decode.readFails = true;
+    Select({0xC3});
+    EXPECT_STREQ(ctrl.LostText(), kPayloadUnreadText) << "a read that failed as the pane fetched it";
+    decode.readFails = false;
     Select(Counting(1600));
     ctrl.ScrollVert(ScrollBottom);
     EXPECT_EQ(ctrl.FirstRow(), 91) << "a row past the data's last: the note is scrolled to";
@@ -176,8 +182,7 @@ TEST_F(ShowDataCtrlTest, EventsAreTakenWhileThePaneHasNoWindow)
 TEST_F(ShowDataCtrlTest, OffTheGuiThreadTheBytesAreFetchedThenHandedOver)
 {
     pane.gui = false;
-    decode.lost = true;
-    decode.lostText = kPayloadUnreadText;
+    decode.readFails = true;  // told as the bytes are fetched
     Select(Counting(40));
     EXPECT_EQ(ctrl.Length(), 0u);
     ASSERT_EQ(pane.posted.size(), 1u);

@@ -72,6 +72,8 @@ TEST(PacketCells, EveryKindOfPacket)
          {"DATA0=0xC3", std::string("Data (DATA0)=") + kPayloadLostText, "CRC-16="}, {8, 24, 40}, 40},
         {Lost(Record(0x4B, 4), PacketRecord::kPayloadUnread), {}, PacketKind::Data,
          {"DATA1=0x4B", std::string("Data (DATA1)=") + kPayloadUnreadText, "CRC-16="}, {8, 24, 40}, 40},
+        {Record(0x4B, 4), {payload, 0, 0, true}, PacketKind::Data,  // its read from the analyser failed
+         {"DATA1=0x4B", std::string("Data (DATA1)=") + kPayloadUnreadText, "CRC-16="}, {8, 24, 40}, 40},
         {Record(0x1F, 0), {}, PacketKind::Error, {}, {}, 0},
         {Record(0xD2, 0), {}, PacketKind::Handshake, {"ACK=0xD2"}, {8}, 8},
         {Record(0x1E, 0), {}, PacketKind::Handshake, {"STALL=0x1E"}, {8}, 8},
