@@ -275,6 +275,9 @@ protected:
     // them succeeds. Under the lock; the flag lets the asking skip it while none failed.
     std::unordered_set<uint64_t> unreadPayload_;
     std::atomic<bool> anyPayloadUnread_{false};
+    // A capture kept that the analyser no longer held: what its store lacks was
+    // never read, and never can be. Under the lock.
+    bool keptGone_ = false;
     std::chrono::milliseconds retryPause_{kRetryPause};
     // Records read from the analyser into the array; served from the cache
     // only once the capture has ended and they are settled. Under the lock.

@@ -27,6 +27,7 @@ void CDeviceProxy::ForgetFetch() {
     staleEnd_ = rereadNext_ = 0;
     staleFloor_.store(0, std::memory_order_release);
     unreadPayload_.clear();
+    keptGone_ = false;
     anyPayloadUnread_.store(false, std::memory_order_release);
 }
 
@@ -220,8 +221,8 @@ int32_t CDeviceProxy::GetPayload(const PacketRecord* record, uint8_t* dst, uint3
         if (const uint8_t* bytes = store_.View(offset, length)) return deliver(bytes);
         return 0;
     }
+    if (offline_ && !keptInAnalyser_) return keptGone_ ? kPayloadNotRead : 0;
     if (!dst && !crc) return unreadPayload_.count(offset) ? kPayloadNotRead : int32_t(payload);
-    if (offline_ && !keptInAnalyser_) return 0;
     // Not in the store yet: straight from capture memory, 8-byte aligned, where
     // this capture's own image says it lies.
     uint32_t address = uint32_t(offset) + PayloadImage().payloadStart;
@@ -248,6 +249,8 @@ void CDeviceProxy::KeepCapture() {
     // now, still shows that capture; one reset or power-cycled since has
     // nothing of it to fetch, and its save is refused.
     keptInAnalyser_ = AskStatus() && (!Ended(kept_) || SameCapture(control_, kept_));
+    keptGone_ = !keptInAnalyser_;
+    if (keptGone_) anyPayloadUnread_.store(true, std::memory_order_release);
     // Records the parse has not reached yet are the capture's too, while the analyser holds it.
     if (keptInAnalyser_ && Ended(control_) && !payloadWalked_) FetchRecords(0);
     if (Ended(kept_) && !payloadWalked_ && !recordsImageKnown_) {

@@ -675,6 +675,15 @@ TEST(HeldPayload, AKeptCaptureTheAnalyserLostIsNeitherFetchedNorSaved) {
     uint32_t first = 0, count = 0;
     source.MissingPayload(&first, &count);
     EXPECT_EQ(count, 169u);
+    // Its panes say that payload was not read, without asking the analyser.
+    ASSERT_EQ(source.GetRecord(first, &r), RecordOk);
+    const unsigned commands = emu.CommandCount();
+    EXPECT_EQ(source.GetPayload(&r, nullptr, 0, nullptr), kPayloadNotRead);
+    uint16_t crc = 0;
+    EXPECT_EQ(source.GetPayload(&r, nullptr, 0, &crc), kPayloadNotRead);
+    EXPECT_EQ(emu.CommandCount(), commands);
+    ASSERT_EQ(source.GetRecord(1, &r), RecordOk);
+    EXPECT_EQ(source.GetPayload(&r, nullptr, 0, nullptr), int32_t(r.PayloadLength())) << "the store holds it";
     EXPECT_FALSE(fs::exists(dir / "k.data"));
 }
 
