@@ -33,9 +33,13 @@ int32_t CClassDecoderBase::GetDetail(UsbItem* item, std::string& xml)
 {
     if (!item) return 0;
     try {
+        const bool lostBefore = LostText(item) != nullptr;
         CDecodeResultWriter document;
         if (DescribeItem(item, document)) {
-            xml = document.Text();
+            // A read of its payload from the analyser that failed while it was
+            // described: no fields of bytes never read.
+            CDecodeResultWriter lost;
+            xml = !lostBefore && DescribeIfLost(item, lost) ? lost.Text() : document.Text();
             return 1;
         }
         return FallbackDetail(item, xml);

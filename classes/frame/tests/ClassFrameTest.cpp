@@ -26,6 +26,7 @@ public:
     std::map<uint32_t, ItemSummary> rows;
     std::set<uint32_t> lost;  // records whose payload the capture lacks
     std::set<uint32_t> unread;  // of those, the ones only not read from the analyser
+    std::set<uint32_t> readFails;  // read from the analyser as they are fetched, and that read fails
 
     void Release() override {}
     int32_t Summarize(UsbItem* item, ItemSummary* out) override
@@ -37,6 +38,7 @@ public:
     }
     int32_t GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity) override
     {
+        if (readFails.count(item->firstRecord)) lost.insert(item->firstRecord), unread.insert(item->firstRecord);
         const auto& bytes = payload[item->firstRecord];
         if (buffer) std::memcpy(buffer, bytes.data(), std::min<size_t>(capacity, bytes.size()));
         return int32_t(bytes.size());
@@ -86,6 +88,19 @@ public:
     bool DescribeItem(UsbItem* item, CDecodeResultWriter& document) override
     {
         return DescribeIfLost(item, document);
+    }
+};
+
+// Shows the first byte of its first child's data as a field.
+class Reading : public Headed {
+public:
+    bool DescribeItem(UsbItem* item, CDecodeResultWriter& document) override
+    {
+        if (DescribeIfLost(item, document)) return true;
+        uint8_t first = 0;
+        Host()->GetData(item->children[0], &first, 1);
+        document.AddItem(document.AddGroup("Report"), "First", std::to_string(first), "", 0, 8);
+        return true;
     }
 };
 
@@ -153,6 +168,21 @@ TEST(ClassFrame, AnItemLostPayloadOnlyWhereTheDataItShowsLackIt)
         xml::Document detail;
         ASSERT_TRUE(detail.loadXML(xml));
         EXPECT_EQ(detail.selectSingleNode("//item[@name='Data']").attribute("value"), row.text) << xml;
+    }
+
+    // A read that fails as the decoder describes the row: said so, no field of zeros.
+    Reading reading;
+    reading.SetHost(&host);
+    host.lost.clear(), host.unread.clear();
+    host.payload[1] = {7};
+    host.rows[1] = Row(1, 0, 0);
+    for (const bool fails : {false, true}) {
+        host.readFails.clear();
+        if (fails) host.readFails.insert(1);
+        std::string xml;
+        ASSERT_EQ(reading.GetDetail(&inner, xml), 1);
+        EXPECT_EQ(xml.find("name=\"First\"") == std::string::npos, fails) << xml;
+        EXPECT_EQ(xml.find(unread) != std::string::npos, fails) << xml;
     }
 }
 
