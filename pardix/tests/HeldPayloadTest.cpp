@@ -635,6 +635,9 @@ TEST(HeldPayload, AFailedPayloadReadFromCaptureMemoryIsTriedAgainThenSaidSo) {
     EXPECT_EQ(got, own.at(r.Timestamp()));
     // Asked without bytes or CRC it reads nothing: the panes ask so, after their read.
     EXPECT_EQ(source.GetPayload(&r, nullptr, 0, nullptr), int32_t(got.size() - 2));
+    Bytes bytesAlone(got.size() - 2);
+    EXPECT_EQ(source.GetPayload(&r, bytesAlone.data(), uint32_t(bytesAlone.size()), nullptr), int32_t(bytesAlone.size()));
+    EXPECT_TRUE(std::equal(bytesAlone.begin(), bytesAlone.end(), got.begin())) << "bytes without their CRC";
     emu.DisconnectAtCommand(1);
     EXPECT_EQ(source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc), kPayloadNotRead);
     const unsigned commands = emu.CommandCount();
