@@ -54,6 +54,7 @@ constexpr size_t kHugeRoom = 8;
 std::atomic<size_t> gReserved{0};
 std::atomic<int64_t> gLiveLarge{0};   // bytes handed out above kMaxSmall
 std::atomic<int64_t> gLiveRetired{0}; // what caches of ended threads still had out
+
 // ---------------------------------------------------------------- the range
 
 // Address space only: memory is taken chunk by chunk as the pool grows. The
@@ -229,9 +230,9 @@ struct LargeBlocks {
     }
 
     // A huge block grown in place while its addresses reach, else into a
-    // larger one by moving its pages there: no copy,
-    // and none of the fresh faults a copy would take (the list of a capture's
-    // top-level items grows to tens of megabytes). The old addresses stay
+    // larger one by moving its pages there: no copy, and none of the fresh
+    // faults a copy would take (the list of a capture's top-level items grows
+    // to tens of megabytes). The old addresses stay
     // mapped, empty, throughout: were they unmapped even for a moment, a
     // mapping another thread makes could be placed there and later be
     // overwritten by the pool. Null when it cannot move; the caller copies.
@@ -377,7 +378,6 @@ ChunkFiller& TheFiller() {
     static ChunkFiller* filler = new ChunkFiller;  // its thread lives as long as the process
     return *filler;
 }
-
 
 struct Cache;
 
