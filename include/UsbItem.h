@@ -49,6 +49,9 @@ void ItemPoolFree(void* p, size_t bytes);
 void* ItemPoolReallocate(void* p, size_t oldBytes, size_t newBytes);
 // Fills `out` with `count` slots of `bytes` each, for a builder that makes many.
 void ItemPoolAllocateBatch(size_t bytes, void** out, size_t count);
+// The calling thread is about to take about `bytes` in all (0: it is done):
+// the pool prepares what it does not hold free yet on threads of its own.
+void ItemPoolPrepare(size_t bytes);
 
 // Everything the pool hands out lies in one reserved address range, so a
 // link between items is 32 bits: its offset from the range's start in 4-byte

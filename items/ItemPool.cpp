@@ -16,6 +16,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <new>
 #include <algorithm>
 #include <vector>
@@ -47,6 +48,8 @@ constexpr size_t kClasses = kMaxSmall / kGrain + 1;
 constexpr size_t kChunkBytes = 4u << 20;
 constexpr size_t kMaxChunkBytes = 32u << 20;
 constexpr uint32_t kBatch = 1024;
+// A huge block's addresses reach two quarter steps per doubling: 8 is fourfold.
+constexpr size_t kHugeRoom = 8;
 
 std::atomic<size_t> gReserved{0};
 std::atomic<int64_t> gLiveLarge{0};   // bytes handed out above kMaxSmall
@@ -165,7 +168,8 @@ size_t LargeSpan(size_t index) {
 
 struct LargeBlocks {
     std::mutex mutex;
-    std::vector<char*> free[kLargeSizes];
+    std::vector<char*> free[kLargeSizes];  // a huge block's addresses by the size they reach
+    std::unordered_map<char*, size_t> reach;  // each huge block's: the largest size it grows to in place
     char* bump = nullptr;
     char* end = nullptr;
     std::atomic<bool> moveKeepsOld{true};  // false once the kernel refuses such a move
@@ -173,13 +177,12 @@ struct LargeBlocks {
     void* Allocate(size_t index) {
         const size_t bytes = LargeBytes(index);
         std::lock_guard lock(mutex);
+        if (bytes >= kHugePageBytes) return AllocateHugeLocked(index);
         if (!free[index].empty()) {
             char* p = free[index].back();
             free[index].pop_back();
-            if (bytes >= kHugePageBytes) gReserved += LargeSpan(index);
             return p;
         }
-        if (bytes >= kHugePageBytes) return Commit(LargeSpan(index), false);
         if (size_t(end - bump) < bytes) {
             bump = static_cast<char*>(Commit(kChunkBytes, false));
             if (!bump) return nullptr;
@@ -189,24 +192,58 @@ struct LargeBlocks {
         bump += bytes;
         return p;
     }
+    // A huge block holds the addresses to grow fourfold where it lies: a
+    // move of its pages waits for every fault in flight in the process. Only
+    // what it uses counts as reserved. Where every address is charged
+    // (strict overcommit) it holds only its own.
+    void* AllocateHugeLocked(size_t index) {
+        const size_t room = TheRegion().writable ? std::min(index + kHugeRoom, kLargeSizes - 1) : index;
+        char* p = nullptr;
+        size_t to = room;
+        if (!free[room].empty()) {
+            p = free[room].back();
+            free[room].pop_back();
+        } else {
+            p = static_cast<char*>(Commit(LargeSpan(room), false));
+            if (!p && room != index) p = static_cast<char*>(Commit(LargeSpan(to = index), false));
+            if (!p) return nullptr;
+            gReserved -= LargeSpan(to);
+        }
+        gReserved += LargeSpan(index);
+        reach[p] = to;
+        return p;
+    }
     void Free(void* p, size_t index) {
         if (LargeBytes(index) >= kHugePageBytes) ::madvise(p, LargeSpan(index), MADV_DONTNEED);
         Retire(p, index);
     }
     // Takes back a block whose addresses hold no memory.
     void Retire(void* p, size_t index) {
-        if (LargeBytes(index) >= kHugePageBytes) gReserved -= LargeSpan(index);
         std::lock_guard lock(mutex);
+        if (LargeBytes(index) >= kHugePageBytes) {
+            gReserved -= LargeSpan(index);
+            auto at = reach.find(static_cast<char*>(p));
+            index = at->second;
+            reach.erase(at);
+        }
         free[index].push_back(static_cast<char*>(p));
     }
 
-    // A huge block grown into a larger one by moving its pages there: no copy,
-    // and none of the fresh faults a copy would take (the list of a capture's
-    // top-level items grows to tens of megabytes). The old addresses stay
+    // A huge block grown in place while its addresses reach, else into a
+    // larger one by moving its pages there: no copy, and none of the fresh
+    // faults a copy would take (the list of a capture's top-level items grows
+    // to tens of megabytes). The old addresses stay
     // mapped, empty, throughout: were they unmapped even for a moment, a
     // mapping another thread makes could be placed there and later be
     // overwritten by the pool. Null when it cannot move; the caller copies.
     void* Grow(void* p, size_t oldIndex, size_t newIndex) {
+        {
+            std::lock_guard lock(mutex);
+            if (newIndex <= reach.at(static_cast<char*>(p))) {
+                gReserved += LargeSpan(newIndex) - LargeSpan(oldIndex);
+                return p;
+            }
+        }
         if (!TheRegion().writable || !moveKeepsOld.load(std::memory_order_relaxed)) return nullptr;
         void* q = Allocate(newIndex);
         if (!q) return nullptr;
@@ -220,7 +257,9 @@ struct LargeBlocks {
             } else {
                 // The target may have lost its mapping on the way: its
                 // addresses are never handed out again.
+                std::lock_guard lock(mutex);
                 gReserved -= LargeSpan(newIndex);
+                reach.erase(static_cast<char*>(q));
             }
             return nullptr;
         }
@@ -248,17 +287,21 @@ struct Batch {
     uint32_t count;
 };
 
-// Prepares the next largest chunks on threads of their own while a big tree
-// is built, so the fresh memory's faults and zeroing overlap the building
-// instead of stalling it. Zeroing fresh memory is slower than building the
-// tree on it, so several threads fill side by side; only a few chunks are
-// held ready, so what a finished parse leaves unused stays small.
+// Prepares chunks on threads of their own while a big tree is built, so the
+// fresh memory's faults and zeroing overlap the building instead of stalling
+// it. Zeroing fresh memory is slower than building the tree on it, so several
+// threads fill side by side (on a virtual machine more than four only contend
+// for the host's faults); chunks are one huge page each, so the builder gets
+// the first within one page's zeroing, and a few are held ready, so what a
+// finished parse leaves unused stays small. A builder that says how much it
+// will take has them fill on until the pool holds that much.
 class ChunkFiller {
 public:
-    static constexpr int kThreads = 3;
-    static constexpr size_t kReady = 3;
+    static constexpr int kThreads = 4;
+    static constexpr size_t kBytes = kHugePageBytes;
+    static constexpr size_t kReadyBytes = 16u << 20;
 
-    // A populated chunk of kMaxChunkBytes; null without memory.
+    // A populated chunk of kBytes; null when none is ready.
     void* Take() {
         void* chunk = nullptr;
         {
@@ -270,12 +313,29 @@ public:
             }
             wanted_ = true;
         }
+        wake_.notify_one();
+        return chunk;
+    }
+
+    // Fills on past the chunks held ready until the pool holds `reserved`
+    // bytes; 0 ends that.
+    void Prepare(size_t reserved) {
+        {
+            std::lock_guard lock(mutex_);
+            target_ = reserved;
+            if (!reserved) return;
+            StartLocked();
+            wanted_ = true;
+        }
         wake_.notify_all();
-        // None ready: this thread commits one of its own, side by side with the fillers.
-        return chunk ? chunk : Commit(kMaxChunkBytes, true);
     }
 
 private:
+    bool WantedLocked() const {
+        if (!wanted_) return false;
+        const size_t ahead = (ready_.size() + filling_) * kBytes;
+        return ahead < kReadyBytes || gReserved.load(std::memory_order_relaxed) + filling_ * kBytes < target_;
+    }
     void StartLocked() {
         if (started_) return;
         started_ = true;
@@ -290,14 +350,18 @@ private:
     void Run() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [&] { return wanted_ && ready_.size() + filling_ < kReady; });
+            wake_.wait(lock, [&] { return WantedLocked(); });
             ++filling_;
             lock.unlock();
-            void* chunk = Commit(kMaxChunkBytes, true);
+            void* chunk = Commit(kBytes, true);
             lock.lock();
             --filling_;
-            if (chunk) ready_.push_back(chunk);
-            else wanted_ = false;  // the range is spent: wait for the next Take
+            if (chunk) {
+                ready_.push_back(chunk);
+            } else {
+                wanted_ = false;  // the range is spent: wait for the next Take
+                target_ = 0;
+            }
         }
     }
 
@@ -305,6 +369,7 @@ private:
     std::condition_variable wake_;
     std::deque<void*> ready_;
     size_t filling_ = 0;
+    size_t target_ = 0;
     bool wanted_ = false;
     bool started_ = false;
 };
@@ -412,9 +477,9 @@ struct Cache {
         Count(int64_t(n * bytes));
     }
 
-    // Chunks grow from 4 MiB to 32 MiB. A thread that has reached the
-    // largest builds a big tree: it takes the chunk the filler prepared
-    // meanwhile and has it prepare the next.
+    // Chunks grow from 4 MiB to 16 MiB. A thread past them builds a big
+    // tree: it takes the huge pages the fillers prepared meanwhile and has
+    // them prepare the next.
     void NewChunk() {
         size_t bytes = chunkBytes;
         void* p = nullptr;
@@ -423,6 +488,9 @@ struct Cache {
             p = Commit(bytes, true);
         } else {
             p = TheFiller().Take();
+            bytes = ChunkFiller::kBytes;
+            // None ready: this thread commits one of its own, side by side with the fillers.
+            if (!p) p = Commit(bytes, true);
         }
         if (!p) throw std::bad_alloc();
         bump = static_cast<char*>(p);
@@ -615,6 +683,21 @@ void ItemPoolAllocateBatch(size_t bytes, void** out, size_t count) {
         return;
     }
     ThisCache().AllocateBatch(ClassOf(bytes), out, count);
+}
+
+void ItemPoolPrepare(size_t bytes) {
+    if (kChecked) return;
+    if (!bytes) {
+        TheFiller().Prepare(0);
+        return;
+    }
+    // What the pool holds free serves first: a parse after a freed tree needs
+    // no fresh memory.
+    const size_t reserved = gReserved.load(), live = ItemPoolLiveBytes();
+    const size_t held = reserved > live ? reserved - live : 0;
+    if (bytes <= held) return;
+    ThisCache().chunkBytes = kMaxChunkBytes;  // a big tree comes: straight to the fillers' pages
+    TheFiller().Prepare(reserved + (bytes - held));
 }
 
 size_t ItemPoolReservedBytes() { return gReserved.load(); }

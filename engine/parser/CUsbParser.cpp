@@ -42,6 +42,10 @@ const char* const kTypeNames[] = {
     "PING transaction",
 };
 
+// A little under what the tree takes a record, so a finished parse leaves
+// little prepared and unused.
+constexpr size_t kTreeBytesPerRecord = 32;
+
 }  // namespace
 
 CUsbParser::CUsbParser() = default;
@@ -393,6 +397,11 @@ int32_t CUsbParser::Parse(IProgress* sink) {
     cancelled_ = false;
     lastProgress_ = {};
     reader_.SetSource(source_);
+    // The pool's threads fault the tree's fresh memory in while this one parses.
+    struct Prepared {
+        explicit Prepared(size_t bytes) { ItemPoolPrepare(bytes); }
+        ~Prepared() { ItemPoolPrepare(0); }
+    } prepared(size_t(source_ ? source_->GetCount() : 0) * kTreeBytesPerRecord);
     int32_t result = 1;
     try {
         uint32_t index = 0;
