@@ -60,13 +60,7 @@ int32_t ScrollCodeOf(int action)
 void PacketPainter::PaintPacket(QPainter& p, IDataSource* source, const PacketRecord& record, int64_t left,
                                 int32_t top, int64_t right, int32_t bottom, int32_t clipLeft, int32_t clipRight)
 {
-    PacketPayload payload;
-    if (KindOf(record.PidByte()) == PacketKind::Data && source) {
-        int32_t n = source->GetPayload(&record, payload_.data(), uint32_t(payload_.size()), &payload.crc);
-        payload.notRead = n == kPayloadNotRead;
-        payload.bytes = payload_.data();
-        payload.count = size_t(std::clamp<int32_t>(n, 0, int32_t(payload_.size())));
-    }
+    const PacketPayload payload = ReadPayload(source, record, payload_);
     PacketCells cells = BuildCells(record, payload);
     if (cells.kind == PacketKind::None) return;
     // Coordinates far off the plot only need to stay off it.

@@ -32,6 +32,17 @@ PacketCell Cell(std::string label, std::string value, uint8_t key, int32_t endBi
 
 }  // namespace
 
+PacketPayload ReadPayload(IDataSource* source, const PacketRecord& r, std::vector<uint8_t>& buffer)
+{
+    PacketPayload payload;
+    if (!source || KindOf(r.PidByte()) != PacketKind::Data) return payload;
+    const int32_t n = source->GetPayload(&r, buffer.data(), uint32_t(buffer.size()), &payload.crc);
+    payload.notRead = n == kPayloadNotRead;
+    payload.bytes = buffer.data();
+    payload.count = size_t(std::clamp<int64_t>(n, 0, int64_t(buffer.size())));
+    return payload;
+}
+
 PacketKind KindOf(uint8_t pidByte)
 {
     uint8_t nibble = pidByte & 0xF;

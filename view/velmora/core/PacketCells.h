@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "IDataSource.h"
 #include "PacketRecord.h"
 
 namespace orvane::velmora {
@@ -35,6 +36,9 @@ struct PacketPayload {
 };
 
 PacketKind KindOf(uint8_t pidByte);
+// A data packet's payload read from `source` into `buffer` (its size the most
+// read), as its cells show it: a read the analyser failed says so; other kinds have none.
+PacketPayload ReadPayload(IDataSource* source, const PacketRecord& r, std::vector<uint8_t>& buffer);
 // Data packets read `payload`; the others ignore it. A length field below 2
 // counts as 2: an empty data cell, never a negative byte count.
 PacketCells BuildCells(const PacketRecord& record, const PacketPayload& payload = {});

@@ -4,7 +4,9 @@
 
 #include "ChartColour.h"
 #include "ItemSummary.h"
+#include "CaptureSource.h"
 #include "PacketCells.h"
+#include "SessionBuilder.h"
 
 using namespace orvane;
 using namespace orvane::velmora;
@@ -91,6 +93,32 @@ TEST(PacketCells, EveryKindOfPacket)
         EXPECT_EQ(Ends(cells), c.ends);
         EXPECT_EQ(cells.totalBits, c.total);
     }
+}
+
+// The payload as the drawing reads it: its bytes and CRC, a read that failed
+// said so, none for a packet of another kind.
+TEST(PacketCells, ThePayloadIsReadAsItsCellsShowIt)
+{
+    emu::BusTrafficBuilder b(SpeedHigh);
+    b.In(2, 1, PidData0, {0x01, 0xAB});
+    struct Failing : emu::CaptureSource {
+        using CaptureSource::CaptureSource;
+        bool fails = false;
+        int32_t GetPayload(const PacketRecord* r, uint8_t* dst, uint32_t capacity, uint16_t* crc) override
+        {
+            return fails ? kPayloadNotRead : CaptureSource::GetPayload(r, dst, capacity, crc);
+        }
+    } source(b.Take());
+    std::vector<uint8_t> buffer(64);
+    const PacketRecord data = source.Capture().records[1];
+    for (const bool fails : {false, true}) {
+        source.fails = fails;
+        const PacketPayload payload = ReadPayload(&source, data, buffer);
+        EXPECT_EQ(payload.notRead, fails);
+        EXPECT_EQ(Texts(BuildCells(data, payload))[1],
+                  fails ? std::string("Data (DATA0)=") + kPayloadUnreadText : "Data (DATA0)=01 AB");
+    }
+    EXPECT_EQ(ReadPayload(&source, source.Capture().records[0], buffer).bytes, nullptr) << "a token has none";
 }
 
 TEST(PacketCells, ColoursAndErrorTexts)
