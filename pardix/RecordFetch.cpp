@@ -176,9 +176,15 @@ int32_t CDeviceProxy::GetRecord(uint32_t index, PacketRecord* out) {
     // An ended capture read in part since a read failed: the analyser is asked
     // again when a pass starts over or reaches the end of what was read, not
     // for every row, which may each cost it a time-out.
+    // A capture that just ended with rows of it read live is not read in part
+    // until a read of it fails.
     const bool readInPart = RecordsUnread() > 0;
-    if (readInPart && index != 0 && index < fetched_) return ServeUnwalked(index, out);
-    if (!AskStatus()) return readInPart ? ServeUnwalked(index, out) : RecordEnd;
+    if (readInPart && recordError_ && index != 0 && index < fetched_) return ServeUnwalked(index, out);
+    if (!AskStatus()) {
+        if (!readInPart) return RecordEnd;
+        recordError_ = EIO;
+        return ServeUnwalked(index, out);
+    }
     // Another capture, or none, since the read failed: what was read is all of it there is.
     if (readInPart && (recordsGone_ || !SameCapture(control_, recordsImage_))) return ServeUnwalked(index, out);
     uint32_t captured = std::min(control_.packetBytesCaptured / 16, capacity_);

@@ -722,6 +722,29 @@ TEST(HeldPayload, ACaptureKeptBeforeItEndedKeepsThePayloadOfTheRowsRead) {
     EXPECT_EQ(got, own.at(r.Timestamp()));
 }
 
+// A capture that ends (as a status poll beside the parse sees) after a block
+// of it was read live: the next rows come whole, no read having failed.
+TEST(HeldPayload, ACaptureThatEndsWhileTheParseIsPartWayServesItsRowsWhole) {
+    emu::EmulatedAnalyser emu;
+    emu.SetPace(0);
+    emu.SetEndWhenExhausted(false);
+    const emu::BusCapture traffic = OwnBytesTraffic(1500, 100);
+    emu.SetTraffic(traffic);
+    CDevice device(&emu, "orvane-ends-mid-parse-" + std::to_string(::getpid()));
+    CDeviceProxy& source = device.Source();
+    ASSERT_NO_FATAL_FAILURE(CaptureInOneMiB(device));
+    PacketRecord r;
+    ASSERT_EQ(source.GetRecord(0, &r), RecordOk);  // a block read while it runs
+    emu.FinishCapture();
+    DeviceStatus status{};
+    ASSERT_EQ(device.GetStatus(&status), 1);
+    ASSERT_TRUE(status.flags & StatusComplete);
+    ASSERT_EQ(source.GetRecord(1, &r), RecordOk);
+    EXPECT_FALSE(r.PayloadLost());
+    uint32_t read = 0, held = 0;
+    EXPECT_EQ(source.UnreadRecords(&read, &held), 0);
+}
+
 // At 100 % pre-trigger the capture runs on past the trigger until stopped, and
 // the ring writes over the trigger point: no record is then named the trigger.
 TEST(HeldPayload, ATriggerPointTheRingWroteOverMarksNoRecord) {
