@@ -173,11 +173,10 @@ int32_t CDeviceProxy::GetRecord(uint32_t index, PacketRecord* out) {
     }
     if (uploadState_ == UploadQuit) return RecordEnd;
     if (index >= capacity_) return RecordEnd;  // can never be held by this capture's array
-    // An ended capture read in part since a read failed: the analyser is asked
+    // An ended capture read in part since a read failed (one that just ended
+    // with rows read live is not, until a read fails): the analyser is asked
     // again when a pass starts over or reaches the end of what was read, not
     // for every row, which may each cost it a time-out.
-    // A capture that just ended with rows of it read live is not read in part
-    // until a read of it fails.
     const bool readInPart = RecordsUnread() > 0;
     if (readInPart && recordError_ && index != 0 && index < fetched_) return ServeUnwalked(index, out);
     if (!AskStatus()) {
