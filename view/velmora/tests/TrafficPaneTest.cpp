@@ -441,6 +441,39 @@ TEST(TrafficPane, EmptySourcesAndClearedCapturesLoadNothing)
     EXPECT_FALSE(f.view.Model().Loaded());
 }
 
+TEST(TrafficPane, ACaptureWhoseCountFailsShowsTheRowsItServes)
+{
+    // As an analyser whose status read fails after a record read did: it
+    // counts none, yet serves the rows read, and the list shows them.
+    struct Uncounted : emu::CaptureSource {
+        using CaptureSource::CaptureSource;
+        uint32_t GetCount() override { return counts ? CaptureSource::GetCount() : 0; }
+        bool counts = false;
+    };
+    for (bool counts : {false, true}) {
+        Uncounted source(Traffic(20));
+        source.counts = counts;
+        source.SetPeekable(false);
+        const auto& records = source.Capture().records;
+        PaneFixture f;
+        f.Load(source);
+        EXPECT_EQ(f.view.Model().arrays->Count(), int64_t(records.size()));
+        EXPECT_DOUBLE_EQ(f.view.Model().TotalTime(),
+                         double(records.back().Timestamp() + records.back().Duration()) * kTickSeconds);
+        CTrafficCtrl* chart = f.Chart();
+        for (int i = 0; i < 4; ++i) chart->ZoomInAt(chart->PlotRect().center() - chart->PlotRect().topLeft());
+        const size_t later = records.size() * 2 / 3;
+        f.bus.Select(uint32_t(later));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(f.view.Model().source, &source) << "a row it serves keeps the source";
+        EXPECT_NEAR(f.CentreTime(), double(records[later].Timestamp()) * kTickSeconds, 1.0 / chart->View().scale);
+        // A row past its end: a source that neither counts nor serves it holds no capture now.
+        f.bus.Select(uint32_t(records.size()));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(f.view.Model().Loaded(), counts) << counts;
+    }
+}
+
 namespace {
 
 // A chart of another class for the group tests: it draws nothing.

@@ -15,11 +15,14 @@ using orvane::emu::CaptureSource;
 
 namespace {
 
-// A source whose reads fail from `failAt` on, or answer "not yet" at `lateAt`.
+// A source whose reads fail from `failAt` on, or answer "not yet" at `lateAt`,
+// and that counts `counted` records (-1: all of them), as an analyser whose
+// status read fails counts none while it still serves the records read.
 class FlakySource : public CaptureSource {
 public:
-    FlakySource(emu::BusCapture capture, int64_t failAt, int64_t lateAt)
-        : CaptureSource(std::move(capture)), failAt_(failAt), lateAt_(lateAt) { SetPeekable(false); }
+    FlakySource(emu::BusCapture capture, int64_t failAt, int64_t lateAt, int64_t counted = -1)
+        : CaptureSource(std::move(capture)), failAt_(failAt), lateAt_(lateAt), counted_(counted) { SetPeekable(false); }
+    uint32_t GetCount() override { return counted_ < 0 ? CaptureSource::GetCount() : uint32_t(counted_); }
     int32_t GetRecord(uint32_t index, PacketRecord* out) override {
         if (int64_t(index) == lateAt_) return RecordNotYet;
         if (int64_t(index) >= failAt_) return RecordEnd;
@@ -27,7 +30,7 @@ public:
     }
 
 private:
-    int64_t failAt_, lateAt_;
+    int64_t failAt_, lateAt_, counted_;
 };
 
 // Records at given start ticks and durations.
@@ -76,17 +79,31 @@ TEST(CaptureArrays, FailedReadsShortenAndLateReadsRepeat)
 {
     emu::BusCapture capture = Transactions();
     size_t n = capture.records.size();
-    struct { int64_t failAt, lateAt; int64_t count; } cases[] = {{0, -1, 0}, {3, -1, 3}, {int64_t(n), 2, int64_t(n)}};
+    const int64_t all = int64_t(n);
+    // `counted`: what the source's count answers (-1 all); `packets`: the count kept.
+    struct { int64_t failAt, lateAt, counted; int64_t count, packets; } cases[] = {
+        {0, -1, -1, 0, all}, {3, -1, -1, 3, all}, {all, 2, -1, all, all},
+        {all, -1, 0, all, all},       // counting fails: the records served are walked all the same
+        {5, -1, 0, 5, 5}, {all, -1, 4, all, all},
+        {all, 6, 4, 6, 6},            // past the count "not yet" ends the walk
+        {all, 2, 4, all, all},        // below it, it repeats the record before
+    };
     for (const auto& c : cases) {
-        FlakySource source(capture, c.failAt, c.lateAt);
+        FlakySource source(capture, c.failAt, c.lateAt, c.counted);
         auto arrays = CaptureArrays::Load(&source);
-        EXPECT_EQ(arrays->Count(), c.count);
-        EXPECT_EQ(arrays->PacketCount(), n) << "the source's count is kept";
-        if (c.lateAt > 0) {
+        EXPECT_EQ(arrays->Count(), c.count) << c.failAt << " " << c.lateAt << " " << c.counted;
+        EXPECT_EQ(arrays->PacketCount(), uint64_t(c.packets)) << "the source's count is kept, or the records read";
+        if (c.lateAt > 0 && c.lateAt < c.count) {
             EXPECT_EQ(arrays->StartWord(c.lateAt), arrays->StartWord(c.lateAt - 1));
         }
         EXPECT_EQ(arrays->FindIndex(0.0, 0), c.count ? 0 : -1);
     }
+    // Records held in memory past the count are taken as they are.
+    FlakySource peeked(capture, all, -1, 4);
+    peeked.SetPeekable(true);
+    auto arrays = CaptureArrays::Load(&peeked);
+    ASSERT_EQ(arrays->Count(), all);
+    EXPECT_EQ(arrays->StartWord(all - 1), CaptureArrays::StartWordOf(capture.records.back()));
     EXPECT_TRUE(CaptureArrays::Load(nullptr)->Empty());
 }
 
