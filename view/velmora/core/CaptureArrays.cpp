@@ -217,6 +217,15 @@ int64_t CaptureArrays::FindIndex(double t, int mode) const
     return std::clamp<int64_t>(k, 0, count - 1);
 }
 
+int64_t CaptureArrays::FindIndexNear(double t, double reach) const
+{
+    int64_t k = FindIndex(t, 0);
+    if (k < 0) return -1;
+    // How far t lies outside the record; 0 over it.
+    double gap = std::max({StartSeconds(k) - t, t - double(End(k)) * kTickSeconds, 0.0});
+    return gap <= reach ? k : -1;
+}
+
 int64_t CaptureArrays::FindData(int64_t from, bool forward) const
 {
     int64_t count = Count();
@@ -250,11 +259,15 @@ int64_t CaptureArrays::NearestDataIndexAt(double t) const
     return std::clamp<int64_t>(before < after ? earlier : later, 0, count - 1);
 }
 
-int64_t CaptureArrays::CountBetween(double t1, double t2) const
+std::pair<int64_t, int64_t> CaptureArrays::StartingIn(double t1, double t2) const
 {
-    int64_t from = FindIndex(t1, 2);
-    int64_t to = std::min(FindIndex(t2, 1) + 1, Count());
-    return to - std::max<int64_t>(from, 0);
+    auto firstFrom = [&](double t) {
+        auto it = std::lower_bound(startWords_.begin(), startWords_.end(), t,
+                                   [](uint64_t word, double s) { return double(word >> 16) * kTickSeconds < s; });
+        return int64_t(it - startWords_.begin());
+    };
+    int64_t from = firstFrom(t1);
+    return {from, std::max(from, firstFrom(t2))};
 }
 
 }  // namespace orvane::velmora

@@ -7,6 +7,7 @@
 #include "BusTrafficBuilder.h"
 #include "CaptureArrays.h"
 #include "CaptureSource.h"
+#include "TimeView.h"
 
 using namespace orvane;
 using namespace orvane::velmora;
@@ -156,8 +157,45 @@ TEST(CaptureArrays, FindIndexModesAtTheEndsInGapsAndLeftOfZero)
     };
     for (const auto& c : cases) EXPECT_EQ(arrays->FindIndex(t(c.ticks), c.mode), c.index) << c.ticks << " " << c.mode;
     EXPECT_EQ(At({})->FindIndex(0.0, 0), -1);
-    EXPECT_EQ(arrays->CountBetween(t(150.5), t(1e6)), 2);
-    EXPECT_EQ(arrays->CountBetween(t(150.5), t(160.5)), 0);
+    // A band counts the records starting in [t1, t2): at its start too.
+    struct { double t1, t2; int64_t count; } counts[] = {
+        {150.5, 1e6, 2}, {150.5, 160.5, 0}, {-1e9, 1e9, 3}, {100, 100.5, 1}, {100, 200, 1}, {99.5, 300.5, 3},
+        {300, 300.5, 1}, {200.5, 150, 0},
+    };
+    for (const auto& c : counts)
+        EXPECT_EQ(arrays->CountBetween(t(c.t1), t(c.t2)), c.count) << c.t1 << " " << c.t2;
+    // The hovered record: the nearest, when it lies within reach.
+    struct { double ticks, reach; int64_t index; } near[] = {
+        {105, 0, 0}, {112, 3, 0}, {112, 1, -1}, {190, 11, 1}, {190, 9, -1}, {160, 10, -1}, {95, 6, 0},
+        {94, 5, -1}, {309, 5, 2}, {1e6, 5, -1}, {-1e9, 5, -1},
+    };
+    for (const auto& c : near)
+        EXPECT_EQ(arrays->FindIndexNear(t(c.ticks), t(c.reach)), c.index) << c.ticks << " " << c.reach;
+    EXPECT_EQ(At({})->FindIndexNear(0.0, 1.0), -1);
+}
+
+TEST(CaptureArrays, ABandCountsThePacketsDrawnUnderIt)
+{
+    // SOFs at 0, 7510 and 14000 ticks, the last 1000 long, fitted into 540
+    // pixels from x 41: a pixel is 30 ticks, time 0 at x 61's left edge.
+    auto arrays = At({{0, 0}, {7510, 0}, {14000, 1000}});
+    TimeView v;
+    v.plotLeft = 41;
+    v.plotWidth = 540;
+    v.totalTime = arrays->TotalTime();
+    v.Fit();
+    struct { int32_t x1, x2; int64_t count; } bands[] = {
+        {43, 580, 3},              // from the margin past the end: all of them
+        {61, 580, 3}, {62, 580, 2}, // from the pixel of packet 0, and the one after it
+        {311, 580, 2}, {312, 580, 1}, // from a packet's start pixel
+        {580, 311, 2},
+        {41, 527, 3}, {41, 526, 2},  // to the pixel of the last packet's start
+        {61, 61, 1}, {527, 527, 1}, {300, 310, 0},
+    };
+    for (const auto& b : bands) {
+        auto [t1, t2] = v.BandCover(b.x1, b.x2);
+        EXPECT_EQ(arrays->CountBetween(t1, t2), b.count) << b.x1 << " " << b.x2;
+    }
 }
 
 TEST(CaptureArrays, NearestDataPacket)
