@@ -91,15 +91,14 @@ QString CLengthChart::GetInfoText() const
         std::optional<std::pair<double, double>> band = GetDragTimes();
         if (!band) return {};
         auto [t1, t2] = *band;
-        int64_t from = std::max<int64_t>(arrays.FindIndex(t1, 2), 0);
+        auto [cover1, cover2] = GetDragCover();
+        auto [from, to] = arrays.StartingIn(cover1, cover2);
         if (DataOnly()) {
-            int64_t to = std::min<int64_t>(arrays.FindIndex(t2, 1) + 1, arrays.Count());
             ByteSums sums = arrays.Sums().Total(from, to);
             return QString::fromStdString(DataLengthBandText(t1, t2, int64_t(sums.dataCount), int64_t(sums.payload), ReadStep()));
         }
-        int64_t to = std::min<int64_t>(arrays.FindIndex(t2, 1), arrays.Count() - 1);
         return QString::fromStdString(
-            PacketLengthBandText(t1, t2, arrays.CountBetween(t1, t2), DrawnBytes(arrays, drawn_, from, to), ReadStep()));
+            PacketLengthBandText(t1, t2, to - from, DrawnBytes(arrays, drawn_, from, to - 1), ReadStep()));
     }
     default: {
         std::optional<double> t = PointerTime();

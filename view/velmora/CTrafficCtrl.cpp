@@ -44,7 +44,7 @@ void CTrafficCtrl::OnPointerMoved(QPoint point)
     if (DragModeNow() != DragNone || !PlotRect().contains(point) || !LinearScale()) return;
     const TimeView& v = View();
     double t = (std::trunc(v.hPos) + point.x() - PlotRect().left() - PlotRect().width() * 0.5) / v.scale;
-    floating_ = Model().arrays->FindIndex(t, 0);
+    floating_ = Model().arrays->FindIndexNear(t, v.PickReach());
 }
 
 void CTrafficCtrl::PaintOverlay(QPainter& p)
@@ -73,15 +73,16 @@ QString CTrafficCtrl::GetInfoText() const
     case DragNone: {
         std::optional<double> t = PointerTime();
         if (!t) return {};
-        int64_t index = std::max<int64_t>(arrays.FindIndex(*t, 0), 0);
-        return QString::fromStdString(HoverText(*t, index, arrays.PidByte(index), ReadStep()));
+        int64_t index = arrays.FindIndexNear(*t, View().PickReach());
+        return QString::fromStdString(HoverText(*t, index, index < 0 ? 0 : arrays.PidByte(index), ReadStep()));
     }
     case DragBand: {
         std::optional<std::pair<double, double>> band = GetDragTimes();
         if (!band) return {};
         auto [t1, t2] = *band;
+        auto [from, to] = GetDragCover();
         return QString::fromStdString(
-            JoinInfo(SelectionText(t1, t2, ReadStep()), PacketCountText(arrays.CountBetween(t1, t2))));
+            JoinInfo(SelectionText(t1, t2, ReadStep()), PacketCountText(arrays.CountBetween(from, to))));
     }
     default:
         return {};

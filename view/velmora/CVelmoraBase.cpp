@@ -450,7 +450,8 @@ void CVelmoraBase::mouseMoveEvent(QMouseEvent* event)
         hoverButton_ = hover;
         Invalidate();
     }
-    if (point != lastMouse_ && Model().Loaded()) {
+    // Back in at the point it left from, the pointer reads again.
+    if ((point != lastMouse_ || pointerInPlot_ != plotRect_.contains(point)) && Model().Loaded()) {
         lastMouse_ = point;
         pointerInPlot_ = plotRect_.contains(point);
         OnPointerMoved(point);

@@ -132,8 +132,10 @@ protected:
     PaneModel& Model();
     ChartFonts& Fonts() { return fonts_; }
     const ChartFonts& Fonts() const { return fonts_; }
-    // The time under the pointer, nothing outside the capture.
-    std::optional<double> PointerTime() const { return view_.CaptureTimeAt(lastMouse_.x()); }
+    // The time under the pointer, nothing outside the plot or the capture.
+    std::optional<double> PointerTime() const {
+        return pointerInPlot_ ? view_.CaptureTimeAt(lastMouse_.x()) : std::nullopt;
+    }
     // The step the info strip reads times at, from the zoom.
     double ReadStep() const { return ReadingStep(view_.scale); }
     // The value under the pointer.
@@ -147,6 +149,8 @@ protected:
     // The times under the drag start and the pointer, ascending and cut to
     // the capture; nothing when the band lies outside it.
     std::optional<std::pair<double, double>> GetDragTimes() const;
+    // The times the band's pixels cover, what its counts take.
+    std::pair<double, double> GetDragCover() const { return view_.BandCover(dragStart_.x(), lastMouse_.x()); }
 
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

@@ -46,8 +46,10 @@ int32_t CVelmoraView::OnEvent(IEventHandler* sender, int32_t type, intptr_t para
         uint64_t generation = generation_;
         std::shared_ptr<const CaptureArrays> arrays;
         // A capture cleared meanwhile (the window closing) ends the load: its arrays would be dropped.
-        if (source && source->GetCount() > 0)
+        // Its rows are walked, not counted: the count fails while the analyser's status does.
+        if (source)
             arrays = CaptureArrays::Load(source, [this, generation] { return generation_ != generation; });
+        if (arrays && arrays->Empty()) arrays = nullptr;
         Queue([this, source, arrays, generation] { ApplyCapture(source, arrays, generation); });
         return arrays ? 1 : 0;
     }
@@ -86,12 +88,12 @@ void CVelmoraView::ApplyCapture(IDataSource* source, std::shared_ptr<const Captu
 bool CVelmoraView::ReadRecord(uint32_t index, PacketRecord* record)
 {
     if (!model_.source) return false;
-    if (model_.source->GetCount() == 0) {
+    // A source that neither counts nor serves the row holds no capture now.
+    // A failed read leaves the record as it was: all zero.
+    if (model_.source->GetRecord(index, record) != RecordOk && model_.source->GetCount() == 0) {
         model_.source = nullptr;
         return false;
     }
-    // A failed read leaves the record as it was: all zero.
-    model_.source->GetRecord(index, record);
     return true;
 }
 

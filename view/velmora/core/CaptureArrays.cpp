@@ -32,14 +32,25 @@ std::shared_ptr<const CaptureArrays> CaptureArrays::Load(IDataSource* source, co
 {
     std::shared_ptr<CaptureArrays> arrays(new CaptureArrays);
     if (!source) return arrays;
-    uint32_t n = source->GetCount();
-    arrays->packetCount_ = n;
-    arrays->pidBytes_.resize(n);
-    arrays->startWords_.resize(n);
-    arrays->traffic_.resize(n);
-    uint8_t* pids = arrays->pidBytes_.data();
-    uint64_t* starts = arrays->startWords_.data();
-    uint32_t* traffic = arrays->traffic_.data();
+    // The count answers 0 while the analyser's status cannot be read, though
+    // the records read from it are still served: past the count the walk goes
+    // on while records come, as the list's parse does.
+    const uint32_t n = source->GetCount();
+    uint8_t* pids = nullptr;
+    uint64_t* starts = nullptr;
+    uint32_t* traffic = nullptr;
+    uint32_t room = 0;
+    auto reserve = [&](uint32_t size) {
+        if (size <= room) return;
+        room = std::max(size, room + room / 2);
+        arrays->pidBytes_.resize(room);
+        arrays->startWords_.resize(room);
+        arrays->traffic_.resize(room);
+        pids = arrays->pidBytes_.data();
+        starts = arrays->startWords_.data();
+        traffic = arrays->traffic_.data();
+    };
+    reserve(n);
     int32_t maxData = 0;
     uint32_t charge = kNoCharge;
     PacketRecord record;  // all zero until the first read; "not yet" repeats the last
@@ -51,23 +62,28 @@ std::shared_ptr<const CaptureArrays> CaptureArrays::Load(IDataSource* source, co
     };
     uint32_t read = 0;
     uint32_t nextCheck = 0;
-    while (read < n) {
+    for (;;) {
         if (stopped && read >= nextCheck) {
             if (stopped()) return nullptr;
             nextCheck = read + kStopBlock;
         }
         uint32_t held = 0;
         if (const PacketRecord* chunk = source->PeekRecords(read, &held)) {
-            held = std::min({held, n - read, kStopBlock});
+            held = std::min(held, kStopBlock);
+            reserve(read + held);
             for (uint32_t k = 0; k < held; ++k) take(read + k, chunk[k]);
             read += held;
             record = chunk[held - 1];
             continue;
         }
-        if (source->GetRecord(read, &record) == RecordEnd) break;
+        const int32_t got = source->GetRecord(read, &record);
+        // Past the count "not yet" is no record of this capture.
+        if (got == RecordEnd || (read >= n && got != RecordOk)) break;
+        reserve(read + 1);
         take(read, record);
         ++read;
     }
+    arrays->packetCount_ = std::max(n, read);
     arrays->pidBytes_.resize(read);
     arrays->startWords_.resize(read);
     arrays->traffic_.resize(read);
@@ -201,6 +217,15 @@ int64_t CaptureArrays::FindIndex(double t, int mode) const
     return std::clamp<int64_t>(k, 0, count - 1);
 }
 
+int64_t CaptureArrays::FindIndexNear(double t, double reach) const
+{
+    int64_t k = FindIndex(t, 0);
+    if (k < 0) return -1;
+    // How far t lies outside the record; 0 over it.
+    double gap = std::max({StartSeconds(k) - t, t - double(End(k)) * kTickSeconds, 0.0});
+    return gap <= reach ? k : -1;
+}
+
 int64_t CaptureArrays::FindData(int64_t from, bool forward) const
 {
     int64_t count = Count();
@@ -234,11 +259,15 @@ int64_t CaptureArrays::NearestDataIndexAt(double t) const
     return std::clamp<int64_t>(before < after ? earlier : later, 0, count - 1);
 }
 
-int64_t CaptureArrays::CountBetween(double t1, double t2) const
+std::pair<int64_t, int64_t> CaptureArrays::StartingIn(double t1, double t2) const
 {
-    int64_t from = FindIndex(t1, 2);
-    int64_t to = std::min(FindIndex(t2, 1) + 1, Count());
-    return to - std::max<int64_t>(from, 0);
+    auto firstFrom = [&](double t) {
+        auto it = std::lower_bound(startWords_.begin(), startWords_.end(), t,
+                                   [](uint64_t word, double s) { return double(word >> 16) * kTickSeconds < s; });
+        return int64_t(it - startWords_.begin());
+    };
+    int64_t from = firstFrom(t1);
+    return {from, std::max(from, firstFrom(t2))};
 }
 
 }  // namespace orvane::velmora

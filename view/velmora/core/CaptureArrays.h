@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "ChartText.h"
@@ -77,14 +78,22 @@ public:
     // The record at time t (seconds; may be negative): mode 0 nearest, 1 the
     // one before, 2 the one after; -1 for an empty capture.
     int64_t FindIndex(double t, int mode) const;
+    // The record nearest to t (as mode 0) when it lies within `reach`
+    // seconds of t, -1 when none does.
+    int64_t FindIndexNear(double t, double reach) const;
     // The first record that starts after t (ticks floored), Count() when none.
     int64_t FirstAfter(double t) const;
     // The first record in [from, to) that starts after t seconds, `to` when none.
     int64_t FirstStartingAfter(double t, int64_t from, int64_t to) const;
     // The data packet nearest to t; -1 for an empty capture.
     int64_t NearestDataIndexAt(double t) const;
-    // The packets between two times as the info strip counts them.
-    int64_t CountBetween(double t1, double t2) const;
+    // The records that start in [t1, t2) seconds: the first and one past the last.
+    std::pair<int64_t, int64_t> StartingIn(double t1, double t2) const;
+    // How many records start in [t1, t2): a band's count.
+    int64_t CountBetween(double t1, double t2) const {
+        auto [from, to] = StartingIn(t1, t2);
+        return to - from;
+    }
 
     // From `from` on (below `limit`), the first record whose end fails
     // `endOk`, which must be monotone (true up to some end, false after);

@@ -126,6 +126,7 @@ std::string PacketCountText(int64_t count) { return Format("包数量：%lld", (
 
 std::string HoverText(double t, int64_t index, uint8_t pidByte, double step)
 {
+    if (index < 0) return "时间：" + ReadingText(t, step);
     return "时间：" + ReadingText(t, step) + Format(" | 包序号：%lld | 包类型：", (long long)index) + PacketTypeName(pidByte);
 }
 

@@ -34,7 +34,8 @@ std::string PacketTypeName(uint8_t pidByte);
 // The readings (times under the pointer, a band's ends and width) at one step.
 std::string SelectionText(double t1, double t2, double step);
 std::string PacketCountText(int64_t count);
-// The packet-type chart's info strip while the pointer hovers.
+// The packet-type chart's info strip while the pointer hovers; the time
+// alone for an index below 0 (no packet near the pointer).
 std::string HoverText(double t, int64_t index, uint8_t pidByte, double step);
 // "%s | %s" of two parts.
 std::string JoinInfo(const std::string& left, const std::string& right);

@@ -107,6 +107,12 @@ std::optional<std::pair<double, double>> TimeView::CaptureSpan(int32_t x1, int32
     return std::pair(std::clamp(a, 0.0, totalTime), std::clamp(b, 0.0, totalTime));
 }
 
+std::pair<double, double> TimeView::BandCover(int32_t x1, int32_t x2) const
+{
+    const double half = 0.5 / scale;
+    return {TimeAt(std::min(x1, x2)) - half, TimeAt(std::max(x1, x2)) + half};
+}
+
 double TimeView::VisibleStart() const { return (std::trunc(hPos) - plotWidth * 0.5) / scale; }
 
 double TimeView::CenterTime(double hPos, int32_t left, int32_t right, double scale)

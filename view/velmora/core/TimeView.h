@@ -30,6 +30,7 @@ public:
     static constexpr double kMaxScale = 1e10;
     static constexpr int32_t kFitMargin = 20;   // pixels spared on each side by a fit
     static constexpr int32_t kLineStep = 40;    // pixels per wheel step or line click
+    static constexpr int32_t kPickPixels = 3;   // how far from the pointer a hovered packet may lie
 
     double scale = kDefaultScale;  // pixels per second
     double hMin = 0.0;
@@ -67,6 +68,12 @@ public:
     // The times between two client x, ordered and cut to the capture;
     // nothing when the band lies wholly outside it.
     std::optional<std::pair<double, double>> CaptureSpan(int32_t x1, int32_t x2) const;
+    // The times a band between two client x covers, from its first pixel's
+    // left edge to its last one's right edge, not cut to the capture: the
+    // packets starting in it are the ones drawn under the band.
+    std::pair<double, double> BandCover(int32_t x1, int32_t x2) const;
+    // The time kPickPixels span: a packet farther from the pointer is not the hovered one.
+    double PickReach() const { return kPickPixels / scale; }
     // The visible times of a paint.
     double VisibleStart() const;
     double VisibleEnd() const { return VisibleStart() + plotWidth / scale; }

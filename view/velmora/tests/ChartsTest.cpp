@@ -118,6 +118,28 @@ TEST(Charts, PacketLengthBarTopSitsAtItsValuesHeight)
         EXPECT_TRUE(chart->GetInfoText().contains(QString::fromUtf8("包序号：0"))) << cls;
         QTest::mouseMove(chart, QPoint(plot.left() + 5, top + 3));
         EXPECT_TRUE(chart->GetInfoText().isEmpty()) << cls << ": the margin before the capture reads nothing";
+        // Bands from the margin to the pixel before the ACK's, and zoomed in
+        // to below a tick a pixel, from and to the DATA0's first pixel: the
+        // DATA0 alone, its bytes too.
+        auto xOf = [&](uint64_t ticks) {
+            return plot.left() + int32_t(std::trunc((double(ticks) * kTickSeconds - chart->View().VisibleStart()) *
+                                                    chart->View().scale));
+        };
+        const char* counted =
+            cls == ChartPacketLength ? "包数量：1 | 总大小：67byte" : "数据包个数：1 | 数据总大小：64byte";
+        for (int band : {0, 1, 2}) {
+            if (band == 1)
+                while (chart->View().scale * kTickSeconds < 4) chart->ZoomInAt(QPoint(xOf(1000) - plot.left(), 0));
+            int32_t x = xOf(1000), x1 = band == 0 ? plot.left() + 5 : band == 1 ? x : x - 20;
+            int32_t x2 = band == 0 ? xOf(40000) - 1 : band == 1 ? x + 20 : x;
+            QTest::mousePress(chart, Qt::LeftButton, {}, QPoint(x1, top + 3));
+            QPointF to(x2, top + 3);
+            QMouseEvent drag(QEvent::MouseMove, to, chart->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(chart, &drag);
+            const std::string text = chart->GetInfoText().toStdString();
+            EXPECT_NE(text.find(counted), std::string::npos) << text << " band " << band;
+            QTest::mouseRelease(chart, Qt::LeftButton, {}, QPoint(x2, top + 3));
+        }
     }
 }
 

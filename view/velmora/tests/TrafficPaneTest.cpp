@@ -274,30 +274,67 @@ TEST(TrafficPane, InfoStripNamesThePacketUnderThePointerAndCountsASelection)
     QTest::mouseMove(chart, a);
     EXPECT_TRUE(chart->GetInfoText().isEmpty()) << "no capture";
     f.Load(source);
-    QTest::mouseMove(chart, a + QPoint(1, 0));
     const CaptureArrays& arrays = *f.view.Model().arrays;
-    double t = chart->View().TimeAt(a.x() + 1);
-    int64_t index = arrays.FindIndex(t, 0);
-    const double step = ReadingStep(chart->View().scale);
-    EXPECT_EQ(chart->GetInfoText().toStdString(), HoverText(t, index, arrays.PidByte(index), step));
+    const TimeView& view = chart->View();
+    const double step = ReadingStep(view.scale);
+    auto xOf = [&](double t) { return chart->PlotRect().left() + int32_t((t - view.VisibleStart()) * view.scale); };
+    // Over a frame's SOF the strip names a packet; half a frame on, over
+    // empty bus, it reads the time alone.
+    int64_t sof = arrays.Count() / 2;
+    while (arrays.Nibble(sof) != PidSof) ++sof;
+    QTest::mouseMove(chart, QPoint(xOf(arrays.StartSeconds(sof)), a.y()));
+    EXPECT_TRUE(chart->GetInfoText().contains(QString::fromUtf8("包序号："))) << chart->GetInfoText().toStdString();
+    const int32_t idle = xOf(arrays.StartSeconds(sof) + 0.5e-3);
+    QTest::mouseMove(chart, QPoint(idle, a.y()));
+    EXPECT_EQ(chart->GetInfoText().toStdString(), HoverText(view.TimeAt(idle), -1, 0, step));
+    // Nothing from the pointer's last place once it has left the chart, a
+    // selection in the list moving the chart under it; back in, it reads again.
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(chart, &leave);
+    EXPECT_EQ(chart->GetInfoText().toStdString(), "") << "the pointer left the chart";
+    f.bus.Select(uint32_t(sof));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(chart->GetInfoText().toStdString(), "") << "a row selected in the list";
+    QTest::mouseMove(chart, QPoint(idle, a.y()));
+    EXPECT_FALSE(chart->GetInfoText().isEmpty()) << "back in at the point it left from";
     // The fit's margins lie outside the capture: nothing to read there.
     QTest::mouseMove(chart, QPoint(chart->PlotRect().left() + 5, a.y()));
     EXPECT_EQ(chart->GetInfoText().toStdString(), "") << "before the capture";
     QTest::mouseMove(chart, QPoint(chart->PlotRect().right() - 5, a.y()));
     EXPECT_EQ(chart->GetInfoText().toStdString(), "") << "after the capture";
-    QTest::mouseMove(chart, a + QPoint(1, 0));
+    // A band from the margin to the pixel before the second frame's SOF
+    // counts the first frame's packets, its SOF at time 0 too.
+    ASSERT_EQ(arrays.Start(0), 0u);
+    int64_t next = 1;
+    while (arrays.Nibble(next) != PidSof) ++next;
+    a.setX(chart->PlotRect().left() + 5);
+    b.setX(xOf(arrays.StartSeconds(next)) - 1);
+    QTest::mouseMove(chart, a);
     QTest::mousePress(chart, Qt::LeftButton, {}, a);
     QMouseEvent drag(QEvent::MouseMove, QPointF(b), chart->mapToGlobal(QPointF(b)), Qt::NoButton, Qt::LeftButton, {});
     QCoreApplication::sendEvent(chart, &drag);
-    double t1 = chart->View().TimeAt(a.x()), t2 = chart->View().TimeAt(b.x());
-    EXPECT_EQ(chart->GetInfoText().toStdString(),
-              JoinInfo(SelectionText(t1, t2, step), PacketCountText(arrays.CountBetween(t1, t2))));
+    double t2 = chart->View().TimeAt(b.x());
+    EXPECT_EQ(chart->GetInfoText().toStdString(), JoinInfo(SelectionText(0.0, t2, step), PacketCountText(next)));
     QImage image = chart->grab().toImage();
-    QColor band = image.pixelColor(a.x() + 75, chart->PlotRect().top() + 3);
+    const int32_t inside = (a.x() + b.x()) / 2;
+    QColor band = image.pixelColor(inside, chart->PlotRect().top() + 3);
     EXPECT_LT(band.red(), band.blue()) << "the rubber band tints the plot blue";
     QTest::mouseRelease(chart, Qt::LeftButton, {}, b);
-    EXPECT_EQ(chart->grab().toImage().pixelColor(a.x() + 75, chart->PlotRect().top() + 3), QColor(Qt::white))
+    EXPECT_EQ(chart->grab().toImage().pixelColor(inside, chart->PlotRect().top() + 3), QColor(Qt::white))
         << "and is gone with the button";
+    // Zoomed in to below a tick a pixel, bands from and to the pixel of a
+    // SOF's start take it, wherever in the pixel it starts.
+    while (view.scale * kTickSeconds < 4)
+        chart->ZoomInAt(QPoint(xOf(arrays.StartSeconds(sof)) - chart->PlotRect().left(), 0));
+    const int32_t x = xOf(arrays.StartSeconds(sof));
+    for (auto [x1, x2] : {std::pair(x, x + 20), std::pair(x - 20, x)}) {
+        QTest::mousePress(chart, Qt::LeftButton, {}, QPoint(x1, a.y()));
+        QMouseEvent move(QEvent::MouseMove, QPointF(x2, a.y()), chart->mapToGlobal(QPointF(x2, a.y())), Qt::NoButton,
+                         Qt::LeftButton, {});
+        QCoreApplication::sendEvent(chart, &move);
+        EXPECT_NE(chart->GetInfoText().toStdString().find(PacketCountText(1)), std::string::npos) << x1 << " " << x2;
+        QTest::mouseRelease(chart, Qt::LeftButton, {}, QPoint(x2, a.y()));
+    }
 }
 
 TEST(TrafficPane, WheelAndBarScrollTheChartAndTheBarFollows)
@@ -441,6 +478,39 @@ TEST(TrafficPane, EmptySourcesAndClearedCapturesLoadNothing)
     EXPECT_FALSE(f.view.Model().Loaded());
 }
 
+TEST(TrafficPane, ACaptureWhoseCountFailsShowsTheRowsItServes)
+{
+    // As an analyser whose status read fails after a record read did: it
+    // counts none, yet serves the rows read, and the list shows them.
+    struct Uncounted : emu::CaptureSource {
+        using CaptureSource::CaptureSource;
+        uint32_t GetCount() override { return counts ? CaptureSource::GetCount() : 0; }
+        bool counts = false;
+    };
+    for (bool counts : {false, true}) {
+        Uncounted source(Traffic(20));
+        source.counts = counts;
+        source.SetPeekable(false);
+        const auto& records = source.Capture().records;
+        PaneFixture f;
+        f.Load(source);
+        EXPECT_EQ(f.view.Model().arrays->Count(), int64_t(records.size()));
+        EXPECT_DOUBLE_EQ(f.view.Model().TotalTime(),
+                         double(records.back().Timestamp() + records.back().Duration()) * kTickSeconds);
+        CTrafficCtrl* chart = f.Chart();
+        for (int i = 0; i < 4; ++i) chart->ZoomInAt(chart->PlotRect().center() - chart->PlotRect().topLeft());
+        const size_t later = records.size() * 2 / 3;
+        f.bus.Select(uint32_t(later));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(f.view.Model().source, &source) << "a row it serves keeps the source";
+        EXPECT_NEAR(f.CentreTime(), double(records[later].Timestamp()) * kTickSeconds, 1.0 / chart->View().scale);
+        // A row past its end: a source that neither counts nor serves it holds no capture now.
+        f.bus.Select(uint32_t(records.size()));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(f.view.Model().Loaded(), counts) << counts;
+    }
+}
+
 namespace {
 
 // A chart of another class for the group tests: it draws nothing.
@@ -522,7 +592,9 @@ TEST(TrafficPane, ShowFlyDrawsThePacketUnderThePointerAboveThePlotBottom)
         CTrafficCtrl* chart = f.Chart();
         EXPECT_EQ(chart->LinearScale(), showFly == 1);
         QRect plot = chart->PlotRect();
-        QPoint pointer(plot.center().x(), plot.top() + 5);
+        const TimeView& view = chart->View();
+        const double setup = f.view.Model().arrays->StartSeconds(0);
+        QPoint pointer(plot.left() + int32_t((setup - view.VisibleStart()) * view.scale), plot.top() + 5);
         QTest::mouseMove(chart, pointer);
         QImage image = chart->grab().toImage();
         int bottom = plot.top() + plot.height();
@@ -530,5 +602,9 @@ TEST(TrafficPane, ShowFlyDrawsThePacketUnderThePointerAboveThePlotBottom)
         QColor cell = image.pixelColor(pointer.x() - 140, bottom - 50);
         EXPECT_EQ(cell, showFly ? FromColorRef(ColourOf(PidSetup)) : QColor(Qt::white)) << showFly;
         EXPECT_EQ(image.pixelColor(pointer.x() - 160, bottom - 50), QColor(Qt::white)) << "300 pixels wide";
+        // Over the idle bus before it, far from any packet, nothing floats.
+        QPoint idle(plot.left() + int32_t((setup / 2 - view.VisibleStart()) * view.scale), plot.top() + 5);
+        QTest::mouseMove(chart, idle);
+        EXPECT_EQ(chart->grab().toImage().pixelColor(idle.x() - 140, bottom - 50), QColor(Qt::white)) << showFly;
     }
 }

@@ -7,6 +7,7 @@
 #include "BusTrafficBuilder.h"
 #include "CaptureArrays.h"
 #include "CaptureSource.h"
+#include "TimeView.h"
 
 using namespace orvane;
 using namespace orvane::velmora;
@@ -15,11 +16,14 @@ using orvane::emu::CaptureSource;
 
 namespace {
 
-// A source whose reads fail from `failAt` on, or answer "not yet" at `lateAt`.
+// A source whose reads fail from `failAt` on, or answer "not yet" at `lateAt`,
+// and that counts `counted` records (-1: all of them), as an analyser whose
+// status read fails counts none while it still serves the records read.
 class FlakySource : public CaptureSource {
 public:
-    FlakySource(emu::BusCapture capture, int64_t failAt, int64_t lateAt)
-        : CaptureSource(std::move(capture)), failAt_(failAt), lateAt_(lateAt) { SetPeekable(false); }
+    FlakySource(emu::BusCapture capture, int64_t failAt, int64_t lateAt, int64_t counted = -1)
+        : CaptureSource(std::move(capture)), failAt_(failAt), lateAt_(lateAt), counted_(counted) { SetPeekable(false); }
+    uint32_t GetCount() override { return counted_ < 0 ? CaptureSource::GetCount() : uint32_t(counted_); }
     int32_t GetRecord(uint32_t index, PacketRecord* out) override {
         if (int64_t(index) == lateAt_) return RecordNotYet;
         if (int64_t(index) >= failAt_) return RecordEnd;
@@ -27,7 +31,7 @@ public:
     }
 
 private:
-    int64_t failAt_, lateAt_;
+    int64_t failAt_, lateAt_, counted_;
 };
 
 // Records at given start ticks and durations.
@@ -76,17 +80,31 @@ TEST(CaptureArrays, FailedReadsShortenAndLateReadsRepeat)
 {
     emu::BusCapture capture = Transactions();
     size_t n = capture.records.size();
-    struct { int64_t failAt, lateAt; int64_t count; } cases[] = {{0, -1, 0}, {3, -1, 3}, {int64_t(n), 2, int64_t(n)}};
+    const int64_t all = int64_t(n);
+    // `counted`: what the source's count answers (-1 all); `packets`: the count kept.
+    struct { int64_t failAt, lateAt, counted; int64_t count, packets; } cases[] = {
+        {0, -1, -1, 0, all}, {3, -1, -1, 3, all}, {all, 2, -1, all, all},
+        {all, -1, 0, all, all},       // counting fails: the records served are walked all the same
+        {5, -1, 0, 5, 5}, {all, -1, 4, all, all},
+        {all, 6, 4, 6, 6},            // past the count "not yet" ends the walk
+        {all, 2, 4, all, all},        // below it, it repeats the record before
+    };
     for (const auto& c : cases) {
-        FlakySource source(capture, c.failAt, c.lateAt);
+        FlakySource source(capture, c.failAt, c.lateAt, c.counted);
         auto arrays = CaptureArrays::Load(&source);
-        EXPECT_EQ(arrays->Count(), c.count);
-        EXPECT_EQ(arrays->PacketCount(), n) << "the source's count is kept";
-        if (c.lateAt > 0) {
+        EXPECT_EQ(arrays->Count(), c.count) << c.failAt << " " << c.lateAt << " " << c.counted;
+        EXPECT_EQ(arrays->PacketCount(), uint64_t(c.packets)) << "the source's count is kept, or the records read";
+        if (c.lateAt > 0 && c.lateAt < c.count) {
             EXPECT_EQ(arrays->StartWord(c.lateAt), arrays->StartWord(c.lateAt - 1));
         }
         EXPECT_EQ(arrays->FindIndex(0.0, 0), c.count ? 0 : -1);
     }
+    // Records held in memory past the count are taken as they are.
+    FlakySource peeked(capture, all, -1, 4);
+    peeked.SetPeekable(true);
+    auto arrays = CaptureArrays::Load(&peeked);
+    ASSERT_EQ(arrays->Count(), all);
+    EXPECT_EQ(arrays->StartWord(all - 1), CaptureArrays::StartWordOf(capture.records.back()));
     EXPECT_TRUE(CaptureArrays::Load(nullptr)->Empty());
 }
 
@@ -139,8 +157,45 @@ TEST(CaptureArrays, FindIndexModesAtTheEndsInGapsAndLeftOfZero)
     };
     for (const auto& c : cases) EXPECT_EQ(arrays->FindIndex(t(c.ticks), c.mode), c.index) << c.ticks << " " << c.mode;
     EXPECT_EQ(At({})->FindIndex(0.0, 0), -1);
-    EXPECT_EQ(arrays->CountBetween(t(150.5), t(1e6)), 2);
-    EXPECT_EQ(arrays->CountBetween(t(150.5), t(160.5)), 0);
+    // A band counts the records starting in [t1, t2): at its start too.
+    struct { double t1, t2; int64_t count; } counts[] = {
+        {150.5, 1e6, 2}, {150.5, 160.5, 0}, {-1e9, 1e9, 3}, {100, 100.5, 1}, {100, 200, 1}, {99.5, 300.5, 3},
+        {300, 300.5, 1}, {200.5, 150, 0},
+    };
+    for (const auto& c : counts)
+        EXPECT_EQ(arrays->CountBetween(t(c.t1), t(c.t2)), c.count) << c.t1 << " " << c.t2;
+    // The hovered record: the nearest, when it lies within reach.
+    struct { double ticks, reach; int64_t index; } near[] = {
+        {105, 0, 0}, {112, 3, 0}, {112, 1, -1}, {190, 11, 1}, {190, 9, -1}, {160, 10, -1}, {95, 6, 0},
+        {94, 5, -1}, {309, 5, 2}, {1e6, 5, -1}, {-1e9, 5, -1},
+    };
+    for (const auto& c : near)
+        EXPECT_EQ(arrays->FindIndexNear(t(c.ticks), t(c.reach)), c.index) << c.ticks << " " << c.reach;
+    EXPECT_EQ(At({})->FindIndexNear(0.0, 1.0), -1);
+}
+
+TEST(CaptureArrays, ABandCountsThePacketsDrawnUnderIt)
+{
+    // SOFs at 0, 7510 and 14000 ticks, the last 1000 long, fitted into 540
+    // pixels from x 41: a pixel is 30 ticks, time 0 at x 61's left edge.
+    auto arrays = At({{0, 0}, {7510, 0}, {14000, 1000}});
+    TimeView v;
+    v.plotLeft = 41;
+    v.plotWidth = 540;
+    v.totalTime = arrays->TotalTime();
+    v.Fit();
+    struct { int32_t x1, x2; int64_t count; } bands[] = {
+        {43, 580, 3},              // from the margin past the end: all of them
+        {61, 580, 3}, {62, 580, 2}, // from the pixel of packet 0, and the one after it
+        {311, 580, 2}, {312, 580, 1}, // from a packet's start pixel
+        {580, 311, 2},
+        {41, 527, 3}, {41, 526, 2},  // to the pixel of the last packet's start
+        {61, 61, 1}, {527, 527, 1}, {300, 310, 0},
+    };
+    for (const auto& b : bands) {
+        auto [t1, t2] = v.BandCover(b.x1, b.x2);
+        EXPECT_EQ(arrays->CountBetween(t1, t2), b.count) << b.x1 << " " << b.x2;
+    }
 }
 
 TEST(CaptureArrays, NearestDataPacket)

@@ -74,6 +74,7 @@ TEST(ChartText, InfoStripTexts)
     EXPECT_EQ(PacketCountText(42), "包数量：42");
     EXPECT_EQ(HoverText(0.5, 7, 0xA5, 1e-3), "时间：500ms | 包序号：7 | 包类型：SOF");
     EXPECT_EQ(HoverText(0.5, 7, 0xA5, 1e-6), "时间：500.000ms | 包序号：7 | 包类型：SOF");
+    EXPECT_EQ(HoverText(0.5, -1, 0, 1e-3), "时间：500ms") << "no packet near the pointer";
     EXPECT_EQ(JoinInfo("a", "b"), "a | b");
     EXPECT_EQ(UsageUnitText(50), "(%)");
     EXPECT_EQ(UsageUnitText(49), "(‰)");
