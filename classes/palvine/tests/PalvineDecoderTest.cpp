@@ -225,23 +225,45 @@ TEST_F(PalvineOperation, AResponseTheCaptureLacksLeavesTheDataWhole)
     EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, op_, 0), 1);
 }
 
-// A GetStorageIDs whose only data packet the capture lacks: the operation
-// and its data phase name the loss in their detail, as every pane says it;
+// A GetStorageIDs whose only data packet the capture lacks, and a GetObject
+// that lacks only its tail: the operation and its data phase name the loss
+// in their detail, as every pane says it, after the container header held;
 // the command, held, decodes.
 TEST_F(PalvineOperation, AnOperationWhoseDataTheCaptureLacksSaysSo)
 {
     Bytes ids;
     ptp::PutArray32(ids, {0x00010001});
-    Decode({host_.Out(Command(0x1004, 2)), host_.In(Data(0x1004, 2, ids)), host_.In(Ok(2))});
+    const Bytes object = Data(0x1009, 3, Bytes(1000, 7));
+    Decode({host_.Out(Command(0x1004, 2)), host_.In(Data(0x1004, 2, ids)), host_.In(Ok(2)),
+            host_.Out(Command(0x1009, 3, {0x21})), host_.In(Bytes(object.begin(), object.begin() + 512)),
+            host_.In(Bytes(object.begin() + 512, object.end())), host_.In(Ok(3))});
+    ASSERT_EQ(out_.size(), 2u);
+    UsbItem* const getObject = out_[1];
+    const std::vector<std::string> header = {"Container Length", "Container Type", "OperationCode", "TransactionID",
+                                             "Payload", "Data"};
+    const struct {
+        UsbItem* item;
+        const char* title;  // of the first group
+        std::vector<std::string> items;
+    } rows[] = {
+        {op_, "GetStorageIDs", {"Data"}},
+        {Phase(TypeDataPhase), "Still Image Data", {"Data"}},
+        {getObject, "GetObject", header},
+        {getObject->children[1], "Still Image Data", header},
+    };
     host_.LosePayload(Phase(TypeDataPhase)->children[0]);
-    for (const auto& [item, title] : {std::pair{op_, "GetStorageIDs"}, {Phase(TypeDataPhase), "Still Image Data"}}) {
-        const auto d = Detail(item);
-        ASSERT_EQ(d.selectNodes("/groups/group").size(), 1u) << title;
-        EXPECT_EQ(d.selectSingleNode("/groups/group").attribute("name"), title);
+    host_.LosePayload(getObject->children[1]->children[1]);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.title);
+        const auto d = Detail(row.item);
+        EXPECT_EQ(d.selectSingleNode("/groups/group").attribute("name"), row.title);
         const auto items = d.selectNodes("//item");
-        ASSERT_EQ(items.size(), 1u) << title;
-        EXPECT_EQ(items[0].attribute("name"), "Data");
-        EXPECT_EQ(items[0].attribute("value"), kPayloadLostText);
+        std::vector<std::string> names;
+        for (const auto& item : items) names.push_back(item.attribute("name").value_or(""));
+        EXPECT_EQ(names, row.items);
+        ASSERT_FALSE(items.empty());
+        EXPECT_EQ(items.back().attribute("value"), kPayloadLostText);
+        if (row.items.size() > 1) EXPECT_EQ(items[0].attribute("value"), "1012") << "the held length";
     }
     EXPECT_EQ(Detail(Phase(TypeCommandPhase)).selectSingleNode("/groups/group").attribute("name"), "Still Image Command");
     EXPECT_NE(Detail(Phase(TypeResponsePhase)).selectSingleNode("//item").attribute("value"), kPayloadLostText);
