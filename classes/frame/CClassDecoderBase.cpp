@@ -45,9 +45,9 @@ int32_t CClassDecoderBase::GetDetail(UsbItem* item, std::string& xml)
             described = DescribeItem(item, *document);
         }
         if (!described && FallbackDetail(item, xml)) return 1;
-        // A row of its own whose data lack a payload says so, whatever was
-        // written: no fields of bytes never read stand alone.
-        const char* lost = item->type > ItemControlTransfer ? LostText(item) : nullptr;
+        // A row whose data lack a payload says so, whatever was written: no
+        // fields of bytes never read stand alone.
+        const char* lost = LostText(item);
         if (lost && !Names(*document, lost)) {
             document = std::make_unique<CDecodeResultWriter>();
             described = DescribeIfLost(item, *document);

@@ -72,8 +72,8 @@ protected:
     virtual int32_t SummarizeItem(UsbItem* item, ItemSummary& out);
     virtual int32_t GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capacity);
     // Writes the item's groups and answers true, or false when not handled.
-    // Groups of a class-level item whose data lack a payload that do not
-    // name it give way to DescribeIfLost's.
+    // Groups of an item whose data lack a payload that do not name it give
+    // way to DescribeIfLost's.
     virtual bool DescribeItem(UsbItem* item, CDecodeResultWriter& document) { return false; }
     // The detail of an item DescribeItem refuses, in its place (the host's,
     // say); 0 leaves `xml` as it was.

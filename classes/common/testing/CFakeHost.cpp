@@ -161,19 +161,11 @@ bool CFakeHost::Lost(const UsbItem* item) const
     return false;
 }
 
-bool CFakeHost::OnlyUnread(const UsbItem* item) const
-{
-    if (item->type != ItemControlTransfer) return entries_.at(item).failsRead;
-    for (const UsbItem* stage : item->children)
-        if (stage->status != PidNak && Lost(stage) && !OnlyUnread(stage)) return false;
-    return true;
-}
-
 int32_t CFakeHost::OnNotify(int32_t code, void* arg, intptr_t param)
 {
     const auto* item = static_cast<const UsbItem*>(arg);
     if (code != NotifyPayloadLost || !Lost(item)) return 0;
-    if (param && OnlyUnread(item)) *reinterpret_cast<const char**>(param) = kPayloadUnreadText;
+    if (param && entries_.at(item).failsRead) *reinterpret_cast<const char**>(param) = kPayloadUnreadText;
     return 1;
 }
 
@@ -248,8 +240,7 @@ int32_t CFakeHost::GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity)
         return int32_t(total);
     }
     if (item->type > ItemControlTransfer) return -1;
-    // Only a read of the bytes fails, not a question for the length.
-    if (it->second.failsRead && buffer && capacity) it->second.lost = true;
+    if (it->second.failsRead) it->second.lost = true;
     if (it->second.lost) return 0;
     const std::vector<uint8_t>& bytes = it->second.payload;
     const size_t n = std::min<size_t>(capacity, bytes.size());

@@ -66,8 +66,8 @@ public:
     void LosePayload(const UsbItem* item, bool lost = true);
     // A transaction whose payload read from the analyser fails: each read
     // gives no bytes and from then on it lost its payload, as only not read
-    // (kPayloadUnreadText), until LosePayload(item, false). Not for tests
-    // that describe on two threads.
+    // (kPayloadUnreadText; a control transfer's text stays the ring's), until
+    // LosePayload(item, false). Not for tests that describe on two threads.
     void FailReads(const UsbItem* item);
     // Null for an item the host did not make.
     const std::vector<uint8_t>* Payload(const UsbItem* item) const;
@@ -103,8 +103,6 @@ private:
         bool failsRead = false;
     };
     bool Lost(const UsbItem* item) const;
-    // Whether all that `item`, lost, lacks was only not read.
-    bool OnlyUnread(const UsbItem* item) const;
     UsbItem* Make(uint16_t type, uint8_t endpoint, uint8_t status, std::vector<uint8_t> payload);
 
     std::unordered_map<const UsbItem*, Entry> entries_;
