@@ -38,7 +38,8 @@ int32_t CClassDecoderBase::GetDetail(UsbItem* item, std::string& xml)
         const bool lostBefore = LostText(item) != nullptr;
         auto document = std::make_unique<CDecodeResultWriter>();
         bool described = DescribeItem(item, *document);
-        if (!lostBefore && LostText(item)) {
+        const char* lost = LostText(item);
+        if (!lostBefore && lost) {
             // A read of its payload from the analyser failed while it was
             // described: described again knowing it, as every later time.
             document = std::make_unique<CDecodeResultWriter>();
@@ -47,7 +48,6 @@ int32_t CClassDecoderBase::GetDetail(UsbItem* item, std::string& xml)
         if (!described && FallbackDetail(item, xml)) return 1;
         // A row whose data lack a payload says so, whatever was written: no
         // fields of bytes never read stand alone.
-        const char* lost = LostText(item);
         if (lost && !Names(*document, lost)) {
             document = std::make_unique<CDecodeResultWriter>();
             described = DescribeIfLost(item, *document);
