@@ -1,5 +1,7 @@
 #include "CClassDecoderBase.h"
 
+#include <memory>
+
 namespace orvane {
 
 CClassDecoderBase::CClassDecoderBase(int32_t cls, int32_t subclass, int32_t protocol, const ImageList* images)
@@ -34,18 +36,35 @@ int32_t CClassDecoderBase::GetDetail(UsbItem* item, std::string& xml)
     if (!item) return 0;
     try {
         const bool lostBefore = LostText(item) != nullptr;
-        CDecodeResultWriter document;
-        if (DescribeItem(item, document)) {
-            // A read of its payload from the analyser that failed while it was
-            // described: no fields of bytes never read.
-            CDecodeResultWriter lost;
-            xml = !lostBefore && DescribeIfLost(item, lost) ? lost.Text() : document.Text();
-            return 1;
+        auto document = std::make_unique<CDecodeResultWriter>();
+        bool described = DescribeItem(item, *document);
+        const char* lost = LostText(item);
+        if (!lostBefore && lost) {
+            // A read of its payload from the analyser failed while it was
+            // described: described again knowing it, as every later time.
+            document = std::make_unique<CDecodeResultWriter>();
+            described = DescribeItem(item, *document);
         }
-        return FallbackDetail(item, xml);
+        if (!described && FallbackDetail(item, xml)) return 1;
+        // A row whose data lack a payload says so, whatever was written: no
+        // fields of bytes never read stand alone.
+        if (lost && !Names(*document, lost)) {
+            document = std::make_unique<CDecodeResultWriter>();
+            described = DescribeIfLost(item, *document);
+        }
+        if (!described) return 0;
+        xml = document->Text();
+        return 1;
     } catch (...) {
         return 0;
     }
+}
+
+bool CClassDecoderBase::Names(const CDecodeResultWriter& document, const char* text)
+{
+    for (const xml::Node& node : document.Document().selectNodes("//item"))
+        if (node.attribute("value") == text) return true;
+    return false;
 }
 
 const ImageList* CClassDecoderBase::GetImageList(UsbItem* item)

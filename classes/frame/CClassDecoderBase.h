@@ -72,6 +72,8 @@ protected:
     virtual int32_t SummarizeItem(UsbItem* item, ItemSummary& out);
     virtual int32_t GetItemData(UsbItem* item, uint8_t* buffer, uint32_t capacity);
     // Writes the item's groups and answers true, or false when not handled.
+    // Groups of an item whose data lack a payload that do not name it give
+    // way to DescribeIfLost's.
     virtual bool DescribeItem(UsbItem* item, CDecodeResultWriter& document) { return false; }
     // The detail of an item DescribeItem refuses, in its place (the host's,
     // say); 0 leaves `xml` as it was.
@@ -89,6 +91,8 @@ private:
     // The host's answer for its items; a class-level item asks the children
     // its data come from. The text their data show, null when none is lost.
     const char* LostText(UsbItem* item);
+    // Whether an item of `document` has `text` for its value.
+    static bool Names(const CDecodeResultWriter& document, const char* text);
 
     IDecode* host_ = nullptr;
     const ImageList* images_;

@@ -357,8 +357,15 @@ const ImageList* CDecode::ItemImages(UsbItem* item)
 
 bool CDecode::DescribeItem(UsbItem* item, CDecodeResultWriter& document)
 {
-    // A wrapper, or a command's data, the capture lacks is not decoded but named.
+    const bool described = DescribeHeld(item, document);
+    // Asked after the reads, which may fail: a wrapper, or a command's data,
+    // the capture lacks in part shows what it holds, then names the rest.
     if (item->type > ItemControlTransfer && DescribeIfLost(item, document)) return true;
+    return described;
+}
+
+bool CDecode::DescribeHeld(UsbItem* item, CDecodeResultWriter& document)
+{
     int64_t offset = 0;
     switch (item->type) {
     case ItemSetupTransaction: {

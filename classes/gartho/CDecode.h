@@ -61,6 +61,8 @@ private:
     int32_t SummarizeControlTransfer(UsbItem* item, ItemSummary& out);
     void SummarizePhase(UsbItem* item, ItemSummary& out);
     void SummarizeTransfer(UsbItem* item, ItemSummary& out);
+    // The fields of what the capture holds of the item; DescribeItem's answer.
+    bool DescribeHeld(UsbItem* item, CDecodeResultWriter& document);
 
     State state_ = AwaitingCommand;
     // The transactions of the current command, in arrival order; they belong

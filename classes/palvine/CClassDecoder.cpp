@@ -362,17 +362,28 @@ bool CClassDecoder::DescribeDataPhase(UsbItem* item, const std::string& title, C
     WriteEnumerableGroup(document, headWalker, title.empty() ? "Still Image Data" : title, offset);
     offset = kHeaderBytes * 8;
     const uint64_t dataset = uint64_t(total) - kHeaderBytes;
+    // Asked after each read, which may fail: what the capture lacks of the
+    // data is named after the fields of what it holds.
+    const auto lost = [&](const std::string& block) {
+        if (OnNotify(NotifyPayloadLost, item, 0) != 1) return false;
+        DescribeLost(block, item, document);
+        return true;
+    };
     if (auto walker = MakeDatasetWalker(header.code)) {
         // Only the prefix a dataset can use, never a whole picture.
         std::vector<uint8_t> bytes;
         FetchAll(this, item, bytes, kDatasetBytes);
-        if (bytes.size() < kHeaderBytes) return true;
-        walker->SetData(bytes.data() + kHeaderBytes, uint32_t(bytes.size() - kHeaderBytes));
         std::string name;
         walker->GetName(name);
-        WriteEnumerableGroup(document, *walker, name, offset);
+        if (bytes.size() >= kHeaderBytes) {
+            walker->SetData(bytes.data() + kHeaderBytes, uint32_t(bytes.size() - kHeaderBytes));
+            WriteEnumerableGroup(document, *walker, name, offset);
+        }
+        lost(name);
         return true;
     }
+    // The size of the part held would pass for the block's.
+    if (lost(DataBlockName(header.code))) return true;
     char tip[128];
     std::snprintf(tip, sizeof tip, "The data size of %s", FormatCodeName(header.code).c_str());
     const xml::Node group = document.AddGroup(DataBlockName(header.code));
@@ -408,8 +419,8 @@ bool CClassDecoder::DescribeClassRequest(UsbItem* transfer, CDecodeResultWriter&
 
 bool CClassDecoder::DescribeItem(UsbItem* item, CDecodeResultWriter& document)
 {
-    // A container, or an operation's data, the capture lacks is not decoded but named.
-    if (item->type > ItemControlTransfer && DescribeIfLost(item, document)) return true;
+    // A container, or an operation's data, the capture lacks whole leaves
+    // nothing described: the frame names it then.
     switch (item->type) {
     case TypeCommandPhase:
     case TypeResponsePhase:

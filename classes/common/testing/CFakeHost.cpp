@@ -146,6 +146,11 @@ void CFakeHost::LosePayload(const UsbItem* item, bool lost)
     if (auto it = entries_.find(item); it != entries_.end()) it->second.lost = lost;
 }
 
+void CFakeHost::FailReads(const UsbItem* item)
+{
+    if (auto it = entries_.find(item); it != entries_.end()) it->second.failsRead = true;
+}
+
 bool CFakeHost::Lost(const UsbItem* item) const
 {
     auto it = entries_.find(item);
@@ -156,9 +161,12 @@ bool CFakeHost::Lost(const UsbItem* item) const
     return false;
 }
 
-int32_t CFakeHost::OnNotify(int32_t code, void* arg, intptr_t)
+int32_t CFakeHost::OnNotify(int32_t code, void* arg, intptr_t param)
 {
-    return code == NotifyPayloadLost && Lost(static_cast<const UsbItem*>(arg)) ? 1 : 0;
+    const auto* item = static_cast<const UsbItem*>(arg);
+    if (code != NotifyPayloadLost || !Lost(item)) return 0;
+    if (param && entries_.at(item).failsRead) *reinterpret_cast<const char**>(param) = kPayloadUnreadText;
+    return 1;
 }
 
 const std::vector<uint8_t>* CFakeHost::Payload(const UsbItem* item) const
@@ -232,6 +240,7 @@ int32_t CFakeHost::GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity)
         return int32_t(total);
     }
     if (item->type > ItemControlTransfer) return -1;
+    if (it->second.failsRead) it->second.lost = true;
     if (it->second.lost) return 0;
     const std::vector<uint8_t>& bytes = it->second.payload;
     const size_t n = std::min<size_t>(capacity, bytes.size());

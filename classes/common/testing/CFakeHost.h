@@ -64,6 +64,11 @@ public:
     // unless it is a zero-length packet, which lost its CRC alone. `lost`
     // false gives them back.
     void LosePayload(const UsbItem* item, bool lost = true);
+    // A transaction whose payload read from the analyser fails: each read
+    // gives no bytes and from then on it lost its payload, as only not read
+    // (kPayloadUnreadText; a control transfer's text stays the ring's), until
+    // LosePayload(item, false). Not for tests that describe on two threads.
+    void FailReads(const UsbItem* item);
     // Null for an item the host did not make.
     const std::vector<uint8_t>* Payload(const UsbItem* item) const;
     ItemSummary* Row(const UsbItem* item);
@@ -88,13 +93,14 @@ public:
     int32_t GetData(UsbItem* item, uint8_t* buffer, uint32_t capacity) override;
     int32_t GetDetail(UsbItem* item, std::string& xml) override;
     const ImageList* GetImageList(UsbItem* item) override;
-    int32_t OnNotify(int32_t code, void* arg, intptr_t) override;
+    int32_t OnNotify(int32_t code, void* arg, intptr_t param) override;
 
 private:
     struct Entry {
         std::vector<uint8_t> payload;
         ItemSummary row;
         bool lost = false;
+        bool failsRead = false;
     };
     bool Lost(const UsbItem* item) const;
     UsbItem* Make(uint16_t type, uint8_t endpoint, uint8_t status, std::vector<uint8_t> payload);

@@ -269,6 +269,45 @@ TEST_P(ClassDecoderSuite, TruncatedPayloadsOneItemAtATime)
     }
 }
 
+// A payload whose read from the analyser fails while a row that shows it is
+// first described: that first detail names it, as every later one does.
+TEST_P(ClassDecoderSuite, AReadThatFailsWhileARowIsFirstDescribedIsNamed)
+{
+    CFakeHost probe;
+    Session(GetParam(), probe);
+    const size_t count = WithPayload(probe).size();
+    size_t named = 0;
+    for (size_t k = 0; k < count; ++k) {
+        CFakeHost host;
+        const std::vector<UsbItem*> items = Session(GetParam(), host);
+        const UsbItem* target = WithPayload(host)[k];
+        Decoder decoder(GetParam(), host);
+        ASSERT_TRUE(decoder.decoder);
+        const std::vector<UsbItem*> out = Feed(*decoder.decoder, items);
+        host.FailReads(target);
+        std::vector<UsbItem*> rows(out.begin(), out.end());
+        for (size_t r = 0; r < rows.size(); ++r) {
+            UsbItem* row = rows[r];
+            if (!host.Made(row)) rows.insert(rows.end(), row->children.begin(), row->children.end());
+            // The host's own are its to describe; a decoder may retype one as its own.
+            if (row->type <= ItemControlTransfer) continue;
+            // Every row meets the failure afresh.
+            host.LosePayload(target, false);
+            std::string first, second;
+            const int32_t handled = decoder->GetDetail(row, first);
+            const bool lost = decoder->OnNotify(NotifyPayloadLost, row, 0) == 1;
+            SCOPED_TRACE("item #" + std::to_string(target->firstRecord) + " failing, row of type " +
+                         std::to_string(row->type) + ": " + first);
+            EXPECT_EQ(handled == 1 && first.find(kPayloadUnreadText) != std::string::npos, lost);
+            EXPECT_EQ(decoder->GetDetail(row, second), handled);
+            EXPECT_EQ(second, first);
+            named += lost;
+        }
+        host.FreeDecoderItems(out);
+    }
+    EXPECT_GT(named, 0u) << "no row read a payload while described";
+}
+
 TEST_P(ClassDecoderSuite, ZeroLengthPayloads)
 {
     CFakeHost host;

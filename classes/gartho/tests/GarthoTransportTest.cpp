@@ -367,11 +367,15 @@ TEST(GarthoDetail, CommandDataGetTheirGroupOnlyFromTheirOwnBytes)
         host.Out(Cbw({0x25}, 8, true)), host.In(capacity), host.In(Csw()),
         // A short answer of a second READ CAPACITY shows only what it holds.
         host.Out(Cbw({0x25}, 8, true, 2)), host.In({0x00, 0x00, 0x10}), host.In(Csw(2)),
-        host.Out(Cbw({0x25}, 8, true, 3)), host.In(Csw(3))});
-    ASSERT_EQ(out.size(), 3u);
-    // transfer, items expected in "Capacity Data"
-    for (const auto& [index, expected] : std::vector<std::pair<int, std::vector<std::string>>>{
-             {0, {"0x0000F9FF", "512 bytes"}}, {1, {}}, {2, {}}}) {
+        host.Out(Cbw({0x25}, 8, true, 3)), host.In(Csw(3)),
+        // One whose second half the capture lacks shows the half it holds, then names the rest.
+        host.Out(Cbw({0x25}, 8, true, 4)), host.In({0x00, 0x00, 0xF9, 0xFF}), host.In({0x00, 0x00, 0x02, 0x00}),
+        host.In(Csw(4))});
+    ASSERT_EQ(out.size(), 4u);
+    host.LosePayload(out[3]->children[1]->children[1]);
+    // transfer, items expected in "Capacity Data", groups
+    for (const auto& [index, expected, groups] : std::vector<std::tuple<int, std::vector<std::string>, size_t>>{
+             {0, {"0x0000F9FF", "512 bytes"}, 1}, {1, {}, 1}, {2, {}, 0}, {3, {"0x0000F9FF"}, 2}}) {
         std::string text;
         ASSERT_EQ(decoder.GetDetail(out[size_t(index)], text), 1);
         xml::Document detail;
@@ -380,7 +384,9 @@ TEST(GarthoDetail, CommandDataGetTheirGroupOnlyFromTheirOwnBytes)
         for (const auto& item : detail.selectNodes("/groups/group[@name='Capacity Data']/item"))
             values.push_back(*item.attribute("value"));
         EXPECT_EQ(values, expected) << index;
-        EXPECT_EQ(detail.selectNodes("/groups/group").size(), index == 1 ? 1u : size_t(index == 0)) << text;
+        EXPECT_EQ(detail.selectNodes("/groups/group").size(), groups) << text;
+        EXPECT_EQ(detail.selectNodes("//item[@value='" + std::string(kPayloadLostText) + "']").size(), size_t(index == 3))
+            << text;
     }
     host.FreeDecoderItems(out);
 }

@@ -672,39 +672,50 @@ TEST(HidCapture, NewDevicesEachEnumerationHoldAHandfulAndAreDescribedRowByRow)
 
 // A find describes every row of a capture with a new device each enumeration:
 // the decoders it makes for the turns handed back are bounded, and a turn
-// whose decoder went describes its rows again as it did, in any order.
+// whose decoder went describes its rows again as it did, in any order. A
+// shorter capture decoded next on the same manager is described as a fresh
+// manager describes it: nothing found beside the earlier rows is taken for
+// its own.
 TEST(HidCapture, DecodersMadeToDescribeAreBoundedAndDescribeAsIfKept)
 {
     constexpr int kDevices = 1200;
     const Bytes mouse = HidConfiguration(2, kBootMouse.size(), false);
     const Bytes keyboard = HidConfiguration(1, kCompositeKeyboard.size(), false);
-    emu::BusTrafficBuilder b(SpeedFull);
-    for (int i = 0; i < kDevices; ++i) {
-        // A mouse, a keyboard with report IDs, a mouse whose report
-        // descriptor read was not captured (no layout: it never comes back),
-        // and between them one mouse in a reset loop whose every other read
-        // was not captured (its read in another turn stands in).
-        const int kind = i % 4;
-        const bool again = kind == 3;
-        const Bytes& configuration = kind == 1 ? keyboard : mouse;
-        const Bytes& report = kind == 1 ? kCompositeKeyboard : kBootMouse;
-        EnumerateNewDeviceAt6(b, again ? uint16_t(0x7FFF) : uint16_t(0x8000 + i), configuration);
-        if (kind != 2 && !(again && i % 8 == 7))
-            b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(report.size())), report);
-        if (kind == 1) {
-            b.In(6, 1, PidData0, {1, 0x02, 0, 0x04, uint8_t(i), 0, 0, 0, 0});
-            b.ControlTransfer(6, S::SetupPacket(0x21, 0x09, 0x0201, 0, 2), {1, uint8_t(i & 0x1F)});
-        } else {
-            b.In(6, 1, PidData0, {1, uint8_t(i), uint8_t(i >> 8)});
+    struct Level {
+        explicit Level(emu::BusCapture capture) : source(std::move(capture)) { parser.SetDataSource(&source); }
+        emu::CaptureSource source;
+        CUsbParser parser;
+        CollectingSink transactions, transfers;
+        std::string tree;
+    };
+    // The enumerations from the `first`th on, `count` of them, parsed.
+    const auto parse = [&](int first, int count) {
+        emu::BusTrafficBuilder b(SpeedFull);
+        for (int i = first; i < first + count; ++i) {
+            // A mouse, a keyboard with report IDs, a mouse whose report
+            // descriptor read was not captured (no layout: it never comes back),
+            // and between them one mouse in a reset loop whose every other read
+            // was not captured (its read in another turn stands in).
+            const int kind = i % 4;
+            const bool again = kind == 3;
+            const Bytes& configuration = kind == 1 ? keyboard : mouse;
+            const Bytes& report = kind == 1 ? kCompositeKeyboard : kBootMouse;
+            EnumerateNewDeviceAt6(b, again ? uint16_t(0x7FFF) : uint16_t(0x8000 + i), configuration);
+            if (kind != 2 && !(again && i % 8 == 7))
+                b.ControlTransfer(6, S::SetupPacket(0x81, 6, 0x2200, 0, uint16_t(report.size())), report);
+            if (kind == 1) {
+                b.In(6, 1, PidData0, {1, 0x02, 0, 0x04, uint8_t(i), 0, 0, 0, 0});
+                b.ControlTransfer(6, S::SetupPacket(0x21, 0x09, 0x0201, 0, 2), {1, uint8_t(i & 0x1F)});
+            } else {
+                b.In(6, 1, PidData0, {1, uint8_t(i), uint8_t(i >> 8)});
+            }
         }
-    }
-    emu::CaptureSource source(b.Take());
-    CUsbParser parser;
-    parser.SetDataSource(&source);
-    CollectingSink transactions, transfers;
-    ASSERT_EQ(parser.Parse(&transactions), 1);
-    std::string tree;
-    parser.GetDeviceTree(tree);
+        auto level = std::make_unique<Level>(b.Take());
+        EXPECT_EQ(level->parser.Parse(&level->transactions), 1);
+        level->parser.GetDeviceTree(level->tree);
+        return level;
+    };
+    const std::unique_ptr<Level> whole = parse(0, kDevices);
     CDecodeFactory factory(ORVANE_CLASSES_DIR);
     const auto describe = [](CDecoderManager& manager, UsbItem* item) {
         ItemSummary row;
@@ -718,13 +729,13 @@ TEST(HidCapture, DecodersMadeToDescribeAreBoundedAndDescribeAsIfKept)
                std::to_string(size) + '|' + std::string(data, data + std::clamp(size, 0, 64)) + '|' +
                std::to_string(lost) + '|' + xml;
     };
-    const auto decoded = [&](CDecoderManager& manager) {
-        manager.LoadDeviceTree(tree);
-        manager.SetHost(&parser);
-        manager.SetRoot(&transactions.root);
-        EXPECT_EQ(manager.DecodeAll(&transfers), 1);
+    const auto decoded = [&](CDecoderManager& manager, Level& level) {
+        manager.LoadDeviceTree(level.tree);
+        manager.SetHost(&level.parser);
+        manager.SetRoot(&level.transactions.root);
+        EXPECT_EQ(manager.DecodeAll(&level.transfers), 1);
     };
-    const UsbItemList& rows = transfers.root.children;
+    const UsbItemList& rows = whole->transfers.root.children;
 
     // Every decoder made to describe kept: the descriptions to match.
     std::vector<std::string> expected;
@@ -732,11 +743,11 @@ TEST(HidCapture, DecodersMadeToDescribeAreBoundedAndDescribeAsIfKept)
     {
         CDecoderManager manager(&factory);
         manager.SetDescribingLimit(SIZE_MAX);
-        decoded(manager);
+        decoded(manager, *whole);
         handful = manager.DecoderCount();
         for (UsbItem* item : rows) expected.push_back(describe(manager, item));
         EXPECT_GT(manager.DecoderCount(), size_t(kDevices)) << "every turn's decoder kept";
-        FreeTransferLevel(&transfers.root);
+        FreeTransferLevel(&whole->transfers.root);
     }
     EXPECT_LE(handful, 3u);
     const size_t reports = size_t(std::count_if(expected.begin(), expected.end(), [](const std::string& d) {
@@ -749,7 +760,7 @@ TEST(HidCapture, DecodersMadeToDescribeAreBoundedAndDescribeAsIfKept)
     EXPECT_EQ(laidOut, size_t(kDevices) / 4 * 3) << "but the new mice never read";
 
     CDecoderManager manager(&factory);
-    decoded(manager);
+    decoded(manager, *whole);
     ASSERT_EQ(rows.size(), expected.size());
     std::vector<uint32_t> order(rows.size());
     for (uint32_t k = 0; k < order.size(); ++k) order[k] = k;
@@ -775,7 +786,26 @@ TEST(HidCapture, DecodersMadeToDescribeAreBoundedAndDescribeAsIfKept)
     std::shuffle(order.begin(), order.end(), std::mt19937(5));
     order.resize(order.size() / 4);
     describedAlike("at random");
-    FreeTransferLevel(&transfers.root);
+    FreeTransferLevel(&whole->transfers.root);
+
+    // Its rows stand elsewhere than the earlier level's.
+    const std::unique_ptr<Level> shorter = parse(2, 150);
+    const UsbItemList& shorterRows = shorter->transfers.root.children;
+    expected.clear();
+    {
+        CDecoderManager fresh(&factory);
+        decoded(fresh, *shorter);
+        for (UsbItem* item : shorterRows) expected.push_back(describe(fresh, item));
+        FreeTransferLevel(&shorter->transfers.root);
+    }
+    decoded(manager, *shorter);
+    ASSERT_EQ(shorterRows.size(), expected.size());
+    size_t mismatches = 0;
+    for (uint32_t k = 0; k < shorterRows.size(); ++k)
+        if (describe(manager, shorterRows[k]) != expected[k] && ++mismatches <= 3)
+            ADD_FAILURE() << "the shorter level: row " << k << " at record " << shorterRows[k]->firstRecord;
+    EXPECT_EQ(mismatches, 0u);
+    FreeTransferLevel(&shorter->transfers.root);
 }
 
 TEST(HidCapture, TheRealMouseCaptureDecodesEveryReport)

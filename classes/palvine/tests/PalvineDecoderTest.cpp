@@ -225,23 +225,55 @@ TEST_F(PalvineOperation, AResponseTheCaptureLacksLeavesTheDataWhole)
     EXPECT_EQ(decoder_.OnNotify(NotifyPayloadLost, op_, 0), 1);
 }
 
-// A GetStorageIDs whose only data packet the capture lacks: the operation
-// and its data phase name the loss in their detail, as every pane says it;
-// the command, held, decodes.
+// A GetStorageIDs whose only data packet the capture lacks, and a GetObject
+// and a GetObjectHandles that lack only their tail: the operation and its
+// data phase name the loss in their detail, as every pane says it, after the
+// fields held; the command, held, decodes.
 TEST_F(PalvineOperation, AnOperationWhoseDataTheCaptureLacksSaysSo)
 {
-    Bytes ids;
+    Bytes ids, handles;
     ptp::PutArray32(ids, {0x00010001});
-    Decode({host_.Out(Command(0x1004, 2)), host_.In(Data(0x1004, 2, ids)), host_.In(Ok(2))});
+    ptp::PutArray32(handles, std::vector<uint32_t>(200, 0x21));
+    const Bytes object = Data(0x1009, 3, Bytes(1000, 7)), list = Data(0x1007, 4, handles);
+    Decode({host_.Out(Command(0x1004, 2)), host_.In(Data(0x1004, 2, ids)), host_.In(Ok(2)),
+            host_.Out(Command(0x1009, 3, {0x21})), host_.In(Bytes(object.begin(), object.begin() + 512)),
+            host_.In(Bytes(object.begin() + 512, object.end())), host_.In(Ok(3)),
+            host_.Out(Command(0x1007, 4, {0x10001})), host_.In(Bytes(list.begin(), list.begin() + 512)),
+            host_.In(Bytes(list.begin() + 512, list.end())), host_.In(Ok(4))});
+    ASSERT_EQ(out_.size(), 3u);
+    UsbItem* const getObject = out_[1];
+    UsbItem* const getHandles = out_[2];
+    const std::vector<std::string> header = {"Container Length", "Container Type", "OperationCode", "TransactionID",
+                                             "Payload"};
+    const struct {
+        UsbItem* item;
+        const char* title;  // of the first group
+        std::vector<std::string> held;  // the first items' names
+        size_t items;  // the lost one included
+        const char* length;  // the container's, as held
+    } rows[] = {
+        {op_, "GetStorageIDs", {}, 1, nullptr},
+        {Phase(TypeDataPhase), "Still Image Data", {}, 1, nullptr},
+        {getObject, "GetObject", header, 6, "1012"},
+        {getObject->children[1], "Still Image Data", header, 6, "1012"},
+        // The handles of the packet held: its 500 bytes hold the count and 124.
+        {getHandles, "GetObjectHandles", header, 5 + 1 + 124 + 1, "816"},
+    };
     host_.LosePayload(Phase(TypeDataPhase)->children[0]);
-    for (const auto& [item, title] : {std::pair{op_, "GetStorageIDs"}, {Phase(TypeDataPhase), "Still Image Data"}}) {
-        const auto d = Detail(item);
-        ASSERT_EQ(d.selectNodes("/groups/group").size(), 1u) << title;
-        EXPECT_EQ(d.selectSingleNode("/groups/group").attribute("name"), title);
+    host_.LosePayload(getObject->children[1]->children[1]);
+    host_.LosePayload(getHandles->children[1]->children[1]);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.title);
+        const auto d = Detail(row.item);
+        EXPECT_EQ(d.selectSingleNode("/groups/group").attribute("name"), row.title);
         const auto items = d.selectNodes("//item");
-        ASSERT_EQ(items.size(), 1u) << title;
-        EXPECT_EQ(items[0].attribute("name"), "Data");
-        EXPECT_EQ(items[0].attribute("value"), kPayloadLostText);
+        ASSERT_EQ(items.size(), row.items);
+        std::vector<std::string> names;
+        for (size_t k = 0; k < row.held.size(); ++k) names.push_back(items[k].attribute("name").value_or(""));
+        EXPECT_EQ(names, row.held);
+        EXPECT_EQ(items.back().attribute("name"), "Data");
+        EXPECT_EQ(items.back().attribute("value"), kPayloadLostText);
+        if (row.length) EXPECT_EQ(items[0].attribute("value"), row.length);
     }
     EXPECT_EQ(Detail(Phase(TypeCommandPhase)).selectSingleNode("/groups/group").attribute("name"), "Still Image Command");
     EXPECT_NE(Detail(Phase(TypeResponsePhase)).selectSingleNode("//item").attribute("value"), kPayloadLostText);
