@@ -856,6 +856,18 @@ TEST(MainFrameFiles, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas) {
     EXPECT_EQ(again->firstRecord, record);
     EXPECT_TRUE(QTest::qWaitFor([&] { return frame.DetailPane()->GroupCount() > 0; }, kBoundMs)) << "the panes show it again";
     EXPECT_FALSE(frame.Document().IsModified());
+
+    // Saved on the way to a New, such a capture is not opened again: the New goes on.
+    device.source->SetAvailable(device.source->Capture().records.size() / 3);
+    device.source->unread = EIO;
+    ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
+    QCoreApplication::processEvents();
+    prompt.answers.push_back(QMessageBox::Yes);
+    frame.OnFileNew();
+    EXPECT_TRUE(frame.ProjectPath().isEmpty());
+    EXPECT_TRUE(frame.Document().TransactionRoot().children.empty());
+    EXPECT_TRUE(frame.Worker().IsIdle());
     frame.close();
 }
 
