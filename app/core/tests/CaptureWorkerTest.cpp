@@ -1067,7 +1067,8 @@ TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) 
             continue;
         }
         EXPECT_EQ(warnings[0], CCaptureWorker::RecordsGoneWarning(served, all));
-        EXPECT_NE(warnings[0].find("分析仪原有 " + Grouped(all) + " 个"), std::string::npos) << "it holds them no more";
+        EXPECT_NE(warnings[0].find("分析仪原有 " + Grouped(all) + " 个"), std::string::npos)
+            << "it holds them no more";
         EXPECT_EQ(warnings[0].find("重新连接"), std::string::npos) << "no replug brings them back";
         EXPECT_NE(warnings[0].find("不再保存"), std::string::npos);
     }

@@ -854,7 +854,8 @@ TEST(MainFrameFiles, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas) {
     UsbItem* again = model.ItemAt(list.SelectedRow());
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again->firstRecord, record);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return frame.DetailPane()->GroupCount() > 0; }, kBoundMs)) << "the panes show it again";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return frame.DetailPane()->GroupCount() > 0; }, kBoundMs))
+        << "the panes show it again";
     EXPECT_FALSE(frame.Document().IsModified());
 
     // Saved on the way to a New, such a capture is not opened again: the New goes on.
