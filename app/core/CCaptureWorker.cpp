@@ -136,8 +136,9 @@ void CCaptureWorker::RunParse() {
     int32_t unread = source && !parser.Cancelled() ? source->UnreadRecords(&read, &held) : 0;
     if (unread == kRecordsReadSincePass) {
         // A replug let the rest be read during the pass, after rows it was
-        // served without the payload the analyser holds: parsed again, whole.
-        ResetTrees();
+        // served without the payload the analyser holds: parsed again, whole,
+        // where the user was.
+        ResetTrees(true);
         {
             std::lock_guard lock(stateMutex_);
             if (state_ == uint32_t(CaptureState::Quit)) return;
@@ -194,6 +195,7 @@ void CCaptureWorker::RunParse() {
         publishing_ = false;
     }
     dataAvailable_ = true;
+    if (std::exchange(keepPlace_, false) && list_) list_->RestorePlace();
     Transition(CaptureState::Parse, CaptureState::Idle);
 }
 
@@ -522,11 +524,14 @@ void CCaptureWorker::RedecodeTransferLevel(const std::string& deviceTreeXml) {
 
 // ---------------------------------------------------------------- projects
 
-void CCaptureWorker::ResetTrees() {
+void CCaptureWorker::ResetTrees(bool keepPlace) {
+    keepPlace_ = keepPlace;
+    // Noted before the rows go, and with them the selection.
+    if (list_ && keepPlace) list_->KeepPlace();
     PublishCleared();
     if (list_) {
         list_->SetRoot(&doc_.TransactionRoot());
-        list_->ClearHeaderFilter();
+        if (!keepPlace) list_->ClearHeaderFilter();
     }
     {
         std::lock_guard lock(docMutex_);
@@ -541,9 +546,9 @@ bool CCaptureWorker::ResetForOpenedProject() {
     return StopDecoding() && ParseOpenedFiles();
 }
 
-bool CCaptureWorker::ParseOpenedFiles(uint32_t savedRecords) {
+bool CCaptureWorker::ParseOpenedFiles(uint32_t savedRecords, bool keepPlace) {
     IDataSource* source = device_ ? device_->GetDataSource() : nullptr;
-    ResetTrees();
+    ResetTrees(keepPlace);
     // The opened project's marks, before its parse: none of the last one's is
     // left to go to a packet of another capture meanwhile.
     PublishMarks();
@@ -571,13 +576,14 @@ std::string CCaptureWorker::ShortReadWarning(uint32_t read, uint32_t expected) {
 }
 
 std::string CCaptureWorker::RecordsGoneWarning(uint32_t read, uint32_t held) {
-    return "未能从分析仪读完捕获：只读到 " + Grouped(read) + " 个包，分析仪共有 " + Grouped(held) +
-           " 个；分析仪已不再保存这次捕获，其余的包无法再读取，列出的包不显示数据。";
+    // None read lists none to speak of.
+    return "未能从分析仪读完捕获：只读到 " + Grouped(read) + " 个包，分析仪原有 " + Grouped(held) +
+           " 个；分析仪已不再保存这次捕获，其余的包无法再读取" + (read ? "，列出的包不显示数据。" : "。");
 }
 
 std::string CCaptureWorker::UnreadRecordsWarning(uint32_t read, uint32_t held) {
-    return "未能从分析仪读完捕获：只读到 " + Grouped(read) + " 个包，分析仪共有 " + Grouped(held) +
-           " 个；列出的包暂不显示数据。重新连接分析仪后保存项目再打开，即可得到完整的捕获。";
+    return "未能从分析仪读完捕获：只读到 " + Grouped(read) + " 个包，分析仪共有 " + Grouped(held) + " 个" +
+           (read ? "；列出的包暂不显示数据。" : "。") + "重新连接分析仪后保存项目再打开，即可得到完整的捕获。";
 }
 
 bool CCaptureWorker::OpenProject(const std::string& path, std::string* error, CaptureCheck* check) {
@@ -603,7 +609,26 @@ bool CCaptureWorker::OpenProject(const std::string& path, std::string* error, Ca
 
 bool CCaptureWorker::SaveProject(const std::string& path, std::string* error, SaveProgress* progress) {
     std::lock_guard lock(docMutex_);
-    return doc_.OnSaveDocument(path, device_ ? device_->GetDataSource() : nullptr, error, progress);
+    IDataSource* source = device_ ? device_->GetDataSource() : nullptr;
+    // Listed short: records the analyser still holds not read, or rows listed without their data.
+    const int32_t before = source ? source->UnreadRecords(nullptr, nullptr) : 0;
+    const bool saved = doc_.OnSaveDocument(path, source, error, progress);
+    // Such a save read the rest, unless the analyser no longer held it: then it wrote what the list shows.
+    savedShort_ = saved && (before > 0 || before == kRecordsReadSincePass) &&
+                  source->UnreadRecords(nullptr, nullptr) != kRecordsNoLongerHeld;
+    return saved;
+}
+
+bool CCaptureWorker::ShowSavedCapture(const std::string& path, std::string* error) {
+    std::lock_guard command(commandMutex_);
+    if (!savedShort_.exchange(false) || !IsIdle()) return true;
+    IDataSource* source = device_ ? device_->GetDataSource() : nullptr;
+    bool opened;
+    {
+        std::lock_guard lock(docMutex_);
+        opened = doc_.OnOpenDocument(path, source, error);
+    }
+    return opened && ParseOpenedFiles(doc_.SavedRecords(), true);
 }
 
 bool CCaptureWorker::NewProject() {

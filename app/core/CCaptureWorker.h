@@ -92,6 +92,12 @@ public:
     bool OpenProject(const std::string& path, std::string* error, CaptureCheck* check = nullptr);
     // May run on a thread of its own while the worker is idle (see COrvaneDoc::OnSaveDocument).
     bool SaveProject(const std::string& path, std::string* error, SaveProgress* progress = nullptr);
+    // After a save of the capture shown, at `path`: when that save read the
+    // rest of a capture the list shows short (records not read, or rows listed
+    // before a replug without their data), opens the project again so every
+    // row shows, the list keeping its filter and selected record. False with
+    // `error` when that open failed; true otherwise. UI thread.
+    bool ShowSavedCapture(const std::string& path, std::string* error);
     // After the capture files were opened elsewhere: resets and parses them.
     bool ResetForOpenedProject();
     // A new project: drops the device library's capture, resets, renews the
@@ -194,10 +200,12 @@ private:
     void NotifyState();
 
     // The resetting of an opened or new project; the caller holds commandMutex_.
-    void ResetTrees();
+    // `keepPlace`: the same capture is parsed again, and the list takes up its
+    // place (filter and selected record) once that parse is done.
+    void ResetTrees(bool keepPlace = false);
     // Resets and parses the capture files just opened, which were saved with
     // `savedRecords` records when more than they hold; the caller holds commandMutex_.
-    bool ParseOpenedFiles(uint32_t savedRecords = 0);
+    bool ParseOpenedFiles(uint32_t savedRecords = 0, bool keepPlace = false);
     // CancelDecoding for a caller that holds commandMutex_; `cancelled` tells
     // whether there was one. True when the worker is idle afterwards.
     bool StopDecoding(bool* cancelled = nullptr);
@@ -254,6 +262,10 @@ private:
     uint64_t batchTick_ = 0;
     // Records the opened capture file held when it opened; 0 after a capture.
     uint32_t openedRecords_ = 0;
+    // The parse to come shows the capture shown again: the list's place is restored after it.
+    bool keepPlace_ = false;
+    // The last save read the rest of a capture the list shows short.
+    std::atomic<bool> savedShort_{false};
 
     std::thread thread_;
 };

@@ -249,10 +249,13 @@ bool COrvaneDoc::OnSaveDocument(const std::string& path, IDataSource* source, st
                                 SaveProgress* progress) {
     const ProjectFileNames names(path);
     auto cancelled = [&] { return progress && progress->cancel.load(); };
-    // `message` empty: nothing to report (a cancel).
+    // `message` empty: nothing to report (a cancel). Until the new project is
+    // in place a failure leaves the folder's project file, if any, as it was.
     auto failWith = [&](const std::string& message) {
         names.RemoveTemporaries();
-        if (error) *error = message.empty() ? std::string() : message + "原有的项目文件未被改动。";
+        std::error_code ec;
+        const bool earlier = fs::exists(names.project, ec);
+        if (error) *error = message.empty() ? std::string() : message + (earlier ? "原有的项目文件未被改动。" : "");
         return false;
     };
     auto fail = [&](const std::string& file, int code) { return failWith(SaveError(file, code)); };

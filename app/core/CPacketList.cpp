@@ -62,12 +62,31 @@ int CPacketList::ApplyHeaderFilter(const std::vector<std::string>& texts)
 
 void CPacketList::ClearHeaderFilter()
 {
+    placeKept_ = false;
     filter_.assign(CPacketListColumns::kCount, std::string());
     // Nothing hidden since the last clear: no walk over millions of rows.
     if (!barHides_) return;
     const size_t count = rows_.TopLevelCount();
     for (size_t i = 0; i < count; ++i) rows_.TopLevelAt(i)->flags &= uint8_t(~ItemHiddenByFilterBar);
     barHides_ = false;
+}
+
+void CPacketList::KeepPlace()
+{
+    keptRecord_ = selected_.load();
+    placeKept_ = true;
+}
+
+CPacketList::Place CPacketList::RestorePlace()
+{
+    Place place;
+    if (!placeKept_.exchange(false)) return place;
+    // The new rows came unfiltered; a copy, as the filter is set anew from it.
+    const std::vector<std::string> texts = filter_;
+    if (std::any_of(texts.begin(), texts.end(), [](const std::string& t) { return !t.empty(); }))
+        place.rows = ApplyHeaderFilter(texts);
+    if (const int64_t record = keptRecord_; record >= 0) place.select = rows_.RowOfRecord(uint32_t(record));
+    return place;
 }
 
 std::string CPacketList::CopyText(int row)

@@ -97,6 +97,21 @@ public:
     // The row that shows the packet, or -1: then the hidden-packet tip is due.
     int GoToPacket(uint32_t record) { return rows_.RowOfRecord(record); }
 
+    // The selected row's item as the widget tells it (null for none).
+    void SetSelectedItem(UsbItem* item) { selected_ = item ? int64_t(rows_.FirstRecordOf(item)) : -1; }
+    // Notes the selected record before the capture is parsed again; the filter
+    // bar's texts stay until cleared. Any thread.
+    void KeepPlace();
+    // After that parse: `rows` the count rebuilt under the kept filter (-1
+    // when no filter needed applying) and `select` the row of the kept record
+    // (or the collapsed row holding it; -1 for none). Nothing once the filter
+    // bar was cleared since KeepPlace: the capture was replaced meanwhile.
+    struct Place {
+        int rows = -1;
+        int select = -1;
+    };
+    Place RestorePlace();
+
     // Expand box of a row at `depth` (0 without an item), with the "Item"
     // header section starting at `itemLeft` before scrolling.
     static Rect ExpandBoxRect(int depth, bool itemColumnFirst, int itemLeft, int scrollX, int rowTop, int rowBottom);
@@ -112,6 +127,9 @@ private:
     const std::atomic<int32_t>* trigger_ = nullptr;
     std::vector<std::string> filter_;
     bool barHides_ = false;  // the filter row hid a row since it was last cleared
+    std::atomic<int64_t> selected_{-1};  // first record of the selected row's item
+    std::atomic<int64_t> keptRecord_{-1};
+    std::atomic<bool> placeKept_{false};
 
     void RefreshMarkRows();
     // Row to first mark index; valid for the rows' generation, the marks'

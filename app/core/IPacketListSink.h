@@ -42,6 +42,14 @@ public:
     // The list's own handler: the sender of what the worker publishes.
     virtual IEventHandler* EventHandler() = 0;
 
+    // ---- the capture shown parsed again from its first row (the rest read after a replug) ----
+    // Before its rows go: the list notes where the user is (the selected
+    // record) and keeps its filter bar, which the reset then leaves alone.
+    virtual void KeepPlace() = 0;
+    // Once that parse is done, on the worker thread: the filter applied to the
+    // new rows and the noted record's row selected again.
+    virtual void RestorePlace() = 0;
+
 protected:
     ~IPacketListSink() = default;
 };

@@ -659,7 +659,7 @@ bool CMainFrame::SaveModified() {
                          QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
     if (answer == QMessageBox::No) return true;
     if (answer != QMessageBox::Yes) return false;
-    return OnFileSave();
+    return OnFileSave(false);
 }
 
 void CMainFrame::OnFileNew() {
@@ -799,7 +799,7 @@ void CMainFrame::EndSave(bool cancel) {
     save_.reset();
 }
 
-bool CMainFrame::SaveProject(const QString& path) {
+bool CMainFrame::SaveProject(const QString& path, bool showSaved) {
     // Without the device a save would write the project without its capture files.
     if (released_) return false;
     // The worker owns the trees and the records while it captures, parses or decodes.
@@ -820,16 +820,20 @@ bool CMainFrame::SaveProject(const QString& path) {
     UpdateTitle();
     // Saved, with what the user must know of it (a capture saved as read in part).
     if (!error.empty()) Tell(QMessageBox::Information, QString::fromStdString(error));
+    error.clear();
+    if (showSaved && !worker_->ShowSavedCapture(path.toStdString(), &error)) ShowError(error);
     return true;
 }
 
-bool CMainFrame::OnFileSave() { return path_.isEmpty() ? OnFileSaveAs() : SaveProject(path_); }
+bool CMainFrame::OnFileSave(bool showSaved) {
+    return path_.isEmpty() ? OnFileSaveAs(showSaved) : SaveProject(path_, showSaved);
+}
 
-bool CMainFrame::OnFileSaveAs() {
+bool CMainFrame::OnFileSaveAs(bool showSaved) {
     QString path = Prompt().SaveFileName(this, path_, kFileFilter);
     if (path.isEmpty()) return false;
     if (!IsProjectFile(path)) path += ".usb";
-    return SaveProject(path);
+    return SaveProject(path, showSaved);
 }
 
 // ---------------------------------------------------------------- capture

@@ -104,9 +104,11 @@ public:
     // Opens without asking to save (the caller asked); capture files that do
     // not match the project are opened only when the user says so.
     bool OpenProject(const QString& path);
-    bool SaveProject(const QString& path);
-    bool OnFileSave();
-    bool OnFileSaveAs();
+    // A save that read the rest of a capture shown short opens the project
+    // again to show it whole, unless `showSaved` is off (the capture goes next).
+    bool SaveProject(const QString& path, bool showSaved = true);
+    bool OnFileSave(bool showSaved = true);
+    bool OnFileSaveAs(bool showSaved = true);
     // A project whose settings the analyser refuses (a new one has none) opens
     // the record settings first. `defaultSetup`, for the command line's
     // demonstration capture: a project without settings takes the default ones.

@@ -95,6 +95,15 @@ void CPacketListModel::ClearHeaderFilter() {
     OnUiThread([this] { emit HeaderFilterCleared(); });
 }
 
+void CPacketListModel::RestorePlace() {
+    // Not dropped with the capture's epoch: the parse it follows began a new one.
+    QMetaObject::invokeMethod(this, [this] {
+        const CPacketList::Place place = list_.RestorePlace();
+        if (place.rows >= 0) ResetTo(place.rows);
+        if (place.select >= 0) emit GoToRow(place.select);
+    }, Qt::QueuedConnection);
+}
+
 int CPacketListModel::RevealItem(UsbItem* top, UsbItem* item) {
     CPacketListRows::RowChange change;
     if (!list_.Rows().RevealItem(top, item, &change)) return -1;

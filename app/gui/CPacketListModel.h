@@ -69,6 +69,8 @@ public:
     void ClearSummaryCache() override { list_.Cells().ClearSummaryCache(); }
     void ClearHeaderFilter() override;
     IEventHandler* EventHandler() override { return this; }
+    void KeepPlace() override { list_.KeepPlace(); }
+    void RestorePlace() override;
 
     // Counts the captures the list let go of (CaptureCleared): code that pumps
     // events compares it before and after to learn that its capture went.

@@ -662,6 +662,7 @@ void CUsbListCtrl::PublishSelection() {
     const int row = SelectedRow();
     UsbItem* item = row >= 0 ? model_->ItemAt(row) : nullptr;
     if (item == publishedItem_) return;
+    model_->List().SetSelectedItem(item);
     IEventPublisher* bus = model_->Publisher();
     if (!bus) return;
     publishedItem_ = item;
@@ -672,6 +673,7 @@ void CUsbListCtrl::PublishSelection() {
 void CUsbListCtrl::SelectionDropped() {
     // The detail pane is cleared by the frame; the view plug-ins (the data
     // pane's bytes) hear it as a selection of no item. The item may be gone.
+    model_->List().SetSelectedItem(nullptr);
     if (!publishedItem_) return;
     publishedItem_ = nullptr;
     if (IEventPublisher* bus = model_->Publisher()) bus->Publish(model_, EventItemSelected, 0, 0);

@@ -207,11 +207,19 @@ TEST_F(Doc, ANewProjectSavesEmptyPartsAndAFailedSaveLeavesTheOldFile) {
     EXPECT_EQ(*saved.selectSingleNode("//Packet").attribute("PathName"), "keep.ph");
     const std::string good = ReadText(dir / "keep.usb");
     doc.SetSetup("<setup>changed</setup>");
-    // The temporary file cannot be made: the old project stays whole.
+    // The temporary file cannot be made: the old project stays whole, and the user is told so.
     fs::create_directory(dir / "keep.usb.saving");
-    EXPECT_FALSE(doc.OnSaveDocument(dir / "keep.usb", nullptr, nullptr));
+    std::string error;
+    EXPECT_FALSE(doc.OnSaveDocument(dir / "keep.usb", nullptr, &error));
     EXPECT_EQ(ReadText(dir / "keep.usb"), good);
+    EXPECT_NE(error.find("原有的项目文件未被改动。"), std::string::npos) << error;
     fs::remove(dir / "keep.usb.saving");
+    // Saved where no project was (an untitled capture's first save): no old file to speak of.
+    fs::create_directory(dir / "fresh.usb.saving");
+    EXPECT_FALSE(doc.OnSaveDocument(dir / "fresh.usb", nullptr, &error));
+    EXPECT_NE(error.find("无法保存项目文件"), std::string::npos) << error;
+    EXPECT_EQ(error.find("原有"), std::string::npos) << error;
+    fs::remove(dir / "fresh.usb.saving");
     // The capture files cannot be written: a failure, not a success.
     emu::CaptureSource cannotSave(emu::BusCapture{});
     EXPECT_FALSE(doc.OnSaveDocument(dir / "keep.usb", &cannotSave, nullptr));

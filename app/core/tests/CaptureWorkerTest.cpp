@@ -85,8 +85,14 @@ struct FakeList : IPacketListSink, IEventHandler {
     }
     void ClearRowCaches() override {}
     void ClearSummaryCache() override {}
-    void ClearHeaderFilter() override {}
+    void ClearHeaderFilter() override { ++filterClears; }
     IEventHandler* EventHandler() override { return this; }
+    void KeepPlace() override { ++placesKept; }
+    void RestorePlace() override {
+        std::lock_guard lock(mutex);
+        restoredAt = root ? root->children.size() : 0;
+        ++placesRestored;
+    }
     int32_t SetPublisher(IEventPublisher*) override { return 0; }
     int32_t OnEvent(IEventHandler*, int32_t, intptr_t, intptr_t) override { return 0; }
     int Appended(UsbItem* r) {
@@ -102,6 +108,8 @@ struct FakeList : IPacketListSink, IEventHandler {
     std::function<void()> onRowCount;
     int rebuilds = 0;
     std::function<void(size_t)> onAppend;  // worker thread: the root's size after an append
+    std::atomic<int> filterClears{0}, placesKept{0}, placesRestored{0};
+    size_t restoredAt = 0;  // the rows listed when the place was taken up again
 };
 
 struct Event {
@@ -907,12 +915,14 @@ TEST(CaptureWorkerStub, AnOpenedFileReadShortEndsWithAWarningNotInSilence) {
     }
 }
 
-// Runs one capture of `source` through the worker into `doc` and gives the
-// warnings it raised by the time the parse was done.
-void CaptureWarned(emu::CaptureSource& source, COrvaneDoc& doc, std::vector<std::string>* warnings) {
+// Runs one capture of `source` through the worker into `doc` (and `shown`,
+// when given) and gives the warnings it raised by the time the parse was done.
+void CaptureWarned(emu::CaptureSource& source, COrvaneDoc& doc, std::vector<std::string>* warnings,
+                   FakeList* shown = nullptr) {
     StubDevice device;
     device.source = &source;
-    FakeList list;
+    FakeList own;
+    FakeList& list = shown ? *shown : own;
     std::mutex mutex;
     CCaptureWorker::Options options = Fast();
     options.warning = [&](const std::string& text) {
@@ -977,18 +987,27 @@ struct ScriptedUnreadSource : emu::CaptureSource {
 };
 
 TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) {
-    enum Warned { None, Bare, Gone };
+    enum Warned { None, Bare, Gone, Unread, OutOfMemory };
+    enum Fault { NoFault, Cancelled, OutOfMemoryAgain };
     const struct {
         const char* name;
-        bool cut;  // the first pass is served a third of the records
+        int part;  // the first pass is served 1/part of the records; 0 none, 1 all
         std::vector<int32_t> answers;
         size_t parses;
         Warned warned;
+        Fault fault = NoFault;
     } rows[] = {
-        {"read whole", false, {0}, 1, None},
-        {"replugged mid pass, whole again", true, {kRecordsReadSincePass, 0}, 2, None},
-        {"replugged mid pass, still bare", true, {kRecordsReadSincePass}, 2, Bare},
-        {"no longer held", true, {kRecordsNoLongerHeld}, 1, Gone},
+        {"read whole", 1, {0}, 1, None},
+        {"replugged mid pass, whole again", 3, {kRecordsReadSincePass, 0}, 2, None},
+        {"replugged mid pass, still bare", 3, {kRecordsReadSincePass}, 2, Bare},
+        {"no longer held", 3, {kRecordsNoLongerHeld}, 1, Gone},
+        {"none read, no longer held", 0, {kRecordsNoLongerHeld}, 1, Gone},
+        {"none read, still held", 0, {EIO}, 1, Unread},
+        {"read in part", 3, {EIO}, 1, Unread},
+        // Cancelled: what the source says of it is not asked, nor is it parsed again.
+        {"cancelled", 3, {kRecordsReadSincePass}, 0, None, Cancelled},
+        {"replugged mid pass, out of memory the second time", 3, {kRecordsReadSincePass, 0}, 2, OutOfMemory,
+         OutOfMemoryAgain},
     };
     size_t wholeRows = 0;
     for (const auto& row : rows) {
@@ -996,15 +1015,35 @@ TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) 
         ScriptedUnreadSource source(Session(3));
         source.answers = row.answers;
         const uint32_t all = uint32_t(source.Capture().records.size());
-        source.SetAvailable(row.cut ? all / 3 : all);
+        const uint32_t served = row.part ? all / uint32_t(row.part) : 0;
+        source.SetAvailable(served);
         COrvaneDoc doc;
+        FakeList list;
+        std::atomic<int> parse{0};
+        list.onAppend = [&](size_t rows) {
+            if (rows == 1) ++parse;
+            if (row.fault == Cancelled && rows == 10) doc.Parser().Cancel();
+            if (row.fault == OutOfMemoryAgain && parse == 2 && rows == 5) throw std::bad_alloc();
+        };
         std::vector<std::string> warnings;
-        ASSERT_NO_FATAL_FAILURE(CaptureWarned(source, doc, &warnings));
+        ASSERT_NO_FATAL_FAILURE(CaptureWarned(source, doc, &warnings, &list));
         EXPECT_EQ(source.asked, row.parses);
         const size_t listed = doc.TransactionRoot().children.size();
         if (!wholeRows) wholeRows = listed;
-        if (row.parses > 1) EXPECT_EQ(listed, wholeRows) << "parsed again from row 0, nothing twice";
-        if (row.warned == Gone) EXPECT_LT(listed, wholeRows) << "the rows read are listed";
+        if (row.parses > 1 && row.warned != OutOfMemory) {
+            EXPECT_EQ(listed, wholeRows) << "parsed again from row 0, nothing twice";
+        }
+        if (row.warned == Gone || row.fault == Cancelled) {
+            EXPECT_LT(listed, wholeRows) << "the rows read are listed";
+        }
+        // Parsed again, the list keeps its filter bar and takes up the place it had once the rows are all there.
+        const int again = row.parses > 1 ? 1 : 0;
+        EXPECT_EQ(list.filterClears.load(), 1) << "only the start clears the filter bar";
+        EXPECT_EQ(list.placesKept.load(), again);
+        EXPECT_EQ(list.placesRestored.load(), again);
+        if (again) {
+            EXPECT_EQ(list.restoredAt, listed);
+        }
         if (row.warned == None) {
             EXPECT_TRUE(warnings.empty());
             continue;
@@ -1014,9 +1053,110 @@ TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) 
             EXPECT_EQ(warnings[0], CCaptureWorker::kRowsShownBareWarning);
             continue;
         }
-        EXPECT_EQ(warnings[0], CCaptureWorker::RecordsGoneWarning(all / 3, all));
+        if (row.warned == OutOfMemory) {
+            EXPECT_EQ(warnings[0], CCaptureWorker::kParseOutOfMemoryWarning);
+            continue;
+        }
+        // Rows listed without their data are spoken of only when there are some.
+        EXPECT_EQ(warnings[0].find("列出的包") != std::string::npos, served > 0) << warnings[0];
+        EXPECT_NE(warnings[0].find("只读到 " + Grouped(served) + " 个包"), std::string::npos) << warnings[0];
+        if (row.warned == Unread) {
+            EXPECT_EQ(warnings[0], CCaptureWorker::UnreadRecordsWarning(served, all));
+            EXPECT_NE(warnings[0].find("分析仪共有 " + Grouped(all) + " 个"), std::string::npos) << warnings[0];
+            EXPECT_NE(warnings[0].find("重新连接"), std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(warnings[0], CCaptureWorker::RecordsGoneWarning(served, all));
+        EXPECT_NE(warnings[0].find("分析仪原有 " + Grouped(all) + " 个"), std::string::npos)
+            << "it holds them no more";
         EXPECT_EQ(warnings[0].find("重新连接"), std::string::npos) << "no replug brings them back";
         EXPECT_NE(warnings[0].find("不再保存"), std::string::npos);
+    }
+}
+
+// Answers as a capture listed short does until a save reads the rest, writes
+// the capture files, and opens them again as files.
+struct SavedAgainSource : emu::CaptureSource {
+    using emu::CaptureSource::CaptureSource;
+    int32_t UnreadRecords(uint32_t* read, uint32_t* held) override {
+        const uint32_t all = uint32_t(Capture().records.size());
+        if (read) *read = unread ? GetCount() : 0;
+        if (held) *held = unread ? all : 0;
+        return unread;
+    }
+    int32_t OpenOrSave(const char* packetPath, const char* dataPath, int32_t save) override {
+        if (save != 1) {
+            ++opens;
+            unread = 0;  // an opened file holds what it holds
+            return 1;
+        }
+        if (!(std::ofstream(packetPath) << "records") || !(std::ofstream(dataPath) << "payload")) return 0;
+        SetAvailable(Capture().records.size());
+        unread = afterSave.load();
+        return 1;
+    }
+    std::atomic<int32_t> unread{0}, afterSave{0};
+    std::atomic<int> opens{0};
+};
+
+TEST(CaptureWorkerStub, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas) {
+    const struct {
+        const char* name;
+        int32_t before, after;  // what the source says of the capture before and after the save
+        bool reopened;
+        bool goneSince = false;  // the project removed before it opens again
+    } rows[] = {
+        {"read in part, the save read the rest", EIO, 0, true},
+        {"read in part, the save read the rest, the project gone since", EIO, 0, false, true},
+        {"rows listed bare, the save read the rest", kRecordsReadSincePass, kRecordsReadSincePass, true},
+        {"read in part, gone by the save", EIO, kRecordsNoLongerHeld, false},
+        {"no longer held", kRecordsNoLongerHeld, kRecordsNoLongerHeld, false},
+        {"read whole", 0, 0, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SavedAgainSource source(Session(3));
+        const size_t all = source.Capture().records.size();
+        source.SetAvailable(row.before ? all / 3 : all);
+        source.unread = row.before;
+        source.afterSave = row.after;
+        StubDevice device;
+        device.source = &source;
+        COrvaneDoc doc;
+        FakeList list;
+        CCaptureWorker worker(doc, &device, &list, Fast());
+        ASSERT_EQ(worker.StartRecord(), Start::Started);
+        ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle() && worker.DataAvailable(); }));
+        const size_t shown = doc.TransactionRoot().children.size();
+        const int kept = list.placesKept, clears = list.filterClears;
+
+        const orvane::testing::TempDir folder;
+        std::string error;
+        // A save that failed shows nothing.
+        EXPECT_FALSE(worker.SaveProject(folder / "no/such/cap.usb", &error));
+        EXPECT_TRUE(worker.ShowSavedCapture(folder / "no/such/cap.usb", &error));
+        EXPECT_EQ(source.opens.load(), 0);
+        ASSERT_TRUE(worker.SaveProject(folder / "cap.usb", &error)) << error;
+        error.clear();
+        if (row.goneSince) std::filesystem::remove(folder / "cap.usb");
+        EXPECT_EQ(worker.ShowSavedCapture(folder / "cap.usb", &error), !row.goneSince) << error;
+        EXPECT_EQ(error, row.goneSince ? COrvaneDoc::kOpenError : "");
+        ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle(); }));
+        EXPECT_EQ(source.opens.load(), row.reopened ? 1 : 0);
+        EXPECT_EQ(list.placesKept.load(), kept + (row.reopened ? 1 : 0));
+        EXPECT_EQ(list.placesRestored.load(), list.placesKept.load());
+        EXPECT_EQ(list.filterClears.load(), clears) << "the filter bar stays";
+        EXPECT_FALSE(doc.IsModified());
+        if (row.reopened) {
+            EXPECT_GT(doc.TransactionRoot().children.size(), shown);
+            EXPECT_EQ(list.restoredAt, doc.TransactionRoot().children.size());
+        } else {
+            EXPECT_EQ(doc.TransactionRoot().children.size(), shown);
+        }
+        // Shown once: another call has nothing to show.
+        EXPECT_TRUE(worker.ShowSavedCapture(folder / "cap.usb", &error));
+        ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle(); }));
+        EXPECT_EQ(source.opens.load(), row.reopened ? 1 : 0);
     }
 }
 

@@ -165,6 +165,46 @@ TEST_F(ListTest, PaintDataOfARowAndGoingToAPacket)
     EXPECT_EQ(list.GoToPacket(10), -1);  // the filter hides it: the tip is shown instead
 }
 
+// The capture shown parsed again: its new rows come collapsed and unfiltered,
+// and the list takes up the filter bar and the selected record it had.
+TEST_F(ListTest, ThePlaceKeptAcrossAParseAgainIsTheFilterAndTheSelectedRecord)
+{
+    auto parsedAgain = [this] {
+        for (int i = 0; i < 4; ++i) Top(i)->flags &= uint8_t(~(orvane::ItemHiddenByFilterBar | orvane::ItemExpanded));
+        list.Rows().ClearRowCaches();
+        return list.Rows().RebuildRows();
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> filter;
+        int selected;  // the selected packet's record, -1 none
+        bool clearedSince;
+        CPacketList::Place place;
+    } cases[] = {
+        {"filtered, a packet selected", {"", "", "", "", "", "ack"}, 7, false, {2, 1}},
+        {"unfiltered, a transaction selected", {}, 3, false, {-1, 1}},
+        {"nothing kept", {}, -1, false, {-1, -1}},
+        {"the filter bar cleared since: another capture", {"", "", "", "", "", "ack"}, 7, true, {-1, -1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        list.ApplyHeaderFilter(c.filter);
+        UsbItem* selected = c.selected >= 0 ? Top(c.selected / 3) : nullptr;
+        if (c.selected > 0 && c.selected % 3) selected = selected->children[uint32_t(c.selected % 3)];
+        list.SetSelectedItem(selected);
+        list.KeepPlace();
+        list.SetSelectedItem(nullptr);  // the rows and the selection go
+        if (c.clearedSince) list.ClearHeaderFilter();
+        EXPECT_EQ(parsedAgain(), 3);
+        const CPacketList::Place place = list.RestorePlace();
+        EXPECT_EQ(place.rows, c.place.rows);
+        EXPECT_EQ(place.select, c.place.select);
+        EXPECT_EQ(list.Rows().RowCount(), c.place.rows >= 0 ? c.place.rows : 3);
+        // Taken up once.
+        EXPECT_EQ(list.RestorePlace().select, -1);
+    }
+}
+
 TEST_F(ListTest, ExpandBoxesFollowTheItemColumn)
 {
     struct Case {

@@ -16,6 +16,7 @@
 #include <QDockWidget>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
@@ -51,6 +52,8 @@
 #include "CRecordSheet.h"
 #include "CPacketListModel.h"
 #include "CUsbListCtrl.h"
+#include "CaptureSource.h"
+#include "CListHeader.h"
 #include "EmulatedAnalyser.h"
 #include "GuiTestSupport.h"
 #include "NullDevice.h"
@@ -765,6 +768,109 @@ struct UploadingDevice final : orvane::test::NullDevice {
 };
 
 }  // namespace
+
+namespace {
+
+// An analyser whose capture's record read stopped at a third: the save reads
+// the rest and writes the capture files, which open again as files.
+struct ReadInPartDevice final : orvane::test::NullDevice {
+    struct Source : emu::CaptureSource {
+        using emu::CaptureSource::CaptureSource;
+        int32_t UnreadRecords(uint32_t* read, uint32_t* held) override {
+            if (read) *read = unread ? GetCount() : 0;
+            if (held) *held = unread ? uint32_t(Capture().records.size()) : 0;
+            return unread;
+        }
+        int32_t OpenOrSave(const char* packetPath, const char* dataPath, int32_t save) override {
+            if (save == 1) {
+                QFile(packetPath).open(QIODevice::WriteOnly);
+                QFile(dataPath).open(QIODevice::WriteOnly);
+                SetAvailable(Capture().records.size());
+            }
+            unread = 0;
+            return 1;
+        }
+        std::atomic<int32_t> unread{EIO};
+    };
+    ReadInPartDevice() {
+        emu::SessionBuilder::Options session;
+        session.operations = 20;
+        source = std::make_unique<Source>(emu::SessionBuilder(session).Build());
+        source->SetAvailable(source->Capture().records.size() / 3);
+    }
+    int32_t GetStatus(DeviceStatus* out) override {
+        out->flags = StatusOnline | StatusOnline2 | StatusComplete;
+        return 1;
+    }
+    int32_t ApplySetup(const char*) override { return 1; }
+    int32_t Start() override { return 1; }
+    IDataSource* GetDataSource() override { return source.get(); }
+    std::unique_ptr<Source> source;
+};
+
+}  // namespace
+
+// After a replug a save reads the rest of a capture listed in part: the
+// window opens the saved project at once and shows it whole, with the filter
+// bar's texts and the selected packet the user had.
+TEST(MainFrameFiles, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    ReadInPartDevice device;
+    CMainFrame frame(CMainFrame::Options{.device = &device, .demoFolder = "/nonexistent"});
+    frame.show();
+    ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(prompt.messages.size(), 1) << "read in part, and said so";
+    CUsbListCtrl& list = *frame.ListCtrl();
+    CPacketListModel& model = *frame.ListModel();
+    const int shownBefore = model.rowCount();
+
+    // The IN transactions, and the last of them selected.
+    const int column = CPacketListCells::ColItem;
+    list.Header()->FilterEdit(column)->setText("IN");
+    list.ApplyHeaderFilter();
+    const int filtered = model.rowCount();
+    ASSERT_GT(filtered, 1);
+    list.SelectRow(filtered - 1);
+    UsbItem* selected = model.ItemAt(list.SelectedRow());
+    ASSERT_NE(selected, nullptr);
+    const uint32_t record = selected->firstRecord;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.DetailPane()->GroupCount() > 0; }, kBoundMs));
+
+    const QString path = QString::fromStdString(TempFolder("read-rest")) + "/cap.usb";
+    ASSERT_TRUE(frame.SaveProject(path)) << prompt.messages.join('|').toStdString();
+    EXPECT_EQ(frame.DetailPane()->GroupCount(), 0) << "the rows went";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list.SelectedRow() >= 0; }, kBoundMs)) << "the place is taken up again";
+    EXPECT_EQ(prompt.messages.size(), 1) << "nothing more to say";
+    EXPECT_GT(model.rowCount(), filtered) << "the rows past the third, filtered";
+    EXPECT_LT(model.rowCount(), int(frame.Document().TransactionRoot().children.size()));
+    EXPECT_GT(int(frame.Document().TransactionRoot().children.size()), shownBefore);
+    EXPECT_EQ(list.Header()->FilterEdit(column)->text(), "IN");
+    for (int row = 0; row < model.rowCount(); ++row)
+        EXPECT_NE(model.data(model.index(row, column), Qt::DisplayRole).toString().indexOf("IN"), -1) << row;
+    UsbItem* again = model.ItemAt(list.SelectedRow());
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->firstRecord, record);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return frame.DetailPane()->GroupCount() > 0; }, kBoundMs))
+        << "the panes show it again";
+    EXPECT_FALSE(frame.Document().IsModified());
+
+    // Saved on the way to a New, such a capture is not opened again: the New goes on.
+    device.source->SetAvailable(device.source->Capture().records.size() / 3);
+    device.source->unread = EIO;
+    ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
+    QCoreApplication::processEvents();
+    prompt.answers.push_back(QMessageBox::Yes);
+    frame.OnFileNew();
+    EXPECT_TRUE(frame.ProjectPath().isEmpty());
+    EXPECT_TRUE(frame.Document().TransactionRoot().children.empty());
+    EXPECT_TRUE(frame.Worker().IsIdle());
+    frame.close();
+}
 
 TEST(MainFrameFiles, SaveWaitsForTheUploadBehindACancellableDialog) {
     ClearProgramSettings();
