@@ -550,7 +550,14 @@ int32_t CUsbParser::GetTransactionDetail(UsbItem* item, std::string& xml) {
         writer.AddGroup(first + "s (" + Dec(item->children.size()) + ")");
     } else {
         auto group = writer.AddGroup(typeName);
-        writer.AddItem(group, "Raw data", "Check Data pane", "Please check the Data pane to see the raw data.", 0, 0);
+        // An empty data packet leaves nothing in the data pane to point at.
+        const UsbItem* packet = DataPacketOf(item);
+        PacketRecord r;
+        if (packet && RecordOf(packet, &r) && r.PayloadLength() == 0)
+            writer.AddItem(group, "Raw data", "0 bytes", "0 bytes", 0, 0);
+        else
+            writer.AddItem(group, "Raw data", "Check Data pane", "Please check the Data pane to see the raw data.",
+                           0, 0);
     }
     xml = writer.Text();
     return result;

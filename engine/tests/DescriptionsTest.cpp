@@ -197,6 +197,26 @@ TEST(Descriptions, AControlTransferLosesNoPayloadWithANakedAttempt) {
     }
 }
 
+// A transaction's detail points at the data pane only when it shows bytes
+// there: an empty data packet's says it holds none.
+TEST(Descriptions, ATransactionsRawDataItem) {
+    B b(SpeedHigh);
+    b.In(2, 1, PidData0, {1, 2});
+    b.In(2, 1, PidData1, {});
+    b.Out(2, 2, PidData0, {});
+    b.SplitIn(B::HubPort{}, 3, 1, B::EtInterrupt, PidData0, {});
+    Described d(b);
+    const std::string pointing = "value=\"Check Data pane\"", empty = "name=\"Raw data\" value=\"0 bytes\"";
+    for (auto [item, bytes] : {std::pair{d.Top(0), 2}, {d.Top(1), 0}, {d.Top(2), 0}, {d.Top(4), 0}}) {
+        SCOPED_TRACE(item->firstRecord);
+        std::string xml;
+        ASSERT_EQ(d.parser.GetDetail(item, xml), 1);
+        EXPECT_EQ(d.parser.GetData(item, nullptr, 0), bytes);
+        EXPECT_EQ(xml.find(pointing) != std::string::npos, bytes > 0) << xml;
+        EXPECT_EQ(xml.find(empty) != std::string::npos, bytes == 0) << xml;
+    }
+}
+
 TEST(Descriptions, IconsFollowTheDirectionOfTheTransaction) {
     B b(SpeedFull);
     b.In(2, 1, PidData0, {1}), b.Out(2, 2, PidData0, {1});
