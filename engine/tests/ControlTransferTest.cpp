@@ -379,6 +379,7 @@ TEST(ControlTransfer, AnInStagesNextTokenOnItsPipe) {
          },
          "1"},
     };
+    CUsbParser parsed;  // one for every capture, as a document's
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         B b(SpeedHigh);
@@ -386,7 +387,7 @@ TEST(ControlTransfer, AnInStagesNextTokenOnItsPipe) {
         b.Setup(1, kSetConfiguration), b.Setup(2, kSetConfiguration);  // every default pipe's question answered
         emu::CaptureSource source(b.Take());
         source.SetPeekable(false);  // every record read is counted
-        CUsbParser parsed, reading;
+        CUsbParser reading;
         parsed.SetDataSource(&source);
         reading.SetDataSource(&source);
         CollectingSink sink;
