@@ -544,6 +544,39 @@ void BM_ParseAddressesHandedRound(benchmark::State& state) {
     ParseAndBind(state, source, &factory, "addresses handed round, " + std::to_string(enumerations) + " enumerations");
 }
 
+// Requests whose setup the ring wrote over, each followed by 600 SOFs and
+// 600 NAKed polls of another device, as a wrapped capture holds them between
+// a device's requests: the transfer level's cost a request, setups lost
+// against held. A lost setup's empty IN stage asks for its pipe's next token.
+void BM_DecodeLostSetups(benchmark::State& state) {
+    const auto requests = int(state.range(0));
+    emu::BusTrafficBuilder b(SpeedHigh);
+    std::vector<size_t> setups;
+    for (int i = 0; i < requests; ++i) {
+        setups.push_back(b.ControlTransfer(5, emu::SessionBuilder::SetupPacket(0x00, 9, 1, 0, 0), {}));
+        b.SofRun(600);
+        b.InNak(6, 1, 600);
+    }
+    emu::BusCapture held = b.Take();
+    emu::BusCapture lost = held;
+    for (size_t at : setups) lost.records[at + 1].SetPayloadOffset(PacketRecord::kPayloadLost);
+    emu::CaptureSource heldSource(std::move(held)), lostSource(std::move(lost));
+    Binding withLost, withHeld;
+    for (auto _ : state) {
+        withLost = Bind(lostSource, nullptr);
+        withHeld = Bind(heldSource, nullptr);
+        state.SetIterationTime(withLost.decodeSeconds);
+    }
+    const double records = double(lostSource.GetCount());
+    state.counters["decode_us_per_lost_setup"] = 1e6 * withLost.decodeSeconds / requests;
+    state.counters["decode_us_per_held_setup"] = 1e6 * withHeld.decodeSeconds / requests;
+    state.counters["parse_records_per_s"] = records / withLost.parseSeconds;
+    std::printf("%d requests between 1,200 records of other traffic: the transfer level takes %.2f us a request "
+                "whose setup was lost, %.2f us one held; parse %.1f M records/s (%.1f held)\n",
+                requests, 1e6 * withLost.decodeSeconds / requests, 1e6 * withHeld.decodeSeconds / requests,
+                records / withLost.parseSeconds / 1e6, records / withHeld.parseSeconds / 1e6);
+}
+
 // An emulator session of mass-storage commands (reads, writes and unit tests
 // at high speed, with the usual NAKs and damage) or of HID input reports,
 // tiled to `records` records.
@@ -677,6 +710,7 @@ BENCHMARK(BM_DecodeNewDeviceEachEnumeration)
     ->Arg(1000)->Arg(16000)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseAddressesHandedRound)
     ->Arg(1000)->Arg(10000)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeLostSetups)->Arg(4000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], kFirstParseFlag) == 0)

@@ -1,5 +1,6 @@
 #include "CUsbParser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -202,6 +203,14 @@ bool CUsbParser::WaitForRecord(uint32_t index, const PacketRecord** record) {
     }
 }
 
+void CUsbParser::NoteToken(uint32_t at, const PacketRecord& token) {
+    if (token.Endpoint() != 0 || (token.HasError() && !token.PidCheckOk())) return;
+    uint32_t& stage = stageAwaitingToken_[token.Address()];
+    if (stage == kNoStage) return;
+    if (StatusOutToken(token.PidNibble()) && at - stage <= kNextTokenLook) outAfterStage_.push_back(stage);
+    stage = kNoStage;
+}
+
 // ---------------------------------------------------------------- building
 
 void* CUsbParser::ListStorage(uint32_t members) {
@@ -298,6 +307,7 @@ UsbItem* CUsbParser::BuildSplit(uint32_t& index, const PacketRecord& split) {
         return new UsbItem(PidSplit, index++);
     }
     const PacketRecord tokenRecord = *token;
+    NoteToken(index + 1, tokenRecord);
     Members m(index);
     m.Add(PidSplit);
     m.Add(tokenPid);
@@ -396,6 +406,9 @@ int32_t CUsbParser::Parse(IProgress* sink) {
     sink_ = sink;
     cancelled_ = false;
     lastProgress_ = {};
+    parsedTo_ = 0;
+    outAfterStage_.clear();
+    std::fill(std::begin(stageAwaitingToken_), std::end(stageAwaitingToken_), kNoStage);
     reader_.SetSource(source_);
     // The pool's threads fault the tree's fresh memory in while this one parses.
     struct Prepared {
@@ -434,6 +447,7 @@ int32_t CUsbParser::Parse(IProgress* sink) {
             case PidIn:
             case PidSetup:
             case PidPing:
+                NoteToken(index, record);
                 item = Crc5Fails(record) ? NewItem(record.PidNibble(), index++) : BuildTransaction(index, record);
                 break;
             case PidSplit:
@@ -444,6 +458,9 @@ int32_t CUsbParser::Parse(IProgress* sink) {
                 break;
             }
             Offer(item);
+            // The index is one past the stage's last record.
+            if ((item->type == ItemInTransaction || item->type == ItemCsplitIn) && item->endpoint == 0)
+                stageAwaitingToken_[item->address] = index - 1;
             // Address 0 is watched too, for the SET_ADDRESS that hands an address to a new device.
             if (item->address < 128 && item->endpoint == 0) TrackControlTransfer(item);
             if (item->address < 128 && item->endpoint != 0 && item->endpoint != kNone) {
@@ -451,6 +468,9 @@ int32_t CUsbParser::Parse(IProgress* sink) {
                 item->interface = uint8_t(interfaceMap_[item->address][item->endpoint & 0xF] - 1);
             }
         }
+        // Stages of different pipes are answered out of their order.
+        std::sort(outAfterStage_.begin(), outAfterStage_.end());
+        parsedTo_ = index;
         cancelled_ = cancel_.exchange(false);
         if (pendingGroup_ && pendingMembers_.size() == 1) {
             // A lone member leaves its group node behind.

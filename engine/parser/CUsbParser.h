@@ -117,6 +117,13 @@ private:
     const char* LostTextOf(const UsbItem* item);
     // Whether the next token of `item`'s pipe after it is an OUT or a PING.
     bool OutNextOnPipe(const UsbItem* item);
+    // How far past an IN stage its pipe's next token is looked for.
+    static constexpr uint32_t kNextTokenLook = 4096;
+    // A token at `at`: the next one of its default pipe after an IN stage.
+    void NoteToken(uint32_t at, const PacketRecord& token);
+    // An IN stage followed on its pipe by one of these was an empty data
+    // stage, and this token begins its status stage.
+    static bool StatusOutToken(uint8_t pid) { return pid == PidOut || pid == PidPing; }
     // The error class of the first damaged packet below `item`, 0 for none.
     int32_t ErrorClassWithin(const UsbItem* item);
     int32_t PacketBytes(const PacketRecord& record, uint16_t type, uint8_t* buffer, uint32_t capacity);
@@ -160,6 +167,16 @@ private:
     // The record of the SET_ADDRESS that gave the address to a device not yet described.
     static constexpr uint32_t kNotHandedOut = UINT32_MAX;
     uint32_t handedOutAt_[128] = {};
+
+    // The default pipes' next tokens, noted as the parse meets them, so that
+    // a stage's look-ahead reads no records: for each address, the last record
+    // of its newest IN stage whose next token is not met yet; the last records
+    // of those whose next token was an OUT or a PING, in order; and how far the
+    // parse went (0 until it has ended).
+    static constexpr uint32_t kNoStage = UINT32_MAX;
+    uint32_t stageAwaitingToken_[128] = {};
+    std::vector<uint32_t> outAfterStage_;
+    uint32_t parsedTo_ = 0;
 
     std::atomic<bool> cancel_{false};
     bool cancelled_ = false;

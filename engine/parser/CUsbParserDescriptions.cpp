@@ -144,14 +144,18 @@ int32_t CUsbParser::OnNotify(int32_t code, void* arg, intptr_t param) {
 bool CUsbParser::OutNextOnPipe(const UsbItem* item) {
     if (!item || item->children.empty()) return false;
     const uint8_t address = item->address, endpoint = item->endpoint;
+    const uint32_t last = item->children.back()->firstRecord;
+    // A default pipe's IN stage whose next token the parse met: it noted it.
+    if ((item->type == ItemInTransaction || item->type == ItemCsplitIn) && endpoint == 0 && address < 128 &&
+        last < parsedTo_ && stageAwaitingToken_[address] != last)
+        return std::binary_search(outAfterStage_.begin(), outAfterStage_.end(), last);
     // The status stage follows its data stage at once, other pipes' traffic
     // between: a bounded look is enough, and keeps a lone request cheap.
-    constexpr uint32_t kLook = 4096;
     PacketRecord r;
-    for (uint32_t at = item->children.back()->firstRecord + 1, end = at + kLook; at < end && RecordAt(at, &r); ++at) {
+    for (uint32_t at = last + 1, end = at + kNextTokenLook; at < end && RecordAt(at, &r); ++at) {
         const uint8_t pid = r.PidNibble();
         if (PidCheckFails(r) || !IsToken(pid) || r.Address() != address || r.Endpoint() != endpoint) continue;
-        return pid == PidOut || pid == PidPing;
+        return StatusOutToken(pid);
     }
     return false;
 }
@@ -546,7 +550,14 @@ int32_t CUsbParser::GetTransactionDetail(UsbItem* item, std::string& xml) {
         writer.AddGroup(first + "s (" + Dec(item->children.size()) + ")");
     } else {
         auto group = writer.AddGroup(typeName);
-        writer.AddItem(group, "Raw data", "Check Data pane", "Please check the Data pane to see the raw data.", 0, 0);
+        // An empty data packet leaves nothing in the data pane to point at.
+        const UsbItem* packet = DataPacketOf(item);
+        PacketRecord r;
+        if (packet && RecordOf(packet, &r) && r.PayloadLength() == 0)
+            writer.AddItem(group, "Raw data", "0 bytes", "0 bytes", 0, 0);
+        else
+            writer.AddItem(group, "Raw data", "Check Data pane", "Please check the Data pane to see the raw data.",
+                           0, 0);
     }
     xml = writer.Text();
     return result;

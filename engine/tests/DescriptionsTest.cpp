@@ -1,5 +1,6 @@
 // Rows, bytes and detail documents the parser gives of its items.
 #include <memory>
+#include <set>
 #include <tuple>
 
 #include "ParserHarness.h"
@@ -11,11 +12,35 @@ using B = emu::BusTrafficBuilder;
 
 namespace {
 
+// Reads from the analyser fail while `failing` counts down, as the device's
+// source answers them: asked without a read, a payload whose last read
+// failed answers so until a read of it succeeds.
+class FlakySource : public emu::CaptureSource {
+public:
+    using CaptureSource::CaptureSource;
+    int failing = 0;
+    int32_t GetPayload(const PacketRecord* r, uint8_t* dst, uint32_t capacity, uint16_t* crc) override {
+        const uint64_t at = r->PayloadOffset();
+        if (!dst && !crc && failed_.count(at)) return kPayloadNotRead;
+        if ((dst || crc) && failing > 0) {
+            --failing;
+            failed_.insert(at);
+            if (crc) *crc = 0;
+            return kPayloadNotRead;
+        }
+        if (dst || crc) failed_.erase(at);
+        return CaptureSource::GetPayload(r, dst, capacity, crc);
+    }
+
+private:
+    std::set<uint64_t> failed_;
+};
+
 class Described {
 public:
     explicit Described(B& b) : Described(b.Take()) {}
-    explicit Described(emu::BusCapture capture) : source_(std::move(capture)) {
-        parser.SetDataSource(&source_);
+    explicit Described(emu::BusCapture capture) : source(std::move(capture)) {
+        parser.SetDataSource(&source);
         parser.Parse(&sink);
     }
     UsbItem* Top(size_t i) { return sink.root.children[uint32_t(i)]; }
@@ -27,9 +52,7 @@ public:
 
     CUsbParser parser;
     CollectingSink sink;
-
-private:
-    emu::CaptureSource source_;
+    FlakySource source;
 };
 
 }  // namespace
@@ -114,6 +137,41 @@ TEST(Descriptions, APacketWhosePayloadTheCaptureLacks) {
         EXPECT_STREQ(LostPayloadText(parser, item), text) << item->type;
 }
 
+// A read from the analyser that fails while a packet, a SETUP or its transfer
+// is first described: that detail says so, never shows a CRC of 0 or a
+// request read from zeros. The next detail, its read done, is whole.
+TEST(Descriptions, AReadThatFailsAtTheFirstDetailIsToldThere) {
+    B b(SpeedFull);
+    const emu::SessionBuilder session({});
+    b.ControlTransfer(1, emu::SessionBuilder::SetupPacket(0x80, 6, 0x0100, 0, 18), session.DeviceDescriptor());
+    Described d(b);
+    ASSERT_EQ(d.sink.root.children.size(), 3u);
+    auto transfer = std::make_unique<UsbItem>(ItemControlTransfer, 0);
+    for (UsbItem* stage : d.sink.root.children) transfer->children.push_back(stage);
+    const std::string told = "value=\"" + std::string(kPayloadUnreadText) + "\"";
+    const struct {
+        UsbItem* item;
+        const char* whole;  // in its detail once read
+    } rows[] = {
+        {d.Top(1)->children[1], "name=\"CRC-16\""},
+        {d.Top(0), "name=\"bRequest\" value=\"GET_DESCRIPTOR\""},
+        {transfer.get(), "Device Descriptor"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.item->type);
+        std::string xml;
+        d.source.failing = 1;
+        ASSERT_EQ(d.parser.GetDetail(row.item, xml), 1);
+        EXPECT_NE(xml.find(told), std::string::npos) << xml;
+        for (const char* zeros : {"CRC-16", "bRequest", "GetStatus", "Device Descriptor"})
+            EXPECT_EQ(xml.find(zeros), std::string::npos) << xml;
+        ASSERT_EQ(d.parser.GetDetail(row.item, xml), 1);
+        EXPECT_NE(xml.find(row.whole), std::string::npos) << xml;
+        EXPECT_EQ(xml.find(kPayloadUnreadText), std::string::npos) << xml;
+    }
+    transfer->children.clear();
+}
+
 // A NAKed attempt of a stage carries none of the transfer's data: its packet
 // losing its payload leaves the transfer whole, the retry that was taken
 // losing it does not.
@@ -136,6 +194,26 @@ TEST(Descriptions, AControlTransferLosesNoPayloadWithANakedAttempt) {
         EXPECT_EQ(d.parser.OnNotify(NotifyPayloadLost, d.Top(retryLost ? 2 : 1), 0), 1);
         EXPECT_EQ(d.parser.OnNotify(NotifyPayloadLost, transfer.get(), 0), retryLost ? 1 : 0);
         transfer->children.clear();
+    }
+}
+
+// A transaction's detail points at the data pane only when it shows bytes
+// there: an empty data packet's says it holds none.
+TEST(Descriptions, ATransactionsRawDataItem) {
+    B b(SpeedHigh);
+    b.In(2, 1, PidData0, {1, 2});
+    b.In(2, 1, PidData1, {});
+    b.Out(2, 2, PidData0, {});
+    b.SplitIn(B::HubPort{}, 3, 1, B::EtInterrupt, PidData0, {});
+    Described d(b);
+    const std::string pointing = "value=\"Check Data pane\"", empty = "name=\"Raw data\" value=\"0 bytes\"";
+    for (auto [item, bytes] : {std::pair{d.Top(0), 2}, {d.Top(1), 0}, {d.Top(2), 0}, {d.Top(4), 0}}) {
+        SCOPED_TRACE(item->firstRecord);
+        std::string xml;
+        ASSERT_EQ(d.parser.GetDetail(item, xml), 1);
+        EXPECT_EQ(d.parser.GetData(item, nullptr, 0), bytes);
+        EXPECT_EQ(xml.find(pointing) != std::string::npos, bytes > 0) << xml;
+        EXPECT_EQ(xml.find(empty) != std::string::npos, bytes == 0) << xml;
     }
 }
 
