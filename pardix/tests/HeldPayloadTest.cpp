@@ -20,6 +20,7 @@
 #include "CPayloadStore.h"
 #include "CaptureFiles.h"
 #include "ProxyFixture.h"
+#include "RecordFetch.h"
 #include "SessionBuilder.h"
 #include "SetupXml.h"
 
@@ -121,7 +122,10 @@ public:
     explicit StatusGate(port::PortBackend& inner) : inner_(inner) {}
     int InitializeInterface(const port::InterfaceGuid* g) override { return inner_.InitializeInterface(g); }
     int WritePort(int d, int p, const void* b, unsigned long n, unsigned long* t, unsigned long ms) override {
-        if (p == port::kCommandPipe) Hold();
+        if (p == port::kCommandPipe) {
+            Hold();
+            ++commands_;
+        }
         return inner_.WritePort(d, p, b, n, t, ms);
     }
     int ReadPort(int d, int p, void* b, unsigned long n, unsigned long* t, unsigned long ms) override {
@@ -137,6 +141,8 @@ public:
         return inner_.ReadPort(d, p, b, n, t, ms);
     }
     std::string Name() const override { return "status gate"; }
+    // Command blocks sent, answered or not.
+    unsigned Commands() const { return commands_; }
     void FailMemoryReads(bool fail, unsigned passing = 0) {
         std::lock_guard guard(mutex_);
         failMemory_ = fail;
@@ -173,6 +179,7 @@ private:
     bool entered_ = false;
     bool failMemory_ = false;
     unsigned passing_ = 0;
+    std::atomic<unsigned> commands_{0};
 };
 
 // A data source that tells how many readers wait for its lock.
@@ -1101,6 +1108,55 @@ TEST(HeldPayload, ARetryWaitsWithoutTheLockAndGoesOnOnlyWithItsOwnCapture) {
                 EXPECT_EQ(proxy.UnreadRecords(&unread, &all), 0);
             }
         }
+    }
+}
+
+// An ended capture read in part: its rows read are served bare, and a pass
+// asks the analyser again only at its start and where they end, never for
+// each row (each ask costing up to four tries): with a link whose status
+// reads answer and record reads fail, and with one unplugged after the
+// first rows were read while the capture ran.
+TEST(HeldPayload, APassOverACaptureReadInPartAsksTheAnalyserAtItsStartAndEndOnly) {
+    const struct {
+        const char* name;
+        size_t pace;
+        uint32_t rows;
+    } links[] = {{"status reads answer, record reads fail", 0, 2 * kRecordsPerRead},
+                 {"unplugged after rows read live", 2000, kRecordsPerRead}};
+    // Two asks, each a status read and up to four tries of a block's window and read; the blocks read.
+    const unsigned bound = 2 * (1 + 2 * kRecordReadTries) + 2 * 2;
+    for (const auto& link : links) {
+        SCOPED_TRACE(link.name);
+        emu::EmulatedAnalyser emu;
+        emu.SetPace(link.pace);
+        emu.SetTraffic(OwnBytesTraffic(1500, 8));
+        StatusGate gate(emu);
+        CDeviceProxy proxy(&gate);
+        proxy.SetRetryWait([](std::chrono::milliseconds) {});
+        ASSERT_TRUE(proxy.ConfigureStorage(1u << 17, 1u << 17, 1u << 20, 1u << 20, 0));
+        ASSERT_TRUE(proxy.StartCapture());
+        DeviceStatus status;
+        PacketRecord r;
+        if (link.pace) {
+            ASSERT_EQ(proxy.GetStatus(&status), 1);
+            ASSERT_EQ(proxy.GetRecord(0, &r), RecordOk);
+            ASSERT_EQ(proxy.GetStatus(&status), 1);
+            ASSERT_TRUE(status.flags & StatusComplete);
+            emu.DisconnectAtCommand(1);
+        } else {
+            ASSERT_EQ(proxy.GetStatus(&status), 1);
+            gate.FailMemoryReads(true, 2);
+        }
+        for (int pass = 0; pass < 2; ++pass) {
+            const unsigned before = gate.Commands();
+            uint32_t rows = 0;
+            while (proxy.GetRecord(rows, &r) == RecordOk) ++rows;
+            EXPECT_EQ(rows, link.rows) << "pass " << pass;
+            EXPECT_LE(gate.Commands() - before, bound) << "pass " << pass;
+        }
+        uint32_t read = 0, all = 0;
+        EXPECT_EQ(proxy.UnreadRecords(&read, &all), EIO);
+        EXPECT_EQ(read, link.rows);
     }
 }
 
