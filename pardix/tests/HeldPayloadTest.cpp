@@ -1111,6 +1111,51 @@ TEST(HeldPayload, ARetryWaitsWithoutTheLockAndGoesOnOnlyWithItsOwnCapture) {
     }
 }
 
+// The upload of the rest hangs in its read of capture memory, holding the
+// data-source lock (a hung analyser): a packet the store holds already is
+// served meanwhile, without waiting for the lock.
+TEST(HeldPayload, APacketTheStoreHoldsIsServedWhileTheUploadsReadHangs) {
+    emu::EmulatedAnalyser emu;
+    emu.SetPace(0);
+    const emu::BusCapture traffic = OwnBytesTraffic(300, 998);
+    const auto own = OwnPayloads(traffic);
+    emu.SetTraffic(traffic);
+    WatchedProxy proxy(&emu);
+    ASSERT_TRUE(proxy.ConfigureStorage(1u << 16, 1u << 16, 1u << 20, 1u << 20, 0));
+    ASSERT_TRUE(proxy.StartCapture());
+    DeviceStatus status;
+    ASSERT_EQ(proxy.GetStatus(&status), 1);
+    PacketRecord r;
+    ASSERT_EQ(proxy.GetRecord(1, &r), RecordOk);
+    ASSERT_TRUE(r.IsData());
+    emu.FailTransfer(10);  // the second chunk's payload read: the upload is cut short
+    ASSERT_EQ(proxy.BeginUpload(), 1);
+    ASSERT_NO_FATAL_FAILURE(WaitIdle(proxy));
+    ASSERT_LT(proxy.UploadProgress(), 100);
+
+    emu.HoldMemoryReads(true);
+    const unsigned transfers = emu.TransferCount(port::kCommandPipe);
+    ASSERT_EQ(proxy.FetchRest(), 1);
+    // Its status read, then the chunk's window and read command, each sent and
+    // answered: the chunk's data read waits under the lock.
+    while (emu.TransferCount(port::kCommandPipe) < transfers + 6) std::this_thread::yield();
+    auto asked = std::async(std::launch::async, [&] {
+        Bytes got(r.PayloadLength());
+        uint16_t crc = 0;
+        const int32_t n = proxy.GetPayload(&r, got.data(), uint32_t(got.size()), &crc);
+        got.push_back(uint8_t(crc));
+        got.push_back(uint8_t(crc >> 8));
+        return n == int32_t(r.PayloadLength()) && got == own.at(r.Timestamp());
+    });
+    while (asked.wait_for(std::chrono::seconds(0)) != std::future_status::ready && proxy.ReadersWaiting() == 0)
+        std::this_thread::yield();
+    EXPECT_EQ(proxy.ReadersWaiting(), 0) << "a held packet waited for the analyser";
+    emu.HoldMemoryReads(false);
+    EXPECT_TRUE(asked.get());
+    ASSERT_NO_FATAL_FAILURE(WaitIdle(proxy));
+    EXPECT_EQ(proxy.UploadProgress(), 100);
+}
+
 // An ended capture read in part: its rows read are served bare, and a pass
 // asks the analyser again only at its start and where they end, never for
 // each row (each ask costing up to four tries): with a link whose status
