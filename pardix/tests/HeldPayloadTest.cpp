@@ -98,6 +98,16 @@ Seen Check(IDataSource& source, const std::map<uint64_t, Bytes>& own, const std:
     return seen;
 }
 
+// `source` serves the data packet `r` its own bytes and CRC.
+bool ServesItsOwn(IDataSource& source, const PacketRecord& r, const std::map<uint64_t, Bytes>& own) {
+    Bytes got(r.PayloadLength());
+    uint16_t crc = 0;
+    const int32_t n = source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc);
+    got.push_back(uint8_t(crc));
+    got.push_back(uint8_t(crc >> 8));
+    return n == int32_t(r.PayloadLength()) && got == own.at(r.Timestamp());
+}
+
 // The data packets the capture holds the payload of: among the `kept` records
 // that end at traffic record `written`, the newest whose bytes, from theirs to
 // the last written, fit in the `payloadBytes` the analyser says it holds.
@@ -950,14 +960,7 @@ TEST(HeldPayload, ARetryWaitsWithoutTheLockAndGoesOnOnlyWithItsOwnCapture) {
                 ASSERT_EQ(proxy.BeginUpload(), 1);
                 ASSERT_NO_FATAL_FAILURE(WaitIdle(proxy));
 
-                auto heldServed = [&] {
-                    Bytes got(held.PayloadLength());
-                    uint16_t crc = 0;
-                    const int32_t n = proxy.GetPayload(&held, got.data(), uint32_t(got.size()), &crc);
-                    got.push_back(uint8_t(crc));
-                    got.push_back(uint8_t(crc >> 8));
-                    return n == int32_t(held.PayloadLength()) && got == own.at(held.Timestamp());
-                };
+                auto heldServed = [&] { return ServesItsOwn(proxy, held, own); };
                 std::function<void()> restore;
                 PacketRecord r;
                 if (read == Read::PassStatus) {
@@ -1139,14 +1142,7 @@ TEST(HeldPayload, APacketTheStoreHoldsIsServedWhileTheUploadsReadHangs) {
     // Its status read, then the chunk's window and read command, each sent and
     // answered: the chunk's data read waits under the lock.
     while (emu.TransferCount(port::kCommandPipe) < transfers + 6) std::this_thread::yield();
-    auto asked = std::async(std::launch::async, [&] {
-        Bytes got(r.PayloadLength());
-        uint16_t crc = 0;
-        const int32_t n = proxy.GetPayload(&r, got.data(), uint32_t(got.size()), &crc);
-        got.push_back(uint8_t(crc));
-        got.push_back(uint8_t(crc >> 8));
-        return n == int32_t(r.PayloadLength()) && got == own.at(r.Timestamp());
-    });
+    auto asked = std::async(std::launch::async, [&] { return ServesItsOwn(proxy, r, own); });
     while (asked.wait_for(std::chrono::seconds(0)) != std::future_status::ready && proxy.ReadersWaiting() == 0)
         std::this_thread::yield();
     EXPECT_EQ(proxy.ReadersWaiting(), 0) << "a held packet waited for the analyser";
