@@ -116,6 +116,9 @@ public:
     // times the tries so far, so that a short hiccup does not use them all up.
     static constexpr std::chrono::milliseconds kRetryPause{25};
     void SetRetryPause(std::chrono::milliseconds pause) { retryPause_ = pause; }
+    // How that pause is waited, without the data-source lock: a sleep, unless
+    // a test holds the retry there or counts the time instead. Set before use.
+    void SetRetryWait(std::function<void(std::chrono::milliseconds)> wait) { retryWait_ = std::move(wait); }
     // Ends the upload thread; the source then serves only what it holds.
     void Shutdown();
     // Goes on with an upload cut short, from where the store ends, while the
@@ -181,10 +184,13 @@ protected:
     // The records the ended capture on hand holds that were never read; the
     // caller holds the data-source lock.
     uint32_t RecordsUnread() const;
-    // A status read tried as a record read is; the caller holds the data-source lock.
+    // A status read tried as a record read is; the caller holds the data-source
+    // lock once. False too when the capture on hand changed while a try waited.
     bool AskStatus();
-    // Before try `attempt` (from 1) of a failed read.
-    void PauseBeforeRetry(int attempt) const;
+    // Before try `attempt` (from 1) of a failed read, the data-source lock let
+    // go; false when meanwhile the capture on hand was replaced (opened,
+    // discarded, started): the read is then not tried again.
+    bool PauseBeforeRetry(int attempt);
     // After each status read: the first ended image is the one this capture's
     // records are judged by; a later one that is not that capture's means the
     // rows not read are gone. The caller holds the data-source lock.
@@ -279,6 +285,10 @@ protected:
     // never read, and never can be. Under the lock.
     bool keptGone_ = false;
     std::chrono::milliseconds retryPause_{kRetryPause};
+    std::function<void(std::chrono::milliseconds)> retryWait_;
+    // Counts the captures the source has held; a retry that let the lock go
+    // goes on only with the one it began on. Under the lock.
+    uint64_t captureSerial_ = 0;
     // Records read from the analyser into the array; served from the cache
     // only once the capture has ended and they are settled. Under the lock.
     uint32_t fetched_ = 0;

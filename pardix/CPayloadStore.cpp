@@ -23,13 +23,15 @@ bool CPayloadStore::Open(const std::string& path) {
 }
 
 void CPayloadStore::Adopt(int fd, const std::string& path) {
-    Close();
+    std::lock_guard guard(mutex_);
+    CloseFile();
     fd_ = fd;
     path_ = path;
 }
 
 bool CPayloadStore::Create(const std::string& path) {
-    Close();
+    std::lock_guard guard(mutex_);
+    CloseFile();
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) return false;
     path_ = path;
@@ -37,6 +39,11 @@ bool CPayloadStore::Create(const std::string& path) {
 }
 
 void CPayloadStore::Close() {
+    std::lock_guard guard(mutex_);
+    CloseFile();
+}
+
+void CPayloadStore::CloseFile() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     path_.clear();
@@ -70,6 +77,7 @@ const uint8_t* CPayloadStore::View(uint64_t offset, uint32_t count) {
 }
 
 bool CPayloadStore::Append(const uint8_t* data, uint32_t count) {
+    std::lock_guard guard(mutex_);
     if (fd_ < 0) return false;
     if (::lseek(fd_, 0, SEEK_END) < 0) return false;
     // Appending past the window leaves it valid: it only ever covers bytes already written.

@@ -1,10 +1,16 @@
 // The payload store: one open file (the temporary upload store while online,
 // the opened ".data" file offline) read through a 1 MiB window.
+//
+// Read may come from any thread beside the one that appends or changes the
+// file: each call is whole under the store's own lock, so a reader never
+// waits for more than a disk write. Size, CopyTo, IsOpen and Path are for the
+// threads that change the file, which the caller keeps to one at a time.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace orvane::pardix {
@@ -31,9 +37,15 @@ public:
 
     // Current length of the file, 0 when none is open.
     uint64_t Size() const;
-    // The bytes [offset, offset + count) when the file holds all of them; valid
-    // until the next call. Null otherwise.
-    const uint8_t* View(uint64_t offset, uint32_t count);
+    // Hands `use` the bytes [offset, offset + count) when the file holds all
+    // of them, valid during the call; false otherwise.
+    template <class Use>
+    bool Read(uint64_t offset, uint32_t count, Use&& use) {
+        std::lock_guard guard(mutex_);
+        const uint8_t* bytes = View(offset, count);
+        if (bytes) use(bytes);
+        return bytes != nullptr;
+    }
     bool Append(const uint8_t* data, uint32_t count);
     // Writes the whole file to `fd` from its current position; true for no file.
     // `copied`, when given, hears of each window written and stops the copy
@@ -41,7 +53,11 @@ public:
     bool CopyTo(int fd, const std::function<bool(size_t)>& copied = {}) const;
 
 private:
+    const uint8_t* View(uint64_t offset, uint32_t count);
+    void CloseFile();
     void EmptyWindow() { windowFirst_ = windowEnd_ = 0; }
+
+    std::mutex mutex_;
 
     int fd_ = -1;
     std::string path_;

@@ -324,11 +324,14 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
     WaitLoaded(UINT32_MAX);
 
     std::unique_lock guard(lock_);
+    const uint64_t serial = captureSerial_;
     if (!offline_ && AskStatus()) {
         // Records the parse has not reached yet belong to the capture too,
         // while the analyser still holds it.
         if (const ControlBlock* held = HeldImage(); held && Ended(*held) && !payloadWalked_) FetchRecords(0);
     }
+    // Another capture opened, discarded or started while a try waited: this one is gone.
+    if (captureSerial_ != serial) return FileFailure(ECANCELED, packetPath);
     // Nor a capture cut short at a failed record read, while the rest can be
     // read when the analyser answers again; one kept across a setup, or that
     // the analyser no longer holds, is what was read of it, its rows without payload.

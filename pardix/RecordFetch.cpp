@@ -20,6 +20,7 @@ void MarkPayloadUnread(PacketRecord* records, uint32_t count) {
 }  // namespace
 
 void CDeviceProxy::ForgetFetch() {
+    ++captureSerial_;
     fetched_ = 0;
     recordsImageKnown_ = false;
     recordsGone_ = false;
@@ -31,13 +32,23 @@ void CDeviceProxy::ForgetFetch() {
     anyPayloadUnread_.store(false, std::memory_order_release);
 }
 
-void CDeviceProxy::PauseBeforeRetry(int attempt) const {
-    if (retryPause_.count() > 0) std::this_thread::sleep_for(retryPause_ * attempt);
+bool CDeviceProxy::PauseBeforeRetry(int attempt) {
+    if (retryPause_.count() <= 0) return true;
+    const uint64_t serial = captureSerial_;
+    // Every caller holds the lock once (GetRecord, Save, KeepCapture,
+    // FetchRest): let go, the window's readers wait for one transfer at most.
+    lock_.unlock();
+    if (retryWait_)
+        retryWait_(retryPause_ * attempt);
+    else
+        std::this_thread::sleep_for(retryPause_ * attempt);
+    lock_.lock();
+    return captureSerial_ == serial;
 }
 
 bool CDeviceProxy::AskStatus() {
     for (int attempt = 0; attempt < kRecordReadTries; ++attempt) {
-        if (attempt) PauseBeforeRetry(attempt);
+        if (attempt && !PauseBeforeRetry(attempt)) return false;
         if (ReadStatus()) return true;
     }
     return false;
@@ -101,7 +112,12 @@ bool CDeviceProxy::FetchRecords(uint32_t index) {
         PacketRecord* dst = records_ + have;
         bool read = false;
         for (int attempt = 0; attempt < kRecordReadTries && !read; ++attempt) {
-            if (attempt) PauseBeforeRetry(attempt);
+            if (attempt) {
+                // A status read while the try waited may have seen the capture go.
+                if (!PauseBeforeRetry(attempt) || recordsGone_) return false;
+                // Another reader read on meanwhile: its rows (and their walk's marks) are not read over.
+                if (fetched_ != have) return FetchRecords(index);
+            }
             read = ReadRecords(have * 16 + control_.packetStart, n, dst);
         }
         if (!read) {
@@ -180,6 +196,9 @@ int32_t CDeviceProxy::GetRecord(uint32_t index, PacketRecord* out) {
     const bool readInPart = RecordsUnread() > 0;
     if (readInPart && recordError_ && index != 0 && index < fetched_) return ServeUnwalked(index, out);
     if (!AskStatus()) {
+        // Another capture on hand since a try waited (opened, discarded, started)
+        // has read none of its own yet: ServeUnwalked serves it nothing, and
+        // its first read clears the error.
         if (!readInPart) return RecordEnd;
         recordError_ = EIO;
         return ServeUnwalked(index, out);
@@ -221,11 +240,13 @@ int32_t CDeviceProxy::GetPayload(const PacketRecord* record, uint8_t* dst, uint3
 
     // Asked neither bytes nor CRC: whether they can be served, without a read.
     if (!dst && !crc && !anyPayloadUnread_.load(std::memory_order_acquire)) return int32_t(payload);
+    // What the store holds never waits for the data-source lock: a read of the
+    // analyser holding it may take its transfers' time-outs.
+    int32_t stored = 0;
+    auto fromStore = [&] { return store_.Read(offset, length, [&](const uint8_t* bytes) { stored = deliver(bytes); }); };
+    if (fromStore()) return stored;
     ReaderLock guard(*this);
-    if (offset + length <= store_.Size()) {
-        if (const uint8_t* bytes = store_.View(offset, length)) return deliver(bytes);
-        return 0;
-    }
+    if (offset + length <= store_.Size()) return fromStore() ? stored : 0;  // stored meanwhile
     if (offline_ && !keptInAnalyser_) return keptGone_ ? kPayloadNotRead : 0;
     if (!dst && !crc) return unreadPayload_.count(offset) ? kPayloadNotRead : int32_t(payload);
     // Not in the store yet: straight from capture memory, 8-byte aligned, where
@@ -250,14 +271,18 @@ void CDeviceProxy::KeepCapture() {
     // What the parse read is the capture: the reset that comes next clears the
     // analyser's end bits, and a new storage size changes its masks.
     kept_ = uploadedKnown_ ? uploaded_ : control_;
+    // Opened, discarded or started while a try waited: nothing of this capture is left to keep.
+    const uint64_t serial = captureSerial_;
     // Its payload is still in capture memory only while the analyser, asked
     // now, still shows that capture; one reset or power-cycled since has
     // nothing of it to fetch, and its save is refused.
-    keptInAnalyser_ = AskStatus() && (!Ended(kept_) || SameCapture(control_, kept_));
+    const bool answered = AskStatus();
+    if (captureSerial_ != serial) return;
+    keptInAnalyser_ = answered && (!Ended(kept_) || SameCapture(control_, kept_));
     keptGone_ = !keptInAnalyser_;
     if (keptGone_) anyPayloadUnread_.store(true, std::memory_order_release);
     // Records the parse has not reached yet are the capture's too, while the analyser holds it.
-    if (keptInAnalyser_ && Ended(control_) && !payloadWalked_) FetchRecords(0);
+    if (keptInAnalyser_ && Ended(control_) && !payloadWalked_ && !FetchRecords(0) && captureSerial_ != serial) return;
     if (Ended(kept_) && !payloadWalked_ && !recordsImageKnown_) {
         recordsImage_ = kept_;  // ended but never read: its records are all unread
         recordsImageKnown_ = true;

@@ -20,6 +20,7 @@
 #include "CPayloadStore.h"
 #include "CaptureFiles.h"
 #include "ProxyFixture.h"
+#include "RecordFetch.h"
 #include "SessionBuilder.h"
 #include "SetupXml.h"
 
@@ -97,6 +98,16 @@ Seen Check(IDataSource& source, const std::map<uint64_t, Bytes>& own, const std:
     return seen;
 }
 
+// `source` serves the data packet `r` its own bytes and CRC.
+bool ServesItsOwn(IDataSource& source, const PacketRecord& r, const std::map<uint64_t, Bytes>& own) {
+    Bytes got(r.PayloadLength());
+    uint16_t crc = 0;
+    const int32_t n = source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc);
+    got.push_back(uint8_t(crc));
+    got.push_back(uint8_t(crc >> 8));
+    return n == int32_t(r.PayloadLength()) && got == own.at(r.Timestamp());
+}
+
 // The data packets the capture holds the payload of: among the `kept` records
 // that end at traffic record `written`, the newest whose bytes, from theirs to
 // the last written, fit in the `payloadBytes` the analyser says it holds.
@@ -112,27 +123,41 @@ size_t HeldOf(const emu::BusCapture& c, size_t written, size_t kept, uint64_t pa
     return held;
 }
 
-// Holds pipe-1 replies, once closed, until opened again: a save of a capture
-// online reads the status under the data-source lock.
+// Holds pipe-1 transfers, once closed, until opened again (a transfer that
+// hangs): a save of a capture online reads the status under the data-source
+// lock. Reads of capture memory (pipe 3) can be made to fail, all of them or
+// all after the next few, while status reads answer.
 class StatusGate : public port::PortBackend {
 public:
     explicit StatusGate(port::PortBackend& inner) : inner_(inner) {}
     int InitializeInterface(const port::InterfaceGuid* g) override { return inner_.InitializeInterface(g); }
     int WritePort(int d, int p, const void* b, unsigned long n, unsigned long* t, unsigned long ms) override {
+        if (p == port::kCommandPipe) {
+            Hold();
+            ++commands_;
+        }
         return inner_.WritePort(d, p, b, n, t, ms);
     }
     int ReadPort(int d, int p, void* b, unsigned long n, unsigned long* t, unsigned long ms) override {
-        if (p == port::kCommandPipe) {
-            std::unique_lock guard(mutex_);
-            if (closed_) {
-                entered_ = true;
-                changed_.notify_all();
-                changed_.wait(guard, [&] { return !closed_; });
+        if (p == port::kCommandPipe) Hold();
+        if (p == port::kBulkInPipe) {
+            std::lock_guard guard(mutex_);
+            if (failMemory_ && passing_ == 0) {
+                *t = 0;
+                return 0;
             }
+            if (failMemory_) --passing_;
         }
         return inner_.ReadPort(d, p, b, n, t, ms);
     }
     std::string Name() const override { return "status gate"; }
+    // Command blocks sent, answered or not.
+    unsigned Commands() const { return commands_; }
+    void FailMemoryReads(bool fail, unsigned passing = 0) {
+        std::lock_guard guard(mutex_);
+        failMemory_ = fail;
+        passing_ = passing;
+    }
     void Close() {
         std::lock_guard guard(mutex_);
         closed_ = true;
@@ -149,11 +174,22 @@ public:
     }
 
 private:
+    void Hold() {
+        std::unique_lock guard(mutex_);
+        if (!closed_) return;
+        entered_ = true;
+        changed_.notify_all();
+        changed_.wait(guard, [&] { return !closed_; });
+    }
+
     port::PortBackend& inner_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool closed_ = false;
     bool entered_ = false;
+    bool failMemory_ = false;
+    unsigned passing_ = 0;
+    std::atomic<unsigned> commands_{0};
 };
 
 // A data source that tells how many readers wait for its lock.
@@ -161,6 +197,12 @@ struct WatchedProxy : CDeviceProxy {
     using CDeviceProxy::CDeviceProxy;
     int ReadersWaiting() const { return readersWaiting_.load(); }
 };
+
+// Record windows the analyser was given: one a block of records read.
+size_t RecordWindows(const emu::EmulatedAnalyser& emu) {
+    const auto writes = emu.RegisterWrites();
+    return size_t(std::count_if(writes.begin(), writes.end(), [](const auto& w) { return w.address == RegRecordWindow; }));
+}
 
 void WaitIdle(CDeviceProxy& proxy) {
     for (int i = 0; i < 60000 && proxy.UploadStateNow() != UploadIdle; ++i)
@@ -858,6 +900,305 @@ TEST(HeldPayload, AReaderWaitingOnASaveGetsInAtItsFirstWindow) {
     reader.join();
     EXPECT_EQ(saved.get(), 1);
     EXPECT_EQ(seen.load(), kWindow) << "the reader got in after the first window";
+}
+
+// A read of the analyser that failed is tried again after pauses of 25, 50
+// and 75 ms, slept without the data-source lock: the window's readers get in
+// then, and a packet the store holds is served even while a transfer hangs.
+// A fault that clears during a pause (after 10, 40 or 100 ms) is ridden out;
+// a project opened, a capture started or one discarded during a pause ends
+// the retry, and nothing of the new capture is taken for the old one's.
+TEST(HeldPayload, ARetryWaitsWithoutTheLockAndGoesOnOnlyWithItsOwnCapture) {
+    enum class Read { PassStatus, PassRecords, SaveStatus, SaveRecords, KeepStatus, KeepRecords };
+    const std::pair<Read, const char*> reads[] = {
+        {Read::PassStatus, "a pass over a capture read in part asks the status"},
+        {Read::PassRecords, "a pass reads a block of records"},
+        {Read::SaveStatus, "a save asks the status"},
+        {Read::SaveRecords, "a save reads the records the parse had not"},
+        {Read::KeepStatus, "a setup's keep asks the status"},
+        {Read::KeepRecords, "a setup's keep reads the records the parse had not"},
+    };
+    enum class Change { None, ReadOn, OnTheAnalyser, Opened, Started, Discarded };
+    const std::pair<Change, const char*> changes[] = {
+        {Change::None, ""},
+        {Change::ReadOn, ", another reader reads it whole"},
+        {Change::OnTheAnalyser, ", another capture on the analyser, a status poll sees it"},
+        {Change::Opened, ", a project opened"},
+        {Change::Started, ", another capture started"},
+        {Change::Discarded, ", the capture discarded"}};
+    // The pauses come to 25, 75 and 150 ms: a fault of 40 ms clears in the second.
+    const struct {
+        int lasts;
+        size_t pauses;
+    } faults[] = {{10, 1}, {40, 2}, {100, 3}};
+    const std::vector<std::chrono::milliseconds> waits = {std::chrono::milliseconds(25), std::chrono::milliseconds(50),
+                                                          std::chrono::milliseconds(75)};
+    const emu::BusCapture traffic = OwnBytesTraffic(1500, 8);
+    const auto own = OwnPayloads(traffic);
+    const PacketRecord& held = traffic.records[1];
+    ASSERT_TRUE(held.IsData());
+    const emu::BusCapture other = InTraffic(900, SpeedFull);
+    const auto othersOwn = OwnPayloads(other);
+    TempDir dir;
+    SaveCapture(other, dir / "other.ph", dir / "other.data");
+
+    for (const auto& [read, readName] : reads) {
+        for (const auto& [change, changeName] : changes) {
+            for (const auto& fault : faults) {
+                SCOPED_TRACE(std::string(readName) + changeName + ", the fault lasting " + std::to_string(fault.lasts) + " ms");
+                emu::EmulatedAnalyser emu;
+                emu.SetPace(0);
+                emu.SetTraffic(traffic);
+                StatusGate gate(emu);
+                WatchedProxy proxy(&gate);
+                ASSERT_TRUE(proxy.ConfigureStorage(1u << 17, 1u << 17, 1u << 20, 1u << 20, 0));
+                ASSERT_TRUE(proxy.StartCapture());
+                DeviceStatus status;
+                ASSERT_EQ(proxy.GetStatus(&status), 1);
+                ASSERT_TRUE(status.flags & StatusComplete);
+                ASSERT_EQ(status.packets, traffic.records.size());
+                ASSERT_EQ(proxy.BeginUpload(), 1);
+                ASSERT_NO_FATAL_FAILURE(WaitIdle(proxy));
+
+                auto heldServed = [&] { return ServesItsOwn(proxy, held, own); };
+                std::function<void()> restore;
+                PacketRecord r;
+                if (read == Read::PassStatus) {
+                    emu.DisconnectAtCommand(8);  // the status read and three blocks pass
+                    uint32_t rows = 0;
+                    while (proxy.GetRecord(rows, &r) == RecordOk) ++rows;
+                    ASSERT_EQ(rows, 3 * kRecordsPerRead);
+                    restore = [&] { emu.Reconnect(); };
+                } else if (read == Read::SaveStatus || read == Read::KeepStatus) {
+                    if (read == Read::SaveStatus) {
+                        ASSERT_EQ(proxy.GetRecord(0, &r), RecordOk);
+                    }
+                    emu.DisconnectAtCommand(1);
+                    restore = [&] { emu.Reconnect(); };
+                } else {
+                    gate.FailMemoryReads(true);
+                    restore = [&] { gate.FailMemoryReads(false); };
+                }
+
+                // In each pause: is the lock free, and the held packet served, on another thread?
+                bool armed = false, cleared = false;
+                size_t fetchesAfter = 0;
+                std::chrono::milliseconds clock{0};
+                std::vector<std::chrono::milliseconds> paused;
+                proxy.SetRetryWait([&](std::chrono::milliseconds pause) {
+                    if (!armed) return;
+                    paused.push_back(pause);
+                    const bool free = std::async(std::launch::async, [&] {
+                                          if (!proxy.Lock().try_lock()) return false;
+                                          proxy.Lock().unlock();
+                                          return true;
+                                      }).get();
+                    EXPECT_TRUE(free) << "pause " << paused.size() << " holds the lock";
+                    EXPECT_TRUE(std::async(std::launch::async, heldServed).get()) << "pause " << paused.size();
+                    clock += pause;
+                    if (cleared || clock.count() < fault.lasts) return;
+                    cleared = true;
+                    restore();
+                    if (!free) return;
+                    std::async(std::launch::async, [&] {
+                        PacketRecord whole;
+                        if (change == Change::ReadOn) {
+                            EXPECT_EQ(proxy.GetRecord(0, &whole), RecordOk);
+                        } else if (change == Change::OnTheAnalyser) {
+                            CDeviceProxy theirs(&emu);
+                            EXPECT_TRUE(theirs.ConfigureStorage(1u << 17, 1u << 17, 1u << 20, 1u << 20, 0));
+                            emu.SetTraffic(other);
+                            EXPECT_TRUE(theirs.StartCapture());
+                            DeviceStatus polled;
+                            EXPECT_EQ(theirs.GetStatus(&polled), 1);
+                            EXPECT_EQ(proxy.GetStatus(&polled), 1);
+                        } else if (change == Change::Opened) {
+                            EXPECT_EQ(proxy.OpenOrSave((dir / "other.ph").c_str(), (dir / "other.data").c_str(), 0), 1);
+                        } else if (change == Change::Started) {
+                            emu.SetTraffic(other);
+                            emu.SetPace(300);  // read live at first, as a parse beside the polls reads it
+                            EXPECT_TRUE(proxy.StartCapture());
+                        } else if (change == Change::Discarded) {
+                            EXPECT_EQ(proxy.DiscardCapture(), 1);
+                        }
+                    }).get();
+                    fetchesAfter = RecordWindows(emu);
+                });
+                TempDir saved;
+                const bool save = read == Read::SaveStatus || read == Read::SaveRecords;
+                const bool keep = read == Read::KeepStatus || read == Read::KeepRecords;
+                auto run = [&] {
+                    if (save) return proxy.OpenOrSave((saved / "s.ph").c_str(), (saved / "s.data").c_str(), 1);
+                    if (!keep) return proxy.GetRecord(0, &r);
+                    proxy.KeepCapture();
+                    return int32_t(1);
+                };
+
+                // Its first transfer hangs: the held packet is served beside it, never waiting for the lock.
+                armed = true;
+                gate.Close();
+                auto retried = std::async(std::launch::async, run);
+                gate.WaitEntered();
+                auto asked = std::async(std::launch::async, heldServed);
+                while (asked.wait_for(std::chrono::seconds(0)) != std::future_status::ready && proxy.ReadersWaiting() == 0)
+                    std::this_thread::yield();
+                EXPECT_EQ(proxy.ReadersWaiting(), 0) << "a held packet waited for the analyser";
+                gate.Open();
+                EXPECT_TRUE(asked.get());
+                const int32_t result = retried.get();
+                armed = false;
+                EXPECT_EQ(paused, std::vector<std::chrono::milliseconds>(waits.begin(), waits.begin() + ptrdiff_t(fault.pauses)));
+
+                uint32_t unread = 0, all = 0;
+                if (change == Change::ReadOn) {
+                    EXPECT_EQ(RecordWindows(emu), fetchesAfter) << "rows read are not read over";
+                }
+                if (change == Change::ReadOn || change == Change::OnTheAnalyser) {
+                    // Every row served, or saved, this capture's.
+                    if (!save && !keep && result == RecordOk) {
+                        EXPECT_EQ(r.word0, traffic.records[0].word0);
+                    }
+                    const Seen seen = Check(proxy, own, "after", &traffic.records);
+                    if (change == Change::ReadOn) {
+                        EXPECT_EQ(seen.rows, traffic.records.size());
+                    }
+                    if (save && result == 1) {
+                        CDeviceProxy reopened(&emu);
+                        ASSERT_EQ(reopened.OpenOrSave((saved / "s.ph").c_str(), (saved / "s.data").c_str(), 0), 1);
+                        Check(reopened, own, "saved", &traffic.records);
+                    }
+                    continue;
+                }
+                if (change == Change::None) {
+                    if (save) {
+                        EXPECT_EQ(result, 1);
+                        continue;
+                    }
+                    if (!keep) {
+                        EXPECT_EQ(result, RecordOk);
+                        EXPECT_EQ(r.word0, traffic.records[0].word0);
+                    }
+                    const Seen seen = Check(proxy, own, "ridden out", &traffic.records);
+                    EXPECT_EQ(seen.rows, traffic.records.size());
+                    EXPECT_EQ(seen.held, own.size());
+                    EXPECT_EQ(proxy.UnreadRecords(&unread, &all), 0);
+                    continue;
+                }
+                // The retry ended with nothing of the new capture, which is served whole.
+                if (save) {
+                    EXPECT_EQ(result, 0);
+                    EXPECT_EQ(proxy.LastFileError(nullptr), ECANCELED);
+                    EXPECT_FALSE(fs::exists(saved / "s.ph"));
+                } else if (!keep) {
+                    EXPECT_EQ(result, RecordEnd);
+                }
+                if (change == Change::Discarded) {
+                    EXPECT_EQ(proxy.GetRecord(0, &r), RecordEnd);
+                    continue;
+                }
+                if (change == Change::Started) {
+                    ASSERT_EQ(proxy.GetStatus(&status), 1);
+                    ASSERT_EQ(proxy.GetRecord(0, &r), RecordOk);  // a row read live
+                    ASSERT_EQ(proxy.GetStatus(&status), 1);
+                    ASSERT_TRUE(status.flags & StatusComplete);
+                    // No read of it failed: the parse's next row comes whole, not as one of a capture read in part.
+                    ASSERT_EQ(proxy.GetRecord(1, &r), RecordOk);
+                    EXPECT_FALSE(r.PayloadUnread());
+                }
+                const Seen seen = Check(proxy, othersOwn, "the new capture", &other.records);
+                EXPECT_EQ(seen.rows, other.records.size());
+                EXPECT_EQ(seen.held, othersOwn.size());
+                EXPECT_EQ(proxy.UnreadRecords(&unread, &all), 0);
+            }
+        }
+    }
+}
+
+// The upload of the rest hangs in its read of capture memory, holding the
+// data-source lock (a hung analyser): a packet the store holds already is
+// served meanwhile, without waiting for the lock.
+TEST(HeldPayload, APacketTheStoreHoldsIsServedWhileTheUploadsReadHangs) {
+    emu::EmulatedAnalyser emu;
+    emu.SetPace(0);
+    const emu::BusCapture traffic = OwnBytesTraffic(300, 998);
+    const auto own = OwnPayloads(traffic);
+    emu.SetTraffic(traffic);
+    WatchedProxy proxy(&emu);
+    ASSERT_TRUE(proxy.ConfigureStorage(1u << 16, 1u << 16, 1u << 20, 1u << 20, 0));
+    ASSERT_TRUE(proxy.StartCapture());
+    DeviceStatus status;
+    ASSERT_EQ(proxy.GetStatus(&status), 1);
+    PacketRecord r;
+    ASSERT_EQ(proxy.GetRecord(1, &r), RecordOk);
+    ASSERT_TRUE(r.IsData());
+    emu.FailTransfer(10);  // the second chunk's payload read: the upload is cut short
+    ASSERT_EQ(proxy.BeginUpload(), 1);
+    ASSERT_NO_FATAL_FAILURE(WaitIdle(proxy));
+    ASSERT_LT(proxy.UploadProgress(), 100);
+
+    emu.HoldMemoryReads(true);
+    const unsigned transfers = emu.TransferCount(port::kCommandPipe);
+    ASSERT_EQ(proxy.FetchRest(), 1);
+    // Its status read, then the chunk's window and read command, each sent and
+    // answered: the chunk's data read waits under the lock.
+    while (emu.TransferCount(port::kCommandPipe) < transfers + 6) std::this_thread::yield();
+    auto asked = std::async(std::launch::async, [&] { return ServesItsOwn(proxy, r, own); });
+    while (asked.wait_for(std::chrono::seconds(0)) != std::future_status::ready && proxy.ReadersWaiting() == 0)
+        std::this_thread::yield();
+    EXPECT_EQ(proxy.ReadersWaiting(), 0) << "a held packet waited for the analyser";
+    emu.HoldMemoryReads(false);
+    EXPECT_TRUE(asked.get());
+    ASSERT_NO_FATAL_FAILURE(WaitIdle(proxy));
+    EXPECT_EQ(proxy.UploadProgress(), 100);
+}
+
+// An ended capture read in part: its rows read are served bare, and a pass
+// asks the analyser again only at its start and where they end, never for
+// each row (each ask costing up to four tries): with a link whose status
+// reads answer and record reads fail, and with one unplugged after the
+// first rows were read while the capture ran.
+TEST(HeldPayload, APassOverACaptureReadInPartAsksTheAnalyserAtItsStartAndEndOnly) {
+    const struct {
+        const char* name;
+        size_t pace;
+        uint32_t rows;
+    } links[] = {{"status reads answer, record reads fail", 0, 2 * kRecordsPerRead},
+                 {"unplugged after rows read live", 2000, kRecordsPerRead}};
+    // Two asks, each a status read and up to four tries of a block's window and read; the blocks read.
+    const unsigned bound = 2 * (1 + 2 * kRecordReadTries) + 2 * 2;
+    for (const auto& link : links) {
+        SCOPED_TRACE(link.name);
+        emu::EmulatedAnalyser emu;
+        emu.SetPace(link.pace);
+        emu.SetTraffic(OwnBytesTraffic(1500, 8));
+        StatusGate gate(emu);
+        CDeviceProxy proxy(&gate);
+        proxy.SetRetryWait([](std::chrono::milliseconds) {});
+        ASSERT_TRUE(proxy.ConfigureStorage(1u << 17, 1u << 17, 1u << 20, 1u << 20, 0));
+        ASSERT_TRUE(proxy.StartCapture());
+        DeviceStatus status;
+        PacketRecord r;
+        if (link.pace) {
+            ASSERT_EQ(proxy.GetStatus(&status), 1);
+            ASSERT_EQ(proxy.GetRecord(0, &r), RecordOk);
+            ASSERT_EQ(proxy.GetStatus(&status), 1);
+            ASSERT_TRUE(status.flags & StatusComplete);
+            emu.DisconnectAtCommand(1);
+        } else {
+            ASSERT_EQ(proxy.GetStatus(&status), 1);
+            gate.FailMemoryReads(true, 2);
+        }
+        for (int pass = 0; pass < 2; ++pass) {
+            const unsigned before = gate.Commands();
+            uint32_t rows = 0;
+            while (proxy.GetRecord(rows, &r) == RecordOk) ++rows;
+            EXPECT_EQ(rows, link.rows) << "pass " << pass;
+            EXPECT_LE(gate.Commands() - before, bound) << "pass " << pass;
+        }
+        uint32_t read = 0, all = 0;
+        EXPECT_EQ(proxy.UnreadRecords(&read, &all), EIO);
+        EXPECT_EQ(read, link.rows);
+    }
 }
 
 // An opened project's payload is what its file holds: one that shrank since
