@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -137,8 +138,16 @@ void CCaptureWorker::RunParse() {
     if (unread == kRecordsReadSincePass) {
         // A replug let the rest be read during the pass, after rows it was
         // served without the payload the analyser holds: parsed again, whole,
-        // where the user was.
-        ResetTrees(true);
+        // where the user was. The list and the panes let go of the rows on
+        // the UI thread, which reads them, before they are freed.
+        const bool reset = HandToUiThread([this, &parser, source] {
+            ResetTrees(true);
+            if (list_) {
+                list_->SetRowDecoder(&parser);
+                list_->SetDataSource(source);
+            }
+        });
+        if (!reset) return;
         {
             std::lock_guard lock(stateMutex_);
             if (state_ == uint32_t(CaptureState::Quit)) return;
@@ -197,6 +206,43 @@ void CCaptureWorker::RunParse() {
     dataAvailable_ = true;
     if (std::exchange(keepPlace_, false) && list_) list_->RestorePlace();
     Transition(CaptureState::Parse, CaptureState::Idle);
+}
+
+bool CCaptureWorker::HandToUiThread(std::function<void()> call) {
+    if (!list_) {
+        call();
+        return true;
+    }
+    struct HandOff {
+        std::mutex mutex;
+        bool begun = false, abandoned = false;  // under `mutex`
+        bool done = false;                      // under stateMutex_
+    };
+    auto handOff = std::make_shared<HandOff>();
+    list_->RunOnUiThread([this, handOff, call = std::move(call)] {
+        {
+            std::lock_guard lock(handOff->mutex);
+            // Given up at a quit: the worker may be gone.
+            if (handOff->abandoned) return;
+            handOff->begun = true;
+        }
+        call();
+        std::lock_guard lock(stateMutex_);
+        handOff->done = true;
+        wake_.notify_all();
+    });
+    // A close waits for the worker without serving the call: a quit ends the wait.
+    std::unique_lock lock(stateMutex_);
+    wake_.wait(lock, [&] { return handOff->done || state_ == uint32_t(CaptureState::Quit); });
+    if (handOff->done) return true;
+    {
+        std::lock_guard begun(handOff->mutex);
+        handOff->abandoned = !handOff->begun;
+    }
+    if (handOff->abandoned) return false;
+    // Under way on the UI thread, which waits for nothing of the worker meanwhile.
+    wake_.wait(lock, [&] { return handOff->done; });
+    return true;
 }
 
 void CCaptureWorker::RunDecode() {
