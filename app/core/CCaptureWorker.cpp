@@ -140,14 +140,13 @@ void CCaptureWorker::RunParse() {
         // served without the payload the analyser holds: parsed again, whole,
         // where the user was. The list and the panes let go of the rows on
         // the UI thread, which reads them, before they are freed.
-        const bool reset = HandToUiThread([this, &parser, source] {
+        HandToUiThread([this, &parser, source] {
             ResetTrees(true);
             if (list_) {
                 list_->SetRowDecoder(&parser);
                 list_->SetDataSource(source);
             }
         });
-        if (!reset) return;
         {
             std::lock_guard lock(stateMutex_);
             if (state_ == uint32_t(CaptureState::Quit)) return;
@@ -208,10 +207,10 @@ void CCaptureWorker::RunParse() {
     Transition(CaptureState::Parse, CaptureState::Idle);
 }
 
-bool CCaptureWorker::HandToUiThread(std::function<void()> call) {
+void CCaptureWorker::HandToUiThread(std::function<void()> call) {
     if (!list_) {
         call();
-        return true;
+        return;
     }
     struct HandOff {
         std::mutex mutex;
@@ -234,15 +233,12 @@ bool CCaptureWorker::HandToUiThread(std::function<void()> call) {
     // A close waits for the worker without serving the call: a quit ends the wait.
     std::unique_lock lock(stateMutex_);
     wake_.wait(lock, [&] { return handOff->done || state_ == uint32_t(CaptureState::Quit); });
-    if (handOff->done) return true;
     {
         std::lock_guard begun(handOff->mutex);
         handOff->abandoned = !handOff->begun;
     }
-    if (handOff->abandoned) return false;
     // Under way on the UI thread, which waits for nothing of the worker meanwhile.
-    wake_.wait(lock, [&] { return handOff->done; });
-    return true;
+    if (!handOff->abandoned) wake_.wait(lock, [&] { return handOff->done; });
 }
 
 void CCaptureWorker::RunDecode() {

@@ -194,9 +194,9 @@ private:
     // MarksChanged with the document's marks, after they were renewed or opened.
     void PublishMarks();
     // Runs `call` on the UI thread through the list and waits for it, so what
-    // the UI thread reads goes there; at once without a list. False when a
-    // quit came before it began: it then never runs.
-    bool HandToUiThread(std::function<void()> call);
+    // the UI thread reads goes there; at once without a list. One that a quit
+    // comes before never runs.
+    void HandToUiThread(std::function<void()> call);
     // What the worker is in, for Stop's message; the caller holds stateMutex_.
     const char* WaitingFor() const;
     // Moves `from` to `to` only when the state is still `from`, so a quit is never overwritten.

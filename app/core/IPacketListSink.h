@@ -50,8 +50,8 @@ public:
     // Once that parse is done, on the worker thread: the filter applied to the
     // new rows and the noted record's row selected again.
     virtual void RestorePlace() = 0;
-    // Runs `call` on the UI thread: at once when called there, else queued, the
-    // caller returning before it ran. The worker frees the trees through it.
+    // Queues `call` to the UI thread, from the worker; returns before it runs.
+    // The worker frees the trees through it.
     virtual void RunOnUiThread(std::function<void()> call) = 0;
 
 protected:

@@ -73,8 +73,7 @@ public:
     void RestorePlace() override;
     // Not dropped with the capture's epoch: the worker waits for it.
     void RunOnUiThread(std::function<void()> call) override {
-        if (QThread::currentThread() == thread()) call();
-        else QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
     }
 
     // Counts the captures the list let go of (CaptureCleared): code that pumps

@@ -955,9 +955,10 @@ TEST(CaptureWorkerStub, AnOpenedFileReadShortEndsWithAWarningNotInSilence) {
 }
 
 // Runs one capture of `source` through the worker into `doc` (and `shown`,
-// when given) and gives the warnings it raised by the time the parse was done.
+// when given; no list at all unless `listed`) and gives the warnings it raised
+// by the time the parse was done.
 void CaptureWarned(emu::CaptureSource& source, COrvaneDoc& doc, std::vector<std::string>* warnings,
-                   FakeList* shown = nullptr) {
+                   FakeList* shown = nullptr, bool listed = true) {
     StubDevice device;
     device.source = &source;
     FakeList own;
@@ -968,7 +969,7 @@ void CaptureWarned(emu::CaptureSource& source, COrvaneDoc& doc, std::vector<std:
         std::lock_guard lock(mutex);
         warnings->push_back(text);
     };
-    CCaptureWorker worker(doc, &device, &list, options);
+    CCaptureWorker worker(doc, &device, listed ? &list : nullptr, options);
     ASSERT_EQ(worker.StartRecord(), Start::Started);
     ASSERT_TRUE(list.Serve([&] { return worker.IsIdle() && worker.DataAvailable(); }));
 }
@@ -1027,7 +1028,7 @@ struct ScriptedUnreadSource : emu::CaptureSource {
 
 TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) {
     enum Warned { None, Bare, Gone, Unread, OutOfMemory };
-    enum Fault { NoFault, Cancelled, OutOfMemoryAgain };
+    enum Fault { NoFault, Cancelled, OutOfMemoryAgain, NoList };
     const struct {
         const char* name;
         int part;  // the first pass is served 1/part of the records; 0 none, 1 all
@@ -1047,6 +1048,8 @@ TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) 
         {"cancelled", 3, {kRecordsReadSincePass}, 0, None, Cancelled},
         {"replugged mid pass, out of memory the second time", 3, {kRecordsReadSincePass, 0}, 2, OutOfMemory,
          OutOfMemoryAgain},
+        // No UI thread to hand the reset to: the worker does it.
+        {"replugged mid pass, without a list", 3, {kRecordsReadSincePass, 0}, 2, None, NoList},
     };
     size_t wholeRows = 0;
     for (const auto& row : rows) {
@@ -1065,7 +1068,7 @@ TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) 
             if (row.fault == OutOfMemoryAgain && parse == 2 && rows == 5) throw std::bad_alloc();
         };
         std::vector<std::string> warnings;
-        ASSERT_NO_FATAL_FAILURE(CaptureWarned(source, doc, &warnings, &list));
+        ASSERT_NO_FATAL_FAILURE(CaptureWarned(source, doc, &warnings, &list, row.fault != NoList));
         EXPECT_EQ(source.asked, row.parses);
         const size_t listed = doc.TransactionRoot().children.size();
         if (!wholeRows) wholeRows = listed;
@@ -1075,6 +1078,7 @@ TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) 
         if (row.warned == Gone || row.fault == Cancelled) {
             EXPECT_LT(listed, wholeRows) << "the rows read are listed";
         }
+        if (row.fault == NoList) continue;
         // Parsed again, the list keeps its filter bar and takes up the place it had once the rows are all there.
         const int again = row.parses > 1 ? 1 : 0;
         EXPECT_EQ(list.filterClears.load(), 1) << "only the start clears the filter bar";
