@@ -213,18 +213,15 @@ void CCaptureWorker::HandToUiThread(std::function<void()> call) {
         return;
     }
     struct HandOff {
-        std::mutex mutex;
-        bool begun = false, abandoned = false;  // under `mutex`
-        bool done = false;                      // under stateMutex_
+        std::mutex mutex;        // held while the call runs
+        bool abandoned = false;  // under `mutex`
+        bool done = false;       // under stateMutex_
     };
     auto handOff = std::make_shared<HandOff>();
     list_->RunOnUiThread([this, handOff, call = std::move(call)] {
-        {
-            std::lock_guard lock(handOff->mutex);
-            // Given up at a quit: the worker may be gone.
-            if (handOff->abandoned) return;
-            handOff->begun = true;
-        }
+        std::lock_guard running(handOff->mutex);
+        // Given up at a quit: the worker may be gone.
+        if (handOff->abandoned) return;
         call();
         std::lock_guard lock(stateMutex_);
         handOff->done = true;
@@ -233,12 +230,10 @@ void CCaptureWorker::HandToUiThread(std::function<void()> call) {
     // A close waits for the worker without serving the call: a quit ends the wait.
     std::unique_lock lock(stateMutex_);
     wake_.wait(lock, [&] { return handOff->done || state_ == uint32_t(CaptureState::Quit); });
-    {
-        std::lock_guard begun(handOff->mutex);
-        handOff->abandoned = !handOff->begun;
-    }
-    // Under way on the UI thread, which waits for nothing of the worker meanwhile.
-    if (!handOff->abandoned) wake_.wait(lock, [&] { return handOff->done; });
+    // Let go first: a call under way takes it as it ends, and is waited for.
+    lock.unlock();
+    std::lock_guard ended(handOff->mutex);
+    handOff->abandoned = true;
 }
 
 void CCaptureWorker::RunDecode() {

@@ -908,6 +908,11 @@ TEST(MainFrameFiles, AReplugDuringTheParseListsTheCaptureAgainFromTheUiThread) {
     const int column = CPacketListCells::ColItem;
     for (int row : {0, model.rowCount() - 1})
         EXPECT_FALSE(model.data(model.index(row, column), Qt::DisplayRole).toString().isEmpty()) << row;
+    // The idle times read the capture's records.
+    int idles = 0;
+    for (int row = 1; row < model.rowCount(); ++row)
+        idles += model.data(model.index(row, CPacketListCells::ColIdle), Qt::DisplayRole).toString().isEmpty() ? 0 : 1;
+    EXPECT_GT(idles, 0);
     frame.Document().SetModified(false);
     EXPECT_TRUE(frame.close());
 }
