@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -137,8 +138,15 @@ void CCaptureWorker::RunParse() {
     if (unread == kRecordsReadSincePass) {
         // A replug let the rest be read during the pass, after rows it was
         // served without the payload the analyser holds: parsed again, whole,
-        // where the user was.
-        ResetTrees(true);
+        // where the user was. The list and the panes let go of the rows on
+        // the UI thread, which reads them, before they are freed.
+        HandToUiThread([this, &parser, source] {
+            ResetTrees(true);
+            if (list_) {
+                list_->SetRowDecoder(&parser);
+                list_->SetDataSource(source);
+            }
+        });
         {
             std::lock_guard lock(stateMutex_);
             if (state_ == uint32_t(CaptureState::Quit)) return;
@@ -197,6 +205,35 @@ void CCaptureWorker::RunParse() {
     dataAvailable_ = true;
     if (std::exchange(keepPlace_, false) && list_) list_->RestorePlace();
     Transition(CaptureState::Parse, CaptureState::Idle);
+}
+
+void CCaptureWorker::HandToUiThread(std::function<void()> call) {
+    if (!list_) {
+        call();
+        return;
+    }
+    struct HandOff {
+        std::mutex mutex;        // held while the call runs
+        bool abandoned = false;  // under `mutex`
+        bool done = false;       // under stateMutex_
+    };
+    auto handOff = std::make_shared<HandOff>();
+    list_->RunOnUiThread([this, handOff, call = std::move(call)] {
+        std::lock_guard running(handOff->mutex);
+        // Given up at a quit: the worker may be gone.
+        if (handOff->abandoned) return;
+        call();
+        std::lock_guard lock(stateMutex_);
+        handOff->done = true;
+        wake_.notify_all();
+    });
+    // A close waits for the worker without serving the call: a quit ends the wait.
+    std::unique_lock lock(stateMutex_);
+    wake_.wait(lock, [&] { return handOff->done || state_ == uint32_t(CaptureState::Quit); });
+    // Let go first: a call under way takes it as it ends, and is waited for.
+    lock.unlock();
+    std::lock_guard ended(handOff->mutex);
+    handOff->abandoned = true;
 }
 
 void CCaptureWorker::RunDecode() {

@@ -193,13 +193,18 @@ private:
     void PublishCleared();
     // MarksChanged with the document's marks, after they were renewed or opened.
     void PublishMarks();
+    // Runs `call` on the UI thread through the list and waits for it, so what
+    // the UI thread reads goes there; at once without a list. One that a quit
+    // comes before never runs.
+    void HandToUiThread(std::function<void()> call);
     // What the worker is in, for Stop's message; the caller holds stateMutex_.
     const char* WaitingFor() const;
     // Moves `from` to `to` only when the state is still `from`, so a quit is never overwritten.
     bool Transition(CaptureState from, CaptureState to);
     void NotifyState();
 
-    // The resetting of an opened or new project; the caller holds commandMutex_.
+    // The resetting of an opened or new project; the caller holds commandMutex_,
+    // or is the UI thread while the worker waits for it in a parse.
     // `keepPlace`: the same capture is parsed again, and the list takes up its
     // place (filter and selected record) once that parse is done.
     void ResetTrees(bool keepPlace = false);

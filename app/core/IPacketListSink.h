@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "IDataSource.h"
 #include "IDecode.h"
@@ -49,6 +50,9 @@ public:
     // Once that parse is done, on the worker thread: the filter applied to the
     // new rows and the noted record's row selected again.
     virtual void RestorePlace() = 0;
+    // Queues `call` to the UI thread, from the worker; returns before it runs.
+    // The worker frees the trees through it.
+    virtual void RunOnUiThread(std::function<void()> call) = 0;
 
 protected:
     ~IPacketListSink() = default;

@@ -71,6 +71,10 @@ public:
     IEventHandler* EventHandler() override { return this; }
     void KeepPlace() override { list_.KeepPlace(); }
     void RestorePlace() override;
+    // Not dropped with the capture's epoch: the worker waits for it.
+    void RunOnUiThread(std::function<void()> call) override {
+        QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+    }
 
     // Counts the captures the list let go of (CaptureCleared): code that pumps
     // events compares it before and after to learn that its capture went.

@@ -56,6 +56,8 @@ struct FakeList : IPacketListSink, IEventHandler {
         size_t size;
         {
             std::lock_guard lock(mutex);
+            worker = std::this_thread::get_id();
+            appendedBeforeHandOff += posted.empty() ? 0 : 1;
             item->flags &= uint8_t(~ItemExpanded);
             root->Append(item);
             ++appended[root];
@@ -73,10 +75,12 @@ struct FakeList : IPacketListSink, IEventHandler {
     }
     void SetRoot(UsbItem* r) override {
         std::lock_guard lock(mutex);
+        NoteReset();
         root = r;
     }
     int32_t RebuildRows() override {
         std::lock_guard lock(mutex);
+        NoteReset();
         ++rebuilds;
         counted = 0;
         if (root)
@@ -87,7 +91,11 @@ struct FakeList : IPacketListSink, IEventHandler {
     void ClearSummaryCache() override {}
     void ClearHeaderFilter() override { ++filterClears; }
     IEventHandler* EventHandler() override { return this; }
-    void KeepPlace() override { ++placesKept; }
+    void KeepPlace() override {
+        std::lock_guard lock(mutex);
+        NoteReset();
+        ++placesKept;
+    }
     void RestorePlace() override {
         std::lock_guard lock(mutex);
         restoredAt = root ? root->children.size() : 0;
@@ -99,6 +107,33 @@ struct FakeList : IPacketListSink, IEventHandler {
         std::lock_guard lock(mutex);
         return appended[r];
     }
+    // The UI thread's calls: queued until the test's thread, standing for it, serves them.
+    void RunOnUiThread(std::function<void()> call) override {
+        std::lock_guard lock(mutex);
+        posted.push_back(std::move(call));
+    }
+    void ServePosted() {
+        std::vector<std::function<void()>> calls;
+        {
+            std::lock_guard lock(mutex);
+            calls.swap(posted);
+            if (!calls.empty()) rowsAtHandOff.push_back(root ? root->children.size() : 0);
+        }
+        for (auto& call : calls) call();
+    }
+    // WaitUntil, serving the UI thread's calls meanwhile.
+    bool Serve(const std::function<bool()>& done) {
+        return WaitUntil([&] {
+            ServePosted();
+            return done();
+        });
+    }
+    size_t Posted() {
+        std::lock_guard lock(mutex);
+        return posted.size();
+    }
+    // The list's rows are the UI thread's: the worker never resets them.
+    void NoteReset() { resetsOnWorker += std::this_thread::get_id() == worker ? 1 : 0; }
 
     std::mutex mutex;
     UsbItem* root = nullptr;
@@ -110,6 +145,10 @@ struct FakeList : IPacketListSink, IEventHandler {
     std::function<void(size_t)> onAppend;  // worker thread: the root's size after an append
     std::atomic<int> filterClears{0}, placesKept{0}, placesRestored{0};
     size_t restoredAt = 0;  // the rows listed when the place was taken up again
+    std::vector<std::function<void()>> posted;
+    std::thread::id worker;  // the thread that appends
+    int resetsOnWorker = 0, appendedBeforeHandOff = 0;
+    std::vector<size_t> rowsAtHandOff;  // the root's rows as each hand-off was served
 };
 
 struct Event {
@@ -916,9 +955,10 @@ TEST(CaptureWorkerStub, AnOpenedFileReadShortEndsWithAWarningNotInSilence) {
 }
 
 // Runs one capture of `source` through the worker into `doc` (and `shown`,
-// when given) and gives the warnings it raised by the time the parse was done.
+// when given; no list at all unless `listed`) and gives the warnings it raised
+// by the time the parse was done.
 void CaptureWarned(emu::CaptureSource& source, COrvaneDoc& doc, std::vector<std::string>* warnings,
-                   FakeList* shown = nullptr) {
+                   FakeList* shown = nullptr, bool listed = true) {
     StubDevice device;
     device.source = &source;
     FakeList own;
@@ -929,9 +969,9 @@ void CaptureWarned(emu::CaptureSource& source, COrvaneDoc& doc, std::vector<std:
         std::lock_guard lock(mutex);
         warnings->push_back(text);
     };
-    CCaptureWorker worker(doc, &device, &list, options);
+    CCaptureWorker worker(doc, &device, listed ? &list : nullptr, options);
     ASSERT_EQ(worker.StartRecord(), Start::Started);
-    ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle() && worker.DataAvailable(); }));
+    ASSERT_TRUE(list.Serve([&] { return worker.IsIdle() && worker.DataAvailable(); }));
 }
 
 // A capture whose record read from the analyser failed part way: the source
@@ -988,7 +1028,7 @@ struct ScriptedUnreadSource : emu::CaptureSource {
 
 TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) {
     enum Warned { None, Bare, Gone, Unread, OutOfMemory };
-    enum Fault { NoFault, Cancelled, OutOfMemoryAgain };
+    enum Fault { NoFault, Cancelled, OutOfMemoryAgain, NoList };
     const struct {
         const char* name;
         int part;  // the first pass is served 1/part of the records; 0 none, 1 all
@@ -1008,6 +1048,8 @@ TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) 
         {"cancelled", 3, {kRecordsReadSincePass}, 0, None, Cancelled},
         {"replugged mid pass, out of memory the second time", 3, {kRecordsReadSincePass, 0}, 2, OutOfMemory,
          OutOfMemoryAgain},
+        // No UI thread to hand the reset to: the worker does it.
+        {"replugged mid pass, without a list", 3, {kRecordsReadSincePass, 0}, 2, None, NoList},
     };
     size_t wholeRows = 0;
     for (const auto& row : rows) {
@@ -1026,7 +1068,7 @@ TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) 
             if (row.fault == OutOfMemoryAgain && parse == 2 && rows == 5) throw std::bad_alloc();
         };
         std::vector<std::string> warnings;
-        ASSERT_NO_FATAL_FAILURE(CaptureWarned(source, doc, &warnings, &list));
+        ASSERT_NO_FATAL_FAILURE(CaptureWarned(source, doc, &warnings, &list, row.fault != NoList));
         EXPECT_EQ(source.asked, row.parses);
         const size_t listed = doc.TransactionRoot().children.size();
         if (!wholeRows) wholeRows = listed;
@@ -1036,6 +1078,7 @@ TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) 
         if (row.warned == Gone || row.fault == Cancelled) {
             EXPECT_LT(listed, wholeRows) << "the rows read are listed";
         }
+        if (row.fault == NoList) continue;
         // Parsed again, the list keeps its filter bar and takes up the place it had once the rows are all there.
         const int again = row.parses > 1 ? 1 : 0;
         EXPECT_EQ(list.filterClears.load(), 1) << "only the start clears the filter bar";
@@ -1043,6 +1086,14 @@ TEST(CaptureWorkerStub, AReplugMidPassParsesAgainAndACaptureNoLongerHeldSaysSo) 
         EXPECT_EQ(list.placesRestored.load(), again);
         if (again) {
             EXPECT_EQ(list.restoredAt, listed);
+        }
+        // The first pass's rows go on the UI thread while the worker waits:
+        // still whole when it takes them, and none of the next pass's before.
+        EXPECT_EQ(list.resetsOnWorker, 0);
+        EXPECT_EQ(list.appendedBeforeHandOff, 0);
+        ASSERT_EQ(list.rowsAtHandOff.size(), size_t(again));
+        if (again) {
+            EXPECT_GT(list.rowsAtHandOff[0], 0u);
         }
         if (row.warned == None) {
             EXPECT_TRUE(warnings.empty());
@@ -1126,7 +1177,7 @@ TEST(CaptureWorkerStub, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas)
         FakeList list;
         CCaptureWorker worker(doc, &device, &list, Fast());
         ASSERT_EQ(worker.StartRecord(), Start::Started);
-        ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle() && worker.DataAvailable(); }));
+        ASSERT_TRUE(list.Serve([&] { return worker.IsIdle() && worker.DataAvailable(); }));
         const size_t shown = doc.TransactionRoot().children.size();
         const int kept = list.placesKept, clears = list.filterClears;
 
@@ -1141,7 +1192,7 @@ TEST(CaptureWorkerStub, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas)
         if (row.goneSince) std::filesystem::remove(folder / "cap.usb");
         EXPECT_EQ(worker.ShowSavedCapture(folder / "cap.usb", &error), !row.goneSince) << error;
         EXPECT_EQ(error, row.goneSince ? COrvaneDoc::kOpenError : "");
-        ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle(); }));
+        ASSERT_TRUE(list.Serve([&] { return worker.IsIdle(); }));
         EXPECT_EQ(source.opens.load(), row.reopened ? 1 : 0);
         EXPECT_EQ(list.placesKept.load(), kept + (row.reopened ? 1 : 0));
         EXPECT_EQ(list.placesRestored.load(), list.placesKept.load());
@@ -1155,9 +1206,32 @@ TEST(CaptureWorkerStub, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas)
         }
         // Shown once: another call has nothing to show.
         EXPECT_TRUE(worker.ShowSavedCapture(folder / "cap.usb", &error));
-        ASSERT_TRUE(WaitUntil([&] { return worker.IsIdle(); }));
+        ASSERT_TRUE(list.Serve([&] { return worker.IsIdle(); }));
         EXPECT_EQ(source.opens.load(), row.reopened ? 1 : 0);
     }
+}
+
+TEST(CaptureWorkerStub, ACloseWhileTheWorkerWaitsForTheUiThreadEndsItAndTheResetNeverRuns) {
+    ScriptedUnreadSource source(Session(3));
+    source.answers = {kRecordsReadSincePass};
+    source.SetAvailable(source.Capture().records.size() / 3);
+    StubDevice device;
+    device.source = &source;
+    COrvaneDoc doc;
+    FakeList list;
+    auto worker = std::make_unique<CCaptureWorker>(doc, &device, &list, Fast());
+    ASSERT_EQ(worker->StartRecord(), Start::Started);
+    // The UI thread, closing, serves nothing: the worker waits for it.
+    ASSERT_TRUE(WaitUntil([&] { return list.Posted() == 1; }));
+    const size_t listed = doc.TransactionRoot().children.size();
+    EXPECT_GT(listed, 0u);
+    worker->Shutdown();
+    EXPECT_TRUE(device.released);
+    worker.reset();
+    // Served after the worker went: it is not run.
+    list.ServePosted();
+    EXPECT_EQ(list.placesKept.load(), 0);
+    EXPECT_EQ(doc.TransactionRoot().children.size(), listed);
 }
 
 }  // namespace

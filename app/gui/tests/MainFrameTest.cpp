@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -777,9 +778,15 @@ struct ReadInPartDevice final : orvane::test::NullDevice {
     struct Source : emu::CaptureSource {
         using emu::CaptureSource::CaptureSource;
         int32_t UnreadRecords(uint32_t* read, uint32_t* held) override {
-            if (read) *read = unread ? GetCount() : 0;
-            if (held) *held = unread ? uint32_t(Capture().records.size()) : 0;
-            return unread;
+            const int32_t answer = unread;
+            if (read) *read = answer ? GetCount() : 0;
+            if (held) *held = answer ? uint32_t(Capture().records.size()) : 0;
+            // A replug during the pass read the rest: served whole from then on.
+            if (answer == kRecordsReadSincePass) {
+                SetAvailable(Capture().records.size());
+                unread = 0;
+            }
+            return answer;
         }
         int32_t OpenOrSave(const char* packetPath, const char* dataPath, int32_t save) override {
             if (save == 1) {
@@ -870,6 +877,44 @@ TEST(MainFrameFiles, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas) {
     EXPECT_TRUE(frame.Document().TransactionRoot().children.empty());
     EXPECT_TRUE(frame.Worker().IsIdle());
     frame.close();
+}
+
+// A replug during the parse let the rest be read: the capture is parsed again
+// whole. The rows it listed go on the UI thread, which paints them, and the
+// new rows show their texts.
+TEST(MainFrameFiles, AReplugDuringTheParseListsTheCaptureAgainFromTheUiThread) {
+    ClearProgramSettings();
+    ScriptedPrompt prompt;
+    struct ClearedLog : IEventHandler {
+        int32_t SetPublisher(IEventPublisher*) override { return 0; }
+        int32_t OnEvent(IEventHandler*, int32_t type, intptr_t, intptr_t) override {
+            if (type == EventCaptureCleared) threads.push_back(QThread::currentThread());
+            return 0;
+        }
+        std::vector<QThread*> threads;  // written on the UI thread, or the worker's while the UI thread waits for it
+    } cleared;
+    ReadInPartDevice device;
+    device.source->unread = kRecordsReadSincePass;
+    CMainFrame frame(CMainFrame::Options{.device = &device, .demoFolder = "/nonexistent"});
+    frame.Publisher().Subscribe(&cleared);
+    frame.show();
+    ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(cleared.threads, (std::vector<QThread*>{frame.thread(), frame.thread()})) << "the start's, the parse again's";
+    EXPECT_TRUE(prompt.messages.isEmpty()) << prompt.messages.join('|').toStdString();
+    CPacketListModel& model = *frame.ListModel();
+    ASSERT_GT(model.rowCount(), 0);
+    const int column = CPacketListCells::ColItem;
+    for (int row : {0, model.rowCount() - 1})
+        EXPECT_FALSE(model.data(model.index(row, column), Qt::DisplayRole).toString().isEmpty()) << row;
+    // The idle times read the capture's records.
+    int idles = 0;
+    for (int row = 1; row < model.rowCount(); ++row)
+        idles += model.data(model.index(row, CPacketListCells::ColIdle), Qt::DisplayRole).toString().isEmpty() ? 0 : 1;
+    EXPECT_GT(idles, 0);
+    frame.Document().SetModified(false);
+    EXPECT_TRUE(frame.close());
 }
 
 TEST(MainFrameFiles, SaveWaitsForTheUploadBehindACancellableDialog) {
