@@ -409,7 +409,8 @@ TEST(HeldPayload, AFailedRecordReadIsTriedAgainAndAnUnplugServesTheRowsReadThenA
                 size_t fetches = 0;
                 const auto writes = emu.RegisterWrites();
                 for (size_t i = windows; i < writes.size(); ++i) fetches += writes[i].address == RegRecordWindow;
-                EXPECT_EQ(fetches, (status.packets + kRecordsPerRead - 1) / kRecordsPerRead + 1) << "one block read again";
+                EXPECT_EQ(fetches, (status.packets + kRecordsPerRead - 1) / kRecordsPerRead + 2)
+                    << "one block read again, once the block before it is found as it was read";
                 EXPECT_EQ(source.UnreadRecords(&read, &all), 0);
                 continue;
             }
@@ -609,6 +610,148 @@ TEST(HeldPayload, AReadCutShortIsToldUntilReadWholeAndAnotherCapturesRowsAreNeve
         ASSERT_EQ(rows.size(), cut);
         for (uint32_t i = 0; i < cut; ++i)
             if (rows[i].IsData()) ASSERT_TRUE(rows[i].PayloadUnread()) << "record " << i;
+    }
+}
+
+namespace {
+
+// The same exchange again with other bytes, a moment later: records alike but for their time stamps.
+emu::BusCapture Rerun(emu::BusCapture c) {
+    for (PacketRecord& r : c.records) r.SetTimestamp(r.Timestamp() + 4321);
+    for (uint8_t& b : c.payload) b ^= 0xA5;
+    return c;
+}
+
+struct Tally {
+    size_t rows = 0, held = 0, foreign = 0;
+};
+
+// What `source` serves of the capture whose records are `kept`: its rows,
+// the packets served their own bytes, and whatever is not this capture's (a
+// record, or bytes served as a packet's that are not its own).
+Tally TallyOf(IDataSource& source, const std::map<uint64_t, Bytes>& own, const std::vector<PacketRecord>& kept) {
+    Tally t;
+    PacketRecord r;
+    for (uint32_t i = 0; source.GetRecord(i, &r) == RecordOk; ++i, ++t.rows) {
+        if (i >= kept.size() || r.word0 != kept[i].word0) {
+            ++t.foreign;
+            continue;
+        }
+        if (!r.IsData()) continue;
+        Bytes got(r.PayloadLength());
+        uint16_t crc = 0;
+        if (source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc) <= 0) continue;
+        got.push_back(uint8_t(crc));
+        got.push_back(uint8_t(crc >> 8));
+        if (got == own.at(r.Timestamp()))
+            ++t.held;
+        else
+            ++t.foreign;
+    }
+    return t;
+}
+
+}  // namespace
+
+// The analyser unplugged at each command in turn of a capture's reading (its
+// records read whole or in part, its payload uploaded before, after or not
+// at all), and while it is away reset, cleared as a power cycle leaves it,
+// given another capture (the same exchange again, or a longer one) or left
+// alone. Back, no record or byte of another capture is ever served, fetched
+// or saved as this one's; left alone, the capture is served and saved whole.
+TEST(HeldPayload, NoByteOfAnotherCaptureIsServedOrSavedWhereverTheAnalyserWentAway) {
+    const emu::BusCapture ours = OwnBytesTraffic(400, 330);  // two record blocks, two upload chunks
+    const auto own = OwnPayloads(ours);
+    enum class Order { NoUpload, UploadFirst, RecordsFirst };
+    enum class Away { Nothing, Reset, Cleared, SameExchange, Longer };
+    const std::pair<Away, const char*> aways[] = {{Away::Nothing, "left alone"},
+                                                  {Away::Reset, "reset"},
+                                                  {Away::Cleared, "memory cleared"},
+                                                  {Away::SameExchange, "the same exchange with other bytes"},
+                                                  {Away::Longer, "a longer capture"}};
+    for (const Order order : {Order::NoUpload, Order::UploadFirst, Order::RecordsFirst}) {
+        // 0: a dry run that counts the commands the reading takes.
+        unsigned commands = 0;
+        for (unsigned at = 0; at == 0 || at <= commands + 1; ++at) {
+            for (const auto& [away, name] : aways) {
+                if (at == 0 && away != Away::Nothing) continue;
+                SCOPED_TRACE(std::string(name) + ", order " + std::to_string(int(order)) + ", unplugged at command " +
+                             std::to_string(at));
+                emu::EmulatedAnalyser emu;
+                emu.SetPace(0);
+                emu.SetTraffic(ours);
+                CDeviceProxy source(&emu);
+                source.SetRetryPause(std::chrono::milliseconds(0));
+                ASSERT_TRUE(source.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+                ASSERT_TRUE(source.StartCapture());
+                DeviceStatus status;
+                ASSERT_EQ(source.GetStatus(&status), 1);
+                ASSERT_TRUE(status.flags & StatusComplete);
+                const std::vector<PacketRecord> kept(ours.records.begin(), ours.records.begin() + status.packets);
+                ASSERT_EQ(kept.size(), ours.records.size());
+
+                const unsigned before = emu.CommandCount();
+                if (at) emu.DisconnectAtCommand(at);
+                auto upload = [&] {
+                    ASSERT_EQ(source.BeginUpload(), 1);
+                    ASSERT_NO_FATAL_FAILURE(WaitIdle(source));
+                };
+                if (order == Order::UploadFirst) ASSERT_NO_FATAL_FAILURE(upload());
+                PacketRecord r;
+                for (uint32_t i = 0; source.GetRecord(i, &r) == RecordOk; ++i) {
+                    // A packet at each end and in the middle, each in an upload chunk of its own.
+                    if (r.IsData() && (i == 1 || i == status.packets / 2 + 1 || i == status.packets - 2)) {
+                        uint8_t bytes[400];
+                        uint16_t crc;
+                        source.GetPayload(&r, bytes, sizeof bytes, &crc);
+                    }
+                }
+                if (order == Order::RecordsFirst) ASSERT_NO_FATAL_FAILURE(upload());
+                if (at == 0) {
+                    commands = emu.CommandCount() - before;
+                    ASSERT_GT(commands, 3u);
+                }
+                source.GetStatus(&status);  // the poll: unplugged now, if no command of the reading was
+
+                emu.Reconnect();
+                if (away != Away::Nothing) {
+                    CDeviceProxy other(&emu);
+                    if (away == Away::Reset) other.Reset();
+                    if (away == Away::Cleared) ASSERT_EQ(other.ClearMemory(), 1);
+                    if (away == Away::SameExchange || away == Away::Longer) {
+                        ASSERT_TRUE(other.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+                        emu.SetTraffic(Rerun(away == Away::Longer ? OwnBytesTraffic(500, 330) : ours));
+                        ASSERT_TRUE(other.StartCapture());
+                        DeviceStatus theirs;
+                        ASSERT_EQ(other.GetStatus(&theirs), 1);
+                        ASSERT_TRUE(theirs.flags & StatusComplete);
+                        ASSERT_EQ(theirs.packets == kept.size(), away == Away::SameExchange);
+                    }
+                }
+
+                const Tally back = TallyOf(source, own, kept);
+                EXPECT_EQ(back.foreign, 0u) << "back";
+                source.GetStatus(&status);
+                EXPECT_EQ(TallyOf(source, own, kept).foreign, 0u) << "after a poll";
+                if (source.FetchRest() == 1) ASSERT_NO_FATAL_FAILURE(WaitIdle(source));
+                const Tally fetched = TallyOf(source, own, kept);
+                EXPECT_EQ(fetched.foreign, 0u) << "after the rest was fetched";
+                TempDir dir;
+                const bool saved = source.OpenOrSave((dir / "c.ph").c_str(), (dir / "c.data").c_str(), 1) == 1;
+                if (saved) {
+                    CDeviceProxy reopened(&emu);
+                    ASSERT_EQ(reopened.OpenOrSave((dir / "c.ph").c_str(), (dir / "c.data").c_str(), 0), 1);
+                    const Tally opened = TallyOf(reopened, own, kept);
+                    EXPECT_EQ(opened.foreign, 0u) << "saved";
+                    if (away == Away::Nothing) EXPECT_EQ(opened.held, own.size());
+                }
+                if (away == Away::Nothing) {
+                    EXPECT_EQ(fetched.rows, kept.size());
+                    EXPECT_EQ(fetched.held, own.size()) << "back whole";
+                    EXPECT_TRUE(saved);
+                }
+            }
+        }
     }
 }
 
