@@ -755,6 +755,205 @@ TEST(HeldPayload, NoByteOfAnotherCaptureIsServedOrSavedWhereverTheAnalyserWentAw
     }
 }
 
+namespace {
+
+// The analyser's link with faults of its own: status reads that fail a given
+// number of times in a row, and reads of capture memory that fail from a given one on.
+class FlakyLink : public port::PortBackend {
+public:
+    explicit FlakyLink(port::PortBackend& inner) : inner_(inner) {}
+    int InitializeInterface(const port::InterfaceGuid* g) override { return inner_.InitializeInterface(g); }
+    int WritePort(int d, int p, const void* b, unsigned long n, unsigned long* t, unsigned long ms) override {
+        CommandBlock block{};
+        if (p == port::kCommandPipe && n == sizeof block) std::memcpy(&block, b, sizeof block);
+        if (block.opcode == OpReadRegisters && block.address == RegControlBlock && statusFailures > 0) {
+            --statusFailures;
+            return 0;
+        }
+        return inner_.WritePort(d, p, b, n, t, ms);
+    }
+    int ReadPort(int d, int p, void* b, unsigned long n, unsigned long* t, unsigned long ms) override {
+        if (p == port::kBulkInPipe && memoryReadsLeft >= 0 && memoryReadsLeft-- == 0) {
+            memoryReadsLeft = 0;
+            return 0;
+        }
+        return inner_.ReadPort(d, p, b, n, t, ms);
+    }
+    std::string Name() const override { return "flaky link"; }
+    int statusFailures = 0;
+    int memoryReadsLeft = -1;  // -1: they never fail
+
+private:
+    port::PortBackend& inner_;
+};
+
+}  // namespace
+
+// Two captures on one data source, the first ended in each way a read of it
+// can end: the second is served whole, its rows from memory, with nothing
+// said of it, whatever the first left behind. A pass over a capture whose
+// record reads fail asks the analyser a bounded number of times.
+TEST(HeldPayload, TheCaptureAfterOneThatEndedInAFailureIsServedWholeAndSaidNothingOf) {
+    struct Run {
+        emu::EmulatedAnalyser& emu;
+        FlakyLink& link;
+        CDeviceProxy& source;
+        const std::map<uint64_t, Bytes>& own;
+        TempDir& dir;
+    };
+    auto pass = [](Run& run) { return Check(run.source, run.own, "the first"); };
+    auto commandsOf = [](Run& run, const std::function<void()>& what) {
+        const unsigned before = run.emu.TransferCount(port::kCommandPipe);
+        what();
+        return run.emu.TransferCount(port::kCommandPipe) - before;
+    };
+    auto gone = [&](Run& run) {
+        run.emu.DisconnectAtCommand(4);  // the status read and a block pass
+        EXPECT_EQ(pass(run).rows, kRecordsPerRead);
+        run.emu.Reconnect();
+        CDeviceProxy(&run.emu).Reset();
+        EXPECT_EQ(pass(run).rows, kRecordsPerRead);
+        EXPECT_EQ(run.source.UnreadRecords(nullptr, nullptr), kRecordsNoLongerHeld);
+    };
+    const struct {
+        const char* name;
+        bool live;  // the capture runs on when its traffic is used up
+        std::function<void(Run&)> end;
+    } rows[] = {
+        {"gone, the analyser reset while unplugged", false, gone},
+        {"replugged part way through a pass", false,
+         [&](Run& run) {
+             run.emu.DisconnectAtCommand(4);
+             pass(run);
+             PacketRecord r;
+             for (uint32_t i = 0; run.source.GetRecord(i, &r) == RecordOk; ++i)
+                 if (i == kRecordsPerRead / 2) run.emu.Reconnect();
+             EXPECT_EQ(run.source.UnreadRecords(nullptr, nullptr), kRecordsReadSincePass);
+         }},
+        {"a payload read failed", false,
+         [&](Run& run) {
+             PacketRecord r;
+             ASSERT_EQ(run.source.GetRecord(1, &r), RecordOk);
+             run.emu.DisconnectAtCommand(1);
+             uint8_t bytes[64];
+             EXPECT_EQ(run.source.GetPayload(&r, bytes, sizeof bytes, nullptr), kPayloadNotRead);
+             run.emu.Reconnect();
+         }},
+        {"kept unplugged, read in part", false,
+         [&](Run& run) {
+             run.emu.DisconnectAtCommand(4);
+             pass(run);
+             run.source.KeepCapture();
+             uint32_t read = 0;
+             EXPECT_EQ(run.source.UnreadRecords(&read, nullptr), kRecordsNoLongerHeld);
+             EXPECT_EQ(read, kRecordsPerRead);
+             run.emu.Reconnect();
+         }},
+        {"kept after a reset, read whole", false,
+         [&](Run& run) {
+             EXPECT_EQ(pass(run).lost, 0u);
+             run.source.Reset();
+             run.source.KeepCapture();
+             PacketRecord r;
+             ASSERT_EQ(run.source.GetRecord(1, &r), RecordOk);
+             EXPECT_EQ(run.source.GetPayload(&r, nullptr, 0, nullptr), kPayloadNotRead);
+         }},
+        {"gone, then a project opened", false,
+         [&](Run& run) {
+             gone(run);
+             const emu::BusCapture saved = OwnBytesTraffic(30, 40);
+             SaveCapture(saved, run.dir / "o.ph", run.dir / "o.data");
+             ASSERT_EQ(run.source.OpenOrSave((run.dir / "o.ph").c_str(), (run.dir / "o.data").c_str(), 0), 1);
+             // The analyser away and back is none of the project's business.
+             run.emu.DisconnectAtCommand(1);
+             DeviceStatus status;
+             EXPECT_EQ(run.source.GetStatus(&status), 0);
+             run.emu.Reconnect();
+             EXPECT_EQ(run.source.GetStatus(&status), 1);
+             const Seen opened = Check(run.source, OwnPayloads(saved), "opened");
+             EXPECT_EQ(opened.rows, saved.records.size());
+             EXPECT_EQ(opened.held, 30u);
+             EXPECT_EQ(run.source.UnreadRecords(nullptr, nullptr), 0);
+         }},
+        {"its record reads fail, the status answering", false,
+         [&](Run& run) {
+             run.link.memoryReadsLeft = 1;  // the first block's
+             Seen first;
+             EXPECT_LE(commandsOf(run, [&] { first = pass(run); }), 40u) << "not a round of asking for each row";
+             EXPECT_EQ(first.rows, kRecordsPerRead);
+             EXPECT_EQ(run.source.UnreadRecords(nullptr, nullptr), EIO);
+             run.link.memoryReadsLeft = -1;
+         }},
+        {"ended part way through a parse, then unplugged", true,
+         [&](Run& run) {
+             PacketRecord r;
+             ASSERT_EQ(run.source.GetRecord(0, &r), RecordOk);
+             run.emu.FinishCapture();
+             DeviceStatus status;
+             ASSERT_EQ(run.source.GetStatus(&status), 1);
+             ASSERT_TRUE(status.flags & StatusComplete);
+             run.emu.DisconnectAtCommand(1);
+             Seen first;
+             EXPECT_LE(commandsOf(run, [&] { first = pass(run); }), 40u) << "not a round of asking for each row";
+             EXPECT_EQ(first.rows, kRecordsPerRead);
+             run.emu.Reconnect();
+         }},
+        {"its upload cut short, the status failing twice before the rest is fetched", false,
+         [&](Run& run) {
+             run.emu.FailTransfer(4);  // the first chunk's data
+             ASSERT_EQ(run.source.BeginUpload(), 1);
+             ASSERT_NO_FATAL_FAILURE(WaitIdle(run.source));
+             run.link.statusFailures = 2;
+             EXPECT_EQ(run.source.FetchRest(), 1);
+             ASSERT_NO_FATAL_FAILURE(WaitIdle(run.source));
+             EXPECT_EQ(run.source.UploadProgress(), 100);
+         }},
+    };
+    const emu::BusCapture first = OwnBytesTraffic(1500, 8), second = OwnBytesTraffic(1100, 30);
+    const auto own = OwnPayloads(first), ownSecond = OwnPayloads(second);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        emu::EmulatedAnalyser emu;
+        emu.SetPace(0);
+        emu.SetTraffic(first);
+        emu.SetEndWhenExhausted(!row.live);
+        FlakyLink link(emu);
+        CDeviceProxy source(&link);
+        source.SetRetryPause(std::chrono::milliseconds(0));
+        ASSERT_TRUE(source.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+        ASSERT_TRUE(source.StartCapture());
+        DeviceStatus status;
+        ASSERT_EQ(source.GetStatus(&status), 1);
+        ASSERT_EQ(bool(status.flags & StatusComplete), !row.live);
+        Run run{emu, link, source, own, dir};
+        ASSERT_NO_FATAL_FAILURE(row.end(run));
+
+        emu.SetTraffic(second);
+        emu.SetEndWhenExhausted(true);
+        ASSERT_TRUE(source.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+        ASSERT_TRUE(source.StartCapture());
+        ASSERT_EQ(source.GetStatus(&status), 1);
+        ASSERT_TRUE(status.flags & StatusComplete);
+        const Seen whole = Check(source, ownSecond, "the second", &second.records);
+        EXPECT_EQ(whole.rows, second.records.size());
+        EXPECT_EQ(whole.held, 1100u);
+        uint32_t read = 1, held = 1, peeked = 0;
+        EXPECT_EQ(source.UnreadRecords(&read, &held), 0) << "nothing to say, nothing to parse again";
+        EXPECT_EQ(read + held, 0u);
+        EXPECT_NE(source.PeekRecords(0, &peeked), nullptr);
+        EXPECT_EQ(peeked, second.records.size()) << "every row served from memory";
+        PacketRecord r;
+        size_t notRead = 0;
+        for (uint32_t i = 0; source.GetRecord(i, &r) == RecordOk; ++i)
+            notRead += r.IsData() && source.GetPayload(&r, nullptr, 0, nullptr) == kPayloadNotRead;
+        EXPECT_EQ(notRead, 0u);
+        ASSERT_EQ(source.BeginUpload(), 1);
+        ASSERT_NO_FATAL_FAILURE(WaitIdle(source));
+        EXPECT_EQ(source.OpenOrSave((dir / "s.ph").c_str(), (dir / "s.data").c_str(), 1), 1);
+    }
+}
+
 // A payload read from capture memory (before the upload) that fails once is
 // tried again; one that fails again answers that it could not be read.
 TEST(HeldPayload, AFailedPayloadReadFromCaptureMemoryIsTriedAgainThenSaidSo) {
