@@ -697,9 +697,10 @@ CDeviceProxy::UploadEnd CDeviceProxy::RunUpload(uint64_t generation) {
     for (;;) {
         {
             std::lock_guard guard(lock_);
-            // Once it ended (or was kept), only while the analyser still holds it.
-            if (keptInAnalyser_ || read_.imageKnown || read_.gone) {
-                const ControlBlock* held = MayReadCapture() ? HeldImage() : nullptr;
+            // Once it ended (or was kept), only while the analyser still holds
+            // it; an opened file's it holds none of.
+            if (keptInAnalyser_ || read_.imageKnown || read_.gone || offline_) {
+                const ControlBlock* held = HeldImage();
                 if (!held) {
                     uploadError_ = 0;
                     return UploadEnd::Failed;
@@ -707,7 +708,6 @@ CDeviceProxy::UploadEnd CDeviceProxy::RunUpload(uint64_t generation) {
                 image = *held;
                 break;
             }
-            if (offline_) return UploadEnd::Ended;  // an opened file's: the analyser holds none of it
         }
         std::unique_lock guard(stateMutex_);
         if (uploadState_ == UploadQuit) return UploadEnd::Quit;
@@ -748,14 +748,14 @@ CDeviceProxy::UploadEnd CDeviceProxy::RunUpload(uint64_t generation) {
     return UploadEnd::Ended;
 }
 
-const ControlBlock* CDeviceProxy::HeldImage() const {
-    if (read_.gone || read_.doubt) return nullptr;
+const ControlBlock* CDeviceProxy::HeldImage() {
+    if (!MayReadCapture()) return nullptr;
     if (keptInAnalyser_) return &kept_;  // capture memory is only written over by the next capture
     if (offline_ || !read_.imageKnown) return nullptr;
     return &read_.image;  // the last status read showed it, or it would be gone
 }
 
-bool CDeviceProxy::StoreShortOfHeld() const {
+bool CDeviceProxy::StoreShortOfHeld() {
     const ControlBlock* held = HeldImage();
     return held && Ended(*held) && store_.Size() < StoreBytes(*held);
 }
@@ -767,7 +767,7 @@ int32_t CDeviceProxy::FetchRest() {
         if (offline_ && !keptInAnalyser_) return 0;
         // The analyser's word now on whether it still holds the capture.
         if (!keptInAnalyser_ && !AskStatus()) return 0;
-        if (!MayReadCapture() || !StoreShortOfHeld()) return 0;
+        if (!StoreShortOfHeld()) return 0;
         // A store that lacks only bytes no packet of the capture owns needs nothing more.
         if (!offline_ && Ended(control_) && !read_.walked && !FetchRecords(0)) return 0;
         uint32_t first = 0;

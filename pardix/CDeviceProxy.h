@@ -227,18 +227,18 @@ protected:
     void WaitForUpload();
     bool MakeTemporaryFolder();
     // The image to read this ended capture from capture memory with: the one
-    // kept across a setup, or the one it ended with while the last status read
-    // showed it; null when the analyser no longer holds it (reset,
-    // power-cycled, another capture), or may not since a read failed.
+    // kept across a setup, or the one it ended with, while the analyser holds
+    // it (MayReadCapture); null when it no longer does (reset, power-cycled,
+    // another capture), or may not since a read failed.
     // The caller holds the data-source lock.
-    const ControlBlock* HeldImage() const;
+    const ControlBlock* HeldImage();
     // The capture's data packets whose payload the store lacks: the first
     // one's record number and how many; judged by the records themselves,
     // never by the analyser's state. The caller holds the data-source lock.
     uint32_t PacketsPastStore(uint32_t* first) const;
     // A capture held in the analyser whose store lacks part of what a whole
     // upload leaves. The caller holds the data-source lock.
-    bool StoreShortOfHeld() const;
+    bool StoreShortOfHeld();
     // Removes the temporary stores of our user's processes that no longer run.
     static void RemoveDeadStores();
     int32_t Save(const std::string& packetPath, const std::string& dataPath);

@@ -454,7 +454,6 @@ int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dat
     openedDataBytes_ = dataBytes;
     offlineCount_.store(announced, std::memory_order_release);
     ForgetFetch();
-    read_.walked = true;
     // A file read whole already is walked at once (settled or not, it costs
     // nothing); a larger one by the loader, which serves no record before the
     // walk is done. A larger settled one needs no walk: its first records are

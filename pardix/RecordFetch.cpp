@@ -288,7 +288,7 @@ void CDeviceProxy::KeepCapture() {
     // Its payload is still in capture memory only while the analyser, asked
     // now, still shows that capture; one reset or power-cycled since has
     // nothing of it to fetch, and its save is refused.
-    keptInAnalyser_ = AskStatus() && !read_.gone && !read_.doubt && (!Ended(kept_) || SameCapture(control_, kept_));
+    keptInAnalyser_ = AskStatus() && (!Ended(kept_) || SameCapture(control_, kept_));
     // Records the parse has not reached yet are the capture's too, while the analyser holds it.
     if (keptInAnalyser_ && Ended(control_) && !read_.walked) FetchRecords(0);
     if (Ended(kept_) && !read_.walked && !read_.imageKnown) {
