@@ -909,6 +909,40 @@ TEST(HeldPayload, TheCaptureAfterOneThatEndedInAFailureIsServedWholeAndSaidNothi
              EXPECT_EQ(read, kRecordsPerRead);
              run.emu.Reconnect();
          }},
+        {"read whole, not uploaded, then reset", false,
+         [&](Run& run) {
+             EXPECT_EQ(pass(run).lost, 0u);
+             run.source.Reset();
+             DeviceStatus status;
+             ASSERT_EQ(run.source.GetStatus(&status), 1);
+             // Its rows say their bytes were not read, before any read of them and after.
+             PacketRecord r;
+             ASSERT_EQ(run.source.GetRecord(4, &r), RecordOk);
+             EXPECT_EQ(run.source.GetPayload(&r, nullptr, 0, nullptr), kPayloadNotRead);
+             uint8_t bytes[64];
+             EXPECT_EQ(run.source.GetPayload(&r, bytes, sizeof bytes, nullptr), kPayloadNotRead);
+         }},
+        {"gone while it ran, its upload waiting for its end", true,
+         [&](Run& run) {
+             PacketRecord r;
+             ASSERT_EQ(run.source.GetRecord(0, &r), RecordOk);
+             ASSERT_EQ(run.source.BeginUpload(), 1);
+             run.emu.DisconnectAtCommand(1);
+             DeviceStatus status;
+             EXPECT_EQ(run.source.GetStatus(&status), 0);
+             run.emu.Reconnect();
+             {
+                 CDeviceProxy other(&run.emu);
+                 ASSERT_TRUE(other.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+                 run.emu.SetTraffic(Rerun(OwnBytesTraffic(200, 8)));
+                 run.emu.SetEndWhenExhausted(true);
+                 ASSERT_TRUE(other.StartCapture());
+                 ASSERT_EQ(other.GetStatus(&status), 1);
+             }
+             ASSERT_EQ(run.source.GetStatus(&status), 1);
+             ASSERT_NO_FATAL_FAILURE(WaitIdle(run.source));  // gone: nothing of it to upload
+             EXPECT_LT(run.source.UploadProgress(), 100);
+         }},
         {"kept unplugged, read whole", false,
          [&](Run& run) {
              EXPECT_EQ(pass(run).lost, 0u);
