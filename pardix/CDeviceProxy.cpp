@@ -748,14 +748,14 @@ CDeviceProxy::UploadEnd CDeviceProxy::RunUpload(uint64_t generation) {
     return UploadEnd::Ended;
 }
 
-const ControlBlock* CDeviceProxy::HeldImage() {
-    if (!MayReadCapture()) return nullptr;
+const ControlBlock* CDeviceProxy::HeldImage() const {
+    if (read_.gone) return nullptr;
     if (keptInAnalyser_) return &kept_;  // capture memory is only written over by the next capture
     if (offline_ || !read_.imageKnown) return nullptr;
     return &read_.image;  // the last status read showed it, or it would be gone
 }
 
-bool CDeviceProxy::StoreShortOfHeld() {
+bool CDeviceProxy::StoreShortOfHeld() const {
     const ControlBlock* held = HeldImage();
     return held && Ended(*held) && store_.Size() < StoreBytes(*held);
 }

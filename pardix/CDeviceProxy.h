@@ -171,11 +171,12 @@ protected:
     const ControlBlock& PayloadImage() const { return keptInAnalyser_ ? kept_ : read_.imageKnown ? read_.image : control_; }
     // Whether capture memory may be read for the capture on hand: never once
     // the analyser no longer holds it; after a failed read, only once a status
-    // read (tried here once) shows it holds it still. The caller holds the lock.
+    // read (tried here once) and the records read last, read again, show it
+    // holds it still. The caller holds the lock.
     bool MayReadCapture();
-    // After a failed read, the analyser's return: the records read last, read
-    // again from `image`'s ring, are they as they were read? 1 yes, 0 no (another
-    // capture, or none), -1 they could not be read. The caller holds the lock.
+    // The records read last, read again from `image`'s ring: are they as they
+    // were read? 1 yes (or none read yet), 0 no (another capture, or none), -1
+    // they could not be read. The caller holds the lock.
     int SameRecords(const ControlBlock& image);
     // The analyser no longer holds the capture on hand. The caller holds the lock.
     void CaptureGone();
@@ -199,8 +200,7 @@ protected:
     void PauseBeforeRetry(int attempt) const;
     // After each status read: the first ended image is the one this capture's
     // records and payload are judged by; a later one that is not that
-    // capture's, or after a failed read records that are not those read,
-    // mean the analyser no longer holds it. The caller holds the data-source lock.
+    // capture's means the analyser no longer holds it. The caller holds the lock.
     void JudgeStatus();
     // Drops what the record fetch knew of the capture on hand.
     void ForgetFetch() { read_ = CaptureRead{}; }
@@ -227,18 +227,18 @@ protected:
     void WaitForUpload();
     bool MakeTemporaryFolder();
     // The image to read this ended capture from capture memory with: the one
-    // kept across a setup, or the one it ended with, while the analyser holds
-    // it (MayReadCapture); null when it no longer does (reset, power-cycled,
-    // another capture), or may not since a read failed.
-    // The caller holds the data-source lock.
-    const ControlBlock* HeldImage();
+    // kept across a setup, or the one it ended with; null once the analyser no
+    // longer holds it (reset, power-cycled, another capture). Every read of
+    // capture memory asks MayReadCapture first, which checks it after a failed
+    // read. The caller holds the data-source lock.
+    const ControlBlock* HeldImage() const;
     // The capture's data packets whose payload the store lacks: the first
     // one's record number and how many; judged by the records themselves,
     // never by the analyser's state. The caller holds the data-source lock.
     uint32_t PacketsPastStore(uint32_t* first) const;
     // A capture held in the analyser whose store lacks part of what a whole
     // upload leaves. The caller holds the data-source lock.
-    bool StoreShortOfHeld();
+    bool StoreShortOfHeld() const;
     // Removes the temporary stores of our user's processes that no longer run.
     static void RemoveDeadStores();
     int32_t Save(const std::string& packetPath, const std::string& dataPath);

@@ -32,37 +32,26 @@ bool CDeviceProxy::AskStatus() {
 }
 
 void CDeviceProxy::JudgeStatus() {
-    // An opened file's records are not the analyser's; a capture kept across a
-    // setup is judged by its records alone, as the setup rewrote the image.
-    if (read_.gone || (offline_ && !keptInAnalyser_)) return;
-    const bool kept = offline_;
-    if (!kept && read_.imageKnown && !SameCapture(control_, read_.image)) return CaptureGone();
-    // A capture still running shows nothing yet to check its records by.
-    const ControlBlock* image = kept ? &kept_ : Ended(control_) ? &control_ : nullptr;
-    if (read_.doubt && image) {
-        const int same = SameRecords(*image);
-        if (same < 0) return;
-        if (same == 0) return CaptureGone();
+    // An opened file's records are not the analyser's, nor is the image a
+    // setup rewrote a kept capture's: after a failed read, MayReadCapture
+    // judges these by the records alone.
+    if (read_.gone || offline_) return;
+    if (read_.imageKnown) {
+        if (!SameCapture(control_, read_.image)) CaptureGone();
+        return;
     }
-    read_.doubt = false;
-    if (!kept && !read_.imageKnown && image) {
-        read_.image = control_;
-        read_.imageKnown = true;
-        const uint32_t captured = control_.packetBytesCaptured / 16, n = std::min(captured, kNewestRecords);
-        read_.newest.resize(n);
-        if (n && !ReadRecords((captured - n) * 16 + control_.packetStart, n, read_.newest.data())) read_.newest.clear();
-    }
+    // The image the status poll first saw this capture end with: what it
+    // holds, whether or not a read of its records ever succeeds.
+    if (!Ended(control_)) return;
+    read_.image = control_;
+    read_.imageKnown = true;
 }
 
 int CDeviceProxy::SameRecords(const ControlBlock& image) {
-    uint32_t n = std::min(read_.fetched, kRecordsPerRead), first = read_.fetched - n;
-    const PacketRecord* mine = records_ + first;
-    if (n == 0) {  // none read yet: the newest, read as it ended
-        n = uint32_t(read_.newest.size());
-        first = image.packetBytesCaptured / 16 - n;
-        mine = read_.newest.data();
-    }
+    // None read yet: nothing tells it from another capture of its sizes, start and trigger.
+    const uint32_t n = std::min(read_.fetched, kRecordsPerRead), first = read_.fetched - n;
     if (n == 0) return 1;
+    const PacketRecord* mine = records_ + first;
     std::vector<PacketRecord> again(n);
     if (!ReadRecords(first * 16 + image.packetStart, n, again.data(), image.packetMask)) return -1;
     // Their payload offsets are ours now (relative, or marked): the rest of each record is the analyser's.
@@ -80,8 +69,22 @@ void CDeviceProxy::CaptureGone() {
 }
 
 bool CDeviceProxy::MayReadCapture() {
-    if (read_.doubt && !read_.gone) ReadStatus();
-    return !read_.gone && !read_.doubt;
+    if (read_.gone) return false;
+    if (!read_.doubt) return true;
+    // Back after a failed read: it holds this capture only while it answers as
+    // it (JudgeStatus), and what was read of it is there as it was read. One
+    // still running shows nothing yet to check its records by.
+    if (!ReadStatus() || read_.gone) return false;
+    if (const ControlBlock* image = keptInAnalyser_ ? &kept_ : Ended(control_) ? &control_ : nullptr) {
+        const int same = SameRecords(*image);
+        if (same < 0) return false;  // not read again: still in doubt
+        if (same == 0) {
+            CaptureGone();
+            return false;
+        }
+    }
+    read_.doubt = false;
+    return true;
 }
 
 bool CDeviceProxy::AllocateRecords(uint32_t count) {
@@ -107,8 +110,7 @@ uint32_t CDeviceProxy::GetCount() {
 }
 
 bool CDeviceProxy::FetchRecords(uint32_t index) {
-    // Going on with a capture only while the analyser still holds it, as the
-    // status read before this one judged (JudgeStatus).
+    // Going on with a capture only while the analyser still holds it.
     if (!MayReadCapture()) {
         read_.error = EIO;
         return false;

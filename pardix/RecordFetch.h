@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <unordered_set>
-#include <vector>
 
 #include "AnalyserProtocol.h"
 #include "CaptureFiles.h"
@@ -15,9 +14,6 @@ namespace orvane::pardix {
 // A failed read of records is tried this often in all, as a save goes on three
 // times with an upload a failed read cut short: one failed transfer costs no rows.
 constexpr int kRecordReadTries = 4;
-// The newest records of a capture read as it is seen to end, before any other:
-// what tells it from another of the same sizes should a read fail before its records are read.
-constexpr uint32_t kNewestRecords = 16;
 
 // The analyser shows `now` the capture that ended as `then`: a reset, a power
 // cycle or another capture changes its end bits, where and how much it holds,
@@ -56,7 +52,6 @@ struct CaptureRead {
     // holds, whether or not a read of its records ever succeeds.
     ControlBlock image{};
     bool imageKnown = false;
-    std::vector<PacketRecord> newest;  // its newest records, read then
     // Records read from the analyser into the array; served from the cache
     // only once the capture has ended and they are settled.
     uint32_t fetched = 0;

@@ -763,12 +763,21 @@ TEST(HeldPayload, NoByteOfAnotherCaptureIsServedOrSavedWhereverTheAnalyserWentAw
         const std::vector<PacketRecord> kept(ours.records.begin(), ours.records.begin() + status.packets);
         ASSERT_EQ(kept.size(), ours.records.size());
 
+        // With none of its records read, nothing tells it from the same
+        // exchange again: same sizes, start and trigger.
+        bool readBefore = false;
+        auto recordsRead = [&] {
+            uint32_t part = 0;
+            source.UnreadRecords(&part, nullptr);
+            readBefore = source.CachedCount() > 0 || part > 0;
+        };
         const unsigned commands = emu.CommandCount(), reads = emu.TransferCount(port::kBulkInPipe);
         if (strike.command) emu.DisconnectAtCommand(strike.command);
         if (strike.read) {
             link.meanwhileAt = int(strike.read);
             link.failThere = strike.fails;
             link.meanwhile = [&] {
+                recordsRead();
                 link.statusFailures = 1;
                 DeviceStatus lost;
                 EXPECT_EQ(source.GetStatus(&lost), 0);
@@ -797,9 +806,11 @@ TEST(HeldPayload, NoByteOfAnotherCaptureIsServedOrSavedWhereverTheAnalyserWentAw
         if (strike.command) {
             // The poll: unplugged now, if no command of the reading was.
             if (strike.command > taken[order].first) source.GetStatus(&status);
+            recordsRead();
             emu.Reconnect();
             if (away != Away::Nothing) ASSERT_NO_FATAL_FAILURE(another(emu, away));
         }
+        if (away == Away::SameExchange && !readBefore) return;
 
         if (order == Order::UploadAtReturn) ASSERT_NO_FATAL_FAILURE(upload());
         const Tally back = TallyOf(source, own, kept);
@@ -972,9 +983,9 @@ TEST(HeldPayload, TheCaptureAfterOneThatEndedInAFailureIsServedWholeAndSaidNothi
              ASSERT_EQ(run.source.GetRecord(1, &r), RecordOk);
              EXPECT_EQ(run.source.GetPayload(&r, nullptr, 0, nullptr), kPayloadNotRead);
          }},
-        {"gone, then a project opened", false,
+        {"read whole, then a project opened", false,
          [&](Run& run) {
-             gone(run);
+             EXPECT_EQ(pass(run).lost, 0u);
              const emu::BusCapture saved = OwnBytesTraffic(30, 40);
              SaveCapture(saved, run.dir / "o.ph", run.dir / "o.data");
              ASSERT_EQ(run.source.OpenOrSave((run.dir / "o.ph").c_str(), (run.dir / "o.data").c_str(), 0), 1);
