@@ -699,7 +699,7 @@ CDeviceProxy::UploadEnd CDeviceProxy::RunUpload(uint64_t generation) {
             std::lock_guard guard(lock_);
             // Once it ended (or was kept), only while the analyser still holds
             // it; an opened file's it holds none of.
-            if (keptInAnalyser_ || read_.imageKnown || read_.gone || offline_) {
+            if (keptInAnalyser_ || read_.imageKnown || offline_) {
                 const ControlBlock* held = HeldImage();
                 if (!held) {
                     uploadError_ = 0;

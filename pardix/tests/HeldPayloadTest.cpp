@@ -824,6 +824,8 @@ TEST(HeldPayload, NoByteOfAnotherCaptureIsServedOrSavedWhereverTheAnalyserWentAw
         if (source.FetchRest() == 1) ASSERT_NO_FATAL_FAILURE(WaitIdle(source));
         const Tally fetched = TallyOf(source, own, kept);
         EXPECT_EQ(fetched.foreign, 0u) << "after the rest was fetched";
+        const int32_t unread = source.UnreadRecords(nullptr, nullptr);
+        if (away != Away::Nothing) EXPECT_TRUE(unread == 0 || unread == kRecordsNoLongerHeld) << unread << ": gone for good";
         TempDir dir;
         const bool saved = source.OpenOrSave((dir / "c.ph").c_str(), (dir / "c.data").c_str(), 1) == 1;
         if (saved) {
