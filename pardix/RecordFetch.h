@@ -57,9 +57,10 @@ struct CaptureRead {
     uint32_t fetched = 0;
     // The cached records carry the mark of the payload the ring wrote over.
     bool walked = false;
-    // A status read showed that the analyser no longer holds the capture (or,
-    // kept across a setup, it no longer held it then): the rows read are all
-    // of it there is, and what the store lacks of its payload is never read.
+    // A status read, or its records read again after a failed read, showed
+    // that the analyser no longer holds the capture (or, kept across a setup,
+    // it no longer held it then): the rows read are all of it there is, and
+    // what the store lacks of its payload is never read.
     bool gone = false;
     // A read failed since the analyser last answered: nothing more is read
     // from capture memory until a status read answers again and the records
