@@ -25,8 +25,9 @@ constexpr int32_t kFileErrorRecordsShort = -2;
 constexpr int32_t kRecordsNoLongerHeld = -1;
 constexpr int32_t kRecordsReadSincePass = -2;
 
-// GetPayload's answer for a packet whose payload the analyser holds but that
-// could not be read from it: no bytes, and the panes say why.
+// GetPayload's answer for a packet whose payload could not be read from the
+// analyser: a read of it failed, or the store lacks it and the analyser no
+// longer holds its capture. No bytes, and the panes say why.
 constexpr int32_t kPayloadNotRead = -1;
 
 // A save's progress and its cancel, shared by the thread that saves and the
@@ -55,7 +56,8 @@ public:
     // CRC16 into *crc; returns the payload's full length, so a caller whose buffer
     // was too small can size a second call. 0 when nothing can be served.
     // Asked for neither bytes nor CRC (dst and crc null) it reads nothing and
-    // answers kPayloadNotRead while the last read of that payload failed.
+    // answers kPayloadNotRead while the last read of that payload failed, and
+    // for payload the store lacks once the analyser no longer holds the capture.
     virtual int32_t GetPayload(const PacketRecord* record, uint8_t* dst, uint32_t capacity, uint16_t* crc) = 0;
     // `save` 1 writes the capture to the files, every packet whose payload it
     // lacks marked so; 0 opens them; 2 opens files such a save wrote and that

@@ -146,7 +146,10 @@ bool CDeviceProxy::ReadMemory(uint16_t argument, uint32_t address, uint32_t dwor
 bool CDeviceProxy::ReadStatus() {
     std::lock_guard guard(lock_);
     ControlBlock fresh{};
-    if (!ReadRegisters(RegControlBlock, &fresh, sizeof fresh)) return false;
+    if (!ReadRegisters(RegControlBlock, &fresh, sizeof fresh)) {
+        read_.doubt = true;  // unplugged, may be: what it holds when it answers again is checked
+        return false;
+    }
     control_ = fresh;
     TrackTrigger();
     JudgeStatus();
@@ -156,16 +159,25 @@ bool CDeviceProxy::ReadStatus() {
 
 bool CDeviceProxy::ReadRecords(uint32_t byteAddress, uint32_t count, PacketRecord* dst) {
     std::lock_guard guard(lock_);
-    const uint32_t window[4] = {byteAddress, count, control_.packetMask, 1};
-    if (!WriteRegisters(0, RegRecordWindow, window, sizeof window)) return false;
-    return ReadMemory(1, RegRecordPort, count * 4, dst);
+    return ReadRecords(byteAddress, count, dst, control_.packetMask);
+}
+
+bool CDeviceProxy::ReadRecords(uint32_t byteAddress, uint32_t count, PacketRecord* dst, uint32_t packetMask) {
+    std::lock_guard guard(lock_);
+    const uint32_t window[4] = {byteAddress, count, packetMask, 1};
+    if (WriteRegisters(0, RegRecordWindow, window, sizeof window) && ReadMemory(1, RegRecordPort, count * 4, dst))
+        return true;
+    read_.doubt = true;
+    return false;
 }
 
 bool CDeviceProxy::ReadPayload(uint32_t byteAddress, uint32_t byteCount, uint8_t* dst) {
     std::lock_guard guard(lock_);
     const uint32_t window[4] = {byteAddress, byteCount / 8, PayloadImage().payloadMask, 1};
-    if (!WriteRegisters(0, RegPayloadWindow, window, sizeof window)) return false;
-    return ReadMemory(1, RegPayloadPort, byteCount / 4, dst);
+    if (WriteRegisters(0, RegPayloadWindow, window, sizeof window) && ReadMemory(1, RegPayloadPort, byteCount / 4, dst))
+        return true;
+    read_.doubt = true;
+    return false;
 }
 
 bool CDeviceProxy::DownloadConfiguration(const std::vector<uint8_t>& image) {
@@ -341,8 +353,6 @@ int32_t CDeviceProxy::StartCapture() {
     control_.hold = 0;
     offline_ = false;
     keptInAnalyser_ = false;  // the analyser records over it
-    uploadedKnown_ = false;
-    payloadWalked_ = false;
     triggerTracked_ = false;
     openedFile_ = false;
     // Nor its payload: an upload of this capture never goes on from the last one's store.
@@ -619,7 +629,6 @@ int32_t CDeviceProxy::BeginUpload() { return StartUpload(false); }
 int32_t CDeviceProxy::StartUpload(bool resume) {
     std::lock_guard guard(lock_);
     uploadError_ = 0;
-    if (!resume) uploadedKnown_ = false;  // a new capture's upload: it learns its image afresh
     if (!resume || !store_.IsOpen()) {
         store_.Close();
         if (!MakeTemporaryFolder() || !store_.Create(tempFolder_ + "/" + kStoreName)) {
@@ -688,20 +697,15 @@ CDeviceProxy::UploadEnd CDeviceProxy::RunUpload(uint64_t generation) {
     for (;;) {
         {
             std::lock_guard guard(lock_);
-            if (keptInAnalyser_ || uploadedKnown_) {
-                // Going on with this capture: only while the analyser still holds it.
+            // Once it ended (or was kept), only while the analyser still holds
+            // it; an opened file's it holds none of.
+            if (keptInAnalyser_ || read_.imageKnown || offline_) {
                 const ControlBlock* held = HeldImage();
                 if (!held) {
                     uploadError_ = 0;
                     return UploadEnd::Failed;
                 }
                 image = *held;
-                break;
-            }
-            image = control_;
-            if (Ended(image)) {
-                uploaded_ = image;
-                uploadedKnown_ = true;
                 break;
             }
         }
@@ -728,8 +732,9 @@ CDeviceProxy::UploadEnd CDeviceProxy::RunUpload(uint64_t generation) {
         const uint32_t n = uint32_t(std::min<uint64_t>(total - offset, kUploadChunk));
         const uint32_t bytes = (n + 7) & ~7u;
         // A failed read (an unplugged analyser) or write ends the upload with
-        // what is stored; the rest stays in capture memory for the save.
-        if (!ReadPayload(uint32_t(aligned + offset), bytes, deviceBuffer_.get())) {
+        // what is stored; the rest stays in capture memory for the save, and
+        // is read only while the analyser still holds the capture.
+        if (!MayReadCapture() || !ReadPayload(uint32_t(aligned + offset), bytes, deviceBuffer_.get())) {
             uploadError_ = EIO;
             return UploadEnd::Failed;
         }
@@ -744,10 +749,10 @@ CDeviceProxy::UploadEnd CDeviceProxy::RunUpload(uint64_t generation) {
 }
 
 const ControlBlock* CDeviceProxy::HeldImage() const {
+    if (read_.gone) return nullptr;
     if (keptInAnalyser_) return &kept_;  // capture memory is only written over by the next capture
-    if (offline_) return nullptr;
-    if (!uploadedKnown_) return &control_;
-    return SameCapture(control_, uploaded_) ? &uploaded_ : nullptr;
+    if (offline_ || !read_.imageKnown) return nullptr;
+    return &read_.image;  // the last status read showed it, or it would be gone
 }
 
 bool CDeviceProxy::StoreShortOfHeld() const {
@@ -764,7 +769,7 @@ int32_t CDeviceProxy::FetchRest() {
         if (!keptInAnalyser_ && !AskStatus()) return 0;
         if (!StoreShortOfHeld()) return 0;
         // A store that lacks only bytes no packet of the capture owns needs nothing more.
-        if (!offline_ && Ended(control_) && !payloadWalked_ && !FetchRecords(0)) return 0;
+        if (!offline_ && Ended(control_) && !read_.walked && !FetchRecords(0)) return 0;
         uint32_t first = 0;
         if (!PacketsPastStore(&first)) return 0;
     }
@@ -799,7 +804,6 @@ int32_t CDeviceProxy::DiscardCapture() {
     if (!AllocateRecords(0)) return 0;
     offline_ = true;
     keptInAnalyser_ = false;
-    uploadedKnown_ = false;
     offlineCount_.store(0, std::memory_order_release);
     store_.Close();
     // Its bytes are no one's now; the next upload makes it afresh.

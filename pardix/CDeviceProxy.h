@@ -13,13 +13,13 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 #include "AnalyserProtocol.h"
 #include "CPayloadStore.h"
 #include "IDataSource.h"
 #include "Port.h"
+#include "RecordFetch.h"
 
 namespace orvane::pardix {
 
@@ -81,7 +81,7 @@ public:
         uint32_t cached = cachedCount_.load(std::memory_order_acquire);
         // Rows a pass was served without their payload go through GetRecord
         // until a pass has read them again.
-        if (index < staleFloor_.load(std::memory_order_acquire)) cached = 0;
+        if (index < read_.staleFloor.load(std::memory_order_acquire)) cached = 0;
         *count = index < cached ? cached - index : 0;
         return *count ? records_ + index : nullptr;
     }
@@ -94,6 +94,8 @@ public:
     bool ReadMemory(uint16_t argument, uint32_t address, uint32_t dwordCount, void* dst);
     bool ReadStatus();
     bool ReadRecords(uint32_t byteAddress, uint32_t count, PacketRecord* dst);
+    // The same within a packet ring of `packetMask`, as a capture kept across a setup has it.
+    bool ReadRecords(uint32_t byteAddress, uint32_t count, PacketRecord* dst, uint32_t packetMask);
     bool ReadPayload(uint32_t byteAddress, uint32_t byteCount, uint8_t* dst);
     bool DownloadConfiguration(const std::vector<uint8_t>& image);
 
@@ -167,9 +169,20 @@ protected:
     // Replaces the record array; the cache starts empty.
     bool AllocateRecords(uint32_t count);
     // The image the payload is read from capture memory with: the kept
-    // capture's, else the one its upload started on, else the analyser's.
+    // capture's, else the one it ended with, else (still running) the analyser's.
     // The caller holds the data-source lock.
-    const ControlBlock& PayloadImage() const { return keptInAnalyser_ ? kept_ : uploadedKnown_ ? uploaded_ : control_; }
+    const ControlBlock& PayloadImage() const { return keptInAnalyser_ ? kept_ : read_.imageKnown ? read_.image : control_; }
+    // Whether capture memory may be read for the capture on hand: never once
+    // the analyser no longer holds it; after a failed read, only once a status
+    // read (tried here once) and the records read last, read again, show it
+    // holds it still. The caller holds the lock.
+    bool MayReadCapture();
+    // The records read last, read again from `image`'s ring: are they as they
+    // were read? 1 yes (or none read yet), 0 no (another capture, or none), -1
+    // they could not be read. The caller holds the lock.
+    int SameRecords(const ControlBlock& image);
+    // The analyser no longer holds the capture on hand. The caller holds the lock.
+    void CaptureGone();
     // Reads the capture's records into the array from where the reads before
     // ended; true when the record at `index` may be served as it is there: an
     // ended capture's once all of it is read and walked. A failed read is
@@ -192,11 +205,14 @@ protected:
     // discarded, started): the read is then not tried again.
     bool PauseBeforeRetry(int attempt);
     // After each status read: the first ended image is the one this capture's
-    // records are judged by; a later one that is not that capture's means the
-    // rows not read are gone. The caller holds the data-source lock.
+    // records and payload are judged by; a later one that is not that
+    // capture's means the analyser no longer holds it. The caller holds the lock.
     void JudgeStatus();
     // Drops what the record fetch knew of the capture on hand.
-    void ForgetFetch();
+    void ForgetFetch() {
+        read_ = CaptureRead{};
+        ++captureSerial_;
+    }
     bool WriteControlImage();
     // Fills the command block afresh and sends it; inline data only for register writes.
     bool SendBlock(uint16_t opcode, uint16_t argument, uint32_t address, uint32_t length,
@@ -219,11 +235,11 @@ protected:
     // Waits until no upload runs; ends one the analyser can no longer finish.
     void WaitForUpload();
     bool MakeTemporaryFolder();
-    // The image to read this capture from capture memory with: the one kept
-    // across a setup, the one its upload started on while the analyser still
-    // shows that capture, the analyser's own before any upload; null when the
-    // analyser no longer holds it (reset, power-cycled, another capture).
-    // The caller holds the data-source lock.
+    // The image to read this ended capture from capture memory with: the one
+    // kept across a setup, or the one it ended with; null once the analyser no
+    // longer holds it (reset, power-cycled, another capture). Every read of
+    // capture memory asks MayReadCapture first, which checks it after a failed
+    // read. The caller holds the data-source lock.
     const ControlBlock* HeldImage() const;
     // The capture's data packets whose payload the store lacks: the first
     // one's record number and how many; judged by the records themselves,
@@ -251,49 +267,16 @@ protected:
     // payload may still be read from capture memory; under the data-source lock.
     ControlBlock kept_{};
     bool keptInAnalyser_ = false;
-    // The ended image the capture's upload started on, so its completeness and
-    // where its payload lies are the capture's own, whatever the analyser
-    // shows later; under the data-source lock.
-    ControlBlock uploaded_{};
-    bool uploadedKnown_ = false;
     uint32_t missingFirst_ = 0, missingCount_ = 0;  // of the last save refused for its payload
-    // The cached records of an ended capture carry the mark of the payload the
-    // ring wrote over; under the data-source lock.
-    bool payloadWalked_ = false;
-    // The ended image this capture's records are read with, once the first
-    // read of them began: a later read goes on only while the analyser still
-    // shows it. Why the last read of them failed (0: none did). Under the lock.
-    ControlBlock recordsImage_{};
-    bool recordsImageKnown_ = false;
-    int recordError_ = 0;
-    // A status read showed that the analyser no longer holds the capture read
-    // in part: its rows read are all of it there is. Under the lock.
-    bool recordsGone_ = false;
-    // Rows [0, staleEnd_) were served without their payload while the
-    // capture was read in part; once it is read whole, rows below staleFloor_
-    // are served under the lock until a pass has read them again in order
-    // (rereadNext_ is how far). Under the lock, staleFloor_ also read without.
-    uint32_t staleEnd_ = 0;
-    uint32_t rereadNext_ = 0;
-    std::atomic<uint32_t> staleFloor_{0};
-    // Where the payload of packets lies whose read from capture memory failed
-    // twice: asked without a read, they answer kPayloadNotRead until a read of
-    // them succeeds. Under the lock; the flag lets the asking skip it while none failed.
-    std::unordered_set<uint64_t> unreadPayload_;
-    std::atomic<bool> anyPayloadUnread_{false};
-    // A capture kept that the analyser no longer held: what its store lacks was
-    // never read, and never can be. Under the lock.
-    bool keptGone_ = false;
+    // The capture on hand as read from the analyser; made afresh for each.
+    CaptureRead read_;
     std::chrono::milliseconds retryPause_{kRetryPause};
     std::function<void(std::chrono::milliseconds)> retryWait_;
     // Counts the captures the source has held; a retry that let the lock go
     // goes on only with the one it began on. Under the lock.
     uint64_t captureSerial_ = 0;
-    // Records read from the analyser into the array; served from the cache
-    // only once the capture has ended and they are settled. Under the lock.
-    uint32_t fetched_ = 0;
     // The records the capture on hand holds in the array. Under the lock.
-    uint32_t HeldRecords() const { return std::max(fetched_, CachedCount()); }
+    uint32_t HeldRecords() const { return std::max(read_.fetched, CachedCount()); }
     // The capture on hand was opened from files, not recorded here.
     bool openedFile_ = false;
     // Where the trigger point lies, in records from the capture's start, as

@@ -328,14 +328,14 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
     if (!offline_ && AskStatus()) {
         // Records the parse has not reached yet belong to the capture too,
         // while the analyser still holds it.
-        if (const ControlBlock* held = HeldImage(); held && Ended(*held) && !payloadWalked_) FetchRecords(0);
+        if (const ControlBlock* held = HeldImage(); held && Ended(*held) && !read_.walked) FetchRecords(0);
     }
     // Another capture opened, discarded or started while a try waited: this one is gone.
     if (captureSerial_ != serial) return FileFailure(ECANCELED, packetPath);
     // Nor a capture cut short at a failed record read, while the rest can be
     // read when the analyser answers again; one kept across a setup, or that
     // the analyser no longer holds, is what was read of it, its rows without payload.
-    if (!offline_ && RecordsUnread() > 0 && !recordsGone_) return FileFailure(kFileErrorRecordsShort, packetPath);
+    if (!offline_ && RecordsUnread() > 0 && !read_.gone) return FileFailure(kFileErrorRecordsShort, packetPath);
     // Records whose payload is missing from the file would open as packets
     // without data: the save fails and the capture stays to be saved again.
     missingCount_ = PacketsPastStore(&missingFirst_);
@@ -454,8 +454,6 @@ int32_t CDeviceProxy::Open(const std::string& packetPath, const std::string& dat
     offline_ = true;
     openedFile_ = true;
     keptInAnalyser_ = false;
-    uploadedKnown_ = false;
-    payloadWalked_ = true;
     openedDataBytes_ = dataBytes;
     offlineCount_.store(announced, std::memory_order_release);
     ForgetFetch();

@@ -451,7 +451,8 @@ TEST(HeldPayload, AFailedRecordReadIsTriedAgainAndAnUnplugServesTheRowsReadThenA
                 size_t fetches = 0;
                 const auto writes = emu.RegisterWrites();
                 for (size_t i = windows; i < writes.size(); ++i) fetches += writes[i].address == RegRecordWindow;
-                EXPECT_EQ(fetches, (status.packets + kRecordsPerRead - 1) / kRecordsPerRead + 1) << "one block read again";
+                EXPECT_EQ(fetches, (status.packets + kRecordsPerRead - 1) / kRecordsPerRead + 2)
+                    << "one block read again, once the block before it is found as it was read";
                 EXPECT_EQ(source.UnreadRecords(&read, &all), 0);
                 continue;
             }
@@ -651,6 +652,492 @@ TEST(HeldPayload, AReadCutShortIsToldUntilReadWholeAndAnotherCapturesRowsAreNeve
         ASSERT_EQ(rows.size(), cut);
         for (uint32_t i = 0; i < cut; ++i)
             if (rows[i].IsData()) ASSERT_TRUE(rows[i].PayloadUnread()) << "record " << i;
+    }
+}
+
+namespace {
+
+// The same exchange again with other bytes, a moment later (its records alike
+// but for their time stamps), or at once but triggered elsewhere.
+emu::BusCapture Rerun(emu::BusCapture c, bool later = true) {
+    if (later)
+        for (PacketRecord& r : c.records) r.SetTimestamp(r.Timestamp() + 4321);
+    for (uint8_t& b : c.payload) b ^= 0xA5;
+    return c;
+}
+
+struct Tally {
+    size_t rows = 0, held = 0, foreign = 0;
+    size_t promised = 0;  // asked without a read, said to have bytes it was then not served
+    int32_t end = RecordOk;
+};
+
+// What `source` serves of the capture whose records are `kept`: its rows,
+// the packets served their own bytes, and whatever is not this capture's (a
+// record, or bytes served as a packet's that are not its own).
+Tally TallyOf(IDataSource& source, const std::map<uint64_t, Bytes>& own, const std::vector<PacketRecord>& kept) {
+    Tally t;
+    PacketRecord r;
+    for (uint32_t i = 0; (t.end = source.GetRecord(i, &r)) == RecordOk; ++i, ++t.rows) {
+        if (i >= kept.size() || r.word0 != kept[i].word0) {
+            ++t.foreign;
+            continue;
+        }
+        if (!r.IsData()) continue;
+        const int32_t said = source.GetPayload(&r, nullptr, 0, nullptr);
+        Bytes got(r.PayloadLength());
+        uint16_t crc = 0;
+        if (source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc) <= 0) {
+            t.promised += said > 0;
+            continue;
+        }
+        got.push_back(uint8_t(crc));
+        got.push_back(uint8_t(crc >> 8));
+        if (got == own.at(r.Timestamp()))
+            ++t.held;
+        else
+            ++t.foreign;
+    }
+    return t;
+}
+
+// The analyser's link with faults of its own: status reads that fail a given
+// number of times in a row; reads of capture memory that fail from a given
+// one on; and, at a given read of capture memory, something done meanwhile
+// (before that read fails, or once it is done).
+class FlakyLink : public port::PortBackend {
+public:
+    explicit FlakyLink(port::PortBackend& inner) : inner_(inner) {}
+    int InitializeInterface(const port::InterfaceGuid* g) override { return inner_.InitializeInterface(g); }
+    int WritePort(int d, int p, const void* b, unsigned long n, unsigned long* t, unsigned long ms) override {
+        CommandBlock block{};
+        if (p == port::kCommandPipe && n == sizeof block) std::memcpy(&block, b, sizeof block);
+        if (block.opcode == OpReadRegisters && block.address == RegControlBlock && statusFailures > 0) {
+            --statusFailures;
+            return 0;
+        }
+        return inner_.WritePort(d, p, b, n, t, ms);
+    }
+    int ReadPort(int d, int p, void* b, unsigned long n, unsigned long* t, unsigned long ms) override {
+        if (p != port::kBulkInPipe) return inner_.ReadPort(d, p, b, n, t, ms);
+        if (memoryReadsLeft >= 0 && memoryReadsLeft-- == 0) {
+            memoryReadsLeft = 0;
+            return 0;
+        }
+        if (!meanwhile || --meanwhileAt > 0) return inner_.ReadPort(d, p, b, n, t, ms);
+        const std::function<void()> act = std::move(meanwhile);
+        meanwhile = nullptr;
+        if (failThere) {
+            act();
+            return 0;
+        }
+        const int done = inner_.ReadPort(d, p, b, n, t, ms);
+        act();
+        return done;
+    }
+    std::string Name() const override { return "flaky link"; }
+    int statusFailures = 0;
+    int memoryReadsLeft = -1;  // -1: they never fail
+    int meanwhileAt = 0;       // counts reads of capture memory down to the one
+    bool failThere = false;
+    std::function<void()> meanwhile;
+
+private:
+    port::PortBackend& inner_;
+};
+
+}  // namespace
+
+// The analyser unplugged at each command in turn of a capture's reading (its
+// records read whole or in part, its payload uploaded before, after, at its
+// return or not at all), and while it is away reset, cleared as a power cycle
+// leaves it, given another capture (the same exchange again, triggered
+// elsewhere, or a longer one) or left alone; and, at each read of capture
+// memory (failed or not), the analyser seen by a status read to go and come
+// back with the same exchange again. Back, no record or byte of another
+// capture is ever served, fetched or saved as this one's, nor a packet said
+// to have bytes that it is then not served; left alone, the capture is served
+// and saved whole.
+TEST(HeldPayload, NoByteOfAnotherCaptureIsServedOrSavedWhereverTheAnalyserWentAway) {
+    const emu::BusCapture ours = OwnBytesTraffic(400, 330);  // two record blocks, two upload chunks
+    const auto own = OwnPayloads(ours);
+    enum class Order { NoUpload, UploadFirst, RecordsFirst, UploadAtReturn };
+    enum class Away { Nothing, Reset, Cleared, SameExchange, OtherTrigger, Longer };
+    const std::pair<Away, const char*> aways[] = {{Away::Nothing, "left alone"},
+                                                  {Away::Reset, "reset"},
+                                                  {Away::Cleared, "memory cleared"},
+                                                  {Away::SameExchange, "the same exchange with other bytes"},
+                                                  {Away::OtherTrigger, "the same records, triggered elsewhere"},
+                                                  {Away::Longer, "a longer capture"}};
+    struct Strike {
+        unsigned command = 0;  // unplugged at this command of the reading (0: never)
+        unsigned read = 0;     // or at this read of capture memory, seen to go and come back
+        bool fails = false;    // and that read fails
+    };
+    auto another = [&](emu::EmulatedAnalyser& emu, Away away) {
+        CDeviceProxy other(&emu);
+        if (away == Away::Reset) other.Reset();
+        if (away == Away::Cleared) ASSERT_EQ(other.ClearMemory(), 1);
+        if (away == Away::Reset || away == Away::Cleared) return;
+        ASSERT_TRUE(other.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+        emu.SetTraffic(away == Away::Longer ? Rerun(OwnBytesTraffic(500, 330)) : Rerun(ours, away == Away::SameExchange));
+        emu.SetTriggerRecord(away == Away::OtherTrigger ? 300 : 0);
+        ASSERT_TRUE(other.StartCapture());
+        DeviceStatus theirs;
+        ASSERT_EQ(other.GetStatus(&theirs), 1);
+        ASSERT_TRUE(theirs.flags & StatusComplete);
+        ASSERT_EQ(theirs.packets == ours.records.size(), away != Away::Longer);
+    };
+    // The commands and memory reads the reading takes in each order, from a dry run.
+    std::map<Order, std::pair<unsigned, unsigned>> taken;
+    auto trial = [&](Order order, Away away, Strike strike) {
+        emu::EmulatedAnalyser emu;
+        emu.SetPace(0);
+        emu.SetTraffic(ours);
+        FlakyLink link(emu);
+        CDeviceProxy source(&link);
+        source.SetRetryPause(std::chrono::milliseconds(0));
+        ASSERT_TRUE(source.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+        ASSERT_TRUE(source.StartCapture());
+        DeviceStatus status;
+        ASSERT_EQ(source.GetStatus(&status), 1);
+        ASSERT_TRUE(status.flags & StatusComplete);
+        const std::vector<PacketRecord> kept(ours.records.begin(), ours.records.begin() + status.packets);
+        ASSERT_EQ(kept.size(), ours.records.size());
+
+        // With none of its records read, nothing tells it from the same
+        // exchange again: same sizes, start and trigger.
+        bool readBefore = false;
+        auto recordsRead = [&] {
+            uint32_t part = 0;
+            source.UnreadRecords(&part, nullptr);
+            readBefore = source.CachedCount() > 0 || part > 0;
+        };
+        const unsigned commands = emu.CommandCount(), reads = emu.TransferCount(port::kBulkInPipe);
+        if (strike.command) emu.DisconnectAtCommand(strike.command);
+        if (strike.read) {
+            link.meanwhileAt = int(strike.read);
+            link.failThere = strike.fails;
+            link.meanwhile = [&] {
+                recordsRead();
+                link.statusFailures = 1;
+                DeviceStatus lost;
+                EXPECT_EQ(source.GetStatus(&lost), 0);
+                another(emu, away);
+            };
+        }
+        auto upload = [&] {
+            ASSERT_EQ(source.BeginUpload(), 1);
+            ASSERT_NO_FATAL_FAILURE(WaitIdle(source));
+        };
+        if (order == Order::UploadFirst) ASSERT_NO_FATAL_FAILURE(upload());
+        PacketRecord r;
+        for (uint32_t i = 0; source.GetRecord(i, &r) == RecordOk; ++i) {
+            // A packet at each end and in the middle, each in an upload chunk of its own.
+            if (r.IsData() && (i == 1 || i == status.packets / 2 + 1 || i == status.packets - 2)) {
+                uint8_t bytes[400];
+                uint16_t crc;
+                source.GetPayload(&r, bytes, sizeof bytes, &crc);
+            }
+        }
+        if (order == Order::RecordsFirst) ASSERT_NO_FATAL_FAILURE(upload());
+        if (!strike.command && !strike.read) {
+            taken[order] = {emu.CommandCount() - commands, emu.TransferCount(port::kBulkInPipe) - reads};
+            return;
+        }
+        if (strike.command) {
+            // The poll: unplugged now, if no command of the reading was.
+            if (strike.command > taken[order].first) source.GetStatus(&status);
+            recordsRead();
+            emu.Reconnect();
+            if (away != Away::Nothing) ASSERT_NO_FATAL_FAILURE(another(emu, away));
+        }
+        if (away == Away::SameExchange && !readBefore) return;
+
+        if (order == Order::UploadAtReturn) ASSERT_NO_FATAL_FAILURE(upload());
+        const Tally back = TallyOf(source, own, kept);
+        EXPECT_EQ(back.foreign, 0u) << "back";
+        EXPECT_EQ(back.end, RecordEnd) << "back";
+        source.GetStatus(&status);
+        const Tally polled = TallyOf(source, own, kept);
+        EXPECT_EQ(polled.foreign, 0u) << "after a poll";
+        EXPECT_EQ(polled.promised, 0u) << "after a poll";
+        EXPECT_EQ(polled.end, RecordEnd) << "after a poll";
+        if (source.FetchRest() == 1) ASSERT_NO_FATAL_FAILURE(WaitIdle(source));
+        const Tally fetched = TallyOf(source, own, kept);
+        EXPECT_EQ(fetched.foreign, 0u) << "after the rest was fetched";
+        const int32_t unread = source.UnreadRecords(nullptr, nullptr);
+        if (away != Away::Nothing) EXPECT_TRUE(unread == 0 || unread == kRecordsNoLongerHeld) << unread << ": gone for good";
+        TempDir dir;
+        const bool saved = source.OpenOrSave((dir / "c.ph").c_str(), (dir / "c.data").c_str(), 1) == 1;
+        if (saved) {
+            CDeviceProxy reopened(&emu);
+            ASSERT_EQ(reopened.OpenOrSave((dir / "c.ph").c_str(), (dir / "c.data").c_str(), 0), 1);
+            const Tally opened = TallyOf(reopened, own, kept);
+            EXPECT_EQ(opened.foreign, 0u) << "saved";
+            if (away == Away::Nothing) EXPECT_EQ(opened.held, own.size());
+        }
+        if (away == Away::Nothing) {
+            EXPECT_EQ(fetched.rows, kept.size());
+            EXPECT_EQ(fetched.held, own.size()) << "back whole";
+            EXPECT_TRUE(saved);
+        }
+    };
+    const Order orders[] = {Order::NoUpload, Order::UploadFirst, Order::RecordsFirst, Order::UploadAtReturn};
+    for (const Order order : orders) {
+        SCOPED_TRACE("order " + std::to_string(int(order)));
+        ASSERT_NO_FATAL_FAILURE(trial(order, Away::Nothing, {}));
+        ASSERT_GT(taken[order].first, 3u);
+        for (unsigned at = 1; at <= taken[order].first + 1; ++at) {
+            for (const auto& [away, name] : aways) {
+                SCOPED_TRACE(std::string(name) + ", unplugged at command " + std::to_string(at));
+                trial(order, away, {at, 0, false});
+            }
+        }
+        for (unsigned at = 1; at <= taken[order].second; ++at) {
+            for (const bool fails : {false, true}) {
+                SCOPED_TRACE("gone and back with the same exchange at memory read " + std::to_string(at) +
+                             (fails ? ", which fails" : ""));
+                trial(order, Away::SameExchange, {0, at, fails});
+            }
+        }
+    }
+}
+
+// Two captures on one data source, the first ended in each way a read of it
+// can end: the second is served whole, its rows from memory, with nothing
+// said of it, whatever the first left behind. A pass over a capture whose
+// record reads fail asks the analyser a bounded number of times.
+TEST(HeldPayload, TheCaptureAfterOneThatEndedInAFailureIsServedWholeAndSaidNothingOf) {
+    struct Run {
+        emu::EmulatedAnalyser& emu;
+        FlakyLink& link;
+        CDeviceProxy& source;
+        const std::map<uint64_t, Bytes>& own;
+        TempDir& dir;
+    };
+    auto pass = [](Run& run) { return Check(run.source, run.own, "the first"); };
+    auto commandsOf = [](Run& run, const std::function<void()>& what) {
+        const unsigned before = run.emu.TransferCount(port::kCommandPipe);
+        what();
+        return run.emu.TransferCount(port::kCommandPipe) - before;
+    };
+    auto gone = [&](Run& run) {
+        run.emu.DisconnectAtCommand(4);  // the status read and a block pass
+        EXPECT_EQ(pass(run).rows, kRecordsPerRead);
+        run.emu.Reconnect();
+        CDeviceProxy(&run.emu).Reset();
+        EXPECT_EQ(pass(run).rows, kRecordsPerRead);
+        EXPECT_EQ(run.source.UnreadRecords(nullptr, nullptr), kRecordsNoLongerHeld);
+    };
+    const struct {
+        const char* name;
+        bool live;  // the capture runs on when its traffic is used up
+        std::function<void(Run&)> end;
+    } rows[] = {
+        {"gone, the analyser reset while unplugged", false, gone},
+        {"replugged part way through a pass", false,
+         [&](Run& run) {
+             run.emu.DisconnectAtCommand(4);
+             pass(run);
+             PacketRecord r;
+             for (uint32_t i = 0; run.source.GetRecord(i, &r) == RecordOk; ++i)
+                 if (i == kRecordsPerRead / 2) run.emu.Reconnect();
+             EXPECT_EQ(run.source.UnreadRecords(nullptr, nullptr), kRecordsReadSincePass);
+         }},
+        {"a payload read failed", false,
+         [&](Run& run) {
+             PacketRecord r;
+             ASSERT_EQ(run.source.GetRecord(1, &r), RecordOk);
+             run.emu.DisconnectAtCommand(1);
+             uint8_t bytes[64];
+             EXPECT_EQ(run.source.GetPayload(&r, bytes, sizeof bytes, nullptr), kPayloadNotRead);
+             run.emu.Reconnect();
+         }},
+        {"kept unplugged, read in part", false,
+         [&](Run& run) {
+             run.emu.DisconnectAtCommand(4);
+             pass(run);
+             run.source.KeepCapture();
+             uint32_t read = 0;
+             EXPECT_EQ(run.source.UnreadRecords(&read, nullptr), kRecordsNoLongerHeld);
+             EXPECT_EQ(read, kRecordsPerRead);
+             run.emu.Reconnect();
+         }},
+        {"read whole, not uploaded, then reset", false,
+         [&](Run& run) {
+             EXPECT_EQ(pass(run).lost, 0u);
+             run.source.Reset();
+             DeviceStatus status;
+             ASSERT_EQ(run.source.GetStatus(&status), 1);
+             // Its rows say their bytes were not read, before any read of them and after.
+             PacketRecord r;
+             ASSERT_EQ(run.source.GetRecord(4, &r), RecordOk);
+             EXPECT_EQ(run.source.GetPayload(&r, nullptr, 0, nullptr), kPayloadNotRead);
+             uint8_t bytes[64];
+             EXPECT_EQ(run.source.GetPayload(&r, bytes, sizeof bytes, nullptr), kPayloadNotRead);
+         }},
+        {"gone while it ran, its upload waiting for its end", true,
+         [&](Run& run) {
+             PacketRecord r;
+             ASSERT_EQ(run.source.GetRecord(0, &r), RecordOk);
+             ASSERT_EQ(run.source.BeginUpload(), 1);
+             run.emu.DisconnectAtCommand(1);
+             DeviceStatus status;
+             EXPECT_EQ(run.source.GetStatus(&status), 0);
+             run.emu.Reconnect();
+             {
+                 CDeviceProxy other(&run.emu);
+                 ASSERT_TRUE(other.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+                 run.emu.SetTraffic(Rerun(OwnBytesTraffic(200, 8)));
+                 run.emu.SetEndWhenExhausted(true);
+                 ASSERT_TRUE(other.StartCapture());
+                 ASSERT_EQ(other.GetStatus(&status), 1);
+             }
+             ASSERT_EQ(run.source.GetStatus(&status), 1);
+             ASSERT_NO_FATAL_FAILURE(WaitIdle(run.source));  // gone: nothing of it to upload
+             EXPECT_LT(run.source.UploadProgress(), 100);
+         }},
+        {"kept unplugged, read whole", false,
+         [&](Run& run) {
+             EXPECT_EQ(pass(run).lost, 0u);
+             run.emu.DisconnectAtCommand(1);
+             run.source.KeepCapture();
+             run.emu.Reconnect();
+             PacketRecord r;
+             ASSERT_EQ(run.source.GetRecord(1, &r), RecordOk);
+             EXPECT_EQ(run.source.GetPayload(&r, nullptr, 0, nullptr), kPayloadNotRead) << "never read, never to be";
+         }},
+        {"kept while its record reads fail, the status answering", false,
+         [&](Run& run) {
+             run.link.memoryReadsLeft = 1;
+             EXPECT_EQ(pass(run).rows, kRecordsPerRead);
+             run.source.KeepCapture();
+             uint32_t read = 0;
+             EXPECT_EQ(run.source.UnreadRecords(&read, nullptr), kRecordsNoLongerHeld) << "a setup cannot wait for the rest";
+             EXPECT_EQ(read, kRecordsPerRead);
+             run.link.memoryReadsLeft = -1;
+         }},
+        {"kept after a reset, read whole", false,
+         [&](Run& run) {
+             EXPECT_EQ(pass(run).lost, 0u);
+             run.source.Reset();
+             run.source.KeepCapture();
+             PacketRecord r;
+             ASSERT_EQ(run.source.GetRecord(1, &r), RecordOk);
+             EXPECT_EQ(run.source.GetPayload(&r, nullptr, 0, nullptr), kPayloadNotRead);
+         }},
+        {"read whole, then a project opened", false,
+         [&](Run& run) {
+             EXPECT_EQ(pass(run).lost, 0u);
+             const emu::BusCapture saved = OwnBytesTraffic(30, 40);
+             SaveCapture(saved, run.dir / "o.ph", run.dir / "o.data");
+             ASSERT_EQ(run.source.OpenOrSave((run.dir / "o.ph").c_str(), (run.dir / "o.data").c_str(), 0), 1);
+             // The analyser away and back is none of the project's business.
+             run.emu.DisconnectAtCommand(1);
+             DeviceStatus status;
+             EXPECT_EQ(run.source.GetStatus(&status), 0);
+             run.emu.Reconnect();
+             EXPECT_EQ(run.source.GetStatus(&status), 1);
+             const Seen opened = Check(run.source, OwnPayloads(saved), "opened");
+             EXPECT_EQ(opened.rows, saved.records.size());
+             EXPECT_EQ(opened.held, 30u);
+             EXPECT_EQ(run.source.UnreadRecords(nullptr, nullptr), 0);
+             // Nor is an upload begun on it (it ends, finding nothing of it in the analyser).
+             ASSERT_EQ(run.source.BeginUpload(), 1);
+             ASSERT_NO_FATAL_FAILURE(WaitIdle(run.source));
+         }},
+        {"its record reads fail, the status answering", false,
+         [&](Run& run) {
+             run.link.memoryReadsLeft = 1;  // the first block's
+             Seen first;
+             EXPECT_LE(commandsOf(run, [&] { first = pass(run); }), 40u) << "not a round of asking for each row";
+             EXPECT_EQ(first.rows, kRecordsPerRead);
+             EXPECT_EQ(run.source.UnreadRecords(nullptr, nullptr), EIO);
+             run.link.memoryReadsLeft = -1;
+         }},
+        {"ended part way through a parse, then unplugged", true,
+         [&](Run& run) {
+             PacketRecord r;
+             ASSERT_EQ(run.source.GetRecord(0, &r), RecordOk);
+             run.emu.FinishCapture();
+             DeviceStatus status;
+             ASSERT_EQ(run.source.GetStatus(&status), 1);
+             ASSERT_TRUE(status.flags & StatusComplete);
+             run.emu.DisconnectAtCommand(1);
+             Seen first;
+             EXPECT_LE(commandsOf(run, [&] { first = pass(run); }), 40u) << "not a round of asking for each row";
+             EXPECT_EQ(first.rows, kRecordsPerRead);
+             run.emu.Reconnect();
+         }},
+        {"ended part way through a parse, a payload read failed, its memory reads failing", true,
+         [&](Run& run) {
+             PacketRecord r;
+             ASSERT_EQ(run.source.GetRecord(1, &r), RecordOk);
+             run.emu.FinishCapture();
+             DeviceStatus status;
+             ASSERT_EQ(run.source.GetStatus(&status), 1);
+             run.link.memoryReadsLeft = 0;
+             uint8_t bytes[64];
+             EXPECT_EQ(run.source.GetPayload(&r, bytes, sizeof bytes, nullptr), kPayloadNotRead);
+             Seen first;
+             EXPECT_LE(commandsOf(run, [&] { first = pass(run); }), 40u) << "not a round of asking for each row";
+             EXPECT_EQ(first.rows, kRecordsPerRead);
+             run.link.memoryReadsLeft = -1;
+         }},
+        {"its upload cut short, the status failing twice before the rest is fetched", false,
+         [&](Run& run) {
+             run.emu.FailTransfer(4);  // the first chunk's data
+             ASSERT_EQ(run.source.BeginUpload(), 1);
+             ASSERT_NO_FATAL_FAILURE(WaitIdle(run.source));
+             run.link.statusFailures = 2;
+             EXPECT_EQ(run.source.FetchRest(), 1);
+             ASSERT_NO_FATAL_FAILURE(WaitIdle(run.source));
+             EXPECT_EQ(run.source.UploadProgress(), 100);
+         }},
+    };
+    const emu::BusCapture first = OwnBytesTraffic(1500, 8), second = OwnBytesTraffic(1100, 30);
+    const auto own = OwnPayloads(first), ownSecond = OwnPayloads(second);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        emu::EmulatedAnalyser emu;
+        emu.SetPace(0);
+        emu.SetTraffic(first);
+        emu.SetEndWhenExhausted(!row.live);
+        FlakyLink link(emu);
+        CDeviceProxy source(&link);
+        source.SetRetryPause(std::chrono::milliseconds(0));
+        ASSERT_TRUE(source.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+        ASSERT_TRUE(source.StartCapture());
+        DeviceStatus status;
+        ASSERT_EQ(source.GetStatus(&status), 1);
+        ASSERT_EQ(bool(status.flags & StatusComplete), !row.live);
+        Run run{emu, link, source, own, dir};
+        ASSERT_NO_FATAL_FAILURE(row.end(run));
+
+        emu.SetTraffic(second);
+        emu.SetEndWhenExhausted(true);
+        ASSERT_TRUE(source.ConfigureStorage(1u << 20, 1u << 20, 1u << 20, 1u << 20, 0));
+        ASSERT_TRUE(source.StartCapture());
+        ASSERT_EQ(source.GetStatus(&status), 1);
+        ASSERT_TRUE(status.flags & StatusComplete);
+        const Seen whole = Check(source, ownSecond, "the second", &second.records);
+        EXPECT_EQ(whole.rows, second.records.size());
+        EXPECT_EQ(whole.held, 1100u);
+        uint32_t read = 1, held = 1, peeked = 0;
+        EXPECT_EQ(source.UnreadRecords(&read, &held), 0) << "nothing to say, nothing to parse again";
+        EXPECT_EQ(read + held, 0u);
+        EXPECT_NE(source.PeekRecords(0, &peeked), nullptr);
+        EXPECT_EQ(peeked, second.records.size()) << "every row served from memory";
+        PacketRecord r;
+        size_t notRead = 0;
+        for (uint32_t i = 0; source.GetRecord(i, &r) == RecordOk; ++i)
+            notRead += r.IsData() && source.GetPayload(&r, nullptr, 0, nullptr) == kPayloadNotRead;
+        EXPECT_EQ(notRead, 0u);
+        ASSERT_EQ(source.BeginUpload(), 1);
+        ASSERT_NO_FATAL_FAILURE(WaitIdle(source));
+        EXPECT_EQ(source.OpenOrSave((dir / "s.ph").c_str(), (dir / "s.data").c_str(), 1), 1);
     }
 }
 
