@@ -351,6 +351,9 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
         progress->done = 0;
     }
     auto cancelled = [&] { return progress && progress->cancel.load(); };
+    // Opened, discarded or started while the lock was let go: the records and
+    // the store are another capture's now, and nothing more of them is written.
+    auto replaced = [&] { return captureSerial_ != serial; };
     auto written = [&](size_t bytes) {
         if (!progress) return true;
         progress->done += bytes;
@@ -360,7 +363,7 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
         while (readersWaiting_.load() > 0 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
         guard.lock();
-        return !cancelled();
+        return !cancelled() && !replaced();
     };
     auto flush = [&](CAtomicFile& file) {
         if (!progress) return file.Finish();
@@ -368,9 +371,10 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
         const bool ok = file.Finish();
         const int error = errno;
         guard.lock();
-        errno = error;
-        return ok;
+        errno = replaced() ? ECANCELED : error;
+        return ok && !replaced();
     };
+    auto givenUp = [&] { return replaced() ? FileFailure(ECANCELED, packetPath) : FileFailure(0, ""); };
     if (cancelled()) return FileFailure(0, "");
     CAtomicFile packets(packetPath), payload(dataPath);
     if (!packets.Create()) return FileFailure(errno, packetPath);
@@ -390,11 +394,11 @@ int32_t CDeviceProxy::Save(const std::string& packetPath, const std::string& dat
         }
         if (!packets.Write(window, bytes)) return FileFailure(errno, packetPath);
         at += bytes;
-        if (!written(bytes)) return FileFailure(0, "");
+        if (!written(bytes)) return givenUp();
     }
     if (!flush(packets)) return FileFailure(errno, packetPath);
     // Copied from the open store itself, so saving onto the open ".data" is safe.
-    if (!store_.CopyTo(payload.Fd(), written)) return cancelled() ? FileFailure(0, "") : FileFailure(errno, dataPath);
+    if (!store_.CopyTo(payload.Fd(), written)) return cancelled() || replaced() ? givenUp() : FileFailure(errno, dataPath);
     if (!flush(payload)) return FileFailure(errno, dataPath);
     if (cancelled()) return FileFailure(0, "");
     if (!payload.Commit()) return FileFailure(errno, dataPath);

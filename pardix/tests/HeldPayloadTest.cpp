@@ -1307,45 +1307,57 @@ TEST(HeldPayload, ASaveLetsReadersInBetweenWindowsAndACancelThereEndsIt) {
     const std::vector<PacketRecord> records(1u << 20);  // 16 windows
     WriteFile(dir / "big.ph", records.data(), records.size() * sizeof(PacketRecord));
     WriteFile(dir / "big.data", Bytes(1024, 7));
-    WriteFile(dir / "old.ph", Bytes(32, 1));
-    WriteFile(dir / "old.data", Bytes(8, 2));
+    WriteFile(dir / "other.ph", records.data(), 2 * sizeof(PacketRecord));
+    WriteFile(dir / "other.data", Bytes(8, 3));
     emu::EmulatedAnalyser emu;
     CDeviceProxy proxy(&emu);
-    ASSERT_EQ(proxy.OpenOrSave((dir / "big.ph").c_str(), (dir / "big.data").c_str(), 0), 1);
     SaveProgress progress;
     proxy.SetSaveProgress(&progress);
     constexpr uint64_t kWindow = CPayloadStore::kWindowBytes;
 
-    // A loaded machine can keep the reader off the processor for a whole
-    // save: that save ends whole, and the next one is tried.
-    uint64_t caughtAt = 0;
-    for (int attempt = 0; attempt < 50 && !caughtAt; ++attempt) {
-        progress.cancel = false;
-        progress.total = progress.done = 0;
-        auto saved = std::async(std::launch::async,
-                                [&] { return proxy.OpenOrSave((dir / "old.ph").c_str(), (dir / "old.data").c_str(), 1); });
-        for (;;) {
-            CDeviceProxy::ReaderLock hold(proxy);
-            const uint64_t done = progress.done, total = progress.total;
-            if (total && done >= total) break;
-            if (done > 0 && total - done > 2 * kWindow) {
-                progress.cancel = true;
-                caughtAt = done;
-                break;
+    // What the reader between two windows does: cancels the save, or puts
+    // another capture on hand, whose records and store the save must not touch.
+    enum class Between { Cancel, Discard, Open };
+    for (Between what : {Between::Cancel, Between::Discard, Between::Open}) {
+        SCOPED_TRACE(int(what));
+        WriteFile(dir / "old.ph", Bytes(32, 1));
+        WriteFile(dir / "old.data", Bytes(8, 2));
+        ASSERT_EQ(proxy.OpenOrSave((dir / "big.ph").c_str(), (dir / "big.data").c_str(), 0), 1);
+        // A loaded machine can keep the reader off the processor for a whole
+        // save: that save ends whole, and the next one is tried.
+        uint64_t caughtAt = 0;
+        for (int attempt = 0; attempt < 50 && !caughtAt; ++attempt) {
+            progress.cancel = false;
+            progress.total = progress.done = 0;
+            auto saved = std::async(std::launch::async,
+                                    [&] { return proxy.OpenOrSave((dir / "old.ph").c_str(), (dir / "old.data").c_str(), 1); });
+            for (;;) {
+                CDeviceProxy::ReaderLock hold(proxy);
+                const uint64_t done = progress.done, total = progress.total;
+                if (total && done >= total) break;
+                if (done > 0 && total - done > 2 * kWindow) {
+                    if (what == Between::Cancel) progress.cancel = true;
+                    if (what == Between::Discard) EXPECT_EQ(proxy.DiscardCapture(), 1);
+                    if (what == Between::Open)
+                        EXPECT_EQ(proxy.OpenOrSave((dir / "other.ph").c_str(), (dir / "other.data").c_str(), 0), 1);
+                    caughtAt = done;
+                    break;
+                }
+            }
+            if (caughtAt) {
+                EXPECT_EQ(saved.get(), 0);
+                EXPECT_EQ(progress.done.load(), caughtAt) << "the save ended at its next look";
+                EXPECT_EQ(proxy.LastFileError(nullptr), what == Between::Cancel ? 0 : ECANCELED);
+            } else {
+                ASSERT_EQ(saved.get(), 1);
+                WriteFile(dir / "old.ph", Bytes(32, 1));
+                WriteFile(dir / "old.data", Bytes(8, 2));
             }
         }
-        if (caughtAt) {
-            EXPECT_EQ(saved.get(), 0);
-            EXPECT_EQ(progress.done.load(), caughtAt) << "the cancel ended it at its next look";
-        } else {
-            ASSERT_EQ(saved.get(), 1);
-            WriteFile(dir / "old.ph", Bytes(32, 1));
-            WriteFile(dir / "old.data", Bytes(8, 2));
-        }
+        ASSERT_GT(caughtAt, 0u) << "no reader got in between two windows";
+        EXPECT_EQ(ReadFile(dir / "old.ph"), Bytes(32, 1));
+        EXPECT_EQ(ReadFile(dir / "old.data"), Bytes(8, 2));
     }
-    ASSERT_GT(caughtAt, 0u) << "no reader got in between two windows";
-    EXPECT_EQ(ReadFile(dir / "old.ph"), Bytes(32, 1));
-    EXPECT_EQ(ReadFile(dir / "old.data"), Bytes(8, 2));
 }
 
 // A reader already waiting when a save writes its first window gets in
