@@ -98,14 +98,22 @@ Seen Check(IDataSource& source, const std::map<uint64_t, Bytes>& own, const std:
     return seen;
 }
 
-// `source` serves the data packet `r` its own bytes and CRC.
-bool ServesItsOwn(IDataSource& source, const PacketRecord& r, const std::map<uint64_t, Bytes>& own) {
+// The bytes and CRC `source` serves the data packet `r`, as on the bus; none when it serves none.
+std::optional<Bytes> Served(IDataSource& source, const PacketRecord& r) {
     Bytes got(r.PayloadLength());
     uint16_t crc = 0;
     const int32_t n = source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc);
+    if (n <= 0) return std::nullopt;
+    got.resize(std::min(got.size(), size_t(n)));
     got.push_back(uint8_t(crc));
     got.push_back(uint8_t(crc >> 8));
-    return n == int32_t(r.PayloadLength()) && got == own.at(r.Timestamp());
+    return got;
+}
+
+// `source` serves the data packet `r` its own bytes and CRC.
+bool ServesItsOwn(IDataSource& source, const PacketRecord& r, const std::map<uint64_t, Bytes>& own) {
+    const std::optional<Bytes> got = Served(source, r);
+    return got && *got == own.at(r.Timestamp());
 }
 
 // The data packets the capture holds the payload of: among the `kept` records
@@ -685,18 +693,12 @@ Tally TallyOf(IDataSource& source, const std::map<uint64_t, Bytes>& own, const s
         }
         if (!r.IsData()) continue;
         const int32_t said = source.GetPayload(&r, nullptr, 0, nullptr);
-        Bytes got(r.PayloadLength());
-        uint16_t crc = 0;
-        if (source.GetPayload(&r, got.data(), uint32_t(got.size()), &crc) <= 0) {
+        const std::optional<Bytes> got = Served(source, r);
+        if (!got) {
             t.promised += said > 0;
             continue;
         }
-        got.push_back(uint8_t(crc));
-        got.push_back(uint8_t(crc >> 8));
-        if (got == own.at(r.Timestamp()))
-            ++t.held;
-        else
-            ++t.foreign;
+        ++(*got == own.at(r.Timestamp()) ? t.held : t.foreign);
     }
     return t;
 }
