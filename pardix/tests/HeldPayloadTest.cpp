@@ -703,14 +703,13 @@ Tally TallyOf(IDataSource& source, const std::map<uint64_t, Bytes>& own, const s
     return t;
 }
 
-// The analyser's link with faults of its own: status reads that fail a given
-// number of times in a row; reads of capture memory that fail from a given
-// one on; and, at a given read of capture memory, something done meanwhile
-// (before that read fails, or once it is done).
-class FlakyLink : public port::PortBackend {
+// The analyser's link with faults of its own beside the gate's (reads of
+// capture memory that fail from a given one on): status reads that fail a
+// given number of times in a row; and, at a given read of capture memory,
+// something done meanwhile (before that read fails, or once it is done).
+class FlakyLink : public StatusGate {
 public:
-    explicit FlakyLink(port::PortBackend& inner) : inner_(inner) {}
-    int InitializeInterface(const port::InterfaceGuid* g) override { return inner_.InitializeInterface(g); }
+    using StatusGate::StatusGate;
     int WritePort(int d, int p, const void* b, unsigned long n, unsigned long* t, unsigned long ms) override {
         CommandBlock block{};
         if (p == port::kCommandPipe && n == sizeof block) std::memcpy(&block, b, sizeof block);
@@ -718,34 +717,25 @@ public:
             --statusFailures;
             return 0;
         }
-        return inner_.WritePort(d, p, b, n, t, ms);
+        return StatusGate::WritePort(d, p, b, n, t, ms);
     }
     int ReadPort(int d, int p, void* b, unsigned long n, unsigned long* t, unsigned long ms) override {
-        if (p != port::kBulkInPipe) return inner_.ReadPort(d, p, b, n, t, ms);
-        if (memoryReadsLeft >= 0 && memoryReadsLeft-- == 0) {
-            memoryReadsLeft = 0;
-            return 0;
-        }
-        if (!meanwhile || --meanwhileAt > 0) return inner_.ReadPort(d, p, b, n, t, ms);
+        if (p != port::kBulkInPipe || !meanwhile || --meanwhileAt > 0) return StatusGate::ReadPort(d, p, b, n, t, ms);
         const std::function<void()> act = std::move(meanwhile);
         meanwhile = nullptr;
         if (failThere) {
             act();
             return 0;
         }
-        const int done = inner_.ReadPort(d, p, b, n, t, ms);
+        const int done = StatusGate::ReadPort(d, p, b, n, t, ms);
         act();
         return done;
     }
     std::string Name() const override { return "flaky link"; }
     int statusFailures = 0;
-    int memoryReadsLeft = -1;  // -1: they never fail
-    int meanwhileAt = 0;       // counts reads of capture memory down to the one
+    int meanwhileAt = 0;  // counts reads of capture memory down to the one
     bool failThere = false;
     std::function<void()> meanwhile;
-
-private:
-    port::PortBackend& inner_;
 };
 
 }  // namespace
@@ -1012,13 +1002,13 @@ TEST(HeldPayload, TheCaptureAfterOneThatEndedInAFailureIsServedWholeAndSaidNothi
          }},
         {"kept while its record reads fail, the status answering", false,
          [&](Run& run) {
-             run.link.memoryReadsLeft = 1;
+             run.link.FailMemoryReads(true, 1);
              EXPECT_EQ(pass(run).rows, kRecordsPerRead);
              run.source.KeepCapture();
              uint32_t read = 0;
              EXPECT_EQ(run.source.UnreadRecords(&read, nullptr), kRecordsNoLongerHeld) << "a setup cannot wait for the rest";
              EXPECT_EQ(read, kRecordsPerRead);
-             run.link.memoryReadsLeft = -1;
+             run.link.FailMemoryReads(false);
          }},
         {"kept after a reset, read whole", false,
          [&](Run& run) {
@@ -1051,12 +1041,12 @@ TEST(HeldPayload, TheCaptureAfterOneThatEndedInAFailureIsServedWholeAndSaidNothi
          }},
         {"its record reads fail, the status answering", false,
          [&](Run& run) {
-             run.link.memoryReadsLeft = 1;  // the first block's
+             run.link.FailMemoryReads(true, 1);  // the first block's
              Seen first;
              EXPECT_LE(commandsOf(run, [&] { first = pass(run); }), 40u) << "not a round of asking for each row";
              EXPECT_EQ(first.rows, kRecordsPerRead);
              EXPECT_EQ(run.source.UnreadRecords(nullptr, nullptr), EIO);
-             run.link.memoryReadsLeft = -1;
+             run.link.FailMemoryReads(false);
          }},
         {"ended part way through a parse, then unplugged", true,
          [&](Run& run) {
@@ -1079,13 +1069,13 @@ TEST(HeldPayload, TheCaptureAfterOneThatEndedInAFailureIsServedWholeAndSaidNothi
              run.emu.FinishCapture();
              DeviceStatus status;
              ASSERT_EQ(run.source.GetStatus(&status), 1);
-             run.link.memoryReadsLeft = 0;
+             run.link.FailMemoryReads(true);
              uint8_t bytes[64];
              EXPECT_EQ(run.source.GetPayload(&r, bytes, sizeof bytes, nullptr), kPayloadNotRead);
              Seen first;
              EXPECT_LE(commandsOf(run, [&] { first = pass(run); }), 40u) << "not a round of asking for each row";
              EXPECT_EQ(first.rows, kRecordsPerRead);
-             run.link.memoryReadsLeft = -1;
+             run.link.FailMemoryReads(false);
          }},
         {"its upload cut short, the status failing twice before the rest is fetched", false,
          [&](Run& run) {
