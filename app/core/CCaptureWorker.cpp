@@ -577,7 +577,7 @@ void CCaptureWorker::RedecodeTransferLevel(const std::string& deviceTreeXml) {
 
 void CCaptureWorker::ResetTrees(bool keepPlace) {
     keepPlace_ = keepPlace;
-    keepTransferLevel_ = keepPlace && transferShown_;
+    keepTransferLevel_ = transferShown_;
     // Noted before the rows go, and with them the selection.
     if (list_ && keepPlace) list_->KeepPlace();
     PublishCleared();

@@ -1159,6 +1159,7 @@ TEST(CaptureWorkerStub, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas)
         bool reopened;
         bool goneSince = false;  // the project removed before it opens again
         bool transfer = false;   // the user at the transfer level
+        bool paused = false;     // the reopen's decoding cancelled part way, then done again
     } rows[] = {
         {"read in part, the save read the rest", EIO, 0, true},
         {"read in part, the save read the rest, the project gone since", EIO, 0, false, true},
@@ -1170,6 +1171,7 @@ TEST(CaptureWorkerStub, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas)
         {"at the transfer level, rows listed bare", kRecordsReadSincePass, kRecordsReadSincePass, true, false, true},
         {"at the transfer level, the project gone since", EIO, 0, false, true, true},
         {"at the transfer level, read whole", 0, 0, false, false, true},
+        {"at the transfer level, its decoding paused", EIO, 0, true, false, true, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -1192,6 +1194,12 @@ TEST(CaptureWorkerStub, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas)
         const size_t shown = doc.TransactionRoot().children.size();
         const int kept = list.placesKept, clears = list.filterClears;
         const UsbItem* level = row.transfer ? &doc.TransferRoot() : &doc.TransactionRoot();
+        // The reopen's decoding held at its first row until a cancel comes.
+        std::atomic<bool> armed{row.paused}, held{false};
+        list.onAppend = [&](size_t) {
+            if (!armed || worker.State() != CCaptureWorker::CaptureState::ClassDecode || held.exchange(true)) return;
+            while (!doc.Manager().CancelPending()) std::this_thread::yield();
+        };
 
         const orvane::testing::TempDir folder;
         std::string error;
@@ -1204,6 +1212,13 @@ TEST(CaptureWorkerStub, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas)
         if (row.goneSince) std::filesystem::remove(folder / "cap.usb");
         EXPECT_EQ(worker.ShowSavedCapture(folder / "cap.usb", &error), !row.goneSince) << error;
         EXPECT_EQ(error, row.goneSince ? COrvaneDoc::kOpenError : "");
+        if (row.paused) {
+            ASSERT_TRUE(list.Serve([&] { return held.load(); }));
+            EXPECT_TRUE(worker.CancelDecoding());
+            EXPECT_EQ(list.placesRestored.load(), kept) << "a level decoded in part waits for the rest";
+            armed = false;
+            worker.RedoDecoding();
+        }
         ASSERT_TRUE(list.Serve([&] { return worker.IsIdle(); }));
         EXPECT_EQ(source.opens.load(), row.reopened ? 1 : 0);
         EXPECT_EQ(list.placesKept.load(), kept + (row.reopened ? 1 : 0));
