@@ -203,6 +203,12 @@ void CCaptureWorker::RunParse() {
         publishing_ = false;
     }
     dataAvailable_ = true;
+    if (keepPlace_ && keepTransferLevel_) {
+        // Back at the transfer level the user was at: its decoding takes up the place.
+        HandToUiThread([this] { ShowTransferLevel(true); });
+        Transition(CaptureState::Parse, CaptureState::ClassDecode);
+        return;
+    }
     if (std::exchange(keepPlace_, false) && list_) list_->RestorePlace();
     Transition(CaptureState::Parse, CaptureState::Idle);
 }
@@ -248,6 +254,7 @@ void CCaptureWorker::RunDecode() {
     manager.ReleaseDecoders();
     const bool whole = manager.DecodeAll(this) != 0;
     if (!whole && options_.warning) options_.warning(kDecodeOutOfMemoryWarning);
+    bool restore = false;
     {
         std::lock_guard lock(stateMutex_);
         decoding_ = false;
@@ -257,8 +264,11 @@ void CCaptureWorker::RunDecode() {
         classDecoded_ = whole && !manager.Cancelled();
         settled_.notify_all();
         if (state_ != uint32_t(CaptureState::ClassDecode)) return;
+        // A reopen's transfer level, decoded: the list takes up its place; a cancelled one waits for the redo.
+        restore = !manager.Cancelled() && std::exchange(keepPlace_, false);
         state_ = uint32_t(CaptureState::Idle);
     }
+    if (restore && list_) list_->RestorePlace();
     NotifyState();
 }
 
@@ -501,10 +511,15 @@ bool CCaptureWorker::OnTransactionLevel() {
 bool CCaptureWorker::OnTransferLevel() {
     std::lock_guard command(commandMutex_);
     if (!IsIdle() || !dataAvailable_) return false;
+    if (ShowTransferLevel(false)) Transition(CaptureState::Idle, CaptureState::ClassDecode);
+    return true;
+}
+
+bool CCaptureWorker::ShowTransferLevel(bool keepFilter) {
     CDecoderManager& manager = doc_.Manager();
     const bool decode = !classDecoded_;
     if (list_) {
-        list_->ClearHeaderFilter();
+        if (!keepFilter) list_->ClearHeaderFilter();
         list_->SetRoot(&doc_.TransferRoot());
     }
     manager.ReleaseDecoders();
@@ -518,8 +533,7 @@ bool CCaptureWorker::OnTransferLevel() {
     }
     RefreshList(&doc_.TransferRoot());
     transferShown_ = true;
-    if (decode) Transition(CaptureState::Idle, CaptureState::ClassDecode);
-    return true;
+    return decode;
 }
 
 void CCaptureWorker::OnDeviceTreeEdited(const std::string& deviceTreeXml) {
@@ -563,6 +577,7 @@ void CCaptureWorker::RedecodeTransferLevel(const std::string& deviceTreeXml) {
 
 void CCaptureWorker::ResetTrees(bool keepPlace) {
     keepPlace_ = keepPlace;
+    keepTransferLevel_ = transferShown_;
     // Noted before the rows go, and with them the selection.
     if (list_ && keepPlace) list_->KeepPlace();
     PublishCleared();

@@ -95,7 +95,7 @@ public:
     // After a save of the capture shown, at `path`: when that save read the
     // rest of a capture the list shows short (records not read, or rows listed
     // before a replug without their data), opens the project again so every
-    // row shows, the list keeping its filter and selected record. False with
+    // row shows, the list keeping its level, filter and selected record. False with
     // `error` when that open failed; true otherwise. UI thread.
     bool ShowSavedCapture(const std::string& path, std::string* error);
     // After the capture files were opened elsewhere: resets and parses them.
@@ -217,6 +217,9 @@ private:
     // Frees the shown transfer level and decodes it with `deviceTreeXml`; the
     // caller holds commandMutex_ and the worker is idle.
     void RedecodeTransferLevel(const std::string& deviceTreeXml);
+    // Shows the transfer level, the filter bar cleared unless `keepFilter`;
+    // true when it is to be decoded. UI thread, the worker idle or waiting for it.
+    bool ShowTransferLevel(bool keepFilter);
     // RedoDecoding for a caller that holds commandMutex_.
     void ResumeDecoding();
     std::string Configuration();
@@ -267,8 +270,10 @@ private:
     uint64_t batchTick_ = 0;
     // Records the opened capture file held when it opened; 0 after a capture.
     uint32_t openedRecords_ = 0;
-    // The parse to come shows the capture shown again: the list's place is restored after it.
+    // The parse to come shows the capture shown again: the list's place is restored after it,
+    // or after the transfer level's decoding when that was the level shown.
     bool keepPlace_ = false;
+    bool keepTransferLevel_ = false;
     // The last save read the rest of a capture the list shows short.
     std::atomic<bool> savedShort_{false};
 

@@ -47,8 +47,9 @@ public:
     // Before its rows go: the list notes where the user is (the selected
     // record) and keeps its filter bar, which the reset then leaves alone.
     virtual void KeepPlace() = 0;
-    // Once that parse is done, on the worker thread: the filter applied to the
-    // new rows and the noted record's row selected again.
+    // Once that parse is done (or, for the transfer level shown again, its
+    // decoding), on the worker thread: the filter applied to the new rows and
+    // the noted record's row selected again.
     virtual void RestorePlace() = 0;
     // Queues `call` to the UI thread, from the worker; returns before it runs.
     // The worker frees the trees through it.

@@ -99,6 +99,7 @@ struct FakeList : IPacketListSink, IEventHandler {
     void RestorePlace() override {
         std::lock_guard lock(mutex);
         restoredAt = root ? root->children.size() : 0;
+        restoredIn = root;
         ++placesRestored;
     }
     int32_t SetPublisher(IEventPublisher*) override { return 0; }
@@ -145,6 +146,7 @@ struct FakeList : IPacketListSink, IEventHandler {
     std::function<void(size_t)> onAppend;  // worker thread: the root's size after an append
     std::atomic<int> filterClears{0}, placesKept{0}, placesRestored{0};
     size_t restoredAt = 0;  // the rows listed when the place was taken up again
+    const UsbItem* restoredIn = nullptr;  // the root it was taken up at
     std::vector<std::function<void()>> posted;
     std::thread::id worker;  // the thread that appends
     int resetsOnWorker = 0, appendedBeforeHandOff = 0;
@@ -1156,6 +1158,8 @@ TEST(CaptureWorkerStub, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas)
         int32_t before, after;  // what the source says of the capture before and after the save
         bool reopened;
         bool goneSince = false;  // the project removed before it opens again
+        bool transfer = false;   // the user at the transfer level
+        bool paused = false;     // the reopen's decoding cancelled part way, then done again
     } rows[] = {
         {"read in part, the save read the rest", EIO, 0, true},
         {"read in part, the save read the rest, the project gone since", EIO, 0, false, true},
@@ -1163,6 +1167,11 @@ TEST(CaptureWorkerStub, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas)
         {"read in part, gone by the save", EIO, kRecordsNoLongerHeld, false},
         {"no longer held", kRecordsNoLongerHeld, kRecordsNoLongerHeld, false},
         {"read whole", 0, 0, false},
+        {"at the transfer level, the save read the rest", EIO, 0, true, false, true},
+        {"at the transfer level, rows listed bare", kRecordsReadSincePass, kRecordsReadSincePass, true, false, true},
+        {"at the transfer level, the project gone since", EIO, 0, false, true, true},
+        {"at the transfer level, read whole", 0, 0, false, false, true},
+        {"at the transfer level, its decoding paused", EIO, 0, true, false, true, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -1178,8 +1187,19 @@ TEST(CaptureWorkerStub, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas)
         CCaptureWorker worker(doc, &device, &list, Fast());
         ASSERT_EQ(worker.StartRecord(), Start::Started);
         ASSERT_TRUE(list.Serve([&] { return worker.IsIdle() && worker.DataAvailable(); }));
+        if (row.transfer) {
+            ASSERT_TRUE(worker.OnTransferLevel());
+            ASSERT_TRUE(list.Serve([&] { return worker.IsIdle() && worker.ClassDecoded(); }));
+        }
         const size_t shown = doc.TransactionRoot().children.size();
         const int kept = list.placesKept, clears = list.filterClears;
+        const UsbItem* level = row.transfer ? &doc.TransferRoot() : &doc.TransactionRoot();
+        // The reopen's decoding held at its first row until a cancel comes.
+        std::atomic<bool> armed{row.paused}, held{false};
+        list.onAppend = [&](size_t) {
+            if (!armed || worker.State() != CCaptureWorker::CaptureState::ClassDecode || held.exchange(true)) return;
+            while (!doc.Manager().CancelPending()) std::this_thread::yield();
+        };
 
         const orvane::testing::TempDir folder;
         std::string error;
@@ -1192,15 +1212,28 @@ TEST(CaptureWorkerStub, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas)
         if (row.goneSince) std::filesystem::remove(folder / "cap.usb");
         EXPECT_EQ(worker.ShowSavedCapture(folder / "cap.usb", &error), !row.goneSince) << error;
         EXPECT_EQ(error, row.goneSince ? COrvaneDoc::kOpenError : "");
+        if (row.paused) {
+            ASSERT_TRUE(list.Serve([&] { return held.load(); }));
+            EXPECT_TRUE(worker.CancelDecoding());
+            EXPECT_EQ(list.placesRestored.load(), kept) << "a level decoded in part waits for the rest";
+            armed = false;
+            worker.RedoDecoding();
+        }
         ASSERT_TRUE(list.Serve([&] { return worker.IsIdle(); }));
         EXPECT_EQ(source.opens.load(), row.reopened ? 1 : 0);
         EXPECT_EQ(list.placesKept.load(), kept + (row.reopened ? 1 : 0));
         EXPECT_EQ(list.placesRestored.load(), list.placesKept.load());
         EXPECT_EQ(list.filterClears.load(), clears) << "the filter bar stays";
         EXPECT_FALSE(doc.IsModified());
+        // The level stays; a transfer level shown again is decoded before the place is taken up.
+        EXPECT_EQ(worker.TransferLevelShown(), row.transfer);
+        EXPECT_EQ(list.root, level);
         if (row.reopened) {
             EXPECT_GT(doc.TransactionRoot().children.size(), shown);
-            EXPECT_EQ(list.restoredAt, doc.TransactionRoot().children.size());
+            EXPECT_EQ(worker.ClassDecoded(), row.transfer);
+            EXPECT_EQ(list.restoredIn, level);
+            EXPECT_GT(list.restoredAt, 0u);
+            EXPECT_EQ(list.restoredAt, level->children.size());
         } else {
             EXPECT_EQ(doc.TransactionRoot().children.size(), shown);
         }

@@ -818,8 +818,8 @@ struct ReadInPartDevice final : orvane::test::NullDevice {
 }  // namespace
 
 // After a replug a save reads the rest of a capture listed in part: the
-// window opens the saved project at once and shows it whole, with the filter
-// bar's texts and the selected packet the user had.
+// window opens the saved project at once and shows it whole, with the level,
+// the filter bar's texts and the selected packet the user had.
 TEST(MainFrameFiles, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas) {
     ClearProgramSettings();
     ScriptedPrompt prompt;
@@ -863,6 +863,40 @@ TEST(MainFrameFiles, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas) {
     EXPECT_EQ(again->firstRecord, record);
     EXPECT_TRUE(QTest::qWaitFor([&] { return frame.DetailPane()->GroupCount() > 0; }, kBoundMs))
         << "the panes show it again";
+    EXPECT_FALSE(frame.Document().IsModified());
+
+    // At the transfer level the window goes back to it, and takes up the place once it is decoded.
+    device.source->SetAvailable(device.source->Capture().records.size() / 3);
+    device.source->unread = EIO;
+    ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
+    QCoreApplication::processEvents();
+    frame.OnTransferLevel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().ClassDecoded(); }, kBoundMs));
+    QCoreApplication::processEvents();
+    // The test operations' transfers, and the last of them selected.
+    const QString transfer = "Test pair";
+    list.Header()->FilterEdit(column)->setText(transfer);
+    list.ApplyHeaderFilter();
+    const int transfers = model.rowCount();
+    ASSERT_GT(transfers, 1);
+    list.SelectRow(transfers - 1);
+    UsbItem* chosen = model.ItemAt(list.SelectedRow());
+    ASSERT_NE(chosen, nullptr);
+    const uint32_t transferRecord = chosen->firstRecord;
+    ASSERT_TRUE(frame.SaveProject(QString::fromStdString(TempFolder("read-rest-transfer")) + "/cap.usb"))
+        << prompt.messages.join('|').toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().ClassDecoded(); }, kBoundMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list.SelectedRow() >= 0; }, kBoundMs)) << "the place is taken up again";
+    EXPECT_TRUE(frame.Worker().TransferLevelShown());
+    EXPECT_EQ(list.Header()->FilterEdit(column)->text(), transfer);
+    EXPECT_GT(model.rowCount(), transfers) << "the transfers past the third, filtered";
+    EXPECT_LT(model.rowCount(), int(frame.Document().TransferRoot().children.size()));
+    for (int row = 0; row < model.rowCount(); ++row)
+        EXPECT_NE(model.data(model.index(row, column), Qt::DisplayRole).toString().indexOf(transfer), -1) << row;
+    UsbItem* transferAgain = model.ItemAt(list.SelectedRow());
+    ASSERT_NE(transferAgain, nullptr);
+    EXPECT_EQ(transferAgain->firstRecord, transferRecord);
     EXPECT_FALSE(frame.Document().IsModified());
 
     // Saved on the way to a New, such a capture is not opened again: the New goes on.
