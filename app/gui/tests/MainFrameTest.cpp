@@ -826,85 +826,79 @@ TEST(MainFrameFiles, ASaveThatReadTheRestShowsTheWholeCaptureWhereTheUserWas) {
     ReadInPartDevice device;
     CMainFrame frame(CMainFrame::Options{.device = &device, .demoFolder = "/nonexistent"});
     frame.show();
+    CUsbListCtrl& list = *frame.ListCtrl();
+    CPacketListModel& model = *frame.ListModel();
+    const int column = CPacketListCells::ColItem;
+    // A capture whose record read stops a third of the way, listed as read.
+    auto captureAThird = [&] {
+        device.source->SetAvailable(device.source->Capture().records.size() / 3);
+        device.source->unread = EIO;
+        ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
+        QCoreApplication::processEvents();
+    };
+    // The rows whose item names hold `text`, and the last of them selected: their count and its record.
+    auto filterAndSelectLast = [&](const QString& text, int* rows, uint32_t* record) {
+        list.Header()->FilterEdit(column)->setText(text);
+        list.ApplyHeaderFilter();
+        *rows = model.rowCount();
+        ASSERT_GT(*rows, 1);
+        list.SelectRow(*rows - 1);
+        UsbItem* selected = model.ItemAt(list.SelectedRow());
+        ASSERT_NE(selected, nullptr);
+        *record = selected->firstRecord;
+    };
+    // After the save: the filter's text, only rows that match it, more of them
+    // than before (the rest was read), and the same record selected.
+    auto expectPlace = [&](const QString& text, int rowsBefore, const UsbItem& root, uint32_t record) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return list.SelectedRow() >= 0; }, kBoundMs)) << "the place is taken up again";
+        EXPECT_EQ(list.Header()->FilterEdit(column)->text(), text);
+        EXPECT_GT(model.rowCount(), rowsBefore) << "the rows past the third, filtered";
+        EXPECT_LT(model.rowCount(), int(root.children.size()));
+        for (int row = 0; row < model.rowCount(); ++row)
+            EXPECT_NE(model.data(model.index(row, column), Qt::DisplayRole).toString().indexOf(text), -1) << row;
+        UsbItem* again = model.ItemAt(list.SelectedRow());
+        ASSERT_NE(again, nullptr);
+        EXPECT_EQ(again->firstRecord, record);
+        EXPECT_FALSE(frame.Document().IsModified());
+    };
+
     ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
     ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
     QCoreApplication::processEvents();
     EXPECT_EQ(prompt.messages.size(), 1) << "read in part, and said so";
-    CUsbListCtrl& list = *frame.ListCtrl();
-    CPacketListModel& model = *frame.ListModel();
     const int shownBefore = model.rowCount();
-
-    // The IN transactions, and the last of them selected.
-    const int column = CPacketListCells::ColItem;
-    list.Header()->FilterEdit(column)->setText("IN");
-    list.ApplyHeaderFilter();
-    const int filtered = model.rowCount();
-    ASSERT_GT(filtered, 1);
-    list.SelectRow(filtered - 1);
-    UsbItem* selected = model.ItemAt(list.SelectedRow());
-    ASSERT_NE(selected, nullptr);
-    const uint32_t record = selected->firstRecord;
+    int filtered = 0;
+    uint32_t record = 0;
+    ASSERT_NO_FATAL_FAILURE(filterAndSelectLast("IN", &filtered, &record));
     ASSERT_TRUE(QTest::qWaitFor([&] { return frame.DetailPane()->GroupCount() > 0; }, kBoundMs));
 
     const QString path = QString::fromStdString(TempFolder("read-rest")) + "/cap.usb";
     ASSERT_TRUE(frame.SaveProject(path)) << prompt.messages.join('|').toStdString();
     EXPECT_EQ(frame.DetailPane()->GroupCount(), 0) << "the rows went";
     ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return list.SelectedRow() >= 0; }, kBoundMs)) << "the place is taken up again";
+    ASSERT_NO_FATAL_FAILURE(expectPlace("IN", filtered, frame.Document().TransactionRoot(), record));
     EXPECT_EQ(prompt.messages.size(), 1) << "nothing more to say";
-    EXPECT_GT(model.rowCount(), filtered) << "the rows past the third, filtered";
-    EXPECT_LT(model.rowCount(), int(frame.Document().TransactionRoot().children.size()));
     EXPECT_GT(int(frame.Document().TransactionRoot().children.size()), shownBefore);
-    EXPECT_EQ(list.Header()->FilterEdit(column)->text(), "IN");
-    for (int row = 0; row < model.rowCount(); ++row)
-        EXPECT_NE(model.data(model.index(row, column), Qt::DisplayRole).toString().indexOf("IN"), -1) << row;
-    UsbItem* again = model.ItemAt(list.SelectedRow());
-    ASSERT_NE(again, nullptr);
-    EXPECT_EQ(again->firstRecord, record);
     EXPECT_TRUE(QTest::qWaitFor([&] { return frame.DetailPane()->GroupCount() > 0; }, kBoundMs))
         << "the panes show it again";
-    EXPECT_FALSE(frame.Document().IsModified());
 
     // At the transfer level the window goes back to it, and takes up the place once it is decoded.
-    device.source->SetAvailable(device.source->Capture().records.size() / 3);
-    device.source->unread = EIO;
-    ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
-    QCoreApplication::processEvents();
+    ASSERT_NO_FATAL_FAILURE(captureAThird());
     frame.OnTransferLevel();
     ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().ClassDecoded(); }, kBoundMs));
     QCoreApplication::processEvents();
-    // The test operations' transfers, and the last of them selected.
-    const QString transfer = "Test pair";
-    list.Header()->FilterEdit(column)->setText(transfer);
-    list.ApplyHeaderFilter();
-    const int transfers = model.rowCount();
-    ASSERT_GT(transfers, 1);
-    list.SelectRow(transfers - 1);
-    UsbItem* chosen = model.ItemAt(list.SelectedRow());
-    ASSERT_NE(chosen, nullptr);
-    const uint32_t transferRecord = chosen->firstRecord;
+    int transfers = 0;
+    uint32_t transferRecord = 0;
+    ASSERT_NO_FATAL_FAILURE(filterAndSelectLast("Test pair", &transfers, &transferRecord));
     ASSERT_TRUE(frame.SaveProject(QString::fromStdString(TempFolder("read-rest-transfer")) + "/cap.usb"))
         << prompt.messages.join('|').toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().ClassDecoded(); }, kBoundMs));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return list.SelectedRow() >= 0; }, kBoundMs)) << "the place is taken up again";
     EXPECT_TRUE(frame.Worker().TransferLevelShown());
-    EXPECT_EQ(list.Header()->FilterEdit(column)->text(), transfer);
-    EXPECT_GT(model.rowCount(), transfers) << "the transfers past the third, filtered";
-    EXPECT_LT(model.rowCount(), int(frame.Document().TransferRoot().children.size()));
-    for (int row = 0; row < model.rowCount(); ++row)
-        EXPECT_NE(model.data(model.index(row, column), Qt::DisplayRole).toString().indexOf(transfer), -1) << row;
-    UsbItem* transferAgain = model.ItemAt(list.SelectedRow());
-    ASSERT_NE(transferAgain, nullptr);
-    EXPECT_EQ(transferAgain->firstRecord, transferRecord);
-    EXPECT_FALSE(frame.Document().IsModified());
+    ASSERT_NO_FATAL_FAILURE(expectPlace("Test pair", transfers, frame.Document().TransferRoot(), transferRecord));
 
     // Saved on the way to a New, such a capture is not opened again: the New goes on.
-    device.source->SetAvailable(device.source->Capture().records.size() / 3);
-    device.source->unread = EIO;
-    ASSERT_EQ(frame.Worker().StartRecord(), CCaptureWorker::StartResult::Started);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Worker().IsIdle() && frame.Worker().DataAvailable(); }, kBoundMs));
-    QCoreApplication::processEvents();
+    ASSERT_NO_FATAL_FAILURE(captureAThird());
     prompt.answers.push_back(QMessageBox::Yes);
     frame.OnFileNew();
     EXPECT_TRUE(frame.ProjectPath().isEmpty());
